@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds one configuration: release (g++, -O2) or sanitize (clang++, ASan+UBSan).
+# Usage: scripts/build.sh release|sanitize
+set -euo pipefail
+cd "$(dirname "$0")/.."
+config=${1:-release}
+case "$config" in
+release)
+    cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_CXX_COMPILER=g++ >/dev/null ;;
+sanitize)
+    cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_CXX_COMPILER=clang++ -DKOVA_SANITIZE=ON >/dev/null ;;
+*)
+    echo "usage: $0 release|sanitize" >&2
+    exit 2 ;;
+esac
+cmake --build "build/$config" --parallel "$(nproc)"

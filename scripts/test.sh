@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the release (g++) and the sanitizer (clang++,
+# ASan+UBSan) configurations, and runs every test under both.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+for config in release sanitize; do
+    echo "=== $config build" >&2
+    scripts/build.sh "$config"
+    echo "=== $config tests" >&2
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        ctest --test-dir "build/$config" --output-on-failure --parallel "$(nproc)"
+done

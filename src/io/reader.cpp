@@ -1,0 +1,251 @@
+// Reading the model file into the model.
+//
+// The file is a stream of numbers whose meaning follows from their position
+// and from the counts read before them. Every count and index is checked
+// where it is read, before it is used to size or address an array; the
+// failure names the field and the record. A stream that fails (a missing or
+// malformed number) is a BadFileException naming the field where it failed.
+
+#include "io/model_stream.h"
+#include "io/rxn_factory.h"
+#include "rxn/rxn.h"
+#include "run/run_control.h"
+#include "sim/exceptions.h"
+#include "sim/rxn_set.h"
+#include "sim/simulation.h"
+
+#include <cmath>
+#include <istream>
+#include <string>
+
+namespace {
+
+std::string Str(int value) { return std::to_string(value); }
+
+void RequireStream(const std::istream& in, const std::string& where) {
+    if (in.fail())
+        throw BadFileException("Bad File: missing or malformed number in " + where);
+}
+
+std::string NodeText(int i, int j) { return "(" + Str(i) + ", " + Str(j) + ")"; }
+
+} // namespace
+
+namespace {
+
+class CModelReader {
+public:
+    CModelReader(CSimulation& sim, std::istream& in) : m_sim(sim), m_in(in) {}
+
+    void ReadHeader();
+    void ValidateHeader() const;
+    void ReadCoordinates();
+    void ReadTransportParameters();
+    void ReadDefaultState();
+    void ReadStateOverrides();
+    void ReadFixedHeads();
+    void ReadReactions();
+    void ReadNodeRxnSets();
+    void ReadRxnSets();
+
+private:
+    int CheckedNode(int i, int j, const std::string& where) const;
+    void CheckIncreasing(const double* coords, int count, const char* field) const;
+
+    CSimulation& m_sim;
+    std::istream& m_in;
+};
+
+void CModelReader::ReadHeader() {
+    CSimulation& s = m_sim;
+    m_in >> s.m_nRows >> s.m_nCols >> s.m_nImmobile >> s.m_nMobile >> s.m_nRxn >> s.m_nRxnSets;
+    RequireStream(m_in, "the header counts (fields 1-6)");
+    m_in >> s.m_startTime >> s.m_endTime >> s.m_outputInterval >> s.m_globalStep >> s.m_opzero;
+    RequireStream(m_in, "the header times (fields 7-11)");
+}
+
+// Counts and sizes are refused here, before anything is allocated.
+void CModelReader::ValidateHeader() const {
+    const CSimulation& s = m_sim;
+    if (s.m_nRows < 1)
+        throw InputException("rows " + Str(s.m_nRows) + " below 1 (field 1)");
+    if (s.m_nCols < 1)
+        throw InputException("columns " + Str(s.m_nCols) + " below 1 (field 2)");
+    if (s.m_nImmobile < 0)
+        throw InputException("immobile components " + Str(s.m_nImmobile) + " below 0 (field 3)");
+    if (s.m_nMobile < 0)
+        throw InputException("mobile components " + Str(s.m_nMobile) + " below 0 (field 4)");
+    if (s.m_nRxn < 0)
+        throw InputException("reactions " + Str(s.m_nRxn) + " below 0 (field 5)");
+    if (s.m_nRxnSets < 0)
+        throw InputException("reaction sets " + Str(s.m_nRxnSets) + " below 0 (field 6)");
+    if (!(s.m_outputInterval > 0.0))
+        throw InputException("output interval must be greater than 0 (field 9)");
+}
+
+int CModelReader::CheckedNode(int i, int j, const std::string& where) const {
+    const CSimulation& s = m_sim;
+    if (i < 0 || i >= s.m_nRows || j < 0 || j >= s.m_nCols)
+        throw InputException("node index " + NodeText(i, j) + " outside the " + Str(s.m_nRows) +
+                             " x " + Str(s.m_nCols) + " grid in " + where);
+    return i * s.m_nCols + j;
+}
+
+void CModelReader::CheckIncreasing(const double* coords, int count, const char* field) const {
+    for (int k = 1; k < count; ++k)
+        if (!(coords[k] > coords[k - 1]))
+            throw InputException(std::string(field) + " do not increase strictly at index " +
+                                 Str(k));
+}
+
+void CModelReader::ReadCoordinates() {
+    CSimulation& s = m_sim;
+    for (int i = 0; i < s.m_nRows; ++i)
+        m_in >> s.m_rowCoord[i];
+    RequireStream(m_in, "the row coordinates (field 12)");
+    for (int j = 0; j < s.m_nCols; ++j)
+        m_in >> s.m_colCoord[j];
+    RequireStream(m_in, "the column coordinates (field 13)");
+    CheckIncreasing(s.m_rowCoord.get(), s.m_nRows, "row coordinates (field 12)");
+    CheckIncreasing(s.m_colCoord.get(), s.m_nCols, "column coordinates (field 13)");
+}
+
+void CModelReader::ReadTransportParameters() {
+    CSimulation& s = m_sim;
+    for (int m = 0; m < s.m_nMobile; ++m)
+        m_in >> s.m_dispersivityL[m] >> s.m_dispersivityT[m] >> s.m_diffusion[m];
+    RequireStream(m_in, "the transport parameters (field 14)");
+}
+
+void CModelReader::ReadDefaultState() {
+    CSimulation& s = m_sim;
+    std::unique_ptr<double[]> vector(new double[s.m_nComp]());
+    for (int k = 0; k < s.m_nComp; ++k)
+        m_in >> vector[k];
+    RequireStream(m_in, "the default state vector (field 15)");
+    double* state = s.m_stateNew.get();
+    for (int t = 0; t < s.m_nValues; ++t)
+        state[t] = vector[t % s.m_nComp];
+}
+
+void CModelReader::ReadStateOverrides() {
+    CSimulation& s = m_sim;
+    int count = 0;
+    m_in >> count;
+    RequireStream(m_in, "the state override count (field 16)");
+    for (int r = 0; r < count; ++r) {
+        const std::string where = "state override " + Str(r) + " (field 16)";
+        int i = 0, j = 0, k = 0;
+        double v = 0.0;
+        m_in >> i >> j >> k >> v;
+        RequireStream(m_in, where);
+        const int n = CheckedNode(i, j, where);
+        if (k < 0 || k >= s.m_nComp)
+            throw InputException("state entry " + Str(k) + " outside 0.." + Str(s.m_nComp - 1) +
+                                 " in " + where);
+        s.m_stateNew[static_cast<size_t>(n) * s.m_nComp + k] = v;
+    }
+}
+
+void CModelReader::ReadFixedHeads() {
+    CSimulation& s = m_sim;
+    int count = 0;
+    m_in >> count;
+    RequireStream(m_in, "the fixed-head count (field 17)");
+    for (int r = 0; r < count; ++r) {
+        const std::string where = "fixed-head node " + Str(r) + " (field 17)";
+        int i = 0, j = 0;
+        m_in >> i >> j;
+        RequireStream(m_in, where);
+        s.m_nodeType[CheckedNode(i, j, where)] = NODE_HEAD;
+    }
+}
+
+void CModelReader::ReadReactions() {
+    CSimulation& s = m_sim;
+    for (int r = 0; r < s.m_nRxn; ++r) {
+        const std::string where = "in reaction record " + Str(r) + " (field 18)";
+        int code = 0;
+        m_in >> code;
+        if (m_in.fail())
+            throw BadFileException("Bad File: missing or malformed type code " + where);
+        try {
+            s.m_rxns[r] = CreateRxn(code, m_in, s.m_nComp, &s);
+        } catch (Exception& e) {
+            e.AddWhere(where);
+            throw;
+        }
+        if (!s.m_rxns[r])
+            throw InputException("Unknown Reaction Type (code " + Str(code) + ") " + where);
+    }
+}
+
+void CModelReader::ReadNodeRxnSets() {
+    CSimulation& s = m_sim;
+    int q = 0;
+    m_in >> q;
+    RequireStream(m_in, "the default reaction set (field 19)");
+    // Only the low byte of a reaction-set index is kept.
+    for (int n = 0; n < s.m_nNodes; ++n)
+        s.m_nodeRxnSet[n] = static_cast<unsigned char>(q & 0xFF);
+
+    int count = 0;
+    m_in >> count;
+    RequireStream(m_in, "the reaction-set override count (field 20)");
+    for (int r = 0; r < count; ++r) {
+        const std::string where = "reaction-set override " + Str(r) + " (field 20)";
+        int i = 0, j = 0;
+        q = 0;
+        m_in >> i >> j >> q;
+        RequireStream(m_in, where);
+        s.m_nodeRxnSet[CheckedNode(i, j, where)] = static_cast<unsigned char>(q & 0xFF);
+    }
+
+    // Every node must name an existing set once all overrides are applied.
+    for (int n = 0; n < s.m_nNodes; ++n)
+        if (s.m_nodeRxnSet[n] >= s.m_nRxnSets)
+            throw InputException("reaction set " + Str(s.m_nodeRxnSet[n]) + " of node " +
+                                 NodeText(n / s.m_nCols, n % s.m_nCols) + " outside 0.." +
+                                 Str(s.m_nRxnSets - 1) + " (fields 19-20, low byte kept)");
+}
+
+void CModelReader::ReadRxnSets() {
+    CSimulation& s = m_sim;
+    for (int q = 0; q < s.m_nRxnSets; ++q) {
+        try {
+            s.m_rxnSets[q]->Read(m_in, s.m_rxns, s.m_nComp, s.m_nMobile, s.m_opzero);
+        } catch (Exception& e) {
+            e.AddWhere("in reaction set record " + Str(q) + " (field 21)");
+            throw;
+        }
+    }
+    // A file may end right after its last number; only a failed read counts.
+    if (m_in.fail())
+        throw BadFileException("Bad File: missing or malformed number in the reaction sets "
+                               "(field 21)");
+}
+
+} // namespace
+
+void CSimulation::ReadInput(std::istream& in) {
+    m_runControl->SetStatus("Reading Input Data ...");
+    if (!in.good())
+        throw BadFileException("Bad File: the model file cannot be read");
+    PrepareModelStream(in);
+
+    CModelReader reader(*this, in);
+    reader.ReadHeader();
+    reader.ValidateHeader();
+    m_runControl->SetStartTime(m_startTime);
+    m_runControl->SetEndTime(m_endTime);
+    if (!AllocateArrays())
+        return;
+    reader.ReadCoordinates();
+    reader.ReadTransportParameters();
+    reader.ReadDefaultState();
+    reader.ReadStateOverrides();
+    reader.ReadFixedHeads();
+    reader.ReadReactions();
+    reader.ReadNodeRxnSets();
+    reader.ReadRxnSets();
+}

@@ -1,0 +1,7 @@
+// What the engine asks of the machine it runs on.
+#pragma once
+
+#include <cstdint>
+
+// Physical memory in bytes; 0 when the system does not say.
+uint64_t PhysicalMemoryBytes();

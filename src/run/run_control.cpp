@@ -1,0 +1,167 @@
+#include "run/run_control.h"
+
+using Guard = std::lock_guard<std::mutex>;
+
+CRunControl::CRunControl(const char* fileName) : m_fileName(fileName ? fileName : "") {}
+
+CRunControl::~CRunControl() { JoinWorker(); }
+
+void CRunControl::StartWorker(WorkerEntry entry) {
+    Guard guard(m_lock);
+    m_running = 1;
+    m_worker = std::thread(entry, this);
+}
+
+void CRunControl::JoinWorker() {
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+void CRunControl::Pause() {
+    Guard guard(m_lock);
+    m_pauseEvent.Reset();
+    m_paused = 1;
+}
+
+void CRunControl::Resume() {
+    Guard guard(m_lock);
+    m_pauseEvent.Set();
+    m_paused = 0;
+}
+
+void CRunControl::Cancel() {
+    Guard guard(m_lock);
+    m_cancelled = 1;
+}
+
+void CRunControl::SetFinished() {
+    Guard guard(m_lock);
+    m_running = 0;
+}
+
+void CRunControl::SetError(const char* text) {
+    Guard guard(m_lock);
+    if (text)
+        m_error = std::string(text);
+    else
+        m_error.reset();
+}
+
+void CRunControl::ClearChanged() {
+    Guard guard(m_lock);
+    m_changed = 0;
+}
+
+int CRunControl::CheckContinue() {
+    // The wait is outside the lock so that Resume can take it to wake us.
+    m_pauseEvent.Wait();
+    Guard guard(m_lock);
+    return m_cancelled == 0 ? 1 : 0;
+}
+
+void CRunControl::SetProgress(double currentTime, double minLocalStep, int reducedNodes) {
+    Guard guard(m_lock);
+    m_currentTime = currentTime;
+    m_minLocalStep = minLocalStep;
+    m_reducedNodes = reducedNodes;
+    m_changed = 1;
+}
+
+void CRunControl::SetStartTime(double value) {
+    Guard guard(m_lock);
+    m_startTime = value;
+    m_changed = 1;
+}
+
+void CRunControl::SetCurrentTime(double value) {
+    Guard guard(m_lock);
+    m_currentTime = value;
+    m_changed = 1;
+}
+
+void CRunControl::SetEndTime(double value) {
+    Guard guard(m_lock);
+    m_endTime = value;
+    m_changed = 1;
+}
+
+void CRunControl::SetGlobalStep(double value) {
+    Guard guard(m_lock);
+    m_globalStep = value;
+    m_changed = 1;
+}
+
+void CRunControl::SetMinLocalStep(double value) {
+    Guard guard(m_lock);
+    m_minLocalStep = value;
+    m_changed = 1;
+}
+
+void CRunControl::SetStatus(const char* text) {
+    Guard guard(m_lock);
+    if (text)
+        m_status = std::string(text);
+    else
+        m_status.reset();
+    m_changed = 1;
+}
+
+double CRunControl::GetStartTime() {
+    Guard guard(m_lock);
+    return m_startTime;
+}
+
+double CRunControl::GetCurrentTime() {
+    Guard guard(m_lock);
+    return m_currentTime;
+}
+
+double CRunControl::GetEndTime() {
+    Guard guard(m_lock);
+    return m_endTime;
+}
+
+double CRunControl::GetGlobalStep() {
+    Guard guard(m_lock);
+    return m_globalStep;
+}
+
+double CRunControl::GetMinLocalStep() {
+    Guard guard(m_lock);
+    return m_minLocalStep;
+}
+
+int CRunControl::GetReducedNodes() {
+    Guard guard(m_lock);
+    return m_reducedNodes;
+}
+
+int CRunControl::IsRunning() {
+    Guard guard(m_lock);
+    return m_running;
+}
+
+int CRunControl::IsChanged() {
+    Guard guard(m_lock);
+    return m_changed;
+}
+
+int CRunControl::IsPaused() {
+    Guard guard(m_lock);
+    return m_paused;
+}
+
+int CRunControl::IsCancelled() {
+    Guard guard(m_lock);
+    return m_cancelled;
+}
+
+int CRunControl::HasError() {
+    Guard guard(m_lock);
+    return m_error ? 1 : 0;
+}
+
+std::optional<std::string> CRunControl::GetStatus() {
+    Guard guard(m_lock);
+    return m_status;
+}

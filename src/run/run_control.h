@@ -1,0 +1,89 @@
+// State shared by the front end (display) thread and the worker thread.
+//
+// Every member except the file name, the message sink and the pause event sits
+// behind one lock, held for the whole of each operation. Pausing closes a
+// manual-reset event on which the worker waits, outside the lock, inside
+// CheckContinue.
+#pragma once
+
+#include "run/manual_reset_event.h"
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+class CMessageSink;
+
+class CRunControl {
+public:
+    using WorkerEntry = void (*)(CRunControl*);
+
+    explicit CRunControl(const char* fileName);
+    ~CRunControl(); // waits for a started worker to end
+    CRunControl(const CRunControl&) = delete;
+    CRunControl& operator=(const CRunControl&) = delete;
+
+    // Sets running, then starts the worker while still holding the lock, so the
+    // worker's first locked call waits until the start is complete.
+    void StartWorker(WorkerEntry entry);
+    // Waits until the worker thread has returned (after SetFinished).
+    void JoinWorker();
+
+    void Pause();
+    void Resume();
+    void Cancel();
+    void SetFinished();
+    void SetError(const char* text); // does not mark the state changed
+    void ClearChanged();
+    // Blocks while paused, then returns 1 to go on or 0 after a cancel.
+    int CheckContinue();
+
+    void SetProgress(double currentTime, double minLocalStep, int reducedNodes);
+    void SetStartTime(double value);
+    void SetCurrentTime(double value);
+    void SetEndTime(double value);
+    void SetGlobalStep(double value);
+    void SetMinLocalStep(double value);
+    void SetStatus(const char* text); // null clears the status
+
+    const char* GetFileName() const { return m_fileName.c_str(); }
+    double GetStartTime();
+    double GetCurrentTime();
+    double GetEndTime();
+    double GetGlobalStep();
+    double GetMinLocalStep();
+    int GetReducedNodes();
+    int IsRunning();
+    int IsChanged();
+    int IsPaused();
+    int IsCancelled();
+    int HasError();
+    // Read only after the worker has finished, when nothing writes it any more.
+    const char* GetError() const { return m_error ? m_error->c_str() : nullptr; }
+    // A copy taken under the lock: the worker may replace the text at any time.
+    std::optional<std::string> GetStatus();
+
+    // Where the worker's error reports go; set before StartWorker. Borrowed.
+    void SetMessageSink(CMessageSink* sink) { m_sink = sink; }
+    CMessageSink* GetMessageSink() const { return m_sink; }
+
+private:
+    std::mutex m_lock;
+    const std::string m_fileName;
+    int m_running = 0;
+    int m_paused = 0;
+    int m_cancelled = 0;
+    double m_startTime = 0.0;
+    double m_currentTime = 0.0;
+    double m_endTime = 0.0;
+    double m_globalStep = 0.0;
+    double m_minLocalStep = 0.0;
+    int m_reducedNodes = 0;
+    int m_changed = 1;
+    std::optional<std::string> m_status;
+    std::optional<std::string> m_error;
+    CManualResetEvent m_pauseEvent{true};
+    CMessageSink* m_sink = nullptr; // borrowed from the front end
+    std::thread m_worker;
+};

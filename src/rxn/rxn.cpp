@@ -1,0 +1,45 @@
+#include "rxn/rxn.h"
+
+#include "sim/exceptions.h"
+
+#include <istream>
+#include <string>
+
+CRxn::CRxn(std::istream& in, int nComp, CSimulation* sim)
+    : m_nComp(nComp), m_stoich(new double[nComp > 0 ? nComp : 0]()), m_sim(sim) {
+    for (int i = 0; i < m_nComp; ++i)
+        in >> m_stoich[i];
+    CheckStream(in);
+}
+
+CRxn::~CRxn() = default;
+
+int CRxn::AffectsHydraulic() const {
+    // The state vector always has the seven hydraulic slots.
+    for (int i = 0; i < 7 && i < m_nComp; ++i)
+        if (m_stoich[i] != 0.0)
+            return 1;
+    return 0;
+}
+
+void CRxn::CompRate(const double*, const double*, double*, double) {
+    throw NotSupportedException("CRxn does not support kinetic reactions");
+}
+
+void CRxn::CompEqui(double*) {
+    throw NotSupportedException("CRxn does not support equilibrium reactions");
+}
+
+void CRxn::CheckIndex(int index, const char* field, bool allowNone) const {
+    if (allowNone && index == -1)
+        return;
+    if (index < 0 || index >= m_nComp)
+        throw InputException(std::string(field) + " index " + std::to_string(index) +
+                             " outside 0.." + std::to_string(m_nComp - 1) +
+                             (allowNone ? " (or -1 for none)" : ""));
+}
+
+void CRxn::CheckStream(const std::istream& in) {
+    if (!in.good())
+        throw BadFileException();
+}

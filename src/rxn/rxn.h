@@ -1,0 +1,49 @@
+// The reaction interface.
+//
+// A reaction acts on one node's state vector (m_nComp doubles: the hydraulic
+// slots, then the immobile, then the mobile components). One object serves
+// every node of every reaction set that lists it, so all per-node data comes
+// in as arrays. A kinetic reaction answers CompRate, an equilibrium reaction
+// CompEqui; the base answers neither and throws NotSupportedException.
+//
+// Record: every reaction record starts with m_nComp doubles (no count in
+// front), the coefficient vector m_stoich: for most classes the change of each
+// entry per unit of reaction extent. The class's own fields follow.
+#pragma once
+
+#include <iosfwd>
+#include <memory>
+
+class CSimulation;
+
+class CRxn {
+public:
+    // Reads the coefficient vector; throws BadFileException when the stream is
+    // no longer good afterwards (end of file included).
+    CRxn(std::istream& in, int nComp, CSimulation* sim);
+    virtual ~CRxn();
+    CRxn(const CRxn&) = delete;
+    CRxn& operator=(const CRxn&) = delete;
+
+    // 1 when any hydraulic slot (entries 0..6) has a non-zero coefficient.
+    virtual int AffectsHydraulic() const;
+    // Adds the reaction's change over the local step h into delta.
+    // conc: estimate of the state at the end of the step; base: at its start.
+    virtual void CompRate(const double* conc, const double* base, double* delta, double h);
+    // Brings the state to the reaction's equilibrium condition in place.
+    virtual void CompEqui(double* conc);
+
+    int GetNComp() const { return m_nComp; }
+    const double* GetStoich() const { return m_stoich.get(); }
+
+protected:
+    // Throws InputException naming the field when index is outside
+    // 0..m_nComp-1 (-1 passes when allowNone: the record's "none").
+    void CheckIndex(int index, const char* field, bool allowNone = false) const;
+    // Throws BadFileException ("Bad File") when the stream is no longer good.
+    static void CheckStream(const std::istream& in);
+
+    int m_nComp;
+    std::unique_ptr<double[]> m_stoich;
+    CSimulation* m_sim; // borrowed: the owning model
+};

@@ -1,0 +1,55 @@
+// The failures of a run. Every failure is thrown by value as one of these
+// classes; what the user is told depends only on the class (see Run). The
+// text given at the throw site is kept as a detail for diagnostics, and
+// callers that know more (the record being read, say) add where it happened.
+//
+// Only TimeException is recoverable: the local integration answers it by
+// halving its step. Everything else travels to the top of the run sequence.
+#pragma once
+
+#include <string>
+
+class Exception {
+public:
+    Exception() = default;
+    explicit Exception(const char* text) : m_detail(text ? text : "") {}
+    explicit Exception(std::string text) : m_detail(std::move(text)) {}
+    virtual ~Exception() = default;
+
+    // What failed, followed by where, e.g. "Bad File in reaction record 3".
+    const std::string& Detail() const { return m_detail; }
+    // Appends the place of the failure (" in reaction record 3") to the detail.
+    void AddWhere(const std::string& where);
+
+private:
+    std::string m_detail;
+};
+
+class InputException : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// A stream that has failed: a missing file, a malformed or missing number.
+class BadFileException : public InputException {
+public:
+    BadFileException() : InputException("Bad File") {}
+    using InputException::InputException;
+};
+
+class ComputeException : public Exception {
+public:
+    using Exception::Exception;
+};
+
+class NotSupportedException : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// An iteration limit reached inside a local step; the local integration
+// catches it and retries with half the step.
+class TimeException : public Exception {
+public:
+    using Exception::Exception;
+};

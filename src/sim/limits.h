@@ -1,0 +1,36 @@
+// Algorithm limits and fixed constants of the engine, in one place.
+#pragma once
+
+#include <cstdint>
+
+// State vector layout: the hydraulic slots at the front of every node's vector.
+constexpr int SLOT_HEAD = 0;     // hydraulic head
+constexpr int SLOT_SOURCE = 1;   // water source rate per unit pore volume (1/T)
+constexpr int SLOT_POROSITY = 2; // porosity
+constexpr int SLOT_KROW = 3;     // conductivity between row neighbours (L/T)
+constexpr int SLOT_KCOL = 4;     // conductivity between column neighbours (L/T)
+constexpr int SLOT_FLUXROW = 5;  // Darcy flux from (i, j) to (i+1, j) (L/T)
+constexpr int SLOT_FLUXCOL = 6;  // Darcy flux from (i, j) to (i, j+1) (L/T)
+constexpr int SLOT_COUNT = 7;
+
+// Node types.
+constexpr unsigned char NODE_NORMAL = 0; // head computed
+constexpr unsigned char NODE_HEAD = 1;   // head held at its input value
+
+// Local integration of a node's reactions over one global step.
+constexpr int RXN_MAX_CORRECTOR_PASSES = 200; // then the local step is halved
+constexpr int RXN_MAX_EQUI_SWEEPS = 300;      // equilibrium sweeps per corrector pass
+constexpr int HOLD_FAIL_LIMIT = 5;            // failures tolerated before the fraction halves
+constexpr int HOLD_STEPS_PER_FRACTION = 100000; // hold = trunc(1 / fraction) x this
+constexpr int32_t HOLD_MAX = INT32_MAX;       // the hold saturates here at tiny fractions
+
+// Equilibrium solvers.
+constexpr int EQUI_MAX_SECANT_PASSES = 300; // safeguarded secant extent solve
+constexpr int EQUI_MAX_LINCOMB_PASSES = 300; // linear-combination passes
+
+// Initial heads.
+constexpr int HEAD_MAX_SWEEPS = 1000; // Gauss-Seidel sweeps after the direct solve
+
+// Output times: the initial capacity of the record-time list is capped here;
+// the list grows if a run writes more records.
+constexpr int OUTPUT_TIMES_INITIAL_MAX = 1 << 20;

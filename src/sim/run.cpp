@@ -1,0 +1,76 @@
+#include "sim/run.h"
+
+#include "run/message_sink.h"
+#include "run/run_control.h"
+#include "sim/exceptions.h"
+#include "sim/simulation.h"
+
+#include <exception>
+#include <fstream>
+#include <string>
+
+namespace {
+
+// Shows the failure and stores the run's error text. The report depends on the
+// class of the failure only; the detail says what failed and where.
+void ReportFailure(CRunControl* runControl, const char* text, const char* errorText,
+                   const std::string& detail) {
+    if (CMessageSink* sink = runControl->GetMessageSink())
+        sink->ShowMessage(RUN_ERROR_CAPTION, text, detail.c_str());
+    runControl->SetError(errorText);
+}
+
+} // namespace
+
+void SimulationThread(CRunControl* runControl) {
+    runControl->SetStatus("Initalizing....");
+    {
+        CSimulation simulation(runControl);
+        simulation.Run();
+    }
+    runControl->SetFinished();
+}
+
+void CSimulation::Run() {
+    m_nStateSlots = SLOT_COUNT;
+    m_recordCount = 0;
+    const std::string base = m_runControl->GetFileName();
+
+    try {
+        if (m_runControl->CheckContinue()) {
+            // The file must exist: opening for reading never creates it. A file
+            // that cannot be opened leaves the stream failed for the reader.
+            std::ifstream in(base + ".kvi");
+            ReadInput(in);
+        }
+        if (m_runControl->CheckContinue())
+            InitHeads();
+        if (m_runControl->CheckContinue()) {
+            OpenOutput(base.c_str());
+            TimeLoop();
+            CloseOutput(base.c_str());
+        }
+        m_runControl->SetStatus("Done.");
+    } catch (const TimeException& e) {
+        ReportFailure(m_runControl, "ERROR - A kova Time exception was caught", "Time Error",
+                      e.Detail());
+    } catch (const NotSupportedException& e) {
+        ReportFailure(m_runControl, "ERROR - A kova Not Supported Exception was caught",
+                      "Internal Error", e.Detail());
+    } catch (const InputException& e) {
+        ReportFailure(m_runControl, "ERROR - A kova Input Exception was caught", "Input Error",
+                      e.Detail());
+    } catch (const ComputeException& e) {
+        ReportFailure(m_runControl, "ERROR - A kova Compute Exception was caught",
+                      "Computational Error", e.Detail());
+    } catch (const Exception& e) {
+        ReportFailure(m_runControl, "ERROR - A kova general exception was caugh", "Internal Error",
+                      e.Detail());
+    } catch (const std::exception& e) {
+        // Not one of the run's own classes (memory exhausted while growing a
+        // list, say): reported like the general exception.
+        ReportFailure(m_runControl, "ERROR - A kova general exception was caugh", "Internal Error",
+                      e.what());
+    }
+    FreeArrays();
+}

@@ -1,0 +1,217 @@
+#include "sim/rxn_set.h"
+
+#include "rxn/rxn.h"
+#include "run/run_control.h"
+#include "sim/exceptions.h"
+#include "sim/limits.h"
+
+#include <cmath>
+#include <istream>
+#include <string>
+
+namespace {
+
+// trunc(1 / fraction) x HOLD_STEPS_PER_FRACTION, saturated: at fractions of
+// 2^-15 and below the product no longer fits an int.
+int HoldFor(double fraction) {
+    const double steps = std::trunc(1.0 / fraction) * HOLD_STEPS_PER_FRACTION;
+    if (!(steps < static_cast<double>(HOLD_MAX)))
+        return HOLD_MAX;
+    return static_cast<int>(steps);
+}
+
+void ReadList(std::istream& in, const std::vector<std::unique_ptr<CRxn>>& rxns,
+              std::vector<CRxn*>& list, int& count, const char* which) {
+    count = 0;
+    int n = 0;
+    in >> n;
+    if (in.fail())
+        throw BadFileException(std::string("Bad File: missing count of ") + which + " reactions");
+    for (int k = 0; k < n; ++k) {
+        int index = 0;
+        in >> index;
+        if (in.fail())
+            throw BadFileException(std::string("Bad File: missing ") + which +
+                                   " reaction index " + std::to_string(k));
+        if (index < 0 || index >= static_cast<int>(rxns.size()))
+            throw InputException("reaction index " + std::to_string(index) + " outside 0.." +
+                                 std::to_string(static_cast<int>(rxns.size()) - 1) + " in the " +
+                                 which + " list");
+        list.push_back(rxns[index].get());
+    }
+    count = static_cast<int>(list.size());
+}
+
+} // namespace
+
+CRxnSet::CRxnSet(CRunControl* runControl) : m_runControl(runControl) {}
+
+CRxnSet::~CRxnSet() = default;
+
+void CRxnSet::Read(std::istream& in, const std::vector<std::unique_ptr<CRxn>>& rxns, int nComp,
+                   int nMobile, double opzero) {
+    m_nComp = nComp;
+    m_firstMobile = nComp - nMobile;
+    m_opzero = opzero;
+    ReadList(in, rxns, m_equi, m_nEqui, "equilibrium");
+    ReadList(in, rxns, m_kinetic, m_nKinetic, "kinetic");
+    m_sourceRate.reset(new double[nComp]());
+    m_increment.reset(new double[nComp]());
+    m_delta.reset(new double[nComp]());
+    m_prevIter.reset(new double[nComp]());
+    m_base.reset(new double[nComp]());
+}
+
+void CRxnSet::Free() {
+    m_equi.clear();
+    m_equi.shrink_to_fit();
+    m_kinetic.clear();
+    m_kinetic.shrink_to_fit();
+    m_nEqui = 0;
+    m_nKinetic = 0;
+    m_sourceRate.reset();
+    m_increment.reset();
+    m_delta.reset();
+    m_prevIter.reset();
+    m_base.reset();
+}
+
+void CRxnSet::Integrate(const double* start, double* state, const double* transport,
+                        double globalStep, double* fraction, int* hold) {
+    const int n = m_nComp;
+    const double dt = globalStep;
+    double* sourceRate = m_sourceRate.get();
+    double* increment = m_increment.get();
+    double* base = m_base.get();
+
+    // 1. The first local step is the node's fraction of the global step.
+    m_localStep = dt * *fraction;
+    m_elapsed = 0.0;
+
+    // 2. Transport acts as a constant source over the step; the change over
+    //    the previous global step, scaled, predicts the first local step.
+    for (int i = 0; i < n; ++i)
+        sourceRate[i] = 0.0;
+    for (int i = 0; i < n; ++i)
+        base[i] = start[i];
+    for (int i = m_firstMobile; i < n; ++i)
+        sourceRate[i] = transport[i] / dt;
+    for (int i = 0; i < n; ++i)
+        increment[i] = state[i] * *fraction;
+
+    // 3. Local steps until the global step is covered.
+    for (;;) {
+        for (int i = 0; i < n; ++i)
+            state[i] = base[i] + increment[i];
+        try {
+            Correct(state);
+        } catch (const TimeException&) {
+            // Recoverable: an iteration limit inside the step. Retry the same
+            // step from its start with half the length.
+            HalveAfterFailure(state, fraction, hold);
+            continue;
+        }
+        const double elapsed = m_elapsed + m_localStep;
+        if (!(elapsed > m_elapsed))
+            throw ComputeException("Local Timestep too small to advance the local clock");
+        m_elapsed = elapsed;
+        if (!(m_elapsed < dt))
+            break;
+        // The next step starts where this one ended and is predicted to
+        // change the state as much as this one did.
+        for (int i = 0; i < n; ++i) {
+            increment[i] = state[i] - base[i];
+            base[i] = state[i];
+        }
+    }
+
+    // 5. A reduced node holds its fraction for a while, then doubles it back.
+    if (*fraction < 1.0) {
+        if (*hold > 0) {
+            *hold -= 1;
+        } else {
+            *fraction = *fraction * 2;
+            if (*fraction < 1.0)
+                *hold = HoldFor(*fraction);
+        }
+    }
+}
+
+// The corrector of one local step: kinetic rates and equilibrium sweeps until
+// the state moves by no more than opzero. Throws TimeException at its pass
+// limit (or from a reaction); the caller halves the step.
+void CRxnSet::Correct(double* state) {
+    const int n = m_nComp;
+    const double* sourceRate = m_sourceRate.get();
+    const double* base = m_base.get();
+    double* delta = m_delta.get();
+    double* prevIter = m_prevIter.get();
+    const double h = m_localStep;
+
+    int passes = 0;
+    for (;;) {
+        if (++passes > RXN_MAX_CORRECTOR_PASSES)
+            throw TimeException("corrector did not converge");
+        for (int i = 0; i < n; ++i)
+            prevIter[i] = state[i];
+        for (int i = 0; i < n; ++i)
+            delta[i] = sourceRate[i] * h;
+        for (int r = 0; r < m_nKinetic; ++r)
+            m_kinetic[r]->CompRate(state, base, delta, h);
+        for (int i = 0; i < n; ++i)
+            state[i] = base[i] + delta[i];
+        if (m_nEqui > 0)
+            SweepEquilibrium(state);
+        double s = 0.0;
+        for (int i = 0; i < n; ++i)
+            s += std::fabs(state[i] - prevIter[i]);
+        if (!(s > m_opzero))
+            return;
+    }
+}
+
+// Equilibrium sweeps until one sweep moves the state by no more than opzero.
+void CRxnSet::SweepEquilibrium(double* state) {
+    const int n = m_nComp;
+    double* snapshot = m_delta.get();
+    int sweeps = 0;
+    double s = 0.0;
+    do {
+        // A set whose equilibria never settle is a failed local step.
+        if (++sweeps > RXN_MAX_EQUI_SWEEPS)
+            throw TimeException("equilibrium sweeps did not settle");
+        for (int i = 0; i < n; ++i)
+            snapshot[i] = state[i];
+        for (int r = 0; r < m_nEqui; ++r)
+            m_equi[r]->CompEqui(state);
+        s = 0.0;
+        for (int i = 0; i < n; ++i)
+            s += std::fabs(snapshot[i] - state[i]);
+    } while (s > m_opzero);
+}
+
+void CRxnSet::HalveAfterFailure(double* state, double* fraction, int* hold) {
+    const int n = m_nComp;
+    double* increment = m_increment.get();
+    const double* base = m_base.get();
+
+    if (*hold < HOLD_MAX)
+        *hold += 1;
+    m_localStep = m_localStep * 0.5;
+    for (int i = 0; i < n; ++i) {
+        increment[i] = increment[i] * 0.5;
+        state[i] = base[i] + increment[i];
+    }
+    if (*hold > HOLD_FAIL_LIMIT) {
+        // A node that keeps failing takes a smaller step for many global steps.
+        *fraction = *fraction * 0.5;
+        *hold = HoldFor(*fraction);
+        const double smallest = m_runControl ? m_runControl->GetMinLocalStep() : *fraction;
+        if (m_runControl)
+            m_runControl->SetMinLocalStep(smallest < *fraction ? smallest : *fraction);
+    }
+    // A step that has shrunk to nothing (possible only with opzero <= 0) could
+    // never cover the global step: it ends the run like one below opzero.
+    if (m_localStep < m_opzero || !(m_localStep > 0.0))
+        throw ComputeException("Local Timestep reduced below opzero");
+}

@@ -1,0 +1,62 @@
+// A reaction set: the equilibrium and kinetic reactions acting at its nodes,
+// and the adaptive local integration of one node over one global step.
+//
+// Each local step is solved by a predictor and a fixed-point corrector that
+// alternates the kinetic rates with equilibrium sweeps until the state moves
+// by no more than opzero. A failed local step is halved and retried; a node
+// that keeps failing gets a smaller local step (a fraction 1/2^k of the global
+// step) held for many global steps, recovering by doubling. The per-node
+// control (fraction, hold) lives in the model; the work arrays belong to the
+// set and are sized once, so Integrate allocates nothing.
+#pragma once
+
+#include <iosfwd>
+#include <memory>
+#include <vector>
+
+class CRunControl;
+class CRxn;
+
+class CRxnSet {
+public:
+    explicit CRxnSet(CRunControl* runControl);
+    ~CRxnSet();
+    CRxnSet(const CRxnSet&) = delete;
+    CRxnSet& operator=(const CRxnSet&) = delete;
+
+    // Reads "e, e reaction indices, m, m reaction indices" and sizes the work
+    // arrays. Indices are checked against rxns; a failed read throws
+    // BadFileException.
+    void Read(std::istream& in, const std::vector<std::unique_ptr<CRxn>>& rxns, int nComp,
+              int nMobile, double opzero);
+
+    // Integrates one node over one global step.
+    // start: the node's state at the start of the step; state: on entry the
+    // change over the previous step, on return the new state; transport: the
+    // transport change of the step; fraction, hold: the node's step control.
+    void Integrate(const double* start, double* state, const double* transport,
+                   double globalStep, double* fraction, int* hold);
+
+    void Free();
+
+    int m_nComp = 0;
+    int m_firstMobile = 0;
+    int m_nEqui = 0;
+    int m_nKinetic = 0;
+    std::vector<CRxn*> m_equi;    // borrowed from CSimulation::m_rxns; not freed here
+    std::vector<CRxn*> m_kinetic; // borrowed from CSimulation::m_rxns; not freed here
+    double m_opzero = 0.0;
+    double m_elapsed = 0.0;   // local time integrated so far in this global step
+    double m_localStep = 0.0; // the current local step h
+    std::unique_ptr<double[]> m_sourceRate;
+    std::unique_ptr<double[]> m_increment;
+    std::unique_ptr<double[]> m_delta;
+    std::unique_ptr<double[]> m_prevIter;
+    std::unique_ptr<double[]> m_base;
+    CRunControl* m_runControl; // borrowed: reports the smallest local step
+
+private:
+    void Correct(double* state);
+    void SweepEquilibrium(double* state);
+    void HalveAfterFailure(double* state, double* fraction, int* hold);
+};

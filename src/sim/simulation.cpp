@@ -1,0 +1,157 @@
+#include "sim/simulation.h"
+
+#include "rxn/rxn.h"
+#include "run/platform.h"
+#include "run/run_control.h"
+#include "sim/exceptions.h"
+#include "sim/rxn_set.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <new>
+#include <string>
+
+namespace {
+
+constexpr int64_t INT_LIMIT = std::numeric_limits<int>::max();
+
+// A derived size that must fit the 32-bit counts of the model.
+int CheckedCount(int64_t value, const char* what) {
+    if (value > INT_LIMIT)
+        throw InputException(std::string(what) + " " + std::to_string(value) +
+                             " exceeds the limit of " + std::to_string(INT_LIMIT));
+    return static_cast<int>(value);
+}
+
+// Initial capacity of the record-time list: trunc((end - start) / interval + 2),
+// kept within 1..OUTPUT_TIMES_INITIAL_MAX (the list grows if needed).
+size_t OutputTimesCapacity(double start, double end, double interval) {
+    const double n = std::trunc((end - start) / interval + 2.0);
+    if (!(n >= 1.0))
+        return 1;
+    if (n > OUTPUT_TIMES_INITIAL_MAX)
+        return OUTPUT_TIMES_INITIAL_MAX;
+    return static_cast<size_t>(n);
+}
+
+template <typename T> std::unique_ptr<T[]> Zeroed(int64_t count) {
+    return std::unique_ptr<T[]>(new T[static_cast<size_t>(count)]());
+}
+
+} // namespace
+
+CSimulation::CSimulation(CRunControl* runControl) : m_runControl(runControl) {}
+
+CSimulation::~CSimulation() {
+    if (m_outFile)
+        std::fclose(m_outFile);
+}
+
+int CSimulation::AllocateArrays() {
+    if (!m_runControl->CheckContinue())
+        return 0;
+    m_runControl->SetStatus("Allocating Arrays ...");
+
+    // Counts, computed wide so that no product overflows before it is checked.
+    const int64_t nodes = static_cast<int64_t>(m_nRows) * m_nCols;
+    const int64_t comp = static_cast<int64_t>(m_nStateSlots) + m_nImmobile + m_nMobile;
+    const int64_t values = nodes * comp;
+    const int64_t dispCoef = nodes * m_nMobile * 3;
+    const int64_t band = (2 * static_cast<int64_t>(m_nCols) + 1) * nodes;
+    const int64_t work = band >= 2 * values ? band : 2 * values;
+    m_nNodes = CheckedCount(nodes, "number of nodes");
+    m_nComp = CheckedCount(comp, "state entries per node");
+    m_nValues = CheckedCount(values, "number of state values");
+    m_nDispCoef = CheckedCount(dispCoef, "number of transport coefficients");
+    m_workSize = CheckedCount(work, "work buffer size");
+
+    // Refuse a model whose arrays cannot fit the machine before touching memory.
+    const double bytes = 8.0 * (static_cast<double>(dispCoef) + 3.0 * m_nMobile + work + values +
+                                nodes + 2.0 * m_nRows + 2.0 * m_nCols) +
+                         6.0 * nodes + 8.0 * m_nRxn;
+    const uint64_t memory = PhysicalMemoryBytes();
+    if (memory > 0 && bytes > static_cast<double>(memory))
+        throw InputException("the model's arrays need " +
+                             std::to_string(static_cast<long long>(bytes / 1048576.0)) +
+                             " MiB, more than the " + std::to_string(memory / 1048576) +
+                             " MiB of memory of this machine");
+
+    try {
+        if (m_nDispCoef > 0)
+            m_dispCoef = Zeroed<double>(m_nDispCoef);
+        if (m_nMobile > 0) {
+            m_dispersivityL = Zeroed<double>(m_nMobile);
+            m_dispersivityT = Zeroed<double>(m_nMobile);
+            m_diffusion = Zeroed<double>(m_nMobile);
+        }
+        m_work = Zeroed<double>(m_workSize);
+        m_state = m_work.get();
+        m_transportDelta = m_work.get() + m_nValues;
+        m_stateNew = Zeroed<double>(m_nValues);
+        m_outputTimes.reserve(OutputTimesCapacity(m_startTime, m_endTime, m_outputInterval));
+        m_nodeRxnSet = Zeroed<unsigned char>(m_nNodes);
+        m_nodeType = Zeroed<unsigned char>(m_nNodes); // every node NODE_NORMAL
+        m_localFraction = Zeroed<double>(m_nNodes);
+        m_localHold = Zeroed<int>(m_nNodes);
+        m_rowCoord = Zeroed<double>(m_nRows);
+        m_colCoord = Zeroed<double>(m_nCols);
+        m_rowWidth = Zeroed<double>(m_nRows);
+        m_colWidth = Zeroed<double>(m_nCols);
+        if (m_nRxn > 0)
+            m_rxns.resize(m_nRxn);
+        if (m_nRxnSets > 0) {
+            m_rxnSets.reserve(m_nRxnSets);
+            for (int q = 0; q < m_nRxnSets; ++q)
+                m_rxnSets.push_back(std::make_unique<CRxnSet>(m_runControl));
+        }
+    } catch (const std::bad_alloc&) {
+        throw InputException("not enough memory for the arrays of the " + std::to_string(m_nRows) +
+                             " x " + std::to_string(m_nCols) + " grid");
+    }
+
+    std::printf("     %lld for Coorinates\n",
+                (static_cast<long long>(m_nRows) + m_nCols) * 16LL);
+    std::fflush(stdout);
+
+    for (int n = 0; n < m_nNodes; ++n)
+        m_localFraction[n] = 1.0;
+    return 1;
+}
+
+void CSimulation::FreeArrays() {
+    m_dispCoef.reset();
+    m_work.reset();
+    m_state = nullptr;
+    m_transportDelta = nullptr;
+    m_stateNew.reset();
+    m_nodeRxnSet.reset();
+    m_nodeType.reset();
+    m_outputTimes.clear();
+    m_outputTimes.shrink_to_fit();
+    m_dispersivityL.reset();
+    m_dispersivityT.reset();
+    m_diffusion.reset();
+    m_rowCoord.reset();
+    m_colCoord.reset();
+    m_rowWidth.reset();
+    m_colWidth.reset();
+    m_rxns.clear();
+    for (auto& set : m_rxnSets)
+        if (set)
+            set->Free();
+    m_rxnSets.clear();
+    m_localFraction.reset();
+    m_localHold.reset();
+}
+
+double CSimulation::LocalTime() const {
+    const CRxnSet& set = *m_rxnSets[m_nodeRxnSet[m_currentNode]];
+    return m_rxnBaseTime + set.m_elapsed;
+}
+
+double CSimulation::LocalEndTime() const {
+    const CRxnSet& set = *m_rxnSets[m_nodeRxnSet[m_currentNode]];
+    return m_rxnBaseTime + set.m_elapsed + set.m_localStep;
+}

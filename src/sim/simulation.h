@@ -1,0 +1,111 @@
+// The model of one run: times, grid, per-node state, transport parameters,
+// reactions, reaction sets, per-node local-step control and the output file.
+//
+// The fields are public: the reader fills them, the flow, reaction and output
+// code work on them in place, and the tests inspect them. Arrays are owned
+// here and released by FreeArrays (or the destructor).
+#pragma once
+
+#include "sim/limits.h"
+
+#include <cstdio>
+#include <iosfwd>
+#include <memory>
+#include <vector>
+
+class CRunControl;
+class CRxn;
+class CRxnSet;
+
+class CSimulation {
+public:
+    explicit CSimulation(CRunControl* runControl);
+    ~CSimulation();
+    CSimulation(const CSimulation&) = delete;
+    CSimulation& operator=(const CSimulation&) = delete;
+
+    // Run sequence: read, heads, output and time loop; reports failures.
+    void Run();
+
+    // Storage. AllocateArrays returns 0 (and does nothing) after a cancel.
+    int AllocateArrays();
+    void FreeArrays();
+
+    // Input file.
+    void ReadInput(std::istream& in);
+
+    // Initial heads and flow.
+    void InitHeads();
+    double RelaxNodeHead(int i, int j);
+    void ComputeFlowField();
+    double FaceFlux(int a, int b, double d, int slot) const;
+    void TransportStep();
+
+    // Output files.
+    void OpenOutput(const char* base);
+    void WriteOutput();
+    void CloseOutput(const char* base);
+
+    // Time loop.
+    void TimeLoop();
+    void ComputeStableStep(double duration);
+
+    // The reaction clock at the start and at the end of the current local step
+    // of the node being integrated.
+    double LocalTime() const;
+    double LocalEndTime() const;
+
+    // --- times
+    double m_startTime = 0.0;
+    double m_outputInterval = 0.0;
+    double m_endTime = 0.0;
+    double m_rxnBaseTime = 0.0;
+    double m_currentTime = 0.0;
+    std::vector<double> m_outputTimes; // time of every record written; grows as needed
+    double m_globalStep = 0.0;
+    double m_opzero = 0.0;
+
+    // --- grid
+    std::unique_ptr<double[]> m_rowCoord;
+    std::unique_ptr<double[]> m_colCoord;
+    std::unique_ptr<double[]> m_rowWidth;
+    std::unique_ptr<double[]> m_colWidth;
+
+    // --- state and transport
+    std::unique_ptr<double[]> m_dispCoef; // 3 per (node, mobile component)
+    std::unique_ptr<double[]> m_work;     // head band matrix, later m_state + m_transportDelta
+    double* m_state = nullptr;            // borrowed: first m_nValues doubles of m_work
+    double* m_transportDelta = nullptr;   // borrowed: m_work + m_nValues
+    std::unique_ptr<double[]> m_stateNew;
+    std::unique_ptr<double[]> m_dispersivityL;
+    std::unique_ptr<double[]> m_dispersivityT;
+    std::unique_ptr<double[]> m_diffusion;
+    std::unique_ptr<unsigned char[]> m_nodeRxnSet;
+    std::unique_ptr<unsigned char[]> m_nodeType;
+
+    // --- counts
+    int m_nRows = 0;
+    int m_nCols = 0;
+    int m_nStateSlots = 0;
+    int m_nImmobile = 0;
+    int m_nMobile = 0;
+    int m_nComp = 0;
+    int m_nNodes = 0;
+    int m_nValues = 0;
+    int m_nDispCoef = 0;
+    int m_nRxn = 0;
+    int m_nRxnSets = 0;
+    int m_workSize = 0;
+    int m_currentNode = 0;
+    int m_recordCount = 0;
+
+    // --- local-step control, per node
+    std::unique_ptr<double[]> m_localFraction;
+    std::unique_ptr<int[]> m_localHold;
+
+    // --- output, reactions, run control
+    std::FILE* m_outFile = nullptr; // owned; closed by CloseOutput or the destructor
+    std::vector<std::unique_ptr<CRxnSet>> m_rxnSets;
+    std::vector<std::unique_ptr<CRxn>> m_rxns;
+    CRunControl* m_runControl = nullptr; // borrowed from the front end
+};

@@ -1,0 +1,137 @@
+#include "support/test_support.h"
+
+#include "io/model_stream.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <ftw.h>
+#include <iterator>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace kova_test {
+
+const char* const TWO_NODE_MODEL = "1 2 0 1 0 1 0 10 1 0.1 1e-6\n"
+                                   "0\n"
+                                   "0 10\n"
+                                   "1 0.1 0\n"
+                                   "0 0 0.3 1 1 0 0 0\n"
+                                   "2  0 0 0 10  0 0 7 1\n"
+                                   "2  0 0  0 1\n"
+                                   "0\n"
+                                   "0\n"
+                                   "0\n"
+                                   "0 0\n";
+
+std::unique_ptr<std::istringstream> ModelStream(const std::string& text) {
+    auto in = std::make_unique<std::istringstream>(text);
+    PrepareModelStream(*in);
+    return in;
+}
+
+TempDir::TempDir() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/kova-test-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!mkdtemp(buffer.data()))
+        throw std::runtime_error("mkdtemp failed: " + std::string(std::strerror(errno)));
+    m_path = buffer.data();
+}
+
+namespace {
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
+    return std::remove(path);
+}
+} // namespace
+
+TempDir::~TempDir() { nftw(m_path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
+
+void WriteTextFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadTextFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<unsigned char> ReadBinaryFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in),
+                                      std::istreambuf_iterator<char>());
+}
+
+bool FileExists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args) {
+    int outPipe[2], errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
+        throw std::runtime_error("pipe failed");
+    const pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        close(outPipe[0]);
+        close(errPipe[0]);
+        close(outPipe[1]);
+        close(errPipe[1]);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    ProcessResult result;
+    struct pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    int open = 2;
+    char buffer[4096];
+    while (open > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        for (int k = 0; k < 2; ++k) {
+            if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            const ssize_t n = read(fds[k].fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                close(fds[k].fd);
+                fds[k].fd = -1;
+                --open;
+            } else {
+                (k == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
+            }
+        }
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+ProcessResult RunCompute(const std::vector<std::string>& args) {
+    return RunProgram(KOVA_COMPUTE_BIN, args);
+}
+
+} // namespace kova_test

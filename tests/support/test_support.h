@@ -1,0 +1,65 @@
+// Helpers shared by the tests: model streams, temporary directories, running
+// the real binary, reading output files.
+#pragma once
+
+#include "run/message_sink.h"
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace kova_test {
+
+// A stream over text, prepared as the reader prepares the model file.
+std::unique_ptr<std::istringstream> ModelStream(const std::string& text);
+
+// A fresh empty directory under the system's temporary directory, removed with
+// its files when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return m_path; }
+    // Path of a file inside the directory.
+    std::string File(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+void WriteTextFile(const std::string& path, const std::string& text);
+std::string ReadTextFile(const std::string& path);
+std::vector<unsigned char> ReadBinaryFile(const std::string& path);
+bool FileExists(const std::string& path);
+
+// Outcome of running a program to its end.
+struct ProcessResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs kova-compute with the given arguments (no shell involved).
+ProcessResult RunCompute(const std::vector<std::string>& args);
+ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args);
+
+// Records the worker's failure reports for assertions.
+class CRecordingSink : public CMessageSink {
+public:
+    void ShowMessage(const char* caption, const char* text, const char* detail) override {
+        captions.push_back(caption);
+        texts.push_back(text);
+        details.push_back(detail ? detail : "");
+    }
+    std::vector<std::string> captions;
+    std::vector<std::string> texts;
+    std::vector<std::string> details;
+};
+
+// The 43-number example model: one row, two columns, one mobile component.
+extern const char* const TWO_NODE_MODEL;
+
+} // namespace kova_test
