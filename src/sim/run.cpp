@@ -6,6 +6,7 @@
 #include "sim/simulation.h"
 
 #include <exception>
+#include <functional>
 #include <fstream>
 #include <string>
 
@@ -31,12 +32,38 @@ void SimulationThread(CRunControl* runControl) {
     runControl->SetFinished();
 }
 
+void RunReportingFailures(CRunControl* runControl, const std::function<void()>& stages) {
+    try {
+        stages();
+    } catch (const TimeException& e) {
+        ReportFailure(runControl, "ERROR - A kova Time exception was caught", "Time Error",
+                      e.Detail());
+    } catch (const NotSupportedException& e) {
+        ReportFailure(runControl, "ERROR - A kova Not Supported Exception was caught",
+                      "Internal Error", e.Detail());
+    } catch (const InputException& e) {
+        ReportFailure(runControl, "ERROR - A kova Input Exception was caught", "Input Error",
+                      e.Detail());
+    } catch (const ComputeException& e) {
+        ReportFailure(runControl, "ERROR - A kova Compute Exception was caught",
+                      "Computational Error", e.Detail());
+    } catch (const Exception& e) {
+        ReportFailure(runControl, "ERROR - A kova general exception was caugh", "Internal Error",
+                      e.Detail());
+    } catch (const std::exception& e) {
+        // Not one of the run's own classes (memory exhausted while growing a
+        // list, say): reported like the general exception.
+        ReportFailure(runControl, "ERROR - A kova general exception was caugh", "Internal Error",
+                      e.what());
+    }
+}
+
 void CSimulation::Run() {
     m_nStateSlots = SLOT_COUNT;
     m_recordCount = 0;
     const std::string base = m_runControl->GetFileName();
 
-    try {
+    RunReportingFailures(m_runControl, [&] {
         if (m_runControl->CheckContinue()) {
             // The file must exist: opening for reading never creates it. A file
             // that cannot be opened leaves the stream failed for the reader.
@@ -51,26 +78,6 @@ void CSimulation::Run() {
             CloseOutput(base.c_str());
         }
         m_runControl->SetStatus("Done.");
-    } catch (const TimeException& e) {
-        ReportFailure(m_runControl, "ERROR - A kova Time exception was caught", "Time Error",
-                      e.Detail());
-    } catch (const NotSupportedException& e) {
-        ReportFailure(m_runControl, "ERROR - A kova Not Supported Exception was caught",
-                      "Internal Error", e.Detail());
-    } catch (const InputException& e) {
-        ReportFailure(m_runControl, "ERROR - A kova Input Exception was caught", "Input Error",
-                      e.Detail());
-    } catch (const ComputeException& e) {
-        ReportFailure(m_runControl, "ERROR - A kova Compute Exception was caught",
-                      "Computational Error", e.Detail());
-    } catch (const Exception& e) {
-        ReportFailure(m_runControl, "ERROR - A kova general exception was caugh", "Internal Error",
-                      e.Detail());
-    } catch (const std::exception& e) {
-        // Not one of the run's own classes (memory exhausted while growing a
-        // list, say): reported like the general exception.
-        ReportFailure(m_runControl, "ERROR - A kova general exception was caugh", "Internal Error",
-                      e.what());
-    }
+    });
     FreeArrays();
 }

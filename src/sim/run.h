@@ -1,6 +1,8 @@
 // The worker: one simulation from reading the model to closing its output.
 #pragma once
 
+#include <functional>
+
 class CRunControl;
 
 // Caption of the worker's failure reports.
@@ -9,3 +11,8 @@ constexpr const char* RUN_ERROR_CAPTION = "KOVA Compute Error";
 // Entry of the worker thread: runs the model named by the run control's file
 // name, then marks the worker finished.
 void SimulationThread(CRunControl* runControl);
+
+// Runs the stages and reports a failure by its class: a message through the run
+// control's message sink (caption RUN_ERROR_CAPTION, the class's text, the
+// detail) and the class's error text stored with SetError. Nothing escapes.
+void RunReportingFailures(CRunControl* runControl, const std::function<void()>& stages);
