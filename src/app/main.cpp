@@ -1,15 +1,25 @@
-// kova-compute BASE: runs the model BASE.kvi and writes BASE.kvo and BASE.kvt.
-#include "app/cli_frontend.h"
+// kova-compute [options] BASE: runs the model BASE.kvi, writes BASE.kvo and
+// BASE.kvt.
+#include "app/cli_options.h"
+#include "app/frontend.h"
 
 #include <iostream>
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty()) {
-        std::cerr << "usage: kova-compute BASE   (runs BASE.kvi)\n";
+    const CCliOptions options = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (options.help) {
+        std::cout << CLI_USAGE;
+        return EXIT_RUN_OK;
+    }
+    if (options.version) {
+        std::cout << "kova-compute " << KOVA_VERSION << '\n';
+        return EXIT_RUN_OK;
+    }
+    if (!options.error.empty()) {
+        std::cerr << "kova-compute: " << options.error << '\n' << CLI_USAGE;
         return EXIT_USAGE;
     }
-    return RunModel(JoinBasePath(args), std::cerr);
+    return RunFrontEnd(options);
 }

@@ -5,4 +5,6 @@
 
 #include <istream>
 
-inline void PrepareModelStream(std::istream& in) { in.unsetf(std::ios::basefield); }
+inline void PrepareModelStream(std::istream& in) {
+    in.unsetf(std::ios::basefield);
+}

@@ -8,8 +8,8 @@
 
 #include "io/model_stream.h"
 #include "io/rxn_factory.h"
-#include "rxn/rxn.h"
 #include "run/run_control.h"
+#include "rxn/rxn.h"
 #include "sim/exceptions.h"
 #include "sim/rxn_set.h"
 #include "sim/simulation.h"
@@ -20,14 +20,18 @@
 
 namespace {
 
-std::string Str(int value) { return std::to_string(value); }
+std::string Str(int value) {
+    return std::to_string(value);
+}
 
 void RequireStream(const std::istream& in, const std::string& where) {
     if (in.fail())
         throw BadFileException("Bad File: missing or malformed number in " + where);
 }
 
-std::string NodeText(int i, int j) { return "(" + Str(i) + ", " + Str(j) + ")"; }
+std::string NodeText(int i, int j) {
+    return "(" + Str(i) + ", " + Str(j) + ")";
+}
 
 } // namespace
 

@@ -16,10 +16,10 @@ std::unique_ptr<CRxn> CreateRxn(int code, std::istream& in, int nComp, CSimulati
 
 const char* RxnTypeName(int code) {
     static const char* const names[] = {
-        "CEquiMassAction", "CLinAssign",         "COrdered",    "CMixedOrdered",
-        "CKinMonod",       "CKinDualMonod",      "CKinDualMonodInhib", "CKinExchange",
-        "CEquiLin",        "CEquiLangmuir",      "CEquiFreundlich",    "CKinLin",
-        "CKinLangmuir",    "CKinFreundlich",     "CRuleCurve",         "CEquiLinComb"};
+        "CEquiMassAction", "CLinAssign",     "COrdered",           "CMixedOrdered",
+        "CKinMonod",       "CKinDualMonod",  "CKinDualMonodInhib", "CKinExchange",
+        "CEquiLin",        "CEquiLangmuir",  "CEquiFreundlich",    "CKinLin",
+        "CKinLangmuir",    "CKinFreundlich", "CRuleCurve",         "CEquiLinComb"};
     if (code < 0 || code >= static_cast<int>(sizeof names / sizeof names[0]))
         return nullptr;
     return names[code];

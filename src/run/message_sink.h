@@ -1,6 +1,7 @@
-// The worker's way of telling the user about a failure. The front end decides
-// how a message is shown (a terminal line, a dialog, a test recorder); the
-// worker never blocks on it beyond the call itself.
+// The worker's way of telling the user something: a failure report (a message
+// box in a windowed front end) or a diagnostic line for standard output. The
+// front end decides how each is shown (a terminal line, a dialog, a test
+// recorder); the worker never waits on the user.
 #pragma once
 
 class CMessageSink {
@@ -9,4 +10,6 @@ public:
     // caption and text are the system's own texts; detail says what failed and
     // where (may be empty).
     virtual void ShowMessage(const char* caption, const char* text, const char* detail) = 0;
+    // One line meant for standard output, without its newline.
+    virtual void WriteDiagnostic(const char* line) = 0;
 };

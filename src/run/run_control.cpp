@@ -1,10 +1,16 @@
 #include "run/run_control.h"
 
+#include "run/message_sink.h"
+
+#include <cstdio>
+
 using Guard = std::lock_guard<std::mutex>;
 
 CRunControl::CRunControl(const char* fileName) : m_fileName(fileName ? fileName : "") {}
 
-CRunControl::~CRunControl() { JoinWorker(); }
+CRunControl::~CRunControl() {
+    JoinWorker();
+}
 
 void CRunControl::StartWorker(WorkerEntry entry) {
     Guard guard(m_lock);
@@ -164,4 +170,14 @@ int CRunControl::HasError() {
 std::optional<std::string> CRunControl::GetStatus() {
     Guard guard(m_lock);
     return m_status;
+}
+
+void CRunControl::WriteDiagnostic(const char* line) {
+    if (m_sink) {
+        m_sink->WriteDiagnostic(line);
+        return;
+    }
+    std::fputs(line, stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
 }

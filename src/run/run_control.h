@@ -67,6 +67,9 @@ public:
     // Where the worker's error reports go; set before StartWorker. Borrowed.
     void SetMessageSink(CMessageSink* sink) { m_sink = sink; }
     CMessageSink* GetMessageSink() const { return m_sink; }
+    // A diagnostic line for standard output (without its newline): through the
+    // message sink when there is one, else straight to stdout.
+    void WriteDiagnostic(const char* line);
 
 private:
     std::mutex m_lock;

@@ -18,14 +18,14 @@ constexpr unsigned char NODE_NORMAL = 0; // head computed
 constexpr unsigned char NODE_HEAD = 1;   // head held at its input value
 
 // Local integration of a node's reactions over one global step.
-constexpr int RXN_MAX_CORRECTOR_PASSES = 200; // then the local step is halved
-constexpr int RXN_MAX_EQUI_SWEEPS = 300;      // equilibrium sweeps per corrector pass
-constexpr int HOLD_FAIL_LIMIT = 5;            // failures tolerated before the fraction halves
+constexpr int RXN_MAX_CORRECTOR_PASSES = 200;   // then the local step is halved
+constexpr int RXN_MAX_EQUI_SWEEPS = 300;        // equilibrium sweeps per corrector pass
+constexpr int HOLD_FAIL_LIMIT = 5;              // failures tolerated before the fraction halves
 constexpr int HOLD_STEPS_PER_FRACTION = 100000; // hold = trunc(1 / fraction) x this
-constexpr int32_t HOLD_MAX = INT32_MAX;       // the hold saturates here at tiny fractions
+constexpr int32_t HOLD_MAX = INT32_MAX;         // the hold saturates here at tiny fractions
 
 // Equilibrium solvers.
-constexpr int EQUI_MAX_SECANT_PASSES = 300; // safeguarded secant extent solve
+constexpr int EQUI_MAX_SECANT_PASSES = 300;  // safeguarded secant extent solve
 constexpr int EQUI_MAX_LINCOMB_PASSES = 300; // linear-combination passes
 
 // Initial heads.

@@ -6,8 +6,8 @@
 #include "sim/simulation.h"
 
 #include <exception>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <string>
 
 namespace {

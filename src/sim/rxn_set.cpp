@@ -1,7 +1,7 @@
 #include "sim/rxn_set.h"
 
-#include "rxn/rxn.h"
 #include "run/run_control.h"
+#include "rxn/rxn.h"
 #include "sim/exceptions.h"
 #include "sim/limits.h"
 
@@ -31,8 +31,8 @@ void ReadList(std::istream& in, const std::vector<std::unique_ptr<CRxn>>& rxns,
         int index = 0;
         in >> index;
         if (in.fail())
-            throw BadFileException(std::string("Bad File: missing ") + which +
-                                   " reaction index " + std::to_string(k));
+            throw BadFileException(std::string("Bad File: missing ") + which + " reaction index " +
+                                   std::to_string(k));
         if (index < 0 || index >= static_cast<int>(rxns.size()))
             throw InputException("reaction index " + std::to_string(index) + " outside 0.." +
                                  std::to_string(static_cast<int>(rxns.size()) - 1) + " in the " +

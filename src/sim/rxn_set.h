@@ -34,8 +34,8 @@ public:
     // start: the node's state at the start of the step; state: on entry the
     // change over the previous step, on return the new state; transport: the
     // transport change of the step; fraction, hold: the node's step control.
-    void Integrate(const double* start, double* state, const double* transport,
-                   double globalStep, double* fraction, int* hold);
+    void Integrate(const double* start, double* state, const double* transport, double globalStep,
+                   double* fraction, int* hold);
 
     void Free();
 

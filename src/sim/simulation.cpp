@@ -1,8 +1,8 @@
 #include "sim/simulation.h"
 
-#include "rxn/rxn.h"
 #include "run/platform.h"
 #include "run/run_control.h"
+#include "rxn/rxn.h"
 #include "sim/exceptions.h"
 #include "sim/rxn_set.h"
 
@@ -111,9 +111,11 @@ int CSimulation::AllocateArrays() {
                              " x " + std::to_string(m_nCols) + " grid");
     }
 
-    std::printf("     %lld for Coorinates\n",
-                (static_cast<long long>(m_nRows) + m_nCols) * 16LL);
-    std::fflush(stdout);
+    // The bytes of the four coordinate and width arrays; nothing reads this.
+    const std::string line = "     " +
+                             std::to_string((static_cast<long long>(m_nRows) + m_nCols) * 16LL) +
+                             " for Coorinates";
+    m_runControl->WriteDiagnostic(line.c_str());
 
     for (int n = 0; n < m_nNodes; ++n)
         m_localFraction[n] = 1.0;

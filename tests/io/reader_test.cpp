@@ -109,7 +109,7 @@ TEST(Reader, IntegersTakeTheBaseOfTheirPrefix) {
     r.Read(m.Text());
     EXPECT_EQ(r.sim.m_nCols, 2);
     EXPECT_EQ(r.sim.m_nRxnSets, 1);
-    EXPECT_EQ(r.sim.m_stateNew[0], 8.0); // eight overrides were read: the last wins
+    EXPECT_EQ(r.sim.m_stateNew[0], 8.0);  // eight overrides were read: the last wins
     EXPECT_EQ(r.sim.m_colCoord[1], 10.0); // reals stay decimal: "010" would be ten
 }
 
@@ -236,7 +236,8 @@ TEST(Reader, ReactionIndicesOfASetMustNameAReaction) {
     ModelText m;
     m.sets = "1 0  0";
     ExpectFailure<InputException>(
-        m.Text(), "reaction index 0 outside 0..-1 in the equilibrium list in reaction set record 0");
+        m.Text(),
+        "reaction index 0 outside 0..-1 in the equilibrium list in reaction set record 0");
     m.sets = "0  1 -1";
     ExpectFailure<InputException>(m.Text(), "in the kinetic list in reaction set record 0");
 }
@@ -246,8 +247,8 @@ TEST(Reader, UnknownReactionTypeCodes) {
         ModelText m;
         m.header = "1 2 0 1 1 1";
         m.reactions = code + std::string(" 0 0 0 0 0 0 0 0");
-        ExpectFailure<InputException>(m.Text(), "Unknown Reaction Type (code " +
-                                                    std::string(code) + ") in reaction record 0");
+        ExpectFailure<InputException>(m.Text(), "Unknown Reaction Type (code " + std::string(code) +
+                                                    ") in reaction record 0");
     }
 }
 

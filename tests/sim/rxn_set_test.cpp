@@ -1,5 +1,5 @@
-#include "rxn/rxn.h"
 #include "run/run_control.h"
+#include "rxn/rxn.h"
 #include "sim/exceptions.h"
 #include "sim/limits.h"
 #include "sim/rxn_set.h"

@@ -1,7 +1,7 @@
 #include "run/platform.h"
 #include "run/run_control.h"
-#include "sim/rxn_set.h"
 #include "sim/exceptions.h"
+#include "sim/rxn_set.h"
 #include "sim/simulation.h"
 
 #include <gtest/gtest.h>

@@ -52,7 +52,9 @@ int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
 }
 } // namespace
 
-TempDir::~TempDir() { nftw(m_path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
+TempDir::~TempDir() {
+    nftw(m_path.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+}
 
 void WriteTextFile(const std::string& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary);

@@ -54,6 +54,8 @@ public:
         texts.push_back(text);
         details.push_back(detail ? detail : "");
     }
+    void WriteDiagnostic(const char* line) override { diagnostics.push_back(line); }
+    std::vector<std::string> diagnostics;
     std::vector<std::string> captions;
     std::vector<std::string> texts;
     std::vector<std::string> details;

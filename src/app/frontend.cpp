@@ -1,0 +1,236 @@
+#include "app/frontend.h"
+
+#include "app/key_controller.h"
+#include "app/progress_lines.h"
+#include "app/progress_view.h"
+#include "app/terminal_session.h"
+#include "run/run_control.h"
+#include "sim/run.h"
+
+#include <cerrno>
+#include <chrono>
+#include <poll.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The display refreshes twice a second; without a display the status is
+// followed more closely so that short stages still show their line.
+constexpr auto DISPLAY_REFRESH = std::chrono::milliseconds(500);
+constexpr auto STATUS_POLL = std::chrono::milliseconds(50);
+
+} // namespace
+
+void CFrontEndSink::Emit(int fd, const std::string& line) {
+    if (m_queue) {
+        m_pending.emplace_back(fd, line);
+        return;
+    }
+    const std::string text = line + "\n";
+    WriteAll(fd, text.data(), text.size());
+}
+
+void CFrontEndSink::ShowMessage(const char* caption, const char* text, const char* detail) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    const std::string report = std::string(caption) + ": " + text;
+    m_reports.push_back(report);
+    Emit(STDERR_FILENO, report);
+    if (detail && *detail) {
+        m_reports.push_back(std::string("detail: ") + detail);
+        Emit(STDERR_FILENO, m_reports.back());
+    }
+}
+
+void CFrontEndSink::WriteDiagnostic(const char* line) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    Emit(STDOUT_FILENO, line);
+}
+
+void CFrontEndSink::WriteStatus(const std::string& line) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    Emit(STDERR_FILENO, line);
+}
+
+std::vector<std::pair<int, std::string>> CFrontEndSink::TakePending() {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    std::vector<std::pair<int, std::string>> pending;
+    pending.swap(m_pending);
+    return pending;
+}
+
+std::vector<std::string> CFrontEndSink::Reports() {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_reports;
+}
+
+namespace {
+
+// The display drawn in place on a terminal: later draws move the cursor back
+// to the first line and rewrite the block.
+class CTerminalDisplay {
+public:
+    explicit CTerminalDisplay(int fd) : m_fd(fd) {}
+
+    // Writes pending message lines above the block, then redraws the block.
+    void Draw(const std::vector<std::string>& lines,
+              const std::vector<std::pair<int, std::string>>& above) {
+        std::string out;
+        if (m_drawnLines > 0) {
+            out += "\x1b[" + std::to_string(m_drawnLines) + "A\r";
+            if (!above.empty())
+                out += "\x1b[J"; // the block goes; the messages take its place
+        }
+        for (const auto& [fd, text] : above) {
+            if (fd == m_fd) {
+                out += "\r\x1b[2K" + text + "\n";
+            } else {
+                WriteAll(m_fd, out.data(), out.size());
+                out.clear();
+                const std::string line = text + "\n";
+                WriteAll(fd, line.data(), line.size());
+            }
+        }
+        for (const auto& line : lines)
+            out += "\r\x1b[2K" + line + "\n";
+        WriteAll(m_fd, out.data(), out.size());
+        m_drawnLines = static_cast<int>(lines.size());
+    }
+
+private:
+    int m_fd;
+    int m_drawnLines = 0;
+};
+
+// Waits up to `wait` for a key or a signal. Returns the keys read.
+std::string WaitForInput(bool keys, CSignalWatch& signals, Clock::duration wait, bool& signalled) {
+    struct pollfd fds[2];
+    int count = 0;
+    fds[count++] = {signals.ReadFd(), POLLIN, 0};
+    if (keys)
+        fds[count++] = {STDIN_FILENO, POLLIN, 0};
+    const int ms =
+        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(wait).count());
+    std::string input;
+    if (poll(fds, static_cast<nfds_t>(count), ms < 0 ? 0 : ms) <= 0)
+        return input;
+    if (fds[0].revents & POLLIN)
+        signalled = signals.Drain() || signalled;
+    if (count > 1 && (fds[1].revents & POLLIN)) {
+        char buffer[64];
+        const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n > 0)
+            input.assign(buffer, static_cast<size_t>(n));
+    }
+    return input;
+}
+
+// The end of the run as the display reports it: the error text after a
+// failure, else "Closing ...".
+void PostEndStatus(CRunControl& runControl) {
+    if (runControl.HasError())
+        runControl.SetStatus(runControl.GetError());
+    else
+        runControl.SetStatus("Closing ...");
+}
+
+int ExitCode(CRunControl& runControl) {
+    if (runControl.HasError())
+        return EXIT_RUN_FAILED;
+    return runControl.IsCancelled() ? EXIT_RUN_CANCELLED : EXIT_RUN_OK;
+}
+
+int RunWithDisplay(CRunControl& runControl, CFrontEndSink& sink) {
+    CSignalWatch signals;
+    CRawKeyboard keyboard(true);
+    CHiddenCursor cursor(STDERR_FILENO);
+    CTerminalDisplay display(STDERR_FILENO);
+    CProgressView view;
+    CKeyController keys(runControl);
+
+    auto draw = [&] {
+        const auto lines = RenderProgressLines(view, keys.Buttons(), keys.Asking(),
+                                               keyboard.Active() && runControl.IsRunning(),
+                                               TerminalWidth(STDERR_FILENO));
+        display.Draw(lines, sink.TakePending());
+    };
+    view.Refresh(runControl);
+    draw();
+    runControl.StartWorker(SimulationThread);
+
+    Clock::time_point nextTick = Clock::now() + DISPLAY_REFRESH;
+    for (;;) {
+        bool signalled = false;
+        const std::string input =
+            WaitForInput(keyboard.Active(), signals, nextTick - Clock::now(), signalled);
+        bool redraw = false;
+        if (signalled) {
+            runControl.Cancel();
+            runControl.Resume();
+        }
+        for (char key : input)
+            redraw |= keys.HandleKey(key);
+        if (Clock::now() >= nextTick) {
+            nextTick += DISPLAY_REFRESH;
+            const bool finished = !runControl.IsRunning();
+            if (finished) {
+                keys.DropQuestion();
+                PostEndStatus(runControl);
+            }
+            view.Refresh(runControl);
+            draw();
+            if (finished)
+                break;
+        } else if (redraw) {
+            draw();
+        }
+    }
+    runControl.JoinWorker();
+    return ExitCode(runControl);
+}
+
+int RunWithStatusLines(CRunControl& runControl, CFrontEndSink& sink) {
+    CSignalWatch signals;
+    CProgressView view;
+    runControl.StartWorker(SimulationThread);
+    std::optional<std::string> shown;
+    auto follow = [&] {
+        const std::optional<std::string> status = runControl.GetStatus();
+        if (status && status != shown)
+            sink.WriteStatus(*status);
+        shown = status;
+    };
+    follow();
+    for (;;) {
+        bool signalled = false;
+        WaitForInput(false, signals, STATUS_POLL, signalled);
+        if (signalled) {
+            // A signal cancels at once: the worker stops at its next check
+            // and closes its output files as after any cancel.
+            runControl.Cancel();
+            runControl.Resume();
+        }
+        const bool finished = !runControl.IsRunning();
+        if (finished) {
+            follow(); // the worker's last status first
+            PostEndStatus(runControl);
+        }
+        follow();
+        if (finished)
+            break;
+    }
+    runControl.JoinWorker();
+    return ExitCode(runControl);
+}
+
+} // namespace
+
+int RunFrontEnd(const CCliOptions& options) {
+    const bool display = !options.noProgress && isatty(STDERR_FILENO);
+    CFrontEndSink sink(display);
+    CRunControl runControl(options.base.c_str());
+    runControl.SetMessageSink(&sink);
+    runControl.SetStatus("Initalizing....");
+    return display ? RunWithDisplay(runControl, sink) : RunWithStatusLines(runControl, sink);
+}
