@@ -102,9 +102,4 @@ TEST(EquiLin, ReadingChecksTheStreamThenTheIndices) {
     }
 }
 
-TEST(EquiLin, AffectsHydraulicOnlyThroughTheHydraulicSlots) {
-    EXPECT_EQ(Build("0 0 0 0 0 0 0 -1 1  2  7 8 ", 9)->AffectsHydraulic(), 0);
-    EXPECT_EQ(Build("0 0 0 0 0 0 1 -1 1  2  7 8 ", 9)->AffectsHydraulic(), 1);
-}
-
 } // namespace

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -234,23 +235,6 @@ TEST(Equi, UnsettledIterationIsATimeExceptionWithTheStateUnchanged) {
     EXPECT_EQ(c, (std::vector<double>{1, 0.5}));
     // Q(0) at the start, the two trial extents, one per pass.
     EXPECT_EQ(rxn->m_calls, 3 + 300);
-}
-
-TEST(Equi, PlainBaseHasNoResidual) {
-    auto rxn = Build<CEqui>("-1 1 ", 2);
-    const double c[] = {1, 1};
-    try {
-        rxn->CompQ(0.5, c);
-        FAIL() << "no NotSupportedException";
-    } catch (const NotSupportedException& e) {
-        EXPECT_EQ(e.Detail(), "CEqui does not know how to CompQ");
-    }
-}
-
-TEST(Equi, AnswersNoKineticCall) {
-    auto rxn = Build<CEquiLangmuir>(SORPTION_RECORD, 4);
-    double c[4] = {}, delta[4] = {};
-    EXPECT_THROW(rxn->CompRate(c, c, delta, 1.0), NotSupportedException);
 }
 
 } // namespace

@@ -73,32 +73,4 @@ TEST(RxnSetEquilibrium, UnsettledSecantHalvesTheLocalStep) {
     EXPECT_EQ(run.fraction, 1.0);
 }
 
-TEST(RxnSetEquilibrium, SettlingLinearCombinationCompletesTheStep) {
-    NodeRun run = IntegrateOneStep(Build<CEquiLinComb>("-1 1  1 0  0.5 0 "), {2, 0});
-    EXPECT_EQ(run.failure, "");
-    EXPECT_EQ(run.hold, 0);
-    EXPECT_EQ(run.fraction, 1.0);
-    EXPECT_EQ(run.state, (std::vector<double>{1.3333333333333335, 0.6666666666666667}));
-}
-
-TEST(RxnSetEquilibrium, EquilibriumReactionInTheKineticListFailsAtFirstUse) {
-    std::vector<std::unique_ptr<CRxn>> rxns;
-    rxns.push_back(Build<CEquiLinComb>("-1 1  1 0  0.5 0 "));
-    CRunControl control("model");
-    CRxnSet set(&control);
-    auto in = kova_test::ModelStream("0  1 0 ");
-    set.Read(*in, rxns, 2, 0, 0.01);
-
-    const std::vector<double> start = {2, 0}, transport = {0, 0};
-    std::vector<double> state = {0, 0};
-    double fraction = 1.0;
-    int hold = 0;
-    try {
-        set.Integrate(start.data(), state.data(), transport.data(), 0.1, &fraction, &hold);
-        FAIL() << "no NotSupportedException";
-    } catch (const NotSupportedException& e) {
-        EXPECT_EQ(e.Detail(), "CRxn does not support kinetic reactions");
-    }
-}
-
 } // namespace
