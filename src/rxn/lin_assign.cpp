@@ -1,0 +1,24 @@
+#include "rxn/lin_assign.h"
+
+#include "sim/limits.h"
+
+#include <istream>
+
+CLinAssign::CLinAssign(std::istream& in, int nComp, CSimulation* sim) : CRxn(in, nComp, sim) {
+    in >> m_target >> m_constant;
+    // A failed read leaves the target at 0 (or at the clamped value of a
+    // number too large for an int, which is refused here).
+    CheckIndex(m_target, "target");
+}
+
+int CLinAssign::AffectsHydraulic() const {
+    return m_target >= 0 && m_target < SLOT_COUNT;
+}
+
+void CLinAssign::CompEqui(double* conc) {
+    const double* weight = m_stoich.get();
+    double sum = m_constant;
+    for (int i = 0; i < m_nComp; ++i)
+        sum += weight[i] * conc[i];
+    conc[m_target] = sum;
+}
