@@ -1,5 +1,15 @@
 #include "io/rxn_factory.h"
 
+#include "rxn/kin_dual_monod.h"
+#include "rxn/kin_dual_monod_inhib.h"
+#include "rxn/kin_exchange.h"
+#include "rxn/kin_freundlich.h"
+#include "rxn/kin_langmuir.h"
+#include "rxn/kin_lin.h"
+#include "rxn/kin_monod.h"
+#include "rxn/mixed_ordered.h"
+#include "rxn/ordered.h"
+#include "rxn/rule_curve.h"
 #include "rxn/rxn.h"
 
 #include <istream>
@@ -9,6 +19,26 @@ std::unique_ptr<CRxn> CreateRxn(int code, std::istream& in, int nComp, CSimulati
     (void)nComp;
     (void)sim;
     switch (code) {
+    case 2:
+        return std::make_unique<COrdered>(in, nComp, sim);
+    case 3:
+        return std::make_unique<CMixedOrdered>(in, nComp, sim);
+    case 4:
+        return std::make_unique<CKinMonod>(in, nComp, sim);
+    case 5:
+        return std::make_unique<CKinDualMonod>(in, nComp, sim);
+    case 6:
+        return std::make_unique<CKinDualMonodInhib>(in, nComp, sim);
+    case 7:
+        return std::make_unique<CKinExchange>(in, nComp, sim);
+    case 11:
+        return std::make_unique<CKinLin>(in, nComp, sim);
+    case 12:
+        return std::make_unique<CKinLangmuir>(in, nComp, sim);
+    case 13:
+        return std::make_unique<CKinFreundlich>(in, nComp, sim);
+    case 14:
+        return std::make_unique<CRuleCurve>(in, nComp, sim);
     default:
         return nullptr;
     }
