@@ -5,7 +5,8 @@
 CIntegrated::CIntegrated(std::istream& in, int nComp, CSimulation* sim) : CRxn(in, nComp, sim) {}
 
 void CIntegrated::SetTermCounts(int nNum, int nDen) {
-    if (nNum < 0 || nNum > CRationalPoly::MAX_TERMS || nDen < 0 || nDen > CRationalPoly::MAX_TERMS)
+    if (nNum < 0 || nNum > CRationalPoly::POLY_MAX_TERMS || nDen < 0 ||
+        nDen > CRationalPoly::POLY_MAX_TERMS)
         throw NotSupportedException("Integrated Reaction polynomial degree too high");
     m_nNum = nNum;
     m_nDen = nDen;

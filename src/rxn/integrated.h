@@ -12,9 +12,9 @@
 
 // Numerator and denominator coefficients: m_num[i] and m_den[i] multiply t^i.
 struct CRationalPoly {
-    static constexpr int MAX_TERMS = 4; // up to cubic
-    double m_num[MAX_TERMS];
-    double m_den[MAX_TERMS];
+    static constexpr int POLY_MAX_TERMS = 4; // up to cubic
+    double m_num[POLY_MAX_TERMS];
+    double m_den[POLY_MAX_TERMS];
 };
 
 class CIntegrated : public CRxn {
@@ -32,7 +32,7 @@ public:
     int GetNDen() const { return m_nDen; }
 
 protected:
-    // Sets the number of coefficients used (each 0..CRationalPoly::MAX_TERMS).
+    // Sets the number of coefficients used (each 0..CRationalPoly::POLY_MAX_TERMS).
     void SetTermCounts(int nNum, int nDen);
 
     int m_nNum = 0;

@@ -6,11 +6,11 @@ namespace {
 
 // Positions of the four concentrations in the start and end arrays, in the
 // order in which the window is clipped.
-constexpr int BIOMASS = 0;
-constexpr int DONOR = 1;
-constexpr int ACCEPTOR = 2;
-constexpr int INHIBITOR = 3;
-constexpr int N_SPECIES = 4;
+constexpr int INHIB_BIOMASS = 0;
+constexpr int INHIB_DONOR = 1;
+constexpr int INHIB_ACCEPTOR = 2;
+constexpr int INHIB_INHIBITOR = 3;
+constexpr int INHIB_SPECIES_COUNT = 4;
 
 } // namespace
 
@@ -28,30 +28,30 @@ CKinDualMonodInhib::CKinDualMonodInhib(std::istream& in, int nComp, CSimulation*
 
 void CKinDualMonodInhib::CompRate(const double* conc, const double* base, double* delta, double h) {
     // 1. Start and end values.
-    double x0[N_SPECIES];
-    double x1[N_SPECIES];
+    double x0[INHIB_SPECIES_COUNT];
+    double x1[INHIB_SPECIES_COUNT];
     if (m_biomass == -1) {
-        x0[BIOMASS] = 1.0;
-        x1[BIOMASS] = 1.0;
+        x0[INHIB_BIOMASS] = 1.0;
+        x1[INHIB_BIOMASS] = 1.0;
     } else {
-        x0[BIOMASS] = base[m_biomass];
-        x1[BIOMASS] = conc[m_biomass];
+        x0[INHIB_BIOMASS] = base[m_biomass];
+        x1[INHIB_BIOMASS] = conc[m_biomass];
     }
-    x0[DONOR] = base[m_donor];
-    x1[DONOR] = conc[m_donor];
-    x0[ACCEPTOR] = base[m_acceptor];
-    x1[ACCEPTOR] = conc[m_acceptor];
-    x0[INHIBITOR] = base[m_inhibitor];
-    x1[INHIBITOR] = conc[m_inhibitor];
+    x0[INHIB_DONOR] = base[m_donor];
+    x1[INHIB_DONOR] = conc[m_donor];
+    x0[INHIB_ACCEPTOR] = base[m_acceptor];
+    x1[INHIB_ACCEPTOR] = conc[m_acceptor];
+    x0[INHIB_INHIBITOR] = base[m_inhibitor];
+    x1[INHIB_INHIBITOR] = conc[m_inhibitor];
 
     // 2. Biomass, donor and acceptor must each be present at one end at least.
-    for (int s = BIOMASS; s <= ACCEPTOR; ++s)
+    for (int s = INHIB_BIOMASS; s <= INHIB_ACCEPTOR; ++s)
         if (!(x0[s] > 0.0 || x1[s] > 0.0))
             return;
 
     // 3. The window [t0, t1] in which no concentration is negative.
     double t1 = h;
-    for (int s = 0; s < N_SPECIES; ++s) {
+    for (int s = 0; s < INHIB_SPECIES_COUNT; ++s) {
         if (x1[s] < 0.0) {
             const double t = x0[s] / (x0[s] - x1[s]) * h;
             if (t < t1)
@@ -59,7 +59,7 @@ void CKinDualMonodInhib::CompRate(const double* conc, const double* base, double
         }
     }
     double t0 = 0.0;
-    for (int s = 0; s < N_SPECIES; ++s) {
+    for (int s = 0; s < INHIB_SPECIES_COUNT; ++s) {
         if (x0[s] < 0.0) {
             const double t = -(x0[s] / (x1[s] - x0[s])) * h;
             if (t > t0)
@@ -71,13 +71,13 @@ void CKinDualMonodInhib::CompRate(const double* conc, const double* base, double
 
     // 4. Cut the end first, then (5) the start, with the h the end cut left.
     if (t1 < h) {
-        for (int s = 0; s < N_SPECIES; ++s)
+        for (int s = 0; s < INHIB_SPECIES_COUNT; ++s)
             x1[s] = x0[s] + (x1[s] - x0[s]) / h * t1;
         h = t1;
     }
     if (t0 > 0.0) {
         const double shortened = h - t0;
-        for (int s = 0; s < N_SPECIES; ++s)
+        for (int s = 0; s < INHIB_SPECIES_COUNT; ++s)
             x0[s] = x1[s] - (x1[s] - x0[s]) / h * shortened;
         h = shortened;
     }
@@ -102,10 +102,10 @@ void CKinDualMonodInhib::CompRate(const double* conc, const double* base, double
 void CKinDualMonodInhib::BuildPolynomials(const double* x0, const double* x1, double h,
                                           CRationalPoly& poly) const {
     const double k = m_rate;
-    const double a0 = x0[BIOMASS], a1 = x1[BIOMASS];
-    const double d0 = x0[DONOR], d1 = x1[DONOR];
-    const double e0 = x0[ACCEPTOR], e1 = x1[ACCEPTOR];
-    const double c0 = x0[INHIBITOR], c1 = x1[INHIBITOR];
+    const double a0 = x0[INHIB_BIOMASS], a1 = x1[INHIB_BIOMASS];
+    const double d0 = x0[INHIB_DONOR], d1 = x1[INHIB_DONOR];
+    const double e0 = x0[INHIB_ACCEPTOR], e1 = x1[INHIB_ACCEPTOR];
+    const double c0 = x0[INHIB_INHIBITOR], c1 = x1[INHIB_INHIBITOR];
     const double h2 = h * h;
     const double h3 = h * h * h;
 
