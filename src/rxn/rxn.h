@@ -32,6 +32,9 @@ public:
     virtual void CompRate(const double* conc, const double* base, double* delta, double h);
     // Brings the state to the reaction's equilibrium condition in place.
     virtual void CompEqui(double* conc);
+    // Called when a reaction set lists this reaction among its equilibrium
+    // reactions; throws InputException when the record cannot serve there.
+    virtual void CheckEquilibriumListing() const {}
 
     int GetNComp() const { return m_nComp; }
     const double* GetStoich() const { return m_stoich.get(); }

@@ -54,6 +54,8 @@ void CRxnSet::Read(std::istream& in, const std::vector<std::unique_ptr<CRxn>>& r
     m_firstMobile = nComp - nMobile;
     m_opzero = opzero;
     ReadList(in, rxns, m_equi, m_nEqui, "equilibrium");
+    for (const CRxn* rxn : m_equi)
+        rxn->CheckEquilibriumListing();
     ReadList(in, rxns, m_kinetic, m_nKinetic, "kinetic");
     m_sourceRate.reset(new double[nComp]());
     m_increment.reset(new double[nComp]());
