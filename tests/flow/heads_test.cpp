@@ -186,6 +186,28 @@ TEST(InitialHeads, IsolatedNodeGetsHeadZeroAndZeroRowConductivityFreezesANode) {
     EXPECT_EQ(sim.RelaxNodeHead(0, 2), 0.0);
 }
 
+// Values for which another grouping of the conductance or the volume source,
+// or another neighbour order in the sums, changes the last bits of the head.
+TEST(InitialHeads, RelaxedHeadIsExactToTheLastBit) {
+    CModelSpec spec;
+    spec.rows = 3;
+    spec.cols = 3;
+    spec.rowCoord = {0.0, 1.5, 2.2};
+    spec.colCoord = {0.0, 2.4, 4.2};
+    spec.overrides = {
+        {1, 1, SLOT_KROW, 0.26}, {0, 1, SLOT_KROW, 4.1},      {2, 1, SLOT_KROW, 2.6},
+        {1, 1, SLOT_KCOL, 3.1},  {1, 0, SLOT_KCOL, 2.5},      {1, 2, SLOT_KCOL, 4.7},
+        {0, 1, SLOT_HEAD, 2.1},  {2, 1, SLOT_HEAD, 5.0},      {1, 0, SLOT_HEAD, 3.4},
+        {1, 2, SLOT_HEAD, 1.4},  {1, 1, SLOT_POROSITY, 0.43}, {1, 1, SLOT_SOURCE, 0.28}};
+    CRunControl control("m");
+    CSimulation sim(&control);
+    LoadModel(sim, spec);
+    ComputeCellWidths(sim.m_rowWidth.get(), sim.m_rowCoord.get(), 3);
+    ComputeCellWidths(sim.m_colWidth.get(), sim.m_colCoord.get(), 3);
+    sim.RelaxNodeHead(1, 1);
+    EXPECT_EQ(Slot(sim, 1, 1, SLOT_HEAD), 2.8855624482847766);
+}
+
 TEST(InitialHeads, CancelStopsTheSweepsAfterTheDirectSolve) {
     CRunControl control("m");
     CSimulation sim(&control);

@@ -180,6 +180,13 @@ TEST_F(StableStepTest, TheThreeCandidateFormulas) {
     EXPECT_EQ(Step(0.01), 0.01);
 }
 
+// D squared is formed before it is scaled: 8.995030286246559 x (D x D).
+TEST_F(StableStepTest, RootFormulaIsExactToTheLastBit) {
+    m_sim.m_rowWidth[0] = 0.5;
+    Node(0, 1.9, 0.0, {0.47, 0, 0}, {0.47, 0, 0});
+    EXPECT_EQ(Step(100.0), 0.08039970278578891);
+}
+
 // The constants make the two formulas agree to about 6e-6 there.
 TEST_F(StableStepTest, TheFormulasMeetAtTheSwitch) {
     const double root = 4.0016;
