@@ -35,15 +35,15 @@ TEST(Dispersion, DiagonalAndCrossTermsOfTheTensor) {
 }
 
 TEST(FaceFlux, HarmonicMeanConductivityTimesHeadGradient) {
-    CModelSpec spec;
-    spec.cols = 2;
-    spec.overrides = {{0, 0, SLOT_HEAD, 7.0},
-                      {0, 1, SLOT_HEAD, 3.0},
-                      {0, 0, SLOT_KCOL, 1.0},
-                      {0, 1, SLOT_KCOL, 3.0}};
+    CTestModel model;
+    model.cols = 2;
+    model.overrides = {{0, 0, SLOT_HEAD, 7.0},
+                       {0, 1, SLOT_HEAD, 3.0},
+                       {0, 0, SLOT_KCOL, 1.0},
+                       {0, 1, SLOT_KCOL, 3.0}};
     CRunControl control("m");
     CSimulation sim(&control);
-    LoadModel(sim, spec);
+    LoadModel(sim, model);
     const int a = 0;
     const int b = sim.m_nComp;
     // Harmonic mean 2 x 3 x 1 / 4 = 1.5; gradient 4 / 2.
@@ -81,15 +81,15 @@ TEST(FlowField, TwoNodeExample) {
 // One row: no row faces; Drr is Dm at the first node and 0 elsewhere, Dcc is
 // alphaL |qc| / theta + Dm everywhere.
 TEST(FlowField, OneRowGrid) {
-    CModelSpec spec;
-    spec.cols = 3;
-    spec.nMobile = 1;
-    spec.transport = {{2.0, 0.5, 0.01}};
-    spec.colCoord = {0.0, 4.0, 6.0};
-    spec.overrides = {{0, 0, SLOT_HEAD, 6.0}, {0, 1, SLOT_HEAD, 4.0}, {0, 2, SLOT_HEAD, 3.0}};
+    CTestModel model;
+    model.cols = 3;
+    model.nMobile = 1;
+    model.transport = {{2.0, 0.5, 0.01}};
+    model.colCoord = {0.0, 4.0, 6.0};
+    model.overrides = {{0, 0, SLOT_HEAD, 6.0}, {0, 1, SLOT_HEAD, 4.0}, {0, 2, SLOT_HEAD, 3.0}};
     CRunControl control("m");
     CSimulation sim(&control);
-    LoadModel(sim, spec);
+    LoadModel(sim, model);
     sim.m_rowWidth[0] = 1.0; // as InitHeads would leave them
     sim.ComputeFlowField();
 
@@ -105,21 +105,21 @@ TEST(FlowField, OneRowGrid) {
 }
 
 TEST(FlowField, EqualHeadsLeavePureDiffusion) {
-    CModelSpec spec;
-    spec.rows = 2;
-    spec.cols = 3;
-    spec.nMobile = 2;
-    spec.transport = {{1.0, 0.1, 0.25}, {3.0, 0.3, 0.5}};
-    spec.defaults = {4.0, 0, 0.3, 1, 1, 0, 0, 0, 0};
+    CTestModel model;
+    model.rows = 2;
+    model.cols = 3;
+    model.nMobile = 2;
+    model.transport = {{1.0, 0.1, 0.25}, {3.0, 0.3, 0.5}};
+    model.defaults = {4.0, 0, 0.3, 1, 1, 0, 0, 0, 0};
     CRunControl control("m");
     CSimulation sim(&control);
-    LoadModel(sim, spec);
+    LoadModel(sim, model);
     sim.ComputeFlowField();
     for (int i = 0; i < 2; ++i)
         for (int j = 0; j < 3; ++j)
             for (int s = 0; s < 2; ++s) {
                 const double* c = Coef(sim, i, j, s);
-                const double dm = spec.transport[s][2];
+                const double dm = model.transport[s][2];
                 EXPECT_EQ(c[0], dm) << i << " " << j << " " << s;
                 EXPECT_EQ(c[1], dm) << i << " " << j << " " << s;
                 EXPECT_EQ(c[2], 0.0) << i << " " << j << " " << s;
@@ -130,20 +130,20 @@ TEST(FlowField, EqualHeadsLeavePureDiffusion) {
 // Dcc ignores the row flux and the first column's Drr the column flux; inner
 // nodes use both components of their own faces.
 TEST(FlowField, FirstRowAndColumnUseOneFluxComponent) {
-    CModelSpec spec;
-    spec.rows = 3;
-    spec.cols = 3;
-    spec.nMobile = 1;
-    spec.transport = {{1.0, 0.2, 0.05}};
-    spec.rowCoord = {0.0, 1.0, 3.0};
-    spec.colCoord = {0.0, 2.0, 3.0};
+    CTestModel model;
+    model.rows = 3;
+    model.cols = 3;
+    model.nMobile = 1;
+    model.transport = {{1.0, 0.2, 0.05}};
+    model.rowCoord = {0.0, 1.0, 3.0};
+    model.colCoord = {0.0, 2.0, 3.0};
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j)
-            spec.overrides.push_back(
-                {i, j, SLOT_HEAD, 20.0 - 3.0 * spec.rowCoord[i] - spec.colCoord[j]});
+            model.overrides.push_back(
+                {i, j, SLOT_HEAD, 20.0 - 3.0 * model.rowCoord[i] - model.colCoord[j]});
     CRunControl control("m");
     CSimulation sim(&control);
-    LoadModel(sim, spec);
+    LoadModel(sim, model);
     sim.ComputeFlowField();
 
     const double aL = 1.0, aT = 0.2, dm = 0.05, theta = 0.3;

@@ -73,19 +73,19 @@ TEST(InitialHeads, TwoFixedNodesGetOppositeSourceRates) {
 // A row of unevenly spaced nodes between two fixed heads: the head falls
 // linearly with the coordinate and the two fixed nodes exchange equal volumes.
 TEST(InitialHeads, HeadsFallLinearlyBetweenFixedEnds) {
-    CModelSpec spec;
-    spec.cols = 5;
-    spec.colCoord = {0.0, 1.0, 3.0, 6.0, 10.0};
-    spec.opzero = 1e-13;
-    spec.overrides = {{0, 0, SLOT_HEAD, 10.0}};
-    spec.fixedHeads = {{0, 0}, {0, 4}};
+    CTestModel model;
+    model.cols = 5;
+    model.colCoord = {0.0, 1.0, 3.0, 6.0, 10.0};
+    model.opzero = 1e-13;
+    model.overrides = {{0, 0, SLOT_HEAD, 10.0}};
+    model.fixedHeads = {{0, 0}, {0, 4}};
     CRunControl control("m");
     CSimulation sim(&control);
-    LoadModel(sim, spec);
+    LoadModel(sim, model);
     sim.InitHeads();
 
     for (int j = 0; j < 5; ++j)
-        EXPECT_NEAR(Slot(sim, 0, j, SLOT_HEAD), 10.0 - spec.colCoord[j], 1e-12) << "node " << j;
+        EXPECT_NEAR(Slot(sim, 0, j, SLOT_HEAD), 10.0 - model.colCoord[j], 1e-12) << "node " << j;
     const double q0 = 0.3 * sim.m_colWidth[0] * Slot(sim, 0, 0, SLOT_SOURCE);
     const double q4 = 0.3 * sim.m_colWidth[4] * Slot(sim, 0, 4, SLOT_SOURCE);
     EXPECT_GT(q0, 0.0);
@@ -96,19 +96,19 @@ TEST(InitialHeads, HeadsFallLinearlyBetweenFixedEnds) {
 // A 4 x 3 grid with uneven spacing, uneven conductivities, a well and a fixed
 // edge: every computed head balances the flows to its neighbours.
 TEST(InitialHeads, ComputedHeadsBalanceEveryNode) {
-    CModelSpec spec;
-    spec.rows = 4;
-    spec.cols = 3;
-    spec.rowCoord = {0.0, 2.0, 5.0, 6.0};
-    spec.colCoord = {0.0, 1.5, 4.0};
-    spec.opzero = 1e-12;
-    spec.overrides = {{0, 0, SLOT_HEAD, 5.0},    {0, 1, SLOT_HEAD, 6.0},    {0, 2, SLOT_HEAD, 7.0},
-                      {2, 1, SLOT_SOURCE, -0.2}, {1, 1, SLOT_KROW, 3.0},    {2, 2, SLOT_KCOL, 0.5},
-                      {3, 0, SLOT_KROW, 2.0},    {1, 2, SLOT_POROSITY, 0.2}};
-    spec.fixedHeads = {{0, 0}, {0, 1}, {0, 2}};
+    CTestModel model;
+    model.rows = 4;
+    model.cols = 3;
+    model.rowCoord = {0.0, 2.0, 5.0, 6.0};
+    model.colCoord = {0.0, 1.5, 4.0};
+    model.opzero = 1e-12;
+    model.overrides = {{0, 0, SLOT_HEAD, 5.0},    {0, 1, SLOT_HEAD, 6.0},    {0, 2, SLOT_HEAD, 7.0},
+                       {2, 1, SLOT_SOURCE, -0.2}, {1, 1, SLOT_KROW, 3.0},    {2, 2, SLOT_KCOL, 0.5},
+                       {3, 0, SLOT_KROW, 2.0},    {1, 2, SLOT_POROSITY, 0.2}};
+    model.fixedHeads = {{0, 0}, {0, 1}, {0, 2}};
     CRunControl control("m");
     CSimulation sim(&control);
-    LoadModel(sim, spec);
+    LoadModel(sim, model);
     sim.InitHeads();
 
     auto conductance = [&](int i, int j, int bi, int bj, int slot) {
@@ -148,13 +148,13 @@ TEST(InitialHeads, ComputedHeadsBalanceEveryNode) {
 // diagonal at offset m_nCols; the time loop's first step starts from what is
 // left there.
 TEST(InitialHeads, BandMatrixIsLeftInTheWorkArrayAsLaidOut) {
-    CModelSpec spec;
-    spec.cols = 3;
-    spec.overrides = {{0, 0, SLOT_HEAD, 4.0}};
-    spec.fixedHeads = {{0, 0}, {0, 2}};
+    CTestModel model;
+    model.cols = 3;
+    model.overrides = {{0, 0, SLOT_HEAD, 4.0}};
+    model.fixedHeads = {{0, 0}, {0, 2}};
     CRunControl control("m");
     CSimulation sim(&control);
-    LoadModel(sim, spec);
+    LoadModel(sim, model);
     sim.InitHeads();
 
     const int width = 7;
@@ -168,14 +168,14 @@ TEST(InitialHeads, BandMatrixIsLeftInTheWorkArrayAsLaidOut) {
 }
 
 TEST(InitialHeads, IsolatedNodeGetsHeadZeroAndZeroRowConductivityFreezesANode) {
-    CModelSpec spec;
-    spec.cols = 3;
-    spec.overrides = {{0, 0, SLOT_HEAD, 4.0}, {0, 1, SLOT_HEAD, 9.0},    {0, 1, SLOT_KCOL, 0.0},
-                      {0, 2, SLOT_KROW, 0.0}, {0, 2, SLOT_SOURCE, 0.75}, {0, 2, SLOT_HEAD, 1.0}};
-    spec.fixedHeads = {{0, 0}, {0, 2}};
+    CTestModel model;
+    model.cols = 3;
+    model.overrides = {{0, 0, SLOT_HEAD, 4.0}, {0, 1, SLOT_HEAD, 9.0},    {0, 1, SLOT_KCOL, 0.0},
+                       {0, 2, SLOT_KROW, 0.0}, {0, 2, SLOT_SOURCE, 0.75}, {0, 2, SLOT_HEAD, 1.0}};
+    model.fixedHeads = {{0, 0}, {0, 2}};
     CRunControl control("m");
     CSimulation sim(&control);
-    LoadModel(sim, spec);
+    LoadModel(sim, model);
     sim.InitHeads();
 
     // (0, 1) has no conductivity towards its column neighbours: isolated.
@@ -189,19 +189,19 @@ TEST(InitialHeads, IsolatedNodeGetsHeadZeroAndZeroRowConductivityFreezesANode) {
 // Values for which another grouping of the conductance or the volume source,
 // or another neighbour order in the sums, changes the last bits of the head.
 TEST(InitialHeads, RelaxedHeadIsExactToTheLastBit) {
-    CModelSpec spec;
-    spec.rows = 3;
-    spec.cols = 3;
-    spec.rowCoord = {0.0, 1.5, 2.2};
-    spec.colCoord = {0.0, 2.4, 4.2};
-    spec.overrides = {
+    CTestModel model;
+    model.rows = 3;
+    model.cols = 3;
+    model.rowCoord = {0.0, 1.5, 2.2};
+    model.colCoord = {0.0, 2.4, 4.2};
+    model.overrides = {
         {1, 1, SLOT_KROW, 0.26}, {0, 1, SLOT_KROW, 4.1},      {2, 1, SLOT_KROW, 2.6},
         {1, 1, SLOT_KCOL, 3.1},  {1, 0, SLOT_KCOL, 2.5},      {1, 2, SLOT_KCOL, 4.7},
         {0, 1, SLOT_HEAD, 2.1},  {2, 1, SLOT_HEAD, 5.0},      {1, 0, SLOT_HEAD, 3.4},
         {1, 2, SLOT_HEAD, 1.4},  {1, 1, SLOT_POROSITY, 0.43}, {1, 1, SLOT_SOURCE, 0.28}};
     CRunControl control("m");
     CSimulation sim(&control);
-    LoadModel(sim, spec);
+    LoadModel(sim, model);
     ComputeCellWidths(sim.m_rowWidth.get(), sim.m_rowCoord.get(), 3);
     ComputeCellWidths(sim.m_colWidth.get(), sim.m_colCoord.get(), 3);
     sim.RelaxNodeHead(1, 1);
@@ -223,13 +223,13 @@ TEST(InitialHeads, CancelStopsTheSweepsAfterTheDirectSolve) {
 }
 
 TEST(InitialHeads, SweepsThatNeverSettleAreAComputationalError) {
-    CModelSpec spec;
-    spec.cols = 2;
-    spec.opzero = -1.0; // no change sum is ever at or below it
-    spec.fixedHeads = {{0, 0}};
+    CTestModel model;
+    model.cols = 2;
+    model.opzero = -1.0; // no change sum is ever at or below it
+    model.fixedHeads = {{0, 0}};
     CRunControl control("m");
     CSimulation sim(&control);
-    LoadModel(sim, spec);
+    LoadModel(sim, model);
     try {
         sim.InitHeads();
         FAIL() << "expected ComputeException";

@@ -15,8 +15,8 @@ namespace {
 // A model whose m_state is set by hand: the state at the start of the step.
 class TransportTest : public ::testing::Test {
 protected:
-    void Load(const CModelSpec& spec) {
-        LoadModel(m_sim, spec);
+    void Load(const CTestModel& model) {
+        LoadModel(m_sim, model);
         m_sim.InitHeads();
         m_sim.ComputeFlowField();
         for (int t = 0; t < m_sim.m_nValues; ++t)
@@ -33,15 +33,15 @@ protected:
 
 // Two nodes at 0 and 10 joined by a flux of q; the rest of the model as the
 // two-node example, without dispersion unless the test sets it.
-CModelSpec TwoNodes(double headA, double headB) {
-    CModelSpec spec;
-    spec.cols = 2;
-    spec.nMobile = 1;
-    spec.transport = {{0.0, 0.0, 0.0}};
-    spec.colCoord = {0.0, 10.0};
-    spec.overrides = {{0, 0, SLOT_HEAD, headA}, {0, 1, SLOT_HEAD, headB}};
-    spec.fixedHeads = {{0, 0}, {0, 1}};
-    return spec;
+CTestModel TwoNodes(double headA, double headB) {
+    CTestModel model;
+    model.cols = 2;
+    model.nMobile = 1;
+    model.transport = {{0.0, 0.0, 0.0}};
+    model.colCoord = {0.0, 10.0};
+    model.overrides = {{0, 0, SLOT_HEAD, headA}, {0, 1, SLOT_HEAD, headB}};
+    model.fixedHeads = {{0, 0}, {0, 1}};
+    return model;
 }
 
 TEST_F(TransportTest, TwoNodeExampleMovesThirtySevenEighteenHundredths) {
@@ -93,12 +93,12 @@ TEST_F(TransportTest, BackwardFluxTakesTheUpstreamNodeAndTheSignedHalfDifference
 // Fickian dispersion with node a's coefficient and the face's mean porosity;
 // the change divides by each node's own porosity and width.
 TEST_F(TransportTest, DispersionUsesTheMeanPorosityAndEachNodesWidth) {
-    CModelSpec spec = TwoNodes(0.0, 0.0);
-    spec.cols = 3;
-    spec.colCoord = {0.0, 4.0, 10.0};
-    spec.overrides = {{0, 1, SLOT_POROSITY, 0.2}};
-    spec.fixedHeads = {{0, 0}}; // all heads 0: no flow
-    Load(spec);
+    CTestModel model = TwoNodes(0.0, 0.0);
+    model.cols = 3;
+    model.colCoord = {0.0, 4.0, 10.0};
+    model.overrides = {{0, 1, SLOT_POROSITY, 0.2}};
+    model.fixedHeads = {{0, 0}}; // all heads 0: no flow
+    Load(model);
     Coef(0, 0)[1] = 2.0; // Dcc of node a only
     Coef(0, 1)[1] = 0.0;
     State(0, 0, 7) = 3.0;
@@ -116,15 +116,15 @@ TEST_F(TransportTest, DispersionUsesTheMeanPorosityAndEachNodesWidth) {
 // the two faces whose node a is the centre carry the central differences
 // across the centre's neighbours on the other axis.
 TEST_F(TransportTest, CrossTermsUseTheNeighboursAcrossTheFace) {
-    CModelSpec spec;
-    spec.rows = 3;
-    spec.cols = 3;
-    spec.nMobile = 1;
-    spec.transport = {{0.0, 0.0, 0.0}};
-    spec.rowCoord = {0.0, 1.0, 4.0};
-    spec.colCoord = {0.0, 2.0, 7.0};
-    spec.fixedHeads = {{0, 0}}; // all heads 0: no flow
-    Load(spec);
+    CTestModel model;
+    model.rows = 3;
+    model.cols = 3;
+    model.nMobile = 1;
+    model.transport = {{0.0, 0.0, 0.0}};
+    model.rowCoord = {0.0, 1.0, 4.0};
+    model.colCoord = {0.0, 2.0, 7.0};
+    model.fixedHeads = {{0, 0}}; // all heads 0: no flow
+    Load(model);
     Coef(1, 1)[2] = 0.6;
     State(1, 0, 7) = 1.0;
     State(1, 2, 7) = 3.0;
@@ -146,11 +146,11 @@ TEST_F(TransportTest, CrossTermsUseTheNeighboursAcrossTheFace) {
 }
 
 TEST_F(TransportTest, SinksLoseSoluteSourcesGainNone) {
-    CModelSpec spec = TwoNodes(0.0, 0.0);
-    spec.nImmobile = 1;
-    spec.nMobile = 2;
-    spec.transport = {{0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}};
-    Load(spec);
+    CTestModel model = TwoNodes(0.0, 0.0);
+    model.nImmobile = 1;
+    model.nMobile = 2;
+    model.transport = {{0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}};
+    Load(model);
     State(0, 0, SLOT_SOURCE) = -0.5;
     State(0, 1, SLOT_SOURCE) = 0.5;
     for (int j = 0; j < 2; ++j) {
@@ -170,16 +170,16 @@ TEST_F(TransportTest, SinksLoseSoluteSourcesGainNone) {
 // Without sinks the step only moves solute: the pore volume weighted sum of
 // the changes is zero.
 TEST_F(TransportTest, FacesConserveMass) {
-    CModelSpec spec;
-    spec.rows = 4;
-    spec.cols = 5;
-    spec.nMobile = 1;
-    spec.transport = {{1.0, 0.2, 0.01}};
-    spec.rowCoord = {0.0, 1.0, 3.0, 3.5};
-    spec.colCoord = {0.0, 2.0, 2.5, 4.0, 8.0};
-    spec.overrides = {{0, 0, SLOT_HEAD, 10.0}, {3, 4, SLOT_HEAD, 0.0}, {2, 2, SLOT_KROW, 5.0}};
-    spec.fixedHeads = {{0, 0}, {3, 4}};
-    Load(spec);
+    CTestModel model;
+    model.rows = 4;
+    model.cols = 5;
+    model.nMobile = 1;
+    model.transport = {{1.0, 0.2, 0.01}};
+    model.rowCoord = {0.0, 1.0, 3.0, 3.5};
+    model.colCoord = {0.0, 2.0, 2.5, 4.0, 8.0};
+    model.overrides = {{0, 0, SLOT_HEAD, 10.0}, {3, 4, SLOT_HEAD, 0.0}, {2, 2, SLOT_KROW, 5.0}};
+    model.fixedHeads = {{0, 0}, {3, 4}};
+    Load(model);
     for (int n = 0; n < 20; ++n)
         State(n / 5, n % 5, 7) = std::fmod(n * 0.37, 1.0);
     // Keep the fixed nodes' sources out of the balance.
@@ -202,16 +202,16 @@ TEST_F(TransportTest, FacesConserveMass) {
 // its grouping, and a node's change sums its row faces, then its column
 // faces, then its sink term.
 TEST_F(TransportTest, FaceFluxGroupingAndAccumulationOrderAreExact) {
-    CModelSpec spec;
-    spec.rows = 3;
-    spec.cols = 3;
-    spec.nMobile = 1;
-    spec.transport = {{0.0, 0.0, 0.0}};
-    spec.rowCoord = {0.0, 1.3, 2.9};
-    spec.colCoord = {0.0, 0.7, 2.3};
-    spec.overrides = {{1, 1, SLOT_POROSITY, 0.27}, {2, 1, SLOT_POROSITY, 0.41}};
-    spec.fixedHeads = {{0, 0}}; // all heads 0; the one flux is set below
-    Load(spec);
+    CTestModel model;
+    model.rows = 3;
+    model.cols = 3;
+    model.nMobile = 1;
+    model.transport = {{0.0, 0.0, 0.0}};
+    model.rowCoord = {0.0, 1.3, 2.9};
+    model.colCoord = {0.0, 0.7, 2.3};
+    model.overrides = {{1, 1, SLOT_POROSITY, 0.27}, {2, 1, SLOT_POROSITY, 0.41}};
+    model.fixedHeads = {{0, 0}}; // all heads 0; the one flux is set below
+    Load(model);
     const double q = 0.41, dt = 0.013;
     m_sim.m_globalStep = dt;
     State(1, 1, SLOT_FLUXROW) = q; // face (1, 1) -> (2, 1)
@@ -249,10 +249,10 @@ TEST_F(TransportTest, FaceFluxGroupingAndAccumulationOrderAreExact) {
 // term's products, the dispersion quotient, the final divisions, or the
 // central form of the advection) changes the last bits of the result.
 TEST_F(TransportTest, FaceFluxGroupingIsExact) {
-    CModelSpec spec = TwoNodes(0.0, 0.0);
-    spec.colCoord = {0.0, 1.6};
-    spec.overrides = {{0, 1, SLOT_POROSITY, 0.35}};
-    Load(spec);
+    CTestModel model = TwoNodes(0.0, 0.0);
+    model.colCoord = {0.0, 1.6};
+    model.overrides = {{0, 1, SLOT_POROSITY, 0.35}};
+    Load(model);
     State(0, 0, SLOT_FLUXCOL) = 1.6;
     State(0, 0, SLOT_SOURCE) = 0.0;
     State(0, 1, SLOT_SOURCE) = 0.0;
@@ -265,10 +265,10 @@ TEST_F(TransportTest, FaceFluxGroupingIsExact) {
 }
 
 TEST_F(TransportTest, NoMobileComponentsWritesOnlyZeros) {
-    CModelSpec spec = TwoNodes(10.0, 0.0);
-    spec.nMobile = 0;
-    spec.transport = {};
-    Load(spec);
+    CTestModel model = TwoNodes(10.0, 0.0);
+    model.nMobile = 0;
+    model.transport = {};
+    Load(model);
     for (int t = 0; t < m_sim.m_nValues; ++t)
         m_sim.m_transportDelta[t] = 5.0;
     m_sim.TransportStep();

@@ -58,16 +58,16 @@ double DoubleAt(const std::vector<unsigned char>& bytes, size_t offset) {
 class TimeLoopTest : public ::testing::Test {
 protected:
     // One isolated node without mobile components: only the clock matters.
-    static CModelSpec Clock(double start, double end, double step, double interval) {
-        CModelSpec spec;
-        spec.startTime = start;
-        spec.endTime = end;
-        spec.globalStep = step;
-        spec.outputInterval = interval;
-        return spec;
+    static CTestModel Clock(double start, double end, double step, double interval) {
+        CTestModel model;
+        model.startTime = start;
+        model.endTime = end;
+        model.globalStep = step;
+        model.outputInterval = interval;
+        return model;
     }
-    void Load(const CModelSpec& spec) {
-        LoadModel(m_sim, spec);
+    void Load(const CTestModel& model) {
+        LoadModel(m_sim, model);
         m_sim.InitHeads();
         m_sim.OpenOutput(Base().c_str());
     }
@@ -119,11 +119,11 @@ TEST_F(TimeLoopTest, NoStepWhenTheEndIsNotAfterTheStart) {
 }
 
 TEST_F(TimeLoopTest, StableStepWithoutFlowCoversTheRunInOneStep) {
-    CModelSpec spec = Clock(0.0, 10.0, 0.0, 1.0);
-    spec.cols = 2;
-    spec.nMobile = 1;
-    spec.transport = {{1.0, 0.1, 0.5}};
-    Load(spec);
+    CTestModel model = Clock(0.0, 10.0, 0.0, 1.0);
+    model.cols = 2;
+    model.nMobile = 1;
+    model.transport = {{1.0, 0.1, 0.5}};
+    Load(model);
     RunLoop();
     EXPECT_EQ(m_sim.m_globalStep, 10.0);
     EXPECT_EQ(m_control.GetGlobalStep(), 10.0);
@@ -135,11 +135,11 @@ TEST_F(TimeLoopTest, StableStepWithoutFlowCoversTheRunInOneStep) {
 class StableStepTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        CModelSpec spec;
-        spec.cols = 2;
-        spec.nMobile = 2;
-        spec.defaults = {0, 0, 1.0, 1, 1, 0, 0, 0, 0};
-        LoadModel(m_sim, spec);
+        CTestModel model;
+        model.cols = 2;
+        model.nMobile = 2;
+        model.defaults = {0, 0, 1.0, 1, 1, 0, 0, 0, 0};
+        LoadModel(m_sim, model);
         for (int j = 0; j < 2; ++j) {
             m_sim.m_colWidth[j] = 1.0;
         }
@@ -219,9 +219,9 @@ TEST_F(StableStepTest, AStepOfZeroIsAComputationalErrorNamingTheNode) {
 }
 
 TEST_F(TimeLoopTest, ReducedNodesAndTheSmallestLocalStepAreReported) {
-    CModelSpec spec = Clock(0.0, 1.0, 1.0, 1.0);
-    spec.cols = 3;
-    Load(spec);
+    CTestModel model = Clock(0.0, 1.0, 1.0, 1.0);
+    model.cols = 3;
+    Load(model);
     const double fractions[] = {0.5, 1.0, 0.25};
     for (int n = 0; n < 3; ++n) {
         m_sim.m_localFraction[n] = fractions[n];
@@ -235,9 +235,9 @@ TEST_F(TimeLoopTest, ReducedNodesAndTheSmallestLocalStepAreReported) {
 // The reactions of a step see the clock one input step behind the step's
 // start, and the nodes in index order.
 TEST_F(TimeLoopTest, ReactionClockAndNodeOrder) {
-    CModelSpec spec = Clock(2.0, 3.0, 0.5, 0.5);
-    spec.cols = 3;
-    Load(spec);
+    CTestModel model = Clock(2.0, 3.0, 0.5, 0.5);
+    model.cols = 3;
+    Load(model);
     std::vector<std::array<double, 3>> seen;
     InstallProbe(m_sim, [&](CSimulation& s) {
         const std::array<double, 3> now{s.m_currentTime, s.m_rxnBaseTime, double(s.m_currentNode)};
@@ -252,8 +252,8 @@ TEST_F(TimeLoopTest, ReactionClockAndNodeOrder) {
 }
 
 TEST_F(TimeLoopTest, WithTheStableStepTheReactionClockStartsAtTheStart) {
-    CModelSpec spec = Clock(2.0, 3.0, 0.0, 1.0);
-    Load(spec);
+    CTestModel model = Clock(2.0, 3.0, 0.0, 1.0);
+    Load(model);
     double firstBase = -1.0;
     InstallProbe(m_sim, [&](CSimulation& s) {
         if (firstBase < 0.0)

@@ -23,7 +23,7 @@ void AppendCoords(std::string& out, const std::vector<double>& given, int count)
 
 } // namespace
 
-std::string CModelSpec::Text() const {
+std::string CTestModel::Text() const {
     std::string out;
     out += std::to_string(rows) + " " + std::to_string(cols) + " " + std::to_string(nImmobile) +
            " " + std::to_string(nMobile) + " 0 1\n";
@@ -56,9 +56,9 @@ std::string CModelSpec::Text() const {
     return out;
 }
 
-void LoadModel(CSimulation& sim, const CModelSpec& spec) {
+void LoadModel(CSimulation& sim, const CTestModel& model) {
     sim.m_nStateSlots = 7;
-    auto in = ModelStream(spec.Text());
+    auto in = ModelStream(model.Text());
     sim.ReadInput(*in);
 }
 

@@ -11,7 +11,7 @@ class CSimulation;
 
 namespace kova_test {
 
-struct CModelSpec {
+struct CTestModel {
     struct Override {
         int i;
         int j;
@@ -41,7 +41,7 @@ struct CModelSpec {
     std::string Text() const;
 };
 
-// Reads spec into sim as a run does (m_nStateSlots = 7, then ReadInput).
-void LoadModel(CSimulation& sim, const CModelSpec& spec);
+// Reads model into sim as a run does (m_nStateSlots = 7, then ReadInput).
+void LoadModel(CSimulation& sim, const CTestModel& model);
 
 } // namespace kova_test
