@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds kova-compute and runs a shipped example.
-# Usage: scripts/run-example.sh [example-name]
+# Installs what is missing, builds kova-compute and runs a shipped example
+# (default: plume, a 100 x 100 tracer plume), then says where the results are.
+# Usage: scripts/run-example.sh [plume|column|two_nodes]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh release
-name=${1:-two_nodes}
+name=${1:-plume}
 mkdir -p out
 cp "examples/$name.kvi" "out/$name.kvi"
 build/release/kova-compute "out/$name"
-echo "results: out/$name.kvo (state records) and out/$name.kvt (record times)" >&2
+if command -v python3 >/dev/null; then
+    python3 scripts/summarize-output.py "out/$name"
+fi
+echo "results: $PWD/out/$name.kvo (state records) and $PWD/out/$name.kvt (record times)"

@@ -31,6 +31,14 @@ constexpr int EQUI_MAX_LINCOMB_PASSES = 300; // linear-combination passes
 // Initial heads.
 constexpr int HEAD_MAX_SWEEPS = 1000; // Gauss-Seidel sweeps after the direct solve
 
+// Stable global step (ComputeStableStep). Of the two candidate formulas for a
+// node with dispersion D and velocity term V, the root form applies while
+// sqrt(V) / D <= STABLE_STEP_SWITCH; they meet there. The square of the root
+// coefficient is stored as a constant of its own.
+constexpr double STABLE_STEP_SWITCH = 4.0016;
+constexpr double STABLE_STEP_ROOT_COEF = 2.9991716;
+constexpr double STABLE_STEP_ROOT_COEF_SQUARED = 8.995030286246559;
+
 // Output times: the initial capacity of the record-time list is capped here;
 // the list grows if a run writes more records.
 constexpr int OUTPUT_TIMES_INITIAL_MAX = 1 << 20;

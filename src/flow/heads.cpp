@@ -1,0 +1,254 @@
+#include "flow/heads.h"
+
+#include "run/message_sink.h"
+#include "run/run_control.h"
+#include "sim/exceptions.h"
+#include "sim/limits.h"
+#include "sim/simulation.h"
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+void ComputeCellWidths(double* widths, const double* coords, int count) {
+    if (count < 1)
+        return;
+    if (count == 1) {
+        widths[0] = 1.0;
+        return;
+    }
+    // Edge cells reach the full distance to their one neighbour.
+    widths[0] = coords[1] - coords[0];
+    widths[count - 1] = coords[count - 1] - coords[count - 2];
+    for (int k = 1; k < count - 1; ++k)
+        widths[k] = (coords[k + 1] - coords[k - 1]) * 0.5;
+}
+
+namespace {
+
+// Harmonic-mean conductance of a face of width w between nodes d apart.
+double Conductance(double ka, double kb, double w, double d) {
+    return 2.0 * ka * kb * w / ((ka + kb) * d);
+}
+
+// Visits (neighbour node, conductance) for every existing neighbour of node
+// (i, j), in the order (i-1, j), (i+1, j), (i, j-1), (i, j+1). A direction
+// counts only when the node's own conductivity for it is positive; the grid
+// edge has no neighbour and so no flow.
+template <typename Visit> void ForEachConductance(const CSimulation& s, int i, int j, Visit visit) {
+    const double* state = s.m_stateNew.get();
+    const int nComp = s.m_nComp;
+    const int n = i * s.m_nCols + j;
+    const double* node = state + static_cast<size_t>(n) * nComp;
+
+    const double kRow = node[SLOT_KROW];
+    if (kRow > 0.0) {
+        const double w = s.m_colWidth[j];
+        if (i > 0) {
+            const int b = n - s.m_nCols;
+            const double kb = state[static_cast<size_t>(b) * nComp + SLOT_KROW];
+            visit(b, Conductance(kRow, kb, w, s.m_rowCoord[i] - s.m_rowCoord[i - 1]));
+        }
+        if (i < s.m_nRows - 1) {
+            const int b = n + s.m_nCols;
+            const double kb = state[static_cast<size_t>(b) * nComp + SLOT_KROW];
+            visit(b, Conductance(kRow, kb, w, s.m_rowCoord[i + 1] - s.m_rowCoord[i]));
+        }
+    }
+    const double kCol = node[SLOT_KCOL];
+    if (kCol > 0.0) {
+        const double w = s.m_rowWidth[i];
+        if (j > 0) {
+            const int b = n - 1;
+            const double kb = state[static_cast<size_t>(b) * nComp + SLOT_KCOL];
+            visit(b, Conductance(kCol, kb, w, s.m_colCoord[j] - s.m_colCoord[j - 1]));
+        }
+        if (j < s.m_nCols - 1) {
+            const int b = n + 1;
+            const double kb = state[static_cast<size_t>(b) * nComp + SLOT_KCOL];
+            visit(b, Conductance(kCol, kb, w, s.m_colCoord[j + 1] - s.m_colCoord[j]));
+        }
+    }
+}
+
+double* NodeState(CSimulation& s, int n) {
+    return s.m_stateNew.get() + static_cast<size_t>(n) * s.m_nComp;
+}
+
+// Volume of water added per unit time at node (i, j): porosity x cell area x
+// source rate.
+double VolumeSource(const CSimulation& s, int i, int j, const double* node) {
+    const double area = s.m_rowWidth[i] * s.m_colWidth[j];
+    return node[SLOT_POROSITY] * area * node[SLOT_SOURCE];
+}
+
+void ClearFluxSlots(CSimulation& s) {
+    for (int n = 0; n < s.m_nNodes; ++n) {
+        double* node = NodeState(s, n);
+        node[SLOT_FLUXROW] = 0.0;
+        node[SLOT_FLUXCOL] = 0.0;
+    }
+}
+
+// One row per node: a fixed head is its own equation; a computed head balances
+// the conductances to its neighbours against the node's volume source. The
+// right-hand side goes into SLOT_FLUXCOL.
+void AssembleBandMatrix(CSimulation& s) {
+    const int band = s.m_nCols;
+    const int width = 2 * band + 1;
+    for (int n = 0; n < s.m_nNodes; ++n) {
+        const int i = n / s.m_nCols;
+        const int j = n % s.m_nCols;
+        double* row = s.m_work.get() + static_cast<size_t>(n) * width;
+        double* node = NodeState(s, n);
+        if (s.m_nodeType[n] == NODE_HEAD) {
+            row[band] = 1.0;
+            node[SLOT_FLUXCOL] = node[SLOT_HEAD];
+            continue;
+        }
+        double total = 0.0;
+        ForEachConductance(s, i, j, [&](int b, double g) {
+            row[band + (b - n)] = g;
+            total += g;
+        });
+        if (total == 0.0) {
+            // An isolated node: its head becomes 0.
+            row[band] = 1.0;
+            node[SLOT_FLUXCOL] = 0.0;
+        } else {
+            row[band] = -total;
+            node[SLOT_FLUXCOL] = -VolumeSource(s, i, j, node);
+        }
+    }
+}
+
+// Gaussian elimination without pivoting inside the band. Rows whose
+// multiplier is 0 are skipped: most of the band below a row is empty.
+void EliminateBand(CSimulation& s) {
+    const int band = s.m_nCols;
+    const int width = 2 * band + 1;
+    const int nNodes = s.m_nNodes;
+    double* matrix = s.m_work.get();
+    for (int r = 0; r < nNodes; ++r) {
+        double* rowR = matrix + static_cast<size_t>(r) * width; // (r, c) at band + c - r
+        double* rhsR = NodeState(s, r) + SLOT_FLUXCOL;
+        const double p = rowR[band];
+        for (int c = 0; c <= band; ++c)
+            rowR[band + c] = rowR[band + c] / p;
+        *rhsR = *rhsR / p;
+
+        const int m = band + 1 < nNodes - r ? band + 1 : nNodes - r;
+        for (int k = 1; k < m; ++k) {
+            double* rowK =
+                matrix + static_cast<size_t>(r + k) * width; // (r+k, c) at band + c - r - k
+            const double f = -rowK[band - k];
+            if (f != 0.0) {
+                for (int c = 0; c <= band; ++c)
+                    rowK[band - k + c] = rowK[band - k + c] + f * rowR[band + c];
+                double* rhsK = NodeState(s, r + k) + SLOT_FLUXCOL;
+                *rhsK = *rhsK + f * *rhsR;
+            }
+        }
+    }
+}
+
+// The eliminated rows have a unit diagonal; the solution goes into SLOT_FLUXROW.
+void BackSubstitute(CSimulation& s) {
+    const int band = s.m_nCols;
+    const int width = 2 * band + 1;
+    const int nNodes = s.m_nNodes;
+    const int nComp = s.m_nComp;
+    const double* matrix = s.m_work.get();
+    double* state = s.m_stateNew.get();
+    for (int r = nNodes - 1; r >= 0; --r) {
+        const double* rowR = matrix + static_cast<size_t>(r) * width;
+        const int m = band < nNodes - r - 1 ? band : nNodes - r - 1;
+        double x = state[static_cast<size_t>(r) * nComp + SLOT_FLUXCOL];
+        for (int k = m; k >= 1; --k)
+            x = x - state[static_cast<size_t>(r + k) * nComp + SLOT_FLUXROW] * rowR[band + k];
+        state[static_cast<size_t>(r) * nComp + SLOT_FLUXROW] = x;
+    }
+}
+
+// Gauss-Seidel sweeps in place until one sweep changes the heads and source
+// rates by no more than opzero. A cancel ends them early (the run then skips
+// its later stages); a model that never settles is a computational error
+// rather than a run that never ends.
+void SweepHeads(CSimulation& s) {
+    double sum = 0.0;
+    for (int sweep = 1; sweep <= HEAD_MAX_SWEEPS; ++sweep) {
+        if (!s.m_runControl->CheckContinue())
+            return;
+        sum = 0.0;
+        for (int i = 0; i < s.m_nRows; ++i)
+            for (int j = 0; j < s.m_nCols; ++j)
+                sum += s.RelaxNodeHead(i, j);
+        if (!(sum > s.m_opzero))
+            return;
+    }
+    char detail[160];
+    std::snprintf(detail, sizeof detail,
+                  "initial heads did not settle in %d sweeps: last change sum %.17g above opzero "
+                  "%.17g",
+                  HEAD_MAX_SWEEPS, sum, s.m_opzero);
+    throw ComputeException(detail);
+}
+
+} // namespace
+
+void CSimulation::InitHeads() {
+    m_runControl->SetStatus("Initalizing Hydraulic Heads ...");
+    ComputeCellWidths(m_rowWidth.get(), m_rowCoord.get(), m_nRows);
+    ComputeCellWidths(m_colWidth.get(), m_colCoord.get(), m_nCols);
+    ClearFluxSlots(*this);
+    AssembleBandMatrix(*this);
+    EliminateBand(*this);
+    BackSubstitute(*this);
+    for (int n = 0; n < m_nNodes; ++n) {
+        if (m_nodeType[n] == NODE_NORMAL) {
+            double* node = NodeState(*this, n);
+            node[SLOT_HEAD] = node[SLOT_FLUXROW];
+        }
+    }
+    ClearFluxSlots(*this);
+    SweepHeads(*this);
+}
+
+double CSimulation::RelaxNodeHead(int i, int j) {
+    m_runControl->SetStatus("Computing Inital Heads ...");
+    const int n = i * m_nCols + j;
+    double* node = NodeState(*this, n);
+    if (node[SLOT_KROW] == 0.0)
+        return 0.0;
+
+    double total = 0.0;
+    double weighted = 0.0;
+    ForEachConductance(*this, i, j, [&](int b, double g) {
+        total += g;
+        weighted += g * m_stateNew[static_cast<size_t>(b) * m_nComp + SLOT_HEAD];
+    });
+
+    if (m_nodeType[n] == NODE_NORMAL) {
+        if (total == 0.0)
+            return 0.0;
+        const double head = (weighted + VolumeSource(*this, i, j, node)) / total;
+        const double old = node[SLOT_HEAD];
+        node[SLOT_HEAD] = head;
+        return std::fabs(old - head);
+    }
+    if (m_nodeType[n] == NODE_HEAD) {
+        // The source rate per unit pore volume that balances the flow out.
+        const double area = m_rowWidth[i] * m_colWidth[j];
+        const double rate = (total * node[SLOT_HEAD] - weighted) / (node[SLOT_POROSITY] * area);
+        const double old = node[SLOT_SOURCE];
+        node[SLOT_SOURCE] = rate;
+        return std::fabs(old - rate);
+    }
+
+    const std::string detail = "node (" + std::to_string(i) + ", " + std::to_string(j) +
+                               ") has type " + std::to_string(m_nodeType[n]) +
+                               ", neither NODE_NORMAL nor NODE_HEAD";
+    if (CMessageSink* sink = m_runControl->GetMessageSink())
+        sink->ShowMessage(HEAD_GUARD_CAPTION, HEAD_GUARD_TEXT, detail.c_str());
+    throw Exception(detail);
+}

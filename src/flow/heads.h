@@ -1,0 +1,22 @@
+// Steady hydraulic heads: cell widths, a direct band solve of the nodes' water
+// balances, then Gauss-Seidel sweeps that refine the heads and give every
+// fixed-head node the source rate that holds its head (CSimulation::InitHeads,
+// CSimulation::RelaxNodeHead).
+//
+// The band matrix lives in CSimulation::m_work: row r (node r) starts at r * W
+// with W = 2 * m_nCols + 1, and its entry in column c lies at
+// r * W + m_nCols + (c - r). The right-hand side is kept in each node's
+// SLOT_FLUXCOL and the solution in its SLOT_FLUXROW; both are cleared again
+// before the sweeps. What the elimination leaves in m_work is the first
+// m_state of the time loop, so the matrix is stored exactly as laid out here.
+#pragma once
+
+// Caption and text of the report for a node type other than NODE_NORMAL or
+// NODE_HEAD met in a sweep (the reader produces only those two).
+constexpr const char* HEAD_GUARD_CAPTION = "KOVA Compute";
+constexpr const char* HEAD_GUARD_TEXT = "ERROR-WRONG TYPE OF NODE, NOT HEAD or NORMAL";
+
+// Fills count cell widths from count node coordinates along one axis: a lone
+// node is 1.0 wide, an edge node the full distance to its one neighbour, an
+// inner node half the distance between its two neighbours.
+void ComputeCellWidths(double* widths, const double* coords, int count);

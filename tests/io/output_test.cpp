@@ -1,0 +1,200 @@
+#include "run/run_control.h"
+#include "sim/exceptions.h"
+#include "sim/simulation.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace kova_test;
+
+namespace {
+
+int32_t IntAt(const std::vector<unsigned char>& bytes, size_t offset) {
+    int32_t value = 0;
+    std::memcpy(&value, bytes.data() + offset, sizeof value);
+    return value;
+}
+
+double DoubleAt(const std::vector<unsigned char>& bytes, size_t offset) {
+    double value = 0.0;
+    std::memcpy(&value, bytes.data() + offset, sizeof value);
+    return value;
+}
+
+// A model sized by hand: rows x cols nodes of nComp values, no input read.
+class OutputTest : public ::testing::Test {
+protected:
+    void Size(int rows, int cols, int nComp) {
+        m_sim.m_nRows = rows;
+        m_sim.m_nCols = cols;
+        m_sim.m_nComp = nComp;
+        m_sim.m_nNodes = rows * cols;
+        m_sim.m_nValues = rows * cols * nComp;
+        m_sim.m_stateNew.reset(new double[m_sim.m_nValues]());
+        m_sim.m_outputTimes.reserve(1);
+    }
+    // One record at time t whose values are t + index / 1000.
+    void Record(double t) {
+        for (int v = 0; v < m_sim.m_nValues; ++v)
+            m_sim.m_stateNew[v] = t + v / 1000.0;
+        m_sim.m_currentTime = t;
+        m_sim.WriteOutput();
+    }
+    std::string Base() const { return m_dir.File("run"); }
+
+    TempDir m_dir;
+    CRunControl m_control{"run"};
+    CSimulation m_sim{&m_control};
+};
+
+TEST_F(OutputTest, OpenLeavesTheMarkerAndAnEmptyDataFile) {
+    Size(1, 2, 8);
+    m_sim.OpenOutput(Base().c_str());
+    EXPECT_NE(m_sim.m_outFile, nullptr);
+    const std::vector<unsigned char> marker = ReadBinaryFile(Base() + ".kvt");
+    ASSERT_EQ(marker.size(), 4u);
+    EXPECT_EQ(IntAt(marker, 0), 0);
+    EXPECT_EQ(ReadBinaryFile(Base() + ".kvo").size(), 0u);
+}
+
+// Records at 0, 3, 5, 8 and 10 on a 2 x 3 grid of 9 values per node.
+TEST_F(OutputTest, TimeFileOfTheTwoByThreeExample) {
+    Size(2, 3, 9);
+    m_sim.m_startTime = 0.0;
+    m_sim.m_endTime = 10.0;
+    m_sim.m_outputInterval = 2.5;
+    m_sim.OpenOutput(Base().c_str());
+    const double times[] = {0.0, 3.0, 5.0, 8.0, 10.0};
+    for (double t : times)
+        Record(t);
+    m_sim.CloseOutput(Base().c_str());
+    EXPECT_EQ(m_sim.m_outFile, nullptr);
+    EXPECT_EQ(m_control.GetStatus().value(), "Closing Files ...");
+
+    const std::vector<unsigned char> kvt = ReadBinaryFile(Base() + ".kvt");
+    ASSERT_EQ(kvt.size(), 76u);
+    EXPECT_EQ(IntAt(kvt, 0), 5);
+    EXPECT_EQ(IntAt(kvt, 4), 2);
+    EXPECT_EQ(IntAt(kvt, 8), 3);
+    EXPECT_EQ(DoubleAt(kvt, 12), 0.0);
+    EXPECT_EQ(DoubleAt(kvt, 20), 10.0);
+    EXPECT_EQ(DoubleAt(kvt, 28), 2.5);
+    for (int r = 0; r < 5; ++r)
+        EXPECT_EQ(DoubleAt(kvt, 36 + 8 * r), times[r]) << "record " << r;
+
+    const std::vector<unsigned char> kvo = ReadBinaryFile(Base() + ".kvo");
+    ASSERT_EQ(kvo.size(), 5u * 6 * 9 * 8);
+    for (int r = 0; r < 5; ++r)
+        for (int v : {0, 1, 53})
+            EXPECT_EQ(DoubleAt(kvo, (r * 54 + v) * 8), times[r] + v / 1000.0)
+                << "record " << r << " value " << v;
+    // The list of record times grew past the one entry reserved.
+    EXPECT_EQ(m_sim.m_outputTimes.size(), 5u);
+}
+
+TEST_F(OutputTest, WithoutRecordsTheLastTimeIsTheEndTime) {
+    Size(1, 1, 7);
+    m_sim.m_startTime = 1.0;
+    m_sim.m_endTime = 4.0;
+    m_sim.m_outputInterval = 0.5;
+    m_sim.OpenOutput(Base().c_str());
+    m_sim.CloseOutput(Base().c_str());
+    const std::vector<unsigned char> kvt = ReadBinaryFile(Base() + ".kvt");
+    ASSERT_EQ(kvt.size(), 36u);
+    EXPECT_EQ(IntAt(kvt, 0), 0);
+    EXPECT_EQ(DoubleAt(kvt, 12), 1.0);
+    EXPECT_EQ(DoubleAt(kvt, 20), 4.0);
+    EXPECT_EQ(DoubleAt(kvt, 28), 0.5);
+}
+
+TEST_F(OutputTest, ASecondRunReplacesBothFiles) {
+    WriteTextFile(Base() + ".kvo", std::string(5000, 'x'));
+    WriteTextFile(Base() + ".kvt", std::string(500, 'x'));
+    Size(1, 1, 7);
+    m_sim.OpenOutput(Base().c_str());
+    Record(0.0);
+    m_sim.CloseOutput(Base().c_str());
+    EXPECT_EQ(ReadBinaryFile(Base() + ".kvo").size(), 56u);
+    EXPECT_EQ(ReadBinaryFile(Base() + ".kvt").size(), 44u);
+}
+
+TEST_F(OutputTest, FilesThatCannotBeCreatedAreComputationalErrors) {
+    Size(1, 1, 7);
+    const std::string missing = m_dir.File("no/such/dir/run");
+    try {
+        m_sim.OpenOutput(missing.c_str());
+        FAIL() << "expected ComputeException";
+    } catch (const ComputeException& e) {
+        EXPECT_NE(e.Detail().find("Could not open time output file."), std::string::npos)
+            << e.Detail();
+    }
+
+    // A directory in the data file's place: the time file keeps its marker.
+    ASSERT_EQ(mkdir((Base() + ".kvo").c_str(), 0700), 0);
+    try {
+        m_sim.OpenOutput(Base().c_str());
+        FAIL() << "expected ComputeException";
+    } catch (const ComputeException& e) {
+        EXPECT_NE(e.Detail().find("Could not open data output file."), std::string::npos)
+            << e.Detail();
+    }
+    EXPECT_EQ(m_sim.m_outFile, nullptr);
+    EXPECT_EQ(ReadBinaryFile(Base() + ".kvt").size(), 4u);
+}
+
+// A full disk: records that do not reach it end the run with a failure that
+// names the file and the record.
+TEST_F(OutputTest, FailedWritesAreComputationalErrors) {
+    if (!FileExists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full on this system";
+    ASSERT_EQ(symlink("/dev/full", (Base() + ".kvo").c_str()), 0);
+    Size(1, 1, 7);
+    m_sim.OpenOutput(Base().c_str());
+    Record(0.0); // buffered
+    try {
+        m_sim.CloseOutput(Base().c_str());
+        FAIL() << "expected ComputeException";
+    } catch (const ComputeException& e) {
+        EXPECT_NE(e.Detail().find("data output file"), std::string::npos) << e.Detail();
+        EXPECT_NE(e.Detail().find("after 1 records"), std::string::npos) << e.Detail();
+    }
+    EXPECT_EQ(m_sim.m_outFile, nullptr);
+    EXPECT_EQ(ReadBinaryFile(Base() + ".kvt").size(), 4u) << "the marker stays";
+
+    // A record larger than the stream's buffer fails in the write itself.
+    Size(100, 100, 8);
+    m_sim.m_recordCount = 0;
+    m_sim.OpenOutput(Base().c_str());
+    try {
+        Record(0.0);
+        FAIL() << "expected ComputeException";
+    } catch (const ComputeException& e) {
+        EXPECT_NE(e.Detail().find("record 0 to the data output file"), std::string::npos)
+            << e.Detail();
+    }
+}
+
+TEST_F(OutputTest, FailedTimeFileWriteIsAComputationalError) {
+    if (!FileExists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full on this system";
+    Size(1, 1, 7);
+    m_sim.OpenOutput(Base().c_str());
+    Record(0.0);
+    ASSERT_EQ(unlink((Base() + ".kvt").c_str()), 0);
+    ASSERT_EQ(symlink("/dev/full", (Base() + ".kvt").c_str()), 0);
+    try {
+        m_sim.CloseOutput(Base().c_str());
+        FAIL() << "expected ComputeException";
+    } catch (const ComputeException& e) {
+        EXPECT_NE(e.Detail().find("time output file"), std::string::npos) << e.Detail();
+    }
+    EXPECT_EQ(m_sim.m_outFile, nullptr);
+    EXPECT_EQ(ReadBinaryFile(Base() + ".kvo").size(), 56u) << "the records reached the disk";
+}
+
+} // namespace
