@@ -105,15 +105,14 @@ void RunTimeLoop(CSimulation& s) {
         nextOutput += s.m_outputInterval;
         if (nextOutput < s.m_currentTime)
             nextOutput = s.m_currentTime + s.m_outputInterval;
+        if (!(s.m_currentTime < s.m_endTime && control->CheckContinue()))
+            return;
         // An interval too small to move the output time would write records
         // for ever without a step.
         if (!(nextOutput > previousOutput))
             throw ComputeException("the output interval " + Number(s.m_outputInterval) +
                                    " no longer advances the output time at time " +
                                    Number(s.m_currentTime));
-
-        if (!(s.m_currentTime < s.m_endTime && control->CheckContinue()))
-            return;
     }
 }
 
