@@ -1,0 +1,40 @@
+// The gnuplot scripts and data behind kova-plot's two pictures.
+//
+// A field is drawn as one filled cell per node, reaching half-way to each
+// neighbour, on the real coordinates (x: column coordinate, y: row
+// coordinate), coloured by the entry's value with a colour bar. A
+// breakthrough curve draws entries of one node against the record times.
+// Values that are not finite are written as '?' and left out.
+#pragma once
+
+#include "post/model_grid.h"
+
+#include <string>
+#include <vector>
+
+struct CPlotJob {
+    std::string m_script; // refers to the data as DATA_FILE_TOKEN
+    std::string m_data;
+};
+
+// Replaced by the data file's path (quoted for gnuplot) when the job runs.
+constexpr const char* DATA_FILE_TOKEN = "@DATA@";
+
+// values: one record, m_nNodes x m_nComp doubles.
+CPlotJob BuildFieldPlot(const CModelGrid& grid, const std::string& title,
+                        const std::string& entryName, int entry, const std::vector<double>& values,
+                        const std::string& outPath);
+
+// series[e][r]: entry e of the node at record r.
+CPlotJob BuildBreakthroughPlot(const std::string& title, const std::vector<std::string>& names,
+                               const std::vector<double>& times,
+                               const std::vector<std::vector<double>>& series,
+                               const std::string& outPath);
+
+// A gnuplot string literal: single-quoted, a quote written twice.
+std::string GnuplotQuote(const std::string& text);
+
+// Lower and upper edges of the cells around nodes at coords; a single node
+// gets a cell of width `single`.
+void CellEdges(const std::vector<double>& coords, double single, std::vector<double>& lower,
+               std::vector<double>& upper);
