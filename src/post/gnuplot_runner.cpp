@@ -51,13 +51,6 @@ void WriteText(const std::string& path, const std::string& text) {
         throw ResultException(path + ": cannot write the file");
 }
 
-std::string Substitute(std::string text, const std::string& token, const std::string& value) {
-    for (size_t at = text.find(token); at != std::string::npos;
-         at = text.find(token, at + value.size()))
-        text.replace(at, token.size(), value);
-    return text;
-}
-
 // Runs program with the script as its only argument. Returns its exit status,
 // or sets startError when it could not be started.
 int Spawn(const std::string& program, const std::string& script, int& startError) {
@@ -101,7 +94,8 @@ void RunGnuplot(const CPlotJob& job, const std::string& outPath) {
     const std::string dataPath = scratch.Path() + "/plot.dat";
     const std::string scriptPath = scratch.Path() + "/plot.gp";
     WriteText(dataPath, job.m_data);
-    WriteText(scriptPath, Substitute(job.m_script, DATA_FILE_TOKEN, GnuplotQuote(dataPath)));
+    WriteText(scriptPath, std::string(PLOT_DATA_VARIABLE) + " = " + GnuplotQuote(dataPath) + "\n" +
+                              job.m_script);
 
     int startError = 0;
     const int status = Spawn(program, scriptPath, startError);

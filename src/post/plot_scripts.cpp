@@ -128,7 +128,7 @@ CPlotJob BuildFieldPlot(const CModelGrid& grid, const std::string& title,
     if (height > 0.0 && width / height <= 2.0 && height / width <= 2.0)
         s += "set size ratio -1\n";
     s += "set tics out\nset format cb '%g'\n";
-    s += "plot " + std::string(DATA_FILE_TOKEN) +
+    s += "plot " + std::string(PLOT_DATA_VARIABLE) +
          " using 1:2:3:4:5:6:7 with boxxyerror fillcolor palette fillstyle solid 1.0 noborder "
          "notitle";
     if (grid.m_nNodes <= PLOT_MAX_MARKED_NODES)
@@ -161,7 +161,7 @@ CPlotJob BuildBreakthroughPlot(const std::string& title, const std::vector<std::
     for (size_t e = 0; e < names.size(); ++e) {
         if (e > 0)
             s += ", \\\n     ";
-        s += std::string(e == 0 ? DATA_FILE_TOKEN : "''") + " using 1:" + std::to_string(e + 2) +
+        s += std::string(e == 0 ? PLOT_DATA_VARIABLE : "''") + " using 1:" + std::to_string(e + 2) +
              " with linespoints pointtype 7 pointsize 0.6 linewidth 2 title " +
              GnuplotQuote(names[e]);
     }

@@ -13,12 +13,13 @@
 #include <vector>
 
 struct CPlotJob {
-    std::string m_script; // refers to the data as DATA_FILE_TOKEN
+    std::string m_script; // reads its data from the file named by PLOT_DATA_VARIABLE
     std::string m_data;
 };
 
-// Replaced by the data file's path (quoted for gnuplot) when the job runs.
-constexpr const char* DATA_FILE_TOKEN = "@DATA@";
+// The gnuplot variable that holds the data file's path; whoever runs the job
+// defines it before the script.
+constexpr const char* PLOT_DATA_VARIABLE = "KOVA_DATA";
 
 // values: one record, m_nNodes x m_nComp doubles.
 CPlotJob BuildFieldPlot(const CModelGrid& grid, const std::string& title,
