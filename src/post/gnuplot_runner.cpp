@@ -81,12 +81,6 @@ bool IsPngFile(const std::string& path) {
 }
 
 void RunGnuplot(const CPlotJob& job, const std::string& outPath) {
-    // Make sure the picture can be written before gnuplot is asked to.
-    {
-        std::ofstream probe(outPath, std::ios::binary | std::ios::trunc);
-        if (!probe)
-            throw ResultException(outPath + ": cannot write the picture");
-    }
     const char* override = std::getenv("KOVA_GNUPLOT");
     const std::string program = override && *override ? override : "gnuplot";
 
@@ -97,6 +91,12 @@ void RunGnuplot(const CPlotJob& job, const std::string& outPath) {
     WriteText(scriptPath, std::string(PLOT_DATA_VARIABLE) + " = " + GnuplotQuote(dataPath) + "\n" +
                               job.m_script);
 
+    // Make sure the picture can be written before gnuplot is asked to.
+    {
+        std::ofstream probe(outPath, std::ios::binary | std::ios::trunc);
+        if (!probe)
+            throw ResultException(outPath + ": cannot write the picture");
+    }
     int startError = 0;
     const int status = Spawn(program, scriptPath, startError);
     if (startError == 0 && status == 0 && IsPngFile(outPath))

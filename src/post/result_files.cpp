@@ -4,6 +4,7 @@
 #include "post/record_times.h"
 #include "post/result_exception.h"
 
+#include <filesystem>
 #include <limits>
 
 namespace {
@@ -12,10 +13,19 @@ std::string Str(int64_t value) {
     return std::to_string(value);
 }
 
-std::vector<unsigned char> ReadWholeFile(const std::string& path, const char* what) {
-    std::ifstream in(path, std::ios::binary);
+// Opens a result file; a directory or a device is not one.
+void OpenFile(std::ifstream& in, const std::string& path, const char* what) {
+    std::error_code error;
+    if (std::filesystem::exists(path, error) && !std::filesystem::is_regular_file(path, error))
+        throw ResultException(path + ": not a regular file, so not a " + std::string(what));
+    in.open(path, std::ios::binary);
     if (!in)
         throw ResultException(path + ": cannot open the " + what);
+}
+
+std::vector<unsigned char> ReadWholeFile(const std::string& path, const char* what) {
+    std::ifstream in;
+    OpenFile(in, path, what);
     in.seekg(0, std::ios::end);
     const std::streamoff size = in.tellg();
     in.seekg(0, std::ios::beg);
@@ -79,9 +89,7 @@ void CResultFiles::ReadTimeFile(const CModelGrid& grid) {
 }
 
 void CResultFiles::CheckDataFile(const CModelGrid& grid) {
-    m_data.open(m_dataPath, std::ios::binary);
-    if (!m_data)
-        throw ResultException(m_dataPath + ": cannot open the data file");
+    OpenFile(m_data, m_dataPath, "data file");
     const int64_t size = FileSize(m_data);
     if (size < 0)
         throw ResultException(m_dataPath + ": cannot read the data file");

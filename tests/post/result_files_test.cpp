@@ -5,6 +5,7 @@
 #include "support/result_fixture.h"
 #include "support/test_support.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace kova_test;
@@ -111,6 +112,8 @@ TEST(ResultFiles, BadTimeFilesAreRefusedNamingTheTimeFile) {
 
     std::remove(kvt.c_str());
     ExpectRefused(base, kvt, "cannot open the time file");
+    std::filesystem::create_directory(kvt);
+    ExpectRefused(base, kvt, "not a regular file");
 }
 
 TEST(ResultFiles, DataFilesThatDoNotFitAreRefusedNamingTheDataFile) {
