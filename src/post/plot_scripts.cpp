@@ -29,9 +29,10 @@ double MeanSpacing(const std::vector<double>& coords) {
     return (coords.back() - coords.front()) / static_cast<double>(coords.size() - 1);
 }
 
-// The colour range of the finite values; a flat field gets a range around
-// its value so that the colour bar still reads.
-void ColourRange(const std::vector<double>& field, double& low, double& high) {
+// The range of the finite values; flat values get a range around them so
+// that an axis or colour bar still reads. Returns false when the values were
+// flat or none was finite.
+bool ValueRange(const std::vector<double>& field, double& low, double& high) {
     bool any = false;
     for (const double v : field) {
         if (!std::isfinite(v))
@@ -43,11 +44,15 @@ void ColourRange(const std::vector<double>& field, double& low, double& high) {
     if (!any) {
         low = 0.0;
         high = 1.0;
-    } else if (!(high > low)) {
+        return false;
+    }
+    if (!(high > low)) {
         const double pad = std::abs(low) > 0.0 ? 0.5 * std::abs(low) : 0.5;
         low -= pad;
         high += pad;
+        return false;
     }
+    return true;
 }
 
 std::string Range(const char* axis, double low, double high) {
@@ -92,33 +97,47 @@ CPlotJob BuildFieldPlot(const CModelGrid& grid, const std::string& title,
     CellEdges(grid.m_colCoord, MeanSpacing(grid.m_rowCoord), xLow, xHigh);
     CellEdges(grid.m_rowCoord, MeanSpacing(grid.m_colCoord), yLow, yHigh);
 
+    // Block 0: nodes with a value (x y x-low x-high y-low y-high value
+    // x-draw y-draw); block 1: nodes without one (x y and the four edges).
     std::vector<double> field(static_cast<size_t>(grid.m_nNodes));
-    CPlotJob job;
+    std::string valued, missing;
     for (int i = 0; i < grid.m_nRows; ++i) {
         for (int j = 0; j < grid.m_nCols; ++j) {
-            const size_t n =
-                static_cast<size_t>(i) * static_cast<size_t>(grid.m_nCols) + static_cast<size_t>(j);
+            const size_t si = static_cast<size_t>(i), sj = static_cast<size_t>(j);
+            const size_t n = si * static_cast<size_t>(grid.m_nCols) + sj;
             const double v =
                 values[n * static_cast<size_t>(grid.m_nComp) + static_cast<size_t>(entry)];
             field[n] = v;
-            const size_t si = static_cast<size_t>(i), sj = static_cast<size_t>(j);
-            job.m_data += ExactText(grid.m_colCoord[sj]) + ' ' + ExactText(grid.m_rowCoord[si]) +
-                          ' ' + ExactText(xLow[sj]) + ' ' + ExactText(xHigh[sj]) + ' ' +
-                          ExactText(yLow[si]) + ' ' + ExactText(yHigh[si]) + ' ' + ValueText(v) +
-                          '\n';
+            const std::string cell = ExactText(grid.m_colCoord[sj]) + ' ' +
+                                     ExactText(grid.m_rowCoord[si]) + ' ' + ExactText(xLow[sj]) +
+                                     ' ' + ExactText(xHigh[sj]) + ' ' + ExactText(yLow[si]) + ' ' +
+                                     ExactText(yHigh[si]);
+            if (!std::isfinite(v)) {
+                missing += cell + '\n';
+                continue;
+            }
+            // Each cell is drawn on to the next node along j and i. The next
+            // cells, drawn later, cover the overlap; without it the
+            // anti-aliased edges of touching cells leave light seams that
+            // look like a mesh on fine grids.
+            const double xDraw = sj + 1 < xHigh.size() ? grid.m_colCoord[sj + 1] : xHigh[sj];
+            const double yDraw = si + 1 < yHigh.size() ? grid.m_rowCoord[si + 1] : yHigh[si];
+            valued +=
+                cell + ' ' + ExactText(v) + ' ' + ExactText(xDraw) + ' ' + ExactText(yDraw) + '\n';
         }
     }
-    double low = 0.0, high = 0.0;
-    ColourRange(field, low, high);
+    CPlotJob job;
+    job.m_data = valued + "\n\n" + missing;
 
+    double low = 0.0, high = 0.0;
+    ValueRange(field, low, high);
     const double width = xHigh.back() - xLow.front();
     const double height = yHigh.back() - yLow.front();
     std::string& s = job.m_script;
     s += PLOT_TERMINAL;
     s += "set output " + GnuplotQuote(outPath) + "\n";
-    s += "set datafile missing '?'\n";
     s += PLOT_PALETTE;
-    s += "set title " + GnuplotQuote(title) + "\n";
+    s += "set title " + GnuplotQuote(missing.empty() ? title : title + "; grey: no value") + "\n";
     s += "set xlabel 'x (column coordinate)'\nset ylabel 'y (row coordinate)'\n";
     s += "set cblabel " + GnuplotQuote(entryName) + "\n";
     s += Range("xrange", xLow.front(), xHigh.back());
@@ -128,12 +147,22 @@ CPlotJob BuildFieldPlot(const CModelGrid& grid, const std::string& title,
     if (height > 0.0 && width / height <= 2.0 && height / width <= 2.0)
         s += "set size ratio -1\n";
     s += "set tics out\nset format cb '%g'\n";
-    s += "plot " + std::string(PLOT_DATA_VARIABLE) +
-         " using 1:2:3:4:5:6:7 with boxxyerror fillcolor palette fillstyle solid 1.0 noborder "
-         "notitle";
+
+    const std::string data = PLOT_DATA_VARIABLE;
+    std::vector<std::string> layers;
+    if (!valued.empty())
+        layers.push_back(data + " index 0 using 1:2:3:8:5:9:7 with boxxyerror fillcolor palette "
+                                "fillstyle solid 1.0 noborder notitle");
+    // Drawn last, so no neighbour's overlap shows through a node without a value.
+    if (!missing.empty())
+        layers.push_back(data + " index 1 using 1:2:3:4:5:6 with boxxyerror fillcolor rgb "
+                                "'#d0d0d0' fillstyle solid 1.0 noborder notitle");
     if (grid.m_nNodes <= PLOT_MAX_MARKED_NODES)
-        s += ", \\\n     '' using 1:2 with points pointtype 7 pointsize 0.4 lc rgb '#909090' "
-             "notitle";
+        layers.push_back(data + " using 1:2 with points pointtype 7 pointsize 0.4 lc rgb "
+                                "'#909090' notitle");
+    s += "plot ";
+    for (size_t l = 0; l < layers.size(); ++l)
+        s += (l > 0 ? ", \\\n     " : "") + layers[l];
     s += "\n";
     return job;
 }
@@ -157,6 +186,16 @@ CPlotJob BuildBreakthroughPlot(const std::string& title, const std::vector<std::
     s += "set xlabel 'time'\n";
     s += "set ylabel " + GnuplotQuote(names.size() == 1 ? names[0] : "value") + "\n";
     s += "set grid\nset key outside right top\nset offsets 0, 0, graph 0.05, graph 0.05\n";
+    // Explicit ranges where gnuplot's own would be empty: one record, a flat
+    // curve, or no finite value at all.
+    double low = 0.0, high = 0.0;
+    if (!ValueRange(times, low, high))
+        s += Range("xrange", low, high);
+    std::vector<double> all;
+    for (const std::vector<double>& values : series)
+        all.insert(all.end(), values.begin(), values.end());
+    if (!ValueRange(all, low, high))
+        s += Range("yrange", low, high);
     s += "plot ";
     for (size_t e = 0; e < names.size(); ++e) {
         if (e > 0)

@@ -2,9 +2,10 @@
 //
 // A field is drawn as one filled cell per node, reaching half-way to each
 // neighbour, on the real coordinates (x: column coordinate, y: row
-// coordinate), coloured by the entry's value with a colour bar. A
-// breakthrough curve draws entries of one node against the record times.
-// Values that are not finite are written as '?' and left out.
+// coordinate), coloured by the entry's value with a colour bar; a node whose
+// value is not finite is drawn grey and marked "no value". A breakthrough
+// curve draws entries of one node against the record times, leaving out
+// values that are not finite.
 #pragma once
 
 #include "post/model_grid.h"

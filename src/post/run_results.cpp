@@ -13,7 +13,8 @@ std::string CRunResults::UnfinishedNotice() const {
                          " holds only the marker of an unfinished run (it is still going, or "
                          "it failed): " +
                          std::to_string(m_files.RecordCount()) +
-                         " records taken from the length of " + m_files.DataPath() + "; ";
+                         (m_files.RecordCount() == 1 ? " record" : " records") +
+                         " taken from the length of " + m_files.DataPath() + "; ";
     if (m_files.TimesReplayed())
         notice += "record times replayed from the model's global step";
     else

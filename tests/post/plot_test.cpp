@@ -33,20 +33,32 @@ CModelGrid OneRow() {
     return grid;
 }
 
-TEST(PlotScripts, FieldDataLeavesOutValuesThatAreNotFinite) {
+TEST(PlotScripts, FieldCellsOverlapTheirNextNeighboursAndMissingValuesComeLast) {
     const CModelGrid grid = OneRow();
     std::vector<double> values(24, 1.0);
     values[7] = 0.25;
     values[15] = std::numeric_limits<double>::quiet_NaN();
     values[23] = 0.75;
     const CPlotJob job = BuildFieldPlot(grid, "t", "mobile_0", 7, values, "out.png");
-    // x y x-low x-high y-low y-high value; the lone row is as tall as a column is wide.
-    EXPECT_EQ(job.m_data, "0 2 -0.5 0.5 1.5 2.5 0.25\n"
-                          "1 2 0.5 1.5 1.5 2.5 ?\n"
-                          "2 2 1.5 2.5 1.5 2.5 0.75\n");
+    // x y x-low x-high y-low y-high value x-draw y-draw; the lone row is as
+    // tall as a column is wide. Then, after two blank lines, the node without
+    // a value.
+    EXPECT_EQ(job.m_data, "0 2 -0.5 0.5 1.5 2.5 0.25 1 2.5\n"
+                          "2 2 1.5 2.5 1.5 2.5 0.75 2.5 2.5\n"
+                          "\n\n"
+                          "1 2 0.5 1.5 1.5 2.5\n");
     EXPECT_NE(job.m_script.find("set cbrange [0.25:0.75]"), std::string::npos) << job.m_script;
     EXPECT_NE(job.m_script.find("set output 'out.png'"), std::string::npos);
-    EXPECT_NE(job.m_script.find("plot KOVA_DATA using 1:2:3:4:5:6:7"), std::string::npos);
+    const size_t cells = job.m_script.find("plot KOVA_DATA index 0 using 1:2:3:8:5:9:7");
+    const size_t grey = job.m_script.find("KOVA_DATA index 1 using 1:2:3:4:5:6");
+    ASSERT_NE(cells, std::string::npos) << job.m_script;
+    ASSERT_NE(grey, std::string::npos) << job.m_script;
+    EXPECT_LT(cells, grey);
+    EXPECT_NE(job.m_script.find("set title 't; grey: no value'"), std::string::npos);
+
+    values[15] = 0.5;
+    const CPlotJob full = BuildFieldPlot(grid, "t", "mobile_0", 7, values, "out.png");
+    EXPECT_EQ(full.m_script.find("index 1"), std::string::npos) << full.m_script;
 }
 
 TEST(PlotScripts, AFlatFieldStillGetsAColourRange) {
@@ -66,6 +78,14 @@ TEST(PlotScripts, BreakthroughHasOneColumnPerEntry) {
     EXPECT_NE(job.m_script.find("using 1:2 with linespoints"), std::string::npos);
     EXPECT_NE(job.m_script.find("using 1:3 with linespoints"), std::string::npos);
     EXPECT_NE(job.m_script.find("title 'head'"), std::string::npos);
+    EXPECT_EQ(job.m_script.find("range"), std::string::npos) << job.m_script; // gnuplot's own
+
+    // One record whose values are not finite: explicit ranges, or gnuplot has none.
+    const CPlotJob empty = BuildBreakthroughPlot(
+        "t", {"head"}, {4.0}, {{std::numeric_limits<double>::quiet_NaN()}}, "b.png");
+    EXPECT_EQ(empty.m_data, "4 ?\n");
+    EXPECT_NE(empty.m_script.find("set xrange [2:6]"), std::string::npos) << empty.m_script;
+    EXPECT_NE(empty.m_script.find("set yrange [0:1]"), std::string::npos) << empty.m_script;
 }
 
 TEST(ToolOptions, ExportCommandLine) {
