@@ -2,7 +2,10 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev)
+# gnuplot-nox draws kova-plot's pictures; python3-vtk9 and python3-numpy let the
+# tests read exported VTK files back with VTK's own reader.
+packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev gnuplot-nox python3-vtk9
+    python3-numpy)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

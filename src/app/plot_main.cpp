@@ -1,0 +1,20 @@
+// kova-plot BASE ... -o FILE.png: a quick-look picture of a run's results, a
+// field at one record or a breakthrough curve at one node, drawn by gnuplot.
+#include "post/plot_command.h"
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    const CPlotOptions options = ParsePlotOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (options.help) {
+        std::cout << PLOT_USAGE;
+        return PLOT_EXIT_OK;
+    }
+    if (!options.error.empty()) {
+        std::cerr << "kova-plot: " << options.error << '\n' << PLOT_USAGE;
+        return PLOT_EXIT_USAGE;
+    }
+    return RunPlot(options, std::cout, std::cerr);
+}

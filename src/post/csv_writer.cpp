@@ -1,0 +1,33 @@
+#include "post/csv_writer.h"
+
+#include "post/vtk_writer.h"
+
+void WriteCsvHeader(std::ostream& out, const std::vector<std::string>& names) {
+    out << "record,time,i,j,x,y";
+    for (const std::string& name : names)
+        out << ',' << name;
+    out << '\n';
+}
+
+void WriteCsvRecord(std::ostream& out, const CModelGrid& grid, int record, double time,
+                    const std::vector<double>& values) {
+    const std::string prefix = std::to_string(record) + ',' + ExactText(time) + ',';
+    std::string line;
+    for (int i = 0; i < grid.m_nRows; ++i) {
+        for (int j = 0; j < grid.m_nCols; ++j) {
+            const size_t n =
+                static_cast<size_t>(i) * static_cast<size_t>(grid.m_nCols) + static_cast<size_t>(j);
+            line = prefix;
+            line += std::to_string(i) + ',' + std::to_string(j) + ',' +
+                    ExactText(grid.m_colCoord[static_cast<size_t>(j)]) + ',' +
+                    ExactText(grid.m_rowCoord[static_cast<size_t>(i)]);
+            const double* node = values.data() + n * static_cast<size_t>(grid.m_nComp);
+            for (int k = 0; k < grid.m_nComp; ++k) {
+                line += ',';
+                line += ExactText(node[k]);
+            }
+            line += '\n';
+            out << line;
+        }
+    }
+}

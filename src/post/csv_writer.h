@@ -1,0 +1,17 @@
+// CSV in long format: one row per node and record, the columns record, time,
+// i, j, x, y and then one column per state entry. x is the node's column
+// coordinate and y its row coordinate. Every real is written with %.17g, so
+// it reads back as the same double.
+#pragma once
+
+#include "post/model_grid.h"
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+void WriteCsvHeader(std::ostream& out, const std::vector<std::string>& names);
+
+// values: m_nNodes x m_nComp doubles of one record, node after node.
+void WriteCsvRecord(std::ostream& out, const CModelGrid& grid, int record, double time,
+                    const std::vector<double>& values);

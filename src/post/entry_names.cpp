@@ -1,0 +1,47 @@
+#include "post/entry_names.h"
+
+#include "sim/limits.h"
+
+#include <cstdlib>
+
+namespace {
+
+const char* const SLOT_NAMES[SLOT_COUNT] = {"head",  "source",   "porosity", "k_row",
+                                            "k_col", "flux_row", "flux_col"};
+
+// A plain decimal index, or -1 for anything else.
+int ParseIndex(const std::string& text) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return -1;
+    return std::atoi(text.c_str());
+}
+
+} // namespace
+
+std::string EntryName(const CModelGrid& grid, int k) {
+    if (k < SLOT_COUNT)
+        return SLOT_NAMES[k];
+    const int firstMobile = grid.m_nComp - grid.m_nMobile;
+    if (k < firstMobile)
+        return "immobile_" + std::to_string(k - SLOT_COUNT);
+    return "mobile_" + std::to_string(k - firstMobile);
+}
+
+std::vector<std::string> EntryNames(const CModelGrid& grid) {
+    std::vector<std::string> names;
+    names.reserve(grid.m_nComp);
+    for (int k = 0; k < grid.m_nComp; ++k)
+        names.push_back(EntryName(grid, k));
+    return names;
+}
+
+int FindEntry(const CModelGrid& grid, const std::string& name) {
+    const int index = ParseIndex(name);
+    if (index >= 0)
+        return index < grid.m_nComp ? index : -1;
+    for (int k = 0; k < grid.m_nComp; ++k)
+        if (EntryName(grid, k) == name)
+            return k;
+    return -1;
+}

@@ -1,0 +1,16 @@
+// Readable names of the entries of a node's state vector: the seven hydraulic
+// slots (head, source, porosity, k_row, k_col, flux_row, flux_col), then
+// immobile_0.., then mobile_0.. . They name the VTK arrays, the CSV columns
+// and the entries a plot is asked for.
+#pragma once
+
+#include "post/model_grid.h"
+
+#include <string>
+#include <vector>
+
+std::string EntryName(const CModelGrid& grid, int k);
+std::vector<std::string> EntryNames(const CModelGrid& grid);
+
+// The entry a name or a plain index ("head", "mobile_1", "9") stands for, or -1.
+int FindEntry(const CModelGrid& grid, const std::string& name);

@@ -1,0 +1,148 @@
+#include "post/export_command.h"
+
+#include "post/base_path.h"
+#include "post/csv_writer.h"
+#include "post/record_selection.h"
+#include "post/result_exception.h"
+#include "post/run_results.h"
+#include "post/vtk_writer.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+const char* const EXPORT_USAGE =
+    "usage: kova-export BASE --format vtk|csv [--records all|LIST] [-o DIR]\n"
+    "  Exports the results of the run BASE (BASE.kvi, BASE.kvt, BASE.kvo).\n"
+    "  --format vtk   one STEM_NNNN.vtr file per record and STEM.pvd with the record\n"
+    "                 times (open the .pvd in ParaView)\n"
+    "  --format csv   STEM.csv, one row per node and record:\n"
+    "                 record,time,i,j,x,y,head,...,mobile_0,...\n"
+    "  --records      all (the default), or indices and ranges such as 0,4,10-20,last\n"
+    "  -o DIR         where the files go (created if missing; default: BASE's directory)\n";
+
+namespace {
+
+// Takes the value of an option, or records the error.
+bool TakeValue(const std::vector<std::string>& args, size_t& a, std::string& value,
+               std::string& error) {
+    if (a + 1 >= args.size()) {
+        error = args[a] + " needs a value";
+        return false;
+    }
+    value = args[++a];
+    return true;
+}
+
+std::string RecordFileName(const std::string& stem, int record, int recordCount) {
+    int width = 4;
+    for (int limit = 10000; recordCount > limit && width < 10; limit *= 10)
+        ++width;
+    char number[16];
+    std::snprintf(number, sizeof number, "%0*d", width, record);
+    return stem + "_" + number + ".vtr";
+}
+
+void MakeDirectory(const std::string& dir) {
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    if (error || !std::filesystem::is_directory(dir))
+        throw ResultException(dir + ": cannot create the output directory");
+}
+
+void ExportVtk(CRunResults& run, const std::vector<int>& records, const std::string& dir,
+               std::ostream& out) {
+    const std::string stem = BaseStem(run.m_base);
+    std::vector<CPvdEntry> entries;
+    std::vector<double> values;
+    for (const int r : records) {
+        run.m_files.ReadRecord(r, values);
+        CPvdEntry entry;
+        entry.m_time = run.m_files.RecordTime(r);
+        entry.m_file = RecordFileName(stem, r, run.m_files.RecordCount());
+        WriteVtrFile(dir + "/" + entry.m_file, run.m_grid, run.m_names, values, entry.m_time);
+        entries.push_back(entry);
+    }
+    const std::string pvd = dir + "/" + stem + ".pvd";
+    WritePvdFile(pvd, entries);
+    out << pvd << " (" << entries.size() << " record files beside it)\n";
+}
+
+void ExportCsv(CRunResults& run, const std::vector<int>& records, const std::string& dir,
+               std::ostream& out) {
+    const std::string path = dir + "/" + BaseStem(run.m_base) + ".csv";
+    std::ofstream csv(path, std::ios::binary | std::ios::trunc);
+    if (!csv)
+        throw ResultException(path + ": cannot write the file");
+    WriteCsvHeader(csv, run.m_names);
+    std::vector<double> values;
+    for (const int r : records) {
+        run.m_files.ReadRecord(r, values);
+        WriteCsvRecord(csv, run.m_grid, r, run.m_files.RecordTime(r), values);
+    }
+    csv.close();
+    if (!csv)
+        throw ResultException(path + ": cannot write the file");
+    out << path << " (" << records.size() << " records)\n";
+}
+
+} // namespace
+
+CExportOptions ParseExportOptions(const std::vector<std::string>& args) {
+    CExportOptions options;
+    for (size_t a = 0; a < args.size() && options.error.empty(); ++a) {
+        const std::string& arg = args[a];
+        if (arg == "-h" || arg == "--help") {
+            options.help = true;
+        } else if (arg == "--format") {
+            TakeValue(args, a, options.format, options.error);
+        } else if (arg == "--records") {
+            TakeValue(args, a, options.records, options.error);
+        } else if (arg == "-o" || arg == "--output") {
+            TakeValue(args, a, options.outDir, options.error);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            options.error = "unknown option " + arg;
+        } else if (!options.base.empty()) {
+            options.error = "more than one BASE given (" + options.base + ", " + arg + ")";
+        } else {
+            options.base = StripResultExtension(arg);
+        }
+    }
+    if (options.help || !options.error.empty())
+        return options;
+    if (options.base.empty())
+        options.error = "no BASE given";
+    else if (options.format.empty())
+        options.error = "no --format given";
+    else if (options.format != "vtk" && options.format != "csv")
+        options.error = "--format " + options.format + " is neither vtk nor csv";
+    return options;
+}
+
+int RunExport(const CExportOptions& options, std::ostream& out, std::ostream& err) {
+    try {
+        CRunResults run(options.base);
+        const std::string notice = run.UnfinishedNotice();
+        if (!notice.empty())
+            err << "kova-export: " << notice << '\n';
+        const std::vector<int> records =
+            ParseRecordSelection(options.records, run.m_files.RecordCount());
+        if (records.empty())
+            throw ResultException(run.m_files.DataPath() + ": no records to export");
+        const std::string dir =
+            options.outDir.empty() ? BaseDirectory(options.base) : options.outDir;
+        MakeDirectory(dir);
+        if (options.format == "vtk")
+            ExportVtk(run, records, dir, out);
+        else
+            ExportCsv(run, records, dir, out);
+    } catch (const ResultException& e) {
+        err << "kova-export: " << e.Detail() << '\n';
+        return EXPORT_EXIT_FAILED;
+    } catch (const std::exception& e) {
+        err << "kova-export: " << e.what() << '\n';
+        return EXPORT_EXIT_FAILED;
+    }
+    return EXPORT_EXIT_OK;
+}

@@ -1,0 +1,60 @@
+#include "post/model_grid.h"
+
+#include "post/result_exception.h"
+#include "run/message_sink.h"
+#include "run/run_control.h"
+#include "sim/exceptions.h"
+#include "sim/limits.h"
+#include "sim/simulation.h"
+
+#include <fstream>
+#include <new>
+
+namespace {
+
+// The reader's allocation diagnostic is of no use to a tool's user.
+class CDiscardSink : public CMessageSink {
+public:
+    void ShowMessage(const char*, const char*, const char*) override {}
+    void WriteDiagnostic(const char*) override {}
+};
+
+CModelGrid GridOf(const CSimulation& sim) {
+    CModelGrid grid;
+    grid.m_nRows = sim.m_nRows;
+    grid.m_nCols = sim.m_nCols;
+    grid.m_nImmobile = sim.m_nImmobile;
+    grid.m_nMobile = sim.m_nMobile;
+    grid.m_nComp = sim.m_nComp;
+    grid.m_nNodes = sim.m_nNodes;
+    grid.m_rowCoord.assign(sim.m_rowCoord.get(), sim.m_rowCoord.get() + sim.m_nRows);
+    grid.m_colCoord.assign(sim.m_colCoord.get(), sim.m_colCoord.get() + sim.m_nCols);
+    grid.m_startTime = sim.m_startTime;
+    grid.m_endTime = sim.m_endTime;
+    grid.m_outputInterval = sim.m_outputInterval;
+    grid.m_globalStep = sim.m_globalStep;
+    return grid;
+}
+
+} // namespace
+
+CModelGrid LoadModelGrid(const std::string& base) {
+    const std::string path = base + ".kvi";
+    std::ifstream in(path);
+    if (!in)
+        throw ResultException(path + ": cannot open the model file");
+
+    CDiscardSink sink;
+    CRunControl control(base.c_str());
+    control.SetMessageSink(&sink);
+    CSimulation sim(&control);
+    sim.m_nStateSlots = SLOT_COUNT;
+    try {
+        sim.ReadInput(in);
+    } catch (const Exception& e) {
+        throw ResultException(path + ": the model file does not read: " + e.Detail());
+    } catch (const std::bad_alloc&) {
+        throw ResultException(path + ": not enough memory to read the model file");
+    }
+    return GridOf(sim);
+}

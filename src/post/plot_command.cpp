@@ -1,0 +1,225 @@
+#include "post/plot_command.h"
+
+#include "post/base_path.h"
+#include "post/entry_names.h"
+#include "post/gnuplot_runner.h"
+#include "post/plot_scripts.h"
+#include "post/record_selection.h"
+#include "post/result_exception.h"
+#include "post/run_results.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+const char* const PLOT_USAGE =
+    "usage: kova-plot BASE --entry NAME [--record N | --time T] -o FILE.png\n"
+    "       kova-plot BASE --node I,J [--entry NAME ...] -o FILE.png\n"
+    "  Draws the results of the run BASE (BASE.kvi, BASE.kvt, BASE.kvo) with gnuplot.\n"
+    "  --entry NAME   head, source, porosity, k_row, k_col, flux_row, flux_col,\n"
+    "                 immobile_0.., mobile_0.., or an entry's index\n"
+    "  --record N     the record to draw (default: the last; \"last\" works too)\n"
+    "  --time T       the record nearest to time T\n"
+    "  --node I,J     a breakthrough curve at row I, column J over all records;\n"
+    "                 --entry may be repeated (default: every mobile component)\n"
+    "  -o FILE.png    the picture to write\n";
+
+namespace {
+
+bool TakeValue(const std::vector<std::string>& args, size_t& a, std::string& value,
+               std::string& error) {
+    if (a + 1 >= args.size()) {
+        error = args[a] + " needs a value";
+        return false;
+    }
+    value = args[++a];
+    return true;
+}
+
+std::string Number(double value) {
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%g", value);
+    return buffer;
+}
+
+int Entry(const CRunResults& run, const std::string& name) {
+    const int k = FindEntry(run.m_grid, name);
+    if (k < 0) {
+        std::string known;
+        for (const std::string& n : run.m_names)
+            known += (known.empty() ? "" : ", ") + n;
+        throw ResultException("--entry " + name + " names no entry of " + run.m_base + ".kvi (" +
+                              known + ")");
+    }
+    return k;
+}
+
+// The record nearest to time (the earlier one on a tie).
+int NearestRecord(const CRunResults& run, const std::string& text, std::ostream& err) {
+    char* end = nullptr;
+    const double time = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !std::isfinite(time))
+        throw ResultException("--time " + text + " is not a time");
+    const int count = run.m_files.RecordCount();
+    int best = 0;
+    for (int r = 1; r < count; ++r)
+        if (std::abs(run.m_files.RecordTime(r) - time) <
+            std::abs(run.m_files.RecordTime(best) - time))
+            best = r;
+    if (run.m_files.RecordTime(best) != time)
+        err << "kova-plot: no record at t = " << Number(time) << "; drawing record " << best
+            << " at t = " << Number(run.m_files.RecordTime(best)) << '\n';
+    return best;
+}
+
+std::string TimeText(const CRunResults& run, int record) {
+    std::string text = "t = " + Number(run.m_files.RecordTime(record));
+    if (!run.m_files.IsFinished() && !run.m_files.TimesReplayed())
+        text += " (estimated)";
+    return text;
+}
+
+void DrawField(CRunResults& run, const CPlotOptions& options, std::ostream& err) {
+    if (options.entries.size() != 1)
+        throw ResultException("a field takes exactly one --entry");
+    const int entry = Entry(run, options.entries[0]);
+    const int count = run.m_files.RecordCount();
+    int record = count - 1;
+    if (!options.record.empty()) {
+        const std::vector<int> chosen = ParseRecordSelection(options.record, count, "--record");
+        if (chosen.size() != 1)
+            throw ResultException("--record " + options.record + " names more than one record");
+        record = chosen.front();
+    } else if (!options.time.empty())
+        record = NearestRecord(run, options.time, err);
+
+    std::vector<double> values;
+    run.m_files.ReadRecord(record, values);
+    const std::string& name = run.m_names[static_cast<size_t>(entry)];
+    const std::string title = BaseStem(run.m_base) + ": " + name + " at " + TimeText(run, record) +
+                              " (record " + std::to_string(record) + " of " +
+                              std::to_string(count) + ")";
+    RunGnuplot(BuildFieldPlot(run.m_grid, title, name, entry, values, options.outPath),
+               options.outPath);
+}
+
+void ParseNode(const CRunResults& run, const std::string& text, int& i, int& j) {
+    const size_t comma = text.find(',');
+    const std::string rowText = text.substr(0, comma);
+    const std::string colText = comma == std::string::npos ? "" : text.substr(comma + 1);
+    for (const std::string* part : {&rowText, &colText})
+        if (part->empty() || part->size() > 9 ||
+            part->find_first_not_of("0123456789") != std::string::npos)
+            throw ResultException("--node " + text + " is not I,J (row, column)");
+    i = std::atoi(rowText.c_str());
+    j = std::atoi(colText.c_str());
+    if (i >= run.m_grid.m_nRows || j >= run.m_grid.m_nCols)
+        throw ResultException(
+            "--node " + text + " outside the " + std::to_string(run.m_grid.m_nRows) + " x " +
+            std::to_string(run.m_grid.m_nCols) + " grid of " + run.m_base + ".kvi");
+}
+
+void DrawBreakthrough(CRunResults& run, const CPlotOptions& options) {
+    if (!options.record.empty() || !options.time.empty())
+        throw ResultException("--node draws every record; --record and --time do not apply");
+    int i = 0, j = 0;
+    ParseNode(run, options.node, i, j);
+    const CModelGrid& grid = run.m_grid;
+
+    std::vector<int> entries;
+    for (const std::string& name : options.entries)
+        entries.push_back(Entry(run, name));
+    if (entries.empty())
+        for (int k = grid.m_nComp - grid.m_nMobile; k < grid.m_nComp; ++k)
+            entries.push_back(k);
+    if (entries.empty())
+        entries.push_back(0);
+
+    const int count = run.m_files.RecordCount();
+    const size_t node =
+        static_cast<size_t>(i) * static_cast<size_t>(grid.m_nCols) + static_cast<size_t>(j);
+    std::vector<std::vector<double>> series(entries.size());
+    std::vector<double> values;
+    for (int r = 0; r < count; ++r) {
+        run.m_files.ReadRecord(r, values);
+        for (size_t e = 0; e < entries.size(); ++e)
+            series[e].push_back(
+                values[node * static_cast<size_t>(grid.m_nComp) + static_cast<size_t>(entries[e])]);
+    }
+    std::vector<std::string> names;
+    for (const int k : entries)
+        names.push_back(run.m_names[static_cast<size_t>(k)]);
+    std::string title = BaseStem(run.m_base) + ": node (" + std::to_string(i) + ", " +
+                        std::to_string(j) +
+                        ") at x = " + Number(grid.m_colCoord[static_cast<size_t>(j)]) +
+                        ", y = " + Number(grid.m_rowCoord[static_cast<size_t>(i)]);
+    if (!run.m_files.IsFinished() && !run.m_files.TimesReplayed())
+        title += " (times estimated)";
+    RunGnuplot(
+        BuildBreakthroughPlot(title, names, run.m_files.RecordTimes(), series, options.outPath),
+        options.outPath);
+}
+
+} // namespace
+
+CPlotOptions ParsePlotOptions(const std::vector<std::string>& args) {
+    CPlotOptions options;
+    for (size_t a = 0; a < args.size() && options.error.empty(); ++a) {
+        const std::string& arg = args[a];
+        std::string value;
+        if (arg == "-h" || arg == "--help") {
+            options.help = true;
+        } else if (arg == "--entry") {
+            if (TakeValue(args, a, value, options.error))
+                options.entries.push_back(value);
+        } else if (arg == "--record") {
+            TakeValue(args, a, options.record, options.error);
+        } else if (arg == "--time") {
+            TakeValue(args, a, options.time, options.error);
+        } else if (arg == "--node") {
+            TakeValue(args, a, options.node, options.error);
+        } else if (arg == "-o" || arg == "--output") {
+            TakeValue(args, a, options.outPath, options.error);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            options.error = "unknown option " + arg;
+        } else if (!options.base.empty()) {
+            options.error = "more than one BASE given (" + options.base + ", " + arg + ")";
+        } else {
+            options.base = StripResultExtension(arg);
+        }
+    }
+    if (options.help || !options.error.empty())
+        return options;
+    if (options.base.empty())
+        options.error = "no BASE given";
+    else if (options.outPath.empty())
+        options.error = "no -o FILE.png given";
+    else if (options.node.empty() && options.entries.empty())
+        options.error = "give --entry NAME for a field or --node I,J for a breakthrough curve";
+    else if (!options.record.empty() && !options.time.empty())
+        options.error = "give --record or --time, not both";
+    return options;
+}
+
+int RunPlot(const CPlotOptions& options, std::ostream& out, std::ostream& err) {
+    try {
+        CRunResults run(options.base);
+        const std::string notice = run.UnfinishedNotice();
+        if (!notice.empty())
+            err << "kova-plot: " << notice << '\n';
+        if (run.m_files.RecordCount() == 0)
+            throw ResultException(run.m_files.DataPath() + ": no records to draw");
+        if (options.node.empty())
+            DrawField(run, options, err);
+        else
+            DrawBreakthrough(run, options);
+        out << options.outPath << '\n';
+    } catch (const ResultException& e) {
+        err << "kova-plot: " << e.Detail() << '\n';
+        return PLOT_EXIT_FAILED;
+    } catch (const std::exception& e) {
+        err << "kova-plot: " << e.what() << '\n';
+        return PLOT_EXIT_FAILED;
+    }
+    return PLOT_EXIT_OK;
+}

@@ -1,0 +1,209 @@
+#include "post/plot_scripts.h"
+
+#include "post/vtk_writer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// Above this many nodes the node markers would hide the field.
+constexpr int PLOT_MAX_MARKED_NODES = 400;
+
+const char* const PLOT_TERMINAL = "set terminal pngcairo size 900,700 noenhanced font 'sans,11'\n";
+
+// A perceptually even palette running from dark blue through green to yellow.
+const char* const PLOT_PALETTE =
+    "set palette defined (0 '#440154', 0.25 '#3b528b', 0.5 '#21918c', 0.75 '#5ec962', "
+    "1 '#fde725')\n";
+
+std::string ValueText(double value) {
+    return std::isfinite(value) ? ExactText(value) : "?";
+}
+
+// The mean spacing of coords, or 1 for a single coordinate.
+double MeanSpacing(const std::vector<double>& coords) {
+    if (coords.size() < 2)
+        return 1.0;
+    return (coords.back() - coords.front()) / static_cast<double>(coords.size() - 1);
+}
+
+// The range of the finite values; flat values get a range around them so
+// that an axis or colour bar still reads. Returns false when the values were
+// flat or none was finite.
+bool ValueRange(const std::vector<double>& field, double& low, double& high) {
+    bool any = false;
+    for (const double v : field) {
+        if (!std::isfinite(v))
+            continue;
+        low = any ? std::min(low, v) : v;
+        high = any ? std::max(high, v) : v;
+        any = true;
+    }
+    if (!any) {
+        low = 0.0;
+        high = 1.0;
+        return false;
+    }
+    if (!(high > low)) {
+        const double pad = std::abs(low) > 0.0 ? 0.5 * std::abs(low) : 0.5;
+        low -= pad;
+        high += pad;
+        return false;
+    }
+    return true;
+}
+
+std::string Range(const char* axis, double low, double high) {
+    return std::string("set ") + axis + " [" + ExactText(low) + ":" + ExactText(high) + "]\n";
+}
+
+} // namespace
+
+std::string GnuplotQuote(const std::string& text) {
+    std::string out = "'";
+    for (const char c : text) {
+        out += c;
+        if (c == '\'')
+            out += '\'';
+    }
+    return out + "'";
+}
+
+void CellEdges(const std::vector<double>& coords, double single, std::vector<double>& lower,
+               std::vector<double>& upper) {
+    const size_t n = coords.size();
+    lower.resize(n);
+    upper.resize(n);
+    if (n == 1) {
+        lower[0] = coords[0] - 0.5 * single;
+        upper[0] = coords[0] + 0.5 * single;
+        return;
+    }
+    for (size_t k = 0; k < n; ++k) {
+        lower[k] =
+            k == 0 ? coords[0] - 0.5 * (coords[1] - coords[0]) : 0.5 * (coords[k - 1] + coords[k]);
+        upper[k] = k + 1 == n ? coords[k] + 0.5 * (coords[k] - coords[k - 1])
+                              : 0.5 * (coords[k] + coords[k + 1]);
+    }
+}
+
+CPlotJob BuildFieldPlot(const CModelGrid& grid, const std::string& title,
+                        const std::string& entryName, int entry, const std::vector<double>& values,
+                        const std::string& outPath) {
+    // A lone row or column gets a cell as wide as the other axis's spacing.
+    std::vector<double> xLow, xHigh, yLow, yHigh;
+    CellEdges(grid.m_colCoord, MeanSpacing(grid.m_rowCoord), xLow, xHigh);
+    CellEdges(grid.m_rowCoord, MeanSpacing(grid.m_colCoord), yLow, yHigh);
+
+    // Block 0: nodes with a value (x y x-low x-high y-low y-high value
+    // x-draw y-draw); block 1: nodes without one (x y and the four edges).
+    std::vector<double> field(static_cast<size_t>(grid.m_nNodes));
+    std::string valued, missing;
+    for (int i = 0; i < grid.m_nRows; ++i) {
+        for (int j = 0; j < grid.m_nCols; ++j) {
+            const size_t si = static_cast<size_t>(i), sj = static_cast<size_t>(j);
+            const size_t n = si * static_cast<size_t>(grid.m_nCols) + sj;
+            const double v =
+                values[n * static_cast<size_t>(grid.m_nComp) + static_cast<size_t>(entry)];
+            field[n] = v;
+            const std::string cell = ExactText(grid.m_colCoord[sj]) + ' ' +
+                                     ExactText(grid.m_rowCoord[si]) + ' ' + ExactText(xLow[sj]) +
+                                     ' ' + ExactText(xHigh[sj]) + ' ' + ExactText(yLow[si]) + ' ' +
+                                     ExactText(yHigh[si]);
+            if (!std::isfinite(v)) {
+                missing += cell + '\n';
+                continue;
+            }
+            // Each cell is drawn on to the next node along j and i. The next
+            // cells, drawn later, cover the overlap; without it the
+            // anti-aliased edges of touching cells leave light seams that
+            // look like a mesh on fine grids.
+            const double xDraw = sj + 1 < xHigh.size() ? grid.m_colCoord[sj + 1] : xHigh[sj];
+            const double yDraw = si + 1 < yHigh.size() ? grid.m_rowCoord[si + 1] : yHigh[si];
+            valued +=
+                cell + ' ' + ExactText(v) + ' ' + ExactText(xDraw) + ' ' + ExactText(yDraw) + '\n';
+        }
+    }
+    CPlotJob job;
+    job.m_data = valued + "\n\n" + missing;
+
+    double low = 0.0, high = 0.0;
+    ValueRange(field, low, high);
+    const double width = xHigh.back() - xLow.front();
+    const double height = yHigh.back() - yLow.front();
+    std::string& s = job.m_script;
+    s += PLOT_TERMINAL;
+    s += "set output " + GnuplotQuote(outPath) + "\n";
+    s += PLOT_PALETTE;
+    s += "set title " + GnuplotQuote(missing.empty() ? title : title + "; grey: no value") + "\n";
+    s += "set xlabel 'x (column coordinate)'\nset ylabel 'y (row coordinate)'\n";
+    s += "set cblabel " + GnuplotQuote(entryName) + "\n";
+    s += Range("xrange", xLow.front(), xHigh.back());
+    s += Range("yrange", yLow.front(), yHigh.back());
+    s += Range("cbrange", low, high);
+    // True proportions unless the grid is so long and thin that it would vanish.
+    if (height > 0.0 && width / height <= 2.0 && height / width <= 2.0)
+        s += "set size ratio -1\n";
+    s += "set tics out\nset format cb '%g'\n";
+
+    const std::string data = PLOT_DATA_VARIABLE;
+    std::vector<std::string> layers;
+    if (!valued.empty())
+        layers.push_back(data + " index 0 using 1:2:3:8:5:9:7 with boxxyerror fillcolor palette "
+                                "fillstyle solid 1.0 noborder notitle");
+    // Drawn last, so no neighbour's overlap shows through a node without a value.
+    if (!missing.empty())
+        layers.push_back(data + " index 1 using 1:2:3:4:5:6 with boxxyerror fillcolor rgb "
+                                "'#d0d0d0' fillstyle solid 1.0 noborder notitle");
+    if (grid.m_nNodes <= PLOT_MAX_MARKED_NODES)
+        layers.push_back(data + " using 1:2 with points pointtype 7 pointsize 0.4 lc rgb "
+                                "'#909090' notitle");
+    s += "plot ";
+    for (size_t l = 0; l < layers.size(); ++l)
+        s += (l > 0 ? ", \\\n     " : "") + layers[l];
+    s += "\n";
+    return job;
+}
+
+CPlotJob BuildBreakthroughPlot(const std::string& title, const std::vector<std::string>& names,
+                               const std::vector<double>& times,
+                               const std::vector<std::vector<double>>& series,
+                               const std::string& outPath) {
+    CPlotJob job;
+    for (size_t r = 0; r < times.size(); ++r) {
+        job.m_data += ExactText(times[r]);
+        for (const std::vector<double>& values : series)
+            job.m_data += ' ' + ValueText(values[r]);
+        job.m_data += '\n';
+    }
+    std::string& s = job.m_script;
+    s += PLOT_TERMINAL;
+    s += "set output " + GnuplotQuote(outPath) + "\n";
+    s += "set datafile missing '?'\n";
+    s += "set title " + GnuplotQuote(title) + "\n";
+    s += "set xlabel 'time'\n";
+    s += "set ylabel " + GnuplotQuote(names.size() == 1 ? names[0] : "value") + "\n";
+    s += "set grid\nset key outside right top\nset offsets 0, 0, graph 0.05, graph 0.05\n";
+    // Explicit ranges where gnuplot's own would be empty: one record, a flat
+    // curve, or no finite value at all.
+    double low = 0.0, high = 0.0;
+    if (!ValueRange(times, low, high))
+        s += Range("xrange", low, high);
+    std::vector<double> all;
+    for (const std::vector<double>& values : series)
+        all.insert(all.end(), values.begin(), values.end());
+    if (!ValueRange(all, low, high))
+        s += Range("yrange", low, high);
+    s += "plot ";
+    for (size_t e = 0; e < names.size(); ++e) {
+        if (e > 0)
+            s += ", \\\n     ";
+        s += std::string(e == 0 ? PLOT_DATA_VARIABLE : "''") + " using 1:" + std::to_string(e + 2) +
+             " with linespoints pointtype 7 pointsize 0.6 linewidth 2 title " +
+             GnuplotQuote(names[e]);
+    }
+    s += "\n";
+    return job;
+}

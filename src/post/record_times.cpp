@@ -1,0 +1,46 @@
+#include "post/record_times.h"
+
+#include <cmath>
+
+namespace {
+
+// A replay longer than this many steps is not worth the wait; the nominal
+// times are used instead.
+constexpr long long REPLAY_MAX_STEPS = 50000000;
+
+bool Replay(const CModelGrid& grid, int count, std::vector<double>& times) {
+    const double step = grid.m_globalStep;
+    if (!(step > 0.0) || !std::isfinite(step) || !(grid.m_outputInterval > 0.0))
+        return false;
+    long long steps = 0;
+    double current = grid.m_startTime;
+    double nextOutput = grid.m_startTime;
+    for (int r = 0; r < count; ++r) {
+        while (current < nextOutput) {
+            current += step;
+            if (++steps > REPLAY_MAX_STEPS)
+                return false;
+        }
+        times.push_back(current);
+        nextOutput += grid.m_outputInterval;
+        if (nextOutput < current)
+            nextOutput = current + grid.m_outputInterval;
+    }
+    return true;
+}
+
+} // namespace
+
+CRecordTimes ReconstructRecordTimes(const CModelGrid& grid, int count) {
+    CRecordTimes result;
+    if (count <= 0)
+        return result;
+    result.m_times.reserve(static_cast<size_t>(count));
+    result.m_replayed = Replay(grid, count, result.m_times);
+    if (!result.m_replayed) {
+        result.m_times.clear();
+        for (int r = 0; r < count; ++r)
+            result.m_times.push_back(grid.m_startTime + r * grid.m_outputInterval);
+    }
+    return result;
+}

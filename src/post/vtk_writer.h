@@ -1,0 +1,31 @@
+// VTK XML files for ParaView and other VTK readers.
+//
+// One record is one RectilinearGrid file (.vtr): the nodes are the grid's
+// points, x the column coordinates, y the row coordinates, z 0, so that VTK's
+// point order (x fastest) is the node order n = i x columns + j. Every entry of
+// the state vector is a Float64 point array named after it. The arrays are
+// stored as raw little-endian binary in the appended-data section, each behind
+// a UInt64 byte count. The record time is kept as the field array TimeValue.
+//
+// A run is a .pvd collection listing the .vtr files with their record times.
+#pragma once
+
+#include "post/model_grid.h"
+
+#include <string>
+#include <vector>
+
+// values: m_nNodes x m_nComp doubles, node after node.
+void WriteVtrFile(const std::string& path, const CModelGrid& grid,
+                  const std::vector<std::string>& names, const std::vector<double>& values,
+                  double time);
+
+struct CPvdEntry {
+    double m_time = 0.0;
+    std::string m_file; // relative to the .pvd file
+};
+
+void WritePvdFile(const std::string& path, const std::vector<CPvdEntry>& entries);
+
+// The text of a double that reads back as the same double (%.17g).
+std::string ExactText(double value);
