@@ -7,6 +7,7 @@ const char* const CLI_USAGE =
     "\n"
     "options:\n"
     "  --no-progress   no terminal display: one line per status change on stderr\n"
+    "  --check         read and check BASE.kvi, print a summary of the model, run nothing\n"
     "  --help          this text\n"
     "  --version       the program's version\n"
     "  --              ends the options (for a BASE that starts with -)\n"
@@ -41,6 +42,8 @@ CCliOptions ParseCliOptions(const std::vector<std::string>& args) {
             options.version = true;
         else if (a == "--no-progress")
             options.noProgress = true;
+        else if (a == "--check")
+            options.check = true;
         else {
             options.error = "unknown option " + a;
             return options;

@@ -8,6 +8,7 @@ struct CCliOptions {
     bool help = false;
     bool version = false;
     bool noProgress = false;
+    bool check = false;
     std::string base;  // the remaining arguments joined by single blanks, unchanged
     std::string error; // non-empty when the command line is unusable
 };

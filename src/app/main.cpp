@@ -1,7 +1,8 @@
 // kova-compute [options] BASE: runs the model BASE.kvi, writes BASE.kvo and
-// BASE.kvt.
+// BASE.kvt; with --check only reads the model and prints its summary.
 #include "app/cli_options.h"
 #include "app/frontend.h"
+#include "app/model_check.h"
 
 #include <iostream>
 #include <string>
@@ -21,5 +22,7 @@ int main(int argc, char** argv) {
         std::cerr << "kova-compute: " << options.error << '\n' << CLI_USAGE;
         return EXIT_USAGE;
     }
+    if (options.check)
+        return RunModelCheck(options.base);
     return RunFrontEnd(options);
 }

@@ -20,9 +20,13 @@ int ParseIndex(const std::string& text) {
 } // namespace
 
 std::string EntryName(const CModelGrid& grid, int k) {
+    return EntryName(grid.m_nComp, grid.m_nMobile, k);
+}
+
+std::string EntryName(int nComp, int nMobile, int k) {
     if (k < SLOT_COUNT)
         return SLOT_NAMES[k];
-    const int firstMobile = grid.m_nComp - grid.m_nMobile;
+    const int firstMobile = nComp - nMobile;
     if (k < firstMobile)
         return "immobile_" + std::to_string(k - SLOT_COUNT);
     return "mobile_" + std::to_string(k - firstMobile);

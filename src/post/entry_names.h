@@ -10,6 +10,8 @@
 #include <vector>
 
 std::string EntryName(const CModelGrid& grid, int k);
+// The same from the counts: nComp entries per node, the last nMobile mobile.
+std::string EntryName(int nComp, int nMobile, int k);
 std::vector<std::string> EntryNames(const CModelGrid& grid);
 
 // The entry a name or a plain index ("head", "mobile_1", "9") stands for, or -1.

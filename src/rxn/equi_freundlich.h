@@ -20,6 +20,7 @@
 class CEquiFreundlich : public CEqui {
 public:
     CEquiFreundlich(std::istream& in, int nComp, CSimulation* sim);
+    void Describe(CRxnDescription& d) const override;
 
     double CompQ(double x, const double* conc) const override;
 

@@ -17,6 +17,7 @@
 class CEquiLangmuir : public CEqui {
 public:
     CEquiLangmuir(std::istream& in, int nComp, CSimulation* sim);
+    void Describe(CRxnDescription& d) const override;
 
     double CompQ(double x, const double* conc) const override;
 

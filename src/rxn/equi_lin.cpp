@@ -1,5 +1,6 @@
 #include "rxn/equi_lin.h"
 
+#include "rxn/rxn_description.h"
 #include "sim/exceptions.h"
 
 #include <istream>
@@ -62,4 +63,12 @@ void CEquiLin::CompEqui(double* conc) {
     // 7.
     for (int i = 0; i < n; ++i)
         conc[i] = x * s[i] + conc[i];
+}
+
+void CEquiLin::Describe(CRxnDescription& d) const {
+    d.SetType(8, "CEquiLin", ERxnKind::Equilibrium);
+    d.AddVector("coefficients", m_stoich.get(), m_nComp);
+    d.AddReal("Kd", m_kd);
+    d.AddEntry("solute", m_solute);
+    d.AddEntry("sorbed", m_sorbed);
 }

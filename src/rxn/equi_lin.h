@@ -18,6 +18,7 @@
 class CEquiLin : public CRxn {
 public:
     CEquiLin(std::istream& in, int nComp, CSimulation* sim);
+    void Describe(CRxnDescription& d) const override;
 
     // Throws ComputeException, state unchanged, when the bounds cross (some
     // entry already negative beyond repair) or when d is zero, in that order.

@@ -1,5 +1,6 @@
 #include "rxn/equi_lin_comb.h"
 
+#include "rxn/rxn_description.h"
 #include "sim/exceptions.h"
 #include "sim/limits.h"
 
@@ -89,4 +90,12 @@ int CEquiLinComb::Settle(double* conc) const {
         if (!(x > LINCOMB_SETTLED || x < -LINCOMB_SETTLED))
             return passes;
     }
+}
+
+void CEquiLinComb::Describe(CRxnDescription& d) const {
+    d.SetType(15, "CEquiLinComb", ERxnKind::Equilibrium);
+    d.AddVector("coefficients", m_stoich.get(), m_nComp);
+    d.AddEntry("target", m_target);
+    d.AddReal("b", m_constant);
+    d.AddVector("weights", m_weight.get(), m_nComp);
 }

@@ -22,6 +22,7 @@
 class CEquiLinComb : public CRxn {
 public:
     CEquiLinComb(std::istream& in, int nComp, CSimulation* sim);
+    void Describe(CRxnDescription& d) const override;
 
     void CompEqui(double* conc) override;
 

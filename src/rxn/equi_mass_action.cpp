@@ -1,5 +1,6 @@
 #include "rxn/equi_mass_action.h"
 
+#include "rxn/rxn_description.h"
 #include "sim/exceptions.h"
 
 #include <cmath>
@@ -34,4 +35,11 @@ double CEquiMassAction::CompQ(double x, const double* conc) const {
         q += m_exponent[i] * std::log(v);
     }
     return q;
+}
+
+void CEquiMassAction::Describe(CRxnDescription& d) const {
+    d.SetType(0, "CEquiMassAction", ERxnKind::Equilibrium);
+    d.AddVector("coefficients", m_stoich.get(), m_nComp);
+    d.AddIntVector("exponents", m_exponent.get(), m_nComp);
+    d.AddReal("Keq", m_keq);
 }

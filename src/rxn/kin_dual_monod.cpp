@@ -1,5 +1,7 @@
 #include "rxn/kin_dual_monod.h"
 
+#include "rxn/rxn_description.h"
+
 #include <istream>
 
 CKinDualMonod::CKinDualMonod(std::istream& in, int nComp, CSimulation* sim)
@@ -70,4 +72,15 @@ void CKinDualMonod::CompRate(const double* conc, const double* base, double* del
     const double amount = sum * m_rate * h * 0.25;
     for (int i = 0; i < m_nComp; ++i)
         delta[i] += amount * m_stoich[i];
+}
+
+void CKinDualMonod::Describe(CRxnDescription& d) const {
+    d.SetType(5, "CKinDualMonod", ERxnKind::Kinetic);
+    d.AddVector("coefficients", m_stoich.get(), m_nComp);
+    d.AddReal("k", m_rate);
+    d.AddReal("Kd", m_halfDonor);
+    d.AddReal("Ka", m_halfAcceptor);
+    d.AddEntry("biomass", m_biomass);
+    d.AddEntry("donor", m_donor);
+    d.AddEntry("acceptor", m_acceptor);
 }

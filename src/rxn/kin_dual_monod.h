@@ -21,6 +21,7 @@
 class CKinDualMonod : public CIntegrated {
 public:
     CKinDualMonod(std::istream& in, int nComp, CSimulation* sim);
+    void Describe(CRxnDescription& d) const override;
 
     void CompRate(const double* conc, const double* base, double* delta, double h) override;
 

@@ -1,5 +1,7 @@
 #include "rxn/kin_dual_monod_inhib.h"
 
+#include "rxn/rxn_description.h"
+
 #include <istream>
 
 namespace {
@@ -126,4 +128,17 @@ void CKinDualMonodInhib::BuildPolynomials(const double* x0, const double* x1, do
     poly.m_den[1] = (p1 * q0 + p0 * q1 - 2.0 * p0 * q0) / h;
     poly.m_den[2] = (p1 - p0) * (q1 - q0) / h2;
     poly.m_den[3] = 0.0; // unused: the denominator is quadratic
+}
+
+void CKinDualMonodInhib::Describe(CRxnDescription& d) const {
+    d.SetType(6, "CKinDualMonodInhib", ERxnKind::Kinetic);
+    d.AddVector("coefficients", m_stoich.get(), m_nComp);
+    d.AddReal("k", m_rate);
+    d.AddReal("Kd", m_halfDonor);
+    d.AddReal("Ka", m_halfAcceptor);
+    d.AddReal("Ki", m_inhib);
+    d.AddEntry("biomass", m_biomass);
+    d.AddEntry("donor", m_donor);
+    d.AddEntry("acceptor", m_acceptor);
+    d.AddEntry("inhibitor", m_inhibitor);
 }

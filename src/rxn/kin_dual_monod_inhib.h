@@ -22,6 +22,7 @@
 class CKinDualMonodInhib : public CIntegrated {
 public:
     CKinDualMonodInhib(std::istream& in, int nComp, CSimulation* sim);
+    void Describe(CRxnDescription& d) const override;
 
     void CompRate(const double* conc, const double* base, double* delta, double h) override;
 

@@ -1,5 +1,7 @@
 #include "rxn/kin_exchange.h"
 
+#include "rxn/rxn_description.h"
+
 #include <istream>
 
 CKinExchange::CKinExchange(std::istream& in, int nComp, CSimulation* sim) : CRxn(in, nComp, sim) {
@@ -18,4 +20,12 @@ void CKinExchange::CompRate(const double* conc, const double* base, double* delt
     const double amount = ((x1 + x0) - y1 - y0) * m_rate * h * 0.5;
     for (int i = 0; i < m_nComp; ++i)
         delta[i] += amount * m_stoich[i];
+}
+
+void CKinExchange::Describe(CRxnDescription& d) const {
+    d.SetType(7, "CKinExchange", ERxnKind::Kinetic);
+    d.AddVector("coefficients", m_stoich.get(), m_nComp);
+    d.AddReal("k", m_rate);
+    d.AddEntry("x", m_compA);
+    d.AddEntry("y", m_compB);
 }

@@ -16,6 +16,7 @@
 class CKinExchange : public CRxn {
 public:
     CKinExchange(std::istream& in, int nComp, CSimulation* sim);
+    void Describe(CRxnDescription& d) const override;
 
     void CompRate(const double* conc, const double* base, double* delta, double h) override;
 

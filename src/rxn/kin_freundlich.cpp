@@ -1,5 +1,7 @@
 #include "rxn/kin_freundlich.h"
 
+#include "rxn/rxn_description.h"
+
 #include <cmath>
 #include <istream>
 
@@ -31,4 +33,14 @@ void CKinFreundlich::CompRate(const double* conc, const double* base, double* de
     const double amount = (2.0 * q - y1 - y0) * m_rate * h * 0.5;
     for (int i = 0; i < m_nComp; ++i)
         delta[i] += amount * m_stoich[i];
+}
+
+void CKinFreundlich::Describe(CRxnDescription& d) const {
+    d.SetType(13, "CKinFreundlich", ERxnKind::Kinetic);
+    d.AddVector("coefficients", m_stoich.get(), m_nComp);
+    d.AddReal("K", m_coefA);
+    d.AddReal("n", m_coefB);
+    d.AddReal("k", m_rate);
+    d.AddEntry("solute", m_solute);
+    d.AddEntry("sorbed", m_sorbed);
 }

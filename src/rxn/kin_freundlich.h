@@ -20,6 +20,7 @@
 class CKinFreundlich : public CRxn {
 public:
     CKinFreundlich(std::istream& in, int nComp, CSimulation* sim);
+    void Describe(CRxnDescription& d) const override;
 
     void CompRate(const double* conc, const double* base, double* delta, double h) override;
 

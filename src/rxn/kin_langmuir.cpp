@@ -1,5 +1,7 @@
 #include "rxn/kin_langmuir.h"
 
+#include "rxn/rxn_description.h"
+
 #include <istream>
 
 CKinLangmuir::CKinLangmuir(std::istream& in, int nComp, CSimulation* sim) : CRxn(in, nComp, sim) {
@@ -19,4 +21,14 @@ void CKinLangmuir::CompRate(const double* conc, const double* base, double* delt
     const double amount = (2.0 * q - y1 - y0) * m_rate * h * 0.5;
     for (int i = 0; i < m_nComp; ++i)
         delta[i] += amount * m_stoich[i];
+}
+
+void CKinLangmuir::Describe(CRxnDescription& d) const {
+    d.SetType(12, "CKinLangmuir", ERxnKind::Kinetic);
+    d.AddVector("coefficients", m_stoich.get(), m_nComp);
+    d.AddReal("Q", m_coefA);
+    d.AddReal("K", m_coefB);
+    d.AddReal("k", m_rate);
+    d.AddEntry("solute", m_solute);
+    d.AddEntry("sorbed", m_sorbed);
 }

@@ -19,6 +19,7 @@
 class CKinLangmuir : public CRxn {
 public:
     CKinLangmuir(std::istream& in, int nComp, CSimulation* sim);
+    void Describe(CRxnDescription& d) const override;
 
     void CompRate(const double* conc, const double* base, double* delta, double h) override;
 

@@ -1,5 +1,7 @@
 #include "rxn/kin_lin.h"
 
+#include "rxn/rxn_description.h"
+
 #include <istream>
 
 CKinLin::CKinLin(std::istream& in, int nComp, CSimulation* sim) : CRxn(in, nComp, sim) {
@@ -17,4 +19,13 @@ void CKinLin::CompRate(const double* conc, const double* base, double* delta, do
     const double amount = ((x1 + x0) * m_kd - y1 - y0) * m_rate * h * 0.5;
     for (int i = 0; i < m_nComp; ++i)
         delta[i] += amount * m_stoich[i];
+}
+
+void CKinLin::Describe(CRxnDescription& d) const {
+    d.SetType(11, "CKinLin", ERxnKind::Kinetic);
+    d.AddVector("coefficients", m_stoich.get(), m_nComp);
+    d.AddReal("Kd", m_kd);
+    d.AddReal("k", m_rate);
+    d.AddEntry("solute", m_solute);
+    d.AddEntry("sorbed", m_sorbed);
 }

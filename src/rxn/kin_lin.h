@@ -17,6 +17,7 @@
 class CKinLin : public CRxn {
 public:
     CKinLin(std::istream& in, int nComp, CSimulation* sim);
+    void Describe(CRxnDescription& d) const override;
 
     void CompRate(const double* conc, const double* base, double* delta, double h) override;
 

@@ -1,5 +1,7 @@
 #include "rxn/kin_monod.h"
 
+#include "rxn/rxn_description.h"
+
 #include <cmath>
 #include <istream>
 
@@ -63,4 +65,13 @@ void CKinMonod::CompRate(const double* conc, const double* base, double* delta, 
     // 7.
     for (int i = 0; i < m_nComp; ++i)
         delta[i] += amount * m_stoich[i];
+}
+
+void CKinMonod::Describe(CRxnDescription& d) const {
+    d.SetType(4, "CKinMonod", ERxnKind::Kinetic);
+    d.AddVector("coefficients", m_stoich.get(), m_nComp);
+    d.AddReal("k", m_rate);
+    d.AddReal("K", m_halfSat);
+    d.AddEntry("biomass", m_biomass);
+    d.AddEntry("substrate", m_substrate);
 }

@@ -1,5 +1,6 @@
 #include "rxn/lin_assign.h"
 
+#include "rxn/rxn_description.h"
 #include "sim/limits.h"
 
 #include <istream>
@@ -21,4 +22,11 @@ void CLinAssign::CompEqui(double* conc) {
     for (int i = 0; i < m_nComp; ++i)
         sum += weight[i] * conc[i];
     conc[m_target] = sum;
+}
+
+void CLinAssign::Describe(CRxnDescription& d) const {
+    d.SetType(1, "CLinAssign", ERxnKind::Equilibrium);
+    d.AddVector("weights", m_stoich.get(), m_nComp);
+    d.AddEntry("target", m_target);
+    d.AddReal("b", m_constant);
 }

@@ -17,6 +17,7 @@
 class CLinAssign : public CRxn {
 public:
     CLinAssign(std::istream& in, int nComp, CSimulation* sim);
+    void Describe(CRxnDescription& d) const override;
 
     // 1 when the target is a hydraulic slot (entries 0..6).
     int AffectsHydraulic() const override;

@@ -1,6 +1,7 @@
 #include "rxn/mixed_ordered.h"
 
 #include "rxn/ordered.h"
+#include "rxn/rxn_description.h"
 #include "sim/exceptions.h"
 
 #include <istream>
@@ -89,4 +90,12 @@ void CMixedOrdered::CompRate(const double* conc, const double* base, double* del
     const double amount = Amount(start, end, h);
     for (int i = 0; i < m_nComp; ++i)
         delta[i] += amount * m_stoich[i];
+}
+
+void CMixedOrdered::Describe(CRxnDescription& d) const {
+    d.SetType(3, "CMixedOrdered", ERxnKind::Kinetic);
+    d.AddVector("coefficients", m_stoich.get(), m_nComp);
+    d.AddReal("k", m_rate);
+    d.AddInteger("order", m_order);
+    d.AddEntries("entries", m_species.get(), m_order);
 }

@@ -29,6 +29,7 @@
 class CMixedOrdered : public CRxn {
 public:
     CMixedOrdered(std::istream& in, int nComp, CSimulation* sim);
+    void Describe(CRxnDescription& d) const override;
 
     void CompRate(const double* conc, const double* base, double* delta, double h) override;
 

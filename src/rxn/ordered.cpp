@@ -1,5 +1,6 @@
 #include "rxn/ordered.h"
 
+#include "rxn/rxn_description.h"
 #include "sim/exceptions.h"
 
 #include <cmath>
@@ -51,4 +52,12 @@ void COrdered::CompRate(const double* conc, const double* base, double* delta, d
     const double amount = Amount(base[m_species], conc[m_species], h);
     for (int i = 0; i < m_nComp; ++i)
         delta[i] += amount * m_stoich[i];
+}
+
+void COrdered::Describe(CRxnDescription& d) const {
+    d.SetType(2, "COrdered", ERxnKind::Kinetic);
+    d.AddVector("coefficients", m_stoich.get(), m_nComp);
+    d.AddInteger("order", m_order);
+    d.AddEntry("entry", m_species);
+    d.AddReal("k", m_rate);
 }

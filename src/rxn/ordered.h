@@ -21,6 +21,7 @@ constexpr int ORDERED_MAX_ORDER = 6;
 class COrdered : public CRxn {
 public:
     COrdered(std::istream& in, int nComp, CSimulation* sim);
+    void Describe(CRxnDescription& d) const override;
 
     void CompRate(const double* conc, const double* base, double* delta, double h) override;
 

@@ -1,5 +1,6 @@
 #include "rxn/rule_curve.h"
 
+#include "rxn/rxn_description.h"
 #include "sim/exceptions.h"
 #include "sim/simulation.h"
 
@@ -157,4 +158,17 @@ void CRuleCurve::CompEqui(double* conc) {
         conc[m_target] = v;
     else
         conc[m_target] = v * conc[m_multiplier];
+}
+
+void CRuleCurve::Describe(CRxnDescription& d) const {
+    // A kind of 0 reads no target, so it serves only as a kinetic reaction.
+    d.SetType(14, "CRuleCurve", m_kind < 0 ? ERxnKind::Equilibrium : ERxnKind::Kinetic);
+    d.AddVector("coefficients", m_stoich.get(), m_nComp);
+    d.AddInteger("kind", m_kind);
+    d.AddEntry("driver", m_driver, "time");
+    d.AddEntry("multiplier", m_multiplier);
+    d.AddInteger("points", m_nPoints);
+    if (m_kind < 0)
+        d.AddEntry("target", m_target);
+    d.AddPoints("curve", m_x.data(), m_y.data(), m_nPoints);
 }

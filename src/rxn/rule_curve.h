@@ -29,6 +29,7 @@
 class CRuleCurve : public CRxn {
 public:
     CRuleCurve(std::istream& in, int nComp, CSimulation* sim);
+    void Describe(CRxnDescription& d) const override;
 
     void CompRate(const double* conc, const double* base, double* delta, double h) override;
     void CompEqui(double* conc) override;

@@ -1,5 +1,6 @@
 #include "rxn/rxn.h"
 
+#include "rxn/rxn_description.h"
 #include "sim/exceptions.h"
 
 #include <istream>
@@ -42,4 +43,9 @@ void CRxn::CheckIndex(int index, const char* field, bool allowNone) const {
 void CRxn::CheckStream(const std::istream& in) {
     if (!in.good())
         throw BadFileException();
+}
+
+void CRxn::Describe(CRxnDescription& d) const {
+    d.SetType(-1, "CRxn", ERxnKind::None);
+    d.AddVector("coefficients", m_stoich.get(), m_nComp);
 }

@@ -14,6 +14,7 @@
 #include <iosfwd>
 #include <memory>
 
+class CRxnDescription;
 class CSimulation;
 
 class CRxn {
@@ -35,6 +36,9 @@ public:
     // Called when a reaction set lists this reaction among its equilibrium
     // reactions; throws InputException when the record cannot serve there.
     virtual void CheckEquilibriumListing() const {}
+    // Tells the reaction's type and its record's fields by name, in record
+    // order, for a model summary. Not used by a run.
+    virtual void Describe(CRxnDescription& d) const;
 
     int GetNComp() const { return m_nComp; }
     const double* GetStoich() const { return m_stoich.get(); }

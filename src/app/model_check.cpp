@@ -1,0 +1,373 @@
+#include "app/model_check.h"
+
+#include "app/frontend.h"
+#include "post/entry_names.h"
+#include "run/run_control.h"
+#include "rxn/rxn.h"
+#include "rxn/rxn_description.h"
+#include "sim/exceptions.h"
+#include "sim/limits.h"
+#include "sim/run.h"
+#include "sim/rxn_set.h"
+#include "sim/simulation.h"
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Listings of nodes and curve points are cut after this many lines or points.
+constexpr int CHECK_MAX_NODE_LINES = 12;
+constexpr int CHECK_MAX_POINTS = 12;
+
+// The front end's sink without the run's diagnostic line, which would only
+// break into the summary.
+class CCheckSink : public CFrontEndSink {
+public:
+    CCheckSink() : CFrontEndSink(false) {}
+    void WriteDiagnostic(const char*) override {}
+};
+
+std::string Num(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.15g", value);
+    return text;
+}
+
+std::string Plural(int count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// "mobile_0 (9)": the entry's name and its index in the file.
+std::string Entry(const CSimulation& s, int k) {
+    return EntryName(s.m_nComp, s.m_nMobile, k) + " (" + std::to_string(k) + ")";
+}
+
+std::string Range(double lo, double hi) {
+    return lo == hi ? Num(lo) : Num(lo) + " .. " + Num(hi);
+}
+
+// The runs of columns of row i for which has(node) holds: "0, 5..9, 99".
+std::string ColumnRuns(const CSimulation& s, int i, const std::function<bool(int)>& has,
+                       int& nodes) {
+    std::string runs;
+    nodes = 0;
+    int j = 0;
+    while (j < s.m_nCols) {
+        if (!has(i * s.m_nCols + j)) {
+            ++j;
+            continue;
+        }
+        const int first = j;
+        while (j < s.m_nCols && has(i * s.m_nCols + j))
+            ++j;
+        if (!runs.empty())
+            runs += ", ";
+        runs += std::to_string(first);
+        if (j - 1 > first)
+            runs += ".." + std::to_string(j - 1);
+        nodes += j - first;
+    }
+    return runs;
+}
+
+// The nodes for which has(node) holds, row by row as runs of columns; rows
+// next to each other with the same runs share a line
+// ("rows 0..99: columns 0, 99").
+std::vector<std::string> NodeGroups(const CSimulation& s, const std::function<bool(int)>& has) {
+    std::vector<std::string> lines;
+    int i = 0;
+    while (i < s.m_nRows) {
+        int nodes = 0;
+        const std::string runs = ColumnRuns(s, i, has, nodes);
+        if (runs.empty()) {
+            ++i;
+            continue;
+        }
+        const int first = i;
+        int ignored = 0;
+        while (i + 1 < s.m_nRows && ColumnRuns(s, i + 1, has, ignored) == runs)
+            ++i;
+        std::string line = first == i ? "row " + std::to_string(i)
+                                      : "rows " + std::to_string(first) + ".." + std::to_string(i);
+        line += nodes == 1 ? ": column " : ": columns ";
+        lines.push_back(line + runs);
+        ++i;
+    }
+    return lines;
+}
+
+void AppendNodeGroups(std::string& out, const std::string& indent,
+                      const std::vector<std::string>& lines) {
+    const int n = static_cast<int>(lines.size());
+    for (int k = 0; k < n && k < CHECK_MAX_NODE_LINES; ++k)
+        out += indent + lines[k] + "\n";
+    if (n > CHECK_MAX_NODE_LINES)
+        out += indent + "... and " + Plural(n - CHECK_MAX_NODE_LINES, "more line", "more lines") +
+               "\n";
+}
+
+// The non-zero entries of a vector: "-1 mobile_0 (9), 0.5 immobile_0 (7)".
+template <class T> std::string NonZero(const CSimulation& s, const std::vector<T>& values) {
+    std::string text;
+    for (size_t k = 0; k < values.size(); ++k) {
+        if (values[k] == 0)
+            continue;
+        if (!text.empty())
+            text += ", ";
+        text += Num(static_cast<double>(values[k])) + " " + Entry(s, static_cast<int>(k));
+    }
+    return text.empty() ? "all 0" : text;
+}
+
+std::string FieldText(const CSimulation& s, const CRxnField& field) {
+    switch (field.m_type) {
+    case ERxnField::Real:
+        return Num(field.m_reals[0]);
+    case ERxnField::Integer:
+        return std::to_string(field.m_ints[0]);
+    case ERxnField::Entry:
+        return field.m_ints[0] == -1 ? field.m_none : Entry(s, field.m_ints[0]);
+    case ERxnField::Entries: {
+        std::string text;
+        for (int k : field.m_ints)
+            text += (text.empty() ? "" : ", ") + Entry(s, k);
+        return text.empty() ? "none" : text;
+    }
+    case ERxnField::Vector:
+        return NonZero(s, field.m_reals);
+    case ERxnField::IntVector:
+        return NonZero(s, field.m_ints);
+    case ERxnField::Points: {
+        const int n = static_cast<int>(field.m_reals.size() / 2);
+        std::string text;
+        for (int k = 0; k < n && k < CHECK_MAX_POINTS; ++k)
+            text += (k ? " (" : "(") + Num(field.m_reals[2 * k]) + ", " +
+                    Num(field.m_reals[2 * k + 1]) + ")";
+        if (n > CHECK_MAX_POINTS)
+            text += " ... and " + Plural(n - CHECK_MAX_POINTS, "more point", "more points");
+        return text;
+    }
+    }
+    return "";
+}
+
+CRxnDescription Describe(const CRxn& rxn) {
+    CRxnDescription d;
+    rxn.Describe(d);
+    return d;
+}
+
+int RxnIndex(const CSimulation& s, const CRxn* rxn) {
+    for (int r = 0; r < s.m_nRxn; ++r)
+        if (s.m_rxns[r].get() == rxn)
+            return r;
+    return -1;
+}
+
+std::vector<int> NodesPerSet(const CSimulation& s) {
+    std::vector<int> count(s.m_nRxnSets, 0);
+    for (int n = 0; n < s.m_nNodes; ++n)
+        count[s.m_nodeRxnSet[n]] += 1;
+    return count;
+}
+
+// "reaction 2 (COrdered, kinetic)"
+std::string RxnLabel(const CSimulation& s, const CRxn* rxn) {
+    const CRxnDescription d = Describe(*rxn);
+    return "reaction " + std::to_string(RxnIndex(s, rxn)) + " (" + d.TypeName() + ", " +
+           RxnKindText(d.Kind()) + ")";
+}
+
+// The first reaction of a list that cannot serve in it, or null.
+const CRxn* Misplaced(const std::vector<CRxn*>& list, ERxnKind kind) {
+    for (const CRxn* rxn : list)
+        if (Describe(*rxn).Kind() != kind)
+            return rxn;
+    return nullptr;
+}
+
+void AppendGrid(std::string& out, const CSimulation& s) {
+    out += "grid:\n";
+    out += "  rows: " + std::to_string(s.m_nRows) + " (row coordinates " +
+           Range(s.m_rowCoord[0], s.m_rowCoord[s.m_nRows - 1]) + ")\n";
+    out += "  columns: " + std::to_string(s.m_nCols) + " (column coordinates " +
+           Range(s.m_colCoord[0], s.m_colCoord[s.m_nCols - 1]) + ")\n";
+    out += "  nodes: " + std::to_string(s.m_nNodes) + "\n";
+}
+
+void AppendCounts(std::string& out, const CSimulation& s) {
+    out += "counts:\n";
+    out += "  immobile: " + std::to_string(s.m_nImmobile) + "\n";
+    out += "  mobile: " + std::to_string(s.m_nMobile) + "\n";
+    out += "  entries per node: " + std::to_string(s.m_nComp) + " (";
+    for (int k = 0; k < s.m_nComp; ++k)
+        out += (k ? ", " : "") + std::to_string(k) + " " + EntryName(s.m_nComp, s.m_nMobile, k);
+    out += ")\n";
+}
+
+void AppendTimes(std::string& out, const CSimulation& s) {
+    out += "times:\n";
+    out += "  start: " + Num(s.m_startTime) + "\n";
+    out += "  end: " + Num(s.m_endTime) + "\n";
+    out += "  output interval: " + Num(s.m_outputInterval) + "\n";
+    if (s.m_globalStep > 0.0)
+        out += "  global step: " + Num(s.m_globalStep) + "\n";
+    else
+        out += "  global step: computed stable step (" + Num(s.m_globalStep) + " in the file)\n";
+    out += "  opzero: " + Num(s.m_opzero) + "\n";
+}
+
+void AppendInitialState(std::string& out, const CSimulation& s) {
+    out += "initial state (smallest .. largest over the nodes):\n";
+    const double* state = s.m_stateNew.get();
+    for (int k = 0; k < s.m_nComp; ++k) {
+        double lo = state[k];
+        double hi = state[k];
+        for (int n = 1; n < s.m_nNodes; ++n) {
+            const double v = state[static_cast<size_t>(n) * s.m_nComp + k];
+            lo = v < lo ? v : lo;
+            hi = v > hi ? v : hi;
+        }
+        out += "  " + Entry(s, k) + ": " + Range(lo, hi) + "\n";
+    }
+    out += "  (the run computes the fluxes, the heads of free nodes and the sources of fixed-head "
+           "nodes)\n";
+}
+
+void AppendTransport(std::string& out, const CSimulation& s) {
+    if (s.m_nMobile == 0) {
+        out += "transport: no mobile components\n";
+        return;
+    }
+    out += "transport (longitudinal dispersivity, transverse dispersivity, diffusion):\n";
+    for (int m = 0; m < s.m_nMobile; ++m)
+        out += "  " + Entry(s, s.m_nComp - s.m_nMobile + m) + ": " + Num(s.m_dispersivityL[m]) +
+               ", " + Num(s.m_dispersivityT[m]) + ", " + Num(s.m_diffusion[m]) + "\n";
+}
+
+void AppendFixedHeads(std::string& out, const CSimulation& s) {
+    const auto fixed = [&s](int n) { return s.m_nodeType[n] == NODE_HEAD; };
+    int count = 0;
+    for (int n = 0; n < s.m_nNodes; ++n)
+        count += fixed(n) ? 1 : 0;
+    out += "fixed heads: " + Plural(count, "node", "nodes") + "\n";
+    AppendNodeGroups(out, "  ", NodeGroups(s, fixed));
+}
+
+void AppendReaction(std::string& out, const CSimulation& s, int r) {
+    const CRxnDescription d = Describe(*s.m_rxns[r]);
+    out += "  reaction " + std::to_string(r) + ": " + d.TypeName() + " (type " +
+           std::to_string(d.Code()) + ", " + RxnKindText(d.Kind()) + ")\n";
+    for (const CRxnField& field : d.Fields())
+        out += "    " + field.m_name + ": " + FieldText(s, field) + "\n";
+
+    std::string sets;
+    for (int q = 0; q < s.m_nRxnSets; ++q) {
+        const CRxnSet& set = *s.m_rxnSets[q];
+        for (const auto* list : {&set.m_equi, &set.m_kinetic})
+            for (const CRxn* rxn : *list)
+                if (rxn == s.m_rxns[r].get())
+                    sets += (sets.empty() ? "set " : ", set ") + std::to_string(q) +
+                            (list == &set.m_equi ? " equilibrium" : " kinetic");
+    }
+    out += "    listed in: " + (sets.empty() ? std::string("no reaction set") : sets) + "\n";
+}
+
+std::string ListText(const CSimulation& s, const std::vector<CRxn*>& list) {
+    std::string text;
+    for (const CRxn* rxn : list)
+        text += (text.empty() ? "" : ", ") + std::to_string(RxnIndex(s, rxn)) + " " +
+                Describe(*rxn).TypeName();
+    return text.empty() ? "none" : text;
+}
+
+void AppendRxnSet(std::string& out, const CSimulation& s, int q, int nodes) {
+    const CRxnSet& set = *s.m_rxnSets[q];
+    out += "  set " + std::to_string(q) + ": used by " + Plural(nodes, "node", "nodes") + "\n";
+    out += "    equilibrium: " + ListText(s, set.m_equi) + "\n";
+    out += "    kinetic: " + ListText(s, set.m_kinetic) + "\n";
+    if (nodes == s.m_nNodes) {
+        out += "    nodes: all\n";
+    } else if (nodes > 0) {
+        out += "    nodes:\n";
+        AppendNodeGroups(out, "      ",
+                         NodeGroups(s, [&s, q](int n) { return s.m_nodeRxnSet[n] == q; }));
+    }
+    // A set no node uses is never run, so a misplaced reaction in it does no
+    // harm; it is still worth a word.
+    if (nodes == 0) {
+        if (const CRxn* rxn = Misplaced(set.m_equi, ERxnKind::Equilibrium))
+            out += "    note: " + RxnLabel(s, rxn) + " cannot serve as an equilibrium reaction\n";
+        if (const CRxn* rxn = Misplaced(set.m_kinetic, ERxnKind::Kinetic))
+            out += "    note: " + RxnLabel(s, rxn) + " cannot serve as a kinetic reaction\n";
+    }
+}
+
+} // namespace
+
+void CheckRxnListings(const CSimulation& s) {
+    const std::vector<int> nodes = NodesPerSet(s);
+    for (int q = 0; q < s.m_nRxnSets; ++q) {
+        if (nodes[q] == 0)
+            continue;
+        const CRxnSet& set = *s.m_rxnSets[q];
+        const std::string where = " of reaction set " + std::to_string(q) + ", which " +
+                                  Plural(nodes[q], "node uses", "nodes use") +
+                                  " (field 21): a run would stop at its first node";
+        if (const CRxn* rxn = Misplaced(set.m_equi, ERxnKind::Equilibrium))
+            throw InputException(RxnLabel(s, rxn) + " is listed among the equilibrium reactions" +
+                                 where);
+        if (const CRxn* rxn = Misplaced(set.m_kinetic, ERxnKind::Kinetic))
+            throw InputException(RxnLabel(s, rxn) + " is listed among the kinetic reactions" +
+                                 where);
+    }
+}
+
+std::string ModelSummary(const CSimulation& s, const std::string& base) {
+    std::string out = "model: " + base + ".kvi\n";
+    AppendGrid(out, s);
+    AppendCounts(out, s);
+    AppendTimes(out, s);
+    AppendInitialState(out, s);
+    AppendTransport(out, s);
+    AppendFixedHeads(out, s);
+    out += "reactions: " + std::to_string(s.m_nRxn) + "\n";
+    for (int r = 0; r < s.m_nRxn; ++r)
+        AppendReaction(out, s, r);
+    out += "reaction sets: " + std::to_string(s.m_nRxnSets) + "\n";
+    const std::vector<int> nodes = NodesPerSet(s);
+    for (int q = 0; q < s.m_nRxnSets; ++q)
+        AppendRxnSet(out, s, q, nodes[q]);
+    return out;
+}
+
+int RunModelCheck(const std::string& base) {
+    CCheckSink sink;
+    CRunControl runControl(base.c_str());
+    runControl.SetMessageSink(&sink);
+    std::string summary;
+    {
+        CSimulation sim(&runControl);
+        sim.m_nStateSlots = SLOT_COUNT;
+        RunReportingFailures(&runControl, [&] {
+            // Opened as a run opens it: a file that cannot be opened leaves the
+            // stream failed for the reader.
+            std::ifstream in(base + ".kvi");
+            sim.ReadInput(in);
+            CheckRxnListings(sim);
+            summary = ModelSummary(sim, base);
+        });
+    }
+    if (runControl.HasError()) {
+        std::cerr << runControl.GetError() << '\n';
+        return EXIT_RUN_FAILED;
+    }
+    std::cout << summary;
+    return EXIT_RUN_OK;
+}
