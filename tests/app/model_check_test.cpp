@@ -1,0 +1,164 @@
+// The model summary of kova-compute --check and its listing check, on models
+// read by the engine's reader.
+#include "app/cli_options.h"
+#include "app/model_check.h"
+#include "run/run_control.h"
+#include "sim/exceptions.h"
+#include "sim/limits.h"
+#include "sim/simulation.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace kova_test;
+
+namespace {
+
+// 3 x 4 nodes; entries 7 immobile_0 (biomass), 8 mobile_0 (donor), 9 mobile_1
+// (acceptor). Column 0 holds the donor at 5 by a linear assignment (set 1);
+// the other nodes degrade it by dual Monod (set 0).
+const char* const CHECK_MODEL = R"(3 4 1 2 2 2
+0 10 1 0 1e-9
+0 1 2
+0 1 2 3
+1 0.1 0
+2 0.2 1e-4
+1 0 0.3 1 1 0 0  0.5 0 8
+1  0 0 8 5
+7  0 0  0 3  1 0  1 1  1 3  2 0  2 3
+5  0 0 0 0 0 0 0  0.5 -1 -3  2 0.5 0.25  7 8 9
+1  0 0 0 0 0 0 0  0 0 0  8 5
+0
+3  0 0 1  1 0 1  2 0 1
+0  1 0
+1 1  0
+)";
+
+struct CheckedModel {
+    CRunControl control{"m"};
+    CSimulation sim{&control};
+    explicit CheckedModel(const std::string& text) {
+        sim.m_nStateSlots = SLOT_COUNT;
+        auto in = ModelStream(text);
+        testing::internal::CaptureStdout(); // the reader's diagnostic line
+        sim.ReadInput(*in);
+        testing::internal::GetCapturedStdout();
+    }
+};
+
+void ExpectPart(const std::string& summary, const std::string& part) {
+    EXPECT_NE(summary.find(part), std::string::npos) << "missing:\n"
+                                                     << part << "\nin:\n"
+                                                     << summary;
+}
+
+TEST(ModelCheck, SummaryNamesGridTimesStateAndTransport) {
+    CheckedModel m(CHECK_MODEL);
+    const std::string s = ModelSummary(m.sim, "dir/m");
+    ExpectPart(s, "model: dir/m.kvi\n");
+    ExpectPart(s, "grid:\n  rows: 3 (row coordinates 0 .. 2)\n"
+                  "  columns: 4 (column coordinates 0 .. 3)\n  nodes: 12\n");
+    ExpectPart(s, "counts:\n  immobile: 1\n  mobile: 2\n  entries per node: 10 (0 head, 1 source, "
+                  "2 porosity, 3 k_row, 4 k_col, 5 flux_row, 6 flux_col, 7 immobile_0, "
+                  "8 mobile_0, 9 mobile_1)\n");
+    ExpectPart(s, "times:\n  start: 0\n  end: 10\n  output interval: 1\n"
+                  "  global step: computed stable step (0 in the file)\n  opzero: 1e-09\n");
+    ExpectPart(s, "  immobile_0 (7): 0.5\n  mobile_0 (8): 0 .. 5\n  mobile_1 (9): 8\n");
+    ExpectPart(s, "transport (longitudinal dispersivity, transverse dispersivity, diffusion):\n"
+                  "  mobile_0 (8): 1, 0.1, 0\n  mobile_1 (9): 2, 0.2, 0.0001\n");
+}
+
+TEST(ModelCheck, FixedHeadsAreListedAsRunsOfColumnsPerGroupOfRows) {
+    CheckedModel m(CHECK_MODEL);
+    ExpectPart(ModelSummary(m.sim, "m"), "fixed heads: 7 nodes\n  row 0: columns 0, 3\n"
+                                         "  row 1: columns 0..1, 3\n  row 2: columns 0, 3\n");
+}
+
+TEST(ModelCheck, ReactionsShowTheirFieldsWithEntryNames) {
+    CheckedModel m(CHECK_MODEL);
+    const std::string s = ModelSummary(m.sim, "m");
+    ExpectPart(s, "reactions: 2\n  reaction 0: CKinDualMonod (type 5, kinetic)\n"
+                  "    coefficients: 0.5 immobile_0 (7), -1 mobile_0 (8), -3 mobile_1 (9)\n"
+                  "    k: 2\n    Kd: 0.5\n    Ka: 0.25\n    biomass: immobile_0 (7)\n"
+                  "    donor: mobile_0 (8)\n    acceptor: mobile_1 (9)\n"
+                  "    listed in: set 0 kinetic\n");
+    ExpectPart(s, "  reaction 1: CLinAssign (type 1, equilibrium)\n    weights: all 0\n"
+                  "    target: mobile_0 (8)\n    b: 5\n    listed in: set 1 equilibrium\n");
+}
+
+TEST(ModelCheck, ReactionSetsShowTheirListsAndTheirNodes) {
+    CheckedModel m(CHECK_MODEL);
+    const std::string s = ModelSummary(m.sim, "m");
+    ExpectPart(s, "reaction sets: 2\n  set 0: used by 9 nodes\n    equilibrium: none\n"
+                  "    kinetic: 0 CKinDualMonod\n    nodes:\n      rows 0..2: columns 1..3\n"
+                  "  set 1: used by 3 nodes\n    equilibrium: 1 CLinAssign\n    kinetic: none\n"
+                  "    nodes:\n      rows 0..2: column 0\n");
+}
+
+// Twenty rows that differ from their neighbours: the listing stops after
+// twelve lines and says how many are left.
+TEST(ModelCheck, LongNodeListingsAreCut) {
+    std::string text = "20 2 0 0 0 1\n0 1 1 1 1e-9\n";
+    for (int i = 0; i < 20; ++i)
+        text += std::to_string(i) + " ";
+    text += "\n0 1\n0 0 0.3 1 1 0 0\n0\n20\n";
+    for (int i = 0; i < 20; ++i)
+        text += std::to_string(i) + " " + std::to_string(i % 2) + "\n";
+    text += "0\n0\n0 0\n";
+    CheckedModel m(text);
+    const std::string s = ModelSummary(m.sim, "m");
+    ExpectPart(s, "transport: no mobile components\n");
+    ExpectPart(s, "fixed heads: 20 nodes\n  row 0: column 0\n  row 1: column 1\n");
+    ExpectPart(s, "  row 11: column 1\n  ... and 8 more lines\nreactions: 0\n");
+}
+
+std::string WithSets(const std::string& defaultSet, const std::string& sets) {
+    std::string text = CHECK_MODEL;
+    const std::string tail = "0\n3  0 0 1  1 0 1  2 0 1\n0  1 0\n1 1  0\n";
+    text.replace(text.find(tail), tail.size(), defaultSet + "\n0\n" + sets + "\n");
+    return text;
+}
+
+// A kinetic reaction among the equilibrium ones (or the other way round)
+// stops a run at the set's first node; the check says so before.
+TEST(ModelCheck, MisplacedReactionInAUsedSetIsAnInputError) {
+    struct Case {
+        const char* sets;
+        const char* detail;
+    } cases[] = {
+        {"1 0  0  0 0", "reaction 0 (CKinDualMonod, kinetic) is listed among the equilibrium "
+                        "reactions of reaction set 0, which 12 nodes use (field 21)"},
+        {"0  1 1  0 0", "reaction 1 (CLinAssign, equilibrium) is listed among the kinetic "
+                        "reactions of reaction set 0, which 12 nodes use (field 21)"},
+    };
+    for (const Case& c : cases) {
+        CheckedModel m(WithSets("0", c.sets));
+        try {
+            CheckRxnListings(m.sim);
+            ADD_FAILURE() << "no failure for sets " << c.sets;
+        } catch (const InputException& e) {
+            EXPECT_NE(e.Detail().find(c.detail), std::string::npos) << e.Detail();
+        }
+    }
+}
+
+TEST(ModelCheck, MisplacedReactionInAnUnusedSetIsANote) {
+    CheckedModel m(WithSets("1", "1 0  0  0 0"));
+    EXPECT_NO_THROW(CheckRxnListings(m.sim));
+    ExpectPart(ModelSummary(m.sim, "m"),
+               "  set 0: used by 0 nodes\n    equilibrium: 0 CKinDualMonod\n    kinetic: none\n"
+               "    note: reaction 0 (CKinDualMonod, kinetic) cannot serve as an equilibrium "
+               "reaction\n  set 1: used by 12 nodes\n");
+}
+
+TEST(ModelCheck, CheckOptionIsParsed) {
+    const CCliOptions o = ParseCliOptions({"--check", "models/m"});
+    EXPECT_TRUE(o.check);
+    EXPECT_EQ(o.base, "models/m");
+    EXPECT_TRUE(o.error.empty());
+    EXPECT_FALSE(ParseCliOptions({"models/m"}).check);
+}
+
+} // namespace
