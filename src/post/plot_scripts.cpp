@@ -139,7 +139,9 @@ CPlotJob BuildFieldPlot(const CModelGrid& grid, const std::string& title,
     s += PLOT_PALETTE;
     s += "set title " + GnuplotQuote(missing.empty() ? title : title + "; grey: no value") + "\n";
     s += "set xlabel 'x (column coordinate)'\nset ylabel 'y (row coordinate)'\n";
-    s += "set cblabel " + GnuplotQuote(entryName) + "\n";
+    // gnuplot puts the colour bar's label over tick labels of one or two
+    // characters unless it is moved aside.
+    s += "set cblabel " + GnuplotQuote(entryName) + " offset char 1,0\n";
     s += Range("xrange", xLow.front(), xHigh.back());
     s += Range("yrange", yLow.front(), yHigh.back());
     s += Range("cbrange", low, high);
