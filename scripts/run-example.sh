@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds kova-compute and runs a shipped example
 # (default: plume, a 100 x 100 tracer plume), then says where the results are.
-# Usage: scripts/run-example.sh [plume|column|two_nodes]
+# Usage: scripts/run-example.sh [plume|column|hydrocarbon_plume|decay_chain|complexation|two_nodes]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh

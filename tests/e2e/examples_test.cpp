@@ -217,7 +217,7 @@ TEST(Examples, HydrocarbonPlumeIsDegradedWithinTheModel) {
     EXPECT_LT(outflow, 0.2);
 }
 
-// At the monitoring well 100 m downstream the daughters outweigh the parent
+// At the monitoring well 90 m downstream of the source the daughters outweigh the parent
 // once the chain has reached its steady state.
 TEST(Examples, DecayChainGrowsItsDaughters) {
     TempDir dir;

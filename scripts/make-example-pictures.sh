@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Runs the examples in out/ and draws the quick-look picture of each into
+# examples/NAME.png with kova-plot (see examples/README.md). Run it after
+# changing an example or the engine, and look at the pictures before
+# committing them.
+# Usage: scripts/make-example-pictures.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/build.sh release >/dev/null
+mkdir -p out
+
+# name and kova-plot arguments of its picture
+pictures=(
+    "column --node 0,40 --entry mobile_0"
+    "plume --entry mobile_0"
+    "hydrocarbon_plume --entry mobile_0"
+    "decay_chain --node 14,20"
+    "complexation --entry mobile_2"
+)
+for picture in "${pictures[@]}"; do
+    read -r name args <<<"$picture"
+    cp "examples/$name.kvi" "out/$name.kvi"
+    build/release/kova-compute --no-progress "out/$name" >/dev/null 2>&1
+    # shellcheck disable=SC2086 # the arguments are split on purpose
+    build/release/kova-plot "out/$name" $args -o "examples/$name.png"
+done
