@@ -7,6 +7,10 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh release
 name=${1:-plume}
+if [ ! -f "examples/$name.kvi" ]; then
+    echo "no example '$name'; the examples are:" $(cd examples && ls *.kvi | sed 's/\.kvi$//') >&2
+    exit 2
+fi
 mkdir -p out
 cp "examples/$name.kvi" "out/$name.kvi"
 build/release/kova-compute "out/$name"
