@@ -356,9 +356,11 @@ int RunModelCheck(const std::string& base) {
         CSimulation sim(&runControl);
         sim.m_nStateSlots = SLOT_COUNT;
         RunReportingFailures(&runControl, [&] {
-            // Opened as a run opens it: a file that cannot be opened leaves the
-            // stream failed for the reader.
+            // Opened as a run opens it; the failure names the file, so that a
+            // base given with its extension shows up as "BASE.kvi.kvi".
             std::ifstream in(base + ".kvi");
+            if (!in.good())
+                throw BadFileException("Bad File: the model file " + base + ".kvi cannot be read");
             sim.ReadInput(in);
             CheckRxnListings(sim);
             summary = ModelSummary(sim, base);

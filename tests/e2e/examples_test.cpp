@@ -146,7 +146,8 @@ TEST(Examples, CheckOnABrokenFileFailsWithTheDetailLine) {
 
     const ProcessResult missing = RunCompute({"--check", dir.File("missing")});
     EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_NE(missing.err.find("\ndetail: Bad File: the model file cannot be read\n"),
+    EXPECT_NE(missing.err.find("\ndetail: Bad File: the model file " + dir.File("missing") +
+                               ".kvi cannot be read\n"),
               std::string::npos)
         << missing.err;
 }
