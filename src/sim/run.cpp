@@ -67,8 +67,14 @@ void CSimulation::Run() {
         if (m_runControl->CheckContinue()) {
             // The file must exist: opening for reading never creates it. A file
             // that cannot be opened leaves the stream failed for the reader.
-            std::ifstream in(base + ".kvi");
-            ReadInput(in);
+            const std::string path = base + ".kvi";
+            std::ifstream in(path);
+            try {
+                ReadInput(in);
+            } catch (Exception& e) {
+                e.AddWhere("(file " + path + ")");
+                throw;
+            }
         }
         if (m_runControl->CheckContinue())
             InitHeads();
