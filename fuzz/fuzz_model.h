@@ -5,7 +5,8 @@
 // fast whatever it asks for: its arrays get a small memory budget, the run at
 // most a few global steps and output intervals, and opzero a floor relative to
 // the global step (which bounds the local steps of a node in one global step).
-// The cuts change what is computed, never which code may run.
+// The cuts change what is computed, not the code an input reaches, except the
+// engine's own bounds on run length and local steps, which tests cover.
 #pragma once
 
 #include <cstdint>
