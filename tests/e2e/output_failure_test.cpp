@@ -7,8 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,6 +61,53 @@ TEST(OutputFailure, AFileSizeLimitOnTheDataFileIsAComputationalError) {
     ExpectComputationalError(r, "to the data output file: File too large");
     ExpectMarker(base + ".kvt");
     EXPECT_LE(ReadBinaryFile(base + ".kvo").size(), 4096u);
+}
+
+// A small tmpfs mounted in a mount namespace of this test process alone: it
+// goes away with the process whatever happens here.
+class CSmallDisk {
+public:
+    explicit CSmallDisk(const std::string& path) : m_path(path) {
+        if (geteuid() != 0) {
+            m_skip = "mounting a tmpfs needs root";
+            return;
+        }
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            m_skip = std::string("no private mount namespace: ") + std::strerror(errno);
+            return;
+        }
+        if (mkdir(path.c_str(), 0700) != 0 ||
+            mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k") != 0) {
+            m_skip = std::string("cannot mount a tmpfs: ") + std::strerror(errno);
+            return;
+        }
+        m_mounted = true;
+    }
+    ~CSmallDisk() {
+        if (m_mounted)
+            umount(m_path.c_str());
+    }
+    const std::string& Skip() const { return m_skip; }
+
+private:
+    std::string m_path;
+    std::string m_skip;
+    bool m_mounted = false;
+};
+
+// 64 KiB hold the model and the marker and a few records of the column
+// example (6464 bytes each) of the sixteen it writes.
+TEST(OutputFailure, AFullDiskIsAComputationalError) {
+    TempDir dir;
+    CSmallDisk disk(dir.File("disk"));
+    if (!disk.Skip().empty())
+        GTEST_SKIP() << disk.Skip();
+    const std::string base = dir.File("disk/column");
+    WriteTextFile(base + ".kvi", ReadTextFile(std::string(KOVA_EXAMPLES_DIR) + "/column.kvi"));
+    const ProcessResult r = RunCompute({"--no-progress", base});
+    ExpectComputationalError(r, "No space left on device");
+    ExpectMarker(base + ".kvt");
 }
 
 // The records go to /dev/null, which no file-size limit touches; the full
