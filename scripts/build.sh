@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds one configuration: release (g++, -O2) or sanitize (clang++, ASan+UBSan).
+# Builds one configuration: release (g++, -O2) or sanitize (clang++, ASan+UBSan,
+# with the model fuzzer).
 # Usage: scripts/build.sh release|sanitize
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,7 +11,7 @@ release)
         -DCMAKE_CXX_COMPILER=g++ >/dev/null ;;
 sanitize)
     cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DCMAKE_CXX_COMPILER=clang++ -DKOVA_SANITIZE=ON >/dev/null ;;
+        -DCMAKE_CXX_COMPILER=clang++ -DKOVA_SANITIZE=ON -DKOVA_FUZZ=ON >/dev/null ;;
 *)
     echo "usage: $0 release|sanitize" >&2
     exit 2 ;;

@@ -17,3 +17,15 @@ if [ ${#missing[@]} -gt 0 ]; then
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
 fi
+
+# The sanitizer and fuzzer runtimes of the installed clang (only recommended by
+# Debian's clang package): the sanitize configuration builds the model fuzzer.
+fuzzer_lib=$(clang++ -print-file-name=libclang_rt.fuzzer-x86_64.a 2>/dev/null || true)
+if [ ! -f "$fuzzer_lib" ]; then
+    major=$(clang++ --version | sed -n 's/.*clang version \([0-9]*\).*/\1/p' | head -n 1)
+    echo "installing: libclang-rt-$major-dev" >&2
+    sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "libclang-rt-$major-dev"
+fi

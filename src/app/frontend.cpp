@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <poll.h>
 #include <unistd.h>
 
@@ -227,6 +228,9 @@ int RunWithStatusLines(CRunControl& runControl, CFrontEndSink& sink) {
 } // namespace
 
 int RunFrontEnd(const CCliOptions& options) {
+    // A file-size limit (ulimit -f) would otherwise kill the process at the
+    // write that crosses it; ignored, the write fails and the run reports it.
+    std::signal(SIGXFSZ, SIG_IGN);
     const bool display = !options.noProgress && isatty(STDERR_FILENO);
     CFrontEndSink sink(display);
     CRunControl runControl(options.base.c_str());

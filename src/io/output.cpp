@@ -7,9 +7,12 @@
 //             double output interval, then the N record times
 //
 // Every write and close is checked: records that do not reach the disk are a
-// computational error, never a run that reports success.
+// computational error, never a run that reports success. A time file that
+// cannot be written in full gets its marker back, so that a failed run never
+// leaves a time file that describes records that are not there.
 #include "run/run_control.h"
 #include "sim/exceptions.h"
+#include "sim/limits.h"
 #include "sim/simulation.h"
 
 #include <cerrno>
@@ -61,6 +64,18 @@ std::string DataFileName(const char* base) {
     return std::string(base) + ".kvo";
 }
 
+// Best effort after a failed write of the full time file: the 4-byte marker
+// again. On a full disk the truncation has freed room for it; if even this
+// fails, the failure already reported stands.
+void RestoreMarker(const std::string& name) {
+    std::FILE* file = std::fopen(name.c_str(), "wb");
+    if (!file)
+        return;
+    const int32_t marker = 0;
+    std::fwrite(&marker, sizeof marker, 1, file);
+    std::fclose(file);
+}
+
 void WriteTimeFile(CSimulation& s, const std::string& name) {
     const std::string what = "the time output file " + name;
     const int32_t records = s.m_recordCount;
@@ -98,6 +113,9 @@ void CSimulation::OpenOutput(const char* base) {
 void CSimulation::WriteOutput() {
     if (!m_outFile)
         throw Exception("output record written while no data output file is open");
+    if (m_recordCount >= OUTPUT_MAX_RECORDS)
+        throw ComputeException("more than " + std::to_string(OUTPUT_MAX_RECORDS) +
+                               " output records: the time file cannot count them");
     // The list of record times grows past its reserved capacity if it must.
     m_outputTimes.push_back(m_currentTime);
     m_recordCount += 1;
@@ -118,10 +136,13 @@ void CSimulation::CloseOutput(const char* base) {
     m_outFile = OpenForWriting(timeName, "Could not open time output file.");
     try {
         WriteTimeFile(*this, timeName);
+        CloseChecked(m_outFile, "the time output file " + timeName);
     } catch (const ComputeException&) {
-        std::fclose(m_outFile);
-        m_outFile = nullptr;
+        if (m_outFile) {
+            std::fclose(m_outFile);
+            m_outFile = nullptr;
+        }
+        RestoreMarker(timeName);
         throw;
     }
-    CloseChecked(m_outFile, "the time output file " + timeName);
 }

@@ -6,17 +6,21 @@
 // failure names the field and the record. A stream that fails (a missing or
 // malformed number) is a BadFileException naming the field where it failed.
 
+#include "flow/heads.h"
 #include "io/model_stream.h"
 #include "io/rxn_factory.h"
 #include "run/run_control.h"
 #include "rxn/rxn.h"
 #include "sim/exceptions.h"
+#include "sim/limits.h"
 #include "sim/rxn_set.h"
 #include "sim/simulation.h"
 
 #include <cmath>
+#include <cstdio>
 #include <istream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -31,6 +35,23 @@ void RequireStream(const std::istream& in, const std::string& where) {
 
 std::string NodeText(int i, int j) {
     return "(" + Str(i) + ", " + Str(j) + ")";
+}
+
+std::string Real(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
+// The widest cell along one axis, by the widths the heads will use.
+double WidestCell(const double* coords, int count) {
+    std::vector<double> widths(static_cast<size_t>(count));
+    ComputeCellWidths(widths.data(), coords, count);
+    double widest = widths[0];
+    for (double w : widths)
+        if (w > widest)
+            widest = w;
+    return widest;
 }
 
 } // namespace
@@ -54,7 +75,8 @@ public:
 
 private:
     int CheckedNode(int i, int j, const std::string& where) const;
-    void CheckIncreasing(const double* coords, int count, const char* field) const;
+    void CheckCoordinates(const double* coords, int count, const char* field) const;
+    void CheckCellArea() const;
 
     CSimulation& m_sim;
     std::istream& m_in;
@@ -83,8 +105,20 @@ void CModelReader::ValidateHeader() const {
         throw InputException("reactions " + Str(s.m_nRxn) + " below 0 (field 5)");
     if (s.m_nRxnSets < 0)
         throw InputException("reaction sets " + Str(s.m_nRxnSets) + " below 0 (field 6)");
+    if (s.m_nRxn > RXN_MAX_REACTIONS)
+        throw InputException("reactions " + Str(s.m_nRxn) + " above the limit of " +
+                             Str(RXN_MAX_REACTIONS) + " (field 5)");
+    if (s.m_nRxnSets > RXN_MAX_SETS)
+        throw InputException("reaction sets " + Str(s.m_nRxnSets) + " above the limit of " +
+                             Str(RXN_MAX_SETS) + " (field 6)");
     if (!(s.m_outputInterval > 0.0))
         throw InputException("output interval must be greater than 0 (field 9)");
+    // The stable step is at most the run's duration; one that overflows would
+    // become a global step of infinity.
+    if (!(s.m_globalStep > 0.0) && !std::isfinite(s.m_endTime - s.m_startTime))
+        throw InputException("end time " + Real(s.m_endTime) + " minus start time " +
+                             Real(s.m_startTime) + " overflows (fields 7-8), and the stable " +
+                             "global step asked for by field 10 needs that duration");
 }
 
 int CModelReader::CheckedNode(int i, int j, const std::string& where) const {
@@ -95,11 +129,32 @@ int CModelReader::CheckedNode(int i, int j, const std::string& where) const {
     return i * s.m_nCols + j;
 }
 
-void CModelReader::CheckIncreasing(const double* coords, int count, const char* field) const {
+// Strictly increasing, and every distance the flow and transport use (between
+// neighbours, and between the two neighbours of an inner node) finite.
+void CModelReader::CheckCoordinates(const double* coords, int count, const char* field) const {
     for (int k = 1; k < count; ++k)
         if (!(coords[k] > coords[k - 1]))
             throw InputException(std::string(field) + " do not increase strictly at index " +
                                  Str(k));
+    for (int k = 1; k < count; ++k) {
+        const int low = k >= 2 ? k - 2 : k - 1;
+        if (!std::isfinite(coords[k] - coords[low]))
+            throw InputException(std::string(field) + ": the distance between index " + Str(low) +
+                                 " (" + Real(coords[low]) + ") and index " + Str(k) + " (" +
+                                 Real(coords[k]) + ") overflows");
+    }
+}
+
+// A cell's area (row width x column width) scales its water source; an area
+// that overflows turns every head into infinity or not a number.
+void CModelReader::CheckCellArea() const {
+    const CSimulation& s = m_sim;
+    const double rowWidth = WidestCell(s.m_rowCoord.get(), s.m_nRows);
+    const double colWidth = WidestCell(s.m_colCoord.get(), s.m_nCols);
+    if (!std::isfinite(rowWidth * colWidth))
+        throw InputException("the widest cells, " + Real(rowWidth) + " along the rows and " +
+                             Real(colWidth) + " along the columns, give an area that overflows " +
+                             "(fields 12-13)");
 }
 
 void CModelReader::ReadCoordinates() {
@@ -110,8 +165,9 @@ void CModelReader::ReadCoordinates() {
     for (int j = 0; j < s.m_nCols; ++j)
         m_in >> s.m_colCoord[j];
     RequireStream(m_in, "the column coordinates (field 13)");
-    CheckIncreasing(s.m_rowCoord.get(), s.m_nRows, "row coordinates (field 12)");
-    CheckIncreasing(s.m_colCoord.get(), s.m_nCols, "column coordinates (field 13)");
+    CheckCoordinates(s.m_rowCoord.get(), s.m_nRows, "row coordinates (field 12)");
+    CheckCoordinates(s.m_colCoord.get(), s.m_nCols, "column coordinates (field 13)");
+    CheckCellArea();
 }
 
 void CModelReader::ReadTransportParameters() {

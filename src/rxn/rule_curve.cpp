@@ -52,6 +52,10 @@ void CRuleCurve::CheckEquilibriumListing() const {
 
 double CRuleCurve::CurveValue(double u) const {
     const int last = m_nPoints - 1;
+    // One point is flat everywhere; a u that compares with nothing (not a
+    // number) would otherwise fall through to a second point there is not.
+    if (last == 0)
+        return m_y[0];
     if (u <= m_x[0])
         return m_y[0];
     if (u >= m_x[last])

@@ -23,6 +23,16 @@ constexpr int RXN_MAX_EQUI_SWEEPS = 300;        // equilibrium sweeps per correc
 constexpr int HOLD_FAIL_LIMIT = 5;              // failures tolerated before the fraction halves
 constexpr int HOLD_STEPS_PER_FRACTION = 100000; // hold = trunc(1 / fraction) x this
 constexpr int32_t HOLD_MAX = INT32_MAX;         // the hold saturates here at tiny fractions
+// A failed local step is halved; below this fraction of the global step a node
+// would need more than 2^24 local steps in one global step (hours, and no
+// cancel between them), so the run ends there as it does below opzero.
+constexpr double RXN_MIN_LOCAL_STEP_FRACTION = 1.0 / (1 << 24);
+
+// Reaction and reaction-set counts of the header. Real models have tens; the
+// limits keep the tables, the empty sets and their work arrays, which are
+// allocated before any record is read, from being sized by a corrupt count.
+constexpr int RXN_MAX_REACTIONS = 1 << 16;
+constexpr int RXN_MAX_SETS = 1 << 16;
 
 // Equilibrium solvers.
 constexpr int EQUI_MAX_SECANT_PASSES = 300;  // safeguarded secant extent solve
@@ -42,3 +52,5 @@ constexpr double STABLE_STEP_ROOT_COEF_SQUARED = 8.995030286246559;
 // Output times: the initial capacity of the record-time list is capped here;
 // the list grows if a run writes more records.
 constexpr int OUTPUT_TIMES_INITIAL_MAX = 1 << 20;
+// The time file counts its records in 32 bits.
+constexpr int32_t OUTPUT_MAX_RECORDS = INT32_MAX;

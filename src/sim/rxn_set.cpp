@@ -111,6 +111,10 @@ void CRxnSet::Integrate(const double* start, double* state, const double* transp
             // Recoverable: an iteration limit inside the step. Retry the same
             // step from its start with half the length.
             HalveAfterFailure(state, fraction, hold);
+            // Past this the local steps of one global step could not be
+            // counted in a lifetime; the run ends as below opzero.
+            if (m_localStep < dt * RXN_MIN_LOCAL_STEP_FRACTION)
+                throw ComputeException("Local Timestep reduced below 2^-24 of the global step");
             continue;
         }
         const double elapsed = m_elapsed + m_localStep;

@@ -36,6 +36,11 @@ size_t OutputTimesCapacity(double start, double end, double interval) {
     return static_cast<size_t>(n);
 }
 
+// A byte count in MiB, rounded up so that a small excess never reads as 0.
+std::string MiB(double bytes) {
+    return std::to_string(static_cast<long long>(std::ceil(bytes / 1048576.0)));
+}
+
 template <typename T> std::unique_ptr<T[]> Zeroed(int64_t count) {
     return std::unique_ptr<T[]>(new T[static_cast<size_t>(count)]());
 }
@@ -54,29 +59,34 @@ int CSimulation::AllocateArrays() {
         return 0;
     m_runControl->SetStatus("Allocating Arrays ...");
 
-    // Counts, computed wide so that no product overflows before it is checked.
+    // Counts, computed wide and each checked before it enters the next
+    // product, so that no product overflows: once nodes and values fit 32
+    // bits, (2 x columns + 1) x nodes and nodes x mobile x 3 fit 64.
     const int64_t nodes = static_cast<int64_t>(m_nRows) * m_nCols;
+    m_nNodes = CheckedCount(nodes, "number of nodes");
     const int64_t comp = static_cast<int64_t>(m_nStateSlots) + m_nImmobile + m_nMobile;
+    m_nComp = CheckedCount(comp, "state entries per node");
     const int64_t values = nodes * comp;
+    m_nValues = CheckedCount(values, "number of state values");
     const int64_t dispCoef = nodes * m_nMobile * 3;
+    m_nDispCoef = CheckedCount(dispCoef, "number of transport coefficients");
     const int64_t band = (2 * static_cast<int64_t>(m_nCols) + 1) * nodes;
     const int64_t work = band >= 2 * values ? band : 2 * values;
-    m_nNodes = CheckedCount(nodes, "number of nodes");
-    m_nComp = CheckedCount(comp, "state entries per node");
-    m_nValues = CheckedCount(values, "number of state values");
-    m_nDispCoef = CheckedCount(dispCoef, "number of transport coefficients");
     m_workSize = CheckedCount(work, "work buffer size");
 
-    // Refuse a model whose arrays cannot fit the machine before touching memory.
-    const double bytes = 8.0 * (static_cast<double>(dispCoef) + 3.0 * m_nMobile + work + values +
-                                nodes + 2.0 * m_nRows + 2.0 * m_nCols) +
-                         6.0 * nodes + 8.0 * m_nRxn;
-    const uint64_t memory = PhysicalMemoryBytes();
+    // Refuse a model whose arrays cannot fit the machine before touching
+    // memory: every array below, the empty reaction sets with the work arrays
+    // each will size once its record is read, and the record-time list.
+    const double setBytes = static_cast<double>(sizeof(CRxnSet)) + 5.0 * 8.0 * comp;
+    const double bytes =
+        8.0 * (static_cast<double>(dispCoef) + 3.0 * m_nMobile + work + values + nodes +
+               2.0 * m_nRows + 2.0 * m_nCols) +
+        6.0 * nodes + 8.0 * m_nRxn + setBytes * m_nRxnSets +
+        8.0 * static_cast<double>(OutputTimesCapacity(m_startTime, m_endTime, m_outputInterval));
+    const uint64_t memory = m_memoryLimit > 0 ? m_memoryLimit : AvailableMemoryBytes();
     if (memory > 0 && bytes > static_cast<double>(memory))
-        throw InputException("the model's arrays need " +
-                             std::to_string(static_cast<long long>(bytes / 1048576.0)) +
-                             " MiB, more than the " + std::to_string(memory / 1048576) +
-                             " MiB of memory of this machine");
+        throw InputException("the model's arrays need " + MiB(bytes) + " MiB, more than the " +
+                             MiB(static_cast<double>(memory)) + " MiB of memory available");
 
     try {
         if (m_nDispCoef > 0)

@@ -8,6 +8,7 @@
 
 #include "sim/limits.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <iosfwd>
 #include <memory>
@@ -108,4 +109,8 @@ public:
     std::vector<std::unique_ptr<CRxnSet>> m_rxnSets;
     std::vector<std::unique_ptr<CRxn>> m_rxns;
     CRunControl* m_runControl = nullptr; // borrowed from the front end
+
+    // Bytes the model's arrays may take; 0: the memory available on this
+    // machine when AllocateArrays runs. Tests and the fuzzer set a small budget.
+    uint64_t m_memoryLimit = 0;
 };

@@ -48,9 +48,14 @@ void IntegrateNodes(CSimulation& s) {
 // One global step of transport and reactions. A step too small to move the
 // clock would repeat for ever.
 void GlobalStep(CSimulation& s) {
-    if (!(s.m_currentTime + s.m_globalStep > s.m_currentTime))
+    const double next = s.m_currentTime + s.m_globalStep;
+    if (!(next > s.m_currentTime))
         throw ComputeException("the global step " + Number(s.m_globalStep) +
                                " no longer advances the clock at time " + Number(s.m_currentTime));
+    // Times beyond the largest double cannot be recorded.
+    if (!std::isfinite(next))
+        throw ComputeException("the model time overflows: time " + Number(s.m_currentTime) +
+                               " plus the global step " + Number(s.m_globalStep));
     StartGlobalStep(s);
     s.TransportStep();
     IntegrateNodes(s);

@@ -1,5 +1,6 @@
 #include "run/run_control.h"
 #include "sim/exceptions.h"
+#include "sim/limits.h"
 #include "sim/simulation.h"
 #include "support/test_support.h"
 
@@ -195,6 +196,25 @@ TEST_F(OutputTest, FailedTimeFileWriteIsAComputationalError) {
     }
     EXPECT_EQ(m_sim.m_outFile, nullptr);
     EXPECT_EQ(ReadBinaryFile(Base() + ".kvo").size(), 56u) << "the records reached the disk";
+}
+
+// The time file counts records in 32 bits: a record past that count is a
+// failure, not a count that wraps.
+TEST_F(OutputTest, RecordsBeyondTheTimeFilesCountAreAComputationalError) {
+    Size(1, 1, 7);
+    m_sim.OpenOutput(Base().c_str());
+    m_sim.m_recordCount = OUTPUT_MAX_RECORDS - 1;
+    Record(1.0);
+    EXPECT_EQ(m_sim.m_recordCount, OUTPUT_MAX_RECORDS);
+    try {
+        Record(2.0);
+        FAIL() << "expected ComputeException";
+    } catch (const ComputeException& e) {
+        EXPECT_NE(e.Detail().find("the time file cannot count them"), std::string::npos)
+            << e.Detail();
+    }
+    EXPECT_EQ(m_sim.m_recordCount, OUTPUT_MAX_RECORDS);
+    EXPECT_EQ(ReadBinaryFile(Base() + ".kvt").size(), 4u);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 using namespace kova_test;
@@ -55,6 +56,8 @@ TEST(RuleCurve, OnePointIsAConstant) {
     EXPECT_EQ(rxn->CurveValue(-1e9), 3.5);
     EXPECT_EQ(rxn->CurveValue(5.0), 3.5);
     EXPECT_EQ(rxn->CurveValue(1e9), 3.5);
+    // A driver that is not a number reads no second point (found by fuzzing).
+    EXPECT_EQ(rxn->CurveValue(std::nan("")), 3.5);
     EXPECT_EQ(rxn->CurveIntegral(4.0, 6.0, 1.0, 1.0), 7.0);
 }
 

@@ -79,7 +79,8 @@ bool FileExists(const std::string& path) {
     return stat(path.c_str(), &info) == 0;
 }
 
-ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args) {
+ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::function<void()>& inChild) {
     int outPipe[2], errPipe[2];
     if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
         throw std::runtime_error("pipe failed");
@@ -93,6 +94,8 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
         close(errPipe[0]);
         close(outPipe[1]);
         close(errPipe[1]);
+        if (inChild)
+            inChild();
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
         for (const auto& a : args)
@@ -132,8 +135,9 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
     return result;
 }
 
-ProcessResult RunCompute(const std::vector<std::string>& args) {
-    return RunProgram(KOVA_COMPUTE_BIN, args);
+ProcessResult RunCompute(const std::vector<std::string>& args,
+                         const std::function<void()>& inChild) {
+    return RunProgram(KOVA_COMPUTE_BIN, args, inChild);
 }
 
 } // namespace kova_test

@@ -4,6 +4,7 @@
 
 #include "run/message_sink.h"
 
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -42,9 +43,13 @@ struct ProcessResult {
     std::string err;
 };
 
-// Runs kova-compute with the given arguments (no shell involved).
-ProcessResult RunCompute(const std::vector<std::string>& args);
-ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args);
+// Runs kova-compute with the given arguments (no shell involved). inChild,
+// when given, runs in the child between fork and exec (to set a resource
+// limit or drop privileges, say); it may only make async-signal-safe calls.
+ProcessResult RunCompute(const std::vector<std::string>& args,
+                         const std::function<void()>& inChild = nullptr);
+ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::function<void()>& inChild = nullptr);
 
 // Records the worker's failure reports for assertions.
 class CRecordingSink : public CMessageSink {
