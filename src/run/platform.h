@@ -5,3 +5,6 @@
 
 // Physical memory in bytes; 0 when the system does not say.
 uint64_t PhysicalMemoryBytes();
+
+// Hardware threads this process may run on (its CPU affinity); at least 1.
+int HardwareThreads();

@@ -36,6 +36,16 @@ size_t OutputTimesCapacity(double start, double end, double interval) {
     return static_cast<size_t>(n);
 }
 
+// What the sparse head solve takes at its peak, about: the matrix, the
+// ordering and the factor of a grid's five-point equations, whose fill grows
+// a little faster than the node count.
+double SparseHeadBytes(EHeadSolve solve, int64_t nodes) {
+    if (solve != EHeadSolve::SPARSE)
+        return 0.0;
+    const double n = static_cast<double>(nodes);
+    return n * (SPARSE_HEAD_BYTES_PER_NODE + SPARSE_HEAD_BYTES_PER_NODE_LOG * std::log2(n));
+}
+
 template <typename T> std::unique_ptr<T[]> Zeroed(int64_t count) {
     return std::unique_ptr<T[]>(new T[static_cast<size_t>(count)]());
 }
@@ -59,8 +69,14 @@ int CSimulation::AllocateArrays() {
     const int64_t comp = static_cast<int64_t>(m_nStateSlots) + m_nImmobile + m_nMobile;
     const int64_t values = nodes * comp;
     const int64_t dispCoef = nodes * m_nMobile * 3;
+    // The band elimination works in m_work; a sparse solve keeps its matrix and
+    // factor elsewhere and leaves m_work to the two step arrays.
     const int64_t band = (2 * static_cast<int64_t>(m_nCols) + 1) * nodes;
-    const int64_t work = band >= 2 * values ? band : 2 * values;
+    m_headSolve = static_cast<double>(band) * 8.0 <= static_cast<double>(m_headBandMaxBytes)
+                      ? EHeadSolve::BAND
+                      : EHeadSolve::SPARSE;
+    const int64_t matrix = m_headSolve == EHeadSolve::BAND ? band : 0;
+    const int64_t work = matrix >= 2 * values ? matrix : 2 * values;
     m_nNodes = CheckedCount(nodes, "number of nodes");
     m_nComp = CheckedCount(comp, "state entries per node");
     m_nValues = CheckedCount(values, "number of state values");
@@ -70,7 +86,7 @@ int CSimulation::AllocateArrays() {
     // Refuse a model whose arrays cannot fit the machine before touching memory.
     const double bytes = 8.0 * (static_cast<double>(dispCoef) + 3.0 * m_nMobile + work + values +
                                 nodes + 2.0 * m_nRows + 2.0 * m_nCols) +
-                         6.0 * nodes + 8.0 * m_nRxn;
+                         6.0 * nodes + 8.0 * m_nRxn + SparseHeadBytes(m_headSolve, nodes);
     const uint64_t memory = PhysicalMemoryBytes();
     if (memory > 0 && bytes > static_cast<double>(memory))
         throw InputException("the model's arrays need " +
@@ -146,14 +162,19 @@ void CSimulation::FreeArrays() {
     m_rxnSets.clear();
     m_localFraction.reset();
     m_localHold.reset();
+    m_rxnWork.clear();
 }
 
 double CSimulation::LocalTime() const {
-    const CRxnSet& set = *m_rxnSets[m_nodeRxnSet[m_currentNode]];
-    return m_rxnBaseTime + set.m_elapsed;
+    const CRxnWork* work = CRxnWork::Current();
+    if (!work)
+        return m_rxnBaseTime;
+    return m_rxnBaseTime + work->m_elapsed;
 }
 
 double CSimulation::LocalEndTime() const {
-    const CRxnSet& set = *m_rxnSets[m_nodeRxnSet[m_currentNode]];
-    return m_rxnBaseTime + set.m_elapsed + set.m_localStep;
+    const CRxnWork* work = CRxnWork::Current();
+    if (!work)
+        return m_rxnBaseTime;
+    return m_rxnBaseTime + work->m_elapsed + work->m_localStep;
 }

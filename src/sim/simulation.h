@@ -7,6 +7,8 @@
 #pragma once
 
 #include "sim/limits.h"
+#include "sim/phase_times.h"
+#include "sim/rxn_work.h"
 
 #include <cstdio>
 #include <iosfwd>
@@ -39,7 +41,11 @@ public:
     double RelaxNodeHead(int i, int j);
     void ComputeFlowField();
     double FaceFlux(int a, int b, double d, int slot) const;
+    // One transport step: the face loops with one thread, else the per-node
+    // gather; both give the same bits.
     void TransportStep();
+    void TransportStepFaceLoops();
+    void TransportStepGather();
 
     // Output files.
     void OpenOutput(const char* base);
@@ -51,7 +57,8 @@ public:
     void ComputeStableStep(double duration);
 
     // The reaction clock at the start and at the end of the current local step
-    // of the node being integrated.
+    // of the node being integrated on the calling thread (m_rxnBaseTime outside
+    // an integration).
     double LocalTime() const;
     double LocalEndTime() const;
 
@@ -96,8 +103,15 @@ public:
     int m_nRxn = 0;
     int m_nRxnSets = 0;
     int m_workSize = 0;
-    int m_currentNode = 0;
+    int m_currentNode = 0; // node being integrated; kept by the one-thread path only
     int m_recordCount = 0;
+
+    // --- threads, head solve, timings
+    int m_nThreads = 1;                               // 1: the serial loops, no parallel region
+    std::vector<CRxnWork> m_rxnWork;                  // one per thread, sized before the time loop
+    int64_t m_headBandMaxBytes = HEAD_BAND_MAX_BYTES; // larger band matrices go sparse
+    EHeadSolve m_headSolve = EHeadSolve::NONE;        // chosen by AllocateArrays
+    CPhaseTimes m_times;
 
     // --- local-step control, per node
     std::unique_ptr<double[]> m_localFraction;

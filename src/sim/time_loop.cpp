@@ -4,12 +4,16 @@
 // the input asks for one.
 #include "run/run_control.h"
 #include "sim/exceptions.h"
+#include "sim/first_failure.h"
 #include "sim/limits.h"
 #include "sim/rxn_set.h"
 #include "sim/simulation.h"
 
+#include <omp.h>
+
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <string>
 
 namespace {
@@ -27,22 +31,69 @@ void StartGlobalStep(CSimulation& s) {
     double* state = s.m_state;
     double* stateNew = s.m_stateNew.get();
     double* delta = s.m_transportDelta;
-    for (int t = 0; t < s.m_nValues; ++t)
-        delta[t] = state[t];
-    for (int t = 0; t < s.m_nValues; ++t)
+    if (s.m_nThreads == 1) {
+        for (int t = 0; t < s.m_nValues; ++t)
+            delta[t] = state[t];
+        for (int t = 0; t < s.m_nValues; ++t)
+            state[t] = stateNew[t];
+        for (int t = 0; t < s.m_nValues; ++t)
+            stateNew[t] = state[t] - delta[t];
+        return;
+    }
+    // Every value on its own, in one pass. The old state need not go into
+    // m_transportDelta: the transport step overwrites all of it.
+#pragma omp parallel for num_threads(s.m_nThreads) schedule(static)
+    for (int t = 0; t < s.m_nValues; ++t) {
+        const double old = state[t];
         state[t] = stateNew[t];
-    for (int t = 0; t < s.m_nValues; ++t)
-        stateNew[t] = state[t] - delta[t];
+        stateNew[t] = state[t] - old;
+    }
 }
 
+void IntegrateNode(CSimulation& s, int n, CRxnWork& work) {
+    const size_t offset = static_cast<size_t>(n) * s.m_nComp;
+    work.m_node = n;
+    s.m_rxnSets[s.m_nodeRxnSet[n]]->Integrate(s.m_state + offset, s.m_stateNew.get() + offset,
+                                              s.m_transportDelta + offset, s.m_globalStep,
+                                              &s.m_localFraction[n], &s.m_localHold[n], work);
+}
+
+// Every node on its own: the nodes share nothing but read-only data, so the
+// threads give the serial loop's bits. A failure ends the step as in the
+// serial loop: the one of the lowest node is thrown.
 void IntegrateNodes(CSimulation& s) {
-    for (int n = 0; n < s.m_nNodes; ++n) {
-        const size_t offset = static_cast<size_t>(n) * s.m_nComp;
-        s.m_currentNode = n;
-        s.m_rxnSets[s.m_nodeRxnSet[n]]->Integrate(s.m_state + offset, s.m_stateNew.get() + offset,
-                                                  s.m_transportDelta + offset, s.m_globalStep,
-                                                  &s.m_localFraction[n], &s.m_localHold[n]);
+    if (s.m_nThreads == 1) {
+        CRxnWork& work = s.m_rxnWork[0];
+        for (int n = 0; n < s.m_nNodes; ++n) {
+            s.m_currentNode = n;
+            IntegrateNode(s, n, work);
+        }
+        return;
     }
+    CFirstFailure failure;
+#pragma omp parallel num_threads(s.m_nThreads)
+    {
+        CRxnWork& work = s.m_rxnWork[omp_get_thread_num()];
+#pragma omp for schedule(dynamic, RXN_NODE_CHUNK)
+        for (int n = 0; n < s.m_nNodes; ++n) {
+            if (failure.Skips(n))
+                continue;
+            try {
+                IntegrateNode(s, n, work);
+            } catch (...) {
+                failure.Record(n, std::current_exception());
+            }
+        }
+    }
+    failure.Rethrow();
+}
+
+// One work per thread, allocated here once for the whole loop.
+void PrepareWork(CSimulation& s) {
+    s.m_rxnWork.clear();
+    s.m_rxnWork.resize(static_cast<size_t>(s.m_nThreads));
+    for (CRxnWork& work : s.m_rxnWork)
+        work.Allocate(s.m_nComp);
 }
 
 // One global step of transport and reactions. A step too small to move the
@@ -51,9 +102,13 @@ void GlobalStep(CSimulation& s) {
     if (!(s.m_currentTime + s.m_globalStep > s.m_currentTime))
         throw ComputeException("the global step " + Number(s.m_globalStep) +
                                " no longer advances the clock at time " + Number(s.m_currentTime));
+    CStopwatch watch;
     StartGlobalStep(s);
     s.TransportStep();
+    s.m_times.m_transport += watch.Lap();
     IntegrateNodes(s);
+    s.m_times.m_reactions += watch.Lap();
+    s.m_times.m_globalSteps += 1;
     s.m_rxnBaseTime += s.m_globalStep;
     s.m_currentTime += s.m_globalStep;
     s.m_runControl->SetCurrentTime(s.m_currentTime);
@@ -64,12 +119,26 @@ void GlobalStep(CSimulation& s) {
 void ReportProgress(CSimulation& s) {
     double smallest = 1.0;
     int reduced = 0;
-    for (int n = 0; n < s.m_nNodes; ++n) {
-        const double fraction = s.m_localFraction[n];
-        if (fraction < 1.0)
-            reduced += 1;
-        if (fraction < smallest)
-            smallest = fraction;
+    const double* fractions = s.m_localFraction.get();
+    if (s.m_nThreads == 1) {
+        for (int n = 0; n < s.m_nNodes; ++n) {
+            const double fraction = fractions[n];
+            if (fraction < 1.0)
+                reduced += 1;
+            if (fraction < smallest)
+                smallest = fraction;
+        }
+    } else {
+        // A count and a minimum: the same in any order.
+#pragma omp parallel for num_threads(s.m_nThreads) schedule(static)                                \
+    reduction(+ : reduced) reduction(min : smallest)
+        for (int n = 0; n < s.m_nNodes; ++n) {
+            const double fraction = fractions[n];
+            if (fraction < 1.0)
+                reduced += 1;
+            if (fraction < smallest)
+                smallest = fraction;
+        }
     }
     s.m_runControl->SetProgress(s.m_currentTime, smallest * s.m_globalStep, reduced);
 }
@@ -82,9 +151,12 @@ void RunTimeLoop(CSimulation& s) {
     s.m_currentTime = s.m_startTime;
     double nextOutput = s.m_startTime;
 
+    CStopwatch watch;
     s.ComputeFlowField();
+    s.m_times.m_flowField += watch.Lap();
     if (!(s.m_globalStep > 0.0))
         s.ComputeStableStep(s.m_endTime - s.m_startTime);
+    PrepareWork(s);
 
     for (;;) {
         // Step until the next output time is reached; a cancel still gets a
@@ -96,7 +168,9 @@ void RunTimeLoop(CSimulation& s) {
         }
         ReportProgress(s);
         control->SetStatus("Writing Output");
+        watch.Lap();
         s.WriteOutput();
+        s.m_times.m_output += watch.Lap();
         control->SetStatus("Simulating ...");
 
         // A step that passed several output times gives one record; the next

@@ -1,0 +1,46 @@
+// The state of one local integration (CRxnSet::Integrate): the five work
+// arrays, the local clock and the node. Every thread that integrates nodes has
+// its own, sized to the model's m_nComp once before the time loop, so reaction
+// sets and reactions hold no per-call state and one set can serve several
+// nodes at once.
+//
+// While Integrate runs on a thread, its work is that thread's current work:
+// the reaction clock (CSimulation::LocalTime, LocalEndTime) reads the elapsed
+// time and the local step of the node being integrated on the calling thread.
+#pragma once
+
+#include <memory>
+
+struct CRxnWork {
+    CRxnWork() = default;
+    explicit CRxnWork(int nComp) { Allocate(nComp); }
+
+    // Sizes the five arrays to nComp doubles each, all 0.
+    void Allocate(int nComp);
+
+    // The calling thread's current work; null outside Integrate.
+    static const CRxnWork* Current();
+
+    int m_nComp = 0;
+    int m_node = -1;                        // node being integrated (-1: none given)
+    double m_elapsed = 0.0;                 // local time integrated so far in this global step
+    double m_localStep = 0.0;               // the current local step h
+    std::unique_ptr<double[]> m_sourceRate; // transport change / global step (mobile entries)
+    std::unique_ptr<double[]> m_increment;  // change over one local step: the predictor
+    std::unique_ptr<double[]> m_delta;      // kinetic change; snapshot of an equilibrium sweep
+    std::unique_ptr<double[]> m_prevIter;   // previous corrector iterate
+    std::unique_ptr<double[]> m_base;       // state at the start of the local step
+};
+
+// Makes a work the calling thread's current work for the scope's lifetime and
+// restores the previous one after.
+class CRxnWorkScope {
+public:
+    explicit CRxnWorkScope(const CRxnWork& work);
+    ~CRxnWorkScope();
+    CRxnWorkScope(const CRxnWorkScope&) = delete;
+    CRxnWorkScope& operator=(const CRxnWorkScope&) = delete;
+
+private:
+    const CRxnWork* m_previous;
+};
