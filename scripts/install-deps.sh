@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libeigen3-dev libomp-dev
+packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libeigen3-dev
     libbenchmark-dev)
 missing=()
 for p in "${packages[@]}"; do

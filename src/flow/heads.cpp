@@ -1,6 +1,7 @@
 #include "flow/heads.h"
 
-#include "flow/sparse_solve.h"
+#include "flow/head_terms.h"
+#include "flow/sparse_heads.h"
 #include "run/message_sink.h"
 #include "run/run_control.h"
 #include "sim/exceptions.h"
@@ -10,8 +11,6 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
-#include <utility>
-#include <vector>
 
 void ComputeCellWidths(double* widths, const double* coords, int count) {
     if (count < 1)
@@ -29,60 +28,8 @@ void ComputeCellWidths(double* widths, const double* coords, int count) {
 
 namespace {
 
-// Harmonic-mean conductance of a face of width w between nodes d apart.
-double Conductance(double ka, double kb, double w, double d) {
-    return 2.0 * ka * kb * w / ((ka + kb) * d);
-}
-
-// Visits (neighbour node, conductance) for every existing neighbour of node
-// (i, j), in the order (i-1, j), (i+1, j), (i, j-1), (i, j+1). A direction
-// counts only when the node's own conductivity for it is positive; the grid
-// edge has no neighbour and so no flow.
-template <typename Visit> void ForEachConductance(const CSimulation& s, int i, int j, Visit visit) {
-    const double* state = s.m_stateNew.get();
-    const int nComp = s.m_nComp;
-    const int n = i * s.m_nCols + j;
-    const double* node = state + static_cast<size_t>(n) * nComp;
-
-    const double kRow = node[SLOT_KROW];
-    if (kRow > 0.0) {
-        const double w = s.m_colWidth[j];
-        if (i > 0) {
-            const int b = n - s.m_nCols;
-            const double kb = state[static_cast<size_t>(b) * nComp + SLOT_KROW];
-            visit(b, Conductance(kRow, kb, w, s.m_rowCoord[i] - s.m_rowCoord[i - 1]));
-        }
-        if (i < s.m_nRows - 1) {
-            const int b = n + s.m_nCols;
-            const double kb = state[static_cast<size_t>(b) * nComp + SLOT_KROW];
-            visit(b, Conductance(kRow, kb, w, s.m_rowCoord[i + 1] - s.m_rowCoord[i]));
-        }
-    }
-    const double kCol = node[SLOT_KCOL];
-    if (kCol > 0.0) {
-        const double w = s.m_rowWidth[i];
-        if (j > 0) {
-            const int b = n - 1;
-            const double kb = state[static_cast<size_t>(b) * nComp + SLOT_KCOL];
-            visit(b, Conductance(kCol, kb, w, s.m_colCoord[j] - s.m_colCoord[j - 1]));
-        }
-        if (j < s.m_nCols - 1) {
-            const int b = n + 1;
-            const double kb = state[static_cast<size_t>(b) * nComp + SLOT_KCOL];
-            visit(b, Conductance(kCol, kb, w, s.m_colCoord[j + 1] - s.m_colCoord[j]));
-        }
-    }
-}
-
 double* NodeState(CSimulation& s, int n) {
     return s.m_stateNew.get() + static_cast<size_t>(n) * s.m_nComp;
-}
-
-// Volume of water added per unit time at node (i, j): porosity x cell area x
-// source rate.
-double VolumeSource(const CSimulation& s, int i, int j, const double* node) {
-    const double area = s.m_rowWidth[i] * s.m_colWidth[j];
-    return node[SLOT_POROSITY] * area * node[SLOT_SOURCE];
 }
 
 void ClearFluxSlots(CSimulation& s) {
@@ -122,100 +69,6 @@ void AssembleBandMatrix(CSimulation& s) {
             row[band] = -total;
             node[SLOT_FLUXCOL] = -VolumeSource(s, i, j, node);
         }
-    }
-}
-
-// The equations of the sparse solve: the band matrix's rows less those that
-// fix a value on their own (a fixed head, or an isolated node's 0), whose
-// values move to the right-hand sides of their neighbours' rows.
-struct CHeadEquations {
-    CSparseRows m_matrix;
-    std::vector<double> m_rhs;
-    std::vector<int> m_unknownOf; // per node: its unknown, or -1 for a fixed row
-};
-
-// A computed-head node none of whose conductances is non-zero has the row of
-// an isolated node: head 0.
-bool HasFixedRow(const CSimulation& s, int i, int j) {
-    const int n = i * s.m_nCols + j;
-    if (s.m_nodeType[n] == NODE_HEAD)
-        return true;
-    bool coupled = false;
-    ForEachConductance(s, i, j, [&](int, double g) { coupled = coupled || g != 0.0; });
-    return !coupled;
-}
-
-double FixedValue(const CSimulation& s, int n) {
-    if (s.m_nodeType[n] == NODE_HEAD)
-        return s.m_stateNew[static_cast<size_t>(n) * s.m_nComp + SLOT_HEAD];
-    return 0.0;
-}
-
-// The rows in node order, as AssembleBandMatrix builds them: conductances
-// towards the neighbours, the diagonal -T (1 when T is 0) and the right-hand
-// side -Q (0 when T is 0), less the fixed neighbours' terms.
-CHeadEquations AssembleHeadEquations(const CSimulation& s) {
-    CHeadEquations eq;
-    eq.m_unknownOf.assign(static_cast<size_t>(s.m_nNodes), -1);
-    int nUnknowns = 0;
-    for (int n = 0; n < s.m_nNodes; ++n)
-        if (!HasFixedRow(s, n / s.m_nCols, n % s.m_nCols))
-            eq.m_unknownOf[n] = nUnknowns++;
-
-    CSparseRows& a = eq.m_matrix;
-    a.m_n = nUnknowns;
-    a.m_rowStart.reserve(static_cast<size_t>(nUnknowns) + 1);
-    a.m_column.reserve(static_cast<size_t>(nUnknowns) * 5);
-    a.m_value.reserve(static_cast<size_t>(nUnknowns) * 5);
-    eq.m_rhs.reserve(static_cast<size_t>(nUnknowns));
-    a.m_rowStart.push_back(0);
-    for (int n = 0; n < s.m_nNodes; ++n) {
-        const int row = eq.m_unknownOf[n];
-        if (row < 0)
-            continue;
-        const int i = n / s.m_nCols;
-        const int j = n % s.m_nCols;
-        std::pair<int, double> entries[5];
-        int count = 0;
-        double total = 0.0;
-        ForEachConductance(s, i, j, [&](int b, double g) {
-            entries[count++] = {b, g};
-            total += g;
-        });
-        const double* node = s.m_stateNew.get() + static_cast<size_t>(n) * s.m_nComp;
-        double rhs = total == 0.0 ? 0.0 : -VolumeSource(s, i, j, node);
-        for (int e = 0; e < count; ++e) {
-            const auto [b, g] = entries[e];
-            if (g != 0.0 && eq.m_unknownOf[b] < 0)
-                rhs -= g * FixedValue(s, b);
-        }
-        entries[count++] = {n, total == 0.0 ? 1.0 : -total};
-        // Node order is column order: the neighbours come as n - m_nCols,
-        // n + m_nCols, n - 1, n + 1 and the diagonal last.
-        for (int e = 1; e < count; ++e)
-            for (int f = e; f > 0 && entries[f].first < entries[f - 1].first; --f)
-                std::swap(entries[f], entries[f - 1]);
-        for (int e = 0; e < count; ++e) {
-            const auto [b, g] = entries[e];
-            if (b != n && (g == 0.0 || eq.m_unknownOf[b] < 0))
-                continue;
-            a.m_column.push_back(eq.m_unknownOf[b]);
-            a.m_value.push_back(g);
-        }
-        a.m_rowStart.push_back(static_cast<int>(a.m_column.size()));
-        eq.m_rhs.push_back(rhs);
-    }
-    return eq;
-}
-
-// Solves the equations and gives every computed-head node its head.
-void SolveHeadsSparse(CSimulation& s, const CHeadEquations& eq) {
-    const std::vector<double> x = SolveSparseSystem(eq.m_matrix, eq.m_rhs, "the head equations");
-    for (int n = 0; n < s.m_nNodes; ++n) {
-        if (s.m_nodeType[n] != NODE_NORMAL)
-            continue;
-        const int unknown = eq.m_unknownOf[n];
-        NodeState(s, n)[SLOT_HEAD] = unknown >= 0 ? x[unknown] : 0.0;
     }
 }
 
@@ -301,7 +154,7 @@ void CSimulation::InitHeads() {
     ComputeCellWidths(m_colWidth.get(), m_colCoord.get(), m_nCols);
     ClearFluxSlots(*this);
     if (m_headSolve == EHeadSolve::SPARSE) {
-        SolveHeadsSparse(*this, AssembleHeadEquations(*this));
+        SolveHeadsSparse(*this);
     } else {
         AssembleBandMatrix(*this);
         EliminateBand(*this);

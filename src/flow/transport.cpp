@@ -20,6 +20,7 @@
 // solute in proportion to their concentration.
 #include "sim/limits.h"
 #include "sim/simulation.h"
+#include "sim/thread_team.h"
 
 namespace {
 
@@ -201,12 +202,14 @@ void CSimulation::TransportStepFaceLoops() {
 void CSimulation::TransportStepGather() {
     const double dt = m_globalStep;
     if (m_nMobile <= 0) {
-#pragma omp parallel for num_threads(m_nThreads) schedule(static)
-        for (int t = 0; t < m_nValues; ++t)
-            m_transportDelta[t] = 0.0;
+        Team().ForBlocks(m_nValues, [&](int begin, int end) {
+            for (int t = begin; t < end; ++t)
+                m_transportDelta[t] = 0.0;
+        });
         return;
     }
-#pragma omp parallel for num_threads(m_nThreads) schedule(static)
-    for (int n = 0; n < m_nNodes; ++n)
-        GatherNode(*this, n / m_nCols, n % m_nCols, dt);
+    Team().ForBlocks(m_nNodes, [&](int begin, int end) {
+        for (int n = begin; n < end; ++n)
+            GatherNode(*this, n / m_nCols, n % m_nCols, dt);
+    });
 }

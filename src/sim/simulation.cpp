@@ -5,6 +5,7 @@
 #include "rxn/rxn.h"
 #include "sim/exceptions.h"
 #include "sim/rxn_set.h"
+#include "sim/thread_team.h"
 
 #include <cmath>
 #include <cstdint>
@@ -57,6 +58,12 @@ CSimulation::CSimulation(CRunControl* runControl) : m_runControl(runControl) {}
 CSimulation::~CSimulation() {
     if (m_outFile)
         std::fclose(m_outFile);
+}
+
+CThreadTeam& CSimulation::Team() {
+    if (!m_team || m_team->Size() != m_nThreads)
+        m_team = std::make_unique<CThreadTeam>(m_nThreads);
+    return *m_team;
 }
 
 int CSimulation::AllocateArrays() {
@@ -163,6 +170,7 @@ void CSimulation::FreeArrays() {
     m_localFraction.reset();
     m_localHold.reset();
     m_rxnWork.clear();
+    m_team.reset();
 }
 
 double CSimulation::LocalTime() const {

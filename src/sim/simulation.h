@@ -18,6 +18,7 @@
 class CRunControl;
 class CRxn;
 class CRxnSet;
+class CThreadTeam;
 
 class CSimulation {
 public:
@@ -106,8 +107,13 @@ public:
     int m_currentNode = 0; // node being integrated; kept by the one-thread path only
     int m_recordCount = 0;
 
+    // The team of m_nThreads threads, started on first use (the time loop
+    // starts it before its first step).
+    CThreadTeam& Team();
+
     // --- threads, head solve, timings
-    int m_nThreads = 1;                               // 1: the serial loops, no parallel region
+    int m_nThreads = 1; // 1: the serial loops, no other thread
+    std::unique_ptr<CThreadTeam> m_team;
     std::vector<CRxnWork> m_rxnWork;                  // one per thread, sized before the time loop
     int64_t m_headBandMaxBytes = HEAD_BAND_MAX_BYTES; // larger band matrices go sparse
     EHeadSolve m_headSolve = EHeadSolve::NONE;        // chosen by AllocateArrays

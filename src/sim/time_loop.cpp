@@ -8,8 +8,7 @@
 #include "sim/limits.h"
 #include "sim/rxn_set.h"
 #include "sim/simulation.h"
-
-#include <omp.h>
+#include "sim/thread_team.h"
 
 #include <cmath>
 #include <cstdio>
@@ -42,12 +41,13 @@ void StartGlobalStep(CSimulation& s) {
     }
     // Every value on its own, in one pass. The old state need not go into
     // m_transportDelta: the transport step overwrites all of it.
-#pragma omp parallel for num_threads(s.m_nThreads) schedule(static)
-    for (int t = 0; t < s.m_nValues; ++t) {
-        const double old = state[t];
-        state[t] = stateNew[t];
-        stateNew[t] = state[t] - old;
-    }
+    s.Team().ForBlocks(s.m_nValues, [&](int begin, int end) {
+        for (int t = begin; t < end; ++t) {
+            const double old = state[t];
+            state[t] = stateNew[t];
+            stateNew[t] = state[t] - old;
+        }
+    });
 }
 
 void IntegrateNode(CSimulation& s, int n, CRxnWork& work) {
@@ -71,25 +71,27 @@ void IntegrateNodes(CSimulation& s) {
         return;
     }
     CFirstFailure failure;
-#pragma omp parallel num_threads(s.m_nThreads)
-    {
-        CRxnWork& work = s.m_rxnWork[omp_get_thread_num()];
-#pragma omp for schedule(dynamic, RXN_NODE_CHUNK)
-        for (int n = 0; n < s.m_nNodes; ++n) {
-            if (failure.Skips(n))
-                continue;
-            try {
-                IntegrateNode(s, n, work);
-            } catch (...) {
-                failure.Record(n, std::current_exception());
-            }
+    s.Team().ForChunks(s.m_nNodes, RXN_NODE_CHUNK, [&](int n, int thread) {
+        if (failure.Skips(n))
+            return;
+        try {
+            IntegrateNode(s, n, s.m_rxnWork[thread]);
+        } catch (...) {
+            failure.Record(n, std::current_exception());
         }
-    }
+    });
     failure.Rethrow();
 }
 
-// One work per thread, allocated here once for the whole loop.
+// One work per thread and the threads themselves, made here once for the
+// whole loop.
 void PrepareWork(CSimulation& s) {
+    if (s.m_nThreads < 1)
+        s.m_nThreads = 1;
+    if (s.m_nThreads > THREADS_MAX)
+        s.m_nThreads = THREADS_MAX;
+    if (s.m_nThreads > 1)
+        s.Team();
     s.m_rxnWork.clear();
     s.m_rxnWork.resize(static_cast<size_t>(s.m_nThreads));
     for (CRxnWork& work : s.m_rxnWork)
@@ -129,15 +131,27 @@ void ReportProgress(CSimulation& s) {
                 smallest = fraction;
         }
     } else {
-        // A count and a minimum: the same in any order.
-#pragma omp parallel for num_threads(s.m_nThreads) schedule(static)                                \
-    reduction(+ : reduced) reduction(min : smallest)
-        for (int n = 0; n < s.m_nNodes; ++n) {
-            const double fraction = fractions[n];
-            if (fraction < 1.0)
-                reduced += 1;
-            if (fraction < smallest)
-                smallest = fraction;
+        // A count and a minimum, one block per thread: the same in any order.
+        struct CPart {
+            int reduced = 0;
+            double smallest = 1.0;
+        };
+        CPart parts[THREADS_MAX];
+        CThreadTeam& team = s.Team();
+        team.ForRanges(s.m_nNodes, team.BlockSize(s.m_nNodes), [&](int begin, int end, int thread) {
+            CPart& part = parts[thread];
+            for (int n = begin; n < end; ++n) {
+                const double fraction = fractions[n];
+                if (fraction < 1.0)
+                    part.reduced += 1;
+                if (fraction < part.smallest)
+                    part.smallest = fraction;
+            }
+        });
+        for (int thread = 0; thread < team.Size(); ++thread) {
+            reduced += parts[thread].reduced;
+            if (parts[thread].smallest < smallest)
+                smallest = parts[thread].smallest;
         }
     }
     s.m_runControl->SetProgress(s.m_currentTime, smallest * s.m_globalStep, reduced);
