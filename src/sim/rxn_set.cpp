@@ -22,6 +22,11 @@ int HoldFor(double fraction) {
     return static_cast<int>(steps);
 }
 
+[[noreturn]] void ThrowWorkTooSmall(int workComp, int setComp) {
+    throw Exception("reaction work arrays of " + std::to_string(workComp) +
+                    " entries for a set of " + std::to_string(setComp));
+}
+
 void ReadList(std::istream& in, const std::vector<std::unique_ptr<CRxn>>& rxns,
               std::vector<CRxn*>& list, int& count, const char* which) {
     count = 0;
@@ -73,8 +78,7 @@ void CRxnSet::Free() {
 void CRxnSet::Integrate(const double* start, double* state, const double* transport,
                         double globalStep, double* fraction, int* hold, CRxnWork& work) const {
     if (work.m_nComp < m_nComp)
-        throw Exception("reaction work arrays of " + std::to_string(work.m_nComp) +
-                        " entries for a set of " + std::to_string(m_nComp));
+        ThrowWorkTooSmall(work.m_nComp, m_nComp);
     const CRxnWorkScope current(work);
     const int n = m_nComp;
     const double dt = globalStep;

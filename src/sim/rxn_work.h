@@ -19,7 +19,14 @@ struct CRxnWork {
     void Allocate(int nComp);
 
     // The calling thread's current work; null outside Integrate.
-    static const CRxnWork* Current();
+    static const CRxnWork* Current() { return CurrentSlot(); }
+
+    // Borrowed: the work of the Integrate running on this thread (none:
+    // null); not freed here.
+    static const CRxnWork*& CurrentSlot() {
+        static thread_local const CRxnWork* current = nullptr;
+        return current;
+    }
 
     int m_nComp = 0;
     int m_node = -1;                        // node being integrated (-1: none given)
@@ -36,8 +43,10 @@ struct CRxnWork {
 // restores the previous one after.
 class CRxnWorkScope {
 public:
-    explicit CRxnWorkScope(const CRxnWork& work);
-    ~CRxnWorkScope();
+    explicit CRxnWorkScope(const CRxnWork& work) : m_previous(CRxnWork::CurrentSlot()) {
+        CRxnWork::CurrentSlot() = &work;
+    }
+    ~CRxnWorkScope() { CRxnWork::CurrentSlot() = m_previous; }
     CRxnWorkScope(const CRxnWorkScope&) = delete;
     CRxnWorkScope& operator=(const CRxnWorkScope&) = delete;
 
