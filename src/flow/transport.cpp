@@ -117,48 +117,72 @@ void TransportAcrossFace(const CSimulation& s, const CFace& f, double dt) {
     }
 }
 
-// Which side of a face the gathering node is on.
-enum class ESide { A, B };
-
-// Adds one face's change to the node on the given side, as the face loops do.
-void GatherFace(const CSimulation& s, const CFace& f, ESide side, double dt, double* nodeDelta) {
+// F of every mobile component across face f, as the face loops compute it.
+void FaceFluxes(const CSimulation& s, const CFace& f, double dt, double* flux) {
     const double* state = s.m_state;
     const double thetaA = state[f.a + SLOT_POROSITY];
     const double thetaB = state[f.b + SLOT_POROSITY];
     const double thetaF = (thetaA + thetaB) * 0.5;
     const int firstMobile = s.m_nComp - s.m_nMobile;
-
-    for (int m = 0; m < s.m_nMobile; ++m) {
-        const int k = firstMobile + m;
-        const double flux = Flux(state, f, m, k, thetaA, thetaF, dt);
-        if (side == ESide::A)
-            nodeDelta[k] -= flux * dt / f.wa / thetaA;
-        else
-            nodeDelta[k] += flux * dt / f.wb / thetaB;
-    }
+    for (int m = 0; m < s.m_nMobile; ++m)
+        flux[m] = Flux(state, f, m, firstMobile + m, thetaA, thetaF, dt);
 }
 
-// The whole change of node (i, j): its faces in the order in which the face
-// loops reach them, then its sink.
-void GatherNode(const CSimulation& s, int i, int j, double dt) {
+// The changes of the nodes of rows begin..end-1. Every node adds the terms of
+// its faces in the order in which the face loops reach them (the row face
+// above, the row face below, the column face to the left, the one to the
+// right), then its sink. Each F is computed once and kept for the node on the
+// face's other side: the row faces below a row for the next row, the column
+// face to a node's right for the next node. The first row of the range
+// computes the row faces above it afresh.
+// scratch: (m_nCols + 2) x m_nMobile doubles of the calling thread.
+void GatherRows(const CSimulation& s, int begin, int end, double dt, double* scratch) {
     const int nComp = s.m_nComp;
-    const int firstMobile = nComp - s.m_nMobile;
-    const int a = (i * s.m_nCols + j) * nComp;
-    double* nodeDelta = s.m_transportDelta + a;
-    for (int k = 0; k < nComp; ++k)
-        nodeDelta[k] = 0.0;
-    if (i > 0)
-        GatherFace(s, RowFace(s, i - 1, j), ESide::B, dt, nodeDelta);
-    if (i < s.m_nRows - 1)
-        GatherFace(s, RowFace(s, i, j), ESide::A, dt, nodeDelta);
-    if (j > 0)
-        GatherFace(s, ColumnFace(s, i, j - 1), ESide::B, dt, nodeDelta);
-    if (j < s.m_nCols - 1)
-        GatherFace(s, ColumnFace(s, i, j), ESide::A, dt, nodeDelta);
-    const double source = s.m_state[a + SLOT_SOURCE];
-    if (source < 0.0)
-        for (int k = firstMobile; k < nComp; ++k)
-            nodeDelta[k] += s.m_state[a + k] * source * dt;
+    const int nMobile = s.m_nMobile;
+    const int nCols = s.m_nCols;
+    const int firstMobile = nComp - nMobile;
+    double* rowFlux = scratch;                   // per column: F across the row face below
+    double* colFlux = scratch + nCols * nMobile; // F across the last column face
+    double* freshAbove = colFlux + nMobile;      // F across a range's first row faces
+    for (int i = begin; i < end; ++i) {
+        for (int j = 0; j < nCols; ++j) {
+            const int a = (i * nCols + j) * nComp;
+            double* delta = s.m_transportDelta + a;
+            const double theta = s.m_state[a + SLOT_POROSITY];
+            double* below = rowFlux + static_cast<size_t>(j) * nMobile;
+            for (int k = 0; k < nComp; ++k)
+                delta[k] = 0.0;
+            if (i > 0) {
+                const double* above = below;
+                if (i == begin) {
+                    FaceFluxes(s, RowFace(s, i - 1, j), dt, freshAbove);
+                    above = freshAbove;
+                }
+                const double w = s.m_rowWidth[i];
+                for (int m = 0; m < nMobile; ++m)
+                    delta[firstMobile + m] += above[m] * dt / w / theta;
+            }
+            if (i < s.m_nRows - 1) {
+                FaceFluxes(s, RowFace(s, i, j), dt, below);
+                const double w = s.m_rowWidth[i];
+                for (int m = 0; m < nMobile; ++m)
+                    delta[firstMobile + m] -= below[m] * dt / w / theta;
+            }
+            const double w = s.m_colWidth[j];
+            if (j > 0)
+                for (int m = 0; m < nMobile; ++m)
+                    delta[firstMobile + m] += colFlux[m] * dt / w / theta;
+            if (j < nCols - 1) {
+                FaceFluxes(s, ColumnFace(s, i, j), dt, colFlux);
+                for (int m = 0; m < nMobile; ++m)
+                    delta[firstMobile + m] -= colFlux[m] * dt / w / theta;
+            }
+            const double source = s.m_state[a + SLOT_SOURCE];
+            if (source < 0.0)
+                for (int k = firstMobile; k < nComp; ++k)
+                    delta[k] += s.m_state[a + k] * source * dt;
+        }
+    }
 }
 
 } // namespace
@@ -196,20 +220,23 @@ void CSimulation::TransportStepFaceLoops() {
     }
 }
 
-// Every node gathers its own change, so the threads write disjoint values.
-// Each face's F is computed by both of its nodes alike, and every value sums
-// its terms in the face loops' order: the bits are those of the face loops.
+// Every node gathers its own change, so the threads write disjoint values,
+// and sums the same terms in the same order as the face loops: the bits are
+// theirs. The threads take ranges of rows.
 void CSimulation::TransportStepGather() {
     const double dt = m_globalStep;
+    CThreadTeam& team = Team();
     if (m_nMobile <= 0) {
-        Team().ForBlocks(m_nValues, [&](int begin, int end) {
+        team.ForBlocks(m_nValues, [&](int begin, int end) {
             for (int t = begin; t < end; ++t)
                 m_transportDelta[t] = 0.0;
         });
         return;
     }
-    Team().ForBlocks(m_nNodes, [&](int begin, int end) {
-        for (int n = begin; n < end; ++n)
-            GatherNode(*this, n / m_nCols, n % m_nCols, dt);
+    const size_t perThread = static_cast<size_t>(m_nCols + 2) * m_nMobile;
+    if (m_transportScratch.size() != perThread * team.Size())
+        m_transportScratch.assign(perThread * team.Size(), 0.0); // before the time loop
+    team.ForRanges(m_nRows, team.BlockSize(m_nRows), [&](int begin, int end, int thread) {
+        GatherRows(*this, begin, end, dt, m_transportScratch.data() + perThread * thread);
     });
 }

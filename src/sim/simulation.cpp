@@ -170,6 +170,7 @@ void CSimulation::FreeArrays() {
     m_localFraction.reset();
     m_localHold.reset();
     m_rxnWork.clear();
+    m_transportScratch.clear();
     m_team.reset();
 }
 

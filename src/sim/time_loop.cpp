@@ -92,6 +92,9 @@ void PrepareWork(CSimulation& s) {
         s.m_nThreads = THREADS_MAX;
     if (s.m_nThreads > 1)
         s.Team();
+    if (s.m_nThreads > 1 && s.m_nMobile > 0)
+        s.m_transportScratch.assign(static_cast<size_t>(s.m_nCols + 2) * s.m_nMobile * s.m_nThreads,
+                                    0.0);
     s.m_rxnWork.clear();
     s.m_rxnWork.resize(static_cast<size_t>(s.m_nThreads));
     for (CRxnWork& work : s.m_rxnWork)
