@@ -18,7 +18,7 @@ const char* HeadSolveName(EHeadSolve solve) {
 
 void AppendLine(std::string& out, const char* phase, double seconds, const char* note = "") {
     char line[96];
-    std::snprintf(line, sizeof line, "  %-11s %10.3f s%s\n", phase, seconds, note);
+    std::snprintf(line, sizeof line, "  %-11s %12.6f s%s\n", phase, seconds, note);
     out += line;
 }
 
