@@ -32,7 +32,9 @@ public:
     int LowestIndex() const { return m_lowest.load(std::memory_order_relaxed); }
 
 private:
-    std::atomic<int> m_lowest{INT_MAX};
+    // Read for every item: the object has its cache lines to itself, and the
+    // rest of it is written only on a failure.
+    alignas(64) std::atomic<int> m_lowest{INT_MAX};
     std::mutex m_lock;
     std::exception_ptr m_failure;
 };

@@ -82,9 +82,9 @@ void CRxnSet::Integrate(const double* start, double* state, const double* transp
     const CRxnWorkScope current(work);
     const int n = m_nComp;
     const double dt = globalStep;
-    double* sourceRate = work.m_sourceRate.get();
-    double* increment = work.m_increment.get();
-    double* base = work.m_base.get();
+    double* sourceRate = work.m_sourceRate;
+    double* increment = work.m_increment;
+    double* base = work.m_base;
 
     // 1. The first local step is the node's fraction of the global step.
     work.m_localStep = dt * *fraction;
@@ -144,10 +144,10 @@ void CRxnSet::Integrate(const double* start, double* state, const double* transp
 // limit (or from a reaction); the caller halves the step.
 void CRxnSet::Correct(double* state, CRxnWork& work) const {
     const int n = m_nComp;
-    const double* sourceRate = work.m_sourceRate.get();
-    const double* base = work.m_base.get();
-    double* delta = work.m_delta.get();
-    double* prevIter = work.m_prevIter.get();
+    const double* sourceRate = work.m_sourceRate;
+    const double* base = work.m_base;
+    double* delta = work.m_delta;
+    double* prevIter = work.m_prevIter;
     const double h = work.m_localStep;
 
     int passes = 0;
@@ -175,7 +175,7 @@ void CRxnSet::Correct(double* state, CRxnWork& work) const {
 // Equilibrium sweeps until one sweep moves the state by no more than opzero.
 void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
     const int n = m_nComp;
-    double* snapshot = work.m_delta.get();
+    double* snapshot = work.m_delta;
     int sweeps = 0;
     double s = 0.0;
     do {
@@ -194,8 +194,8 @@ void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
 
 void CRxnSet::HalveAfterFailure(double* state, double* fraction, int* hold, CRxnWork& work) const {
     const int n = m_nComp;
-    double* increment = work.m_increment.get();
-    const double* base = work.m_base.get();
+    double* increment = work.m_increment;
+    const double* base = work.m_base;
 
     if (*hold < HOLD_MAX)
         *hold += 1;

@@ -11,7 +11,11 @@
 
 #include <memory>
 
-struct CRxnWork {
+// Threads write their works all the time: each lies on cache lines of its
+// own, and so do its arrays, so that no thread slows another down.
+constexpr int RXN_WORK_LINE = 64; // bytes of a cache line
+
+struct alignas(RXN_WORK_LINE) CRxnWork {
     CRxnWork() = default;
     explicit CRxnWork(int nComp) { Allocate(nComp); }
 
@@ -29,14 +33,16 @@ struct CRxnWork {
     }
 
     int m_nComp = 0;
-    int m_node = -1;                        // node being integrated (-1: none given)
-    double m_elapsed = 0.0;                 // local time integrated so far in this global step
-    double m_localStep = 0.0;               // the current local step h
-    std::unique_ptr<double[]> m_sourceRate; // transport change / global step (mobile entries)
-    std::unique_ptr<double[]> m_increment;  // change over one local step: the predictor
-    std::unique_ptr<double[]> m_delta;      // kinetic change; snapshot of an equilibrium sweep
-    std::unique_ptr<double[]> m_prevIter;   // previous corrector iterate
-    std::unique_ptr<double[]> m_base;       // state at the start of the local step
+    int m_node = -1;          // node being integrated (-1: none given)
+    double m_elapsed = 0.0;   // local time integrated so far in this global step
+    double m_localStep = 0.0; // the current local step h
+    // The arrays, m_nComp doubles each; borrowed from m_storage.
+    double* m_sourceRate = nullptr;      // transport change / global step (mobile entries)
+    double* m_increment = nullptr;       // change over one local step: the predictor
+    double* m_delta = nullptr;           // kinetic change; snapshot of an equilibrium sweep
+    double* m_prevIter = nullptr;        // previous corrector iterate
+    double* m_base = nullptr;            // state at the start of the local step
+    std::unique_ptr<double[]> m_storage; // owns the arrays
 };
 
 // Makes a work the calling thread's current work for the scope's lifetime and

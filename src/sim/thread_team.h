@@ -17,6 +17,9 @@
 #include <type_traits>
 #include <vector>
 
+// Bytes of a cache line: what threads write often gets a line of its own.
+constexpr int TEAM_LINE = 64;
+
 class CThreadTeam {
 public:
     // Starts nThreads - 1 threads (none for 1).
@@ -37,7 +40,7 @@ public:
             return;
         if (chunk < 1)
             chunk = 1;
-        std::atomic<int64_t> next{0};
+        alignas(TEAM_LINE) std::atomic<int64_t> next{0}; // a line of its own
         auto job = [&](int thread) {
             for (;;) {
                 const int64_t begin = next.fetch_add(chunk, std::memory_order_relaxed);
@@ -80,10 +83,10 @@ private:
     int m_nThreads;
     JobEntry m_entry = nullptr;
     void* m_context = nullptr;
-    uint32_t m_job = 0;                    // the caller's count of jobs
-    std::atomic<uint32_t> m_generation{0}; // the job on offer (a futex word)
-    std::atomic<uint64_t> m_door{0};       // job << 32 | closed bit | threads joined
-    std::atomic<uint32_t> m_left{0};       // joined threads done with the job (a futex word)
+    uint32_t m_job = 0;                                       // the caller's count of jobs
+    alignas(TEAM_LINE) std::atomic<uint32_t> m_generation{0}; // the job on offer (a futex word)
+    alignas(TEAM_LINE) std::atomic<uint64_t> m_door{0}; // job << 32 | closed bit | threads joined
+    alignas(TEAM_LINE) std::atomic<uint32_t> m_left{0}; // joined threads done (a futex word)
     std::atomic<bool> m_stop{false};
     std::vector<std::exception_ptr> m_failures; // per thread, of the current job
     std::vector<std::thread> m_threads;
