@@ -7,6 +7,7 @@
 #include "sim/exceptions.h"
 #include "sim/limits.h"
 #include "sim/simulation.h"
+#include "sim/thread_team.h"
 
 #include <cmath>
 #include <cstdio>
@@ -72,13 +73,32 @@ void AssembleBandMatrix(CSimulation& s) {
     }
 }
 
+// Subtracts row r (already divided by its pivot) from row r + k, as far as
+// row r + k has an entry in column r.
+inline void EliminateBelow(CSimulation& s, double* matrix, int r, int k) {
+    const int band = s.m_nCols;
+    const int width = 2 * band + 1;
+    const double* rowR = matrix + static_cast<size_t>(r) * width; // (r, c) at band + c - r
+    double* rowK = matrix + static_cast<size_t>(r + k) * width;   // (r+k, c) at band + c - r - k
+    const double f = -rowK[band - k];
+    if (f != 0.0) {
+        for (int c = 0; c <= band; ++c)
+            rowK[band - k + c] = rowK[band - k + c] + f * rowR[band + c];
+        double* rhsK = NodeState(s, r + k) + SLOT_FLUXCOL;
+        *rhsK = *rhsK + f * NodeState(s, r)[SLOT_FLUXCOL];
+    }
+}
+
 // Gaussian elimination without pivoting inside the band. Rows whose
-// multiplier is 0 are skipped: most of the band below a row is empty.
+// multiplier is 0 are skipped: most of the band below a row is empty. With
+// more than one thread the rows below a pivot row are shared among the
+// threads: each row is changed by the same operations either way.
 void EliminateBand(CSimulation& s) {
     const int band = s.m_nCols;
     const int width = 2 * band + 1;
     const int nNodes = s.m_nNodes;
     double* matrix = s.m_work.get();
+    const bool shared = s.m_nThreads > 1 && band >= HEAD_BAND_SHARED_MIN;
     for (int r = 0; r < nNodes; ++r) {
         double* rowR = matrix + static_cast<size_t>(r) * width; // (r, c) at band + c - r
         double* rhsR = NodeState(s, r) + SLOT_FLUXCOL;
@@ -88,17 +108,16 @@ void EliminateBand(CSimulation& s) {
         *rhsR = *rhsR / p;
 
         const int m = band + 1 < nNodes - r ? band + 1 : nNodes - r;
-        for (int k = 1; k < m; ++k) {
-            double* rowK =
-                matrix + static_cast<size_t>(r + k) * width; // (r+k, c) at band + c - r - k
-            const double f = -rowK[band - k];
-            if (f != 0.0) {
-                for (int c = 0; c <= band; ++c)
-                    rowK[band - k + c] = rowK[band - k + c] + f * rowR[band + c];
-                double* rhsK = NodeState(s, r + k) + SLOT_FLUXCOL;
-                *rhsK = *rhsK + f * *rhsR;
-            }
+        if (shared && m > 1) {
+            CThreadTeam& team = s.Team();
+            team.ForRanges(m - 1, team.BlockSize(m - 1), [&](int begin, int end, int) {
+                for (int k = begin + 1; k <= end; ++k)
+                    EliminateBelow(s, matrix, r, k);
+            });
+            continue;
         }
+        for (int k = 1; k < m; ++k)
+            EliminateBelow(s, matrix, r, k);
     }
 }
 

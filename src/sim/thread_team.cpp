@@ -34,15 +34,30 @@ void FutexWakeAll(std::atomic<uint32_t>& word) {
             nullptr, 0);
 }
 
-// Waits until word no longer holds value: spins first, then sleeps.
-void WaitWhile(std::atomic<uint32_t>& word, uint32_t value) {
+// Waits until word no longer holds value: spins first, then sleeps. sleepers
+// counts the threads asleep on word, so that a waker makes the system call
+// only when someone sleeps. (Each side writes its word, then reads the
+// other's, all sequentially consistent: a waker either sees the sleeper or
+// the sleeper sees the new value, in which case the kernel does not let it
+// sleep.)
+void WaitWhile(std::atomic<uint32_t>& word, uint32_t value, std::atomic<uint32_t>& sleepers) {
     for (int spin = 0; spin < TEAM_SPIN_LIMIT; ++spin) {
         if (word.load(std::memory_order_acquire) != value)
             return;
         Relax();
     }
-    while (word.load(std::memory_order_acquire) == value)
-        FutexWait(word, value);
+    while (word.load(std::memory_order_seq_cst) == value) {
+        sleepers.fetch_add(1, std::memory_order_seq_cst);
+        if (word.load(std::memory_order_seq_cst) == value)
+            FutexWait(word, value);
+        sleepers.fetch_sub(1, std::memory_order_seq_cst);
+    }
+}
+
+// Wakes the threads asleep on word after it has changed.
+void WakeSleepers(std::atomic<uint32_t>& word, std::atomic<uint32_t>& sleepers) {
+    if (sleepers.load(std::memory_order_seq_cst) > 0)
+        FutexWakeAll(word);
 }
 
 } // namespace
@@ -56,7 +71,7 @@ CThreadTeam::CThreadTeam(int nThreads)
 
 CThreadTeam::~CThreadTeam() {
     m_stop.store(true, std::memory_order_relaxed);
-    m_generation.fetch_add(1, std::memory_order_release);
+    m_generation.fetch_add(1, std::memory_order_seq_cst);
     FutexWakeAll(m_generation);
     for (std::thread& t : m_threads)
         t.join();
@@ -88,15 +103,15 @@ bool CThreadTeam::Join(uint32_t job) {
 void CThreadTeam::WorkerLoop(int thread) {
     uint32_t seen = 0;
     for (;;) {
-        WaitWhile(m_generation, seen);
+        WaitWhile(m_generation, seen, m_workersAsleep);
         seen = m_generation.load(std::memory_order_acquire);
         if (m_stop.load(std::memory_order_relaxed))
             return;
         if (!Join(seen))
             continue; // the job was done without this thread
         RunJob(thread);
-        m_left.fetch_add(1, std::memory_order_acq_rel);
-        FutexWakeAll(m_left);
+        m_left.fetch_add(1, std::memory_order_seq_cst);
+        WakeSleepers(m_left, m_callerAsleep);
     }
 }
 
@@ -109,8 +124,8 @@ void CThreadTeam::RunErased(JobEntry entry, void* context) {
         m_job += 1;
         m_left.store(0, std::memory_order_relaxed);
         m_door.store(static_cast<uint64_t>(m_job) << 32, std::memory_order_release);
-        m_generation.store(m_job, std::memory_order_release);
-        FutexWakeAll(m_generation);
+        m_generation.store(m_job, std::memory_order_seq_cst);
+        WakeSleepers(m_generation, m_workersAsleep);
     }
     RunJob(0);
     if (m_nThreads > 1) {
@@ -119,7 +134,7 @@ void CThreadTeam::RunErased(JobEntry entry, void* context) {
         const uint32_t joined = static_cast<uint32_t>(door & DOOR_JOINED);
         for (uint32_t left = m_left.load(std::memory_order_acquire); left != joined;
              left = m_left.load(std::memory_order_acquire))
-            WaitWhile(m_left, left);
+            WaitWhile(m_left, left, m_callerAsleep);
     }
     for (const std::exception_ptr& failure : m_failures)
         if (failure)

@@ -87,6 +87,8 @@ private:
     alignas(TEAM_LINE) std::atomic<uint32_t> m_generation{0}; // the job on offer (a futex word)
     alignas(TEAM_LINE) std::atomic<uint64_t> m_door{0}; // job << 32 | closed bit | threads joined
     alignas(TEAM_LINE) std::atomic<uint32_t> m_left{0}; // joined threads done (a futex word)
+    alignas(TEAM_LINE) std::atomic<uint32_t> m_workersAsleep{0}; // threads asleep on m_generation
+    alignas(TEAM_LINE) std::atomic<uint32_t> m_callerAsleep{0};  // the caller asleep on m_left
     std::atomic<bool> m_stop{false};
     std::vector<std::exception_ptr> m_failures; // per thread, of the current job
     std::vector<std::thread> m_threads;
