@@ -38,6 +38,7 @@ constexpr int64_t HEAD_BAND_MAX_BYTES = int64_t(256) << 20;
 // row among them once there are this many (fewer take less time than the
 // hand-over).
 constexpr int HEAD_BAND_SHARED_MIN = 64;
+constexpr int HEAD_BAND_BLOCK_ROWS = 16; // rows a thread takes at a time
 // Memory of the sparse solve per node, for the check that a model fits the
 // machine: a + b log2(nodes) bytes. Measured: about 560 bytes a node on a
 // 300 x 300 grid, 690 on a 1000 x 1000 grid; the formula gives some margin.
