@@ -7,12 +7,9 @@
 #include "sim/exceptions.h"
 #include "sim/limits.h"
 #include "sim/simulation.h"
-#include "sim/thread_team.h"
 
-#include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <memory>
 #include <string>
 
 void ComputeCellWidths(double* widths, const double* coords, int count) {
@@ -75,28 +72,12 @@ void AssembleBandMatrix(CSimulation& s) {
     }
 }
 
-// Subtracts row r (already divided by its pivot) from row r + k, as far as
-// row r + k has an entry in column r: the inner step of EliminateBand.
-inline void EliminateBelow(CSimulation& s, double* matrix, int r, int k) {
-    const int band = s.m_nCols;
-    const int width = 2 * band + 1;
-    const double* rowR = matrix + static_cast<size_t>(r) * width; // (r, c) at band + c - r
-    double* rowK = matrix + static_cast<size_t>(r + k) * width;   // (r+k, c) at band + c - r - k
-    const double f = -rowK[band - k];
-    if (f != 0.0) {
-        for (int c = 0; c <= band; ++c)
-            rowK[band - k + c] = rowK[band - k + c] + f * rowR[band + c];
-        double* rhsK = NodeState(s, r + k) + SLOT_FLUXCOL;
-        *rhsK = *rhsK + f * NodeState(s, r)[SLOT_FLUXCOL];
-    }
-}
-
 // Gaussian elimination without pivoting inside the band. Rows whose
 // multiplier is 0 are skipped: most of the band below a row is empty.
 // Compiled on its own, at the start of a cache line: the speed of its short
 // inner loop depends on where the loop lies, which then no longer changes
 // with the code around it.
-[[gnu::noinline, gnu::aligned(64)]] void EliminateBandSerial(CSimulation& s) {
+[[gnu::noinline, gnu::aligned(64)]] void EliminateBand(CSimulation& s) {
     const int band = s.m_nCols;
     const int width = 2 * band + 1;
     const int nNodes = s.m_nNodes;
@@ -122,75 +103,6 @@ inline void EliminateBelow(CSimulation& s, double* matrix, int r, int k) {
             }
         }
     }
-}
-
-// The same elimination with the rows below each pivot row shared among the
-// threads: every row is changed by the same operations as above. The rows go
-// in blocks of HEAD_BAND_BLOCK_ROWS; a thread takes the blocks it owns (by
-// block number) first, so that a row mostly stays in the cache of one core
-// from pivot row to pivot row, then any block left. A block is claimed by
-// writing the pivot row into its mark.
-void EliminateBandShared(CSimulation& s) {
-    const int band = s.m_nCols;
-    const int width = 2 * band + 1;
-    const int nNodes = s.m_nNodes;
-    double* matrix = s.m_work.get();
-    CThreadTeam& team = s.Team();
-    const int nThreads = team.Size();
-    const int nBlocks = (nNodes + HEAD_BAND_BLOCK_ROWS - 1) / HEAD_BAND_BLOCK_ROWS;
-    std::unique_ptr<std::atomic<int>[]> claimedBy(new std::atomic<int>[nBlocks]);
-    for (int b = 0; b < nBlocks; ++b)
-        claimedBy[b].store(-1, std::memory_order_relaxed);
-
-    for (int r = 0; r < nNodes; ++r) {
-        double* rowR = matrix + static_cast<size_t>(r) * width; // (r, c) at band + c - r
-        double* rhsR = NodeState(s, r) + SLOT_FLUXCOL;
-        const double p = rowR[band];
-        for (int c = 0; c <= band; ++c)
-            rowR[band + c] = rowR[band + c] / p;
-        *rhsR = *rhsR / p;
-
-        const int last = band < nNodes - r - 1 ? r + band : nNodes - 1; // the last row below
-        if (last <= r)
-            continue;
-        const int firstBlock = (r + 1) / HEAD_BAND_BLOCK_ROWS;
-        const int lastBlock = last / HEAD_BAND_BLOCK_ROWS;
-        team.Run([&](int thread) {
-            for (int pass = 0; pass < 2; ++pass) {
-                for (int b = firstBlock; b <= lastBlock; ++b) {
-                    if ((pass == 0) != (b % nThreads == thread))
-                        continue;
-                    int previous = claimedBy[b].load(std::memory_order_relaxed);
-                    if (previous == r || !claimedBy[b].compare_exchange_strong(
-                                             previous, r, std::memory_order_relaxed))
-                        continue;
-                    const int from =
-                        b * HEAD_BAND_BLOCK_ROWS > r + 1 ? b * HEAD_BAND_BLOCK_ROWS : r + 1;
-                    const int to = (b + 1) * HEAD_BAND_BLOCK_ROWS - 1 < last
-                                       ? (b + 1) * HEAD_BAND_BLOCK_ROWS - 1
-                                       : last;
-                    for (int row = from; row <= to; ++row) {
-                        const int k = row - r;
-                        double* rowK = matrix + static_cast<size_t>(row) * width;
-                        const double f = -rowK[band - k];
-                        if (f != 0.0) {
-                            for (int c = 0; c <= band; ++c)
-                                rowK[band - k + c] = rowK[band - k + c] + f * rowR[band + c];
-                            double* rhsK = NodeState(s, row) + SLOT_FLUXCOL;
-                            *rhsK = *rhsK + f * *rhsR;
-                        }
-                    }
-                }
-            }
-        });
-    }
-}
-
-void EliminateBand(CSimulation& s) {
-    if (s.m_nThreads > 1 && s.m_nCols >= HEAD_BAND_SHARED_MIN)
-        EliminateBandShared(s);
-    else
-        EliminateBandSerial(s);
 }
 
 // The eliminated rows have a unit diagonal; the solution goes into SLOT_FLUXROW.

@@ -34,11 +34,6 @@ constexpr int HEAD_MAX_SWEEPS = 1000; // Gauss-Seidel sweeps after the direct so
 // m_nNodes x (2 m_nCols + 1) doubles, takes no more than this; larger grids
 // are solved by a sparse factorization of the same equations.
 constexpr int64_t HEAD_BAND_MAX_BYTES = int64_t(256) << 20;
-// With several threads the band elimination shares the rows below each pivot
-// row among them once there are this many (fewer take less time than the
-// hand-over).
-constexpr int HEAD_BAND_SHARED_MIN = 64;
-constexpr int HEAD_BAND_BLOCK_ROWS = 16; // rows a thread takes at a time
 // Memory of the sparse solve per node, for the check that a model fits the
 // machine: a + b log2(nodes) bytes. Measured: about 560 bytes a node on a
 // 300 x 300 grid, 690 on a 1000 x 1000 grid; the formula gives some margin.

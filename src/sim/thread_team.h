@@ -30,15 +30,6 @@ public:
 
     int Size() const { return m_nThreads; }
 
-    // job(thread) once on every thread that joins in time (the caller always
-    // does): the job itself hands out its work so that whatever one thread
-    // does not take, another does.
-    template <typename Job> void Run(Job&& job) {
-        using JobType = std::remove_reference_t<Job>;
-        RunErased([](void* context, int thread) { (*static_cast<JobType*>(context))(thread); },
-                  const_cast<void*>(static_cast<const void*>(&job)));
-    }
-
     // body(begin, end, thread) for the ranges [begin, end) of at most chunk
     // items that cover 0..count-1, each range on the thread that claims it.
     // An exception that escapes body ends its thread's part of the job and is
