@@ -40,10 +40,12 @@ public:
             return;
         if (chunk < 1)
             chunk = 1;
-        alignas(TEAM_LINE) std::atomic<int64_t> next{0}; // a line of its own
+        struct alignas(TEAM_LINE) CNext {
+            std::atomic<int64_t> item{0};
+        } next; // a cache line of its own
         auto job = [&](int thread) {
             for (;;) {
-                const int64_t begin = next.fetch_add(chunk, std::memory_order_relaxed);
+                const int64_t begin = next.item.fetch_add(chunk, std::memory_order_relaxed);
                 if (begin >= count)
                     return;
                 const int64_t end = count - begin < chunk ? count : begin + chunk;
