@@ -1,5 +1,9 @@
 #include "app/cli_options.h"
 
+#include "sim/limits.h"
+
+#include <cstdlib>
+
 const char* const CLI_USAGE =
     "usage: kova-compute [options] BASE\n"
     "Runs the model BASE.kvi and writes BASE.kvo (state records) and BASE.kvt (record times).\n"
@@ -8,6 +12,9 @@ const char* const CLI_USAGE =
     "options:\n"
     "  --no-progress   no terminal display: one line per status change on stderr\n"
     "  --check         read and check BASE.kvi, print a summary of the model, run nothing\n"
+    "  --threads N     compute with N threads (default: all hardware threads);\n"
+    "                  every count gives the same results\n"
+    "  --timings       print the wall time of each phase to stderr at the end\n"
     "  --help          this text\n"
     "  --version       the program's version\n"
     "  --              ends the options (for a BASE that starts with -)\n"
@@ -24,6 +31,20 @@ std::string JoinBasePath(const std::vector<std::string>& args) {
     }
     return base;
 }
+
+namespace {
+
+// A thread count: a whole number from 1 to THREADS_MAX, nothing else; 0 when
+// the text is none.
+int ParseThreadCount(const std::string& text) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    const long value = std::strtol(text.c_str(), nullptr, 10);
+    return value >= 1 && value <= THREADS_MAX ? static_cast<int>(value) : 0;
+}
+
+} // namespace
 
 CCliOptions ParseCliOptions(const std::vector<std::string>& args) {
     CCliOptions options;
@@ -44,7 +65,23 @@ CCliOptions ParseCliOptions(const std::vector<std::string>& args) {
             options.noProgress = true;
         else if (a == "--check")
             options.check = true;
-        else {
+        else if (a == "--timings")
+            options.timings = true;
+        else if (a == "--threads" || a.rfind("--threads=", 0) == 0) {
+            std::string value;
+            if (a == "--threads") {
+                if (k + 1 < args.size())
+                    value = args[++k];
+            } else {
+                value = a.substr(10);
+            }
+            options.threads = ParseThreadCount(value);
+            if (options.threads == 0) {
+                options.error = "--threads needs a whole number from 1 to " +
+                                std::to_string(THREADS_MAX) + ", not '" + value + "'";
+                return options;
+            }
+        } else {
             options.error = "unknown option " + a;
             return options;
         }

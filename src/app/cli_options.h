@@ -8,9 +8,11 @@ struct CCliOptions {
     bool help = false;
     bool version = false;
     bool noProgress = false;
-    bool check = false;
-    std::string base;  // the remaining arguments joined by single blanks, unchanged
-    std::string error; // non-empty when the command line is unusable
+    bool check = false;   // read and summarise the model, run nothing
+    bool timings = false; // phase times on stderr at the end of the run
+    int threads = 0;      // threads to compute with; 0: all hardware threads
+    std::string base;     // the remaining arguments joined by single blanks, unchanged
+    std::string error;    // non-empty when the command line is unusable
 };
 
 // Options are recognised until the first other argument or "--"; everything

@@ -4,6 +4,7 @@
 #include "app/progress_lines.h"
 #include "app/progress_view.h"
 #include "app/terminal_session.h"
+#include "run/platform.h"
 #include "run/run_control.h"
 #include "sim/run.h"
 
@@ -235,6 +236,14 @@ int RunFrontEnd(const CCliOptions& options) {
     CFrontEndSink sink(display);
     CRunControl runControl(options.base.c_str());
     runControl.SetMessageSink(&sink);
+    runControl.SetThreads(options.threads > 0 ? options.threads : HardwareThreads());
     runControl.SetStatus("Initalizing....");
-    return display ? RunWithDisplay(runControl, sink) : RunWithStatusLines(runControl, sink);
+    const int code =
+        display ? RunWithDisplay(runControl, sink) : RunWithStatusLines(runControl, sink);
+    if (options.timings) {
+        // After the display has ended: the report stays below its last lines.
+        const std::string report = runControl.GetTimingReport();
+        WriteAll(STDERR_FILENO, report.data(), report.size());
+    }
+    return code;
 }

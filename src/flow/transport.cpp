@@ -5,6 +5,11 @@
 // state; all other entries stay 0. The local reaction integration applies the
 // change as a constant rate over the step.
 //
+// With one thread the step runs as loops over the row faces, the column faces
+// and the sinks. With more, every node gathers the terms of its own four faces
+// and its sink in that same order, each face's F computed by the same
+// expression on both sides, so the two ways agree to the last bit.
+//
 // The flux F across a face from a to b, per unit face area, is
 //   (c(b) - c(a)) * ((q/2 - theta_f * D / d) - q^2 * dt / 2 / (theta_f * d))
 //   - cross term + q * c(upstream)
@@ -15,6 +20,7 @@
 // solute in proportion to their concentration.
 #include "sim/limits.h"
 #include "sim/simulation.h"
+#include "sim/thread_team.h"
 
 namespace {
 
@@ -34,6 +40,66 @@ struct CFace {
     const double* coef = nullptr; // borrowed: node a's m_dispCoef triples
 };
 
+// Builds the row face (i, j) to (i+1, j); the cross term runs along the columns.
+CFace RowFace(const CSimulation& s, int i, int j) {
+    const int nComp = s.m_nComp;
+    const int n = i * s.m_nCols + j;
+    CFace f;
+    f.a = n * nComp;
+    f.b = (n + s.m_nCols) * nComp;
+    f.d = s.m_rowCoord[i + 1] - s.m_rowCoord[i];
+    f.q = s.m_state[f.a + SLOT_FLUXROW];
+    f.wa = s.m_rowWidth[i];
+    f.wb = s.m_rowWidth[i + 1];
+    f.diagCoef = 0;
+    f.cross = 0 < j && j < s.m_nCols - 1;
+    if (f.cross) {
+        f.crossLow = (n - 1) * nComp;
+        f.crossHigh = (n + 1) * nComp;
+        f.crossD = s.m_colCoord[j + 1] - s.m_colCoord[j - 1];
+    }
+    f.coef = s.m_dispCoef.get() + 3 * static_cast<size_t>(n) * s.m_nMobile;
+    return f;
+}
+
+// Builds the column face (i, j) to (i, j+1); the cross term runs along the rows.
+CFace ColumnFace(const CSimulation& s, int i, int j) {
+    const int nComp = s.m_nComp;
+    const int n = i * s.m_nCols + j;
+    CFace f;
+    f.a = n * nComp;
+    f.b = (n + 1) * nComp;
+    f.d = s.m_colCoord[j + 1] - s.m_colCoord[j];
+    f.q = s.m_state[f.a + SLOT_FLUXCOL];
+    f.wa = s.m_colWidth[j];
+    f.wb = s.m_colWidth[j + 1];
+    f.diagCoef = 1;
+    f.cross = 0 < i && i < s.m_nRows - 1;
+    if (f.cross) {
+        f.crossLow = (n - s.m_nCols) * nComp;
+        f.crossHigh = (n + s.m_nCols) * nComp;
+        f.crossD = s.m_rowCoord[i + 1] - s.m_rowCoord[i - 1];
+    }
+    f.coef = s.m_dispCoef.get() + 3 * static_cast<size_t>(n) * s.m_nMobile;
+    return f;
+}
+
+// The flux F across face f of mobile component m (state entry k). Both ways of
+// running the step compute every F by this one expression.
+inline double Flux(const double* state, const CFace& f, int m, int k, double thetaA, double thetaF,
+                   double dt) {
+    const double q = f.q;
+    const double diag = f.coef[3 * m + f.diagCoef];
+    const double drc = f.coef[3 * m + 2];
+    const double ca = state[f.a + k];
+    const double cb = state[f.b + k];
+    double flux = (cb - ca) * ((q * 0.5 - thetaF * diag / f.d) - q * dt * q * 0.5 / (thetaF * f.d));
+    if (f.cross)
+        flux = flux - (state[f.crossHigh + k] - state[f.crossLow + k]) * thetaA * drc / f.crossD;
+    const double upstream = q >= 0.0 ? ca : cb;
+    return flux + q * upstream;
+}
+
 // Adds the transport across one face to the changes of its two nodes.
 void TransportAcrossFace(const CSimulation& s, const CFace& f, double dt) {
     const double* state = s.m_state;
@@ -41,30 +107,94 @@ void TransportAcrossFace(const CSimulation& s, const CFace& f, double dt) {
     const double thetaA = state[f.a + SLOT_POROSITY];
     const double thetaB = state[f.b + SLOT_POROSITY];
     const double thetaF = (thetaA + thetaB) * 0.5;
-    const double q = f.q;
     const int firstMobile = s.m_nComp - s.m_nMobile;
 
     for (int m = 0; m < s.m_nMobile; ++m) {
         const int k = firstMobile + m;
-        const double diag = f.coef[3 * m + f.diagCoef];
-        const double drc = f.coef[3 * m + 2];
-        const double ca = state[f.a + k];
-        const double cb = state[f.b + k];
-        double flux =
-            (cb - ca) * ((q * 0.5 - thetaF * diag / f.d) - q * dt * q * 0.5 / (thetaF * f.d));
-        if (f.cross)
-            flux =
-                flux - (state[f.crossHigh + k] - state[f.crossLow + k]) * thetaA * drc / f.crossD;
-        const double upstream = q >= 0.0 ? ca : cb;
-        flux = flux + q * upstream;
+        const double flux = Flux(state, f, m, k, thetaA, thetaF, dt);
         delta[f.a + k] -= flux * dt / f.wa / thetaA;
         delta[f.b + k] += flux * dt / f.wb / thetaB;
+    }
+}
+
+// F of every mobile component across face f, as the face loops compute it.
+void FaceFluxes(const CSimulation& s, const CFace& f, double dt, double* flux) {
+    const double* state = s.m_state;
+    const double thetaA = state[f.a + SLOT_POROSITY];
+    const double thetaB = state[f.b + SLOT_POROSITY];
+    const double thetaF = (thetaA + thetaB) * 0.5;
+    const int firstMobile = s.m_nComp - s.m_nMobile;
+    for (int m = 0; m < s.m_nMobile; ++m)
+        flux[m] = Flux(state, f, m, firstMobile + m, thetaA, thetaF, dt);
+}
+
+// The changes of the nodes of rows begin..end-1. Every node adds the terms of
+// its faces in the order in which the face loops reach them (the row face
+// above, the row face below, the column face to the left, the one to the
+// right), then its sink. Each F is computed once and kept for the node on the
+// face's other side: the row faces below a row for the next row, the column
+// face to a node's right for the next node. The first row of the range
+// computes the row faces above it afresh.
+// scratch: (m_nCols + 2) x m_nMobile doubles of the calling thread.
+void GatherRows(const CSimulation& s, int begin, int end, double dt, double* scratch) {
+    const int nComp = s.m_nComp;
+    const int nMobile = s.m_nMobile;
+    const int nCols = s.m_nCols;
+    const int firstMobile = nComp - nMobile;
+    double* rowFlux = scratch;                   // per column: F across the row face below
+    double* colFlux = scratch + nCols * nMobile; // F across the last column face
+    double* freshAbove = colFlux + nMobile;      // F across a range's first row faces
+    for (int i = begin; i < end; ++i) {
+        for (int j = 0; j < nCols; ++j) {
+            const int a = (i * nCols + j) * nComp;
+            double* delta = s.m_transportDelta + a;
+            const double theta = s.m_state[a + SLOT_POROSITY];
+            double* below = rowFlux + static_cast<size_t>(j) * nMobile;
+            for (int k = 0; k < nComp; ++k)
+                delta[k] = 0.0;
+            if (i > 0) {
+                const double* above = below;
+                if (i == begin) {
+                    FaceFluxes(s, RowFace(s, i - 1, j), dt, freshAbove);
+                    above = freshAbove;
+                }
+                const double w = s.m_rowWidth[i];
+                for (int m = 0; m < nMobile; ++m)
+                    delta[firstMobile + m] += above[m] * dt / w / theta;
+            }
+            if (i < s.m_nRows - 1) {
+                FaceFluxes(s, RowFace(s, i, j), dt, below);
+                const double w = s.m_rowWidth[i];
+                for (int m = 0; m < nMobile; ++m)
+                    delta[firstMobile + m] -= below[m] * dt / w / theta;
+            }
+            const double w = s.m_colWidth[j];
+            if (j > 0)
+                for (int m = 0; m < nMobile; ++m)
+                    delta[firstMobile + m] += colFlux[m] * dt / w / theta;
+            if (j < nCols - 1) {
+                FaceFluxes(s, ColumnFace(s, i, j), dt, colFlux);
+                for (int m = 0; m < nMobile; ++m)
+                    delta[firstMobile + m] -= colFlux[m] * dt / w / theta;
+            }
+            const double source = s.m_state[a + SLOT_SOURCE];
+            if (source < 0.0)
+                for (int k = firstMobile; k < nComp; ++k)
+                    delta[k] += s.m_state[a + k] * source * dt;
+        }
     }
 }
 
 } // namespace
 
 void CSimulation::TransportStep() {
+    if (m_nThreads == 1)
+        TransportStepFaceLoops();
+    else
+        TransportStepGather();
+}
+
+void CSimulation::TransportStepFaceLoops() {
     const double dt = m_globalStep;
     const int nComp = m_nComp;
     for (int t = 0; t < m_nValues; ++t)
@@ -72,51 +202,12 @@ void CSimulation::TransportStep() {
     if (m_nMobile <= 0)
         return;
 
-    // Row faces: (i, j) to (i+1, j); the cross term runs along the columns.
-    for (int i = 0; i < m_nRows - 1; ++i) {
-        for (int j = 0; j < m_nCols; ++j) {
-            const int n = i * m_nCols + j;
-            CFace f;
-            f.a = n * nComp;
-            f.b = (n + m_nCols) * nComp;
-            f.d = m_rowCoord[i + 1] - m_rowCoord[i];
-            f.q = m_state[f.a + SLOT_FLUXROW];
-            f.wa = m_rowWidth[i];
-            f.wb = m_rowWidth[i + 1];
-            f.diagCoef = 0;
-            f.cross = 0 < j && j < m_nCols - 1;
-            if (f.cross) {
-                f.crossLow = (n - 1) * nComp;
-                f.crossHigh = (n + 1) * nComp;
-                f.crossD = m_colCoord[j + 1] - m_colCoord[j - 1];
-            }
-            f.coef = m_dispCoef.get() + 3 * static_cast<size_t>(n) * m_nMobile;
-            TransportAcrossFace(*this, f, dt);
-        }
-    }
-
-    // Column faces: (i, j) to (i, j+1); the cross term runs along the rows.
-    for (int j = 0; j < m_nCols - 1; ++j) {
-        for (int i = 0; i < m_nRows; ++i) {
-            const int n = i * m_nCols + j;
-            CFace f;
-            f.a = n * nComp;
-            f.b = (n + 1) * nComp;
-            f.d = m_colCoord[j + 1] - m_colCoord[j];
-            f.q = m_state[f.a + SLOT_FLUXCOL];
-            f.wa = m_colWidth[j];
-            f.wb = m_colWidth[j + 1];
-            f.diagCoef = 1;
-            f.cross = 0 < i && i < m_nRows - 1;
-            if (f.cross) {
-                f.crossLow = (n - m_nCols) * nComp;
-                f.crossHigh = (n + m_nCols) * nComp;
-                f.crossD = m_rowCoord[i + 1] - m_rowCoord[i - 1];
-            }
-            f.coef = m_dispCoef.get() + 3 * static_cast<size_t>(n) * m_nMobile;
-            TransportAcrossFace(*this, f, dt);
-        }
-    }
+    for (int i = 0; i < m_nRows - 1; ++i)
+        for (int j = 0; j < m_nCols; ++j)
+            TransportAcrossFace(*this, RowFace(*this, i, j), dt);
+    for (int j = 0; j < m_nCols - 1; ++j)
+        for (int i = 0; i < m_nRows; ++i)
+            TransportAcrossFace(*this, ColumnFace(*this, i, j), dt);
 
     // Sinks take solute out with the water; sources bring none in.
     const int firstMobile = nComp - m_nMobile;
@@ -127,4 +218,25 @@ void CSimulation::TransportStep() {
             for (int k = firstMobile; k < nComp; ++k)
                 m_transportDelta[a + k] += m_state[a + k] * source * dt;
     }
+}
+
+// Every node gathers its own change, so the threads write disjoint values,
+// and sums the same terms in the same order as the face loops: the bits are
+// theirs. The threads take ranges of rows.
+void CSimulation::TransportStepGather() {
+    const double dt = m_globalStep;
+    CThreadTeam& team = Team();
+    if (m_nMobile <= 0) {
+        team.ForBlocks(m_nValues, [&](int begin, int end) {
+            for (int t = begin; t < end; ++t)
+                m_transportDelta[t] = 0.0;
+        });
+        return;
+    }
+    const size_t perThread = static_cast<size_t>(m_nCols + 2) * m_nMobile;
+    if (m_transportScratch.size() != perThread * team.Size())
+        m_transportScratch.assign(perThread * team.Size(), 0.0); // before the time loop
+    team.ForRanges(m_nRows, team.BlockSize(m_nRows), [&](int begin, int end, int thread) {
+        GatherRows(*this, begin, end, dt, m_transportScratch.data() + perThread * thread);
+    });
 }

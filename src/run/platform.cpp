@@ -2,7 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <sched.h>
 #include <unistd.h>
+
+#include <thread>
 
 uint64_t PhysicalMemoryBytes() {
     const long pages = sysconf(_SC_PHYS_PAGES);
@@ -42,4 +45,16 @@ uint64_t AvailableMemoryBytes() {
     if (physical == 0)
         return available;
     return available < physical ? available : physical;
+}
+
+int HardwareThreads() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) {
+        const int count = CPU_COUNT(&set);
+        if (count > 0)
+            return count;
+    }
+    const unsigned count = std::thread::hardware_concurrency();
+    return count > 0 ? static_cast<int>(count) : 1;
 }

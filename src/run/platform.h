@@ -10,3 +10,6 @@ uint64_t PhysicalMemoryBytes();
 // swapping or the out-of-memory killer: the kernel's estimate of available
 // memory, else the physical memory; 0 when the system says neither.
 uint64_t AvailableMemoryBytes();
+
+// Hardware threads this process may run on (its CPU affinity); at least 1.
+int HardwareThreads();

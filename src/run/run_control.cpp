@@ -172,6 +172,16 @@ std::optional<std::string> CRunControl::GetStatus() {
     return m_status;
 }
 
+void CRunControl::SetTimingReport(const std::string& text) {
+    Guard guard(m_lock);
+    m_timingReport = text;
+}
+
+std::string CRunControl::GetTimingReport() {
+    Guard guard(m_lock);
+    return m_timingReport;
+}
+
 void CRunControl::WriteDiagnostic(const char* line) {
     if (m_sink) {
         m_sink->WriteDiagnostic(line);

@@ -1,8 +1,8 @@
 // State shared by the front end (display) thread and the worker thread.
 //
-// Every member except the file name, the message sink and the pause event sits
-// behind one lock, held for the whole of each operation. Pausing closes a
-// manual-reset event on which the worker waits, outside the lock, inside
+// Every member except the file name, the message sink, the thread count and the
+// pause event sits behind one lock, held for the whole of each operation. Pausing
+// closes a manual-reset event on which the worker waits, outside the lock, inside
 // CheckContinue.
 #pragma once
 
@@ -71,6 +71,14 @@ public:
     // message sink when there is one, else straight to stdout.
     void WriteDiagnostic(const char* line);
 
+    // Threads the worker computes with; set before StartWorker (default 1).
+    void SetThreads(int threads) { m_threads = threads; }
+    int GetThreads() const { return m_threads; }
+    // The worker's phase times as text, left at the end of its run for the
+    // front end; empty until then.
+    void SetTimingReport(const std::string& text);
+    std::string GetTimingReport();
+
 private:
     std::mutex m_lock;
     const std::string m_fileName;
@@ -88,5 +96,7 @@ private:
     std::optional<std::string> m_error;
     CManualResetEvent m_pauseEvent{true};
     CMessageSink* m_sink = nullptr; // borrowed from the front end
+    int m_threads = 1;
+    std::string m_timingReport;
     std::thread m_worker;
 };

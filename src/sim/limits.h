@@ -40,6 +40,20 @@ constexpr int EQUI_MAX_LINCOMB_PASSES = 300; // linear-combination passes
 
 // Initial heads.
 constexpr int HEAD_MAX_SWEEPS = 1000; // Gauss-Seidel sweeps after the direct solve
+// The direct solve uses the band elimination while its matrix,
+// m_nNodes x (2 m_nCols + 1) doubles, takes no more than this; larger grids
+// are solved by a sparse factorization of the same equations.
+constexpr int64_t HEAD_BAND_MAX_BYTES = int64_t(256) << 20;
+// Memory of the sparse solve per node, for the check that a model fits the
+// machine: a + b log2(nodes) bytes. Measured: about 560 bytes a node on a
+// 300 x 300 grid, 690 on a 1000 x 1000 grid; the formula gives some margin.
+constexpr double SPARSE_HEAD_BYTES_PER_NODE = 100.0;
+constexpr double SPARSE_HEAD_BYTES_PER_NODE_LOG = 40.0;
+
+// Threads: nodes handed out at a time to the threads that integrate them (the
+// cost of a node varies with its reactions and its place in a plume).
+constexpr int RXN_NODE_CHUNK = 64;
+constexpr int THREADS_MAX = 1024; // the most threads --threads accepts
 
 // Stable global step (ComputeStableStep). Of the two candidate formulas for a
 // node with dispersion D and velocity term V, the root form applies while

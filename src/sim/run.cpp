@@ -27,7 +27,9 @@ void SimulationThread(CRunControl* runControl) {
     runControl->SetStatus("Initalizing....");
     {
         CSimulation simulation(runControl);
+        simulation.m_nThreads = runControl->GetThreads();
         simulation.Run();
+        runControl->SetTimingReport(FormatPhaseTimes(simulation.m_times));
     }
     runControl->SetFinished();
 }
@@ -61,9 +63,13 @@ void RunReportingFailures(CRunControl* runControl, const std::function<void()>& 
 void CSimulation::Run() {
     m_nStateSlots = SLOT_COUNT;
     m_recordCount = 0;
+    m_times = CPhaseTimes();
+    m_times.m_nThreads = m_nThreads;
     const std::string base = m_runControl->GetFileName();
+    const CStopwatch total;
 
     RunReportingFailures(m_runControl, [&] {
+        CStopwatch watch;
         if (m_runControl->CheckContinue()) {
             // The file must exist: opening for reading never creates it. A file
             // that cannot be opened leaves the stream failed for the reader.
@@ -75,15 +81,26 @@ void CSimulation::Run() {
                 e.AddWhere("(file " + path + ")");
                 throw;
             }
+            m_times.m_read = watch.Lap();
+            m_times.m_nNodes = m_nNodes;
         }
-        if (m_runControl->CheckContinue())
-            InitHeads();
         if (m_runControl->CheckContinue()) {
+            watch.Lap();
+            InitHeads();
+            m_times.m_heads = watch.Lap();
+            m_times.m_headSolve = m_headSolve;
+        }
+        if (m_runControl->CheckContinue()) {
+            watch.Lap();
             OpenOutput(base.c_str());
+            m_times.m_output += watch.Lap();
             TimeLoop();
+            watch.Lap();
             CloseOutput(base.c_str());
+            m_times.m_output += watch.Lap();
         }
         m_runControl->SetStatus("Done.");
     });
     FreeArrays();
+    m_times.m_total = total.Elapsed();
 }

@@ -4,9 +4,11 @@
 #include "rxn/rxn.h"
 #include "sim/exceptions.h"
 #include "sim/limits.h"
+#include "sim/rxn_work.h"
 
 #include <cmath>
 #include <istream>
+#include <mutex>
 #include <string>
 
 namespace {
@@ -18,6 +20,11 @@ int HoldFor(double fraction) {
     if (!(steps < static_cast<double>(HOLD_MAX)))
         return HOLD_MAX;
     return static_cast<int>(steps);
+}
+
+[[noreturn]] void ThrowWorkTooSmall(int workComp, int setComp) {
+    throw Exception("reaction work arrays of " + std::to_string(workComp) +
+                    " entries for a set of " + std::to_string(setComp));
 }
 
 void ReadList(std::istream& in, const std::vector<std::unique_ptr<CRxn>>& rxns,
@@ -57,11 +64,6 @@ void CRxnSet::Read(std::istream& in, const std::vector<std::unique_ptr<CRxn>>& r
     for (const CRxn* rxn : m_equi)
         rxn->CheckEquilibriumListing();
     ReadList(in, rxns, m_kinetic, m_nKinetic, "kinetic");
-    m_sourceRate.reset(new double[nComp]());
-    m_increment.reset(new double[nComp]());
-    m_delta.reset(new double[nComp]());
-    m_prevIter.reset(new double[nComp]());
-    m_base.reset(new double[nComp]());
 }
 
 void CRxnSet::Free() {
@@ -71,24 +73,22 @@ void CRxnSet::Free() {
     m_kinetic.shrink_to_fit();
     m_nEqui = 0;
     m_nKinetic = 0;
-    m_sourceRate.reset();
-    m_increment.reset();
-    m_delta.reset();
-    m_prevIter.reset();
-    m_base.reset();
 }
 
 void CRxnSet::Integrate(const double* start, double* state, const double* transport,
-                        double globalStep, double* fraction, int* hold) {
+                        double globalStep, double* fraction, int* hold, CRxnWork& work) const {
+    if (work.m_nComp < m_nComp)
+        ThrowWorkTooSmall(work.m_nComp, m_nComp);
+    const CRxnWorkScope current(work);
     const int n = m_nComp;
     const double dt = globalStep;
-    double* sourceRate = m_sourceRate.get();
-    double* increment = m_increment.get();
-    double* base = m_base.get();
+    double* sourceRate = work.m_sourceRate;
+    double* increment = work.m_increment;
+    double* base = work.m_base;
 
     // 1. The first local step is the node's fraction of the global step.
-    m_localStep = dt * *fraction;
-    m_elapsed = 0.0;
+    work.m_localStep = dt * *fraction;
+    work.m_elapsed = 0.0;
 
     // 2. Transport acts as a constant source over the step; the change over
     //    the previous global step, scaled, predicts the first local step.
@@ -106,22 +106,22 @@ void CRxnSet::Integrate(const double* start, double* state, const double* transp
         for (int i = 0; i < n; ++i)
             state[i] = base[i] + increment[i];
         try {
-            Correct(state);
+            Correct(state, work);
         } catch (const TimeException&) {
             // Recoverable: an iteration limit inside the step. Retry the same
             // step from its start with half the length.
-            HalveAfterFailure(state, fraction, hold);
+            HalveAfterFailure(state, fraction, hold, work);
             // Past this the local steps of one global step could not be
             // counted in a lifetime; the run ends as below opzero.
-            if (m_localStep < dt * RXN_MIN_LOCAL_STEP_FRACTION)
+            if (work.m_localStep < dt * RXN_MIN_LOCAL_STEP_FRACTION)
                 throw ComputeException("Local Timestep reduced below 2^-24 of the global step");
             continue;
         }
-        const double elapsed = m_elapsed + m_localStep;
-        if (!(elapsed > m_elapsed))
+        const double elapsed = work.m_elapsed + work.m_localStep;
+        if (!(elapsed > work.m_elapsed))
             throw ComputeException("Local Timestep too small to advance the local clock");
-        m_elapsed = elapsed;
-        if (!(m_elapsed < dt))
+        work.m_elapsed = elapsed;
+        if (!(work.m_elapsed < dt))
             break;
         // The next step starts where this one ended and is predicted to
         // change the state as much as this one did.
@@ -146,13 +146,13 @@ void CRxnSet::Integrate(const double* start, double* state, const double* transp
 // The corrector of one local step: kinetic rates and equilibrium sweeps until
 // the state moves by no more than opzero. Throws TimeException at its pass
 // limit (or from a reaction); the caller halves the step.
-void CRxnSet::Correct(double* state) {
+void CRxnSet::Correct(double* state, CRxnWork& work) const {
     const int n = m_nComp;
-    const double* sourceRate = m_sourceRate.get();
-    const double* base = m_base.get();
-    double* delta = m_delta.get();
-    double* prevIter = m_prevIter.get();
-    const double h = m_localStep;
+    const double* sourceRate = work.m_sourceRate;
+    const double* base = work.m_base;
+    double* delta = work.m_delta;
+    double* prevIter = work.m_prevIter;
+    const double h = work.m_localStep;
 
     int passes = 0;
     for (;;) {
@@ -167,7 +167,7 @@ void CRxnSet::Correct(double* state) {
         for (int i = 0; i < n; ++i)
             state[i] = base[i] + delta[i];
         if (m_nEqui > 0)
-            SweepEquilibrium(state);
+            SweepEquilibrium(state, work);
         double s = 0.0;
         for (int i = 0; i < n; ++i)
             s += std::fabs(state[i] - prevIter[i]);
@@ -177,9 +177,9 @@ void CRxnSet::Correct(double* state) {
 }
 
 // Equilibrium sweeps until one sweep moves the state by no more than opzero.
-void CRxnSet::SweepEquilibrium(double* state) {
+void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
     const int n = m_nComp;
-    double* snapshot = m_delta.get();
+    double* snapshot = work.m_delta;
     int sweeps = 0;
     double s = 0.0;
     do {
@@ -196,14 +196,14 @@ void CRxnSet::SweepEquilibrium(double* state) {
     } while (s > m_opzero);
 }
 
-void CRxnSet::HalveAfterFailure(double* state, double* fraction, int* hold) {
+void CRxnSet::HalveAfterFailure(double* state, double* fraction, int* hold, CRxnWork& work) const {
     const int n = m_nComp;
-    double* increment = m_increment.get();
-    const double* base = m_base.get();
+    double* increment = work.m_increment;
+    const double* base = work.m_base;
 
     if (*hold < HOLD_MAX)
         *hold += 1;
-    m_localStep = m_localStep * 0.5;
+    work.m_localStep = work.m_localStep * 0.5;
     for (int i = 0; i < n; ++i) {
         increment[i] = increment[i] * 0.5;
         state[i] = base[i] + increment[i];
@@ -212,12 +212,22 @@ void CRxnSet::HalveAfterFailure(double* state, double* fraction, int* hold) {
         // A node that keeps failing takes a smaller step for many global steps.
         *fraction = *fraction * 0.5;
         *hold = HoldFor(*fraction);
-        const double smallest = m_runControl ? m_runControl->GetMinLocalStep() : *fraction;
-        if (m_runControl)
-            m_runControl->SetMinLocalStep(smallest < *fraction ? smallest : *fraction);
+        ReportMinLocalStep(*fraction);
     }
     // A step that has shrunk to nothing (possible only with opzero <= 0) could
     // never cover the global step: it ends the run like one below opzero.
-    if (m_localStep < m_opzero || !(m_localStep > 0.0))
+    if (work.m_localStep < m_opzero || !(work.m_localStep > 0.0))
         throw ComputeException("Local Timestep reduced below opzero");
+}
+
+// The run control's smallest local step becomes min(its value, fraction). The
+// read and the write are one step for all threads, so that no report is lost
+// between them; it happens only when a node's fraction halves.
+void CRxnSet::ReportMinLocalStep(double fraction) const {
+    if (!m_runControl)
+        return;
+    static std::mutex reportLock;
+    const std::lock_guard<std::mutex> guard(reportLock);
+    const double smallest = m_runControl->GetMinLocalStep();
+    m_runControl->SetMinLocalStep(smallest < fraction ? smallest : fraction);
 }

@@ -6,8 +6,10 @@
 // by no more than opzero. A failed local step is halved and retried; a node
 // that keeps failing gets a smaller local step (a fraction 1/2^k of the global
 // step) held for many global steps, recovering by doubling. The per-node
-// control (fraction, hold) lives in the model; the work arrays belong to the
-// set and are sized once, so Integrate allocates nothing.
+// control (fraction, hold) lives in the model; the work arrays and the local
+// clock live in a CRxnWork of the calling thread, sized once, so Integrate
+// allocates nothing and the set holds only its lists and constants: several
+// threads may integrate nodes of the same set at once.
 #pragma once
 
 #include <iosfwd>
@@ -16,6 +18,7 @@
 
 class CRunControl;
 class CRxn;
+struct CRxnWork;
 
 class CRxnSet {
 public:
@@ -24,18 +27,19 @@ public:
     CRxnSet(const CRxnSet&) = delete;
     CRxnSet& operator=(const CRxnSet&) = delete;
 
-    // Reads "e, e reaction indices, m, m reaction indices" and sizes the work
-    // arrays. Indices are checked against rxns; a failed read throws
-    // BadFileException.
+    // Reads "e, e reaction indices, m, m reaction indices". Indices are
+    // checked against rxns; a failed read throws BadFileException.
     void Read(std::istream& in, const std::vector<std::unique_ptr<CRxn>>& rxns, int nComp,
               int nMobile, double opzero);
 
     // Integrates one node over one global step.
     // start: the node's state at the start of the step; state: on entry the
     // change over the previous step, on return the new state; transport: the
-    // transport change of the step; fraction, hold: the node's step control.
+    // transport change of the step; fraction, hold: the node's step control;
+    // work: the calling thread's arrays (at least m_nComp doubles each), which
+    // is the thread's current work while the call runs.
     void Integrate(const double* start, double* state, const double* transport, double globalStep,
-                   double* fraction, int* hold);
+                   double* fraction, int* hold, CRxnWork& work) const;
 
     void Free();
 
@@ -46,17 +50,11 @@ public:
     std::vector<CRxn*> m_equi;    // borrowed from CSimulation::m_rxns; not freed here
     std::vector<CRxn*> m_kinetic; // borrowed from CSimulation::m_rxns; not freed here
     double m_opzero = 0.0;
-    double m_elapsed = 0.0;   // local time integrated so far in this global step
-    double m_localStep = 0.0; // the current local step h
-    std::unique_ptr<double[]> m_sourceRate;
-    std::unique_ptr<double[]> m_increment;
-    std::unique_ptr<double[]> m_delta;
-    std::unique_ptr<double[]> m_prevIter;
-    std::unique_ptr<double[]> m_base;
     CRunControl* m_runControl; // borrowed: reports the smallest local step
 
 private:
-    void Correct(double* state);
-    void SweepEquilibrium(double* state);
-    void HalveAfterFailure(double* state, double* fraction, int* hold);
+    void Correct(double* state, CRxnWork& work) const;
+    void SweepEquilibrium(double* state, CRxnWork& work) const;
+    void HalveAfterFailure(double* state, double* fraction, int* hold, CRxnWork& work) const;
+    void ReportMinLocalStep(double fraction) const;
 };

@@ -5,6 +5,7 @@
 #include "rxn/rxn.h"
 #include "sim/exceptions.h"
 #include "sim/rxn_set.h"
+#include "sim/thread_team.h"
 
 #include <cmath>
 #include <cstdint>
@@ -41,6 +42,16 @@ std::string MiB(double bytes) {
     return std::to_string(static_cast<long long>(std::ceil(bytes / 1048576.0)));
 }
 
+// What the sparse head solve takes at its peak, about: the matrix, the
+// ordering and the factor of a grid's five-point equations, whose fill grows
+// a little faster than the node count.
+double SparseHeadBytes(EHeadSolve solve, int64_t nodes) {
+    if (solve != EHeadSolve::SPARSE)
+        return 0.0;
+    const double n = static_cast<double>(nodes);
+    return n * (SPARSE_HEAD_BYTES_PER_NODE + SPARSE_HEAD_BYTES_PER_NODE_LOG * std::log2(n));
+}
+
 template <typename T> std::unique_ptr<T[]> Zeroed(int64_t count) {
     return std::unique_ptr<T[]>(new T[static_cast<size_t>(count)]());
 }
@@ -52,6 +63,12 @@ CSimulation::CSimulation(CRunControl* runControl) : m_runControl(runControl) {}
 CSimulation::~CSimulation() {
     if (m_outFile)
         std::fclose(m_outFile);
+}
+
+CThreadTeam& CSimulation::Team() {
+    if (!m_team || m_team->Size() != m_nThreads)
+        m_team = std::make_unique<CThreadTeam>(m_nThreads);
+    return *m_team;
 }
 
 int CSimulation::AllocateArrays() {
@@ -70,19 +87,27 @@ int CSimulation::AllocateArrays() {
     m_nValues = CheckedCount(values, "number of state values");
     const int64_t dispCoef = nodes * m_nMobile * 3;
     m_nDispCoef = CheckedCount(dispCoef, "number of transport coefficients");
+    // The band elimination works in m_work; a sparse solve keeps its matrix and
+    // factor elsewhere and leaves m_work to the two step arrays.
     const int64_t band = (2 * static_cast<int64_t>(m_nCols) + 1) * nodes;
-    const int64_t work = band >= 2 * values ? band : 2 * values;
+    m_headSolve = static_cast<double>(band) * 8.0 <= static_cast<double>(m_headBandMaxBytes)
+                      ? EHeadSolve::BAND
+                      : EHeadSolve::SPARSE;
+    const int64_t matrix = m_headSolve == EHeadSolve::BAND ? band : 0;
+    const int64_t work = matrix >= 2 * values ? matrix : 2 * values;
     m_workSize = CheckedCount(work, "work buffer size");
 
     // Refuse a model whose arrays cannot fit the machine before touching
     // memory: every array below, the empty reaction sets with the work arrays
-    // each will size once its record is read, and the record-time list.
+    // each will size once its record is read, the record-time list and the
+    // sparse head solve's factor.
     const double setBytes = static_cast<double>(sizeof(CRxnSet)) + 5.0 * 8.0 * comp;
     const double bytes =
         8.0 * (static_cast<double>(dispCoef) + 3.0 * m_nMobile + work + values + nodes +
                2.0 * m_nRows + 2.0 * m_nCols) +
         6.0 * nodes + 8.0 * m_nRxn + setBytes * m_nRxnSets +
-        8.0 * static_cast<double>(OutputTimesCapacity(m_startTime, m_endTime, m_outputInterval));
+        8.0 * static_cast<double>(OutputTimesCapacity(m_startTime, m_endTime, m_outputInterval)) +
+        SparseHeadBytes(m_headSolve, nodes);
     const uint64_t memory = m_memoryLimit > 0 ? m_memoryLimit : AvailableMemoryBytes();
     if (memory > 0 && bytes > static_cast<double>(memory))
         throw InputException("the model's arrays need " + MiB(bytes) + " MiB, more than the " +
@@ -156,14 +181,21 @@ void CSimulation::FreeArrays() {
     m_rxnSets.clear();
     m_localFraction.reset();
     m_localHold.reset();
+    m_rxnWork.clear();
+    m_transportScratch.clear();
+    m_team.reset();
 }
 
 double CSimulation::LocalTime() const {
-    const CRxnSet& set = *m_rxnSets[m_nodeRxnSet[m_currentNode]];
-    return m_rxnBaseTime + set.m_elapsed;
+    const CRxnWork* work = CRxnWork::Current();
+    if (!work)
+        return m_rxnBaseTime;
+    return m_rxnBaseTime + work->m_elapsed;
 }
 
 double CSimulation::LocalEndTime() const {
-    const CRxnSet& set = *m_rxnSets[m_nodeRxnSet[m_currentNode]];
-    return m_rxnBaseTime + set.m_elapsed + set.m_localStep;
+    const CRxnWork* work = CRxnWork::Current();
+    if (!work)
+        return m_rxnBaseTime;
+    return m_rxnBaseTime + work->m_elapsed + work->m_localStep;
 }

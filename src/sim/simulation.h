@@ -7,6 +7,8 @@
 #pragma once
 
 #include "sim/limits.h"
+#include "sim/phase_times.h"
+#include "sim/rxn_work.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +19,7 @@
 class CRunControl;
 class CRxn;
 class CRxnSet;
+class CThreadTeam;
 
 class CSimulation {
 public:
@@ -40,7 +43,11 @@ public:
     double RelaxNodeHead(int i, int j);
     void ComputeFlowField();
     double FaceFlux(int a, int b, double d, int slot) const;
+    // One transport step: the face loops with one thread, else the per-node
+    // gather; both give the same bits.
     void TransportStep();
+    void TransportStepFaceLoops();
+    void TransportStepGather();
 
     // Output files.
     void OpenOutput(const char* base);
@@ -52,7 +59,8 @@ public:
     void ComputeStableStep(double duration);
 
     // The reaction clock at the start and at the end of the current local step
-    // of the node being integrated.
+    // of the node being integrated on the calling thread (m_rxnBaseTime outside
+    // an integration).
     double LocalTime() const;
     double LocalEndTime() const;
 
@@ -97,8 +105,21 @@ public:
     int m_nRxn = 0;
     int m_nRxnSets = 0;
     int m_workSize = 0;
-    int m_currentNode = 0;
+    int m_currentNode = 0; // node being integrated; kept by the one-thread path only
     int m_recordCount = 0;
+
+    // The team of m_nThreads threads, started on first use (the time loop
+    // starts it before its first step).
+    CThreadTeam& Team();
+
+    // --- threads, head solve, timings
+    int m_nThreads = 1; // 1: the serial loops, no other thread
+    std::unique_ptr<CThreadTeam> m_team;
+    std::vector<CRxnWork> m_rxnWork;                  // one per thread, sized before the time loop
+    std::vector<double> m_transportScratch;           // face fluxes kept by each thread's gather
+    int64_t m_headBandMaxBytes = HEAD_BAND_MAX_BYTES; // larger band matrices go sparse
+    EHeadSolve m_headSolve = EHeadSolve::NONE;        // chosen by AllocateArrays
+    CPhaseTimes m_times;
 
     // --- local-step control, per node
     std::unique_ptr<double[]> m_localFraction;

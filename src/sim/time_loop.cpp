@@ -4,12 +4,15 @@
 // the input asks for one.
 #include "run/run_control.h"
 #include "sim/exceptions.h"
+#include "sim/first_failure.h"
 #include "sim/limits.h"
 #include "sim/rxn_set.h"
 #include "sim/simulation.h"
+#include "sim/thread_team.h"
 
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <string>
 
 namespace {
@@ -27,22 +30,75 @@ void StartGlobalStep(CSimulation& s) {
     double* state = s.m_state;
     double* stateNew = s.m_stateNew.get();
     double* delta = s.m_transportDelta;
-    for (int t = 0; t < s.m_nValues; ++t)
-        delta[t] = state[t];
-    for (int t = 0; t < s.m_nValues; ++t)
-        state[t] = stateNew[t];
-    for (int t = 0; t < s.m_nValues; ++t)
-        stateNew[t] = state[t] - delta[t];
+    if (s.m_nThreads == 1) {
+        for (int t = 0; t < s.m_nValues; ++t)
+            delta[t] = state[t];
+        for (int t = 0; t < s.m_nValues; ++t)
+            state[t] = stateNew[t];
+        for (int t = 0; t < s.m_nValues; ++t)
+            stateNew[t] = state[t] - delta[t];
+        return;
+    }
+    // Every value on its own, in one pass. The old state need not go into
+    // m_transportDelta: the transport step overwrites all of it.
+    s.Team().ForBlocks(s.m_nValues, [&](int begin, int end) {
+        for (int t = begin; t < end; ++t) {
+            const double old = state[t];
+            state[t] = stateNew[t];
+            stateNew[t] = state[t] - old;
+        }
+    });
 }
 
+void IntegrateNode(CSimulation& s, int n, CRxnWork& work) {
+    const size_t offset = static_cast<size_t>(n) * s.m_nComp;
+    work.m_node = n;
+    s.m_rxnSets[s.m_nodeRxnSet[n]]->Integrate(s.m_state + offset, s.m_stateNew.get() + offset,
+                                              s.m_transportDelta + offset, s.m_globalStep,
+                                              &s.m_localFraction[n], &s.m_localHold[n], work);
+}
+
+// Every node on its own: the nodes share nothing but read-only data, so the
+// threads give the serial loop's bits. A failure ends the step as in the
+// serial loop: the one of the lowest node is thrown.
 void IntegrateNodes(CSimulation& s) {
-    for (int n = 0; n < s.m_nNodes; ++n) {
-        const size_t offset = static_cast<size_t>(n) * s.m_nComp;
-        s.m_currentNode = n;
-        s.m_rxnSets[s.m_nodeRxnSet[n]]->Integrate(s.m_state + offset, s.m_stateNew.get() + offset,
-                                                  s.m_transportDelta + offset, s.m_globalStep,
-                                                  &s.m_localFraction[n], &s.m_localHold[n]);
+    if (s.m_nThreads == 1) {
+        CRxnWork& work = s.m_rxnWork[0];
+        for (int n = 0; n < s.m_nNodes; ++n) {
+            s.m_currentNode = n;
+            IntegrateNode(s, n, work);
+        }
+        return;
     }
+    CFirstFailure failure;
+    s.Team().ForChunks(s.m_nNodes, RXN_NODE_CHUNK, [&](int n, int thread) {
+        if (failure.Skips(n))
+            return;
+        try {
+            IntegrateNode(s, n, s.m_rxnWork[thread]);
+        } catch (...) {
+            failure.Record(n, std::current_exception());
+        }
+    });
+    failure.Rethrow();
+}
+
+// One work per thread and the threads themselves, made here once for the
+// whole loop.
+void PrepareWork(CSimulation& s) {
+    if (s.m_nThreads < 1)
+        s.m_nThreads = 1;
+    if (s.m_nThreads > THREADS_MAX)
+        s.m_nThreads = THREADS_MAX;
+    if (s.m_nThreads > 1)
+        s.Team();
+    if (s.m_nThreads > 1 && s.m_nMobile > 0)
+        s.m_transportScratch.assign(static_cast<size_t>(s.m_nCols + 2) * s.m_nMobile * s.m_nThreads,
+                                    0.0);
+    s.m_rxnWork.clear();
+    s.m_rxnWork.resize(static_cast<size_t>(s.m_nThreads));
+    for (CRxnWork& work : s.m_rxnWork)
+        work.Allocate(s.m_nComp);
 }
 
 // One global step of transport and reactions. A step too small to move the
@@ -56,9 +112,13 @@ void GlobalStep(CSimulation& s) {
     if (!std::isfinite(next))
         throw ComputeException("the model time overflows: time " + Number(s.m_currentTime) +
                                " plus the global step " + Number(s.m_globalStep));
+    CStopwatch watch;
     StartGlobalStep(s);
     s.TransportStep();
+    s.m_times.m_transport += watch.Lap();
     IntegrateNodes(s);
+    s.m_times.m_reactions += watch.Lap();
+    s.m_times.m_globalSteps += 1;
     s.m_rxnBaseTime += s.m_globalStep;
     s.m_currentTime += s.m_globalStep;
     s.m_runControl->SetCurrentTime(s.m_currentTime);
@@ -69,12 +129,38 @@ void GlobalStep(CSimulation& s) {
 void ReportProgress(CSimulation& s) {
     double smallest = 1.0;
     int reduced = 0;
-    for (int n = 0; n < s.m_nNodes; ++n) {
-        const double fraction = s.m_localFraction[n];
-        if (fraction < 1.0)
-            reduced += 1;
-        if (fraction < smallest)
-            smallest = fraction;
+    const double* fractions = s.m_localFraction.get();
+    if (s.m_nThreads == 1) {
+        for (int n = 0; n < s.m_nNodes; ++n) {
+            const double fraction = fractions[n];
+            if (fraction < 1.0)
+                reduced += 1;
+            if (fraction < smallest)
+                smallest = fraction;
+        }
+    } else {
+        // A count and a minimum, one block per thread: the same in any order.
+        struct CPart {
+            int reduced = 0;
+            double smallest = 1.0;
+        };
+        CPart parts[THREADS_MAX];
+        CThreadTeam& team = s.Team();
+        team.ForRanges(s.m_nNodes, team.BlockSize(s.m_nNodes), [&](int begin, int end, int thread) {
+            CPart& part = parts[thread];
+            for (int n = begin; n < end; ++n) {
+                const double fraction = fractions[n];
+                if (fraction < 1.0)
+                    part.reduced += 1;
+                if (fraction < part.smallest)
+                    part.smallest = fraction;
+            }
+        });
+        for (int thread = 0; thread < team.Size(); ++thread) {
+            reduced += parts[thread].reduced;
+            if (parts[thread].smallest < smallest)
+                smallest = parts[thread].smallest;
+        }
     }
     s.m_runControl->SetProgress(s.m_currentTime, smallest * s.m_globalStep, reduced);
 }
@@ -87,9 +173,12 @@ void RunTimeLoop(CSimulation& s) {
     s.m_currentTime = s.m_startTime;
     double nextOutput = s.m_startTime;
 
+    CStopwatch watch;
     s.ComputeFlowField();
+    s.m_times.m_flowField += watch.Lap();
     if (!(s.m_globalStep > 0.0))
         s.ComputeStableStep(s.m_endTime - s.m_startTime);
+    PrepareWork(s);
 
     for (;;) {
         // Step until the next output time is reached; a cancel still gets a
@@ -101,7 +190,9 @@ void RunTimeLoop(CSimulation& s) {
         }
         ReportProgress(s);
         control->SetStatus("Writing Output");
+        watch.Lap();
         s.WriteOutput();
+        s.m_times.m_output += watch.Lap();
         control->SetStatus("Simulating ...");
 
         // A step that passed several output times gives one record; the next

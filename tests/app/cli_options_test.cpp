@@ -29,4 +29,25 @@ TEST(CliOptions, UsageErrors) {
     EXPECT_TRUE(ParseCliOptions({"--version"}).version);
 }
 
+TEST(CliOptions, ThreadsAndTimings) {
+    CCliOptions o = ParseCliOptions({"m"});
+    EXPECT_EQ(o.threads, 0); // all hardware threads
+    EXPECT_FALSE(o.timings);
+    o = ParseCliOptions({"--threads", "3", "--timings", "m"});
+    EXPECT_EQ(o.threads, 3);
+    EXPECT_TRUE(o.timings);
+    EXPECT_EQ(o.base, "m");
+    o = ParseCliOptions({"--threads=1024", "m"});
+    EXPECT_EQ(o.threads, 1024);
+    EXPECT_TRUE(o.error.empty());
+    for (const char* bad : {"0", "1025", "-1", "2x", "", " 2", "99999999999"}) {
+        o = ParseCliOptions({"--threads", bad, "m"});
+        EXPECT_EQ(o.error,
+                  std::string("--threads needs a whole number from 1 to 1024, not '") + bad + "'")
+            << "value '" << bad << "'";
+    }
+    EXPECT_EQ(ParseCliOptions({"--threads"}).error,
+              "--threads needs a whole number from 1 to 1024, not ''");
+}
+
 } // namespace

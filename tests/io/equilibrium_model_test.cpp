@@ -9,6 +9,7 @@
 #include "rxn/lin_assign.h"
 #include "sim/exceptions.h"
 #include "sim/rxn_set.h"
+#include "sim/rxn_work.h"
 #include "sim/simulation.h"
 #include "support/test_support.h"
 
@@ -63,6 +64,7 @@ TEST(EquilibriumModel, SetBringsEveryNodeToAllSixConditions) {
     ReadModel(sim, in);
 
     const int n = sim.m_nComp;
+    CRxnWork work(n);
     for (int node = 0; node < sim.m_nNodes; ++node) {
         const double* start = sim.m_stateNew.get() + node * n;
         std::vector<double> state(n, 0.0);
@@ -70,7 +72,7 @@ TEST(EquilibriumModel, SetBringsEveryNodeToAllSixConditions) {
         double fraction = 1.0;
         int hold = 0;
         sim.m_rxnSets[0]->Integrate(start, state.data(), transport.data(), sim.m_globalStep,
-                                    &fraction, &hold);
+                                    &fraction, &hold, work);
         EXPECT_EQ(hold, 0) << "node " << node;
         const double* c = state.data();
         const double tol = 1e-9;

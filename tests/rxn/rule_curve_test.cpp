@@ -2,6 +2,7 @@
 
 #include "run/run_control.h"
 #include "sim/rxn_set.h"
+#include "sim/rxn_work.h"
 #include "sim/simulation.h"
 
 #include "kinetic_test_util.h"
@@ -19,24 +20,27 @@ namespace {
 const int N = 3;
 const char* const STOICH = "1 0 -1";
 
-// A one-node model whose reaction clock reads base + elapsed (+ local step).
+// A one-node model whose reaction clock reads base + elapsed (+ local step):
+// its work is the thread's current work while the model lives.
 class CClockModel {
 public:
-    CClockModel() : m_control("clock"), m_sim(&m_control) {
+    CClockModel() : m_control("clock"), m_sim(&m_control), m_work(N), m_current(m_work) {
         m_sim.m_rxnSets.push_back(std::make_unique<CRxnSet>(nullptr));
         m_sim.m_nodeRxnSet.reset(new unsigned char[1]());
         m_sim.m_currentNode = 0;
     }
     void SetClock(double baseTime, double elapsed, double localStep) {
         m_sim.m_rxnBaseTime = baseTime;
-        m_sim.m_rxnSets[0]->m_elapsed = elapsed;
-        m_sim.m_rxnSets[0]->m_localStep = localStep;
+        m_work.m_elapsed = elapsed;
+        m_work.m_localStep = localStep;
     }
     CSimulation* Sim() { return &m_sim; }
 
 private:
     CRunControl m_control;
     CSimulation m_sim;
+    CRxnWork m_work;
+    CRxnWorkScope m_current;
 };
 
 // A trapezoid curve: 0 up to u = 0, rising to 2 at u = 1, flat to u = 3,
@@ -241,7 +245,8 @@ TEST(RuleCurve, TimeDrivenCurveLagsTheModelTimeByOneGlobalStep) {
     const double transport[N] = {0.0, 0.0, 0.0};
     double fraction = 0.5;
     int hold = 3;
-    sim.m_rxnSets[0]->Integrate(start, state, transport, 1.0, &fraction, &hold);
+    CRxnWork work(N);
+    sim.m_rxnSets[0]->Integrate(start, state, transport, 1.0, &fraction, &hold, work);
     EXPECT_EQ(state[0], 9.5);  // the integral of u over [9, 10], not [10, 11]
     EXPECT_EQ(state[1], 10.0); // the curve at the clock's end of the last local step
     EXPECT_EQ(state[2], 0.0);

@@ -5,6 +5,7 @@
 #include "rxn/equi_lin_comb.h"
 #include "sim/exceptions.h"
 #include "sim/rxn_set.h"
+#include "sim/rxn_work.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -42,9 +43,10 @@ NodeRun IntegrateOneStep(std::unique_ptr<CRxn> rxn, std::vector<double> start) {
     NodeRun run;
     run.state.assign(start.size(), 0.0); // no change over the previous step
     const std::vector<double> transport(start.size(), 0.0);
+    CRxnWork work(2);
     try {
         set.Integrate(start.data(), run.state.data(), transport.data(), 0.1, &run.fraction,
-                      &run.hold);
+                      &run.hold, work);
     } catch (const ComputeException& e) {
         run.failure = e.Detail();
     }

@@ -3,6 +3,7 @@
 #include "sim/exceptions.h"
 #include "sim/limits.h"
 #include "sim/rxn_set.h"
+#include "sim/rxn_work.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -80,7 +81,10 @@ struct SetFixture {
         auto in = ModelStream(record);
         set.Read(*in, rxns, NCOMP, NMOBILE, opzero);
     }
-    void Integrate(double dt) { set.Integrate(start, state, transport, dt, &fraction, &hold); }
+    CRxnWork work{NCOMP};
+    void Integrate(double dt) {
+        set.Integrate(start, state, transport, dt, &fraction, &hold, work);
+    }
 };
 
 TEST(RxnSet, WithoutReactionsTheStateTakesTheTransportChange) {
@@ -96,7 +100,7 @@ TEST(RxnSet, WithoutReactionsTheStateTakesTheTransportChange) {
     EXPECT_EQ(f.state[8], 9.5);
     EXPECT_EQ(f.fraction, 1.0);
     EXPECT_EQ(f.hold, 0);
-    EXPECT_EQ(f.set.m_elapsed, 2.0);
+    EXPECT_EQ(f.work.m_elapsed, 2.0);
 }
 
 TEST(RxnSet, AReducedNodeTakesOneOverFractionLocalSteps) {
@@ -111,7 +115,7 @@ TEST(RxnSet, AReducedNodeTakesOneOverFractionLocalSteps) {
     // The first local step needs two corrector passes; each later one is
     // predicted exactly by the change of the step before it and needs one.
     EXPECT_EQ(rate->calls, 5);
-    EXPECT_EQ(f.set.m_elapsed, 1.0);
+    EXPECT_EQ(f.work.m_elapsed, 1.0);
     EXPECT_EQ(f.hold, 2);
 }
 
@@ -140,7 +144,7 @@ TEST(RxnSet, ACorrectorThatNeedsMoreThan200PassesHalvesTheStep) {
     EXPECT_EQ(f.hold, 1);
     EXPECT_GE(rate->calls, RXN_MAX_CORRECTOR_PASSES);
     EXPECT_NEAR(f.state[7], 1.0, 1e-15); // two half steps at rate 1
-    EXPECT_EQ(f.set.m_localStep, 0.5);
+    EXPECT_EQ(f.work.m_localStep, 0.5);
 }
 
 TEST(RxnSet, TheSixthFailureHalvesTheFractionAndStartsAHold) {
@@ -196,7 +200,7 @@ TEST(RxnSet, AStepBelowOpzeroEndsTheRun) {
     }
     // h went 0.05, 0.025, 0.0125; the fourth halving (0.00625) throws.
     EXPECT_EQ(f.hold, 4);
-    EXPECT_EQ(f.set.m_localStep, 0.00625);
+    EXPECT_EQ(f.work.m_localStep, 0.00625);
     EXPECT_EQ(f.fraction, 1.0);
 }
 
@@ -219,7 +223,7 @@ TEST(RxnSet, EquilibriumSweepsThatNeverSettleFailTheLocalStep) {
     f.Integrate(1.0);
     EXPECT_EQ(f.hold, 1);
     EXPECT_EQ(f.fraction, 1.0);
-    EXPECT_EQ(f.set.m_localStep, 0.5);
+    EXPECT_EQ(f.work.m_localStep, 0.5);
 }
 
 TEST(RxnSet, AReactionInTheWrongListFailsAtFirstUse) {

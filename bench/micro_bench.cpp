@@ -1,0 +1,188 @@
+// Micro-benchmarks of the two inner loops of a global step: the transport
+// step over a grid (the face loops of one thread, the per-node gather on one
+// or more threads) and the local integration of one node's reactions.
+//
+//   build/release/bench/kova_micro_bench [--benchmark_filter=...]
+#include "run/message_sink.h"
+#include "run/run_control.h"
+#include "sim/rxn_set.h"
+#include "sim/rxn_work.h"
+#include "sim/simulation.h"
+
+#include <benchmark/benchmark.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+enum ENetwork { NETWORK_DECAY, NETWORK_DUAL_MONOD };
+
+std::string Zeros(int count, int at1 = -1, double v1 = 0, int at2 = -1, double v2 = 0, int at3 = -1,
+                  double v3 = 0) {
+    std::string text;
+    for (int k = 0; k < count; ++k) {
+        double v = 0.0;
+        if (k == at1)
+            v = v1;
+        if (k == at2)
+            v = v2;
+        if (k == at3)
+            v = v3;
+        text += std::to_string(v) + " ";
+    }
+    return text;
+}
+
+// A rows x cols grid 2 m apart between fixed heads 20 m (first column) and
+// 18 m (last column), with a plume in its first rows; as bench/make_model.py
+// writes it. Decay: 3 mobile components in a chain. Dual Monod: biomass and
+// sorbed donor (immobile), donor, oxygen, A, B, AB (mobile).
+std::string Model(int rows, int cols, ENetwork network) {
+    const int nImmobile = network == NETWORK_DECAY ? 0 : 2;
+    const int nMobile = network == NETWORK_DECAY ? 3 : 5;
+    const int nComp = 7 + nImmobile + nMobile;
+    const int first = 7 + nImmobile;
+    std::ostringstream out;
+    const int nRxn = network == NETWORK_DECAY ? 3 : 3;
+    out << rows << " " << cols << " " << nImmobile << " " << nMobile << " " << nRxn << " 1\n";
+    out << "0 10 1 0.125 1e-6\n";
+    for (int i = 0; i < rows; ++i)
+        out << 2.0 * i << " ";
+    out << "\n";
+    for (int j = 0; j < cols; ++j)
+        out << 2.0 * j << " ";
+    out << "\n";
+    for (int m = 0; m < nMobile; ++m)
+        out << "2 0.2 0.0001\n";
+    std::vector<double> defaults(static_cast<size_t>(nComp), 0.0);
+    defaults[2] = 0.3;
+    defaults[3] = 50.0;
+    defaults[4] = 50.0;
+    if (network == NETWORK_DUAL_MONOD) {
+        defaults[7] = 0.05;
+        defaults[first + 1] = 8.0;
+        defaults[first + 2] = 1.0;
+        defaults[first + 3] = 1.0;
+        defaults[first + 4] = 10.0;
+    }
+    for (double v : defaults)
+        out << v << " ";
+    out << "\n";
+    std::vector<std::string> overrides;
+    for (int i = 0; i < rows; ++i) {
+        overrides.push_back(std::to_string(i) + " 0 0 20");
+        overrides.push_back(std::to_string(i) + " " + std::to_string(cols - 1) + " 0 18");
+    }
+    for (int i = rows * 2 / 5; i < rows * 3 / 5 + 1; ++i)
+        for (int j = cols / 25; j < cols / 10 + 1; ++j)
+            overrides.push_back(std::to_string(i) + " " + std::to_string(j) + " " +
+                                std::to_string(first) + " 20");
+    out << overrides.size() << "\n";
+    for (const std::string& o : overrides)
+        out << o << "\n";
+    out << 2 * rows << "\n";
+    for (int i = 0; i < rows; ++i)
+        out << i << " 0\n" << i << " " << cols - 1 << "\n";
+    if (network == NETWORK_DECAY) {
+        for (int m = 0; m < 3; ++m)
+            out << "2 " << Zeros(nComp, first + m, -1.0, m < 2 ? first + m + 1 : -1, 1.0) << " 1 "
+                << first + m << " 0.05\n";
+        out << "0 0 0 3 0 1 2\n";
+    } else {
+        const int donor = first, oxygen = first + 1, a = first + 2, b = first + 3, ab = first + 4;
+        out << "5 " << Zeros(nComp, donor, -1.0, oxygen, -3.1, 7, 0.4) << " 2 1 0.5 7 " << donor
+            << " " << oxygen << "\n";
+        out << "11 " << Zeros(nComp, donor, -1.0, 8, 1.0) << " 0.5 0.2 " << donor << " 8\n";
+        out << "0 " << Zeros(nComp, a, -1.0, b, -1.0, ab, 1.0);
+        for (int k = 0; k < nComp; ++k)
+            out << (k == ab ? 1 : (k == a || k == b) ? -1 : 0) << " ";
+        out << " 10\n";
+        out << "0 0 1 2 2 0 1\n";
+    }
+    return out.str();
+}
+
+// Drops the model's diagnostic lines.
+class CQuietSink : public CMessageSink {
+public:
+    void ShowMessage(const char*, const char*, const char*) override {}
+    void WriteDiagnostic(const char*) override {}
+};
+
+// A model read, its heads and flow field computed, and its first step's
+// start state in place.
+struct CLoaded {
+    CQuietSink sink;
+    CRunControl control{"bench"};
+    CSimulation sim{&control};
+    CLoaded(int rows, int cols, ENetwork network, int threads) {
+        control.SetMessageSink(&sink);
+        std::istringstream in(Model(rows, cols, network));
+        sim.m_nStateSlots = 7;
+        sim.ReadInput(in);
+        sim.InitHeads();
+        sim.ComputeFlowField();
+        for (int t = 0; t < sim.m_nValues; ++t)
+            sim.m_state[t] = sim.m_stateNew[t];
+        sim.m_nThreads = threads;
+    }
+};
+
+void BM_TransportStep(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    CLoaded model(n, n, NETWORK_DECAY, static_cast<int>(state.range(1)));
+    const bool gather = state.range(2) != 0;
+    for (auto _ : state) {
+        if (gather)
+            model.sim.TransportStepGather();
+        else
+            model.sim.TransportStepFaceLoops();
+        benchmark::DoNotOptimize(model.sim.m_transportDelta[0]);
+    }
+    state.SetItemsProcessed(state.iterations() * model.sim.m_nNodes);
+    state.counters["nodes"] = model.sim.m_nNodes;
+}
+BENCHMARK(BM_TransportStep)
+    ->ArgNames({"grid", "threads", "gather"})
+    ->Args({100, 1, 0})
+    ->Args({100, 1, 1})
+    ->Args({100, 2, 1})
+    ->Args({400, 1, 0})
+    ->Args({400, 1, 1})
+    ->Args({400, 2, 1})
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+
+// One node of the plume (in the patch, where the reactions act), integrated
+// over a global step from the same start again and again.
+void BM_RxnSetIntegrate(benchmark::State& state) {
+    const ENetwork network = state.range(0) == 0 ? NETWORK_DECAY : NETWORK_DUAL_MONOD;
+    CLoaded model(20, 20, network, 1);
+    CSimulation& sim = model.sim;
+    const int node = 10 * 20 + 1; // inside the patch
+    const size_t offset = static_cast<size_t>(node) * sim.m_nComp;
+    const double* start = sim.m_state + offset;
+    std::vector<double> transport(static_cast<size_t>(sim.m_nComp), 0.0);
+    std::vector<double> change(static_cast<size_t>(sim.m_nComp), 0.0);
+    std::vector<double> result(static_cast<size_t>(sim.m_nComp), 0.0);
+    CRxnWork work(sim.m_nComp);
+    const CRxnSet& set = *sim.m_rxnSets[0];
+    for (auto _ : state) {
+        result = change;
+        double fraction = 1.0;
+        int hold = 0;
+        set.Integrate(start, result.data(), transport.data(), sim.m_globalStep, &fraction, &hold,
+                      work);
+        benchmark::DoNotOptimize(result.data());
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.SetLabel(network == NETWORK_DECAY ? "decay chain"
+                                            : "dual Monod + sorption + equilibrium");
+}
+BENCHMARK(BM_RxnSetIntegrate)->ArgName("network")->Arg(0)->Arg(1);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,60 @@
+// The terms of a node's water balance, shared by the band elimination, the
+// sparse solve and the sweeps of the initial heads.
+#pragma once
+
+#include "sim/limits.h"
+#include "sim/simulation.h"
+
+#include <cstddef>
+
+// Harmonic-mean conductance of a face of width w between nodes d apart.
+inline double Conductance(double ka, double kb, double w, double d) {
+    return 2.0 * ka * kb * w / ((ka + kb) * d);
+}
+
+// Visits (neighbour node, conductance) for every existing neighbour of node
+// (i, j), in the order (i-1, j), (i+1, j), (i, j-1), (i, j+1). A direction
+// counts only when the node's own conductivity for it is positive; the grid
+// edge has no neighbour and so no flow.
+template <typename Visit> void ForEachConductance(const CSimulation& s, int i, int j, Visit visit) {
+    const double* state = s.m_stateNew.get();
+    const int nComp = s.m_nComp;
+    const int n = i * s.m_nCols + j;
+    const double* node = state + static_cast<size_t>(n) * nComp;
+
+    const double kRow = node[SLOT_KROW];
+    if (kRow > 0.0) {
+        const double w = s.m_colWidth[j];
+        if (i > 0) {
+            const int b = n - s.m_nCols;
+            const double kb = state[static_cast<size_t>(b) * nComp + SLOT_KROW];
+            visit(b, Conductance(kRow, kb, w, s.m_rowCoord[i] - s.m_rowCoord[i - 1]));
+        }
+        if (i < s.m_nRows - 1) {
+            const int b = n + s.m_nCols;
+            const double kb = state[static_cast<size_t>(b) * nComp + SLOT_KROW];
+            visit(b, Conductance(kRow, kb, w, s.m_rowCoord[i + 1] - s.m_rowCoord[i]));
+        }
+    }
+    const double kCol = node[SLOT_KCOL];
+    if (kCol > 0.0) {
+        const double w = s.m_rowWidth[i];
+        if (j > 0) {
+            const int b = n - 1;
+            const double kb = state[static_cast<size_t>(b) * nComp + SLOT_KCOL];
+            visit(b, Conductance(kCol, kb, w, s.m_colCoord[j] - s.m_colCoord[j - 1]));
+        }
+        if (j < s.m_nCols - 1) {
+            const int b = n + 1;
+            const double kb = state[static_cast<size_t>(b) * nComp + SLOT_KCOL];
+            visit(b, Conductance(kCol, kb, w, s.m_colCoord[j + 1] - s.m_colCoord[j]));
+        }
+    }
+}
+
+// Volume of water added per unit time at node (i, j): porosity x cell area x
+// source rate.
+inline double VolumeSource(const CSimulation& s, int i, int j, const double* node) {
+    const double area = s.m_rowWidth[i] * s.m_colWidth[j];
+    return node[SLOT_POROSITY] * area * node[SLOT_SOURCE];
+}

@@ -1,0 +1,157 @@
+#include "flow/sparse_heads.h"
+
+#include "flow/head_terms.h"
+#include "flow/sparse_solve.h"
+#include "sim/exceptions.h"
+#include "sim/limits.h"
+#include "sim/simulation.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// The equations left after the fixed rows are taken out: row r belongs to the
+// computed-head node whose m_unknownOf is r.
+struct CHeadEquations {
+    CSparseRows m_matrix;
+    std::vector<double> m_rhs;
+    std::vector<int> m_unknownOf; // per node: its unknown, or -1 for a fixed row
+    std::vector<char> m_held;     // per unknown: its row couples it to a fixed value
+};
+
+// A fixed head, or a computed-head node none of whose conductances is
+// non-zero (an isolated node: diagonal 1, right-hand side 0).
+bool HasFixedRow(const CSimulation& s, int i, int j) {
+    if (s.m_nodeType[i * s.m_nCols + j] == NODE_HEAD)
+        return true;
+    bool coupled = false;
+    ForEachConductance(s, i, j, [&](int, double g) { coupled = coupled || g != 0.0; });
+    return !coupled;
+}
+
+double FixedValue(const CSimulation& s, int n) {
+    if (s.m_nodeType[n] == NODE_HEAD)
+        return s.m_stateNew[static_cast<size_t>(n) * s.m_nComp + SLOT_HEAD];
+    return 0.0;
+}
+
+// The row of node n as the band assembly builds it: conductances towards the
+// neighbours, the diagonal -T (1 when T is 0), the right-hand side -Q (0 when
+// T is 0); then the fixed neighbours' terms move to the right-hand side.
+void AppendRow(const CSimulation& s, int n, CHeadEquations& eq) {
+    const int i = n / s.m_nCols;
+    const int j = n % s.m_nCols;
+    std::pair<int, double> entries[5];
+    int count = 0;
+    double total = 0.0;
+    ForEachConductance(s, i, j, [&](int b, double g) {
+        entries[count++] = {b, g};
+        total += g;
+    });
+    const double* node = s.m_stateNew.get() + static_cast<size_t>(n) * s.m_nComp;
+    double rhs = total == 0.0 ? 0.0 : -VolumeSource(s, i, j, node);
+    bool held = total == 0.0; // a unit diagonal holds the row by itself
+    for (int e = 0; e < count; ++e) {
+        const auto [b, g] = entries[e];
+        if (g != 0.0 && eq.m_unknownOf[b] < 0) {
+            rhs -= g * FixedValue(s, b);
+            held = true;
+        }
+    }
+    entries[count++] = {n, total == 0.0 ? 1.0 : -total};
+
+    // Node order is column order; the neighbours came as n - m_nCols,
+    // n + m_nCols, n - 1, n + 1 and the diagonal last.
+    for (int e = 1; e < count; ++e)
+        for (int f = e; f > 0 && entries[f].first < entries[f - 1].first; --f)
+            std::swap(entries[f], entries[f - 1]);
+    CSparseRows& a = eq.m_matrix;
+    for (int e = 0; e < count; ++e) {
+        const auto [b, g] = entries[e];
+        if (b != n && (g == 0.0 || eq.m_unknownOf[b] < 0))
+            continue;
+        a.m_column.push_back(eq.m_unknownOf[b]);
+        a.m_value.push_back(g);
+    }
+    a.m_rowStart.push_back(static_cast<int>(a.m_column.size()));
+    eq.m_rhs.push_back(rhs);
+    eq.m_held.push_back(held ? 1 : 0);
+}
+
+CHeadEquations AssembleHeadEquations(const CSimulation& s) {
+    CHeadEquations eq;
+    eq.m_unknownOf.assign(static_cast<size_t>(s.m_nNodes), -1);
+    int nUnknowns = 0;
+    for (int n = 0; n < s.m_nNodes; ++n)
+        if (!HasFixedRow(s, n / s.m_nCols, n % s.m_nCols))
+            eq.m_unknownOf[n] = nUnknowns++;
+
+    CSparseRows& a = eq.m_matrix;
+    a.m_n = nUnknowns;
+    const size_t rows = static_cast<size_t>(nUnknowns);
+    a.m_rowStart.reserve(rows + 1);
+    a.m_column.reserve(rows * 5);
+    a.m_value.reserve(rows * 5);
+    eq.m_rhs.reserve(rows);
+    eq.m_held.reserve(rows);
+    a.m_rowStart.push_back(0);
+    for (int n = 0; n < s.m_nNodes; ++n)
+        if (eq.m_unknownOf[n] >= 0)
+            AppendRow(s, n, eq);
+    return eq;
+}
+
+int FindGroup(std::vector<int>& parent, int x) {
+    while (parent[x] != x) {
+        parent[x] = parent[parent[x]];
+        x = parent[x];
+    }
+    return x;
+}
+
+// Every group of coupled unknowns needs a row held by a fixed value; a group
+// without one leaves its heads undetermined.
+void CheckEveryGroupIsHeld(const CSimulation& s, const CHeadEquations& eq) {
+    const CSparseRows& a = eq.m_matrix;
+    std::vector<int> parent(static_cast<size_t>(a.m_n));
+    for (int r = 0; r < a.m_n; ++r)
+        parent[r] = r;
+    for (int r = 0; r < a.m_n; ++r)
+        for (int e = a.m_rowStart[r]; e < a.m_rowStart[r + 1]; ++e)
+            parent[FindGroup(parent, r)] = FindGroup(parent, a.m_column[e]);
+    std::vector<char> held(static_cast<size_t>(a.m_n), 0);
+    for (int r = 0; r < a.m_n; ++r)
+        if (eq.m_held[r])
+            held[FindGroup(parent, r)] = 1;
+    for (int n = 0; n < s.m_nNodes; ++n) {
+        const int r = eq.m_unknownOf[n];
+        if (r < 0 || held[FindGroup(parent, r)])
+            continue;
+        int size = 0;
+        const int group = FindGroup(parent, r);
+        for (int u = 0; u < a.m_n; ++u)
+            size += FindGroup(parent, u) == group ? 1 : 0;
+        throw ComputeException("the heads of the " + std::to_string(size) +
+                               " coupled nodes from node (" + std::to_string(n / s.m_nCols) + ", " +
+                               std::to_string(n % s.m_nCols) +
+                               ") on are held by no fixed head: the head equations have no "
+                               "unique solution");
+    }
+}
+
+} // namespace
+
+void SolveHeadsSparse(CSimulation& s) {
+    const CHeadEquations eq = AssembleHeadEquations(s);
+    CheckEveryGroupIsHeld(s, eq);
+    const std::vector<double> x = SolveSparseSystem(eq.m_matrix, eq.m_rhs, "the head equations");
+    for (int n = 0; n < s.m_nNodes; ++n) {
+        if (s.m_nodeType[n] != NODE_NORMAL)
+            continue;
+        const int unknown = eq.m_unknownOf[n];
+        s.m_stateNew[static_cast<size_t>(n) * s.m_nComp + SLOT_HEAD] =
+            unknown >= 0 ? x[unknown] : 0.0;
+    }
+}

@@ -1,0 +1,21 @@
+// The direct solve of the initial heads on grids whose band matrix would take
+// more than CSimulation::m_headBandMaxBytes: the same equations as the band
+// elimination, solved by a sparse factorization (flow/sparse_solve.h).
+//
+// The rows that fix a value on their own (a fixed head; an isolated node,
+// whose head is 0) are taken out, their values moved to the right-hand sides
+// of their neighbours; the rest is factored. Every computed-head node gets its
+// head in SLOT_HEAD, as after the band elimination and back substitution; the
+// flux slots and m_work are not used, so the first m_nValues doubles of m_work
+// stay as allocated (0): the first step's predictor is then the initial state
+// itself, near what the band elimination leaves there (mostly zeros).
+//
+// A group of coupled computed-head nodes that no fixed head holds has no
+// unique heads (the band elimination meets a zero pivot there and fills the
+// heads with infinities or not-a-number values): here it is a computational
+// error naming the group.
+#pragma once
+
+class CSimulation;
+
+void SolveHeadsSparse(CSimulation& s);

@@ -1,0 +1,41 @@
+#include "sim/phase_times.h"
+
+#include <cstdio>
+
+namespace {
+
+const char* HeadSolveName(EHeadSolve solve) {
+    switch (solve) {
+    case EHeadSolve::BAND:
+        return " (band solve)";
+    case EHeadSolve::SPARSE:
+        return " (sparse solve)";
+    case EHeadSolve::NONE:
+        break;
+    }
+    return "";
+}
+
+void AppendLine(std::string& out, const char* phase, double seconds, const char* note = "") {
+    char line[96];
+    std::snprintf(line, sizeof line, "  %-11s %12.6f s%s\n", phase, seconds, note);
+    out += line;
+}
+
+} // namespace
+
+std::string FormatPhaseTimes(const CPhaseTimes& times) {
+    char heading[160];
+    std::snprintf(
+        heading, sizeof heading, "kova-compute timings: %d thread%s, %d nodes, %lld global steps\n",
+        times.m_nThreads, times.m_nThreads == 1 ? "" : "s", times.m_nNodes, times.m_globalSteps);
+    std::string out = heading;
+    AppendLine(out, "read", times.m_read);
+    AppendLine(out, "heads", times.m_heads, HeadSolveName(times.m_headSolve));
+    AppendLine(out, "flow field", times.m_flowField);
+    AppendLine(out, "transport", times.m_transport);
+    AppendLine(out, "reactions", times.m_reactions);
+    AppendLine(out, "output", times.m_output);
+    AppendLine(out, "total", times.m_total);
+    return out;
+}

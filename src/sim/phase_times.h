@@ -1,0 +1,43 @@
+// Wall times of the phases of one run, collected by the model as it runs and
+// reported by `kova-compute --timings`. Reading the clock changes no result.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+// How the direct solve of the initial heads was done.
+enum class EHeadSolve { NONE, BAND, SPARSE };
+
+struct CPhaseTimes {
+    double m_read = 0.0;      // reading the model file
+    double m_heads = 0.0;     // initial heads: direct solve and sweeps
+    double m_flowField = 0.0; // fluxes and dispersion coefficients
+    double m_transport = 0.0; // step-start copies and transport steps
+    double m_reactions = 0.0; // local integration of every node
+    double m_output = 0.0;    // records and closing the files
+    double m_total = 0.0;     // the whole run
+    EHeadSolve m_headSolve = EHeadSolve::NONE;
+    long long m_globalSteps = 0;
+    int m_nNodes = 0;
+    int m_nThreads = 1;
+};
+
+// The report: a heading, then one line per phase in seconds.
+std::string FormatPhaseTimes(const CPhaseTimes& times);
+
+// Seconds since construction or the last Lap; Lap restarts the count.
+class CStopwatch {
+public:
+    CStopwatch() : m_start(Clock::now()) {}
+    double Lap() {
+        const Clock::time_point now = Clock::now();
+        const double seconds = std::chrono::duration<double>(now - m_start).count();
+        m_start = now;
+        return seconds;
+    }
+    double Elapsed() const { return std::chrono::duration<double>(Clock::now() - m_start).count(); }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point m_start;
+};

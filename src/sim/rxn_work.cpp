@@ -1,0 +1,20 @@
+#include "sim/rxn_work.h"
+
+#include <cstdint>
+
+void CRxnWork::Allocate(int nComp) {
+    constexpr size_t lineDoubles = RXN_WORK_LINE / sizeof(double);
+    const size_t n = nComp > 0 ? static_cast<size_t>(nComp) : 0;
+    const size_t stride = (n + lineDoubles - 1) / lineDoubles * lineDoubles;
+    // A line of slack to align the first array, and one after the last.
+    m_storage.reset(new double[5 * stride + 2 * lineDoubles]());
+    const uintptr_t address = reinterpret_cast<uintptr_t>(m_storage.get());
+    const size_t skip = (RXN_WORK_LINE - address % RXN_WORK_LINE) % RXN_WORK_LINE / sizeof(double);
+    double* first = m_storage.get() + skip;
+    m_nComp = nComp;
+    m_sourceRate = first;
+    m_increment = first + stride;
+    m_delta = first + 2 * stride;
+    m_prevIter = first + 3 * stride;
+    m_base = first + 4 * stride;
+}

@@ -1,0 +1,61 @@
+// The state of one local integration (CRxnSet::Integrate): the five work
+// arrays, the local clock and the node. Every thread that integrates nodes has
+// its own, sized to the model's m_nComp once before the time loop, so reaction
+// sets and reactions hold no per-call state and one set can serve several
+// nodes at once.
+//
+// While Integrate runs on a thread, its work is that thread's current work:
+// the reaction clock (CSimulation::LocalTime, LocalEndTime) reads the elapsed
+// time and the local step of the node being integrated on the calling thread.
+#pragma once
+
+#include <memory>
+
+// Threads write their works all the time: each lies on cache lines of its
+// own, and so do its arrays, so that no thread slows another down.
+constexpr int RXN_WORK_LINE = 64; // bytes of a cache line
+
+struct alignas(RXN_WORK_LINE) CRxnWork {
+    CRxnWork() = default;
+    explicit CRxnWork(int nComp) { Allocate(nComp); }
+
+    // Sizes the five arrays to nComp doubles each, all 0.
+    void Allocate(int nComp);
+
+    // The calling thread's current work; null outside Integrate.
+    static const CRxnWork* Current() { return CurrentSlot(); }
+
+    // Borrowed: the work of the Integrate running on this thread (none:
+    // null); not freed here.
+    static const CRxnWork*& CurrentSlot() {
+        static thread_local const CRxnWork* current = nullptr;
+        return current;
+    }
+
+    int m_nComp = 0;
+    int m_node = -1;          // node being integrated (-1: none given)
+    double m_elapsed = 0.0;   // local time integrated so far in this global step
+    double m_localStep = 0.0; // the current local step h
+    // The arrays, m_nComp doubles each; borrowed from m_storage.
+    double* m_sourceRate = nullptr;      // transport change / global step (mobile entries)
+    double* m_increment = nullptr;       // change over one local step: the predictor
+    double* m_delta = nullptr;           // kinetic change; snapshot of an equilibrium sweep
+    double* m_prevIter = nullptr;        // previous corrector iterate
+    double* m_base = nullptr;            // state at the start of the local step
+    std::unique_ptr<double[]> m_storage; // owns the arrays
+};
+
+// Makes a work the calling thread's current work for the scope's lifetime and
+// restores the previous one after.
+class CRxnWorkScope {
+public:
+    explicit CRxnWorkScope(const CRxnWork& work) : m_previous(CRxnWork::CurrentSlot()) {
+        CRxnWork::CurrentSlot() = &work;
+    }
+    ~CRxnWorkScope() { CRxnWork::CurrentSlot() = m_previous; }
+    CRxnWorkScope(const CRxnWorkScope&) = delete;
+    CRxnWorkScope& operator=(const CRxnWorkScope&) = delete;
+
+private:
+    const CRxnWork* m_previous;
+};

@@ -1,0 +1,97 @@
+// A team of threads for the loops of a global step. A job is a loop over
+// items in ranges that the threads claim one after another; the calling
+// thread takes part as thread 0.
+//
+// A thread joins a job only while it is open. The caller closes it once all
+// ranges are claimed and done by itself or by the threads that joined, and
+// waits for those alone: a thread that has not woken up by then (a busy
+// machine) is not waited for, so a job never takes much longer than the
+// caller needs for it alone. A waiting thread spins briefly, then sleeps on a
+// futex. Starting and finishing a job allocate nothing and take no lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+// Bytes of a cache line: what threads write often gets a line of its own.
+constexpr int TEAM_LINE = 64;
+
+class CThreadTeam {
+public:
+    // Starts nThreads - 1 threads (none for 1).
+    explicit CThreadTeam(int nThreads);
+    ~CThreadTeam(); // stops and joins the threads
+    CThreadTeam(const CThreadTeam&) = delete;
+    CThreadTeam& operator=(const CThreadTeam&) = delete;
+
+    int Size() const { return m_nThreads; }
+
+    // body(begin, end, thread) for the ranges [begin, end) of at most chunk
+    // items that cover 0..count-1, each range on the thread that claims it.
+    // An exception that escapes body ends its thread's part of the job and is
+    // rethrown here after the job (that of the lowest thread); ranges may then
+    // be left undone.
+    template <typename Body> void ForRanges(int count, int chunk, Body&& body) {
+        if (count <= 0)
+            return;
+        if (chunk < 1)
+            chunk = 1;
+        struct alignas(TEAM_LINE) CNext {
+            std::atomic<int64_t> item{0};
+        } next; // a cache line of its own
+        auto job = [&](int thread) {
+            for (;;) {
+                const int64_t begin = next.item.fetch_add(chunk, std::memory_order_relaxed);
+                if (begin >= count)
+                    return;
+                const int64_t end = count - begin < chunk ? count : begin + chunk;
+                body(static_cast<int>(begin), static_cast<int>(end), thread);
+            }
+        };
+        RunErased(
+            [](void* context, int thread) { (*static_cast<decltype(job)*>(context))(thread); },
+            &job);
+    }
+
+    // body(begin, end) over count items in ranges of a size that balances
+    // the threads.
+    template <typename Body> void ForBlocks(int count, Body&& body) {
+        ForRanges(count, BlockSize(count), [&](int begin, int end, int) { body(begin, end); });
+    }
+
+    // body(item, thread) for count items claimed chunk by chunk.
+    template <typename Body> void ForChunks(int count, int chunk, Body&& body) {
+        ForRanges(count, chunk, [&](int begin, int end, int thread) {
+            for (int item = begin; item < end; ++item)
+                body(item, thread);
+        });
+    }
+
+    // The range size of ForBlocks: about eight ranges per thread.
+    int BlockSize(int count) const;
+
+private:
+    using JobEntry = void (*)(void* context, int thread);
+
+    void RunErased(JobEntry entry, void* context);
+    void WorkerLoop(int thread);
+    void RunJob(int thread);
+    bool Join(uint32_t job);
+
+    int m_nThreads;
+    JobEntry m_entry = nullptr;
+    void* m_context = nullptr;
+    uint32_t m_job = 0;                                       // the caller's count of jobs
+    alignas(TEAM_LINE) std::atomic<uint32_t> m_generation{0}; // the job on offer (a futex word)
+    alignas(TEAM_LINE) std::atomic<uint64_t> m_door{0}; // job << 32 | closed bit | threads joined
+    alignas(TEAM_LINE) std::atomic<uint32_t> m_left{0}; // joined threads done (a futex word)
+    alignas(TEAM_LINE) std::atomic<uint32_t> m_workersAsleep{0}; // threads asleep on m_generation
+    alignas(TEAM_LINE) std::atomic<uint32_t> m_callerAsleep{0};  // the caller asleep on m_left
+    std::atomic<bool> m_stop{false};
+    std::vector<std::exception_ptr> m_failures; // per thread, of the current job
+    std::vector<std::thread> m_threads;
+};
