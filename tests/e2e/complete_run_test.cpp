@@ -1,27 +1,14 @@
 // Complete runs of the real binary: the bytes of the output files.
+#include "support/run_output.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstring>
 #include <unistd.h>
 
 using namespace kova_test;
 
 namespace {
-
-int32_t IntAt(const std::vector<unsigned char>& bytes, size_t offset) {
-    int32_t value = 0;
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
-
-double DoubleAt(const std::vector<unsigned char>& bytes, size_t offset) {
-    double value = 0.0;
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
 
 // The time file's header and the data file's size agree with a grid of
 // rows x cols nodes of nComp values; returns the record count.

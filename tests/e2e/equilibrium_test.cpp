@@ -1,4 +1,5 @@
 // Models whose reaction set holds every equilibrium reaction type.
+#include "support/run_output.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -18,12 +19,6 @@ std::string StageModel(const TempDir& dir, const std::string& name) {
     WriteTextFile(dir.File("model.kvi"),
                   ReadTextFile(std::string(KOVA_TEST_DATA_DIR) + "/" + name + ".kvi"));
     return dir.File("model");
-}
-
-template <typename T> T ReadAt(const std::vector<unsigned char>& bytes, size_t offset) {
-    T value{};
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
 }
 
 TEST(EndToEnd, EquilibriumKeqZeroIsAnInputError) {
@@ -57,10 +52,10 @@ TEST(EndToEnd, EquilibriumSetRunsToTheEnd) {
 
     const std::vector<unsigned char> times = ReadBinaryFile(base + ".kvt");
     ASSERT_GE(times.size(), 36u);
-    const int32_t records = ReadAt<int32_t>(times, 0);
+    const int32_t records = IntAt(times, 0);
     ASSERT_GE(records, 1);
     // A hundred steps of 0.1 fall just short of 10: one more step ends the run.
-    EXPECT_NEAR(ReadAt<double>(times, 20), 10.1, 1e-9);
+    EXPECT_NEAR(DoubleAt(times, 20), 10.1, 1e-9);
 
     const std::vector<unsigned char> data = ReadBinaryFile(base + ".kvo");
     const size_t recordBytes = sizeof(double) * N_NODES * N_COMP;

@@ -3,6 +3,7 @@
 // be written. Each ends the real binary with exit 1 and "Computational
 // Error", never a kill by signal, and the time file, where one exists, is the
 // 4-byte marker of a run that did not finish.
+#include "support/run_output.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -40,8 +41,7 @@ void ExpectComputationalError(const ProcessResult& r, const std::string& detail)
 void ExpectMarker(const std::string& path) {
     const std::vector<unsigned char> kvt = ReadBinaryFile(path);
     ASSERT_EQ(kvt.size(), 4u) << path;
-    int32_t value = -1;
-    std::memcpy(&value, kvt.data(), sizeof value);
+    const int32_t value = IntAt(kvt, 0);
     EXPECT_EQ(value, 0) << path;
 }
 

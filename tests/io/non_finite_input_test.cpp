@@ -7,12 +7,12 @@
 #include "sim/exceptions.h"
 #include "sim/limits.h"
 #include "sim/simulation.h"
+#include "support/run_output.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 
 using namespace kova_test;
 
@@ -85,12 +85,6 @@ CRunEnd RunText(const std::string& text) {
     }
     return {control.GetError() ? control.GetError() : "", sink.details,
             ReadBinaryFile(base + ".kvt")};
-}
-
-double DoubleAt(const std::vector<unsigned char>& bytes, size_t offset) {
-    double value = 0.0;
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
 }
 
 TEST(NonFiniteInput, NumbersTheStreamCannotHoldAreBadFilesNamingTheField) {
@@ -213,8 +207,7 @@ TEST(NonFiniteInput, ADurationThatOverflowsNeedsAGlobalStepOfTheInput) {
     const CRunEnd end = RunText(m.Text());
     ASSERT_EQ(end.error, "") << (end.details.empty() ? "" : end.details[0]);
     ASSERT_GE(end.kvt.size(), 36u);
-    int32_t records = 0;
-    std::memcpy(&records, end.kvt.data(), sizeof records);
+    const int32_t records = IntAt(end.kvt, 0);
     EXPECT_EQ(records, 6); // at -1e308, then every two steps of 2e307
     EXPECT_EQ(DoubleAt(end.kvt, 36), -1e308);
     EXPECT_GE(DoubleAt(end.kvt, 20), 1e308);

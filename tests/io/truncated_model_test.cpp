@@ -6,13 +6,13 @@
 #include "sim/exceptions.h"
 #include "sim/limits.h"
 #include "sim/simulation.h"
+#include "support/run_output.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 #include <filesystem>
 #include <unistd.h>
 
@@ -104,9 +104,7 @@ CRunEnd RunFile(const TempDir& dir, const std::string& text, size_t recordBytes)
     if (end.error.empty()) {
         const std::vector<unsigned char> kvt = ReadBinaryFile(base + ".kvt");
         const std::vector<unsigned char> kvo = ReadBinaryFile(base + ".kvo");
-        int32_t n = 0;
-        if (kvt.size() >= 36)
-            std::memcpy(&n, kvt.data(), sizeof n);
+        const int32_t n = kvt.size() >= 36 ? IntAt(kvt, 0) : 0;
         end.records = n > 0 ? static_cast<size_t>(n) : 0;
         end.complete =
             n >= 1 && kvt.size() == 36 + 8 * end.records && kvo.size() == end.records * recordBytes;

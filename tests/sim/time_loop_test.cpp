@@ -5,12 +5,12 @@
 #include "sim/rxn_set.h"
 #include "sim/simulation.h"
 #include "support/model_builder.h"
+#include "support/run_output.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <sstream>
 
@@ -41,18 +41,6 @@ void InstallProbe(CSimulation& sim, CProbeRxn::Callback onRate) {
     CRxnSet& set = *sim.m_rxnSets[0];
     set.m_kinetic.push_back(sim.m_rxns.back().get());
     set.m_nKinetic = static_cast<int>(set.m_kinetic.size());
-}
-
-int32_t IntAt(const std::vector<unsigned char>& bytes, size_t offset) {
-    int32_t value = 0;
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
-
-double DoubleAt(const std::vector<unsigned char>& bytes, size_t offset) {
-    double value = 0.0;
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
 }
 
 class TimeLoopTest : public ::testing::Test {
