@@ -14,16 +14,9 @@ using namespace kova_test;
 
 namespace {
 
-// Copies a model from tests/data into dir as model.kvi; returns the base path.
-std::string StageModel(const TempDir& dir, const std::string& name) {
-    WriteTextFile(dir.File("model.kvi"),
-                  ReadTextFile(std::string(KOVA_TEST_DATA_DIR) + "/" + name + ".kvi"));
-    return dir.File("model");
-}
-
 TEST(EndToEnd, EquilibriumKeqZeroIsAnInputError) {
     TempDir dir;
-    const std::string base = StageModel(dir, "equilibrium_keq_zero");
+    const std::string base = StageModel(dir, KOVA_TEST_DATA_DIR, "equilibrium_keq_zero");
     const ProcessResult r = RunCompute({base});
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_NE(r.err.find("KOVA Compute Error: ERROR - A kova Input Exception was caught"),
@@ -45,7 +38,7 @@ constexpr int N_NODES = 2;
 
 TEST(EndToEnd, EquilibriumSetRunsToTheEnd) {
     TempDir dir;
-    const std::string base = StageModel(dir, "equilibrium_set");
+    const std::string base = StageModel(dir, KOVA_TEST_DATA_DIR, "equilibrium_set");
     const ProcessResult r = RunCompute({base});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("Done."), std::string::npos) << r.err;

@@ -17,17 +17,9 @@ using namespace kova_test;
 
 namespace {
 
-// Copies examples/<name>.kvi into dir; returns the base path of the copy.
-std::string StageExample(const TempDir& dir, const std::string& name) {
-    const std::string base = dir.File(name);
-    WriteTextFile(base + ".kvi",
-                  ReadTextFile(std::string(KOVA_EXAMPLES_DIR) + "/" + name + ".kvi"));
-    return base;
-}
-
 // Runs the example to its end and reads both files; nComp entries per node.
 CRunOutput RunExample(const TempDir& dir, const std::string& name, int nComp) {
-    const std::string base = StageExample(dir, name);
+    const std::string base = StageModel(dir, KOVA_EXAMPLES_DIR, name);
     const ProcessResult r = RunCompute({base});
     EXPECT_EQ(r.exitCode, 0) << name << "\n" << r.err;
     return ReadRunOutput(base, nComp, name);
@@ -54,7 +46,7 @@ const char* const EXAMPLES[] = {"two_nodes",         "column",      "plume",
 TEST(Examples, CheckPrintsTheSummaryOfEveryExample) {
     for (const char* name : EXAMPLES) {
         TempDir dir;
-        const std::string base = StageExample(dir, name);
+        const std::string base = StageModel(dir, KOVA_EXAMPLES_DIR, name);
         const ProcessResult r = RunCompute({"--check", base});
         EXPECT_EQ(r.exitCode, 0) << name << "\n" << r.err;
         EXPECT_EQ(r.err, "") << name;
@@ -70,7 +62,8 @@ TEST(Examples, CheckPrintsTheSummaryOfEveryExample) {
 
 TEST(Examples, CheckOnTheComplexationNamesItsReactions) {
     TempDir dir;
-    const ProcessResult r = RunCompute({"--check", StageExample(dir, "complexation")});
+    const ProcessResult r =
+        RunCompute({"--check", StageModel(dir, KOVA_EXAMPLES_DIR, "complexation")});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     for (const char* part :
          {"  reaction 0: CEquiMassAction (type 0, equilibrium)\n"

@@ -17,9 +17,7 @@ namespace {
 
 // Runs a copy of tests/data/<name>.kvi in a temporary directory.
 ProcessResult RunDataModel(const TempDir& dir, const std::string& name) {
-    WriteTextFile(dir.File(name + ".kvi"),
-                  ReadTextFile(std::string(KOVA_TEST_DATA_DIR) + "/" + name + ".kvi"));
-    return RunCompute({dir.File(name)});
+    return RunCompute({StageModel(dir, KOVA_TEST_DATA_DIR, name)});
 }
 
 TEST(KineticModelsFullRun, FirstOrderDecayColumnRunsToTheEnd) {
