@@ -1,5 +1,6 @@
 #include "support/model_builder.h"
 
+#include "sim/limits.h"
 #include "sim/simulation.h"
 #include "support/test_support.h"
 
@@ -56,10 +57,13 @@ std::string CTestModel::Text() const {
     return out;
 }
 
+void LoadModelText(CSimulation& sim, const std::string& text) {
+    sim.m_nStateSlots = SLOT_COUNT;
+    sim.ReadInput(*ModelStream(text));
+}
+
 void LoadModel(CSimulation& sim, const CTestModel& model) {
-    sim.m_nStateSlots = 7;
-    auto in = ModelStream(model.Text());
-    sim.ReadInput(*in);
+    LoadModelText(sim, model.Text());
 }
 
 } // namespace kova_test

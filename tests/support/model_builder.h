@@ -41,7 +41,9 @@ struct CTestModel {
     std::string Text() const;
 };
 
-// Reads model into sim as a run does (m_nStateSlots = 7, then ReadInput).
+// Reads model text into sim as a run does (m_nStateSlots = SLOT_COUNT, then
+// ReadInput); a failure passes to the caller.
+void LoadModelText(CSimulation& sim, const std::string& text);
 void LoadModel(CSimulation& sim, const CTestModel& model);
 
 } // namespace kova_test
