@@ -17,8 +17,8 @@
 namespace kova_test {
 
 // The model file in its fields, for tests that change one field at a time.
-// As it stands it is TWO_NODE_MODEL: one row of two nodes, heads 10 and 0
-// held fixed, one mobile component, no reactions and one empty reaction set.
+// It starts as the numbers of TWO_NODE_MODEL: one row of two nodes, heads 10
+// and 0 held fixed, one mobile component, no reactions, one empty set.
 struct CModelFields {
     std::string header = "1 2 0 1 0 1";
     std::string times = "0 10 1 0.1 1e-6";
