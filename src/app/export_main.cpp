@@ -9,13 +9,6 @@
 int main(int argc, char** argv) {
     const CExportOptions options =
         ParseExportOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (options.help) {
-        std::cout << EXPORT_USAGE;
-        return EXPORT_EXIT_OK;
-    }
-    if (!options.error.empty()) {
-        std::cerr << "kova-export: " << options.error << '\n' << EXPORT_USAGE;
-        return EXPORT_EXIT_USAGE;
-    }
-    return RunExport(options, std::cout, std::cerr);
+    return PostToolMain("kova-export", EXPORT_USAGE, options, std::cout, std::cerr,
+                        [&] { return RunExport(options, std::cout, std::cerr); });
 }

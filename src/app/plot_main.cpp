@@ -8,13 +8,6 @@
 
 int main(int argc, char** argv) {
     const CPlotOptions options = ParsePlotOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (options.help) {
-        std::cout << PLOT_USAGE;
-        return PLOT_EXIT_OK;
-    }
-    if (!options.error.empty()) {
-        std::cerr << "kova-plot: " << options.error << '\n' << PLOT_USAGE;
-        return PLOT_EXIT_USAGE;
-    }
-    return RunPlot(options, std::cout, std::cerr);
+    return PostToolMain("kova-plot", PLOT_USAGE, options, std::cout, std::cerr,
+                        [&] { return RunPlot(options, std::cout, std::cerr); });
 }

@@ -24,17 +24,6 @@ const char* const EXPORT_USAGE =
 
 namespace {
 
-// Takes the value of an option, or records the error.
-bool TakeValue(const std::vector<std::string>& args, size_t& a, std::string& value,
-               std::string& error) {
-    if (a + 1 >= args.size()) {
-        error = args[a] + " needs a value";
-        return false;
-    }
-    value = args[++a];
-    return true;
-}
-
 std::string RecordFileName(const std::string& stem, int record, int recordCount) {
     int width = 4;
     for (int limit = 10000; recordCount > limit && width < 10; limit *= 10)
@@ -91,29 +80,21 @@ void ExportCsv(CRunResults& run, const std::vector<int>& records, const std::str
 
 CExportOptions ParseExportOptions(const std::vector<std::string>& args) {
     CExportOptions options;
-    for (size_t a = 0; a < args.size() && options.error.empty(); ++a) {
-        const std::string& arg = args[a];
-        if (arg == "-h" || arg == "--help") {
-            options.help = true;
-        } else if (arg == "--format") {
-            TakeValue(args, a, options.format, options.error);
-        } else if (arg == "--records") {
-            TakeValue(args, a, options.records, options.error);
-        } else if (arg == "-o" || arg == "--output") {
-            TakeValue(args, a, options.outDir, options.error);
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            options.error = "unknown option " + arg;
-        } else if (!options.base.empty()) {
-            options.error = "more than one BASE given (" + options.base + ", " + arg + ")";
-        } else {
-            options.base = StripResultExtension(arg);
-        }
+    CPostToolArgs line(args, options);
+    while (line.Next()) {
+        const std::string& arg = line.Arg();
+        if (arg == "--format")
+            line.TakeValue(options.format);
+        else if (arg == "--records")
+            line.TakeValue(options.records);
+        else if (arg == "-o" || arg == "--output")
+            line.TakeValue(options.outDir);
+        else
+            line.TakeShared();
     }
-    if (options.help || !options.error.empty())
+    if (!line.Complete())
         return options;
-    if (options.base.empty())
-        options.error = "no BASE given";
-    else if (options.format.empty())
+    if (options.format.empty())
         options.error = "no --format given";
     else if (options.format != "vtk" && options.format != "csv")
         options.error = "--format " + options.format + " is neither vtk nor csv";
@@ -121,11 +102,7 @@ CExportOptions ParseExportOptions(const std::vector<std::string>& args) {
 }
 
 int RunExport(const CExportOptions& options, std::ostream& out, std::ostream& err) {
-    try {
-        CRunResults run(options.base);
-        const std::string notice = run.UnfinishedNotice();
-        if (!notice.empty())
-            err << "kova-export: " << notice << '\n';
+    return RunOnResults("kova-export", options.base, err, [&](CRunResults& run) {
         const std::vector<int> records =
             ParseRecordSelection(options.records, run.m_files.RecordCount());
         if (records.empty())
@@ -137,12 +114,5 @@ int RunExport(const CExportOptions& options, std::ostream& out, std::ostream& er
             ExportVtk(run, records, dir, out);
         else
             ExportCsv(run, records, dir, out);
-    } catch (const ResultException& e) {
-        err << "kova-export: " << e.Detail() << '\n';
-        return EXPORT_EXIT_FAILED;
-    } catch (const std::exception& e) {
-        err << "kova-export: " << e.what() << '\n';
-        return EXPORT_EXIT_FAILED;
-    }
-    return EXPORT_EXIT_OK;
+    });
 }

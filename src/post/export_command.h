@@ -6,27 +6,22 @@
 // written.
 #pragma once
 
+#include "post/post_tool.h"
+
 #include <ostream>
 #include <string>
 #include <vector>
 
-constexpr int EXPORT_EXIT_OK = 0;
-constexpr int EXPORT_EXIT_FAILED = 1; // a file that is missing, bad or cannot be written
-constexpr int EXPORT_EXIT_USAGE = 2;
-
-struct CExportOptions {
-    bool help = false;
-    std::string base;
+struct CExportOptions : CPostToolOptions {
     std::string format; // "vtk" or "csv"
     std::string records = "all";
     std::string outDir; // empty: BASE's directory
-    std::string error;  // non-empty when the command line is unusable
 };
 
 CExportOptions ParseExportOptions(const std::vector<std::string>& args);
 
 // Exports; the files written are listed on out, notes and errors go to err.
-// Returns one of the exit codes above.
+// Returns POST_EXIT_OK or POST_EXIT_FAILED.
 int RunExport(const CExportOptions& options, std::ostream& out, std::ostream& err);
 
 extern const char* const EXPORT_USAGE;

@@ -26,16 +26,6 @@ const char* const PLOT_USAGE =
 
 namespace {
 
-bool TakeValue(const std::vector<std::string>& args, size_t& a, std::string& value,
-               std::string& error) {
-    if (a + 1 >= args.size()) {
-        error = args[a] + " needs a value";
-        return false;
-    }
-    value = args[++a];
-    return true;
-}
-
 std::string Number(double value) {
     char buffer[40];
     std::snprintf(buffer, sizeof buffer, "%g", value);
@@ -164,35 +154,28 @@ void DrawBreakthrough(CRunResults& run, const CPlotOptions& options) {
 
 CPlotOptions ParsePlotOptions(const std::vector<std::string>& args) {
     CPlotOptions options;
-    for (size_t a = 0; a < args.size() && options.error.empty(); ++a) {
-        const std::string& arg = args[a];
+    CPostToolArgs line(args, options);
+    while (line.Next()) {
+        const std::string& arg = line.Arg();
         std::string value;
-        if (arg == "-h" || arg == "--help") {
-            options.help = true;
-        } else if (arg == "--entry") {
-            if (TakeValue(args, a, value, options.error))
+        if (arg == "--entry") {
+            if (line.TakeValue(value))
                 options.entries.push_back(value);
         } else if (arg == "--record") {
-            TakeValue(args, a, options.record, options.error);
+            line.TakeValue(options.record);
         } else if (arg == "--time") {
-            TakeValue(args, a, options.time, options.error);
+            line.TakeValue(options.time);
         } else if (arg == "--node") {
-            TakeValue(args, a, options.node, options.error);
+            line.TakeValue(options.node);
         } else if (arg == "-o" || arg == "--output") {
-            TakeValue(args, a, options.outPath, options.error);
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            options.error = "unknown option " + arg;
-        } else if (!options.base.empty()) {
-            options.error = "more than one BASE given (" + options.base + ", " + arg + ")";
+            line.TakeValue(options.outPath);
         } else {
-            options.base = StripResultExtension(arg);
+            line.TakeShared();
         }
     }
-    if (options.help || !options.error.empty())
+    if (!line.Complete())
         return options;
-    if (options.base.empty())
-        options.error = "no BASE given";
-    else if (options.outPath.empty())
+    if (options.outPath.empty())
         options.error = "no -o FILE.png given";
     else if (options.node.empty() && options.entries.empty())
         options.error = "give --entry NAME for a field or --node I,J for a breakthrough curve";
@@ -202,11 +185,7 @@ CPlotOptions ParsePlotOptions(const std::vector<std::string>& args) {
 }
 
 int RunPlot(const CPlotOptions& options, std::ostream& out, std::ostream& err) {
-    try {
-        CRunResults run(options.base);
-        const std::string notice = run.UnfinishedNotice();
-        if (!notice.empty())
-            err << "kova-plot: " << notice << '\n';
+    return RunOnResults("kova-plot", options.base, err, [&](CRunResults& run) {
         if (run.m_files.RecordCount() == 0)
             throw ResultException(run.m_files.DataPath() + ": no records to draw");
         if (options.node.empty())
@@ -214,12 +193,5 @@ int RunPlot(const CPlotOptions& options, std::ostream& out, std::ostream& err) {
         else
             DrawBreakthrough(run, options);
         out << options.outPath << '\n';
-    } catch (const ResultException& e) {
-        err << "kova-plot: " << e.Detail() << '\n';
-        return PLOT_EXIT_FAILED;
-    } catch (const std::exception& e) {
-        err << "kova-plot: " << e.what() << '\n';
-        return PLOT_EXIT_FAILED;
-    }
-    return PLOT_EXIT_OK;
+    });
 }

@@ -5,29 +5,24 @@
 //   mobile components, or the head when there are none).
 #pragma once
 
+#include "post/post_tool.h"
+
 #include <ostream>
 #include <string>
 #include <vector>
 
-constexpr int PLOT_EXIT_OK = 0;
-constexpr int PLOT_EXIT_FAILED = 1;
-constexpr int PLOT_EXIT_USAGE = 2;
-
-struct CPlotOptions {
-    bool help = false;
-    std::string base;
+struct CPlotOptions : CPostToolOptions {
     std::vector<std::string> entries;
     std::string record; // empty: not given
     std::string time;   // empty: not given
     std::string node;   // "I,J"; empty: draw a field
     std::string outPath;
-    std::string error; // non-empty when the command line is unusable
 };
 
 CPlotOptions ParsePlotOptions(const std::vector<std::string>& args);
 
 // Draws the picture; the file written is named on out, notes and errors go to
-// err. Returns one of the exit codes above.
+// err. Returns POST_EXIT_OK or POST_EXIT_FAILED.
 int RunPlot(const CPlotOptions& options, std::ostream& out, std::ostream& err);
 
 extern const char* const PLOT_USAGE;

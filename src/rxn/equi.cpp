@@ -102,6 +102,5 @@ void CEqui::CompEqui(double* conc) {
     }
 
     // 8. Apply the extent.
-    for (int i = 0; i < n; ++i)
-        conc[i] = b * s[i] + conc[i];
+    ApplyExtent(conc, b);
 }

@@ -61,8 +61,7 @@ void CEquiLin::CompEqui(double* conc) {
         x = hi;
 
     // 7.
-    for (int i = 0; i < n; ++i)
-        conc[i] = x * s[i] + conc[i];
+    ApplyExtent(conc, x);
 }
 
 void CEquiLin::Describe(CRxnDescription& d) const {

@@ -77,8 +77,7 @@ int CEquiLinComb::Settle(double* conc) const {
             x = lower;
 
         // 3.6.
-        for (int i = 0; i < n; ++i)
-            conc[i] = x * s[i] + conc[i];
+        ApplyExtent(conc, x);
 
         // 3.7. The limit comes before the convergence test: the pass after the
         //      last allowed one is applied, then the local step fails.

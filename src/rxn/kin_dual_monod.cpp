@@ -70,8 +70,7 @@ void CKinDualMonod::CompRate(const double* conc, const double* base, double* del
 
     // 6.
     const double amount = sum * m_rate * h * 0.25;
-    for (int i = 0; i < m_nComp; ++i)
-        delta[i] += amount * m_stoich[i];
+    AddAlongStoich(delta, amount);
 }
 
 void CKinDualMonod::Describe(CRxnDescription& d) const {

@@ -91,8 +91,7 @@ void CKinDualMonodInhib::CompRate(const double* conc, const double* base, double
 
     // 8. This law only consumes along its stoichiometry.
     if (amount >= 0.0)
-        for (int i = 0; i < m_nComp; ++i)
-            delta[i] += amount * m_stoich[i];
+        AddAlongStoich(delta, amount);
 }
 
 // Numerator k a(t) d(t) e(t) and denominator (d(t) + Kd)(c(t) Ki + Ka + e(t))

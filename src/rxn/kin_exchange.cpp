@@ -18,8 +18,7 @@ void CKinExchange::CompRate(const double* conc, const double* base, double* delt
     const double y1 = conc[m_compB];
     // The linear form with a distribution coefficient of 1.
     const double amount = ((x1 + x0) - y1 - y0) * m_rate * h * 0.5;
-    for (int i = 0; i < m_nComp; ++i)
-        delta[i] += amount * m_stoich[i];
+    AddAlongStoich(delta, amount);
 }
 
 void CKinExchange::Describe(CRxnDescription& d) const {

@@ -31,8 +31,7 @@ void CKinFreundlich::CompRate(const double* conc, const double* base, double* de
     const double mean = (x1 + x0) * 0.5;
     const double q = m_coefA * std::pow(mean, m_coefB);
     const double amount = (2.0 * q - y1 - y0) * m_rate * h * 0.5;
-    for (int i = 0; i < m_nComp; ++i)
-        delta[i] += amount * m_stoich[i];
+    AddAlongStoich(delta, amount);
 }
 
 void CKinFreundlich::Describe(CRxnDescription& d) const {

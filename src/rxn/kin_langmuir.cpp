@@ -19,8 +19,7 @@ void CKinLangmuir::CompRate(const double* conc, const double* base, double* delt
     const double mean = (x0 + x1) * 0.5;
     const double q = m_coefA * mean / (mean + m_coefB);
     const double amount = (2.0 * q - y1 - y0) * m_rate * h * 0.5;
-    for (int i = 0; i < m_nComp; ++i)
-        delta[i] += amount * m_stoich[i];
+    AddAlongStoich(delta, amount);
 }
 
 void CKinLangmuir::Describe(CRxnDescription& d) const {

@@ -17,8 +17,7 @@ void CKinLin::CompRate(const double* conc, const double* base, double* delta, do
     const double y0 = base[m_sorbed];
     const double y1 = conc[m_sorbed];
     const double amount = ((x1 + x0) * m_kd - y1 - y0) * m_rate * h * 0.5;
-    for (int i = 0; i < m_nComp; ++i)
-        delta[i] += amount * m_stoich[i];
+    AddAlongStoich(delta, amount);
 }
 
 void CKinLin::Describe(CRxnDescription& d) const {

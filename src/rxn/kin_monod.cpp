@@ -63,8 +63,7 @@ void CKinMonod::CompRate(const double* conc, const double* base, double* delta, 
     }
 
     // 7.
-    for (int i = 0; i < m_nComp; ++i)
-        delta[i] += amount * m_stoich[i];
+    AddAlongStoich(delta, amount);
 }
 
 void CKinMonod::Describe(CRxnDescription& d) const {

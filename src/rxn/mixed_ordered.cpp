@@ -88,8 +88,7 @@ void CMixedOrdered::CompRate(const double* conc, const double* base, double* del
         end[j] = conc[m_species[j]];
     }
     const double amount = Amount(start, end, h);
-    for (int i = 0; i < m_nComp; ++i)
-        delta[i] += amount * m_stoich[i];
+    AddAlongStoich(delta, amount);
 }
 
 void CMixedOrdered::Describe(CRxnDescription& d) const {

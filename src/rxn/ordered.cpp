@@ -50,8 +50,7 @@ double COrdered::Amount(double b, double e, double h) const {
 
 void COrdered::CompRate(const double* conc, const double* base, double* delta, double h) {
     const double amount = Amount(base[m_species], conc[m_species], h);
-    for (int i = 0; i < m_nComp; ++i)
-        delta[i] += amount * m_stoich[i];
+    AddAlongStoich(delta, amount);
 }
 
 void COrdered::Describe(CRxnDescription& d) const {

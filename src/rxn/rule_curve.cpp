@@ -144,8 +144,7 @@ void CRuleCurve::CompRate(const double* conc, const double* base, double* delta,
     }
 
     // 5.
-    for (int i = 0; i < m_nComp; ++i)
-        delta[i] += amount * m_stoich[i];
+    AddAlongStoich(delta, amount);
 }
 
 void CRuleCurve::CompEqui(double* conc) {

@@ -49,6 +49,17 @@ protected:
     void CheckIndex(int index, const char* field, bool allowNone = false) const;
     // Throws BadFileException ("Bad File") when the stream is no longer good.
     static void CheckStream(const std::istream& in);
+    // Adds amount of extent along the coefficient vector: every entry of delta
+    // gets amount * m_stoich[i].
+    void AddAlongStoich(double* delta, double amount) const {
+        for (int i = 0; i < m_nComp; ++i)
+            delta[i] += amount * m_stoich[i];
+    }
+    // Advances the state by extent x in place: conc[i] = x * m_stoich[i] + conc[i].
+    void ApplyExtent(double* conc, double x) const {
+        for (int i = 0; i < m_nComp; ++i)
+            conc[i] = x * m_stoich[i] + conc[i];
+    }
 
     int m_nComp;
     std::unique_ptr<double[]> m_stoich;

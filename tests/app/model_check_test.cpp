@@ -2,10 +2,9 @@
 // read by the engine's reader.
 #include "app/cli_options.h"
 #include "app/model_check.h"
-#include "run/run_control.h"
 #include "sim/exceptions.h"
-#include "sim/limits.h"
 #include "sim/simulation.h"
+#include "support/in_process.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -36,16 +35,8 @@ const char* const CHECK_MODEL = R"(3 4 1 2 2 2
 1 1  0
 )";
 
-struct CheckedModel {
-    CRunControl control{"m"};
-    CSimulation sim{&control};
-    explicit CheckedModel(const std::string& text) {
-        sim.m_nStateSlots = SLOT_COUNT;
-        auto in = ModelStream(text);
-        testing::internal::CaptureStdout(); // the reader's diagnostic line
-        sim.ReadInput(*in);
-        testing::internal::GetCapturedStdout();
-    }
+struct CheckedModel : CModelReader {
+    explicit CheckedModel(const std::string& text) { Read(text); }
 };
 
 void ExpectPart(const std::string& summary, const std::string& part) {

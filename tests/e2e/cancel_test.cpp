@@ -3,6 +3,7 @@
 // output files are closed as after any cancel.
 #include "run/run_control.h"
 #include "sim/run.h"
+#include "support/run_output.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +11,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -52,8 +52,7 @@ bool WaitForFirstRecord(const std::string& base) {
 void ExpectCompleteTimeFile(const std::string& base) {
     const std::vector<unsigned char> times = ReadBinaryFile(base + ".kvt");
     ASSERT_GE(times.size(), 36u);
-    int32_t records = 0;
-    std::memcpy(&records, times.data(), 4);
+    const int32_t records = IntAt(times, 0);
     EXPECT_GE(records, 2); // the first record and the one written at the cancel
     EXPECT_EQ(times.size(), 36u + 8u * static_cast<size_t>(records));
     EXPECT_EQ(FileSize(base + ".kvo"), static_cast<long>(records) * 100 * 100 * 8 * 8);

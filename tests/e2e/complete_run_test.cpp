@@ -1,27 +1,14 @@
 // Complete runs of the real binary: the bytes of the output files.
+#include "support/run_output.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstring>
 #include <unistd.h>
 
 using namespace kova_test;
 
 namespace {
-
-int32_t IntAt(const std::vector<unsigned char>& bytes, size_t offset) {
-    int32_t value = 0;
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
-
-double DoubleAt(const std::vector<unsigned char>& bytes, size_t offset) {
-    double value = 0.0;
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
 
 // The time file's header and the data file's size agree with a grid of
 // rows x cols nodes of nComp values; returns the record count.
@@ -46,16 +33,9 @@ int ExpectConsistentOutput(const std::string& base, int rows, int cols, int nCom
     return n;
 }
 
-// Copies a model into a fresh directory: the outputs are written beside it.
-std::string Stage(const TempDir& dir, const std::string& from, const std::string& name) {
-    const std::string base = dir.File(name);
-    WriteTextFile(base + ".kvi", ReadTextFile(from + "/" + name + ".kvi"));
-    return base;
-}
-
 TEST(CompleteRun, TwoNodeExample) {
     TempDir dir;
-    const std::string base = Stage(dir, KOVA_TEST_DATA_DIR, "two_nodes");
+    const std::string base = StageModel(dir, KOVA_TEST_DATA_DIR, "two_nodes");
     const ProcessResult r = RunCompute({base});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("Done.\n"), std::string::npos) << r.err;
@@ -73,7 +53,7 @@ TEST(CompleteRun, TwoNodeExample) {
 // heads (source rates of the fixed nodes) and the flow field.
 TEST(CompleteRun, FirstRecordIsTheInitialStateWithHeadsAndFluxes) {
     TempDir dir;
-    const std::string base = Stage(dir, KOVA_TEST_DATA_DIR, "no_time");
+    const std::string base = StageModel(dir, KOVA_TEST_DATA_DIR, "no_time");
     const ProcessResult r = RunCompute({base});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     ASSERT_EQ(ExpectConsistentOutput(base, 1, 2, 8), 1);
@@ -89,7 +69,7 @@ TEST(CompleteRun, FirstRecordIsTheInitialStateWithHeadsAndFluxes) {
 // Records at 0, 3, 5, 8 and 10 on a 2 x 3 grid with 9 values per node.
 TEST(CompleteRun, TwoByThreeGridWritesTheDocumentedTimeFile) {
     TempDir dir;
-    const std::string base = Stage(dir, KOVA_TEST_DATA_DIR, "grid_2x3");
+    const std::string base = StageModel(dir, KOVA_TEST_DATA_DIR, "grid_2x3");
     const ProcessResult r = RunCompute({base});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     ASSERT_EQ(ExpectConsistentOutput(base, 2, 3, 9), 5);
@@ -105,7 +85,7 @@ TEST(CompleteRun, TwoByThreeGridWritesTheDocumentedTimeFile) {
 
 TEST(CompleteRun, ASecondRunReplacesBothFilesWithTheSameBytes) {
     TempDir dir;
-    const std::string base = Stage(dir, KOVA_TEST_DATA_DIR, "grid_2x3");
+    const std::string base = StageModel(dir, KOVA_TEST_DATA_DIR, "grid_2x3");
     ASSERT_EQ(RunCompute({base}).exitCode, 0);
     const std::vector<unsigned char> kvo = ReadBinaryFile(base + ".kvo");
     const std::vector<unsigned char> kvt = ReadBinaryFile(base + ".kvt");
@@ -119,7 +99,7 @@ TEST(CompleteRun, ASecondRunReplacesBothFilesWithTheSameBytes) {
 // the time file keeps the marker of an unfinished run.
 TEST(CompleteRun, FailureInTheLoopKeepsTheRecordsAndTheMarker) {
     TempDir dir;
-    const std::string base = Stage(dir, KOVA_TEST_DATA_DIR, "clock_stall");
+    const std::string base = StageModel(dir, KOVA_TEST_DATA_DIR, "clock_stall");
     const ProcessResult r = RunCompute({base});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("ERROR - A kova Compute Exception was caught"), std::string::npos)
@@ -137,7 +117,7 @@ TEST(CompleteRun, FailureInTheLoopKeepsTheRecordsAndTheMarker) {
 // to a step that is not positive.
 TEST(CompleteRun, UnusableStableStepIsAComputationalErrorNamingTheNode) {
     TempDir dir;
-    const std::string base = Stage(dir, KOVA_TEST_DATA_DIR, "zero_stable_step");
+    const std::string base = StageModel(dir, KOVA_TEST_DATA_DIR, "zero_stable_step");
     const ProcessResult r = RunCompute({base});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("not positive at node (0, 0)"), std::string::npos) << r.err;
@@ -148,7 +128,7 @@ TEST(CompleteRun, FullDiskIsAComputationalErrorNotDone) {
     if (!FileExists("/dev/full"))
         GTEST_SKIP() << "no /dev/full on this system";
     TempDir dir;
-    const std::string base = Stage(dir, KOVA_TEST_DATA_DIR, "two_nodes");
+    const std::string base = StageModel(dir, KOVA_TEST_DATA_DIR, "two_nodes");
     ASSERT_EQ(symlink("/dev/full", (base + ".kvo").c_str()), 0);
     const ProcessResult r = RunCompute({base});
     EXPECT_EQ(r.exitCode, 1);
@@ -166,7 +146,7 @@ TEST(CompleteRun, ShippedExamplesRun) {
     } examples[] = {{"two_nodes", 1, 2}, {"column", 1, 101}, {"plume", 100, 100}};
     for (const auto& e : examples) {
         TempDir dir;
-        const std::string base = Stage(dir, KOVA_EXAMPLES_DIR, e.name);
+        const std::string base = StageModel(dir, KOVA_EXAMPLES_DIR, e.name);
         const ProcessResult r = RunCompute({base});
         ASSERT_EQ(r.exitCode, 0) << e.name << "\n" << r.err;
         EXPECT_GE(ExpectConsistentOutput(base, e.rows, e.cols, 8), 2) << e.name;

@@ -1,4 +1,5 @@
 // Models whose reaction set holds every equilibrium reaction type.
+#include "support/run_output.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -13,22 +14,9 @@ using namespace kova_test;
 
 namespace {
 
-// Copies a model from tests/data into dir as model.kvi; returns the base path.
-std::string StageModel(const TempDir& dir, const std::string& name) {
-    WriteTextFile(dir.File("model.kvi"),
-                  ReadTextFile(std::string(KOVA_TEST_DATA_DIR) + "/" + name + ".kvi"));
-    return dir.File("model");
-}
-
-template <typename T> T ReadAt(const std::vector<unsigned char>& bytes, size_t offset) {
-    T value{};
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
-
 TEST(EndToEnd, EquilibriumKeqZeroIsAnInputError) {
     TempDir dir;
-    const std::string base = StageModel(dir, "equilibrium_keq_zero");
+    const std::string base = StageModel(dir, KOVA_TEST_DATA_DIR, "equilibrium_keq_zero");
     const ProcessResult r = RunCompute({base});
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_NE(r.err.find("KOVA Compute Error: ERROR - A kova Input Exception was caught"),
@@ -50,17 +38,17 @@ constexpr int N_NODES = 2;
 
 TEST(EndToEnd, EquilibriumSetRunsToTheEnd) {
     TempDir dir;
-    const std::string base = StageModel(dir, "equilibrium_set");
+    const std::string base = StageModel(dir, KOVA_TEST_DATA_DIR, "equilibrium_set");
     const ProcessResult r = RunCompute({base});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("Done."), std::string::npos) << r.err;
 
     const std::vector<unsigned char> times = ReadBinaryFile(base + ".kvt");
     ASSERT_GE(times.size(), 36u);
-    const int32_t records = ReadAt<int32_t>(times, 0);
+    const int32_t records = IntAt(times, 0);
     ASSERT_GE(records, 1);
     // A hundred steps of 0.1 fall just short of 10: one more step ends the run.
-    EXPECT_NEAR(ReadAt<double>(times, 20), 10.1, 1e-9);
+    EXPECT_NEAR(DoubleAt(times, 20), 10.1, 1e-9);
 
     const std::vector<unsigned char> data = ReadBinaryFile(base + ".kvo");
     const size_t recordBytes = sizeof(double) * N_NODES * N_COMP;

@@ -3,14 +3,13 @@
 // against the Ogata-Banks solution, degradation limiting the hydrocarbon
 // plume, the daughters of the decay chain, the mass-action condition of the
 // complexation.
+#include "support/run_output.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -18,66 +17,17 @@ using namespace kova_test;
 
 namespace {
 
-// The two output files of a run, decoded.
-struct CExampleRun {
-    int nRecords = 0;
-    int nRows = 0;
-    int nCols = 0;
-    int nComp = 0;
-    std::vector<double> times;
-    std::vector<double> values;
-
-    double At(int r, int i, int j, int k) const {
-        const size_t node = static_cast<size_t>(i) * nCols + j;
-        return values[(static_cast<size_t>(r) * nRows * nCols + node) * nComp + k];
-    }
-};
-
-template <class T> T Take(const std::vector<unsigned char>& bytes, size_t offset) {
-    T value;
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
-
-// Copies examples/<name>.kvi into dir; returns the base path of the copy.
-std::string StageExample(const TempDir& dir, const std::string& name) {
-    const std::string base = dir.File(name);
-    WriteTextFile(base + ".kvi",
-                  ReadTextFile(std::string(KOVA_EXAMPLES_DIR) + "/" + name + ".kvi"));
-    return base;
-}
-
 // Runs the example to its end and reads both files; nComp entries per node.
-CExampleRun RunExample(const TempDir& dir, const std::string& name, int nComp) {
-    const std::string base = StageExample(dir, name);
+CRunOutput RunExample(const TempDir& dir, const std::string& name, int nComp) {
+    const std::string base = StageModel(dir, KOVA_EXAMPLES_DIR, name);
     const ProcessResult r = RunCompute({base});
     EXPECT_EQ(r.exitCode, 0) << name << "\n" << r.err;
-    CExampleRun run;
-    const std::vector<unsigned char> kvt = ReadBinaryFile(base + ".kvt");
-    if (kvt.size() < 36) {
-        ADD_FAILURE() << name << ": the time file holds no header";
-        return run;
-    }
-    run.nRecords = Take<int32_t>(kvt, 0);
-    run.nRows = Take<int32_t>(kvt, 4);
-    run.nCols = Take<int32_t>(kvt, 8);
-    run.nComp = nComp;
-    EXPECT_EQ(kvt.size(), 36u + 8u * run.nRecords) << name;
-    for (int k = 0; k < run.nRecords && 36u + 8u * (k + 1) <= kvt.size(); ++k)
-        run.times.push_back(Take<double>(kvt, 36 + 8 * k));
-    const std::vector<unsigned char> kvo = ReadBinaryFile(base + ".kvo");
-    const size_t expected = static_cast<size_t>(run.nRecords) * run.nRows * run.nCols * nComp * 8;
-    EXPECT_EQ(kvo.size(), expected) << name;
-    if (kvo.size() == expected) {
-        run.values.resize(kvo.size() / 8);
-        std::memcpy(run.values.data(), kvo.data(), kvo.size());
-    }
-    return run;
+    return ReadRunOutput(base, nComp, name);
 }
 
 // Every component of every node and record is finite and not negative beyond
 // the round-off of the transport step.
-void ExpectFiniteNonNegative(const CExampleRun& run, const std::string& name) {
+void ExpectFiniteNonNegative(const CRunOutput& run, const std::string& name) {
     constexpr double ROUND_OFF = 1e-9;
     for (int r = 0; r < run.nRecords; ++r)
         for (int i = 0; i < run.nRows; ++i)
@@ -96,7 +46,7 @@ const char* const EXAMPLES[] = {"two_nodes",         "column",      "plume",
 TEST(Examples, CheckPrintsTheSummaryOfEveryExample) {
     for (const char* name : EXAMPLES) {
         TempDir dir;
-        const std::string base = StageExample(dir, name);
+        const std::string base = StageModel(dir, KOVA_EXAMPLES_DIR, name);
         const ProcessResult r = RunCompute({"--check", base});
         EXPECT_EQ(r.exitCode, 0) << name << "\n" << r.err;
         EXPECT_EQ(r.err, "") << name;
@@ -112,7 +62,8 @@ TEST(Examples, CheckPrintsTheSummaryOfEveryExample) {
 
 TEST(Examples, CheckOnTheComplexationNamesItsReactions) {
     TempDir dir;
-    const ProcessResult r = RunCompute({"--check", StageExample(dir, "complexation")});
+    const ProcessResult r =
+        RunCompute({"--check", StageModel(dir, KOVA_EXAMPLES_DIR, "complexation")});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     for (const char* part :
          {"  reaction 0: CEquiMassAction (type 0, equilibrium)\n"
@@ -166,7 +117,7 @@ double OgataBanks(double x, double t, double v, double d) {
 // within 2 % from day 1 on, while the front is still steep on the grid.
 TEST(Examples, ColumnFollowsTheOgataBanksSolution) {
     TempDir dir;
-    const CExampleRun run = RunExample(dir, "column", 8);
+    const CRunOutput run = RunExample(dir, "column", 8);
     ASSERT_EQ(run.nRecords, 31);
     ASSERT_EQ(run.nCols, 101);
     ASSERT_FALSE(run.values.empty());
@@ -198,7 +149,7 @@ TEST(Examples, ColumnFollowsTheOgataBanksSolution) {
 // biomass grows at its fringes, and the plume ends inside the model.
 TEST(Examples, HydrocarbonPlumeIsDegradedWithinTheModel) {
     TempDir dir;
-    const CExampleRun run = RunExample(dir, "hydrocarbon_plume", 11);
+    const CRunOutput run = RunExample(dir, "hydrocarbon_plume", 11);
     ASSERT_EQ(run.nRecords, 11);
     ASSERT_FALSE(run.values.empty());
     ExpectFiniteNonNegative(run, "hydrocarbon_plume");
@@ -222,7 +173,7 @@ TEST(Examples, HydrocarbonPlumeIsDegradedWithinTheModel) {
 // once the chain has reached its steady state.
 TEST(Examples, DecayChainGrowsItsDaughters) {
     TempDir dir;
-    const CExampleRun run = RunExample(dir, "decay_chain", 10);
+    const CRunOutput run = RunExample(dir, "decay_chain", 10);
     ASSERT_EQ(run.nRecords, 31);
     ASSERT_FALSE(run.values.empty());
     ExpectFiniteNonNegative(run, "decay_chain");
@@ -242,7 +193,7 @@ TEST(Examples, DecayChainGrowsItsDaughters) {
 // stripped from the sediment ahead of it, above the background of 5 umol/L.
 TEST(Examples, ComplexationHoldsTheMassActionCondition) {
     TempDir dir;
-    const CExampleRun run = RunExample(dir, "complexation", 11);
+    const CRunOutput run = RunExample(dir, "complexation", 11);
     ASSERT_EQ(run.nRecords, 11);
     ASSERT_FALSE(run.values.empty());
     ExpectFiniteNonNegative(run, "complexation");

@@ -10,12 +10,6 @@ using namespace kova_test;
 
 namespace {
 
-std::string Stage(const TempDir& dir, const std::string& from, const std::string& name) {
-    const std::string base = dir.File(name);
-    WriteTextFile(base + ".kvi", ReadTextFile(from + "/" + name + ".kvi"));
-    return base;
-}
-
 // A Monod rate of 1e12 per unit time: the fixed-point corrector settles only
 // for local steps near 1e-12, and opzero (1e-300) allows them. The run once
 // took 1e12 local steps for its one global step, deaf to SIGINT and SIGTERM
@@ -23,7 +17,7 @@ std::string Stage(const TempDir& dir, const std::string& from, const std::string
 // 2^-24 of the global step.
 TEST(HostileModel, AStiffRateEndsAtTheSmallestLocalStep) {
     TempDir dir;
-    const std::string base = Stage(dir, KOVA_TEST_DATA_DIR, "stiff_monod");
+    const std::string base = StageModel(dir, KOVA_TEST_DATA_DIR, "stiff_monod");
     const ProcessResult r = RunCompute({"--no-progress", base});
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_NE(r.err.find("Local Timestep reduced below 2^-24 of the global step"),

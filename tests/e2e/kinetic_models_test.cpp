@@ -2,13 +2,12 @@
 // first-order decay, a dual Monod biodegradation plume with kinetic sorption,
 // and a source driven by a time rule curve. They need the whole run (heads,
 // flow field, transport, output files and the time loop).
+#include "support/run_output.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,71 +15,16 @@ using namespace kova_test;
 
 namespace {
 
-// The two output files of a run, decoded.
-struct SRunOutput {
-    int32_t nRecords = 0;
-    int32_t nRows = 0;
-    int32_t nCols = 0;
-    double startTime = 0.0;
-    double lastTime = 0.0;
-    double interval = 0.0;
-    std::vector<double> times;
-    std::vector<double> values; // every record, one after another
-    int nComp = 0;
-
-    // Entry k of node (i, j) in record r.
-    double At(int r, int i, int j, int k) const {
-        const size_t node = static_cast<size_t>(i) * nCols + j;
-        const size_t perRecord = static_cast<size_t>(nRows) * nCols * nComp;
-        return values[r * perRecord + node * nComp + k];
-    }
-};
-
-template <class T> T Take(const std::vector<unsigned char>& bytes, size_t offset) {
-    T value;
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
-
-SRunOutput ReadRunOutput(const std::string& base, int nComp) {
-    SRunOutput out;
-    const std::vector<unsigned char> kvt = ReadBinaryFile(base + ".kvt");
-    EXPECT_GE(kvt.size(), 36u);
-    if (kvt.size() < 36)
-        return out;
-    out.nRecords = Take<int32_t>(kvt, 0);
-    out.nRows = Take<int32_t>(kvt, 4);
-    out.nCols = Take<int32_t>(kvt, 8);
-    out.startTime = Take<double>(kvt, 12);
-    out.lastTime = Take<double>(kvt, 20);
-    out.interval = Take<double>(kvt, 28);
-    EXPECT_EQ(kvt.size(), 36u + 8u * out.nRecords);
-    for (int r = 0; r < out.nRecords && 36u + 8u * (r + 1) <= kvt.size(); ++r)
-        out.times.push_back(Take<double>(kvt, 36 + 8 * r));
-
-    out.nComp = nComp;
-    const std::vector<unsigned char> kvo = ReadBinaryFile(base + ".kvo");
-    const size_t expected = static_cast<size_t>(out.nRecords) * out.nRows * out.nCols * nComp * 8;
-    EXPECT_EQ(kvo.size(), expected);
-    if (kvo.size() != expected)
-        return out;
-    out.values.resize(kvo.size() / 8);
-    std::memcpy(out.values.data(), kvo.data(), kvo.size());
-    return out;
-}
-
 // Runs a copy of tests/data/<name>.kvi in a temporary directory.
 ProcessResult RunDataModel(const TempDir& dir, const std::string& name) {
-    WriteTextFile(dir.File(name + ".kvi"),
-                  ReadTextFile(std::string(KOVA_TEST_DATA_DIR) + "/" + name + ".kvi"));
-    return RunCompute({dir.File(name)});
+    return RunCompute({StageModel(dir, KOVA_TEST_DATA_DIR, name)});
 }
 
 TEST(KineticModelsFullRun, FirstOrderDecayColumnRunsToTheEnd) {
     TempDir dir;
     const ProcessResult r = RunDataModel(dir, "column_decay");
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    const SRunOutput out = ReadRunOutput(dir.File("column_decay"), 8);
+    const CRunOutput out = ReadRunOutput(dir.File("column_decay"), 8);
     ASSERT_EQ(out.nRecords, 5);
     EXPECT_EQ(out.nRows, 1);
     EXPECT_EQ(out.nCols, 10);
@@ -106,7 +50,7 @@ TEST(KineticModelsFullRun, DualMonodPlumeWithKineticSorptionRunsToTheEnd) {
     const ProcessResult r = RunDataModel(dir, "dual_monod_plume");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const int nComp = 11;
-    const SRunOutput out = ReadRunOutput(dir.File("dual_monod_plume"), nComp);
+    const CRunOutput out = ReadRunOutput(dir.File("dual_monod_plume"), nComp);
     ASSERT_EQ(out.nRecords, 6);
     ASSERT_EQ(out.values.size(), 6u * 24u * nComp);
     for (double v : out.values)
@@ -151,7 +95,7 @@ TEST(KineticModelsFullRun, TimeDrivenRuleCurveSourceRunsToTheEnd) {
     TempDir dir;
     const ProcessResult r = RunDataModel(dir, "rule_curve_source");
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    const SRunOutput out = ReadRunOutput(dir.File("rule_curve_source"), 8);
+    const CRunOutput out = ReadRunOutput(dir.File("rule_curve_source"), 8);
     ASSERT_EQ(out.nRecords, 9);
     ASSERT_EQ(out.values.size(), 9u * 5u * 8u);
 

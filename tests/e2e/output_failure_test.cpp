@@ -3,6 +3,7 @@
 // be written. Each ends the real binary with exit 1 and "Computational
 // Error", never a kill by signal, and the time file, where one exists, is the
 // 4-byte marker of a run that did not finish.
+#include "support/run_output.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -22,12 +23,6 @@ namespace {
 
 constexpr uid_t NOBODY = 65534;
 
-std::string Stage(const TempDir& dir, const std::string& from, const std::string& name) {
-    const std::string base = dir.File(name);
-    WriteTextFile(base + ".kvi", ReadTextFile(from + "/" + name + ".kvi"));
-    return base;
-}
-
 void ExpectComputationalError(const ProcessResult& r, const std::string& detail) {
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_NE(r.err.find("ERROR - A kova Compute Exception was caught"), std::string::npos)
@@ -40,8 +35,7 @@ void ExpectComputationalError(const ProcessResult& r, const std::string& detail)
 void ExpectMarker(const std::string& path) {
     const std::vector<unsigned char> kvt = ReadBinaryFile(path);
     ASSERT_EQ(kvt.size(), 4u) << path;
-    int32_t value = -1;
-    std::memcpy(&value, kvt.data(), sizeof value);
+    const int32_t value = IntAt(kvt, 0);
     EXPECT_EQ(value, 0) << path;
 }
 
@@ -56,7 +50,7 @@ std::function<void()> FileSizeLimit(rlim_t bytes) {
 // The records of the column example (6464 bytes each) soon cross the limit.
 TEST(OutputFailure, AFileSizeLimitOnTheDataFileIsAComputationalError) {
     TempDir dir;
-    const std::string base = Stage(dir, KOVA_EXAMPLES_DIR, "column");
+    const std::string base = StageModel(dir, KOVA_EXAMPLES_DIR, "column");
     const ProcessResult r = RunCompute({"--no-progress", base}, FileSizeLimit(4096));
     ExpectComputationalError(r, "to the data output file: File too large");
     ExpectMarker(base + ".kvt");
@@ -104,7 +98,7 @@ TEST(OutputFailure, AFullDiskIsAComputationalError) {
     if (!disk.Skip().empty())
         GTEST_SKIP() << disk.Skip();
     const std::string base = dir.File("disk/column");
-    WriteTextFile(base + ".kvi", ReadTextFile(std::string(KOVA_EXAMPLES_DIR) + "/column.kvi"));
+    CopyModel(KOVA_EXAMPLES_DIR, "column", base);
     const ProcessResult r = RunCompute({"--no-progress", base});
     ExpectComputationalError(r, "No space left on device");
     ExpectMarker(base + ".kvt");
@@ -115,7 +109,7 @@ TEST(OutputFailure, AFullDiskIsAComputationalError) {
 // written again in its place.
 TEST(OutputFailure, ATimeFileThatCannotBeWrittenGetsItsMarkerBack) {
     TempDir dir;
-    const std::string base = Stage(dir, KOVA_TEST_DATA_DIR, "two_nodes");
+    const std::string base = StageModel(dir, KOVA_TEST_DATA_DIR, "two_nodes");
     ASSERT_EQ(symlink("/dev/null", (base + ".kvo").c_str()), 0);
     const ProcessResult r = RunCompute({"--no-progress", base}, FileSizeLimit(100));
     ExpectComputationalError(r, "the time output file");
@@ -127,7 +121,7 @@ TEST(OutputFailure, ATimeFileThatCannotBeWrittenGetsItsMarkerBack) {
 class ReadOnlyDirectory : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_base = Stage(m_dir, KOVA_TEST_DATA_DIR, "two_nodes");
+        m_base = StageModel(m_dir, KOVA_TEST_DATA_DIR, "two_nodes");
         ASSERT_EQ(chmod(m_dir.Path().c_str(), 0555), 0);
     }
     void TearDown() override { chmod(m_dir.Path().c_str(), 0700); }

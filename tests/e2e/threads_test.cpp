@@ -22,8 +22,7 @@ struct CThreadRun {
 // Runs directory/name.kvi in a fresh directory with the given thread count.
 CThreadRun RunWithThreads(const std::string& directory, const std::string& name, int threads) {
     TempDir dir;
-    const std::string base = dir.File(name);
-    WriteTextFile(base + ".kvi", ReadTextFile(directory + "/" + name + ".kvi"));
+    const std::string base = StageModel(dir, directory, name);
     const ProcessResult r =
         RunCompute({"--no-progress", "--threads", std::to_string(threads), base});
     CThreadRun run;
@@ -79,8 +78,7 @@ TEST(Threads, FailedRunsReportTheSameWithAnyThreadCount) {
 
 TEST(Threads, TimingsReportEveryPhaseAndTheHeadSolve) {
     TempDir dir;
-    const std::string base = dir.File("two_nodes");
-    WriteTextFile(base + ".kvi", ReadTextFile(std::string(KOVA_TEST_DATA_DIR) + "/two_nodes.kvi"));
+    const std::string base = StageModel(dir, KOVA_TEST_DATA_DIR, "two_nodes");
     const ProcessResult r = RunCompute({"--no-progress", "--timings", "--threads", "2", base});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("kova-compute timings: 2 threads, 2 nodes, 101 global steps"),

@@ -59,9 +59,7 @@ TEST(FaceFlux, HarmonicMeanConductivityTimesHeadGradient) {
 TEST(FlowField, TwoNodeExample) {
     CRunControl control("m");
     CSimulation sim(&control);
-    auto in = ModelStream(TWO_NODE_MODEL);
-    sim.m_nStateSlots = SLOT_COUNT;
-    sim.ReadInput(*in);
+    LoadModelText(sim, TWO_NODE_MODEL);
     sim.InitHeads();
     sim.ComputeFlowField();
 

@@ -48,9 +48,7 @@ TEST(CellWidths, EdgeCellsReachTheirOneNeighbourInnerCellsHalfway) {
 TEST(InitialHeads, TwoFixedNodesGetOppositeSourceRates) {
     CRunControl control("m");
     CSimulation sim(&control);
-    auto in = ModelStream(TWO_NODE_MODEL);
-    sim.m_nStateSlots = SLOT_COUNT;
-    sim.ReadInput(*in);
+    LoadModelText(sim, TWO_NODE_MODEL);
     sim.InitHeads();
 
     EXPECT_EQ(sim.m_rowWidth[0], 1.0);
@@ -211,9 +209,7 @@ TEST(InitialHeads, RelaxedHeadIsExactToTheLastBit) {
 TEST(InitialHeads, CancelStopsTheSweepsAfterTheDirectSolve) {
     CRunControl control("m");
     CSimulation sim(&control);
-    auto in = ModelStream(TWO_NODE_MODEL);
-    sim.m_nStateSlots = SLOT_COUNT;
-    sim.ReadInput(*in);
+    LoadModelText(sim, TWO_NODE_MODEL);
     control.Cancel();
     sim.InitHeads();
     // No sweep ran: the fixed nodes keep their input source rates.
@@ -244,9 +240,7 @@ TEST(InitialHeads, UnknownNodeTypeIsReportedAndEndsTheRunAsAnInternalError) {
     CRunControl control("m");
     control.SetMessageSink(&sink);
     CSimulation sim(&control);
-    auto in = ModelStream(TWO_NODE_MODEL);
-    sim.m_nStateSlots = SLOT_COUNT;
-    sim.ReadInput(*in);
+    LoadModelText(sim, TWO_NODE_MODEL);
     sim.m_nodeType[1] = 7;
     try {
         sim.RelaxNodeHead(0, 1);

@@ -45,9 +45,7 @@ CTestModel TwoNodes(double headA, double headB) {
 }
 
 TEST_F(TransportTest, TwoNodeExampleMovesThirtySevenEighteenHundredths) {
-    m_sim.m_nStateSlots = SLOT_COUNT;
-    auto in = ModelStream(TWO_NODE_MODEL);
-    m_sim.ReadInput(*in);
+    LoadModelText(m_sim, TWO_NODE_MODEL);
     m_sim.InitHeads();
     m_sim.ComputeFlowField();
     for (int t = 0; t < m_sim.m_nValues; ++t)

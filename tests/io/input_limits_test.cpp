@@ -2,10 +2,10 @@
 // can give: refused at the header, naming the limit, before anything is
 // allocated; record counts that the file does not back stop at the first
 // missing record.
-#include "run/run_control.h"
 #include "sim/exceptions.h"
 #include "sim/limits.h"
 #include "sim/simulation.h"
+#include "support/in_process.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -17,27 +17,6 @@ namespace {
 // The rest of a one-node model without mobile components, for headers that
 // name one row, one column, no reactions and one set.
 const char* const ONE_NODE_BODY = "0 10 1 0.1 1e-6\n0\n0\n0 0 0.3 1 1 0 0\n0\n0\n0\n0\n0 0\n";
-
-struct Reader {
-    CRunControl control{"m"};
-    CRecordingSink sink;
-    CSimulation sim{&control};
-    Reader() {
-        control.SetMessageSink(&sink);
-        sim.m_nStateSlots = SLOT_COUNT;
-    }
-    // Reads text; returns the detail of the failure of class E, or "" and a
-    // test failure when there is none.
-    template <typename E> std::string Failure(const std::string& text) {
-        try {
-            sim.ReadInput(*ModelStream(text));
-        } catch (const E& e) {
-            return e.Detail();
-        }
-        ADD_FAILURE() << "no failure for:\n" << text;
-        return "";
-    }
-};
 
 TEST(InputLimits, GridsBeyondThirtyTwoBitsFailAtTheHeader) {
     const struct {
@@ -53,7 +32,7 @@ TEST(InputLimits, GridsBeyondThirtyTwoBitsFailAtTheHeader) {
         {"1 150000000 3 0 0 1", "work buffer size 3000000000 exceeds"},
     };
     for (const auto& c : cases) {
-        Reader r;
+        CModelReader r;
         const std::string detail =
             r.Failure<InputException>(std::string(c.header) + "\n" + ONE_NODE_BODY);
         EXPECT_NE(detail.find(c.detail), std::string::npos) << c.header << ": " << detail;
@@ -63,7 +42,7 @@ TEST(InputLimits, GridsBeyondThirtyTwoBitsFailAtTheHeader) {
 }
 
 TEST(InputLimits, ArraysBeyondTheMemoryBudgetFailAtTheHeader) {
-    Reader r;
+    CModelReader r;
     r.sim.m_memoryLimit = 1 << 20;
     // 10000 nodes: the band matrix alone is 201 x 10000 doubles, 16 MB.
     const std::string detail = r.Failure<InputException>("100 100 0 1 0 1\n0 10 1 0.1 1e-6\n");
@@ -72,25 +51,25 @@ TEST(InputLimits, ArraysBeyondTheMemoryBudgetFailAtTheHeader) {
     EXPECT_EQ(r.sim.m_work, nullptr);
     EXPECT_TRUE(r.sim.m_rxnSets.empty());
 
-    Reader fits;
+    CModelReader fits;
     fits.sim.m_memoryLimit = 1 << 20;
     EXPECT_NO_THROW(fits.sim.ReadInput(*ModelStream(std::string("1 1 0 0 0 1\n") + ONE_NODE_BODY)));
 }
 
 TEST(InputLimits, ReactionAndSetCountsHaveANamedLimit) {
-    Reader rxns;
+    CModelReader rxns;
     EXPECT_EQ(rxns.Failure<InputException>("1 1 0 0 1000000 1\n0 10 1 0.1 1e-6\n"),
               "reactions 1000000 above the limit of 65536 (field 5)");
     EXPECT_TRUE(rxns.sim.m_rxns.empty());
     EXPECT_EQ(rxns.sim.m_work, nullptr);
 
-    Reader sets;
+    CModelReader sets;
     EXPECT_EQ(sets.Failure<InputException>("1 1 0 0 0 1000000\n0 10 1 0.1 1e-6\n"),
               "reaction sets 1000000 above the limit of 65536 (field 6)");
     EXPECT_TRUE(sets.sim.m_rxnSets.empty());
 
     // At the limit the header passes; the file then lacks the first record.
-    Reader atLimit;
+    CModelReader atLimit;
     const std::string detail = atLimit.Failure<BadFileException>(
         "1 1 0 0 65536 1\n0 10 1 0.1 1e-6\n0\n0\n0 0 0.3 1 1 0 0\n0\n0\n");
     EXPECT_NE(detail.find("type code in reaction record 0"), std::string::npos) << detail;
@@ -100,7 +79,7 @@ TEST(InputLimits, ReactionAndSetCountsHaveANamedLimit) {
 // Every set sizes five work arrays of one state vector each when its record
 // is read; the header's count of sets is charged for them up front.
 TEST(InputLimits, TheSetsWorkArraysCountAgainstTheMemory) {
-    Reader many;
+    CModelReader many;
     many.sim.m_memoryLimit = 64 << 20;
     // 1000 sets x 5 x 100007 doubles: 4 GB.
     const std::string detail =
@@ -108,7 +87,7 @@ TEST(InputLimits, TheSetsWorkArraysCountAgainstTheMemory) {
     EXPECT_NE(detail.find("MiB of memory available"), std::string::npos) << detail;
     EXPECT_EQ(many.sim.m_work, nullptr);
 
-    Reader one;
+    CModelReader one;
     one.sim.m_memoryLimit = 64 << 20;
     const std::string next =
         one.Failure<BadFileException>("1 1 100000 0 0 1\n0 10 1 0.1 1e-6\n0\n0\n");
@@ -134,7 +113,7 @@ TEST(InputLimits, RecordCountsStopAtTheFirstMissingRecord) {
          "missing equilibrium reaction index 2 in reaction set record 0"},
     };
     for (const auto& c : cases) {
-        Reader r;
+        CModelReader r;
         const std::string detail = r.Failure<BadFileException>(c.text);
         EXPECT_NE(detail.find(c.detail), std::string::npos) << c.text << "\n" << detail;
     }

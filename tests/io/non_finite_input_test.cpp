@@ -3,72 +3,30 @@
 // coordinate distance, a cell area or a run duration that overflows is an
 // input error naming its fields; a clock that would pass the largest double
 // ends the run as a computational error. Large but usable values still run.
-#include "run/run_control.h"
 #include "sim/exceptions.h"
-#include "sim/limits.h"
-#include "sim/simulation.h"
+#include "support/in_process.h"
+#include "support/run_output.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 
 using namespace kova_test;
 
 namespace {
 
-// A one-row model with one mobile component, no reactions and one empty set,
-// in its fields.
-struct ModelText {
-    std::string header = "1 2 0 1 0 1";
-    std::string times = "0 10 1 0.1 1e-6";
-    std::string rowCoords = "0";
-    std::string colCoords = "0 10";
-    std::string transport = "1 0.1 0";
-    std::string defaults = "0 0 0.3 1 1 0 0 0";
-    std::string overrides = "1  0 0 7 1";
-    std::string fixedHeads = "0";
-    std::string reactions = "";
-    std::string sets = "0 0";
-    std::string Text() const {
-        return header + "\n" + times + "\n" + rowCoords + "\n" + colCoords + "\n" + transport +
-               "\n" + defaults + "\n" + overrides + "\n" + fixedHeads + "\n" + reactions +
-               "\n0\n0\n" + sets + "\n";
+// A one-row model with one mobile component, no fixed heads, no reactions
+// and one empty set, in its fields.
+struct ModelText : CModelFields {
+    ModelText() {
+        overrides = "1  0 0 7 1";
+        fixedHeads = "0";
     }
 };
 
-template <typename E> std::string ReadFailure(const std::string& text) {
-    CRunControl control("m");
-    CRecordingSink sink;
-    control.SetMessageSink(&sink);
-    CSimulation sim(&control);
-    sim.m_nStateSlots = SLOT_COUNT;
-    try {
-        sim.ReadInput(*ModelStream(text));
-    } catch (const E& e) {
-        return e.Detail();
-    }
-    ADD_FAILURE() << "no failure for:\n" << text;
-    return "";
-}
-
-void ExpectReads(const std::string& text) {
-    CRunControl control("m");
-    CRecordingSink sink;
-    control.SetMessageSink(&sink);
-    CSimulation sim(&control);
-    sim.m_nStateSlots = SLOT_COUNT;
-    try {
-        sim.ReadInput(*ModelStream(text));
-    } catch (const Exception& e) {
-        ADD_FAILURE() << e.Detail() << "\nfor:\n" << text;
-    }
-}
-
-struct CRunEnd {
-    std::string error;
-    std::vector<std::string> details;
+// How a run of a model text ended, with its time file.
+struct CRunEnd : CInProcessRun {
     std::vector<unsigned char> kvt;
 };
 
@@ -76,21 +34,7 @@ CRunEnd RunText(const std::string& text) {
     TempDir dir;
     const std::string base = dir.File("model");
     WriteTextFile(base + ".kvi", text);
-    CRunControl control(base.c_str());
-    CRecordingSink sink;
-    control.SetMessageSink(&sink);
-    {
-        CSimulation sim(&control);
-        sim.Run();
-    }
-    return {control.GetError() ? control.GetError() : "", sink.details,
-            ReadBinaryFile(base + ".kvt")};
-}
-
-double DoubleAt(const std::vector<unsigned char>& bytes, size_t offset) {
-    double value = 0.0;
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
+    return {RunInProcess(base), ReadBinaryFile(base + ".kvt")};
 }
 
 TEST(NonFiniteInput, NumbersTheStreamCannotHoldAreBadFilesNamingTheField) {
@@ -213,8 +157,7 @@ TEST(NonFiniteInput, ADurationThatOverflowsNeedsAGlobalStepOfTheInput) {
     const CRunEnd end = RunText(m.Text());
     ASSERT_EQ(end.error, "") << (end.details.empty() ? "" : end.details[0]);
     ASSERT_GE(end.kvt.size(), 36u);
-    int32_t records = 0;
-    std::memcpy(&records, end.kvt.data(), sizeof records);
+    const int32_t records = IntAt(end.kvt, 0);
     EXPECT_EQ(records, 6); // at -1e308, then every two steps of 2e307
     EXPECT_EQ(DoubleAt(end.kvt, 36), -1e308);
     EXPECT_GE(DoubleAt(end.kvt, 20), 1e308);

@@ -2,30 +2,17 @@
 #include "sim/exceptions.h"
 #include "sim/limits.h"
 #include "sim/simulation.h"
+#include "support/run_output.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace kova_test;
 
 namespace {
-
-int32_t IntAt(const std::vector<unsigned char>& bytes, size_t offset) {
-    int32_t value = 0;
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
-
-double DoubleAt(const std::vector<unsigned char>& bytes, size_t offset) {
-    double value = 0.0;
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
 
 // A model sized by hand: rows x cols nodes of nComp values, no input read.
 class OutputTest : public ::testing::Test {

@@ -2,6 +2,7 @@
 #include "sim/exceptions.h"
 #include "sim/rxn_set.h"
 #include "sim/simulation.h"
+#include "support/in_process.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -10,47 +11,9 @@ using namespace kova_test;
 
 namespace {
 
-// The model file in its fields; each test changes what it is about.
-struct ModelText {
-    std::string header = "1 2 0 1 0 1";
-    std::string times = "0 10 1 0.1 1e-6";
-    std::string rowCoords = "0";
-    std::string colCoords = "0 10";
-    std::string transport = "1 0.1 0";
-    std::string defaults = "0 0 0.3 1 1 0 0 0";
-    std::string overrides = "2  0 0 0 10  0 0 7 1";
-    std::string fixedHeads = "2  0 0  0 1";
-    std::string reactions = "";
-    std::string defaultSet = "0";
-    std::string setOverrides = "0";
-    std::string sets = "0 0";
-    std::string Text() const {
-        return header + "\n" + times + "\n" + rowCoords + "\n" + colCoords + "\n" + transport +
-               "\n" + defaults + "\n" + overrides + "\n" + fixedHeads + "\n" + reactions + "\n" +
-               defaultSet + "\n" + setOverrides + "\n" + sets + "\n";
-    }
-};
-
-struct Reader {
-    CRunControl control{"m"};
-    CSimulation sim{&control};
-    Reader() { sim.m_nStateSlots = SLOT_COUNT; }
-    void Read(const std::string& text) {
-        auto in = ModelStream(text);
-        testing::internal::CaptureStdout();
-        try {
-            sim.ReadInput(*in);
-        } catch (...) {
-            testing::internal::GetCapturedStdout();
-            throw;
-        }
-        testing::internal::GetCapturedStdout();
-    }
-};
-
 // Reads text, expects the failure class E and a detail containing `part`.
 template <typename E> void ExpectFailure(const std::string& text, const std::string& part) {
-    Reader r;
+    CModelReader r;
     try {
         r.Read(text);
         ADD_FAILURE() << "no failure for:\n" << text;
@@ -62,7 +25,7 @@ template <typename E> void ExpectFailure(const std::string& text, const std::str
 }
 
 TEST(Reader, TheFortyThreeNumberModelLandsInItsFields) {
-    Reader r;
+    CModelReader r;
     r.Read("1 2 0 1 0 1 0 10 1 0.1 1e-6 0 0 10 1 0.1 0 0 0 0.3 1 1 0 0 0 2 0 0 0 10 0 0 7 1 2 0 "
            "0 0 1 0 0 0 0");
     const CSimulation& s = r.sim;
@@ -102,10 +65,10 @@ TEST(Reader, TheFortyThreeNumberModelLandsInItsFields) {
 }
 
 TEST(Reader, IntegersTakeTheBaseOfTheirPrefix) {
-    ModelText m;
+    CModelFields m;
     m.header = "01 0x2 0 01 0 0X1"; // octal 1, hex 2, hex 1
     m.overrides = "010  0 0 0 1 0 0 0 2 0 0 0 3 0 0 0 4 0 0 0 5 0 0 0 6 0 0 0 7 0 0 0 8";
-    Reader r;
+    CModelReader r;
     r.Read(m.Text());
     EXPECT_EQ(r.sim.m_nCols, 2);
     EXPECT_EQ(r.sim.m_nRxnSets, 1);
@@ -114,10 +77,10 @@ TEST(Reader, IntegersTakeTheBaseOfTheirPrefix) {
 }
 
 TEST(Reader, LaterOverridesWinAndRepeatedFixedHeadsAreHarmless) {
-    ModelText m;
+    CModelFields m;
     m.overrides = "3  0 1 2 0.4  0 1 2 0.25  0 0 3 5";
     m.fixedHeads = "2  0 1  0 1";
-    Reader r;
+    CModelReader r;
     r.Read(m.Text());
     EXPECT_EQ(r.sim.m_stateNew[8 + 2], 0.25);
     EXPECT_EQ(r.sim.m_stateNew[3], 5.0);
@@ -126,37 +89,37 @@ TEST(Reader, LaterOverridesWinAndRepeatedFixedHeadsAreHarmless) {
 }
 
 TEST(Reader, NegativeCountsReadNoRecords) {
-    ModelText m;
+    CModelFields m;
     m.overrides = "-3";
     m.fixedHeads = "0";
     m.setOverrides = "-1";
-    Reader r;
+    CModelReader r;
     r.Read(m.Text());
     EXPECT_EQ(r.sim.m_stateNew[0], 0.0);
 }
 
 TEST(Reader, OnlyTheLowByteOfAReactionSetIndexIsKept) {
-    ModelText m;
+    CModelFields m;
     m.header = "1 2 0 1 0 2";
     m.defaultSet = "256";         // stored as 0
     m.setOverrides = "1 0 1 257"; // stored as 1
     m.sets = "0 0  0 0";
-    Reader r;
+    CModelReader r;
     r.Read(m.Text());
     EXPECT_EQ(r.sim.m_nodeRxnSet[0], 0);
     EXPECT_EQ(r.sim.m_nodeRxnSet[1], 1);
 }
 
 TEST(Reader, AFileMayEndWithoutANewline) {
-    ModelText m;
+    CModelFields m;
     std::string text = m.Text();
     text.pop_back();
-    Reader r;
+    CModelReader r;
     EXPECT_NO_THROW(r.Read(text));
 }
 
 TEST(Reader, HeaderCountsAreCheckedBeforeAllocating) {
-    ModelText m;
+    CModelFields m;
     m.header = "0 2 0 1 0 1";
     ExpectFailure<InputException>(m.Text(), "rows 0 below 1 (field 1)");
     m.header = "1 0 0 1 0 1";
@@ -174,7 +137,7 @@ TEST(Reader, HeaderCountsAreCheckedBeforeAllocating) {
 }
 
 TEST(Reader, OutputIntervalMustBePositive) {
-    ModelText m;
+    CModelFields m;
     m.times = "0 10 0 0.1 1e-6";
     ExpectFailure<InputException>(m.Text(), "output interval");
     m.times = "0 10 -1 0.1 1e-6";
@@ -182,7 +145,7 @@ TEST(Reader, OutputIntervalMustBePositive) {
 }
 
 TEST(Reader, IndicesOutsideTheGridOrStateVectorAreRefused) {
-    ModelText m;
+    CModelFields m;
     m.header = "4 3 0 1 0 1";
     m.rowCoords = "0 1 2 3";
     m.colCoords = "0 1 2";
@@ -204,7 +167,7 @@ TEST(Reader, IndicesOutsideTheGridOrStateVectorAreRefused) {
 }
 
 TEST(Reader, CoordinatesMustIncreaseStrictly) {
-    ModelText m;
+    CModelFields m;
     m.colCoords = "10 10";
     ExpectFailure<InputException>(m.Text(), "column coordinates (field 13) do not increase");
     m.colCoords = "10 0";
@@ -216,24 +179,24 @@ TEST(Reader, CoordinatesMustIncreaseStrictly) {
 }
 
 TEST(Reader, ReactionSetIndicesMustNameASet) {
-    ModelText m;
+    CModelFields m;
     m.defaultSet = "1";
     ExpectFailure<InputException>(m.Text(), "reaction set 1 of node (0, 0) outside 0..0");
     m.defaultSet = "-1"; // low byte 255
     ExpectFailure<InputException>(m.Text(), "reaction set 255");
     // A default that no node keeps is harmless.
     m.setOverrides = "2  0 0 0  0 1 0";
-    Reader r;
+    CModelReader r;
     EXPECT_NO_THROW(r.Read(m.Text()));
 
-    ModelText none; // nodes but no sets at all
+    CModelFields none; // nodes but no sets at all
     none.header = "1 2 0 1 0 0";
     none.sets = "";
     ExpectFailure<InputException>(none.Text(), "reaction set 0 of node (0, 0) outside 0..-1");
 }
 
 TEST(Reader, ReactionIndicesOfASetMustNameAReaction) {
-    ModelText m;
+    CModelFields m;
     m.sets = "1 0  0";
     ExpectFailure<InputException>(
         m.Text(),
@@ -244,7 +207,7 @@ TEST(Reader, ReactionIndicesOfASetMustNameAReaction) {
 
 TEST(Reader, UnknownReactionTypeCodes) {
     for (const char* code : {"16", "-1", "99"}) {
-        ModelText m;
+        CModelFields m;
         m.header = "1 2 0 1 1 1";
         m.reactions = code + std::string(" 0 0 0 0 0 0 0 0");
         ExpectFailure<InputException>(m.Text(), "Unknown Reaction Type (code " + std::string(code) +
@@ -253,17 +216,17 @@ TEST(Reader, UnknownReactionTypeCodes) {
 }
 
 TEST(Reader, AFailedStreamIsABadFile) {
-    ModelText m;
+    CModelFields m;
     // Each cut leaves a field short; the detail names the field.
     m.sets = "";
     ExpectFailure<BadFileException>(m.Text(), "in reaction set record 0 (field 21)");
-    m = ModelText();
+    m = CModelFields();
     m.sets = "1";
     ExpectFailure<BadFileException>(m.Text(), "equilibrium reaction index 0");
-    m = ModelText();
+    m = CModelFields();
     m.header = "1 2 0 1 0 2147483648"; // beyond 32 bits
     ExpectFailure<BadFileException>(m.Text(), "header counts");
-    m = ModelText();
+    m = CModelFields();
     m.colCoords = "0 x";
     ExpectFailure<BadFileException>(m.Text(), "column coordinates (field 13)");
     ExpectFailure<BadFileException>("1 2 0 1 0 1 0 10 1 0.1 1e-6 0 0 10 1 0.1 0 0 0 0.3 1 1 0 0 0 "
@@ -284,9 +247,9 @@ TEST(Reader, MissingStreamFailsBeforeAnyField) {
 }
 
 TEST(Reader, CancelBeforeAllocationStopsReading) {
-    Reader r;
+    CModelReader r;
     r.control.Cancel();
-    r.Read(ModelText().Text());
+    r.Read(CModelFields().Text());
     EXPECT_EQ(r.sim.m_nRows, 1); // the header was read
     EXPECT_EQ(r.sim.m_work, nullptr);
     EXPECT_EQ(r.sim.m_rowCoord, nullptr);

@@ -2,17 +2,16 @@
 // leaves a number the reader needs missing ends in "Input Error" with nothing
 // written; a cut that leaves every needed number ends as the whole file does.
 // The cuts run in-process through CSimulation::Run, as the binary runs them.
-#include "run/run_control.h"
 #include "sim/exceptions.h"
-#include "sim/limits.h"
 #include "sim/simulation.h"
+#include "support/in_process.h"
+#include "support/run_output.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 #include <filesystem>
 #include <unistd.h>
 
@@ -50,11 +49,8 @@ struct CModelShape {
 };
 
 CModelShape Shape(const std::string& text, const std::vector<CToken>& tokens) {
-    CRunControl control("shape");
-    CRecordingSink sink;
-    control.SetMessageSink(&sink);
-    CSimulation sim(&control);
-    sim.m_nStateSlots = SLOT_COUNT;
+    CModelReader reader;
+    CSimulation& sim = reader.sim;
     auto in = ModelStream(text);
     CModelShape shape;
     try {
@@ -75,10 +71,7 @@ CModelShape Shape(const std::string& text, const std::vector<CToken>& tokens) {
 }
 
 // What one run of a model file ended with.
-struct CRunEnd {
-    std::string error; // the run's error text; empty when it did not fail
-    std::string status;
-    std::vector<std::string> texts; // the failure reports shown
+struct CRunEnd : CInProcessRun {
     bool wroteOutput = false;
     size_t records = 0;   // from the time file; 0 when it is not complete
     bool complete = true; // time file and data file agree
@@ -89,24 +82,13 @@ CRunEnd RunFile(const TempDir& dir, const std::string& text, size_t recordBytes)
     unlink((base + ".kvo").c_str());
     unlink((base + ".kvt").c_str());
     WriteTextFile(base + ".kvi", text);
-    CRunControl control(base.c_str());
-    CRecordingSink sink;
-    control.SetMessageSink(&sink);
-    {
-        CSimulation sim(&control);
-        sim.Run();
-    }
     CRunEnd end;
-    end.error = control.GetError() ? control.GetError() : "";
-    end.status = control.GetStatus().value_or("");
-    end.texts = sink.texts;
+    static_cast<CInProcessRun&>(end) = RunInProcess(base);
     end.wroteOutput = FileExists(base + ".kvo") || FileExists(base + ".kvt");
     if (end.error.empty()) {
         const std::vector<unsigned char> kvt = ReadBinaryFile(base + ".kvt");
         const std::vector<unsigned char> kvo = ReadBinaryFile(base + ".kvo");
-        int32_t n = 0;
-        if (kvt.size() >= 36)
-            std::memcpy(&n, kvt.data(), sizeof n);
+        const int32_t n = kvt.size() >= 36 ? IntAt(kvt, 0) : 0;
         end.records = n > 0 ? static_cast<size_t>(n) : 0;
         end.complete =
             n >= 1 && kvt.size() == 36 + 8 * end.records && kvo.size() == end.records * recordBytes;

@@ -1,7 +1,6 @@
 // The kinetic reaction records as the model reader meets them: every type
 // code builds its class, the example models read, and a bad record is
 // reported with its place in the file.
-#include "run/run_control.h"
 #include "rxn/kin_dual_monod.h"
 #include "rxn/kin_dual_monod_inhib.h"
 #include "rxn/kin_exchange.h"
@@ -17,35 +16,21 @@
 #include "sim/simulation.h"
 
 #include "kinetic_test_util.h"
+#include "support/in_process.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 using namespace kova_test;
 
 namespace {
 
-// A model being read as the run sequence reads it.
-class CReadModel {
-public:
-    CReadModel() : m_control("model"), m_sim(&m_control) { m_sim.m_nStateSlots = 7; }
-    void ReadText(const std::string& text) {
-        std::istringstream in(text);
-        m_sim.ReadInput(in);
-    }
-    void ReadFile(const std::string& name) {
-        std::ifstream in(std::string(KOVA_TEST_DATA_DIR) + "/" + name);
-        m_sim.ReadInput(in);
-    }
-    CSimulation& Sim() { return m_sim; }
-
-private:
-    CRunControl m_control;
-    CSimulation m_sim;
-};
+// The text of a model file in tests/data.
+std::string DataModel(const std::string& name) {
+    return ReadTextFile(std::string(KOVA_TEST_DATA_DIR) + "/" + name);
+}
 
 // One node of one row, one mobile component: nComp 8. The header asks for
 // `nRxn` reactions and one reaction set, then the records follow.
@@ -70,9 +55,9 @@ TEST(KineticRecords, EveryKineticTypeCodeBuildsItsClass) {
                                 "12 " + S8 + "1 1 0.5 7 2\n" +       // CKinLangmuir
                                 "13 " + S8 + "1 1 0.5 7 2\n" +       // CKinFreundlich
                                 "14 " + S8 + "1 -1 -1 1 0 1\n";      // CRuleCurve
-    CReadModel model;
-    model.ReadText(OneNodeModel(10, records, "0 10 0 1 2 3 4 5 6 7 8 9"));
-    const auto& rxns = model.Sim().m_rxns;
+    CModelReader model;
+    model.Read(OneNodeModel(10, records, "0 10 0 1 2 3 4 5 6 7 8 9"));
+    const auto& rxns = model.sim.m_rxns;
     ASSERT_EQ(rxns.size(), 10u);
     EXPECT_NE(dynamic_cast<COrdered*>(rxns[0].get()), nullptr);
     EXPECT_NE(dynamic_cast<CMixedOrdered*>(rxns[1].get()), nullptr);
@@ -84,13 +69,13 @@ TEST(KineticRecords, EveryKineticTypeCodeBuildsItsClass) {
     EXPECT_NE(dynamic_cast<CKinLangmuir*>(rxns[7].get()), nullptr);
     EXPECT_NE(dynamic_cast<CKinFreundlich*>(rxns[8].get()), nullptr);
     EXPECT_NE(dynamic_cast<CRuleCurve*>(rxns[9].get()), nullptr);
-    EXPECT_EQ(model.Sim().m_rxnSets[0]->m_nKinetic, 10);
+    EXPECT_EQ(model.sim.m_rxnSets[0]->m_nKinetic, 10);
 }
 
 TEST(KineticRecords, ErrorsNameTheRecord) {
-    CReadModel badIndex;
+    CModelReader badIndex;
     try {
-        badIndex.ReadText(OneNodeModel(2, "2 " + S8 + "1 7 0.5\n4 " + S8 + "0.5 1 -1 8", "0 0"));
+        badIndex.Read(OneNodeModel(2, "2 " + S8 + "1 7 0.5\n4 " + S8 + "0.5 1 -1 8", "0 0"));
         ADD_FAILURE() << "substrate index 8 was accepted";
     } catch (const BadFileException& e) {
         ADD_FAILURE() << "Bad File instead of an input error: " << e.Detail();
@@ -98,9 +83,9 @@ TEST(KineticRecords, ErrorsNameTheRecord) {
         EXPECT_EQ(e.Detail(), "substrate index 8 outside 0..7 in reaction record 1 (field 18)");
     }
 
-    CReadModel badOrder;
+    CModelReader badOrder;
     try {
-        badOrder.ReadText(OneNodeModel(1, "3 " + S8 + "0.5 7 7", "0 0"));
+        badOrder.Read(OneNodeModel(1, "3 " + S8 + "0.5 7 7", "0 0"));
         ADD_FAILURE() << "mixed order 7 was accepted";
     } catch (const InputException& e) {
         EXPECT_EQ(e.Detail(),
@@ -108,9 +93,9 @@ TEST(KineticRecords, ErrorsNameTheRecord) {
                   "(field 18)");
     }
 
-    CReadModel kindZero;
+    CModelReader kindZero;
     try {
-        kindZero.ReadText(OneNodeModel(1, "14 " + S8 + "0 -1 -1 1 0 1", "1 0  0"));
+        kindZero.Read(OneNodeModel(1, "14 " + S8 + "0 -1 -1 1 0 1", "1 0  0"));
         ADD_FAILURE() << "a kind-0 curve was accepted as an equilibrium";
     } catch (const InputException& e) {
         EXPECT_NE(e.Detail().find("kind 0"), std::string::npos) << e.Detail();
@@ -119,9 +104,9 @@ TEST(KineticRecords, ErrorsNameTheRecord) {
 }
 
 TEST(KineticModels, FirstOrderDecayColumnReads) {
-    CReadModel model;
-    model.ReadFile("column_decay.kvi");
-    CSimulation& sim = model.Sim();
+    CModelReader model;
+    model.Read(DataModel("column_decay.kvi"));
+    CSimulation& sim = model.sim;
     EXPECT_EQ(sim.m_nCols, 10);
     ASSERT_EQ(sim.m_rxns.size(), 1u);
     auto* decay = dynamic_cast<COrdered*>(sim.m_rxns[0].get());
@@ -134,9 +119,9 @@ TEST(KineticModels, FirstOrderDecayColumnReads) {
 }
 
 TEST(KineticModels, DualMonodPlumeReads) {
-    CReadModel model;
-    model.ReadFile("dual_monod_plume.kvi");
-    CSimulation& sim = model.Sim();
+    CModelReader model;
+    model.Read(DataModel("dual_monod_plume.kvi"));
+    CSimulation& sim = model.sim;
     EXPECT_EQ(sim.m_nComp, 11);
     ASSERT_EQ(sim.m_rxns.size(), 2u);
     auto* monod = dynamic_cast<CKinDualMonod*>(sim.m_rxns[0].get());
@@ -153,9 +138,9 @@ TEST(KineticModels, DualMonodPlumeReads) {
 }
 
 TEST(KineticModels, TimeDrivenRuleCurveSourceReads) {
-    CReadModel model;
-    model.ReadFile("rule_curve_source.kvi");
-    CSimulation& sim = model.Sim();
+    CModelReader model;
+    model.Read(DataModel("rule_curve_source.kvi"));
+    CSimulation& sim = model.sim;
     ASSERT_EQ(sim.m_rxns.size(), 1u);
     auto* source = dynamic_cast<CRuleCurve*>(sim.m_rxns[0].get());
     ASSERT_NE(source, nullptr);

@@ -2,15 +2,14 @@
 #include "rxn/rxn.h"
 #include "sim/exceptions.h"
 #include "sim/limits.h"
-#include "sim/rxn_set.h"
 #include "sim/simulation.h"
 #include "support/model_builder.h"
+#include "support/run_output.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <sstream>
 
@@ -33,26 +32,9 @@ private:
 
 // Adds a probe to the kinetic list of reaction set 0.
 void InstallProbe(CSimulation& sim, CProbeRxn::Callback onRate) {
-    std::string text;
-    for (int k = 0; k < sim.m_nComp; ++k)
-        text += "0 ";
-    std::istringstream zeros(text);
-    sim.m_rxns.push_back(std::make_unique<CProbeRxn>(zeros, sim.m_nComp, &sim, std::move(onRate)));
-    CRxnSet& set = *sim.m_rxnSets[0];
-    set.m_kinetic.push_back(sim.m_rxns.back().get());
-    set.m_nKinetic = static_cast<int>(set.m_kinetic.size());
-}
-
-int32_t IntAt(const std::vector<unsigned char>& bytes, size_t offset) {
-    int32_t value = 0;
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
-
-double DoubleAt(const std::vector<unsigned char>& bytes, size_t offset) {
-    double value = 0.0;
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
+    std::istringstream zeros(ZeroCoefficients(sim.m_nComp));
+    AddKineticToFirstSet(sim,
+                         std::make_unique<CProbeRxn>(zeros, sim.m_nComp, &sim, std::move(onRate)));
 }
 
 class TimeLoopTest : public ::testing::Test {

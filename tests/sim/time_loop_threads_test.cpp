@@ -5,7 +5,6 @@
 #include "rxn/rxn.h"
 #include "sim/exceptions.h"
 #include "sim/limits.h"
-#include "sim/rxn_set.h"
 #include "sim/rxn_work.h"
 #include "sim/simulation.h"
 #include "support/model_builder.h"
@@ -40,15 +39,9 @@ private:
 };
 
 void InstallStandIn(CSimulation& sim, CStandInRxn::Callback onRate) {
-    std::string text;
-    for (int k = 0; k < sim.m_nComp; ++k)
-        text += "0 ";
-    std::istringstream zeros(text);
-    sim.m_rxns.push_back(
-        std::make_unique<CStandInRxn>(zeros, sim.m_nComp, &sim, std::move(onRate)));
-    CRxnSet& set = *sim.m_rxnSets[0];
-    set.m_kinetic.push_back(sim.m_rxns.back().get());
-    set.m_nKinetic = static_cast<int>(set.m_kinetic.size());
+    std::istringstream zeros(ZeroCoefficients(sim.m_nComp));
+    AddKineticToFirstSet(
+        sim, std::make_unique<CStandInRxn>(zeros, sim.m_nComp, &sim, std::move(onRate)));
 }
 
 // A 6 x 7 grid with one mobile component, steps of 0.5 from 0 to 3, a

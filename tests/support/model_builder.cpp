@@ -1,5 +1,8 @@
 #include "support/model_builder.h"
 
+#include "rxn/rxn.h"
+#include "sim/limits.h"
+#include "sim/rxn_set.h"
 #include "sim/simulation.h"
 #include "support/test_support.h"
 
@@ -56,10 +59,27 @@ std::string CTestModel::Text() const {
     return out;
 }
 
+void LoadModelText(CSimulation& sim, const std::string& text) {
+    sim.m_nStateSlots = SLOT_COUNT;
+    sim.ReadInput(*ModelStream(text));
+}
+
 void LoadModel(CSimulation& sim, const CTestModel& model) {
-    sim.m_nStateSlots = 7;
-    auto in = ModelStream(model.Text());
-    sim.ReadInput(*in);
+    LoadModelText(sim, model.Text());
+}
+
+std::string ZeroCoefficients(int nComp) {
+    std::string text;
+    for (int k = 0; k < nComp; ++k)
+        text += "0 ";
+    return text;
+}
+
+void AddKineticToFirstSet(CSimulation& sim, std::unique_ptr<CRxn> rxn) {
+    sim.m_rxns.push_back(std::move(rxn));
+    CRxnSet& set = *sim.m_rxnSets[0];
+    set.m_kinetic.push_back(sim.m_rxns.back().get());
+    set.m_nKinetic = static_cast<int>(set.m_kinetic.size());
 }
 
 } // namespace kova_test

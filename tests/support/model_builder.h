@@ -1,12 +1,15 @@
 // Builds model files for tests: a grid, its times and transport parameters, a
 // default state vector with overrides and fixed-head nodes, no reactions and
-// one empty reaction set. Also loads such a model straight into a CSimulation.
+// one empty reaction set. Also loads such a model straight into a CSimulation,
+// and adds stand-in reactions to it.
 #pragma once
 
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
+class CRxn;
 class CSimulation;
 
 namespace kova_test {
@@ -41,7 +44,14 @@ struct CTestModel {
     std::string Text() const;
 };
 
-// Reads model into sim as a run does (m_nStateSlots = 7, then ReadInput).
+// Reads model text into sim as a run does (m_nStateSlots = SLOT_COUNT, then
+// ReadInput); a failure passes to the caller.
+void LoadModelText(CSimulation& sim, const std::string& text);
 void LoadModel(CSimulation& sim, const CTestModel& model);
+
+// The record of a reaction that changes nothing: nComp zero coefficients.
+std::string ZeroCoefficients(int nComp);
+// Appends rxn to the kinetic list of reaction set 0; sim.m_rxns owns it.
+void AddKineticToFirstSet(CSimulation& sim, std::unique_ptr<CRxn> rxn);
 
 } // namespace kova_test

@@ -79,6 +79,16 @@ bool FileExists(const std::string& path) {
     return stat(path.c_str(), &info) == 0;
 }
 
+std::string CopyModel(const std::string& fromDir, const std::string& name,
+                      const std::string& base) {
+    WriteTextFile(base + ".kvi", ReadTextFile(fromDir + "/" + name + ".kvi"));
+    return base;
+}
+
+std::string StageModel(const TempDir& dir, const std::string& fromDir, const std::string& name) {
+    return CopyModel(fromDir, name, dir.File(name));
+}
+
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::function<void()>& inChild) {
     int outPipe[2], errPipe[2];

@@ -36,6 +36,12 @@ std::string ReadTextFile(const std::string& path);
 std::vector<unsigned char> ReadBinaryFile(const std::string& path);
 bool FileExists(const std::string& path);
 
+// Copies the model file fromDir/name.kvi to base.kvi; returns base.
+std::string CopyModel(const std::string& fromDir, const std::string& name, const std::string& base);
+// Copies fromDir/name.kvi into dir under its own name, so that a run writes
+// its output files beside it; returns the base path of the copy.
+std::string StageModel(const TempDir& dir, const std::string& fromDir, const std::string& name);
+
 // Outcome of running a program to its end.
 struct ProcessResult {
     int exitCode = -1;
