@@ -3,11 +3,15 @@
 // or more threads) and the local integration of one node's reactions.
 //
 //   build/release/bench/kova_micro_bench [--benchmark_filter=...]
+#include "flow/flow_field.h"
+#include "flow/heads.h"
+#include "flow/transport.h"
+#include "io/reader.h"
+#include "model/rxn_work.h"
+#include "model/simulation.h"
 #include "run/message_sink.h"
 #include "run/run_control.h"
-#include "sim/rxn_set.h"
-#include "sim/rxn_work.h"
-#include "sim/simulation.h"
+#include "rxn/rxn_set.h"
 
 #include <benchmark/benchmark.h>
 
@@ -120,10 +124,9 @@ struct CLoaded {
     CLoaded(int rows, int cols, ENetwork network, int threads) {
         control.SetMessageSink(&sink);
         std::istringstream in(Model(rows, cols, network));
-        sim.m_nStateSlots = 7;
-        sim.ReadInput(in);
-        sim.InitHeads();
-        sim.ComputeFlowField();
+        ReadInput(sim, in);
+        InitHeads(sim);
+        ComputeFlowField(sim);
         for (int t = 0; t < sim.m_nValues; ++t)
             sim.m_state[t] = sim.m_stateNew[t];
         sim.m_nThreads = threads;
@@ -136,9 +139,9 @@ void BM_TransportStep(benchmark::State& state) {
     const bool gather = state.range(2) != 0;
     for (auto _ : state) {
         if (gather)
-            model.sim.TransportStepGather();
+            TransportStepGather(model.sim);
         else
-            model.sim.TransportStepFaceLoops();
+            TransportStepFaceLoops(model.sim);
         benchmark::DoNotOptimize(model.sim.m_transportDelta[0]);
     }
     state.SetItemsProcessed(state.iterations() * model.sim.m_nNodes);

@@ -1,11 +1,17 @@
 #include "fuzz_model.h"
 
+#include "flow/flow_field.h"
+#include "flow/heads.h"
+#include "flow/transport.h"
+#include "io/output_files.h"
+#include "io/reader.h"
+#include "model/exceptions.h"
+#include "model/limits.h"
+#include "model/simulation.h"
 #include "run/message_sink.h"
 #include "run/run_control.h"
-#include "sim/exceptions.h"
-#include "sim/limits.h"
-#include "sim/rxn_set.h"
-#include "sim/simulation.h"
+#include "rxn/rxn_set.h"
+#include "sim/time_loop.h"
 
 #include <cmath>
 #include <exception>
@@ -29,8 +35,8 @@ double EffectiveGlobalStep(CSimulation& sim) {
     if (sim.m_globalStep > 0.0)
         return sim.m_globalStep;
     const double input = sim.m_globalStep;
-    sim.ComputeFlowField();
-    sim.ComputeStableStep(sim.m_endTime - sim.m_startTime);
+    ComputeFlowField(sim);
+    ComputeStableStep(sim, sim.m_endTime - sim.m_startTime);
     const double step = sim.m_globalStep;
     sim.m_globalStep = input;
     return step;
@@ -90,17 +96,17 @@ CFuzzResult RunModelText(const std::string& text, const std::string& outputBase,
     CFuzzResult result;
     {
         CSimulation sim(&control);
-        sim.m_nStateSlots = SLOT_COUNT;
         sim.m_memoryLimit = limits.memoryBytes;
         try {
             std::istringstream in(text);
-            sim.ReadInput(in);
+            ReadInput(sim, in);
             result.read = true;
-            sim.InitHeads();
+            InitHeads(sim);
             ShortenRun(sim, limits);
-            sim.OpenOutput(outputBase.c_str());
-            sim.TimeLoop();
-            sim.CloseOutput(outputBase.c_str());
+            COutputFiles output(outputBase);
+            output.Open();
+            TimeLoop(sim, output);
+            output.Finish(sim);
         } catch (const TimeException& e) {
             result.outcome = EOutcome::TIME_ESCAPED;
             result.detail = e.Detail();

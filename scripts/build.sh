@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds one configuration: release (g++, -O2) or sanitize (clang++, ASan+UBSan,
 # with the model fuzzer).
-# Usage: scripts/build.sh release|sanitize
+# Usage: scripts/build.sh release|sanitize [TARGET...]   (default: every target)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 config=${1:-release}
@@ -16,4 +16,9 @@ sanitize)
     echo "usage: $0 release|sanitize" >&2
     exit 2 ;;
 esac
-cmake --build "build/$config" --parallel "$(nproc)"
+shift || true
+targets=()
+for target in "$@"; do
+    targets+=(--target "$target")
+done
+cmake --build "build/$config" --parallel "$(nproc)" "${targets[@]}"

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds kova-compute and runs a shipped example
+# Installs what is missing, builds kova-compute (nothing else) and runs a shipped example
 # (default: plume, a 100 x 100 tracer plume), then says where the results are.
 # Usage: scripts/run-example.sh [plume|column|hydrocarbon_plume|decay_chain|complexation|two_nodes]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-scripts/build.sh release
+scripts/build.sh release kova-compute
 name=${1:-plume}
 if [ ! -f "examples/$name.kvi" ]; then
     echo "no example '$name'; the examples are:" $(cd examples && ls *.kvi | sed 's/\.kvi$//') >&2

@@ -1,6 +1,6 @@
 #include "app/cli_options.h"
 
-#include "sim/limits.h"
+#include "model/limits.h"
 
 #include <cstdlib>
 

@@ -1,18 +1,18 @@
 #include "app/model_check.h"
 
 #include "app/frontend.h"
+#include "io/model_file.h"
+#include "model/exceptions.h"
+#include "model/limits.h"
+#include "model/simulation.h"
 #include "post/entry_names.h"
 #include "run/run_control.h"
 #include "rxn/rxn.h"
 #include "rxn/rxn_description.h"
-#include "sim/exceptions.h"
-#include "sim/limits.h"
+#include "rxn/rxn_set.h"
 #include "sim/run.h"
-#include "sim/rxn_set.h"
-#include "sim/simulation.h"
 
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -330,7 +330,7 @@ void CheckRxnListings(const CSimulation& s) {
 }
 
 std::string ModelSummary(const CSimulation& s, const std::string& base) {
-    std::string out = "model: " + base + ".kvi\n";
+    std::string out = "model: " + ModelFileName(base) + "\n";
     AppendGrid(out, s);
     AppendCounts(out, s);
     AppendTimes(out, s);
@@ -354,14 +354,10 @@ int RunModelCheck(const std::string& base) {
     std::string summary;
     {
         CSimulation sim(&runControl);
-        sim.m_nStateSlots = SLOT_COUNT;
         RunReportingFailures(&runControl, [&] {
-            // Opened as a run opens it; the failure names the file, so that a
+            // Loaded as a run loads it; the failure names the file, so that a
             // base given with its extension shows up as "BASE.kvi.kvi".
-            std::ifstream in(base + ".kvi");
-            if (!in.good())
-                throw BadFileException("Bad File: the model file " + base + ".kvi cannot be read");
-            sim.ReadInput(in);
+            LoadModel(sim, base);
             CheckRxnListings(sim);
             summary = ModelSummary(sim, base);
         });

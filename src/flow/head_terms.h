@@ -2,8 +2,8 @@
 // sparse solve and the sweeps of the initial heads.
 #pragma once
 
-#include "sim/limits.h"
-#include "sim/simulation.h"
+#include "model/limits.h"
+#include "model/simulation.h"
 
 #include <cstddef>
 

@@ -2,11 +2,11 @@
 
 #include "flow/head_terms.h"
 #include "flow/sparse_heads.h"
+#include "model/exceptions.h"
+#include "model/limits.h"
+#include "model/simulation.h"
 #include "run/message_sink.h"
 #include "run/run_control.h"
-#include "sim/exceptions.h"
-#include "sim/limits.h"
-#include "sim/simulation.h"
 
 #include <cmath>
 #include <cstdio>
@@ -137,7 +137,7 @@ void SweepHeads(CSimulation& s) {
         sum = 0.0;
         for (int i = 0; i < s.m_nRows; ++i)
             for (int j = 0; j < s.m_nCols; ++j)
-                sum += s.RelaxNodeHead(i, j);
+                sum += RelaxNodeHead(s, i, j);
         if (!(sum > s.m_opzero))
             return;
     }
@@ -151,52 +151,52 @@ void SweepHeads(CSimulation& s) {
 
 } // namespace
 
-void CSimulation::InitHeads() {
-    m_runControl->SetStatus("Initalizing Hydraulic Heads ...");
-    ComputeCellWidths(m_rowWidth.get(), m_rowCoord.get(), m_nRows);
-    ComputeCellWidths(m_colWidth.get(), m_colCoord.get(), m_nCols);
-    ClearFluxSlots(*this);
-    if (m_headSolve == EHeadSolve::SPARSE) {
-        SolveHeadsSparse(*this);
+void InitHeads(CSimulation& s) {
+    s.m_runControl->SetStatus("Initalizing Hydraulic Heads ...");
+    ComputeCellWidths(s.m_rowWidth.get(), s.m_rowCoord.get(), s.m_nRows);
+    ComputeCellWidths(s.m_colWidth.get(), s.m_colCoord.get(), s.m_nCols);
+    ClearFluxSlots(s);
+    if (s.m_headSolve == EHeadSolve::SPARSE) {
+        SolveHeadsSparse(s);
     } else {
-        AssembleBandMatrix(*this);
-        EliminateBand(*this);
-        BackSubstitute(*this);
-        for (int n = 0; n < m_nNodes; ++n) {
-            if (m_nodeType[n] == NODE_NORMAL) {
-                double* node = NodeState(*this, n);
+        AssembleBandMatrix(s);
+        EliminateBand(s);
+        BackSubstitute(s);
+        for (int n = 0; n < s.m_nNodes; ++n) {
+            if (s.m_nodeType[n] == NODE_NORMAL) {
+                double* node = NodeState(s, n);
                 node[SLOT_HEAD] = node[SLOT_FLUXROW];
             }
         }
     }
-    ClearFluxSlots(*this);
-    SweepHeads(*this);
+    ClearFluxSlots(s);
+    SweepHeads(s);
 }
 
-double CSimulation::RelaxNodeHead(int i, int j) {
-    const int n = i * m_nCols + j;
-    double* node = NodeState(*this, n);
+double RelaxNodeHead(CSimulation& s, int i, int j) {
+    const int n = i * s.m_nCols + j;
+    double* node = NodeState(s, n);
     if (node[SLOT_KROW] == 0.0)
         return 0.0;
 
     double total = 0.0;
     double weighted = 0.0;
-    ForEachConductance(*this, i, j, [&](int b, double g) {
+    ForEachConductance(s, i, j, [&](int b, double g) {
         total += g;
-        weighted += g * m_stateNew[static_cast<size_t>(b) * m_nComp + SLOT_HEAD];
+        weighted += g * s.m_stateNew[static_cast<size_t>(b) * s.m_nComp + SLOT_HEAD];
     });
 
-    if (m_nodeType[n] == NODE_NORMAL) {
+    if (s.m_nodeType[n] == NODE_NORMAL) {
         if (total == 0.0)
             return 0.0;
-        const double head = (weighted + VolumeSource(*this, i, j, node)) / total;
+        const double head = (weighted + VolumeSource(s, i, j, node)) / total;
         const double old = node[SLOT_HEAD];
         node[SLOT_HEAD] = head;
         return std::fabs(old - head);
     }
-    if (m_nodeType[n] == NODE_HEAD) {
+    if (s.m_nodeType[n] == NODE_HEAD) {
         // The source rate per unit pore volume that balances the flow out.
-        const double area = m_rowWidth[i] * m_colWidth[j];
+        const double area = s.m_rowWidth[i] * s.m_colWidth[j];
         const double rate = (total * node[SLOT_HEAD] - weighted) / (node[SLOT_POROSITY] * area);
         const double old = node[SLOT_SOURCE];
         node[SLOT_SOURCE] = rate;
@@ -204,9 +204,9 @@ double CSimulation::RelaxNodeHead(int i, int j) {
     }
 
     const std::string detail = "node (" + std::to_string(i) + ", " + std::to_string(j) +
-                               ") has type " + std::to_string(m_nodeType[n]) +
+                               ") has type " + std::to_string(s.m_nodeType[n]) +
                                ", neither NODE_NORMAL nor NODE_HEAD";
-    if (CMessageSink* sink = m_runControl->GetMessageSink())
+    if (CMessageSink* sink = s.m_runControl->GetMessageSink())
         sink->ShowMessage(HEAD_GUARD_CAPTION, HEAD_GUARD_TEXT, detail.c_str());
     throw Exception(detail);
 }

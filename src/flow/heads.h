@@ -1,7 +1,7 @@
 // Steady hydraulic heads: cell widths, a direct band solve of the nodes' water
 // balances, then Gauss-Seidel sweeps that refine the heads and give every
-// fixed-head node the source rate that holds its head (CSimulation::InitHeads,
-// CSimulation::RelaxNodeHead).
+// fixed-head node the source rate that holds its head (InitHeads,
+// RelaxNodeHead).
 //
 // The band matrix lives in CSimulation::m_work: row r (node r) starts at r * W
 // with W = 2 * m_nCols + 1, and its entry in column c lies at
@@ -10,6 +10,8 @@
 // before the sweeps. What the elimination leaves in m_work is the first
 // m_state of the time loop, so the matrix is stored exactly as laid out here.
 #pragma once
+
+class CSimulation;
 
 // Caption and text of the report for a node type other than NODE_NORMAL or
 // NODE_HEAD met in a sweep (the reader produces only those two).
@@ -20,3 +22,12 @@ constexpr const char* HEAD_GUARD_TEXT = "ERROR-WRONG TYPE OF NODE, NOT HEAD or N
 // node is 1.0 wide, an edge node the full distance to its one neighbour, an
 // inner node half the distance between its two neighbours.
 void ComputeCellWidths(double* widths, const double* coords, int count);
+
+// Cell widths, the direct solve (band or sparse, by CSimulation::m_headSolve),
+// then sweeps until the sum of changes is at most opzero.
+void InitHeads(CSimulation& s);
+
+// One Gauss-Seidel update of node (i, j): a computed head gets the weighted
+// mean of its neighbours plus its source, a fixed head the source rate that
+// holds it. Returns the size of the change.
+double RelaxNodeHead(CSimulation& s, int i, int j);

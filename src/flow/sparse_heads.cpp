@@ -2,9 +2,9 @@
 
 #include "flow/head_terms.h"
 #include "flow/sparse_solve.h"
-#include "sim/exceptions.h"
-#include "sim/limits.h"
-#include "sim/simulation.h"
+#include "model/exceptions.h"
+#include "model/limits.h"
+#include "model/simulation.h"
 
 #include <string>
 #include <utility>

@@ -1,6 +1,6 @@
 #include "flow/sparse_solve.h"
 
-#include "sim/exceptions.h"
+#include "model/exceptions.h"
 
 #include <Eigen/OrderingMethods>
 #include <Eigen/SparseCholesky>

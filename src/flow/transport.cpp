@@ -18,9 +18,11 @@
 // dispersion from a central difference across a's neighbours on the other
 // axis, and upstream advection. Nodes with a negative water source also lose
 // solute in proportion to their concentration.
-#include "sim/limits.h"
-#include "sim/simulation.h"
-#include "sim/thread_team.h"
+#include "flow/transport.h"
+
+#include "model/limits.h"
+#include "model/simulation.h"
+#include "run/thread_team.h"
 
 namespace {
 
@@ -187,56 +189,56 @@ void GatherRows(const CSimulation& s, int begin, int end, double dt, double* scr
 
 } // namespace
 
-void CSimulation::TransportStep() {
-    if (m_nThreads == 1)
-        TransportStepFaceLoops();
+void TransportStep(CSimulation& s) {
+    if (s.m_nThreads == 1)
+        TransportStepFaceLoops(s);
     else
-        TransportStepGather();
+        TransportStepGather(s);
 }
 
-void CSimulation::TransportStepFaceLoops() {
-    const double dt = m_globalStep;
-    const int nComp = m_nComp;
-    for (int t = 0; t < m_nValues; ++t)
-        m_transportDelta[t] = 0.0;
-    if (m_nMobile <= 0)
+void TransportStepFaceLoops(CSimulation& s) {
+    const double dt = s.m_globalStep;
+    const int nComp = s.m_nComp;
+    for (int t = 0; t < s.m_nValues; ++t)
+        s.m_transportDelta[t] = 0.0;
+    if (s.m_nMobile <= 0)
         return;
 
-    for (int i = 0; i < m_nRows - 1; ++i)
-        for (int j = 0; j < m_nCols; ++j)
-            TransportAcrossFace(*this, RowFace(*this, i, j), dt);
-    for (int j = 0; j < m_nCols - 1; ++j)
-        for (int i = 0; i < m_nRows; ++i)
-            TransportAcrossFace(*this, ColumnFace(*this, i, j), dt);
+    for (int i = 0; i < s.m_nRows - 1; ++i)
+        for (int j = 0; j < s.m_nCols; ++j)
+            TransportAcrossFace(s, RowFace(s, i, j), dt);
+    for (int j = 0; j < s.m_nCols - 1; ++j)
+        for (int i = 0; i < s.m_nRows; ++i)
+            TransportAcrossFace(s, ColumnFace(s, i, j), dt);
 
     // Sinks take solute out with the water; sources bring none in.
-    const int firstMobile = nComp - m_nMobile;
-    for (int n = 0; n < m_nNodes; ++n) {
+    const int firstMobile = nComp - s.m_nMobile;
+    for (int n = 0; n < s.m_nNodes; ++n) {
         const int a = n * nComp;
-        const double source = m_state[a + SLOT_SOURCE];
+        const double source = s.m_state[a + SLOT_SOURCE];
         if (source < 0.0)
             for (int k = firstMobile; k < nComp; ++k)
-                m_transportDelta[a + k] += m_state[a + k] * source * dt;
+                s.m_transportDelta[a + k] += s.m_state[a + k] * source * dt;
     }
 }
 
 // Every node gathers its own change, so the threads write disjoint values,
 // and sums the same terms in the same order as the face loops: the bits are
 // theirs. The threads take ranges of rows.
-void CSimulation::TransportStepGather() {
-    const double dt = m_globalStep;
-    CThreadTeam& team = Team();
-    if (m_nMobile <= 0) {
-        team.ForBlocks(m_nValues, [&](int begin, int end) {
+void TransportStepGather(CSimulation& s) {
+    const double dt = s.m_globalStep;
+    CThreadTeam& team = s.Team();
+    if (s.m_nMobile <= 0) {
+        team.ForBlocks(s.m_nValues, [&](int begin, int end) {
             for (int t = begin; t < end; ++t)
-                m_transportDelta[t] = 0.0;
+                s.m_transportDelta[t] = 0.0;
         });
         return;
     }
-    const size_t perThread = static_cast<size_t>(m_nCols + 2) * m_nMobile;
-    if (m_transportScratch.size() != perThread * team.Size())
-        m_transportScratch.assign(perThread * team.Size(), 0.0); // before the time loop
-    team.ForRanges(m_nRows, team.BlockSize(m_nRows), [&](int begin, int end, int thread) {
-        GatherRows(*this, begin, end, dt, m_transportScratch.data() + perThread * thread);
+    const size_t perThread = static_cast<size_t>(s.m_nCols + 2) * s.m_nMobile;
+    if (s.m_transportScratch.size() != perThread * team.Size())
+        s.m_transportScratch.assign(perThread * team.Size(), 0.0); // before the time loop
+    team.ForRanges(s.m_nRows, team.BlockSize(s.m_nRows), [&](int begin, int end, int thread) {
+        GatherRows(s, begin, end, dt, s.m_transportScratch.data() + perThread * thread);
     });
 }

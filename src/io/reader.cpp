@@ -1,4 +1,4 @@
-// Reading the model file into the model.
+// Reading the model file into the model (io/reader.h).
 //
 // The file is a stream of numbers whose meaning follows from their position
 // and from the counts read before them. Every count and index is checked
@@ -6,19 +6,24 @@
 // failure names the field and the record. A stream that fails (a missing or
 // malformed number) is a BadFileException naming the field where it failed.
 
+#include "io/reader.h"
+
 #include "flow/heads.h"
 #include "io/model_stream.h"
 #include "io/rxn_factory.h"
+#include "model/exceptions.h"
+#include "model/limits.h"
+#include "model/number_text.h"
+#include "model/simulation.h"
 #include "run/run_control.h"
 #include "rxn/rxn.h"
-#include "sim/exceptions.h"
-#include "sim/limits.h"
-#include "sim/rxn_set.h"
-#include "sim/simulation.h"
+#include "rxn/rxn_set.h"
 
 #include <cmath>
 #include <cstdio>
 #include <istream>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -35,12 +40,6 @@ void RequireStream(const std::istream& in, const std::string& where) {
 
 std::string NodeText(int i, int j) {
     return "(" + Str(i) + ", " + Str(j) + ")";
-}
-
-std::string Real(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
 }
 
 // The widest cell along one axis, by the widths the heads will use.
@@ -71,6 +70,7 @@ public:
     void ReadFixedHeads();
     void ReadReactions();
     void ReadNodeRxnSets();
+    void CreateRxnSets();
     void ReadRxnSets();
 
 private:
@@ -116,8 +116,8 @@ void CModelReader::ValidateHeader() const {
     // The stable step is at most the run's duration; one that overflows would
     // become a global step of infinity.
     if (!(s.m_globalStep > 0.0) && !std::isfinite(s.m_endTime - s.m_startTime))
-        throw InputException("end time " + Real(s.m_endTime) + " minus start time " +
-                             Real(s.m_startTime) + " overflows (fields 7-8), and the stable " +
+        throw InputException("end time " + ExactText(s.m_endTime) + " minus start time " +
+                             ExactText(s.m_startTime) + " overflows (fields 7-8), and the stable " +
                              "global step asked for by field 10 needs that duration");
 }
 
@@ -140,8 +140,8 @@ void CModelReader::CheckCoordinates(const double* coords, int count, const char*
         const int low = k >= 2 ? k - 2 : k - 1;
         if (!std::isfinite(coords[k] - coords[low]))
             throw InputException(std::string(field) + ": the distance between index " + Str(low) +
-                                 " (" + Real(coords[low]) + ") and index " + Str(k) + " (" +
-                                 Real(coords[k]) + ") overflows");
+                                 " (" + ExactText(coords[low]) + ") and index " + Str(k) + " (" +
+                                 ExactText(coords[k]) + ") overflows");
     }
 }
 
@@ -152,9 +152,9 @@ void CModelReader::CheckCellArea() const {
     const double rowWidth = WidestCell(s.m_rowCoord.get(), s.m_nRows);
     const double colWidth = WidestCell(s.m_colCoord.get(), s.m_nCols);
     if (!std::isfinite(rowWidth * colWidth))
-        throw InputException("the widest cells, " + Real(rowWidth) + " along the rows and " +
-                             Real(colWidth) + " along the columns, give an area that overflows " +
-                             "(fields 12-13)");
+        throw InputException("the widest cells, " + ExactText(rowWidth) + " along the rows and " +
+                             ExactText(colWidth) +
+                             " along the columns, give an area that overflows " + "(fields 12-13)");
 }
 
 void CModelReader::ReadCoordinates() {
@@ -269,6 +269,18 @@ void CModelReader::ReadNodeRxnSets() {
                                  Str(s.m_nRxnSets - 1) + " (fields 19-20, low byte kept)");
 }
 
+// The sets are made empty before any record is read, as the arrays are.
+void CModelReader::CreateRxnSets() {
+    CSimulation& s = m_sim;
+    try {
+        for (auto& set : s.m_rxnSets)
+            set = std::make_shared<CRxnSet>(s.m_runControl);
+    } catch (const std::bad_alloc&) {
+        throw InputException("not enough memory for the arrays of the " + Str(s.m_nRows) + " x " +
+                             Str(s.m_nCols) + " grid");
+    }
+}
+
 void CModelReader::ReadRxnSets() {
     CSimulation& s = m_sim;
     for (int q = 0; q < s.m_nRxnSets; ++q) {
@@ -287,19 +299,20 @@ void CModelReader::ReadRxnSets() {
 
 } // namespace
 
-void CSimulation::ReadInput(std::istream& in) {
-    m_runControl->SetStatus("Reading Input Data ...");
+void ReadInput(CSimulation& s, std::istream& in) {
+    s.m_runControl->SetStatus("Reading Input Data ...");
     if (!in.good())
         throw BadFileException("Bad File: the model file cannot be read");
     PrepareModelStream(in);
 
-    CModelReader reader(*this, in);
+    CModelReader reader(s, in);
     reader.ReadHeader();
     reader.ValidateHeader();
-    m_runControl->SetStartTime(m_startTime);
-    m_runControl->SetEndTime(m_endTime);
-    if (!AllocateArrays())
+    s.m_runControl->SetStartTime(s.m_startTime);
+    s.m_runControl->SetEndTime(s.m_endTime);
+    if (!s.AllocateArrays())
         return;
+    reader.CreateRxnSets();
     reader.ReadCoordinates();
     reader.ReadTransportParameters();
     reader.ReadDefaultState();

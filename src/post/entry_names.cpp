@@ -1,6 +1,6 @@
 #include "post/entry_names.h"
 
-#include "sim/limits.h"
+#include "model/limits.h"
 
 #include <cstdlib>
 

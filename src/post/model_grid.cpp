@@ -1,13 +1,12 @@
 #include "post/model_grid.h"
 
+#include "io/model_file.h"
+#include "model/exceptions.h"
+#include "model/simulation.h"
 #include "post/result_exception.h"
 #include "run/message_sink.h"
 #include "run/run_control.h"
-#include "sim/exceptions.h"
-#include "sim/limits.h"
-#include "sim/simulation.h"
 
-#include <fstream>
 #include <new>
 
 namespace {
@@ -39,22 +38,16 @@ CModelGrid GridOf(const CSimulation& sim) {
 } // namespace
 
 CModelGrid LoadModelGrid(const std::string& base) {
-    const std::string path = base + ".kvi";
-    std::ifstream in(path);
-    if (!in)
-        throw ResultException(path + ": cannot open the model file");
-
     CDiscardSink sink;
     CRunControl control(base.c_str());
     control.SetMessageSink(&sink);
     CSimulation sim(&control);
-    sim.m_nStateSlots = SLOT_COUNT;
     try {
-        sim.ReadInput(in);
+        LoadModel(sim, base);
     } catch (const Exception& e) {
-        throw ResultException(path + ": the model file does not read: " + e.Detail());
+        throw ResultException(e.Detail());
     } catch (const std::bad_alloc&) {
-        throw ResultException(path + ": not enough memory to read the model file");
+        throw ResultException(ModelFileName(base) + ": not enough memory to read the model file");
     }
     return GridOf(sim);
 }

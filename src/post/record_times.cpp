@@ -1,5 +1,7 @@
 #include "post/record_times.h"
 
+#include "model/record_clock.h"
+
 #include <cmath>
 
 namespace {
@@ -14,17 +16,15 @@ bool Replay(const CModelGrid& grid, int count, std::vector<double>& times) {
         return false;
     long long steps = 0;
     double current = grid.m_startTime;
-    double nextOutput = grid.m_startTime;
+    CRecordClock records(grid.m_startTime, grid.m_outputInterval);
     for (int r = 0; r < count; ++r) {
-        while (current < nextOutput) {
+        while (records.Pending(current)) {
             current += step;
             if (++steps > REPLAY_MAX_STEPS)
                 return false;
         }
         times.push_back(current);
-        nextOutput += grid.m_outputInterval;
-        if (nextOutput < current)
-            nextOutput = current + grid.m_outputInterval;
+        records.Advance(current);
     }
     return true;
 }

@@ -15,7 +15,6 @@ struct CRecordTimes {
 };
 
 // The times of the first `count` records. With a positive global step the
-// loop is replayed with the same additions it makes: a record follows the
-// first step that reaches each output time, and an output time already passed
-// moves to the time reached plus the interval.
+// time loop's record clock (model/record_clock.h) is replayed with the same
+// additions the loop makes.
 CRecordTimes ReconstructRecordTimes(const CModelGrid& grid, int count);

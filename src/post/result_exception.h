@@ -3,7 +3,7 @@
 // the option) and what is wrong with it; the tools print it and exit 1.
 #pragma once
 
-#include "sim/exceptions.h"
+#include "model/exceptions.h"
 
 class ResultException : public Exception {
 public:

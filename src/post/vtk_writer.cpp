@@ -69,12 +69,6 @@ std::string ExtentText(const CModelGrid& grid) {
 
 } // namespace
 
-std::string ExactText(double value) {
-    char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%.17g", value);
-    return buffer;
-}
-
 void WriteVtrFile(const std::string& path, const CModelGrid& grid,
                   const std::vector<std::string>& names, const std::vector<double>& values,
                   double time) {

@@ -10,6 +10,8 @@
 // A run is a .pvd collection listing the .vtr files with their record times.
 #pragma once
 
+#include "model/number_text.h"
+
 #include "post/model_grid.h"
 
 #include <string>
@@ -26,6 +28,3 @@ struct CPvdEntry {
 };
 
 void WritePvdFile(const std::string& path, const std::vector<CPvdEntry>& entries);
-
-// The text of a double that reads back as the same double (%.17g).
-std::string ExactText(double value);

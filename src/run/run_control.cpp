@@ -103,6 +103,12 @@ void CRunControl::SetMinLocalStep(double value) {
     m_changed = 1;
 }
 
+void CRunControl::LowerMinLocalStep(double value) {
+    Guard guard(m_lock);
+    m_minLocalStep = m_minLocalStep < value ? m_minLocalStep : value;
+    m_changed = 1;
+}
+
 void CRunControl::SetStatus(const char* text) {
     Guard guard(m_lock);
     if (text)

@@ -45,6 +45,9 @@ public:
     void SetEndTime(double value);
     void SetGlobalStep(double value);
     void SetMinLocalStep(double value);
+    // The smallest local step becomes min(its value, value), read and written
+    // under one hold of the lock so that concurrent reports are never lost.
+    void LowerMinLocalStep(double value);
     void SetStatus(const char* text); // null clears the status
 
     const char* GetFileName() const { return m_fileName.c_str(); }

@@ -1,7 +1,7 @@
 #include "rxn/equi.h"
 
-#include "sim/exceptions.h"
-#include "sim/limits.h"
+#include "model/exceptions.h"
+#include "model/limits.h"
 
 namespace {
 

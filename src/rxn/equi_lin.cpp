@@ -1,7 +1,7 @@
 #include "rxn/equi_lin.h"
 
+#include "model/exceptions.h"
 #include "rxn/rxn_description.h"
-#include "sim/exceptions.h"
 
 #include <istream>
 

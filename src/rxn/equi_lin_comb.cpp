@@ -1,8 +1,8 @@
 #include "rxn/equi_lin_comb.h"
 
+#include "model/exceptions.h"
+#include "model/limits.h"
 #include "rxn/rxn_description.h"
-#include "sim/exceptions.h"
-#include "sim/limits.h"
 
 #include <istream>
 

@@ -1,7 +1,7 @@
 #include "rxn/equi_mass_action.h"
 
+#include "model/exceptions.h"
 #include "rxn/rxn_description.h"
-#include "sim/exceptions.h"
 
 #include <cmath>
 #include <istream>

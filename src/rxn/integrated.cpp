@@ -1,6 +1,6 @@
 #include "rxn/integrated.h"
 
-#include "sim/exceptions.h"
+#include "model/exceptions.h"
 
 CIntegrated::CIntegrated(std::istream& in, int nComp, CSimulation* sim) : CRxn(in, nComp, sim) {}
 

@@ -1,7 +1,7 @@
 #include "rxn/lin_assign.h"
 
+#include "model/limits.h"
 #include "rxn/rxn_description.h"
-#include "sim/limits.h"
 
 #include <istream>
 

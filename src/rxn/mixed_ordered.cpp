@@ -1,8 +1,8 @@
 #include "rxn/mixed_ordered.h"
 
+#include "model/exceptions.h"
 #include "rxn/ordered.h"
 #include "rxn/rxn_description.h"
-#include "sim/exceptions.h"
 
 #include <istream>
 #include <string>

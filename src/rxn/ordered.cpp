@@ -1,7 +1,7 @@
 #include "rxn/ordered.h"
 
+#include "model/exceptions.h"
 #include "rxn/rxn_description.h"
-#include "sim/exceptions.h"
 
 #include <cmath>
 #include <istream>

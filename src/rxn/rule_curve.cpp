@@ -1,8 +1,8 @@
 #include "rxn/rule_curve.h"
 
+#include "model/exceptions.h"
+#include "model/simulation.h"
 #include "rxn/rxn_description.h"
-#include "sim/exceptions.h"
-#include "sim/simulation.h"
 
 #include <istream>
 #include <string>

@@ -1,7 +1,7 @@
 #include "rxn/rxn.h"
 
+#include "model/exceptions.h"
 #include "rxn/rxn_description.h"
-#include "sim/exceptions.h"
 
 #include <istream>
 #include <string>

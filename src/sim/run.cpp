@@ -1,12 +1,15 @@
 #include "sim/run.h"
 
+#include "flow/heads.h"
+#include "io/model_file.h"
+#include "io/output_files.h"
+#include "model/exceptions.h"
+#include "model/simulation.h"
 #include "run/message_sink.h"
 #include "run/run_control.h"
-#include "sim/exceptions.h"
-#include "sim/simulation.h"
+#include "sim/time_loop.h"
 
 #include <exception>
-#include <fstream>
 #include <functional>
 #include <string>
 
@@ -28,7 +31,7 @@ void SimulationThread(CRunControl* runControl) {
     {
         CSimulation simulation(runControl);
         simulation.m_nThreads = runControl->GetThreads();
-        simulation.Run();
+        RunSimulation(simulation);
         runControl->SetTimingReport(FormatPhaseTimes(simulation.m_times));
     }
     runControl->SetFinished();
@@ -60,47 +63,41 @@ void RunReportingFailures(CRunControl* runControl, const std::function<void()>& 
     }
 }
 
-void CSimulation::Run() {
-    m_nStateSlots = SLOT_COUNT;
-    m_recordCount = 0;
-    m_times = CPhaseTimes();
-    m_times.m_nThreads = m_nThreads;
-    const std::string base = m_runControl->GetFileName();
+void RunSimulation(CSimulation& s) {
+    s.m_recordCount = 0;
+    s.m_times = CPhaseTimes();
+    s.m_times.m_nThreads = s.m_nThreads;
+    CRunControl* control = s.m_runControl;
+    const std::string base = control->GetFileName();
     const CStopwatch total;
 
-    RunReportingFailures(m_runControl, [&] {
+    RunReportingFailures(control, [&] {
         CStopwatch watch;
-        if (m_runControl->CheckContinue()) {
-            // The file must exist: opening for reading never creates it. A file
-            // that cannot be opened leaves the stream failed for the reader.
-            const std::string path = base + ".kvi";
-            std::ifstream in(path);
-            try {
-                ReadInput(in);
-            } catch (Exception& e) {
-                e.AddWhere("(file " + path + ")");
-                throw;
-            }
-            m_times.m_read = watch.Lap();
-            m_times.m_nNodes = m_nNodes;
+        if (control->CheckContinue()) {
+            LoadModel(s, base);
+            s.m_times.m_read = watch.Lap();
+            s.m_times.m_nNodes = s.m_nNodes;
         }
-        if (m_runControl->CheckContinue()) {
+        if (control->CheckContinue()) {
             watch.Lap();
-            InitHeads();
-            m_times.m_heads = watch.Lap();
-            m_times.m_headSolve = m_headSolve;
+            InitHeads(s);
+            s.m_times.m_heads = watch.Lap();
+            s.m_times.m_headSolve = s.m_headSolve;
         }
-        if (m_runControl->CheckContinue()) {
+        if (control->CheckContinue()) {
+            // Leaving this scope by a failure closes the data file with the
+            // records written so far; the time file keeps its marker.
+            COutputFiles output(base);
             watch.Lap();
-            OpenOutput(base.c_str());
-            m_times.m_output += watch.Lap();
-            TimeLoop();
+            output.Open();
+            s.m_times.m_output += watch.Lap();
+            TimeLoop(s, output);
             watch.Lap();
-            CloseOutput(base.c_str());
-            m_times.m_output += watch.Lap();
+            output.Finish(s);
+            s.m_times.m_output += watch.Lap();
         }
-        m_runControl->SetStatus("Done.");
+        control->SetStatus("Done.");
     });
-    FreeArrays();
-    m_times.m_total = total.Elapsed();
+    s.FreeArrays();
+    s.m_times.m_total = total.Elapsed();
 }

@@ -4,6 +4,7 @@
 #include <functional>
 
 class CRunControl;
+class CSimulation;
 
 // Caption of the worker's failure reports.
 constexpr const char* RUN_ERROR_CAPTION = "KOVA Compute Error";
@@ -16,3 +17,8 @@ void SimulationThread(CRunControl* runControl);
 // control's message sink (caption RUN_ERROR_CAPTION, the class's text, the
 // detail) and the class's error text stored with SetError. Nothing escapes.
 void RunReportingFailures(CRunControl* runControl, const std::function<void()>& stages);
+
+// The run sequence of one model, named by the run control's file name: load,
+// heads, output files and time loop, each after asking CheckContinue; then
+// "Done." and the storage freed. Failures are reported by class as above.
+void RunSimulation(CSimulation& s);

@@ -1,14 +1,18 @@
-// The time loop: global steps of transport followed by every node's reactions,
-// output records at the start and after each output interval, progress
-// reports, and an early end on cancel; and the stable global step used when
-// the input asks for one.
+// The time loop (sim/time_loop.h).
+#include "sim/time_loop.h"
+
+#include "flow/flow_field.h"
+#include "flow/transport.h"
+#include "io/run_output.h"
+#include "model/exceptions.h"
+#include "model/limits.h"
+#include "model/number_text.h"
+#include "model/record_clock.h"
+#include "model/simulation.h"
+#include "run/first_failure.h"
 #include "run/run_control.h"
-#include "sim/exceptions.h"
-#include "sim/first_failure.h"
-#include "sim/limits.h"
-#include "sim/rxn_set.h"
-#include "sim/simulation.h"
-#include "sim/thread_team.h"
+#include "run/thread_team.h"
+#include "rxn/rxn_set.h"
 
 #include <cmath>
 #include <cstdio>
@@ -16,12 +20,6 @@
 #include <string>
 
 namespace {
-
-std::string Number(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
-}
 
 // m_state becomes the state at the start of the step and m_stateNew the change
 // over the previous step, the predictor of the local integration. In the first
@@ -106,15 +104,16 @@ void PrepareWork(CSimulation& s) {
 void GlobalStep(CSimulation& s) {
     const double next = s.m_currentTime + s.m_globalStep;
     if (!(next > s.m_currentTime))
-        throw ComputeException("the global step " + Number(s.m_globalStep) +
-                               " no longer advances the clock at time " + Number(s.m_currentTime));
+        throw ComputeException("the global step " + ExactText(s.m_globalStep) +
+                               " no longer advances the clock at time " +
+                               ExactText(s.m_currentTime));
     // Times beyond the largest double cannot be recorded.
     if (!std::isfinite(next))
-        throw ComputeException("the model time overflows: time " + Number(s.m_currentTime) +
-                               " plus the global step " + Number(s.m_globalStep));
+        throw ComputeException("the model time overflows: time " + ExactText(s.m_currentTime) +
+                               " plus the global step " + ExactText(s.m_globalStep));
     CStopwatch watch;
     StartGlobalStep(s);
-    s.TransportStep();
+    TransportStep(s);
     s.m_times.m_transport += watch.Lap();
     IntegrateNodes(s);
     s.m_times.m_reactions += watch.Lap();
@@ -165,25 +164,27 @@ void ReportProgress(CSimulation& s) {
     s.m_runControl->SetProgress(s.m_currentTime, smallest * s.m_globalStep, reduced);
 }
 
-void RunTimeLoop(CSimulation& s) {
+} // namespace
+
+void TimeLoop(CSimulation& s, CRunOutput& output) {
     CRunControl* control = s.m_runControl;
     control->SetStatus("Simulating ...");
     // The reaction clock runs one input step behind the step being integrated.
     s.m_rxnBaseTime = s.m_startTime - s.m_globalStep;
     s.m_currentTime = s.m_startTime;
-    double nextOutput = s.m_startTime;
+    CRecordClock records(s.m_startTime, s.m_outputInterval);
 
     CStopwatch watch;
-    s.ComputeFlowField();
+    ComputeFlowField(s);
     s.m_times.m_flowField += watch.Lap();
     if (!(s.m_globalStep > 0.0))
-        s.ComputeStableStep(s.m_endTime - s.m_startTime);
+        ComputeStableStep(s, s.m_endTime - s.m_startTime);
     PrepareWork(s);
 
     for (;;) {
         // Step until the next output time is reached; a cancel still gets a
         // record at the time reached.
-        while (s.m_currentTime < nextOutput) {
+        while (records.Pending(s.m_currentTime)) {
             if (!control->CheckContinue())
                 break;
             GlobalStep(s);
@@ -191,90 +192,18 @@ void RunTimeLoop(CSimulation& s) {
         ReportProgress(s);
         control->SetStatus("Writing Output");
         watch.Lap();
-        s.WriteOutput();
+        output.WriteRecord(s);
         s.m_times.m_output += watch.Lap();
         control->SetStatus("Simulating ...");
 
-        // A step that passed several output times gives one record; the next
-        // output time is then an interval after the time reached.
-        const double previousOutput = nextOutput;
-        nextOutput += s.m_outputInterval;
-        if (nextOutput < s.m_currentTime)
-            nextOutput = s.m_currentTime + s.m_outputInterval;
+        const bool advanced = records.Advance(s.m_currentTime);
         if (!(s.m_currentTime < s.m_endTime && control->CheckContinue()))
             return;
         // An interval too small to move the output time would write records
         // for ever without a step.
-        if (!(nextOutput > previousOutput))
-            throw ComputeException("the output interval " + Number(s.m_outputInterval) +
+        if (!advanced)
+            throw ComputeException("the output interval " + ExactText(s.m_outputInterval) +
                                    " no longer advances the output time at time " +
-                                   Number(s.m_currentTime));
+                                   ExactText(s.m_currentTime));
     }
-}
-
-} // namespace
-
-void CSimulation::TimeLoop() {
-    try {
-        RunTimeLoop(*this);
-    } catch (...) {
-        // The records written so far reach the disk; the time file keeps the
-        // marker that tells front ends the run did not finish.
-        if (m_outFile) {
-            std::fclose(m_outFile);
-            m_outFile = nullptr;
-        }
-        throw;
-    }
-}
-
-void CSimulation::ComputeStableStep(double duration) {
-    if (m_nRows < 1) {
-        m_globalStep = duration;
-        m_runControl->SetGlobalStep(duration);
-        return;
-    }
-    double step = duration;
-    int limiting = -1; // the node whose candidate is the step
-    for (int i = 0; i < m_nRows; ++i) {
-        for (int j = 0; j < m_nCols; ++j) {
-            const int n = i * m_nCols + j;
-            const double x = m_rowWidth[i];
-            const double y = m_colWidth[j];
-            const double* node = m_stateNew.get() + static_cast<size_t>(n) * m_nComp;
-            const double vr = node[SLOT_FLUXROW] / node[SLOT_POROSITY];
-            const double vc = node[SLOT_FLUXCOL] / node[SLOT_POROSITY];
-            const double v = vr * vr / (x * x) + vc * vc / (y * y);
-            if (!(v > 0.0))
-                continue; // no flow: the node sets no limit
-            const double root = std::sqrt(v);
-            for (int k = 0; k < m_nMobile; ++k) {
-                const double* coef =
-                    m_dispCoef.get() + 3 * (static_cast<size_t>(n) * m_nMobile + k);
-                const double d = coef[0] / (x * x) + coef[1] / (y * y) + coef[2] / (x * y);
-                double candidate;
-                if (d == 0.0)
-                    candidate = 1.0 / root;
-                else if (root / d <= STABLE_STEP_SWITCH)
-                    candidate = (std::sqrt(v + STABLE_STEP_ROOT_COEF_SQUARED * (d * d)) -
-                                 STABLE_STEP_ROOT_COEF * d) /
-                                v;
-                else
-                    candidate = 1.0 / root - 2.0 * d / v;
-                if (candidate < step) {
-                    step = candidate;
-                    limiting = n;
-                }
-            }
-        }
-    }
-    // A step of 0 or below would never move the clock over the run.
-    if (duration > 0.0 && !(step > 0.0)) {
-        std::string where = limiting >= 0 ? " at node (" + std::to_string(limiting / m_nCols) +
-                                                ", " + std::to_string(limiting % m_nCols) + ")"
-                                          : "";
-        throw ComputeException("stable global step " + Number(step) + " is not positive" + where);
-    }
-    m_globalStep = step;
-    m_runControl->SetGlobalStep(step);
 }

@@ -2,8 +2,8 @@
 // read by the engine's reader.
 #include "app/cli_options.h"
 #include "app/model_check.h"
-#include "sim/exceptions.h"
-#include "sim/simulation.h"
+#include "model/exceptions.h"
+#include "model/simulation.h"
 #include "support/in_process.h"
 #include "support/test_support.h"
 

@@ -92,13 +92,15 @@ TEST(Examples, CheckOnABrokenFileFailsWithTheDetailLine) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "KOVA Compute Error: ERROR - A kova Input Exception was caught\n"
-                     "detail: target index 8 outside 0..7 in reaction record 0 (field 18)\n"
-                     "Input Error\n");
+                     "detail: target index 8 outside 0..7 in reaction record 0 (field 18) (file " +
+                         base +
+                         ".kvi)\n"
+                         "Input Error\n");
 
     const ProcessResult missing = RunCompute({"--check", dir.File("missing")});
     EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_NE(missing.err.find("\ndetail: Bad File: the model file " + dir.File("missing") +
-                               ".kvi cannot be read\n"),
+    EXPECT_NE(missing.err.find("\ndetail: Bad File: the model file cannot be read (file " +
+                               dir.File("missing") + ".kvi)\n"),
               std::string::npos)
         << missing.err;
 }

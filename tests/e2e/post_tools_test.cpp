@@ -195,8 +195,8 @@ TEST(PostTools, BadFilesAreNamedAndNothingIsWritten) {
 
     const ProcessResult missing = RunExport({dir.File("none"), "--format", "vtk"});
     EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_EQ(missing.err,
-              "kova-export: " + dir.File("none") + ".kvi: cannot open the model file\n");
+    EXPECT_EQ(missing.err, "kova-export: Bad File: the model file cannot be read (file " +
+                               dir.File("none") + ".kvi)\n");
 }
 
 TEST(PostTools, UnusableCommandLinesAreUsageErrors) {

@@ -1,8 +1,9 @@
 #include "flow/flow_field.h"
 
+#include "flow/heads.h"
+#include "model/limits.h"
+#include "model/simulation.h"
 #include "run/run_control.h"
-#include "sim/limits.h"
-#include "sim/simulation.h"
 #include "support/model_builder.h"
 #include "support/test_support.h"
 
@@ -47,11 +48,11 @@ TEST(FaceFlux, HarmonicMeanConductivityTimesHeadGradient) {
     const int a = 0;
     const int b = sim.m_nComp;
     // Harmonic mean 2 x 3 x 1 / 4 = 1.5; gradient 4 / 2.
-    EXPECT_EQ(sim.FaceFlux(a, b, 2.0, SLOT_KCOL), 3.0);
-    EXPECT_EQ(sim.FaceFlux(b, a, 2.0, SLOT_KCOL), -3.0);
+    EXPECT_EQ(FaceFlux(sim, a, b, 2.0, SLOT_KCOL), 3.0);
+    EXPECT_EQ(FaceFlux(sim, b, a, 2.0, SLOT_KCOL), -3.0);
     Slot(sim, 0, 1, SLOT_KCOL) = 0.0;
-    EXPECT_EQ(sim.FaceFlux(a, b, 2.0, SLOT_KCOL), 0.0);
-    EXPECT_EQ(sim.FaceFlux(a, b, 2.0, SLOT_KROW), 2.0) << "row conductivities 1 and 1";
+    EXPECT_EQ(FaceFlux(sim, a, b, 2.0, SLOT_KCOL), 0.0);
+    EXPECT_EQ(FaceFlux(sim, a, b, 2.0, SLOT_KROW), 2.0) << "row conductivities 1 and 1";
 }
 
 // One row, two columns at 0 and 10, heads 10 and 0, conductivities 1,
@@ -60,8 +61,8 @@ TEST(FlowField, TwoNodeExample) {
     CRunControl control("m");
     CSimulation sim(&control);
     LoadModelText(sim, TWO_NODE_MODEL);
-    sim.InitHeads();
-    sim.ComputeFlowField();
+    InitHeads(sim);
+    ComputeFlowField(sim);
 
     EXPECT_EQ(Slot(sim, 0, 0, SLOT_FLUXCOL), 1.0);
     EXPECT_EQ(Slot(sim, 0, 0, SLOT_FLUXROW), 0.0);
@@ -89,7 +90,7 @@ TEST(FlowField, OneRowGrid) {
     CSimulation sim(&control);
     LoadModel(sim, model);
     sim.m_rowWidth[0] = 1.0; // as InitHeads would leave them
-    sim.ComputeFlowField();
+    ComputeFlowField(sim);
 
     const double qc[] = {0.5, 0.5, 0.0};
     for (int j = 0; j < 3; ++j) {
@@ -112,7 +113,7 @@ TEST(FlowField, EqualHeadsLeavePureDiffusion) {
     CRunControl control("m");
     CSimulation sim(&control);
     LoadModel(sim, model);
-    sim.ComputeFlowField();
+    ComputeFlowField(sim);
     for (int i = 0; i < 2; ++i)
         for (int j = 0; j < 3; ++j)
             for (int s = 0; s < 2; ++s) {
@@ -142,7 +143,7 @@ TEST(FlowField, FirstRowAndColumnUseOneFluxComponent) {
     CRunControl control("m");
     CSimulation sim(&control);
     LoadModel(sim, model);
-    sim.ComputeFlowField();
+    ComputeFlowField(sim);
 
     const double aL = 1.0, aT = 0.2, dm = 0.05, theta = 0.3;
     for (int i = 0; i < 3; ++i) {

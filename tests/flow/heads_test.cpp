@@ -1,9 +1,9 @@
 #include "flow/heads.h"
 
+#include "model/exceptions.h"
+#include "model/limits.h"
+#include "model/simulation.h"
 #include "run/run_control.h"
-#include "sim/exceptions.h"
-#include "sim/limits.h"
-#include "sim/simulation.h"
 #include "support/model_builder.h"
 #include "support/test_support.h"
 
@@ -49,7 +49,7 @@ TEST(InitialHeads, TwoFixedNodesGetOppositeSourceRates) {
     CRunControl control("m");
     CSimulation sim(&control);
     LoadModelText(sim, TWO_NODE_MODEL);
-    sim.InitHeads();
+    InitHeads(sim);
 
     EXPECT_EQ(sim.m_rowWidth[0], 1.0);
     EXPECT_EQ(sim.m_colWidth[0], 10.0);
@@ -64,7 +64,7 @@ TEST(InitialHeads, TwoFixedNodesGetOppositeSourceRates) {
         EXPECT_EQ(Slot(sim, 0, j, SLOT_FLUXCOL), 0.0) << j;
     }
     // Another sweep changes nothing.
-    EXPECT_EQ(sim.RelaxNodeHead(0, 0) + sim.RelaxNodeHead(0, 1), 0.0);
+    EXPECT_EQ(RelaxNodeHead(sim, 0, 0) + RelaxNodeHead(sim, 0, 1), 0.0);
     EXPECT_EQ(control.GetStatus().value(), "Computing Inital Heads ...");
 }
 
@@ -80,7 +80,7 @@ TEST(InitialHeads, HeadsFallLinearlyBetweenFixedEnds) {
     CRunControl control("m");
     CSimulation sim(&control);
     LoadModel(sim, model);
-    sim.InitHeads();
+    InitHeads(sim);
 
     for (int j = 0; j < 5; ++j)
         EXPECT_NEAR(Slot(sim, 0, j, SLOT_HEAD), 10.0 - model.colCoord[j], 1e-12) << "node " << j;
@@ -107,7 +107,7 @@ TEST(InitialHeads, ComputedHeadsBalanceEveryNode) {
     CRunControl control("m");
     CSimulation sim(&control);
     LoadModel(sim, model);
-    sim.InitHeads();
+    InitHeads(sim);
 
     auto conductance = [&](int i, int j, int bi, int bj, int slot) {
         const double ka = Slot(sim, i, j, slot);
@@ -153,7 +153,7 @@ TEST(InitialHeads, BandMatrixIsLeftInTheWorkArrayAsLaidOut) {
     CRunControl control("m");
     CSimulation sim(&control);
     LoadModel(sim, model);
-    sim.InitHeads();
+    InitHeads(sim);
 
     const int width = 7;
     const double* work = sim.m_work.get();
@@ -174,14 +174,14 @@ TEST(InitialHeads, IsolatedNodeGetsHeadZeroAndZeroRowConductivityFreezesANode) {
     CRunControl control("m");
     CSimulation sim(&control);
     LoadModel(sim, model);
-    sim.InitHeads();
+    InitHeads(sim);
 
     // (0, 1) has no conductivity towards its column neighbours: isolated.
     EXPECT_EQ(Slot(sim, 0, 1, SLOT_HEAD), 0.0);
     // (0, 2) has a zero row conductivity: the sweeps never touch it.
     EXPECT_EQ(Slot(sim, 0, 2, SLOT_SOURCE), 0.75);
     EXPECT_EQ(Slot(sim, 0, 2, SLOT_HEAD), 1.0);
-    EXPECT_EQ(sim.RelaxNodeHead(0, 2), 0.0);
+    EXPECT_EQ(RelaxNodeHead(sim, 0, 2), 0.0);
 }
 
 // Values for which another grouping of the conductance or the volume source,
@@ -202,7 +202,7 @@ TEST(InitialHeads, RelaxedHeadIsExactToTheLastBit) {
     LoadModel(sim, model);
     ComputeCellWidths(sim.m_rowWidth.get(), sim.m_rowCoord.get(), 3);
     ComputeCellWidths(sim.m_colWidth.get(), sim.m_colCoord.get(), 3);
-    sim.RelaxNodeHead(1, 1);
+    RelaxNodeHead(sim, 1, 1);
     EXPECT_EQ(Slot(sim, 1, 1, SLOT_HEAD), 2.8855624482847766);
 }
 
@@ -211,7 +211,7 @@ TEST(InitialHeads, CancelStopsTheSweepsAfterTheDirectSolve) {
     CSimulation sim(&control);
     LoadModelText(sim, TWO_NODE_MODEL);
     control.Cancel();
-    sim.InitHeads();
+    InitHeads(sim);
     // No sweep ran: the fixed nodes keep their input source rates.
     EXPECT_EQ(Slot(sim, 0, 0, SLOT_SOURCE), 0.0);
     EXPECT_EQ(Slot(sim, 0, 1, SLOT_SOURCE), 0.0);
@@ -227,7 +227,7 @@ TEST(InitialHeads, SweepsThatNeverSettleAreAComputationalError) {
     CSimulation sim(&control);
     LoadModel(sim, model);
     try {
-        sim.InitHeads();
+        InitHeads(sim);
         FAIL() << "expected ComputeException";
     } catch (const ComputeException& e) {
         EXPECT_NE(e.Detail().find("1000 sweeps"), std::string::npos) << e.Detail();
@@ -243,7 +243,7 @@ TEST(InitialHeads, UnknownNodeTypeIsReportedAndEndsTheRunAsAnInternalError) {
     LoadModelText(sim, TWO_NODE_MODEL);
     sim.m_nodeType[1] = 7;
     try {
-        sim.RelaxNodeHead(0, 1);
+        RelaxNodeHead(sim, 0, 1);
         FAIL() << "expected Exception";
     } catch (const Exception& e) {
         EXPECT_EQ(typeid(e), typeid(Exception)) << "reported as the general exception";

@@ -1,11 +1,12 @@
 // The sparse solve of the head equations against the band elimination, on
 // grids small enough for both (the band limit lowered to force the sparse
 // path).
+#include "flow/heads.h"
 #include "flow/sparse_solve.h"
+#include "model/exceptions.h"
+#include "model/limits.h"
+#include "model/simulation.h"
 #include "run/run_control.h"
-#include "sim/exceptions.h"
-#include "sim/limits.h"
-#include "sim/simulation.h"
 #include "support/model_builder.h"
 
 #include <gtest/gtest.h>
@@ -72,7 +73,7 @@ CHeads InitHeads(const CTestModel& model, int64_t bandLimit, EHeadSolve expected
         // m_nValues doubles stay as allocated (0) for the first predictor.
         EXPECT_EQ(sim.m_workSize, 2 * sim.m_nValues);
     }
-    sim.InitHeads();
+    InitHeads(sim);
     CHeads heads;
     for (int n = 0; n < sim.m_nNodes; ++n) {
         heads.head.push_back(sim.m_stateNew[static_cast<size_t>(n) * sim.m_nComp + SLOT_HEAD]);
@@ -150,7 +151,7 @@ TEST(SparseHeads, NodesHeldByNoFixedHeadAreAComputationalError) {
     sim.m_headBandMaxBytes = 0;
     LoadModel(sim, model);
     try {
-        sim.InitHeads();
+        InitHeads(sim);
         FAIL() << "no failure";
     } catch (const ComputeException& e) {
         EXPECT_EQ(e.Detail(), "the heads of the 6 coupled nodes from node (0, 2) on are held by "
@@ -161,7 +162,7 @@ TEST(SparseHeads, NodesHeldByNoFixedHeadAreAComputationalError) {
     CSimulation held(&control);
     held.m_headBandMaxBytes = 0;
     LoadModel(held, model);
-    EXPECT_NO_THROW(held.InitHeads());
+    EXPECT_NO_THROW(InitHeads(held));
 }
 
 CSparseRows Rows(int n, std::vector<int> start, std::vector<int> column,

@@ -1,8 +1,10 @@
 // The per-node gather of the transport step against the face loops: the same
 // bits for every value, on random models of many shapes.
+#include "flow/heads.h"
+#include "flow/transport.h"
+#include "model/limits.h"
+#include "model/simulation.h"
 #include "run/run_control.h"
-#include "sim/limits.h"
-#include "sim/simulation.h"
 #include "support/model_builder.h"
 
 #include <gtest/gtest.h>
@@ -56,7 +58,7 @@ void LoadRandom(CSimulation& sim, const CShape& shape, std::mt19937_64& random) 
     model.rowCoord = Coords(shape.rows, random);
     model.colCoord = Coords(shape.cols, random);
     LoadModel(sim, model);
-    sim.InitHeads(); // the cell widths
+    InitHeads(sim); // the cell widths
 
     std::uniform_real_distribution<double> conc(0.0, 10.0);
     std::uniform_real_distribution<double> flux(-3.0, 3.0);
@@ -101,7 +103,7 @@ TEST(TransportGather, MatchesTheFaceLoopsBitForBit) {
             LoadRandom(sim, shape, random);
 
             sim.m_nThreads = 1;
-            sim.TransportStep(); // the face loops
+            TransportStep(sim); // the face loops
             const std::vector<double> serial(sim.m_transportDelta,
                                              sim.m_transportDelta + sim.m_nValues);
             for (int threads : {1, 2, 3}) {
@@ -109,7 +111,7 @@ TEST(TransportGather, MatchesTheFaceLoopsBitForBit) {
                 for (int t = 0; t < sim.m_nValues; ++t)
                     sim.m_transportDelta[t] = 1e300;
                 sim.m_nThreads = threads;
-                sim.TransportStepGather();
+                TransportStepGather(sim);
                 const int t = FirstDifference(serial, sim.m_transportDelta);
                 EXPECT_EQ(t, -1) << shape.rows << " x " << shape.cols << " grid, "
                                  << shape.nImmobile << " immobile, " << shape.nMobile
@@ -128,10 +130,10 @@ TEST(TransportGather, NamedStepsAgreeOnAPlume) {
     CSimulation sim(&control);
     std::mt19937_64 random(7);
     LoadRandom(sim, {9, 11, 1, 2}, random);
-    sim.TransportStepFaceLoops();
+    TransportStepFaceLoops(sim);
     const std::vector<double> loops(sim.m_transportDelta, sim.m_transportDelta + sim.m_nValues);
     sim.m_nThreads = 2;
-    sim.TransportStepGather();
+    TransportStepGather(sim);
     EXPECT_EQ(FirstDifference(loops, sim.m_transportDelta), -1);
     bool moved = false;
     for (double d : loops)

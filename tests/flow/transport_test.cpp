@@ -1,6 +1,9 @@
+#include "flow/flow_field.h"
+#include "flow/heads.h"
+#include "flow/transport.h"
+#include "model/limits.h"
+#include "model/simulation.h"
 #include "run/run_control.h"
-#include "sim/limits.h"
-#include "sim/simulation.h"
 #include "support/model_builder.h"
 #include "support/test_support.h"
 
@@ -17,8 +20,8 @@ class TransportTest : public ::testing::Test {
 protected:
     void Load(const CTestModel& model) {
         LoadModel(m_sim, model);
-        m_sim.InitHeads();
-        m_sim.ComputeFlowField();
+        InitHeads(m_sim);
+        ComputeFlowField(m_sim);
         for (int t = 0; t < m_sim.m_nValues; ++t)
             m_sim.m_state[t] = m_sim.m_stateNew[t];
     }
@@ -46,12 +49,12 @@ CTestModel TwoNodes(double headA, double headB) {
 
 TEST_F(TransportTest, TwoNodeExampleMovesThirtySevenEighteenHundredths) {
     LoadModelText(m_sim, TWO_NODE_MODEL);
-    m_sim.InitHeads();
-    m_sim.ComputeFlowField();
+    InitHeads(m_sim);
+    ComputeFlowField(m_sim);
     for (int t = 0; t < m_sim.m_nValues; ++t)
         m_sim.m_state[t] = m_sim.m_stateNew[t];
     // The second node is a sink; without solute there it loses nothing.
-    m_sim.TransportStep();
+    TransportStep(m_sim);
 
     // F = 37/60 across the face, spread over width 10 and porosity 0.3.
     EXPECT_NEAR(Delta(0, 0, 7), -37.0 / 1800.0, 1e-12 * 37.0 / 1800.0);
@@ -67,7 +70,7 @@ TEST_F(TransportTest, ForwardFluxIsCentralPlusLaxWendroff) {
     State(0, 0, 7) = 1.0;
     State(0, 1, SLOT_SOURCE) = 0.0;
     m_sim.m_globalStep = 0.5;
-    m_sim.TransportStep();
+    TransportStep(m_sim);
     const double f = 0.5 + 1.0 * 0.5 / (2.0 * 0.3 * 10.0);
     EXPECT_NEAR(Delta(0, 0, 7), -f * 0.5 / 10.0 / 0.3, 1e-15);
     EXPECT_NEAR(Delta(0, 1, 7), f * 0.5 / 10.0 / 0.3, 1e-15);
@@ -80,7 +83,7 @@ TEST_F(TransportTest, BackwardFluxTakesTheUpstreamNodeAndTheSignedHalfDifference
     State(0, 1, 7) = 1.0;
     State(0, 0, SLOT_SOURCE) = 0.0;
     m_sim.m_globalStep = 0.25;
-    m_sim.TransportStep();
+    TransportStep(m_sim);
     const double q = -2.0;
     const double f = 1.5 * q - q * q * 0.25 / (2.0 * 0.3 * 10.0);
     EXPECT_LT(f, 0.0);
@@ -102,7 +105,7 @@ TEST_F(TransportTest, DispersionUsesTheMeanPorosityAndEachNodesWidth) {
     State(0, 0, 7) = 3.0;
     State(0, 1, 7) = 1.0;
     m_sim.m_globalStep = 0.1;
-    m_sim.TransportStep();
+    TransportStep(m_sim);
     const double thetaF = (0.3 + 0.2) * 0.5;
     const double f = (1.0 - 3.0) * (0.0 - thetaF * 2.0 / 4.0);
     EXPECT_NEAR(Delta(0, 0, 7), -f * 0.1 / 4.0 / 0.3, 1e-15) << "width 4, porosity 0.3";
@@ -129,7 +132,7 @@ TEST_F(TransportTest, CrossTermsUseTheNeighboursAcrossTheFace) {
     State(0, 1, 7) = 5.0;
     State(2, 1, 7) = 2.0;
     m_sim.m_globalStep = 0.1;
-    m_sim.TransportStep();
+    TransportStep(m_sim);
 
     // Row face (1, 1) -> (2, 1): difference along the columns over 7 - 0.
     const double fRow = -(3.0 - 1.0) * 0.3 * 0.6 / 7.0;
@@ -157,7 +160,7 @@ TEST_F(TransportTest, SinksLoseSoluteSourcesGainNone) {
         State(0, j, 9) = 4.0;
     }
     m_sim.m_globalStep = 0.2;
-    m_sim.TransportStep();
+    TransportStep(m_sim);
     EXPECT_EQ(Delta(0, 0, 8), 2.0 * -0.5 * 0.2);
     EXPECT_EQ(Delta(0, 0, 9), 4.0 * -0.5 * 0.2);
     EXPECT_EQ(Delta(0, 0, 7), 0.0) << "immobile entries are not transported";
@@ -184,7 +187,7 @@ TEST_F(TransportTest, FacesConserveMass) {
     State(0, 0, SLOT_SOURCE) = 0.0;
     State(3, 4, SLOT_SOURCE) = 0.0;
     m_sim.m_globalStep = 0.05;
-    m_sim.TransportStep();
+    TransportStep(m_sim);
     double sum = 0.0, scale = 0.0;
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 5; ++j) {
@@ -222,7 +225,7 @@ TEST_F(TransportTest, FaceFluxGroupingAndAccumulationOrderAreExact) {
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j)
             State(i, j, 7) = c[i][j];
-    m_sim.TransportStep();
+    TransportStep(m_sim);
 
     const double ta = 0.27, tb = 0.41, tf = (ta + tb) * 0.5, d = 2.9 - 1.3;
     double f = (c[2][1] - c[1][1]) * ((q * 0.5 - tf * 0.93 / d) - q * dt * q * 0.5 / (tf * d));
@@ -258,7 +261,7 @@ TEST_F(TransportTest, FaceFluxGroupingIsExact) {
     State(0, 0, 7) = 0.087;
     State(0, 1, 7) = 0.85;
     m_sim.m_globalStep = 0.18;
-    m_sim.TransportStep();
+    TransportStep(m_sim);
     EXPECT_EQ(Delta(0, 1, 7), 0.04759035113324177);
 }
 
@@ -269,7 +272,7 @@ TEST_F(TransportTest, NoMobileComponentsWritesOnlyZeros) {
     Load(model);
     for (int t = 0; t < m_sim.m_nValues; ++t)
         m_sim.m_transportDelta[t] = 5.0;
-    m_sim.TransportStep();
+    TransportStep(m_sim);
     for (int t = 0; t < m_sim.m_nValues; ++t)
         EXPECT_EQ(m_sim.m_transportDelta[t], 0.0) << t;
 }

@@ -1,5 +1,9 @@
 // Reading a model whose reaction set holds every equilibrium reaction type,
 // and integrating its nodes through that set.
+#include "io/reader.h"
+#include "model/exceptions.h"
+#include "model/rxn_work.h"
+#include "model/simulation.h"
 #include "run/run_control.h"
 #include "rxn/equi_freundlich.h"
 #include "rxn/equi_langmuir.h"
@@ -7,10 +11,7 @@
 #include "rxn/equi_lin_comb.h"
 #include "rxn/equi_mass_action.h"
 #include "rxn/lin_assign.h"
-#include "sim/exceptions.h"
-#include "sim/rxn_set.h"
-#include "sim/rxn_work.h"
-#include "sim/simulation.h"
+#include "rxn/rxn_set.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -29,8 +30,7 @@ const std::string MODEL_FILE = std::string(KOVA_TEST_DATA_DIR) + "/equilibrium_s
 enum Entry { P = 7, S_LANG, S_FREUND, S_LIN, TOTAL_A, X, Y, A, B, C_LANG, C_FREUND, C_LIN };
 
 void ReadModel(CSimulation& sim, std::istream& in) {
-    sim.m_nStateSlots = SLOT_COUNT;
-    sim.ReadInput(in);
+    ReadInput(sim, in);
 }
 
 TEST(EquilibriumModel, ReadsEveryEquilibriumReactionIntoOneSet) {

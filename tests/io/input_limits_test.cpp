@@ -2,9 +2,10 @@
 // can give: refused at the header, naming the limit, before anything is
 // allocated; record counts that the file does not back stop at the first
 // missing record.
-#include "sim/exceptions.h"
-#include "sim/limits.h"
-#include "sim/simulation.h"
+#include "io/reader.h"
+#include "model/exceptions.h"
+#include "model/limits.h"
+#include "model/simulation.h"
 #include "support/in_process.h"
 #include "support/test_support.h"
 
@@ -53,7 +54,8 @@ TEST(InputLimits, ArraysBeyondTheMemoryBudgetFailAtTheHeader) {
 
     CModelReader fits;
     fits.sim.m_memoryLimit = 1 << 20;
-    EXPECT_NO_THROW(fits.sim.ReadInput(*ModelStream(std::string("1 1 0 0 0 1\n") + ONE_NODE_BODY)));
+    EXPECT_NO_THROW(
+        ReadInput(fits.sim, *ModelStream(std::string("1 1 0 0 0 1\n") + ONE_NODE_BODY)));
 }
 
 TEST(InputLimits, ReactionAndSetCountsHaveANamedLimit) {

@@ -3,7 +3,7 @@
 // coordinate distance, a cell area or a run duration that overflows is an
 // input error naming its fields; a clock that would pass the largest double
 // ends the run as a computational error. Large but usable values still run.
-#include "sim/exceptions.h"
+#include "model/exceptions.h"
 #include "support/in_process.h"
 #include "support/run_output.h"
 #include "support/test_support.h"

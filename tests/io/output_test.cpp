@@ -1,11 +1,14 @@
+#include "io/output_files.h"
+#include "model/exceptions.h"
+#include "model/limits.h"
+#include "model/simulation.h"
 #include "run/run_control.h"
-#include "sim/exceptions.h"
-#include "sim/limits.h"
-#include "sim/simulation.h"
 #include "support/run_output.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <memory>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,19 +34,24 @@ protected:
         for (int v = 0; v < m_sim.m_nValues; ++v)
             m_sim.m_stateNew[v] = t + v / 1000.0;
         m_sim.m_currentTime = t;
-        m_sim.WriteOutput();
+        m_out->WriteRecord(m_sim);
     }
     std::string Base() const { return m_dir.File("run"); }
+    // The output files of base, replacing (and so closing) the previous ones.
+    COutputFiles& Output(const std::string& base) {
+        m_out = std::make_unique<COutputFiles>(base);
+        return *m_out;
+    }
 
     TempDir m_dir;
     CRunControl m_control{"run"};
     CSimulation m_sim{&m_control};
+    std::unique_ptr<COutputFiles> m_out;
 };
 
 TEST_F(OutputTest, OpenLeavesTheMarkerAndAnEmptyDataFile) {
     Size(1, 2, 8);
-    m_sim.OpenOutput(Base().c_str());
-    EXPECT_NE(m_sim.m_outFile, nullptr);
+    Output(Base()).Open();
     const std::vector<unsigned char> marker = ReadBinaryFile(Base() + ".kvt");
     ASSERT_EQ(marker.size(), 4u);
     EXPECT_EQ(IntAt(marker, 0), 0);
@@ -56,12 +64,11 @@ TEST_F(OutputTest, TimeFileOfTheTwoByThreeExample) {
     m_sim.m_startTime = 0.0;
     m_sim.m_endTime = 10.0;
     m_sim.m_outputInterval = 2.5;
-    m_sim.OpenOutput(Base().c_str());
+    Output(Base()).Open();
     const double times[] = {0.0, 3.0, 5.0, 8.0, 10.0};
     for (double t : times)
         Record(t);
-    m_sim.CloseOutput(Base().c_str());
-    EXPECT_EQ(m_sim.m_outFile, nullptr);
+    m_out->Finish(m_sim);
     EXPECT_EQ(m_control.GetStatus().value(), "Closing Files ...");
 
     const std::vector<unsigned char> kvt = ReadBinaryFile(Base() + ".kvt");
@@ -90,8 +97,8 @@ TEST_F(OutputTest, WithoutRecordsTheLastTimeIsTheEndTime) {
     m_sim.m_startTime = 1.0;
     m_sim.m_endTime = 4.0;
     m_sim.m_outputInterval = 0.5;
-    m_sim.OpenOutput(Base().c_str());
-    m_sim.CloseOutput(Base().c_str());
+    Output(Base()).Open();
+    m_out->Finish(m_sim);
     const std::vector<unsigned char> kvt = ReadBinaryFile(Base() + ".kvt");
     ASSERT_EQ(kvt.size(), 36u);
     EXPECT_EQ(IntAt(kvt, 0), 0);
@@ -104,9 +111,9 @@ TEST_F(OutputTest, ASecondRunReplacesBothFiles) {
     WriteTextFile(Base() + ".kvo", std::string(5000, 'x'));
     WriteTextFile(Base() + ".kvt", std::string(500, 'x'));
     Size(1, 1, 7);
-    m_sim.OpenOutput(Base().c_str());
+    Output(Base()).Open();
     Record(0.0);
-    m_sim.CloseOutput(Base().c_str());
+    m_out->Finish(m_sim);
     EXPECT_EQ(ReadBinaryFile(Base() + ".kvo").size(), 56u);
     EXPECT_EQ(ReadBinaryFile(Base() + ".kvt").size(), 44u);
 }
@@ -115,7 +122,7 @@ TEST_F(OutputTest, FilesThatCannotBeCreatedAreComputationalErrors) {
     Size(1, 1, 7);
     const std::string missing = m_dir.File("no/such/dir/run");
     try {
-        m_sim.OpenOutput(missing.c_str());
+        Output(missing).Open();
         FAIL() << "expected ComputeException";
     } catch (const ComputeException& e) {
         EXPECT_NE(e.Detail().find("Could not open time output file."), std::string::npos)
@@ -125,13 +132,12 @@ TEST_F(OutputTest, FilesThatCannotBeCreatedAreComputationalErrors) {
     // A directory in the data file's place: the time file keeps its marker.
     ASSERT_EQ(mkdir((Base() + ".kvo").c_str(), 0700), 0);
     try {
-        m_sim.OpenOutput(Base().c_str());
+        Output(Base()).Open();
         FAIL() << "expected ComputeException";
     } catch (const ComputeException& e) {
         EXPECT_NE(e.Detail().find("Could not open data output file."), std::string::npos)
             << e.Detail();
     }
-    EXPECT_EQ(m_sim.m_outFile, nullptr);
     EXPECT_EQ(ReadBinaryFile(Base() + ".kvt").size(), 4u);
 }
 
@@ -142,22 +148,21 @@ TEST_F(OutputTest, FailedWritesAreComputationalErrors) {
         GTEST_SKIP() << "no /dev/full on this system";
     ASSERT_EQ(symlink("/dev/full", (Base() + ".kvo").c_str()), 0);
     Size(1, 1, 7);
-    m_sim.OpenOutput(Base().c_str());
+    Output(Base()).Open();
     Record(0.0); // buffered
     try {
-        m_sim.CloseOutput(Base().c_str());
+        m_out->Finish(m_sim);
         FAIL() << "expected ComputeException";
     } catch (const ComputeException& e) {
         EXPECT_NE(e.Detail().find("data output file"), std::string::npos) << e.Detail();
         EXPECT_NE(e.Detail().find("after 1 records"), std::string::npos) << e.Detail();
     }
-    EXPECT_EQ(m_sim.m_outFile, nullptr);
     EXPECT_EQ(ReadBinaryFile(Base() + ".kvt").size(), 4u) << "the marker stays";
 
     // A record larger than the stream's buffer fails in the write itself.
     Size(100, 100, 8);
     m_sim.m_recordCount = 0;
-    m_sim.OpenOutput(Base().c_str());
+    Output(Base()).Open();
     try {
         Record(0.0);
         FAIL() << "expected ComputeException";
@@ -171,17 +176,16 @@ TEST_F(OutputTest, FailedTimeFileWriteIsAComputationalError) {
     if (!FileExists("/dev/full"))
         GTEST_SKIP() << "no /dev/full on this system";
     Size(1, 1, 7);
-    m_sim.OpenOutput(Base().c_str());
+    Output(Base()).Open();
     Record(0.0);
     ASSERT_EQ(unlink((Base() + ".kvt").c_str()), 0);
     ASSERT_EQ(symlink("/dev/full", (Base() + ".kvt").c_str()), 0);
     try {
-        m_sim.CloseOutput(Base().c_str());
+        m_out->Finish(m_sim);
         FAIL() << "expected ComputeException";
     } catch (const ComputeException& e) {
         EXPECT_NE(e.Detail().find("time output file"), std::string::npos) << e.Detail();
     }
-    EXPECT_EQ(m_sim.m_outFile, nullptr);
     EXPECT_EQ(ReadBinaryFile(Base() + ".kvo").size(), 56u) << "the records reached the disk";
 }
 
@@ -189,7 +193,7 @@ TEST_F(OutputTest, FailedTimeFileWriteIsAComputationalError) {
 // failure, not a count that wraps.
 TEST_F(OutputTest, RecordsBeyondTheTimeFilesCountAreAComputationalError) {
     Size(1, 1, 7);
-    m_sim.OpenOutput(Base().c_str());
+    Output(Base()).Open();
     m_sim.m_recordCount = OUTPUT_MAX_RECORDS - 1;
     Record(1.0);
     EXPECT_EQ(m_sim.m_recordCount, OUTPUT_MAX_RECORDS);

@@ -1,7 +1,8 @@
+#include "io/reader.h"
+#include "model/exceptions.h"
+#include "model/simulation.h"
 #include "run/run_control.h"
-#include "sim/exceptions.h"
-#include "sim/rxn_set.h"
-#include "sim/simulation.h"
+#include "rxn/rxn_set.h"
 #include "support/in_process.h"
 #include "support/test_support.h"
 
@@ -241,7 +242,7 @@ TEST(Reader, MissingStreamFailsBeforeAnyField) {
     CSimulation sim(&control);
     std::istringstream in;
     in.setstate(std::ios::failbit);
-    EXPECT_THROW(sim.ReadInput(in), BadFileException);
+    EXPECT_THROW(ReadInput(sim, in), BadFileException);
     EXPECT_EQ(control.GetStatus().value(), "Reading Input Data ...");
     EXPECT_EQ(sim.m_nRows, 0);
 }

@@ -2,8 +2,9 @@
 // leaves a number the reader needs missing ends in "Input Error" with nothing
 // written; a cut that leaves every needed number ends as the whole file does.
 // The cuts run in-process through CSimulation::Run, as the binary runs them.
-#include "sim/exceptions.h"
-#include "sim/simulation.h"
+#include "io/reader.h"
+#include "model/exceptions.h"
+#include "model/simulation.h"
 #include "support/in_process.h"
 #include "support/run_output.h"
 #include "support/test_support.h"
@@ -54,7 +55,7 @@ CModelShape Shape(const std::string& text, const std::vector<CToken>& tokens) {
     auto in = ModelStream(text);
     CModelShape shape;
     try {
-        sim.ReadInput(*in);
+        ReadInput(sim, *in);
     } catch (const Exception&) {
         sim.FreeArrays();
         return shape;

@@ -24,6 +24,16 @@ void ExpectRefused(const std::string& base, const std::string& file, const std::
     }
 }
 
+void ExpectModelRefused(const std::string& base, const std::string& start) {
+    try {
+        CRunResults run(base);
+        ADD_FAILURE() << "no failure; expected \"" << start << "\"";
+    } catch (const ResultException& e) {
+        EXPECT_EQ(e.Detail().rfind(start, 0), 0u) << e.Detail();
+        EXPECT_NE(e.Detail().find("(file " + base + ".kvi)"), std::string::npos) << e.Detail();
+    }
+}
+
 TEST(ResultFiles, FinishedRunGivesTimesAndEveryValueInPlace) {
     TempDir dir;
     const std::string base = dir.File("run");
@@ -157,9 +167,11 @@ TEST(ResultFiles, ModelFileProblemsNameTheModelFile) {
     CResultFixture fx;
     fx.Write(base);
     WriteTextFile(base + ".kvi", "3 4 1 2 0 1\n0 10 x");
-    ExpectRefused(base, base + ".kvi", "does not read: Bad File");
+    // The model file's failures read as a run's: the detail, then the file.
+    const std::string file = " (file " + base + ".kvi)";
+    ExpectModelRefused(base, "Bad File: missing or malformed number in the header times");
     std::remove((base + ".kvi").c_str());
-    ExpectRefused(base, base + ".kvi", "cannot open the model file");
+    ExpectModelRefused(base, "Bad File: the model file cannot be read" + file);
 }
 
 TEST(ModelGrid, ReadsTheGridQuietly) {

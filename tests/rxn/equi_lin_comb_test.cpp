@@ -1,8 +1,8 @@
 // Linear combination equilibrium: repeated clamped passes along the
 // stoichiometry, and the pass limit.
+#include "model/exceptions.h"
+#include "model/limits.h"
 #include "rxn/equi_lin_comb.h"
-#include "sim/exceptions.h"
-#include "sim/limits.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Linear sorption equilibrium: the one-step extent, its clamps and its errors.
+#include "model/exceptions.h"
 #include "rxn/equi_lin.h"
-#include "sim/exceptions.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // The extent-solving equilibrium reactions: mass action, Langmuir, Freundlich.
+#include "model/exceptions.h"
 #include "rxn/equi.h"
 #include "rxn/equi_freundlich.h"
 #include "rxn/equi_langmuir.h"
 #include "rxn/equi_mass_action.h"
-#include "sim/exceptions.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,8 @@
 // The kinetic reaction records as the model reader meets them: every type
 // code builds its class, the example models read, and a bad record is
 // reported with its place in the file.
+#include "model/exceptions.h"
+#include "model/simulation.h"
 #include "rxn/kin_dual_monod.h"
 #include "rxn/kin_dual_monod_inhib.h"
 #include "rxn/kin_exchange.h"
@@ -11,9 +13,7 @@
 #include "rxn/mixed_ordered.h"
 #include "rxn/ordered.h"
 #include "rxn/rule_curve.h"
-#include "sim/exceptions.h"
-#include "sim/rxn_set.h"
-#include "sim/simulation.h"
+#include "rxn/rxn_set.h"
 
 #include "kinetic_test_util.h"
 #include "support/in_process.h"

@@ -1,7 +1,7 @@
 // Helpers shared by the kinetic reaction tests.
 #pragma once
 
-#include "sim/exceptions.h"
+#include "model/exceptions.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

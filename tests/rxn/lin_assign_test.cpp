@@ -1,6 +1,6 @@
 // Linear assignment: constant plus weighted sum into one entry.
+#include "model/exceptions.h"
 #include "rxn/lin_assign.h"
-#include "sim/exceptions.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 #include "rxn/rule_curve.h"
 
+#include "model/rxn_work.h"
+#include "model/simulation.h"
 #include "run/run_control.h"
-#include "sim/rxn_set.h"
-#include "sim/rxn_work.h"
-#include "sim/simulation.h"
+#include "rxn/rxn_set.h"
 
 #include "kinetic_test_util.h"
 
@@ -210,13 +210,13 @@ TEST(RuleCurve, RecordChecks) {
 }
 
 // A set record naming the curve among its equilibrium reactions.
-void ReadSet(CRxnSet& set, const std::vector<std::unique_ptr<CRxn>>& rxns, const char* record) {
+void ReadSet(CRxnSet& set, const std::vector<std::shared_ptr<CRxn>>& rxns, const char* record) {
     auto in = ModelStream(record);
     set.Read(*in, rxns, N, 1, 1e-9);
 }
 
 TEST(RuleCurve, KindZeroMayNotBeListedAsAnEquilibrium) {
-    std::vector<std::unique_ptr<CRxn>> rxns;
+    std::vector<std::shared_ptr<CRxn>> rxns;
     rxns.push_back(MakeRxn<CRuleCurve>(std::string(STOICH) + " 0 -1 -1 1  0 1", N));
     rxns.push_back(MakeRxn<CRuleCurve>(std::string(STOICH) + " 1 -1 -1 1  0 1", N));
     CRxnSet set(nullptr);

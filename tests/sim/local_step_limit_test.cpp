@@ -2,12 +2,12 @@
 // global step ends the run, as one below opzero does, instead of taking more
 // local steps in one global step than a run could ever finish (and with no
 // cancel between them).
+#include "model/exceptions.h"
+#include "model/limits.h"
+#include "model/rxn_work.h"
 #include "run/run_control.h"
 #include "rxn/rxn.h"
-#include "sim/exceptions.h"
-#include "sim/limits.h"
-#include "sim/rxn_set.h"
-#include "sim/rxn_work.h"
+#include "rxn/rxn_set.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -42,7 +42,7 @@ private:
 
 struct Node {
     CRunControl control{"m"};
-    std::vector<std::unique_ptr<CRxn>> rxns;
+    std::vector<std::shared_ptr<CRxn>> rxns;
     CRxnSet set{&control};
     double start[NCOMP] = {0};
     double state[NCOMP] = {0};
@@ -55,7 +55,9 @@ struct Node {
         rxns.push_back(std::make_unique<CFlipAbove>(failAbove));
         set.Read(*ModelStream("0 1 0"), rxns, NCOMP, 0, opzero);
     }
-    void Integrate(double dt) { set.Integrate(start, state, transport, dt, &fraction, &hold, work); }
+    void Integrate(double dt) {
+        set.Integrate(start, state, transport, dt, &fraction, &hold, work);
+    }
 };
 
 TEST(LocalStepLimit, AStepBelowTheSmallestFractionEndsTheRun) {

@@ -1,7 +1,7 @@
+#include "model/exceptions.h"
+#include "model/simulation.h"
 #include "run/run_control.h"
-#include "sim/exceptions.h"
 #include "sim/run.h"
-#include "sim/simulation.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -89,7 +89,7 @@ TEST(RunSequence, MissingFileStopsWhileReadingAndFreesTheModel) {
     CRecordingSink sink;
     control.SetMessageSink(&sink);
     CSimulation sim(&control);
-    sim.Run();
+    RunSimulation(sim);
     EXPECT_EQ(control.GetStatus().value(), "Reading Input Data ...");
     EXPECT_STREQ(control.GetError(), "Input Error");
     ASSERT_EQ(sink.texts.size(), 1u);
@@ -108,7 +108,7 @@ TEST(RunSequence, CancelBeforeTheRunSkipsEveryStageAndEndsDone) {
     control.SetMessageSink(&sink);
     control.Cancel();
     CSimulation sim(&control);
-    sim.Run();
+    RunSimulation(sim);
     EXPECT_EQ(control.GetStatus().value(), "Done.");
     EXPECT_EQ(control.HasError(), 0);
     EXPECT_TRUE(sink.texts.empty());

@@ -1,11 +1,11 @@
 // The local integration answers an equilibrium reaction that never settles
 // (its TimeException) by halving the local step.
+#include "model/exceptions.h"
+#include "model/rxn_work.h"
 #include "run/run_control.h"
 #include "rxn/equi.h"
 #include "rxn/equi_lin_comb.h"
-#include "sim/exceptions.h"
-#include "sim/rxn_set.h"
-#include "sim/rxn_work.h"
+#include "rxn/rxn_set.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -33,7 +33,7 @@ struct NodeRun {
 // Integrates a two-entry node over one global step of 0.1 with opzero 0.01,
 // the given reaction being the set's only equilibrium reaction.
 NodeRun IntegrateOneStep(std::unique_ptr<CRxn> rxn, std::vector<double> start) {
-    std::vector<std::unique_ptr<CRxn>> rxns;
+    std::vector<std::shared_ptr<CRxn>> rxns;
     rxns.push_back(std::move(rxn));
     CRunControl control("model");
     CRxnSet set(&control);

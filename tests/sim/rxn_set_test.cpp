@@ -1,9 +1,9 @@
+#include "model/exceptions.h"
+#include "model/limits.h"
+#include "model/rxn_work.h"
 #include "run/run_control.h"
 #include "rxn/rxn.h"
-#include "sim/exceptions.h"
-#include "sim/limits.h"
-#include "sim/rxn_set.h"
-#include "sim/rxn_work.h"
+#include "rxn/rxn_set.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -68,7 +68,7 @@ private:
 
 struct SetFixture {
     CRunControl control{"m"};
-    std::vector<std::unique_ptr<CRxn>> rxns;
+    std::vector<std::shared_ptr<CRxn>> rxns;
     CRxnSet set{&control};
     double start[NCOMP] = {0};
     double state[NCOMP] = {0}; // on entry: the change over the previous step

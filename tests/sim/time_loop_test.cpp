@@ -1,8 +1,12 @@
+#include "flow/heads.h"
+#include "flow/transport.h"
+#include "io/output_files.h"
+#include "model/exceptions.h"
+#include "model/limits.h"
+#include "model/simulation.h"
 #include "run/run_control.h"
 #include "rxn/rxn.h"
-#include "sim/exceptions.h"
-#include "sim/limits.h"
-#include "sim/simulation.h"
+#include "sim/time_loop.h"
 #include "support/model_builder.h"
 #include "support/run_output.h"
 #include "support/test_support.h"
@@ -11,6 +15,7 @@
 
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <sstream>
 
 using namespace kova_test;
@@ -50,19 +55,21 @@ protected:
     }
     void Load(const CTestModel& model) {
         LoadModel(m_sim, model);
-        m_sim.InitHeads();
-        m_sim.OpenOutput(Base().c_str());
+        InitHeads(m_sim);
+        m_out = std::make_unique<COutputFiles>(Base());
+        m_out->Open();
     }
     // The rest of the run, as the run sequence does it.
     void RunLoop() {
-        m_sim.TimeLoop();
-        m_sim.CloseOutput(Base().c_str());
+        TimeLoop(m_sim, *m_out);
+        m_out->Finish(m_sim);
     }
     std::string Base() const { return m_dir.File("run"); }
 
     TempDir m_dir;
     CRunControl m_control{"run"};
     CSimulation m_sim{&m_control};
+    std::unique_ptr<COutputFiles> m_out;
 };
 
 TEST_F(TimeLoopTest, RecordsFollowTheFirstStepThatReachesEachOutputTime) {
@@ -88,10 +95,11 @@ TEST_F(TimeLoopTest, NoStepWhenTheEndIsNotAfterTheStart) {
     // End before start: the initial capacity formula gives no room at all.
     CSimulation sim(&m_control);
     LoadModel(sim, Clock(5.0, 2.0, 0.0, 1.0));
-    sim.InitHeads();
-    sim.OpenOutput(Base().c_str());
-    sim.TimeLoop();
-    sim.CloseOutput(Base().c_str());
+    InitHeads(sim);
+    COutputFiles output(Base());
+    output.Open();
+    TimeLoop(sim, output);
+    output.Finish(sim);
     EXPECT_EQ(sim.m_outputTimes, std::vector<double>{5.0});
     EXPECT_EQ(sim.m_currentTime, 5.0);
     const std::vector<unsigned char> kvt = ReadBinaryFile(Base() + ".kvt");
@@ -139,7 +147,7 @@ protected:
         }
     }
     double Step(double duration) {
-        m_sim.ComputeStableStep(duration);
+        ComputeStableStep(m_sim, duration);
         EXPECT_EQ(m_control.GetGlobalStep(), m_sim.m_globalStep);
         return m_sim.m_globalStep;
     }
@@ -279,8 +287,8 @@ TEST_F(TimeLoopTest, FailureInsideTheLoopClosesTheDataFile) {
         if (s.m_currentTime > 0.05)
             throw ComputeException("probe failure"); // in the second step
     });
-    EXPECT_THROW(m_sim.TimeLoop(), ComputeException);
-    EXPECT_EQ(m_sim.m_outFile, nullptr);
+    EXPECT_THROW(TimeLoop(m_sim, *m_out), ComputeException);
+    m_out.reset(); // as the run sequence leaves the scope of its output files
     EXPECT_EQ(ReadBinaryFile(Base() + ".kvo").size(), 2u * 7 * 8);
     const std::vector<unsigned char> kvt = ReadBinaryFile(Base() + ".kvt");
     ASSERT_EQ(kvt.size(), 4u);
@@ -290,7 +298,7 @@ TEST_F(TimeLoopTest, FailureInsideTheLoopClosesTheDataFile) {
 TEST_F(TimeLoopTest, AStepTooSmallToMoveTheClockIsAComputationalError) {
     Load(Clock(1e17, 2e17, 1.0, 1e16));
     try {
-        m_sim.TimeLoop();
+        TimeLoop(m_sim, *m_out);
         FAIL() << "expected ComputeException";
     } catch (const ComputeException& e) {
         EXPECT_NE(e.Detail().find("no longer advances the clock"), std::string::npos) << e.Detail();
@@ -301,7 +309,7 @@ TEST_F(TimeLoopTest, AStepTooSmallToMoveTheClockIsAComputationalError) {
 TEST_F(TimeLoopTest, AnIntervalTooSmallToMoveTheOutputTimeIsAComputationalError) {
     Load(Clock(1e17, 2e17, 1e3, 1.0));
     try {
-        m_sim.TimeLoop();
+        TimeLoop(m_sim, *m_out);
         FAIL() << "expected ComputeException";
     } catch (const ComputeException& e) {
         EXPECT_NE(e.Detail().find("output interval"), std::string::npos) << e.Detail();

@@ -1,12 +1,15 @@
 // The time loop with several threads: per-thread reaction clocks, the node a
 // reaction sees, and failures that end the run as the serial loop's first
 // failure does.
+#include "flow/heads.h"
+#include "io/output_files.h"
+#include "model/exceptions.h"
+#include "model/limits.h"
+#include "model/rxn_work.h"
+#include "model/simulation.h"
 #include "run/run_control.h"
 #include "rxn/rxn.h"
-#include "sim/exceptions.h"
-#include "sim/limits.h"
-#include "sim/rxn_work.h"
-#include "sim/simulation.h"
+#include "sim/time_loop.h"
 #include "support/model_builder.h"
 #include "support/test_support.h"
 
@@ -80,13 +83,14 @@ COutcome RunFailing(int threads, const std::set<int>& failing, int notSupported)
             throw NotSupportedException("node " + std::to_string(node));
         throw ComputeException("node " + std::to_string(node));
     });
-    sim.InitHeads();
+    InitHeads(sim);
     const std::string base = dir.File("run");
-    sim.OpenOutput(base.c_str());
     COutcome outcome;
     try {
-        sim.TimeLoop();
-        sim.CloseOutput(base.c_str());
+        COutputFiles output(base);
+        output.Open();
+        TimeLoop(sim, output);
+        output.Finish(sim);
     } catch (const NotSupportedException& e) {
         outcome.failure = "not supported: " + e.Detail();
     } catch (const ComputeException& e) {
@@ -127,12 +131,13 @@ TEST(TimeLoopThreads, EveryNodeSeesItsOwnClockAndState) {
             seen[run][node].push_back(localTime);
             seen[run][node].push_back(conc[7]);
         });
-        sim.InitHeads();
+        InitHeads(sim);
         TempDir dir;
         const std::string base = dir.File("run");
-        sim.OpenOutput(base.c_str());
-        sim.TimeLoop();
-        sim.CloseOutput(base.c_str());
+        COutputFiles output(base);
+        output.Open();
+        TimeLoop(sim, output);
+        output.Finish(sim);
     }
     for (size_t n = 0; n < seen[0].size(); ++n) {
         EXPECT_FALSE(seen[0][n].empty()) << "node " << n;

@@ -1,4 +1,5 @@
 #include "support/in_process.h"
+#include "sim/run.h"
 
 namespace kova_test {
 
@@ -23,7 +24,7 @@ CInProcessRun RunInProcess(const std::string& base) {
     control.SetMessageSink(&sink);
     {
         CSimulation sim(&control);
-        sim.Run();
+        RunSimulation(sim);
     }
     CInProcessRun run;
     run.error = control.GetError() ? control.GetError() : "";

@@ -3,10 +3,11 @@
 // and the end of a whole run.
 #pragma once
 
+#include "io/reader.h"
+#include "model/exceptions.h"
+#include "model/limits.h"
+#include "model/simulation.h"
 #include "run/run_control.h"
-#include "sim/exceptions.h"
-#include "sim/limits.h"
-#include "sim/simulation.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -45,12 +46,9 @@ struct CModelReader {
     CRecordingSink sink;
     CSimulation sim{&control};
 
-    CModelReader() {
-        control.SetMessageSink(&sink);
-        sim.m_nStateSlots = SLOT_COUNT;
-    }
+    CModelReader() { control.SetMessageSink(&sink); }
     // Reads text; a failure passes to the caller.
-    void Read(const std::string& text) { sim.ReadInput(*ModelStream(text)); }
+    void Read(const std::string& text) { ReadInput(sim, *ModelStream(text)); }
     // Reads text; returns the detail of the failure of class E, or "" and a
     // test failure when there is none.
     template <typename E> std::string Failure(const std::string& text) {

@@ -1,9 +1,10 @@
 #include "support/model_builder.h"
 
+#include "io/reader.h"
+#include "model/limits.h"
+#include "model/simulation.h"
 #include "rxn/rxn.h"
-#include "sim/limits.h"
-#include "sim/rxn_set.h"
-#include "sim/simulation.h"
+#include "rxn/rxn_set.h"
 #include "support/test_support.h"
 
 #include <cstdio>
@@ -60,8 +61,7 @@ std::string CTestModel::Text() const {
 }
 
 void LoadModelText(CSimulation& sim, const std::string& text) {
-    sim.m_nStateSlots = SLOT_COUNT;
-    sim.ReadInput(*ModelStream(text));
+    ReadInput(sim, *ModelStream(text));
 }
 
 void LoadModel(CSimulation& sim, const CTestModel& model) {

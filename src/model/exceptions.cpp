@@ -1,4 +1,4 @@
-#include "sim/exceptions.h"
+#include "model/exceptions.h"
 
 void Exception::AddWhere(const std::string& where) {
     if (where.empty())

@@ -1,4 +1,4 @@
-#include "sim/thread_team.h"
+#include "run/thread_team.h"
 
 #include <climits>
 #include <linux/futex.h>

@@ -1,11 +1,9 @@
-#include "sim/simulation.h"
+#include "model/simulation.h"
 
+#include "model/exceptions.h"
 #include "run/platform.h"
 #include "run/run_control.h"
-#include "rxn/rxn.h"
-#include "sim/exceptions.h"
-#include "sim/rxn_set.h"
-#include "sim/thread_team.h"
+#include "run/thread_team.h"
 
 #include <cmath>
 #include <cstdint>
@@ -60,10 +58,7 @@ template <typename T> std::unique_ptr<T[]> Zeroed(int64_t count) {
 
 CSimulation::CSimulation(CRunControl* runControl) : m_runControl(runControl) {}
 
-CSimulation::~CSimulation() {
-    if (m_outFile)
-        std::fclose(m_outFile);
-}
+CSimulation::~CSimulation() = default;
 
 CThreadTeam& CSimulation::Team() {
     if (!m_team || m_team->Size() != m_nThreads)
@@ -81,7 +76,7 @@ int CSimulation::AllocateArrays() {
     // bits, (2 x columns + 1) x nodes and nodes x mobile x 3 fit 64.
     const int64_t nodes = static_cast<int64_t>(m_nRows) * m_nCols;
     m_nNodes = CheckedCount(nodes, "number of nodes");
-    const int64_t comp = static_cast<int64_t>(m_nStateSlots) + m_nImmobile + m_nMobile;
+    const int64_t comp = static_cast<int64_t>(SLOT_COUNT) + m_nImmobile + m_nMobile;
     m_nComp = CheckedCount(comp, "state entries per node");
     const int64_t values = nodes * comp;
     m_nValues = CheckedCount(values, "number of state values");
@@ -101,7 +96,7 @@ int CSimulation::AllocateArrays() {
     // memory: every array below, the empty reaction sets with the work arrays
     // each will size once its record is read, the record-time list and the
     // sparse head solve's factor.
-    const double setBytes = static_cast<double>(sizeof(CRxnSet)) + 5.0 * 8.0 * comp;
+    const double setBytes = static_cast<double>(RXN_SET_BYTES) + 5.0 * 8.0 * comp;
     const double bytes =
         8.0 * (static_cast<double>(dispCoef) + 3.0 * m_nMobile + work + values + nodes +
                2.0 * m_nRows + 2.0 * m_nCols) +
@@ -136,11 +131,8 @@ int CSimulation::AllocateArrays() {
         m_colWidth = Zeroed<double>(m_nCols);
         if (m_nRxn > 0)
             m_rxns.resize(m_nRxn);
-        if (m_nRxnSets > 0) {
-            m_rxnSets.reserve(m_nRxnSets);
-            for (int q = 0; q < m_nRxnSets; ++q)
-                m_rxnSets.push_back(std::make_unique<CRxnSet>(m_runControl));
-        }
+        if (m_nRxnSets > 0)
+            m_rxnSets.resize(m_nRxnSets);
     } catch (const std::bad_alloc&) {
         throw InputException("not enough memory for the arrays of the " + std::to_string(m_nRows) +
                              " x " + std::to_string(m_nCols) + " grid");
@@ -175,9 +167,6 @@ void CSimulation::FreeArrays() {
     m_rowWidth.reset();
     m_colWidth.reset();
     m_rxns.clear();
-    for (auto& set : m_rxnSets)
-        if (set)
-            set->Free();
     m_rxnSets.clear();
     m_localFraction.reset();
     m_localHold.reset();

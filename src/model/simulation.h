@@ -1,18 +1,19 @@
 // The model of one run: times, grid, per-node state, transport parameters,
-// reactions, reaction sets, per-node local-step control and the output file.
+// reactions, reaction sets and per-node local-step control.
 //
-// The fields are public: the reader fills them, the flow, reaction and output
-// code work on them in place, and the tests inspect them. Arrays are owned
-// here and released by FreeArrays (or the destructor).
+// The ground floor of the engine: the reader (io/reader.h) fills the fields,
+// the heads, flow field and transport (flow/), the reactions and their local
+// integration (rxn/) and the output files (io/output_files.h) work on them in
+// place, and the run sequence (sim/) calls those in order. The model calls
+// none of them. Arrays are owned here and released by FreeArrays (or the
+// destructor).
 #pragma once
 
-#include "sim/limits.h"
-#include "sim/phase_times.h"
-#include "sim/rxn_work.h"
+#include "model/limits.h"
+#include "model/phase_times.h"
+#include "model/rxn_work.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <iosfwd>
 #include <memory>
 #include <vector>
 
@@ -28,35 +29,11 @@ public:
     CSimulation(const CSimulation&) = delete;
     CSimulation& operator=(const CSimulation&) = delete;
 
-    // Run sequence: read, heads, output and time loop; reports failures.
-    void Run();
-
-    // Storage. AllocateArrays returns 0 (and does nothing) after a cancel.
+    // Storage, sized from the counts of the header (the hydraulic slots are
+    // always SLOT_COUNT). AllocateArrays returns 0 (and does nothing) after a
+    // cancel; the reader creates the reaction sets after it.
     int AllocateArrays();
     void FreeArrays();
-
-    // Input file.
-    void ReadInput(std::istream& in);
-
-    // Initial heads and flow.
-    void InitHeads();
-    double RelaxNodeHead(int i, int j);
-    void ComputeFlowField();
-    double FaceFlux(int a, int b, double d, int slot) const;
-    // One transport step: the face loops with one thread, else the per-node
-    // gather; both give the same bits.
-    void TransportStep();
-    void TransportStepFaceLoops();
-    void TransportStepGather();
-
-    // Output files.
-    void OpenOutput(const char* base);
-    void WriteOutput();
-    void CloseOutput(const char* base);
-
-    // Time loop.
-    void TimeLoop();
-    void ComputeStableStep(double duration);
 
     // The reaction clock at the start and at the end of the current local step
     // of the node being integrated on the calling thread (m_rxnBaseTime outside
@@ -95,7 +72,6 @@ public:
     // --- counts
     int m_nRows = 0;
     int m_nCols = 0;
-    int m_nStateSlots = 0;
     int m_nImmobile = 0;
     int m_nMobile = 0;
     int m_nComp = 0;
@@ -125,10 +101,12 @@ public:
     std::unique_ptr<double[]> m_localFraction;
     std::unique_ptr<int[]> m_localHold;
 
-    // --- output, reactions, run control
-    std::FILE* m_outFile = nullptr; // owned; closed by CloseOutput or the destructor
-    std::vector<std::unique_ptr<CRxnSet>> m_rxnSets;
-    std::vector<std::unique_ptr<CRxn>> m_rxns;
+    // --- reactions, run control
+    // Owned here alone: each object has one owner pointer. The pointers are
+    // shared_ptr only because the classes live on the floor above (rxn/) and
+    // the deleter must be captured where an object is made, not here.
+    std::vector<std::shared_ptr<CRxnSet>> m_rxnSets;
+    std::vector<std::shared_ptr<CRxn>> m_rxns;
     CRunControl* m_runControl = nullptr; // borrowed from the front end
 
     // Bytes the model's arrays may take; 0: the memory available on this

@@ -1,14 +1,13 @@
-#include "sim/rxn_set.h"
+#include "rxn/rxn_set.h"
 
+#include "model/exceptions.h"
+#include "model/limits.h"
+#include "model/rxn_work.h"
 #include "run/run_control.h"
 #include "rxn/rxn.h"
-#include "sim/exceptions.h"
-#include "sim/limits.h"
-#include "sim/rxn_work.h"
 
 #include <cmath>
 #include <istream>
-#include <mutex>
 #include <string>
 
 namespace {
@@ -27,7 +26,7 @@ int HoldFor(double fraction) {
                     " entries for a set of " + std::to_string(setComp));
 }
 
-void ReadList(std::istream& in, const std::vector<std::unique_ptr<CRxn>>& rxns,
+void ReadList(std::istream& in, const std::vector<std::shared_ptr<CRxn>>& rxns,
               std::vector<CRxn*>& list, int& count, const char* which) {
     count = 0;
     int n = 0;
@@ -51,11 +50,13 @@ void ReadList(std::istream& in, const std::vector<std::unique_ptr<CRxn>>& rxns,
 
 } // namespace
 
+static_assert(sizeof(CRxnSet) <= RXN_SET_BYTES, "the memory check counts RXN_SET_BYTES a set");
+
 CRxnSet::CRxnSet(CRunControl* runControl) : m_runControl(runControl) {}
 
 CRxnSet::~CRxnSet() = default;
 
-void CRxnSet::Read(std::istream& in, const std::vector<std::unique_ptr<CRxn>>& rxns, int nComp,
+void CRxnSet::Read(std::istream& in, const std::vector<std::shared_ptr<CRxn>>& rxns, int nComp,
                    int nMobile, double opzero) {
     m_nComp = nComp;
     m_firstMobile = nComp - nMobile;
@@ -220,14 +221,10 @@ void CRxnSet::HalveAfterFailure(double* state, double* fraction, int* hold, CRxn
         throw ComputeException("Local Timestep reduced below opzero");
 }
 
-// The run control's smallest local step becomes min(its value, fraction). The
-// read and the write are one step for all threads, so that no report is lost
-// between them; it happens only when a node's fraction halves.
+// The run control's smallest local step becomes min(its value, fraction), in
+// one step under its lock so that no thread's report is lost; it happens only
+// when a node's fraction halves.
 void CRxnSet::ReportMinLocalStep(double fraction) const {
-    if (!m_runControl)
-        return;
-    static std::mutex reportLock;
-    const std::lock_guard<std::mutex> guard(reportLock);
-    const double smallest = m_runControl->GetMinLocalStep();
-    m_runControl->SetMinLocalStep(smallest < fraction ? smallest : fraction);
+    if (m_runControl)
+        m_runControl->LowerMinLocalStep(fraction);
 }

@@ -1,4 +1,4 @@
-#include "sim/rxn_work.h"
+#include "model/rxn_work.h"
 
 #include <cstdint>
 

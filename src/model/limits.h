@@ -33,6 +33,10 @@ constexpr double RXN_MIN_LOCAL_STEP_FRACTION = 1.0 / (1 << 24);
 // allocated before any record is read, from being sized by a corrupt count.
 constexpr int RXN_MAX_REACTIONS = 1 << 16;
 constexpr int RXN_MAX_SETS = 1 << 16;
+// Bytes of one reaction set object without its lists, for the check that a
+// model fits the machine before anything is allocated (the set's own unit
+// asserts that it is no larger).
+constexpr int RXN_SET_BYTES = 80;
 
 // Equilibrium solvers.
 constexpr int EQUI_MAX_SECANT_PASSES = 300;  // safeguarded secant extent solve

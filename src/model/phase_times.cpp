@@ -1,4 +1,4 @@
-#include "sim/phase_times.h"
+#include "model/phase_times.h"
 
 #include <cstdio>
 

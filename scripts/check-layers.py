@@ -1,0 +1,91 @@
+#!/usr/bin/env python3
+"""Checks that the include graph of src/ follows the floors of the engine.
+
+Each folder of src/ sits on a floor; a file may include headers of its own
+floor or of the floors below, never of a floor above, and the folders of one
+floor must not include each other in a cycle. Prints every offending include
+and exits 1 when there is one.
+"""
+import os
+import re
+import sys
+
+FLOORS = {
+    'run': 0,   # run control and platform: threads, signals, clocks
+    'model': 1,  # CSimulation's data, limits, exceptions, per-thread work
+    'io': 2,    # model reader, output files
+    'flow': 2,  # heads, flux field, transport and its stable step
+    'rxn': 2,   # reactions, reaction sets and local integration
+    'sim': 3,   # run sequence and time loop
+    'app': 4,   # front ends
+    'post': 4,  # result-file tools
+}
+INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+)/[^"]+"', re.M)
+
+
+def folder_edges(src):
+    edges = {}
+    for folder in sorted(os.listdir(src)):
+        path = os.path.join(src, folder)
+        if not os.path.isdir(path):
+            continue
+        for name in sorted(os.listdir(path)):
+            if not name.endswith(('.h', '.cpp')):
+                continue
+            with open(os.path.join(path, name), encoding='utf-8') as f:
+                for target in INCLUDE.findall(f.read()):
+                    if target != folder:
+                        edges.setdefault((folder, target), []).append(name)
+    return edges
+
+
+def find_cycle(edges, floor):
+    graph = {}
+    for (a, b) in edges:
+        if FLOORS.get(a) == floor and FLOORS.get(b) == floor:
+            graph.setdefault(a, set()).add(b)
+    seen, stack = set(), []
+
+    def visit(node):
+        if node in stack:
+            return stack[stack.index(node):] + [node]
+        if node in seen:
+            return None
+        seen.add(node)
+        stack.append(node)
+        for nxt in sorted(graph.get(node, ())):
+            cycle = visit(nxt)
+            if cycle:
+                return cycle
+        stack.pop()
+        return None
+
+    for node in sorted(graph):
+        cycle = visit(node)
+        if cycle:
+            return cycle
+    return None
+
+
+def main():
+    src = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), '..', 'src')
+    edges = folder_edges(src)
+    faults = []
+    for (a, b), files in sorted(edges.items()):
+        if a not in FLOORS or b not in FLOORS:
+            faults.append('%s -> %s: folder without a floor (%s)' % (a, b, ', '.join(files)))
+        elif FLOORS[b] > FLOORS[a]:
+            faults.append('%s (floor %d) includes %s (floor %d): %s'
+                          % (a, FLOORS[a], b, FLOORS[b], ', '.join(sorted(set(files)))))
+    for floor in sorted(set(FLOORS.values())):
+        cycle = find_cycle(edges, floor)
+        if cycle:
+            faults.append('cycle on floor %d: %s' % (floor, ' -> '.join(cycle)))
+    for fault in faults:
+        print(fault)
+    print('%d folder arrows, %d faults' % (len(edges), len(faults)))
+    return 1 if faults else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

@@ -1,0 +1,70 @@
+// The stable global step of the explicit transport step. Every node with flow
+// and every mobile component gives a candidate from the velocity term
+// V = vr^2 / x^2 + vc^2 / y^2 and the dispersion term
+// D = Drr / x^2 + Dcc / y^2 + Drc / (x y): 1 / sqrt(V) without dispersion, the
+// root form (sqrt(V + c^2 D^2) - c D) / V while sqrt(V) / D <= STABLE_STEP_SWITCH,
+// else 1 / sqrt(V) - 2 D / V. The step is the smallest candidate, at most the
+// run's duration.
+#include "flow/transport.h"
+
+#include "model/exceptions.h"
+#include "model/limits.h"
+#include "model/number_text.h"
+#include "model/simulation.h"
+#include "run/run_control.h"
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+void ComputeStableStep(CSimulation& s, double duration) {
+    if (s.m_nRows < 1) {
+        s.m_globalStep = duration;
+        s.m_runControl->SetGlobalStep(duration);
+        return;
+    }
+    double step = duration;
+    int limiting = -1; // the node whose candidate is the step
+    for (int i = 0; i < s.m_nRows; ++i) {
+        for (int j = 0; j < s.m_nCols; ++j) {
+            const int n = i * s.m_nCols + j;
+            const double x = s.m_rowWidth[i];
+            const double y = s.m_colWidth[j];
+            const double* node = s.m_stateNew.get() + static_cast<size_t>(n) * s.m_nComp;
+            const double vr = node[SLOT_FLUXROW] / node[SLOT_POROSITY];
+            const double vc = node[SLOT_FLUXCOL] / node[SLOT_POROSITY];
+            const double v = vr * vr / (x * x) + vc * vc / (y * y);
+            if (!(v > 0.0))
+                continue; // no flow: the node sets no limit
+            const double root = std::sqrt(v);
+            for (int k = 0; k < s.m_nMobile; ++k) {
+                const double* coef =
+                    s.m_dispCoef.get() + 3 * (static_cast<size_t>(n) * s.m_nMobile + k);
+                const double d = coef[0] / (x * x) + coef[1] / (y * y) + coef[2] / (x * y);
+                double candidate;
+                if (d == 0.0)
+                    candidate = 1.0 / root;
+                else if (root / d <= STABLE_STEP_SWITCH)
+                    candidate = (std::sqrt(v + STABLE_STEP_ROOT_COEF_SQUARED * (d * d)) -
+                                 STABLE_STEP_ROOT_COEF * d) /
+                                v;
+                else
+                    candidate = 1.0 / root - 2.0 * d / v;
+                if (candidate < step) {
+                    step = candidate;
+                    limiting = n;
+                }
+            }
+        }
+    }
+    // A step of 0 or below would never move the clock over the run.
+    if (duration > 0.0 && !(step > 0.0)) {
+        std::string where = limiting >= 0 ? " at node (" + std::to_string(limiting / s.m_nCols) +
+                                                ", " + std::to_string(limiting % s.m_nCols) + ")"
+                                          : "";
+        throw ComputeException("stable global step " + ExactText(step) + " is not positive" +
+                               where);
+    }
+    s.m_globalStep = step;
+    s.m_runControl->SetGlobalStep(step);
+}

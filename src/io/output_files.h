@@ -1,0 +1,47 @@
+// The two output files of a run, raw little-endian memory images without
+// padding:
+//
+//   BASE.kvo  one record per output time: m_stateNew, m_nValues doubles
+//   BASE.kvt  while the run is in progress: one int32 0 (the "not finished"
+//             marker); after Finish: int32 N, int32 rows, int32 columns,
+//             double start time, double last record time (end time if N = 0),
+//             double output interval, then the N record times
+//
+// Every write and close is checked: records that do not reach the disk are a
+// computational error, never a run that reports success. A run that fails or
+// is abandoned leaves its whole records in BASE.kvo and the marker in
+// BASE.kvt; a time file that cannot be written in full gets its marker back,
+// so that it never describes records that are not there.
+#pragma once
+
+#include "io/run_output.h"
+
+#include <cstdio>
+#include <string>
+
+class COutputFiles : public CRunOutput {
+public:
+    explicit COutputFiles(const std::string& base);
+    // An open data file is closed: its records reach the disk, and the time
+    // file keeps its marker.
+    ~COutputFiles() override;
+    COutputFiles(const COutputFiles&) = delete;
+    COutputFiles& operator=(const COutputFiles&) = delete;
+
+    // The marker into BASE.kvt, then BASE.kvo opened (an existing one replaced).
+    void Open() override;
+    // Appends m_stateNew and notes the record's time in m_outputTimes.
+    void WriteRecord(CSimulation& s) override;
+    // Closes BASE.kvo and writes the full time file ("Closing Files ...").
+    void Finish(const CSimulation& s) override;
+
+    const std::string& TimeFileName() const { return m_timeName; }
+    const std::string& DataFileName() const { return m_dataName; }
+
+private:
+    void WriteTimeFile(std::FILE* file, const CSimulation& s) const;
+
+    std::string m_timeName;
+    std::string m_dataName;
+    std::FILE* m_file = nullptr; // owned: the data file between Open and Finish
+};
