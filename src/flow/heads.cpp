@@ -4,6 +4,7 @@
 #include "flow/sparse_heads.h"
 #include "model/exceptions.h"
 #include "model/limits.h"
+#include "model/number_text.h"
 #include "model/simulation.h"
 #include "run/message_sink.h"
 #include "run/run_control.h"
@@ -11,6 +12,8 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 void ComputeCellWidths(double* widths, const double* coords, int count) {
     if (count < 1)
@@ -123,6 +126,76 @@ void BackSubstitute(CSimulation& s) {
     }
 }
 
+int FindGroup(std::vector<int>& parent, int x) {
+    while (parent[static_cast<size_t>(x)] != x) {
+        parent[static_cast<size_t>(x)] =
+            parent[static_cast<size_t>(parent[static_cast<size_t>(x)])];
+        x = parent[static_cast<size_t>(x)];
+    }
+    return x;
+}
+
+// A group of computed-head nodes joined by conductances that no fixed head
+// reaches has no unique heads: its equations are singular, and either solve
+// would fill the heads with infinities, not-a-number values or rounding
+// noise. Nodes without any conductance (batch reactors) are their own group,
+// held by their unit equation.
+void CheckEveryGroupIsHeld(const CSimulation& s) {
+    const size_t nodes = static_cast<size_t>(s.m_nNodes);
+    std::vector<int> parent(nodes);
+    std::vector<char> held(nodes, 0);
+    std::vector<char> coupled(nodes, 0);
+    for (int n = 0; n < s.m_nNodes; ++n)
+        parent[static_cast<size_t>(n)] = n;
+    for (int n = 0; n < s.m_nNodes; ++n) {
+        if (s.m_nodeType[n] != NODE_NORMAL)
+            continue;
+        ForEachConductance(s, n / s.m_nCols, n % s.m_nCols, [&](int b, double g) {
+            if (g == 0.0)
+                return;
+            coupled[static_cast<size_t>(n)] = 1;
+            if (s.m_nodeType[b] != NODE_NORMAL)
+                held[static_cast<size_t>(n)] = 1;
+            else
+                parent[static_cast<size_t>(FindGroup(parent, n))] = FindGroup(parent, b);
+        });
+    }
+    std::vector<char> groupHeld(nodes, 0);
+    for (int n = 0; n < s.m_nNodes; ++n)
+        if (held[static_cast<size_t>(n)])
+            groupHeld[static_cast<size_t>(FindGroup(parent, n))] = 1;
+    for (int n = 0; n < s.m_nNodes; ++n) {
+        if (s.m_nodeType[n] != NODE_NORMAL || !coupled[static_cast<size_t>(n)])
+            continue;
+        const int group = FindGroup(parent, n);
+        if (groupHeld[static_cast<size_t>(group)])
+            continue;
+        int size = 0;
+        for (int u = 0; u < s.m_nNodes; ++u)
+            size += FindGroup(parent, u) == group ? 1 : 0;
+        throw ComputeException("the heads of the " + std::to_string(size) +
+                               " coupled nodes from node (" + std::to_string(n / s.m_nCols) + ", " +
+                               std::to_string(n % s.m_nCols) +
+                               ") on are held by no fixed head: the head equations have no "
+                               "unique solution");
+    }
+}
+
+// Heads and source rates that are not finite (a fixed head near the largest
+// double, say) would flow into every flux and concentration.
+void CheckHeadsAreFinite(CSimulation& s) {
+    for (int n = 0; n < s.m_nNodes; ++n) {
+        const double* node = NodeState(s, n);
+        for (const auto& [slot, name] : {std::pair<int, const char*>{SLOT_HEAD, "head"},
+                                         std::pair<int, const char*>{SLOT_SOURCE, "source rate"}})
+            if (!std::isfinite(node[slot]))
+                throw ComputeException(std::string("the initial ") + name + " of node (" +
+                                       std::to_string(n / s.m_nCols) + ", " +
+                                       std::to_string(n % s.m_nCols) + ") is " +
+                                       ExactText(node[slot]) + ", not a finite number");
+    }
+}
+
 // Gauss-Seidel sweeps in place until one sweep changes the heads and source
 // rates by no more than opzero. A cancel ends them early (the run then skips
 // its later stages); a model that never settles is a computational error
@@ -156,6 +229,7 @@ void InitHeads(CSimulation& s) {
     ComputeCellWidths(s.m_rowWidth.get(), s.m_rowCoord.get(), s.m_nRows);
     ComputeCellWidths(s.m_colWidth.get(), s.m_colCoord.get(), s.m_nCols);
     ClearFluxSlots(s);
+    CheckEveryGroupIsHeld(s);
     if (s.m_headSolve == EHeadSolve::SPARSE) {
         SolveHeadsSparse(s);
     } else {
@@ -171,6 +245,8 @@ void InitHeads(CSimulation& s) {
     }
     ClearFluxSlots(s);
     SweepHeads(s);
+    if (s.m_runControl->CheckContinue())
+        CheckHeadsAreFinite(s);
 }
 
 double RelaxNodeHead(CSimulation& s, int i, int j) {

@@ -18,7 +18,6 @@ struct CHeadEquations {
     CSparseRows m_matrix;
     std::vector<double> m_rhs;
     std::vector<int> m_unknownOf; // per node: its unknown, or -1 for a fixed row
-    std::vector<char> m_held;     // per unknown: its row couples it to a fixed value
 };
 
 // A fixed head, or a computed-head node none of whose conductances is
@@ -52,13 +51,10 @@ void AppendRow(const CSimulation& s, int n, CHeadEquations& eq) {
     });
     const double* node = s.m_stateNew.get() + static_cast<size_t>(n) * s.m_nComp;
     double rhs = total == 0.0 ? 0.0 : -VolumeSource(s, i, j, node);
-    bool held = total == 0.0; // a unit diagonal holds the row by itself
     for (int e = 0; e < count; ++e) {
         const auto [b, g] = entries[e];
-        if (g != 0.0 && eq.m_unknownOf[b] < 0) {
+        if (g != 0.0 && eq.m_unknownOf[b] < 0)
             rhs -= g * FixedValue(s, b);
-            held = true;
-        }
     }
     entries[count++] = {n, total == 0.0 ? 1.0 : -total};
 
@@ -77,7 +73,6 @@ void AppendRow(const CSimulation& s, int n, CHeadEquations& eq) {
     }
     a.m_rowStart.push_back(static_cast<int>(a.m_column.size()));
     eq.m_rhs.push_back(rhs);
-    eq.m_held.push_back(held ? 1 : 0);
 }
 
 CHeadEquations AssembleHeadEquations(const CSimulation& s) {
@@ -95,7 +90,6 @@ CHeadEquations AssembleHeadEquations(const CSimulation& s) {
     a.m_column.reserve(rows * 5);
     a.m_value.reserve(rows * 5);
     eq.m_rhs.reserve(rows);
-    eq.m_held.reserve(rows);
     a.m_rowStart.push_back(0);
     for (int n = 0; n < s.m_nNodes; ++n)
         if (eq.m_unknownOf[n] >= 0)
@@ -103,49 +97,10 @@ CHeadEquations AssembleHeadEquations(const CSimulation& s) {
     return eq;
 }
 
-int FindGroup(std::vector<int>& parent, int x) {
-    while (parent[x] != x) {
-        parent[x] = parent[parent[x]];
-        x = parent[x];
-    }
-    return x;
-}
-
-// Every group of coupled unknowns needs a row held by a fixed value; a group
-// without one leaves its heads undetermined.
-void CheckEveryGroupIsHeld(const CSimulation& s, const CHeadEquations& eq) {
-    const CSparseRows& a = eq.m_matrix;
-    std::vector<int> parent(static_cast<size_t>(a.m_n));
-    for (int r = 0; r < a.m_n; ++r)
-        parent[r] = r;
-    for (int r = 0; r < a.m_n; ++r)
-        for (int e = a.m_rowStart[r]; e < a.m_rowStart[r + 1]; ++e)
-            parent[FindGroup(parent, r)] = FindGroup(parent, a.m_column[e]);
-    std::vector<char> held(static_cast<size_t>(a.m_n), 0);
-    for (int r = 0; r < a.m_n; ++r)
-        if (eq.m_held[r])
-            held[FindGroup(parent, r)] = 1;
-    for (int n = 0; n < s.m_nNodes; ++n) {
-        const int r = eq.m_unknownOf[n];
-        if (r < 0 || held[FindGroup(parent, r)])
-            continue;
-        int size = 0;
-        const int group = FindGroup(parent, r);
-        for (int u = 0; u < a.m_n; ++u)
-            size += FindGroup(parent, u) == group ? 1 : 0;
-        throw ComputeException("the heads of the " + std::to_string(size) +
-                               " coupled nodes from node (" + std::to_string(n / s.m_nCols) + ", " +
-                               std::to_string(n % s.m_nCols) +
-                               ") on are held by no fixed head: the head equations have no "
-                               "unique solution");
-    }
-}
-
 } // namespace
 
 void SolveHeadsSparse(CSimulation& s) {
     const CHeadEquations eq = AssembleHeadEquations(s);
-    CheckEveryGroupIsHeld(s, eq);
     const std::vector<double> x = SolveSparseSystem(eq.m_matrix, eq.m_rhs, "the head equations");
     for (int n = 0; n < s.m_nNodes; ++n) {
         if (s.m_nodeType[n] != NODE_NORMAL)

@@ -10,10 +10,8 @@
 // stay as allocated (0): the first step's predictor is then the initial state
 // itself, near what the band elimination leaves there (mostly zeros).
 //
-// A group of coupled computed-head nodes that no fixed head holds has no
-// unique heads (the band elimination meets a zero pivot there and fills the
-// heads with infinities or not-a-number values): here it is a computational
-// error naming the group.
+// InitHeads has made sure that a fixed head holds every group of coupled
+// computed-head nodes, so the system has one solution.
 #pragma once
 
 class CSimulation;

@@ -67,6 +67,7 @@ public:
     void ReadTransportParameters();
     void ReadDefaultState();
     void ReadStateOverrides();
+    void CheckNodeProperties() const;
     void ReadFixedHeads();
     void ReadReactions();
     void ReadNodeRxnSets();
@@ -113,6 +114,10 @@ void CModelReader::ValidateHeader() const {
                              Str(RXN_MAX_SETS) + " (field 6)");
     if (!(s.m_outputInterval > 0.0))
         throw InputException("output interval must be greater than 0 (field 9)");
+    // opzero is the corrector's convergence bound and the smallest local step:
+    // at 0 or below a node that keeps failing would halve its step for ever.
+    if (!(s.m_opzero > 0.0))
+        throw InputException("opzero " + ExactText(s.m_opzero) + " not above 0 (field 11)");
     // The stable step is at most the run's duration; one that overflows would
     // become a global step of infinity.
     if (!(s.m_globalStep > 0.0) && !std::isfinite(s.m_endTime - s.m_startTime))
@@ -175,6 +180,42 @@ void CModelReader::ReadTransportParameters() {
     for (int m = 0; m < s.m_nMobile; ++m)
         m_in >> s.m_dispersivityL[m] >> s.m_dispersivityT[m] >> s.m_diffusion[m];
     RequireStream(m_in, "the transport parameters (field 14)");
+    // A negative coefficient makes the dispersion anti-diffusive: the
+    // transport step then amplifies every difference instead of smoothing it.
+    const struct {
+        const char* name;
+        const double* values;
+    } fields[] = {{"longitudinal dispersivity", s.m_dispersivityL.get()},
+                  {"transverse dispersivity", s.m_dispersivityT.get()},
+                  {"diffusion coefficient", s.m_diffusion.get()}};
+    for (int m = 0; m < s.m_nMobile; ++m)
+        for (const auto& field : fields)
+            if (!(field.values[m] >= 0.0))
+                throw InputException(std::string(field.name) + " " + ExactText(field.values[m]) +
+                                     " of mobile component " + Str(m) +
+                                     " below 0 (field 14)");
+}
+
+// Porosity divides every velocity and scales every volume: at 0 or below the
+// heads, fluxes and concentrations become infinities or not-a-number values.
+// A negative conductivity reverses the flow it should resist. Both are
+// refused for every node once the states are complete.
+void CModelReader::CheckNodeProperties() const {
+    const CSimulation& s = m_sim;
+    const double* state = s.m_stateNew.get();
+    for (int n = 0; n < s.m_nNodes; ++n) {
+        const double* node = state + static_cast<size_t>(n) * static_cast<size_t>(s.m_nComp);
+        const std::string where = " of node " + NodeText(n / s.m_nCols, n % s.m_nCols);
+        if (!(node[SLOT_POROSITY] > 0.0))
+            throw InputException("porosity " + ExactText(node[SLOT_POROSITY]) + where +
+                                 " not above 0 (fields 15-16, entry 2)");
+        if (!(node[SLOT_KROW] >= 0.0))
+            throw InputException("conductivity k_row " + ExactText(node[SLOT_KROW]) + where +
+                                 " below 0 (fields 15-16, entry 3)");
+        if (!(node[SLOT_KCOL] >= 0.0))
+            throw InputException("conductivity k_col " + ExactText(node[SLOT_KCOL]) + where +
+                                 " below 0 (fields 15-16, entry 4)");
+    }
 }
 
 void CModelReader::ReadDefaultState() {
@@ -317,6 +358,7 @@ void ReadInput(CSimulation& s, std::istream& in) {
     reader.ReadTransportParameters();
     reader.ReadDefaultState();
     reader.ReadStateOverrides();
+    reader.CheckNodeProperties();
     reader.ReadFixedHeads();
     reader.ReadReactions();
     reader.ReadNodeRxnSets();

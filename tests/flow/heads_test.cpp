@@ -221,11 +221,11 @@ TEST(InitialHeads, CancelStopsTheSweepsAfterTheDirectSolve) {
 TEST(InitialHeads, SweepsThatNeverSettleAreAComputationalError) {
     CTestModel model;
     model.cols = 2;
-    model.opzero = -1.0; // no change sum is ever at or below it
     model.fixedHeads = {{0, 0}};
     CRunControl control("m");
     CSimulation sim(&control);
     LoadModel(sim, model);
+    sim.m_opzero = -1.0; // no change sum is ever at or below it (the reader refuses it)
     try {
         InitHeads(sim);
         FAIL() << "expected ComputeException";

@@ -57,6 +57,7 @@ void LoadRandom(CSimulation& sim, const CShape& shape, std::mt19937_64& random) 
     model.nMobile = shape.nMobile;
     model.rowCoord = Coords(shape.rows, random);
     model.colCoord = Coords(shape.cols, random);
+    model.conductivity = 0.0; // no fixed head; the fluxes are set below
     LoadModel(sim, model);
     InitHeads(sim); // the cell widths
 

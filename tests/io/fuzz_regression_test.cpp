@@ -47,8 +47,9 @@ TEST(FuzzRegression, KnownFindingsGiveTheirFailure) {
         {"band-size-overflow.kvi", EOutcome::INPUT_ERROR,
          "number of nodes 277025390463 exceeds the limit of 2147483647"},
         // A one-point rule curve driven by a component that became not a
-        // number read a second point past the end of its table.
-        {"rule-curve-one-point-nan.kvi", EOutcome::FINISHED, ""},
+        // number read a second point past the end of its table. The not-a-
+        // number came from heads no fixed head held, which are now refused.
+        {"rule-curve-one-point-nan.kvi", EOutcome::COMPUTE_ERROR, "held by no fixed head"},
     };
     for (const auto& c : cases) {
         const kova_fuzz::CFuzzResult r = RunRegression(c.name);

@@ -20,6 +20,7 @@ namespace {
 // and one empty set, in its fields.
 struct ModelText : CModelFields {
     ModelText() {
+        defaults = "0 0 0.3 0 0 0 0 0"; // no conductivity: no fixed head holds the heads
         overrides = "1  0 0 7 1";
         fixedHeads = "0";
     }

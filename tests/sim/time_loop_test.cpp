@@ -51,6 +51,7 @@ protected:
         model.endTime = end;
         model.globalStep = step;
         model.outputInterval = interval;
+        model.conductivity = 0.0; // no fixed head: batch reactors
         return model;
     }
     void Load(const CTestModel& model) {

@@ -44,8 +44,8 @@ std::string CTestModel::Text() const {
     if (vector.empty()) {
         vector.assign(NComp(), 0.0);
         vector[2] = 0.3;
-        vector[3] = 1.0;
-        vector[4] = 1.0;
+        vector[3] = conductivity;
+        vector[4] = conductivity;
     }
     for (double v : vector)
         out += Real(v) + " ";

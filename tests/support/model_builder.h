@@ -31,11 +31,15 @@ struct CTestModel {
     double outputInterval = 1.0;
     double globalStep = 0.1;
     double opzero = 1e-6;
+    // Of the default state. Coupled nodes need a fixed head to hold their
+    // heads; without one, 0 makes every node a batch reactor.
+    double conductivity = 1.0;
     std::vector<double> rowCoord;                 // rows values; default 0, 1, 2, ...
     std::vector<double> colCoord;                 // cols values; default 0, 1, 2, ...
     std::vector<std::array<double, 3>> transport; // per mobile: alphaL, alphaT, diffusion
     std::vector<double> defaults; // 7 + nImmobile + nMobile; default head 0, source 0,
-                                  // porosity 0.3, conductivities 1, the rest 0
+                                  // porosity 0.3, conductivities `conductivity`,
+                                  // the rest 0
     std::vector<Override> overrides;
     std::vector<std::array<int, 2>> fixedHeads;
 
