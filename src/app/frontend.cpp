@@ -50,6 +50,11 @@ void CFrontEndSink::WriteDiagnostic(const char* line) {
     Emit(STDOUT_FILENO, line);
 }
 
+void CFrontEndSink::WriteWarning(const char* line) {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    Emit(STDERR_FILENO, std::string("kova-compute: warning: ") + line);
+}
+
 void CFrontEndSink::WriteStatus(const std::string& line) {
     std::lock_guard<std::mutex> guard(m_mutex);
     Emit(STDERR_FILENO, line);

@@ -27,6 +27,8 @@ public:
     explicit CFrontEndSink(bool queue) : m_queue(queue) {}
     void ShowMessage(const char* caption, const char* text, const char* detail) override;
     void WriteDiagnostic(const char* line) override;
+    // "kova-compute: warning: <line>" on stderr, in order with the messages.
+    void WriteWarning(const char* line) override;
     // The queued lines with their file descriptors, oldest first.
     std::vector<std::pair<int, std::string>> TakePending();
     // Writes a status line to stderr, in order with the messages.

@@ -17,14 +17,9 @@
 #include <cstdio>
 #include <string>
 
-void ComputeStableStep(CSimulation& s, double duration) {
-    if (s.m_nRows < 1) {
-        s.m_globalStep = duration;
-        s.m_runControl->SetGlobalStep(duration);
-        return;
-    }
+double StableStep(const CSimulation& s, double duration, int* limiting) {
     double step = duration;
-    int limiting = -1; // the node whose candidate is the step
+    *limiting = -1;
     for (int i = 0; i < s.m_nRows; ++i) {
         for (int j = 0; j < s.m_nCols; ++j) {
             const int n = i * s.m_nCols + j;
@@ -52,11 +47,17 @@ void ComputeStableStep(CSimulation& s, double duration) {
                     candidate = 1.0 / root - 2.0 * d / v;
                 if (candidate < step) {
                     step = candidate;
-                    limiting = n;
+                    *limiting = n;
                 }
             }
         }
     }
+    return step;
+}
+
+void ComputeStableStep(CSimulation& s, double duration) {
+    int limiting = -1; // the node whose candidate is the step
+    const double step = StableStep(s, duration, &limiting);
     // A step of 0 or below would never move the clock over the run.
     if (duration > 0.0 && !(step > 0.0)) {
         std::string where = limiting >= 0 ? " at node (" + std::to_string(limiting / s.m_nCols) +

@@ -15,3 +15,7 @@ void TransportStepGather(CSimulation& s);
 // given duration, into m_globalStep (and reported to the run control); a
 // duration is the step when no node limits it.
 void ComputeStableStep(CSimulation& s, double duration);
+
+// The same step without setting it: the smallest candidate over the grid, at
+// most duration; *limiting is the node that gives it (-1: none does).
+double StableStep(const CSimulation& s, double duration, int* limiting);

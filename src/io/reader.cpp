@@ -192,8 +192,7 @@ void CModelReader::ReadTransportParameters() {
         for (const auto& field : fields)
             if (!(field.values[m] >= 0.0))
                 throw InputException(std::string(field.name) + " " + ExactText(field.values[m]) +
-                                     " of mobile component " + Str(m) +
-                                     " below 0 (field 14)");
+                                     " of mobile component " + Str(m) + " below 0 (field 14)");
 }
 
 // Porosity divides every velocity and scales every volume: at 0 or below the

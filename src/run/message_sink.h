@@ -12,4 +12,7 @@ public:
     virtual void ShowMessage(const char* caption, const char* text, const char* detail) = 0;
     // One line meant for standard output, without its newline.
     virtual void WriteDiagnostic(const char* line) = 0;
+    // Something the user should know that does not stop the run, one line
+    // without its newline. Sinks that show nothing may leave it out.
+    virtual void WriteWarning(const char* /*line*/) {}
 };

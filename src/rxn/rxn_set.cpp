@@ -27,7 +27,7 @@ int HoldFor(double fraction) {
 }
 
 void ReadList(std::istream& in, const std::vector<std::shared_ptr<CRxn>>& rxns,
-              std::vector<CRxn*>& list, int& count, const char* which) {
+              std::vector<CRxn*>& list, std::vector<int>& records, int& count, const char* which) {
     count = 0;
     int n = 0;
     in >> n;
@@ -44,8 +44,16 @@ void ReadList(std::istream& in, const std::vector<std::shared_ptr<CRxn>>& rxns,
                                  std::to_string(static_cast<int>(rxns.size()) - 1) + " in the " +
                                  which + " list");
         list.push_back(rxns[index].get());
+        records.push_back(index);
     }
     count = static_cast<int>(list.size());
+}
+
+// A reaction's failure that ends the run names its record (a list filled
+// other than by Read has no record numbers).
+void NameRecord(Exception& e, const std::vector<int>& records, int r) {
+    if (r < static_cast<int>(records.size()))
+        e.AddWhere("in reaction record " + std::to_string(records[static_cast<size_t>(r)]));
 }
 
 } // namespace
@@ -61,10 +69,10 @@ void CRxnSet::Read(std::istream& in, const std::vector<std::shared_ptr<CRxn>>& r
     m_nComp = nComp;
     m_firstMobile = nComp - nMobile;
     m_opzero = opzero;
-    ReadList(in, rxns, m_equi, m_nEqui, "equilibrium");
+    ReadList(in, rxns, m_equi, m_equiRecord, m_nEqui, "equilibrium");
     for (const CRxn* rxn : m_equi)
         rxn->CheckEquilibriumListing();
-    ReadList(in, rxns, m_kinetic, m_nKinetic, "kinetic");
+    ReadList(in, rxns, m_kinetic, m_kineticRecord, m_nKinetic, "kinetic");
 }
 
 void CRxnSet::Free() {
@@ -72,6 +80,10 @@ void CRxnSet::Free() {
     m_equi.shrink_to_fit();
     m_kinetic.clear();
     m_kinetic.shrink_to_fit();
+    m_equiRecord.clear();
+    m_equiRecord.shrink_to_fit();
+    m_kineticRecord.clear();
+    m_kineticRecord.shrink_to_fit();
     m_nEqui = 0;
     m_nKinetic = 0;
 }
@@ -163,8 +175,16 @@ void CRxnSet::Correct(double* state, CRxnWork& work) const {
             prevIter[i] = state[i];
         for (int i = 0; i < n; ++i)
             delta[i] = sourceRate[i] * h;
-        for (int r = 0; r < m_nKinetic; ++r)
-            m_kinetic[r]->CompRate(state, base, delta, h);
+        for (int r = 0; r < m_nKinetic; ++r) {
+            try {
+                m_kinetic[r]->CompRate(state, base, delta, h);
+            } catch (const TimeException&) {
+                throw; // a failed local step, halved by the caller
+            } catch (Exception& e) {
+                NameRecord(e, m_kineticRecord, r);
+                throw;
+            }
+        }
         for (int i = 0; i < n; ++i)
             state[i] = base[i] + delta[i];
         if (m_nEqui > 0)
@@ -189,8 +209,16 @@ void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
             throw TimeException("equilibrium sweeps did not settle");
         for (int i = 0; i < n; ++i)
             snapshot[i] = state[i];
-        for (int r = 0; r < m_nEqui; ++r)
-            m_equi[r]->CompEqui(state);
+        for (int r = 0; r < m_nEqui; ++r) {
+            try {
+                m_equi[r]->CompEqui(state);
+            } catch (const TimeException&) {
+                throw; // a failed local step, halved by the caller
+            } catch (Exception& e) {
+                NameRecord(e, m_equiRecord, r);
+                throw;
+            }
+        }
         s = 0.0;
         for (int i = 0; i < n; ++i)
             s += std::fabs(snapshot[i] - state[i]);

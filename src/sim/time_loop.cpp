@@ -10,6 +10,7 @@
 #include "model/record_clock.h"
 #include "model/simulation.h"
 #include "run/first_failure.h"
+#include "run/message_sink.h"
 #include "run/run_control.h"
 #include "run/thread_team.h"
 #include "rxn/rxn_set.h"
@@ -48,12 +49,21 @@ void StartGlobalStep(CSimulation& s) {
     });
 }
 
+// A failure names the node and the global step it happened in; the set has
+// named the reaction record.
 void IntegrateNode(CSimulation& s, int n, CRxnWork& work) {
     const size_t offset = static_cast<size_t>(n) * s.m_nComp;
     work.m_node = n;
-    s.m_rxnSets[s.m_nodeRxnSet[n]]->Integrate(s.m_state + offset, s.m_stateNew.get() + offset,
-                                              s.m_transportDelta + offset, s.m_globalStep,
-                                              &s.m_localFraction[n], &s.m_localHold[n], work);
+    try {
+        s.m_rxnSets[s.m_nodeRxnSet[n]]->Integrate(s.m_state + offset, s.m_stateNew.get() + offset,
+                                                  s.m_transportDelta + offset, s.m_globalStep,
+                                                  &s.m_localFraction[n], &s.m_localHold[n], work);
+    } catch (Exception& e) {
+        e.AddWhere("at node (" + std::to_string(n / s.m_nCols) + ", " +
+                   std::to_string(n % s.m_nCols) + ") in the global step from time " +
+                   ExactText(s.m_currentTime));
+        throw;
+    }
 }
 
 // Every node on its own: the nodes share nothing but read-only data, so the
@@ -79,6 +89,39 @@ void IntegrateNodes(CSimulation& s) {
         }
     });
     failure.Rethrow();
+}
+
+// A record must hold numbers a reader can use: a value that is not finite
+// ends the run before it is written, naming the first such value.
+void CheckStateIsFinite(const CSimulation& s) {
+    const double* state = s.m_stateNew.get();
+    for (int t = 0; t < s.m_nValues; ++t) {
+        if (std::isfinite(state[t]))
+            continue;
+        const int n = t / s.m_nComp;
+        throw ComputeException("entry " + std::to_string(t % s.m_nComp) + " of node (" +
+                               std::to_string(n / s.m_nCols) + ", " +
+                               std::to_string(n % s.m_nCols) + ") is " + ExactText(state[t]) +
+                               " at time " + ExactText(s.m_currentTime) +
+                               ", not a finite number: the record is not written");
+    }
+}
+
+// A global step given by the model above the step the transport is stable
+// with may make the transport oscillate and grow: said once, not refused.
+void WarnAboveStableStep(const CSimulation& s) {
+    int limiting = -1;
+    const double stable = StableStep(s, s.m_endTime - s.m_startTime, &limiting);
+    if (!(s.m_globalStep > stable) || limiting < 0)
+        return;
+    if (CMessageSink* sink = s.m_runControl->GetMessageSink()) {
+        const std::string line =
+            "the global step " + ExactText(s.m_globalStep) +
+            " of the model is larger than the stable step " + ExactText(stable) + " (node (" +
+            std::to_string(limiting / s.m_nCols) + ", " + std::to_string(limiting % s.m_nCols) +
+            ")); the transport may oscillate";
+        sink->WriteWarning(line.c_str());
+    }
 }
 
 // One work per thread and the threads themselves, made here once for the
@@ -179,6 +222,8 @@ void TimeLoop(CSimulation& s, CRunOutput& output) {
     s.m_times.m_flowField += watch.Lap();
     if (!(s.m_globalStep > 0.0))
         ComputeStableStep(s, s.m_endTime - s.m_startTime);
+    else
+        WarnAboveStableStep(s);
     PrepareWork(s);
 
     for (;;) {
@@ -190,6 +235,7 @@ void TimeLoop(CSimulation& s, CRunOutput& output) {
             GlobalStep(s);
         }
         ReportProgress(s);
+        CheckStateIsFinite(s);
         control->SetStatus("Writing Output");
         watch.Lap();
         output.WriteRecord(s);

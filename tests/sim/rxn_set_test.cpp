@@ -234,7 +234,7 @@ TEST(RxnSet, AReactionInTheWrongListFailsAtFirstUse) {
         f.Integrate(1.0);
         FAIL() << "expected NotSupportedException";
     } catch (const NotSupportedException& e) {
-        EXPECT_EQ(e.Detail(), "CRxn does not support equilibrium reactions");
+        EXPECT_EQ(e.Detail(), "CRxn does not support equilibrium reactions in reaction record 0");
     }
     SetFixture g;
     g.rxns.push_back(std::make_unique<CRxn>(*ModelStream(Zeros(NCOMP)), NCOMP, nullptr));
@@ -243,7 +243,7 @@ TEST(RxnSet, AReactionInTheWrongListFailsAtFirstUse) {
         g.Integrate(1.0);
         FAIL() << "expected NotSupportedException";
     } catch (const NotSupportedException& e) {
-        EXPECT_EQ(e.Detail(), "CRxn does not support kinetic reactions");
+        EXPECT_EQ(e.Detail(), "CRxn does not support kinetic reactions in reaction record 0");
     }
 }
 

@@ -104,7 +104,8 @@ TEST(TimeLoopThreads, TheFailureOfTheLowestNodeEndsTheRun) {
     // Nodes handed out late fail first in time; the lowest still wins.
     const std::set<int> failing{41, 35, 9, 30, 4 + 7 * 5};
     const COutcome serial = RunFailing(1, failing, 9);
-    EXPECT_EQ(serial.failure, "not supported: node 9");
+    EXPECT_EQ(serial.failure,
+              "not supported: node 9 at node (1, 2) in the global step from time 1");
     EXPECT_EQ(serial.kvo.size(), 2u * 42 * 8 * 8) << "records at 0 and 1";
     for (int threads : {2, 3}) {
         const COutcome parallel = RunFailing(threads, failing, 9);
@@ -112,7 +113,8 @@ TEST(TimeLoopThreads, TheFailureOfTheLowestNodeEndsTheRun) {
         EXPECT_TRUE(parallel.kvo == serial.kvo) << threads << " threads";
     }
     // The class comes with its node: here the lowest node fails otherwise.
-    EXPECT_EQ(RunFailing(2, failing, 35).failure, "compute: node 9");
+    EXPECT_EQ(RunFailing(2, failing, 35).failure,
+              "compute: node 9 at node (1, 2) in the global step from time 1");
 }
 
 // Every node's reactions read their own clock, whichever thread runs them.

@@ -1,0 +1,98 @@
+// What a run must never do: write numbers that are not finite into a record
+// and report success, or take a global step larger than the stable one
+// without saying so; and a reaction's failure names where it happened.
+#include "model/simulation.h"
+#include "run/message_sink.h"
+#include "run/run_control.h"
+#include "sim/run.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace kova_test;
+
+namespace {
+
+class CWarningSink : public CMessageSink {
+public:
+    void ShowMessage(const char*, const char*, const char* detail) override {
+        details.push_back(detail ? detail : "");
+    }
+    void WriteDiagnostic(const char*) override {}
+    void WriteWarning(const char* line) override { warnings.push_back(line); }
+    std::vector<std::string> details;
+    std::vector<std::string> warnings;
+};
+
+struct CRun {
+    std::string error;
+    CWarningSink sink;
+    size_t kvoBytes = 0;
+    size_t kvtBytes = 0;
+};
+
+void RunModel(const std::string& text, CRun& run) {
+    TempDir dir;
+    const std::string base = dir.File("model");
+    WriteTextFile(base + ".kvi", text);
+    CRunControl control(base.c_str());
+    control.SetMessageSink(&run.sink);
+    CSimulation sim(&control);
+    RunSimulation(sim);
+    run.error = control.HasError() ? control.GetError() : "";
+    run.kvoBytes = ReadBinaryFile(base + ".kvo").size();
+    run.kvtBytes = ReadBinaryFile(base + ".kvt").size();
+}
+
+// One batch node whose mobile entry (7) a linear assignment multiplies by
+// `weight` in every sweep.
+std::string Amplifier(const std::string& weight) {
+    return "1 1 0 1 1 1  0 2 1 0.5 1e-6\n0\n0\n0 0 0\n0 0 0.3 0 0 0 0 1e10\n0\n0\n"
+           "1  0 0 0 0 0 0 0 " +
+           weight + "  7 0\n0\n0\n1 0  0\n";
+}
+
+TEST(RuntimeFaults, ANonFiniteStateEndsTheRunBeforeItsRecord) {
+    CRun run;
+    RunModel(Amplifier("1e300"), run);
+    EXPECT_EQ(run.error, "Computational Error");
+    ASSERT_EQ(run.sink.details.size(), 1u);
+    EXPECT_EQ(run.sink.details[0], "entry 7 of node (0, 0) is inf at time 1, not a finite "
+                                   "number: the record is not written");
+    EXPECT_EQ(run.kvoBytes, 8u * 8) << "the first record only";
+    EXPECT_EQ(run.kvtBytes, 4u) << "the marker";
+
+    CRun finite;
+    RunModel(Amplifier("1"), finite);
+    EXPECT_EQ(finite.error, "");
+    EXPECT_EQ(finite.kvoBytes, 3u * 8 * 8);
+}
+
+// Two fixed heads 10 apart, flux 1, porosity 0.3: the stable step is below 3.
+std::string TwoNodes(const std::string& step) {
+    return "1 2 0 1 0 1 0 10 1 " + step +
+           " 1e-6\n0\n0 10\n1 0.1 0\n0 0 0.3 1 1 0 0 0\n2  0 0 0 10  0 0 7 1\n"
+           "2  0 0  0 1\n0\n0\n0\n0 0\n";
+}
+
+TEST(RuntimeFaults, AGivenStepAboveTheStableStepIsWarnedAboutOnce) {
+    for (const auto& [step, warned] :
+         std::vector<std::pair<std::string, bool>>{{"5", true}, {"0.1", false}, {"0", false}}) {
+        CRun run;
+        RunModel(TwoNodes(step), run);
+        EXPECT_EQ(run.error, "") << step;
+        ASSERT_EQ(run.sink.warnings.size(), warned ? 1u : 0u) << step;
+        if (warned) {
+            const std::string& w = run.sink.warnings[0];
+            EXPECT_EQ(w.rfind("the global step 5 of the model is larger than the stable step ", 0),
+                      0u)
+                << w;
+            EXPECT_NE(w.find("(node (0, 0)); the transport may oscillate"), std::string::npos) << w;
+        }
+    }
+}
+
+} // namespace
