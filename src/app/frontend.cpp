@@ -237,7 +237,10 @@ int RunFrontEnd(const CCliOptions& options) {
     // A file-size limit (ulimit -f) would otherwise kill the process at the
     // write that crosses it; ignored, the write fails and the run reports it.
     std::signal(SIGXFSZ, SIG_IGN);
-    const bool display = !options.noProgress && isatty(STDERR_FILENO);
+    // A reader of stdout or stderr that goes away (`| head -1`) must not end
+    // the run: the writes fail and are dropped.
+    std::signal(SIGPIPE, SIG_IGN);
+    const bool display = !options.noProgress && isatty(STDERR_FILENO) && DrawableTerminal();
     CFrontEndSink sink(display);
     CRunControl runControl(options.base.c_str());
     runControl.SetMessageSink(&sink);

@@ -3,13 +3,17 @@
 #include "app/cli_options.h"
 #include "app/frontend.h"
 #include "app/model_check.h"
+#include "io/model_file.h"
+#include "run/platform.h"
 
+#include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv) {
-    const CCliOptions options = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
+    EnsureStandardDescriptors();
+    CCliOptions options = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (options.help) {
         std::cout << CLI_USAGE;
         return EXIT_RUN_OK;
@@ -22,7 +26,12 @@ int main(int argc, char** argv) {
         std::cerr << "kova-compute: " << options.error << '\n' << CLI_USAGE;
         return EXIT_USAGE;
     }
-    if (options.check)
+    // The model file's own name is accepted for its base.
+    options.base = ModelBaseOf(options.base);
+    if (options.check) {
+        // A closed pipe is a failed write, reported by the check itself.
+        std::signal(SIGPIPE, SIG_IGN);
         return RunModelCheck(options.base);
+    }
     return RunFrontEnd(options);
 }

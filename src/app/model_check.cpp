@@ -355,8 +355,7 @@ int RunModelCheck(const std::string& base) {
     {
         CSimulation sim(&runControl);
         RunReportingFailures(&runControl, [&] {
-            // Loaded as a run loads it; the failure names the file, so that a
-            // base given with its extension shows up as "BASE.kvi.kvi".
+            // Loaded as a run loads it; the failure names the file.
             LoadModel(sim, base);
             CheckRxnListings(sim);
             summary = ModelSummary(sim, base);
@@ -366,6 +365,12 @@ int RunModelCheck(const std::string& base) {
         std::cerr << runControl.GetError() << '\n';
         return EXIT_RUN_FAILED;
     }
-    std::cout << summary;
+    // A summary that cannot be written (a full disk, a closed pipe) is a
+    // failed check, not a silent success.
+    std::cout << summary << std::flush;
+    if (!std::cout) {
+        std::cerr << "kova-compute: the summary could not be written to standard output\n";
+        return EXIT_RUN_FAILED;
+    }
     return EXIT_RUN_OK;
 }

@@ -2,8 +2,10 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <string>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -35,7 +37,7 @@ void OnFatalSignal(int sig) {
     raise(sig);
 }
 
-const int FATAL_SIGNALS[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGQUIT, SIGHUP};
+const int FATAL_SIGNALS[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 
 void InstallFatalHandlers() {
     for (int sig : FATAL_SIGNALS)
@@ -50,8 +52,11 @@ void OnCancelSignal(int) {
     errno = saved;
 }
 
-struct sigaction g_oldInt;
-struct sigaction g_oldTerm;
+// Each cancels the run: a closed terminal (SIGHUP) or a quit key (SIGQUIT)
+// ends it as properly as Ctrl-C does.
+const int CANCEL_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int CANCEL_SIGNAL_COUNT = sizeof CANCEL_SIGNALS / sizeof CANCEL_SIGNALS[0];
+struct sigaction g_oldActions[CANCEL_SIGNAL_COUNT];
 
 } // namespace
 
@@ -92,15 +97,15 @@ CSignalWatch::CSignalWatch() {
     action.sa_handler = OnCancelSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, &g_oldInt);
-    sigaction(SIGTERM, &action, &g_oldTerm);
+    for (int k = 0; k < CANCEL_SIGNAL_COUNT; ++k)
+        sigaction(CANCEL_SIGNALS[k], &action, &g_oldActions[k]);
 }
 
 CSignalWatch::~CSignalWatch() {
     if (g_signalPipe[0] < 0)
         return;
-    sigaction(SIGINT, &g_oldInt, nullptr);
-    sigaction(SIGTERM, &g_oldTerm, nullptr);
+    for (int k = 0; k < CANCEL_SIGNAL_COUNT; ++k)
+        sigaction(CANCEL_SIGNALS[k], &g_oldActions[k], nullptr);
     close(g_signalPipe[0]);
     close(g_signalPipe[1]);
     g_signalPipe[0] = g_signalPipe[1] = -1;
@@ -127,6 +132,14 @@ CHiddenCursor::CHiddenCursor(int fd) : m_fd(fd) {
 CHiddenCursor::~CHiddenCursor() {
     WriteAll(m_fd, SHOW_CURSOR, sizeof SHOW_CURSOR - 1);
     g_cursorFd = -1;
+}
+
+bool DrawableTerminal() {
+    const char* term = std::getenv("TERM");
+    if (!term || !*term)
+        return false;
+    const std::string name = term;
+    return name != "dumb" && name != "unknown";
 }
 
 int TerminalWidth(int fd) {

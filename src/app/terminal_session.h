@@ -18,8 +18,8 @@ private:
     bool m_active = false;
 };
 
-// SIGINT and SIGTERM become bytes on a pipe that the front end's loop polls;
-// the previous handlers come back when the object goes.
+// SIGINT, SIGTERM, SIGHUP (the terminal closed) and SIGQUIT become bytes on a pipe that the front
+// end's loop polls; the previous handlers come back when the object goes.
 class CSignalWatch {
 public:
     CSignalWatch();
@@ -43,6 +43,10 @@ public:
 private:
     int m_fd;
 };
+
+// True when $TERM names a terminal that moves its cursor: not unset, empty,
+// "dumb" or "unknown" (those get the plain status lines).
+bool DrawableTerminal();
 
 // Columns of the terminal on fd, or 80 when it does not say.
 int TerminalWidth(int fd);

@@ -1,5 +1,6 @@
 // The one way a model is loaded: by the run, by --check, by the result-file
-// tools, by the fuzzer, the benchmarks and the tests.
+// tools, by the benchmarks and the tests (the fuzzer reads from memory with
+// the same reader).
 #pragma once
 
 #include <string>
@@ -9,7 +10,28 @@ class CSimulation;
 // BASE.kvi.
 std::string ModelFileName(const std::string& base);
 
+// The base a command line names: "run/model.kvi" is taken as "run/model"
+// when there is no "run/model.kvi.kvi" but "run/model.kvi" exists.
+std::string ModelBaseOf(const std::string& argument);
+
 // Reads BASE.kvi into s as a run reads it. Every failure is one of the run's
-// exception classes whose detail ends with "(file BASE.kvi)"; a file that
-// cannot be opened reads as a stream that failed at once.
+// exception classes whose detail ends with "(file BASE.kvi)": a file that
+// cannot be opened is a BadFileException with the system's reason, one that
+// is not a regular file (a FIFO that would block the run, a directory) an
+// InputException.
 void LoadModel(CSimulation& s, const std::string& base);
+
+// One run per base at a time: an advisory lock on BASE.kvi for the object's
+// lifetime, released by the system when the process ends however it ends.
+// A base another run holds is an InputException naming the file and that
+// run's process. A file that cannot be opened is left to LoadModel.
+class CModelLock {
+public:
+    explicit CModelLock(const std::string& base);
+    ~CModelLock();
+    CModelLock(const CModelLock&) = delete;
+    CModelLock& operator=(const CModelLock&) = delete;
+
+private:
+    int m_fd = -1;
+};

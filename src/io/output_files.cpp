@@ -11,6 +11,10 @@
 #include <cstring>
 #include <string>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "the output files are little-endian memory images");
 static_assert(sizeof(double) == 8 && sizeof(int32_t) == 4, "the output files use 8-byte doubles");
@@ -21,19 +25,59 @@ std::string Reason() {
     return errno != 0 ? std::string(": ") + std::strerror(errno) : "";
 }
 
-// Opens name for writing (an existing file is replaced) or throws with text.
-std::FILE* OpenForWriting(const std::string& name, const char* text) {
+// Opens name for writing without changing it: never through a symbolic
+// link, never blocking (a FIFO would wait for a reader for ever), and only if
+// it is a regular file. A file that does not exist is created (mode 0666 less
+// the umask) and *created says so.
+std::FILE* OpenUnchanged(const std::string& name, const char* text, bool* created) {
+    const int flags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     errno = 0;
-    std::FILE* file = std::fopen(name.c_str(), "wb");
-    if (!file)
+    int fd = open(name.c_str(), flags);
+    *created = false;
+    if (fd < 0 && errno == ENOENT) {
+        fd = open(name.c_str(), flags | O_CREAT | O_EXCL, 0666);
+        *created = fd >= 0;
+    }
+    if (fd < 0) {
+        if (errno == ELOOP || errno == EEXIST)
+            throw InputException("the output file " + name +
+                                 " is a symbolic link: a run does not write through one");
         throw ComputeException(std::string(text) + " (" + name + Reason() + ")");
+    }
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        throw InputException("the output file " + name + " is not a regular file");
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = fdopen(fd, "wb");
+    if (!file) {
+        close(fd);
+        if (*created)
+            unlink(name.c_str());
+        throw ComputeException(std::string(text) + " (" + name + Reason() + ")");
+    }
     return file;
+}
+
+// Empties an open file and starts writing it from the beginning.
+void Truncate(std::FILE* file, const std::string& what) {
+    errno = 0;
+    if (std::fflush(file) != 0 || ftruncate(fileno(file), 0) != 0 ||
+        std::fseek(file, 0, SEEK_SET) != 0)
+        throw ComputeException("could not empty " + what + Reason());
 }
 
 void WriteChecked(std::FILE* file, const void* data, size_t size, size_t count,
                   const std::string& what) {
     errno = 0;
     if (std::fwrite(data, size, count, file) != count)
+        throw ComputeException("could not write " + what + Reason());
+}
+
+void FlushChecked(std::FILE* file, const std::string& what) {
+    errno = 0;
+    if (std::fflush(file) != 0)
         throw ComputeException("could not write " + what + Reason());
 }
 
@@ -47,16 +91,17 @@ void CloseChecked(std::FILE*& file, const std::string& what) {
         throw ComputeException("could not close " + what + Reason());
 }
 
+const int32_t MARKER = 0;
+
 // Best effort after a failed write of the full time file: the 4-byte marker
 // again. On a full disk the truncation has freed room for it; if even this
 // fails, the failure already reported stands.
-void RestoreMarker(const std::string& name) {
-    std::FILE* file = std::fopen(name.c_str(), "wb");
-    if (!file)
+void RestoreMarker(std::FILE* file) {
+    std::fflush(file);
+    if (ftruncate(fileno(file), 0) != 0 || std::fseek(file, 0, SEEK_SET) != 0)
         return;
-    const int32_t marker = 0;
-    std::fwrite(&marker, sizeof marker, 1, file);
-    std::fclose(file);
+    std::fwrite(&MARKER, sizeof MARKER, 1, file);
+    std::fflush(file);
 }
 
 } // namespace
@@ -65,25 +110,42 @@ COutputFiles::COutputFiles(const std::string& base)
     : m_timeName(base + ".kvt"), m_dataName(base + ".kvo") {}
 
 COutputFiles::~COutputFiles() {
-    if (m_file)
-        std::fclose(m_file);
+    if (m_data)
+        std::fclose(m_data);
+    if (m_time)
+        std::fclose(m_time);
 }
 
 void COutputFiles::Open() {
-    std::FILE* time = OpenForWriting(m_timeName, "Could not open time output file.");
-    const int32_t marker = 0;
+    // Both files are opened before either changes: a failure leaves a
+    // previous run's complete results as they were (and no file of its own).
+    bool timeCreated = false;
+    bool dataCreated = false;
+    std::FILE* time = OpenUnchanged(m_timeName, "Could not open time output file.", &timeCreated);
+    std::FILE* data = nullptr;
     try {
-        WriteChecked(time, &marker, sizeof marker, 1, "the time output file " + m_timeName);
-    } catch (const ComputeException&) {
+        data = OpenUnchanged(m_dataName, "Could not open data output file.", &dataCreated);
+        const std::string what = "the time output file " + m_timeName;
+        Truncate(time, what);
+        WriteChecked(time, &MARKER, sizeof MARKER, 1, what);
+        FlushChecked(time, what);
+        Truncate(data, "the data output file " + m_dataName);
+    } catch (const Exception&) {
         std::fclose(time);
+        if (timeCreated)
+            unlink(m_timeName.c_str());
+        if (data)
+            std::fclose(data);
+        if (dataCreated)
+            unlink(m_dataName.c_str());
         throw;
     }
-    CloseChecked(time, "the time output file " + m_timeName);
-    m_file = OpenForWriting(m_dataName, "Could not open data output file.");
+    m_time = time;
+    m_data = data;
 }
 
 void COutputFiles::WriteRecord(CSimulation& s) {
-    if (!m_file)
+    if (!m_data)
         throw Exception("output record written while no data output file is open");
     if (s.m_recordCount >= OUTPUT_MAX_RECORDS)
         throw ComputeException("more than " + std::to_string(OUTPUT_MAX_RECORDS) +
@@ -91,31 +153,37 @@ void COutputFiles::WriteRecord(CSimulation& s) {
     // The list of record times grows past its reserved capacity if it must.
     s.m_outputTimes.push_back(s.m_currentTime);
     s.m_recordCount += 1;
-    // The failure text is built only on failure: the time loop allocates nothing.
+    // Each record goes to the system as a whole before the run goes on, so
+    // that a run killed later loses nothing it has written. The failure text
+    // is built only on failure: the time loop allocates nothing.
     errno = 0;
     const size_t count = static_cast<size_t>(s.m_nValues);
-    if (std::fwrite(s.m_stateNew.get(), sizeof(double), count, m_file) != count)
+    if (std::fwrite(s.m_stateNew.get(), sizeof(double), count, m_data) != count ||
+        std::fflush(m_data) != 0)
         throw ComputeException("could not write record " + std::to_string(s.m_recordCount - 1) +
                                " to the data output file" + Reason());
 }
 
 void COutputFiles::Finish(const CSimulation& s) {
     s.m_runControl->SetStatus("Closing Files ...");
-    if (m_file)
-        CloseChecked(m_file, "the data output file " + m_dataName + " after " +
+    if (m_data)
+        CloseChecked(m_data, "the data output file " + m_dataName + " after " +
                                  std::to_string(s.m_recordCount) + " records");
-    std::FILE* file = OpenForWriting(m_timeName, "Could not open time output file.");
+    if (!m_time)
+        throw Exception("output files finished while they are not open");
+    const std::string what = "the time output file " + m_timeName;
     try {
-        WriteTimeFile(file, s);
-        CloseChecked(file, "the time output file " + m_timeName);
+        Truncate(m_time, what);
+        WriteTimeFile(m_time, s);
+        FlushChecked(m_time, what);
     } catch (const ComputeException&) {
-        if (file)
-            std::fclose(file);
-        RestoreMarker(m_timeName);
+        RestoreMarker(m_time);
+        std::fclose(m_time);
+        m_time = nullptr;
         throw;
     }
+    CloseChecked(m_time, what);
 }
-
 void COutputFiles::WriteTimeFile(std::FILE* file, const CSimulation& s) const {
     const std::string what = "the time output file " + m_timeName;
     const int32_t records = s.m_recordCount;

@@ -11,7 +11,9 @@
 // computational error, never a run that reports success. A run that fails or
 // is abandoned leaves its whole records in BASE.kvo and the marker in
 // BASE.kvt; a time file that cannot be written in full gets its marker back,
-// so that it never describes records that are not there.
+// so that it never describes records that are not there. Both files stay
+// open for the whole run, so nothing planted in their place meanwhile is
+// written through.
 #pragma once
 
 #include "io/run_output.h"
@@ -22,15 +24,18 @@
 class COutputFiles : public CRunOutput {
 public:
     explicit COutputFiles(const std::string& base);
-    // An open data file is closed: its records reach the disk, and the time
+    // Open files are closed: the records written reach the disk, and the time
     // file keeps its marker.
     ~COutputFiles() override;
     COutputFiles(const COutputFiles&) = delete;
     COutputFiles& operator=(const COutputFiles&) = delete;
 
-    // The marker into BASE.kvt, then BASE.kvo opened (an existing one replaced).
+    // Opens both files, then the marker into BASE.kvt and BASE.kvo emptied.
+    // Symbolic links and files that are not regular files are refused
+    // (InputException); a file that cannot be opened is a ComputeException.
     void Open() override;
-    // Appends m_stateNew and notes the record's time in m_outputTimes.
+    // Appends m_stateNew, flushed to the system, and notes the record's time
+    // in m_outputTimes.
     void WriteRecord(CSimulation& s) override;
     // Closes BASE.kvo and writes the full time file ("Closing Files ...").
     void Finish(const CSimulation& s) override;
@@ -43,5 +48,6 @@ private:
 
     std::string m_timeName;
     std::string m_dataName;
-    std::FILE* m_file = nullptr; // owned: the data file between Open and Finish
+    std::FILE* m_data = nullptr; // owned: the data file between Open and Finish
+    std::FILE* m_time = nullptr; // owned: the time file between Open and Finish
 };

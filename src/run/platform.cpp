@@ -1,8 +1,11 @@
 #include "run/platform.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sched.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <thread>
@@ -57,4 +60,37 @@ int HardwareThreads() {
     }
     const unsigned count = std::thread::hardware_concurrency();
     return count > 0 ? static_cast<int>(count) : 1;
+}
+
+long FlockHolder(dev_t device, ino_t inode) {
+    std::FILE* locks = std::fopen("/proc/locks", "r");
+    if (!locks)
+        return 0;
+    // "1: FLOCK  ADVISORY  WRITE 4242 08:01:1234 0 EOF", the device in hex.
+    char line[256];
+    long holder = 0;
+    while (holder == 0 && std::fgets(line, sizeof line, locks)) {
+        char kind[16], mode[16], access[16];
+        long pid = 0;
+        unsigned major = 0, minor = 0;
+        unsigned long long ino = 0;
+        if (std::sscanf(line, "%*d: %15s %15s %15s %ld %x:%x:%llu", kind, mode, access, &pid,
+                        &major, &minor, &ino) == 7 &&
+            std::strcmp(kind, "FLOCK") == 0 && major == major(device) && minor == minor(device) &&
+            ino == inode)
+            holder = pid;
+    }
+    std::fclose(locks);
+    return holder;
+}
+
+void EnsureStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free number is the one just found closed.
+        const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened >= 0 && opened != fd)
+            close(opened);
+    }
 }

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include <sys/types.h>
+
 // Physical memory in bytes; 0 when the system does not say.
 uint64_t PhysicalMemoryBytes();
 
@@ -13,3 +15,12 @@ uint64_t AvailableMemoryBytes();
 
 // Hardware threads this process may run on (its CPU affinity); at least 1.
 int HardwareThreads();
+
+// The process holding a flock() lock on the file (device, inode), from the
+// kernel's list of locks; 0 when it cannot be told.
+long FlockHolder(dev_t device, ino_t inode);
+
+// Standard input, output and error that a parent closed are opened on
+// /dev/null, so that no file or pipe the program opens later takes their
+// numbers and receives what was meant for them.
+void EnsureStandardDescriptors();

@@ -73,6 +73,8 @@ void RunSimulation(CSimulation& s) {
 
     RunReportingFailures(control, [&] {
         CStopwatch watch;
+        // Held until the files are closed: a second run on the base fails at once.
+        const CModelLock lock(base);
         if (control->CheckContinue()) {
             LoadModel(s, base);
             s.m_times.m_read = watch.Lap();

@@ -124,20 +124,6 @@ TEST(CompleteRun, UnusableStableStepIsAComputationalErrorNamingTheNode) {
     EXPECT_NE(r.err.find("\nComputational Error\n"), std::string::npos) << r.err;
 }
 
-TEST(CompleteRun, FullDiskIsAComputationalErrorNotDone) {
-    if (!FileExists("/dev/full"))
-        GTEST_SKIP() << "no /dev/full on this system";
-    TempDir dir;
-    const std::string base = StageModel(dir, KOVA_TEST_DATA_DIR, "two_nodes");
-    ASSERT_EQ(symlink("/dev/full", (base + ".kvo").c_str()), 0);
-    const ProcessResult r = RunCompute({base});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("data output file"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("\nComputational Error\n"), std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find("Done."), std::string::npos) << r.err;
-    EXPECT_EQ(ReadBinaryFile(base + ".kvt").size(), 4u);
-}
-
 // The shipped examples, as README's first command runs them.
 TEST(CompleteRun, ShippedExamplesRun) {
     const struct {

@@ -99,9 +99,11 @@ TEST(Examples, CheckOnABrokenFileFailsWithTheDetailLine) {
 
     const ProcessResult missing = RunCompute({"--check", dir.File("missing")});
     EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_NE(missing.err.find("\ndetail: Bad File: the model file cannot be read (file " +
-                               dir.File("missing") + ".kvi)\n"),
-              std::string::npos)
+    EXPECT_NE(
+        missing.err.find(
+            "\ndetail: Bad File: the model file cannot be read: No such file or directory (file " +
+            dir.File("missing") + ".kvi)\n"),
+        std::string::npos)
         << missing.err;
 }
 

@@ -195,8 +195,10 @@ TEST(PostTools, BadFilesAreNamedAndNothingIsWritten) {
 
     const ProcessResult missing = RunExport({dir.File("none"), "--format", "vtk"});
     EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_EQ(missing.err, "kova-export: Bad File: the model file cannot be read (file " +
-                               dir.File("none") + ".kvi)\n");
+    EXPECT_EQ(
+        missing.err,
+        "kova-export: Bad File: the model file cannot be read: No such file or directory (file " +
+            dir.File("none") + ".kvi)\n");
 }
 
 TEST(PostTools, UnusableCommandLinesAreUsageErrors) {

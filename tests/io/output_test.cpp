@@ -10,6 +10,9 @@
 
 #include <memory>
 
+#include <csignal>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -129,7 +132,7 @@ TEST_F(OutputTest, FilesThatCannotBeCreatedAreComputationalErrors) {
             << e.Detail();
     }
 
-    // A directory in the data file's place: the time file keeps its marker.
+    // A directory in the data file's place: nothing is changed or left.
     ASSERT_EQ(mkdir((Base() + ".kvo").c_str(), 0700), 0);
     try {
         Output(Base()).Open();
@@ -138,55 +141,65 @@ TEST_F(OutputTest, FilesThatCannotBeCreatedAreComputationalErrors) {
         EXPECT_NE(e.Detail().find("Could not open data output file."), std::string::npos)
             << e.Detail();
     }
-    EXPECT_EQ(ReadBinaryFile(Base() + ".kvt").size(), 4u);
+    EXPECT_FALSE(FileExists(Base() + ".kvt")) << "the time file made for the run is gone";
 }
 
-// A full disk: records that do not reach it end the run with a failure that
-// names the file and the record.
-TEST_F(OutputTest, FailedWritesAreComputationalErrors) {
-    if (!FileExists("/dev/full"))
-        GTEST_SKIP() << "no /dev/full on this system";
-    ASSERT_EQ(symlink("/dev/full", (Base() + ".kvo").c_str()), 0);
-    Size(1, 1, 7);
-    Output(Base()).Open();
-    Record(0.0); // buffered
-    try {
-        m_out->Finish(m_sim);
-        FAIL() << "expected ComputeException";
-    } catch (const ComputeException& e) {
-        EXPECT_NE(e.Detail().find("data output file"), std::string::npos) << e.Detail();
-        EXPECT_NE(e.Detail().find("after 1 records"), std::string::npos) << e.Detail();
+// Files may grow to `bytes` at most while the object lives; a write beyond
+// fails with EFBIG instead of killing the process.
+class CFileSizeLimit {
+public:
+    explicit CFileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit limit = {bytes, m_old.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limit);
     }
-    EXPECT_EQ(ReadBinaryFile(Base() + ".kvt").size(), 4u) << "the marker stays";
+    ~CFileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
 
-    // A record larger than the stream's buffer fails in the write itself.
-    Size(100, 100, 8);
-    m_sim.m_recordCount = 0;
+private:
+    struct rlimit m_old;
+    void (*m_oldHandler)(int);
+};
+
+// Records that do not reach the disk end the run with a failure that names
+// the file and the record; each record is flushed, so the failure comes at
+// the record itself.
+TEST_F(OutputTest, FailedWritesAreComputationalErrors) {
+    Size(2, 1, 8); // 128 bytes a record
     Output(Base()).Open();
-    try {
-        Record(0.0);
-        FAIL() << "expected ComputeException";
-    } catch (const ComputeException& e) {
-        EXPECT_NE(e.Detail().find("record 0 to the data output file"), std::string::npos)
-            << e.Detail();
+    Record(0.0);
+    {
+        const CFileSizeLimit limit(200);
+        try {
+            Record(1.0);
+            FAIL() << "expected ComputeException";
+        } catch (const ComputeException& e) {
+            EXPECT_NE(e.Detail().find("record 1 to the data output file"), std::string::npos)
+                << e.Detail();
+        }
     }
+    m_out.reset();
+    EXPECT_EQ(ReadBinaryFile(Base() + ".kvt").size(), 4u) << "the marker stays";
+    EXPECT_GE(ReadBinaryFile(Base() + ".kvo").size(), 128u) << "the first record stays";
 }
 
 TEST_F(OutputTest, FailedTimeFileWriteIsAComputationalError) {
-    if (!FileExists("/dev/full"))
-        GTEST_SKIP() << "no /dev/full on this system";
     Size(1, 1, 7);
+    m_sim.m_endTime = 4.0;
     Output(Base()).Open();
-    Record(0.0);
-    ASSERT_EQ(unlink((Base() + ".kvt").c_str()), 0);
-    ASSERT_EQ(symlink("/dev/full", (Base() + ".kvt").c_str()), 0);
+    const CFileSizeLimit limit(20); // the marker fits, the 36 bytes do not
     try {
         m_out->Finish(m_sim);
         FAIL() << "expected ComputeException";
     } catch (const ComputeException& e) {
         EXPECT_NE(e.Detail().find("time output file"), std::string::npos) << e.Detail();
     }
-    EXPECT_EQ(ReadBinaryFile(Base() + ".kvo").size(), 56u) << "the records reached the disk";
+    const std::vector<unsigned char> kvt = ReadBinaryFile(Base() + ".kvt");
+    ASSERT_EQ(kvt.size(), 4u) << "the marker is back";
+    EXPECT_EQ(IntAt(kvt, 0), 0);
 }
 
 // The time file counts records in 32 bits: a record past that count is a

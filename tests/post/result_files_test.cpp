@@ -171,7 +171,8 @@ TEST(ResultFiles, ModelFileProblemsNameTheModelFile) {
     const std::string file = " (file " + base + ".kvi)";
     ExpectModelRefused(base, "Bad File: missing or malformed number in the header times");
     std::remove((base + ".kvi").c_str());
-    ExpectModelRefused(base, "Bad File: the model file cannot be read" + file);
+    ExpectModelRefused(base,
+                       "Bad File: the model file cannot be read: No such file or directory" + file);
 }
 
 TEST(ModelGrid, ReadsTheGridQuietly) {
