@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <poll.h>
 #include <unistd.h>
 
@@ -142,6 +144,10 @@ void PostEndStatus(CRunControl& runControl) {
         runControl.SetStatus("Closing ...");
 }
 
+// The run was cancelled before it changed any file: the process ends now
+// rather than when a long solve next looks (RunFrontEnd ends it).
+constexpr int EXIT_ABANDONED = -1;
+
 int ExitCode(CRunControl& runControl) {
     if (runControl.HasError())
         return EXIT_RUN_FAILED;
@@ -178,6 +184,8 @@ int RunWithDisplay(CRunControl& runControl, CFrontEndSink& sink) {
         }
         for (char key : input)
             redraw |= keys.HandleKey(key);
+        if (runControl.IsCancelled() && runControl.Abandon())
+            return EXIT_ABANDONED; // the display's objects restore the terminal
         if (Clock::now() >= nextTick) {
             nextTick += DISPLAY_REFRESH;
             const bool finished = !runControl.IsRunning();
@@ -214,8 +222,10 @@ int RunWithStatusLines(CRunControl& runControl, CFrontEndSink& sink) {
         WaitForInput(false, signals, STATUS_POLL, signalled);
         if (signalled) {
             // A signal cancels at once: the worker stops at its next check
-            // and closes its output files as after any cancel.
-            runControl.Cancel();
+            // and closes its output files as after any cancel, or, while it
+            // has written nothing, the process ends now.
+            if (runControl.Abandon())
+                return EXIT_ABANDONED;
             runControl.Resume();
         }
         const bool finished = !runControl.IsRunning();
@@ -248,6 +258,16 @@ int RunFrontEnd(const CCliOptions& options) {
     runControl.SetStatus("Initalizing....");
     const int code =
         display ? RunWithDisplay(runControl, sink) : RunWithStatusLines(runControl, sink);
+    if (code == EXIT_ABANDONED) {
+        // The worker is still reading or solving and has changed no file:
+        // nothing is lost by not waiting for it.
+        for (const auto& [fd, line] : sink.TakePending()) {
+            const std::string text = line + "\n";
+            WriteAll(fd, text.data(), text.size());
+        }
+        std::fflush(nullptr);
+        std::_Exit(EXIT_RUN_CANCELLED);
+    }
     if (options.timings) {
         // After the display has ended: the report stays below its last lines.
         const std::string report = runControl.GetTimingReport();

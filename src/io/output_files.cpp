@@ -42,6 +42,8 @@ std::FILE* OpenUnchanged(const std::string& name, const char* text, bool* create
         if (errno == ELOOP || errno == EEXIST)
             throw InputException("the output file " + name +
                                  " is a symbolic link: a run does not write through one");
+        if (errno == ENXIO) // a FIFO without a reader
+            throw InputException("the output file " + name + " is not a regular file");
         throw ComputeException(std::string(text) + " (" + name + Reason() + ")");
     }
     struct stat info;

@@ -65,6 +65,23 @@ int CRunControl::CheckContinue() {
     return m_cancelled == 0 ? 1 : 0;
 }
 
+void CRunControl::SetAbandonable() {
+    Guard guard(m_lock);
+    m_abandonable = 1;
+}
+
+bool CRunControl::EndAbandonable() {
+    Guard guard(m_lock);
+    m_abandonable = 0;
+    return m_cancelled == 0;
+}
+
+bool CRunControl::Abandon() {
+    Guard guard(m_lock);
+    m_cancelled = 1;
+    return m_abandonable != 0;
+}
+
 void CRunControl::SetProgress(double currentTime, double minLocalStep, int reducedNodes) {
     Guard guard(m_lock);
     m_currentTime = currentTime;

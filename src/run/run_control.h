@@ -39,6 +39,17 @@ public:
     // Blocks while paused, then returns 1 to go on or 0 after a cancel.
     int CheckContinue();
 
+    // While the worker has changed no file yet (reading the model, the
+    // heads), the front end may end the process at once on a cancel rather
+    // than wait for the worker's next check, which a long solve may not
+    // reach for many seconds. The worker calls SetAbandonable at its start
+    // and EndAbandonable before it first changes a file (false: cancelled or
+    // abandoned, change nothing). Abandon, from the front end, cancels and
+    // returns true when the process may end now.
+    void SetAbandonable();
+    bool EndAbandonable();
+    bool Abandon();
+
     void SetProgress(double currentTime, double minLocalStep, int reducedNodes);
     void SetStartTime(double value);
     void SetCurrentTime(double value);
@@ -88,6 +99,7 @@ private:
     int m_running = 0;
     int m_paused = 0;
     int m_cancelled = 0;
+    int m_abandonable = 0;
     double m_startTime = 0.0;
     double m_currentTime = 0.0;
     double m_endTime = 0.0;

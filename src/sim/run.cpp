@@ -71,6 +71,7 @@ void RunSimulation(CSimulation& s) {
     const std::string base = control->GetFileName();
     const CStopwatch total;
 
+    control->SetAbandonable();
     RunReportingFailures(control, [&] {
         CStopwatch watch;
         // Held until the files are closed: a second run on the base fails at once.
@@ -86,7 +87,7 @@ void RunSimulation(CSimulation& s) {
             s.m_times.m_heads = watch.Lap();
             s.m_times.m_headSolve = s.m_headSolve;
         }
-        if (control->CheckContinue()) {
+        if (control->CheckContinue() && control->EndAbandonable()) {
             // Leaving this scope by a failure closes the data file with the
             // records written so far; the time file keeps its marker.
             COutputFiles output(base);
@@ -100,6 +101,7 @@ void RunSimulation(CSimulation& s) {
         }
         control->SetStatus("Done.");
     });
+    control->EndAbandonable(); // a failure is reported in full
     s.FreeArrays();
     s.m_times.m_total = total.Elapsed();
 }

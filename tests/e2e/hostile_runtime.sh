@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Runs kova-compute the way a careless or hostile operator would and checks
+# that it never hangs, never reports garbage as success and never loses or
+# corrupts results: a FIFO for the model or a result file, closed standard
+# streams, a reader that goes away, a second run on the same base, symbolic
+# links planted at the result files, an impossible porosity.
+# Usage: hostile_runtime.sh KOVA_COMPUTE TEST_DATA_DIR EXAMPLES_DIR
+set -uo pipefail
+compute=$1
+models=$2
+examples=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+passed=0 failed=0
+
+fail() { echo "FAIL: $case: $*"; failed=$((failed + 1)); }
+ok() { passed=$((passed + 1)); }
+fresh() { rm -rf "$work/$1"; mkdir -p "$work/$1"; cp "$models/two_nodes.kvi" "$work/$1/m.kvi"; echo "$work/$1/m"; }
+# The time file of a finished run: 36 bytes and 8 a record.
+finished() { [ -f "$1.kvt" ] && [ "$(stat -c %s "$1.kvt")" -ge 44 ]; }
+
+case="a FIFO as the model file is refused, not waited on"
+base=$(fresh fifo-model); rm "$base.kvi"; mkfifo "$base.kvi"
+err=$(timeout 10 "$compute" --no-progress "$base" 2>&1); rc=$?
+if [ $rc -ne 1 ] || ! grep -q "not a regular file" <<<"$err"; then fail "exit $rc: $err"; else ok; fi
+
+case="a FIFO as the data file is refused, not waited on"
+base=$(fresh fifo-kvo); mkfifo "$base.kvo"
+err=$(timeout 10 "$compute" --no-progress "$base" 2>&1); rc=$?
+if [ $rc -ne 1 ] || ! grep -q "is not a regular file" <<<"$err" || ! grep -q "^Input Error$" <<<"$err"; then
+    fail "exit $rc: $err"; else ok; fi
+
+case="closed stdout and stderr: the run completes"
+base=$(fresh closed); timeout 20 "$compute" --no-progress "$base" >&- 2>&-; rc=$?
+if [ $rc -ne 0 ] || ! finished "$base"; then fail "exit $rc"; else ok; fi
+
+case="a reader that goes away (| head -1) neither ends nor cancels the run"
+base=$(fresh pipe)
+timeout 20 "$compute" --no-progress "$base" 2>&1 | head -c 1 >/dev/null; rc=${PIPESTATUS[0]}
+if [ "$rc" -ne 0 ] || ! finished "$base"; then fail "exit $rc"; else ok; fi
+
+case="a second run on the same base fails at once naming the first"
+base=$(fresh twice); cp "$examples/plume.kvi" "$base.kvi"
+"$compute" --no-progress "$base" >/dev/null 2>&1 & first=$!
+for _ in $(seq 100); do [ -f "$base.kvt" ] && break; sleep 0.05; done
+kill -STOP $first 2>/dev/null
+err=$(timeout 10 "$compute" --no-progress "$base" 2>&1); rc=$?
+kill -CONT $first 2>/dev/null; wait $first; first_rc=$?
+if [ $rc -ne 1 ] || ! grep -q "locked by another run (process $first)" <<<"$err"; then fail "exit $rc: $err";
+elif [ $first_rc -ne 0 ] || ! finished "$base"; then fail "the first run: exit $first_rc";
+else ok; fi
+
+case="a symbolic link at the data file is refused and its target untouched"
+base=$(fresh link); echo precious >"$work/link/target"; ln -s "$work/link/target" "$base.kvo"
+err=$(timeout 10 "$compute" --no-progress "$base" 2>&1); rc=$?
+if [ $rc -ne 1 ] || ! grep -q "is a symbolic link" <<<"$err" || [ "$(cat "$work/link/target")" != precious ]; then
+    fail "exit $rc: $err"; else ok; fi
+
+case="a dangling symbolic link at the time file creates nothing elsewhere"
+base=$(fresh dangling); ln -s "$work/dangling/elsewhere" "$base.kvt"
+err=$(timeout 10 "$compute" --no-progress "$base" 2>&1); rc=$?
+if [ $rc -ne 1 ] || [ -e "$work/dangling/elsewhere" ] || ! grep -q "is a symbolic link" <<<"$err"; then
+    fail "exit $rc: $err"; else ok; fi
+
+case="porosity 0 is an Input Error naming node and value, not NaN results"
+base=$(fresh porosity); sed -i 's/ 0 0 0.3 1 1 0 0 0 / 0 0 0 1 1 0 0 0 /' "$base.kvi"
+err=$(timeout 10 "$compute" --no-progress "$base" 2>&1); rc=$?
+if [ $rc -ne 1 ] || ! grep -q "porosity 0 of node (0, 0) not above 0" <<<"$err" || [ -e "$base.kvo" ]; then
+    fail "exit $rc: $err"; else ok; fi
+
+case="a cancel during a long head solve ends the run at once, writing nothing"
+mkdir -p "$work/solve"; base="$work/solve/m"
+python3 - "$base.kvi" <<'PY'
+import sys
+n = 700  # the sparse solve of 490,000 nodes takes seconds
+rows = [f"{n} {n} 0 1 0 1 0 10 1 0.1 1e-6", " ".join(map(str, range(n))),
+        " ".join(map(str, range(n))), "1 0.1 0", "0 0 0.3 1 1 0 0 0",
+        f"{n} " + " ".join(f"{i} 0 0 10" for i in range(n)),
+        f"{2 * n} " + " ".join(f"{i} 0 {i} {n - 1}" for i in range(n)), "0", "0", "0 0"]
+open(sys.argv[1], "w").write("\n".join(rows) + "\n")
+PY
+"$compute" --no-progress --threads 1 "$base" >/dev/null 2>"$work/solve/err" & run=$!
+for _ in $(seq 400); do grep -q "Initalizing Hydraulic Heads" "$work/solve/err" 2>/dev/null && break; sleep 0.05; done
+sleep 0.2
+start=$(date +%s%N); kill -TERM $run; wait $run; rc=$?; ms=$(( ($(date +%s%N) - start) / 1000000 ))
+if [ $rc -ne 130 ] || [ $ms -gt 1500 ] || [ -e "$base.kvo" ] || [ -e "$base.kvt" ]; then
+    fail "exit $rc after $ms ms: $(cat "$work/solve/err")"; else ok; fi
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
