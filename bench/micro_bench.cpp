@@ -60,16 +60,17 @@ std::string Model(int rows, int cols, ENetwork network) {
     out << "\n";
     for (int m = 0; m < nMobile; ++m)
         out << "2 0.2 0.0001\n";
-    std::vector<double> defaults(static_cast<size_t>(nComp), 0.0);
-    defaults[2] = 0.3;
-    defaults[3] = 50.0;
-    defaults[4] = 50.0;
+    std::vector<double> defaults(ToSize(nComp), 0.0);
+    double* entry = defaults.data();
+    entry[2] = 0.3;
+    entry[3] = 50.0;
+    entry[4] = 50.0;
     if (network == NETWORK_DUAL_MONOD) {
-        defaults[7] = 0.05;
-        defaults[first + 1] = 8.0;
-        defaults[first + 2] = 1.0;
-        defaults[first + 3] = 1.0;
-        defaults[first + 4] = 10.0;
+        entry[7] = 0.05;
+        entry[first + 1] = 8.0;
+        entry[first + 2] = 1.0;
+        entry[first + 3] = 1.0;
+        entry[first + 4] = 10.0;
     }
     for (double v : defaults)
         out << v << " ";
@@ -127,8 +128,9 @@ struct CLoaded {
         ReadInput(sim, in);
         InitHeads(sim);
         ComputeFlowField(sim);
+        const double* stateNew = sim.m_stateNew.get();
         for (int t = 0; t < sim.m_nValues; ++t)
-            sim.m_state[t] = sim.m_stateNew[t];
+            sim.m_state[t] = stateNew[t];
         sim.m_nThreads = threads;
     }
 };
@@ -165,11 +167,10 @@ void BM_RxnSetIntegrate(benchmark::State& state) {
     CLoaded model(20, 20, network, 1);
     CSimulation& sim = model.sim;
     const int node = 10 * 20 + 1; // inside the patch
-    const size_t offset = static_cast<size_t>(node) * sim.m_nComp;
-    const double* start = sim.m_state + offset;
-    std::vector<double> transport(static_cast<size_t>(sim.m_nComp), 0.0);
-    std::vector<double> change(static_cast<size_t>(sim.m_nComp), 0.0);
-    std::vector<double> result(static_cast<size_t>(sim.m_nComp), 0.0);
+    const double* start = sim.m_state + node * sim.m_nComp;
+    std::vector<double> transport(ToSize(sim.m_nComp), 0.0);
+    std::vector<double> change(ToSize(sim.m_nComp), 0.0);
+    std::vector<double> result(ToSize(sim.m_nComp), 0.0);
     CRxnWork work(sim.m_nComp);
     const CRxnSet& set = *sim.m_rxnSets[0];
     for (auto _ : state) {

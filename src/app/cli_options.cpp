@@ -2,6 +2,7 @@
 
 #include "model/limits.h"
 
+#include <cstddef>
 #include <cstdlib>
 
 const char* const CLI_USAGE =
@@ -86,7 +87,8 @@ CCliOptions ParseCliOptions(const std::vector<std::string>& args) {
             return options;
         }
     }
-    options.base = JoinBasePath(std::vector<std::string>(args.begin() + k, args.end()));
+    options.base = JoinBasePath(
+        std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(k), args.end()));
     if (options.base.empty() && !options.help && !options.version)
         options.error = "no model given";
     return options;

@@ -106,7 +106,7 @@ void AppendNodeGroups(std::string& out, const std::string& indent,
                       const std::vector<std::string>& lines) {
     const int n = static_cast<int>(lines.size());
     for (int k = 0; k < n && k < CHECK_MAX_NODE_LINES; ++k)
-        out += indent + lines[k] + "\n";
+        out += indent + lines[ToSize(k)] + "\n";
     if (n > CHECK_MAX_NODE_LINES)
         out += indent + "... and " + Plural(n - CHECK_MAX_NODE_LINES, "more line", "more lines") +
                "\n";
@@ -145,10 +145,10 @@ std::string FieldText(const CSimulation& s, const CRxnField& field) {
         return NonZero(s, field.m_ints);
     case ERxnField::Points: {
         const int n = static_cast<int>(field.m_reals.size() / 2);
+        const double* points = field.m_reals.data();
         std::string text;
         for (int k = 0; k < n && k < CHECK_MAX_POINTS; ++k)
-            text += (k ? " (" : "(") + Num(field.m_reals[2 * k]) + ", " +
-                    Num(field.m_reals[2 * k + 1]) + ")";
+            text += (k ? " (" : "(") + Num(points[2 * k]) + ", " + Num(points[2 * k + 1]) + ")";
         if (n > CHECK_MAX_POINTS)
             text += " ... and " + Plural(n - CHECK_MAX_POINTS, "more point", "more points");
         return text;
@@ -165,15 +165,16 @@ CRxnDescription Describe(const CRxn& rxn) {
 
 int RxnIndex(const CSimulation& s, const CRxn* rxn) {
     for (int r = 0; r < s.m_nRxn; ++r)
-        if (s.m_rxns[r].get() == rxn)
+        if (s.m_rxns[ToSize(r)].get() == rxn)
             return r;
     return -1;
 }
 
 std::vector<int> NodesPerSet(const CSimulation& s) {
-    std::vector<int> count(s.m_nRxnSets, 0);
+    std::vector<int> count(ToSize(s.m_nRxnSets), 0);
+    const unsigned char* nodeRxnSet = s.m_nodeRxnSet.get();
     for (int n = 0; n < s.m_nNodes; ++n)
-        count[s.m_nodeRxnSet[n]] += 1;
+        count[nodeRxnSet[n]] += 1;
     return count;
 }
 
@@ -193,11 +194,13 @@ const CRxn* Misplaced(const std::vector<CRxn*>& list, ERxnKind kind) {
 }
 
 void AppendGrid(std::string& out, const CSimulation& s) {
+    const double* rowCoord = s.m_rowCoord.get();
+    const double* colCoord = s.m_colCoord.get();
     out += "grid:\n";
     out += "  rows: " + std::to_string(s.m_nRows) + " (row coordinates " +
-           Range(s.m_rowCoord[0], s.m_rowCoord[s.m_nRows - 1]) + ")\n";
+           Range(rowCoord[0], rowCoord[s.m_nRows - 1]) + ")\n";
     out += "  columns: " + std::to_string(s.m_nCols) + " (column coordinates " +
-           Range(s.m_colCoord[0], s.m_colCoord[s.m_nCols - 1]) + ")\n";
+           Range(colCoord[0], colCoord[s.m_nCols - 1]) + ")\n";
     out += "  nodes: " + std::to_string(s.m_nNodes) + "\n";
 }
 
@@ -230,7 +233,7 @@ void AppendInitialState(std::string& out, const CSimulation& s) {
         double lo = state[k];
         double hi = state[k];
         for (int n = 1; n < s.m_nNodes; ++n) {
-            const double v = state[static_cast<size_t>(n) * s.m_nComp + k];
+            const double v = state[n * s.m_nComp + k];
             lo = v < lo ? v : lo;
             hi = v > hi ? v : hi;
         }
@@ -246,13 +249,17 @@ void AppendTransport(std::string& out, const CSimulation& s) {
         return;
     }
     out += "transport (longitudinal dispersivity, transverse dispersivity, diffusion):\n";
+    const double* dispersivityL = s.m_dispersivityL.get();
+    const double* dispersivityT = s.m_dispersivityT.get();
+    const double* diffusion = s.m_diffusion.get();
     for (int m = 0; m < s.m_nMobile; ++m)
-        out += "  " + Entry(s, s.m_nComp - s.m_nMobile + m) + ": " + Num(s.m_dispersivityL[m]) +
-               ", " + Num(s.m_dispersivityT[m]) + ", " + Num(s.m_diffusion[m]) + "\n";
+        out += "  " + Entry(s, s.m_nComp - s.m_nMobile + m) + ": " + Num(dispersivityL[m]) + ", " +
+               Num(dispersivityT[m]) + ", " + Num(diffusion[m]) + "\n";
 }
 
 void AppendFixedHeads(std::string& out, const CSimulation& s) {
-    const auto fixed = [&s](int n) { return s.m_nodeType[n] == NODE_HEAD; };
+    const unsigned char* nodeType = s.m_nodeType.get();
+    const auto fixed = [nodeType](int n) { return nodeType[n] == NODE_HEAD; };
     int count = 0;
     for (int n = 0; n < s.m_nNodes; ++n)
         count += fixed(n) ? 1 : 0;
@@ -261,7 +268,8 @@ void AppendFixedHeads(std::string& out, const CSimulation& s) {
 }
 
 void AppendReaction(std::string& out, const CSimulation& s, int r) {
-    const CRxnDescription d = Describe(*s.m_rxns[r]);
+    const CRxn* const self = s.m_rxns[ToSize(r)].get();
+    const CRxnDescription d = Describe(*self);
     out += "  reaction " + std::to_string(r) + ": " + d.TypeName() + " (type " +
            std::to_string(d.Code()) + ", " + RxnKindText(d.Kind()) + ")\n";
     for (const CRxnField& field : d.Fields())
@@ -269,10 +277,10 @@ void AppendReaction(std::string& out, const CSimulation& s, int r) {
 
     std::string sets;
     for (int q = 0; q < s.m_nRxnSets; ++q) {
-        const CRxnSet& set = *s.m_rxnSets[q];
+        const CRxnSet& set = *s.m_rxnSets[ToSize(q)];
         for (const auto* list : {&set.m_equi, &set.m_kinetic})
             for (const CRxn* rxn : *list)
-                if (rxn == s.m_rxns[r].get())
+                if (rxn == self)
                     sets += (sets.empty() ? "set " : ", set ") + std::to_string(q) +
                             (list == &set.m_equi ? " equilibrium" : " kinetic");
     }
@@ -288,7 +296,7 @@ std::string ListText(const CSimulation& s, const std::vector<CRxn*>& list) {
 }
 
 void AppendRxnSet(std::string& out, const CSimulation& s, int q, int nodes) {
-    const CRxnSet& set = *s.m_rxnSets[q];
+    const CRxnSet& set = *s.m_rxnSets[ToSize(q)];
     out += "  set " + std::to_string(q) + ": used by " + Plural(nodes, "node", "nodes") + "\n";
     out += "    equilibrium: " + ListText(s, set.m_equi) + "\n";
     out += "    kinetic: " + ListText(s, set.m_kinetic) + "\n";
@@ -296,8 +304,9 @@ void AppendRxnSet(std::string& out, const CSimulation& s, int q, int nodes) {
         out += "    nodes: all\n";
     } else if (nodes > 0) {
         out += "    nodes:\n";
+        const unsigned char* nodeRxnSet = s.m_nodeRxnSet.get();
         AppendNodeGroups(out, "      ",
-                         NodeGroups(s, [&s, q](int n) { return s.m_nodeRxnSet[n] == q; }));
+                         NodeGroups(s, [nodeRxnSet, q](int n) { return nodeRxnSet[n] == q; }));
     }
     // A set no node uses is never run, so a misplaced reaction in it does no
     // harm; it is still worth a word.
@@ -314,11 +323,12 @@ void AppendRxnSet(std::string& out, const CSimulation& s, int q, int nodes) {
 void CheckRxnListings(const CSimulation& s) {
     const std::vector<int> nodes = NodesPerSet(s);
     for (int q = 0; q < s.m_nRxnSets; ++q) {
-        if (nodes[q] == 0)
+        const int used = nodes[ToSize(q)];
+        if (used == 0)
             continue;
-        const CRxnSet& set = *s.m_rxnSets[q];
+        const CRxnSet& set = *s.m_rxnSets[ToSize(q)];
         const std::string where = " of reaction set " + std::to_string(q) + ", which " +
-                                  Plural(nodes[q], "node uses", "nodes use") +
+                                  Plural(used, "node uses", "nodes use") +
                                   " (field 21): a run would stop at its first node";
         if (const CRxn* rxn = Misplaced(set.m_equi, ERxnKind::Equilibrium))
             throw InputException(RxnLabel(s, rxn) + " is listed among the equilibrium reactions" +
@@ -343,7 +353,7 @@ std::string ModelSummary(const CSimulation& s, const std::string& base) {
     out += "reaction sets: " + std::to_string(s.m_nRxnSets) + "\n";
     const std::vector<int> nodes = NodesPerSet(s);
     for (int q = 0; q < s.m_nRxnSets; ++q)
-        AppendRxnSet(out, s, q, nodes[q]);
+        AppendRxnSet(out, s, q, nodes[ToSize(q)]);
     return out;
 }
 

@@ -12,7 +12,8 @@ std::string Pad(std::string text, size_t width) {
 
 std::string Bar(int percent) {
     const int filled = percent * BAR_WIDTH / 100;
-    return "[" + std::string(filled, '#') + std::string(BAR_WIDTH - filled, '-') + "] " +
+    return "[" + std::string(static_cast<size_t>(filled), '#') +
+           std::string(static_cast<size_t>(BAR_WIDTH - filled), '-') + "] " +
            std::to_string(percent) + "%";
 }
 

@@ -22,21 +22,24 @@ double DispersionCross(double alphaL, double alphaT, double qa, double qb, doubl
 // Harmonic mean of the two conductivities times the head gradient; a face
 // next to a node of zero conductivity carries nothing. Per unit face area.
 double FaceFlux(const CSimulation& sim, int a, int b, double d, int slot) {
-    const double ka = sim.m_stateNew[a + slot];
-    const double kb = sim.m_stateNew[b + slot];
+    const double* state = sim.m_stateNew.get();
+    const double ka = state[a + slot];
+    const double kb = state[b + slot];
     if (ka == 0.0 || kb == 0.0)
         return 0.0;
-    const double ha = sim.m_stateNew[a + SLOT_HEAD];
-    const double hb = sim.m_stateNew[b + SLOT_HEAD];
+    const double ha = state[a + SLOT_HEAD];
+    const double hb = state[b + SLOT_HEAD];
     return (2.0 * kb * ka / (kb + ka)) * (ha - hb) / d;
 }
 
 void ComputeFlowField(CSimulation& sim) {
     double* state = sim.m_stateNew.get();
+    const double* rowCoord = sim.m_rowCoord.get();
+    const double* colCoord = sim.m_colCoord.get();
     const int nComp = sim.m_nComp;
 
     for (int i = 0; i < sim.m_nRows - 1; ++i) {
-        const double d = sim.m_rowCoord[i + 1] - sim.m_rowCoord[i];
+        const double d = rowCoord[i + 1] - rowCoord[i];
         for (int j = 0; j < sim.m_nCols; ++j) {
             const int a = (i * sim.m_nCols + j) * nComp;
             const int b = ((i + 1) * sim.m_nCols + j) * nComp;
@@ -44,7 +47,7 @@ void ComputeFlowField(CSimulation& sim) {
         }
     }
     for (int j = 0; j < sim.m_nCols - 1; ++j) {
-        const double d = sim.m_colCoord[j + 1] - sim.m_colCoord[j];
+        const double d = colCoord[j + 1] - colCoord[j];
         for (int i = 0; i < sim.m_nRows; ++i) {
             const int a = (i * sim.m_nCols + j) * nComp;
             const int b = (i * sim.m_nCols + j + 1) * nComp;
@@ -55,19 +58,21 @@ void ComputeFlowField(CSimulation& sim) {
     // A node's velocity is taken from the fluxes across its own faces towards
     // the higher indices. On the first column Drr ignores the column flux and
     // on the first row Dcc ignores the row flux, whatever the grid's size.
+    const double* dispersivityL = sim.m_dispersivityL.get();
+    const double* dispersivityT = sim.m_dispersivityT.get();
+    const double* diffusion = sim.m_diffusion.get();
     for (int i = 0; i < sim.m_nRows; ++i) {
         for (int j = 0; j < sim.m_nCols; ++j) {
             const int n = i * sim.m_nCols + j;
-            const double* node = state + static_cast<size_t>(n) * nComp;
+            const double* node = state + n * nComp;
             const double theta = node[SLOT_POROSITY];
             const double qr = node[SLOT_FLUXROW];
             const double qc = node[SLOT_FLUXCOL];
             for (int s = 0; s < sim.m_nMobile; ++s) {
-                const double aL = sim.m_dispersivityL[s];
-                const double aT = sim.m_dispersivityT[s];
-                const double dm = sim.m_diffusion[s];
-                double* coef =
-                    sim.m_dispCoef.get() + 3 * (static_cast<size_t>(n) * sim.m_nMobile + s);
+                const double aL = dispersivityL[s];
+                const double aT = dispersivityT[s];
+                const double dm = diffusion[s];
+                double* coef = sim.m_dispCoef.get() + 3 * (n * sim.m_nMobile + s);
                 if (j == 0)
                     coef[0] = DispersionDiagonal(aL, aT, qr, 0.0, theta) + dm;
                 else if (sim.m_nRows == 1)

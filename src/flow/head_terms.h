@@ -5,8 +5,6 @@
 #include "model/limits.h"
 #include "model/simulation.h"
 
-#include <cstddef>
-
 // Harmonic-mean conductance of a face of width w between nodes d apart.
 inline double Conductance(double ka, double kb, double w, double d) {
     return 2.0 * ka * kb * w / ((ka + kb) * d);
@@ -18,36 +16,38 @@ inline double Conductance(double ka, double kb, double w, double d) {
 // edge has no neighbour and so no flow.
 template <typename Visit> void ForEachConductance(const CSimulation& s, int i, int j, Visit visit) {
     const double* state = s.m_stateNew.get();
+    const double* rowCoord = s.m_rowCoord.get();
+    const double* colCoord = s.m_colCoord.get();
     const int nComp = s.m_nComp;
     const int n = i * s.m_nCols + j;
-    const double* node = state + static_cast<size_t>(n) * nComp;
+    const double* node = state + n * nComp;
 
     const double kRow = node[SLOT_KROW];
     if (kRow > 0.0) {
-        const double w = s.m_colWidth[j];
+        const double w = s.m_colWidth.get()[j];
         if (i > 0) {
             const int b = n - s.m_nCols;
-            const double kb = state[static_cast<size_t>(b) * nComp + SLOT_KROW];
-            visit(b, Conductance(kRow, kb, w, s.m_rowCoord[i] - s.m_rowCoord[i - 1]));
+            const double kb = state[b * nComp + SLOT_KROW];
+            visit(b, Conductance(kRow, kb, w, rowCoord[i] - rowCoord[i - 1]));
         }
         if (i < s.m_nRows - 1) {
             const int b = n + s.m_nCols;
-            const double kb = state[static_cast<size_t>(b) * nComp + SLOT_KROW];
-            visit(b, Conductance(kRow, kb, w, s.m_rowCoord[i + 1] - s.m_rowCoord[i]));
+            const double kb = state[b * nComp + SLOT_KROW];
+            visit(b, Conductance(kRow, kb, w, rowCoord[i + 1] - rowCoord[i]));
         }
     }
     const double kCol = node[SLOT_KCOL];
     if (kCol > 0.0) {
-        const double w = s.m_rowWidth[i];
+        const double w = s.m_rowWidth.get()[i];
         if (j > 0) {
             const int b = n - 1;
-            const double kb = state[static_cast<size_t>(b) * nComp + SLOT_KCOL];
-            visit(b, Conductance(kCol, kb, w, s.m_colCoord[j] - s.m_colCoord[j - 1]));
+            const double kb = state[b * nComp + SLOT_KCOL];
+            visit(b, Conductance(kCol, kb, w, colCoord[j] - colCoord[j - 1]));
         }
         if (j < s.m_nCols - 1) {
             const int b = n + 1;
-            const double kb = state[static_cast<size_t>(b) * nComp + SLOT_KCOL];
-            visit(b, Conductance(kCol, kb, w, s.m_colCoord[j + 1] - s.m_colCoord[j]));
+            const double kb = state[b * nComp + SLOT_KCOL];
+            visit(b, Conductance(kCol, kb, w, colCoord[j + 1] - colCoord[j]));
         }
     }
 }
@@ -55,6 +55,6 @@ template <typename Visit> void ForEachConductance(const CSimulation& s, int i, i
 // Volume of water added per unit time at node (i, j): porosity x cell area x
 // source rate.
 inline double VolumeSource(const CSimulation& s, int i, int j, const double* node) {
-    const double area = s.m_rowWidth[i] * s.m_colWidth[j];
+    const double area = s.m_rowWidth.get()[i] * s.m_colWidth.get()[j];
     return node[SLOT_POROSITY] * area * node[SLOT_SOURCE];
 }

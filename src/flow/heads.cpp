@@ -3,6 +3,7 @@
 #include "flow/head_terms.h"
 #include "flow/sparse_heads.h"
 #include "model/exceptions.h"
+#include "model/index.h"
 #include "model/limits.h"
 #include "model/number_text.h"
 #include "model/simulation.h"
@@ -32,7 +33,7 @@ void ComputeCellWidths(double* widths, const double* coords, int count) {
 namespace {
 
 double* NodeState(CSimulation& s, int n) {
-    return s.m_stateNew.get() + static_cast<size_t>(n) * s.m_nComp;
+    return s.m_stateNew.get() + n * s.m_nComp;
 }
 
 void ClearFluxSlots(CSimulation& s) {
@@ -49,12 +50,13 @@ void ClearFluxSlots(CSimulation& s) {
 void AssembleBandMatrix(CSimulation& s) {
     const int band = s.m_nCols;
     const int width = 2 * band + 1;
+    const unsigned char* nodeType = s.m_nodeType.get();
     for (int n = 0; n < s.m_nNodes; ++n) {
         const int i = n / s.m_nCols;
         const int j = n % s.m_nCols;
-        double* row = s.m_work.get() + static_cast<size_t>(n) * width;
+        double* row = s.m_work.get() + n * width;
         double* node = NodeState(s, n);
-        if (s.m_nodeType[n] == NODE_HEAD) {
+        if (nodeType[n] == NODE_HEAD) {
             row[band] = 1.0;
             node[SLOT_FLUXCOL] = node[SLOT_HEAD];
             continue;
@@ -86,7 +88,7 @@ void AssembleBandMatrix(CSimulation& s) {
     const int nNodes = s.m_nNodes;
     double* matrix = s.m_work.get();
     for (int r = 0; r < nNodes; ++r) {
-        double* rowR = matrix + static_cast<size_t>(r) * width; // (r, c) at band + c - r
+        double* rowR = matrix + r * width; // (r, c) at band + c - r
         double* rhsR = NodeState(s, r) + SLOT_FLUXCOL;
         const double p = rowR[band];
         for (int c = 0; c <= band; ++c)
@@ -95,8 +97,7 @@ void AssembleBandMatrix(CSimulation& s) {
 
         const int m = band + 1 < nNodes - r ? band + 1 : nNodes - r;
         for (int k = 1; k < m; ++k) {
-            double* rowK =
-                matrix + static_cast<size_t>(r + k) * width; // (r+k, c) at band + c - r - k
+            double* rowK = matrix + (r + k) * width; // (r+k, c) at band + c - r - k
             const double f = -rowK[band - k];
             if (f != 0.0) {
                 for (int c = 0; c <= band; ++c)
@@ -117,20 +118,19 @@ void BackSubstitute(CSimulation& s) {
     const double* matrix = s.m_work.get();
     double* state = s.m_stateNew.get();
     for (int r = nNodes - 1; r >= 0; --r) {
-        const double* rowR = matrix + static_cast<size_t>(r) * width;
+        const double* rowR = matrix + r * width;
         const int m = band < nNodes - r - 1 ? band : nNodes - r - 1;
-        double x = state[static_cast<size_t>(r) * nComp + SLOT_FLUXCOL];
+        double x = state[r * nComp + SLOT_FLUXCOL];
         for (int k = m; k >= 1; --k)
-            x = x - state[static_cast<size_t>(r + k) * nComp + SLOT_FLUXROW] * rowR[band + k];
-        state[static_cast<size_t>(r) * nComp + SLOT_FLUXROW] = x;
+            x = x - state[(r + k) * nComp + SLOT_FLUXROW] * rowR[band + k];
+        state[r * nComp + SLOT_FLUXROW] = x;
     }
 }
 
-int FindGroup(std::vector<int>& parent, int x) {
-    while (parent[static_cast<size_t>(x)] != x) {
-        parent[static_cast<size_t>(x)] =
-            parent[static_cast<size_t>(parent[static_cast<size_t>(x)])];
-        x = parent[static_cast<size_t>(x)];
+int FindGroup(int* parent, int x) {
+    while (parent[x] != x) {
+        parent[x] = parent[parent[x]];
+        x = parent[x];
     }
     return x;
 }
@@ -141,35 +141,36 @@ int FindGroup(std::vector<int>& parent, int x) {
 // noise. Nodes without any conductance (batch reactors) are their own group,
 // held by their unit equation.
 void CheckEveryGroupIsHeld(const CSimulation& s) {
-    const size_t nodes = static_cast<size_t>(s.m_nNodes);
-    std::vector<int> parent(nodes);
-    std::vector<char> held(nodes, 0);
-    std::vector<char> coupled(nodes, 0);
+    std::vector<int> parentOwner(ToSize(s.m_nNodes));
+    std::vector<char> heldOwner(ToSize(s.m_nNodes), 0);
+    std::vector<char> coupledOwner(ToSize(s.m_nNodes), 0);
+    int* parent = parentOwner.data();
+    char* held = heldOwner.data();
+    char* coupled = coupledOwner.data();
+    const unsigned char* nodeType = s.m_nodeType.get();
     for (int n = 0; n < s.m_nNodes; ++n)
-        parent[static_cast<size_t>(n)] = n;
+        parent[n] = n;
     for (int n = 0; n < s.m_nNodes; ++n) {
-        if (s.m_nodeType[n] != NODE_NORMAL)
+        if (nodeType[n] != NODE_NORMAL)
             continue;
         ForEachConductance(s, n / s.m_nCols, n % s.m_nCols, [&](int b, double g) {
             if (g == 0.0)
                 return;
-            coupled[static_cast<size_t>(n)] = 1;
-            if (s.m_nodeType[b] != NODE_NORMAL)
-                held[static_cast<size_t>(n)] = 1;
+            coupled[n] = 1;
+            if (nodeType[b] != NODE_NORMAL)
+                held[n] = 1;
             else
-                parent[static_cast<size_t>(FindGroup(parent, n))] = FindGroup(parent, b);
+                parent[FindGroup(parent, n)] = FindGroup(parent, b);
         });
     }
-    std::vector<char> groupHeld(nodes, 0);
+    // A group is held when one of its nodes is: marked at the group's root.
     for (int n = 0; n < s.m_nNodes; ++n)
-        if (held[static_cast<size_t>(n)])
-            groupHeld[static_cast<size_t>(FindGroup(parent, n))] = 1;
+        if (held[n])
+            held[FindGroup(parent, n)] = 1;
     for (int n = 0; n < s.m_nNodes; ++n) {
-        if (s.m_nodeType[n] != NODE_NORMAL || !coupled[static_cast<size_t>(n)])
+        if (nodeType[n] != NODE_NORMAL || !coupled[n] || held[FindGroup(parent, n)])
             continue;
         const int group = FindGroup(parent, n);
-        if (groupHeld[static_cast<size_t>(group)])
-            continue;
         int size = 0;
         for (int u = 0; u < s.m_nNodes; ++u)
             size += FindGroup(parent, u) == group ? 1 : 0;
@@ -236,8 +237,9 @@ void InitHeads(CSimulation& s) {
         AssembleBandMatrix(s);
         EliminateBand(s);
         BackSubstitute(s);
+        const unsigned char* nodeType = s.m_nodeType.get();
         for (int n = 0; n < s.m_nNodes; ++n) {
-            if (s.m_nodeType[n] == NODE_NORMAL) {
+            if (nodeType[n] == NODE_NORMAL) {
                 double* node = NodeState(s, n);
                 node[SLOT_HEAD] = node[SLOT_FLUXROW];
             }
@@ -255,14 +257,16 @@ double RelaxNodeHead(CSimulation& s, int i, int j) {
     if (node[SLOT_KROW] == 0.0)
         return 0.0;
 
+    const double* state = s.m_stateNew.get();
     double total = 0.0;
     double weighted = 0.0;
     ForEachConductance(s, i, j, [&](int b, double g) {
         total += g;
-        weighted += g * s.m_stateNew[static_cast<size_t>(b) * s.m_nComp + SLOT_HEAD];
+        weighted += g * state[b * s.m_nComp + SLOT_HEAD];
     });
 
-    if (s.m_nodeType[n] == NODE_NORMAL) {
+    const unsigned char type = s.m_nodeType.get()[n];
+    if (type == NODE_NORMAL) {
         if (total == 0.0)
             return 0.0;
         const double head = (weighted + VolumeSource(s, i, j, node)) / total;
@@ -270,9 +274,9 @@ double RelaxNodeHead(CSimulation& s, int i, int j) {
         node[SLOT_HEAD] = head;
         return std::fabs(old - head);
     }
-    if (s.m_nodeType[n] == NODE_HEAD) {
+    if (type == NODE_HEAD) {
         // The source rate per unit pore volume that balances the flow out.
-        const double area = s.m_rowWidth[i] * s.m_colWidth[j];
+        const double area = s.m_rowWidth.get()[i] * s.m_colWidth.get()[j];
         const double rate = (total * node[SLOT_HEAD] - weighted) / (node[SLOT_POROSITY] * area);
         const double old = node[SLOT_SOURCE];
         node[SLOT_SOURCE] = rate;
@@ -280,7 +284,7 @@ double RelaxNodeHead(CSimulation& s, int i, int j) {
     }
 
     const std::string detail = "node (" + std::to_string(i) + ", " + std::to_string(j) +
-                               ") has type " + std::to_string(s.m_nodeType[n]) +
+                               ") has type " + std::to_string(type) +
                                ", neither NODE_NORMAL nor NODE_HEAD";
     if (CMessageSink* sink = s.m_runControl->GetMessageSink())
         sink->ShowMessage(HEAD_GUARD_CAPTION, HEAD_GUARD_TEXT, detail.c_str());

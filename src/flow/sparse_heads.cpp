@@ -23,7 +23,7 @@ struct CHeadEquations {
 // A fixed head, or a computed-head node none of whose conductances is
 // non-zero (an isolated node: diagonal 1, right-hand side 0).
 bool HasFixedRow(const CSimulation& s, int i, int j) {
-    if (s.m_nodeType[i * s.m_nCols + j] == NODE_HEAD)
+    if (s.m_nodeType.get()[i * s.m_nCols + j] == NODE_HEAD)
         return true;
     bool coupled = false;
     ForEachConductance(s, i, j, [&](int, double g) { coupled = coupled || g != 0.0; });
@@ -31,8 +31,8 @@ bool HasFixedRow(const CSimulation& s, int i, int j) {
 }
 
 double FixedValue(const CSimulation& s, int n) {
-    if (s.m_nodeType[n] == NODE_HEAD)
-        return s.m_stateNew[static_cast<size_t>(n) * s.m_nComp + SLOT_HEAD];
+    if (s.m_nodeType.get()[n] == NODE_HEAD)
+        return s.m_stateNew.get()[n * s.m_nComp + SLOT_HEAD];
     return 0.0;
 }
 
@@ -49,11 +49,12 @@ void AppendRow(const CSimulation& s, int n, CHeadEquations& eq) {
         entries[count++] = {b, g};
         total += g;
     });
-    const double* node = s.m_stateNew.get() + static_cast<size_t>(n) * s.m_nComp;
+    const double* node = s.m_stateNew.get() + n * s.m_nComp;
+    const int* unknownOf = eq.m_unknownOf.data();
     double rhs = total == 0.0 ? 0.0 : -VolumeSource(s, i, j, node);
     for (int e = 0; e < count; ++e) {
         const auto [b, g] = entries[e];
-        if (g != 0.0 && eq.m_unknownOf[b] < 0)
+        if (g != 0.0 && unknownOf[b] < 0)
             rhs -= g * FixedValue(s, b);
     }
     entries[count++] = {n, total == 0.0 ? 1.0 : -total};
@@ -66,9 +67,9 @@ void AppendRow(const CSimulation& s, int n, CHeadEquations& eq) {
     CSparseRows& a = eq.m_matrix;
     for (int e = 0; e < count; ++e) {
         const auto [b, g] = entries[e];
-        if (b != n && (g == 0.0 || eq.m_unknownOf[b] < 0))
+        if (b != n && (g == 0.0 || unknownOf[b] < 0))
             continue;
-        a.m_column.push_back(eq.m_unknownOf[b]);
+        a.m_column.push_back(unknownOf[b]);
         a.m_value.push_back(g);
     }
     a.m_rowStart.push_back(static_cast<int>(a.m_column.size()));
@@ -77,22 +78,23 @@ void AppendRow(const CSimulation& s, int n, CHeadEquations& eq) {
 
 CHeadEquations AssembleHeadEquations(const CSimulation& s) {
     CHeadEquations eq;
-    eq.m_unknownOf.assign(static_cast<size_t>(s.m_nNodes), -1);
+    eq.m_unknownOf.assign(ToSize(s.m_nNodes), -1);
+    int* unknownOf = eq.m_unknownOf.data();
     int nUnknowns = 0;
     for (int n = 0; n < s.m_nNodes; ++n)
         if (!HasFixedRow(s, n / s.m_nCols, n % s.m_nCols))
-            eq.m_unknownOf[n] = nUnknowns++;
+            unknownOf[n] = nUnknowns++;
 
     CSparseRows& a = eq.m_matrix;
     a.m_n = nUnknowns;
-    const size_t rows = static_cast<size_t>(nUnknowns);
+    const size_t rows = ToSize(nUnknowns);
     a.m_rowStart.reserve(rows + 1);
     a.m_column.reserve(rows * 5);
     a.m_value.reserve(rows * 5);
     eq.m_rhs.reserve(rows);
     a.m_rowStart.push_back(0);
     for (int n = 0; n < s.m_nNodes; ++n)
-        if (eq.m_unknownOf[n] >= 0)
+        if (unknownOf[n] >= 0)
             AppendRow(s, n, eq);
     return eq;
 }
@@ -101,12 +103,16 @@ CHeadEquations AssembleHeadEquations(const CSimulation& s) {
 
 void SolveHeadsSparse(CSimulation& s) {
     const CHeadEquations eq = AssembleHeadEquations(s);
-    const std::vector<double> x = SolveSparseSystem(eq.m_matrix, eq.m_rhs, "the head equations");
+    const std::vector<double> solution =
+        SolveSparseSystem(eq.m_matrix, eq.m_rhs, "the head equations");
+    const double* x = solution.data();
+    const int* unknownOf = eq.m_unknownOf.data();
+    const unsigned char* nodeType = s.m_nodeType.get();
+    double* state = s.m_stateNew.get();
     for (int n = 0; n < s.m_nNodes; ++n) {
-        if (s.m_nodeType[n] != NODE_NORMAL)
+        if (nodeType[n] != NODE_NORMAL)
             continue;
-        const int unknown = eq.m_unknownOf[n];
-        s.m_stateNew[static_cast<size_t>(n) * s.m_nComp + SLOT_HEAD] =
-            unknown >= 0 ? x[unknown] : 0.0;
+        const int unknown = unknownOf[n];
+        state[n * s.m_nComp + SLOT_HEAD] = unknown >= 0 ? x[unknown] : 0.0;
     }
 }

@@ -25,9 +25,12 @@ CMatrix ToEigen(const CSparseRows& a) {
 
 // The entry (row, column) of a, or nothing.
 bool FindEntry(const CSparseRows& a, int row, int column, double& value) {
-    for (int e = a.m_rowStart[row]; e < a.m_rowStart[row + 1]; ++e) {
-        if (a.m_column[e] == column) {
-            value = a.m_value[e];
+    const int* rowStart = a.m_rowStart.data();
+    const int* columns = a.m_column.data();
+    const double* values = a.m_value.data();
+    for (int e = rowStart[row]; e < rowStart[row + 1]; ++e) {
+        if (columns[e] == column) {
+            value = values[e];
             return true;
         }
     }
@@ -55,11 +58,14 @@ std::vector<double> Solve(Solver& solver, const CMatrix& matrix, const std::vect
 } // namespace
 
 bool IsSymmetric(const CSparseRows& a) {
+    const int* rowStart = a.m_rowStart.data();
+    const int* column = a.m_column.data();
+    const double* value = a.m_value.data();
     for (int r = 0; r < a.m_n; ++r) {
-        for (int e = a.m_rowStart[r]; e < a.m_rowStart[r + 1]; ++e) {
-            const int c = a.m_column[e];
+        for (int e = rowStart[r]; e < rowStart[r + 1]; ++e) {
+            const int c = column[e];
             double mirror = 0.0;
-            if (c != r && !(FindEntry(a, c, r, mirror) && mirror == a.m_value[e]))
+            if (c != r && !(FindEntry(a, c, r, mirror) && mirror == value[e]))
                 return false;
         }
     }

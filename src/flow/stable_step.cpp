@@ -20,12 +20,14 @@
 double StableStep(const CSimulation& s, double duration, int* limiting) {
     double step = duration;
     *limiting = -1;
+    const double* rowWidth = s.m_rowWidth.get();
+    const double* colWidth = s.m_colWidth.get();
     for (int i = 0; i < s.m_nRows; ++i) {
         for (int j = 0; j < s.m_nCols; ++j) {
             const int n = i * s.m_nCols + j;
-            const double x = s.m_rowWidth[i];
-            const double y = s.m_colWidth[j];
-            const double* node = s.m_stateNew.get() + static_cast<size_t>(n) * s.m_nComp;
+            const double x = rowWidth[i];
+            const double y = colWidth[j];
+            const double* node = s.m_stateNew.get() + n * s.m_nComp;
             const double vr = node[SLOT_FLUXROW] / node[SLOT_POROSITY];
             const double vc = node[SLOT_FLUXCOL] / node[SLOT_POROSITY];
             const double v = vr * vr / (x * x) + vc * vc / (y * y);
@@ -33,8 +35,7 @@ double StableStep(const CSimulation& s, double duration, int* limiting) {
                 continue; // no flow: the node sets no limit
             const double root = std::sqrt(v);
             for (int k = 0; k < s.m_nMobile; ++k) {
-                const double* coef =
-                    s.m_dispCoef.get() + 3 * (static_cast<size_t>(n) * s.m_nMobile + k);
+                const double* coef = s.m_dispCoef.get() + 3 * (n * s.m_nMobile + k);
                 const double d = coef[0] / (x * x) + coef[1] / (y * y) + coef[2] / (x * y);
                 double candidate;
                 if (d == 0.0)

@@ -47,20 +47,23 @@ CFace RowFace(const CSimulation& s, int i, int j) {
     const int nComp = s.m_nComp;
     const int n = i * s.m_nCols + j;
     CFace f;
+    const double* rowCoord = s.m_rowCoord.get();
+    const double* rowWidth = s.m_rowWidth.get();
     f.a = n * nComp;
     f.b = (n + s.m_nCols) * nComp;
-    f.d = s.m_rowCoord[i + 1] - s.m_rowCoord[i];
+    f.d = rowCoord[i + 1] - rowCoord[i];
     f.q = s.m_state[f.a + SLOT_FLUXROW];
-    f.wa = s.m_rowWidth[i];
-    f.wb = s.m_rowWidth[i + 1];
+    f.wa = rowWidth[i];
+    f.wb = rowWidth[i + 1];
     f.diagCoef = 0;
     f.cross = 0 < j && j < s.m_nCols - 1;
     if (f.cross) {
+        const double* colCoord = s.m_colCoord.get();
         f.crossLow = (n - 1) * nComp;
         f.crossHigh = (n + 1) * nComp;
-        f.crossD = s.m_colCoord[j + 1] - s.m_colCoord[j - 1];
+        f.crossD = colCoord[j + 1] - colCoord[j - 1];
     }
-    f.coef = s.m_dispCoef.get() + 3 * static_cast<size_t>(n) * s.m_nMobile;
+    f.coef = s.m_dispCoef.get() + 3 * n * s.m_nMobile;
     return f;
 }
 
@@ -69,20 +72,23 @@ CFace ColumnFace(const CSimulation& s, int i, int j) {
     const int nComp = s.m_nComp;
     const int n = i * s.m_nCols + j;
     CFace f;
+    const double* colCoord = s.m_colCoord.get();
+    const double* colWidth = s.m_colWidth.get();
     f.a = n * nComp;
     f.b = (n + 1) * nComp;
-    f.d = s.m_colCoord[j + 1] - s.m_colCoord[j];
+    f.d = colCoord[j + 1] - colCoord[j];
     f.q = s.m_state[f.a + SLOT_FLUXCOL];
-    f.wa = s.m_colWidth[j];
-    f.wb = s.m_colWidth[j + 1];
+    f.wa = colWidth[j];
+    f.wb = colWidth[j + 1];
     f.diagCoef = 1;
     f.cross = 0 < i && i < s.m_nRows - 1;
     if (f.cross) {
+        const double* rowCoord = s.m_rowCoord.get();
         f.crossLow = (n - s.m_nCols) * nComp;
         f.crossHigh = (n + s.m_nCols) * nComp;
-        f.crossD = s.m_rowCoord[i + 1] - s.m_rowCoord[i - 1];
+        f.crossD = rowCoord[i + 1] - rowCoord[i - 1];
     }
-    f.coef = s.m_dispCoef.get() + 3 * static_cast<size_t>(n) * s.m_nMobile;
+    f.coef = s.m_dispCoef.get() + 3 * n * s.m_nMobile;
     return f;
 }
 
@@ -146,12 +152,14 @@ void GatherRows(const CSimulation& s, int begin, int end, double dt, double* scr
     double* rowFlux = scratch;                   // per column: F across the row face below
     double* colFlux = scratch + nCols * nMobile; // F across the last column face
     double* freshAbove = colFlux + nMobile;      // F across a range's first row faces
+    const double* rowWidth = s.m_rowWidth.get();
+    const double* colWidth = s.m_colWidth.get();
     for (int i = begin; i < end; ++i) {
         for (int j = 0; j < nCols; ++j) {
             const int a = (i * nCols + j) * nComp;
             double* delta = s.m_transportDelta + a;
             const double theta = s.m_state[a + SLOT_POROSITY];
-            double* below = rowFlux + static_cast<size_t>(j) * nMobile;
+            double* below = rowFlux + j * nMobile;
             for (int k = 0; k < nComp; ++k)
                 delta[k] = 0.0;
             if (i > 0) {
@@ -160,17 +168,17 @@ void GatherRows(const CSimulation& s, int begin, int end, double dt, double* scr
                     FaceFluxes(s, RowFace(s, i - 1, j), dt, freshAbove);
                     above = freshAbove;
                 }
-                const double w = s.m_rowWidth[i];
+                const double w = rowWidth[i];
                 for (int m = 0; m < nMobile; ++m)
                     delta[firstMobile + m] += above[m] * dt / w / theta;
             }
             if (i < s.m_nRows - 1) {
                 FaceFluxes(s, RowFace(s, i, j), dt, below);
-                const double w = s.m_rowWidth[i];
+                const double w = rowWidth[i];
                 for (int m = 0; m < nMobile; ++m)
                     delta[firstMobile + m] -= below[m] * dt / w / theta;
             }
-            const double w = s.m_colWidth[j];
+            const double w = colWidth[j];
             if (j > 0)
                 for (int m = 0; m < nMobile; ++m)
                     delta[firstMobile + m] += colFlux[m] * dt / w / theta;
@@ -235,10 +243,13 @@ void TransportStepGather(CSimulation& s) {
         });
         return;
     }
-    const size_t perThread = static_cast<size_t>(s.m_nCols + 2) * s.m_nMobile;
-    if (s.m_transportScratch.size() != perThread * team.Size())
-        s.m_transportScratch.assign(perThread * team.Size(), 0.0); // before the time loop
+    // (m_nCols + 2) x m_nMobile fits int (it is below the checked count of
+    // coefficients); the whole scratch, that times the threads, need not.
+    const size_t perThread = ToSize((s.m_nCols + 2) * s.m_nMobile);
+    const size_t scratchSize = perThread * ToSize(team.Size());
+    if (s.m_transportScratch.size() != scratchSize)
+        s.m_transportScratch.assign(scratchSize, 0.0); // before the time loop
     team.ForRanges(s.m_nRows, team.BlockSize(s.m_nRows), [&](int begin, int end, int thread) {
-        GatherRows(s, begin, end, dt, s.m_transportScratch.data() + perThread * thread);
+        GatherRows(s, begin, end, dt, s.m_transportScratch.data() + perThread * ToSize(thread));
     });
 }

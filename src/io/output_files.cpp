@@ -191,7 +191,7 @@ void COutputFiles::WriteTimeFile(std::FILE* file, const CSimulation& s) const {
     const int32_t records = s.m_recordCount;
     const int32_t rows = s.m_nRows;
     const int32_t cols = s.m_nCols;
-    const double last = records > 0 ? s.m_outputTimes[records - 1] : s.m_endTime;
+    const double last = records > 0 ? s.m_outputTimes[ToSize(records - 1)] : s.m_endTime;
     WriteChecked(file, &records, sizeof records, 1, what + " (record count)");
     WriteChecked(file, &rows, sizeof rows, 1, what + " (rows)");
     WriteChecked(file, &cols, sizeof cols, 1, what + " (columns)");
@@ -199,6 +199,6 @@ void COutputFiles::WriteTimeFile(std::FILE* file, const CSimulation& s) const {
     WriteChecked(file, &last, sizeof last, 1, what + " (last record time)");
     WriteChecked(file, &s.m_outputInterval, sizeof(double), 1, what + " (output interval)");
     if (records > 0)
-        WriteChecked(file, s.m_outputTimes.data(), sizeof(double), records,
+        WriteChecked(file, s.m_outputTimes.data(), sizeof(double), ToSize(records),
                      what + " (record times)");
 }

@@ -164,21 +164,26 @@ void CModelReader::CheckCellArea() const {
 
 void CModelReader::ReadCoordinates() {
     CSimulation& s = m_sim;
+    double* rowCoord = s.m_rowCoord.get();
+    double* colCoord = s.m_colCoord.get();
     for (int i = 0; i < s.m_nRows; ++i)
-        m_in >> s.m_rowCoord[i];
+        m_in >> rowCoord[i];
     RequireStream(m_in, "the row coordinates (field 12)");
     for (int j = 0; j < s.m_nCols; ++j)
-        m_in >> s.m_colCoord[j];
+        m_in >> colCoord[j];
     RequireStream(m_in, "the column coordinates (field 13)");
-    CheckCoordinates(s.m_rowCoord.get(), s.m_nRows, "row coordinates (field 12)");
-    CheckCoordinates(s.m_colCoord.get(), s.m_nCols, "column coordinates (field 13)");
+    CheckCoordinates(rowCoord, s.m_nRows, "row coordinates (field 12)");
+    CheckCoordinates(colCoord, s.m_nCols, "column coordinates (field 13)");
     CheckCellArea();
 }
 
 void CModelReader::ReadTransportParameters() {
     CSimulation& s = m_sim;
+    double* dispersivityL = s.m_dispersivityL.get();
+    double* dispersivityT = s.m_dispersivityT.get();
+    double* diffusion = s.m_diffusion.get();
     for (int m = 0; m < s.m_nMobile; ++m)
-        m_in >> s.m_dispersivityL[m] >> s.m_dispersivityT[m] >> s.m_diffusion[m];
+        m_in >> dispersivityL[m] >> dispersivityT[m] >> diffusion[m];
     RequireStream(m_in, "the transport parameters (field 14)");
     // A negative coefficient makes the dispersion anti-diffusive: the
     // transport step then amplifies every difference instead of smoothing it.
@@ -219,7 +224,8 @@ void CModelReader::CheckNodeProperties() const {
 
 void CModelReader::ReadDefaultState() {
     CSimulation& s = m_sim;
-    std::unique_ptr<double[]> vector(new double[s.m_nComp]());
+    const std::unique_ptr<double[]> owner(new double[ToSize(s.m_nComp)]());
+    double* vector = owner.get();
     for (int k = 0; k < s.m_nComp; ++k)
         m_in >> vector[k];
     RequireStream(m_in, "the default state vector (field 15)");
@@ -243,7 +249,7 @@ void CModelReader::ReadStateOverrides() {
         if (k < 0 || k >= s.m_nComp)
             throw InputException("state entry " + Str(k) + " outside 0.." + Str(s.m_nComp - 1) +
                                  " in " + where);
-        s.m_stateNew[static_cast<size_t>(n) * s.m_nComp + k] = v;
+        s.m_stateNew.get()[n * s.m_nComp + k] = v;
     }
 }
 
@@ -257,7 +263,7 @@ void CModelReader::ReadFixedHeads() {
         int i = 0, j = 0;
         m_in >> i >> j;
         RequireStream(m_in, where);
-        s.m_nodeType[CheckedNode(i, j, where)] = NODE_HEAD;
+        s.m_nodeType.get()[CheckedNode(i, j, where)] = NODE_HEAD;
     }
 }
 
@@ -269,13 +275,14 @@ void CModelReader::ReadReactions() {
         m_in >> code;
         if (m_in.fail())
             throw BadFileException("Bad File: missing or malformed type code " + where);
+        std::shared_ptr<CRxn>& rxn = s.m_rxns[ToSize(r)];
         try {
-            s.m_rxns[r] = CreateRxn(code, m_in, s.m_nComp, &s);
+            rxn = CreateRxn(code, m_in, s.m_nComp, &s);
         } catch (Exception& e) {
             e.AddWhere(where);
             throw;
         }
-        if (!s.m_rxns[r])
+        if (!rxn)
             throw InputException("Unknown Reaction Type (code " + Str(code) + ") " + where);
     }
 }
@@ -285,9 +292,10 @@ void CModelReader::ReadNodeRxnSets() {
     int q = 0;
     m_in >> q;
     RequireStream(m_in, "the default reaction set (field 19)");
+    unsigned char* nodeRxnSet = s.m_nodeRxnSet.get();
     // Only the low byte of a reaction-set index is kept.
     for (int n = 0; n < s.m_nNodes; ++n)
-        s.m_nodeRxnSet[n] = static_cast<unsigned char>(q & 0xFF);
+        nodeRxnSet[n] = static_cast<unsigned char>(q & 0xFF);
 
     int count = 0;
     m_in >> count;
@@ -298,13 +306,13 @@ void CModelReader::ReadNodeRxnSets() {
         q = 0;
         m_in >> i >> j >> q;
         RequireStream(m_in, where);
-        s.m_nodeRxnSet[CheckedNode(i, j, where)] = static_cast<unsigned char>(q & 0xFF);
+        nodeRxnSet[CheckedNode(i, j, where)] = static_cast<unsigned char>(q & 0xFF);
     }
 
     // Every node must name an existing set once all overrides are applied.
     for (int n = 0; n < s.m_nNodes; ++n)
-        if (s.m_nodeRxnSet[n] >= s.m_nRxnSets)
-            throw InputException("reaction set " + Str(s.m_nodeRxnSet[n]) + " of node " +
+        if (nodeRxnSet[n] >= s.m_nRxnSets)
+            throw InputException("reaction set " + Str(nodeRxnSet[n]) + " of node " +
                                  NodeText(n / s.m_nCols, n % s.m_nCols) + " outside 0.." +
                                  Str(s.m_nRxnSets - 1) + " (fields 19-20, low byte kept)");
 }
@@ -325,7 +333,7 @@ void CModelReader::ReadRxnSets() {
     CSimulation& s = m_sim;
     for (int q = 0; q < s.m_nRxnSets; ++q) {
         try {
-            s.m_rxnSets[q]->Read(m_in, s.m_rxns, s.m_nComp, s.m_nMobile, s.m_opzero);
+            s.m_rxnSets[ToSize(q)]->Read(m_in, s.m_rxns, s.m_nComp, s.m_nMobile, s.m_opzero);
         } catch (Exception& e) {
             e.AddWhere("in reaction set record " + Str(q) + " (field 21)");
             throw;

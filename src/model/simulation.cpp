@@ -96,11 +96,15 @@ int CSimulation::AllocateArrays() {
     // memory: every array below, the empty reaction sets with the work arrays
     // each will size once its record is read, the record-time list and the
     // sparse head solve's factor.
-    const double setBytes = static_cast<double>(RXN_SET_BYTES) + 5.0 * 8.0 * comp;
+    // The 64-bit counts are below 2^53 here (each fits int), so they convert to
+    // double exactly.
+    const double setBytes =
+        static_cast<double>(RXN_SET_BYTES) + 5.0 * 8.0 * static_cast<double>(comp);
     const double bytes =
-        8.0 * (static_cast<double>(dispCoef) + 3.0 * m_nMobile + work + values + nodes +
-               2.0 * m_nRows + 2.0 * m_nCols) +
-        6.0 * nodes + 8.0 * m_nRxn + setBytes * m_nRxnSets +
+        8.0 * (static_cast<double>(dispCoef) + 3.0 * m_nMobile + static_cast<double>(work) +
+               static_cast<double>(values) + static_cast<double>(nodes) + 2.0 * m_nRows +
+               2.0 * m_nCols) +
+        6.0 * static_cast<double>(nodes) + 8.0 * m_nRxn + setBytes * m_nRxnSets +
         8.0 * static_cast<double>(OutputTimesCapacity(m_startTime, m_endTime, m_outputInterval)) +
         SparseHeadBytes(m_headSolve, nodes);
     const uint64_t memory = m_memoryLimit > 0 ? m_memoryLimit : AvailableMemoryBytes();
@@ -130,9 +134,9 @@ int CSimulation::AllocateArrays() {
         m_rowWidth = Zeroed<double>(m_nRows);
         m_colWidth = Zeroed<double>(m_nCols);
         if (m_nRxn > 0)
-            m_rxns.resize(m_nRxn);
+            m_rxns.resize(ToSize(m_nRxn));
         if (m_nRxnSets > 0)
-            m_rxnSets.resize(m_nRxnSets);
+            m_rxnSets.resize(ToSize(m_nRxnSets));
     } catch (const std::bad_alloc&) {
         throw InputException("not enough memory for the arrays of the " + std::to_string(m_nRows) +
                              " x " + std::to_string(m_nCols) + " grid");
@@ -144,8 +148,9 @@ int CSimulation::AllocateArrays() {
                              " for Coorinates";
     m_runControl->WriteDiagnostic(line.c_str());
 
+    double* fraction = m_localFraction.get();
     for (int n = 0; n < m_nNodes; ++n)
-        m_localFraction[n] = 1.0;
+        fraction[n] = 1.0;
     return 1;
 }
 

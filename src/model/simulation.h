@@ -9,6 +9,7 @@
 // destructor).
 #pragma once
 
+#include "model/index.h"
 #include "model/limits.h"
 #include "model/phase_times.h"
 #include "model/rxn_work.h"
@@ -22,6 +23,11 @@ class CRxn;
 class CRxnSet;
 class CThreadTeam;
 
+// Node and value offsets are int; AllocateArrays checks every count and
+// product fits (nodes, values = nodes x entries, the dispersion coefficients,
+// the work buffer with the head band), so an offset such as n * m_nComp + k is
+// computed in int and cannot overflow. Where a standard container or an
+// allocation takes a size, the count goes through ToSize (model/index.h).
 class CSimulation {
 public:
     explicit CSimulation(CRunControl* runControl);

@@ -1,5 +1,6 @@
 #include "post/entry_names.h"
 
+#include "model/index.h"
 #include "model/limits.h"
 
 #include <cstdlib>
@@ -34,7 +35,7 @@ std::string EntryName(int nComp, int nMobile, int k) {
 
 std::vector<std::string> EntryNames(const CModelGrid& grid) {
     std::vector<std::string> names;
-    names.reserve(grid.m_nComp);
+    names.reserve(ToSize(grid.m_nComp));
     for (int k = 0; k < grid.m_nComp; ++k)
         names.push_back(EntryName(grid, k));
     return names;

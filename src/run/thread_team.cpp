@@ -86,7 +86,7 @@ void CThreadTeam::RunJob(int thread) {
     try {
         m_entry(m_context, thread);
     } catch (...) {
-        m_failures[thread] = std::current_exception();
+        m_failures[static_cast<size_t>(thread)] = std::current_exception();
     }
 }
 

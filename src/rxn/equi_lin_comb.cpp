@@ -1,6 +1,7 @@
 #include "rxn/equi_lin_comb.h"
 
 #include "model/exceptions.h"
+#include "model/index.h"
 #include "model/limits.h"
 #include "rxn/rxn_description.h"
 
@@ -13,10 +14,11 @@ constexpr double LINCOMB_SETTLED = 1e-40; // a pass moving no more than this end
 } // namespace
 
 CEquiLinComb::CEquiLinComb(std::istream& in, int nComp, CSimulation* sim)
-    : CRxn(in, nComp, sim), m_weight(new double[nComp > 0 ? nComp : 0]()) {
+    : CRxn(in, nComp, sim), m_weight(new double[ToSize(nComp > 0 ? nComp : 0)]()) {
     in >> m_target >> m_constant;
+    double* weight = m_weight.get();
     for (int i = 0; i < m_nComp; ++i)
-        in >> m_weight[i];
+        in >> weight[i];
     CheckStream(in);
     CheckIndex(m_target, "target");
 }

@@ -1,6 +1,7 @@
 #include "rxn/mixed_ordered.h"
 
 #include "model/exceptions.h"
+#include "model/index.h"
 #include "rxn/ordered.h"
 #include "rxn/rxn_description.h"
 
@@ -31,14 +32,15 @@ CMixedOrdered::CMixedOrdered(std::istream& in, int nComp, CSimulation* sim) : CR
                              std::to_string(m_order));
     CheckStream(in);
     if (m_order > 0) {
-        m_species.reset(new int[m_order]());
+        m_species.reset(new int[ToSize(m_order)]());
+        int* species = m_species.get();
         for (int j = 0; j < m_order; ++j)
-            in >> m_species[j];
+            in >> species[j];
         // A missing index would leave a factor unset.
         if (in.fail())
             throw BadFileException("Bad File: missing factor index of a mixed ordered reaction");
         for (int j = 0; j < m_order; ++j)
-            CheckIndex(m_species[j], "factor");
+            CheckIndex(species[j], "factor");
     }
 }
 
@@ -83,9 +85,10 @@ double CMixedOrdered::Amount(const double* start, const double* end, double h) c
 void CMixedOrdered::CompRate(const double* conc, const double* base, double* delta, double h) {
     double start[ORDERED_MAX_ORDER];
     double end[ORDERED_MAX_ORDER];
+    const int* species = m_species.get();
     for (int j = 0; j < m_order; ++j) {
-        start[j] = base[m_species[j]];
-        end[j] = conc[m_species[j]];
+        start[j] = base[species[j]];
+        end[j] = conc[species[j]];
     }
     const double amount = Amount(start, end, h);
     AddAlongStoich(delta, amount);

@@ -25,7 +25,7 @@ CRuleCurve::CRuleCurve(std::istream& in, int nComp, CSimulation* sim) : CRxn(in,
         throw InputException("rule curve with " + std::to_string(m_nPoints) +
                              " points: at least 1 point needed");
 
-    m_x.reserve(m_nPoints < RULE_CURVE_RESERVE ? m_nPoints : RULE_CURVE_RESERVE);
+    m_x.reserve(ToSize(m_nPoints < RULE_CURVE_RESERVE ? m_nPoints : RULE_CURVE_RESERVE));
     m_y.reserve(m_x.capacity());
     for (int i = 0; i < m_nPoints; ++i) {
         double x = 0.0;
@@ -51,21 +51,23 @@ void CRuleCurve::CheckEquilibriumListing() const {
 }
 
 double CRuleCurve::CurveValue(double u) const {
+    const double* x = m_x.data();
+    const double* y = m_y.data();
     const int last = m_nPoints - 1;
     // One point is flat everywhere; a u that compares with nothing (not a
     // number) would otherwise fall through to a second point there is not.
     if (last == 0)
-        return m_y[0];
-    if (u <= m_x[0])
-        return m_y[0];
-    if (u >= m_x[last])
-        return m_y[last];
+        return y[0];
+    if (u <= x[0])
+        return y[0];
+    if (u >= x[last])
+        return y[last];
     // The first point at or beyond u; the bound keeps a u that compares with
     // nothing (not a number) inside the table.
     int i = 1;
-    while (i < last && !(m_x[i] >= u))
+    while (i < last && !(x[i] >= u))
         ++i;
-    return m_y[i - 1] + (m_y[i] - m_y[i - 1]) / (m_x[i] - m_x[i - 1]) * (u - m_x[i - 1]);
+    return y[i - 1] + (y[i] - y[i - 1]) / (x[i] - x[i - 1]) * (u - x[i - 1]);
 }
 
 double CRuleCurve::CurveIntegral(double lo, double hi, double mlo, double mhi) const {
@@ -89,12 +91,14 @@ double CRuleCurve::CurveIntegral(double lo, double hi, double mlo, double mhi) c
     double ua = lo;
     double fa = CurveValue(lo);
     double ma = mlo;
+    const double* x = m_x.data();
+    const double* y = m_y.data();
     int i = 0;
-    while (i < m_nPoints && !(m_x[i] >= lo))
+    while (i < m_nPoints && !(x[i] >= lo))
         ++i;
-    for (; i < m_nPoints && m_x[i] < hi; ++i) {
-        const double ub = m_x[i];
-        const double fb = m_y[i];
+    for (; i < m_nPoints && x[i] < hi; ++i) {
+        const double ub = x[i];
+        const double fb = y[i];
         const double mb = mlo + (mhi - mlo) / (hi - lo) * (ub - lo);
         if (trapezoid)
             sum += (ub - ua) * (fa + fb) * 0.5;

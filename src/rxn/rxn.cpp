@@ -1,15 +1,17 @@
 #include "rxn/rxn.h"
 
 #include "model/exceptions.h"
+#include "model/index.h"
 #include "rxn/rxn_description.h"
 
 #include <istream>
 #include <string>
 
 CRxn::CRxn(std::istream& in, int nComp, CSimulation* sim)
-    : m_nComp(nComp), m_stoich(new double[nComp > 0 ? nComp : 0]()), m_sim(sim) {
+    : m_nComp(nComp), m_stoich(new double[ToSize(nComp > 0 ? nComp : 0)]()), m_sim(sim) {
+    double* stoich = m_stoich.get();
     for (int i = 0; i < m_nComp; ++i)
-        in >> m_stoich[i];
+        in >> stoich[i];
     CheckStream(in);
 }
 
@@ -17,8 +19,9 @@ CRxn::~CRxn() = default;
 
 int CRxn::AffectsHydraulic() const {
     // The state vector always has the seven hydraulic slots.
+    const double* stoich = m_stoich.get();
     for (int i = 0; i < 7 && i < m_nComp; ++i)
-        if (m_stoich[i] != 0.0)
+        if (stoich[i] != 0.0)
             return 1;
     return 0;
 }

@@ -52,13 +52,15 @@ protected:
     // Adds amount of extent along the coefficient vector: every entry of delta
     // gets amount * m_stoich[i].
     void AddAlongStoich(double* delta, double amount) const {
+        const double* stoich = m_stoich.get();
         for (int i = 0; i < m_nComp; ++i)
-            delta[i] += amount * m_stoich[i];
+            delta[i] += amount * stoich[i];
     }
     // Advances the state by extent x in place: conc[i] = x * m_stoich[i] + conc[i].
     void ApplyExtent(double* conc, double x) const {
+        const double* stoich = m_stoich.get();
         for (int i = 0; i < m_nComp; ++i)
-            conc[i] = x * m_stoich[i] + conc[i];
+            conc[i] = x * stoich[i] + conc[i];
     }
 
     int m_nComp;

@@ -1,6 +1,7 @@
 #include "rxn/rxn_set.h"
 
 #include "model/exceptions.h"
+#include "model/index.h"
 #include "model/limits.h"
 #include "model/rxn_work.h"
 #include "run/run_control.h"
@@ -43,7 +44,7 @@ void ReadList(std::istream& in, const std::vector<std::shared_ptr<CRxn>>& rxns,
             throw InputException("reaction index " + std::to_string(index) + " outside 0.." +
                                  std::to_string(static_cast<int>(rxns.size()) - 1) + " in the " +
                                  which + " list");
-        list.push_back(rxns[index].get());
+        list.push_back(rxns[ToSize(index)].get());
         records.push_back(index);
     }
     count = static_cast<int>(list.size());
@@ -167,6 +168,7 @@ void CRxnSet::Correct(double* state, CRxnWork& work) const {
     double* prevIter = work.m_prevIter;
     const double h = work.m_localStep;
 
+    CRxn* const* kinetic = m_kinetic.data();
     int passes = 0;
     for (;;) {
         if (++passes > RXN_MAX_CORRECTOR_PASSES)
@@ -177,7 +179,7 @@ void CRxnSet::Correct(double* state, CRxnWork& work) const {
             delta[i] = sourceRate[i] * h;
         for (int r = 0; r < m_nKinetic; ++r) {
             try {
-                m_kinetic[r]->CompRate(state, base, delta, h);
+                kinetic[r]->CompRate(state, base, delta, h);
             } catch (const TimeException&) {
                 throw; // a failed local step, halved by the caller
             } catch (Exception& e) {
@@ -201,6 +203,7 @@ void CRxnSet::Correct(double* state, CRxnWork& work) const {
 void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
     const int n = m_nComp;
     double* snapshot = work.m_delta;
+    CRxn* const* equi = m_equi.data();
     int sweeps = 0;
     double s = 0.0;
     do {
@@ -211,7 +214,7 @@ void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
             snapshot[i] = state[i];
         for (int r = 0; r < m_nEqui; ++r) {
             try {
-                m_equi[r]->CompEqui(state);
+                equi[r]->CompEqui(state);
             } catch (const TimeException&) {
                 throw; // a failed local step, halved by the caller
             } catch (Exception& e) {

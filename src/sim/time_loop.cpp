@@ -52,12 +52,12 @@ void StartGlobalStep(CSimulation& s) {
 // A failure names the node and the global step it happened in; the set has
 // named the reaction record.
 void IntegrateNode(CSimulation& s, int n, CRxnWork& work) {
-    const size_t offset = static_cast<size_t>(n) * s.m_nComp;
+    const int offset = n * s.m_nComp;
     work.m_node = n;
     try {
-        s.m_rxnSets[s.m_nodeRxnSet[n]]->Integrate(s.m_state + offset, s.m_stateNew.get() + offset,
-                                                  s.m_transportDelta + offset, s.m_globalStep,
-                                                  &s.m_localFraction[n], &s.m_localHold[n], work);
+        s.m_rxnSets[s.m_nodeRxnSet.get()[n]]->Integrate(
+            s.m_state + offset, s.m_stateNew.get() + offset, s.m_transportDelta + offset,
+            s.m_globalStep, s.m_localFraction.get() + n, s.m_localHold.get() + n, work);
     } catch (Exception& e) {
         e.AddWhere("at node (" + std::to_string(n / s.m_nCols) + ", " +
                    std::to_string(n % s.m_nCols) + ") in the global step from time " +
@@ -83,7 +83,7 @@ void IntegrateNodes(CSimulation& s) {
         if (failure.Skips(n))
             return;
         try {
-            IntegrateNode(s, n, s.m_rxnWork[thread]);
+            IntegrateNode(s, n, s.m_rxnWork[ToSize(thread)]);
         } catch (...) {
             failure.Record(n, std::current_exception());
         }
@@ -134,10 +134,10 @@ void PrepareWork(CSimulation& s) {
     if (s.m_nThreads > 1)
         s.Team();
     if (s.m_nThreads > 1 && s.m_nMobile > 0)
-        s.m_transportScratch.assign(static_cast<size_t>(s.m_nCols + 2) * s.m_nMobile * s.m_nThreads,
+        s.m_transportScratch.assign(ToSize((s.m_nCols + 2) * s.m_nMobile) * ToSize(s.m_nThreads),
                                     0.0);
     s.m_rxnWork.clear();
-    s.m_rxnWork.resize(static_cast<size_t>(s.m_nThreads));
+    s.m_rxnWork.resize(ToSize(s.m_nThreads));
     for (CRxnWork& work : s.m_rxnWork)
         work.Allocate(s.m_nComp);
 }
