@@ -154,6 +154,37 @@ int ExitCode(CRunControl& runControl) {
     return runControl.IsCancelled() ? EXIT_RUN_CANCELLED : EXIT_RUN_OK;
 }
 
+// The threads a run computes with: all the hardware threads the process may
+// use, or those asked for, but never more: a thread without a core of its own
+// waits for one at every job of every step and slows the run down manifold.
+int RunThreads(int asked) {
+    const int hardware = HardwareThreads();
+    if (asked <= 0)
+        return hardware;
+    if (asked <= hardware)
+        return asked;
+    const std::string note = "kova-compute: --threads " + std::to_string(asked) +
+                             " is more than the " + std::to_string(hardware) +
+                             " hardware threads this process may use; computing with " +
+                             std::to_string(hardware) + "\n";
+    WriteAll(STDERR_FILENO, note.data(), note.size());
+    return hardware;
+}
+
+// Starts the worker; a thread the system will not start (its limit of
+// threads, or of memory for a stack) is reported as a failed run.
+bool StartWorker(CRunControl& runControl, CFrontEndSink& sink) {
+    try {
+        runControl.StartWorker(SimulationThread);
+        return true;
+    } catch (const std::exception& e) {
+        sink.ShowMessage(RUN_ERROR_CAPTION, "ERROR - A kova Compute Exception was caught",
+                         (std::string("could not start the worker thread: ") + e.what()).c_str());
+        runControl.SetError("Computational Error");
+        return false;
+    }
+}
+
 int RunWithDisplay(CRunControl& runControl, CFrontEndSink& sink) {
     CSignalWatch signals;
     CRawKeyboard keyboard(true);
@@ -170,7 +201,12 @@ int RunWithDisplay(CRunControl& runControl, CFrontEndSink& sink) {
     };
     view.Refresh(runControl);
     draw();
-    runControl.StartWorker(SimulationThread);
+    if (!StartWorker(runControl, sink)) {
+        PostEndStatus(runControl);
+        view.Refresh(runControl);
+        draw();
+        return EXIT_RUN_FAILED;
+    }
 
     Clock::time_point nextTick = Clock::now() + DISPLAY_REFRESH;
     for (;;) {
@@ -207,8 +243,10 @@ int RunWithDisplay(CRunControl& runControl, CFrontEndSink& sink) {
 
 int RunWithStatusLines(CRunControl& runControl, CFrontEndSink& sink) {
     CSignalWatch signals;
-    CProgressView view;
-    runControl.StartWorker(SimulationThread);
+    if (!StartWorker(runControl, sink)) {
+        sink.WriteStatus(runControl.GetError());
+        return EXIT_RUN_FAILED;
+    }
     std::optional<std::string> shown;
     auto follow = [&] {
         const std::optional<std::string> status = runControl.GetStatus();
@@ -254,7 +292,7 @@ int RunFrontEnd(const CCliOptions& options) {
     CFrontEndSink sink(display);
     CRunControl runControl(options.base.c_str());
     runControl.SetMessageSink(&sink);
-    runControl.SetThreads(options.threads > 0 ? options.threads : HardwareThreads());
+    runControl.SetThreads(RunThreads(options.threads));
     runControl.SetStatus("Initalizing....");
     const int code =
         display ? RunWithDisplay(runControl, sink) : RunWithStatusLines(runControl, sink);

@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -232,7 +233,13 @@ void InitHeads(CSimulation& s) {
     ClearFluxSlots(s);
     CheckEveryGroupIsHeld(s);
     if (s.m_headSolve == EHeadSolve::SPARSE) {
-        SolveHeadsSparse(s);
+        try {
+            SolveHeadsSparse(s);
+        } catch (const std::bad_alloc&) {
+            throw ComputeException(OutOfMemory("the sparse solve of the heads of " +
+                                                   std::to_string(s.m_nNodes) + " nodes",
+                                               SparseHeadSolveBytes(s.m_nNodes)));
+        }
     } else {
         AssembleBandMatrix(s);
         EliminateBand(s);

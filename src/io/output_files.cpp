@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include <fcntl.h>
@@ -153,7 +154,12 @@ void COutputFiles::WriteRecord(CSimulation& s) {
         throw ComputeException("more than " + std::to_string(OUTPUT_MAX_RECORDS) +
                                " output records: the time file cannot count them");
     // The list of record times grows past its reserved capacity if it must.
-    s.m_outputTimes.push_back(s.m_currentTime);
+    try {
+        s.m_outputTimes.push_back(s.m_currentTime);
+    } catch (const std::bad_alloc&) {
+        throw ComputeException(OutOfMemory("the list of record times",
+                                           16.0 * static_cast<double>(s.m_outputTimes.size())));
+    }
     s.m_recordCount += 1;
     // Each record goes to the system as a whole before the run goes on, so
     // that a run killed later loses nothing it has written. The failure text

@@ -61,9 +61,24 @@ CSimulation::CSimulation(CRunControl* runControl) : m_runControl(runControl) {}
 CSimulation::~CSimulation() = default;
 
 CThreadTeam& CSimulation::Team() {
-    if (!m_team || m_team->Size() != m_nThreads)
-        m_team = std::make_unique<CThreadTeam>(m_nThreads);
+    if (!m_team || m_team->Size() != m_nThreads) {
+        m_team.reset();
+        try {
+            m_team = std::make_unique<CThreadTeam>(m_nThreads);
+        } catch (const CTeamStartError& e) {
+            throw ComputeException(std::string("the run's ") + std::to_string(m_nThreads) +
+                                   " threads: " + e.what());
+        }
+    }
     return *m_team;
+}
+
+double SparseHeadSolveBytes(int64_t nodes) {
+    return SparseHeadBytes(EHeadSolve::SPARSE, nodes);
+}
+
+std::string OutOfMemory(const std::string& what, double bytes) {
+    return "not enough memory for " + what + " (" + MiB(bytes) + " MiB)";
 }
 
 int CSimulation::AllocateArrays() {

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 class CRunControl;
@@ -119,3 +120,10 @@ public:
     // machine when AllocateArrays runs. Tests and the fuzzer set a small budget.
     uint64_t m_memoryLimit = 0;
 };
+
+// Bytes the sparse solve of the initial heads takes at its peak, about, for a
+// grid of the given nodes.
+double SparseHeadSolveBytes(int64_t nodes);
+
+// The detail of a failed allocation: what it was for and its size in MiB.
+std::string OutOfMemory(const std::string& what, double bytes);

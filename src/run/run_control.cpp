@@ -15,7 +15,12 @@ CRunControl::~CRunControl() {
 void CRunControl::StartWorker(WorkerEntry entry) {
     Guard guard(m_lock);
     m_running = 1;
-    m_worker = std::thread(entry, this);
+    try {
+        m_worker = std::thread(entry, this);
+    } catch (...) {
+        m_running = 0; // no worker runs: nothing to wait for
+        throw;
+    }
 }
 
 void CRunControl::JoinWorker() {

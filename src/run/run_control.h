@@ -25,7 +25,8 @@ public:
     CRunControl& operator=(const CRunControl&) = delete;
 
     // Sets running, then starts the worker while still holding the lock, so the
-    // worker's first locked call waits until the start is complete.
+    // worker's first locked call waits until the start is complete. A thread
+    // the system will not start throws std::system_error, running unset.
     void StartWorker(WorkerEntry entry);
     // Waits until the worker thread has returned (after SetFinished).
     void JoinWorker();

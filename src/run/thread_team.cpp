@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <linux/futex.h>
+#include <string>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -65,16 +66,24 @@ void WakeSleepers(std::atomic<uint32_t>& word, std::atomic<uint32_t>& sleepers) 
 CThreadTeam::CThreadTeam(int nThreads)
     : m_nThreads(nThreads > 1 ? nThreads : 1), m_failures(static_cast<size_t>(m_nThreads)) {
     m_threads.reserve(static_cast<size_t>(m_nThreads - 1));
-    for (int thread = 1; thread < m_nThreads; ++thread)
-        m_threads.emplace_back([this, thread] { WorkerLoop(thread); });
+    for (int thread = 1; thread < m_nThreads; ++thread) {
+        try {
+            m_threads.emplace_back([this, thread] { WorkerLoop(thread); });
+        } catch (const std::exception& e) {
+            Stop();
+            throw CTeamStartError("could not start thread " + std::to_string(thread + 1) + " of " +
+                                  std::to_string(m_nThreads) + ": " + e.what());
+        }
+    }
 }
 
-CThreadTeam::~CThreadTeam() {
+void CThreadTeam::Stop() {
     m_stop.store(true, std::memory_order_relaxed);
     m_generation.fetch_add(1, std::memory_order_seq_cst);
     FutexWakeAll(m_generation);
     for (std::thread& t : m_threads)
         t.join();
+    m_threads.clear();
 }
 
 int CThreadTeam::BlockSize(int count) const {

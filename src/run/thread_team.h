@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <stdexcept>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -20,11 +21,18 @@
 // Bytes of a cache line: what threads write often gets a line of its own.
 constexpr int TEAM_LINE = 64;
 
+// A thread the system would not start (its limit of threads or of memory
+// for their stacks): the threads already started are stopped again.
+class CTeamStartError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 class CThreadTeam {
 public:
-    // Starts nThreads - 1 threads (none for 1).
+    // Starts nThreads - 1 threads (none for 1); throws CTeamStartError.
     explicit CThreadTeam(int nThreads);
-    ~CThreadTeam(); // stops and joins the threads
+    ~CThreadTeam() { Stop(); } // stops and joins the threads
     CThreadTeam(const CThreadTeam&) = delete;
     CThreadTeam& operator=(const CThreadTeam&) = delete;
 
@@ -75,6 +83,7 @@ public:
     int BlockSize(int count) const;
 
 private:
+    void Stop();
     using JobEntry = void (*)(void* context, int thread);
 
     void RunErased(JobEntry entry, void* context);

@@ -11,6 +11,7 @@
 
 #include <exception>
 #include <functional>
+#include <new>
 #include <string>
 
 namespace {
@@ -73,31 +74,39 @@ void RunSimulation(CSimulation& s) {
 
     control->SetAbandonable();
     RunReportingFailures(control, [&] {
-        CStopwatch watch;
-        // Held until the files are closed: a second run on the base fails at once.
-        const CModelLock lock(base);
-        if (control->CheckContinue()) {
-            LoadModel(s, base);
-            s.m_times.m_read = watch.Lap();
-            s.m_times.m_nNodes = s.m_nNodes;
-        }
-        if (control->CheckContinue()) {
-            watch.Lap();
-            InitHeads(s);
-            s.m_times.m_heads = watch.Lap();
-            s.m_times.m_headSolve = s.m_headSolve;
-        }
-        if (control->CheckContinue() && control->EndAbandonable()) {
-            // Leaving this scope by a failure closes the data file with the
-            // records written so far; the time file keeps its marker.
-            COutputFiles output(base);
-            watch.Lap();
-            output.Open();
-            s.m_times.m_output += watch.Lap();
-            TimeLoop(s, output);
-            watch.Lap();
-            output.Finish(s);
-            s.m_times.m_output += watch.Lap();
+        // What the run was doing, for a failed allocation's report.
+        const char* stage = "to read the model";
+        try {
+            CStopwatch watch;
+            // Held until the files are closed: a second run on the base fails at once.
+            const CModelLock lock(base);
+            if (control->CheckContinue()) {
+                LoadModel(s, base);
+                s.m_times.m_read = watch.Lap();
+                s.m_times.m_nNodes = s.m_nNodes;
+            }
+            stage = "for the initial heads";
+            if (control->CheckContinue()) {
+                watch.Lap();
+                InitHeads(s);
+                s.m_times.m_heads = watch.Lap();
+                s.m_times.m_headSolve = s.m_headSolve;
+            }
+            stage = "in the time loop";
+            if (control->CheckContinue() && control->EndAbandonable()) {
+                // Leaving this scope by a failure closes the data file with the
+                // records written so far; the time file keeps its marker.
+                COutputFiles output(base);
+                watch.Lap();
+                output.Open();
+                s.m_times.m_output += watch.Lap();
+                TimeLoop(s, output);
+                watch.Lap();
+                output.Finish(s);
+                s.m_times.m_output += watch.Lap();
+            }
+        } catch (const std::bad_alloc&) {
+            throw ComputeException(std::string("not enough memory ") + stage);
         }
         control->SetStatus("Done.");
     });

@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <new>
 #include <string>
 
 namespace {
@@ -133,13 +134,23 @@ void PrepareWork(CSimulation& s) {
         s.m_nThreads = THREADS_MAX;
     if (s.m_nThreads > 1)
         s.Team();
-    if (s.m_nThreads > 1 && s.m_nMobile > 0)
-        s.m_transportScratch.assign(ToSize((s.m_nCols + 2) * s.m_nMobile) * ToSize(s.m_nThreads),
-                                    0.0);
-    s.m_rxnWork.clear();
-    s.m_rxnWork.resize(ToSize(s.m_nThreads));
-    for (CRxnWork& work : s.m_rxnWork)
-        work.Allocate(s.m_nComp);
+    const size_t scratch = s.m_nThreads > 1 && s.m_nMobile > 0
+                               ? ToSize((s.m_nCols + 2) * s.m_nMobile) * ToSize(s.m_nThreads)
+                               : 0;
+    try {
+        if (scratch > 0)
+            s.m_transportScratch.assign(scratch, 0.0);
+        s.m_rxnWork.clear();
+        s.m_rxnWork.resize(ToSize(s.m_nThreads));
+        for (CRxnWork& work : s.m_rxnWork)
+            work.Allocate(s.m_nComp);
+    } catch (const std::bad_alloc&) {
+        const double bytes = 8.0 * (static_cast<double>(scratch) +
+                                    5.0 * s.m_nComp * static_cast<double>(s.m_nThreads));
+        throw ComputeException(OutOfMemory("the transport and reaction work of " +
+                                               std::to_string(s.m_nThreads) + " threads",
+                                           bytes));
+    }
 }
 
 // One global step of transport and reactions. A step too small to move the

@@ -86,5 +86,21 @@ start=$(date +%s%N); kill -TERM $run; wait $run; rc=$?; ms=$(( ($(date +%s%N) - 
 if [ $rc -ne 130 ] || [ $ms -gt 1500 ] || [ -e "$base.kvo" ] || [ -e "$base.kvt" ]; then
     fail "exit $rc after $ms ms: $(cat "$work/solve/err")"; else ok; fi
 
+case="memory the head solve cannot have is a clean error naming what and its size"
+err=$( (ulimit -v 300000; timeout 60 "$compute" --no-progress --threads 1 "$base") 2>&1); rc=$?
+if [ $rc -ne 1 ] || ! grep -q "^detail: not enough memory for the sparse solve of the heads of 490000 nodes ([0-9]* MiB)" <<<"$err"; then
+    fail "exit $rc: $err"; else ok; fi
+
+case="a thread the system will not start is a clean error, not an abort"
+base=$(fresh thread)
+err=$( (ulimit -v 400000; ulimit -s 1000000; timeout 20 "$compute" --no-progress --threads 2 "$base") 2>&1); rc=$?
+if [ $rc -ne 1 ] || ! grep -q "could not start the worker thread" <<<"$err"; then fail "exit $rc: $err"; else ok; fi
+
+case="more threads than cores compute with the cores, and say so"
+base=$(fresh many)
+err=$(timeout 20 "$compute" --no-progress --threads 1024 "$base" 2>&1); rc=$?
+if [ $rc -ne 0 ] || ! finished "$base" || ! grep -q "^kova-compute: --threads 1024 is more than the" <<<"$err"; then
+    fail "exit $rc: $err"; else ok; fi
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
