@@ -68,9 +68,8 @@ TEST(PartialRecords, ToolsUseTheWholeRecordsOfARunCutShort) {
     const ProcessResult curve =
         RunProgram(KOVA_PLOT_BIN, {base, "--node", "1,1", "-o", dir.File("b.png")});
     ASSERT_EQ(curve.exitCode, 0) << Output(curve);
-    const ProcessResult beyond =
-        RunProgram(KOVA_PLOT_BIN, {base, "--entry", "head", "--record", "3", "-o",
-                                   dir.File("r3.png")});
+    const ProcessResult beyond = RunProgram(
+        KOVA_PLOT_BIN, {base, "--entry", "head", "--record", "3", "-o", dir.File("r3.png")});
     EXPECT_EQ(beyond.exitCode, 1) << Output(beyond);
     EXPECT_FALSE(FileExists(dir.File("r3.png")));
 }
@@ -84,7 +83,8 @@ TEST(PartialRecords, NoWholeRecordIsNothingToExport) {
 
     const ProcessResult r = RunProgram(KOVA_EXPORT_BIN, {base, "--format", "csv"});
     EXPECT_EQ(r.exitCode, 1) << Output(r);
-    EXPECT_NE(r.err.find("kova-export: " + base + ".kvo ends 959 bytes into record 0, which is "
+    EXPECT_NE(r.err.find("kova-export: " + base +
+                         ".kvo ends 959 bytes into record 0, which is "
                          "skipped\n"),
               std::string::npos)
         << r.err;
