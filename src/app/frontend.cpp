@@ -76,40 +76,24 @@ std::vector<std::string> CFrontEndSink::Reports() {
 
 namespace {
 
-// The display drawn in place on a terminal: later draws move the cursor back
-// to the first line and rewrite the block.
+// The display drawn in place on a terminal, at the size its window has at
+// each draw (see CDisplayPainter).
 class CTerminalDisplay {
 public:
-    explicit CTerminalDisplay(int fd) : m_fd(fd) {}
+    explicit CTerminalDisplay(int fd) : m_fd(fd), m_painter(fd) {}
+
+    CTerminalSize Size() const { return TerminalSize(m_fd); }
 
     // Writes pending message lines above the block, then redraws the block.
     void Draw(const std::vector<std::string>& lines,
-              const std::vector<std::pair<int, std::string>>& above) {
-        std::string out;
-        if (m_drawnLines > 0) {
-            out += "\x1b[" + std::to_string(m_drawnLines) + "A\r";
-            if (!above.empty())
-                out += "\x1b[J"; // the block goes; the messages take its place
-        }
-        for (const auto& [fd, text] : above) {
-            if (fd == m_fd) {
-                out += "\r\x1b[2K" + text + "\n";
-            } else {
-                WriteAll(m_fd, out.data(), out.size());
-                out.clear();
-                const std::string line = text + "\n";
-                WriteAll(fd, line.data(), line.size());
-            }
-        }
-        for (const auto& line : lines)
-            out += "\r\x1b[2K" + line + "\n";
-        WriteAll(m_fd, out.data(), out.size());
-        m_drawnLines = static_cast<int>(lines.size());
+              const std::vector<std::pair<int, std::string>>& above, CTerminalSize size) {
+        for (const auto& [fd, text] : m_painter.Paint(lines, above, size))
+            WriteAll(fd, text.data(), text.size());
     }
 
 private:
     int m_fd;
-    int m_drawnLines = 0;
+    CDisplayPainter m_painter;
 };
 
 // Waits up to `wait` for a key or a signal. Returns the keys read.
@@ -194,10 +178,11 @@ int RunWithDisplay(CRunControl& runControl, CFrontEndSink& sink) {
     CKeyController keys(runControl);
 
     auto draw = [&] {
-        const auto lines = RenderProgressLines(view, keys.Buttons(), keys.Asking(),
-                                               keyboard.Active() && runControl.IsRunning(),
-                                               TerminalWidth(STDERR_FILENO));
-        display.Draw(lines, sink.TakePending());
+        const CTerminalSize size = display.Size();
+        const auto lines =
+            RenderProgressLines(view, keys.Buttons(), keys.Asking(),
+                                keyboard.Active() && runControl.IsRunning(), DisplayWidth(size));
+        display.Draw(lines, sink.TakePending(), size);
     };
     view.Refresh(runControl);
     draw();

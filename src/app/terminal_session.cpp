@@ -149,6 +149,16 @@ int TerminalWidth(int fd) {
     return 80;
 }
 
+CTerminalSize TerminalSize(int fd) {
+    CTerminalSize result;
+    struct winsize size;
+    if (ioctl(fd, TIOCGWINSZ, &size) == 0) {
+        result.rows = size.ws_row;
+        result.cols = size.ws_col;
+    }
+    return result;
+}
+
 void WriteAll(int fd, const char* text, unsigned long length) {
     while (length > 0) {
         const ssize_t n = write(fd, text, length);

@@ -50,5 +50,19 @@ bool DrawableTerminal();
 
 // Columns of the terminal on fd, or 80 when it does not say.
 int TerminalWidth(int fd);
+
+// A terminal's window in character cells; a side it does not tell is 0.
+struct CTerminalSize {
+    int rows = 0;
+    int cols = 0;
+    bool operator==(const CTerminalSize& other) const {
+        return rows == other.rows && cols == other.cols;
+    }
+    bool operator!=(const CTerminalSize& other) const { return !(*this == other); }
+};
+
+// The window of the terminal on fd as it is now (TIOCGWINSZ); a window can
+// be resized at any time, so ask again before each draw.
+CTerminalSize TerminalSize(int fd);
 // Writes all of text to fd (retrying short writes).
 void WriteAll(int fd, const char* text, unsigned long length);

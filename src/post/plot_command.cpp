@@ -3,6 +3,7 @@
 #include "post/base_path.h"
 #include "post/entry_names.h"
 #include "post/gnuplot_runner.h"
+#include "post/interrupt_cleanup.h"
 #include "post/plot_scripts.h"
 #include "post/record_selection.h"
 #include "post/result_exception.h"
@@ -22,7 +23,8 @@ const char* const PLOT_USAGE =
     "  --time T       the record nearest to time T\n"
     "  --node I,J     a breakthrough curve at row I, column J over all records;\n"
     "                 --entry may be repeated (default: every mobile component)\n"
-    "  -o FILE.png    the picture to write\n";
+    "  -o FILE.png    the picture to write; it is replaced only once gnuplot has drawn\n"
+    "                 the new one (KOVA_GNUPLOT names a program to run instead of gnuplot)\n";
 
 namespace {
 
@@ -89,8 +91,8 @@ void DrawField(CRunResults& run, const CPlotOptions& options, std::ostream& err)
     const std::string title = BaseStem(run.m_base) + ": " + name + " at " + TimeText(run, record) +
                               " (record " + std::to_string(record) + " of " +
                               std::to_string(count) + ")";
-    RunGnuplot(BuildFieldPlot(run.m_grid, title, name, entry, values, options.outPath),
-               options.outPath);
+    CPictureFile picture(options.outPath);
+    RunGnuplot(BuildFieldPlot(run.m_grid, title, name, entry, values, picture.DrawPath()), picture);
 }
 
 void ParseNode(const CRunResults& run, const std::string& text, int& i, int& j) {
@@ -145,9 +147,10 @@ void DrawBreakthrough(CRunResults& run, const CPlotOptions& options) {
                         ", y = " + Number(grid.m_rowCoord[static_cast<size_t>(i)]);
     if (!run.m_files.IsFinished() && !run.m_files.TimesReplayed())
         title += " (times estimated)";
+    CPictureFile picture(options.outPath);
     RunGnuplot(
-        BuildBreakthroughPlot(title, names, run.m_files.RecordTimes(), series, options.outPath),
-        options.outPath);
+        BuildBreakthroughPlot(title, names, run.m_files.RecordTimes(), series, picture.DrawPath()),
+        picture);
 }
 
 } // namespace
@@ -185,6 +188,9 @@ CPlotOptions ParsePlotOptions(const std::vector<std::string>& args) {
 }
 
 int RunPlot(const CPlotOptions& options, std::ostream& out, std::ostream& err) {
+    // Stopped while it draws, the tool takes gnuplot and its temporary files
+    // with it; the picture stays as it was.
+    const CInterruptCleanup cleanup("kova-plot");
     return RunOnResults("kova-plot", options.base, err, [&](CRunResults& run) {
         if (run.m_files.RecordCount() == 0)
             throw ResultException(run.m_files.DataPath() + ": no records to draw");

@@ -22,7 +22,9 @@ struct CPlotOptions : CPostToolOptions {
 CPlotOptions ParsePlotOptions(const std::vector<std::string>& args);
 
 // Draws the picture; the file written is named on out, notes and errors go to
-// err. Returns POST_EXIT_OK or POST_EXIT_FAILED.
+// err. Returns POST_EXIT_OK or POST_EXIT_FAILED. SIGINT, SIGTERM or SIGHUP
+// meanwhile ends gnuplot, removes the temporary files and exits with 130,
+// leaving the picture as it was.
 int RunPlot(const CPlotOptions& options, std::ostream& out, std::ostream& err);
 
 extern const char* const PLOT_USAGE;

@@ -48,9 +48,9 @@ int RunOnResults(const char* tool, const std::string& base, std::ostream& err,
                  const std::function<void(CRunResults&)>& work) {
     try {
         CRunResults run(base);
-        const std::string notice = run.UnfinishedNotice();
-        if (!notice.empty())
-            err << tool << ": " << notice << '\n';
+        for (const std::string& notice : {run.UnfinishedNotice(), run.SkippedRecordNotice()})
+            if (!notice.empty())
+                err << tool << ": " << notice << '\n';
         work(run);
     } catch (const ResultException& e) {
         err << tool << ": " << e.Detail() << '\n';

@@ -51,9 +51,10 @@ private:
     size_t m_next = 0;
 };
 
-// Opens the run BASE, notes on err when it did not finish, and hands it to
-// work. A failure of either is reported on err as "TOOL: detail". Returns
-// POST_EXIT_OK or POST_EXIT_FAILED.
+// Opens the run BASE, notes on err when it did not finish (and when its last
+// record was cut short and is skipped), and hands it to work. A failure of
+// either is reported on err as "TOOL: detail". Returns POST_EXIT_OK or
+// POST_EXIT_FAILED.
 int RunOnResults(const char* tool, const std::string& base, std::ostream& err,
                  const std::function<void(CRunResults&)>& work);
 

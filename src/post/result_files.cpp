@@ -93,10 +93,9 @@ void CResultFiles::CheckDataFile(const CModelGrid& grid) {
     const int64_t size = FileSize(m_data);
     if (size < 0)
         throw ResultException(m_dataPath + ": cannot read the data file");
-    const std::string recordText = Str(m_recordBytes) + " bytes (" + Str(grid.m_nNodes) +
-                                   " nodes x " + Str(grid.m_nComp) + " entries x 8)";
-
     if (m_finished) {
+        const std::string recordText = Str(m_recordBytes) + " bytes (" + Str(grid.m_nNodes) +
+                                       " nodes x " + Str(grid.m_nComp) + " entries x 8)";
         const int64_t expected = m_nRecords * m_recordBytes;
         if (size != expected)
             throw ResultException(m_dataPath + ": " + Str(size) + " bytes, but " + m_timePath +
@@ -105,11 +104,11 @@ void CResultFiles::CheckDataFile(const CModelGrid& grid) {
         return;
     }
 
-    if (size % m_recordBytes != 0)
-        throw ResultException(m_dataPath + ": " + Str(size) +
-                              " bytes is not a whole number of records of " + recordText +
-                              "; the last record is cut short");
+    // A run stopped hard (killed, a power cut) can leave its last record half
+    // written. The records before it are whole and as good as any; only the
+    // cut one is left out, and the tools say so.
     const int64_t count = size / m_recordBytes;
+    m_skippedBytes = size % m_recordBytes;
     if (count > std::numeric_limits<int>::max())
         throw ResultException(m_dataPath + ": " + Str(count) + " records, more than can be read");
     m_nRecords = static_cast<int>(count);

@@ -5,7 +5,9 @@
 // the records and nothing else: per record, every node's state vector in node
 // order. Everything is little-endian int32 and IEEE double, without padding.
 // Sizes that do not fit the model are refused with a detail naming the file;
-// no value is read from a file that failed its checks.
+// no value is read from a file that failed its checks. The one exception is
+// the data file of an unfinished run ending inside a record: its whole
+// records are read and the cut one is skipped.
 #pragma once
 
 #include "post/model_grid.h"
@@ -31,6 +33,10 @@ public:
     bool IsFinished() const { return m_finished; }
     // For an unfinished run: whether the times were replayed exactly.
     bool TimesReplayed() const { return m_timesReplayed; }
+    // For an unfinished run: the bytes of the cut-short record after the
+    // whole ones (record RecordCount()), which is not read; 0 when the data
+    // file ends on a record boundary.
+    int64_t SkippedBytes() const { return m_skippedBytes; }
     const std::string& TimePath() const { return m_timePath; }
     const std::string& DataPath() const { return m_dataPath; }
 
@@ -47,6 +53,7 @@ private:
     std::ifstream m_data;
     int64_t m_recordBytes = 0;
     int m_nRecords = 0;
+    int64_t m_skippedBytes = 0;
     bool m_finished = false;
     bool m_timesReplayed = false;
     std::vector<double> m_times;

@@ -22,3 +22,10 @@ std::string CRunResults::UnfinishedNotice() const {
                   "computed its own step)";
     return notice;
 }
+
+std::string CRunResults::SkippedRecordNotice() const {
+    if (m_files.SkippedBytes() == 0)
+        return "";
+    return m_files.DataPath() + " ends " + std::to_string(m_files.SkippedBytes()) +
+           " bytes into record " + std::to_string(m_files.RecordCount()) + ", which is skipped";
+}

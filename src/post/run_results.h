@@ -16,6 +16,9 @@ public:
     // One line telling that the run did not finish and where the record count
     // and times came from; empty for a finished run.
     std::string UnfinishedNotice() const;
+    // One line telling that the data file of an unfinished run ends inside a
+    // record, which is left out; empty when every record is whole.
+    std::string SkippedRecordNotice() const;
 
     const std::string m_base;
     const CModelGrid m_grid;

@@ -155,7 +155,7 @@ TEST(ResultFiles, DataFilesThatDoNotFitAreRefusedNamingTheDataFile) {
     // Unfinished: the last record cut short.
     WriteBinaryFile(base + ".kvt", {0, 0, 0, 0});
     WriteBinaryFile(kvo, std::vector<unsigned char>(data.begin(), data.end() - 100));
-    ExpectRefused(base, kvo, "not a whole number of records of 960 bytes");
+    EXPECT_EQ(CRunResults(base).m_files.SkippedBytes(), 860); // read up to the cut, not refused
 
     std::remove(kvo.c_str());
     ExpectRefused(base, kvo, "cannot open the data file");
