@@ -21,22 +21,22 @@ finished() { [ -f "$1.kvt" ] && [ "$(stat -c %s "$1.kvt")" -ge 44 ]; }
 
 case="a FIFO as the model file is refused, not waited on"
 base=$(fresh fifo-model); rm "$base.kvi"; mkfifo "$base.kvi"
-err=$(timeout 10 "$compute" --no-progress "$base" 2>&1); rc=$?
+err=$(timeout -k 5 10 "$compute" --no-progress "$base" 2>&1); rc=$?
 if [ $rc -ne 1 ] || ! grep -q "not a regular file" <<<"$err"; then fail "exit $rc: $err"; else ok; fi
 
 case="a FIFO as the data file is refused, not waited on"
 base=$(fresh fifo-kvo); mkfifo "$base.kvo"
-err=$(timeout 10 "$compute" --no-progress "$base" 2>&1); rc=$?
+err=$(timeout -k 5 10 "$compute" --no-progress "$base" 2>&1); rc=$?
 if [ $rc -ne 1 ] || ! grep -q "is not a regular file" <<<"$err" || ! grep -q "^Input Error$" <<<"$err"; then
     fail "exit $rc: $err"; else ok; fi
 
 case="closed stdout and stderr: the run completes"
-base=$(fresh closed); timeout 20 "$compute" --no-progress "$base" >&- 2>&-; rc=$?
+base=$(fresh closed); timeout -k 5 20 "$compute" --no-progress "$base" >&- 2>&-; rc=$?
 if [ $rc -ne 0 ] || ! finished "$base"; then fail "exit $rc"; else ok; fi
 
 case="a reader that goes away (| head -1) neither ends nor cancels the run"
 base=$(fresh pipe)
-timeout 20 "$compute" --no-progress "$base" 2>&1 | head -c 1 >/dev/null; rc=${PIPESTATUS[0]}
+timeout -k 5 20 "$compute" --no-progress "$base" 2>&1 | head -c 1 >/dev/null; rc=${PIPESTATUS[0]}
 if [ "$rc" -ne 0 ] || ! finished "$base"; then fail "exit $rc"; else ok; fi
 
 case="a second run on the same base fails at once naming the first"
@@ -44,7 +44,7 @@ base=$(fresh twice); cp "$examples/plume.kvi" "$base.kvi"
 "$compute" --no-progress "$base" >/dev/null 2>&1 & first=$!
 for _ in $(seq 100); do [ -f "$base.kvt" ] && break; sleep 0.05; done
 kill -STOP $first 2>/dev/null
-err=$(timeout 10 "$compute" --no-progress "$base" 2>&1); rc=$?
+err=$(timeout -k 5 10 "$compute" --no-progress "$base" 2>&1); rc=$?
 kill -CONT $first 2>/dev/null; wait $first; first_rc=$?
 if [ $rc -ne 1 ] || ! grep -q "locked by another run (process $first)" <<<"$err"; then fail "exit $rc: $err";
 elif [ $first_rc -ne 0 ] || ! finished "$base"; then fail "the first run: exit $first_rc";
@@ -52,19 +52,19 @@ else ok; fi
 
 case="a symbolic link at the data file is refused and its target untouched"
 base=$(fresh link); echo precious >"$work/link/target"; ln -s "$work/link/target" "$base.kvo"
-err=$(timeout 10 "$compute" --no-progress "$base" 2>&1); rc=$?
+err=$(timeout -k 5 10 "$compute" --no-progress "$base" 2>&1); rc=$?
 if [ $rc -ne 1 ] || ! grep -q "is a symbolic link" <<<"$err" || [ "$(cat "$work/link/target")" != precious ]; then
     fail "exit $rc: $err"; else ok; fi
 
 case="a dangling symbolic link at the time file creates nothing elsewhere"
 base=$(fresh dangling); ln -s "$work/dangling/elsewhere" "$base.kvt"
-err=$(timeout 10 "$compute" --no-progress "$base" 2>&1); rc=$?
+err=$(timeout -k 5 10 "$compute" --no-progress "$base" 2>&1); rc=$?
 if [ $rc -ne 1 ] || [ -e "$work/dangling/elsewhere" ] || ! grep -q "is a symbolic link" <<<"$err"; then
     fail "exit $rc: $err"; else ok; fi
 
 case="porosity 0 is an Input Error naming node and value, not NaN results"
 base=$(fresh porosity); sed -i 's/ 0 0 0.3 1 1 0 0 0 / 0 0 0 1 1 0 0 0 /' "$base.kvi"
-err=$(timeout 10 "$compute" --no-progress "$base" 2>&1); rc=$?
+err=$(timeout -k 5 10 "$compute" --no-progress "$base" 2>&1); rc=$?
 if [ $rc -ne 1 ] || ! grep -q "porosity 0 of node (0, 0) not above 0" <<<"$err" || [ -e "$base.kvo" ]; then
     fail "exit $rc: $err"; else ok; fi
 
@@ -87,20 +87,45 @@ if [ $rc -ne 130 ] || [ $ms -gt 1500 ] || [ -e "$base.kvo" ] || [ -e "$base.kvt"
     fail "exit $rc after $ms ms: $(cat "$work/solve/err")"; else ok; fi
 
 case="memory the head solve cannot have is a clean error naming what and its size"
-err=$( (ulimit -v 300000; timeout 60 "$compute" --no-progress --threads 1 "$base") 2>&1); rc=$?
+err=$( (ulimit -v 300000; timeout -k 5 60 "$compute" --no-progress --threads 1 "$base") 2>&1); rc=$?
 if [ $rc -ne 1 ] || ! grep -q "^detail: not enough memory for the sparse solve of the heads of 490000 nodes ([0-9]* MiB)" <<<"$err"; then
     fail "exit $rc: $err"; else ok; fi
 
 case="a thread the system will not start is a clean error, not an abort"
 base=$(fresh thread)
-err=$( (ulimit -v 400000; ulimit -s 1000000; timeout 20 "$compute" --no-progress --threads 2 "$base") 2>&1); rc=$?
+err=$( (ulimit -v 400000; ulimit -s 1000000; timeout -k 5 20 "$compute" --no-progress --threads 2 "$base") 2>&1); rc=$?
 if [ $rc -ne 1 ] || ! grep -q "could not start the worker thread" <<<"$err"; then fail "exit $rc: $err"; else ok; fi
 
 case="more threads than cores compute with the cores, and say so"
 base=$(fresh many)
-err=$(timeout 20 "$compute" --no-progress --threads 1024 "$base" 2>&1); rc=$?
+err=$(timeout -k 5 20 "$compute" --no-progress --threads 1024 "$base" 2>&1); rc=$?
 if [ $rc -ne 0 ] || ! finished "$base" || ! grep -q "^kova-compute: --threads 1024 is more than the" <<<"$err"; then
     fail "exit $rc: $err"; else ok; fi
+
+case="--check exits 1 when its summary cannot be written"
+base=$(fresh check)
+timeout -k 5 10 "$compute" --check "$base" >/dev/full 2>/dev/null; rc=$?
+if [ $rc -ne 1 ]; then fail "exit $rc"; else ok; fi
+
+case="the model file's own name runs its base"
+base=$(fresh named)
+err=$(timeout -k 5 20 "$compute" --no-progress "$base.kvi" 2>&1); rc=$?
+if [ $rc -ne 0 ] || ! finished "$base" || [ -e "$base.kvi.kvo" ]; then fail "exit $rc: $err"; else ok; fi
+
+case="SIGHUP (the terminal closed) cancels like SIGTERM: exit 130, complete files"
+base=$(fresh hangup); cp "$examples/plume.kvi" "$base.kvi"
+"$compute" --no-progress "$base" >/dev/null 2>&1 & run=$!
+for _ in $(seq 200); do [ -s "$base.kvo" ] && break; sleep 0.02; done
+kill -HUP $run; wait $run; rc=$?
+if [ $rc -ne 130 ] || ! finished "$base"; then fail "exit $rc"; else ok; fi
+
+if command -v script >/dev/null; then
+    case="TERM=dumb on a terminal gets plain status lines, no cursor movement"
+    base=$(fresh dumb)
+    out=$(TERM=dumb timeout -k 5 20 script -qec "'$compute' '$base'" /dev/null 2>&1); rc=$?
+    if [ $rc -ne 0 ] || grep -q $'\x1b\[' <<<"$out" || ! grep -q "^Done\." <<<"$(tr -d '\r' <<<"$out")"; then
+        fail "exit $rc: $(cat -v <<<"$out" | head -5)"; else ok; fi
+fi
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
