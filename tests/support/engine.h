@@ -1,0 +1,165 @@
+// The engine as the tests drive it: model files built field by field or from
+// numbers, a model read into a simulation, the run's stages on it, and
+// stand-in reactions. Every call of a run stage goes through CEngine (and
+// RunInProcess), so that a change of those calls is made in engine.cpp alone.
+#pragma once
+
+#include "run/run_control.h"
+#include "rxn/rxn.h"
+#include "sim/exceptions.h"
+#include "sim/limits.h"
+#include "sim/simulation.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+namespace kova_test {
+
+// The model file in its fields, for tests that change one field at a time.
+// It starts as the two-node example: one row of two nodes, heads 10 and 0
+// held fixed, one mobile component, no reactions, one empty set.
+struct CModelFields {
+    std::string header = "1 2 0 1 0 1";
+    std::string times = "0 10 1 0.1 1e-6";
+    std::string rowCoords = "0";
+    std::string colCoords = "0 10";
+    std::string transport = "1 0.1 0";
+    std::string defaults = "0 0 0.3 1 1 0 0 0";
+    std::string overrides = "2  0 0 0 10  0 0 7 1";
+    std::string fixedHeads = "2  0 0  0 1";
+    std::string reactions = "";
+    std::string defaultSet = "0";
+    std::string setOverrides = "0";
+    std::string sets = "0 0";
+
+    std::string Text() const; // one field a line
+};
+
+// A model file from numbers: a grid, its times and transport parameters, a
+// default state vector with overrides and fixed-head nodes, no reactions and
+// one empty reaction set. Numbers are written exact to the last bit.
+struct CTestModel {
+    struct Override {
+        int i, j, k;
+        double v;
+    };
+    int rows = 1;
+    int cols = 1;
+    int nImmobile = 0;
+    int nMobile = 0;
+    double startTime = 0.0;
+    double endTime = 10.0;
+    double outputInterval = 1.0;
+    double globalStep = 0.1;
+    double opzero = 1e-6;
+    std::vector<double> rowCoord;                 // default 0, 1, 2, ...
+    std::vector<double> colCoord;                 // default 0, 1, 2, ...
+    std::vector<std::array<double, 3>> transport; // per mobile: alphaL, alphaT, diffusion
+    std::vector<double> defaults; // default: head 0, source 0, porosity 0.3, k 1, the rest 0
+    std::vector<Override> overrides;
+    std::vector<std::array<int, 2>> fixedHeads;
+
+    int NComp() const { return 7 + nImmobile + nMobile; }
+    std::string Text() const;
+};
+
+// A simulation with its run control; the worker's reports go to sink.
+class CEngine {
+public:
+    explicit CEngine(const std::string& base = "m");
+
+    // Reads model text as a run reads its file; a failure passes to the caller.
+    void Read(const std::string& text);
+    void Read(const CTestModel& model) { Read(model.Text()); }
+    void Heads();                     // initial heads
+    void Flow();                      // fluxes and transport coefficients
+    void Transport();                 // one transport step from sim.m_state
+    void StableStep(double duration); // the stable global step
+    void Open(const std::string& base);
+    void Record(); // one output record of sim.m_stateNew at sim.m_currentTime
+    void Close(const std::string& base);
+    void Loop(); // the time loop
+    // What a run does after the heads: open the files, the loop, close.
+    void Finish(const std::string& base);
+
+    // Entry k of node (i, j) of the model's state.
+    double& At(int i, int j, int k) {
+        return sim.m_stateNew[static_cast<size_t>(i * sim.m_nCols + j) * sim.m_nComp + k];
+    }
+
+    CRunControl control;
+    CRecordingSink sink;
+    CSimulation sim;
+};
+
+// The detail of the failure f throws, which must be of class E exactly; ""
+// and a test failure when it throws none or another.
+template <class E, class F> std::string FailureOf(F&& f) {
+    try {
+        f();
+    } catch (const Exception& e) {
+        if (typeid(e) == typeid(E))
+            return e.Detail();
+        ADD_FAILURE() << "a " << typeid(e).name() << " instead of a " << typeid(E).name() << ": "
+                      << e.Detail();
+        return "";
+    }
+    ADD_FAILURE() << "no " << typeid(E).name();
+    return "";
+}
+
+// How f ended: "" when it returned, else the class of its failure and the
+// detail: "input: ...", "bad file: ...", "compute: ...", "time: ...",
+// "not supported: ..." or "general: ...".
+std::string Outcome(const std::function<void()>& f);
+
+// The detail of the failure of class E that reading text gives.
+template <class E> std::string ReadFailure(const std::string& text) {
+    CEngine engine;
+    return FailureOf<E>([&] { engine.Read(text); });
+}
+
+// Reads text; any failure is a test failure.
+void ExpectReads(const std::string& text);
+
+// How a run of a model file in-process ended.
+struct CInProcessRun {
+    std::string error;                // the run's error text; empty when it did not fail
+    std::string status;               // the last status line
+    std::vector<std::string> texts;   // the failure reports shown
+    std::vector<std::string> details; // and their details
+};
+
+// Runs base.kvi through CSimulation::Run, as the binary's worker does.
+CInProcessRun RunInProcess(const std::string& base);
+
+// The coefficient vector of a reaction that changes nothing.
+std::string ZeroCoefficients(int nComp);
+
+// A reaction whose rate and equilibrium the test gives: a stand-in for the
+// local integration and the time loop. Without a function it answers as the
+// bare reaction does (not supported).
+class CStandInRxn : public CRxn {
+public:
+    using Rate = std::function<void(const double* conc, double* delta, double h)>;
+    using Equi = std::function<void(double* conc)>;
+    CStandInRxn(int nComp, CSimulation* sim, Rate rate, Equi equi = nullptr);
+    void CompRate(const double* conc, const double* base, double* delta, double h) override;
+    void CompEqui(double* conc) override;
+
+private:
+    Rate m_rate;
+    Equi m_equi;
+};
+
+// Appends a stand-in rate to the kinetic list of the model's reaction set 0.
+void AddStandInRate(CSimulation& sim, CStandInRxn::Rate rate);
+
+} // namespace kova_test
