@@ -56,6 +56,7 @@ TEST(Reactions, RecordsReadTheirFieldsInOrderOrNameTheirFault) {
         int code;
         const char* record;
         const char* expected;
+        // clang-format off
     } rows[] = {
         {0, "-1 -1 1  -1 -1 1  10 ", "equilibrium: coefficients=-1,-1,1;exponents=-1,-1,1;Keq=10;"},
         {0, "-1 1 0  -1 1 0  0 ", "input: Equilibrium Equaitons must have a positive Keq"},
@@ -76,12 +77,16 @@ TEST(Reactions, RecordsReadTheirFieldsInOrderOrNameTheirFault) {
         {2, "1 0 -1  1 -1 1 ", "input: species index -1 outside 0..2"},
         {3, "-1 0 0  0.5 2 0 1 ", "kinetic: coefficients=-1,0,0;k=0.5;order=2;entries=0,1;"},
         {3, "1 0 0  0.5 0 ", "kinetic: coefficients=1,0,0;k=0.5;order=0;entries=;"},
-        {3, "1 0 -1  1 6 0 1 2 0 1 2 ", "kinetic: coefficients=1,0,-1;k=1;order=6;entries=0,1,2,0,1,2;"},
-        {3, "1 0 -1  1 7 0 1 2 0 1 2 0 ", "input: Mixed Ordered Reaction can not support order of 7"},
+        {3, "1 0 -1  1 6 0 1 2 0 1 2 ",
+         "kinetic: coefficients=1,0,-1;k=1;order=6;entries=0,1,2,0,1,2;"},
+        {3, "1 0 -1  1 7 0 1 2 0 1 2 0 ",
+         "input: Mixed Ordered Reaction can not support order of 7"},
         {3, "1 0 -1  1 -1 ", "input: Mixed Ordered Reaction can not support order of -1"},
         {3, "1 0 -1  1 2 0 5 ", "input: factor index 5 outside 0..2"},
-        {3, "1 0 -1  1 3 0 1", "bad file: Bad File: missing factor index of a mixed ordered reaction"},
-        {4, "-1 0 0  2 0.5 -1 0 ", "kinetic: coefficients=-1,0,0;k=2;K=0.5;biomass=none;substrate=0;"},
+        {3, "1 0 -1  1 3 0 1",
+         "bad file: Bad File: missing factor index of a mixed ordered reaction"},
+        {4, "-1 0 0  2 0.5 -1 0 ",
+         "kinetic: coefficients=-1,0,0;k=2;K=0.5;biomass=none;substrate=0;"},
         {4, "0 -1 1  1.5 2.5 -1", "bad file: Bad File"},
         {4, "0 -1 1  1.5 2.5 -1 -1 ", "input: substrate index -1 outside 0..2"},
         {4, "0 -1 1  1.5 2.5 -2 1 ", "input: biomass index -2 outside 0..2 (or -1 for none)"},
@@ -103,13 +108,16 @@ TEST(Reactions, RecordsReadTheirFieldsInOrderOrNameTheirFault) {
         {8, "-1 1 0  0.5 0 3 ", "input: sorbed index 3 outside 0..2"},
         {8, "-1 1 0  0.5 -3 1 ", "input: solute index -3 outside 0..2"},
         {8, "-1 1 0  0.5 0 1", "bad file: Bad File"},
-        {9, "-1 1 0  0.75 0.5 0 1 ", "equilibrium: coefficients=-1,1,0;A=0.75;B=0.5;solute=0;sorbed=1;"},
+        {9, "-1 1 0  0.75 0.5 0 1 ",
+         "equilibrium: coefficients=-1,1,0;A=0.75;B=0.5;solute=0;sorbed=1;"},
         {9, "0 -1 1  0.7 0.6  3 2 ", "input: solute index 3 outside 0..2"},
         {9, "0 -1 1  0.7 0.6  1 x ", "bad file: Bad File"},
-        {10, "-1 1 0  0.75 0.5 0 1 ", "equilibrium: coefficients=-1,1,0;A=0.75;B=0.5;solute=0;sorbed=1;"},
+        {10, "-1 1 0  0.75 0.5 0 1 ",
+         "equilibrium: coefficients=-1,1,0;A=0.75;B=0.5;solute=0;sorbed=1;"},
         {10, "0 -1 1  0.7 0.6  1 -1 ", "input: sorbed index -1 outside 0..2"},
         {10, "0 -1 1  0.7 0.6  9", "bad file: Bad File"},
-        {11, "-1 1 0  0.75 0.125 0 1 ", "kinetic: coefficients=-1,1,0;Kd=0.75;k=0.125;solute=0;sorbed=1;"},
+        {11, "-1 1 0  0.75 0.125 0 1 ",
+         "kinetic: coefficients=-1,1,0;Kd=0.75;k=0.125;solute=0;sorbed=1;"},
         {11, "0 -1 1  2 0.5 -1 2 ", "input: solute index -1 outside 0..2"},
         {11, "0 -1 1  2 0.5 1", "bad file: Bad File"},
         {12, "-1 1 0  3 0.5 0.125 0 1 ",
@@ -139,6 +147,7 @@ TEST(Reactions, RecordsReadTheirFieldsInOrderOrNameTheirFault) {
         {15, "-1 1 0  3 0  0.5 0 0 ", "input: target index 3 outside 0..2"},
         {15, "-1 1 0  9 0  0.5 0", "bad file: Bad File"}, // a weight short, the target too
     };
+    // clang-format on
     for (const auto& row : rows) {
         std::string got;
         const std::string failure = Outcome([&] {
@@ -228,7 +237,9 @@ void ExpectRate(const CRate& row) {
     for (size_t k = 0; k < row.conc.size(); ++k)
         conc[k] = row.conc[k];
     double delta[N] = {0.5, 0.5, 0.5, 0.5, 0.25, 0.0}; // earlier contributions stay
-    EXPECT_EQ(Outcome([&] { Make(row.code, STOICH + row.fields + " ", N)->CompRate(conc, base, delta, row.h); }),
+    EXPECT_EQ(Outcome([&] {
+                  Make(row.code, STOICH + row.fields + " ", N)->CompRate(conc, base, delta, row.h);
+              }),
               row.failure);
     if (!row.failure.empty())
         return;
@@ -255,10 +266,13 @@ double Inhib(double a, double d, double e, double c) {
 
 TEST(Reactions, KineticAmountsAreTheIntegralsOfTheirLaws) {
     const double q1 = 4.0 * 1 / (1 + 1.0), q2 = 4.0 * 2 / (2 + 1.0), q3 = 4.0 * 3 / (3 + 1.0);
+    // clang-format off
     const CRate rows[] = {
         // CKinMonod: k, K, biomass 0, substrate 1.
-        {"monod, constant substrate", 4, "0.5 2 0 1", {1, 3}, {2, 3}, 0.4, 0.5 * 0.4 * 1.5 * 3 / 5, 1e-12},
-        {"monod, change below the limit: the mean form", 4, "0.5 0.25 0 1", {1, 1}, {2, 1.0005}, 2.0,
+        {"monod, constant substrate", 4, "0.5 2 0 1", {1, 3}, {2, 3}, 0.4,
+         0.5 * 0.4 * 1.5 * 3 / 5, 1e-12},
+        {"monod, change below the limit: the mean form", 4, "0.5 0.25 0 1", {1, 1}, {2, 1.0005},
+         2.0,
          3 * 0.5 * 2.0005 * 2 / ((2.0005 * 0.5 + 0.25) * 4), 1e-15},
         {"monod, the exact integral", 4, "0.5 0.25 0 1", {1, 1}, {2, 1.01}, 2.0,
          MonodIntegral(0.5, 0.25, 1, 2, 1, 1.01, 2), 1e-10},
@@ -280,17 +294,21 @@ TEST(Reactions, KineticAmountsAreTheIntegralsOfTheirLaws) {
          Dual(DualTerm(1, -1, 1) + DualTerm(1, 1, 1), 0.5), 1e-14},
         {"dual monod, second half left out", 5, "2 1 3 0 1 2", {1, 1, 1}, {1, -3, 1}, 0.5,
          Dual(DualTerm(1, -1, 1) + DualTerm(1, 1, 1), 0.5), 1e-14},
-        {"dual monod, negative end, positive middle", 5, "2 1 3 0 1 2", {1, 1, 1}, {1, -0.5, 1}, 0.5,
+        {"dual monod, negative end, positive middle", 5, "2 1 3 0 1 2", {1, 1, 1}, {1, -0.5, 1},
+         0.5,
          Dual(DualTerm(1, 1, 1) + 2 * DualTerm(1, 0.25, 1) + DualTerm(1, -0.5, 1), 0.5), 1e-14},
         {"dual monod without acceptor", 5, "2 1 3 0 1 2", {1, 1, 0}, {1, 1, -1}, 1.0, 0.0, 0},
-        {"dual monod, both end rates negative", 5, "2 1 3 0 1 2", {1, 1, -1}, {1, -1, 1}, 1.0, 0.0, 0},
+        {"dual monod, both end rates negative", 5, "2 1 3 0 1 2", {1, 1, -1}, {1, -1, 1}, 1.0,
+         0.0, 0},
         {"dual monod without biomass", 5, "2 1 3 -1 1 2", {-1, 1, 1}, {-1, 1, 1}, 1.0, 0.25, 1e-15},
         // CKinDualMonodInhib: biomass 0, donor 1, acceptor 2, inhibitor 3.
         {"inhibited, trapezoid of the ends", 6, "0.5 0.25 0.125 0.75 0 1 2 3", {0.5, 2, 1, 0.5},
-         {0.75, 1.5, 0.25, 1}, 0.4, (Inhib(0.75, 1.5, 0.25, 1) + Inhib(0.5, 2, 1, 0.5)) * 0.2, 1e-14},
+         {0.75, 1.5, 0.25,
+          1}, 0.4, (Inhib(0.75, 1.5, 0.25, 1) + Inhib(0.5, 2, 1, 0.5)) * 0.2, 1e-14},
         {"inhibited without biomass", 6, "0.5 0.25 0.125 0.75 -1 1 2 3", {-5, 2, 1, 0.5},
          {-5, 1.5, 0.25, 1}, 1.0, (Inhib(1, 1.5, 0.25, 1) + Inhib(1, 2, 1, 0.5)) * 0.5, 1e-14},
-        {"inhibited without donor", 6, "0.5 0.25 0.125 0.75 0 1 2 3", {1, 0, 1, 0}, {1, 0, 1, 0}, 1.0, 0.0, 0},
+        {"inhibited without donor", 6, "0.5 0.25 0.125 0.75 0 1 2 3", {1, 0, 1, 0}, {1, 0, 1, 0},
+         1.0, 0.0, 0},
         {"inhibited, negative rate constant", 6, "-0.5 0.25 0.125 0.75 0 1 2 3", {1, 1, 1, 0},
          {1, 1, 1, 0}, 1.0, 0.0, 0},
         // Donor 1 -> -1 over 2: the window is [0, 1], donor 1 -> 0.
@@ -302,7 +320,8 @@ TEST(Reactions, KineticAmountsAreTheIntegralsOfTheirLaws) {
         // Over 4: donor 3 -> -1 ends it at 3, acceptor -1 -> 3 starts it at 1.
         {"inhibited, end cut before start cut", 6, "0.5 0.25 0.125 0.75 0 1 2 3", {1, 3, -1, 0},
          {1, -1, 3, 0}, 4.0, 0.0, 1e-15},
-        {"inhibited, no window left", 6, "0.5 0.25 0.125 0.75 0 1 2 3", {1, 1, -1, 0}, {1, -3, 1, 0},
+        {"inhibited, no window left", 6, "0.5 0.25 0.125 0.75 0 1 2 3", {1, 1, -1, 0},
+         {1, -3, 1, 0},
          2.0, 0.0, 0},
         {"inhibited, zero Kd at the window's end", 6, "0.5 0 0.125 0 0 1 2 3", {1, 1, 1, 0},
          {1, -1, 1, 0}, 2.0, 0, 0, "compute: Integrated Reaction divide by zero"},
@@ -329,12 +348,15 @@ TEST(Reactions, KineticAmountsAreTheIntegralsOfTheirLaws) {
         {"curve, rising driver", 14, "1 1 -1 1  0 2", {0, 1}, {0, 3}, 0.5, 1.0, 0},
         {"curve, driver that does not move", 14, "1 1 -1 1  0 2", {0, 3}, {0, 3}, 0.5, 0.0, 0},
         // Trapezoid 0 -> 2 on [0, 1], 2 up to 3, down to 0 at 4: area 6, flat tails.
-        {"curve over both tails", 14, "1 1 -1 4  0 0  1 2  3 2  4 0", {0, -5}, {0, 9}, 14.0, 6.0, 0},
+        {"curve over both tails", 14, "1 1 -1 4  0 0  1 2  3 2  4 0", {0, -5}, {0, 9}, 14.0, 6.0,
+         0},
         {"curve from inside a piece", 14, "1 1 -1 4  0 0  1 2  3 2  4 0", {0, 0.5}, {0, 2}, 1.5,
          2.75, 1e-15},
-        {"curve's flat tail past its last point", 14, "1 1 -1 2  0 0  1 5", {0, 0}, {0, 3}, 3.0, 12.5, 0},
+        {"curve's flat tail past its last point", 14, "1 1 -1 2  0 0  1 5", {0, 0}, {0, 3}, 3.0,
+         12.5, 0},
         // Curve u with multiplier entry 0: 1 -> 3 while u goes 0 -> 1: 7/6.
-        {"curve with a multiplier", 14, "1 1 0 2  0 0  1 1", {1, 0}, {3, 1}, 0.25, 7.0 / 6 * 0.25, 1e-15},
+        {"curve with a multiplier", 14, "1 1 0 2  0 0  1 1", {1, 0}, {3, 1}, 0.25, 7.0 / 6 * 0.25,
+         1e-15},
         // Over [-1, 2], multiplier 1 + u: 1/2 + 1/3 below 1, 1 + 3/2 above.
         {"curve with a multiplier over its tails", 14, "1 1 0 2  0 0  1 1", {0, -1}, {3, 2}, 3.0,
          0.5 + 1.0 / 3 + 2.5, 1e-15},
@@ -343,6 +365,7 @@ TEST(Reactions, KineticAmountsAreTheIntegralsOfTheirLaws) {
         {"equilibrium curve as a rate", 14, "-1 0 -1 1 2  0 1", {1, 2}, {1, 2}, 1.0, 0, 0,
          "not supported: Incorrect Type for a Kinetic Rule Curve Reaction"},
     };
+    // clang-format on
     for (const CRate& row : rows)
         ExpectRate(row);
 }
@@ -358,10 +381,22 @@ TEST(Reactions, OrderedAmountsAreExactIntegralsForEveryOrder) {
         for (const auto& be : ends) {
             const double expected = PowerIntegral(n, be[0], be[1], 0.3, 0.7);
             const std::string what = "order " + std::to_string(n) + " from " + Number(be[0]);
-            ExpectRate({what.c_str(), 2, std::to_string(n) + " 1 0.3", {0, be[0]}, {0, be[1]}, 0.7,
-                        expected, 1e-13});
-            ExpectRate({what.c_str(), 3, "0.3 " + std::to_string(n) + factors, {0, be[0]},
-                        {0, be[1]}, 0.7, expected, 1e-13});
+            ExpectRate({what.c_str(),
+                        2,
+                        std::to_string(n) + " 1 0.3",
+                        {0, be[0]},
+                        {0, be[1]},
+                        0.7,
+                        expected,
+                        1e-13});
+            ExpectRate({what.c_str(),
+                        3,
+                        "0.3 " + std::to_string(n) + factors,
+                        {0, be[0]},
+                        {0, be[1]},
+                        0.7,
+                        expected,
+                        1e-13});
         }
     }
     // Different factors: the subset sum against the expanded product.
@@ -371,8 +406,14 @@ TEST(Reactions, OrderedAmountsAreExactIntegralsForEveryOrder) {
         EXPECT_TRUE(Near(CMixedOrdered::SubsetSum(n, b, e), ProductIntegral(b, e, n), 1e-13)) << n;
     // The closed form of order 2 takes its two factors in record order.
     const double lo[2] = {2, 0.5}, hi[2] = {1, 1.5};
-    ExpectRate({"order 2 of two entries", 3, "2 2 0 1", {2, 0.5}, {1, 1.5}, 0.5,
-                2 * 0.5 * ProductIntegral(lo, hi, 2), 1e-15});
+    ExpectRate({"order 2 of two entries",
+                3,
+                "2 2 0 1",
+                {2, 0.5},
+                {1, 1.5},
+                0.5,
+                2 * 0.5 * ProductIntegral(lo, hi, 2),
+                1e-15});
     // Order 0 reads no indices: the next record's first number stays.
     auto in = ModelStream(STOICH + "1.5 0 42 ");
     CreateRxn(3, *in, N, nullptr);
@@ -408,9 +449,11 @@ TEST(Reactions, EquilibriaReachTheirConditionOrLeaveTheStateAlone) {
     const double lang2 =
         Root([](double v) { return 0.7 * (2 - 2 * v) / (2.6 - 2 * v) - 0.3 - v; }, 0, 1);
     const double freund = Root([](double v) { return 0.7 * std::pow(2 - v, 0.6) - 0.3 - v; }, 0, 2);
+    // clang-format off
     const CEquiRow rows[] = {
         {"mass action", 0, "-1 -1 1  -1 -1 1  10", {1, 2, 0.5}, {1 - x, 2 - x, 0.5 + x}, 1e-12},
-        {"mass action backwards", 0, "-1 -1 1  -1 -1 1  10", {0, 2, 0.5}, {y, 2 + y, 0.5 - y}, 1e-10},
+        {"mass action backwards", 0, "-1 -1 1  -1 -1 1  10", {0, 2, 0.5}, {y, 2 + y, 0.5 - y},
+         1e-10},
         {"isomerisation", 0, "-1 1  -1 1  0.5", {3, 0}, {2, 1}, 0},
         // lo = 0 and lo + 1 >= hi = 1: both trial extents are lo.
         {"equal trial extents", 0, "-1 -1 1  -1 -1 1  10", {1, 2, 0}, {1, 2, 0}, 0},
@@ -434,11 +477,14 @@ TEST(Reactions, EquilibriaReachTheirConditionOrLeaveTheStateAlone) {
          "condition"},
         {"linear that cannot change its condition", 8, "1 1  1  0 1", {1, 1}, {1, 1}, 0,
          "compute: Problem in EQuilin Reaction"},
-        {"langmuir", 9, "0 -1 0 1  0.7 0.6  1 3", {0, 2, 0, 0.3}, {0, 2 - lang, 0, 0.3 + lang}, 1e-12},
+        {"langmuir", 9, "0 -1 0 1  0.7 0.6  1 3", {0, 2, 0, 0.3}, {0, 2 - lang, 0, 0.3 + lang},
+         1e-12},
         {"langmuir of two units of solute", 9, "0 -2 0 1  0.7 0.6  1 3", {0, 2, 0, 0.3},
          {0, 2 - 2 * lang2, 0, 0.3 + lang2}, 1e-11},
-        {"langmuir, equal trial extents", 9, "0 -1 0 1  0.7 0.6  1 3", {0, 0.5, 0, 0}, {0, 0.5, 0, 0}, 0},
-        {"freundlich", 10, "0 -1 0 1  0.7 0.6  1 3", {0, 2, 0, 0.3}, {0, 2 - freund, 0, 0.3 + freund},
+        {"langmuir, equal trial extents", 9, "0 -1 0 1  0.7 0.6  1 3", {0, 0.5, 0, 0},
+         {0, 0.5, 0, 0}, 0},
+        {"freundlich", 10, "0 -1 0 1  0.7 0.6  1 3", {0, 2, 0, 0.3},
+         {0, 2 - freund, 0, 0.3 + freund},
          1e-11},
         // Entry 2 runs out at x = 0.05, well before the isotherm is met.
         {"freundlich, root beyond a bound", 10, "0 -1 -1 1  50 1  1 3", {0, 0.5, 0.05, 0.1},
@@ -461,21 +507,25 @@ TEST(Reactions, EquilibriaReachTheirConditionOrLeaveTheStateAlone) {
         {"curve inside a piece", 14, "0 0 0  -1 0 -1 4 2  0 0  1 2  3 2  4 0", {0.25, 9, 9},
          {0.25, 9, 0.5}, 0},
         {"curve on a point", 14, "0 0 0  -1 0 -1 4 2  0 0  1 2  3 2  4 0", {1, 9, 9}, {1, 9, 2}, 0},
-        {"curve falling", 14, "0 0 0  -1 0 -1 4 2  0 0  1 2  3 2  4 0", {3.5, 9, 9}, {3.5, 9, 1}, 0},
+        {"curve falling", 14, "0 0 0  -1 0 -1 4 2  0 0  1 2  3 2  4 0", {3.5, 9, 9}, {3.5, 9, 1},
+         0},
         {"curve past its last point", 14, "0 0 0  -1 0 -1 4 2  0 0  1 2  3 2  4 0", {7, 9, 9},
          {7, 9, 0}, 0},
         // A driver that is not a number reads no second point (a fuzzing find).
         {"one-point curve", 14, "0 0 0  -1 0 -1 1 2  5 3.5", {NAN, 9, 9}, {NAN, 9, 3.5}, 0},
-        {"curve with a multiplier", 14, "0 0 0  -1 0 1 2 2  0 0  4 4", {3, 0.5, 9}, {3, 0.5, 1.5}, 0},
+        {"curve with a multiplier", 14, "0 0 0  -1 0 1 2 2  0 0  4 4", {3, 0.5, 9}, {3, 0.5, 1.5},
+         0},
         {"kinetic curve as an equilibrium", 14, "0 0 0  1 0 -1 1  0 1", {1, 2, 3}, {1, 2, 3}, 0,
          "not supported: Incorrect Type for an Equilibrium Rule Curve Reaction"},
     };
+    // clang-format on
     for (const CEquiRow& row : rows) {
         SCOPED_TRACE(row.what);
         std::vector<double> c = row.start;
         const int n = static_cast<int>(c.size());
-        EXPECT_EQ(Outcome([&] { Make(row.code, std::string(row.record) + " ", n)->CompEqui(c.data()); }),
-                  row.failure);
+        EXPECT_EQ(
+            Outcome([&] { Make(row.code, std::string(row.record) + " ", n)->CompEqui(c.data()); }),
+            row.failure);
         for (int k = 0; k < n; ++k) {
             if (std::isnan(row.expected[k]))
                 EXPECT_TRUE(std::isnan(c[k]));

@@ -40,11 +40,11 @@ std::string CTestModel::Text() const {
     std::string out = std::to_string(rows) + " " + std::to_string(cols) + " " +
                       std::to_string(nImmobile) + " " + std::to_string(nMobile) + " 0 1\n" +
                       Real(startTime) + " " + Real(endTime) + " " + Real(outputInterval) + " " +
-                      Real(globalStep) + " " + Real(opzero) + "\n" + Coords(rowCoord, rows) +
-                      "\n" + Coords(colCoord, cols) + "\n";
+                      Real(globalStep) + " " + Real(opzero) + "\n" + Coords(rowCoord, rows) + "\n" +
+                      Coords(colCoord, cols) + "\n";
     for (int m = 0; m < nMobile; ++m) {
-        const auto t = m < static_cast<int>(transport.size()) ? transport[m]
-                                                             : std::array<double, 3>{};
+        const auto t =
+            m < static_cast<int>(transport.size()) ? transport[m] : std::array<double, 3>{};
         out += Real(t[0]) + " " + Real(t[1]) + " " + Real(t[2]) + "\n";
     }
     std::vector<double> vector = defaults;
@@ -131,6 +131,10 @@ std::string Outcome(const std::function<void()>& f) {
     return "";
 }
 
+void CEngine::Run() {
+    sim.Run();
+}
+
 void ExpectReads(const std::string& text) {
     CEngine engine;
     try {
@@ -142,7 +146,7 @@ void ExpectReads(const std::string& text) {
 
 CInProcessRun RunInProcess(const std::string& base) {
     CEngine engine(base);
-    engine.sim.Run();
+    engine.Run();
     CInProcessRun run;
     run.error = engine.control.GetError() ? engine.control.GetError() : "";
     run.status = engine.control.GetStatus().value_or("");

@@ -88,6 +88,7 @@ public:
     void Loop(); // the time loop
     // What a run does after the heads: open the files, the loop, close.
     void Finish(const std::string& base);
+    void Run(); // the whole run sequence, as the binary's worker runs it
 
     // Entry k of node (i, j) of the model's state.
     double& At(int i, int j, int k) {
