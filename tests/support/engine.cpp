@@ -70,8 +70,12 @@ CEngine::CEngine(const std::string& base) : control(base.c_str()), sim(&control)
 }
 
 void CEngine::Read(const std::string& text) {
+    Read(*ModelStream(text));
+}
+
+void CEngine::Read(std::istream& in) {
     sim.m_nStateSlots = SLOT_COUNT;
-    sim.ReadInput(*ModelStream(text));
+    sim.ReadInput(in);
 }
 
 void CEngine::Heads() {

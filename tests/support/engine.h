@@ -77,6 +77,7 @@ public:
 
     // Reads model text as a run reads its file; a failure passes to the caller.
     void Read(const std::string& text);
+    void Read(std::istream& in); // the stream prepared as the reader prepares it
     void Read(const CTestModel& model) { Read(model.Text()); }
     void Heads();                     // initial heads
     void Flow();                      // fluxes and transport coefficients
