@@ -1,0 +1,676 @@
+// The real binary on every model file: one row per model that runs to its end
+// (what it is meant to show, the same bytes with 1, 2 and 3 threads, --check),
+// one row per way a run fails (exit code, report, the files it leaves), a
+// cancel by signal and the timings report.
+#include "support/run_output.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <sched.h>
+#include <sstream>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace kova_test;
+
+namespace {
+
+// One run of a staged model file with its files and the report lines of
+// stderr, the run's own directory replaced by DIR.
+struct CRun {
+    ProcessResult result;
+    std::vector<unsigned char> kvo, kvt;
+    bool hasKvo = false, hasKvt = false;
+    std::string reports;
+};
+
+// Reads path when it is a regular file (not /dev/full, say).
+std::vector<unsigned char> ReadIfRegular(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? ReadBinaryFile(path)
+                                                                   : std::vector<unsigned char>();
+}
+
+// Runs kova-compute with args and base (none when empty).
+CRun RunIn(const TempDir& dir, const std::string& base, std::vector<std::string> args,
+           const std::function<void()>& inChild = nullptr) {
+    if (!base.empty())
+        args.push_back(base);
+    CRun run;
+    run.result = RunCompute(args, inChild);
+    run.hasKvo = !base.empty() && FileExists(base + ".kvo");
+    run.hasKvt = !base.empty() && FileExists(base + ".kvt");
+    run.kvo = ReadIfRegular(base + ".kvo");
+    run.kvt = ReadIfRegular(base + ".kvt");
+    std::istringstream lines(run.result.err);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("KOVA Compute Error", 0) != 0 && line.rfind("detail:", 0) != 0)
+            continue;
+        for (size_t at; (at = line.find(dir.Path())) != std::string::npos;)
+            line.replace(at, dir.Path().size(), "DIR");
+        run.reports += line + "\n";
+    }
+    return run;
+}
+
+// Runs name.kvi of directory in a fresh directory with the given threads.
+CRun RunModel(const std::string& directory, const std::string& name, int threads) {
+    TempDir dir;
+    return RunIn(dir, StageModel(dir, directory, name),
+                 {"--no-progress", "--threads", std::to_string(threads)});
+}
+
+// Every entry of every node and record beyond the hydraulic slots is finite
+// and not negative beyond the round-off of the transport step.
+void ExpectFiniteNonNegative(const CRunOutput& out) {
+    for (int r = 0; r < out.nRecords; ++r)
+        for (int i = 0; i < out.nRows; ++i)
+            for (int j = 0; j < out.nCols; ++j)
+                for (int k = 7; k < out.nComp; ++k)
+                    ASSERT_TRUE(std::isfinite(out.At(r, i, j, k)) && out.At(r, i, j, k) >= -1e-9)
+                        << "entry " << k << " of (" << i << ", " << j << ") in record " << r;
+}
+
+// C(x, t) / C0 behind a constant-concentration inlet of a semi-infinite column.
+double OgataBanks(double x, double t, double v, double d) {
+    const double spread = 2.0 * std::sqrt(d * t);
+    return 0.5 * (std::erfc((x - v * t) / spread) +
+                  std::exp(v * x / d) * std::erfc((x + v * t) / spread));
+}
+
+// The area under the rule curve (0, 0), (10, 1), (20, 1), (30, 0) up to t.
+double SourceArea(double t) {
+    if (t <= 10.0)
+        return t <= 0.0 ? 0.0 : t * t / 20.0;
+    if (t <= 20.0)
+        return 5.0 + (t - 10.0);
+    return t <= 30.0 ? 15.0 + (t - 20.0) - (t - 20.0) * (t - 20.0) / 20.0 : 20.0;
+}
+
+struct CModel {
+    const char* directory;
+    const char* name;
+    int rows, cols, nComp, records;
+    std::function<void(const CRunOutput&)> expect; // what the model is meant to show
+};
+
+void PrintTo(const CModel& m, std::ostream* os) {
+    *os << m.name;
+}
+
+class Models : public ::testing::TestWithParam<CModel> {};
+
+TEST_P(Models, RunToTheEndAndGiveTheSameBytesWithAnyThreadCount) {
+    const CModel& m = GetParam();
+    TempDir dir;
+    const std::string base = StageModel(dir, m.directory, m.name);
+    const CRun serial = RunIn(dir, base, {"--threads", "1"});
+    ASSERT_EQ(serial.result.exitCode, 0) << serial.result.err;
+    EXPECT_NE(serial.result.err.find("Done.\n"), std::string::npos) << serial.result.err;
+    const CRunOutput out = ReadRunOutput(base, m.nComp, m.name);
+    ASSERT_EQ(out.nRecords, m.records);
+    EXPECT_EQ(out.nRows, m.rows);
+    EXPECT_EQ(out.nCols, m.cols);
+    ASSERT_FALSE(out.values.empty());
+    EXPECT_EQ(out.times[0], DoubleAt(serial.kvt, 12)) << "the first record at the start";
+    EXPECT_EQ(out.times.back(), DoubleAt(serial.kvt, 20)) << "the last record time";
+    for (int r = 1; r < out.nRecords; ++r)
+        EXPECT_GT(out.times[r], out.times[r - 1]) << "record " << r;
+    for (double v : out.values)
+        ASSERT_TRUE(std::isfinite(v));
+    m.expect(out);
+
+    for (int threads : {2, 3}) {
+        const CRun parallel = RunModel(m.directory, m.name, threads);
+        EXPECT_EQ(parallel.result.exitCode, 0) << parallel.result.err;
+        EXPECT_TRUE(parallel.kvo == serial.kvo) << "data file with " << threads << " threads";
+        EXPECT_TRUE(parallel.kvt == serial.kvt) << "time file with " << threads << " threads";
+    }
+
+    // --check reads the model as a run does and prints what it understood;
+    // it writes nothing.
+    TempDir checkDir;
+    const CRun check = RunIn(checkDir, StageModel(checkDir, m.directory, m.name), {"--check"});
+    EXPECT_EQ(check.result.exitCode, 0) << check.result.err;
+    EXPECT_EQ(check.result.err, "");
+    for (const char* label :
+         {"model: ", "\ngrid:\n", "\ncounts:\n", "\ntimes:\n", "\ninitial state",
+          "\nreactions: ", "\nreaction sets: ", "\n  set 0: used by "})
+        EXPECT_NE(check.result.out.find(label), std::string::npos) << "no " << label;
+    EXPECT_FALSE(check.hasKvo || check.hasKvt);
+}
+
+const CModel MODELS[] = {
+    // Records at 0, 3, 5, 8 and 10 on a 2 x 3 grid with 9 entries a node.
+    {KOVA_TEST_DATA_DIR, "grid_2x3", 2, 3, 9, 5,
+     [](const CRunOutput& out) {
+         EXPECT_EQ(out.times, (std::vector<double>{0, 3, 5, 8, 10}));
+     }},
+    // No time to cover: the state as read, with the heads' source rates of
+    // the fixed nodes and the flow field.
+    {KOVA_TEST_DATA_DIR, "no_time", 1, 2, 8, 1,
+     [](const CRunOutput& out) {
+         const std::vector<double> expected{10, 1.0 / 3,  0.3, 1, 1, 0, 1, 1,
+                                            0,  -1.0 / 3, 0.3, 1, 1, 0, 0, 0};
+         EXPECT_EQ(out.values, expected);
+     }},
+    // Steps of 0.1 add up to just below 1, 2, ...: records at 0, 1.1, 2.0, ..., 10.1.
+    {KOVA_TEST_DATA_DIR, "two_nodes", 1, 2, 8, 11,
+     [](const CRunOutput& out) {
+         EXPECT_EQ(out.times[0], 0.0);
+         EXPECT_NEAR(out.times[1], 1.1, 1e-9);
+         EXPECT_NEAR(out.times[10], 10.1, 1e-9);
+     }},
+    // Away from its ends the column stays uniform: the middle nodes decay by
+    // the trapezoid rule of the local steps, (1 - kh/2) / (1 + kh/2) a step.
+    {KOVA_TEST_DATA_DIR, "column_decay", 1, 10, 8, 5,
+     [](const CRunOutput& out) {
+         EXPECT_EQ(out.times, (std::vector<double>{0, 5, 10, 15, 20}));
+         for (int r = 0; r < out.nRecords; ++r) {
+             const double expected = std::pow(0.975 / 1.025, 5.0 * r);
+             for (int j = 4; j <= 5; ++j)
+                 EXPECT_NEAR(out.At(r, 0, j, 7), expected, 1e-4 * expected) << r << " " << j;
+         }
+         for (int j = 0; j < 10; ++j)
+             EXPECT_LT(out.At(4, 0, j, 7), out.At(0, 0, j, 7)) << "node " << j;
+     }},
+    // Biomass 7, sorbed donor 8, donor 9, acceptor 10; uniform widths and
+    // porosity: the plain sum over the nodes is the donor's mass.
+    {KOVA_TEST_DATA_DIR, "dual_monod_plume", 3, 8, 11, 6,
+     [](const CRunOutput& out) {
+         double first = 0.0, last = 0.0;
+         for (int i = 0; i < 3; ++i)
+             for (int j = 0; j < 8; ++j) {
+                 first += out.At(0, i, j, 8) + out.At(0, i, j, 9);
+                 last += out.At(5, i, j, 8) + out.At(5, i, j, 9);
+                 for (int r = 0; r < 6; ++r)
+                     EXPECT_LE(out.At(r, i, j, 10), 4.0 + 1e-9) << "acceptor at " << i << "," << j;
+             }
+         EXPECT_EQ(first, 5.0);
+         EXPECT_LT(last, first);
+         EXPECT_GT(out.At(5, 1, 1, 8), 0.0) << "donor sorbed at the source";
+         EXPECT_LT(out.At(5, 1, 1, 10), 4.0) << "acceptor used";
+         EXPECT_GT(out.At(5, 1, 1, 7), 0.2) << "biomass grown";
+     }},
+    // Diffusion only: the sum over the nodes is what the source added. The
+    // reaction clock lags the model time by the global step of 1.
+    {KOVA_TEST_DATA_DIR, "rule_curve_source", 1, 5, 8, 9,
+     [](const CRunOutput& out) {
+         for (int r = 0; r < out.nRecords; ++r) {
+             double total = 0.0;
+             for (int j = 0; j < 5; ++j)
+                 total += out.At(r, 0, j, 7);
+             EXPECT_NEAR(total, SourceArea(out.times[r] - 1.0), 1e-9) << "at " << out.times[r];
+         }
+         EXPECT_GT(out.At(8, 0, 4, 7), 0.0) << "diffusion carried some away";
+     }},
+    // Every equilibrium type in one set: every node of the last record meets
+    // all six conditions. A hundred steps of 0.1 fall short of 10: one more.
+    {KOVA_TEST_DATA_DIR, "equilibrium_set", 1, 2, 19, 11,
+     [](const CRunOutput& out) {
+         EXPECT_NEAR(out.times.back(), 10.1, 1e-9);
+         enum { P = 7, S_LANG, S_FREUND, S_LIN, TOTAL_A, X, Y, A, B, C_LANG, C_FREUND, C_LIN };
+         for (int j = 0; j < 2; ++j) {
+             auto c = [&](int k) { return out.At(10, 0, j, k); };
+             EXPECT_NEAR(c(P) / (c(A) * c(B)), 10.0, 1e-6) << "node " << j;
+             EXPECT_NEAR(c(S_LANG), 0.7 * c(C_LANG) / (c(C_LANG) + 0.6), 1e-6) << "node " << j;
+             EXPECT_NEAR(c(S_FREUND), 0.7 * std::pow(c(C_FREUND), 0.6), 1e-6) << "node " << j;
+             EXPECT_NEAR(c(S_LIN), 2 * c(C_LIN), 1e-6) << "node " << j;
+             EXPECT_NEAR(c(TOTAL_A), c(P) + c(A), 1e-6) << "node " << j;
+             EXPECT_NEAR(c(Y), 0.5 * c(X), 1e-6) << "node " << j;
+         }
+     }},
+    {KOVA_EXAMPLES_DIR, "two_nodes", 1, 2, 8, 11, [](const CRunOutput&) {}},
+    {KOVA_EXAMPLES_DIR, "plume", 100, 100, 8, 7, [](const CRunOutput&) {}},
+    // Pore velocity 1 m/d, D = 0.25 m x 1 m/d + 1e-4 m2/d, nodes 0.25 m apart,
+    // inlet held at 1 mg/L: the analytic front within 1 % of the inlet from
+    // day 5 on, within 2 % from day 1 on, while the front is still steep.
+    {KOVA_EXAMPLES_DIR, "column", 1, 101, 8, 31,
+     [](const CRunOutput& out) {
+         ExpectFiniteNonNegative(out);
+         const double d = 0.25 + 1e-4;
+         for (int r = 0; r < out.nRecords; ++r) {
+             const double t = out.times[r];
+             if (t < 1.0)
+                 continue;
+             for (int j = 0; j < out.nCols; ++j)
+                 EXPECT_NEAR(out.At(r, 0, j, 7), OgataBanks(0.25 * j, t, 1.0, d),
+                             t >= 5.0 ? 0.01 : 0.02)
+                     << "x = " << 0.25 * j << " m, t = " << t << " d";
+         }
+         EXPECT_NEAR(out.At(30, 0, 60, 7), 0.5, 0.1) << "the front has moved to 15 m";
+     }},
+    // Oxygen-limited degradation: entries 7 biomass, 8 sorbed, 9 hydrocarbon,
+    // 10 oxygen. The core runs out of oxygen, biomass grows at the fringes,
+    // the plume ends inside the model.
+    {KOVA_EXAMPLES_DIR, "hydrocarbon_plume", 33, 41, 11, 11,
+     [](const CRunOutput& out) {
+         ExpectFiniteNonNegative(out);
+         EXPECT_EQ(out.At(10, 16, 3, 9), 5.0) << "source";
+         EXPECT_GT(out.At(10, 16, 10, 8), 0.01) << "sorbed below the source";
+         EXPECT_LT(out.At(10, 16, 10, 10), 1.0) << "oxygen in the core";
+         EXPECT_EQ(out.At(10, 0, 0, 10), 8.0) << "oxygen held on the inflow column";
+         double biomass = 0.0, outflow = 0.0;
+         for (int i = 0; i < out.nRows; ++i) {
+             outflow = std::max(outflow, out.At(10, i, out.nCols - 1, 9));
+             for (int j = 0; j < out.nCols; ++j)
+                 biomass = std::max(biomass, out.At(10, i, j, 7));
+         }
+         EXPECT_GT(biomass, 1.0);
+         EXPECT_LT(outflow, 0.2);
+     }},
+    // At the well 90 m downstream the daughters outweigh the parent once the
+    // chain is steady.
+    {KOVA_EXAMPLES_DIR, "decay_chain", 29, 61, 10, 31,
+     [](const CRunOutput& out) {
+         ExpectFiniteNonNegative(out);
+         const double tce = out.At(30, 14, 20, 7), dce = out.At(30, 14, 20, 8);
+         EXPECT_GT(tce, 0.1);
+         EXPECT_GT(dce, tce);
+         EXPECT_GT(out.At(30, 14, 20, 9), tce);
+         EXPECT_NEAR(out.At(29, 14, 20, 8), dce, 0.01 * dce);
+     }},
+    // Every node ends in equilibrium: the complex over zinc and citrate is Keq
+    // and the sorbed zinc four times the free; the citrate strips zinc ahead.
+    {KOVA_EXAMPLES_DIR, "complexation", 21, 41, 11, 11,
+     [](const CRunOutput& out) {
+         ExpectFiniteNonNegative(out);
+         double complexMax = 0.0;
+         for (int i = 0; i < out.nRows; ++i)
+             for (int j = 1; j < out.nCols; ++j) {
+                 const double zn = out.At(10, i, j, 8), cit = out.At(10, i, j, 9);
+                 const double complex = out.At(10, i, j, 10);
+                 complexMax = std::max(complexMax, complex);
+                 if (zn > 1e-3 && cit > 1e-3) {
+                     EXPECT_NEAR(complex / (zn * cit), 0.0794, 1e-6 * 0.0794) << i << ", " << j;
+                 }
+                 EXPECT_NEAR(out.At(10, i, j, 7), 4.0 * zn, 1e-9) << i << ", " << j;
+             }
+         EXPECT_GT(complexMax, 10.0);
+         EXPECT_NEAR(out.At(10, 10, 3, 9), 200.0, 1e-6) << "citrate held at the source";
+     }},
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, Models, ::testing::ValuesIn(MODELS), [](const ::testing::TestParamInfo<CModel>& info) {
+        return std::string(info.param.directory == std::string(KOVA_EXAMPLES_DIR) ? "example_"
+                                                                                  : "data_") +
+               info.param.name;
+    });
+
+// Files after a failure: none, the 4-byte marker of an unfinished run, or
+// (data file) what the records before the failure took.
+enum class EFile { NONE, MARKER, ANY };
+
+// A small tmpfs in a mount namespace of this test process alone: it goes
+// away with the process whatever happens here. Needs root.
+std::string MountSmallDisk(const std::string& path) {
+    if (geteuid() != 0)
+        return "mounting a tmpfs needs root";
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return std::string("no private mount namespace: ") + std::strerror(errno);
+    if (mkdir(path.c_str(), 0700) != 0 || mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k") != 0)
+        return std::string("cannot mount a tmpfs: ") + std::strerror(errno);
+    return "";
+}
+
+// Runs in the child: files may grow to `bytes` at most.
+std::function<void()> FileSizeLimit(rlim_t bytes) {
+    return [bytes] {
+        const struct rlimit limit = {bytes, bytes};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    };
+}
+
+// As root permissions do not bind: the run drops to the unprivileged user.
+void Unprivileged() {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+        _exit(126);
+}
+
+// The model file text cut after its token `which` of the tokens (-1: the
+// last but one).
+std::string CutAfterToken(const std::string& text, int which) {
+    std::vector<size_t> ends;
+    for (size_t k = 0; k < text.size(); ++k)
+        if (!std::isspace(static_cast<unsigned char>(text[k])) &&
+            (k + 1 == text.size() || std::isspace(static_cast<unsigned char>(text[k + 1]))))
+            ends.push_back(k + 1);
+    return text.substr(0, ends[which < 0 ? ends.size() - 2 : which]);
+}
+
+struct CFailure {
+    const char* what;
+    const char* directory;
+    const char* model; // "": a model file that does not exist; null: no base at all
+    // Prepares the files before the run (base: the staged model, which it
+    // may move); returns a reason to skip, or "".
+    std::function<std::string(const TempDir& dir, std::string& base)> prepare;
+    std::function<void()> inChild;
+    std::vector<std::string> args;
+    int exitCode;
+    std::vector<std::string> err; // parts of stderr, in order
+    EFile kvt, kvo;
+};
+
+void PrintTo(const CFailure& f, std::ostream* os) {
+    *os << f.what;
+}
+
+class Failures : public ::testing::TestWithParam<CFailure> {};
+
+// Every failure is reported the same with 1 and with 2 threads.
+TEST_P(Failures, EndWithTheirExitCodeReportAndFiles) {
+    const CFailure& f = GetParam();
+    CRun runs[2];
+    for (int threads : {1, 2}) {
+        TempDir dir;
+        std::string base = !f.model     ? ""
+                           : f.model[0] ? StageModel(dir, f.directory, f.model)
+                                        : dir.File("m");
+        const std::string skip = f.prepare ? f.prepare(dir, base) : "";
+        if (!skip.empty())
+            GTEST_SKIP() << skip;
+        std::vector<std::string> args = f.args;
+        args.insert(args.begin(), {"--threads", std::to_string(threads)});
+        CRun& run = runs[threads - 1] = RunIn(dir, base, args, f.inChild);
+        chmod(dir.Path().c_str(), 0700);
+        umount(dir.File("disk").c_str());
+        if (run.result.exitCode == 126)
+            GTEST_SKIP() << "cannot run the binary as an unprivileged user here";
+        EXPECT_EQ(run.result.exitCode, f.exitCode) << run.result.err;
+        size_t at = 0;
+        for (const std::string& part : f.err) {
+            at = run.result.err.find(part, at);
+            EXPECT_NE(at, std::string::npos) << "no \"" << part << "\" in order in:\n"
+                                             << run.result.err;
+        }
+        EXPECT_EQ(run.result.err.find("Done."), std::string::npos) << run.result.err;
+        if (f.args == std::vector<std::string>{"--check"}) {
+            EXPECT_EQ(run.result.out, "");
+        }
+        EXPECT_EQ(run.hasKvt, f.kvt != EFile::NONE);
+        if (f.kvt == EFile::MARKER) {
+            EXPECT_EQ(run.kvt, std::vector<unsigned char>(4, 0));
+        }
+        EXPECT_EQ(run.hasKvo, f.kvo != EFile::NONE);
+    }
+    EXPECT_EQ(runs[1].reports, runs[0].reports);
+    EXPECT_TRUE(runs[1].kvo == runs[0].kvo);
+}
+
+const std::string INPUT = "KOVA Compute Error: ERROR - A kova Input Exception was caught\n";
+const std::string COMPUTE = "KOVA Compute Error: ERROR - A kova Compute Exception was caught\n";
+
+const CFailure FAILURES[] = {
+    {"no_model_given", "", nullptr, nullptr, nullptr, {}, 2, {"usage"}, EFile::NONE, EFile::NONE},
+    {"missing_model_file",
+     "",
+     "",
+     nullptr,
+     nullptr,
+     {},
+     1,
+     {INPUT, "detail: Bad File: the model file cannot be read (file ", ".kvi)\n",
+      "\nInput Error\n"},
+     EFile::NONE,
+     EFile::NONE},
+    {"keq_zero",
+     KOVA_TEST_DATA_DIR,
+     "equilibrium_keq_zero",
+     nullptr,
+     nullptr,
+     {},
+     1,
+     {INPUT,
+      "detail: Equilibrium Equaitons must have a positive Keq in reaction record 0 (field 18)",
+      "\nInput Error\n"},
+     EFile::NONE,
+     EFile::NONE},
+    // The record written before the failure stays; the time file keeps the marker.
+    {"clock_stall",
+     KOVA_TEST_DATA_DIR,
+     "clock_stall",
+     nullptr,
+     nullptr,
+     {},
+     1,
+     {COMPUTE, "no longer advances the clock", "\nComputational Error\n"},
+     EFile::MARKER,
+     EFile::ANY},
+    // A barely moving node with strong diffusion: the stable step cancels to 0.
+    {"zero_stable_step",
+     KOVA_TEST_DATA_DIR,
+     "zero_stable_step",
+     nullptr,
+     nullptr,
+     {},
+     1,
+     {COMPUTE, "not positive at node (0, 0)", "\nComputational Error\n"},
+     EFile::MARKER,
+     EFile::ANY},
+    // A Monod rate of 1e12: the local step stops halving at 2^-24 of the
+    // global step, where opzero (1e-300) would allow 1e12 local steps.
+    {"stiff_rate",
+     KOVA_TEST_DATA_DIR,
+     "stiff_monod",
+     nullptr,
+     nullptr,
+     {},
+     1,
+     {COMPUTE, "Local Timestep reduced below 2^-24 of the global step", "\nComputational Error\n"},
+     EFile::MARKER,
+     EFile::ANY},
+    {"cut_two_nodes",
+     KOVA_EXAMPLES_DIR,
+     "two_nodes",
+     [](const TempDir&, std::string& base) {
+         WriteTextFile(base + ".kvi", CutAfterToken(ReadTextFile(base + ".kvi"), 0));
+         return std::string();
+     },
+     nullptr,
+     {},
+     1,
+     {INPUT, "\nInput Error\n"},
+     EFile::NONE,
+     EFile::NONE},
+    {"cut_plume",
+     KOVA_EXAMPLES_DIR,
+     "plume",
+     [](const TempDir&, std::string& base) {
+         WriteTextFile(base + ".kvi", CutAfterToken(ReadTextFile(base + ".kvi"), -1));
+         return std::string();
+     },
+     nullptr,
+     {},
+     1,
+     {INPUT, "\nInput Error\n"},
+     EFile::NONE,
+     EFile::NONE},
+    // Buffered records reach /dev/full when the data file is closed.
+    {"full_disk",
+     KOVA_TEST_DATA_DIR,
+     "two_nodes",
+     [](const TempDir&, std::string& base) {
+         return std::string(symlink("/dev/full", (base + ".kvo").c_str()) ? "no /dev/full" : "");
+     },
+     nullptr,
+     {},
+     1,
+     {COMPUTE, "could not close the data output file", "No space left on device",
+      "\nComputational Error\n"},
+     EFile::MARKER,
+     EFile::ANY},
+    // The records of the column (6464 bytes each) soon cross the limit.
+    {"file_size_limit",
+     KOVA_EXAMPLES_DIR,
+     "column",
+     nullptr,
+     FileSizeLimit(4096),
+     {},
+     1,
+     {COMPUTE, "to the data output file: File too large", "\nComputational Error\n"},
+     EFile::MARKER,
+     EFile::ANY},
+    // 64 KiB hold the model, the marker and a few records of the column.
+    {"small_disk",
+     KOVA_EXAMPLES_DIR,
+     "column",
+     [](const TempDir& dir, std::string& base) {
+         const std::string skip = MountSmallDisk(dir.File("disk"));
+         if (skip.empty())
+             base = CopyModel(KOVA_EXAMPLES_DIR, "column", dir.File("disk/column"));
+         return skip;
+     },
+     nullptr,
+     {},
+     1,
+     {COMPUTE, "No space left on device", "\nComputational Error\n"},
+     EFile::MARKER,
+     EFile::ANY},
+    // The records go to /dev/null; the time file (36 + 11 x 8 bytes) does not
+    // fit in 100 and gets its marker back.
+    {"time_file_limit",
+     KOVA_TEST_DATA_DIR,
+     "two_nodes",
+     [](const TempDir&, std::string& base) {
+         return std::string(symlink("/dev/null", (base + ".kvo").c_str()) ? "no /dev/null" : "");
+     },
+     FileSizeLimit(100),
+     {},
+     1,
+     {COMPUTE, "the time output file", "\nComputational Error\n"},
+     EFile::MARKER,
+     EFile::ANY},
+    {"read_only_directory",
+     KOVA_TEST_DATA_DIR,
+     "two_nodes",
+     [](const TempDir& dir, std::string&) {
+         chmod(dir.Path().c_str(), 0555);
+         return std::string();
+     },
+     Unprivileged,
+     {},
+     1,
+     {COMPUTE, "Could not open time output file.", "\nComputational Error\n"},
+     EFile::NONE,
+     EFile::NONE},
+    // A time file left writable by an earlier run takes the marker; the data
+    // file cannot be created beside it.
+    {"read_only_directory_with_a_time_file",
+     KOVA_TEST_DATA_DIR,
+     "two_nodes",
+     [](const TempDir& dir, std::string& base) {
+         WriteTextFile(base + ".kvt", "an earlier run's time file");
+         chmod((base + ".kvt").c_str(), 0666);
+         chmod(dir.Path().c_str(), 0555);
+         return std::string();
+     },
+     Unprivileged,
+     {},
+     1,
+     {COMPUTE, "Could not open data output file.", "\nComputational Error\n"},
+     EFile::MARKER,
+     EFile::NONE},
+    // --check fails as a run does: the report, the detail with the field and
+    // the record, the error text last; nothing on stdout.
+    {"check_of_a_broken_model",
+     KOVA_EXAMPLES_DIR,
+     "column",
+     [](const TempDir&, std::string& base) {
+         std::string text = ReadTextFile(base + ".kvi");
+         const size_t hold = text.find("  7 1.0\n"); // the inlet's assignment to entry 7
+         if (hold == std::string::npos)
+             return std::string("no inlet assignment");
+         WriteTextFile(base + ".kvi", text.replace(hold, 8, "  8 1.0\n"));
+         return std::string();
+     },
+     nullptr,
+     {"--check"},
+     1,
+     {INPUT, "detail: target index 8 outside 0..7 in reaction record 0 (field 18)\nInput Error\n"},
+     EFile::NONE,
+     EFile::NONE},
+    {"check_of_a_missing_model",
+     "",
+     "",
+     nullptr,
+     nullptr,
+     {"--check"},
+     1,
+     {INPUT, "\ndetail: Bad File: the model file ", ".kvi cannot be read\n"},
+     EFile::NONE,
+     EFile::NONE},
+};
+
+INSTANTIATE_TEST_SUITE_P(Runs, Failures, ::testing::ValuesIn(FAILURES),
+                         [](const ::testing::TestParamInfo<CFailure>& info) {
+                             return std::string(info.param.what);
+                         });
+
+// A signal cancels a running model: exit 130 after one more record at the
+// time reached, both files complete.
+TEST(Runs, SigintCancelsARunWithCompleteFiles) {
+    TempDir dir;
+    std::string text = ReadTextFile(std::string(KOVA_EXAMPLES_DIR) + "/plume.kvi");
+    const size_t line2 = text.find('\n') + 1;
+    text.replace(line2, text.find('\n', line2) - line2, "0.0 100000.0 10.0 0.0 1e-09");
+    const std::string base = dir.File("long");
+    WriteTextFile(base + ".kvi", text);
+    const std::string errPath = dir.File("stderr.txt");
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+        dup2(open("/dev/null", O_WRONLY), 1);
+        execl(KOVA_COMPUTE_BIN, KOVA_COMPUTE_BIN, base.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const size_t record = 100 * 100 * 8 * 8;
+    for (int k = 0; k < 6000 && ReadBinaryFile(base + ".kvo").size() < record; ++k)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(pid, SIGINT);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const std::string err = ReadTextFile(errPath);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 130) << err;
+    EXPECT_NE(err.find("Done."), std::string::npos) << err;
+    EXPECT_EQ(err.find("Error"), std::string::npos) << err;
+    const std::vector<unsigned char> kvt = ReadBinaryFile(base + ".kvt");
+    ASSERT_GE(kvt.size(), 36u);
+    const int32_t records = IntAt(kvt, 0);
+    EXPECT_GE(records, 2); // the first record and the one at the cancel
+    EXPECT_EQ(kvt.size(), 36u + 8u * records);
+    EXPECT_EQ(ReadBinaryFile(base + ".kvo").size(), records * record);
+}
+
+TEST(Runs, TimingsReportEveryPhaseAndTheHeadSolve) {
+    TempDir dir;
+    const std::string base = StageModel(dir, KOVA_TEST_DATA_DIR, "two_nodes");
+    const ProcessResult r = RunCompute({"--no-progress", "--timings", "--threads", "2", base});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("kova-compute timings: 2 threads, 2 nodes, 101 global steps"),
+              std::string::npos)
+        << r.err;
+    for (const char* phase :
+         {"read", "heads", "flow field", "transport", "reactions", "output", "total"})
+        EXPECT_NE(r.err.find(std::string("\n  ") + phase + " "), std::string::npos) << phase;
+    EXPECT_NE(r.err.find(" s (band solve)\n"), std::string::npos) << r.err;
+    EXPECT_EQ(RunCompute({"--no-progress", base}).err.find("timings"), std::string::npos);
+}
+
+} // namespace
