@@ -4,8 +4,7 @@
 #include "app/model_check.h"
 #include "sim/exceptions.h"
 #include "sim/simulation.h"
-#include "support/in_process.h"
-#include "support/test_support.h"
+#include "support/engine.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +34,7 @@ const char* const CHECK_MODEL = R"(3 4 1 2 2 2
 1 1  0
 )";
 
-struct CheckedModel : CModelReader {
+struct CheckedModel : CEngine {
     explicit CheckedModel(const std::string& text) { Read(text); }
 };
 
@@ -142,14 +141,6 @@ TEST(ModelCheck, MisplacedReactionInAnUnusedSetIsANote) {
                "  set 0: used by 0 nodes\n    equilibrium: 0 CKinDualMonod\n    kinetic: none\n"
                "    note: reaction 0 (CKinDualMonod, kinetic) cannot serve as an equilibrium "
                "reaction\n  set 1: used by 12 nodes\n");
-}
-
-TEST(ModelCheck, CheckOptionIsParsed) {
-    const CCliOptions o = ParseCliOptions({"--check", "models/m"});
-    EXPECT_TRUE(o.check);
-    EXPECT_EQ(o.base, "models/m");
-    EXPECT_TRUE(o.error.empty());
-    EXPECT_FALSE(ParseCliOptions({"models/m"}).check);
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+// The terminal display of a run: its values, its keys and its lines.
 #include "app/key_controller.h"
 #include "app/progress_lines.h"
 #include "app/progress_view.h"
@@ -71,16 +72,6 @@ TEST(ProgressView, RefreshFollowsTheRunControlThroughItsCaches) {
     EXPECT_EQ(view.m_statusText, "");
 }
 
-TEST(ProgressView, BarStaysAtZeroWhenEndEqualsStart) {
-    CRunControl control("m");
-    CProgressView view;
-    control.SetStartTime(3.0);
-    control.SetEndTime(3.0);
-    control.SetCurrentTime(3.5);
-    view.Refresh(control);
-    EXPECT_EQ(view.m_progress, 0);
-}
-
 TEST(KeyController, PauseAndResumeToggleEachOther) {
     CRunControl control("m");
     CKeyController keys(control);
@@ -124,6 +115,9 @@ TEST(KeyController, CancelAsksFirstAndYesWakesAPausedWorker) {
     EXPECT_TRUE(keys.Buttons().resumeEnabled);
     // Nothing to abort any more.
     EXPECT_FALSE(keys.HandleKey('c'));
+    // A cancel stays: resuming does not undo it.
+    control.Resume();
+    EXPECT_EQ(control.CheckContinue(), 0);
 }
 
 TEST(ProgressLines, KeysFollowTheButtonsAndLinesFitTheTerminal) {

@@ -18,18 +18,6 @@
 
 namespace kova_test {
 
-const char* const TWO_NODE_MODEL = "1 2 0 1 0 1 0 10 1 0.1 1e-6\n"
-                                   "0\n"
-                                   "0 10\n"
-                                   "1 0.1 0\n"
-                                   "0 0 0.3 1 1 0 0 0\n"
-                                   "2  0 0 0 10  0 0 7 1\n"
-                                   "2  0 0  0 1\n"
-                                   "0\n"
-                                   "0\n"
-                                   "0\n"
-                                   "0 0\n";
-
 std::unique_ptr<std::istringstream> ModelStream(const std::string& text) {
     auto in = std::make_unique<std::istringstream>(text);
     PrepareModelStream(*in);

@@ -72,7 +72,4 @@ public:
     std::vector<std::string> details;
 };
 
-// The 43-number example model: one row, two columns, one mobile component.
-extern const char* const TWO_NODE_MODEL;
-
 } // namespace kova_test
