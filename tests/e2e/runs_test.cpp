@@ -65,13 +65,6 @@ CRun RunIn(const TempDir& dir, const std::string& base, std::vector<std::string>
     return run;
 }
 
-// Runs name.kvi of directory in a fresh directory with the given threads.
-CRun RunModel(const std::string& directory, const std::string& name, int threads) {
-    TempDir dir;
-    return RunIn(dir, StageModel(dir, directory, name),
-                 {"--no-progress", "--threads", std::to_string(threads)});
-}
-
 // Every entry of every node and record beyond the hydraulic slots is finite
 // and not negative beyond the round-off of the transport step.
 void ExpectFiniteNonNegative(const CRunOutput& out) {
@@ -133,7 +126,9 @@ TEST_P(Models, RunToTheEndAndGiveTheSameBytesWithAnyThreadCount) {
     m.expect(out);
 
     for (int threads : {2, 3}) {
-        const CRun parallel = RunModel(m.directory, m.name, threads);
+        TempDir other;
+        const CRun parallel = RunIn(other, StageModel(other, m.directory, m.name),
+                                    {"--no-progress", "--threads", std::to_string(threads)});
         EXPECT_EQ(parallel.result.exitCode, 0) << parallel.result.err;
         EXPECT_TRUE(parallel.kvo == serial.kvo) << "data file with " << threads << " threads";
         EXPECT_TRUE(parallel.kvt == serial.kvt) << "time file with " << threads << " threads";
@@ -165,13 +160,6 @@ const CModel MODELS[] = {
          const std::vector<double> expected{10, 1.0 / 3,  0.3, 1, 1, 0, 1, 1,
                                             0,  -1.0 / 3, 0.3, 1, 1, 0, 0, 0};
          EXPECT_EQ(out.values, expected);
-     }},
-    // Steps of 0.1 add up to just below 1, 2, ...: records at 0, 1.1, 2.0, ..., 10.1.
-    {KOVA_TEST_DATA_DIR, "two_nodes", 1, 2, 8, 11,
-     [](const CRunOutput& out) {
-         EXPECT_EQ(out.times[0], 0.0);
-         EXPECT_NEAR(out.times[1], 1.1, 1e-9);
-         EXPECT_NEAR(out.times[10], 10.1, 1e-9);
      }},
     // Away from its ends the column stays uniform: the middle nodes decay by
     // the trapezoid rule of the local steps, (1 - kh/2) / (1 + kh/2) a step.
@@ -232,7 +220,13 @@ const CModel MODELS[] = {
              EXPECT_NEAR(c(Y), 0.5 * c(X), 1e-6) << "node " << j;
          }
      }},
-    {KOVA_EXAMPLES_DIR, "two_nodes", 1, 2, 8, 11, [](const CRunOutput&) {}},
+    // Steps of 0.1 add up to just below 1, 2, ...: records at 0, 1.1, 2.0, ..., 10.1.
+    {KOVA_EXAMPLES_DIR, "two_nodes", 1, 2, 8, 11,
+     [](const CRunOutput& out) {
+         EXPECT_EQ(out.times[0], 0.0);
+         EXPECT_NEAR(out.times[1], 1.1, 1e-9);
+         EXPECT_NEAR(out.times[10], 10.1, 1e-9);
+     }},
     {KOVA_EXAMPLES_DIR, "plume", 100, 100, 8, 7, [](const CRunOutput&) {}},
     // Pore velocity 1 m/d, D = 0.25 m x 1 m/d + 1e-4 m2/d, nodes 0.25 m apart,
     // inlet held at 1 mg/L: the analytic front within 1 % of the inlet from
@@ -502,7 +496,7 @@ const CFailure FAILURES[] = {
      EFile::NONE},
     // Buffered records reach /dev/full when the data file is closed.
     {"full_disk",
-     KOVA_TEST_DATA_DIR,
+     KOVA_EXAMPLES_DIR,
      "two_nodes",
      [](const TempDir&, std::string& base) {
          return std::string(symlink("/dev/full", (base + ".kvo").c_str()) ? "no /dev/full" : "");
@@ -544,7 +538,7 @@ const CFailure FAILURES[] = {
     // The records go to /dev/null; the time file (36 + 11 x 8 bytes) does not
     // fit in 100 and gets its marker back.
     {"time_file_limit",
-     KOVA_TEST_DATA_DIR,
+     KOVA_EXAMPLES_DIR,
      "two_nodes",
      [](const TempDir&, std::string& base) {
          return std::string(symlink("/dev/null", (base + ".kvo").c_str()) ? "no /dev/null" : "");
@@ -556,7 +550,7 @@ const CFailure FAILURES[] = {
      EFile::MARKER,
      EFile::ANY},
     {"read_only_directory",
-     KOVA_TEST_DATA_DIR,
+     KOVA_EXAMPLES_DIR,
      "two_nodes",
      [](const TempDir& dir, std::string&) {
          chmod(dir.Path().c_str(), 0555);
@@ -571,7 +565,7 @@ const CFailure FAILURES[] = {
     // A time file left writable by an earlier run takes the marker; the data
     // file cannot be created beside it.
     {"read_only_directory_with_a_time_file",
-     KOVA_TEST_DATA_DIR,
+     KOVA_EXAMPLES_DIR,
      "two_nodes",
      [](const TempDir& dir, std::string& base) {
          WriteTextFile(base + ".kvt", "an earlier run's time file");
@@ -660,7 +654,7 @@ TEST(Runs, SigintCancelsARunWithCompleteFiles) {
 
 TEST(Runs, TimingsReportEveryPhaseAndTheHeadSolve) {
     TempDir dir;
-    const std::string base = StageModel(dir, KOVA_TEST_DATA_DIR, "two_nodes");
+    const std::string base = StageModel(dir, KOVA_EXAMPLES_DIR, "two_nodes");
     const ProcessResult r = RunCompute({"--no-progress", "--timings", "--threads", "2", base});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("kova-compute timings: 2 threads, 2 nodes, 101 global steps"),

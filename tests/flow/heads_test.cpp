@@ -33,50 +33,27 @@ TEST(Heads, RowsOfNodesBetweenFixedHeads) {
         CTestModel model;
         std::vector<double> heads, sources;
     } rows[] = {
+        // clang-format off
         // Conductance 0.1 between heads 10 and 0: 0.1 x 10 / (0.3 x 10).
-        {"two fixed nodes",
-         [] {
-             CTestModel m;
-             m.cols = 2;
-             m.colCoord = {0, 10};
-             m.overrides = {{0, 0, SLOT_HEAD, 10}};
-             m.fixedHeads = {{0, 0}, {0, 1}};
-             return m;
-         }(),
-         {10, 0},
-         {third, -third}},
+        {"two fixed nodes", CTestModel().Grid(1, 2, {0}, {0, 10}).Set(0, 0, 0, 10).Fixed(0, 0).Fixed(0, 1),
+         {10, 0}, {third, -third}},
         // Uneven spacing: the head falls linearly with the coordinate; the
         // fixed ends exchange K x gradient x width 1 = 1.
-        {"a linear fall",
-         [] {
-             CTestModel m;
-             m.cols = 5;
-             m.colCoord = {0, 1, 3, 6, 10};
-             m.opzero = 1e-13;
-             m.overrides = {{0, 0, SLOT_HEAD, 10}};
-             m.fixedHeads = {{0, 0}, {0, 4}};
-             return m;
-         }(),
-         {10, 9, 7, 4, 0},
-         {1 / (0.3 * 1), 0, 0, 0, -1 / (0.3 * 4)}},
+        {"a linear fall", CTestModel().Grid(1, 5, {0}, {0, 1, 3, 6, 10}).Set(0, 0, 0, 10).Fixed(0, 0)
+             .Fixed(0, 4), {10, 9, 7, 4, 0}, {1 / (0.3 * 1), 0, 0, 0, -1 / (0.3 * 4)}},
         // (0, 1) has no conductivity towards its neighbours: isolated, head 0.
         // (0, 2) has a zero row conductivity: no sweep touches it.
-        {"an isolated and a frozen node",
-         [] {
-             CTestModel m;
-             m.cols = 3;
-             m.overrides = {{0, 0, SLOT_HEAD, 4}, {0, 1, SLOT_HEAD, 9},      {0, 1, SLOT_KCOL, 0},
-                            {0, 2, SLOT_KROW, 0}, {0, 2, SLOT_SOURCE, 0.75}, {0, 2, SLOT_HEAD, 1}};
-             m.fixedHeads = {{0, 0}, {0, 2}};
-             return m;
-         }(),
-         {4, 0, 1},
-         {0, 0, 0.75}},
+        {"an isolated and a frozen node", CTestModel().Grid(1, 3).Set(0, 0, 0, 4).Set(0, 1, 0, 9)
+             .Set(0, 1, SLOT_KCOL, 0).Set(0, 2, SLOT_KROW, 0).Set(0, 2, SLOT_SOURCE, 0.75)
+             .Set(0, 2, 0, 1).Fixed(0, 0).Fixed(0, 2), {4, 0, 1}, {0, 0, 0.75}},
+        // clang-format on
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
+        CTestModel model = row.model;
+        model.opzero = 1e-13;
         CEngine engine;
-        engine.Read(row.model);
+        engine.Read(model);
         engine.Heads();
         for (int j = 0; j < row.model.cols; ++j) {
             EXPECT_NEAR(engine.At(0, j, SLOT_HEAD), row.heads[j], 1e-12) << "node " << j;
@@ -312,66 +289,29 @@ TEST(FlowField, FluxesAndCoefficientsOfEachNode) {
         CTestModel model;
         std::vector<CNodeFlow> nodes;
     } rows[] = {
+        // clang-format off
         // Harmonic mean 2 x 3 x 1 / 4 = 1.5 times the gradient 4 / 2.
-        {"harmonic mean",
-         [] {
-             CTestModel m;
-             m.cols = 3;
-             m.colCoord = {0, 2, 3};
-             m.overrides = {{0, 0, SLOT_HEAD, 7},
-                            {0, 1, SLOT_HEAD, 3},
-                            {0, 1, SLOT_KCOL, 3},
-                            {0, 2, SLOT_HEAD, 1},
-                            {0, 2, SLOT_KCOL, 0}};
-             return m;
-         }(),
+        {"harmonic mean", CTestModel().Grid(1, 3, {0}, {0, 2, 3}).Set(0, 0, 0, 7).Set(0, 1, 0, 3)
+             .Set(0, 1, SLOT_KCOL, 3).Set(0, 2, 0, 1).Set(0, 2, SLOT_KCOL, 0),
          {{0, 0, 0, 3, 0, 0, 0}, {0, 1, 0, 0, 0, 0, 0}}},
         // One row: Drr is Dm at the first node and 0 elsewhere.
-        {"one row",
-         [] {
-             CTestModel m;
-             m.cols = 3;
-             m.nMobile = 1;
-             m.transport = {{2.0, 0.5, 0.01}};
-             m.colCoord = {0, 4, 6};
-             m.overrides = {{0, 0, SLOT_HEAD, 6}, {0, 1, SLOT_HEAD, 4}, {0, 2, SLOT_HEAD, 3}};
-             return m;
-         }(),
-         {{0, 0, 0, 0.5, 0.01, 2 * 0.5 / 0.3 + 0.01, 0},
-          {0, 1, 0, 0.5, 0, 2 * 0.5 / 0.3 + 0.01, 0},
+        {"one row", CTestModel().Grid(1, 3, {0}, {0, 4, 6}).Mobile(2, 0.5, 0.01).Set(0, 0, 0, 6)
+             .Set(0, 1, 0, 4).Set(0, 2, 0, 3),
+         {{0, 0, 0, 0.5, 0.01, 2 * 0.5 / 0.3 + 0.01, 0}, {0, 1, 0, 0.5, 0, 2 * 0.5 / 0.3 + 0.01, 0},
           {0, 2, 0, 0, 0, 0.01, 0}}},
-        // Heads falling along both axes. The first row's Dcc ignores the row
-        // flux and the first column's Drr the column flux.
-        {"both axes",
-         [] {
-             CTestModel m;
-             m.rows = m.cols = 3;
-             m.nMobile = 1;
-             m.transport = {{1.0, 0.2, 0.05}};
-             m.rowCoord = {0, 1, 3};
-             m.colCoord = {0, 2, 3};
-             for (int i = 0; i < 3; ++i)
-                 for (int j = 0; j < 3; ++j)
-                     m.overrides.push_back(
-                         {i, j, SLOT_HEAD, 20 - 3 * m.rowCoord[i] - m.colCoord[j]});
-             return m;
-         }(),
-         {{1, 1, 3, 1, (9 + 0.2) / (r10 * 0.3) + 0.05, (1 + 1.8) / (r10 * 0.3) + 0.05,
-           0.8 * 3 / (r10 * 0.3)},
+        // Heads 20 - 3 x - y: fluxes 3 and 1 along both axes. The first row's
+        // Dcc ignores the row flux and the first column's Drr the column flux.
+        {"both axes", CTestModel().Grid(3, 3, {0, 1, 3}, {0, 2, 3}).Mobile(1, 0.2, 0.05)
+             .Set(0, 0, 0, 20).Set(0, 1, 0, 18).Set(0, 2, 0, 17).Set(1, 0, 0, 17).Set(1, 1, 0, 15)
+             .Set(1, 2, 0, 14).Set(2, 0, 0, 11).Set(2, 1, 0, 9).Set(2, 2, 0, 8),
+         {{1, 1, 3, 1, (9 + 0.2) / (r10 * 0.3) + 0.05, (1 + 1.8) / (r10 * 0.3) + 0.05, 0.8 * 3 / (r10 * 0.3)},
           {0, 1, 3, 1, (9 + 0.2) / (r10 * 0.3) + 0.05, 1 / 0.3 + 0.05, 0.8 * 3 / (r10 * 0.3)},
           {1, 0, 3, 1, 3 / 0.3 + 0.05, (1 + 1.8) / (r10 * 0.3) + 0.05, 0.8 * 3 / (r10 * 0.3)},
           {2, 2, 0, 0, 0.05, 0.05, 0}}},
-        {"equal heads: diffusion only",
-         [] {
-             CTestModel m;
-             m.rows = 2;
-             m.cols = 3;
-             m.nMobile = 1;
-             m.transport = {{1.0, 0.1, 0.25}};
-             m.defaults = {4, 0, 0.3, 1, 1, 0, 0, 0};
-             return m;
-         }(),
+        {"equal heads: diffusion only", CTestModel().Grid(2, 3).Mobile(1, 0.1, 0.25).Set(0, 0, 0, 4)
+             .Set(0, 1, 0, 4).Set(0, 2, 0, 4).Set(1, 0, 0, 4).Set(1, 1, 0, 4).Set(1, 2, 0, 4),
          {{0, 0, 0, 0, 0.25, 0.25, 0}, {1, 2, 0, 0, 0.25, 0.25, 0}}},
+        // clang-format on
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);

@@ -36,13 +36,13 @@ struct CStep : CEngine {
 
 // Two fixed nodes 10 apart; no dispersion unless a test sets it.
 CTestModel TwoNodes(double headA, double headB) {
-    CTestModel model;
-    model.cols = 2;
-    model.nMobile = 1;
-    model.colCoord = {0.0, 10.0};
-    model.overrides = {{0, 0, SLOT_HEAD, headA}, {0, 1, SLOT_HEAD, headB}};
-    model.fixedHeads = {{0, 0}, {0, 1}};
-    return model;
+    return CTestModel()
+        .Grid(1, 2, {0}, {0, 10})
+        .Mobile(0, 0, 0)
+        .Set(0, 0, 0, headA)
+        .Set(0, 1, 0, headB)
+        .Fixed(0, 0)
+        .Fixed(0, 1);
 }
 
 TEST(Transport, TwoNodeExampleMovesThirtySevenEighteenHundredths) {
@@ -87,12 +87,12 @@ TEST(Transport, AdvectionIsCentralPlusLaxWendroffFromUpstream) {
 // Fickian dispersion with node a's coefficient and the face's mean porosity;
 // each node's change divides by its own porosity and width.
 TEST(Transport, DispersionUsesTheMeanPorosityAndEachNodesWidth) {
-    CTestModel model = TwoNodes(0.0, 0.0);
-    model.cols = 3;
-    model.colCoord = {0.0, 4.0, 10.0};
-    model.overrides = {{0, 1, SLOT_POROSITY, 0.2}};
-    model.fixedHeads = {{0, 0}}; // all heads 0: no flow
-    CStep s(model);
+    // All heads 0: no flow.
+    CStep s(CTestModel()
+                .Grid(1, 3, {0}, {0, 4, 10})
+                .Mobile(0, 0, 0)
+                .Set(0, 1, SLOT_POROSITY, 0.2)
+                .Fixed(0, 0));
     s.Coef(0, 0)[1] = 2.0; // Dcc of node a only
     s.Coef(0, 1)[1] = 0.0;
     s.State(0, 0, 7) = 3.0;
@@ -108,13 +108,7 @@ TEST(Transport, DispersionUsesTheMeanPorosityAndEachNodesWidth) {
 // indices carry the central differences across its neighbours on the other
 // axis, with node a's porosity.
 TEST(Transport, CrossTermsUseTheNeighboursAcrossTheFace) {
-    CTestModel model;
-    model.rows = model.cols = 3;
-    model.nMobile = 1;
-    model.rowCoord = {0.0, 1.0, 4.0};
-    model.colCoord = {0.0, 2.0, 7.0};
-    model.fixedHeads = {{0, 0}};
-    CStep s(model);
+    CStep s(CTestModel().Grid(3, 3, {0, 1, 4}, {0, 2, 7}).Mobile(0, 0, 0).Fixed(0, 0));
     s.Coef(1, 1)[2] = 0.6;
     s.State(1, 0, 7) = 1.0;
     s.State(1, 2, 7) = 3.0;
@@ -163,16 +157,13 @@ TEST(Transport, SinksLoseSoluteSourcesGainNoneImmobileStays) {
 // Without sinks the step only moves solute: the pore-volume weighted sum of
 // the changes is zero.
 TEST(Transport, FacesConserveMass) {
-    CTestModel model;
-    model.rows = 4;
-    model.cols = 5;
-    model.nMobile = 1;
-    model.transport = {{1.0, 0.2, 0.01}};
-    model.rowCoord = {0.0, 1.0, 3.0, 3.5};
-    model.colCoord = {0.0, 2.0, 2.5, 4.0, 8.0};
-    model.overrides = {{0, 0, SLOT_HEAD, 10.0}, {2, 2, SLOT_KROW, 5.0}};
-    model.fixedHeads = {{0, 0}, {3, 4}};
-    CStep s(model);
+    CStep s(CTestModel()
+                .Grid(4, 5, {0, 1, 3, 3.5}, {0, 2, 2.5, 4, 8})
+                .Mobile(1, 0.2, 0.01)
+                .Set(0, 0, SLOT_HEAD, 10)
+                .Set(2, 2, SLOT_KROW, 5)
+                .Fixed(0, 0)
+                .Fixed(3, 4));
     for (int n = 0; n < 20; ++n)
         s.State(n / 5, n % 5, 7) = std::fmod(n * 0.37, 1.0);
     s.State(0, 0, SLOT_SOURCE) = s.State(3, 4, SLOT_SOURCE) = 0.0;

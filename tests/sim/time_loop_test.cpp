@@ -70,8 +70,6 @@ void ExpectTimeFile(const CLoopRun& run, const CTestModel& model) {
 }
 
 TEST(TimeLoop, RecordsFollowTheFirstStepThatReachesEachOutputTime) {
-    const std::string stall =
-        "compute: the global step 1 no longer advances the clock at time 1e+17";
     const std::string interval =
         "compute: the output interval 1 no longer advances the output time at time 1e+17";
     const struct {
@@ -83,7 +81,7 @@ TEST(TimeLoop, RecordsFollowTheFirstStepThatReachesEachOutputTime) {
         {Clock(0, 8, 4, 1), {0, 4, 8}, ""}, // a step past several output times: one record
         {Clock(5, 5, 1, 1), {5}, ""},
         {Clock(5, 2, 0, 1), {5}, ""}, // the end before the start: no step at all
-        {Clock(1e17, 2e17, 1, 1e16), {1e17}, stall},
+        // A step that no longer moves the clock is a failure of the binary's runs.
         {Clock(1e17, 2e17, 1e3, 1), {1e17}, interval},
         {Clock(1e308, 1.7e308, 1e308, 5e307),
          {1e308},
@@ -142,56 +140,21 @@ TEST(TimeLoop, StableStepIsTheSmallestCandidate) {
         const char* what;
         CNodeFlow first, second;
         double rowWidth, duration, expected;
-        std::string failure;
     } rows[] = {
-        {"no dispersion: 1 / sqrt(V)", {2, 0, {}}, {}, 1, 100, 0.5, ""},
-        {"sqrt(V) / D = 1: the root formula",
-         {1, 0, {1, 0, 0, 1, 0, 0}},
-         {},
-         1,
-         100,
-         0.1623201817774822,
-         ""},
-        {"sqrt(V) / D = 10: 1 / sqrt(V) - 2 D / V",
-         {10, 0, {0.25, 0.5, 0.25, 1, 0, 0}},
-         {},
-         1,
-         100,
-         0.1 - 2.0 / 100,
-         ""},
-        {"a short run", {10, 0, {0.25, 0.5, 0.25, 1, 0, 0}}, {}, 1, 0.01, 0.01, ""},
+        // clang-format off
+        {"no dispersion: 1 / sqrt(V)", {2, 0, {}}, {}, 1, 100, 0.5},
+        {"sqrt(V) / D = 1: the root form", {1, 0, {1, 0, 0, 1, 0, 0}}, {}, 1, 100, 0.1623201817774822},
+        {"1 / sqrt(V) - 2 D / V", {10, 0, {0.25, 0.5, 0.25, 1, 0, 0}}, {}, 1, 100, 0.08},
+        {"a short run", {10, 0, {0.25, 0.5, 0.25, 1, 0, 0}}, {}, 1, 0.01, 0.01},
         // D squared is formed before it is scaled.
-        {"the root formula to the last bit",
-         {1.9, 0, {0.47, 0, 0, 0.47, 0, 0}},
-         {},
-         0.5,
-         100,
-         0.08039970278578891,
-         ""},
+        {"to the last bit", {1.9, 0, {0.47, 0, 0, 0.47, 0, 0}}, {}, 0.5, 100, 0.08039970278578891},
         // 1/4 - 2 x 0.4 / 16 at the second node, from its second component.
-        {"over nodes and components",
-         {2, 0, {}},
-         {0, 4, {0, 0, 0, 0.1, 0.2, 0.1}},
-         1,
-         100,
-         0.2,
-         ""},
-        {"a node without flow sets no limit",
-         {2, 0, {}},
-         {0, 0, {5, 5, 5, 5, 5, 5}},
-         1,
-         100,
-         0.5,
-         ""},
-        // A barely moving node with strong dispersion: the root formula cancels.
-        {"a step of zero",
-         {},
-         {1e-12, 0, {1, 0, 0, 1, 0, 0}},
-         1,
-         10,
-         0,
-         "compute: stable global step 0 is not positive at node (0, 1)"},
-        {"no time to cover", {}, {1e-12, 0, {1, 0, 0, 1, 0, 0}}, 1, 0, 0, ""},
+        {"nodes and components", {2, 0, {}}, {0, 4, {0, 0, 0, 0.1, 0.2, 0.1}}, 1, 100, 0.2},
+        {"no flow sets no limit", {2, 0, {}}, {0, 0, {5, 5, 5, 5, 5, 5}}, 1, 100, 0.5},
+        // A barely moving node with strong dispersion: the root form cancels to 0,
+        // which is no failure while there is no time to cover.
+        {"no time to cover", {}, {1e-12, 0, {1, 0, 0, 1, 0, 0}}, 1, 0, 0},
+        // clang-format on
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -210,11 +173,9 @@ TEST(TimeLoop, StableStepIsTheSmallestCandidate) {
             engine.At(0, j, SLOT_FLUXCOL) = node.vc;
             std::copy(node.coef.begin(), node.coef.end(), sim.m_dispCoef.get() + 6 * j);
         }
-        EXPECT_EQ(Outcome([&] { engine.StableStep(row.duration); }), row.failure);
-        if (row.failure.empty()) {
-            EXPECT_NEAR(sim.m_globalStep, row.expected, 1e-15);
-            EXPECT_EQ(engine.control.GetGlobalStep(), sim.m_globalStep);
-        }
+        EXPECT_EQ(Outcome([&] { engine.StableStep(row.duration); }), "");
+        EXPECT_NEAR(sim.m_globalStep, row.expected, 1e-15);
+        EXPECT_EQ(engine.control.GetGlobalStep(), sim.m_globalStep);
     }
 }
 

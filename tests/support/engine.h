@@ -68,6 +68,25 @@ struct CTestModel {
 
     int NComp() const { return 7 + nImmobile + nMobile; }
     std::string Text() const;
+
+    // Setters that chain, for models written in one expression.
+    CTestModel& Grid(int r, int c, std::vector<double> rowC = {}, std::vector<double> colC = {}) {
+        rows = r, cols = c, rowCoord = std::move(rowC), colCoord = std::move(colC);
+        return *this;
+    }
+    CTestModel& Mobile(double alphaL, double alphaT, double diffusion) {
+        transport.push_back({alphaL, alphaT, diffusion});
+        nMobile = static_cast<int>(transport.size());
+        return *this;
+    }
+    CTestModel& Set(int i, int j, int k, double v) {
+        overrides.push_back({i, j, k, v});
+        return *this;
+    }
+    CTestModel& Fixed(int i, int j) {
+        fixedHeads.push_back({i, j});
+        return *this;
+    }
 };
 
 // A simulation with its run control; the worker's reports go to sink.
