@@ -408,207 +408,100 @@ TEST_P(Failures, EndWithTheirExitCodeReportAndFiles) {
 
 const std::string INPUT = "KOVA Compute Error: ERROR - A kova Input Exception was caught\n";
 const std::string COMPUTE = "KOVA Compute Error: ERROR - A kova Compute Exception was caught\n";
+const std::string COMPUTATIONAL = "\nComputational Error\n";
 
+// The ways of preparing a run's files.
+std::function<std::string(const TempDir&, std::string&)> CutAfter(int token) {
+    return [token](const TempDir&, std::string& base) {
+        WriteTextFile(base + ".kvi", CutAfterToken(ReadTextFile(base + ".kvi"), token));
+        return std::string();
+    };
+}
+std::function<std::string(const TempDir&, std::string&)> DataFileTo(const char* device) {
+    return [device](const TempDir&, std::string& base) {
+        return std::string(symlink(device, (base + ".kvo").c_str()) ? "no device" : "");
+    };
+}
+// 64 KiB hold the model, the marker and a few records of the column.
+std::string OnASmallDisk(const TempDir& dir, std::string& base) {
+    const std::string skip = MountSmallDisk(dir.File("disk"));
+    if (skip.empty())
+        base = CopyModel(KOVA_EXAMPLES_DIR, "column", dir.File("disk/column"));
+    return skip;
+}
+std::string ReadOnly(const TempDir& dir, std::string&) {
+    chmod(dir.Path().c_str(), 0555);
+    return "";
+}
+// A time file left writable by an earlier run takes the marker.
+std::string ReadOnlyWithATimeFile(const TempDir& dir, std::string& base) {
+    WriteTextFile(base + ".kvt", "an earlier run's time file");
+    chmod((base + ".kvt").c_str(), 0666);
+    return ReadOnly(dir, base);
+}
+// The column's inlet assignment to entry 8, outside the node's eight entries.
+std::string BreakTheInlet(const TempDir&, std::string& base) {
+    std::string text = ReadTextFile(base + ".kvi");
+    const size_t hold = text.find("  7 1.0\n");
+    if (hold == std::string::npos)
+        return "no inlet assignment";
+    WriteTextFile(base + ".kvi", text.replace(hold, 8, "  8 1.0\n"));
+    return "";
+}
+
+const EFile NONE = EFile::NONE, MARKER = EFile::MARKER, ANY = EFile::ANY;
+const char* const DATA = KOVA_TEST_DATA_DIR;
+const char* const EXAMPLES = KOVA_EXAMPLES_DIR;
+
+// clang-format off
 const CFailure FAILURES[] = {
-    {"no_model_given", "", nullptr, nullptr, nullptr, {}, 2, {"usage"}, EFile::NONE, EFile::NONE},
-    {"missing_model_file",
-     "",
-     "",
-     nullptr,
-     nullptr,
-     {},
-     1,
-     {INPUT, "detail: Bad File: the model file cannot be read (file ", ".kvi)\n",
-      "\nInput Error\n"},
-     EFile::NONE,
-     EFile::NONE},
-    {"keq_zero",
-     KOVA_TEST_DATA_DIR,
-     "equilibrium_keq_zero",
-     nullptr,
-     nullptr,
-     {},
-     1,
-     {INPUT,
-      "detail: Equilibrium Equaitons must have a positive Keq in reaction record 0 (field 18)",
-      "\nInput Error\n"},
-     EFile::NONE,
-     EFile::NONE},
+    {"no_model_given", "", nullptr, nullptr, nullptr, {}, 2, {"usage"}, NONE, NONE},
+    {"missing_model_file", "", "", nullptr, nullptr, {}, 1,
+     {INPUT, "detail: Bad File: the model file cannot be read (file ", ".kvi)\n", "\nInput Error\n"},
+     NONE, NONE},
+    {"keq_zero", DATA, "equilibrium_keq_zero", nullptr, nullptr, {}, 1,
+     {INPUT, "detail: Equilibrium Equaitons must have a positive Keq in reaction record 0 (field 18)",
+      "\nInput Error\n"}, NONE, NONE},
+    {"cut_two_nodes", EXAMPLES, "two_nodes", CutAfter(0), nullptr, {}, 1, {INPUT, "\nInput Error\n"},
+     NONE, NONE},
+    {"cut_plume", EXAMPLES, "plume", CutAfter(-1), nullptr, {}, 1, {INPUT, "\nInput Error\n"}, NONE, NONE},
     // The record written before the failure stays; the time file keeps the marker.
-    {"clock_stall",
-     KOVA_TEST_DATA_DIR,
-     "clock_stall",
-     nullptr,
-     nullptr,
-     {},
-     1,
-     {COMPUTE, "no longer advances the clock", "\nComputational Error\n"},
-     EFile::MARKER,
-     EFile::ANY},
+    {"clock_stall", DATA, "clock_stall", nullptr, nullptr, {}, 1,
+     {COMPUTE, "detail: the global step 1 no longer advances the clock at time 1e+17", COMPUTATIONAL},
+     MARKER, ANY},
     // A barely moving node with strong diffusion: the stable step cancels to 0.
-    {"zero_stable_step",
-     KOVA_TEST_DATA_DIR,
-     "zero_stable_step",
-     nullptr,
-     nullptr,
-     {},
-     1,
-     {COMPUTE, "not positive at node (0, 0)", "\nComputational Error\n"},
-     EFile::MARKER,
-     EFile::ANY},
+    {"zero_stable_step", DATA, "zero_stable_step", nullptr, nullptr, {}, 1,
+     {COMPUTE, "not positive at node (0, 0)", COMPUTATIONAL}, MARKER, ANY},
     // A Monod rate of 1e12: the local step stops halving at 2^-24 of the
     // global step, where opzero (1e-300) would allow 1e12 local steps.
-    {"stiff_rate",
-     KOVA_TEST_DATA_DIR,
-     "stiff_monod",
-     nullptr,
-     nullptr,
-     {},
-     1,
-     {COMPUTE, "Local Timestep reduced below 2^-24 of the global step", "\nComputational Error\n"},
-     EFile::MARKER,
-     EFile::ANY},
-    {"cut_two_nodes",
-     KOVA_EXAMPLES_DIR,
-     "two_nodes",
-     [](const TempDir&, std::string& base) {
-         WriteTextFile(base + ".kvi", CutAfterToken(ReadTextFile(base + ".kvi"), 0));
-         return std::string();
-     },
-     nullptr,
-     {},
-     1,
-     {INPUT, "\nInput Error\n"},
-     EFile::NONE,
-     EFile::NONE},
-    {"cut_plume",
-     KOVA_EXAMPLES_DIR,
-     "plume",
-     [](const TempDir&, std::string& base) {
-         WriteTextFile(base + ".kvi", CutAfterToken(ReadTextFile(base + ".kvi"), -1));
-         return std::string();
-     },
-     nullptr,
-     {},
-     1,
-     {INPUT, "\nInput Error\n"},
-     EFile::NONE,
-     EFile::NONE},
+    {"stiff_rate", DATA, "stiff_monod", nullptr, nullptr, {}, 1,
+     {COMPUTE, "Local Timestep reduced below 2^-24 of the global step", COMPUTATIONAL}, MARKER, ANY},
     // Buffered records reach /dev/full when the data file is closed.
-    {"full_disk",
-     KOVA_EXAMPLES_DIR,
-     "two_nodes",
-     [](const TempDir&, std::string& base) {
-         return std::string(symlink("/dev/full", (base + ".kvo").c_str()) ? "no /dev/full" : "");
-     },
-     nullptr,
-     {},
-     1,
-     {COMPUTE, "could not close the data output file", "No space left on device",
-      "\nComputational Error\n"},
-     EFile::MARKER,
-     EFile::ANY},
+    {"full_disk", EXAMPLES, "two_nodes", DataFileTo("/dev/full"), nullptr, {}, 1,
+     {COMPUTE, "could not close the data output file", "No space left on device", COMPUTATIONAL},
+     MARKER, ANY},
     // The records of the column (6464 bytes each) soon cross the limit.
-    {"file_size_limit",
-     KOVA_EXAMPLES_DIR,
-     "column",
-     nullptr,
-     FileSizeLimit(4096),
-     {},
-     1,
-     {COMPUTE, "to the data output file: File too large", "\nComputational Error\n"},
-     EFile::MARKER,
-     EFile::ANY},
-    // 64 KiB hold the model, the marker and a few records of the column.
-    {"small_disk",
-     KOVA_EXAMPLES_DIR,
-     "column",
-     [](const TempDir& dir, std::string& base) {
-         const std::string skip = MountSmallDisk(dir.File("disk"));
-         if (skip.empty())
-             base = CopyModel(KOVA_EXAMPLES_DIR, "column", dir.File("disk/column"));
-         return skip;
-     },
-     nullptr,
-     {},
-     1,
-     {COMPUTE, "No space left on device", "\nComputational Error\n"},
-     EFile::MARKER,
-     EFile::ANY},
+    {"file_size_limit", EXAMPLES, "column", nullptr, FileSizeLimit(4096), {}, 1,
+     {COMPUTE, "to the data output file: File too large", COMPUTATIONAL}, MARKER, ANY},
+    {"small_disk", EXAMPLES, "column", OnASmallDisk, nullptr, {}, 1,
+     {COMPUTE, "No space left on device", COMPUTATIONAL}, MARKER, ANY},
     // The records go to /dev/null; the time file (36 + 11 x 8 bytes) does not
     // fit in 100 and gets its marker back.
-    {"time_file_limit",
-     KOVA_EXAMPLES_DIR,
-     "two_nodes",
-     [](const TempDir&, std::string& base) {
-         return std::string(symlink("/dev/null", (base + ".kvo").c_str()) ? "no /dev/null" : "");
-     },
-     FileSizeLimit(100),
-     {},
-     1,
-     {COMPUTE, "the time output file", "\nComputational Error\n"},
-     EFile::MARKER,
-     EFile::ANY},
-    {"read_only_directory",
-     KOVA_EXAMPLES_DIR,
-     "two_nodes",
-     [](const TempDir& dir, std::string&) {
-         chmod(dir.Path().c_str(), 0555);
-         return std::string();
-     },
-     Unprivileged,
-     {},
-     1,
-     {COMPUTE, "Could not open time output file.", "\nComputational Error\n"},
-     EFile::NONE,
-     EFile::NONE},
-    // A time file left writable by an earlier run takes the marker; the data
-    // file cannot be created beside it.
-    {"read_only_directory_with_a_time_file",
-     KOVA_EXAMPLES_DIR,
-     "two_nodes",
-     [](const TempDir& dir, std::string& base) {
-         WriteTextFile(base + ".kvt", "an earlier run's time file");
-         chmod((base + ".kvt").c_str(), 0666);
-         chmod(dir.Path().c_str(), 0555);
-         return std::string();
-     },
-     Unprivileged,
-     {},
-     1,
-     {COMPUTE, "Could not open data output file.", "\nComputational Error\n"},
-     EFile::MARKER,
-     EFile::NONE},
+    {"time_file_limit", EXAMPLES, "two_nodes", DataFileTo("/dev/null"), FileSizeLimit(100), {}, 1,
+     {COMPUTE, "the time output file", COMPUTATIONAL}, MARKER, ANY},
+    {"read_only_directory", EXAMPLES, "two_nodes", ReadOnly, Unprivileged, {}, 1,
+     {COMPUTE, "Could not open time output file.", COMPUTATIONAL}, NONE, NONE},
+    {"read_only_directory_with_a_time_file", EXAMPLES, "two_nodes", ReadOnlyWithATimeFile,
+     Unprivileged, {}, 1, {COMPUTE, "Could not open data output file.", COMPUTATIONAL}, MARKER, NONE},
     // --check fails as a run does: the report, the detail with the field and
     // the record, the error text last; nothing on stdout.
-    {"check_of_a_broken_model",
-     KOVA_EXAMPLES_DIR,
-     "column",
-     [](const TempDir&, std::string& base) {
-         std::string text = ReadTextFile(base + ".kvi");
-         const size_t hold = text.find("  7 1.0\n"); // the inlet's assignment to entry 7
-         if (hold == std::string::npos)
-             return std::string("no inlet assignment");
-         WriteTextFile(base + ".kvi", text.replace(hold, 8, "  8 1.0\n"));
-         return std::string();
-     },
-     nullptr,
-     {"--check"},
-     1,
+    {"check_of_a_broken_model", EXAMPLES, "column", BreakTheInlet, nullptr, {"--check"}, 1,
      {INPUT, "detail: target index 8 outside 0..7 in reaction record 0 (field 18)\nInput Error\n"},
-     EFile::NONE,
-     EFile::NONE},
-    {"check_of_a_missing_model",
-     "",
-     "",
-     nullptr,
-     nullptr,
-     {"--check"},
-     1,
-     {INPUT, "\ndetail: Bad File: the model file ", ".kvi cannot be read\n"},
-     EFile::NONE,
-     EFile::NONE},
+     NONE, NONE},
+    {"check_of_a_missing_model", "", "", nullptr, nullptr, {"--check"}, 1,
+     {INPUT, "\ndetail: Bad File: the model file ", ".kvi cannot be read\n"}, NONE, NONE},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Runs, Failures, ::testing::ValuesIn(FAILURES),
                          [](const ::testing::TestParamInfo<CFailure>& info) {
