@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <functional>
 #include <sstream>
+#include <sys/stat.h>
 
 using namespace kova_test;
 
@@ -91,73 +93,112 @@ TEST(PostTools, CsvRoundTripsToTheSameDoubles) {
     EXPECT_FALSE(std::getline(in, line)) << line;
 }
 
-// An unfinished run is exported and drawn as far as it goes, and says so.
+// An unfinished run is exported and drawn as far as it goes, and says so:
+// the record count from the data file, the times replayed from the global
+// step (or, with a computed step, estimated from the output interval).
 TEST(PostTools, AnUnfinishedRunIsUsedAndSaysSo) {
+    for (const double step : {1.0, 0.0}) {
+        TempDir dir;
+        const std::string base = dir.File("m");
+        CResultFixture fx;
+        fx.globalStep = step;
+        fx.times = {0.0, step > 0 ? 3.0 : 2.5, 5.0};
+        fx.Write(base, false);
+        const ProcessResult r = RunProgram(KOVA_EXPORT_BIN, {base, "--format", "csv"});
+        ASSERT_EQ(r.exitCode, 0) << Output(r);
+        for (const std::string& part :
+             {"kova-export: " + base + ".kvt holds only the marker of an unfinished run",
+              "3 records taken from the length of " + base + ".kvo",
+              std::string(step > 0 ? "replayed" : "estimated")})
+            EXPECT_NE(r.err.find(part), std::string::npos) << part << " in " << r.err;
+        std::istringstream in(ReadTextFile(dir.File("m.csv")));
+        std::vector<double> times;
+        for (std::string line; std::getline(in, line);)
+            if (line[0] != 'r' && Cells(line)[2] == "0" && Cells(line)[3] == "0")
+                times.push_back(std::strtod(Cells(line)[1].c_str(), nullptr));
+        EXPECT_EQ(times, fx.times);
+    }
     TempDir dir;
-    const std::string base = dir.File("m");
-    CResultFixture fx;
-    fx.times = {0.0, 3.0, 5.0};
-    fx.Write(base, false);
-    const ProcessResult r = RunProgram(KOVA_EXPORT_BIN, {base, "--format", "csv"});
-    ASSERT_EQ(r.exitCode, 0) << Output(r);
-    for (const std::string& part : {"kova-export: " + base +
-                                       ".kvt holds only the marker of an "
-                                       "unfinished run",
-                                   "3 records taken from the length of " + base + ".kvo"})
-        EXPECT_NE(r.err.find(part), std::string::npos) << r.err;
-    std::istringstream in(ReadTextFile(dir.File("m.csv")));
-    std::vector<std::string> times;
-    for (std::string line; std::getline(in, line);)
-        times.push_back(Cells(line)[1]);
-    ASSERT_EQ(times.size(), 1u + 3u * 12u);
-    EXPECT_EQ(times[1] + " " + times[13] + " " + times[36], "0 3 5");
+    CResultFixture().Write(dir.File("m"), false);
     const ProcessResult plot =
-        RunProgram(KOVA_PLOT_BIN, {base, "--entry", "head", "-o", dir.File("h.png")});
+        RunProgram(KOVA_PLOT_BIN, {dir.File("m"), "--entry", "head", "-o", dir.File("h.png")});
     EXPECT_EQ(plot.exitCode, 0) << Output(plot);
     EXPECT_NE(plot.err.find("unfinished run"), std::string::npos) << plot.err;
 }
 
-// Both tools refuse what they cannot use, name it, and write nothing.
+// Both tools refuse what they cannot use, name the file and the problem on
+// the first line, and write nothing.
 TEST(PostTools, WhatCannotBeUsedIsNamedAndNothingIsWritten) {
     TempDir dir;
-    const std::string base = dir.File("m");
+    const std::string base = dir.File("m"), out = dir.File("out");
+    const std::string kvt = base + ".kvt", kvo = base + ".kvo", kvi = base + ".kvi";
     const CResultFixture fx;
-    fx.Write(base);
-    const std::vector<unsigned char> data = fx.DataBytes();
-    WriteBinaryFile(base + ".kvo", std::vector<unsigned char>(data.begin(), data.end() - 8));
-    const std::string out = dir.File("out");
+    const std::vector<unsigned char> times = fx.TimeBytes(), data = fx.DataBytes();
+    auto set = [](std::vector<unsigned char> v, size_t at, unsigned char b) {
+        v[at] = b;
+        return v;
+    };
+    CResultFixture moreEntries = fx;
+    moreEntries.immobile = 2;
+    const std::vector<std::string> csv = {base, "--format", "csv", "-o", out};
     const struct {
-        const char* bin;
-        std::vector<std::string> args;
-        int exitCode;
-        std::string err; // the start of stderr
+        std::function<void()> spoil;
+        std::vector<std::string> args; // of kova-export, or of kova-plot after "plot"
+        std::string err;               // the start of stderr
+        std::string part;              // and a part of it
+        int exitCode = 1;
     } rows[] = {
-        {KOVA_EXPORT_BIN,
-         {base, "--format", "vtk", "-o", out},
-         1,
-         "kova-export: " + base + ".kvo: 4792 bytes, but"},
-        {KOVA_EXPORT_BIN,
-         {base, "--format", "csv", "-o", out},
-         1,
-         "kova-export: " + base + ".kvo: 4792 bytes, but"},
-        {KOVA_PLOT_BIN, {base, "--entry", "head", "-o", out}, 1, "kova-plot: " + base + ".kvo:"},
-        {KOVA_PLOT_BIN,
-         {dir.File("none"), "--entry", "head", "-o", out},
-         1,
-         "kova-plot: " + dir.File("none") + ".kvi: cannot open the model file\n"},
-        {KOVA_EXPORT_BIN, {"m", "--format", "pdf"}, 2, "kova-export: --format pdf is neither"},
-        {KOVA_PLOT_BIN, {"m", "--entry", "head"}, 2, "kova-plot: no -o FILE.png given"},
+        // clang-format off
+        {[&] { WriteBinaryFile(kvt, {times.begin(), times.begin() + 2}); }, csv, kvt, "2 bytes, too short"},
+        {[&] { WriteBinaryFile(kvt, {times.begin(), times.begin() + 20}); }, csv, kvt, "20 bytes, too short"},
+        {[&] { WriteBinaryFile(kvt, {times.begin(), times.end() - 8}); }, csv, kvt,
+         "68 bytes, but its record count 5 needs 36 + 8 x 5 = 76"},
+        {[&] { WriteBinaryFile(kvt, {1, 0, 0, 0}); }, csv, kvt, "not the unfinished-run marker 0"},
+        {[&] { WriteBinaryFile(kvt, set(times, 3, 0xFF)); }, csv, kvt, "is negative"},
+        {[&] { WriteBinaryFile(kvt, set(times, 8, 5)); }, csv, kvt, "grid 3 x 5 does not match the 3 x 4 grid"},
+        {[&] { std::remove(kvt.c_str()); }, csv, kvt, "cannot open the time file"},
+        {[&] { std::remove(kvt.c_str()), mkdir(kvt.c_str(), 0700); }, csv, kvt, "not a regular file"},
+        {[&] { WriteBinaryFile(kvo, {data.begin(), data.end() - 960}); }, csv, kvo,
+         "3840 bytes, but " + kvt + " lists 5 records of 960 bytes"},
+        {[&] { WriteBinaryFile(kvo, {data.begin(), data.end() - 8}); }, {"plot", base, "--entry", "head",
+         "-o", out}, kvo, "4792 bytes, but"},
+        {[&] { auto more = data; more.push_back(0); WriteBinaryFile(kvo, more); }, csv, kvo, "4801 bytes"},
+        {[&] { WriteTextFile(kvi, moreEntries.ModelText()); }, csv, kvo, "(12 nodes x 11 entries x 8)"},
+        {[&] { WriteBinaryFile(kvt, {0, 0, 0, 0}), WriteBinaryFile(kvo, {data.begin(), data.end() - 100}); },
+         csv, kvo, "not a whole number of records of 960 bytes"},
+        {[&] { std::remove(kvo.c_str()); }, csv, kvo, "cannot open the data file"},
+        {[&] { WriteTextFile(kvi, "3 4 1 2 0 1\n0 10 x"); }, csv, kvi, "does not read: Bad File"},
+        {[&] { std::remove(kvi.c_str()); }, {"plot", base, "--entry", "head", "-o", out}, kvi,
+         "cannot open the model file"},
+        {[] {}, {base, "--format", "csv", "--records", "5", "-o", out}, "--records: ", "record 5 outside 0..4"},
+        {[] {}, {base, "--format", "csv", "--records", "3-1", "-o", out}, "--records: ",
+         "range \"3-1\" runs backwards"},
+        {[] {}, {base, "--format", "csv", "--records", "x", "-o", out}, "--records: ",
+         "\"x\" is not a record index"},
+        {[] {}, {"plot", base, "--entry", "mobile_5", "-o", out}, "--entry mobile_5 names no entry", ""},
+        {[] {}, {"m", "--format", "pdf"}, "--format pdf is neither vtk nor csv", "usage: kova-export", 2},
+        {[] {}, {"m", "n", "--format", "vtk"}, "more than one BASE given (m, n)", "", 2},
+        {[] {}, {"plot", "m", "--entry", "head"}, "no -o FILE.png given", "usage: kova-plot", 2},
+        {[] {}, {"plot", "m", "-o", "f.png"},
+         "give --entry NAME for a field or --node I,J for a breakthrough curve", "", 2},
+        {[] {}, {"plot", "m", "--entry", "head", "--record", "1", "--time", "2", "-o", "f.png"},
+         "give --record or --time, not both", "", 2},
+        // clang-format on
     };
     for (const auto& row : rows) {
-        const ProcessResult r = RunProgram(row.bin, row.args);
+        std::filesystem::remove_all(kvt);
+        fx.Write(base);
+        row.spoil();
+        const bool plot = row.args[0] == "plot";
+        const std::vector<std::string> args(row.args.begin() + plot, row.args.end());
+        const ProcessResult r = RunProgram(plot ? KOVA_PLOT_BIN : KOVA_EXPORT_BIN, args);
         EXPECT_EQ(r.exitCode, row.exitCode) << Output(r);
-        EXPECT_EQ(r.err.rfind(row.err, 0), 0u) << Output(r);
+        const std::string tool = plot ? "kova-plot: " : "kova-export: ";
+        EXPECT_EQ(r.err.rfind(tool + row.err, 0), 0u) << Output(r);
+        EXPECT_NE(r.err.find(row.part), std::string::npos) << Output(r);
         EXPECT_EQ(r.out, "");
         EXPECT_FALSE(FileExists(out));
     }
-    WriteBinaryFile(base + ".kvt", {9, 9, 9});
-    const ProcessResult r = RunProgram(KOVA_EXPORT_BIN, {base, "--format", "csv", "-o", out});
-    EXPECT_EQ(r.err.rfind("kova-export: " + base + ".kvt: 3 bytes", 0), 0u) << Output(r);
     EXPECT_EQ(RunProgram(KOVA_PLOT_BIN, {"--help"}).exitCode, 0);
 }
 
@@ -187,11 +228,6 @@ TEST(PostTools, PlotDrawsAFieldAndABreakthroughCurve) {
                                    "-o", dir.File("b.png")});
     ASSERT_EQ(curve.exitCode, 0) << Output(curve);
     ExpectPng(dir.File("b.png"));
-    const ProcessResult unknown =
-        RunProgram(KOVA_PLOT_BIN, {base, "--entry", "mobile_5", "-o", dir.File("u.png")});
-    EXPECT_EQ(unknown.exitCode, 1);
-    EXPECT_NE(unknown.err.find("--entry mobile_5 names no entry"), std::string::npos);
-    EXPECT_FALSE(FileExists(dir.File("u.png")));
 }
 
 } // namespace
