@@ -3,7 +3,6 @@
 // written; a cut that leaves every needed number ends as the whole file does.
 // The cuts run in-process, as the binary runs them. Labelled slow.
 #include "support/engine.h"
-#include "support/run_output.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,6 @@
 #include "sim/run.h"
 #include "sim/rxn_work.h"
 #include "support/engine.h"
-#include "support/run_output.h"
 
 #include <gtest/gtest.h>
 
