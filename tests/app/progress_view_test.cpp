@@ -30,7 +30,6 @@ TEST(ProgressView, RefreshFollowsTheRunControlThroughItsCaches) {
     EXPECT_EQ(view.m_startText, "0"); // never changed from 0.0: template text
     EXPECT_EQ(view.m_endText, "10");
     EXPECT_EQ(view.m_currentText, "2.5"); // three significant digits
-
     EXPECT_EQ(view.m_progress, 25);
     EXPECT_EQ(view.m_globalStepText, "0");
     EXPECT_EQ(view.m_statusText, "Simulating ...");
@@ -54,30 +53,23 @@ TEST(ProgressView, RefreshFollowsTheRunControlThroughItsCaches) {
     EXPECT_EQ(view.m_statusText, "");
 }
 
-TEST(KeyController, PauseAndResumeToggleEachOther) {
-    CRunControl control("m");
-    CKeyController keys(control);
-    EXPECT_FALSE(keys.HandleKey('r')); // Resume starts disabled
-    EXPECT_EQ(control.IsPaused(), 0);
-    EXPECT_TRUE(keys.HandleKey('p'));
-    EXPECT_EQ(control.IsPaused(), 1);
-    EXPECT_FALSE(keys.Buttons().pauseEnabled);
-    EXPECT_TRUE(keys.Buttons().resumeEnabled);
-    EXPECT_FALSE(keys.HandleKey('p'));
-    EXPECT_TRUE(keys.HandleKey('r'));
-    EXPECT_EQ(control.IsPaused(), 0);
-    EXPECT_FALSE(keys.HandleKey('x'));
-}
-
 void IdleWorker(CRunControl* control) {
     while (control->CheckContinue() && !control->IsCancelled())
         control->SetStatus("working");
     control->SetFinished();
 }
 
-TEST(KeyController, CancelAsksFirstAndYesWakesAPausedWorker) {
+// p pauses, r resumes; c (or Ctrl-C) asks, and yes wakes a paused worker.
+TEST(KeyController, PauseResumeAndACancelThatAsksFirst) {
     CRunControl control("m");
     CKeyController keys(control);
+    EXPECT_FALSE(keys.HandleKey('r')); // Resume starts disabled
+    EXPECT_TRUE(keys.HandleKey('p'));
+    EXPECT_EQ(control.IsPaused(), 1);
+    EXPECT_FALSE(keys.HandleKey('p'));
+    EXPECT_TRUE(keys.HandleKey('r'));
+    EXPECT_EQ(control.IsPaused(), 0);
+    EXPECT_FALSE(keys.HandleKey('x'));
     keys.HandleKey('p');
     control.StartWorker(IdleWorker);
 

@@ -21,14 +21,15 @@ std::string Coords(const std::vector<double>& given, int count) {
     return out;
 }
 
-} // namespace
-
+// The coefficient vector of a reaction that changes nothing.
 std::string ZeroCoefficients(int nComp) {
     std::string zeros;
     for (int k = 0; k < nComp; ++k)
         zeros += "0 ";
     return zeros;
 }
+
+} // namespace
 
 std::string CModelFields::Text() const {
     return header + "\n" + times + "\n" + rowCoords + "\n" + colCoords + "\n" + transport + "\n" +
@@ -139,13 +140,9 @@ void CEngine::Run() {
     sim.Run();
 }
 
-void ExpectReads(const std::string& text) {
+std::string ReadOutcome(const std::string& text) {
     CEngine engine;
-    try {
-        engine.Read(text);
-    } catch (const Exception& e) {
-        ADD_FAILURE() << e.Detail() << "\nfor:\n" << text;
-    }
+    return Outcome([&] { engine.Read(text); });
 }
 
 CInProcessRun RunInProcess(const std::string& base) {

@@ -17,7 +17,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <typeinfo>
 #include <vector>
 
 namespace kova_test {
@@ -120,35 +119,13 @@ public:
     CSimulation sim;
 };
 
-// The detail of the failure f throws, which must be of class E exactly; ""
-// and a test failure when it throws none or another.
-template <class E, class F> std::string FailureOf(F&& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        if (typeid(e) == typeid(E))
-            return e.Detail();
-        ADD_FAILURE() << "a " << typeid(e).name() << " instead of a " << typeid(E).name() << ": "
-                      << e.Detail();
-        return "";
-    }
-    ADD_FAILURE() << "no " << typeid(E).name();
-    return "";
-}
-
 // How f ended: "" when it returned, else the class of its failure and the
 // detail: "input: ...", "bad file: ...", "compute: ...", "time: ...",
 // "not supported: ..." or "general: ...".
 std::string Outcome(const std::function<void()>& f);
 
-// The detail of the failure of class E that reading text gives.
-template <class E> std::string ReadFailure(const std::string& text) {
-    CEngine engine;
-    return FailureOf<E>([&] { engine.Read(text); });
-}
-
-// Reads text; any failure is a test failure.
-void ExpectReads(const std::string& text);
+// How reading text as a run reads its file ended, as Outcome tells.
+std::string ReadOutcome(const std::string& text);
 
 // How a run of a model file in-process ended.
 struct CInProcessRun {
@@ -160,9 +137,6 @@ struct CInProcessRun {
 
 // Runs base.kvi through CSimulation::Run, as the binary's worker does.
 CInProcessRun RunInProcess(const std::string& base);
-
-// The coefficient vector of a reaction that changes nothing.
-std::string ZeroCoefficients(int nComp);
 
 // A reaction whose rate and equilibrium the test gives: a stand-in for the
 // local integration and the time loop. Without a function it answers as the
