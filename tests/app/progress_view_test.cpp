@@ -1,6 +1,5 @@
-// The terminal display of a run: its values, its keys and its lines.
+// The terminal display of a run: its values and its keys.
 #include "app/key_controller.h"
-#include "app/progress_lines.h"
 #include "app/progress_view.h"
 #include "run/run_control.h"
 
@@ -92,29 +91,6 @@ TEST(KeyController, PauseResumeAndACancelThatAsksFirst) {
     // A cancel stays: resuming does not undo it.
     control.Resume();
     EXPECT_EQ(control.CheckContinue(), 0);
-}
-
-TEST(ProgressLines, KeysFollowTheButtonsAndLinesFitTheTerminal) {
-    CProgressView view;
-    view.m_fileText = std::string(200, 'f');
-    view.m_progress = 50;
-    CButtonState buttons;
-    auto lines = RenderProgressLines(view, buttons, false, true, 60);
-    ASSERT_EQ(lines.size(), 7u);
-    EXPECT_EQ(lines[0], "KOVA Vellum Compute");
-    for (const auto& line : lines)
-        EXPECT_LE(line.size(), 59u) << line;
-    EXPECT_EQ(lines[6], "p pause   c cancel");
-    buttons.pauseEnabled = false;
-    buttons.resumeEnabled = true;
-    lines = RenderProgressLines(view, buttons, false, true, 80);
-    EXPECT_EQ(lines[6], "r resume   c cancel");
-    EXPECT_NE(lines[4].find("50%"), std::string::npos);
-    lines = RenderProgressLines(view, buttons, true, true, 80);
-    EXPECT_EQ(lines[6], "Do you want to abort this simulation? [y/N]");
-    lines = RenderProgressLines(view, buttons, false, false, 80);
-    EXPECT_EQ(lines[6], "");
-    EXPECT_EQ(lines.size(), 7u); // the block never changes height
 }
 
 } // namespace

@@ -171,11 +171,6 @@ TEST_P(Models, RunToTheEndAndGiveTheSameBytesWithAnyThreadCount) {
 }
 
 const CModel MODELS[] = {
-    // Records at 0, 3, 5, 8 and 10 on a 2 x 3 grid with 9 entries a node.
-    {KOVA_TEST_DATA_DIR, "grid_2x3", 2, 3, 9, 5,
-     [](const CRunOutput& out) {
-         EXPECT_EQ(out.times, (std::vector<double>{0, 3, 5, 8, 10}));
-     }},
     // No time to cover: the state as read, with the heads' source rates of
     // the fixed nodes and the flow field.
     {KOVA_TEST_DATA_DIR, "no_time", 1, 2, 8, 1,

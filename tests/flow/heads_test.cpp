@@ -1,7 +1,5 @@
 // The initial heads (band elimination, sparse solve, sweeps), the fluxes
 // between the nodes and the dispersion coefficients of the transport.
-#include "flow/flow_field.h"
-#include "flow/heads.h"
 #include "flow/sparse_solve.h"
 #include "support/engine.h"
 
@@ -13,17 +11,6 @@
 using namespace kova_test;
 
 namespace {
-
-TEST(Heads, EdgeCellsReachTheirOneNeighbourInnerCellsHalfway) {
-    const double three[] = {0.0, 10.0, 30.0}, two[] = {2.0, 5.0}, one[] = {7.0};
-    double w[3] = {};
-    ComputeCellWidths(w, three, 3);
-    EXPECT_EQ(std::vector<double>(w, w + 3), (std::vector<double>{10, 15, 20}));
-    ComputeCellWidths(w, two, 2);
-    EXPECT_EQ(std::vector<double>(w, w + 2), (std::vector<double>{3, 3}));
-    ComputeCellWidths(w, one, 1);
-    EXPECT_EQ(w[0], 1.0);
-}
 
 // One row of nodes: heads and source rates per unit pore volume of each node.
 TEST(Heads, RowsOfNodesBetweenFixedHeads) {
@@ -263,17 +250,6 @@ TEST(Heads, HeadsThatCannotBeFoundAreFailures) {
     held.sim.m_headBandMaxBytes = 0;
     held.Read(walled);
     EXPECT_EQ(Outcome([&] { held.Heads(); }), "");
-}
-
-TEST(FlowField, DispersionTensorOfAWorkedFlux) {
-    // |q| = 5: (1 x 9 + 0.1 x 16) / (5 x 0.5) and 0.9 x 12 / 2.5.
-    EXPECT_NEAR(DispersionDiagonal(1.0, 0.1, 3.0, 4.0, 0.5), 4.24, 1e-14);
-    EXPECT_NEAR(DispersionDiagonal(1.0, 0.1, 4.0, 3.0, 0.5), 6.76, 1e-14);
-    EXPECT_NEAR(DispersionCross(1.0, 0.1, 3.0, 4.0, 0.5), 4.32, 1e-14);
-    EXPECT_NEAR(DispersionCross(1.0, 0.1, -3.0, 4.0, 0.5), -4.32, 1e-14);
-    EXPECT_NEAR(DispersionDiagonal(2.0, 0.1, -3.0, 0.0, 0.5), 12.0, 1e-14);
-    EXPECT_EQ(DispersionDiagonal(1.0, 0.1, 0.0, 0.0, 0.5), 0.0);
-    EXPECT_EQ(DispersionCross(1.0, 0.1, 0.0, 0.0, 0.5), 0.0);
 }
 
 // The fluxes and the coefficients (Drr, Dcc, Drc) of every node, from heads

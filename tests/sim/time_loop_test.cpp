@@ -168,23 +168,6 @@ TEST(TimeLoop, StableStepIsTheSmallestCandidate) {
     }
 }
 
-// The constants make the two formulas agree to about 6e-6 at the switch.
-TEST(TimeLoop, StableStepFormulasMeetAtTheSwitch) {
-    double steps[2];
-    for (int side = 0; side < 2; ++side) {
-        CTestModel model;
-        model.nMobile = 1;
-        model.defaults = {0, 0, 1.0, 1, 1, 0, 0, 0};
-        CEngine engine;
-        engine.Read(model);
-        engine.At(0, 0, SLOT_FLUXROW) = STABLE_STEP_SWITCH * (side ? 1 + 1e-9 : 1 - 1e-9);
-        engine.sim.m_dispCoef[0] = 1.0;
-        engine.StableStep(100.0);
-        steps[side] = engine.sim.m_globalStep;
-    }
-    EXPECT_NEAR(steps[0], steps[1], 1e-5 * steps[1]);
-}
-
 TEST(TimeLoop, ReducedNodesAndTheSmallestLocalStepAreReported) {
     for (int threads : {1, 3}) {
         CTestModel model = Clock(0, 1, 1, 1);
