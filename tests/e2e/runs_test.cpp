@@ -475,17 +475,20 @@ const char* const EXAMPLES = KOVA_EXAMPLES_DIR;
 const CFailure FAILURES[] = {
     {"no_model_given", "", nullptr, nullptr, nullptr, {}, 2, {"usage"}, NONE, NONE},
     {"missing_model_file", "", "", nullptr, nullptr, {}, 1,
-     {INPUT, "detail: Bad File: the model file cannot be read (file ", ".kvi)\n", "\nInput Error\n"},
+     {INPUT, "detail: Bad File: the model file cannot be read (file ", ".kvi)\n",
+      "\nInput Error\n"},
      NONE, NONE},
     {"keq_zero", DATA, "equilibrium_keq_zero", nullptr, nullptr, {}, 1,
-     {INPUT, "detail: Equilibrium Equaitons must have a positive Keq in reaction record 0 (field 18)",
-      "\nInput Error\n"}, NONE, NONE},
-    {"cut_two_nodes", EXAMPLES, "two_nodes", CutAfter(0), nullptr, {}, 1, {INPUT, "\nInput Error\n"},
+     {INPUT, "detail: Equilibrium Equaitons must have a positive Keq in reaction record 0 "
+             "(field 18)", "\nInput Error\n"}, NONE, NONE},
+    {"cut_two_nodes", EXAMPLES, "two_nodes", CutAfter(0), nullptr, {}, 1,
+     {INPUT, "\nInput Error\n"}, NONE, NONE},
+    {"cut_plume", EXAMPLES, "plume", CutAfter(-1), nullptr, {}, 1, {INPUT, "\nInput Error\n"},
      NONE, NONE},
-    {"cut_plume", EXAMPLES, "plume", CutAfter(-1), nullptr, {}, 1, {INPUT, "\nInput Error\n"}, NONE, NONE},
     // The record written before the failure stays; the time file keeps the marker.
     {"clock_stall", DATA, "clock_stall", nullptr, nullptr, {}, 1,
-     {COMPUTE, "detail: the global step 1 no longer advances the clock at time 1e+17", COMPUTATIONAL},
+     {COMPUTE, "detail: the global step 1 no longer advances the clock at time 1e+17",
+      COMPUTATIONAL},
      MARKER, ANY},
     // A barely moving node with strong diffusion: the stable step cancels to 0.
     {"zero_stable_step", DATA, "zero_stable_step", nullptr, nullptr, {}, 1,
@@ -493,7 +496,8 @@ const CFailure FAILURES[] = {
     // A Monod rate of 1e12: the local step stops halving at 2^-24 of the
     // global step, where opzero (1e-300) would allow 1e12 local steps.
     {"stiff_rate", DATA, "stiff_monod", nullptr, nullptr, {}, 1,
-     {COMPUTE, "Local Timestep reduced below 2^-24 of the global step", COMPUTATIONAL}, MARKER, ANY},
+     {COMPUTE, "Local Timestep reduced below 2^-24 of the global step", COMPUTATIONAL}, MARKER,
+      ANY},
     // Buffered records reach /dev/full when the data file is closed.
     {"full_disk", EXAMPLES, "two_nodes", DataFileTo("/dev/full"), nullptr, {}, 1,
      {COMPUTE, "could not close the data output file", "No space left on device", COMPUTATIONAL},
@@ -510,7 +514,8 @@ const CFailure FAILURES[] = {
     {"read_only_directory", EXAMPLES, "two_nodes", ReadOnly, Unprivileged, {}, 1,
      {COMPUTE, "Could not open time output file.", COMPUTATIONAL}, NONE, NONE},
     {"read_only_directory_with_a_time_file", EXAMPLES, "two_nodes", ReadOnlyWithATimeFile,
-     Unprivileged, {}, 1, {COMPUTE, "Could not open data output file.", COMPUTATIONAL}, MARKER, NONE},
+     Unprivileged, {}, 1, {COMPUTE, "Could not open data output file.", COMPUTATIONAL}, MARKER,
+      NONE},
     // --check fails as a run does: the report, the detail with the field and
     // the record, the error text last; nothing on stdout.
     {"check_of_a_broken_model", EXAMPLES, "column", BreakTheInlet, nullptr, {"--check"}, 1,

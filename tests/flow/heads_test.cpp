@@ -22,11 +22,13 @@ TEST(Heads, RowsOfNodesBetweenFixedHeads) {
     } rows[] = {
         // clang-format off
         // Conductance 0.1 between heads 10 and 0: 0.1 x 10 / (0.3 x 10).
-        {"two fixed nodes", CTestModel().Grid(1, 2, {0}, {0, 10}).Set(0, 0, 0, 10).Fixed(0, 0).Fixed(0, 1),
+        {"two fixed nodes", CTestModel().Grid(1, 2, {0}, {0, 10}).Set(0, 0, 0, 10).Fixed(0,
+         0).Fixed(0, 1),
          {10, 0}, {third, -third}},
         // Uneven spacing: the head falls linearly with the coordinate; the
         // fixed ends exchange K x gradient x width 1 = 1.
-        {"a linear fall", CTestModel().Grid(1, 5, {0}, {0, 1, 3, 6, 10}).Set(0, 0, 0, 10).Fixed(0, 0)
+        {"a linear fall", CTestModel().Grid(1, 5, {0}, {0, 1, 3, 6, 10}).Set(0, 0, 0, 10).Fixed(0,
+         0)
              .Fixed(0, 4), {10, 9, 7, 4, 0}, {1 / (0.3 * 1), 0, 0, 0, -1 / (0.3 * 4)}},
         // (0, 1) has no conductivity towards its neighbours: isolated, head 0.
         // (0, 2) has a zero row conductivity: no sweep touches it.
@@ -280,7 +282,8 @@ TEST(FlowField, FluxesAndCoefficientsOfEachNode) {
         {"both axes", CTestModel().Grid(3, 3, {0, 1, 3}, {0, 2, 3}).Mobile(1, 0.2, 0.05)
              .Set(0, 0, 0, 20).Set(0, 1, 0, 18).Set(0, 2, 0, 17).Set(1, 0, 0, 17).Set(1, 1, 0, 15)
              .Set(1, 2, 0, 14).Set(2, 0, 0, 11).Set(2, 1, 0, 9).Set(2, 2, 0, 8),
-         {{1, 1, 3, 1, (9 + 0.2) / (r10 * 0.3) + 0.05, (1 + 1.8) / (r10 * 0.3) + 0.05, 0.8 * 3 / (r10 * 0.3)},
+         {{1, 1, 3, 1, (9 + 0.2) / (r10 * 0.3) + 0.05, (1 + 1.8) / (r10 * 0.3) + 0.05,
+          0.8 * 3 / (r10 * 0.3)},
           {0, 1, 3, 1, (9 + 0.2) / (r10 * 0.3) + 0.05, 1 / 0.3 + 0.05, 0.8 * 3 / (r10 * 0.3)},
           {1, 0, 3, 1, 3 / 0.3 + 0.05, (1 + 1.8) / (r10 * 0.3) + 0.05, 0.8 * 3 / (r10 * 0.3)},
           {2, 2, 0, 0, 0.05, 0.05, 0}}},

@@ -132,7 +132,8 @@ TEST(TimeLoop, StableStepIsTheSmallestCandidate) {
     } rows[] = {
         // clang-format off
         {"no dispersion: 1 / sqrt(V)", {2, 0, {}}, {}, 1, 100, 0.5},
-        {"sqrt(V) / D = 1: the root form", {1, 0, {1, 0, 0, 1, 0, 0}}, {}, 1, 100, 0.1623201817774822},
+        {"sqrt(V) / D = 1: the root form", {1, 0, {1, 0, 0, 1, 0, 0}}, {}, 1, 100,
+         0.1623201817774822},
         {"1 / sqrt(V) - 2 D / V", {10, 0, {0.25, 0.5, 0.25, 1, 0, 0}}, {}, 1, 100, 0.08},
         {"a short run", {10, 0, {0.25, 0.5, 0.25, 1, 0, 0}}, {}, 1, 0.01, 0.01},
         // D squared is formed before it is scaled.
@@ -376,14 +377,19 @@ TEST(TimeLoop, EachFailureClassIsReportedByItsClass) {
         const char* error;
     } rows[] = {
         // clang-format off
-        {[] { throw TimeException("d"); }, "ERROR - A kova Time exception was caught", "Time Error"},
-        {[] { throw NotSupportedException("d"); }, "ERROR - A kova Not Supported Exception was caught",
+        {[] { throw TimeException("d"); }, "ERROR - A kova Time exception was caught",
+         "Time Error"},
+        {[] { throw NotSupportedException("d"); },
+         "ERROR - A kova Not Supported Exception was caught",
          "Internal Error"},
-        {[] { throw InputException("d"); }, "ERROR - A kova Input Exception was caught", "Input Error"},
-        {[] { throw BadFileException("d"); }, "ERROR - A kova Input Exception was caught", "Input Error"},
+        {[] { throw InputException("d"); }, "ERROR - A kova Input Exception was caught",
+         "Input Error"},
+        {[] { throw BadFileException("d"); }, "ERROR - A kova Input Exception was caught",
+         "Input Error"},
         {[] { throw ComputeException("d"); }, "ERROR - A kova Compute Exception was caught",
          "Computational Error"},
-        {[] { throw Exception("d"); }, "ERROR - A kova general exception was caugh", "Internal Error"},
+        {[] { throw Exception("d"); }, "ERROR - A kova general exception was caugh",
+         "Internal Error"},
         {[] { throw std::runtime_error("d"); }, "ERROR - A kova general exception was caugh",
          "Internal Error"},
         // clang-format on
