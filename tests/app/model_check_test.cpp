@@ -77,23 +77,6 @@ TEST(ModelCheck, SummaryNamesWhatWasRead) {
         ExpectPart(s, part);
 }
 
-// Twenty rows that differ from their neighbours: the listing stops after
-// twelve lines and says how many are left.
-TEST(ModelCheck, LongNodeListingsAreCut) {
-    std::string text = "20 2 0 0 0 1\n0 1 1 1 1e-9\n";
-    for (int i = 0; i < 20; ++i)
-        text += std::to_string(i) + " ";
-    text += "\n0 1\n0 0 0.3 1 1 0 0\n0\n20\n";
-    for (int i = 0; i < 20; ++i)
-        text += std::to_string(i) + " " + std::to_string(i % 2) + "\n";
-    text += "0\n0\n0 0\n";
-    CheckedModel m(text);
-    const std::string s = ModelSummary(m.sim, "m");
-    ExpectPart(s, "transport: no mobile components\n");
-    ExpectPart(s, "fixed heads: 20 nodes\n  row 0: column 0\n  row 1: column 1\n");
-    ExpectPart(s, "  row 11: column 1\n  ... and 8 more lines\nreactions: 0\n");
-}
-
 // The outcome of the listing check on the model text.
 std::string ReadAndCheck(const std::string& text) {
     CheckedModel m(text);

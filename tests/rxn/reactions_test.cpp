@@ -272,8 +272,7 @@ TEST(Reactions, KineticAmountsAreTheIntegralsOfTheirLaws) {
         {"monod, constant substrate", 4, "0.5 2 0 1", {1, 3}, {2, 3}, 0.4,
          0.5 * 0.4 * 1.5 * 3 / 5, 1e-12},
         {"monod, change below the limit: the mean form", 4, "0.5 0.25 0 1", {1, 1}, {2, 1.0005},
-         2.0,
-         3 * 0.5 * 2.0005 * 2 / ((2.0005 * 0.5 + 0.25) * 4), 1e-15},
+         2.0, 3 * 0.5 * 2.0005 * 2 / ((2.0005 * 0.5 + 0.25) * 4), 1e-15},
         {"monod, the exact integral", 4, "0.5 0.25 0 1", {1, 1}, {2, 1.01}, 2.0,
          MonodIntegral(0.5, 0.25, 1, 2, 1, 1.01, 2), 1e-10},
         {"monod without biomass", 4, "0.7 0.5 -1 1", {-3, 2}, {-3, 0.5}, 0.3,
@@ -295,8 +294,8 @@ TEST(Reactions, KineticAmountsAreTheIntegralsOfTheirLaws) {
         {"dual monod, second half left out", 5, "2 1 3 0 1 2", {1, 1, 1}, {1, -3, 1}, 0.5,
          Dual(DualTerm(1, -1, 1) + DualTerm(1, 1, 1), 0.5), 1e-14},
         {"dual monod, negative end, positive middle", 5, "2 1 3 0 1 2", {1, 1, 1}, {1, -0.5, 1},
-         0.5,
-         Dual(DualTerm(1, 1, 1) + 2 * DualTerm(1, 0.25, 1) + DualTerm(1, -0.5, 1), 0.5), 1e-14},
+         0.5, Dual(DualTerm(1, 1, 1) + 2 * DualTerm(1, 0.25, 1) + DualTerm(1, -0.5, 1), 0.5),
+         1e-14},
         {"dual monod without acceptor", 5, "2 1 3 0 1 2", {1, 1, 0}, {1, 1, -1}, 1.0, 0.0, 0},
         {"dual monod, both end rates negative", 5, "2 1 3 0 1 2", {1, 1, -1}, {1, -1, 1}, 1.0,
          0.0, 0},
@@ -381,22 +380,12 @@ TEST(Reactions, OrderedAmountsAreExactIntegralsForEveryOrder) {
         for (const auto& be : ends) {
             const double expected = PowerIntegral(n, be[0], be[1], 0.3, 0.7);
             const std::string what = "order " + std::to_string(n) + " from " + Number(be[0]);
-            ExpectRate({what.c_str(),
-                        2,
-                        std::to_string(n) + " 1 0.3",
-                        {0, be[0]},
-                        {0, be[1]},
-                        0.7,
-                        expected,
-                        1e-13});
-            ExpectRate({what.c_str(),
-                        3,
-                        "0.3 " + std::to_string(n) + factors,
-                        {0, be[0]},
-                        {0, be[1]},
-                        0.7,
-                        expected,
-                        1e-13});
+            // clang-format off
+            ExpectRate({what.c_str(), 2, std::to_string(n) + " 1 0.3", {0, be[0]}, {0, be[1]}, 0.7,
+                        expected, 1e-13});
+            ExpectRate({what.c_str(), 3, "0.3 " + std::to_string(n) + factors, {0, be[0]},
+                        {0, be[1]}, 0.7, expected, 1e-13});
+            // clang-format on
         }
     }
     // Different factors: the subset sum against the expanded product.
@@ -406,14 +395,10 @@ TEST(Reactions, OrderedAmountsAreExactIntegralsForEveryOrder) {
         EXPECT_TRUE(Near(CMixedOrdered::SubsetSum(n, b, e), ProductIntegral(b, e, n), 1e-13)) << n;
     // The closed form of order 2 takes its two factors in record order.
     const double lo[2] = {2, 0.5}, hi[2] = {1, 1.5};
-    ExpectRate({"order 2 of two entries",
-                3,
-                "2 2 0 1",
-                {2, 0.5},
-                {1, 1.5},
-                0.5,
-                2 * 0.5 * ProductIntegral(lo, hi, 2),
-                1e-15});
+    // clang-format off
+    ExpectRate({"order 2 of two entries", 3, "2 2 0 1", {2, 0.5}, {1, 1.5}, 0.5,
+                2 * 0.5 * ProductIntegral(lo, hi, 2), 1e-15});
+    // clang-format on
     // Order 0 reads no indices: the next record's first number stays.
     auto in = ModelStream(STOICH + "1.5 0 42 ");
     CreateRxn(3, *in, N, nullptr);

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <mutex>
 #include <set>
 #include <stdexcept>
 
@@ -233,12 +232,11 @@ CTestModel Grid() {
     return model;
 }
 
-// The stand-in hands the model and the state to rate.
-CLoopRun RunGrid(int threads, const std::function<void(CSimulation&, const double*)>& rate) {
+// The stand-in hands the model to rate.
+CLoopRun RunGrid(int threads, const std::function<void(CSimulation&)>& rate) {
     return RunLoop(Grid(), [&](CEngine& e) {
         e.sim.m_nThreads = threads;
-        AddStandInRate(
-            e.sim, [&, sim = &e.sim](const double* conc, double*, double) { rate(*sim, conc); });
+        AddStandInRate(e.sim, [&, sim = &e.sim](const double*, double*, double) { rate(*sim); });
     });
 }
 
@@ -251,7 +249,7 @@ TEST(TimeLoop, WithThreadsTheFailureOfTheLowestNodeEndsTheRun) {
         std::string first;
         std::vector<unsigned char> kvo;
         for (int threads : {1, 2, 3}) {
-            const CLoopRun run = RunGrid(threads, [&](CSimulation& sim, const double*) {
+            const CLoopRun run = RunGrid(threads, [&](CSimulation& sim) {
                 const int node = CRxnWork::Current()->m_node;
                 if (sim.LocalTime() < 0.5 || !failing.count(node))
                     return;
@@ -270,29 +268,6 @@ TEST(TimeLoop, WithThreadsTheFailureOfTheLowestNodeEndsTheRun) {
         }
         EXPECT_EQ(first, notSupported == 9 ? "not supported: node 9" : "compute: node 9");
     }
-}
-
-// Every node's reactions read their own clock and state, whichever thread
-// runs them; the output is the same bits.
-TEST(TimeLoop, WithThreadsEveryNodeSeesItsOwnClockAndState) {
-    std::vector<std::vector<double>> seen[2];
-    CLoopRun runs[2];
-    for (int run = 0; run < 2; ++run) {
-        seen[run].resize(42);
-        std::mutex lock;
-        runs[run] = RunGrid(run == 0 ? 1 : 3, [&](CSimulation& sim, const double* conc) {
-            const std::lock_guard<std::mutex> guard(lock);
-            std::vector<double>& node = seen[run][CRxnWork::Current()->m_node];
-            node.push_back(sim.LocalTime());
-            node.push_back(conc[7]);
-        });
-    }
-    for (size_t n = 0; n < seen[0].size(); ++n) {
-        EXPECT_FALSE(seen[0][n].empty()) << "node " << n;
-        EXPECT_EQ(seen[1][n], seen[0][n]) << "node " << n;
-    }
-    EXPECT_TRUE(runs[1].kvo == runs[0].kvo);
-    EXPECT_EQ(runs[0].times, (std::vector<double>{0, 1, 2, 3}));
 }
 
 // A cancel at each stage of the two-node run: what is left of the run.
