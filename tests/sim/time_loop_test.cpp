@@ -168,26 +168,6 @@ TEST(TimeLoop, StableStepIsTheSmallestCandidate) {
     }
 }
 
-TEST(TimeLoop, ReducedNodesAndTheSmallestLocalStepAreReported) {
-    for (int threads : {1, 3}) {
-        CTestModel model = Clock(0, 1, 1, 1);
-        model.cols = 3;
-        CEngine engine;
-        engine.sim.m_nThreads = threads;
-        engine.Read(model);
-        engine.Heads();
-        const double fractions[] = {0.5, 1.0, 0.25};
-        for (int n = 0; n < 3; ++n) {
-            engine.sim.m_localFraction[n] = fractions[n];
-            engine.sim.m_localHold[n] = 1000;
-        }
-        TempDir dir;
-        engine.Finish(dir.File("run"));
-        EXPECT_EQ(engine.control.GetReducedNodes(), 2) << threads << " threads";
-        EXPECT_EQ(engine.control.GetMinLocalStep(), 0.25) << threads << " threads";
-    }
-}
-
 // The reactions of a step see the clock one input step behind the step's
 // start (with a computed step: at the start), and the nodes in index order.
 TEST(TimeLoop, ReactionClockAndNodeOrder) {

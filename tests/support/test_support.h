@@ -84,8 +84,7 @@ public:
         texts.push_back(text);
         details.push_back(detail ? detail : "");
     }
-    void WriteDiagnostic(const char* line) override { diagnostics.push_back(line); }
-    std::vector<std::string> diagnostics;
+    void WriteDiagnostic(const char*) override {}
     std::vector<std::string> captions;
     std::vector<std::string> texts;
     std::vector<std::string> details;
