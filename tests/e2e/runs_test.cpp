@@ -187,24 +187,6 @@ const CModel MODELS[] = {
          for (int j = 0; j < 10; ++j)
              EXPECT_LT(out.At(4, 0, j, 7), out.At(0, 0, j, 7)) << "node " << j;
      }},
-    // Biomass 7, sorbed donor 8, donor 9, acceptor 10; uniform widths and
-    // porosity: the plain sum over the nodes is the donor's mass.
-    {KOVA_TEST_DATA_DIR, "dual_monod_plume", 3, 8, 11, 6,
-     [](const CRunOutput& out) {
-         double first = 0.0, last = 0.0;
-         for (int i = 0; i < 3; ++i)
-             for (int j = 0; j < 8; ++j) {
-                 first += out.At(0, i, j, 8) + out.At(0, i, j, 9);
-                 last += out.At(5, i, j, 8) + out.At(5, i, j, 9);
-                 for (int r = 0; r < 6; ++r)
-                     EXPECT_LE(out.At(r, i, j, 10), 4.0 + 1e-9) << "acceptor at " << i << "," << j;
-             }
-         EXPECT_EQ(first, 5.0);
-         EXPECT_LT(last, first);
-         EXPECT_GT(out.At(5, 1, 1, 8), 0.0) << "donor sorbed at the source";
-         EXPECT_LT(out.At(5, 1, 1, 10), 4.0) << "acceptor used";
-         EXPECT_GT(out.At(5, 1, 1, 7), 0.2) << "biomass grown";
-     }},
     // Diffusion only: the sum over the nodes is what the source added. The
     // reaction clock lags the model time by the global step of 1.
     {KOVA_TEST_DATA_DIR, "rule_curve_source", 1, 5, 8, 9,
