@@ -18,38 +18,6 @@ TEST(ProgressView, PercentTruncatesTowardZeroAndIsZeroWithoutSpan) {
     EXPECT_EQ(ProgressPercent(1e300, 0.0, 1e-300), 0); // not finite
 }
 
-TEST(ProgressView, RefreshFollowsTheRunControlThroughItsCaches) {
-    CRunControl control("models/plume");
-    CProgressView view;
-    control.SetStatus("Simulating ...");
-    control.SetStartTime(0.0);
-    control.SetEndTime(10.0);
-    control.SetCurrentTime(2.5);
-    EXPECT_TRUE(view.Refresh(control));
-    EXPECT_EQ(view.m_startText, "0"); // never changed from 0.0: template text
-    EXPECT_EQ(view.m_endText, "10");
-    EXPECT_EQ(view.m_currentText, "2.5"); // three significant digits
-    EXPECT_EQ(view.m_progress, 25);
-    EXPECT_EQ(view.m_statusText + " " + view.m_fileText, "Simulating ... models/plume");
-    EXPECT_EQ(control.IsChanged(), 0);
-
-    // No change flagged: nothing is read.
-    EXPECT_FALSE(view.Refresh(control));
-
-    // The bar moves only with the current time.
-    control.SetEndTime(5.0);
-    EXPECT_TRUE(view.Refresh(control));
-    EXPECT_EQ(view.m_progress, 25);
-    control.SetProgress(4.999, 0.0, 3);
-    view.Refresh(control);
-    EXPECT_EQ(view.m_progress, 99);
-    EXPECT_EQ(view.m_reducedText, "3");
-
-    control.SetStatus(nullptr);
-    view.Refresh(control);
-    EXPECT_EQ(view.m_statusText, "");
-}
-
 void IdleWorker(CRunControl* control) {
     while (control->CheckContinue() && !control->IsCancelled())
         control->SetStatus("working");

@@ -330,17 +330,6 @@ void Unprivileged() {
         _exit(126);
 }
 
-// The model file text cut after its token `which` of the tokens (-1: the
-// last but one).
-std::string CutAfterToken(const std::string& text, int which) {
-    std::vector<size_t> ends;
-    for (size_t k = 0; k < text.size(); ++k)
-        if (!std::isspace(static_cast<unsigned char>(text[k])) &&
-            (k + 1 == text.size() || std::isspace(static_cast<unsigned char>(text[k + 1]))))
-            ends.push_back(k + 1);
-    return text.substr(0, ends[which < 0 ? ends.size() - 2 : which]);
-}
-
 struct CFailure {
     const char* what;
     const char* directory;
@@ -406,9 +395,13 @@ const std::string COMPUTE = "KOVA Compute Error: ERROR - A kova Compute Exceptio
 const std::string COMPUTATIONAL = "\nComputational Error\n";
 
 // The ways of preparing a run's files.
-std::function<std::string(const TempDir&, std::string&)> CutAfter(int token) {
-    return [token](const TempDir&, std::string& base) {
-        WriteTextFile(base + ".kvi", CutAfterToken(ReadTextFile(base + ".kvi"), token));
+// The model file cut to its first `bytes` bytes (a fraction of its length
+// when below 1).
+std::function<std::string(const TempDir&, std::string&)> CutTo(double bytes) {
+    return [bytes](const TempDir&, std::string& base) {
+        const std::string text = ReadTextFile(base + ".kvi");
+        WriteTextFile(base + ".kvi",
+                      text.substr(0, static_cast<size_t>(bytes < 1 ? bytes * text.size() : bytes)));
         return std::string();
     };
 }
@@ -458,9 +451,9 @@ const CFailure FAILURES[] = {
     {"keq_zero", DATA, "equilibrium_keq_zero", nullptr, nullptr, {}, 1,
      {INPUT, "detail: Equilibrium Equaitons must have a positive Keq in reaction record 0 "
              "(field 18)", "\nInput Error\n"}, NONE, NONE},
-    {"cut_two_nodes", EXAMPLES, "two_nodes", CutAfter(0), nullptr, {}, 1,
+    {"cut_two_nodes", EXAMPLES, "two_nodes", CutTo(1), nullptr, {}, 1,
      {INPUT, "\nInput Error\n"}, NONE, NONE},
-    {"cut_plume", EXAMPLES, "plume", CutAfter(-1), nullptr, {}, 1, {INPUT, "\nInput Error\n"},
+    {"cut_plume", EXAMPLES, "plume", CutTo(0.5), nullptr, {}, 1, {INPUT, "\nInput Error\n"},
      NONE, NONE},
     // The record written before the failure stays; the time file keeps the marker.
     {"clock_stall", DATA, "clock_stall", nullptr, nullptr, {}, 1,
