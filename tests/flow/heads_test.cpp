@@ -219,8 +219,8 @@ TEST(Heads, HeadsThatCannotBeFoundAreFailures) {
         // clang-format off
         {walled, 0, -1, "compute: the heads of the 6 coupled nodes from node (0, 2) on are held by "
                         "no fixed head: the head equations have no unique solution"},
-        {unsettled, HEAD_BAND_MAX_BYTES, -1, "compute: initial heads did not settle in 1000 sweeps: "
-                                             "last change sum 0 above opzero -1"},
+        {unsettled, HEAD_BAND_MAX_BYTES, -1,
+         "compute: initial heads did not settle in 1000 sweeps: last change sum 0 above opzero -1"},
         // Reported as the node guard's own message, then as a general failure.
         {unsettled, HEAD_BAND_MAX_BYTES, 7,
          "general: node (0, 1) has type 7, neither NODE_NORMAL nor NODE_HEAD"},

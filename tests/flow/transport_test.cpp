@@ -123,16 +123,6 @@ TEST(Transport, SinksLoseSoluteSourcesGainNoneImmobileStays) {
     EXPECT_EQ(s.Delta(0, 0, 7), 0.0) << "immobile entries are not transported";
     EXPECT_EQ(s.Delta(0, 1, 8), 0.0);
     EXPECT_EQ(s.Delta(0, 1, 9), 0.0);
-
-    // Without mobile components every value is 0, stale or not.
-    model = TwoNodes(10.0, 0.0);
-    model.nMobile = 0;
-    CStep none(model);
-    for (int t = 0; t < none.sim.m_nValues; ++t)
-        none.sim.m_transportDelta[t] = 5.0;
-    none.Step(0.2);
-    for (int t = 0; t < none.sim.m_nValues; ++t)
-        EXPECT_EQ(none.sim.m_transportDelta[t], 0.0) << t;
 }
 
 // Without sinks the step only moves solute: the pore-volume weighted sum of
