@@ -32,27 +32,30 @@ std::vector<std::string> Cells(const std::string& line) {
 TEST(PostTools, VtkExportReadsBackWithVtk) {
     TempDir dir;
     const std::string base = dir.File("m");
-    const CResultFixture fx;
-    fx.Write(base);
-    const std::string script = std::string(KOVA_E2E_DIR) + "/vtk_readback.py";
-    const std::vector<std::string> shape = {base, std::to_string(fx.rows), std::to_string(fx.cols),
-                                            std::to_string(fx.Comp()), std::to_string(fx.mobile)};
+    CResultFixture().Write(base);
+    auto readBack = [&](const std::string& pvd, const std::string& records) {
+        std::vector<std::string> args = {std::string(KOVA_E2E_DIR) + "/vtk_readback.py",
+                                         pvd,
+                                         base,
+                                         "3",
+                                         "4",
+                                         "10",
+                                         "2"}; // rows, columns, entries, mobile
+        if (!records.empty())
+            args.push_back(records);
+        return RunProgram("/usr/bin/python3", args);
+    };
     ProcessResult r = RunProgram(KOVA_EXPORT_BIN, {base, "--format", "vtk", "-o", dir.File("vtk")});
     ASSERT_EQ(r.exitCode, 0) << Output(r);
     EXPECT_EQ(r.err, "");
-    std::vector<std::string> args = {script, dir.File("vtk/m.pvd")};
-    args.insert(args.end(), shape.begin(), shape.end());
-    r = RunProgram("/usr/bin/python3", args);
+    r = readBack(dir.File("vtk/m.pvd"), "");
     EXPECT_EQ(r.out, "checked 5 files\n") << Output(r);
 
     // Chosen records, written by default beside the run.
     r = RunProgram(KOVA_EXPORT_BIN, {base + ".kvo", "--format", "vtk", "--records", "3,1"});
     ASSERT_EQ(r.exitCode, 0) << Output(r);
     EXPECT_FALSE(FileExists(dir.File("m_0000.vtr")));
-    args = {script, dir.File("m.pvd")};
-    args.insert(args.end(), shape.begin(), shape.end());
-    args.push_back("3,1");
-    r = RunProgram("/usr/bin/python3", args);
+    r = readBack(dir.File("m.pvd"), "3,1");
     EXPECT_EQ(r.exitCode, 0) << Output(r);
 }
 
