@@ -68,6 +68,8 @@ TEST(Reader, RefusesWhatCannotServeNamingFieldAndRecord) {
         {"1 1 0 0 0 1000000" + ONE_NODE,
          "input: reaction sets 1000000 above the limit of 65536 (field 6)"},
         {"65536 65536 0 1 0 1" + ONE_NODE, "input: number of nodes 4294967296 exceeds the limit"},
+        // 129 x 2147483647 nodes: a band size beyond 64 bits once came first (a fuzzing find).
+        {"129 2147483647 0 0 0 1" + ONE_NODE, "input: number of nodes 277025390463 exceeds"},
         {"2147483647 2 0 0 0 1" + ONE_NODE,
          "input: number of nodes 4294967294 exceeds the limit of 2147483647"},
         {"1 1 2147483647 2147483647 0 1" + ONE_NODE,
@@ -222,13 +224,11 @@ TEST(Reader, WhatTheFileSaysLandsInItsFields) {
     const CSimulation& s = e.sim;
     EXPECT_EQ(s.m_nComp, 8);
     EXPECT_EQ(s.m_nRxnSets, 1);
-    const double times[] = {s.m_startTime, s.m_endTime, s.m_outputInterval, s.m_globalStep,
-                            s.m_opzero};
-    EXPECT_EQ(std::vector<double>(times, times + 5), (std::vector<double>{0, 10, 1, 0.1, 1e-6}));
+    EXPECT_EQ((std::vector<double>{s.m_endTime, s.m_outputInterval, s.m_globalStep, s.m_opzero}),
+              (std::vector<double>{10, 1, 0.1, 1e-6}));
     EXPECT_EQ(s.m_colCoord[1], 10.0);
-    EXPECT_EQ(s.m_dispersivityL[0], 1.0);
-    EXPECT_EQ(s.m_dispersivityT[0], 0.1);
-    EXPECT_EQ(s.m_diffusion[0], 0.0);
+    EXPECT_EQ((std::vector<double>{s.m_dispersivityL[0], s.m_dispersivityT[0], s.m_diffusion[0]}),
+              (std::vector<double>{1, 0.1, 0}));
     EXPECT_EQ(std::vector<double>(s.m_stateNew.get(), s.m_stateNew.get() + 16),
               (std::vector<double>{10, 0, 0.3, 1, 1, 0, 0, 1, 0, 0, 0.3, 1, 1, 0, 0, 0}));
     EXPECT_EQ(s.m_nodeType[0] + s.m_nodeType[1], 2 * NODE_HEAD);
