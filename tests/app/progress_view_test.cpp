@@ -1,99 +1,20 @@
+// The terminal display of a run: its values and its keys.
 #include "app/key_controller.h"
-#include "app/progress_lines.h"
 #include "app/progress_view.h"
 #include "run/run_control.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 
 namespace {
 
 TEST(ProgressView, PercentTruncatesTowardZeroAndIsZeroWithoutSpan) {
-    EXPECT_EQ(ProgressPercent(3.0, 0.0, 10.0), 30);
-    EXPECT_EQ(ProgressPercent(1.0, 0.0, 3.0), 33);
     EXPECT_EQ(ProgressPercent(2.0, 0.0, 3.0), 66);
     EXPECT_EQ(ProgressPercent(-1.0, 0.0, 3.0), -33);
     EXPECT_EQ(ProgressPercent(5.0, 5.0, 5.0), 0); // end equals start
     EXPECT_EQ(ProgressPercent(std::numeric_limits<double>::quiet_NaN(), 0.0, 1.0), 0);
     EXPECT_EQ(ProgressPercent(1e300, 0.0, 1e-300), 0); // not finite
-}
-
-TEST(ProgressView, CachedTextChangesOnlyWhenTheTextDoes) {
-    std::optional<std::string> cache;
-    EXPECT_EQ(UpdateCachedText(cache, std::nullopt), 0);
-    EXPECT_EQ(UpdateCachedText(cache, std::string("Simulating ...")), 1);
-    EXPECT_EQ(UpdateCachedText(cache, std::string("Simulating ...")), 0);
-    EXPECT_EQ(UpdateCachedText(cache, std::string("")), 1); // empty differs from the old text
-    EXPECT_EQ(UpdateCachedText(cache, std::nullopt), 1);    // and null from empty
-    EXPECT_FALSE(cache.has_value());
-}
-
-TEST(ProgressView, ValuesShowThreeSignificantDigits) {
-    EXPECT_EQ(FormatValue(0.1), "0.1");
-    EXPECT_EQ(FormatValue(12.345), "12.3");
-    EXPECT_EQ(FormatValue(1234567.0), "1.23e+06");
-    EXPECT_EQ(FormatValue(0.0), "0");
-}
-
-TEST(ProgressView, RefreshFollowsTheRunControlThroughItsCaches) {
-    CRunControl control("models/plume");
-    CProgressView view;
-    control.SetStatus("Simulating ...");
-    control.SetStartTime(0.0);
-    control.SetEndTime(10.0);
-    control.SetCurrentTime(2.5);
-    EXPECT_TRUE(view.Refresh(control));
-    EXPECT_EQ(view.m_startText, "0"); // never changed from 0.0: template text
-    EXPECT_EQ(view.m_endText, "10");
-    EXPECT_EQ(view.m_currentText, "2.5");
-    EXPECT_EQ(view.m_progress, 25);
-    EXPECT_EQ(view.m_globalStepText, "0");
-    EXPECT_EQ(view.m_statusText, "Simulating ...");
-    EXPECT_EQ(view.m_fileText, "models/plume");
-    EXPECT_EQ(control.IsChanged(), 0);
-
-    // No change flagged: nothing is read.
-    EXPECT_FALSE(view.Refresh(control));
-
-    // The bar moves only with the current time.
-    control.SetEndTime(5.0);
-    EXPECT_TRUE(view.Refresh(control));
-    EXPECT_EQ(view.m_progress, 25);
-    control.SetProgress(4.999, 0.0, 3);
-    view.Refresh(control);
-    EXPECT_EQ(view.m_progress, 99);
-    EXPECT_EQ(view.m_reducedText, "3");
-
-    control.SetStatus(nullptr);
-    view.Refresh(control);
-    EXPECT_EQ(view.m_statusText, "");
-}
-
-TEST(ProgressView, BarStaysAtZeroWhenEndEqualsStart) {
-    CRunControl control("m");
-    CProgressView view;
-    control.SetStartTime(3.0);
-    control.SetEndTime(3.0);
-    control.SetCurrentTime(3.5);
-    view.Refresh(control);
-    EXPECT_EQ(view.m_progress, 0);
-}
-
-TEST(KeyController, PauseAndResumeToggleEachOther) {
-    CRunControl control("m");
-    CKeyController keys(control);
-    EXPECT_FALSE(keys.HandleKey('r')); // Resume starts disabled
-    EXPECT_EQ(control.IsPaused(), 0);
-    EXPECT_TRUE(keys.HandleKey('p'));
-    EXPECT_EQ(control.IsPaused(), 1);
-    EXPECT_FALSE(keys.Buttons().pauseEnabled);
-    EXPECT_TRUE(keys.Buttons().resumeEnabled);
-    EXPECT_FALSE(keys.HandleKey('p'));
-    EXPECT_TRUE(keys.HandleKey('r'));
-    EXPECT_EQ(control.IsPaused(), 0);
-    EXPECT_FALSE(keys.HandleKey('x'));
 }
 
 void IdleWorker(CRunControl* control) {
@@ -102,9 +23,17 @@ void IdleWorker(CRunControl* control) {
     control->SetFinished();
 }
 
-TEST(KeyController, CancelAsksFirstAndYesWakesAPausedWorker) {
+// p pauses, r resumes; c (or Ctrl-C) asks, and yes wakes a paused worker.
+TEST(KeyController, PauseResumeAndACancelThatAsksFirst) {
     CRunControl control("m");
     CKeyController keys(control);
+    EXPECT_FALSE(keys.HandleKey('r')); // Resume starts disabled
+    EXPECT_TRUE(keys.HandleKey('p'));
+    EXPECT_EQ(control.IsPaused(), 1);
+    EXPECT_FALSE(keys.HandleKey('p'));
+    EXPECT_TRUE(keys.HandleKey('r'));
+    EXPECT_EQ(control.IsPaused(), 0);
+    EXPECT_FALSE(keys.HandleKey('x'));
     keys.HandleKey('p');
     control.StartWorker(IdleWorker);
 
@@ -124,29 +53,9 @@ TEST(KeyController, CancelAsksFirstAndYesWakesAPausedWorker) {
     EXPECT_TRUE(keys.Buttons().resumeEnabled);
     // Nothing to abort any more.
     EXPECT_FALSE(keys.HandleKey('c'));
-}
-
-TEST(ProgressLines, KeysFollowTheButtonsAndLinesFitTheTerminal) {
-    CProgressView view;
-    view.m_fileText = std::string(200, 'f');
-    view.m_progress = 50;
-    CButtonState buttons;
-    auto lines = RenderProgressLines(view, buttons, false, true, 60);
-    ASSERT_EQ(lines.size(), 7u);
-    EXPECT_EQ(lines[0], "KOVA Vellum Compute");
-    for (const auto& line : lines)
-        EXPECT_LE(line.size(), 59u) << line;
-    EXPECT_EQ(lines[6], "p pause   c cancel");
-    buttons.pauseEnabled = false;
-    buttons.resumeEnabled = true;
-    lines = RenderProgressLines(view, buttons, false, true, 80);
-    EXPECT_EQ(lines[6], "r resume   c cancel");
-    EXPECT_NE(lines[4].find("50%"), std::string::npos);
-    lines = RenderProgressLines(view, buttons, true, true, 80);
-    EXPECT_EQ(lines[6], "Do you want to abort this simulation? [y/N]");
-    lines = RenderProgressLines(view, buttons, false, false, 80);
-    EXPECT_EQ(lines[6], "");
-    EXPECT_EQ(lines.size(), 7u); // the block never changes height
+    // A cancel stays: resuming does not undo it.
+    control.Resume();
+    EXPECT_EQ(control.CheckContinue(), 0);
 }
 
 } // namespace

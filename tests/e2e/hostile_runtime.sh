@@ -4,18 +4,17 @@
 # corrupts results: a FIFO for the model or a result file, closed standard
 # streams, a reader that goes away, a second run on the same base, symbolic
 # links planted at the result files, an impossible porosity.
-# Usage: hostile_runtime.sh KOVA_COMPUTE TEST_DATA_DIR EXAMPLES_DIR
+# Usage: hostile_runtime.sh KOVA_COMPUTE EXAMPLES_DIR
 set -uo pipefail
 compute=$1
-models=$2
-examples=$3
+examples=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 passed=0 failed=0
 
 fail() { echo "FAIL: $case: $*"; failed=$((failed + 1)); }
 ok() { passed=$((passed + 1)); }
-fresh() { rm -rf "$work/$1"; mkdir -p "$work/$1"; cp "$models/two_nodes.kvi" "$work/$1/m.kvi"; echo "$work/$1/m"; }
+fresh() { rm -rf "$work/$1"; mkdir -p "$work/$1"; cp "$examples/two_nodes.kvi" "$work/$1/m.kvi"; echo "$work/$1/m"; }
 # The time file of a finished run: 36 bytes and 8 a record.
 finished() { [ -f "$1.kvt" ] && [ "$(stat -c %s "$1.kvt")" -ge 44 ]; }
 

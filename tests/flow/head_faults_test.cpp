@@ -1,12 +1,11 @@
 // Heads that no equation determines, or that are not finite, end the run as a
 // computational error naming a node, on the band path and the sparse path
 // alike; nodes without any conductance are batch reactors and stay valid.
-#include "flow/heads.h"
 #include "model/exceptions.h"
 #include "model/limits.h"
 #include "model/simulation.h"
 #include "run/run_control.h"
-#include "support/model_builder.h"
+#include "support/engine.h"
 
 #include <gtest/gtest.h>
 
@@ -18,14 +17,13 @@ namespace {
 
 // The detail of the ComputeException of the initial heads; empty when none.
 std::string HeadFailure(const CTestModel& model, bool sparse) {
-    CRunControl control("m");
-    CSimulation sim(&control);
+    CEngine engine;
     if (sparse)
-        sim.m_headBandMaxBytes = 0;
-    LoadModel(sim, model);
-    EXPECT_EQ(sim.m_headSolve, sparse ? EHeadSolve::SPARSE : EHeadSolve::BAND);
+        engine.sim.m_headBandMaxBytes = 0;
+    engine.Read(model);
+    EXPECT_EQ(engine.sim.m_headSolve, sparse ? EHeadSolve::SPARSE : EHeadSolve::BAND);
     try {
-        InitHeads(sim);
+        engine.Heads();
     } catch (const ComputeException& e) {
         return e.Detail();
     }

@@ -1,280 +1,216 @@
-#include "flow/flow_field.h"
-#include "flow/heads.h"
-#include "flow/transport.h"
-#include "model/limits.h"
-#include "model/simulation.h"
-#include "run/run_control.h"
-#include "support/model_builder.h"
-#include "support/test_support.h"
+// The transport step: advection with its Lax-Wendroff correction, dispersion,
+// cross dispersion and sinks, face by face against worked numbers; mass
+// conservation; and the per-node gather of the threads against the face loops,
+// bit for bit.
+#include "support/engine.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <random>
 
 using namespace kova_test;
 
 namespace {
 
-// A model whose m_state is set by hand: the state at the start of the step.
-class TransportTest : public ::testing::Test {
-protected:
-    void Load(const CTestModel& model) {
-        LoadModel(m_sim, model);
-        InitHeads(m_sim);
-        ComputeFlowField(m_sim);
-        for (int t = 0; t < m_sim.m_nValues; ++t)
-            m_sim.m_state[t] = m_sim.m_stateNew[t];
+// A model whose start state (m_state) the test sets: heads, fluxes and
+// coefficients as the heads and the flow field leave them.
+struct CStep : CEngine {
+    explicit CStep(const CTestModel& model) {
+        Read(model);
+        Heads();
+        Flow();
+        for (int t = 0; t < sim.m_nValues; ++t)
+            sim.m_state[t] = sim.m_stateNew[t];
     }
-    double& State(int i, int j, int k) { return m_sim.m_state[Index(i, j, k)]; }
-    double Delta(int i, int j, int k) const { return m_sim.m_transportDelta[Index(i, j, k)]; }
-    int Index(int i, int j, int k) const { return (i * m_sim.m_nCols + j) * m_sim.m_nComp + k; }
-    double* Coef(int i, int j) { return m_sim.m_dispCoef.get() + 3 * (i * m_sim.m_nCols + j); }
-
-    CRunControl m_control{"m"};
-    CSimulation m_sim{&m_control};
+    int Index(int i, int j, int k) const { return (i * sim.m_nCols + j) * sim.m_nComp + k; }
+    double& State(int i, int j, int k) { return sim.m_state[Index(i, j, k)]; }
+    double Delta(int i, int j, int k) const { return sim.m_transportDelta[Index(i, j, k)]; }
+    double* Coef(int i, int j) { return sim.m_dispCoef.get() + 3 * (i * sim.m_nCols + j); }
+    void Step(double dt) {
+        sim.m_globalStep = dt;
+        Transport();
+    }
 };
 
-// Two nodes at 0 and 10 joined by a flux of q; the rest of the model as the
-// two-node example, without dispersion unless the test sets it.
+// Two fixed nodes 10 apart; no dispersion unless a test sets it.
 CTestModel TwoNodes(double headA, double headB) {
-    CTestModel model;
-    model.cols = 2;
-    model.nMobile = 1;
-    model.transport = {{0.0, 0.0, 0.0}};
-    model.colCoord = {0.0, 10.0};
-    model.overrides = {{0, 0, SLOT_HEAD, headA}, {0, 1, SLOT_HEAD, headB}};
-    model.fixedHeads = {{0, 0}, {0, 1}};
-    return model;
+    CTestModel model = CTestModel().Grid(1, 2, {0}, {0, 10}).Mobile(0, 0, 0).Fixed(0, 0);
+    return model.Fixed(0, 1).Set(0, 0, SLOT_HEAD, headA).Set(0, 1, SLOT_HEAD, headB);
 }
 
-TEST_F(TransportTest, TwoNodeExampleMovesThirtySevenEighteenHundredths) {
-    LoadModelText(m_sim, TWO_NODE_MODEL);
-    InitHeads(m_sim);
-    ComputeFlowField(m_sim);
-    for (int t = 0; t < m_sim.m_nValues; ++t)
-        m_sim.m_state[t] = m_sim.m_stateNew[t];
-    // The second node is a sink; without solute there it loses nothing.
-    TransportStep(m_sim);
-
-    // F = 37/60 across the face, spread over width 10 and porosity 0.3.
-    EXPECT_NEAR(Delta(0, 0, 7), -37.0 / 1800.0, 1e-12 * 37.0 / 1800.0);
-    EXPECT_NEAR(Delta(0, 1, 7), 37.0 / 1800.0, 1e-12 * 37.0 / 1800.0);
-    for (int j = 0; j < 2; ++j)
+// F = (c(b) - c(a)) (q/2 - q^2 dt / (2 theta d)) + q c(upstream), per face.
+TEST(Transport, AdvectionIsCentralPlusLaxWendroffFromUpstream) {
+    const struct {
+        double headA, headB, ca, cb, dt;
+    } rows[] = {
+        {10, 0, 1, 0, 0.5},  // q = 1
+        {0, 20, 0, 1, 0.25}, // q = -2: the upstream node is b
+    };
+    for (const auto& row : rows) {
+        CStep s(TwoNodes(row.headA, row.headB));
+        s.State(0, 0, 7) = row.ca;
+        s.State(0, 1, 7) = row.cb;
+        s.State(0, 0, SLOT_SOURCE) = s.State(0, 1, SLOT_SOURCE) = 0.0;
+        s.Step(row.dt);
+        const double q = (row.headA - row.headB) / 10;
+        const double f = (row.cb - row.ca) * (q / 2 - q * q * row.dt / (2 * 0.3 * 10)) +
+                         q * (q >= 0 ? row.ca : row.cb);
+        EXPECT_NEAR(s.Delta(0, 0, 7), -f * row.dt / 10 / 0.3, 1e-15) << "q = " << q;
+        EXPECT_NEAR(s.Delta(0, 1, 7), f * row.dt / 10 / 0.3, 1e-15) << "q = " << q;
         for (int k = 0; k < 7; ++k)
-            EXPECT_EQ(Delta(0, j, k), 0.0) << "hydraulic slot " << k << " of node " << j;
-}
-
-// q > 0, c(a) = 1, c(b) = 0: F = q/2 + q^2 dt / (2 theta_f d).
-TEST_F(TransportTest, ForwardFluxIsCentralPlusLaxWendroff) {
-    Load(TwoNodes(10.0, 0.0)); // q = 1
-    State(0, 0, 7) = 1.0;
-    State(0, 1, SLOT_SOURCE) = 0.0;
-    m_sim.m_globalStep = 0.5;
-    TransportStep(m_sim);
-    const double f = 0.5 + 1.0 * 0.5 / (2.0 * 0.3 * 10.0);
-    EXPECT_NEAR(Delta(0, 0, 7), -f * 0.5 / 10.0 / 0.3, 1e-15);
-    EXPECT_NEAR(Delta(0, 1, 7), f * 0.5 / 10.0 / 0.3, 1e-15);
-}
-
-// q < 0, c(a) = 0, c(b) = 1: F = 1.5 q - q^2 dt / (2 theta_f d); solute moves
-// from b to a.
-TEST_F(TransportTest, BackwardFluxTakesTheUpstreamNodeAndTheSignedHalfDifference) {
-    Load(TwoNodes(0.0, 20.0)); // q = -2
-    State(0, 1, 7) = 1.0;
-    State(0, 0, SLOT_SOURCE) = 0.0;
-    m_sim.m_globalStep = 0.25;
-    TransportStep(m_sim);
-    const double q = -2.0;
-    const double f = 1.5 * q - q * q * 0.25 / (2.0 * 0.3 * 10.0);
-    EXPECT_LT(f, 0.0);
-    EXPECT_NEAR(Delta(0, 0, 7), -f * 0.25 / 10.0 / 0.3, 1e-15);
-    EXPECT_NEAR(Delta(0, 1, 7), f * 0.25 / 10.0 / 0.3, 1e-15);
+            EXPECT_TRUE(s.Delta(0, 0, k) == 0.0 && s.Delta(0, 1, k) == 0.0)
+                << "hydraulic slot " << k;
+    }
 }
 
 // Fickian dispersion with node a's coefficient and the face's mean porosity;
-// the change divides by each node's own porosity and width.
-TEST_F(TransportTest, DispersionUsesTheMeanPorosityAndEachNodesWidth) {
-    CTestModel model = TwoNodes(0.0, 0.0);
-    model.cols = 3;
-    model.colCoord = {0.0, 4.0, 10.0};
-    model.overrides = {{0, 1, SLOT_POROSITY, 0.2}};
-    model.fixedHeads = {{0, 0}}; // all heads 0: no flow
-    Load(model);
-    Coef(0, 0)[1] = 2.0; // Dcc of node a only
-    Coef(0, 1)[1] = 0.0;
-    State(0, 0, 7) = 3.0;
-    State(0, 1, 7) = 1.0;
-    m_sim.m_globalStep = 0.1;
-    TransportStep(m_sim);
-    const double thetaF = (0.3 + 0.2) * 0.5;
-    const double f = (1.0 - 3.0) * (0.0 - thetaF * 2.0 / 4.0);
-    EXPECT_NEAR(Delta(0, 0, 7), -f * 0.1 / 4.0 / 0.3, 1e-15) << "width 4, porosity 0.3";
-    EXPECT_NEAR(Delta(0, 1, 7), f * 0.1 / 5.0 / 0.2, 1e-15) << "width 5, porosity 0.2";
-    EXPECT_EQ(Delta(0, 2, 7), 0.0);
+// each node's change divides by its own porosity and width.
+TEST(Transport, DispersionUsesTheMeanPorosityAndEachNodesWidth) {
+    // All heads 0: no flow.
+    CStep s(CTestModel()
+                .Grid(1, 3, {0}, {0, 4, 10})
+                .Mobile(0, 0, 0)
+                .Set(0, 1, SLOT_POROSITY, 0.2)
+                .Fixed(0, 0));
+    s.Coef(0, 0)[1] = 2.0; // Dcc of node a only
+    s.Coef(0, 1)[1] = 0.0;
+    s.State(0, 0, 7) = 3.0;
+    s.State(0, 1, 7) = 1.0;
+    s.Step(0.1);
+    const double f = (1.0 - 3.0) * -((0.3 + 0.2) * 0.5 * 2.0 / 4.0);
+    EXPECT_NEAR(s.Delta(0, 0, 7), -f * 0.1 / 4.0 / 0.3, 1e-15) << "width 4, porosity 0.3";
+    EXPECT_NEAR(s.Delta(0, 1, 7), f * 0.1 / 5.0 / 0.2, 1e-15) << "width 5, porosity 0.2";
+    EXPECT_EQ(s.Delta(0, 2, 7), 0.0);
 }
 
-// Only the centre node has a cross coefficient; every other term is zero, so
-// the two faces whose node a is the centre carry the central differences
-// across the centre's neighbours on the other axis.
-TEST_F(TransportTest, CrossTermsUseTheNeighboursAcrossTheFace) {
-    CTestModel model;
-    model.rows = 3;
-    model.cols = 3;
-    model.nMobile = 1;
-    model.transport = {{0.0, 0.0, 0.0}};
-    model.rowCoord = {0.0, 1.0, 4.0};
-    model.colCoord = {0.0, 2.0, 7.0};
-    model.fixedHeads = {{0, 0}}; // all heads 0: no flow
-    Load(model);
-    Coef(1, 1)[2] = 0.6;
-    State(1, 0, 7) = 1.0;
-    State(1, 2, 7) = 3.0;
-    State(0, 1, 7) = 5.0;
-    State(2, 1, 7) = 2.0;
-    m_sim.m_globalStep = 0.1;
-    TransportStep(m_sim);
-
-    // Row face (1, 1) -> (2, 1): difference along the columns over 7 - 0.
-    const double fRow = -(3.0 - 1.0) * 0.3 * 0.6 / 7.0;
-    // Column face (1, 1) -> (1, 2): difference along the rows over 4 - 0.
-    const double fCol = -(2.0 - 5.0) * 0.3 * 0.6 / 4.0;
-    const double rowW1 = (4.0 - 0.0) * 0.5, rowW2 = 3.0, colW1 = (7.0 - 0.0) * 0.5, colW2 = 5.0;
-    EXPECT_NEAR(Delta(1, 1, 7), -fRow * 0.1 / rowW1 / 0.3 - fCol * 0.1 / colW1 / 0.3, 1e-15);
-    EXPECT_NEAR(Delta(2, 1, 7), fRow * 0.1 / rowW2 / 0.3, 1e-15);
-    EXPECT_NEAR(Delta(1, 2, 7), fCol * 0.1 / colW2 / 0.3, 1e-15);
+// Only the centre node has a cross coefficient: its two faces towards higher
+// indices carry the central differences across its neighbours on the other
+// axis, with node a's porosity.
+TEST(Transport, CrossTermsUseTheNeighboursAcrossTheFace) {
+    CStep s(CTestModel().Grid(3, 3, {0, 1, 4}, {0, 2, 7}).Mobile(0, 0, 0).Fixed(0, 0));
+    s.Coef(1, 1)[2] = 0.6;
+    s.State(1, 0, 7) = 1.0;
+    s.State(1, 2, 7) = 3.0;
+    s.State(0, 1, 7) = 5.0;
+    s.State(2, 1, 7) = 2.0;
+    s.Step(0.1);
+    const double fRow = -(3.0 - 1.0) * 0.3 * 0.6 / 7.0; // across the columns, 7 - 0
+    const double fCol = -(2.0 - 5.0) * 0.3 * 0.6 / 4.0; // across the rows, 4 - 0
+    EXPECT_NEAR(s.Delta(1, 1, 7), -fRow * 0.1 / 2.0 / 0.3 - fCol * 0.1 / 3.5 / 0.3, 1e-15);
+    EXPECT_NEAR(s.Delta(2, 1, 7), fRow * 0.1 / 3.0 / 0.3, 1e-15);
+    EXPECT_NEAR(s.Delta(1, 2, 7), fCol * 0.1 / 5.0 / 0.3, 1e-15);
     for (int n : {0, 2, 3, 6, 8})
-        EXPECT_EQ(Delta(n / 3, n % 3, 7), 0.0) << "node " << n;
+        EXPECT_EQ(s.Delta(n / 3, n % 3, 7), 0.0) << "node " << n;
 }
 
-TEST_F(TransportTest, SinksLoseSoluteSourcesGainNone) {
+TEST(Transport, SinksLoseSoluteSourcesGainNoneImmobileStays) {
     CTestModel model = TwoNodes(0.0, 0.0);
     model.nImmobile = 1;
     model.nMobile = 2;
-    model.transport = {{0.0, 0.0, 0.0}, {0.0, 0.0, 0.0}};
-    Load(model);
-    State(0, 0, SLOT_SOURCE) = -0.5;
-    State(0, 1, SLOT_SOURCE) = 0.5;
+    CStep s(model);
+    s.State(0, 0, SLOT_SOURCE) = -0.5;
+    s.State(0, 1, SLOT_SOURCE) = 0.5;
     for (int j = 0; j < 2; ++j) {
-        State(0, j, 7) = 9.0; // immobile
-        State(0, j, 8) = 2.0;
-        State(0, j, 9) = 4.0;
+        s.State(0, j, 7) = 9.0; // immobile
+        s.State(0, j, 8) = 2.0;
+        s.State(0, j, 9) = 4.0;
     }
-    m_sim.m_globalStep = 0.2;
-    TransportStep(m_sim);
-    EXPECT_EQ(Delta(0, 0, 8), 2.0 * -0.5 * 0.2);
-    EXPECT_EQ(Delta(0, 0, 9), 4.0 * -0.5 * 0.2);
-    EXPECT_EQ(Delta(0, 0, 7), 0.0) << "immobile entries are not transported";
-    EXPECT_EQ(Delta(0, 1, 8), 0.0);
-    EXPECT_EQ(Delta(0, 1, 9), 0.0);
+    s.Step(0.2);
+    EXPECT_EQ(s.Delta(0, 0, 8), 2.0 * -0.5 * 0.2);
+    EXPECT_EQ(s.Delta(0, 0, 9), 4.0 * -0.5 * 0.2);
+    EXPECT_EQ(s.Delta(0, 0, 7), 0.0) << "immobile entries are not transported";
+    EXPECT_EQ(s.Delta(0, 1, 8), 0.0);
+    EXPECT_EQ(s.Delta(0, 1, 9), 0.0);
 }
 
-// Without sinks the step only moves solute: the pore volume weighted sum of
+// Without sinks the step only moves solute: the pore-volume weighted sum of
 // the changes is zero.
-TEST_F(TransportTest, FacesConserveMass) {
-    CTestModel model;
-    model.rows = 4;
-    model.cols = 5;
-    model.nMobile = 1;
-    model.transport = {{1.0, 0.2, 0.01}};
-    model.rowCoord = {0.0, 1.0, 3.0, 3.5};
-    model.colCoord = {0.0, 2.0, 2.5, 4.0, 8.0};
-    model.overrides = {{0, 0, SLOT_HEAD, 10.0}, {3, 4, SLOT_HEAD, 0.0}, {2, 2, SLOT_KROW, 5.0}};
-    model.fixedHeads = {{0, 0}, {3, 4}};
-    Load(model);
+TEST(Transport, FacesConserveMass) {
+    CStep s(CTestModel()
+                .Grid(4, 5, {0, 1, 3, 3.5}, {0, 2, 2.5, 4, 8})
+                .Mobile(1, 0.2, 0.01)
+                .Set(0, 0, SLOT_HEAD, 10)
+                .Set(2, 2, SLOT_KROW, 5)
+                .Fixed(0, 0)
+                .Fixed(3, 4));
     for (int n = 0; n < 20; ++n)
-        State(n / 5, n % 5, 7) = std::fmod(n * 0.37, 1.0);
-    // Keep the fixed nodes' sources out of the balance.
-    State(0, 0, SLOT_SOURCE) = 0.0;
-    State(3, 4, SLOT_SOURCE) = 0.0;
-    m_sim.m_globalStep = 0.05;
-    TransportStep(m_sim);
+        s.State(n / 5, n % 5, 7) = std::fmod(n * 0.37, 1.0);
+    s.State(0, 0, SLOT_SOURCE) = s.State(3, 4, SLOT_SOURCE) = 0.0;
+    s.Step(0.05);
     double sum = 0.0, scale = 0.0;
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 5; ++j) {
-            const double v = m_sim.m_rowWidth[i] * m_sim.m_colWidth[j] * State(i, j, SLOT_POROSITY);
-            sum += Delta(i, j, 7) * v;
-            scale += std::fabs(Delta(i, j, 7) * v);
+            const double v = s.sim.m_rowWidth[i] * s.sim.m_colWidth[j] * 0.3 * s.Delta(i, j, 7);
+            sum += v;
+            scale += std::fabs(v);
         }
     EXPECT_GT(scale, 0.0);
     EXPECT_NEAR(sum, 0.0, 1e-13 * scale);
 }
 
-// Results are compared bit for bit with other builds: the face flux keeps
-// its grouping, and a node's change sums its row faces, then its column
-// faces, then its sink term.
-TEST_F(TransportTest, FaceFluxGroupingAndAccumulationOrderAreExact) {
-    CTestModel model;
-    model.rows = 3;
-    model.cols = 3;
-    model.nMobile = 1;
-    model.transport = {{0.0, 0.0, 0.0}};
-    model.rowCoord = {0.0, 1.3, 2.9};
-    model.colCoord = {0.0, 0.7, 2.3};
-    model.overrides = {{1, 1, SLOT_POROSITY, 0.27}, {2, 1, SLOT_POROSITY, 0.41}};
-    model.fixedHeads = {{0, 0}}; // all heads 0; the one flux is set below
-    Load(model);
-    const double q = 0.41, dt = 0.013;
-    m_sim.m_globalStep = dt;
-    State(1, 1, SLOT_FLUXROW) = q; // face (1, 1) -> (2, 1)
-    State(1, 1, SLOT_SOURCE) = -0.0123;
-    double* coef = Coef(1, 1);
-    coef[0] = 0.93; // Drr
-    coef[1] = 0.11; // Dcc
-    coef[2] = 0.29; // Drc
-    const double c[3][3] = {{0.3, 0.7, 0.2}, {0.9, 0.55, 0.1}, {0.6, 0.15, 0.8}};
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j)
-            State(i, j, 7) = c[i][j];
-    TransportStep(m_sim);
-
-    const double ta = 0.27, tb = 0.41, tf = (ta + tb) * 0.5, d = 2.9 - 1.3;
-    double f = (c[2][1] - c[1][1]) * ((q * 0.5 - tf * 0.93 / d) - q * dt * q * 0.5 / (tf * d));
-    f = f - (c[1][2] - c[1][0]) * ta * 0.29 / (2.3 - 0.0);
-    f = f + q * c[1][1];
-    const double wa = m_sim.m_rowWidth[1], wb = m_sim.m_rowWidth[2];
-    EXPECT_EQ(Delta(2, 1, 7), 0.0 + f * dt / wb / tb + 0.0);
-
-    // Node (1, 1) also gives across its own column face and loses through its
-    // sink; the faces it receives from carry nothing.
-    double g = (c[1][2] - c[1][1]) * ((0.0 - (ta + 0.3) * 0.5 * 0.11 / 1.6) - 0.0);
-    g = g - (c[2][1] - c[0][1]) * ta * 0.29 / (2.9 - 0.0);
-    const double row = f * dt / wa / ta;
-    const double col = g * dt / m_sim.m_colWidth[1] / ta;
-    const double sink = c[1][1] * -0.0123 * dt;
-    const double expected = ((0.0 - row) - col) + sink;
-    ASSERT_NE(expected, ((0.0 - col) + sink) - row) << "values that tell the orders apart";
-    EXPECT_EQ(Delta(1, 1, 7), expected);
+// A value from the range, now and then exactly 0 or -0, so that both signs
+// of the flux and the zero tests of the step are met.
+double Sometimes0(double lo, double hi, std::mt19937_64& random) {
+    const unsigned pick = random() % 8;
+    return pick == 0   ? 0.0
+           : pick == 1 ? -0.0
+                       : std::uniform_real_distribution<double>(lo, hi)(random);
 }
 
-// Values for which any other grouping of the face flux (the Lax-Wendroff
-// term's products, the dispersion quotient, the final divisions, or the
-// central form of the advection) changes the last bits of the result.
-TEST_F(TransportTest, FaceFluxGroupingIsExact) {
-    CTestModel model = TwoNodes(0.0, 0.0);
-    model.colCoord = {0.0, 1.6};
-    model.overrides = {{0, 1, SLOT_POROSITY, 0.35}};
-    Load(model);
-    State(0, 0, SLOT_FLUXCOL) = 1.6;
-    State(0, 0, SLOT_SOURCE) = 0.0;
-    State(0, 1, SLOT_SOURCE) = 0.0;
-    Coef(0, 0)[1] = 1.7;
-    State(0, 0, 7) = 0.087;
-    State(0, 1, 7) = 0.85;
-    m_sim.m_globalStep = 0.18;
-    TransportStep(m_sim);
-    EXPECT_EQ(Delta(0, 1, 7), 0.04759035113324177);
-}
-
-TEST_F(TransportTest, NoMobileComponentsWritesOnlyZeros) {
-    CTestModel model = TwoNodes(10.0, 0.0);
-    model.nMobile = 0;
-    model.transport = {};
-    Load(model);
-    for (int t = 0; t < m_sim.m_nValues; ++t)
-        m_sim.m_transportDelta[t] = 5.0;
-    TransportStep(m_sim);
-    for (int t = 0; t < m_sim.m_nValues; ++t)
-        EXPECT_EQ(m_sim.m_transportDelta[t], 0.0) << t;
+// Random states, fluxes and coefficients on grids of many shapes: with 2 and
+// 3 threads the gather writes every value with the face loops' bits.
+TEST(Transport, TheThreadsGatherTheFaceLoopsBitForBit) {
+    const int shapes[][4] = {{1, 1, 0, 1}, {1, 7, 0, 2}, {7, 1, 1, 1},  {2, 2, 0, 3},
+                             {3, 5, 2, 2}, {6, 4, 1, 3}, {13, 9, 0, 2}, {4, 6, 2, 0}};
+    std::mt19937_64 random(20240611);
+    for (const auto& shape : shapes) {
+        for (int trial = 0; trial < 4; ++trial) {
+            CTestModel model;
+            model.rows = shape[0];
+            model.cols = shape[1];
+            model.nImmobile = shape[2];
+            model.nMobile = shape[3];
+            model.conductivity = 0.0; // no fixed head; the fluxes are set below
+            std::uniform_real_distribution<double> spacing(0.5, 3.0);
+            for (int i = 0; i < model.rows; ++i)
+                model.rowCoord.push_back(i ? model.rowCoord.back() + spacing(random) : -4);
+            for (int j = 0; j < model.cols; ++j)
+                model.colCoord.push_back(j ? model.colCoord.back() + spacing(random) : -4);
+            CStep s(model);
+            CSimulation& sim = s.sim;
+            for (int n = 0; n < sim.m_nNodes; ++n) {
+                double* node = sim.m_state + n * sim.m_nComp;
+                node[SLOT_SOURCE] = Sometimes0(-1, 1, random);
+                node[SLOT_POROSITY] = std::uniform_real_distribution<double>(0.05, 0.5)(random);
+                node[SLOT_FLUXROW] = Sometimes0(-3, 3, random);
+                node[SLOT_FLUXCOL] = Sometimes0(-3, 3, random);
+                for (int k = SLOT_COUNT; k < sim.m_nComp; ++k)
+                    node[k] = Sometimes0(0, 10, random);
+                for (int m = 0; m < sim.m_nMobile; ++m) {
+                    double* c = sim.m_dispCoef.get() + 3 * (n * sim.m_nMobile + m);
+                    c[0] = Sometimes0(0, 5, random);
+                    c[1] = Sometimes0(0, 5, random);
+                    c[2] = Sometimes0(-2, 2, random);
+                }
+            }
+            s.Step(std::uniform_real_distribution<double>(0.01, 0.7)(random));
+            const std::vector<double> serial(sim.m_transportDelta,
+                                             sim.m_transportDelta + sim.m_nValues);
+            for (int threads : {2, 3}) {
+                for (int t = 0; t < sim.m_nValues; ++t)
+                    sim.m_transportDelta[t] = 1e300; // stale: the gather must write them all
+                sim.m_nThreads = threads;
+                s.Transport();
+                for (int t = 0; t < sim.m_nValues; ++t)
+                    ASSERT_EQ(std::memcmp(&serial[t], &sim.m_transportDelta[t], sizeof(double)), 0)
+                        << shape[0] << " x " << shape[1] << ", trial " << trial << ", " << threads
+                        << " threads: value " << t << " is " << sim.m_transportDelta[t]
+                        << " instead of " << serial[t];
+            }
+        }
+    }
 }
 
 } // namespace

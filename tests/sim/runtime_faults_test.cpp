@@ -5,11 +5,16 @@
 #include "run/message_sink.h"
 #include "run/run_control.h"
 #include "sim/run.h"
+#include "support/engine.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <string>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace kova_test;
@@ -93,6 +98,69 @@ TEST(RuntimeFaults, AGivenStepAboveTheStableStepIsWarnedAboutOnce) {
             EXPECT_NE(w.find("(node (0, 0)); the transport may oscillate"), std::string::npos) << w;
         }
     }
+}
+
+// Files may grow to `bytes` at most while the object lives; a write beyond
+// fails with EFBIG instead of killing the process.
+class CFileSizeLimit {
+public:
+    explicit CFileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        m_handler = std::signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit limit = {bytes, m_old.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~CFileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_handler);
+    }
+
+private:
+    struct rlimit m_old;
+    void (*m_handler)(int);
+};
+
+// Output that does not reach the disk: each record is flushed, so its own
+// write fails and the records before it stay; a time file that cannot be
+// written gets its marker back; a data file that cannot be opened leaves no
+// time file behind.
+TEST(RuntimeFaults, OutputTheDiskWillNotTake) {
+    TempDir dir;
+    const std::string base = dir.File("run");
+    CEngine engine;
+    engine.Read(CModelFields().Text()); // 2 nodes of 8 values: 128 bytes a record
+    engine.Open(base);
+    engine.Record();
+    {
+        const CFileSizeLimit limit(200);
+        EXPECT_EQ(Outcome([&] { engine.Record(); })
+                      .rfind("compute: could not write record 1 to "
+                             "the data output file: File too large",
+                             0),
+                  0u);
+    }
+    engine.Abandon();
+    EXPECT_EQ(ReadBinaryFile(base + ".kvo").size(), 200u) << "record 0 and what fitted";
+    EXPECT_EQ(ReadBinaryFile(base + ".kvt"), std::vector<unsigned char>(4, 0));
+
+    CEngine empty;
+    empty.Read(CModelFields().Text());
+    empty.Open(base);
+    {
+        const CFileSizeLimit limit(20); // the marker fits, the 36 bytes do not
+        EXPECT_EQ(Outcome([&] { empty.Close(base); })
+                      .rfind("compute: could not write the time "
+                             "output file",
+                             0),
+                  0u);
+    }
+    EXPECT_EQ(ReadBinaryFile(base + ".kvt"), std::vector<unsigned char>(4, 0)) << "marker back";
+
+    const std::string blocked = dir.File("blocked");
+    ASSERT_EQ(mkdir((blocked + ".kvo").c_str(), 0700), 0);
+    EXPECT_NE(Outcome([&] { empty.Open(blocked); }).find("Could not open data output file."),
+              std::string::npos);
+    EXPECT_FALSE(FileExists(blocked + ".kvt"));
 }
 
 } // namespace

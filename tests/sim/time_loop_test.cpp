@@ -1,321 +1,343 @@
-#include "flow/heads.h"
-#include "flow/transport.h"
-#include "io/output_files.h"
-#include "model/exceptions.h"
-#include "model/limits.h"
-#include "model/simulation.h"
-#include "run/run_control.h"
-#include "rxn/rxn.h"
-#include "sim/time_loop.h"
-#include "support/model_builder.h"
-#include "support/run_output.h"
-#include "support/test_support.h"
+// The run in-process: the record times the loop writes and the time file
+// that lists them, the stable global step, the reaction clock, threads,
+// cancel at every stage, and how each class of failure is reported.
+#include "model/rxn_work.h"
+#include "sim/run.h"
+#include "support/engine.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
-#include <memory>
-#include <sstream>
+#include <set>
+#include <stdexcept>
 
 using namespace kova_test;
 
 namespace {
 
-// A kinetic reaction that changes nothing and calls back on every rate
-// evaluation, to watch or steer the loop from inside a step.
-class CProbeRxn : public CRxn {
-public:
-    using Callback = std::function<void(CSimulation&)>;
-    CProbeRxn(std::istream& zeros, int nComp, CSimulation* sim, Callback onRate)
-        : CRxn(zeros, nComp, sim), m_onRate(std::move(onRate)) {}
-    void CompRate(const double*, const double*, double*, double) override { m_onRate(*m_sim); }
-
-private:
-    Callback m_onRate;
-};
-
-// Adds a probe to the kinetic list of reaction set 0.
-void InstallProbe(CSimulation& sim, CProbeRxn::Callback onRate) {
-    std::istringstream zeros(ZeroCoefficients(sim.m_nComp));
-    AddKineticToFirstSet(sim,
-                         std::make_unique<CProbeRxn>(zeros, sim.m_nComp, &sim, std::move(onRate)));
+// One isolated node without mobile components: only the clock matters.
+CTestModel Clock(double start, double end, double step, double interval) {
+    CTestModel model;
+    model.startTime = start;
+    model.endTime = end;
+    model.globalStep = step;
+    model.outputInterval = interval;
+    model.conductivity = 0.0; // no fixed head: batch reactors
+    return model;
 }
 
-class TimeLoopTest : public ::testing::Test {
-protected:
-    // One isolated node without mobile components: only the clock matters.
-    static CTestModel Clock(double start, double end, double step, double interval) {
+// What a run of the time loop left: its failure, the record times it kept,
+// and both files.
+struct CLoopRun {
+    std::string failure;
+    std::vector<double> times;
+    std::vector<unsigned char> kvt, kvo;
+    double globalStep = 0.0, reportedStep = 0.0;
+};
+
+CLoopRun RunLoop(const CTestModel& model, const std::function<void(CEngine&)>& before = nullptr) {
+    TempDir dir;
+    CEngine engine;
+    engine.Read(model);
+    engine.Heads();
+    if (before)
+        before(engine);
+    CLoopRun run;
+    run.failure = Outcome([&] { engine.Finish(dir.File("run")); });
+    run.times = engine.sim.m_outputTimes;
+    run.kvt = ReadBinaryFile(dir.File("run.kvt"));
+    run.kvo = ReadBinaryFile(dir.File("run.kvo"));
+    run.globalStep = engine.sim.m_globalStep;
+    run.reportedStep = engine.control.GetGlobalStep();
+    return run;
+}
+
+// The time file of a finished run lists every record of the data file:
+// count, rows, columns, start, last record time, interval, the times.
+void ExpectTimeFile(const CLoopRun& run, const CTestModel& model) {
+    const size_t n = run.times.size();
+    ASSERT_EQ(run.kvt.size(), 36 + 8 * n);
+    EXPECT_EQ(IntAt(run.kvt, 0), static_cast<int>(n));
+    EXPECT_EQ(IntAt(run.kvt, 4), model.rows);
+    EXPECT_EQ(IntAt(run.kvt, 8), model.cols);
+    EXPECT_EQ(DoubleAt(run.kvt, 12), model.startTime);
+    EXPECT_EQ(DoubleAt(run.kvt, 20), n ? run.times.back() : model.endTime);
+    EXPECT_EQ(DoubleAt(run.kvt, 28), model.outputInterval);
+    for (size_t r = 0; r < n; ++r)
+        EXPECT_EQ(DoubleAt(run.kvt, 36 + 8 * r), run.times[r]) << "record " << r;
+    EXPECT_EQ(run.kvo.size(), n * model.rows * model.cols * model.NComp() * 8);
+}
+
+TEST(TimeLoop, RecordsFollowTheFirstStepThatReachesEachOutputTime) {
+    const std::string interval =
+        "compute: the output interval 1 no longer advances the output time at time 1e+17";
+    const struct {
         CTestModel model;
-        model.startTime = start;
-        model.endTime = end;
-        model.globalStep = step;
-        model.outputInterval = interval;
-        model.conductivity = 0.0; // no fixed head: batch reactors
-        return model;
+        std::vector<double> times;
+        std::string failure;
+    } rows[] = {
+        {Clock(0, 10, 1, 2.5), {0, 3, 5, 8, 10}, ""},
+        {Clock(0, 8, 4, 1), {0, 4, 8}, ""}, // a step past several output times: one record
+        {Clock(5, 5, 1, 1), {5}, ""},
+        {Clock(5, 2, 0, 1), {5}, ""}, // the end before the start: no step at all
+        // Without flow the stable step is the whole run.
+        {Clock(0, 10, 0, 1).Grid(1, 2).Mobile(1, 0.1, 0.5), {0, 10}, ""},
+        // A step that no longer moves the clock is a failure of the binary's runs.
+        {Clock(1e17, 2e17, 1e3, 1), {1e17}, interval},
+        {Clock(1e308, 1.7e308, 1e308, 5e307),
+         {1e308},
+         "compute: the model time overflows: time 1e+308 plus the global step 1e+308"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.model.Text());
+        const CLoopRun run = RunLoop(row.model);
+        EXPECT_EQ(run.failure, row.failure);
+        EXPECT_EQ(run.times, row.times);
+        if (!row.failure.empty()) {
+            ASSERT_EQ(run.kvt.size(), 4u) << "the time file keeps the marker";
+            EXPECT_EQ(IntAt(run.kvt, 0), 0);
+            EXPECT_EQ(run.kvo.size(), 7u * 8) << "the record before the failure is on disk";
+        } else {
+            ExpectTimeFile(run, row.model);
+            if (row.model.globalStep > 0) {
+                EXPECT_EQ(run.reportedStep, 0.0) << "a step of the input is not reported";
+            }
+        }
     }
-    void Load(const CTestModel& model) {
-        LoadModel(m_sim, model);
-        InitHeads(m_sim);
-        m_out = std::make_unique<COutputFiles>(Base());
-        m_out->Open();
-    }
-    // The rest of the run, as the run sequence does it.
-    void RunLoop() {
-        TimeLoop(m_sim, *m_out);
-        m_out->Finish(m_sim);
-    }
-    std::string Base() const { return m_dir.File("run"); }
-
-    TempDir m_dir;
-    CRunControl m_control{"run"};
-    CSimulation m_sim{&m_control};
-    std::unique_ptr<COutputFiles> m_out;
-};
-
-TEST_F(TimeLoopTest, RecordsFollowTheFirstStepThatReachesEachOutputTime) {
-    Load(Clock(0.0, 10.0, 1.0, 2.5));
-    RunLoop();
-    EXPECT_EQ(m_sim.m_outputTimes, (std::vector<double>{0.0, 3.0, 5.0, 8.0, 10.0}));
-    EXPECT_EQ(m_control.GetCurrentTime(), 10.0);
-    EXPECT_EQ(m_control.GetGlobalStep(), 0.0) << "a positive input step is not reported";
-    EXPECT_EQ(m_sim.m_globalStep, 1.0);
 }
 
-TEST_F(TimeLoopTest, AStepPassingSeveralOutputTimesGivesOneRecord) {
-    Load(Clock(0.0, 8.0, 4.0, 1.0));
-    RunLoop();
-    EXPECT_EQ(m_sim.m_outputTimes, (std::vector<double>{0.0, 4.0, 8.0}));
-}
-
-TEST_F(TimeLoopTest, NoStepWhenTheEndIsNotAfterTheStart) {
-    Load(Clock(5.0, 5.0, 1.0, 1.0));
-    RunLoop();
-    EXPECT_EQ(m_sim.m_outputTimes, std::vector<double>{5.0});
-
-    // End before start: the initial capacity formula gives no room at all.
-    CSimulation sim(&m_control);
-    LoadModel(sim, Clock(5.0, 2.0, 0.0, 1.0));
-    InitHeads(sim);
-    COutputFiles output(Base());
-    output.Open();
-    TimeLoop(sim, output);
-    output.Finish(sim);
-    EXPECT_EQ(sim.m_outputTimes, std::vector<double>{5.0});
-    EXPECT_EQ(sim.m_currentTime, 5.0);
-    const std::vector<unsigned char> kvt = ReadBinaryFile(Base() + ".kvt");
-    ASSERT_EQ(kvt.size(), 44u);
-    EXPECT_EQ(IntAt(kvt, 0), 1);
-    EXPECT_EQ(DoubleAt(kvt, 20), 5.0);
-}
-
-TEST_F(TimeLoopTest, StableStepWithoutFlowCoversTheRunInOneStep) {
-    CTestModel model = Clock(0.0, 10.0, 0.0, 1.0);
-    model.cols = 2;
-    model.nMobile = 1;
-    model.transport = {{1.0, 0.1, 0.5}};
-    Load(model);
-    RunLoop();
-    EXPECT_EQ(m_sim.m_globalStep, 10.0);
-    EXPECT_EQ(m_control.GetGlobalStep(), 10.0);
-    EXPECT_EQ(m_sim.m_outputTimes, (std::vector<double>{0.0, 10.0}));
-}
-
-// One node of width 1 x 1 and porosity 1 with row flux vr and transport
-// coefficients (a, b, c) for each mobile component.
-class StableStepTest : public ::testing::Test {
-protected:
-    void SetUp() override {
+// Two nodes of width 1 x 1 and porosity 1, two mobile components each: the
+// step is the smallest candidate over nodes and components.
+TEST(TimeLoop, StableStepIsTheSmallestCandidate) {
+    struct CNodeFlow {
+        double vr, vc;
+        std::array<double, 6> coef; // (Drr, Dcc, Drc) of each component
+    };
+    const struct {
+        const char* what;
+        CNodeFlow first, second;
+        double rowWidth, duration, expected;
+    } rows[] = {
+        // clang-format off
+        {"no dispersion: 1 / sqrt(V)", {2, 0, {}}, {}, 1, 100, 0.5},
+        {"sqrt(V) / D = 1: the root form", {1, 0, {1, 0, 0, 1, 0, 0}}, {}, 1, 100,
+         0.1623201817774822},
+        {"1 / sqrt(V) - 2 D / V", {10, 0, {0.25, 0.5, 0.25, 1, 0, 0}}, {}, 1, 100, 0.08},
+        {"a short run", {10, 0, {0.25, 0.5, 0.25, 1, 0, 0}}, {}, 1, 0.01, 0.01},
+        // D squared is formed before it is scaled.
+        {"to the last bit", {1.9, 0, {0.47, 0, 0, 0.47, 0, 0}}, {}, 0.5, 100, 0.08039970278578891},
+        // 1/4 - 2 x 0.4 / 16 at the second node, from its second component.
+        {"nodes and components", {2, 0, {}}, {0, 4, {0, 0, 0, 0.1, 0.2, 0.1}}, 1, 100, 0.2},
+        {"no flow sets no limit", {2, 0, {}}, {0, 0, {5, 5, 5, 5, 5, 5}}, 1, 100, 0.5},
+        // A barely moving node with strong dispersion: the root form cancels to 0,
+        // which is no failure while there is no time to cover.
+        {"no time to cover", {}, {1e-12, 0, {1, 0, 0, 1, 0, 0}}, 1, 0, 0},
+        // clang-format on
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
         CTestModel model;
         model.cols = 2;
         model.nMobile = 2;
         model.defaults = {0, 0, 1.0, 1, 1, 0, 0, 0, 0};
-        LoadModel(m_sim, model);
+        CEngine engine;
+        engine.Read(model);
+        CSimulation& sim = engine.sim;
+        sim.m_rowWidth[0] = row.rowWidth;
+        sim.m_colWidth[0] = sim.m_colWidth[1] = 1.0;
         for (int j = 0; j < 2; ++j) {
-            m_sim.m_colWidth[j] = 1.0;
+            const CNodeFlow& node = j == 0 ? row.first : row.second;
+            engine.At(0, j, SLOT_FLUXROW) = node.vr;
+            engine.At(0, j, SLOT_FLUXCOL) = node.vc;
+            std::copy(node.coef.begin(), node.coef.end(), sim.m_dispCoef.get() + 6 * j);
         }
-        m_sim.m_rowWidth[0] = 1.0;
+        EXPECT_EQ(Outcome([&] { engine.StableStep(row.duration); }), "");
+        EXPECT_NEAR(sim.m_globalStep, row.expected, 1e-15);
+        EXPECT_EQ(engine.control.GetGlobalStep(), sim.m_globalStep);
     }
-    void Node(int j, double vr, double vc, std::array<double, 3> first,
-              std::array<double, 3> second) {
-        double* node = m_sim.m_stateNew.get() + j * m_sim.m_nComp;
-        node[SLOT_FLUXROW] = vr;
-        node[SLOT_FLUXCOL] = vc;
-        double* coef = m_sim.m_dispCoef.get() + 6 * j;
-        for (int k = 0; k < 3; ++k) {
-            coef[k] = first[k];
-            coef[3 + k] = second[k];
-        }
-    }
-    double Step(double duration) {
-        ComputeStableStep(m_sim, duration);
-        EXPECT_EQ(m_control.GetGlobalStep(), m_sim.m_globalStep);
-        return m_sim.m_globalStep;
-    }
-
-    CRunControl m_control{"m"};
-    CSimulation m_sim{&m_control};
-};
-
-TEST_F(StableStepTest, TheThreeCandidateFormulas) {
-    // No dispersion: 1 / sqrt(V), V = 2^2 + 0.
-    Node(0, 2.0, 0.0, {0, 0, 0}, {0, 0, 0});
-    EXPECT_EQ(Step(100.0), 0.5);
-    // sqrt(V) / D = 1: the root formula.
-    Node(0, 1.0, 0.0, {1.0, 0, 0}, {1.0, 0, 0});
-    EXPECT_NEAR(Step(100.0), 0.1623201817774822, 1e-15);
-    // sqrt(V) / D = 10: 1 / sqrt(V) - 2 D / V.
-    Node(0, 10.0, 0.0, {0.25, 0.5, 0.25}, {1.0, 0, 0});
-    EXPECT_NEAR(Step(100.0), 0.1 - 2.0 / 100.0, 1e-15);
-    // A shorter run bounds the step.
-    EXPECT_EQ(Step(0.01), 0.01);
-}
-
-// D squared is formed before it is scaled: 8.995030286246559 x (D x D).
-TEST_F(StableStepTest, RootFormulaIsExactToTheLastBit) {
-    m_sim.m_rowWidth[0] = 0.5;
-    Node(0, 1.9, 0.0, {0.47, 0, 0}, {0.47, 0, 0});
-    EXPECT_EQ(Step(100.0), 0.08039970278578891);
-}
-
-// The constants make the two formulas agree to about 6e-6 there.
-TEST_F(StableStepTest, TheFormulasMeetAtTheSwitch) {
-    const double root = 4.0016;
-    Node(0, root * (1.0 - 1e-9), 0.0, {1.0, 0, 0}, {1.0, 0, 0});
-    const double below = Step(100.0);
-    Node(0, root * (1.0 + 1e-9), 0.0, {1.0, 0, 0}, {1.0, 0, 0});
-    const double above = Step(100.0);
-    EXPECT_NEAR(below, above, 1e-5 * above) << below << " " << above;
-}
-
-TEST_F(StableStepTest, SmallestCandidateOverNodesAndComponents) {
-    Node(0, 2.0, 0.0, {0, 0, 0}, {0, 0, 0});       // 0.5
-    Node(1, 0.0, 4.0, {0, 0, 0}, {0.1, 0.2, 0.1}); // 1/4 - 2 x 0.4 / 16 = 0.2
-    EXPECT_NEAR(Step(100.0), 0.2, 1e-15);
-    Node(1, 0.0, 0.0, {0, 0, 0}, {5.0, 5.0, 5.0}); // no flow: no limit at all
-    EXPECT_EQ(Step(100.0), 0.5);
-}
-
-// A barely moving node with strong dispersion: the root formula cancels to 0.
-TEST_F(StableStepTest, AStepOfZeroIsAComputationalErrorNamingTheNode) {
-    Node(1, 1e-12, 0.0, {1.0, 0, 0}, {1.0, 0, 0});
-    try {
-        Step(10.0);
-        FAIL() << "expected ComputeException, got step " << m_sim.m_globalStep;
-    } catch (const ComputeException& e) {
-        EXPECT_NE(e.Detail().find("node (0, 1)"), std::string::npos) << e.Detail();
-    }
-    // With no time to cover no step is taken: no error.
-    EXPECT_EQ(Step(0.0), 0.0);
-}
-
-TEST_F(TimeLoopTest, ReducedNodesAndTheSmallestLocalStepAreReported) {
-    CTestModel model = Clock(0.0, 1.0, 1.0, 1.0);
-    model.cols = 3;
-    Load(model);
-    const double fractions[] = {0.5, 1.0, 0.25};
-    for (int n = 0; n < 3; ++n) {
-        m_sim.m_localFraction[n] = fractions[n];
-        m_sim.m_localHold[n] = 1000;
-    }
-    RunLoop();
-    EXPECT_EQ(m_control.GetReducedNodes(), 2);
-    EXPECT_EQ(m_control.GetMinLocalStep(), 0.25);
 }
 
 // The reactions of a step see the clock one input step behind the step's
-// start, and the nodes in index order.
-TEST_F(TimeLoopTest, ReactionClockAndNodeOrder) {
-    CTestModel model = Clock(2.0, 3.0, 0.5, 0.5);
+// start (with a computed step: at the start), and the nodes in index order.
+TEST(TimeLoop, ReactionClockAndNodeOrder) {
+    CTestModel model = Clock(2, 3, 0.5, 0.5);
     model.cols = 3;
-    Load(model);
     std::vector<std::array<double, 3>> seen;
-    InstallProbe(m_sim, [&](CSimulation& s) {
-        const std::array<double, 3> now{s.m_currentTime, s.m_rxnBaseTime, double(s.m_currentNode)};
-        if (seen.empty() || seen.back() != now)
-            seen.push_back(now);
+    const CLoopRun run = RunLoop(model, [&](CEngine& e) {
+        AddStandInRate(e.sim, [&, sim = &e.sim](const double*, double*, double) {
+            const std::array<double, 3> now{sim->m_currentTime, sim->m_rxnBaseTime,
+                                            double(sim->m_currentNode)};
+            if (seen.empty() || seen.back() != now)
+                seen.push_back(now);
+        });
     });
-    RunLoop();
-    const std::vector<std::array<double, 3>> expected{{2.0, 1.5, 0}, {2.0, 1.5, 1}, {2.0, 1.5, 2},
-                                                      {2.5, 2.0, 0}, {2.5, 2.0, 1}, {2.5, 2.0, 2}};
+    const std::vector<std::array<double, 3>> expected{{2, 1.5, 0}, {2, 1.5, 1}, {2, 1.5, 2},
+                                                      {2.5, 2, 0}, {2.5, 2, 1}, {2.5, 2, 2}};
     EXPECT_EQ(seen, expected);
-    EXPECT_EQ(m_sim.m_outputTimes, (std::vector<double>{2.0, 2.5, 3.0}));
-}
+    EXPECT_EQ(run.times, (std::vector<double>{2, 2.5, 3}));
 
-TEST_F(TimeLoopTest, WithTheStableStepTheReactionClockStartsAtTheStart) {
-    CTestModel model = Clock(2.0, 3.0, 0.0, 1.0);
-    Load(model);
     double firstBase = -1.0;
-    InstallProbe(m_sim, [&](CSimulation& s) {
-        if (firstBase < 0.0)
-            firstBase = s.m_rxnBaseTime;
+    RunLoop(Clock(2, 3, 0, 1), [&](CEngine& e) {
+        AddStandInRate(e.sim, [&, sim = &e.sim](const double*, double*, double) {
+            if (firstBase < 0.0)
+                firstBase = sim->m_rxnBaseTime;
+        });
     });
-    RunLoop();
     EXPECT_EQ(firstBase, 2.0);
 }
 
-// A cancel in the middle of the third step: the step ends, one record at the
-// time reached, and the time file counts it.
-TEST_F(TimeLoopTest, CancelDuringAStepEndsWithARecordAtTheTimeReached) {
-    Load(Clock(0.0, 10.0, 0.1, 1.0));
-    InstallProbe(m_sim, [&](CSimulation& s) {
-        if (s.m_currentTime > 0.15)
-            s.m_runControl->Cancel();
+// A 6 x 7 grid, steps of 0.5 from 0 to 3, a record every 1, with a stand-in
+// reaction at every node.
+CTestModel Grid() {
+    CTestModel model = Clock(0, 3, 0.5, 1).Grid(6, 7).Mobile(1, 0.1, 0.01).Fixed(0, 0).Fixed(5, 6);
+    return model.Set(0, 0, SLOT_HEAD, 2.0).Set(2, 3, 7, 1.0);
+}
+
+// The stand-in hands the model to rate.
+CLoopRun RunGrid(int threads, const std::function<void(CSimulation&)>& rate) {
+    return RunLoop(Grid(), [&](CEngine& e) {
+        e.sim.m_nThreads = threads;
+        AddStandInRate(e.sim, [&, sim = &e.sim](const double*, double*, double) { rate(*sim); });
     });
-    RunLoop();
+}
+
+// Nodes failing in the third step, where two records are on disk: whichever
+// fails first in time, the failure of the lowest node ends the run, with its
+// class, and the files are as the serial loop leaves them.
+TEST(TimeLoop, WithThreadsTheFailureOfTheLowestNodeEndsTheRun) {
+    for (int notSupported : {9, 35}) {
+        const std::set<int> failing{41, 35, 9, 30, 39};
+        std::string first;
+        std::vector<unsigned char> kvo;
+        for (int threads : {1, 2, 3}) {
+            const CLoopRun run = RunGrid(threads, [&](CSimulation& sim) {
+                const int node = CRxnWork::Current()->m_node;
+                if (sim.LocalTime() < 0.5 || !failing.count(node))
+                    return;
+                if (node == notSupported)
+                    throw NotSupportedException("node " + std::to_string(node));
+                throw ComputeException("node " + std::to_string(node));
+            });
+            if (threads == 1) {
+                first = run.failure;
+                kvo = run.kvo;
+                EXPECT_EQ(run.kvo.size(), 2u * 42 * 8 * 8) << "records at 0 and 1";
+                EXPECT_EQ(run.kvt.size(), 4u);
+            }
+            EXPECT_EQ(run.failure, first) << threads << " threads";
+            EXPECT_TRUE(run.kvo == kvo) << threads << " threads";
+        }
+        EXPECT_EQ(first, std::string(notSupported == 9 ? "not supported" : "compute") +
+                             ": node 9 at node (1, 2) in the global step from time 1");
+    }
+}
+
+// A cancel at each stage of the two-node run: what is left of the run.
+TEST(TimeLoop, CancelAtEveryStage) {
     const double reached = 0.1 + 0.1 + 0.1;
-    EXPECT_EQ(m_sim.m_outputTimes, (std::vector<double>{0.0, reached}));
-    const std::vector<unsigned char> kvt = ReadBinaryFile(Base() + ".kvt");
-    ASSERT_EQ(kvt.size(), 52u);
-    EXPECT_EQ(IntAt(kvt, 0), 2);
-    EXPECT_EQ(DoubleAt(kvt, 20), reached);
-    EXPECT_EQ(ReadBinaryFile(Base() + ".kvo").size(), 2u * 7 * 8);
-}
-
-TEST_F(TimeLoopTest, CancelBeforeTheLoopStillWritesTheFirstRecord) {
-    Load(Clock(1.0, 10.0, 0.1, 1.0));
-    m_control.Cancel();
-    RunLoop();
-    EXPECT_EQ(m_sim.m_outputTimes, std::vector<double>{1.0});
-    EXPECT_EQ(IntAt(ReadBinaryFile(Base() + ".kvt"), 0), 1);
-}
-
-// A failure inside the loop: the records so far reach the disk, the time file
-// keeps its marker.
-TEST_F(TimeLoopTest, FailureInsideTheLoopClosesTheDataFile) {
-    Load(Clock(0.0, 10.0, 0.1, 0.1));
-    InstallProbe(m_sim, [&](CSimulation& s) {
-        if (s.m_currentTime > 0.05)
-            throw ComputeException("probe failure"); // in the second step
-    });
-    EXPECT_THROW(TimeLoop(m_sim, *m_out), ComputeException);
-    m_out.reset(); // as the run sequence leaves the scope of its output files
-    EXPECT_EQ(ReadBinaryFile(Base() + ".kvo").size(), 2u * 7 * 8);
-    const std::vector<unsigned char> kvt = ReadBinaryFile(Base() + ".kvt");
-    ASSERT_EQ(kvt.size(), 4u);
-    EXPECT_EQ(IntAt(kvt, 0), 0);
-}
-
-TEST_F(TimeLoopTest, AStepTooSmallToMoveTheClockIsAComputationalError) {
-    Load(Clock(1e17, 2e17, 1.0, 1e16));
-    try {
-        TimeLoop(m_sim, *m_out);
-        FAIL() << "expected ComputeException";
-    } catch (const ComputeException& e) {
-        EXPECT_NE(e.Detail().find("no longer advances the clock"), std::string::npos) << e.Detail();
+    const struct {
+        const char* stage;
+        std::vector<double> times; // of the records written
+        double source;             // of node (0, 0): 0 until the head sweeps run
+    } rows[] = {
+        {"before the head sweeps", {0}, 0.0},
+        {"before the loop", {0}, 1.0 / 3},
+        {"in the third step", {0, reached}, 1.0 / 3},
+        // Steps of 0.1 add up to just below 1, 5, ...: one step more.
+        {"never", {0, 1.1, 2, 3, 4, 5.1, 6.1, 7.1, 8.1, 9.1, 10.1}, 1.0 / 3},
+    };
+    for (size_t at = 0; at < std::size(rows); ++at) {
+        SCOPED_TRACE(rows[at].stage);
+        TempDir dir;
+        CEngine engine;
+        engine.Read(CModelFields().Text());
+        if (at == 0)
+            engine.control.Cancel();
+        engine.Heads();
+        EXPECT_NEAR(engine.At(0, 0, SLOT_SOURCE), rows[at].source, 1e-15);
+        if (at == 1)
+            engine.control.Cancel();
+        if (at == 2)
+            AddStandInRate(engine.sim, [&](const double*, double*, double) {
+                if (engine.sim.m_currentTime > 0.15)
+                    engine.control.Cancel();
+            });
+        engine.Finish(dir.File("run"));
+        const std::vector<unsigned char> kvt = ReadBinaryFile(dir.File("run.kvt"));
+        ASSERT_EQ(kvt.size(), 36 + 8 * rows[at].times.size());
+        for (size_t r = 0; r < rows[at].times.size(); ++r)
+            EXPECT_NEAR(DoubleAt(kvt, 36 + 8 * r), rows[at].times[r], 1e-9) << "record " << r;
+        EXPECT_EQ(ReadBinaryFile(dir.File("run.kvo")).size(), rows[at].times.size() * 16 * 8);
     }
-    EXPECT_EQ(m_sim.m_recordCount, 1);
+    // Before reading: the header is read, nothing is allocated, nothing written.
+    CEngine before;
+    before.control.Cancel();
+    before.Read(CModelFields().Text());
+    EXPECT_EQ(before.sim.m_nRows, 1);
+    EXPECT_EQ(before.sim.m_work, nullptr);
+    TempDir dir;
+    CEngine run(dir.File("m"));
+    WriteTextFile(dir.File("m.kvi"), CModelFields().Text());
+    run.control.Cancel();
+    run.Run();
+    EXPECT_EQ(run.control.GetStatus().value(), "Done.");
+    EXPECT_EQ(run.control.HasError(), 0);
+    EXPECT_FALSE(FileExists(dir.File("m.kvt")));
 }
 
-TEST_F(TimeLoopTest, AnIntervalTooSmallToMoveTheOutputTimeIsAComputationalError) {
-    Load(Clock(1e17, 2e17, 1e3, 1.0));
-    try {
-        TimeLoop(m_sim, *m_out);
-        FAIL() << "expected ComputeException";
-    } catch (const ComputeException& e) {
-        EXPECT_NE(e.Detail().find("output interval"), std::string::npos) << e.Detail();
+// The time file counts records in 32 bits: a record past that count is a
+// failure, not a count that wraps. Without records the last time is the end.
+TEST(TimeLoop, TheTimeFileCountsRecordsIn32Bits) {
+    TempDir dir;
+    CEngine engine;
+    engine.Read(Clock(1, 4, 1, 0.5));
+    engine.Open(dir.File("run"));
+    engine.Close(dir.File("run"));
+    std::vector<unsigned char> kvt = ReadBinaryFile(dir.File("run.kvt"));
+    ASSERT_EQ(kvt.size(), 36u);
+    EXPECT_EQ(DoubleAt(kvt, 20), 4.0);
+
+    engine.Open(dir.File("run"));
+    engine.sim.m_recordCount = OUTPUT_MAX_RECORDS - 1;
+    engine.Record();
+    EXPECT_EQ(Outcome([&] { engine.Record(); }),
+              "compute: more than 2147483647 output records: the time file cannot count them");
+    EXPECT_EQ(engine.sim.m_recordCount, OUTPUT_MAX_RECORDS);
+    EXPECT_EQ(ReadBinaryFile(dir.File("run.kvt")).size(), 4u);
+}
+
+// Each class of failure reaches its report, its error text and its detail.
+TEST(TimeLoop, EachFailureClassIsReportedByItsClass) {
+    const struct {
+        std::function<void()> thrower;
+        const char* text;
+        const char* error;
+    } rows[] = {
+        // clang-format off
+        {[] { throw TimeException("d"); }, "Time exception was caught", "Time Error"},
+        {[] { throw NotSupportedException("d"); }, "Not Supported Exception was caught",
+         "Internal Error"},
+        {[] { throw InputException("d"); }, "Input Exception was caught", "Input Error"},
+        {[] { throw BadFileException("d"); }, "Input Exception was caught", "Input Error"},
+        {[] { throw ComputeException("d"); }, "Compute Exception was caught",
+         "Computational Error"},
+        {[] { throw Exception("d"); }, "general exception was caugh", "Internal Error"}, // sic
+        {[] { throw std::runtime_error("d"); }, "general exception was caugh", "Internal Error"},
+        // clang-format on
+    };
+    for (const auto& row : rows) {
+        CEngine engine;
+        RunReportingFailures(&engine.control, row.thrower);
+        ASSERT_EQ(engine.sink.texts.size(), 1u) << row.text;
+        EXPECT_EQ(engine.sink.captions[0], "KOVA Compute Error");
+        EXPECT_EQ(engine.sink.texts[0], std::string("ERROR - A kova ") + row.text);
+        EXPECT_STREQ(engine.control.GetError(), row.error);
+        EXPECT_EQ(engine.sink.details[0], "d");
     }
-    EXPECT_EQ(m_sim.m_recordCount, 1);
+    CEngine quiet;
+    RunReportingFailures(&quiet.control, [] {});
+    EXPECT_TRUE(quiet.sink.texts.empty());
+    EXPECT_EQ(quiet.control.HasError(), 0);
 }
 
 } // namespace

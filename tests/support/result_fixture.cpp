@@ -2,8 +2,6 @@
 
 #include "support/test_support.h"
 
-#include <cmath>
-#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <limits>
@@ -14,54 +12,27 @@ namespace kova_test {
 
 namespace {
 
-void PutBytes(std::vector<unsigned char>& out, uint64_t value, int count) {
-    for (int b = 0; b < count; ++b)
-        out.push_back(static_cast<unsigned char>((value >> (8 * b)) & 0xFF));
-}
-
-void PutInt(std::vector<unsigned char>& out, int32_t value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    PutBytes(out, bits, 4);
-}
-
-void PutDouble(std::vector<unsigned char>& out, double value) {
-    PutBytes(out, Bits(value), 8);
-}
-
-std::string Joined(const std::vector<double>& values) {
-    std::ostringstream out;
-    out.precision(17);
-    for (size_t k = 0; k < values.size(); ++k)
-        out << (k ? " " : "") << values[k];
-    return out.str();
+// Appends the bytes of value as they lie in memory (little-endian).
+template <typename T> void Put(std::vector<unsigned char>& out, T value) {
+    unsigned char bytes[sizeof value];
+    std::memcpy(bytes, &value, sizeof value);
+    out.insert(out.end(), bytes, bytes + sizeof value);
 }
 
 } // namespace
 
 unsigned long long Bits(double value) {
-    uint64_t bits;
+    unsigned long long bits;
     std::memcpy(&bits, &value, sizeof bits);
     return bits;
 }
 
 double CResultFixture::Value(int r, int n, int k) const {
-    if (r == 1 && n == 0) {
-        switch (k) {
-        case 0:
-            return -0.0;
-        case 1:
-            return 4.9406564584124654e-324;
-        case 2:
-            return std::numeric_limits<double>::max();
-        case 3:
-            return std::numeric_limits<double>::quiet_NaN();
-        case 4:
-            return -std::numeric_limits<double>::infinity();
-        default:
-            break;
-        }
-    }
+    const double awkward[] = {-0.0, 4.9406564584124654e-324, std::numeric_limits<double>::max(),
+                              std::numeric_limits<double>::quiet_NaN(),
+                              -std::numeric_limits<double>::infinity()};
+    if (r == 1 && n == 0 && k < 5)
+        return awkward[k];
     return (r + 1) * 1000.0 + n * 10.0 + k + (k + 1) / 7.0 + 0.1 * r;
 }
 
@@ -69,9 +40,12 @@ std::string CResultFixture::ModelText() const {
     std::ostringstream out;
     out.precision(17);
     out << rows << ' ' << cols << ' ' << immobile << ' ' << mobile << " 0 1\n"
-        << startTime << ' ' << endTime << ' ' << outputInterval << ' ' << globalStep << " 1e-6\n"
-        << Joined(rowCoord) << '\n'
-        << Joined(colCoord) << '\n';
+        << startTime << ' ' << endTime << ' ' << outputInterval << ' ' << globalStep << " 1e-6\n";
+    for (const auto* coords : {&rowCoord, &colCoord}) {
+        for (double c : *coords)
+            out << c << ' ';
+        out << '\n';
+    }
     for (int m = 0; m < mobile; ++m)
         out << "1 0.1 0\n";
     out << "10 0 0.3 1 1 0 0";
@@ -83,14 +57,12 @@ std::string CResultFixture::ModelText() const {
 
 std::vector<unsigned char> CResultFixture::TimeBytes() const {
     std::vector<unsigned char> out;
-    PutInt(out, static_cast<int32_t>(times.size()));
-    PutInt(out, rows);
-    PutInt(out, cols);
-    PutDouble(out, startTime);
-    PutDouble(out, times.empty() ? endTime : times.back());
-    PutDouble(out, outputInterval);
+    for (int32_t count : {static_cast<int32_t>(times.size()), rows, cols})
+        Put(out, count);
+    for (double t : {startTime, times.empty() ? endTime : times.back(), outputInterval})
+        Put(out, t);
     for (const double t : times)
-        PutDouble(out, t);
+        Put(out, t);
     return out;
 }
 
@@ -99,7 +71,7 @@ std::vector<unsigned char> CResultFixture::DataBytes() const {
     for (int r = 0; r < static_cast<int>(times.size()); ++r)
         for (int n = 0; n < Nodes(); ++n)
             for (int k = 0; k < Comp(); ++k)
-                PutDouble(out, Value(r, n, k));
+                Put(out, Value(r, n, k));
     return out;
 }
 

@@ -10,25 +10,12 @@
 #include <fstream>
 #include <ftw.h>
 #include <iterator>
-#include <poll.h>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace kova_test {
-
-const char* const TWO_NODE_MODEL = "1 2 0 1 0 1 0 10 1 0.1 1e-6\n"
-                                   "0\n"
-                                   "0 10\n"
-                                   "1 0.1 0\n"
-                                   "0 0 0.3 1 1 0 0 0\n"
-                                   "2  0 0 0 10  0 0 7 1\n"
-                                   "2  0 0  0 1\n"
-                                   "0\n"
-                                   "0\n"
-                                   "0\n"
-                                   "0 0\n";
 
 std::unique_ptr<std::istringstream> ModelStream(const std::string& text) {
     auto in = std::make_unique<std::istringstream>(text);
@@ -91,57 +78,44 @@ std::string StageModel(const TempDir& dir, const std::string& fromDir, const std
 
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::function<void()>& inChild) {
-    int outPipe[2], errPipe[2];
-    if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
+    // stdout goes to a file of the caller's; stderr through a pipe read to its
+    // end, which no file-size limit of the child's can cut short.
+    const TempDir dir;
+    const std::string out = dir.File("out");
+    int err[2];
+    if (pipe(err) != 0)
         throw std::runtime_error("pipe failed");
     const pid_t pid = fork();
     if (pid < 0)
         throw std::runtime_error("fork failed");
     if (pid == 0) {
-        dup2(outPipe[1], 1);
-        dup2(errPipe[1], 2);
-        close(outPipe[0]);
-        close(errPipe[0]);
-        close(outPipe[1]);
-        close(errPipe[1]);
+        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+        dup2(err[1], 2);
+        close(err[0]);
+        close(err[1]);
         if (inChild)
             inChild();
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
         for (const auto& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         execv(program.c_str(), argv.data());
         _exit(127);
     }
-    close(outPipe[1]);
-    close(errPipe[1]);
+    close(err[1]);
     ProcessResult result;
-    struct pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    int open = 2;
     char buffer[4096];
-    while (open > 0) {
-        if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
+    for (ssize_t n; (n = read(err[0], buffer, sizeof buffer)) != 0;) {
+        if (n > 0)
+            result.err.append(buffer, static_cast<size_t>(n));
+        else if (errno != EINTR)
             break;
-        }
-        for (int k = 0; k < 2; ++k) {
-            if (fds[k].fd < 0 || !(fds[k].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            const ssize_t n = read(fds[k].fd, buffer, sizeof buffer);
-            if (n <= 0) {
-                close(fds[k].fd);
-                fds[k].fd = -1;
-                --open;
-            } else {
-                (k == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
-            }
-        }
     }
+    close(err[0]);
     int status = 0;
     waitpid(pid, &status, 0);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = ReadTextFile(out);
     return result;
 }
 

@@ -4,9 +4,12 @@
 
 #include "run/message_sink.h"
 
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -30,6 +33,22 @@ public:
 private:
     std::string m_path;
 };
+
+// The int32 or the double at offset of a run's output file, little-endian as
+// every machine the tests run on; throws std::out_of_range past the end.
+template <typename T> T ValueAt(const std::vector<unsigned char>& bytes, size_t offset) {
+    if (offset + sizeof(T) > bytes.size())
+        throw std::out_of_range("no number at byte " + std::to_string(offset));
+    T value;
+    std::memcpy(&value, bytes.data() + offset, sizeof value);
+    return value;
+}
+inline int32_t IntAt(const std::vector<unsigned char>& b, size_t at) {
+    return ValueAt<int32_t>(b, at);
+}
+inline double DoubleAt(const std::vector<unsigned char>& b, size_t at) {
+    return ValueAt<double>(b, at);
+}
 
 void WriteTextFile(const std::string& path, const std::string& text);
 std::string ReadTextFile(const std::string& path);
@@ -65,14 +84,12 @@ public:
         texts.push_back(text);
         details.push_back(detail ? detail : "");
     }
-    void WriteDiagnostic(const char* line) override { diagnostics.push_back(line); }
-    std::vector<std::string> diagnostics;
+    void WriteDiagnostic(const char*) override {}
+    void WriteWarning(const char* line) override { warnings.push_back(line); }
+    std::vector<std::string> warnings;
     std::vector<std::string> captions;
     std::vector<std::string> texts;
     std::vector<std::string> details;
 };
-
-// The 43-number example model: one row, two columns, one mobile component.
-extern const char* const TWO_NODE_MODEL;
 
 } // namespace kova_test
