@@ -57,6 +57,19 @@ TEST(Reader, RefusesWhatCannotServeNamingFieldAndRecord) {
         uint64_t memory = 0; // the arrays' budget; 0: the machine's
     } rows[] = {
         // The header, refused before anything is allocated.
+        // Physical values no aquifer has, with the value and its place.
+        {Model({{DEFAULTS, "0 0 0 1 1 0 0 0"}}),
+         "input: porosity 0 of node (0, 0) not above 0 (fields 15-16, entry 2)"},
+        {Model({{OVERRIDES, "1  0 1 2 -0.5"}}), "input: porosity -0.5 of node (0, 1) not above 0"},
+        {Model({{OVERRIDES, "1  0 1 3 -1e-3"}}),
+         "input: conductivity k_row -0.001 of node (0, 1) below 0 (fields 15-16, entry 3)"},
+        {Model({{DEFAULTS, "0 0 0.3 1 -2 0 0 0"}}), "input: conductivity k_col -2 of node (0, 0)"},
+        {Model({{TRANSPORT, "-1 0.1 0"}}),
+         "input: longitudinal dispersivity -1 of mobile component 0 below 0 (field 14)"},
+        {Model({{TRANSPORT, "1 -0.5 0"}}), "input: transverse dispersivity -0.5 of mobile"},
+        {Model({{TRANSPORT, "1 0.1 -2"}}), "input: diffusion coefficient -2 of mobile component 0"},
+        {Model({{TIMES, "0 10 1 0.1 0"}}), "input: opzero 0 not above 0 (field 11)"},
+        {Model({{TIMES, "0 10 1 0.1 -1"}}), "input: opzero -1 not above 0 (field 11)"},
         {Model({{HEADER, "0 2 0 1 0 1"}}), "input: rows 0 below 1 (field 1)"},
         {Model({{HEADER, "1 0 0 1 0 1"}}), "input: columns 0 below 1 (field 2)"},
         {Model({{HEADER, "1 2 -1 1 0 1"}}), "input: immobile components -1 below 0"},

@@ -1,10 +1,6 @@
 // What a run must never do: write numbers that are not finite into a record
 // and report success, or take a global step larger than the stable one
 // without saying so; and a reaction's failure names where it happened.
-#include "model/simulation.h"
-#include "run/message_sink.h"
-#include "run/run_control.h"
-#include "sim/run.h"
 #include "support/engine.h"
 #include "support/test_support.h"
 
@@ -12,44 +8,31 @@
 
 #include <csignal>
 #include <string>
+#include <vector>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <vector>
 
 using namespace kova_test;
 
 namespace {
 
-class CWarningSink : public CMessageSink {
-public:
-    void ShowMessage(const char*, const char*, const char* detail) override {
-        details.push_back(detail ? detail : "");
-    }
-    void WriteDiagnostic(const char*) override {}
-    void WriteWarning(const char* line) override { warnings.push_back(line); }
-    std::vector<std::string> details;
-    std::vector<std::string> warnings;
-};
-
 struct CRun {
     std::string error;
-    CWarningSink sink;
+    CRecordingSink sink;
     size_t kvoBytes = 0;
     size_t kvtBytes = 0;
 };
 
 void RunModel(const std::string& text, CRun& run) {
     TempDir dir;
-    const std::string base = dir.File("model");
-    WriteTextFile(base + ".kvi", text);
-    CRunControl control(base.c_str());
-    control.SetMessageSink(&run.sink);
-    CSimulation sim(&control);
-    RunSimulation(sim);
-    run.error = control.HasError() ? control.GetError() : "";
-    run.kvoBytes = ReadBinaryFile(base + ".kvo").size();
-    run.kvtBytes = ReadBinaryFile(base + ".kvt").size();
+    CEngine engine(dir.File("model"));
+    WriteTextFile(dir.File("model.kvi"), text);
+    engine.Run();
+    run.error = engine.control.HasError() ? engine.control.GetError() : "";
+    run.sink = engine.sink;
+    run.kvoBytes = ReadBinaryFile(dir.File("model.kvo")).size();
+    run.kvtBytes = ReadBinaryFile(dir.File("model.kvt")).size();
 }
 
 // One batch node whose mobile entry (7) a linear assignment multiplies by
