@@ -5,6 +5,7 @@
 // person would see: no draw may push lines into the scrollback once the block
 // stands, and no old line of the block may stay on the screen.
 #include "app/progress_lines.h"
+#include "model/index.h"
 
 #include <gtest/gtest.h>
 
@@ -166,8 +167,8 @@ private:
                 cursorLine = logical.size();
                 cursorOffset = current.size() + static_cast<size_t>(m_x);
             }
-            current +=
-                row.wrapped ? row.text + std::string(m_cols - row.text.size(), ' ') : row.text;
+            current += row.wrapped ? row.text + std::string(ToSize(m_cols) - row.text.size(), ' ')
+                                   : row.text;
             if (!row.wrapped) {
                 logical.push_back(current);
                 current.clear();
@@ -179,14 +180,15 @@ private:
         int cursorRow = 0, cursorCol = 0;
         for (size_t l = 0; l < logical.size(); ++l) {
             const std::string& text = logical[l];
-            const size_t pieces = std::max<size_t>(1, (text.size() + cols - 1) / cols);
+            const size_t width = ToSize(cols);
+            const size_t pieces = std::max<size_t>(1, (text.size() + width - 1) / width);
             for (size_t p = 0; p < pieces; ++p) {
                 Row row;
-                row.text = text.substr(p * cols, cols);
+                row.text = text.substr(p * width, width);
                 row.wrapped = p + 1 < pieces;
-                if (l == cursorLine && cursorOffset / cols == p) {
+                if (l == cursorLine && cursorOffset / width == p) {
                     cursorRow = static_cast<int>(rows.size());
-                    cursorCol = static_cast<int>(cursorOffset % cols);
+                    cursorCol = static_cast<int>(cursorOffset % width);
                 }
                 rows.push_back(row);
             }
@@ -320,7 +322,7 @@ TEST(DisplaySize, RedrawsInASmallWindowNeverFloodTheScrollback) {
         for (int tick = 1; tick < 20; ++tick) {
             Draw(painter, terminal, tick);
             ASSERT_EQ(terminal.Scrolled(), scrolled) << "draw " << tick;
-            ExpectBlockShown(terminal, Lines(80, tick), std::min<size_t>(7, rows - 1));
+            ExpectBlockShown(terminal, Lines(80, tick), std::min<size_t>(7, ToSize(rows - 1)));
         }
     }
 }
@@ -385,7 +387,7 @@ TEST(DisplaySize, AResizedWindowKeepsNoOldLines) {
             for (const auto& write : painter.Paint(lines, {}, {c.rows, c.cols}))
                 terminal.Feed(write.second);
             EXPECT_EQ(terminal.Scrolled(), scrolled) << "draw " << tick;
-            ExpectBlockShown(terminal, lines, std::min<size_t>(7, c.rows - 1));
+            ExpectBlockShown(terminal, lines, std::min<size_t>(7, ToSize(c.rows - 1)));
         }
     }
 }

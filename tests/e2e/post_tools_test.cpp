@@ -1,5 +1,6 @@
 // kova-export and kova-plot run as a user runs them, on result files written
 // in the documented layout with values that need all 17 digits.
+#include "model/index.h"
 #include "support/result_fixture.h"
 #include "support/test_support.h"
 
@@ -82,12 +83,13 @@ TEST(PostTools, CsvRoundTripsToTheSameDoubles) {
             const int i = n / fx.cols, j = n % fx.cols;
             EXPECT_EQ(c[0] + " " + c[2] + " " + c[3],
                       std::to_string(rec) + " " + std::to_string(i) + " " + std::to_string(j));
-            EXPECT_EQ(std::strtod(c[1].c_str(), nullptr), fx.times[rec]);
-            EXPECT_EQ(std::strtod(c[4].c_str(), nullptr), fx.colCoord[j]) << "x: the column";
-            EXPECT_EQ(std::strtod(c[5].c_str(), nullptr), fx.rowCoord[i]) << "y: the row";
+            EXPECT_EQ(std::strtod(c[1].c_str(), nullptr), fx.times[ToSize(rec)]);
+            EXPECT_EQ(std::strtod(c[4].c_str(), nullptr), fx.colCoord[ToSize(j)])
+                << "x: the column";
+            EXPECT_EQ(std::strtod(c[5].c_str(), nullptr), fx.rowCoord[ToSize(i)]) << "y: the row";
             for (int k = 0; k < fx.Comp(); ++k) {
                 const double expected = fx.Value(rec, n, k);
-                const double got = std::strtod(c[6 + k].c_str(), nullptr);
+                const double got = std::strtod(c[ToSize(6 + k)].c_str(), nullptr);
                 EXPECT_TRUE(std::isnan(expected) ? std::isnan(got) : Bits(got) == Bits(expected))
                     << "record " << rec << " node " << n << " entry " << k << ": " << line;
             }

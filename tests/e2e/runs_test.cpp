@@ -2,6 +2,7 @@
 // (what it is meant to show, the same bytes with 1, 2 and 3 threads, --check),
 // one row per way a run fails (exit code, report, the files it leaves), a
 // cancel by signal and the timings report.
+#include "model/index.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -70,7 +71,7 @@ struct CRunOutput {
     int32_t nRecords = 0, nRows = 0, nCols = 0, nComp = 0;
     std::vector<double> times, values;
     double At(int r, int i, int j, int k) const {
-        return values[((static_cast<size_t>(r) * nRows + i) * nCols + j) * nComp + k];
+        return values[ToSize(((r * nRows + i) * nCols + j) * nComp + k)];
     }
 };
 
@@ -78,10 +79,10 @@ CRunOutput ReadRunOutput(const CRun& run, int nComp) {
     CRunOutput out;
     out.nRecords = IntAt(run.kvt, 0), out.nRows = IntAt(run.kvt, 4), out.nCols = IntAt(run.kvt, 8);
     out.nComp = nComp;
-    EXPECT_EQ(run.kvt.size(), 36u + 8u * out.nRecords);
+    EXPECT_EQ(run.kvt.size(), 36u + 8u * ToSize(out.nRecords));
     for (int r = 0; r < out.nRecords; ++r)
-        out.times.push_back(DoubleAt(run.kvt, 36 + 8 * r));
-    EXPECT_EQ(run.kvo.size(), 8u * out.nRecords * out.nRows * out.nCols * nComp);
+        out.times.push_back(DoubleAt(run.kvt, ToSize(36 + 8 * r)));
+    EXPECT_EQ(run.kvo.size(), 8u * ToSize(out.nRecords * out.nRows * out.nCols * nComp));
     for (size_t at = 0; at + 8 <= run.kvo.size(); at += 8)
         out.values.push_back(DoubleAt(run.kvo, at));
     return out;
@@ -91,8 +92,9 @@ CRunOutput ReadRunOutput(const CRun& run, int nComp) {
 // round-off of the transport step.
 void ExpectNonNegative(const CRunOutput& out) {
     for (size_t t = 0; t < out.values.size(); ++t)
-        if (static_cast<int>(t % out.nComp) >= 7) {
-            ASSERT_GE(out.values[t], -1e-9) << "entry " << t % out.nComp << " of value " << t;
+        if (t % ToSize(out.nComp) >= 7) {
+            ASSERT_GE(out.values[t], -1e-9)
+                << "entry " << t % ToSize(out.nComp) << " of value " << t;
         }
 }
 
@@ -142,7 +144,7 @@ TEST_P(Models, RunToTheEndAndGiveTheSameBytesWithAnyThreadCount) {
     EXPECT_EQ(out.times[0], DoubleAt(serial.kvt, 12)) << "the first record at the start";
     EXPECT_EQ(out.times.back(), DoubleAt(serial.kvt, 20)) << "the last record time";
     for (int r = 1; r < out.nRecords; ++r)
-        EXPECT_GT(out.times[r], out.times[r - 1]) << "record " << r;
+        EXPECT_GT(out.times[ToSize(r)], out.times[ToSize(r - 1)]) << "record " << r;
     for (double v : out.values)
         ASSERT_TRUE(std::isfinite(v));
     m.expect(out);
@@ -200,7 +202,8 @@ const CModel MODELS[] = {
              double total = 0.0;
              for (int j = 0; j < 5; ++j)
                  total += out.At(r, 0, j, 7);
-             EXPECT_NEAR(total, SourceArea(out.times[r] - 1.0), 1e-9) << "at " << out.times[r];
+             EXPECT_NEAR(total, SourceArea(out.times[ToSize(r)] - 1.0), 1e-9)
+                 << "at " << out.times[ToSize(r)];
          }
          EXPECT_GT(out.At(8, 0, 4, 7), 0.0) << "diffusion carried some away";
      }},
@@ -236,7 +239,7 @@ const CModel MODELS[] = {
          ExpectNonNegative(out);
          const double d = 0.25 + 1e-4;
          for (int r = 0; r < out.nRecords; ++r) {
-             const double t = out.times[r];
+             const double t = out.times[ToSize(r)];
              if (t < 1.0)
                  continue;
              for (int j = 0; j < out.nCols; ++j)
@@ -298,10 +301,10 @@ const CModel MODELS[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(
-    Runs, Models, ::testing::ValuesIn(MODELS), [](const ::testing::TestParamInfo<CModel>& info) {
-        return std::string(info.param.directory == std::string(KOVA_EXAMPLES_DIR) ? "example_"
-                                                                                  : "data_") +
-               info.param.name;
+    Runs, Models, ::testing::ValuesIn(MODELS), [](const ::testing::TestParamInfo<CModel>& param) {
+        return std::string(param.param.directory == std::string(KOVA_EXAMPLES_DIR) ? "example_"
+                                                                                   : "data_") +
+               param.param.name;
     });
 
 // Files after a failure: none, the 4-byte marker of an unfinished run, or
@@ -405,8 +408,10 @@ const std::string COMPUTATIONAL = "\nComputational Error\n";
 std::function<std::string(const TempDir&, std::string&)> CutTo(double bytes) {
     return [bytes](const TempDir&, std::string& base) {
         const std::string text = ReadTextFile(base + ".kvi");
-        WriteTextFile(base + ".kvi",
-                      text.substr(0, static_cast<size_t>(bytes < 1 ? bytes * text.size() : bytes)));
+        WriteTextFile(
+            base + ".kvi",
+            text.substr(0, static_cast<size_t>(bytes < 1 ? bytes * static_cast<double>(text.size())
+                                                         : bytes)));
         return std::string();
     };
 }
@@ -500,8 +505,8 @@ const CFailure FAILURES[] = {
 // clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Runs, Failures, ::testing::ValuesIn(FAILURES),
-                         [](const ::testing::TestParamInfo<CFailure>& info) {
-                             return std::string(info.param.what);
+                         [](const ::testing::TestParamInfo<CFailure>& param) {
+                             return std::string(param.param.what);
                          });
 
 // A signal cancels a running model: exit 130 after one more record at the
@@ -537,8 +542,8 @@ TEST(Runs, SigintCancelsARunWithCompleteFiles) {
     ASSERT_GE(kvt.size(), 36u);
     const int32_t records = IntAt(kvt, 0);
     EXPECT_GE(records, 2); // the first record and the one at the cancel
-    EXPECT_EQ(kvt.size(), 36u + 8u * records);
-    EXPECT_EQ(ReadBinaryFile(base + ".kvo").size(), records * record);
+    EXPECT_EQ(kvt.size(), 36u + 8u * ToSize(records));
+    EXPECT_EQ(ReadBinaryFile(base + ".kvo").size(), ToSize(records) * record);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The initial heads (band elimination, sparse solve, sweeps), the fluxes
 // between the nodes and the dispersion coefficients of the transport.
 #include "flow/sparse_solve.h"
+#include "model/index.h"
 #include "support/engine.h"
 
 #include <gtest/gtest.h>
@@ -45,8 +46,9 @@ TEST(Heads, RowsOfNodesBetweenFixedHeads) {
         engine.Read(model);
         engine.Heads();
         for (int j = 0; j < row.model.cols; ++j) {
-            EXPECT_NEAR(engine.At(0, j, SLOT_HEAD), row.heads[j], 1e-12) << "node " << j;
-            EXPECT_NEAR(engine.At(0, j, SLOT_SOURCE), row.sources[j], 1e-12) << "node " << j;
+            EXPECT_NEAR(engine.At(0, j, SLOT_HEAD), row.heads[ToSize(j)], 1e-12) << "node " << j;
+            EXPECT_NEAR(engine.At(0, j, SLOT_SOURCE), row.sources[ToSize(j)], 1e-12)
+                << "node " << j;
             EXPECT_EQ(engine.At(0, j, SLOT_FLUXROW), 0.0);
             EXPECT_EQ(engine.At(0, j, SLOT_FLUXCOL), 0.0);
         }
@@ -76,16 +78,17 @@ TEST(Heads, ComputedHeadsBalanceEveryNode) {
         // The harmonic-mean conductance of the face to (bi, bj).
         auto conductance = [&](int i, int j, int bi, int bj, int slot) {
             const double ka = e.At(i, j, slot), kb = e.At(bi, bj, slot);
-            const double w = slot == SLOT_KROW ? s.m_colWidth[j] : s.m_rowWidth[i];
-            const double d = slot == SLOT_KROW ? std::fabs(s.m_rowCoord[bi] - s.m_rowCoord[i])
-                                               : std::fabs(s.m_colCoord[bj] - s.m_colCoord[j]);
+            const double w = slot == SLOT_KROW ? s.m_colWidth.get()[j] : s.m_rowWidth.get()[i];
+            const double d = slot == SLOT_KROW
+                                 ? std::fabs(s.m_rowCoord.get()[bi] - s.m_rowCoord.get()[i])
+                                 : std::fabs(s.m_colCoord.get()[bj] - s.m_colCoord.get()[j]);
             return 2.0 * ka * kb * w / ((ka + kb) * d);
         };
         for (int i = 1; i < 4; ++i) {
             for (int j = 0; j < 3; ++j) {
                 const double h = e.At(i, j, SLOT_HEAD);
-                double balance = e.At(i, j, SLOT_POROSITY) * s.m_rowWidth[i] * s.m_colWidth[j] *
-                                 e.At(i, j, SLOT_SOURCE);
+                double balance = e.At(i, j, SLOT_POROSITY) * s.m_rowWidth.get()[i] *
+                                 s.m_colWidth.get()[j] * e.At(i, j, SLOT_SOURCE);
                 const int nb[4][3] = {{i - 1, j, SLOT_KROW},
                                       {i + 1, j, SLOT_KROW},
                                       {i, j - 1, SLOT_KCOL},
@@ -98,7 +101,7 @@ TEST(Heads, ComputedHeadsBalanceEveryNode) {
         }
         double inflow = 0.0;
         for (int j = 0; j < 3; ++j)
-            inflow += 0.3 * s.m_rowWidth[0] * s.m_colWidth[j] * e.At(0, j, SLOT_SOURCE);
+            inflow += 0.3 * s.m_rowWidth.get()[0] * s.m_colWidth.get()[j] * e.At(0, j, SLOT_SOURCE);
         EXPECT_NEAR(inflow, 0.3 * s.m_rowWidth[2] * s.m_colWidth[1] * 0.2, 1e-9);
     }
 }

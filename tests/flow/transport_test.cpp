@@ -2,6 +2,7 @@
 // cross dispersion and sinks, face by face against worked numbers; mass
 // conservation; and the per-node gather of the threads against the face loops,
 // bit for bit.
+#include "model/index.h"
 #include "support/engine.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +23,7 @@ struct CStep : CEngine {
         Heads();
         Flow();
         for (int t = 0; t < sim.m_nValues; ++t)
-            sim.m_state[t] = sim.m_stateNew[t];
+            sim.m_state[t] = sim.m_stateNew.get()[t];
     }
     int Index(int i, int j, int k) const { return (i * sim.m_nCols + j) * sim.m_nComp + k; }
     double& State(int i, int j, int k) { return sim.m_state[Index(i, j, k)]; }
@@ -142,7 +143,8 @@ TEST(Transport, FacesConserveMass) {
     double sum = 0.0, scale = 0.0;
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 5; ++j) {
-            const double v = s.sim.m_rowWidth[i] * s.sim.m_colWidth[j] * 0.3 * s.Delta(i, j, 7);
+            const double v =
+                s.sim.m_rowWidth.get()[i] * s.sim.m_colWidth.get()[j] * 0.3 * s.Delta(i, j, 7);
             sum += v;
             scale += std::fabs(v);
         }
@@ -204,10 +206,12 @@ TEST(Transport, TheThreadsGatherTheFaceLoopsBitForBit) {
                 sim.m_nThreads = threads;
                 s.Transport();
                 for (int t = 0; t < sim.m_nValues; ++t)
-                    ASSERT_EQ(std::memcmp(&serial[t], &sim.m_transportDelta[t], sizeof(double)), 0)
+                    ASSERT_EQ(
+                        std::memcmp(&serial[ToSize(t)], &sim.m_transportDelta[t], sizeof(double)),
+                        0)
                         << shape[0] << " x " << shape[1] << ", trial " << trial << ", " << threads
                         << " threads: value " << t << " is " << sim.m_transportDelta[t]
-                        << " instead of " << serial[t];
+                        << " instead of " << serial[ToSize(t)];
             }
         }
     }

@@ -37,7 +37,7 @@ size_t TokensNeeded(const std::string& text, size_t* recordBytes = nullptr) {
     const std::vector<size_t> ends = TokenEnds(text);
     if (recordBytes)
         *recordBytes = static_cast<size_t>(engine.sim.m_nValues) * 8;
-    return std::upper_bound(ends.begin(), ends.end(), position) - ends.begin();
+    return static_cast<size_t>(std::upper_bound(ends.begin(), ends.end(), position) - ends.begin());
 }
 
 // How one run of a text ended: its error, report, status, records.

@@ -2,6 +2,7 @@
 // (or why it is refused), the amount a kinetic law adds over a step against
 // an independent integral, and the state an equilibrium leaves.
 #include "io/rxn_factory.h"
+#include "model/index.h"
 #include "rxn/equi.h"
 #include "rxn/mixed_ordered.h"
 #include "rxn/ordered.h"
@@ -503,7 +504,7 @@ TEST(Reactions, EquilibriaReachTheirConditionOrLeaveTheStateAlone) {
         EXPECT_EQ(
             Outcome([&] { Make(row.code, std::string(row.record) + " ", n)->CompEqui(c.data()); }),
             row.failure);
-        for (int k = 0; k < n; ++k) {
+        for (size_t k = 0; k < c.size(); ++k) {
             if (std::isnan(row.expected[k]))
                 EXPECT_TRUE(std::isnan(c[k]));
             else

@@ -1,6 +1,7 @@
 // The run in-process: the record times the loop writes and the time file
 // that lists them, the stable global step, the reaction clock, threads,
 // cancel at every stage, and how each class of failure is reported.
+#include "model/index.h"
 #include "model/rxn_work.h"
 #include "sim/run.h"
 #include "support/engine.h"
@@ -65,7 +66,7 @@ void ExpectTimeFile(const CLoopRun& run, const CTestModel& model) {
     EXPECT_EQ(DoubleAt(run.kvt, 28), model.outputInterval);
     for (size_t r = 0; r < n; ++r)
         EXPECT_EQ(DoubleAt(run.kvt, 36 + 8 * r), run.times[r]) << "record " << r;
-    EXPECT_EQ(run.kvo.size(), n * model.rows * model.cols * model.NComp() * 8);
+    EXPECT_EQ(run.kvo.size(), n * ToSize(model.rows * model.cols * model.NComp()) * 8);
 }
 
 TEST(TimeLoop, RecordsFollowTheFirstStepThatReachesEachOutputTime) {

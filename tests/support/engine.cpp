@@ -1,4 +1,5 @@
 #include "support/engine.h"
+#include "model/index.h"
 
 #include "io/output_files.h"
 #include "sim/run.h"
@@ -25,7 +26,7 @@ std::string Real(double value) {
 std::string Coords(const std::vector<double>& given, int count) {
     std::string out;
     for (int k = 0; k < count; ++k)
-        out += Real(k < static_cast<int>(given.size()) ? given[k] : k) + " ";
+        out += Real(k < static_cast<int>(given.size()) ? given[ToSize(k)] : k) + " ";
     return out;
 }
 
@@ -53,12 +54,12 @@ std::string CTestModel::Text() const {
                       Coords(colCoord, cols) + "\n";
     for (int m = 0; m < nMobile; ++m) {
         const auto t =
-            m < static_cast<int>(transport.size()) ? transport[m] : std::array<double, 3>{};
+            m < static_cast<int>(transport.size()) ? transport[ToSize(m)] : std::array<double, 3>{};
         out += Real(t[0]) + " " + Real(t[1]) + " " + Real(t[2]) + "\n";
     }
     std::vector<double> vector = defaults;
     if (vector.empty()) {
-        vector.assign(NComp(), 0.0);
+        vector.assign(ToSize(NComp()), 0.0);
         vector[SLOT_POROSITY] = 0.3;
         vector[SLOT_KROW] = vector[SLOT_KCOL] = conductivity;
     }

@@ -117,7 +117,7 @@ public:
 
     // Entry k of node (i, j) of the model's state.
     double& At(int i, int j, int k) {
-        return sim.m_stateNew[static_cast<size_t>(i * sim.m_nCols + j) * sim.m_nComp + k];
+        return sim.m_stateNew.get()[(i * sim.m_nCols + j) * sim.m_nComp + k];
     }
 
     CRunControl control;
