@@ -11,6 +11,8 @@
 
 #include <memory>
 
+class CRxn;
+
 // Threads write their works all the time: each lies on cache lines of its
 // own, and so do its arrays, so that no thread slows another down.
 constexpr int RXN_WORK_LINE = 64; // bytes of a cache line
@@ -36,6 +38,9 @@ struct alignas(RXN_WORK_LINE) CRxnWork {
     int m_node = -1;          // node being integrated (-1: none given)
     double m_elapsed = 0.0;   // local time integrated so far in this global step
     double m_localStep = 0.0; // the current local step h
+    // Borrowed: the reaction last called, which a failure that ends the run
+    // names (null when the failure is not a reaction's); not freed here.
+    const CRxn* m_rxn = nullptr;
     // The arrays, m_nComp doubles each; borrowed from m_storage.
     double* m_sourceRate = nullptr;      // transport change / global step (mobile entries)
     double* m_increment = nullptr;       // change over one local step: the predictor

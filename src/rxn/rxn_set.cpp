@@ -28,7 +28,7 @@ int HoldFor(double fraction) {
 }
 
 void ReadList(std::istream& in, const std::vector<std::shared_ptr<CRxn>>& rxns,
-              std::vector<CRxn*>& list, std::vector<int>& records, int& count, const char* which) {
+              std::vector<CRxn*>& list, int& count, const char* which) {
     count = 0;
     int n = 0;
     in >> n;
@@ -45,16 +45,8 @@ void ReadList(std::istream& in, const std::vector<std::shared_ptr<CRxn>>& rxns,
                                  std::to_string(static_cast<int>(rxns.size()) - 1) + " in the " +
                                  which + " list");
         list.push_back(rxns[ToSize(index)].get());
-        records.push_back(index);
     }
     count = static_cast<int>(list.size());
-}
-
-// A reaction's failure that ends the run names its record (a list filled
-// other than by Read has no record numbers).
-void NameRecord(Exception& e, const std::vector<int>& records, int r) {
-    if (r < static_cast<int>(records.size()))
-        e.AddWhere("in reaction record " + std::to_string(records[static_cast<size_t>(r)]));
 }
 
 } // namespace
@@ -70,10 +62,10 @@ void CRxnSet::Read(std::istream& in, const std::vector<std::shared_ptr<CRxn>>& r
     m_nComp = nComp;
     m_firstMobile = nComp - nMobile;
     m_opzero = opzero;
-    ReadList(in, rxns, m_equi, m_equiRecord, m_nEqui, "equilibrium");
+    ReadList(in, rxns, m_equi, m_nEqui, "equilibrium");
     for (const CRxn* rxn : m_equi)
         rxn->CheckEquilibriumListing();
-    ReadList(in, rxns, m_kinetic, m_kineticRecord, m_nKinetic, "kinetic");
+    ReadList(in, rxns, m_kinetic, m_nKinetic, "kinetic");
 }
 
 void CRxnSet::Free() {
@@ -81,16 +73,13 @@ void CRxnSet::Free() {
     m_equi.shrink_to_fit();
     m_kinetic.clear();
     m_kinetic.shrink_to_fit();
-    m_equiRecord.clear();
-    m_equiRecord.shrink_to_fit();
-    m_kineticRecord.clear();
-    m_kineticRecord.shrink_to_fit();
     m_nEqui = 0;
     m_nKinetic = 0;
 }
 
 void CRxnSet::Integrate(const double* start, double* state, const double* transport,
                         double globalStep, double* fraction, int* hold, CRxnWork& work) const {
+    work.m_rxn = nullptr;
     if (work.m_nComp < m_nComp)
         ThrowWorkTooSmall(work.m_nComp, m_nComp);
     const CRxnWorkScope current(work);
@@ -123,7 +112,9 @@ void CRxnSet::Integrate(const double* start, double* state, const double* transp
             Correct(state, work);
         } catch (const TimeException&) {
             // Recoverable: an iteration limit inside the step. Retry the same
-            // step from its start with half the length.
+            // step from its start with half the length. What ends the run
+            // from here on is no reaction's failure.
+            work.m_rxn = nullptr;
             HalveAfterFailure(state, fraction, hold, work);
             // Past this the local steps of one global step could not be
             // counted in a lifetime; the run ends as below opzero.
@@ -132,8 +123,10 @@ void CRxnSet::Integrate(const double* start, double* state, const double* transp
             continue;
         }
         const double elapsed = work.m_elapsed + work.m_localStep;
-        if (!(elapsed > work.m_elapsed))
+        if (!(elapsed > work.m_elapsed)) {
+            work.m_rxn = nullptr;
             throw ComputeException("Local Timestep too small to advance the local clock");
+        }
         work.m_elapsed = elapsed;
         if (!(work.m_elapsed < dt))
             break;
@@ -178,14 +171,8 @@ void CRxnSet::Correct(double* state, CRxnWork& work) const {
         for (int i = 0; i < n; ++i)
             delta[i] = sourceRate[i] * h;
         for (int r = 0; r < m_nKinetic; ++r) {
-            try {
-                kinetic[r]->CompRate(state, base, delta, h);
-            } catch (const TimeException&) {
-                throw; // a failed local step, halved by the caller
-            } catch (Exception& e) {
-                NameRecord(e, m_kineticRecord, r);
-                throw;
-            }
+            work.m_rxn = kinetic[r]; // named by a failure that ends the run
+            kinetic[r]->CompRate(state, base, delta, h);
         }
         for (int i = 0; i < n; ++i)
             state[i] = base[i] + delta[i];
@@ -213,14 +200,8 @@ void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
         for (int i = 0; i < n; ++i)
             snapshot[i] = state[i];
         for (int r = 0; r < m_nEqui; ++r) {
-            try {
-                equi[r]->CompEqui(state);
-            } catch (const TimeException&) {
-                throw; // a failed local step, halved by the caller
-            } catch (Exception& e) {
-                NameRecord(e, m_equiRecord, r);
-                throw;
-            }
+            work.m_rxn = equi[r]; // named by a failure that ends the run
+            equi[r]->CompEqui(state);
         }
         s = 0.0;
         for (int i = 0; i < n; ++i)

@@ -47,10 +47,8 @@ public:
     int m_firstMobile = 0;
     int m_nEqui = 0;
     int m_nKinetic = 0;
-    std::vector<CRxn*> m_equi;        // borrowed from CSimulation::m_rxns; not freed here
-    std::vector<CRxn*> m_kinetic;     // borrowed from CSimulation::m_rxns; not freed here
-    std::vector<int> m_equiRecord;    // the record index of each of m_equi
-    std::vector<int> m_kineticRecord; // and of each of m_kinetic
+    std::vector<CRxn*> m_equi;    // borrowed from CSimulation::m_rxns; not freed here
+    std::vector<CRxn*> m_kinetic; // borrowed from CSimulation::m_rxns; not freed here
     double m_opzero = 0.0;
     CRunControl* m_runControl; // borrowed: reports the smallest local step
 

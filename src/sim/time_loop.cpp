@@ -50,21 +50,23 @@ void StartGlobalStep(CSimulation& s) {
     });
 }
 
-// A failure names the node and the global step it happened in; the set has
-// named the reaction record.
 void IntegrateNode(CSimulation& s, int n, CRxnWork& work) {
     const int offset = n * s.m_nComp;
     work.m_node = n;
-    try {
-        s.m_rxnSets[s.m_nodeRxnSet.get()[n]]->Integrate(
-            s.m_state + offset, s.m_stateNew.get() + offset, s.m_transportDelta + offset,
-            s.m_globalStep, s.m_localFraction.get() + n, s.m_localHold.get() + n, work);
-    } catch (Exception& e) {
-        e.AddWhere("at node (" + std::to_string(n / s.m_nCols) + ", " +
-                   std::to_string(n % s.m_nCols) + ") in the global step from time " +
-                   ExactText(s.m_currentTime));
-        throw;
-    }
+    s.m_rxnSets[s.m_nodeRxnSet.get()[n]]->Integrate(
+        s.m_state + offset, s.m_stateNew.get() + offset, s.m_transportDelta + offset,
+        s.m_globalStep, s.m_localFraction.get() + n, s.m_localHold.get() + n, work);
+}
+
+// A node's failure names the reaction record that failed (if a reaction
+// did), the node and the global step. Only on that path: the loops pay
+// nothing for it.
+void NameFailure(const CSimulation& s, Exception& e, int n, const CRxnWork& work) {
+    for (size_t r = 0; work.m_rxn && r < s.m_rxns.size(); ++r)
+        if (s.m_rxns[r].get() == work.m_rxn)
+            e.AddWhere("in reaction record " + std::to_string(r));
+    e.AddWhere("at node (" + std::to_string(n / s.m_nCols) + ", " + std::to_string(n % s.m_nCols) +
+               ") in the global step from time " + ExactText(s.m_currentTime));
 }
 
 // Every node on its own: the nodes share nothing but read-only data, so the
@@ -73,9 +75,15 @@ void IntegrateNode(CSimulation& s, int n, CRxnWork& work) {
 void IntegrateNodes(CSimulation& s) {
     if (s.m_nThreads == 1) {
         CRxnWork& work = s.m_rxnWork[0];
-        for (int n = 0; n < s.m_nNodes; ++n) {
-            s.m_currentNode = n;
-            IntegrateNode(s, n, work);
+        int n = 0;
+        try {
+            for (; n < s.m_nNodes; ++n) {
+                s.m_currentNode = n;
+                IntegrateNode(s, n, work);
+            }
+        } catch (Exception& e) {
+            NameFailure(s, e, n, work);
+            throw;
         }
         return;
     }
@@ -83,8 +91,12 @@ void IntegrateNodes(CSimulation& s) {
     s.Team().ForChunks(s.m_nNodes, RXN_NODE_CHUNK, [&](int n, int thread) {
         if (failure.Skips(n))
             return;
+        CRxnWork& work = s.m_rxnWork[ToSize(thread)];
         try {
-            IntegrateNode(s, n, s.m_rxnWork[ToSize(thread)]);
+            IntegrateNode(s, n, work);
+        } catch (Exception& e) {
+            NameFailure(s, e, n, work);
+            failure.Record(n, std::current_exception());
         } catch (...) {
             failure.Record(n, std::current_exception());
         }

@@ -228,8 +228,10 @@ TEST(TimeLoop, WithThreadsTheFailureOfTheLowestNodeEndsTheRun) {
             EXPECT_EQ(run.failure, first) << threads << " threads";
             EXPECT_TRUE(run.kvo == kvo) << threads << " threads";
         }
-        EXPECT_EQ(first, std::string(notSupported == 9 ? "not supported" : "compute") +
-                             ": node 9 at node (1, 2) in the global step from time 1");
+        EXPECT_EQ(
+            first,
+            std::string(notSupported == 9 ? "not supported" : "compute") +
+                ": node 9 in reaction record 0 at node (1, 2) in the global step from time 1");
     }
 }
 
