@@ -300,6 +300,10 @@ TEST(FlowField, FluxesAndCoefficientsOfEachNode) {
              .Set(0, 1, 0, 4).Set(0, 2, 0, 3),
          {{0, 0, 0, 0.5, 0.01, 2 * 0.5 / 0.3 + 0.01, 0}, {0, 1, 0, 0.5, 0, 2 * 0.5 / 0.3 + 0.01, 0},
           {0, 2, 0, 0, 0, 0.01, 0}}},
+        // Two columns: a node of the last row and column has no flow, only Dm.
+        {"two columns", CTestModel().Grid(2, 2, {0, 1}, {0, 2}).Mobile(1, 0.2, 0.05)
+             .Set(0, 0, 0, 20).Set(0, 1, 0, 14).Set(1, 0, 0, 17).Set(1, 1, 0, 11),
+         {{1, 1, 0, 0, 0.05, 0.05, 0}}},
         // Heads 20 - 3 x - y: fluxes 3 and 1 along both axes. The first row's
         // Dcc ignores the row flux and the first column's Drr the column flux.
         {"both axes", CTestModel().Grid(3, 3, {0, 1, 3}, {0, 2, 3}).Mobile(1, 0.2, 0.05)
