@@ -5,7 +5,7 @@
 #include "model/exceptions.h"
 #include "model/limits.h"
 #include "model/simulation.h"
-#include "post/entry_names.h"
+#include "model/extension.h"
 #include "run/run_control.h"
 #include "rxn/rxn.h"
 #include "rxn/rxn_description.h"
@@ -45,7 +45,7 @@ std::string Plural(int count, const char* one, const char* many) {
 
 // "mobile_0 (9)": the entry's name and its index in the file.
 std::string Entry(const CSimulation& s, int k) {
-    return EntryName(s.m_nComp, s.m_nMobile, k) + " (" + std::to_string(k) + ")";
+    return EntryName(s.m_ext, s.m_nComp, s.m_nMobile, k) + " (" + std::to_string(k) + ")";
 }
 
 std::string Range(double lo, double hi) {
@@ -210,7 +210,7 @@ void AppendCounts(std::string& out, const CSimulation& s) {
     out += "  mobile: " + std::to_string(s.m_nMobile) + "\n";
     out += "  entries per node: " + std::to_string(s.m_nComp) + " (";
     for (int k = 0; k < s.m_nComp; ++k)
-        out += (k ? ", " : "") + std::to_string(k) + " " + EntryName(s.m_nComp, s.m_nMobile, k);
+        out += (k ? ", " : "") + std::to_string(k) + " " + EntryName(s.m_ext, s.m_nComp, s.m_nMobile, k);
     out += ")\n";
 }
 

@@ -9,6 +9,7 @@
 // destructor).
 #pragma once
 
+#include "model/extension.h"
 #include "model/index.h"
 #include "model/limits.h"
 #include "model/phase_times.h"
@@ -107,6 +108,11 @@ public:
     // --- local-step control, per node
     std::unique_ptr<double[]> m_localFraction;
     std::unique_ptr<int[]> m_localHold;
+
+    // --- what the extension file adds (names, units, thickness, wells), and
+    // whether the run writes its mass budget
+    CExtension m_ext;
+    bool m_writeBudget = true;
 
     // --- reactions, run control
     // Owned here alone: each object has one owner pointer. The pointers are

@@ -1,14 +1,10 @@
 #include "post/entry_names.h"
 
 #include "model/index.h"
-#include "model/limits.h"
 
 #include <cstdlib>
 
 namespace {
-
-const char* const SLOT_NAMES[SLOT_COUNT] = {"head",  "source",   "porosity", "k_row",
-                                            "k_col", "flux_row", "flux_col"};
 
 // A plain decimal index, or -1 for anything else.
 int ParseIndex(const std::string& text) {
@@ -21,16 +17,11 @@ int ParseIndex(const std::string& text) {
 } // namespace
 
 std::string EntryName(const CModelGrid& grid, int k) {
-    return EntryName(grid.m_nComp, grid.m_nMobile, k);
+    return EntryName(grid.m_ext, grid.m_nComp, grid.m_nMobile, k);
 }
 
-std::string EntryName(int nComp, int nMobile, int k) {
-    if (k < SLOT_COUNT)
-        return SLOT_NAMES[k];
-    const int firstMobile = nComp - nMobile;
-    if (k < firstMobile)
-        return "immobile_" + std::to_string(k - SLOT_COUNT);
-    return "mobile_" + std::to_string(k - firstMobile);
+std::string EntryUnits(const CModelGrid& grid, int k) {
+    return EntryUnits(grid.m_ext, grid.m_nComp, grid.m_nMobile, k);
 }
 
 std::vector<std::string> EntryNames(const CModelGrid& grid) {

@@ -1,7 +1,7 @@
 // Readable names of the entries of a node's state vector: the seven hydraulic
-// slots (head, source, porosity, k_row, k_col, flux_row, flux_col), then
-// immobile_0.., then mobile_0.. . They name the VTK arrays, the CSV columns
-// and the entries a plot is asked for.
+// slots (head, source, porosity, k_row, k_col, flux_row, flux_col), then the
+// names the model's extension file gives, or immobile_0.., mobile_0.. . They
+// name the VTK arrays, the CSV columns and the entries a plot is asked for.
 #pragma once
 
 #include "post/model_grid.h"
@@ -10,8 +10,8 @@
 #include <vector>
 
 std::string EntryName(const CModelGrid& grid, int k);
-// The same from the counts: nComp entries per node, the last nMobile mobile.
-std::string EntryName(int nComp, int nMobile, int k);
+// The unit label of entry k (empty: none given).
+std::string EntryUnits(const CModelGrid& grid, int k);
 std::vector<std::string> EntryNames(const CModelGrid& grid);
 
 // The entry a name or a plain index ("head", "mobile_1", "9") stands for, or -1.

@@ -32,6 +32,7 @@ CModelGrid GridOf(const CSimulation& sim) {
     grid.m_endTime = sim.m_endTime;
     grid.m_outputInterval = sim.m_outputInterval;
     grid.m_globalStep = sim.m_globalStep;
+    grid.m_ext = sim.m_ext;
     return grid;
 }
 

@@ -2,6 +2,8 @@
 // node coordinates, the make-up of the state vector and the times.
 #pragma once
 
+#include "model/extension.h"
+
 #include <string>
 #include <vector>
 
@@ -18,9 +20,10 @@ struct CModelGrid {
     double m_endTime = 0.0;
     double m_outputInterval = 0.0;
     double m_globalStep = 0.0; // as given in the file; <= 0 asks for the stable step
+    CExtension m_ext;          // names, units and wells of BASE.kvx (defaults without it)
 };
 
-// Reads BASE.kvi with the engine's own reader, so that the tools see the model
+// Reads BASE.kvi (and BASE.kvx when there is one) with the engine's own reader, so that the tools see the model
 // exactly as a run saw it. Throws ResultException naming the file when it is
 // missing or does not read.
 CModelGrid LoadModelGrid(const std::string& base);

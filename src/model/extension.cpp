@@ -1,0 +1,47 @@
+#include "model/extension.h"
+
+#include "model/index.h"
+#include "model/limits.h"
+
+namespace {
+
+const char* const SLOT_NAMES[SLOT_COUNT] = {"head",  "source",   "porosity", "k_row",
+                                            "k_col", "flux_row", "flux_col"};
+
+// The label of entry k when the extension names it, else null.
+const CEntryLabel* LabelOf(const CExtension& ext, int nComp, int nMobile, int k) {
+    const int firstMobile = nComp - nMobile;
+    if (k < SLOT_COUNT || k >= nComp)
+        return nullptr;
+    if (k < firstMobile) {
+        const int i = k - SLOT_COUNT;
+        return i < static_cast<int>(ext.m_immobile.size()) ? &ext.m_immobile[ToSize(i)] : nullptr;
+    }
+    const int m = k - firstMobile;
+    return m < static_cast<int>(ext.m_mobile.size()) ? &ext.m_mobile[ToSize(m)] : nullptr;
+}
+
+} // namespace
+
+std::string EntryName(const CExtension& ext, int nComp, int nMobile, int k) {
+    if (k >= 0 && k < SLOT_COUNT)
+        return SLOT_NAMES[k];
+    if (const CEntryLabel* label = LabelOf(ext, nComp, nMobile, k))
+        return label->m_name;
+    const int firstMobile = nComp - nMobile;
+    if (k < firstMobile)
+        return "immobile_" + std::to_string(k - SLOT_COUNT);
+    return "mobile_" + std::to_string(k - firstMobile);
+}
+
+std::string EntryUnits(const CExtension& ext, int nComp, int nMobile, int k) {
+    const CEntryLabel* label = LabelOf(ext, nComp, nMobile, k);
+    return label ? label->m_units : std::string();
+}
+
+int FindEntryByName(const CExtension& ext, int nComp, int nMobile, const std::string& name) {
+    for (int k = 0; k < nComp; ++k)
+        if (EntryName(ext, nComp, nMobile, k) == name)
+            return k;
+    return -1;
+}
