@@ -7,7 +7,9 @@
 
 const char* const CLI_USAGE =
     "usage: kova-compute [options] BASE\n"
-    "Runs the model BASE.kvi and writes BASE.kvo (state records) and BASE.kvt (record times).\n"
+    "Runs the model BASE.kvi (with BASE.kvx when there is one) and writes BASE.kvo (state\n"
+    "records), BASE.kvt (record times), BASE.budget.csv (the mass budget) and, when the\n"
+    "extension file names observation wells, BASE.obs.csv.\n"
     "BASE is every argument after the options, joined by single blanks.\n"
     "\n"
     "options:\n"
@@ -16,6 +18,7 @@ const char* const CLI_USAGE =
     "  --threads N     compute with N threads (default: all hardware threads);\n"
     "                  every count gives the same results\n"
     "  --timings       print the wall time of each phase to stderr at the end\n"
+    "  --no-budget     write no mass budget (BASE.budget.csv) and no summary of it\n"
     "  --help          this text\n"
     "  --version       the program's version\n"
     "  --              ends the options (for a BASE that starts with -)\n"
@@ -68,6 +71,8 @@ CCliOptions ParseCliOptions(const std::vector<std::string>& args) {
             options.check = true;
         else if (a == "--timings")
             options.timings = true;
+        else if (a == "--no-budget")
+            options.noBudget = true;
         else if (a == "--threads" || a.rfind("--threads=", 0) == 0) {
             std::string value;
             if (a == "--threads") {

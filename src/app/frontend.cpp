@@ -278,6 +278,7 @@ int RunFrontEnd(const CCliOptions& options) {
     CRunControl runControl(options.base.c_str());
     runControl.SetMessageSink(&sink);
     runControl.SetThreads(RunThreads(options.threads));
+    runControl.SetKeepBudget(!options.noBudget);
     runControl.SetStatus("Initalizing....");
     const int code =
         display ? RunWithDisplay(runControl, sink) : RunWithStatusLines(runControl, sink);
@@ -291,6 +292,9 @@ int RunFrontEnd(const CCliOptions& options) {
         std::fflush(nullptr);
         std::_Exit(EXIT_RUN_CANCELLED);
     }
+    // Below the display's last screen, or after the last status line.
+    const std::string summary = runControl.GetBudgetSummary();
+    WriteAll(STDERR_FILENO, summary.data(), summary.size());
     if (options.timings) {
         // After the display has ended: the report stays below its last lines.
         const std::string report = runControl.GetTimingReport();

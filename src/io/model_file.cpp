@@ -1,5 +1,6 @@
 #include "io/model_file.h"
 
+#include "io/extension_file.h"
 #include "io/reader.h"
 #include "model/exceptions.h"
 #include "model/simulation.h"
@@ -69,6 +70,7 @@ void LoadModel(CSimulation& s, const std::string& base) {
         e.AddWhere("(file " + path + ")");
         throw;
     }
+    LoadExtension(s, base);
 }
 
 CModelLock::CModelLock(const std::string& base) {

@@ -14,7 +14,7 @@ std::string ModelFileName(const std::string& base);
 // when there is no "run/model.kvi.kvi" but "run/model.kvi" exists.
 std::string ModelBaseOf(const std::string& argument);
 
-// Reads BASE.kvi into s as a run reads it. Every failure is one of the run's
+// Reads BASE.kvi into s as a run reads it, then BASE.kvx when there is one. Every failure is one of the run's
 // exception classes whose detail ends with "(file BASE.kvi)": a file that
 // cannot be opened is a BadFileException with the system's reason, one that
 // is not a regular file (a FIFO that would block the run, a directory) an

@@ -1,5 +1,7 @@
 #include "io/output_files.h"
 
+#include "io/safe_file.h"
+
 #include "model/exceptions.h"
 #include "model/limits.h"
 #include "model/simulation.h"
@@ -21,78 +23,6 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
 static_assert(sizeof(double) == 8 && sizeof(int32_t) == 4, "the output files use 8-byte doubles");
 
 namespace {
-
-std::string Reason() {
-    return errno != 0 ? std::string(": ") + std::strerror(errno) : "";
-}
-
-// Opens name for writing without changing it: never through a symbolic
-// link, never blocking (a FIFO would wait for a reader for ever), and only if
-// it is a regular file. A file that does not exist is created (mode 0666 less
-// the umask) and *created says so.
-std::FILE* OpenUnchanged(const std::string& name, const char* text, bool* created) {
-    const int flags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    errno = 0;
-    int fd = open(name.c_str(), flags);
-    *created = false;
-    if (fd < 0 && errno == ENOENT) {
-        fd = open(name.c_str(), flags | O_CREAT | O_EXCL, 0666);
-        *created = fd >= 0;
-    }
-    if (fd < 0) {
-        if (errno == ELOOP || errno == EEXIST)
-            throw InputException("the output file " + name +
-                                 " is a symbolic link: a run does not write through one");
-        if (errno == ENXIO) // a FIFO without a reader
-            throw InputException("the output file " + name + " is not a regular file");
-        throw ComputeException(std::string(text) + " (" + name + Reason() + ")");
-    }
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        throw InputException("the output file " + name + " is not a regular file");
-    }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    std::FILE* file = fdopen(fd, "wb");
-    if (!file) {
-        close(fd);
-        if (*created)
-            unlink(name.c_str());
-        throw ComputeException(std::string(text) + " (" + name + Reason() + ")");
-    }
-    return file;
-}
-
-// Empties an open file and starts writing it from the beginning.
-void Truncate(std::FILE* file, const std::string& what) {
-    errno = 0;
-    if (std::fflush(file) != 0 || ftruncate(fileno(file), 0) != 0 ||
-        std::fseek(file, 0, SEEK_SET) != 0)
-        throw ComputeException("could not empty " + what + Reason());
-}
-
-void WriteChecked(std::FILE* file, const void* data, size_t size, size_t count,
-                  const std::string& what) {
-    errno = 0;
-    if (std::fwrite(data, size, count, file) != count)
-        throw ComputeException("could not write " + what + Reason());
-}
-
-void FlushChecked(std::FILE* file, const std::string& what) {
-    errno = 0;
-    if (std::fflush(file) != 0)
-        throw ComputeException("could not write " + what + Reason());
-}
-
-// Closes *file and forgets it whatever the outcome: a failed close has
-// released the stream too.
-void CloseChecked(std::FILE*& file, const std::string& what) {
-    std::FILE* closing = file;
-    file = nullptr;
-    errno = 0;
-    if (std::fclose(closing) != 0)
-        throw ComputeException("could not close " + what + Reason());
-}
 
 const int32_t MARKER = 0;
 

@@ -1,5 +1,7 @@
 #include "model/rxn_work.h"
 
+#include "model/index.h"
+
 #include <cstdint>
 
 void CRxnWork::Allocate(int nComp) {
@@ -17,4 +19,14 @@ void CRxnWork::Allocate(int nComp) {
     m_delta = first + 2 * stride;
     m_prevIter = first + 3 * stride;
     m_base = first + 4 * stride;
+}
+
+void CRxnWork::AllocateLedger(int rows, int nComp) {
+    const size_t row = ToSize(nComp);
+    const size_t count = ToSize(rows);
+    m_ledgerStorage.reset(new double[(2 * count + 1) * row]());
+    m_ledgerRows = rows;
+    m_ledgerPass = m_ledgerStorage.get();
+    m_ledgerNode = m_ledgerPass + count * row;
+    m_ledgerLast = m_ledgerNode + count * row;
 }

@@ -48,6 +48,17 @@ struct alignas(RXN_WORK_LINE) CRxnWork {
     double* m_prevIter = nullptr;        // previous corrector iterate
     double* m_base = nullptr;            // state at the start of the local step
     std::unique_ptr<double[]> m_storage; // owns the arrays
+
+    // What each reaction changed, for the mass budget; all null when the run
+    // keeps none. A row per reaction of the node's set (kinetic, then
+    // equilibrium), m_nComp doubles each.
+    // Sizes them for sets of up to rows reactions.
+    void AllocateLedger(int rows, int nComp);
+    int m_ledgerRows = 0;
+    double* m_ledgerPass = nullptr; // changes in the corrector pass in progress
+    double* m_ledgerNode = nullptr; // summed over the node's accepted local steps
+    double* m_ledgerLast = nullptr; // m_nComp: the kinetic sum so far, or an equilibrium input
+    std::unique_ptr<double[]> m_ledgerStorage; // owns the ledger arrays
 };
 
 // Makes a work the calling thread's current work for the scope's lifetime and

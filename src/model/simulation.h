@@ -12,6 +12,7 @@
 #include "model/extension.h"
 #include "model/index.h"
 #include "model/limits.h"
+#include "model/mass_budget.h"
 #include "model/phase_times.h"
 #include "model/rxn_work.h"
 
@@ -113,6 +114,7 @@ public:
     // whether the run writes its mass budget
     CExtension m_ext;
     bool m_writeBudget = true;
+    std::unique_ptr<CMassBudget> m_budget; // made before the time loop when kept
 
     // --- reactions, run control
     // Owned here alone: each object has one owner pointer. The pointers are

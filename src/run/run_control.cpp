@@ -210,6 +210,16 @@ std::string CRunControl::GetTimingReport() {
     return m_timingReport;
 }
 
+void CRunControl::SetBudgetSummary(const std::string& text) {
+    Guard guard(m_lock);
+    m_budgetSummary = text;
+}
+
+std::string CRunControl::GetBudgetSummary() {
+    Guard guard(m_lock);
+    return m_budgetSummary;
+}
+
 void CRunControl::WriteDiagnostic(const char* line) {
     if (m_sink) {
         m_sink->WriteDiagnostic(line);

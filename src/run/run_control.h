@@ -89,10 +89,16 @@ public:
     // Threads the worker computes with; set before StartWorker (default 1).
     void SetThreads(int threads) { m_threads = threads; }
     int GetThreads() const { return m_threads; }
+    // Whether the run writes its mass budget (default yes); set before StartWorker.
+    void SetKeepBudget(bool keep) { m_keepBudget = keep; }
+    bool GetKeepBudget() const { return m_keepBudget; }
     // The worker's phase times as text, left at the end of its run for the
     // front end; empty until then.
     void SetTimingReport(const std::string& text);
     std::string GetTimingReport();
+    // The mass budget's summary of a finished run (empty: none).
+    void SetBudgetSummary(const std::string& text);
+    std::string GetBudgetSummary();
 
 private:
     std::mutex m_lock;
@@ -113,6 +119,8 @@ private:
     CManualResetEvent m_pauseEvent{true};
     CMessageSink* m_sink = nullptr; // borrowed from the front end
     int m_threads = 1;
+    bool m_keepBudget = true;
     std::string m_timingReport;
+    std::string m_budgetSummary;
     std::thread m_worker;
 };

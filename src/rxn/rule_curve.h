@@ -30,6 +30,8 @@ class CRuleCurve : public CRxn {
 public:
     CRuleCurve(std::istream& in, int nComp, CSimulation* sim);
     void Describe(CRxnDescription& d) const override;
+    // Along the coefficients as a rate, and the target it sets in place.
+    bool MayChange(int k) const override { return k == m_target || CRxn::MayChange(k); }
 
     void CompRate(const double* conc, const double* base, double* delta, double h) override;
     void CompEqui(double* conc) override;

@@ -36,6 +36,10 @@ public:
     // Called when a reaction set lists this reaction among its equilibrium
     // reactions; throws InputException when the record cannot serve there.
     virtual void CheckEquilibriumListing() const {}
+    // Whether the reaction may change state entry k (0..m_nComp-1): the
+    // entries along its coefficient vector, for most classes. The mass
+    // budget keeps a term for each entry a reaction may change.
+    virtual bool MayChange(int k) const { return m_stoich[static_cast<size_t>(k)] != 0.0; }
     // Tells the reaction's type and its record's fields by name, in record
     // order, for a model summary. Not used by a run.
     virtual void Describe(CRxnDescription& d) const;

@@ -89,6 +89,13 @@ void CRxnSet::Integrate(const double* start, double* state, const double* transp
     double* increment = work.m_increment;
     double* base = work.m_base;
 
+    const bool ledger = work.m_ledgerNode != nullptr;
+    if (ledger) {
+        if (work.m_ledgerRows < m_nKinetic + m_nEqui)
+            ThrowWorkTooSmall(work.m_ledgerRows, m_nKinetic + m_nEqui);
+        ClearLedgerRows(work.m_ledgerNode, n);
+    }
+
     // 1. The first local step is the node's fraction of the global step.
     work.m_localStep = dt * *fraction;
     work.m_elapsed = 0.0;
@@ -162,6 +169,7 @@ void CRxnSet::Correct(double* state, CRxnWork& work) const {
     const double h = work.m_localStep;
 
     CRxn* const* kinetic = m_kinetic.data();
+    const bool ledger = work.m_ledgerNode != nullptr;
     int passes = 0;
     for (;;) {
         if (++passes > RXN_MAX_CORRECTOR_PASSES)
@@ -170,9 +178,13 @@ void CRxnSet::Correct(double* state, CRxnWork& work) const {
             prevIter[i] = state[i];
         for (int i = 0; i < n; ++i)
             delta[i] = sourceRate[i] * h;
+        if (ledger)
+            StartLedgerPass(delta, work);
         for (int r = 0; r < m_nKinetic; ++r) {
             work.m_rxn = kinetic[r]; // named by a failure that ends the run
             kinetic[r]->CompRate(state, base, delta, h);
+            if (ledger)
+                RecordKinetic(r, delta, work);
         }
         for (int i = 0; i < n; ++i)
             state[i] = base[i] + delta[i];
@@ -181,8 +193,12 @@ void CRxnSet::Correct(double* state, CRxnWork& work) const {
         double s = 0.0;
         for (int i = 0; i < n; ++i)
             s += std::fabs(state[i] - prevIter[i]);
-        if (!(s > m_opzero))
+        if (!(s > m_opzero)) {
+            // The step is accepted: what this pass applied is what it changed.
+            if (ledger)
+                AcceptLedgerPass(work);
             return;
+        }
     }
 }
 
@@ -191,6 +207,7 @@ void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
     const int n = m_nComp;
     double* snapshot = work.m_delta;
     CRxn* const* equi = m_equi.data();
+    const bool ledger = work.m_ledgerNode != nullptr;
     int sweeps = 0;
     double s = 0.0;
     do {
@@ -201,12 +218,62 @@ void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
             snapshot[i] = state[i];
         for (int r = 0; r < m_nEqui; ++r) {
             work.m_rxn = equi[r]; // named by a failure that ends the run
+            if (ledger)
+                for (int i = SLOT_COUNT; i < n; ++i)
+                    work.m_ledgerLast[i] = state[i];
             equi[r]->CompEqui(state);
+            if (ledger)
+                RecordEquilibrium(r, state, work);
         }
         s = 0.0;
         for (int i = 0; i < n; ++i)
             s += std::fabs(snapshot[i] - state[i]);
     } while (s > m_opzero);
+}
+
+// The ledger keeps each reaction's change of the budget's entries (the
+// hydraulic slots are not among them). A corrector pass records the kinetic
+// changes as differences of the running sum, the equilibrium changes as the
+// difference each call made; an accepted pass adds them to the node's rows.
+void CRxnSet::ClearLedgerRows(double* rows, int n) const {
+    const int count = (m_nKinetic + m_nEqui) * n;
+    for (int t = 0; t < count; ++t)
+        rows[t] = 0.0;
+}
+
+void CRxnSet::StartLedgerPass(const double* delta, CRxnWork& work) const {
+    const int n = m_nComp;
+    for (int i = SLOT_COUNT; i < n; ++i)
+        work.m_ledgerLast[i] = delta[i];
+    double* equiRows = work.m_ledgerPass + m_nKinetic * n;
+    for (int t = 0; t < m_nEqui * n; ++t)
+        equiRows[t] = 0.0;
+}
+
+void CRxnSet::RecordKinetic(int r, const double* delta, CRxnWork& work) const {
+    const int n = m_nComp;
+    double* row = work.m_ledgerPass + r * n;
+    double* last = work.m_ledgerLast;
+    for (int i = SLOT_COUNT; i < n; ++i) {
+        row[i] = delta[i] - last[i];
+        last[i] = delta[i];
+    }
+}
+
+void CRxnSet::RecordEquilibrium(int r, const double* state, CRxnWork& work) const {
+    const int n = m_nComp;
+    double* row = work.m_ledgerPass + (m_nKinetic + r) * n;
+    const double* before = work.m_ledgerLast;
+    for (int i = SLOT_COUNT; i < n; ++i)
+        row[i] += state[i] - before[i];
+}
+
+void CRxnSet::AcceptLedgerPass(CRxnWork& work) const {
+    const int count = (m_nKinetic + m_nEqui) * m_nComp;
+    const double* pass = work.m_ledgerPass;
+    double* node = work.m_ledgerNode;
+    for (int t = 0; t < count; ++t)
+        node[t] += pass[t];
 }
 
 void CRxnSet::HalveAfterFailure(double* state, double* fraction, int* hold, CRxnWork& work) const {

@@ -37,7 +37,9 @@ public:
     // change over the previous step, on return the new state; transport: the
     // transport change of the step; fraction, hold: the node's step control;
     // work: the calling thread's arrays (at least m_nComp doubles each), which
-    // is the thread's current work while the call runs.
+    // is the thread's current work while the call runs. When the work has a
+    // ledger, its node rows get what each reaction changed in the accepted
+    // local steps (kinetic reactions first, then the equilibrium ones).
     void Integrate(const double* start, double* state, const double* transport, double globalStep,
                    double* fraction, int* hold, CRxnWork& work) const;
 
@@ -57,4 +59,9 @@ private:
     void SweepEquilibrium(double* state, CRxnWork& work) const;
     void HalveAfterFailure(double* state, double* fraction, int* hold, CRxnWork& work) const;
     void ReportMinLocalStep(double fraction) const;
+    void ClearLedgerRows(double* rows, int n) const;
+    void StartLedgerPass(const double* delta, CRxnWork& work) const;
+    void RecordKinetic(int r, const double* delta, CRxnWork& work) const;
+    void RecordEquilibrium(int r, const double* state, CRxnWork& work) const;
+    void AcceptLedgerPass(CRxnWork& work) const;
 };

@@ -1,7 +1,9 @@
 #include "sim/run.h"
 
 #include "flow/heads.h"
+#include "io/budget_file.h"
 #include "io/model_file.h"
+#include "io/observation_file.h"
 #include "io/output_files.h"
 #include "model/exceptions.h"
 #include "model/simulation.h"
@@ -32,6 +34,7 @@ void SimulationThread(CRunControl* runControl) {
     {
         CSimulation simulation(runControl);
         simulation.m_nThreads = runControl->GetThreads();
+        simulation.m_writeBudget = runControl->GetKeepBudget();
         RunSimulation(simulation);
         runControl->SetTimingReport(FormatPhaseTimes(simulation.m_times));
     }
@@ -96,7 +99,17 @@ void RunSimulation(CSimulation& s) {
             if (control->CheckContinue() && control->EndAbandonable()) {
                 // Leaving this scope by a failure closes the data file with the
                 // records written so far; the time file keeps its marker.
-                COutputFiles output(base);
+                COutputFiles files(base);
+                CBudgetFile budget(base);
+                CObservationFile wells(base);
+                // The tables first: a file that cannot be opened then stops
+                // the run before the records of a previous run are emptied.
+                CRunOutputList output;
+                if (s.m_writeBudget)
+                    output.Add(budget);
+                if (!s.m_ext.m_observe.empty())
+                    output.Add(wells);
+                output.Add(files);
                 watch.Lap();
                 output.Open();
                 s.m_times.m_output += watch.Lap();

@@ -14,7 +14,9 @@
 #include "run/run_control.h"
 #include "run/thread_team.h"
 #include "rxn/rxn_set.h"
+#include "sim/mass_accounting.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -69,36 +71,44 @@ void NameFailure(const CSimulation& s, Exception& e, int n, const CRxnWork& work
                ") in the global step from time " + ExactText(s.m_currentTime));
 }
 
+// The nodes begin..end-1 of one chunk on one thread, each followed by its
+// budget changes; a chunk's sums go to the budget as a whole, so the budget
+// is the same whichever thread took which chunk.
+void IntegrateChunk(CSimulation& s, int begin, int end, int thread) {
+    CRxnWork& work = s.m_rxnWork[ToSize(thread)];
+    for (int n = begin; n < end; ++n) {
+        if (s.m_nThreads == 1)
+            s.m_currentNode = n;
+        try {
+            IntegrateNode(s, n, work);
+        } catch (Exception& e) {
+            NameFailure(s, e, n, work);
+            throw;
+        }
+        if (s.m_budget)
+            AddNodeChanges(s, n, work, thread);
+    }
+    if (s.m_budget)
+        EndNodeChunk(s, thread);
+}
+
 // Every node on its own: the nodes share nothing but read-only data, so the
 // threads give the serial loop's bits. A failure ends the step as in the
 // serial loop: the one of the lowest node is thrown.
 void IntegrateNodes(CSimulation& s) {
     if (s.m_nThreads == 1) {
-        CRxnWork& work = s.m_rxnWork[0];
-        int n = 0;
-        try {
-            for (; n < s.m_nNodes; ++n) {
-                s.m_currentNode = n;
-                IntegrateNode(s, n, work);
-            }
-        } catch (Exception& e) {
-            NameFailure(s, e, n, work);
-            throw;
-        }
+        for (int begin = 0; begin < s.m_nNodes; begin += RXN_NODE_CHUNK)
+            IntegrateChunk(s, begin, std::min(s.m_nNodes, begin + RXN_NODE_CHUNK), 0);
         return;
     }
     CFirstFailure failure;
-    s.Team().ForChunks(s.m_nNodes, RXN_NODE_CHUNK, [&](int n, int thread) {
-        if (failure.Skips(n))
+    s.Team().ForRanges(s.m_nNodes, RXN_NODE_CHUNK, [&](int begin, int end, int thread) {
+        if (failure.Skips(begin))
             return;
-        CRxnWork& work = s.m_rxnWork[ToSize(thread)];
         try {
-            IntegrateNode(s, n, work);
-        } catch (Exception& e) {
-            NameFailure(s, e, n, work);
-            failure.Record(n, std::current_exception());
+            IntegrateChunk(s, begin, end, thread);
         } catch (...) {
-            failure.Record(n, std::current_exception());
+            failure.Record(begin, std::current_exception());
         }
     });
     failure.Rethrow();
@@ -167,7 +177,7 @@ void PrepareWork(CSimulation& s) {
 
 // One global step of transport and reactions. A step too small to move the
 // clock would repeat for ever.
-void GlobalStep(CSimulation& s) {
+void GlobalStep(CSimulation& s, CRunOutput& output) {
     const double next = s.m_currentTime + s.m_globalStep;
     if (!(next > s.m_currentTime))
         throw ComputeException("the global step " + ExactText(s.m_globalStep) +
@@ -187,6 +197,8 @@ void GlobalStep(CSimulation& s) {
     s.m_rxnBaseTime += s.m_globalStep;
     s.m_currentTime += s.m_globalStep;
     s.m_runControl->SetCurrentTime(s.m_currentTime);
+    output.AfterStep(s);
+    s.m_times.m_output += watch.Lap();
 }
 
 // Reports the nodes integrated with a reduced local step and the smallest
@@ -248,6 +260,7 @@ void TimeLoop(CSimulation& s, CRunOutput& output) {
     else
         WarnAboveStableStep(s);
     PrepareWork(s);
+    PrepareBudget(s);
 
     for (;;) {
         // Step until the next output time is reached; a cancel still gets a
@@ -255,12 +268,14 @@ void TimeLoop(CSimulation& s, CRunOutput& output) {
         while (records.Pending(s.m_currentTime)) {
             if (!control->CheckContinue())
                 break;
-            GlobalStep(s);
+            GlobalStep(s, output);
         }
         ReportProgress(s);
         CheckStateIsFinite(s);
         control->SetStatus("Writing Output");
         watch.Lap();
+        if (s.m_budget)
+            RecordBudget(s);
         output.WriteRecord(s);
         s.m_times.m_output += watch.Lap();
         control->SetStatus("Simulating ...");

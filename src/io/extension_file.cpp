@@ -1,0 +1,368 @@
+#include "io/extension_file.h"
+
+#include "model/exceptions.h"
+#include "model/index.h"
+#include "model/limits.h"
+#include "model/simulation.h"
+
+#include <toml++/toml.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t NAME_MAX_CHARS = 64;
+constexpr size_t LABEL_MAX_CHARS = 40;
+
+// Names of hydraulic slots and of the budget's water rows cannot name an entry.
+const char* const RESERVED_NAMES[] = {"head",     "source",   "porosity", "k_row", "k_col",
+                                      "flux_row", "flux_col", "water",    "time"};
+
+std::string LineOf(const toml::source_region& where) {
+    return "line " + std::to_string(where.begin.line);
+}
+
+[[noreturn]] void Fail(const std::string& key, const toml::source_region& where,
+                       const std::string& why) {
+    throw InputException("key " + key + " (" + LineOf(where) + "): " + why);
+}
+
+std::string TypeName(const toml::node& node) {
+    switch (node.type()) {
+    case toml::node_type::table: return "a table";
+    case toml::node_type::array: return "an array";
+    case toml::node_type::string: return "a string";
+    case toml::node_type::integer: return "an integer";
+    case toml::node_type::floating_point: return "a number";
+    case toml::node_type::boolean: return "a boolean";
+    default: return "a date or time";
+    }
+}
+
+[[noreturn]] void FailType(const std::string& key, const toml::node& node, const char* wanted) {
+    Fail(key, node.source(), std::string("must be ") + wanted + ", not " + TypeName(node));
+}
+
+// Refuses every key of table that is not among known.
+void CheckKeys(const toml::table& table, const std::string& prefix,
+               std::initializer_list<const char*> known) {
+    for (const auto& [key, node] : table) {
+        bool found = false;
+        std::string list;
+        for (const char* k : known) {
+            found = found || key.str() == k;
+            list += (list.empty() ? "" : ", ") + std::string(k);
+        }
+        if (!found)
+            Fail(prefix + std::string(key.str()), key.source(),
+                 "unknown key (known here: " + list + ")");
+    }
+}
+
+const toml::table& TableAt(const toml::node& node, const std::string& key) {
+    if (!node.is_table())
+        FailType(key, node, "a table");
+    return *node.as_table();
+}
+
+std::string StringAt(const toml::node& node, const std::string& key) {
+    if (!node.is_string())
+        FailType(key, node, "a string");
+    return node.as_string()->get();
+}
+
+double NumberAt(const toml::node& node, const std::string& key) {
+    if (node.is_integer())
+        return static_cast<double>(node.as_integer()->get());
+    if (!node.is_floating_point())
+        FailType(key, node, "a number");
+    return node.as_floating_point()->get();
+}
+
+int IntegerAt(const toml::node& node, const std::string& key, int count, const char* what) {
+    if (!node.is_integer())
+        FailType(key, node, "an integer");
+    const int64_t value = node.as_integer()->get();
+    if (value < 0 || value >= count)
+        Fail(key, node.source(),
+             std::to_string(value) + " outside 0.." + std::to_string(count - 1) + " (the " +
+                 what + " of the model)");
+    return static_cast<int>(value);
+}
+
+// A unit label: printable, short, on one line.
+std::string LabelAt(const toml::node& node, const std::string& key) {
+    const std::string label = StringAt(node, key);
+    if (label.empty() || label.size() > LABEL_MAX_CHARS)
+        Fail(key, node.source(),
+             "a label of 1.." + std::to_string(LABEL_MAX_CHARS) + " characters, not \"" + label +
+                 "\"");
+    for (const char ch : label) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7f || c == ',' || c == '"')
+            Fail(key, node.source(),
+                 "\"" + label + "\" holds a control character, a comma or a quote");
+    }
+    return label;
+}
+
+// An entry or well name: letters, digits, '_' and '-'.
+std::string NameAt(const toml::node& node, const std::string& key) {
+    const std::string name = StringAt(node, key);
+    if (name.empty() || name.size() > NAME_MAX_CHARS)
+        Fail(key, node.source(),
+             "a name of 1.." + std::to_string(NAME_MAX_CHARS) + " characters, not \"" + name +
+                 "\"");
+    for (const char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (!(std::isalnum(c) || c == '_' || c == '-'))
+            Fail(key, node.source(),
+                 "\"" + name + "\" may hold letters, digits, '_' and '-' only");
+    }
+    return name;
+}
+
+void ReadUnits(CExtension& ext, const toml::table& table) {
+    CheckKeys(table, "units.", {"length", "time", "mass"});
+    if (const toml::node* n = table.get("length"))
+        ext.m_lengthUnit = LabelAt(*n, "units.length");
+    if (const toml::node* n = table.get("time"))
+        ext.m_timeUnit = LabelAt(*n, "units.time");
+    if (const toml::node* n = table.get("mass"))
+        ext.m_massUnit = LabelAt(*n, "units.mass");
+}
+
+void ReadAquifer(CExtension& ext, const toml::table& table) {
+    CheckKeys(table, "aquifer.", {"thickness"});
+    if (const toml::node* n = table.get("thickness")) {
+        const double thickness = NumberAt(*n, "aquifer.thickness");
+        if (!(thickness > 0.0) || !std::isfinite(thickness))
+            Fail("aquifer.thickness", n->source(), "must be a finite number > 0");
+        ext.m_thickness = thickness;
+    }
+}
+
+std::vector<CEntryLabel> ReadEntryList(const toml::node& node, const std::string& key, int count,
+                                       std::set<std::string>& taken) {
+    if (!node.is_array())
+        FailType(key, node, "an array of names");
+    const toml::array& list = *node.as_array();
+    if (static_cast<int64_t>(list.size()) != count)
+        Fail(key, node.source(),
+             std::to_string(list.size()) + " names for the " + std::to_string(count) +
+                 " entries of the model");
+    std::vector<CEntryLabel> labels;
+    for (size_t i = 0; i < list.size(); ++i) {
+        const toml::node& item = list[i];
+        const std::string where = key + "[" + std::to_string(i) + "]";
+        CEntryLabel label;
+        if (item.is_table()) {
+            const toml::table& t = *item.as_table();
+            CheckKeys(t, where + ".", {"name", "units"});
+            const toml::node* name = t.get("name");
+            if (!name)
+                Fail(where, item.source(), "the entry's table has no name");
+            label.m_name = NameAt(*name, where + ".name");
+            if (const toml::node* units = t.get("units"))
+                label.m_units = LabelAt(*units, where + ".units");
+        } else if (item.is_string()) {
+            label.m_name = NameAt(item, where);
+        } else {
+            FailType(where, item, "a name or a table { name = ..., units = ... }");
+        }
+        for (const char* reserved : RESERVED_NAMES)
+            if (label.m_name == reserved)
+                Fail(where, item.source(),
+                     "\"" + label.m_name + "\" names a quantity of its own");
+        if (!taken.insert(label.m_name).second)
+            Fail(where, item.source(), "the name \"" + label.m_name + "\" is given twice");
+        labels.push_back(label);
+    }
+    return labels;
+}
+
+void ReadEntries(CExtension& ext, const toml::table& table, const CSimulation& s) {
+    CheckKeys(table, "entries.", {"immobile", "mobile"});
+    std::set<std::string> taken;
+    if (const toml::node* n = table.get("immobile"))
+        ext.m_immobile = ReadEntryList(*n, "entries.immobile", s.m_nImmobile, taken);
+    if (const toml::node* n = table.get("mobile"))
+        ext.m_mobile = ReadEntryList(*n, "entries.mobile", s.m_nMobile, taken);
+}
+
+// Cell extent along one axis: the nodes' cells reach half a width past the
+// outer nodes (a single node's cell is 1 wide).
+void AxisExtent(const double* coord, int count, double& low, double& high) {
+    if (count == 1) {
+        low = coord[0] - 0.5;
+        high = coord[0] + 0.5;
+        return;
+    }
+    low = coord[0] - 0.5 * (coord[1] - coord[0]);
+    high = coord[count - 1] + 0.5 * (coord[count - 1] - coord[count - 2]);
+}
+
+// The index of the coordinate nearest to value (the lower on a tie).
+int Nearest(const double* coord, int count, double value) {
+    int best = 0;
+    for (int k = 1; k < count; ++k)
+        if (std::fabs(coord[k] - value) < std::fabs(coord[best] - value))
+            best = k;
+    return best;
+}
+
+int SnapCoordinate(const toml::node& node, const std::string& key, const double* coord,
+                   int count, const char* axis, double& given) {
+    given = NumberAt(node, key);
+    double low = 0.0;
+    double high = 0.0;
+    AxisExtent(coord, count, low, high);
+    if (!std::isfinite(given) || given < low || given > high)
+        Fail(key, node.source(),
+             std::to_string(given) + " outside the grid (" + axis + " from " +
+                 std::to_string(low) + " to " + std::to_string(high) + ")");
+    return Nearest(coord, count, given);
+}
+
+void ReadWellPlace(CObservationWell& well, const toml::table& t, const std::string& where,
+                   const CSimulation& s) {
+    const bool byIndex = t.contains("row") || t.contains("col");
+    const bool byCoord = t.contains("x") || t.contains("y");
+    if (byIndex && byCoord)
+        Fail(where, t.source(), "give row and col, or x and y, not both");
+    if (byIndex) {
+        if (!t.contains("row") || !t.contains("col"))
+            Fail(where, t.source(), "row and col must both be given");
+        well.m_row = IntegerAt(*t.get("row"), where + ".row", s.m_nRows, "rows");
+        well.m_col = IntegerAt(*t.get("col"), where + ".col", s.m_nCols, "columns");
+        return;
+    }
+    if (!t.contains("x") || !t.contains("y"))
+        Fail(where, t.source(), "the well needs row and col, or x and y");
+    // x runs along the columns, y along the rows.
+    well.m_col = SnapCoordinate(*t.get("x"), where + ".x", s.m_colCoord.get(), s.m_nCols, "x",
+                                well.m_x);
+    well.m_row = SnapCoordinate(*t.get("y"), where + ".y", s.m_rowCoord.get(), s.m_nRows, "y",
+                                well.m_y);
+    well.m_snapped = true;
+}
+
+void ReadWellEntries(CObservationWell& well, const toml::table& t, const std::string& where,
+                     const CSimulation& s) {
+    const toml::node* n = t.get("entries");
+    if (!n) {
+        for (int k = SLOT_COUNT; k < s.m_nComp; ++k)
+            well.m_entries.push_back(k);
+        return;
+    }
+    if (!n->is_array())
+        FailType(where + ".entries", *n, "an array of entry names");
+    const toml::array& list = *n->as_array();
+    if (list.empty())
+        Fail(where + ".entries", n->source(), "names no entry");
+    std::set<int> seen;
+    for (size_t i = 0; i < list.size(); ++i) {
+        const std::string key = where + ".entries[" + std::to_string(i) + "]";
+        const std::string name = StringAt(list[i], key);
+        const int k = FindEntryByName(s.m_ext, s.m_nComp, s.m_nMobile, name);
+        if (k < 0)
+            Fail(key, list[i].source(), "\"" + name + "\" names no entry of the model");
+        if (!seen.insert(k).second)
+            Fail(key, list[i].source(), "\"" + name + "\" is given twice");
+        well.m_entries.push_back(k);
+    }
+}
+
+void ReadObservations(CExtension& ext, const toml::node& node, const CSimulation& s) {
+    if (!node.is_array_of_tables())
+        FailType("observe", node, "an array of tables ([[observe]])");
+    std::set<std::string> names;
+    const toml::array& list = *node.as_array();
+    for (size_t i = 0; i < list.size(); ++i) {
+        const toml::table& t = *list[i].as_table();
+        const std::string where = "observe[" + std::to_string(i) + "]";
+        CheckKeys(t, where + ".", {"name", "row", "col", "x", "y", "entries"});
+        CObservationWell well;
+        well.m_line = static_cast<int>(t.source().begin.line);
+        const toml::node* name = t.get("name");
+        if (!name)
+            Fail(where, t.source(), "the well has no name");
+        well.m_name = NameAt(*name, where + ".name");
+        if (!names.insert(well.m_name).second)
+            Fail(where + ".name", name->source(),
+                 "the well name \"" + well.m_name + "\" is given twice");
+        ReadWellPlace(well, t, where, s);
+        ReadWellEntries(well, t, where, s);
+        ext.m_observe.push_back(well);
+    }
+}
+
+void ReadTables(CSimulation& s, const toml::table& root) {
+    CheckKeys(root, "", {"units", "aquifer", "entries", "observe"});
+    CExtension ext;
+    if (const toml::node* n = root.get("units"))
+        ReadUnits(ext, TableAt(*n, "units"));
+    if (const toml::node* n = root.get("aquifer"))
+        ReadAquifer(ext, TableAt(*n, "aquifer"));
+    if (const toml::node* n = root.get("entries"))
+        ReadEntries(ext, TableAt(*n, "entries"), s);
+    // The wells name entries by the names just read.
+    s.m_ext = ext;
+    if (const toml::node* n = root.get("observe"))
+        ReadObservations(s.m_ext, *n, s);
+}
+
+} // namespace
+
+std::string ExtensionFileName(const std::string& base) {
+    return base + ".kvx";
+}
+
+void ReadExtension(CSimulation& s, const std::string& text, const std::string& source) {
+    toml::table root;
+    try {
+        root = toml::parse(text, source);
+    } catch (const toml::parse_error& e) {
+        throw InputException("not a TOML file: " + std::string(e.description()) + " (" +
+                             LineOf(e.source()) + ")");
+    }
+    ReadTables(s, root);
+    s.m_ext.m_file = source;
+}
+
+void LoadExtension(CSimulation& s, const std::string& base) {
+    const std::string path = ExtensionFileName(base);
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0 && errno == ENOENT)
+        return;
+    try {
+        // Never blocks on a FIFO; only a regular file is read.
+        const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            throw BadFileException(std::string("Bad File: the extension file cannot be read: ") +
+                                   std::strerror(errno));
+        const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+        close(fd);
+        if (!regular)
+            throw InputException("the extension file is not a regular file");
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        if (in.bad())
+            throw BadFileException("Bad File: the extension file cannot be read");
+        ReadExtension(s, text.str(), path);
+    } catch (Exception& e) {
+        e.AddWhere("(file " + path + ")");
+        throw;
+    }
+}

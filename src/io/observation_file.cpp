@@ -1,0 +1,54 @@
+#include "io/observation_file.h"
+
+#include "model/extension.h"
+#include "model/simulation.h"
+
+#include <cstdio>
+
+std::string ObservationFileName(const std::string& base) {
+    return base + ".obs.csv";
+}
+
+void CObservationFile::Open() {
+    m_file.Open();
+}
+
+void CObservationFile::WriteHeader(const CSimulation& s) {
+    std::FILE* out = m_file.Stream();
+    std::fputs("time", out);
+    for (const CObservationWell& well : s.m_ext.m_observe)
+        for (int k : well.m_entries)
+            std::fprintf(out, ",%s:%s", well.m_name.c_str(),
+                         EntryName(s.m_ext, s.m_nComp, s.m_nMobile, k).c_str());
+    std::fputc('\n', out);
+}
+
+// Printed straight into the stream's buffer: nothing is allocated per step.
+void CObservationFile::WriteRow(const CSimulation& s) {
+    std::FILE* out = m_file.Stream();
+    std::fprintf(out, "%.17g", s.m_currentTime);
+    const double* state = s.m_stateNew.get();
+    for (const CObservationWell& well : s.m_ext.m_observe) {
+        const double* node = state + (well.m_row * s.m_nCols + well.m_col) * s.m_nComp;
+        for (int k : well.m_entries)
+            std::fprintf(out, ",%.17g", node[k]);
+    }
+    std::fputc('\n', out);
+}
+
+void CObservationFile::WriteRecord(CSimulation& s) {
+    if (!m_started) {
+        WriteHeader(s);
+        WriteRow(s);
+        m_started = true;
+    }
+    m_file.Flush();
+}
+
+void CObservationFile::AfterStep(const CSimulation& s) {
+    WriteRow(s);
+}
+
+void CObservationFile::Finish(const CSimulation&) {
+    m_file.Close();
+}

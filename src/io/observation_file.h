@@ -1,0 +1,34 @@
+// BASE.obs.csv: the state of the observation wells of the extension file at
+// the start and after every global step:
+//
+//   time,NAME:ENTRY,...
+//
+// one column per well and entry in the order given; numbers have 17
+// significant digits, so at a record's time they read back as the record's
+// values bit for bit. The rows reach the system at every record.
+#pragma once
+
+#include "io/run_output.h"
+#include "io/safe_file.h"
+
+#include <string>
+
+std::string ObservationFileName(const std::string& base);
+
+class CObservationFile : public CRunOutput {
+public:
+    explicit CObservationFile(const std::string& base) : m_file(ObservationFileName(base)) {}
+
+    void Open() override;
+    // The first record's state is the first row; later rows come after steps.
+    void WriteRecord(CSimulation& s) override;
+    void AfterStep(const CSimulation& s) override;
+    void Finish(const CSimulation& s) override;
+
+private:
+    void WriteHeader(const CSimulation& s);
+    void WriteRow(const CSimulation& s);
+
+    CTextResultFile m_file;
+    bool m_started = false;
+};

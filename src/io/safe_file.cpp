@@ -1,0 +1,108 @@
+#include "io/safe_file.h"
+
+#include "model/exceptions.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+std::string Reason() {
+    return errno != 0 ? std::string(": ") + std::strerror(errno) : "";
+}
+
+std::FILE* OpenUnchanged(const std::string& name, const char* text, bool* created) {
+    const int flags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    errno = 0;
+    int fd = open(name.c_str(), flags);
+    *created = false;
+    if (fd < 0 && errno == ENOENT) {
+        fd = open(name.c_str(), flags | O_CREAT | O_EXCL, 0666);
+        *created = fd >= 0;
+    }
+    if (fd < 0) {
+        if (errno == ELOOP || errno == EEXIST)
+            throw InputException("the output file " + name +
+                                 " is a symbolic link: a run does not write through one");
+        if (errno == ENXIO) // a FIFO without a reader
+            throw InputException("the output file " + name + " is not a regular file");
+        throw ComputeException(std::string(text) + " (" + name + Reason() + ")");
+    }
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        throw InputException("the output file " + name + " is not a regular file");
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = fdopen(fd, "wb");
+    if (!file) {
+        close(fd);
+        if (*created)
+            unlink(name.c_str());
+        throw ComputeException(std::string(text) + " (" + name + Reason() + ")");
+    }
+    return file;
+}
+
+void Truncate(std::FILE* file, const std::string& what) {
+    errno = 0;
+    if (std::fflush(file) != 0 || ftruncate(fileno(file), 0) != 0 ||
+        std::fseek(file, 0, SEEK_SET) != 0)
+        throw ComputeException("could not empty " + what + Reason());
+}
+
+void WriteChecked(std::FILE* file, const void* data, size_t size, size_t count,
+                  const std::string& what) {
+    errno = 0;
+    if (std::fwrite(data, size, count, file) != count)
+        throw ComputeException("could not write " + what + Reason());
+}
+
+void FlushChecked(std::FILE* file, const std::string& what) {
+    errno = 0;
+    if (std::fflush(file) != 0)
+        throw ComputeException("could not write " + what + Reason());
+}
+
+void CloseChecked(std::FILE*& file, const std::string& what) {
+    std::FILE* closing = file;
+    file = nullptr;
+    errno = 0;
+    if (std::fclose(closing) != 0)
+        throw ComputeException("could not close " + what + Reason());
+}
+
+CTextResultFile::~CTextResultFile() {
+    if (m_file)
+        std::fclose(m_file);
+}
+
+void CTextResultFile::Open() {
+    bool created = false;
+    const std::string text = "Could not open the result file " + m_name + ".";
+    std::FILE* file = OpenUnchanged(m_name, text.c_str(), &created);
+    try {
+        Truncate(file, "the result file " + m_name);
+    } catch (const Exception&) {
+        std::fclose(file);
+        if (created)
+            unlink(m_name.c_str());
+        throw;
+    }
+    m_file = file;
+}
+
+void CTextResultFile::Flush() {
+    errno = 0;
+    if (!m_file || std::ferror(m_file) || std::fflush(m_file) != 0)
+        throw ComputeException("could not write the result file " + m_name + Reason());
+}
+
+void CTextResultFile::Close() {
+    if (!m_file)
+        return;
+    Flush();
+    CloseChecked(m_file, "the result file " + m_name);
+}

@@ -1,0 +1,73 @@
+// The mass budget of a run: for every immobile and mobile entry, the mass in
+// storage at each record and every change the run made to it between two
+// records, each term summed from what was applied:
+//
+//   storage   sum over nodes of value x porosity x cell area x thickness
+//   sinks     what water leaving at negative sources took along
+//   transport the net change by the face fluxes (zero up to rounding on a
+//             grid that is closed at its edges)
+//   porosity  the change of mass a reaction made by changing the porosity
+//   reaction  one term per reaction record that may change the entry, from
+//             the changes it applied in accepted local steps only
+//
+// The discrepancy is storage_end - storage_start - (sum of the changes): a
+// check of the sums, never a term of its own.
+//
+// Every change is weighted by its node's porosity at the start of the global
+// step, cell area and thickness, summed node by node within chunks of
+// RXN_NODE_CHUNK nodes and the chunk sums added without rounding, so the
+// budget has the same bits for every number of threads.
+#pragma once
+
+#include "model/exact_sum.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+// One change term of one entry.
+struct CBudgetTerm {
+    int m_entry = 0;    // state index
+    std::string m_name; // "sinks", "transport", "porosity", "reaction 3 CLinAssign"
+};
+
+// The steady water balance, volume rates.
+struct CWaterBudget {
+    double m_fixedHeadIn = 0.0;  // into the grid at fixed-head nodes (> 0)
+    double m_fixedHeadOut = 0.0; // out of the grid at fixed-head nodes (< 0)
+    double m_sources = 0.0;      // at the other nodes, positive sources
+    double m_sinks = 0.0;        // at the other nodes, negative sources
+    double m_discrepancy = 0.0;  // the sum of all four: zero for a balanced field
+};
+
+struct CMassBudget {
+    // --- layout, fixed before the time loop
+    int m_nTerms = 0;
+    std::vector<CBudgetTerm> m_terms; // entry by entry, in state order
+    std::vector<int> m_sinkTerm;      // per state index: term, or -1
+    std::vector<int> m_transportTerm; // per state index: term, or -1
+    std::vector<int> m_porosityTerm;  // per state index: term, or -1
+    // Per reaction set: (offset in the ledger's rows, term) of every entry a
+    // reaction of the set may change; the rows are the set's kinetic, then
+    // its equilibrium reactions, m_nComp values each.
+    std::vector<std::vector<std::pair<int, int>>> m_setTerms;
+
+    // --- sums of the interval in progress
+    int m_nThreads = 0;
+    std::vector<double> m_chunk;     // per thread, m_nTerms: the chunk in progress
+    std::vector<CExactSum> m_sums;   // per thread, m_nTerms: the interval's sums
+    std::vector<CExactSum> m_storageSums; // per state index, for the storage at a record
+    std::vector<double> m_storageChunk;   // per state index, the chunk in progress
+
+    // --- the last closed interval, which the budget file writes
+    double m_timeStart = 0.0;
+    double m_timeEnd = 0.0;
+    std::vector<double> m_storageStart; // per state index
+    std::vector<double> m_storageEnd;   // per state index
+    std::vector<double> m_change;       // per term
+    std::vector<double> m_discrepancy;  // per state index
+    int m_intervals = 0;                // intervals closed so far
+    bool m_started = false;             // the first record has set the storage
+
+    CWaterBudget m_water;
+};
