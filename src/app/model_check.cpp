@@ -1,6 +1,7 @@
 #include "app/model_check.h"
 
 #include "app/frontend.h"
+#include "io/extension_file.h"
 #include "io/model_file.h"
 #include "model/exceptions.h"
 #include "model/limits.h"
@@ -339,10 +340,49 @@ void CheckRxnListings(const CSimulation& s) {
     }
 }
 
+std::string Labelled(const std::string& label) {
+    return label.empty() ? "(none given)" : label;
+}
+
+void AppendWell(std::string& out, const CSimulation& s, const CObservationWell& well) {
+    out += "  " + well.m_name + " (line " + std::to_string(well.m_line) + "): node (" +
+           std::to_string(well.m_row) + ", " + std::to_string(well.m_col) + ")";
+    if (well.m_snapped)
+        out += ", the node nearest to x " + Num(well.m_x) + ", y " + Num(well.m_y) +
+               " (the node is at x " + Num(s.m_colCoord[ToSize(well.m_col)]) + ", y " +
+               Num(s.m_rowCoord[ToSize(well.m_row)]) + ")";
+    out += "\n    entries:";
+    for (size_t e = 0; e < well.m_entries.size(); ++e)
+        out += (e ? ", " : " ") + Entry(s, well.m_entries[e]);
+    out += "\n";
+}
+
+// What the extension file said, or that there is none.
+void AppendExtension(std::string& out, const CSimulation& s, const std::string& base) {
+    const CExtension& ext = s.m_ext;
+    if (ext.m_file.empty()) {
+        out += "extension file: none (" + ExtensionFileName(base) +
+               " not found; default names, thickness 1)\n";
+        return;
+    }
+    out += "extension file: " + ext.m_file + "\n";
+    out += "  units: length " + Labelled(ext.m_lengthUnit) + ", time " +
+           Labelled(ext.m_timeUnit) + ", mass " + Labelled(ext.m_massUnit) + "\n";
+    out += "  aquifer thickness: " + Num(ext.m_thickness) + "\n";
+    for (int k = SLOT_COUNT; k < s.m_nComp; ++k) {
+        const std::string units = EntryUnits(ext, s.m_nComp, s.m_nMobile, k);
+        out += "  entry " + Entry(s, k) + (units.empty() ? "" : " in " + units) + "\n";
+    }
+    out += "observation wells: " + std::to_string(ext.m_observe.size()) + "\n";
+    for (const CObservationWell& well : ext.m_observe)
+        AppendWell(out, s, well);
+}
+
 std::string ModelSummary(const CSimulation& s, const std::string& base) {
     std::string out = "model: " + ModelFileName(base) + "\n";
     AppendGrid(out, s);
     AppendCounts(out, s);
+    AppendExtension(out, s, base);
     AppendTimes(out, s);
     AppendInitialState(out, s);
     AppendTransport(out, s);

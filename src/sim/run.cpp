@@ -102,14 +102,13 @@ void RunSimulation(CSimulation& s) {
                 COutputFiles files(base);
                 CBudgetFile budget(base);
                 CObservationFile wells(base);
-                // The tables first: a file that cannot be opened then stops
-                // the run before the records of a previous run are emptied.
+                // The records first: their files fail as they always have.
                 CRunOutputList output;
+                output.Add(files);
                 if (s.m_writeBudget)
                     output.Add(budget);
                 if (!s.m_ext.m_observe.empty())
                     output.Add(wells);
-                output.Add(files);
                 watch.Lap();
                 output.Open();
                 s.m_times.m_output += watch.Lap();
