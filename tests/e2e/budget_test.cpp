@@ -1,0 +1,178 @@
+// The mass budget and the observation wells of whole runs: every interval of
+// every model closes, the files do not depend on the threads, the wells read
+// as the records at record times, and --no-budget leaves the records alone.
+#include "support/budget_table.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+using namespace kova_test;
+
+namespace {
+
+// Copies the model and its extension file, if any, into dir; the base path.
+std::string Stage(const TempDir& dir, const std::string& from, const std::string& name) {
+    const std::string base = StageModel(dir, from, name);
+    const std::string ext = from + "/" + name + ".kvx";
+    if (FileExists(ext))
+        WriteTextFile(base + ".kvx", ReadTextFile(ext));
+    return base;
+}
+
+std::string RunModel(const std::string& base, const std::vector<std::string>& options = {}) {
+    std::vector<std::string> args = {"--no-progress"};
+    args.insert(args.end(), options.begin(), options.end());
+    args.push_back(base);
+    const ProcessResult run = RunCompute(args);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    return run.err;
+}
+
+struct CModelCase {
+    const char* directory;
+    const char* name;
+};
+
+class Closure : public ::testing::TestWithParam<CModelCase> {};
+
+// Every entry in every interval: the discrepancy is the storage change less
+// every change term, and no more than 1e-9 of the entry's largest storage.
+TEST_P(Closure, EveryEntryInEveryInterval) {
+    const TempDir dir;
+    const std::string base = Stage(dir, GetParam().directory, GetParam().name);
+    RunModel(base);
+    const std::vector<CBudgetRow> rows = ReadBudget(base + ".budget.csv");
+    std::map<std::string, double> largest;
+    for (const CBudgetRow& row : rows)
+        if (row.term.rfind("storage", 0) == 0)
+            largest[row.entry] = std::max(largest[row.entry], std::fabs(row.mass));
+    ASSERT_FALSE(largest.empty());
+    const int intervals = IntervalCount(rows);
+    ASSERT_GT(intervals, 0);
+    for (int i = 0; i < intervals; ++i)
+        for (const auto& [entry, big] : largest) {
+            const std::vector<CBudgetRow> terms = RowsOf(rows, i, entry);
+            double change = TermOf(terms, "storage_end") - TermOf(terms, "storage_start");
+            for (const CBudgetRow& row : terms)
+                if (row.term.rfind("storage", 0) != 0 && row.term != "discrepancy")
+                    change -= row.mass;
+            const double discrepancy = TermOf(terms, "discrepancy");
+            EXPECT_NEAR(discrepancy, change, 1e-12 * big) << entry << " interval " << i;
+            EXPECT_LE(std::fabs(discrepancy), 1e-9 * big) << entry << " interval " << i;
+        }
+}
+
+const CModelCase MODELS[] = {
+    {KOVA_EXAMPLES_DIR, "column"},         {KOVA_EXAMPLES_DIR, "plume"},
+    {KOVA_EXAMPLES_DIR, "complexation"},   {KOVA_EXAMPLES_DIR, "decay_chain"},
+    {KOVA_EXAMPLES_DIR, "hydrocarbon_plume"}, {KOVA_EXAMPLES_DIR, "two_nodes"},
+    {KOVA_TEST_DATA_DIR, "column_decay"},  {KOVA_TEST_DATA_DIR, "dual_monod_plume"},
+    {KOVA_TEST_DATA_DIR, "equilibrium_set"}, {KOVA_TEST_DATA_DIR, "grid_2x3"},
+    {KOVA_TEST_DATA_DIR, "rule_curve_source"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Budget, Closure, ::testing::ValuesIn(MODELS),
+                         [](const ::testing::TestParamInfo<CModelCase>& p) {
+                             return std::string(p.param.name);
+                         });
+
+// The held source of the column example is its inlet's linear assignment:
+// the mass it adds is that reaction's term, and nothing else adds any.
+TEST(Budget, AHeldConcentrationIsTheMassItsReactionAdds) {
+    const TempDir dir;
+    const std::string base = Stage(dir, KOVA_EXAMPLES_DIR, "column");
+    RunModel(base);
+    const std::vector<CBudgetRow> rows = ReadBudget(base + ".budget.csv");
+    const std::vector<CBudgetRow> first = RowsOf(rows, 0, "tracer");
+    std::vector<std::string> terms;
+    for (const CBudgetRow& row : first)
+        terms.push_back(row.term);
+    EXPECT_EQ(terms, (std::vector<std::string>{"storage_start", "storage_end", "sinks", "transport",
+                                                "reaction 0 CLinAssign", "discrepancy"}));
+    EXPECT_GT(TermOf(first, "reaction 0 CLinAssign"), 0.0);
+    EXPECT_EQ(TermOf(first, "sinks"), 0.0);
+}
+
+// The plume's 10 000 nodes are many chunks: the threads share them
+// differently on every run, and the files must not show it.
+TEST(Budget, FilesAreTheSameForAnyThreads) {
+    const TempDir one;
+    const TempDir two;
+    const std::string a = Stage(one, KOVA_EXAMPLES_DIR, "plume");
+    const std::string b = Stage(two, KOVA_EXAMPLES_DIR, "plume");
+    RunModel(a, {"--threads", "1"});
+    RunModel(b, {"--threads", "2"});
+    for (const char* file : {".budget.csv", ".obs.csv", ".kvo"})
+        EXPECT_TRUE(ReadBinaryFile(a + file) == ReadBinaryFile(b + file)) << file;
+}
+
+// The summary names each entry with its storage and its discrepancy.
+TEST(Budget, TheRunEndsWithASummary) {
+    const TempDir dir;
+    const std::string base = Stage(dir, KOVA_EXAMPLES_DIR, "decay_chain");
+    const std::string err = RunModel(base);
+    EXPECT_NE(err.find("Mass budget from 0 to "), std::string::npos) << err;
+    EXPECT_NE(err.find("(mass in g)"), std::string::npos) << err;
+    for (const char* entry : {"\nTCE ", "\ncDCE ", "\nVC "})
+        EXPECT_NE(err.find(entry), std::string::npos) << entry << " in " << err;
+}
+
+TEST(Budget, NoBudgetWritesNoneAndTheSameRecords) {
+    const TempDir one;
+    const TempDir two;
+    const std::string a = Stage(one, KOVA_EXAMPLES_DIR, "hydrocarbon_plume");
+    const std::string b = Stage(two, KOVA_EXAMPLES_DIR, "hydrocarbon_plume");
+    RunModel(a);
+    const std::string err = RunModel(b, {"--no-budget"});
+    EXPECT_FALSE(FileExists(b + ".budget.csv"));
+    EXPECT_EQ(err.find("Mass budget"), std::string::npos);
+    for (const char* file : {".kvo", ".kvt", ".obs.csv"})
+        EXPECT_TRUE(ReadBinaryFile(a + file) == ReadBinaryFile(b + file)) << file;
+}
+
+// Every row of the well file at a record's time holds that record's values,
+// to the last bit; between records there is a row after every step.
+TEST(Observation, RowsAtRecordTimesAreTheRecords) {
+    const TempDir dir;
+    const std::string base = Stage(dir, KOVA_EXAMPLES_DIR, "hydrocarbon_plume");
+    RunModel(base);
+    const std::vector<unsigned char> times = ReadBinaryFile(base + ".kvt");
+    const std::vector<unsigned char> data = ReadBinaryFile(base + ".kvo");
+    const int records = IntAt(times, 0);
+    const int cols = IntAt(times, 8);
+    const int nComp = 11;
+    std::istringstream obs(ReadTextFile(base + ".obs.csv"));
+    std::string line;
+    std::getline(obs, line);
+    EXPECT_EQ(line, "time,MW1:benzene,MW1:O2,MW1:biomass");
+    std::map<double, std::vector<double>> rows;
+    while (std::getline(obs, line)) {
+        std::vector<double> values;
+        std::istringstream fields(line);
+        std::string field;
+        while (std::getline(fields, field, ','))
+            values.push_back(std::stod(field));
+        rows[values[0]] = values;
+    }
+    EXPECT_GT(rows.size(), static_cast<size_t>(records) * 2);
+    const size_t node = static_cast<size_t>(16 * cols + 20);
+    for (int r = 0; r < records; ++r) {
+        const double time = DoubleAt(times, 36 + 8 * static_cast<size_t>(r));
+        ASSERT_EQ(rows.count(time), 1u) << "no row at record time " << time;
+        const size_t at = (static_cast<size_t>(r) * static_cast<size_t>(IntAt(times, 4)) *
+                               static_cast<size_t>(cols) + node) * nComp * 8;
+        const std::vector<double>& row = rows[time];
+        EXPECT_EQ(row[1], DoubleAt(data, at + 9 * 8)) << "benzene at " << time;
+        EXPECT_EQ(row[2], DoubleAt(data, at + 10 * 8)) << "O2 at " << time;
+        EXPECT_EQ(row[3], DoubleAt(data, at + 7 * 8)) << "biomass at " << time;
+    }
+}
+
+} // namespace
