@@ -1,0 +1,135 @@
+// The budget's terms against what is known without the engine: a first-order
+// decay in a batch, the outflow of a sink, sums that no order of addition
+// changes.
+#include "model/exact_sum.h"
+#include "support/budget_table.h"
+#include "model/number_text.h"
+#include "support/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace kova_test;
+
+namespace {
+
+// One node of unit area, no flow, thickness 2: the mass of c is c x 0.3 x 2.
+// source is the node's source rate; decay > 0 adds a first-order decay.
+std::string BatchModel(double source, double decay, double step) {
+    const std::string s = ExactText(source);
+    std::string text = "1 1 0 1 " + std::string(decay > 0 ? "1" : "0") + " 1\n";
+    text += "0 20 5 " + ExactText(step) + " 1e-13\n0\n0\n0 0 0\n";
+    text += "0 " + s + " 0.3 0 0 0 0 2\n0\n0\n";
+    if (decay > 0)
+        text += "2  0 0 0 0 0 0 0 -1  1 7 " + ExactText(decay) + "\n";
+    text += "0\n0\n";
+    text += decay > 0 ? "0  1 0\n" : "0 0\n";
+    return text;
+}
+
+std::vector<CBudgetRow> RunBatch(const TempDir& dir, const std::string& model) {
+    const std::string base = dir.File("batch");
+    WriteTextFile(base + ".kvi", model);
+    WriteTextFile(base + ".kvx", "[aquifer]\nthickness = 2\n[entries]\nmobile = [\"A\"]\n");
+    const CInProcessRun run = RunInProcess(base);
+    EXPECT_EQ(run.error, "");
+    return ReadBudget(base + ".budget.csv");
+}
+
+constexpr double MASS0 = 2 * 0.3 * 2; // c 2, porosity 0.3, volume 2
+
+// dc/dt = -k c: over [t0, t1] the batch loses M(t0) (1 - e^(-k (t1 - t0)))
+// up to the local integration's accuracy, and the reaction term is every bit
+// of the change.
+TEST(MassBudget, DecayTermIsTheAnalyticLoss) {
+    const TempDir dir;
+    const double k = 0.05;
+    const std::vector<CBudgetRow> rows = RunBatch(dir, BatchModel(0.0, k, 0.1));
+    ASSERT_EQ(IntervalCount(rows), 4);
+    for (int i = 0; i < 4; ++i) {
+        const std::vector<CBudgetRow> a = RowsOf(rows, i, "A");
+        const double t0 = a[0].start;
+        const double t1 = a[0].end;
+        const double start = TermOf(a, "storage_start");
+        const double loss = TermOf(a, "reaction 0 COrdered");
+        EXPECT_NEAR(start, MASS0 * std::exp(-k * t0), 1e-4 * MASS0) << "at " << t0;
+        EXPECT_NEAR(loss, -start * (1.0 - std::exp(-k * (t1 - t0))), 1e-5 * MASS0) << "at " << t0;
+        EXPECT_NEAR(loss, TermOf(a, "storage_end") - start, 1e-14 * MASS0);
+        EXPECT_EQ(TermOf(a, "sinks"), 0.0);
+    }
+}
+
+// Water leaving at a rate s per unit pore volume takes c s dt with it every
+// step: after N steps M0 (1 + s dt)^N is left, which tends to M0 e^(s t).
+TEST(MassBudget, SinkTermIsTheOutflow) {
+    const TempDir dir;
+    const double s = -0.1;
+    const double dt = 0.01;
+    const std::vector<CBudgetRow> rows = RunBatch(dir, BatchModel(s, 0.0, dt));
+    const int intervals = IntervalCount(rows);
+    ASSERT_EQ(intervals, 4);
+    double out = 0.0;
+    for (int i = 0; i < intervals; ++i)
+        out += TermOf(RowsOf(rows, i, "A"), "sinks");
+    const std::vector<CBudgetRow> last = RowsOf(rows, intervals - 1, "A");
+    const double t = last[0].end;
+    const double steps = std::round(t / dt);
+    EXPECT_NEAR(out, MASS0 * (std::pow(1 + s * dt, steps) - 1.0), 1e-12 * MASS0);
+    EXPECT_NEAR(out, MASS0 * (std::exp(s * t) - 1.0), 1e-3 * MASS0);
+    EXPECT_NEAR(TermOf(last, "storage_end"), MASS0 + out, 1e-12 * MASS0);
+    // The water leaves at the node's rate: volume 2 x porosity 0.3 x s.
+    const std::vector<CBudgetRow> water = RowsOf(rows, 0, "water");
+    EXPECT_DOUBLE_EQ(TermOf(water, "sinks"), 0.6 * s);
+    EXPECT_EQ(TermOf(water, "fixed_head_inflow"), 0.0);
+}
+
+struct CSumCase {
+    const char* name;
+    std::vector<double> values;
+    double sum;
+};
+
+class ExactSums : public ::testing::TestWithParam<CSumCase> {};
+
+// Forwards, backwards and split in two halves added together: one sum.
+TEST_P(ExactSums, DoNotDependOnTheOrder) {
+    const std::vector<double>& v = GetParam().values;
+    CExactSum forward;
+    CExactSum backward;
+    CExactSum low;
+    CExactSum high;
+    for (size_t i = 0; i < v.size(); ++i) {
+        forward.Add(v[i]);
+        backward.Add(v[v.size() - 1 - i]);
+        (i % 2 ? high : low).Add(v[i]);
+    }
+    low.Add(high);
+    EXPECT_EQ(forward.Value(), GetParam().sum);
+    EXPECT_EQ(backward.Value(), GetParam().sum);
+    EXPECT_EQ(low.Value(), GetParam().sum);
+}
+
+const CSumCase SUMS[] = {
+    {"cancelling_giants", {1e16, 1.0, -1e16, 1.0}, 2.0},
+    {"negative", {-3.5, 1.25, -0.75}, -3.0},
+    {"tiny_and_huge", {1e300, 5e-324, -1e300}, 5e-324},
+    {"below_the_last_bit", {1.0, 1e-20, -1.0}, 1e-20},
+    {"huge_sum", {1.5e308, 1e308, -1e308}, 1.5e308},
+    {"nothing", {}, 0.0},
+};
+
+INSTANTIATE_TEST_SUITE_P(MassBudget, ExactSums, ::testing::ValuesIn(SUMS),
+                         [](const ::testing::TestParamInfo<CSumCase>& p) {
+                             return std::string(p.param.name);
+                         });
+
+// A million addends that each fill a limb and a half.
+TEST(MassBudget, ManyLargeAdditionsSumExactly) {
+    CExactSum sum;
+    for (int i = 0; i < (1 << 20); ++i)
+        sum.Add(4294967295.0 * 65536.0);
+    EXPECT_EQ(sum.Value(), 4294967295.0 * 65536.0 * (1 << 20));
+}
+
+} // namespace
