@@ -51,6 +51,7 @@ struct CMassBudget {
     // reaction of the set may change; the rows are the set's kinetic, then
     // its equilibrium reactions, m_nComp values each.
     std::vector<std::vector<std::pair<int, int>>> m_setTerms;
+    std::vector<double> m_volume; // per node: cell area x thickness
 
     // --- sums of the interval in progress
     int m_nThreads = 0;

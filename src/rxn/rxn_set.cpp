@@ -236,9 +236,9 @@ void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
 // changes as differences of the running sum, the equilibrium changes as the
 // difference each call made; an accepted pass adds them to the node's rows.
 void CRxnSet::ClearLedgerRows(double* rows, int n) const {
-    const int count = (m_nKinetic + m_nEqui) * n;
-    for (int t = 0; t < count; ++t)
-        rows[t] = 0.0;
+    for (int r = 0; r < m_nKinetic + m_nEqui; ++r)
+        for (int i = SLOT_COUNT; i < n; ++i)
+            rows[r * n + i] = 0.0;
 }
 
 void CRxnSet::StartLedgerPass(const double* delta, CRxnWork& work) const {
@@ -246,8 +246,9 @@ void CRxnSet::StartLedgerPass(const double* delta, CRxnWork& work) const {
     for (int i = SLOT_COUNT; i < n; ++i)
         work.m_ledgerLast[i] = delta[i];
     double* equiRows = work.m_ledgerPass + m_nKinetic * n;
-    for (int t = 0; t < m_nEqui * n; ++t)
-        equiRows[t] = 0.0;
+    for (int r = 0; r < m_nEqui; ++r)
+        for (int i = SLOT_COUNT; i < n; ++i)
+            equiRows[r * n + i] = 0.0;
 }
 
 void CRxnSet::RecordKinetic(int r, const double* delta, CRxnWork& work) const {
@@ -269,11 +270,12 @@ void CRxnSet::RecordEquilibrium(int r, const double* state, CRxnWork& work) cons
 }
 
 void CRxnSet::AcceptLedgerPass(CRxnWork& work) const {
-    const int count = (m_nKinetic + m_nEqui) * m_nComp;
+    const int n = m_nComp;
     const double* pass = work.m_ledgerPass;
     double* node = work.m_ledgerNode;
-    for (int t = 0; t < count; ++t)
-        node[t] += pass[t];
+    for (int r = 0; r < m_nKinetic + m_nEqui; ++r)
+        for (int i = SLOT_COUNT; i < n; ++i)
+            node[r * n + i] += pass[r * n + i];
 }
 
 void CRxnSet::HalveAfterFailure(double* state, double* fraction, int* hold, CRxnWork& work) const {

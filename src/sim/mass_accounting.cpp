@@ -140,9 +140,7 @@ void Storage(const CSimulation& s, CMassBudget& b, std::vector<double>& out) {
         const int end = std::min(s.m_nNodes, begin + RXN_NODE_CHUNK);
         for (int n = begin; n < end; ++n) {
             const double* c = state + n * s.m_nComp;
-            const double volume = s.m_rowWidth[ToSize(n / s.m_nCols)] *
-                                  s.m_colWidth[ToSize(n % s.m_nCols)] * s.m_ext.m_thickness;
-            const double w = c[SLOT_POROSITY] * volume;
+            const double w = c[SLOT_POROSITY] * b.m_volume[ToSize(n)];
             for (int k = SLOT_COUNT; k < s.m_nComp; ++k)
                 chunk[ToSize(k)] += c[k] * w;
         }
@@ -185,6 +183,10 @@ void PrepareBudget(CSimulation& s) {
         b->m_storageEnd.assign(nComp, 0.0);
         b->m_discrepancy.assign(nComp, 0.0);
         b->m_water = WaterBalance(s);
+        b->m_volume.resize(ToSize(s.m_nNodes));
+        for (int n = 0; n < s.m_nNodes; ++n)
+            b->m_volume[ToSize(n)] = s.m_rowWidth[ToSize(n / s.m_nCols)] *
+                                     s.m_colWidth[ToSize(n % s.m_nCols)] * s.m_ext.m_thickness;
         s.m_budget = std::move(b);
     } catch (const std::bad_alloc&) {
         throw ComputeException("not enough memory for the mass budget (--no-budget runs without)");
@@ -198,8 +200,7 @@ void AddNodeChanges(CSimulation& s, int n, const CRxnWork& work, int thread) {
     const double* before = s.m_state + offset;
     const double* after = s.m_stateNew.get() + offset;
     const double* transport = s.m_transportDelta + offset;
-    const double volume = s.m_rowWidth[ToSize(n / s.m_nCols)] *
-                          s.m_colWidth[ToSize(n % s.m_nCols)] * s.m_ext.m_thickness;
+    const double volume = b.m_volume[ToSize(n)];
     const double porosity = before[SLOT_POROSITY];
     const double w = porosity * volume;
 

@@ -1,0 +1,83 @@
+#!/usr/bin/env python3
+"""What the mass budget and ten observation wells cost a run.
+
+For each model (written by make_model.py) the run is timed with the budget and
+ten wells (BASE.kvx) and with --no-budget and no extension file, alternating
+the two, and the median wall time of each is reported with their ratio.
+
+Usage: budget_cost.py [--bin BIN] [--pairs N] [--threads T] [--workdir DIR]
+"""
+import argparse
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+MODELS = {
+    "none200": ["--rows", "200", "--cols", "200", "--network", "none",
+                "--steps", "200", "--dt", "0.125"],
+    "decay200": ["--rows", "200", "--cols", "200", "--mobile", "3", "--network", "decay",
+                 "--steps", "200", "--dt", "0.125"],
+    "dualmonod200": ["--rows", "200", "--cols", "200", "--mobile", "5", "--immobile", "2",
+                     "--network", "dualmonod", "--steps", "200", "--dt", "0.125"],
+}
+
+
+def wells(rows, cols):
+    """Ten wells spread along the plume's centre line and across it."""
+    text = ""
+    for w in range(10):
+        text += "[[observe]]\nname = \"W%d\"\nrow = %d\ncol = %d\n\n" % (
+            w, rows // 2 + (w % 3 - 1) * rows // 10, (w + 1) * cols // 12)
+    return text
+
+
+def timed(args):
+    start = time.perf_counter()
+    subprocess.run(args, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return time.perf_counter() - start
+
+
+def measure(binary, base, pairs, threads):
+    kvx = base + ".kvx"
+    with open(kvx) as f:
+        text = f.read()
+    on, off = [], []
+    for _ in range(pairs):
+        with open(kvx, "w") as f:
+            f.write(text)
+        on.append(timed([binary, "--no-progress", "--threads", str(threads), base]))
+        os.remove(kvx)
+        off.append(timed([binary, "--no-progress", "--no-budget", "--threads", str(threads),
+                          base]))
+    with open(kvx, "w") as f:
+        f.write(text)
+    return statistics.median(on), statistics.median(off)
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__,
+                                formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--bin", default=os.path.join(ROOT, "build/release/kova-compute"))
+    p.add_argument("--pairs", type=int, default=7, help="alternating pairs of runs")
+    p.add_argument("--threads", type=int, default=1)
+    p.add_argument("--workdir")
+    a = p.parse_args()
+    work = a.workdir or tempfile.mkdtemp(prefix="kova-budget-cost-")
+    print("| model | with budget and 10 wells (s) | without (s) | ratio |")
+    print("|---|---|---|---|")
+    for name, args in MODELS.items():
+        base = os.path.join(work, name)
+        subprocess.run([sys.executable, os.path.join(ROOT, "bench/make_model.py"), base] + args,
+                       check=True)
+        with open(base + ".kvx", "w") as f:
+            f.write(wells(200, 200))
+        on, off = measure(a.bin, base, a.pairs, a.threads)
+        print("| %s | %.3f | %.3f | %.3f |" % (name, on, off, on / off), flush=True)
+
+
+if __name__ == "__main__":
+    main()
