@@ -43,5 +43,11 @@ int FindEntryByName(const CExtension& ext, int nComp, int nMobile, const std::st
     for (int k = 0; k < nComp; ++k)
         if (EntryName(ext, nComp, nMobile, k) == name)
             return k;
+    // The positional names stay valid beside the given ones, so scripts
+    // written before a model got its names keep working.
+    const CExtension none;
+    for (int k = 0; k < nComp; ++k)
+        if (EntryName(none, nComp, nMobile, k) == name)
+            return k;
     return -1;
 }

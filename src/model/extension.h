@@ -43,5 +43,6 @@ struct CExtension {
 std::string EntryName(const CExtension& ext, int nComp, int nMobile, int k);
 // The unit label of entry k; empty when none is given.
 std::string EntryUnits(const CExtension& ext, int nComp, int nMobile, int k);
-// The state index of the entry a name stands for, -1 when none.
+// The state index of the entry a name stands for, -1 when none: a name the
+// extension gives or a positional name (mobile_0, ...).
 int FindEntryByName(const CExtension& ext, int nComp, int nMobile, const std::string& name);

@@ -108,6 +108,10 @@ TEST(ExtensionFile, NamesUnitsAndWellsLandInTheModel) {
     EXPECT_EQ(names, (std::vector<std::string>{"X", "NH4", "O2"}));
     EXPECT_EQ(EntryUnits(s.m_ext, 10, 2, 8), "mg/L");
     EXPECT_EQ(EntryUnits(s.m_ext, 10, 2, 9), "");
+    // The positional names still find their entries.
+    EXPECT_EQ(FindEntryByName(s.m_ext, 10, 2, "O2"), 9);
+    EXPECT_EQ(FindEntryByName(s.m_ext, 10, 2, "mobile_1"), 9);
+    EXPECT_EQ(FindEntryByName(s.m_ext, 10, 2, "immobile_1"), -1);
     ASSERT_EQ(s.m_ext.m_observe.size(), 2u);
     const CObservationWell& a = s.m_ext.m_observe[0];
     EXPECT_EQ(a.m_row * 10 + a.m_col, 23);
