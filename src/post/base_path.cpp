@@ -1,7 +1,7 @@
 #include "post/base_path.h"
 
 std::string StripResultExtension(const std::string& path) {
-    for (const char* extension : {".kvi", ".kvo", ".kvt"}) {
+    for (const char* extension : {".kvi", ".kvo", ".kvt", ".budget.csv", ".obs.csv"}) {
         const std::string ext = extension;
         if (path.size() > ext.size() &&
             path.compare(path.size() - ext.size(), ext.size(), ext) == 0)
@@ -22,4 +22,12 @@ std::string BaseDirectory(const std::string& base) {
     if (slash == 0)
         return "/";
     return base.substr(0, slash);
+}
+
+std::string BudgetPath(const std::string& base) {
+    return base + ".budget.csv";
+}
+
+std::string ObservationPath(const std::string& base) {
+    return base + ".obs.csv";
 }

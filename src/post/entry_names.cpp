@@ -36,8 +36,5 @@ int FindEntry(const CModelGrid& grid, const std::string& name) {
     const int index = ParseIndex(name);
     if (index >= 0)
         return index < grid.m_nComp ? index : -1;
-    for (int k = 0; k < grid.m_nComp; ++k)
-        if (EntryName(grid, k) == name)
-            return k;
-    return -1;
+    return FindEntryByName(grid.m_ext, grid.m_nComp, grid.m_nMobile, name);
 }

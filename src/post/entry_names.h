@@ -14,5 +14,6 @@ std::string EntryName(const CModelGrid& grid, int k);
 std::string EntryUnits(const CModelGrid& grid, int k);
 std::vector<std::string> EntryNames(const CModelGrid& grid);
 
-// The entry a name or a plain index ("head", "mobile_1", "9") stands for, or -1.
+// The entry a name or a plain index ("head", "NH4", "mobile_1", "9") stands
+// for, or -1; the positional names work beside the extension file's.
 int FindEntry(const CModelGrid& grid, const std::string& name);

@@ -50,7 +50,8 @@ void ExportVtk(CRunResults& run, const std::vector<int>& records, const std::str
         CPvdEntry entry;
         entry.m_time = run.m_files.RecordTime(r);
         entry.m_file = RecordFileName(stem, r, run.m_files.RecordCount());
-        WriteVtrFile(dir + "/" + entry.m_file, run.m_grid, run.m_names, values, entry.m_time);
+        WriteVtrFile(dir + "/" + entry.m_file, run.m_grid, run.m_names, values, r,
+                     entry.m_time);
         entries.push_back(entry);
     }
     const std::string pvd = dir + "/" + stem + ".pvd";

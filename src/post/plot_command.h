@@ -3,6 +3,11 @@
 // kova-plot BASE --node I,J [--entry NAME ...] -o FILE.png
 //   a breakthrough curve: entries of one node over all records (default: the
 //   mobile components, or the head when there are none).
+// kova-plot BASE --budget -o FILE.png
+//   the mass budget of BASE.budget.csv: per entry its storage and each change
+//   term summed over time.
+// kova-plot BASE --observe --well NAME -o FILE.png
+//   the curves of one observation well of BASE.obs.csv, every step.
 #pragma once
 
 #include "post/post_tool.h"
@@ -16,6 +21,9 @@ struct CPlotOptions : CPostToolOptions {
     std::string record; // empty: not given
     std::string time;   // empty: not given
     std::string node;   // "I,J"; empty: draw a field
+    bool budget = false;
+    bool observe = false;
+    std::string well;
     std::string outPath;
 };
 

@@ -1,5 +1,6 @@
 #include "post/plot_scripts.h"
 
+#include "post/unit_labels.h"
 #include "post/vtk_writer.h"
 
 #include <algorithm>
@@ -12,6 +13,15 @@ namespace {
 constexpr int PLOT_MAX_MARKED_NODES = 400;
 
 const char* const PLOT_TERMINAL = "set terminal pngcairo size 900,700 noenhanced font 'sans,11'\n";
+
+// Above this many points a curve is drawn without markers, which would merge
+// into a thick line anyway.
+constexpr size_t PLOT_MAX_MARKED_POINTS = 200;
+
+// Budget panels: at most this many side by side, each about this large.
+constexpr size_t BUDGET_MAX_PANEL_COLUMNS = 3;
+constexpr int BUDGET_PANEL_WIDTH = 640;
+constexpr int BUDGET_PANEL_HEIGHT = 480;
 
 // A perceptually even palette running from dark blue through green to yellow.
 const char* const PLOT_PALETTE =
@@ -59,6 +69,46 @@ std::string Range(const char* axis, double low, double high) {
     return std::string("set ") + axis + " [" + ExactText(low) + ":" + ExactText(high) + "]\n";
 }
 
+// One line per time: the time and the value of each series.
+std::string SeriesRows(const std::vector<double>& times,
+                       const std::vector<std::vector<double>>& series) {
+    std::string rows;
+    for (size_t r = 0; r < times.size(); ++r) {
+        rows += ExactText(times[r]);
+        for (const std::vector<double>& values : series)
+            rows += ' ' + ValueText(values[r]);
+        rows += '\n';
+    }
+    return rows;
+}
+
+// Explicit ranges where gnuplot's own would be empty: one time, a flat
+// curve, or no finite value at all.
+std::string FixedRanges(const std::vector<double>& times,
+                        const std::vector<std::vector<double>>& series) {
+    std::string ranges;
+    double low = 0.0, high = 0.0;
+    if (!ValueRange(times, low, high))
+        ranges += Range("xrange", low, high);
+    std::vector<double> all;
+    for (const std::vector<double>& values : series)
+        all.insert(all.end(), values.begin(), values.end());
+    if (!ValueRange(all, low, high))
+        ranges += Range("yrange", low, high);
+    return ranges;
+}
+
+std::string AxisLabels(const CAxisLabels& axes) {
+    return "set xlabel " + GnuplotQuote(axes.m_x) + "\nset ylabel " + GnuplotQuote(axes.m_y) +
+           "\n";
+}
+
+std::string CurveStyle(size_t points) {
+    return points > PLOT_MAX_MARKED_POINTS
+               ? " with lines linewidth 2"
+               : " with linespoints pointtype 7 pointsize 0.6 linewidth 2";
+}
+
 } // namespace
 
 std::string GnuplotQuote(const std::string& text) {
@@ -90,7 +140,7 @@ void CellEdges(const std::vector<double>& coords, double single, std::vector<dou
 }
 
 CPlotJob BuildFieldPlot(const CModelGrid& grid, const std::string& title,
-                        const std::string& entryName, int entry, const std::vector<double>& values,
+                        const std::string& valueLabel, int entry, const std::vector<double>& values,
                         const std::string& outPath) {
     // A lone row or column gets a cell as wide as the other axis's spacing.
     std::vector<double> xLow, xHigh, yLow, yHigh;
@@ -138,10 +188,11 @@ CPlotJob BuildFieldPlot(const CModelGrid& grid, const std::string& title,
     s += "set output " + GnuplotQuote(outPath) + "\n";
     s += PLOT_PALETTE;
     s += "set title " + GnuplotQuote(missing.empty() ? title : title + "; grey: no value") + "\n";
-    s += "set xlabel 'x (column coordinate)'\nset ylabel 'y (row coordinate)'\n";
+    s += "set xlabel " + GnuplotQuote(CoordinateAxisLabel(grid, "x (column coordinate)")) + "\n";
+    s += "set ylabel " + GnuplotQuote(CoordinateAxisLabel(grid, "y (row coordinate)")) + "\n";
     // gnuplot puts the colour bar's label over tick labels of one or two
     // characters unless it is moved aside.
-    s += "set cblabel " + GnuplotQuote(entryName) + " offset char 1,0\n";
+    s += "set cblabel " + GnuplotQuote(valueLabel) + " offset char 1,0\n";
     s += Range("xrange", xLow.front(), xHigh.back());
     s += Range("yrange", yLow.front(), yHigh.back());
     s += Range("cbrange", low, high);
@@ -172,40 +223,63 @@ CPlotJob BuildFieldPlot(const CModelGrid& grid, const std::string& title,
 CPlotJob BuildBreakthroughPlot(const std::string& title, const std::vector<std::string>& names,
                                const std::vector<double>& times,
                                const std::vector<std::vector<double>>& series,
-                               const std::string& outPath) {
+                               const CAxisLabels& axes, const std::string& outPath) {
     CPlotJob job;
-    for (size_t r = 0; r < times.size(); ++r) {
-        job.m_data += ExactText(times[r]);
-        for (const std::vector<double>& values : series)
-            job.m_data += ' ' + ValueText(values[r]);
-        job.m_data += '\n';
-    }
+    job.m_data = SeriesRows(times, series);
     std::string& s = job.m_script;
     s += PLOT_TERMINAL;
     s += "set output " + GnuplotQuote(outPath) + "\n";
     s += "set datafile missing '?'\n";
     s += "set title " + GnuplotQuote(title) + "\n";
-    s += "set xlabel 'time'\n";
-    s += "set ylabel " + GnuplotQuote(names.size() == 1 ? names[0] : "value") + "\n";
+    s += AxisLabels(axes);
     s += "set grid\nset key outside right top\nset offsets 0, 0, graph 0.05, graph 0.05\n";
-    // Explicit ranges where gnuplot's own would be empty: one record, a flat
-    // curve, or no finite value at all.
-    double low = 0.0, high = 0.0;
-    if (!ValueRange(times, low, high))
-        s += Range("xrange", low, high);
-    std::vector<double> all;
-    for (const std::vector<double>& values : series)
-        all.insert(all.end(), values.begin(), values.end());
-    if (!ValueRange(all, low, high))
-        s += Range("yrange", low, high);
+    s += FixedRanges(times, series);
     s += "plot ";
     for (size_t e = 0; e < names.size(); ++e) {
         if (e > 0)
             s += ", \\\n     ";
         s += std::string(e == 0 ? PLOT_DATA_VARIABLE : "''") + " using 1:" + std::to_string(e + 2) +
-             " with linespoints pointtype 7 pointsize 0.6 linewidth 2 title " +
-             GnuplotQuote(names[e]);
+             CurveStyle(times.size()) + " title " + GnuplotQuote(names[e]);
     }
     s += "\n";
+    return job;
+}
+
+CPlotJob BuildBudgetPlot(const std::string& title, const std::vector<CBudgetSeries>& series,
+                         const CAxisLabels& axes, const std::string& outPath) {
+    const size_t panels = std::max<size_t>(series.size(), 1);
+    const size_t columns = std::min(panels, BUDGET_MAX_PANEL_COLUMNS);
+    const size_t rows = (panels + columns - 1) / columns;
+    CPlotJob job;
+    std::string& s = job.m_script;
+    s += "set terminal pngcairo size " +
+         std::to_string(BUDGET_PANEL_WIDTH * static_cast<int>(columns)) + "," +
+         std::to_string(BUDGET_PANEL_HEIGHT * static_cast<int>(rows)) +
+         " noenhanced font 'sans,10'\n";
+    s += "set output " + GnuplotQuote(outPath) + "\n";
+    s += "set datafile missing '?'\n";
+    s += AxisLabels(axes);
+    s += "set grid\nset key below\nset offsets 0, 0, graph 0.05, graph 0.05\n";
+    s += "set multiplot layout " + std::to_string(rows) + "," + std::to_string(columns) +
+         " title " + GnuplotQuote(title) + "\n";
+    for (size_t e = 0; e < series.size(); ++e) {
+        const CBudgetSeries& entry = series[e];
+        // Block e of the data: time, storage, then each term's sum.
+        std::vector<std::vector<double>> columnsOfBlock = {entry.m_storage};
+        columnsOfBlock.insert(columnsOfBlock.end(), entry.m_cumulative.begin(),
+                              entry.m_cumulative.end());
+        job.m_data += (e > 0 ? "\n\n" : "") + SeriesRows(entry.m_times, columnsOfBlock);
+
+        s += "set title " + GnuplotQuote(entry.m_entry) + "\n";
+        s += "set autoscale xy\n" + FixedRanges(entry.m_times, columnsOfBlock);
+        const std::string block = std::string(PLOT_DATA_VARIABLE) + " index " + std::to_string(e);
+        s += "plot " + block + " using 1:2" + CurveStyle(entry.m_times.size()) +
+             " title 'storage'";
+        for (size_t t = 0; t < entry.m_terms.size(); ++t)
+            s += ", \\\n     " + block + " using 1:" + std::to_string(t + 3) + " with lines" +
+                 " linewidth 2 title " + GnuplotQuote(entry.m_terms[t] + " (sum)");
+        s += "\n";
+    }
+    s += "unset multiplot\n";
     return job;
 }

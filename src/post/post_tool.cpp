@@ -44,14 +44,9 @@ bool CPostToolArgs::Complete() {
     return true;
 }
 
-int RunOnResults(const char* tool, const std::string& base, std::ostream& err,
-                 const std::function<void(CRunResults&)>& work) {
+int RunReported(const char* tool, std::ostream& err, const std::function<void()>& work) {
     try {
-        CRunResults run(base);
-        for (const std::string& notice : {run.UnfinishedNotice(), run.SkippedRecordNotice()})
-            if (!notice.empty())
-                err << tool << ": " << notice << '\n';
-        work(run);
+        work();
     } catch (const ResultException& e) {
         err << tool << ": " << e.Detail() << '\n';
         return POST_EXIT_FAILED;
@@ -60,6 +55,17 @@ int RunOnResults(const char* tool, const std::string& base, std::ostream& err,
         return POST_EXIT_FAILED;
     }
     return POST_EXIT_OK;
+}
+
+int RunOnResults(const char* tool, const std::string& base, std::ostream& err,
+                 const std::function<void(CRunResults&)>& work) {
+    return RunReported(tool, err, [&] {
+        CRunResults run(base);
+        for (const std::string& notice : {run.UnfinishedNotice(), run.SkippedRecordNotice()})
+            if (!notice.empty())
+                err << tool << ": " << notice << '\n';
+        work(run);
+    });
 }
 
 int PostToolMain(const char* tool, const char* usage, const CPostToolOptions& options,

@@ -51,6 +51,10 @@ private:
     size_t m_next = 0;
 };
 
+// Runs work, reporting a failure on err as "TOOL: detail". Returns
+// POST_EXIT_OK or POST_EXIT_FAILED.
+int RunReported(const char* tool, std::ostream& err, const std::function<void()>& work);
+
 // Opens the run BASE, notes on err when it did not finish (and when its last
 // record was cut short and is skipped), and hands it to work. A failure of
 // either is reported on err as "TOOL: detail". Returns POST_EXIT_OK or

@@ -13,19 +13,9 @@ std::string Str(int64_t value) {
     return std::to_string(value);
 }
 
-// Opens a result file; a directory or a device is not one.
-void OpenFile(std::ifstream& in, const std::string& path, const char* what) {
-    std::error_code error;
-    if (std::filesystem::exists(path, error) && !std::filesystem::is_regular_file(path, error))
-        throw ResultException(path + ": not a regular file, so not a " + std::string(what));
-    in.open(path, std::ios::binary);
-    if (!in)
-        throw ResultException(path + ": cannot open the " + what);
-}
-
 std::vector<unsigned char> ReadWholeFile(const std::string& path, const char* what) {
     std::ifstream in;
-    OpenFile(in, path, what);
+    OpenResultFile(in, path, what);
     in.seekg(0, std::ios::end);
     const std::streamoff size = in.tellg();
     in.seekg(0, std::ios::beg);
@@ -43,6 +33,15 @@ int64_t FileSize(std::ifstream& in) {
 }
 
 } // namespace
+
+void OpenResultFile(std::ifstream& in, const std::string& path, const char* what) {
+    std::error_code error;
+    if (std::filesystem::exists(path, error) && !std::filesystem::is_regular_file(path, error))
+        throw ResultException(path + ": not a regular file, so not a " + std::string(what));
+    in.open(path, std::ios::binary);
+    if (!in)
+        throw ResultException(path + ": cannot open the " + what);
+}
 
 CResultFiles::CResultFiles(const std::string& base, const CModelGrid& grid)
     : m_timePath(base + ".kvt"), m_dataPath(base + ".kvo") {
@@ -89,7 +88,7 @@ void CResultFiles::ReadTimeFile(const CModelGrid& grid) {
 }
 
 void CResultFiles::CheckDataFile(const CModelGrid& grid) {
-    OpenFile(m_data, m_dataPath, "data file");
+    OpenResultFile(m_data, m_dataPath, "data file");
     const int64_t size = FileSize(m_data);
     if (size < 0)
         throw ResultException(m_dataPath + ": cannot read the data file");

@@ -20,6 +20,10 @@
 constexpr int64_t RESULT_TIME_HEADER_BYTES = 36; // count, rows, cols, start, last, interval
 constexpr int64_t RESULT_MARKER_BYTES = 4;       // the unfinished-run marker
 
+// Opens one of a run's files for reading; a directory or a device is not one.
+// Throws ResultException naming the file and what it should have been.
+void OpenResultFile(std::ifstream& in, const std::string& path, const char* what);
+
 class CResultFiles {
 public:
     // Opens and checks BASE.kvt and BASE.kvo; throws ResultException.

@@ -1,7 +1,9 @@
 #include "post/vtk_writer.h"
 
+#include "post/entry_names.h"
 #include "post/little_endian.h"
 #include "post/result_exception.h"
+#include "post/unit_labels.h"
 
 #include <cstdio>
 #include <fstream>
@@ -62,6 +64,13 @@ void WriteFile(const std::string& path, const std::string& text) {
         throw ResultException(path + ": cannot write the file");
 }
 
+// An XML comment may not hold "--" nor end in "-"; unit labels are free text.
+std::string XmlComment(std::string text) {
+    for (size_t at; (at = text.find("--")) != std::string::npos;)
+        text.insert(at + 1, " ");
+    return "<!-- " + text + " -->";
+}
+
 std::string ExtentText(const CModelGrid& grid) {
     return "0 " + std::to_string(grid.m_nCols - 1) + " 0 " + std::to_string(grid.m_nRows - 1) +
            " 0 0";
@@ -71,7 +80,7 @@ std::string ExtentText(const CModelGrid& grid) {
 
 void WriteVtrFile(const std::string& path, const CModelGrid& grid,
                   const std::vector<std::string>& names, const std::vector<double>& values,
-                  double time) {
+                  int record, double time) {
     CAppendedArrays arrays;
     const std::string timeArray = arrays.Add("TimeValue", {time}, " NumberOfTuples=\"1\"");
 
@@ -89,8 +98,8 @@ void WriteVtrFile(const std::string& path, const CModelGrid& grid,
     const std::string z = arrays.Add("z", {0.0});
 
     const std::string extent = ExtentText(grid);
-    std::string text = "<?xml version=\"1.0\"?>\n"
-                       "<VTKFile type=\"RectilinearGrid\" version=\"1.0\" "
+    std::string text = "<?xml version=\"1.0\"?>\n" + XmlComment(VtkTitle(grid, record, time)) +
+                       "\n<VTKFile type=\"RectilinearGrid\" version=\"1.0\" "
                        "byte_order=\"LittleEndian\" header_type=\"UInt64\">\n"
                        "  <RectilinearGrid WholeExtent=\"" +
                        extent +
@@ -120,6 +129,21 @@ void WriteVtrFile(const std::string& path, const CModelGrid& grid,
     text += arrays.Bytes();
     text += "\n  </AppendedData>\n</VTKFile>\n";
     WriteFile(path, text);
+}
+
+std::string VtkTitle(const CModelGrid& grid, int record, double time) {
+    std::string title = "KOVA Compute record " + std::to_string(record) + " time " +
+                        WithUnit(ExactText(time), grid.m_ext.m_timeUnit);
+    const std::string units = UnitsNote(grid);
+    if (!units.empty())
+        title += "; " + units;
+    std::string entries;
+    for (int k = 0; k < grid.m_nComp; ++k) {
+        const std::string unit = EntryUnit(grid, k);
+        if (!unit.empty())
+            entries += (entries.empty() ? "; " : ", ") + EntryName(grid, k) + " " + unit;
+    }
+    return title + entries;
 }
 
 void WritePvdFile(const std::string& path, const std::vector<CPvdEntry>& entries) {

@@ -7,6 +7,10 @@
 // stored as raw little-endian binary in the appended-data section, each behind
 // a UInt64 byte count. The record time is kept as the field array TimeValue.
 //
+// A comment after the XML declaration names the record, its time and the
+// model's unit labels, for whoever opens the file in an editor; VTK readers
+// skip it.
+//
 // A run is a .pvd collection listing the .vtr files with their record times.
 #pragma once
 
@@ -20,7 +24,11 @@
 // values: m_nNodes x m_nComp doubles, node after node.
 void WriteVtrFile(const std::string& path, const CModelGrid& grid,
                   const std::vector<std::string>& names, const std::vector<double>& values,
-                  double time);
+                  int record, double time);
+
+// "KOVA Compute record 3 time 30 [d]; units: length m, time d, mass kg;
+// NH4 mg/L", with the units the model gives.
+std::string VtkTitle(const CModelGrid& grid, int record, double time);
 
 struct CPvdEntry {
     double m_time = 0.0;

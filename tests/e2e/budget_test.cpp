@@ -1,7 +1,7 @@
 // The mass budget and the observation wells of whole runs: every interval of
 // every model closes, the files do not depend on the threads, the wells read
 // as the records at record times, and --no-budget leaves the records alone.
-#include "support/budget_table.h"
+#include "support/budget_rows.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -51,8 +51,8 @@ TEST_P(Closure, EveryEntryInEveryInterval) {
     const std::vector<CBudgetRow> rows = ReadBudget(base + ".budget.csv");
     std::map<std::string, double> largest;
     for (const CBudgetRow& row : rows)
-        if (row.term.rfind("storage", 0) == 0)
-            largest[row.entry] = std::max(largest[row.entry], std::fabs(row.mass));
+        if (row.m_term.rfind("storage", 0) == 0)
+            largest[row.m_entry] = std::max(largest[row.m_entry], std::fabs(row.m_mass));
     ASSERT_FALSE(largest.empty());
     const int intervals = IntervalCount(rows);
     ASSERT_GT(intervals, 0);
@@ -61,8 +61,8 @@ TEST_P(Closure, EveryEntryInEveryInterval) {
             const std::vector<CBudgetRow> terms = RowsOf(rows, i, entry);
             double change = TermOf(terms, "storage_end") - TermOf(terms, "storage_start");
             for (const CBudgetRow& row : terms)
-                if (row.term.rfind("storage", 0) != 0 && row.term != "discrepancy")
-                    change -= row.mass;
+                if (row.m_term.rfind("storage", 0) != 0 && row.m_term != "discrepancy")
+                    change -= row.m_mass;
             const double discrepancy = TermOf(terms, "discrepancy");
             EXPECT_NEAR(discrepancy, change, 1e-12 * big) << entry << " interval " << i;
             EXPECT_LE(std::fabs(discrepancy), 1e-9 * big) << entry << " interval " << i;
@@ -93,7 +93,7 @@ TEST(Budget, AHeldConcentrationIsTheMassItsReactionAdds) {
     const std::vector<CBudgetRow> first = RowsOf(rows, 0, "tracer");
     std::vector<std::string> terms;
     for (const CBudgetRow& row : first)
-        terms.push_back(row.term);
+        terms.push_back(row.m_term);
     EXPECT_EQ(terms, (std::vector<std::string>{"storage_start", "storage_end", "sinks", "transport",
                                                 "reaction 0 CLinAssign", "discrepancy"}));
     EXPECT_GT(TermOf(first, "reaction 0 CLinAssign"), 0.0);

@@ -51,6 +51,9 @@ TEST(PostTools, VtkExportReadsBackWithVtk) {
     EXPECT_EQ(r.err, "");
     r = readBack(dir.File("vtk/m.pvd"), "");
     EXPECT_EQ(r.out, "checked 5 files\n") << Output(r);
+    // A model without unit labels heads each file with its record and time alone.
+    EXPECT_EQ(ReadTextFile(dir.File("vtk/m_0003.vtr")).substr(0, 60),
+              "<?xml version=\"1.0\"?>\n<!-- KOVA Compute record 3 time 8 -->\n");
 
     // Chosen records, written by default beside the run.
     r = RunProgram(KOVA_EXPORT_BIN, {base + ".kvo", "--format", "vtk", "--records", "3,1"});

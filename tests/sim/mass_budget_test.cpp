@@ -2,7 +2,7 @@
 // decay in a batch, the outflow of a sink, sums that no order of addition
 // changes.
 #include "model/exact_sum.h"
-#include "support/budget_table.h"
+#include "support/budget_rows.h"
 #include "model/number_text.h"
 #include "support/engine.h"
 
@@ -49,8 +49,8 @@ TEST(MassBudget, DecayTermIsTheAnalyticLoss) {
     ASSERT_EQ(IntervalCount(rows), 4);
     for (int i = 0; i < 4; ++i) {
         const std::vector<CBudgetRow> a = RowsOf(rows, i, "A");
-        const double t0 = a[0].start;
-        const double t1 = a[0].end;
+        const double t0 = a[0].m_timeStart;
+        const double t1 = a[0].m_timeEnd;
         const double start = TermOf(a, "storage_start");
         const double loss = TermOf(a, "reaction 0 COrdered");
         EXPECT_NEAR(start, MASS0 * std::exp(-k * t0), 1e-4 * MASS0) << "at " << t0;
@@ -73,7 +73,7 @@ TEST(MassBudget, SinkTermIsTheOutflow) {
     for (int i = 0; i < intervals; ++i)
         out += TermOf(RowsOf(rows, i, "A"), "sinks");
     const std::vector<CBudgetRow> last = RowsOf(rows, intervals - 1, "A");
-    const double t = last[0].end;
+    const double t = last[0].m_timeEnd;
     const double steps = std::round(t / dt);
     EXPECT_NEAR(out, MASS0 * (std::pow(1 + s * dt, steps) - 1.0), 1e-12 * MASS0);
     EXPECT_NEAR(out, MASS0 * (std::exp(s * t) - 1.0), 1e-3 * MASS0);
