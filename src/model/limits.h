@@ -36,7 +36,7 @@ constexpr int RXN_MAX_SETS = 1 << 16;
 // Bytes of one reaction set object without its lists, for the check that a
 // model fits the machine before anything is allocated (the set's own unit
 // asserts that it is no larger).
-constexpr int RXN_SET_BYTES = 80;
+constexpr int RXN_SET_BYTES = 160;
 
 // Equilibrium solvers.
 constexpr int EQUI_MAX_SECANT_PASSES = 300;  // safeguarded secant extent solve

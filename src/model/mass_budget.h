@@ -31,6 +31,14 @@ struct CBudgetTerm {
     std::string m_name; // "sinks", "transport", "porosity", "reaction 3 CLinAssign"
 };
 
+// A reaction's change of one entry at the nodes of one reaction set: the
+// amounts in the ledger's row times the change per amount.
+struct CBudgetSlot {
+    int m_term = 0;
+    int m_row = 0;
+    double m_change = 0.0;
+};
+
 // The steady water balance, volume rates.
 struct CWaterBudget {
     double m_fixedHeadIn = 0.0;  // into the grid at fixed-head nodes (> 0)
@@ -47,10 +55,9 @@ struct CMassBudget {
     std::vector<int> m_sinkTerm;      // per state index: term, or -1
     std::vector<int> m_transportTerm; // per state index: term, or -1
     std::vector<int> m_porosityTerm;  // per state index: term, or -1
-    // Per reaction set: (offset in the ledger's rows, term) of every entry a
-    // reaction of the set may change; the rows are the set's kinetic, then
-    // its equilibrium reactions, m_nComp values each.
-    std::vector<std::vector<std::pair<int, int>>> m_setTerms;
+    // Per reaction set: each entry its reactions change, as the term, the
+    // reaction's row in the set's ledger and the change per amount.
+    std::vector<std::vector<CBudgetSlot>> m_setSlots;
     std::vector<double> m_volume; // per node: cell area x thickness
 
     // --- sums of the interval in progress

@@ -21,12 +21,10 @@ void CRxnWork::Allocate(int nComp) {
     m_base = first + 4 * stride;
 }
 
-void CRxnWork::AllocateLedger(int rows, int nComp) {
-    const size_t row = ToSize(nComp);
+void CRxnWork::AllocateLedger(int rows) {
     const size_t count = ToSize(rows);
-    m_ledgerStorage.reset(new double[(2 * count + 1) * row]());
+    m_ledgerStorage.reset(new double[2 * count]());
     m_ledgerRows = rows;
     m_ledgerPass = m_ledgerStorage.get();
-    m_ledgerNode = m_ledgerPass + count * row;
-    m_ledgerLast = m_ledgerNode + count * row;
+    m_ledgerNode = m_ledgerPass + count;
 }

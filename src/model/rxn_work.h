@@ -49,29 +49,43 @@ struct alignas(RXN_WORK_LINE) CRxnWork {
     double* m_base = nullptr;            // state at the start of the local step
     std::unique_ptr<double[]> m_storage; // owns the arrays
 
-    // What each reaction changed, for the mass budget; all null when the run
-    // keeps none. A row per reaction of the node's set (kinetic, then
-    // equilibrium), m_nComp doubles each.
+    // The amounts each reaction applied, for the mass budget; null when the
+    // run keeps none. One value per reaction of the node's set (kinetic, then
+    // equilibrium).
     // Sizes them for sets of up to rows reactions.
-    void AllocateLedger(int rows, int nComp);
+    void AllocateLedger(int rows);
     int m_ledgerRows = 0;
-    double* m_ledgerPass = nullptr; // changes in the corrector pass in progress
+    double* m_ledgerPass = nullptr; // amounts in the corrector pass in progress
     double* m_ledgerNode = nullptr; // summed over the node's accepted local steps
-    double* m_ledgerLast = nullptr; // m_nComp: the kinetic sum so far, or an equilibrium input
+    double m_capture = 0.0;         // the amounts the reaction being called reports
+
+    // Where the reaction being called on this thread reports the amounts it
+    // applies; null when the integration keeps no ledger. Borrowed; not freed.
+    static double*& LedgerCaptureSlot() {
+        static thread_local double* capture = nullptr;
+        return capture;
+    }
     std::unique_ptr<double[]> m_ledgerStorage; // owns the ledger arrays
 };
 
 // Makes a work the calling thread's current work for the scope's lifetime and
-// restores the previous one after.
+// restores the previous one after; so does the ledger's capture (the work's
+// when it keeps a ledger, else none).
 class CRxnWorkScope {
 public:
-    explicit CRxnWorkScope(const CRxnWork& work) : m_previous(CRxnWork::CurrentSlot()) {
+    CRxnWorkScope(CRxnWork& work, bool ledger)
+        : m_previous(CRxnWork::CurrentSlot()), m_previousCapture(CRxnWork::LedgerCaptureSlot()) {
         CRxnWork::CurrentSlot() = &work;
+        CRxnWork::LedgerCaptureSlot() = ledger ? &work.m_capture : nullptr;
     }
-    ~CRxnWorkScope() { CRxnWork::CurrentSlot() = m_previous; }
+    ~CRxnWorkScope() {
+        CRxnWork::CurrentSlot() = m_previous;
+        CRxnWork::LedgerCaptureSlot() = m_previousCapture;
+    }
     CRxnWorkScope(const CRxnWorkScope&) = delete;
     CRxnWorkScope& operator=(const CRxnWorkScope&) = delete;
 
 private:
     const CRxnWork* m_previous;
+    double* m_previousCapture;
 };

@@ -21,7 +21,7 @@ void CLinAssign::CompEqui(double* conc) {
     double sum = m_constant;
     for (int i = 0; i < m_nComp; ++i)
         sum += weight[i] * conc[i];
-    conc[m_target] = sum;
+    AssignEntry(conc, m_target, sum);
 }
 
 void CLinAssign::Describe(CRxnDescription& d) const {

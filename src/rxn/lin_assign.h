@@ -19,7 +19,7 @@ public:
     CLinAssign(std::istream& in, int nComp, CSimulation* sim);
     void Describe(CRxnDescription& d) const override;
     // Only the target is set; the coefficients are weights.
-    bool MayChange(int k) const override { return k == m_target; }
+    double ChangePerAmount(int k, bool) const override { return k == m_target ? 1.0 : 0.0; }
 
     // 1 when the target is a hydraulic slot (entries 0..6).
     int AffectsHydraulic() const override;

@@ -162,9 +162,9 @@ void CRuleCurve::CompEqui(double* conc) {
     const double u = m_driver == -1 ? m_sim->LocalEndTime() : conc[m_driver];
     const double v = CurveValue(u);
     if (m_multiplier == -1)
-        conc[m_target] = v;
+        AssignEntry(conc, m_target, v);
     else
-        conc[m_target] = v * conc[m_multiplier];
+        AssignEntry(conc, m_target, v * conc[m_multiplier]);
 }
 
 void CRuleCurve::Describe(CRxnDescription& d) const {

@@ -30,8 +30,12 @@ class CRuleCurve : public CRxn {
 public:
     CRuleCurve(std::istream& in, int nComp, CSimulation* sim);
     void Describe(CRxnDescription& d) const override;
-    // Along the coefficients as a rate, and the target it sets in place.
-    bool MayChange(int k) const override { return k == m_target || CRxn::MayChange(k); }
+    // Along the coefficients as a rate; as an equilibrium, the target it sets.
+    double ChangePerAmount(int k, bool equilibrium) const override {
+        if (equilibrium)
+            return k == m_target ? 1.0 : 0.0;
+        return CRxn::ChangePerAmount(k, false);
+    }
 
     void CompRate(const double* conc, const double* base, double* delta, double h) override;
     void CompEqui(double* conc) override;

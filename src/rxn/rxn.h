@@ -11,6 +11,8 @@
 // entry per unit of reaction extent. The class's own fields follow.
 #pragma once
 
+#include "model/rxn_work.h"
+
 #include <iosfwd>
 #include <memory>
 
@@ -36,10 +38,13 @@ public:
     // Called when a reaction set lists this reaction among its equilibrium
     // reactions; throws InputException when the record cannot serve there.
     virtual void CheckEquilibriumListing() const {}
-    // Whether the reaction may change state entry k (0..m_nComp-1): the
-    // entries along its coefficient vector, for most classes. The mass
-    // budget keeps a term for each entry a reaction may change.
-    virtual bool MayChange(int k) const { return m_stoich[static_cast<size_t>(k)] != 0.0; }
+    // The change of state entry k (0..m_nComp-1) per unit of the amounts the
+    // reaction reports to the mass budget's ledger, as a kinetic or as an
+    // equilibrium reaction: its coefficient, for most classes. The budget
+    // keeps a term for each entry with a change that is not 0.
+    virtual double ChangePerAmount(int k, bool /*equilibrium*/) const {
+        return m_stoich[static_cast<size_t>(k)];
+    }
     // Tells the reaction's type and its record's fields by name, in record
     // order, for a model summary. Not used by a run.
     virtual void Describe(CRxnDescription& d) const;
@@ -53,18 +58,32 @@ protected:
     void CheckIndex(int index, const char* field, bool allowNone = false) const;
     // Throws BadFileException ("Bad File") when the stream is no longer good.
     static void CheckStream(const std::istream& in);
+    // Reports an amount applied to the ledger of the integration running on
+    // this thread, when it keeps one.
+    static void ReportAmount(double amount) {
+        if (double* capture = CRxnWork::LedgerCaptureSlot())
+            *capture += amount;
+    }
     // Adds amount of extent along the coefficient vector: every entry of delta
     // gets amount * m_stoich[i].
     void AddAlongStoich(double* delta, double amount) const {
+        ReportAmount(amount);
         const double* stoich = m_stoich.get();
         for (int i = 0; i < m_nComp; ++i)
             delta[i] += amount * stoich[i];
     }
     // Advances the state by extent x in place: conc[i] = x * m_stoich[i] + conc[i].
     void ApplyExtent(double* conc, double x) const {
+        ReportAmount(x);
         const double* stoich = m_stoich.get();
         for (int i = 0; i < m_nComp; ++i)
             conc[i] = x * stoich[i] + conc[i];
+    }
+    // Sets entry k to value; the change is the amount reported.
+    static void AssignEntry(double* conc, int k, double value) {
+        if (double* capture = CRxnWork::LedgerCaptureSlot())
+            *capture += value - conc[k];
+        conc[k] = value;
     }
 
     int m_nComp;

@@ -66,6 +66,17 @@ void CRxnSet::Read(std::istream& in, const std::vector<std::shared_ptr<CRxn>>& r
     for (const CRxn* rxn : m_equi)
         rxn->CheckEquilibriumListing();
     ReadList(in, rxns, m_kinetic, m_nKinetic, "kinetic");
+    MakeLedgerSlots();
+}
+
+void CRxnSet::MakeLedgerSlots() {
+    m_ledgerSlots.clear();
+    for (int r = 0; r < m_nKinetic + m_nEqui; ++r)
+        for (int i = SLOT_COUNT; i < m_nComp; ++i) {
+            const double change = LedgerReaction(r)->ChangePerAmount(i, r >= m_nKinetic);
+            if (change != 0.0)
+                m_ledgerSlots.push_back(CLedgerSlot{r, i, change});
+        }
 }
 
 void CRxnSet::Free() {
@@ -82,18 +93,20 @@ void CRxnSet::Integrate(const double* start, double* state, const double* transp
     work.m_rxn = nullptr;
     if (work.m_nComp < m_nComp)
         ThrowWorkTooSmall(work.m_nComp, m_nComp);
-    const CRxnWorkScope current(work);
+    // Sets whose reactions change no entry of the budget keep no ledger.
+    const bool ledger = work.m_ledgerNode != nullptr && !m_ledgerSlots.empty();
+    const CRxnWorkScope current(work, ledger);
     const int n = m_nComp;
     const double dt = globalStep;
     double* sourceRate = work.m_sourceRate;
     double* increment = work.m_increment;
     double* base = work.m_base;
 
-    const bool ledger = work.m_ledgerNode != nullptr;
     if (ledger) {
         if (work.m_ledgerRows < m_nKinetic + m_nEqui)
             ThrowWorkTooSmall(work.m_ledgerRows, m_nKinetic + m_nEqui);
-        ClearLedgerRows(work.m_ledgerNode, n);
+        for (int r = 0; r < m_nKinetic + m_nEqui; ++r)
+            work.m_ledgerNode[r] = 0.0;
     }
 
     // 1. The first local step is the node's fraction of the global step.
@@ -169,7 +182,7 @@ void CRxnSet::Correct(double* state, CRxnWork& work) const {
     const double h = work.m_localStep;
 
     CRxn* const* kinetic = m_kinetic.data();
-    const bool ledger = work.m_ledgerNode != nullptr;
+    const bool ledger = CRxnWork::LedgerCaptureSlot() != nullptr;
     int passes = 0;
     for (;;) {
         if (++passes > RXN_MAX_CORRECTOR_PASSES)
@@ -178,14 +191,16 @@ void CRxnSet::Correct(double* state, CRxnWork& work) const {
             prevIter[i] = state[i];
         for (int i = 0; i < n; ++i)
             delta[i] = sourceRate[i] * h;
-        if (ledger)
-            StartLedgerPass(delta, work);
         for (int r = 0; r < m_nKinetic; ++r) {
             work.m_rxn = kinetic[r]; // named by a failure that ends the run
+            work.m_capture = 0.0;
             kinetic[r]->CompRate(state, base, delta, h);
             if (ledger)
-                RecordKinetic(r, delta, work);
+                work.m_ledgerPass[r] = work.m_capture;
         }
+        if (ledger)
+            for (int r = m_nKinetic; r < m_nKinetic + m_nEqui; ++r)
+                work.m_ledgerPass[r] = 0.0;
         for (int i = 0; i < n; ++i)
             state[i] = base[i] + delta[i];
         if (m_nEqui > 0)
@@ -207,7 +222,7 @@ void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
     const int n = m_nComp;
     double* snapshot = work.m_delta;
     CRxn* const* equi = m_equi.data();
-    const bool ledger = work.m_ledgerNode != nullptr;
+    const bool ledger = CRxnWork::LedgerCaptureSlot() != nullptr;
     int sweeps = 0;
     double s = 0.0;
     do {
@@ -218,12 +233,10 @@ void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
             snapshot[i] = state[i];
         for (int r = 0; r < m_nEqui; ++r) {
             work.m_rxn = equi[r]; // named by a failure that ends the run
-            if (ledger)
-                for (int i = SLOT_COUNT; i < n; ++i)
-                    work.m_ledgerLast[i] = state[i];
+            work.m_capture = 0.0;
             equi[r]->CompEqui(state);
             if (ledger)
-                RecordEquilibrium(r, state, work);
+                work.m_ledgerPass[m_nKinetic + r] += work.m_capture;
         }
         s = 0.0;
         for (int i = 0; i < n; ++i)
@@ -231,51 +244,13 @@ void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
     } while (s > m_opzero);
 }
 
-// The ledger keeps each reaction's change of the budget's entries (the
-// hydraulic slots are not among them). A corrector pass records the kinetic
-// changes as differences of the running sum, the equilibrium changes as the
-// difference each call made; an accepted pass adds them to the node's rows.
-void CRxnSet::ClearLedgerRows(double* rows, int n) const {
-    for (int r = 0; r < m_nKinetic + m_nEqui; ++r)
-        for (int i = SLOT_COUNT; i < n; ++i)
-            rows[r * n + i] = 0.0;
-}
-
-void CRxnSet::StartLedgerPass(const double* delta, CRxnWork& work) const {
-    const int n = m_nComp;
-    for (int i = SLOT_COUNT; i < n; ++i)
-        work.m_ledgerLast[i] = delta[i];
-    double* equiRows = work.m_ledgerPass + m_nKinetic * n;
-    for (int r = 0; r < m_nEqui; ++r)
-        for (int i = SLOT_COUNT; i < n; ++i)
-            equiRows[r * n + i] = 0.0;
-}
-
-void CRxnSet::RecordKinetic(int r, const double* delta, CRxnWork& work) const {
-    const int n = m_nComp;
-    double* row = work.m_ledgerPass + r * n;
-    double* last = work.m_ledgerLast;
-    for (int i = SLOT_COUNT; i < n; ++i) {
-        row[i] = delta[i] - last[i];
-        last[i] = delta[i];
-    }
-}
-
-void CRxnSet::RecordEquilibrium(int r, const double* state, CRxnWork& work) const {
-    const int n = m_nComp;
-    double* row = work.m_ledgerPass + (m_nKinetic + r) * n;
-    const double* before = work.m_ledgerLast;
-    for (int i = SLOT_COUNT; i < n; ++i)
-        row[i] += state[i] - before[i];
-}
-
+// The ledger keeps the amounts each reaction reports (its extent, or what
+// it set an entry to less what was there): a corrector pass notes each
+// kinetic reaction's amount and sums each equilibrium reaction's over its
+// calls in the sweeps; only an accepted pass adds them to the node's rows.
 void CRxnSet::AcceptLedgerPass(CRxnWork& work) const {
-    const int n = m_nComp;
-    const double* pass = work.m_ledgerPass;
-    double* node = work.m_ledgerNode;
     for (int r = 0; r < m_nKinetic + m_nEqui; ++r)
-        for (int i = SLOT_COUNT; i < n; ++i)
-            node[r * n + i] += pass[r * n + i];
+        work.m_ledgerNode[r] += work.m_ledgerPass[r];
 }
 
 void CRxnSet::HalveAfterFailure(double* state, double* fraction, int* hold, CRxnWork& work) const {

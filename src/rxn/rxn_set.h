@@ -38,8 +38,8 @@ public:
     // transport change of the step; fraction, hold: the node's step control;
     // work: the calling thread's arrays (at least m_nComp doubles each), which
     // is the thread's current work while the call runs. When the work has a
-    // ledger, its node rows get what each reaction changed in the accepted
-    // local steps (kinetic reactions first, then the equilibrium ones).
+    // ledger, its node rows get the amounts each reaction applied in the
+    // accepted local steps.
     void Integrate(const double* start, double* state, const double* transport, double globalStep,
                    double* fraction, int* hold, CRxnWork& work) const;
 
@@ -54,14 +54,28 @@ public:
     double m_opzero = 0.0;
     CRunControl* m_runControl; // borrowed: reports the smallest local step
 
+    // The ledger's slots: every immobile or mobile entry a reaction changes,
+    // with the change per unit of the amounts the reaction reports (its row
+    // of the ledger: the kinetic reactions, then the equilibrium ones).
+    struct CLedgerSlot {
+        int m_row;
+        int m_entry;
+        double m_change;
+    };
+    std::vector<CLedgerSlot> m_ledgerSlots;
+    // Sets the slots from the lists (Read does; a caller that changes the
+    // lists afterwards calls it again).
+    void MakeLedgerSlots();
+    // The reaction of every row of the ledger, kinetic ones first.
+    const CRxn* LedgerReaction(int row) const {
+        return row < m_nKinetic ? m_kinetic[static_cast<size_t>(row)]
+                                : m_equi[static_cast<size_t>(row - m_nKinetic)];
+    }
+
 private:
     void Correct(double* state, CRxnWork& work) const;
     void SweepEquilibrium(double* state, CRxnWork& work) const;
     void HalveAfterFailure(double* state, double* fraction, int* hold, CRxnWork& work) const;
     void ReportMinLocalStep(double fraction) const;
-    void ClearLedgerRows(double* rows, int n) const;
-    void StartLedgerPass(const double* delta, CRxnWork& work) const;
-    void RecordKinetic(int r, const double* delta, CRxnWork& work) const;
-    void RecordEquilibrium(int r, const double* state, CRxnWork& work) const;
     void AcceptLedgerPass(CRxnWork& work) const;
 };

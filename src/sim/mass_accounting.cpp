@@ -22,39 +22,6 @@ std::string ReactionTermName(const CSimulation& s, int record) {
     return "reaction " + std::to_string(record) + " " + d.TypeName();
 }
 
-// Whether some reaction of a set some node uses may change the porosity.
-bool PorosityMayChange(const CSimulation& s, const std::vector<bool>& setUsed) {
-    for (size_t set = 0; set < s.m_rxnSets.size(); ++set) {
-        if (!setUsed[set])
-            continue;
-        const CRxnSet& rs = *s.m_rxnSets[set];
-        for (const auto* list : {&rs.m_kinetic, &rs.m_equi})
-            for (const CRxn* rxn : *list)
-                if (rxn->MayChange(SLOT_POROSITY))
-                    return true;
-    }
-    return false;
-}
-
-// The reaction records that may change entry k at some node, in record order.
-std::vector<int> ReactionsChanging(const CSimulation& s, const std::vector<bool>& setUsed, int k) {
-    std::vector<int> records;
-    for (size_t r = 0; r < s.m_rxns.size(); ++r) {
-        const CRxn* rxn = s.m_rxns[r].get();
-        bool used = false;
-        for (size_t set = 0; set < s.m_rxnSets.size() && !used; ++set) {
-            if (!setUsed[set])
-                continue;
-            const CRxnSet& rs = *s.m_rxnSets[set];
-            used = std::find(rs.m_kinetic.begin(), rs.m_kinetic.end(), rxn) != rs.m_kinetic.end() ||
-                   std::find(rs.m_equi.begin(), rs.m_equi.end(), rxn) != rs.m_equi.end();
-        }
-        if (used && rxn->MayChange(k))
-            records.push_back(static_cast<int>(r));
-    }
-    return records;
-}
-
 int RecordOf(const CSimulation& s, const CRxn* rxn) {
     for (size_t r = 0; r < s.m_rxns.size(); ++r)
         if (s.m_rxns[r].get() == rxn)
@@ -62,15 +29,36 @@ int RecordOf(const CSimulation& s, const CRxn* rxn) {
     return -1;
 }
 
-// The terms, entry by entry; rxnTerm[record x nComp + k] is the term of a
-// reaction record's change of entry k (-1: none).
+// Whether some reaction of a set some node uses may change the porosity.
+bool PorosityMayChange(const CSimulation& s, const std::vector<bool>& setUsed) {
+    for (size_t set = 0; set < s.m_rxnSets.size(); ++set) {
+        if (!setUsed[set])
+            continue;
+        const CRxnSet& rs = *s.m_rxnSets[set];
+        for (int row = 0; row < rs.m_nKinetic + rs.m_nEqui; ++row)
+            if (rs.LedgerReaction(row)->ChangePerAmount(SLOT_POROSITY, row >= rs.m_nKinetic) != 0.0)
+                return true;
+    }
+    return false;
+}
+
+// The terms, entry by entry, each entry's reaction terms in record order;
+// rxnTerm[record x nComp + k] is the term of a reaction record's change of
+// entry k, made for every entry a used set's slot changes.
 void MakeTerms(const CSimulation& s, CMassBudget& b, std::vector<int>& rxnTerm) {
     std::vector<bool> setUsed(s.m_rxnSets.size(), false);
     for (int n = 0; n < s.m_nNodes; ++n)
         setUsed[s.m_nodeRxnSet[ToSize(n)]] = true;
+    const size_t nComp = ToSize(s.m_nComp);
+    std::vector<bool> changes(s.m_rxns.size() * nComp, false);
+    for (size_t set = 0; set < s.m_rxnSets.size(); ++set)
+        if (setUsed[set])
+            for (const CRxnSet::CLedgerSlot& slot : s.m_rxnSets[set]->m_ledgerSlots) {
+                const int record = RecordOf(s, s.m_rxnSets[set]->LedgerReaction(slot.m_row));
+                changes[ToSize(record) * nComp + ToSize(slot.m_entry)] = true;
+            }
     const bool porosity = PorosityMayChange(s, setUsed);
     const int firstMobile = s.m_nComp - s.m_nMobile;
-    const size_t nComp = ToSize(s.m_nComp);
     b.m_sinkTerm.assign(nComp, -1);
     b.m_transportTerm.assign(nComp, -1);
     b.m_porosityTerm.assign(nComp, -1);
@@ -86,27 +74,25 @@ void MakeTerms(const CSimulation& s, CMassBudget& b, std::vector<int>& rxnTerm) 
         }
         if (porosity)
             b.m_porosityTerm[ToSize(k)] = add(k, "porosity");
-        for (int record : ReactionsChanging(s, setUsed, k))
-            rxnTerm[ToSize(record) * nComp + ToSize(k)] = add(k, ReactionTermName(s, record));
+        for (size_t record = 0; record < s.m_rxns.size(); ++record)
+            if (changes[record * nComp + ToSize(k)])
+                rxnTerm[record * nComp + ToSize(k)] =
+                    add(k, ReactionTermName(s, static_cast<int>(record)));
     }
     b.m_nTerms = static_cast<int>(b.m_terms.size());
 }
 
-// Each set's (ledger offset, term) pairs.
+// The term, row and change of each ledger slot of each set.
 void MapSets(const CSimulation& s, CMassBudget& b, const std::vector<int>& rxnTerm) {
-    const int nComp = s.m_nComp;
-    b.m_setTerms.resize(s.m_rxnSets.size());
+    const size_t nComp = ToSize(s.m_nComp);
+    b.m_setSlots.resize(s.m_rxnSets.size());
     for (size_t set = 0; set < s.m_rxnSets.size(); ++set) {
         const CRxnSet& rs = *s.m_rxnSets[set];
-        std::vector<const CRxn*> rows(rs.m_kinetic.begin(), rs.m_kinetic.end());
-        rows.insert(rows.end(), rs.m_equi.begin(), rs.m_equi.end());
-        for (size_t row = 0; row < rows.size(); ++row) {
-            const int record = RecordOf(s, rows[row]);
-            for (int k = SLOT_COUNT; k < nComp; ++k) {
-                const int term = rxnTerm[ToSize(record * nComp + k)];
-                if (term >= 0)
-                    b.m_setTerms[set].emplace_back(static_cast<int>(row) * nComp + k, term);
-            }
+        for (const CRxnSet::CLedgerSlot& slot : rs.m_ledgerSlots) {
+            const size_t record = ToSize(RecordOf(s, rs.LedgerReaction(slot.m_row)));
+            const int term = rxnTerm[record * nComp + ToSize(slot.m_entry)];
+            if (term >= 0)
+                b.m_setSlots[set].push_back(CBudgetSlot{term, slot.m_row, slot.m_change});
         }
     }
 }
@@ -170,7 +156,7 @@ void PrepareBudget(CSimulation& s) {
         for (const auto& set : s.m_rxnSets)
             rows = std::max(rows, set->m_nKinetic + set->m_nEqui);
         for (CRxnWork& work : s.m_rxnWork)
-            work.AllocateLedger(rows, s.m_nComp);
+            work.AllocateLedger(rows);
         b->m_nThreads = static_cast<int>(s.m_rxnWork.size());
         const size_t sums = ToSize(b->m_nTerms) * ToSize(b->m_nThreads);
         b->m_chunk.assign(sums, 0.0);
@@ -193,35 +179,53 @@ void PrepareBudget(CSimulation& s) {
     }
 }
 
-void AddNodeChanges(CSimulation& s, int n, const CRxnWork& work, int thread) {
+CBudgetChunk StartBudgetChunk(CSimulation& s, int thread) {
     CMassBudget& b = *s.m_budget;
-    double* chunk = b.m_chunk.data() + thread * b.m_nTerms;
-    const int offset = n * s.m_nComp;
-    const double* before = s.m_state + offset;
-    const double* after = s.m_stateNew.get() + offset;
-    const double* transport = s.m_transportDelta + offset;
-    const double volume = b.m_volume[ToSize(n)];
-    const double porosity = before[SLOT_POROSITY];
-    const double w = porosity * volume;
+    CBudgetChunk c;
+    c.m_sums = b.m_chunk.data() + thread * b.m_nTerms;
+    c.m_volume = b.m_volume.data();
+    c.m_sinkTerm = b.m_sinkTerm.data();
+    c.m_transportTerm = b.m_transportTerm.data();
+    c.m_porosityTerm = b.m_porosityTerm.data();
+    c.m_setSlots = b.m_setSlots.data();
+    c.m_nodeSet = s.m_nodeRxnSet.get();
+    c.m_state = s.m_state;
+    c.m_stateNew = s.m_stateNew.get();
+    c.m_transport = s.m_transportDelta;
+    c.m_nComp = s.m_nComp;
+    c.m_firstMobile = s.m_nComp - s.m_nMobile;
+    c.m_dt = s.m_globalStep;
+    return c;
+}
 
-    // The transport change includes what the sinks took, computed as the
-    // transport step computed it.
-    const double source = before[SLOT_SOURCE];
-    const double dt = s.m_globalStep;
-    for (int k = s.m_nComp - s.m_nMobile; k < s.m_nComp; ++k) {
-        const double sink = source < 0.0 ? before[k] * source * dt : 0.0;
-        chunk[b.m_sinkTerm[ToSize(k)]] += sink * w;
-        chunk[b.m_transportTerm[ToSize(k)]] += (transport[k] - sink) * w;
+// Summed node by node in a register, entry by entry: the nodes of a chunk
+// add to the same few sums.
+void CBudgetChunk::AddTransport(int begin, int end) const {
+    for (int k = m_firstMobile; k < m_nComp; ++k) {
+        double sinks = 0.0;
+        double transport = 0.0;
+        for (int n = begin; n < end; ++n) {
+            const double* before = m_state + n * m_nComp;
+            const double w = before[SLOT_POROSITY] * m_volume[n];
+            const double source = before[SLOT_SOURCE];
+            const double change = m_transport[n * m_nComp + k];
+            if (source < 0.0) {
+                const double sink = before[k] * source * m_dt;
+                sinks += sink * w;
+                transport += (change - sink) * w;
+            } else {
+                transport += change * w;
+            }
+        }
+        m_sums[m_sinkTerm[k]] += sinks;
+        m_sums[m_transportTerm[k]] += transport;
     }
-    for (const auto& [row, term] : b.m_setTerms[s.m_nodeRxnSet[ToSize(n)]])
-        chunk[term] += work.m_ledgerNode[row] * w;
-    // Changes above are weighted with the porosity at the start of the step;
-    // a reaction that changed the porosity changed the mass of what is left.
-    const double porosityAfter = after[SLOT_POROSITY];
-    if (porosityAfter != porosity)
-        for (int k = SLOT_COUNT; k < s.m_nComp; ++k)
-            if (b.m_porosityTerm[ToSize(k)] >= 0)
-                chunk[b.m_porosityTerm[ToSize(k)]] += after[k] * (porosityAfter - porosity) * volume;
+}
+
+void CBudgetChunk::AddPorosityChange(const double* after, double change, double volume) const {
+    for (int k = SLOT_COUNT; k < m_nComp; ++k)
+        if (m_porosityTerm[k] >= 0)
+            m_sums[m_porosityTerm[k]] += after[k] * change * volume;
 }
 
 void EndNodeChunk(CSimulation& s, int thread) {

@@ -3,17 +3,61 @@
 // after its integration, and an interval closed at every record.
 #pragma once
 
+#include "model/limits.h"
+#include "model/mass_budget.h"
+
+#include <vector>
+
 class CSimulation;
-struct CRxnWork;
 
 // Makes s.m_budget (when s.m_writeBudget), its terms and the ledgers of the
 // reaction works, and the water balance of the steady flow field. After the
 // flow field and the works are made.
 void PrepareBudget(CSimulation& s);
 
-// Adds node n's changes of the global step just integrated (its transport,
-// sinks, reactions and porosity change) to the chunk sums of thread.
-void AddNodeChanges(CSimulation& s, int n, const CRxnWork& work, int thread);
+// What the changes of the nodes of one chunk are added with: the thread's
+// chunk sums and the model's arrays, gathered once a chunk, for a loop that
+// runs once per node and global step.
+struct CBudgetChunk {
+    // Adds the reactions' changes of node n in the global step just
+    // integrated (the amounts in its ledger) to the sums, weighted with the
+    // porosity at the start of the step; a reaction that changed the
+    // porosity changed the mass of what is left.
+    void AddNode(int n, const double* ledger) const {
+        const int offset = n * m_nComp;
+        const double volume = m_volume[n];
+        const double porosity = m_state[offset + SLOT_POROSITY];
+        const double w = porosity * volume;
+        for (const CBudgetSlot& slot : m_setSlots[m_nodeSet[n]])
+            m_sums[slot.m_term] += ledger[slot.m_row] * slot.m_change * w;
+        const double porosityAfter = m_stateNew[offset + SLOT_POROSITY];
+        if (porosityAfter != porosity)
+            AddPorosityChange(m_stateNew + offset, porosityAfter - porosity, volume);
+    }
+    void AddPorosityChange(const double* after, double change, double volume) const;
+    // Adds the transport and sink changes of the nodes begin..end-1 to the
+    // sums, entry by entry (the transport change includes what the sinks
+    // took, computed as the transport step computed it).
+    void AddTransport(int begin, int end) const;
+
+    double* m_sums = nullptr; // borrowed from the budget: the thread's chunk sums
+    // Borrowed from the budget and the model; not freed here.
+    const double* m_volume = nullptr;
+    const int* m_sinkTerm = nullptr;
+    const int* m_transportTerm = nullptr;
+    const int* m_porosityTerm = nullptr;
+    const std::vector<CBudgetSlot>* m_setSlots = nullptr;
+    const unsigned char* m_nodeSet = nullptr;
+    const double* m_state = nullptr;
+    const double* m_stateNew = nullptr;
+    const double* m_transport = nullptr;
+    int m_nComp = 0;
+    int m_firstMobile = 0;
+    double m_dt = 0.0;
+};
+
+// The chunk sums of thread, for the nodes of one chunk.
+CBudgetChunk StartBudgetChunk(CSimulation& s, int thread);
 // Adds the chunk sums of thread to its interval sums, exactly, and clears them.
 void EndNodeChunk(CSimulation& s, int thread);
 

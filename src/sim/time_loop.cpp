@@ -76,6 +76,10 @@ void NameFailure(const CSimulation& s, Exception& e, int n, const CRxnWork& work
 // is the same whichever thread took which chunk.
 void IntegrateChunk(CSimulation& s, int begin, int end, int thread) {
     CRxnWork& work = s.m_rxnWork[ToSize(thread)];
+    const bool budget = s.m_budget != nullptr;
+    CBudgetChunk sums;
+    if (budget)
+        sums = StartBudgetChunk(s, thread);
     for (int n = begin; n < end; ++n) {
         if (s.m_nThreads == 1)
             s.m_currentNode = n;
@@ -85,11 +89,13 @@ void IntegrateChunk(CSimulation& s, int begin, int end, int thread) {
             NameFailure(s, e, n, work);
             throw;
         }
-        if (s.m_budget)
-            AddNodeChanges(s, n, work, thread);
+        if (budget)
+            sums.AddNode(n, work.m_ledgerNode);
     }
-    if (s.m_budget)
+    if (budget) {
+        sums.AddTransport(begin, end);
         EndNodeChunk(s, thread);
+    }
 }
 
 // Every node on its own: the nodes share nothing but read-only data, so the

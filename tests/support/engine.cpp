@@ -190,6 +190,7 @@ void AddStandInRate(CSimulation& sim, CStandInRxn::Rate rate) {
     CRxnSet& set = *sim.m_rxnSets[0];
     set.m_kinetic.push_back(sim.m_rxns.back().get());
     set.m_nKinetic = static_cast<int>(set.m_kinetic.size());
+    set.MakeLedgerSlots();
 }
 
 } // namespace kova_test
