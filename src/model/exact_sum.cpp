@@ -1,6 +1,7 @@
 #include "model/exact_sum.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -17,17 +18,18 @@ void CExactSum::Add(double value) {
         m_nonFiniteSum += value;
         return;
     }
-    // value = mantissa x 2^exponent with a 53-bit integer mantissa.
-    int exponent = 0;
-    const double fraction = std::frexp(std::fabs(value), &exponent);
-    exponent -= 53;
-    double scaled = std::ldexp(fraction, 53);
-    if (exponent < LOWEST_EXPONENT) {
-        // Subnormal: the mantissa has fewer bits; shifting right is exact.
-        scaled = std::ldexp(scaled, exponent - LOWEST_EXPONENT);
-        exponent = LOWEST_EXPONENT;
+    // value = mantissa x 2^exponent with an integer mantissa of at most 53
+    // bits, read from the bits of the double (a subnormal has no hidden bit
+    // and the exponent of the smallest normal).
+    uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    const int biased = static_cast<int>((bits >> 52) & 0x7ff);
+    uint64_t mantissa = bits & ((uint64_t(1) << 52) - 1);
+    int exponent = LOWEST_EXPONENT;
+    if (biased > 0) {
+        mantissa |= uint64_t(1) << 52;
+        exponent = biased - 1075;
     }
-    const uint64_t mantissa = static_cast<uint64_t>(scaled);
     const int bit = exponent - LOWEST_EXPONENT;
     const int k = bit / 32;
     const int shift = bit % 32;

@@ -57,7 +57,7 @@ struct alignas(RXN_WORK_LINE) CRxnWork {
     int m_ledgerRows = 0;
     double* m_ledgerPass = nullptr; // amounts in the corrector pass in progress
     double* m_ledgerNode = nullptr; // summed over the node's accepted local steps
-    double m_capture = 0.0;         // the amounts the reaction being called reports
+    bool m_ledgerAccepted = false;  // a local step of the node has been accepted
 
     // Where the reaction being called on this thread reports the amounts it
     // applies; null when the integration keeps no ledger. Borrowed; not freed.
@@ -69,14 +69,15 @@ struct alignas(RXN_WORK_LINE) CRxnWork {
 };
 
 // Makes a work the calling thread's current work for the scope's lifetime and
-// restores the previous one after; so does the ledger's capture (the work's
-// when it keeps a ledger, else none).
+// restores the previous one after; so does the ledger's capture (a row of
+// the work's ledger when it keeps one, else none).
 class CRxnWorkScope {
 public:
     CRxnWorkScope(CRxnWork& work, bool ledger)
         : m_previous(CRxnWork::CurrentSlot()), m_previousCapture(CRxnWork::LedgerCaptureSlot()) {
         CRxnWork::CurrentSlot() = &work;
-        CRxnWork::LedgerCaptureSlot() = ledger ? &work.m_capture : nullptr;
+        // A row of the pass from the first reaction call on.
+        CRxnWork::LedgerCaptureSlot() = ledger ? work.m_ledgerPass : nullptr;
     }
     ~CRxnWorkScope() {
         CRxnWork::CurrentSlot() = m_previous;

@@ -102,12 +102,9 @@ void CRxnSet::Integrate(const double* start, double* state, const double* transp
     double* increment = work.m_increment;
     double* base = work.m_base;
 
-    if (ledger) {
-        if (work.m_ledgerRows < m_nKinetic + m_nEqui)
-            ThrowWorkTooSmall(work.m_ledgerRows, m_nKinetic + m_nEqui);
-        for (int r = 0; r < m_nKinetic + m_nEqui; ++r)
-            work.m_ledgerNode[r] = 0.0;
-    }
+    if (ledger && work.m_ledgerRows < m_nKinetic + m_nEqui)
+        ThrowWorkTooSmall(work.m_ledgerRows, m_nKinetic + m_nEqui);
+    work.m_ledgerAccepted = false;
 
     // 1. The first local step is the node's fraction of the global step.
     work.m_localStep = dt * *fraction;
@@ -193,10 +190,11 @@ void CRxnSet::Correct(double* state, CRxnWork& work) const {
             delta[i] = sourceRate[i] * h;
         for (int r = 0; r < m_nKinetic; ++r) {
             work.m_rxn = kinetic[r]; // named by a failure that ends the run
-            work.m_capture = 0.0;
+            if (ledger) {
+                work.m_ledgerPass[r] = 0.0;
+                CRxnWork::LedgerCaptureSlot() = work.m_ledgerPass + r;
+            }
             kinetic[r]->CompRate(state, base, delta, h);
-            if (ledger)
-                work.m_ledgerPass[r] = work.m_capture;
         }
         if (ledger)
             for (int r = m_nKinetic; r < m_nKinetic + m_nEqui; ++r)
@@ -233,10 +231,9 @@ void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
             snapshot[i] = state[i];
         for (int r = 0; r < m_nEqui; ++r) {
             work.m_rxn = equi[r]; // named by a failure that ends the run
-            work.m_capture = 0.0;
-            equi[r]->CompEqui(state);
             if (ledger)
-                work.m_ledgerPass[m_nKinetic + r] += work.m_capture;
+                CRxnWork::LedgerCaptureSlot() = work.m_ledgerPass + m_nKinetic + r;
+            equi[r]->CompEqui(state);
         }
         s = 0.0;
         for (int i = 0; i < n; ++i)
@@ -245,12 +242,20 @@ void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
 }
 
 // The ledger keeps the amounts each reaction reports (its extent, or what
-// it set an entry to less what was there): a corrector pass notes each
-// kinetic reaction's amount and sums each equilibrium reaction's over its
-// calls in the sweeps; only an accepted pass adds them to the node's rows.
+// it set an entry to less what was there): in a corrector pass each
+// reaction reports into its own row of the pass (an equilibrium reaction
+// over all its calls in the sweeps); only an accepted pass goes to the
+// node's rows, the first one as they are.
 void CRxnSet::AcceptLedgerPass(CRxnWork& work) const {
-    for (int r = 0; r < m_nKinetic + m_nEqui; ++r)
-        work.m_ledgerNode[r] += work.m_ledgerPass[r];
+    const int rows = m_nKinetic + m_nEqui;
+    if (work.m_ledgerAccepted) {
+        for (int r = 0; r < rows; ++r)
+            work.m_ledgerNode[r] += work.m_ledgerPass[r];
+        return;
+    }
+    for (int r = 0; r < rows; ++r)
+        work.m_ledgerNode[r] = work.m_ledgerPass[r];
+    work.m_ledgerAccepted = true;
 }
 
 void CRxnSet::HalveAfterFailure(double* state, double* fraction, int* hold, CRxnWork& work) const {

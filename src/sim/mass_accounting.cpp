@@ -58,6 +58,7 @@ void MakeTerms(const CSimulation& s, CMassBudget& b, std::vector<int>& rxnTerm) 
                 changes[ToSize(record) * nComp + ToSize(slot.m_entry)] = true;
             }
     const bool porosity = PorosityMayChange(s, setUsed);
+    b.m_porosity = porosity;
     const int firstMobile = s.m_nComp - s.m_nMobile;
     b.m_sinkTerm.assign(nComp, -1);
     b.m_transportTerm.assign(nComp, -1);
@@ -86,8 +87,15 @@ void MakeTerms(const CSimulation& s, CMassBudget& b, std::vector<int>& rxnTerm) 
 void MapSets(const CSimulation& s, CMassBudget& b, const std::vector<int>& rxnTerm) {
     const size_t nComp = ToSize(s.m_nComp);
     b.m_setSlots.resize(s.m_rxnSets.size());
+    b.m_setRowStart.assign(s.m_rxnSets.size(), 0);
+    b.m_setRows.assign(s.m_rxnSets.size(), 0);
     for (size_t set = 0; set < s.m_rxnSets.size(); ++set) {
         const CRxnSet& rs = *s.m_rxnSets[set];
+        if (!rs.m_ledgerSlots.empty()) {
+            b.m_setRowStart[set] = b.m_nRows;
+            b.m_setRows[set] = rs.m_nKinetic + rs.m_nEqui;
+            b.m_nRows += b.m_setRows[set];
+        }
         for (const CRxnSet::CLedgerSlot& slot : rs.m_ledgerSlots) {
             const size_t record = ToSize(RecordOf(s, rs.LedgerReaction(slot.m_row)));
             const int term = rxnTerm[record * nComp + ToSize(slot.m_entry)];
@@ -160,6 +168,9 @@ void PrepareBudget(CSimulation& s) {
         b->m_nThreads = static_cast<int>(s.m_rxnWork.size());
         const size_t sums = ToSize(b->m_nTerms) * ToSize(b->m_nThreads);
         b->m_chunk.assign(sums, 0.0);
+        b->m_rowSums.assign(ToSize(b->m_nRows) * ToSize(b->m_nThreads), 0.0);
+        b->m_setMet.assign(s.m_rxnSets.size() * ToSize(b->m_nThreads), 0);
+        b->m_setsMet.assign(ToSize(RXN_NODE_CHUNK) * ToSize(b->m_nThreads), 0);
         b->m_sums.assign(sums, CExactSum());
         b->m_change.assign(ToSize(b->m_nTerms), 0.0);
         const size_t nComp = ToSize(s.m_nComp);
@@ -188,6 +199,12 @@ CBudgetChunk StartBudgetChunk(CSimulation& s, int thread) {
     c.m_transportTerm = b.m_transportTerm.data();
     c.m_porosityTerm = b.m_porosityTerm.data();
     c.m_setSlots = b.m_setSlots.data();
+    c.m_setRowStart = b.m_setRowStart.data();
+    c.m_setRows = b.m_setRows.data();
+    c.m_rowSums = b.m_rowSums.data() + thread * b.m_nRows;
+    c.m_setMet = b.m_setMet.data() + ToSize(thread) * s.m_rxnSets.size();
+    c.m_setsMet = b.m_setsMet.data() + thread * RXN_NODE_CHUNK;
+    c.m_porosity = b.m_porosity;
     c.m_nodeSet = s.m_nodeRxnSet.get();
     c.m_state = s.m_state;
     c.m_stateNew = s.m_stateNew.get();
@@ -198,28 +215,58 @@ CBudgetChunk StartBudgetChunk(CSimulation& s, int thread) {
     return c;
 }
 
-// Summed node by node in a register, entry by entry: the nodes of a chunk
-// add to the same few sums.
+// The weights of the chunk's nodes first, then entry by entry the transport
+// changes in four interleaved partial sums (node i of the chunk into sum
+// i % 4), so that the additions do not wait for each other, and the sinks of
+// the few nodes that have one. The order is fixed by the chunk alone,
+// whatever the threads.
 void CBudgetChunk::AddTransport(int begin, int end) const {
+    constexpr int LANES = 4;
+    double w[RXN_NODE_CHUNK];
+    int sinkNodes[RXN_NODE_CHUNK];
+    int nSinks = 0;
+    const int count = end - begin;
+    for (int i = 0; i < count; ++i) {
+        const double* before = m_state + (begin + i) * m_nComp;
+        w[i] = before[SLOT_POROSITY] * m_volume[begin + i];
+        if (before[SLOT_SOURCE] < 0.0)
+            sinkNodes[nSinks++] = i;
+    }
     for (int k = m_firstMobile; k < m_nComp; ++k) {
+        double lane[LANES] = {};
+        const double* change = m_transport + begin * m_nComp + k;
+        int i = 0;
+        for (; i + LANES <= count; i += LANES)
+            for (int l = 0; l < LANES; ++l)
+                lane[l] += change[(i + l) * m_nComp] * w[i + l];
+        for (; i < count; ++i)
+            lane[i % LANES] += change[i * m_nComp] * w[i];
+        // What the sinks took is in the transport change: it moves from the
+        // transport term to the sinks' term.
         double sinks = 0.0;
-        double transport = 0.0;
-        for (int n = begin; n < end; ++n) {
-            const double* before = m_state + n * m_nComp;
-            const double w = before[SLOT_POROSITY] * m_volume[n];
-            const double source = before[SLOT_SOURCE];
-            const double change = m_transport[n * m_nComp + k];
-            if (source < 0.0) {
-                const double sink = before[k] * source * m_dt;
-                sinks += sink * w;
-                transport += (change - sink) * w;
-            } else {
-                transport += change * w;
-            }
+        for (int j = 0; j < nSinks; ++j) {
+            const int node = begin + sinkNodes[j];
+            const double* before = m_state + node * m_nComp;
+            sinks += before[k] * before[SLOT_SOURCE] * m_dt * w[sinkNodes[j]];
         }
         m_sums[m_sinkTerm[k]] += sinks;
-        m_sums[m_transportTerm[k]] += transport;
+        m_sums[m_transportTerm[k]] += ((lane[0] + lane[1]) + (lane[2] + lane[3])) - sinks;
     }
+}
+
+// Each set's summed amounts times the change per amount of each slot, then
+// the sums cleared for the next chunk.
+void CBudgetChunk::AddReactions() {
+    for (int m = 0; m < m_nSetsMet; ++m) {
+        const int set = m_setsMet[m];
+        double* rows = m_rowSums + m_setRowStart[set];
+        for (const CBudgetSlot& slot : m_setSlots[set])
+            m_sums[slot.m_term] += rows[slot.m_row] * slot.m_change;
+        for (int r = 0; r < m_setRows[set]; ++r)
+            rows[r] = 0.0;
+        m_setMet[set] = 0;
+    }
+    m_nSetsMet = 0;
 }
 
 void CBudgetChunk::AddPorosityChange(const double* after, double change, double volume) const {

@@ -19,25 +19,40 @@ void PrepareBudget(CSimulation& s);
 // chunk sums and the model's arrays, gathered once a chunk, for a loop that
 // runs once per node and global step.
 struct CBudgetChunk {
-    // Adds the reactions' changes of node n in the global step just
-    // integrated (the amounts in its ledger) to the sums, weighted with the
-    // porosity at the start of the step; a reaction that changed the
-    // porosity changed the mass of what is left.
-    void AddNode(int n, const double* ledger) const {
+    // Adds the amounts in node n's ledger (the global step just integrated)
+    // to its set's sums, weighted with the porosity at the start of the step;
+    // a reaction that changed the porosity changed the mass of what is left.
+    void AddNode(int n, const double* ledger) {
+        const int set = m_nodeSet[n];
+        const int rows = m_setRows[set];
+        if (rows == 0 && !m_porosity)
+            return;
         const int offset = n * m_nComp;
         const double volume = m_volume[n];
         const double porosity = m_state[offset + SLOT_POROSITY];
         const double w = porosity * volume;
-        for (const CBudgetSlot& slot : m_setSlots[m_nodeSet[n]])
-            m_sums[slot.m_term] += ledger[slot.m_row] * slot.m_change * w;
+        if (rows > 0) {
+            if (!m_setMet[set]) {
+                m_setMet[set] = 1;
+                m_setsMet[m_nSetsMet++] = set;
+            }
+            double* sums = m_rowSums + m_setRowStart[set];
+            for (int r = 0; r < rows; ++r)
+                sums[r] += ledger[r] * w;
+        }
+        if (!m_porosity)
+            return;
         const double porosityAfter = m_stateNew[offset + SLOT_POROSITY];
         if (porosityAfter != porosity)
             AddPorosityChange(m_stateNew + offset, porosityAfter - porosity, volume);
     }
+    // After the chunk's nodes: the reactions' terms from the sets' sums.
+    void AddReactions();
     void AddPorosityChange(const double* after, double change, double volume) const;
-    // Adds the transport and sink changes of the nodes begin..end-1 to the
-    // sums, entry by entry (the transport change includes what the sinks
-    // took, computed as the transport step computed it).
+    // Adds the transport and sink changes of the nodes begin..end-1 (at most
+    // RXN_NODE_CHUNK) to the sums, entry by entry (the transport change
+    // includes what the sinks took, computed as the transport step computed
+    // it).
     void AddTransport(int begin, int end) const;
 
     double* m_sums = nullptr; // borrowed from the budget: the thread's chunk sums
@@ -47,6 +62,13 @@ struct CBudgetChunk {
     const int* m_transportTerm = nullptr;
     const int* m_porosityTerm = nullptr;
     const std::vector<CBudgetSlot>* m_setSlots = nullptr;
+    const int* m_setRowStart = nullptr;
+    const int* m_setRows = nullptr;
+    double* m_rowSums = nullptr;          // the thread's, borrowed from the budget
+    unsigned char* m_setMet = nullptr;    // the thread's, borrowed from the budget
+    int* m_setsMet = nullptr;             // the thread's, borrowed from the budget
+    int m_nSetsMet = 0;
+    bool m_porosity = false;
     const unsigned char* m_nodeSet = nullptr;
     const double* m_state = nullptr;
     const double* m_stateNew = nullptr;

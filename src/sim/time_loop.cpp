@@ -93,6 +93,7 @@ void IntegrateChunk(CSimulation& s, int begin, int end, int thread) {
             sums.AddNode(n, work.m_ledgerNode);
     }
     if (budget) {
+        sums.AddReactions();
         sums.AddTransport(begin, end);
         EndNodeChunk(s, thread);
     }
