@@ -3,15 +3,18 @@
 
 For each model (written by make_model.py) the run is timed with the budget and
 ten wells (BASE.kvx) and with --no-budget and no extension file, alternating
-the two, and the median of each is reported with their ratio. The time is the
-run's own total from --timings (reading, heads, flow field, time loop, output):
+the two, and the median of each is reported with their ratio. Two times: the
+run's own total from --timings (reading, heads, flow field, time loop, output;
 the front end notices the end of a run at its next poll of the run's state,
-every 50 ms, which a wall clock around the process would count as well.
+every 50 ms, which a wall clock around the process would count as well), and
+the CPU time of the process (user and system), which other work on a shared
+machine disturbs less.
 
 Usage: budget_cost.py [--bin BIN] [--pairs N] [--threads T] [--workdir DIR]
 """
 import argparse
 import os
+import resource
 import statistics
 import subprocess
 import sys
@@ -38,12 +41,16 @@ def wells(rows, cols):
 
 
 def timed(args):
-    run = subprocess.run(args[:1] + ["--timings"] + args[1:], check=True, stdout=subprocess.DEVNULL,
-                         stderr=subprocess.PIPE, text=True)
+    """(total of --timings, CPU seconds) of one run."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    run = subprocess.run(args[:1] + ["--timings"] + args[1:], check=True,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
     for line in run.stderr.splitlines():
         words = line.split()
         if len(words) >= 2 and words[0] == "total":
-            return float(words[1])
+            return float(words[1]), cpu
     raise RuntimeError("no total in the timings of " + " ".join(args))
 
 
@@ -61,7 +68,8 @@ def measure(binary, base, pairs, threads):
                           base]))
     with open(kvx, "w") as f:
         f.write(text)
-    return statistics.median(on), statistics.median(off)
+    return ([statistics.median(t[i] for t in on) for i in (0, 1)],
+            [statistics.median(t[i] for t in off) for i in (0, 1)])
 
 
 def main():
@@ -73,8 +81,9 @@ def main():
     p.add_argument("--workdir")
     a = p.parse_args()
     work = a.workdir or tempfile.mkdtemp(prefix="kova-budget-cost-")
-    print("| model | with budget and 10 wells (s) | without (s) | ratio |")
-    print("|---|---|---|---|")
+    print("| model | total with budget and 10 wells (s) | without (s) | ratio "
+          "| CPU with (s) | without (s) | ratio |")
+    print("|---|---|---|---|---|---|---|")
     for name, args in MODELS.items():
         base = os.path.join(work, name)
         subprocess.run([sys.executable, os.path.join(ROOT, "bench/make_model.py"), base] + args,
@@ -82,7 +91,8 @@ def main():
         with open(base + ".kvx", "w") as f:
             f.write(wells(200, 200))
         on, off = measure(a.bin, base, a.pairs, a.threads)
-        print("| %s | %.3f | %.3f | %.3f |" % (name, on, off, on / off), flush=True)
+        print("| %s | %.3f | %.3f | %.3f | %.3f | %.3f | %.3f |"
+              % (name, on[0], off[0], on[0] / off[0], on[1], off[1], on[1] / off[1]), flush=True)
 
 
 if __name__ == "__main__":

@@ -56,7 +56,7 @@ constexpr double SPARSE_HEAD_BYTES_PER_NODE_LOG = 40.0;
 
 // Threads: nodes handed out at a time to the threads that integrate them (the
 // cost of a node varies with its reactions and its place in a plume).
-constexpr int RXN_NODE_CHUNK = 64;
+constexpr int RXN_NODE_CHUNK = 256;
 constexpr int THREADS_MAX = 1024; // the most threads --threads accepts
 
 // Stable global step (ComputeStableStep). Of the two candidate formulas for a

@@ -23,8 +23,7 @@ void CRxnWork::Allocate(int nComp) {
 
 void CRxnWork::AllocateLedger(int rows) {
     const size_t count = ToSize(rows);
-    m_ledgerStorage.reset(new double[2 * count]());
+    m_ledgerStorage.reset(new double[count]());
     m_ledgerRows = rows;
     m_ledgerPass = m_ledgerStorage.get();
-    m_ledgerNode = m_ledgerPass + count;
 }

@@ -49,15 +49,16 @@ struct alignas(RXN_WORK_LINE) CRxnWork {
     double* m_base = nullptr;            // state at the start of the local step
     std::unique_ptr<double[]> m_storage; // owns the arrays
 
-    // The amounts each reaction applied, for the mass budget; null when the
-    // run keeps none. One value per reaction of the node's set (kinetic, then
-    // equilibrium).
-    // Sizes them for sets of up to rows reactions.
+    // The amounts each reaction applied, for the mass budget: one value per
+    // reaction of the node's set (kinetic, then equilibrium).
+    // Sizes the pass's amounts for sets of up to rows reactions.
     void AllocateLedger(int rows);
     int m_ledgerRows = 0;
     double* m_ledgerPass = nullptr; // amounts in the corrector pass in progress
-    double* m_ledgerNode = nullptr; // summed over the node's accepted local steps
-    bool m_ledgerAccepted = false;  // a local step of the node has been accepted
+    // Borrowed from the budget: where the accepted amounts of the node being
+    // integrated go, times m_ledgerWeight; null when the node keeps none.
+    double* m_ledgerSums = nullptr;
+    double m_ledgerWeight = 0.0;
 
     // Where the reaction being called on this thread reports the amounts it
     // applies; null when the integration keeps no ledger. Borrowed; not freed.

@@ -94,7 +94,7 @@ void CRxnSet::Integrate(const double* start, double* state, const double* transp
     if (work.m_nComp < m_nComp)
         ThrowWorkTooSmall(work.m_nComp, m_nComp);
     // Sets whose reactions change no entry of the budget keep no ledger.
-    const bool ledger = work.m_ledgerNode != nullptr && !m_ledgerSlots.empty();
+    const bool ledger = work.m_ledgerSums != nullptr && !m_ledgerSlots.empty();
     const CRxnWorkScope current(work, ledger);
     const int n = m_nComp;
     const double dt = globalStep;
@@ -104,7 +104,6 @@ void CRxnSet::Integrate(const double* start, double* state, const double* transp
 
     if (ledger && work.m_ledgerRows < m_nKinetic + m_nEqui)
         ThrowWorkTooSmall(work.m_ledgerRows, m_nKinetic + m_nEqui);
-    work.m_ledgerAccepted = false;
 
     // 1. The first local step is the node's fraction of the global step.
     work.m_localStep = dt * *fraction;
@@ -245,17 +244,12 @@ void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
 // it set an entry to less what was there): in a corrector pass each
 // reaction reports into its own row of the pass (an equilibrium reaction
 // over all its calls in the sweeps); only an accepted pass goes to the
-// node's rows, the first one as they are.
+// budget, weighted with the node's pore volume.
 void CRxnSet::AcceptLedgerPass(CRxnWork& work) const {
-    const int rows = m_nKinetic + m_nEqui;
-    if (work.m_ledgerAccepted) {
-        for (int r = 0; r < rows; ++r)
-            work.m_ledgerNode[r] += work.m_ledgerPass[r];
-        return;
-    }
-    for (int r = 0; r < rows; ++r)
-        work.m_ledgerNode[r] = work.m_ledgerPass[r];
-    work.m_ledgerAccepted = true;
+    const double weight = work.m_ledgerWeight;
+    for (int r = 0; r < m_nKinetic + m_nEqui; ++r)
+        if (work.m_ledgerPass[r] != 0.0)
+            work.m_ledgerSums[r] += work.m_ledgerPass[r] * weight;
 }
 
 void CRxnSet::HalveAfterFailure(double* state, double* fraction, int* hold, CRxnWork& work) const {

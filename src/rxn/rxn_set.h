@@ -38,8 +38,8 @@ public:
     // transport change of the step; fraction, hold: the node's step control;
     // work: the calling thread's arrays (at least m_nComp doubles each), which
     // is the thread's current work while the call runs. When the work has a
-    // ledger, its node rows get the amounts each reaction applied in the
-    // accepted local steps.
+    // ledger, the amounts each reaction applied in the accepted local steps,
+    // times the work's ledger weight, are added to its ledger sums.
     void Integrate(const double* start, double* state, const double* transport, double globalStep,
                    double* fraction, int* hold, CRxnWork& work) const;
 

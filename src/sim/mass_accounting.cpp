@@ -168,7 +168,7 @@ void PrepareBudget(CSimulation& s) {
         b->m_nThreads = static_cast<int>(s.m_rxnWork.size());
         const size_t sums = ToSize(b->m_nTerms) * ToSize(b->m_nThreads);
         b->m_chunk.assign(sums, 0.0);
-        b->m_rowSums.assign(ToSize(b->m_nRows) * ToSize(b->m_nThreads), 0.0);
+        b->m_rowSums.assign(ToSize(b->m_nRows) * BUDGET_LANES * ToSize(b->m_nThreads), 0.0);
         b->m_setMet.assign(s.m_rxnSets.size() * ToSize(b->m_nThreads), 0);
         b->m_setsMet.assign(ToSize(RXN_NODE_CHUNK) * ToSize(b->m_nThreads), 0);
         b->m_sums.assign(sums, CExactSum());
@@ -201,7 +201,8 @@ CBudgetChunk StartBudgetChunk(CSimulation& s, int thread) {
     c.m_setSlots = b.m_setSlots.data();
     c.m_setRowStart = b.m_setRowStart.data();
     c.m_setRows = b.m_setRows.data();
-    c.m_rowSums = b.m_rowSums.data() + thread * b.m_nRows;
+    c.m_rowSums = b.m_rowSums.data() + thread * b.m_nRows * BUDGET_LANES;
+    c.m_nRows = b.m_nRows;
     c.m_setMet = b.m_setMet.data() + ToSize(thread) * s.m_rxnSets.size();
     c.m_setsMet = b.m_setsMet.data() + thread * RXN_NODE_CHUNK;
     c.m_porosity = b.m_porosity;
@@ -257,16 +258,24 @@ void CBudgetChunk::AddTransport(int begin, int end) const {
 // Each set's summed amounts times the change per amount of each slot, then
 // the sums cleared for the next chunk.
 void CBudgetChunk::AddReactions() {
+    static_assert(BUDGET_LANES == 4, "the lanes are added in pairs");
     for (int m = 0; m < m_nSetsMet; ++m) {
         const int set = m_setsMet[m];
-        double* rows = m_rowSums + m_setRowStart[set];
-        for (const CBudgetSlot& slot : m_setSlots[set])
-            m_sums[slot.m_term] += rows[slot.m_row] * slot.m_change;
-        for (int r = 0; r < m_setRows[set]; ++r)
-            rows[r] = 0.0;
+        double* lane[BUDGET_LANES];
+        for (int l = 0; l < BUDGET_LANES; ++l)
+            lane[l] = m_rowSums + l * m_nRows + m_setRowStart[set];
+        for (const CBudgetSlot& slot : m_setSlots[set]) {
+            const int r = slot.m_row;
+            const double amount = (lane[0][r] + lane[1][r]) + (lane[2][r] + lane[3][r]);
+            m_sums[slot.m_term] += amount * slot.m_change;
+        }
+        for (int l = 0; l < BUDGET_LANES; ++l)
+            for (int r = 0; r < m_setRows[set]; ++r)
+                lane[l][r] = 0.0;
         m_setMet[set] = 0;
     }
     m_nSetsMet = 0;
+    m_lane = 0;
 }
 
 void CBudgetChunk::AddPorosityChange(const double* after, double change, double volume) const {

@@ -5,6 +5,7 @@
 
 #include "model/limits.h"
 #include "model/mass_budget.h"
+#include "model/rxn_work.h"
 
 #include <vector>
 
@@ -18,33 +19,38 @@ void PrepareBudget(CSimulation& s);
 // What the changes of the nodes of one chunk are added with: the thread's
 // chunk sums and the model's arrays, gathered once a chunk, for a loop that
 // runs once per node and global step.
+// Copies of the sums a chunk's nodes add to in turn.
+constexpr int BUDGET_LANES = 4;
+
 struct CBudgetChunk {
-    // Adds the amounts in node n's ledger (the global step just integrated)
-    // to its set's sums, weighted with the porosity at the start of the step;
-    // a reaction that changed the porosity changed the mass of what is left.
-    void AddNode(int n, const double* ledger) {
+    // Before node n is integrated: where its reactions' amounts go (its
+    // set's sums, in a copy of them that consecutive nodes take in turn, so
+    // that an addition need not wait for the one before) and with what
+    // weight (its pore volume at the start of the step).
+    void StartNode(int n, CRxnWork& work) {
         const int set = m_nodeSet[n];
         const int rows = m_setRows[set];
-        if (rows == 0 && !m_porosity)
+        work.m_ledgerSums = nullptr;
+        if (rows == 0)
             return;
-        const int offset = n * m_nComp;
-        const double volume = m_volume[n];
-        const double porosity = m_state[offset + SLOT_POROSITY];
-        const double w = porosity * volume;
-        if (rows > 0) {
-            if (!m_setMet[set]) {
-                m_setMet[set] = 1;
-                m_setsMet[m_nSetsMet++] = set;
-            }
-            double* sums = m_rowSums + m_setRowStart[set];
-            for (int r = 0; r < rows; ++r)
-                sums[r] += ledger[r] * w;
+        if (!m_setMet[set]) {
+            m_setMet[set] = 1;
+            m_setsMet[m_nSetsMet++] = set;
         }
+        work.m_ledgerSums = m_rowSums + m_lane * m_nRows + m_setRowStart[set];
+        work.m_ledgerWeight = m_state[n * m_nComp + SLOT_POROSITY] * m_volume[n];
+        m_lane = (m_lane + 1) % BUDGET_LANES;
+    }
+    // After node n is integrated: a reaction that changed the porosity
+    // changed the mass of what is left.
+    void EndNode(int n) const {
         if (!m_porosity)
             return;
+        const int offset = n * m_nComp;
+        const double porosity = m_state[offset + SLOT_POROSITY];
         const double porosityAfter = m_stateNew[offset + SLOT_POROSITY];
         if (porosityAfter != porosity)
-            AddPorosityChange(m_stateNew + offset, porosityAfter - porosity, volume);
+            AddPorosityChange(m_stateNew + offset, porosityAfter - porosity, m_volume[n]);
     }
     // After the chunk's nodes: the reactions' terms from the sets' sums.
     void AddReactions();
@@ -64,10 +70,12 @@ struct CBudgetChunk {
     const std::vector<CBudgetSlot>* m_setSlots = nullptr;
     const int* m_setRowStart = nullptr;
     const int* m_setRows = nullptr;
-    double* m_rowSums = nullptr;          // the thread's, borrowed from the budget
+    double* m_rowSums = nullptr; // the thread's BUDGET_LANES copies, borrowed from the budget
     unsigned char* m_setMet = nullptr;    // the thread's, borrowed from the budget
     int* m_setsMet = nullptr;             // the thread's, borrowed from the budget
     int m_nSetsMet = 0;
+    int m_lane = 0; // the copy of the sums the next node adds to
+    int m_nRows = 0;
     bool m_porosity = false;
     const unsigned char* m_nodeSet = nullptr;
     const double* m_state = nullptr;

@@ -83,6 +83,8 @@ void IntegrateChunk(CSimulation& s, int begin, int end, int thread) {
     for (int n = begin; n < end; ++n) {
         if (s.m_nThreads == 1)
             s.m_currentNode = n;
+        if (budget)
+            sums.StartNode(n, work);
         try {
             IntegrateNode(s, n, work);
         } catch (Exception& e) {
@@ -90,7 +92,7 @@ void IntegrateChunk(CSimulation& s, int begin, int end, int thread) {
             throw;
         }
         if (budget)
-            sums.AddNode(n, work.m_ledgerNode);
+            sums.EndNode(n);
     }
     if (budget) {
         sums.AddReactions();
