@@ -113,6 +113,31 @@ TEST(Budget, FilesAreTheSameForAnyThreads) {
         EXPECT_TRUE(ReadBinaryFile(a + file) == ReadBinaryFile(b + file)) << file;
 }
 
+// The summary's numbers are the table's: the storage at both ends, what the
+// sinks took out, no reaction.
+TEST(Budget, TheSummaryAddsUpTheTable) {
+    const TempDir dir;
+    const std::string base = Stage(dir, KOVA_EXAMPLES_DIR, "two_nodes");
+    const std::string err = RunModel(base);
+    const std::vector<CBudgetRow> rows = ReadBudget(base + ".budget.csv");
+    double sinks = 0.0;
+    for (const CBudgetRow& row : rows)
+        if (row.m_entry == "tracer" && row.m_term == "sinks")
+            sinks += row.m_mass;
+    const size_t at = err.find("\ntracer ");
+    ASSERT_NE(at, std::string::npos) << err;
+    std::istringstream line(err.substr(at + 8));
+    double initial = 0, final = 0, in = 0, out = 0, reactions = 0;
+    line >> initial >> final >> in >> out >> reactions;
+    const int last = IntervalCount(rows) - 1;
+    EXPECT_EQ(initial, 3.0);
+    EXPECT_NEAR(final, TermOf(RowsOf(rows, last, "tracer"), "storage_end"), 1e-5);
+    EXPECT_NEAR(in, 0.0, 1e-12); // the transport, zero up to rounding
+    EXPECT_NEAR(out, sinks, 1e-5 * std::fabs(sinks));
+    EXPECT_LT(out, -2.5);
+    EXPECT_EQ(reactions, 0.0);
+}
+
 // The summary names each entry with its storage and its discrepancy.
 TEST(Budget, TheRunEndsWithASummary) {
     const TempDir dir;

@@ -45,6 +45,8 @@ const CRefusal REFUSALS[] = {
     {"label_not_a_string", "[units]\ntime = 1\n",
      "input: key units.time (line 2): must be a string, not an integer"},
     {"label_with_a_comma", "[units]\nmass = \"k,g\"\n", "input: key units.mass (line 2): \"k,g\""},
+    {"label_too_long", "[units]\nmass = \"kilogram-of-nitrogen-as-ammonium-ion-xyzw\"\n",
+     "input: key units.mass (line 2): a label of 1..40 characters"},
     {"thickness_a_string", "[aquifer]\nthickness = \"2\"\n",
      "input: key aquifer.thickness (line 2): must be a number, not a string"},
     {"thickness_zero", "\n[aquifer]\nthickness = 0\n",
@@ -91,16 +93,17 @@ TEST(ExtensionFile, NamesUnitsAndWellsLandInTheModel) {
     CEngine engine;
     engine.Read(Grid());
     ReadExtension(engine.sim,
-                  "[units]\nlength = \"m\"\ntime = \"d\"\nmass = \"kg\"\n"
+                  "[units]\nlength = \"m\"\ntime = \"d\"\nmass = \"kilogram-of-nitrogen-as-ammonium-ion-xyz\"\n"
                   "[aquifer]\nthickness = 2.5\n"
                   "[entries]\nimmobile = [\"X\"]\n"
                   "mobile = [{ name = \"NH4\", units = \"mg/L\" }, \"O2\"]\n"
                   "[[observe]]\nname = \"A\"\nrow = 2\ncol = 3\nentries = [\"O2\", \"head\"]\n"
-                  "[[observe]]\nname = \"B\"\nx = 1.5\ny = 21\n",
+                  "[[observe]]\nname = \"B\"\nx = 1.5\ny = 21\n"
+                  "[[observe]]\nname = \"C\"\nx = -0.4\ny = -4\n",
                   "m.kvx");
     const CSimulation& s = engine.sim;
     EXPECT_EQ(s.m_ext.m_file, "m.kvx");
-    EXPECT_EQ(s.m_ext.m_massUnit, "kg");
+    EXPECT_EQ(s.m_ext.m_massUnit.size(), 40u); // the longest label there may be
     EXPECT_EQ(s.m_ext.m_thickness, 2.5);
     const std::vector<std::string> names = {EntryName(s.m_ext, 10, 2, 7),
                                             EntryName(s.m_ext, 10, 2, 8),
@@ -112,7 +115,7 @@ TEST(ExtensionFile, NamesUnitsAndWellsLandInTheModel) {
     EXPECT_EQ(FindEntryByName(s.m_ext, 10, 2, "O2"), 9);
     EXPECT_EQ(FindEntryByName(s.m_ext, 10, 2, "mobile_1"), 9);
     EXPECT_EQ(FindEntryByName(s.m_ext, 10, 2, "immobile_1"), -1);
-    ASSERT_EQ(s.m_ext.m_observe.size(), 2u);
+    ASSERT_EQ(s.m_ext.m_observe.size(), 3u);
     const CObservationWell& a = s.m_ext.m_observe[0];
     EXPECT_EQ(a.m_row * 10 + a.m_col, 23);
     EXPECT_EQ(a.m_entries, (std::vector<int>{9, SLOT_HEAD}));
@@ -124,9 +127,31 @@ TEST(ExtensionFile, NamesUnitsAndWellsLandInTheModel) {
     EXPECT_TRUE(b.m_snapped);
     EXPECT_EQ(b.m_entries, (std::vector<int>{7, 8, 9}));
     EXPECT_EQ(b.m_line, 15);
+    // The grid reaches half a cell past its outer nodes: half of 1 along x,
+    // half of 10 along y.
+    const CObservationWell& c = s.m_ext.m_observe[2];
+    EXPECT_EQ(c.m_row * 10 + c.m_col, 0);
+}
+
+// A single row's cell is 1 wide around its node.
+TEST(ExtensionFile, ASingleRowReachesHalfAUnitAroundIt) {
+    CTestModel m;
+    m.Grid(1, 2, {5}, {0, 1}).Mobile(1, 0.1, 0);
+    for (const auto& [y, outcome] : std::vector<std::pair<double, bool>>{
+             {4.6, true}, {5.4, true}, {4.4, false}, {5.6, false}}) {
+        CEngine engine;
+        engine.Read(m);
+        const std::string text = "[[observe]]\nname = \"W\"\nx = 0\ny = " + std::to_string(y) + "\n";
+        const std::string result = Outcome([&] { ReadExtension(engine.sim, text, "m.kvx"); });
+        EXPECT_EQ(result.empty(), outcome) << y << ": " << result;
+    }
 }
 
 TEST(ExtensionFile, WithoutOneTheNamesAreTheDefaults) {
+    CExtension mobileOnly;
+    mobileOnly.m_mobile = {{"NH4", ""}, {"O2", ""}};
+    EXPECT_EQ(EntryName(mobileOnly, 10, 2, 7), "immobile_0");
+    EXPECT_EQ(EntryName(mobileOnly, 10, 2, 8), "NH4");
     CExtension none;
     EXPECT_EQ(EntryName(none, 10, 2, 7), "immobile_0");
     EXPECT_EQ(EntryName(none, 10, 2, 9), "mobile_1");
