@@ -152,6 +152,13 @@ TEST(ExtensionFile, WithoutOneTheNamesAreTheDefaults) {
     mobileOnly.m_mobile = {{"NH4", ""}, {"O2", ""}};
     EXPECT_EQ(EntryName(mobileOnly, 10, 2, 7), "immobile_0");
     EXPECT_EQ(EntryName(mobileOnly, 10, 2, 8), "NH4");
+    CExtension immobileOnly;
+    immobileOnly.m_immobile = {{"X", ""}};
+    EXPECT_EQ(EntryName(immobileOnly, 10, 2, 7), "X");
+    EXPECT_EQ(EntryName(immobileOnly, 10, 2, 9), "mobile_1");
+    // Fewer names than entries (the file cannot say so, a caller can): the
+    // entries past the names keep their defaults.
+    EXPECT_EQ(EntryName(immobileOnly, 11, 2, 8), "immobile_1");
     CExtension none;
     EXPECT_EQ(EntryName(none, 10, 2, 7), "immobile_0");
     EXPECT_EQ(EntryName(none, 10, 2, 9), "mobile_1");
