@@ -11,15 +11,16 @@ mkdir -p out
 
 # name and kova-plot arguments of its picture
 pictures=(
-    "column --node 0,40 --entry mobile_0"
-    "plume --entry mobile_0"
-    "hydrocarbon_plume --entry mobile_0"
+    "column --node 0,40 --entry tracer"
+    "plume --entry tracer"
+    "hydrocarbon_plume --entry benzene"
     "decay_chain --node 14,20"
-    "complexation --entry mobile_2"
+    "complexation --entry ZnCit"
 )
 for picture in "${pictures[@]}"; do
     read -r name args <<<"$picture"
     cp "examples/$name.kvi" "out/$name.kvi"
+    cp "examples/$name.kvx" "out/$name.kvx"
     build/release/kova-compute --no-progress "out/$name" >/dev/null 2>&1
     # shellcheck disable=SC2086 # the arguments are split on purpose
     build/release/kova-plot "out/$name" $args -o "examples/$name.png"

@@ -13,8 +13,14 @@ if [ ! -f "examples/$name.kvi" ]; then
 fi
 mkdir -p out
 cp "examples/$name.kvi" "out/$name.kvi"
+# The extension file names the entries and places the observation wells.
+if [ -f "examples/$name.kvx" ]; then cp "examples/$name.kvx" "out/$name.kvx"; fi
 build/release/kova-compute "out/$name"
 if command -v python3 >/dev/null; then
     python3 scripts/summarize-output.py "out/$name"
 fi
 echo "results: $PWD/out/$name.kvo (state records) and $PWD/out/$name.kvt (record times)"
+echo "         $PWD/out/$name.budget.csv (mass budget)"
+if [ -f "out/$name.obs.csv" ]; then
+    echo "         $PWD/out/$name.obs.csv (observation wells)"
+fi
