@@ -19,6 +19,9 @@ const char* const CLI_USAGE =
     "                  every count gives the same results\n"
     "  --timings       print the wall time of each phase to stderr at the end\n"
     "  --no-budget     write no mass budget (BASE.budget.csv) and no summary of it\n"
+    "  --progress=json no display: the progress as one JSON object a line on stderr, at\n"
+    "                  every status change and every second (status, time, start, end,\n"
+    "                  fraction, step, reduced)\n"
     "  --help          this text\n"
     "  --version       the program's version\n"
     "  --              ends the options (for a BASE that starts with -)\n"
@@ -73,6 +76,8 @@ CCliOptions ParseCliOptions(const std::vector<std::string>& args) {
             options.timings = true;
         else if (a == "--no-budget")
             options.noBudget = true;
+        else if (a == "--progress=json")
+            options.progressJson = true;
         else if (a == "--threads" || a.rfind("--threads=", 0) == 0) {
             std::string value;
             if (a == "--threads") {

@@ -1,6 +1,7 @@
 #include "app/frontend.h"
 
 #include "app/key_controller.h"
+#include "app/progress_json.h"
 #include "app/progress_lines.h"
 #include "app/progress_view.h"
 #include "app/terminal_session.h"
@@ -24,6 +25,7 @@ using Clock = std::chrono::steady_clock;
 // followed more closely so that short stages still show their line.
 constexpr auto DISPLAY_REFRESH = std::chrono::milliseconds(500);
 constexpr auto STATUS_POLL = std::chrono::milliseconds(50);
+constexpr auto JSON_PROGRESS_EVERY = std::chrono::seconds(1);
 
 } // namespace
 
@@ -226,17 +228,35 @@ int RunWithDisplay(CRunControl& runControl, CFrontEndSink& sink) {
     return ExitCode(runControl);
 }
 
-int RunWithStatusLines(CRunControl& runControl, CFrontEndSink& sink) {
+// The status, or with json the whole progress as a JSON line.
+std::string StatusLine(CRunControl& runControl, const std::string& status, bool json) {
+    if (!json)
+        return status;
+    CProgressState state;
+    state.status = status;
+    state.time = runControl.GetCurrentTime();
+    state.start = runControl.GetStartTime();
+    state.end = runControl.GetEndTime();
+    state.step = runControl.GetGlobalStep();
+    state.reduced = runControl.GetReducedNodes();
+    return ProgressJsonLine(state);
+}
+
+int RunWithStatusLines(CRunControl& runControl, CFrontEndSink& sink, bool json) {
     CSignalWatch signals;
     if (!StartWorker(runControl, sink)) {
-        sink.WriteStatus(runControl.GetError());
+        sink.WriteStatus(StatusLine(runControl, runControl.GetError(), json));
         return EXIT_RUN_FAILED;
     }
     std::optional<std::string> shown;
+    Clock::time_point nextJson = Clock::now() + JSON_PROGRESS_EVERY;
     auto follow = [&] {
         const std::optional<std::string> status = runControl.GetStatus();
-        if (status && status != shown)
-            sink.WriteStatus(*status);
+        const bool due = json && status && Clock::now() >= nextJson;
+        if (status && (status != shown || due)) {
+            sink.WriteStatus(StatusLine(runControl, *status, json));
+            nextJson = Clock::now() + JSON_PROGRESS_EVERY;
+        }
         shown = status;
     };
     follow();
@@ -273,7 +293,8 @@ int RunFrontEnd(const CCliOptions& options) {
     // A reader of stdout or stderr that goes away (`| head -1`) must not end
     // the run: the writes fail and are dropped.
     std::signal(SIGPIPE, SIG_IGN);
-    const bool display = !options.noProgress && isatty(STDERR_FILENO) && DrawableTerminal();
+    const bool display = !options.noProgress && !options.progressJson &&
+                         isatty(STDERR_FILENO) && DrawableTerminal();
     CFrontEndSink sink(display);
     CRunControl runControl(options.base.c_str());
     runControl.SetMessageSink(&sink);
@@ -281,7 +302,8 @@ int RunFrontEnd(const CCliOptions& options) {
     runControl.SetKeepBudget(!options.noBudget);
     runControl.SetStatus("Initalizing....");
     const int code =
-        display ? RunWithDisplay(runControl, sink) : RunWithStatusLines(runControl, sink);
+        display ? RunWithDisplay(runControl, sink)
+                : RunWithStatusLines(runControl, sink, options.progressJson);
     if (code == EXIT_ABANDONED) {
         // The worker is still reading or solving and has changed no file:
         // nothing is lost by not waiting for it.
