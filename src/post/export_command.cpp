@@ -2,6 +2,7 @@
 
 #include "post/base_path.h"
 #include "post/csv_writer.h"
+#include "post/netcdf_writer.h"
 #include "post/record_selection.h"
 #include "post/result_exception.h"
 #include "post/run_results.h"
@@ -13,12 +14,14 @@
 #include <system_error>
 
 const char* const EXPORT_USAGE =
-    "usage: kova-export BASE --format vtk|csv [--records all|LIST] [-o DIR]\n"
+    "usage: kova-export BASE --format vtk|csv|netcdf [--records all|LIST] [-o DIR]\n"
     "  Exports the results of the run BASE (BASE.kvi, BASE.kvt, BASE.kvo).\n"
     "  --format vtk   one STEM_NNNN.vtr file per record and STEM.pvd with the record\n"
     "                 times (open the .pvd in ParaView)\n"
     "  --format csv   STEM.csv, one row per node and record:\n"
     "                 record,time,i,j,x,y,head,...,mobile_0,...\n"
+    "  --format netcdf  STEM.nc, CF-1.8 NetCDF: time, y, x and one variable per entry\n"
+    "                 with its units (xarray, ParaView and QGIS open it)\n"
     "  --records      all (the default), or indices and ranges such as 0,4,10-20,last\n"
     "  -o DIR         where the files go (created if missing; default: BASE's directory)\n";
 
@@ -77,6 +80,13 @@ void ExportCsv(CRunResults& run, const std::vector<int>& records, const std::str
     out << path << " (" << records.size() << " records)\n";
 }
 
+void ExportNetcdf(CRunResults& run, const std::vector<int>& records, const std::string& dir,
+                  std::ostream& out) {
+    const std::string path = dir + "/" + BaseStem(run.m_base) + ".nc";
+    WriteNetcdfFile(path, run, records);
+    out << path << " (" << records.size() << " records)\n";
+}
+
 } // namespace
 
 CExportOptions ParseExportOptions(const std::vector<std::string>& args) {
@@ -97,8 +107,8 @@ CExportOptions ParseExportOptions(const std::vector<std::string>& args) {
         return options;
     if (options.format.empty())
         options.error = "no --format given";
-    else if (options.format != "vtk" && options.format != "csv")
-        options.error = "--format " + options.format + " is neither vtk nor csv";
+    else if (options.format != "vtk" && options.format != "csv" && options.format != "netcdf")
+        options.error = "--format " + options.format + " is none of vtk, csv, netcdf";
     return options;
 }
 
@@ -113,6 +123,8 @@ int RunExport(const CExportOptions& options, std::ostream& out, std::ostream& er
         MakeDirectory(dir);
         if (options.format == "vtk")
             ExportVtk(run, records, dir, out);
+        else if (options.format == "netcdf")
+            ExportNetcdf(run, records, dir, out);
         else
             ExportCsv(run, records, dir, out);
     });

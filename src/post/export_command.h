@@ -1,7 +1,7 @@
-// kova-export BASE --format vtk|csv [--records all|LIST] [-o DIR]
+// kova-export BASE --format vtk|csv|netcdf [--records all|LIST] [-o DIR]
 //
 // VTK: DIR/STEM_NNNN.vtr per record and DIR/STEM.pvd listing them with their
-// times. CSV: DIR/STEM.csv in long format. STEM is BASE's file name, DIR
+// times. CSV: DIR/STEM.csv in long format. NetCDF: DIR/STEM.nc (CF-1.8). STEM is BASE's file name, DIR
 // defaults to BASE's directory. Every file is checked before anything is
 // written.
 #pragma once
@@ -13,7 +13,7 @@
 #include <vector>
 
 struct CExportOptions : CPostToolOptions {
-    std::string format; // "vtk" or "csv"
+    std::string format; // "vtk", "csv" or "netcdf"
     std::string records = "all";
     std::string outDir; // empty: BASE's directory
 };

@@ -193,7 +193,7 @@ TEST(PostTools, WhatCannotBeUsedIsNamedAndNothingIsWritten) {
          "\"x\" is not a record index"},
         {[] {}, {"plot", base, "--entry", "mobile_5", "-o", out},
          "--entry mobile_5 names no entry", ""},
-        {[] {}, {"m", "--format", "pdf"}, "--format pdf is neither vtk nor csv",
+        {[] {}, {"m", "--format", "pdf"}, "--format pdf is none of vtk, csv, netcdf",
          "usage: kova-export", 2},
         {[] {}, {"m", "n", "--format", "vtk"}, "more than one BASE given (m, n)", "", 2},
         {[] {}, {"plot", "m", "--entry", "head"}, "no -o FILE.png given", "usage: kova-plot", 2},

@@ -1,0 +1,22 @@
+// A run's records as one CF-1.8 NetCDF file (written with Debian's libnetcdf),
+// which xarray, ParaView and QGIS open with its time, coordinates, names and
+// units:
+//
+//   dimensions  time (the records exported), y (rows), x (columns)
+//   time(time)  the record times; units the time label, axis T
+//   y(y), x(x)  the row and the column coordinates; units the length label
+//   ENTRY(time, y, x)  one double variable per entry of the state, named as
+//               the model names it, with its unit label and long_name
+//
+// Values are the records' doubles, unchanged. The file is NetCDF-4 (HDF5),
+// so it may exceed 4 GB.
+#pragma once
+
+#include "post/run_results.h"
+
+#include <string>
+#include <vector>
+
+// Writes path from the given records; throws ResultException naming the file
+// and libnetcdf's reason. A file that cannot be written in full is removed.
+void WriteNetcdfFile(const std::string& path, CRunResults& run, const std::vector<int>& records);
