@@ -36,13 +36,15 @@ class _EntryArray(BackendArray):
     (and nodes) indexed are copied out of the mapping.
     """
 
-    def __init__(self, records: np.ndarray, entry: int) -> None:
+    def __init__(self, records: np.ndarray, entry: int, source: "_MappedFile") -> None:
         self._records = records
         self._entry = entry
+        self._source = source
         self.shape = records.shape[:3]
         self.dtype = np.dtype(np.float64)
 
     def __getitem__(self, key: indexing.ExplicitIndexer) -> np.ndarray:
+        self._source.check()
         return indexing.explicit_indexing_adapter(
             key, self.shape, indexing.IndexingSupport.OUTER, self._outer)
 
@@ -59,6 +61,33 @@ class _EntryArray(BackendArray):
                 view = np.take(view, k, axis=axis)
             axis += 1
         return np.array(view, dtype=np.float64)
+
+
+class _MappedFile:
+    """The identity and length of the data file when it was mapped.
+
+    Touching a mapped page that a shrunk file no longer holds kills the
+    process (SIGBUS), which happens when the run is started again over the
+    same base. A file that shrank is refused before any read instead.
+    """
+
+    def __init__(self, path: str, mapped_bytes: int) -> None:
+        self.path = path
+        self.mapped_bytes = mapped_bytes
+        info = os.stat(path) if mapped_bytes else None
+        self._identity = (info.st_dev, info.st_ino) if info else None
+
+    def check(self) -> None:
+        if self._identity is None:
+            return
+        try:
+            info = os.stat(self.path)
+        except OSError:
+            return  # removed: the mapping keeps the old file's pages
+        if (info.st_dev, info.st_ino) == self._identity and info.st_size < self.mapped_bytes:
+            raise KovaFileError(f"{self.path}: {info.st_size} bytes now, "
+                                f"{self.mapped_bytes} when it was opened: the file was "
+                                "rewritten (a new run of the model?); open the results again")
 
 
 def _file_size(path: str, what: str) -> int:
@@ -181,6 +210,7 @@ def open_results(base: str) -> xr.Dataset:
         attrs.update(finished=0, unfinished_run=note, record_times=how,
                      skipped_bytes=int(skipped))
     records = _map_records(data_path, model, count)
+    source = _MappedFile(data_path, count * model.record_bytes)
 
     for key, label in (("length_unit", ext.length_unit), ("time_unit", ext.time_unit),
                        ("mass_unit", ext.mass_unit)):
@@ -205,6 +235,6 @@ def open_results(base: str) -> xr.Dataset:
             var_attrs["long_name"] = _HYDRAULIC_MEANING[name]
         if units:
             var_attrs["units"] = units
-        lazy = indexing.LazilyIndexedArray(_EntryArray(records, k))
+        lazy = indexing.LazilyIndexedArray(_EntryArray(records, k, source))
         variables[name] = xr.Variable(("time", "y", "x"), lazy, attrs=var_attrs)
     return xr.Dataset(variables, coords=coords, attrs=attrs)
