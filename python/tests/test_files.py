@@ -10,6 +10,7 @@ from kova import record_times
 from kova.extension_file import read_extension
 from kova.model_file import read_model_header
 
+
 @pytest.mark.parametrize("text, rows, cols, mobile", [
     ("1 3 0 1 0 1 0 10 1 0.1 1e-6 0 0 5 10", 1, 3, 1),
     ("01 0x3 00 +1 0 1 0 10 1 0.1 1e-6 0 0 5 10", 1, 3, 1),

@@ -210,4 +210,3 @@ def test_a_million_nodes_and_a_hundred_records_open_fast(tmp_path):
     assert opened < 1.0
     assert read < 1.0
     assert field[999, 5] == 2.5 and field.sum() == 2.5
-
