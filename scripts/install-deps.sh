@@ -5,10 +5,12 @@ set -euo pipefail
 # gnuplot-nox draws kova-plot's pictures; python3-vtk9 and python3-numpy let the
 # tests read exported VTK files back with VTK's own reader; Eigen solves the head
 # systems of large grids; toml++ reads the extension file; libnetcdf writes
-# kova-export's NetCDF files; Google Benchmark runs
-# the micro-benchmarks.
+# kova-export's NetCDF files; Google Benchmark runs the micro-benchmarks;
+# python3-xarray, python3-pandas and python3-pytest run the tests of the Python
+# package (python/), which reads the results of runs.
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev gnuplot-nox python3-vtk9
-    python3-numpy libeigen3-dev libtomlplusplus-dev libnetcdf-dev libbenchmark-dev)
+    python3-numpy libeigen3-dev libtomlplusplus-dev libnetcdf-dev libbenchmark-dev
+    python3-xarray python3-pandas python3-pytest)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

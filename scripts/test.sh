@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the release (g++) and the sanitizer (clang++,
-# ASan+UBSan) configurations, and runs every test under both.
+# ASan+UBSan) configurations, and runs every test under both; then the tests of
+# the Python package against the release build (Debian's python3, whatever
+# python3 comes first on the PATH).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -11,3 +13,5 @@ for config in release sanitize; do
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         ctest --test-dir "build/$config" --output-on-failure --parallel "$(nproc)"
 done
+echo "=== python tests" >&2
+/usr/bin/python3 -m pytest -q python/tests

@@ -1,0 +1,12 @@
+"""Reading the results of KOVA Compute runs.
+
+``open_results`` gives a run's records as an xarray Dataset, read lazily;
+``read_budget`` and ``read_observations`` give its mass budget and its
+observation wells as pandas DataFrames.
+"""
+
+from .errors import KovaFileError
+from .results import open_results
+from .tables import read_budget, read_observations
+
+__all__ = ["KovaFileError", "open_results", "read_budget", "read_observations"]

@@ -1,0 +1,223 @@
+"""What the results need from the extension file ``BASE.kvx``.
+
+The extension file (TOML) gives unit labels, the aquifer thickness and the
+entries' names and units. Every key read here is checked as the engine
+checks it, so names and units in the results are the ones a run used.
+Observation wells are the engine's business; their table is only checked to
+be an array of tables.
+"""
+
+from __future__ import annotations
+
+import math
+import os
+import re
+import tomllib
+from dataclasses import dataclass, field
+from typing import Any, Dict, Iterable, List, Optional, Tuple
+
+from .errors import KovaFileError
+from .model_file import HYDRAULIC_ENTRIES
+
+_NAME = re.compile(r"[A-Za-z0-9_-]+")
+_NAME_MAX_CHARS = 64
+_LABEL_MAX_CHARS = 40
+_RESERVED_NAMES = frozenset(HYDRAULIC_ENTRIES + ("water", "time"))
+
+
+@dataclass(frozen=True)
+class EntryLabel:
+    """An immobile or mobile entry's name and unit label (None: no label)."""
+
+    name: str
+    units: Optional[str] = None
+
+
+@dataclass(frozen=True)
+class Extension:
+    """Unit labels, thickness and entry labels; defaults without the file.
+
+    Attributes
+    ----------
+    path : str or None
+        The file read, None when there is none.
+    length_unit, time_unit, mass_unit : str or None
+        The unit labels given.
+    thickness : float
+        The aquifer thickness (1 by default).
+    immobile, mobile : list of EntryLabel
+        One label per entry of the model, in state order.
+    """
+
+    path: Optional[str]
+    length_unit: Optional[str] = None
+    time_unit: Optional[str] = None
+    mass_unit: Optional[str] = None
+    thickness: float = 1.0
+    immobile: List[EntryLabel] = field(default_factory=list)
+    mobile: List[EntryLabel] = field(default_factory=list)
+
+
+def _type_name(value: Any) -> str:
+    if isinstance(value, dict):
+        return "a table"
+    if isinstance(value, list):
+        return "an array"
+    if isinstance(value, str):
+        return "a string"
+    if isinstance(value, bool):
+        return "a boolean"
+    if isinstance(value, int):
+        return "an integer"
+    if isinstance(value, float):
+        return "a number"
+    return "a date or time"
+
+
+class _Checker:
+    """Checks values, failing with the file and the key."""
+
+    def __init__(self, path: str) -> None:
+        self.path = path
+
+    def fail(self, key: str, why: str) -> None:
+        raise KovaFileError(f"{self.path}: key {key}: {why}")
+
+    def table(self, value: Any, key: str, known: Iterable[str]) -> Dict[str, Any]:
+        if not isinstance(value, dict):
+            self.fail(key, f"must be a table, not {_type_name(value)}")
+        known = tuple(known)
+        prefix = f"{key}." if key else ""
+        for name in value:
+            if name not in known:
+                self.fail(prefix + name, f"unknown key (known here: {', '.join(known)})")
+        return value
+
+    def label(self, value: Any, key: str) -> str:
+        if not isinstance(value, str):
+            self.fail(key, f"must be a string, not {_type_name(value)}")
+        if not 1 <= len(value.encode("utf-8")) <= _LABEL_MAX_CHARS:
+            self.fail(key, f"a label of 1..{_LABEL_MAX_CHARS} characters, not {value!r}")
+        if any(ord(c) < 0x20 or ord(c) == 0x7F or c in ',"' for c in value):
+            self.fail(key, f"{value!r} holds a control character, a comma or a quote")
+        return value
+
+    def name(self, value: Any, key: str) -> str:
+        if not isinstance(value, str):
+            self.fail(key, f"must be a string, not {_type_name(value)}")
+        if not 1 <= len(value.encode("utf-8")) <= _NAME_MAX_CHARS:
+            self.fail(key, f"a name of 1..{_NAME_MAX_CHARS} characters, not {value!r}")
+        if not _NAME.fullmatch(value):
+            self.fail(key, f"{value!r} may hold letters, digits, '_' and '-' only")
+        return value
+
+    def number(self, value: Any, key: str) -> float:
+        if isinstance(value, bool) or not isinstance(value, (int, float)):
+            self.fail(key, f"must be a number, not {_type_name(value)}")
+        return float(value)
+
+
+def _entry_list(check: _Checker, value: Any, key: str, count: int,
+                taken: set) -> List[EntryLabel]:
+    if not isinstance(value, list):
+        check.fail(key, f"must be an array of names, not {_type_name(value)}")
+    if len(value) != count:
+        check.fail(key, f"{len(value)} names for the {count} entries of the model")
+    labels = []
+    for i, item in enumerate(value):
+        where = f"{key}[{i}]"
+        if isinstance(item, dict):
+            check.table(item, where, ("name", "units"))
+            if "name" not in item:
+                check.fail(where, "the entry's table has no name")
+            label = EntryLabel(check.name(item["name"], where + ".name"),
+                               check.label(item["units"], where + ".units")
+                               if "units" in item else None)
+        elif isinstance(item, str):
+            label = EntryLabel(check.name(item, where))
+        else:
+            check.fail(where, "must be a name or a table { name = ..., units = ... }, not "
+                       + _type_name(item))
+        if label.name in _RESERVED_NAMES:
+            check.fail(where, f"{label.name!r} names a quantity of its own")
+        if label.name in taken:
+            check.fail(where, f"the name {label.name!r} is given twice")
+        taken.add(label.name)
+        labels.append(label)
+    return labels
+
+
+def default_labels(prefix: str, count: int) -> List[EntryLabel]:
+    """The positional names ``prefix_0``, ``prefix_1``, ... without units."""
+    return [EntryLabel(f"{prefix}_{k}") for k in range(count)]
+
+
+def read_extension(path: str, immobile: int, mobile: int) -> Extension:
+    """Read an extension file, or give the defaults when there is none.
+
+    Parameters
+    ----------
+    path : str
+        The ``BASE.kvx`` file; a missing file gives the defaults.
+    immobile, mobile : int
+        The model's counts, which the entry lists must match.
+
+    Returns
+    -------
+    Extension
+        The labels, with the positional names where the file gives none.
+
+    Raises
+    ------
+    KovaFileError
+        When the file is not TOML or a key is unknown, of the wrong type or
+        out of range; the message names the file and the key.
+    """
+    if not os.path.lexists(path):
+        return Extension(None, immobile=default_labels("immobile", immobile),
+                         mobile=default_labels("mobile", mobile))
+    if not os.path.isfile(path):
+        raise KovaFileError(f"{path}: the extension file is not a regular file")
+    try:
+        with open(path, "rb") as handle:
+            root = tomllib.load(handle)
+    except OSError as error:
+        raise KovaFileError(f"{path}: the extension file cannot be read: "
+                            f"{error.strerror}") from None
+    except (tomllib.TOMLDecodeError, UnicodeDecodeError) as error:
+        raise KovaFileError(f"{path}: not a TOML file: {error}") from None
+    check = _Checker(path)
+    check.table(root, "", ("units", "aquifer", "entries", "observe"))
+    units: Dict[str, Optional[str]] = {"length": None, "time": None, "mass": None}
+    if "units" in root:
+        table = check.table(root["units"], "units", units)
+        for key in table:
+            units[key] = check.label(table[key], f"units.{key}")
+    thickness = 1.0
+    if "aquifer" in root:
+        table = check.table(root["aquifer"], "aquifer", ("thickness",))
+        if "thickness" in table:
+            thickness = check.number(table["thickness"], "aquifer.thickness")
+            if not (math.isfinite(thickness) and thickness > 0.0):
+                check.fail("aquifer.thickness", "must be a finite number > 0")
+    lists: Tuple[List[EntryLabel], List[EntryLabel]] = (
+        default_labels("immobile", immobile), default_labels("mobile", mobile))
+    if "entries" in root:
+        table = check.table(root["entries"], "entries", ("immobile", "mobile"))
+        taken: set = set()
+        lists = tuple(_entry_list(check, table[kind], f"entries.{kind}", count, taken)
+                      if kind in table else default
+                      for kind, count, default in (("immobile", immobile, lists[0]),
+                                                   ("mobile", mobile, lists[1])))
+        # The engine lets a given name equal the positional default of an
+        # entry in the other list; a dataset cannot hold two such variables.
+        names = [label.name for labels in lists for label in labels]
+        for name in names:
+            if names.count(name) > 1:
+                check.fail("entries", f"the name {name!r} is also the default name of "
+                           "another entry; the results need one name per entry")
+    if "observe" in root and not (isinstance(root["observe"], list) and
+                                  all(isinstance(w, dict) for w in root["observe"])):
+        check.fail("observe", "must be an array of tables ([[observe]])")
+    return Extension(path, units["length"], units["time"], units["mass"], thickness,
+                     list(lists[0]), list(lists[1]))

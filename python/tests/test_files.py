@@ -1,0 +1,129 @@
+"""The model and extension files as the results read them, and the replayed times."""
+
+from __future__ import annotations
+
+import numpy as np
+import pytest
+
+import kova
+from kova import record_times
+from kova.extension_file import read_extension
+from kova.model_file import read_model_header
+
+
+@pytest.mark.parametrize("text, rows, cols, mobile", [
+    ("1 3 0 1 0 1 0 10 1 0.1 1e-6 0 0 5 10", 1, 3, 1),
+    ("01 0x3 00 +1 0 1 0 10 1 0.1 1e-6 0 0 5 10", 1, 3, 1),
+    ("010 1 0 0 0 1 0 10 1 0 1e-6 0 1 2 3 4 5 6 7 0", 8, 1, 0),   # 010 is octal eight
+])
+def test_model_integers_read_in_the_base_their_prefix_gives(text, rows, cols, mobile,
+                                                            tmp_path):
+    path = tmp_path / "m.kvi"
+    path.write_text(text)
+    header = read_model_header(str(path))
+    assert (header.rows, header.cols, header.mobile) == (rows, cols, mobile)
+    assert header.entries_per_node == 7 + mobile
+    assert header.row_coords.size == rows and header.col_coords.size == cols
+
+
+@pytest.mark.parametrize("text, where", [
+    ("1 3 0 1 0\n", "the file ends before reaction sets (field 6)"),
+    ("08 3 0 1 0 1\n", "line 1: rows (field 1) is '08'"),
+    ("1 3.0 0 1 0 1\n", "line 1: columns (field 2) is '3.0'"),
+    ("0 3 0 1 0 1\n0 10 1 0.1 1e-6\n", "rows 0 below 1 (field 1)"),
+    ("1 3 -1 1 0 1\n0 10 1 0.1 1e-6\n", "immobile -1 below 0 (field 3)"),
+    ("1 3 0 1 0 4294967296\n", "does not fit in 32 bits"),
+    ("1 3 0 1 0 1\n0 10 0 0.1 1e-6\n", "line 2: output interval 0.0 not above 0 (field 9)"),
+    ("1 3 0 1 0 1\n0 1e999 1 0.1 1e-6\n", "line 2: end time (field 8) 1e999 overflows"),
+    ("1 3 0 1 0 1\n0 10 1 0.1 1e-6\n0\n0 5,10\n", "line 4: column coordinates (field 13) "
+                                                  "index 1 is '5,10'"),
+    ("1 3 0 1 0 1\n0 10 1 0.1 1e-6\n0\n0\n5\n5\n", "line 6: column coordinates (field 13) "
+                                                   "do not increase strictly at index 2"),
+])
+def test_model_refused_naming_line_and_field(text, where, tmp_path):
+    path = tmp_path / "m.kvi"
+    path.write_text(text)
+    with pytest.raises(kova.KovaFileError) as error:
+        read_model_header(str(path))
+    assert str(error.value).startswith(str(path))
+    assert where in str(error.value)
+
+
+@pytest.mark.parametrize("toml, key, why", [
+    ("[units]\nlenght = \"m\"\n", "units.lenght", "unknown key"),
+    ("[transprt]\n", "key transprt", "unknown key"),
+    ("[units]\nmass = \"g,kg\"\n", "units.mass", "comma"),
+    ("[units]\ntime = 3\n", "units.time", "must be a string, not an integer"),
+    ("[aquifer]\nthickness = -1\n", "aquifer.thickness", "finite number > 0"),
+    ("[entries]\nmobile = [\"a\", \"b\"]\n", "entries.mobile", "2 names for the 1 entries"),
+    ("[entries]\nmobile = [\"head\"]\n", "entries.mobile[0]", "a quantity of its own"),
+    ("[entries]\nimmobile = [\"x\"]\nmobile = [\"x\"]\n", "entries.mobile[0]", "given twice"),
+    ("[entries]\nmobile = [\"a b\"]\n", "entries.mobile[0]", "letters, digits"),
+    ("[entries]\nmobile = [{ units = \"g\" }]\n", "entries.mobile[0]", "has no name"),
+    ("[entries]\nmobile = [\"immobile_0\"]\n", "entries", "default name of another entry"),
+    ("observe = 3\n", "observe", "array of tables"),
+])
+def test_extension_refused_naming_the_key(toml, key, why, tmp_path):
+    path = tmp_path / "m.kvx"
+    path.write_text(toml)
+    with pytest.raises(kova.KovaFileError) as error:
+        read_extension(str(path), immobile=1, mobile=1)
+    message = str(error.value)
+    assert message.startswith(str(path)) and key in message and why in message
+
+
+def test_extension_that_is_not_toml_names_the_line(tmp_path):
+    path = tmp_path / "m.kvx"
+    path.write_text("[units]\nlength = m\n")
+    with pytest.raises(kova.KovaFileError, match="not a TOML file.*line 2"):
+        read_extension(str(path), immobile=0, mobile=1)
+
+
+def test_extension_labels_and_defaults(tmp_path):
+    path = tmp_path / "m.kvx"
+    path.write_text('[units]\nlength = "m"\n[aquifer]\nthickness = 5\n'
+                    '[entries]\nmobile = [{ name = "NH4", units = "mg/L" }, "O2"]\n')
+    ext = read_extension(str(path), immobile=2, mobile=2)
+    assert (ext.length_unit, ext.time_unit, ext.thickness) == ("m", None, 5.0)
+    assert [(e.name, e.units) for e in ext.immobile + ext.mobile] == [
+        ("immobile_0", None), ("immobile_1", None), ("NH4", "mg/L"), ("O2", None)]
+
+
+def clock_loop(start: float, step: float, interval: float, count: int) -> list:
+    """The time loop's record clock, one addition at a time."""
+    times, current, next_output = [], start, start
+    for _ in range(count):
+        while current < next_output:
+            current += step
+        times.append(current)
+        previous = next_output
+        next_output = previous + interval
+        if next_output < current:
+            next_output = current + interval
+    return times
+
+
+@pytest.mark.parametrize("start, step, interval, count", [
+    (0.0, 0.1, 1.0, 40),       # 0.1 does not add up to 1: records land past the output time
+    (3.7, 0.3, 0.7, 60),
+    (0.0, 2.5, 1.0, 20),       # a step passes several output times
+    (-1.0, 1e-3, 0.25, 30),
+    (1e9, 0.1, 10.0, 5),       # additions that round at a large start time
+])
+@pytest.mark.parametrize("chunk", [1, 7, 1 << 20])
+def test_replay_matches_the_clock_added_one_step_at_a_time(start, step, interval, count,
+                                                           chunk, monkeypatch):
+    monkeypatch.setattr(record_times, "_CHUNK_STEPS", chunk)
+    replayed = record_times.replay_record_times(start, step, interval, count)
+    expected = np.array(clock_loop(start, step, interval, count))
+    assert np.array_equal(replayed.view(np.int64), expected.view(np.int64))
+
+
+@pytest.mark.parametrize("step, max_steps, replayed", [
+    (0.0, 100, False), (-1.0, 100, False), (float("nan"), 100, False),
+    (0.1, 99, False),   # 11 records a time unit apart need about 100 steps of 0.1
+    (0.5, 100, True),
+])
+def test_replay_gives_up_as_the_engine_tools_do(step, max_steps, replayed):
+    times = record_times.replay_record_times(0.0, step, 1.0, 11, max_steps=max_steps)
+    assert (times is not None) == replayed
