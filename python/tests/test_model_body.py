@@ -7,6 +7,7 @@ import pytest
 
 import kova
 from conftest import EXAMPLES
+from kova.extension_file import read_extension
 from kova.model_file import read_model_file
 
 HEAD = "1 2 0 1 0 1\n0 10 1 0.1 1e-6\n0\n0 10\n"
@@ -58,3 +59,24 @@ def test_shipped_example_states():
     assert model.state[:, :, 7].tolist() == [[1.0, 0.0]]
     assert np.array_equal(model.transport, [[1.0, 0.1, 0.0]])
 
+
+
+@pytest.mark.parametrize("well, key, why", [
+    ('name = "w"\nrow = 0\n', "observe[0]", "row and col must both be given"),
+    ('name = "w"\nrow = 0\ncol = 2\n', "observe[0].col", "2 outside 0..1"),
+    ('name = "w"\nrow = 0\ncol = 0\nx = 1.0\n', "observe[0]", "not both"),
+    ('name = "w"\nx = 15.1\ny = 0\n', "observe[0].x", "outside the grid (x from -5.0 to 15.0)"),
+    ('name = "w"\nx = 0\ny = -0.6\n', "observe[0].y", "outside the grid (y from -0.5"),
+    ('name = "w"\nx = 0\ny = 0\nentries = ["tracer", "nope"]\n', "observe[0].entries[1]",
+     "names no entry"),
+    ('name = "w"\nx = 0\ny = 0\nentries = ["head", "head"]\n', "observe[0].entries[1]",
+     "given twice"),
+    ('row = 0\ncol = 0\n', "observe[0]", "has no name"),
+])
+def test_observation_wells_checked_against_the_grid(well, key, why, tmp_path):
+    path = tmp_path / "m.kvx"
+    path.write_text('[entries]\nmobile = ["tracer"]\n[[observe]]\n' + well)
+    with pytest.raises(kova.KovaFileError) as error:
+        read_extension(str(path), 0, 1, np.array([0.0]), np.array([0.0, 10.0]))
+    message = str(error.value)
+    assert f"key {key}: " in message and why in message.split(f"key {key}: ", 1)[1]
