@@ -317,8 +317,9 @@ def read_extension(path: str, immobile: int, mobile: int,
                 all(isinstance(w, dict) for w in root["observe"])):
             check.fail("observe", "must be an array of tables ([[observe]])")
         names = list(HYDRAULIC_ENTRIES) + [label.name for labels in lists for label in labels]
-        coords = None if row_coords is None or col_coords is None else (row_coords,
-                                                                           col_coords)
+        coords = None
+        if row_coords is not None and col_coords is not None:
+            coords = (row_coords, col_coords)
         for i, value in enumerate(root["observe"]):
             well = _well(check, value, f"observe[{i}]", names, coords)
             if any(w.name == well.name for w in wells):

@@ -553,9 +553,9 @@ class Model:
         state = self.state()
         rows, cols, entries = state.shape
         step = self._computed_step_text if self.step is None else self.step
+        times = (self.start_time, self.end_time, self.output_interval, step, self.opzero)
         lines = [f"{rows} {cols} {len(self._immobile)} {len(self._mobile)} 0 1",
-                 " ".join(_text(v) for v in (self.start_time, self.end_time,
-                                            self.output_interval, step, self.opzero)),
+                 " ".join(_text(v) for v in times),
                  " ".join(_text(v) for v in self._row_coords),
                  " ".join(_text(v) for v in self._col_coords)]
         lines += [f"{_text(m.alpha_l)} {_text(m.alpha_t)} {_text(m.diffusion)}"

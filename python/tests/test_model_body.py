@@ -21,7 +21,7 @@ HEAD = "1 2 0 1 0 1\n0 10 1 0.1 1e-6\n0\n0 10\n"
     ("1 0.1 0\n0 0 0 1 1 0 0 0\n0\n", "line 6: porosity 0.0 of node (0, 0) not above"),
     ("1 0.1 0\n0 0 0.3 1 -1 0 0 0\n0\n", "line 6: k_col -1.0 of node (0, 0) below 0"),
     ("1 0.1 0\n0 0 0.3 1 1 0 0 0\n0\n1 1 0\n", "line 8: node (1, 0) of fixed-head node 0"),
-    ("1 0.1 0\n0 0 0.3 1 1 0 0 0\n0\n0\n1\n0\n0 0\n", "reaction set 1 of node (0, 0) outside 0..0"),
+    ("1 0.1 0\n0 0 0.3 1 1 0 0 0\n0\n0\n1\n0\n0 0\n", "set 1 of node (0, 0) outside 0..0"),
     ("1 0.1 0\n0 0 0.3 1 1 0 0 0\n0\n0\n0\n1 0 1 2\n0 0\n", "set 2 of node (0, 1) outside"),
     ("1 0.1 0\n0 0 0.3 1 1 0 0 0\n0\n0\n0\n0\n1 0 0\n", "reaction 0 outside the model's 0"),
     ("1 0.1 0\n0 0 0.3 1 1 0 0 0\n0\n0\n0\n0\n0\n", "ends before the kinetic count"),
@@ -58,7 +58,6 @@ def test_shipped_example_states():
     assert model.state[:, :, 0].tolist() == [[10.0, 0.0]]
     assert model.state[:, :, 7].tolist() == [[1.0, 0.0]]
     assert np.array_equal(model.transport, [[1.0, 0.1, 0.0]])
-
 
 
 @pytest.mark.parametrize("well, key, why", [
