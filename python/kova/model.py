@@ -321,8 +321,8 @@ class Model:
         if name not in self._values or name in _COMPUTED:
             _fail("name", name, "names no settable entry (known: "
                   + ", ".join(n for n in self._values if n not in _COMPUTED) + ")")
-        array = self._node_array(name, value)
         mask = np.ones(self.shape, dtype=bool) if where is None else self._mask("where", where)
+        array = self._node_array(name, value, mask)
         self._values[name][mask] = array[mask]
 
     def get(self, name: str) -> np.ndarray:
@@ -331,7 +331,7 @@ class Model:
             _fail("name", name, "names no entry")
         return self._values[name].copy()
 
-    def _node_array(self, argument: str, value: ArrayLike) -> np.ndarray:
+    def _node_array(self, argument: str, value: ArrayLike, mask: np.ndarray) -> np.ndarray:
         try:
             array = np.array(value, dtype=np.float64)
         except (TypeError, ValueError):
@@ -341,7 +341,8 @@ class Model:
         if array.shape != self.shape:
             _fail(argument, value if array.size < 5 else f"array of shape {array.shape}",
                   f"must be a scalar or of shape {self.shape}")
-        self._check_values(argument, array)
+        # Only the nodes being set count; 1 passes every check.
+        self._check_values(argument, np.where(mask, array, 1.0))
         return array
 
     def _check_values(self, name: str, array: np.ndarray) -> None:

@@ -205,6 +205,15 @@ def test_whole_model_checked_before_any_file_is_written(change, argument, tmp_pa
     assert list(tmp_path.iterdir()) == []
 
 
+def test_only_the_nodes_set_are_checked():
+    model = _model()
+    left = np.array([[True, False, False]] * 2)
+    model.set("porosity", np.where(left, 0.1, -1.0), where=left)
+    assert model.get("porosity").tolist() == [[0.1, 0.3, 0.3]] * 2
+    with pytest.raises(ValueError, match=r"^porosity=-1.0: must be above 0 \(node \(0, 1\)\)"):
+        model.set("porosity", np.where(left, 0.1, -1.0), where=~left)
+
+
 def test_porosity_must_be_set_before_writing(tmp_path):
     model = kova.Model(rows=1, cols=2)
     with pytest.raises(ValueError, match=r"^porosity=None: not set at node \(0, 0\)"):
