@@ -3,7 +3,8 @@
 The extension file (TOML) gives unit labels, the aquifer thickness and the
 entries' names and units. Every key read here is checked as the engine
 checks it, so names and units in the results are the ones a run used.
-Observation wells are the engine's business; their table is only checked to
+Observation wells are checked against the grid when its coordinates are
+given, as the model builder needs them; the results only need the table to
 be an array of tables.
 """
 
@@ -14,7 +15,9 @@ import os
 import re
 import tomllib
 from dataclasses import dataclass, field
-from typing import Any, Dict, Iterable, List, Optional, Tuple
+from typing import Any, Dict, Iterable, List, Optional, Sequence, Tuple
+
+import numpy as np
 
 from .errors import KovaFileError
 from .model_file import HYDRAULIC_ENTRIES
@@ -34,6 +37,32 @@ class EntryLabel:
 
 
 @dataclass(frozen=True)
+class ObservationWell:
+    """A well named in the extension file, placed as the file places it.
+
+    Attributes
+    ----------
+    name : str
+        The well's name.
+    row, col : int or None
+        The well's node, when given by index.
+    x, y : float or None
+        The well's point (x along the columns, y along the rows), when given
+        by coordinates; the engine takes the nearest node.
+    entries : list of str or None
+        The entries written for the well; None for every immobile and
+        mobile entry.
+    """
+
+    name: str
+    row: Optional[int] = None
+    col: Optional[int] = None
+    x: Optional[float] = None
+    y: Optional[float] = None
+    entries: Optional[List[str]] = None
+
+
+@dataclass(frozen=True)
 class Extension:
     """Unit labels, thickness and entry labels; defaults without the file.
 
@@ -47,6 +76,8 @@ class Extension:
         The aquifer thickness (1 by default).
     immobile, mobile : list of EntryLabel
         One label per entry of the model, in state order.
+    observe : list of ObservationWell
+        The observation wells, in the file's order.
     """
 
     path: Optional[str]
@@ -56,6 +87,7 @@ class Extension:
     thickness: float = 1.0
     immobile: List[EntryLabel] = field(default_factory=list)
     mobile: List[EntryLabel] = field(default_factory=list)
+    observe: List[ObservationWell] = field(default_factory=list)
 
 
 def _type_name(value: Any) -> str:
@@ -152,7 +184,67 @@ def default_labels(prefix: str, count: int) -> List[EntryLabel]:
     return [EntryLabel(f"{prefix}_{k}") for k in range(count)]
 
 
-def read_extension(path: str, immobile: int, mobile: int) -> Extension:
+def axis_extent(coords: Sequence[float]) -> Tuple[float, float]:
+    """The reach of the outer cells along one axis: half a width past the
+    outer nodes, a single node's cell being 1 wide."""
+    if len(coords) == 1:
+        return coords[0] - 0.5, coords[0] + 0.5
+    return (coords[0] - 0.5 * (coords[1] - coords[0]),
+            coords[-1] + 0.5 * (coords[-1] - coords[-2]))
+
+
+def _well(check: _Checker, value: Dict[str, Any], where: str, names: List[str],
+          coords: Optional[Tuple[np.ndarray, np.ndarray]]) -> ObservationWell:
+    check.table(value, where, ("name", "row", "col", "x", "y", "entries"))
+    if "name" not in value:
+        check.fail(where, "the well has no name")
+    name = check.name(value["name"], where + ".name")
+    by_index = "row" in value or "col" in value
+    by_point = "x" in value or "y" in value
+    if by_index and by_point:
+        check.fail(where, "give row and col, or x and y, not both")
+    place: Dict[str, Any] = {}
+    if by_index:
+        if "row" not in value or "col" not in value:
+            check.fail(where, "row and col must both be given")
+        for key, count in (("row", 0), ("col", 1)):
+            index = value[key]
+            if isinstance(index, bool) or not isinstance(index, int):
+                check.fail(f"{where}.{key}", f"must be an integer, not {_type_name(index)}")
+            if coords is not None and not 0 <= index < len(coords[count]):
+                check.fail(f"{where}.{key}", f"{index} outside 0..{len(coords[count]) - 1}")
+            place[key] = index
+    else:
+        if "x" not in value or "y" not in value:
+            check.fail(where, "the well needs row and col, or x and y")
+        for key, axis in (("x", 1), ("y", 0)):
+            point = check.number(value[key], f"{where}.{key}")
+            if coords is not None:
+                low, high = axis_extent(coords[axis])
+                if not low <= point <= high:
+                    check.fail(f"{where}.{key}", f"{point!r} outside the grid ({key} from "
+                               f"{low!r} to {high!r})")
+            place[key] = point
+    entries = None
+    if "entries" in value:
+        entries = value["entries"]
+        if not isinstance(entries, list) or not entries:
+            check.fail(where + ".entries", "must be a non-empty array of entry names")
+        for i, entry in enumerate(entries):
+            key = f"{where}.entries[{i}]"
+            if not isinstance(entry, str):
+                check.fail(key, f"must be a string, not {_type_name(entry)}")
+            if entry not in names:
+                check.fail(key, f"{entry!r} names no entry of the model")
+            if entries.index(entry) != i:
+                check.fail(key, f"{entry!r} is given twice")
+        entries = list(entries)
+    return ObservationWell(name, entries=entries, **place)
+
+
+def read_extension(path: str, immobile: int, mobile: int,
+                   row_coords: Optional[np.ndarray] = None,
+                   col_coords: Optional[np.ndarray] = None) -> Extension:
     """Read an extension file, or give the defaults when there is none.
 
     Parameters
@@ -161,6 +253,9 @@ def read_extension(path: str, immobile: int, mobile: int) -> Extension:
         The ``BASE.kvx`` file; a missing file gives the defaults.
     immobile, mobile : int
         The model's counts, which the entry lists must match.
+    row_coords, col_coords : numpy.ndarray, optional
+        The grid's coordinates; given, the observation wells are checked to
+        lie on the grid.
 
     Returns
     -------
@@ -216,8 +311,19 @@ def read_extension(path: str, immobile: int, mobile: int) -> Extension:
             if names.count(name) > 1:
                 check.fail("entries", f"the name {name!r} is also the default name of "
                            "another entry; the results need one name per entry")
-    if "observe" in root and not (isinstance(root["observe"], list) and
-                                  all(isinstance(w, dict) for w in root["observe"])):
-        check.fail("observe", "must be an array of tables ([[observe]])")
+    wells: List[ObservationWell] = []
+    if "observe" in root:
+        if not (isinstance(root["observe"], list) and
+                all(isinstance(w, dict) for w in root["observe"])):
+            check.fail("observe", "must be an array of tables ([[observe]])")
+        names = list(HYDRAULIC_ENTRIES) + [label.name for labels in lists for label in labels]
+        coords = None
+        if row_coords is not None and col_coords is not None:
+            coords = (row_coords, col_coords)
+        for i, value in enumerate(root["observe"]):
+            well = _well(check, value, f"observe[{i}]", names, coords)
+            if any(w.name == well.name for w in wells):
+                check.fail(f"observe[{i}].name", f"the well name {well.name!r} is given twice")
+            wells.append(well)
     return Extension(path, units["length"], units["time"], units["mass"], thickness,
-                     list(lists[0]), list(lists[1]))
+                     list(lists[0]), list(lists[1]), wells)

@@ -14,7 +14,7 @@ from __future__ import annotations
 import math
 import re
 from dataclasses import dataclass
-from typing import Iterator, Tuple
+from typing import Iterator, List, Tuple
 
 import numpy as np
 
@@ -100,6 +100,10 @@ class _Tokens:
 
     def integer(self, what: str) -> int:
         """Read one integer, refusing what the engine would not read as one."""
+        return self.integer_at(what)[0]
+
+    def integer_at(self, what: str) -> Tuple[int, int]:
+        """Read one integer and the line it stands on."""
         token, line = self._next(what)
         if not _INTEGER.fullmatch(token):
             raise KovaFileError(f"{self._path} line {line}: {what} is {token!r}, not an "
@@ -116,7 +120,7 @@ class _Tokens:
         if not _INT32_MIN <= value <= _INT32_MAX:
             raise KovaFileError(f"{self._path} line {line}: {what} {token} does not fit "
                                 "in 32 bits")
-        return value
+        return value, line
 
     def real(self, what: str) -> Tuple[float, int]:
         """Read one decimal real and the line it stands on."""
@@ -200,3 +204,153 @@ def _read_header(path: str, tokens: _Tokens) -> ModelHeader:
                        output_interval=times["output interval"],
                        global_step=times["global step"], opzero=times["opzero"],
                        row_coords=rows, col_coords=cols)
+
+
+@dataclass(frozen=True)
+class ModelFile:
+    """Everything a model file without reactions says, node by node.
+
+    Attributes
+    ----------
+    header : ModelHeader
+        Fields 1 to 13.
+    transport : numpy.ndarray
+        Field 14, shape (mobile, 3): longitudinal and transverse dispersivity
+        and the diffusion coefficient of each mobile component.
+    state : numpy.ndarray
+        The initial state of every node, shape (rows, cols, entries): the
+        default state vector with the overrides applied in order.
+    fixed : numpy.ndarray
+        Boolean, shape (rows, cols): the nodes that hold their head.
+    reaction_set : numpy.ndarray
+        The reaction set of every node (low byte of the number in the file).
+    reaction_sets : list of tuple
+        Per set, the equilibrium and the kinetic reaction numbers.
+    """
+
+    header: ModelHeader
+    transport: np.ndarray
+    state: np.ndarray
+    fixed: np.ndarray
+    reaction_set: np.ndarray
+    reaction_sets: List[Tuple[List[int], List[int]]]
+
+
+def read_model_file(path: str) -> ModelFile:
+    """Read a whole model file and check it as the engine does.
+
+    Parameters
+    ----------
+    path : str
+        The ``BASE.kvi`` file.
+
+    Returns
+    -------
+    ModelFile
+        The grid, the states, the fixed heads and the reaction sets.
+
+    Raises
+    ------
+    KovaFileError
+        When a field is malformed or out of range; the message names the
+        file, the line, the field and the record.
+    NotImplementedError
+        When the model holds reactions, which are not read yet.
+    """
+    try:
+        handle = open(path, encoding="ascii", errors="strict")
+    except OSError as error:
+        raise KovaFileError(f"{path}: the model file cannot be read: {error.strerror}") from None
+    with handle:
+        try:
+            tokens = _Tokens(path, handle)
+            header = _read_header(path, tokens)
+            return _read_body(path, tokens, header)
+        except UnicodeDecodeError as error:
+            raise KovaFileError(f"{path}: byte {error.start} of a line is not ASCII; the model "
+                                "file holds numbers only") from None
+
+
+def _node(tokens: _Tokens, path: str, header: ModelHeader, where: str) -> Tuple[int, int]:
+    i, line = tokens.integer_at(f"the row of {where}")
+    j = tokens.integer(f"the column of {where}")
+    if not (0 <= i < header.rows and 0 <= j < header.cols):
+        raise KovaFileError(f"{path} line {line}: node ({i}, {j}) of {where} outside the "
+                            f"{header.rows} x {header.cols} grid")
+    return i, j
+
+
+def _read_body(path: str, tokens: _Tokens, header: ModelHeader) -> ModelFile:
+    transport = np.empty((header.mobile, 3))
+    for s in range(header.mobile):
+        for q, name in enumerate(("longitudinal dispersivity", "transverse dispersivity",
+                                  "diffusion coefficient")):
+            value, line = tokens.real(f"{name} of mobile component {s} (field 14)")
+            if not value >= 0.0:
+                raise KovaFileError(f"{path} line {line}: {name} {value!r} of mobile component "
+                                    f"{s} below 0 (field 14)")
+            transport[s, q] = value
+    entries = header.entries_per_node
+    default = np.empty(entries)
+    # The line each value came from, so that a refused node names its line.
+    lines = np.empty((header.rows, header.cols, entries), dtype=np.int64)
+    for k in range(entries):
+        default[k], lines[:, :, k] = tokens.real(f"entry {k} of the default state (field 15)")
+    state = np.broadcast_to(default, lines.shape).copy()
+    count = tokens.integer("the state override count (field 16)")
+    for r in range(max(count, 0)):
+        where = f"state override {r} (field 16)"
+        i, j = _node(tokens, path, header, where)
+        k, line = tokens.integer_at(f"the entry of {where}")
+        if not 0 <= k < entries:
+            raise KovaFileError(f"{path} line {line}: state entry {k} outside 0..{entries - 1} "
+                                f"in {where}")
+        state[i, j, k], lines[i, j, k] = tokens.real(f"the value of {where}")
+    for k, name, bad in ((2, "porosity", lambda v: ~(v > 0.0)),
+                         (3, "k_row", lambda v: ~(v >= 0.0)),
+                         (4, "k_col", lambda v: ~(v >= 0.0))):
+        refused = np.argwhere(bad(state[:, :, k]))
+        if refused.size:
+            i, j = refused[0]
+            why = "not above 0" if k == 2 else "below 0"
+            raise KovaFileError(f"{path} line {lines[i, j, k]}: {name} {state[i, j, k]!r} of "
+                                f"node ({i}, {j}) {why} (fields 15-16, entry {k})")
+    fixed = np.zeros((header.rows, header.cols), dtype=bool)
+    count = tokens.integer("the fixed-head count (field 17)")
+    for r in range(max(count, 0)):
+        fixed[_node(tokens, path, header, f"fixed-head node {r} (field 17)")] = True
+    if header.reactions > 0:
+        raise NotImplementedError(f"{path}: the model holds {header.reactions} reaction(s); "
+                                  "models with reactions cannot be read yet")
+    reaction_set = np.empty((header.rows, header.cols), dtype=np.int64)
+    reaction_set[:, :], line = tokens.integer_at("the default reaction set (field 19)")
+    reaction_set &= 0xFF
+    count = tokens.integer("the reaction-set override count (field 20)")
+    for r in range(max(count, 0)):
+        where = f"reaction-set override {r} (field 20)"
+        i, j = _node(tokens, path, header, where)
+        reaction_set[i, j], line = tokens.integer_at(f"the set of {where}")
+        reaction_set[i, j] &= 0xFF
+    outside = np.argwhere(reaction_set >= header.reaction_sets)
+    if outside.size:
+        i, j = outside[0]
+        raise KovaFileError(f"{path}: reaction set {reaction_set[i, j]} of node ({i}, {j}) "
+                            f"outside 0..{header.reaction_sets - 1} (fields 19-20, low byte "
+                            "kept)")
+    sets = []
+    for q in range(header.reaction_sets):
+        lists = []
+        for kind in ("equilibrium", "kinetic"):
+            where = f"reaction set record {q} (field 21)"
+            count, line = tokens.integer_at(f"the {kind} count of {where}")
+            numbers = []
+            for _ in range(max(count, 0)):
+                number, line = tokens.integer_at(f"an {kind} reaction of {where}")
+                if not 0 <= number < header.reactions:
+                    raise KovaFileError(f"{path} line {line}: reaction {number} outside the "
+                                        f"model's {header.reactions} reaction(s) in {where}")
+                numbers.append(number)
+            lists.append(numbers)
+        sets.append((lists[0], lists[1]))
+    return ModelFile(header=header, transport=transport, state=state, fixed=fixed,
+                     reaction_set=reaction_set, reaction_sets=sets)

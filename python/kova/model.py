@@ -1,0 +1,678 @@
+"""Building a model in Python and writing it as ``BASE.kvi`` and ``BASE.kvx``.
+
+A :class:`Model` keeps every per-node quantity as a full ``(rows, cols)``
+array, whatever was given. Writing turns those arrays into the model file's
+compact form: for each state entry the most common value becomes the default
+state vector and every node that differs gets an override. Floats are written
+with ``repr`` so that the engine reads back the very same doubles.
+
+Every argument is checked where it is given, and the whole model again
+before anything is written, so a refused model leaves no file behind. The
+errors are ``ValueError`` naming the argument and the value.
+
+Reactions are not built yet: the model file gets an empty reaction list and
+one empty reaction set that every node uses.
+"""
+
+from __future__ import annotations
+
+import math
+import os
+import re
+from dataclasses import dataclass
+from typing import Dict, List, Optional, Sequence, Tuple, Union
+
+import numpy as np
+
+from .extension_file import (EntryLabel, ObservationWell, axis_extent, read_extension)
+from .model_file import HYDRAULIC_ENTRIES, read_model_file
+
+ArrayLike = Union[float, int, Sequence, np.ndarray]
+
+_NAME = re.compile(r"[A-Za-z0-9_-]{1,64}")
+_RESERVED = frozenset(HYDRAULIC_ENTRIES + ("water", "time"))
+_LABEL_MAX_BYTES = 40
+_COMPUTED = ("flux_row", "flux_col")
+
+
+@dataclass(frozen=True)
+class MobileEntry:
+    """A component carried by the water, with its transport parameters."""
+
+    name: str
+    units: Optional[str]
+    alpha_l: float
+    alpha_t: float
+    diffusion: float
+
+
+@dataclass(frozen=True)
+class Well:
+    """A pumping (rate < 0) or injection (rate > 0) well, in volume per time."""
+
+    row: int
+    col: int
+    rate: float
+
+
+def cell_widths(coords: np.ndarray) -> np.ndarray:
+    """The widths of the cells along one axis, as the engine's heads use them.
+
+    The outer cells reach the full distance to their one neighbour, an inner
+    cell half the distance between its two neighbours; a single node's cell
+    is 1 wide.
+
+    Parameters
+    ----------
+    coords : numpy.ndarray
+        Strictly increasing coordinates.
+
+    Returns
+    -------
+    numpy.ndarray
+        One width per coordinate.
+    """
+    coords = np.asarray(coords, dtype=np.float64)
+    if coords.size == 1:
+        return np.ones(1)
+    widths = np.empty_like(coords)
+    widths[0] = coords[1] - coords[0]
+    widths[-1] = coords[-1] - coords[-2]
+    # (c[k+1] - c[k-1]) * 0.5 in the engine's order, so the areas match to the bit.
+    widths[1:-1] = (coords[2:] - coords[:-2]) * 0.5
+    return widths
+
+
+def _fail(argument: str, value: object, why: str) -> None:
+    raise ValueError(f"{argument}={value!r}: {why}")
+
+
+def _real(argument: str, value: object, lowest: Optional[float] = None,
+          above: bool = False) -> float:
+    if isinstance(value, bool) or not isinstance(value, (int, float, np.integer, np.floating)):
+        _fail(argument, value, "must be a number")
+    number = float(value)
+    if not math.isfinite(number):
+        _fail(argument, value, "must be finite")
+    if lowest is not None and (number <= lowest if above else number < lowest):
+        _fail(argument, value, f"must be {'above' if above else 'at least'} {lowest!r}")
+    return number
+
+
+def _integer(argument: str, value: object, lowest: int, highest: Optional[int] = None) -> int:
+    if isinstance(value, bool) or not isinstance(value, (int, np.integer)):
+        _fail(argument, value, "must be an integer")
+    if value < lowest or (highest is not None and value > highest):
+        _fail(argument, value, f"outside {lowest}..{'' if highest is None else highest}")
+    return int(value)
+
+
+def _name(argument: str, value: object) -> str:
+    if not isinstance(value, str) or not _NAME.fullmatch(value):
+        _fail(argument, value, "a name is 1-64 letters, digits, '_' or '-'")
+    return value
+
+
+def _label(argument: str, value: object) -> Optional[str]:
+    if value is None:
+        return None
+    if (not isinstance(value, str) or not 1 <= len(value.encode("utf-8")) <= _LABEL_MAX_BYTES
+            or any(ord(c) < 0x20 or ord(c) == 0x7F or c in ',"' for c in value)):
+        _fail(argument, value, f"a label is 1-{_LABEL_MAX_BYTES} characters without control "
+              "characters, commas or quotes")
+    return value
+
+
+def _coordinates(argument: str, value: ArrayLike) -> np.ndarray:
+    try:
+        coords = np.array(value, dtype=np.float64)
+    except (TypeError, ValueError):
+        _fail(argument, value, "must be an array of numbers")
+    if coords.ndim != 1 or coords.size == 0:
+        _fail(argument, value, "must be a non-empty 1-D array")
+    if not np.all(np.isfinite(coords)):
+        _fail(argument, value, "must be finite")
+    if np.any(np.diff(coords) <= 0.0):
+        _fail(argument, value, "must increase strictly")
+    return coords
+
+
+def _text(value: float) -> str:
+    """A float as the shortest text that reads back to the same double."""
+    return repr(float(value))
+
+
+def _toml_string(value: str) -> str:
+    # Names and labels hold no quote, backslash or control character.
+    return f'"{value}"'
+
+
+class Model:
+    """A model being built: grid, entries, node values, wells, times, labels.
+
+    Give the grid either as ``rows`` and ``cols`` with the spacings ``dx``
+    (between columns, along x) and ``dy`` (between rows, along y), starting
+    at 0, or as the coordinate arrays ``row_coords`` and ``col_coords``.
+
+    Parameters
+    ----------
+    rows, cols : int, optional
+        Nodes along the row index i and the column index j.
+    dx, dy : float
+        Column and row spacing (> 0) when ``rows`` and ``cols`` are given.
+    row_coords, col_coords : array_like, optional
+        Strictly increasing coordinates of the rows (y) and columns (x).
+
+    Raises
+    ------
+    ValueError
+        When the grid is given both ways, neither way, or malformed.
+    """
+
+    def __init__(self, rows: Optional[int] = None, cols: Optional[int] = None,
+                 dx: float = 1.0, dy: float = 1.0, *,
+                 row_coords: Optional[ArrayLike] = None,
+                 col_coords: Optional[ArrayLike] = None) -> None:
+        by_count = rows is not None or cols is not None
+        by_coords = row_coords is not None or col_coords is not None
+        if by_count == by_coords:
+            _fail("rows", rows, "give rows and cols, or row_coords and col_coords, "
+                  "one way only")
+        if by_count:
+            rows = _integer("rows", rows, 1)
+            cols = _integer("cols", cols, 1)
+            dx = _real("dx", dx, 0.0, above=True)
+            dy = _real("dy", dy, 0.0, above=True)
+            self._row_coords = np.arange(rows) * dy
+            self._col_coords = np.arange(cols) * dx
+        else:
+            if row_coords is None or col_coords is None:
+                _fail("row_coords" if row_coords is None else "col_coords", None,
+                      "both coordinate arrays must be given")
+            self._row_coords = _coordinates("row_coords", row_coords)
+            self._col_coords = _coordinates("col_coords", col_coords)
+        shape = self.shape
+        self._immobile: List[EntryLabel] = []
+        self._mobile: List[MobileEntry] = []
+        self._values: Dict[str, np.ndarray] = {name: np.zeros(shape)
+                                               for name in HYDRAULIC_ENTRIES}
+        self._values["porosity"][...] = np.nan      # no sensible default: must be set
+        self._fixed = np.zeros(shape, dtype=bool)
+        self._wells: List[Well] = []
+        self.start_time = 0.0
+        self.end_time = 1.0
+        self.output_interval = 1.0
+        self.step: Optional[float] = None
+        self.opzero = 1e-6
+        # What the model file gives for the computed step (0 or below), kept
+        # so that a model read and written again says the same.
+        self._computed_step_text = 0.0
+        self.length_unit: Optional[str] = None
+        self.time_unit: Optional[str] = None
+        self.mass_unit: Optional[str] = None
+        self.thickness: Optional[float] = None
+        self._observe: List[ObservationWell] = []
+
+    # -- the grid -----------------------------------------------------------
+
+    @property
+    def shape(self) -> Tuple[int, int]:
+        """(rows, cols) of the grid."""
+        return (self._row_coords.size, self._col_coords.size)
+
+    @property
+    def row_coords(self) -> np.ndarray:
+        """Coordinate (y) of each row."""
+        return self._row_coords.copy()
+
+    @property
+    def col_coords(self) -> np.ndarray:
+        """Coordinate (x) of each column."""
+        return self._col_coords.copy()
+
+    def cell_areas(self) -> np.ndarray:
+        """Row width x column width of every node's cell, shape (rows, cols)."""
+        return np.outer(cell_widths(self._row_coords), cell_widths(self._col_coords))
+
+    # -- entries ------------------------------------------------------------
+
+    @property
+    def entry_names(self) -> List[str]:
+        """Every state entry's name in the model file's order."""
+        return (list(HYDRAULIC_ENTRIES) + [e.name for e in self._immobile]
+                + [e.name for e in self._mobile])
+
+    def _check_new_name(self, name: object) -> str:
+        name = _name("name", name)
+        if name in _RESERVED:
+            _fail("name", name, "names a quantity of its own")
+        if name in self._values:
+            _fail("name", name, "is given twice")
+        return name
+
+    def add_immobile(self, name: str, units: Optional[str] = None) -> None:
+        """Add a component that stays where it is (biomass, a sorbed amount).
+
+        Parameters
+        ----------
+        name : str
+            1-64 letters, digits, ``_`` or ``-``, unique among the entries.
+        units : str, optional
+            A unit label for the results.
+        """
+        name = self._check_new_name(name)
+        self._immobile.append(EntryLabel(name, _label("units", units)))
+        self._values[name] = np.zeros(self.shape)
+
+    def add_mobile(self, name: str, units: Optional[str] = None, alpha_l: float = 0.0,
+                   alpha_t: float = 0.0, diffusion: float = 0.0) -> None:
+        """Add a component carried by the water.
+
+        Parameters
+        ----------
+        name : str
+            1-64 letters, digits, ``_`` or ``-``, unique among the entries.
+        units : str, optional
+            A unit label for the results.
+        alpha_l, alpha_t : float
+            Longitudinal and transverse dispersivity (L, >= 0).
+        diffusion : float
+            Diffusion coefficient (L^2/T, >= 0).
+        """
+        name = self._check_new_name(name)
+        entry = MobileEntry(name, _label("units", units), _real("alpha_l", alpha_l, 0.0),
+                            _real("alpha_t", alpha_t, 0.0),
+                            _real("diffusion", diffusion, 0.0))
+        self._mobile.append(entry)
+        self._values[name] = np.zeros(self.shape)
+
+    @property
+    def immobile(self) -> List[EntryLabel]:
+        """The immobile entries, in state order."""
+        return list(self._immobile)
+
+    @property
+    def mobile(self) -> List[MobileEntry]:
+        """The mobile entries, in state order."""
+        return list(self._mobile)
+
+    # -- node values --------------------------------------------------------
+
+    def set(self, name: str, value: ArrayLike, where: Optional[ArrayLike] = None) -> None:
+        """Set a per-node value: a hydraulic quantity or an entry's initial value.
+
+        Parameters
+        ----------
+        name : str
+            ``head``, ``source``, ``porosity``, ``k_row``, ``k_col`` or the
+            name of an immobile or mobile entry.
+        value : float or array_like
+            A scalar for every node (or every node of ``where``), or an
+            array of shape (rows, cols).
+        where : array_like of bool, optional
+            Shape (rows, cols): only these nodes are set.
+
+        Raises
+        ------
+        ValueError
+            For an unknown name, a wrong shape, a value that is not finite,
+            a porosity not above 0 or a conductivity below 0.
+        """
+        if name not in self._values or name in _COMPUTED:
+            _fail("name", name, "names no settable entry (known: "
+                  + ", ".join(n for n in self._values if n not in _COMPUTED) + ")")
+        mask = np.ones(self.shape, dtype=bool) if where is None else self._mask("where", where)
+        array = self._node_array(name, value, mask)
+        self._values[name][mask] = array[mask]
+
+    def get(self, name: str) -> np.ndarray:
+        """A copy of a per-node value as set (the wells are not in ``source``)."""
+        if name not in self._values:
+            _fail("name", name, "names no entry")
+        return self._values[name].copy()
+
+    def _node_array(self, argument: str, value: ArrayLike, mask: np.ndarray) -> np.ndarray:
+        try:
+            array = np.array(value, dtype=np.float64)
+        except (TypeError, ValueError):
+            _fail(argument, value, "must be a number or an array of numbers")
+        if array.ndim == 0:
+            array = np.full(self.shape, float(array))
+        if array.shape != self.shape:
+            _fail(argument, value if array.size < 5 else f"array of shape {array.shape}",
+                  f"must be a scalar or of shape {self.shape}")
+        # Only the nodes being set count; 1 passes every check.
+        self._check_values(argument, np.where(mask, array, 1.0))
+        return array
+
+    def _check_values(self, name: str, array: np.ndarray) -> None:
+        for bad, why in ((~np.isfinite(array), "must be finite"),
+                         (~(array > 0.0) if name == "porosity" else None, "must be above 0"),
+                         (~(array >= 0.0) if name in ("k_row", "k_col") else None,
+                          "must be 0 or above")):
+            if bad is not None and bad.any():
+                i, j = np.argwhere(bad)[0]
+                _fail(name, float(array[i, j]), f"{why} (node ({i}, {j}))")
+
+    def _mask(self, argument: str, mask: ArrayLike) -> np.ndarray:
+        array = np.asarray(mask)
+        if array.dtype != np.bool_ or array.shape != self.shape:
+            _fail(argument, f"array of {array.dtype} and shape {array.shape}",
+                  f"must be a boolean array of shape {self.shape}")
+        return array
+
+    def fix_heads(self, mask: ArrayLike, head: Optional[ArrayLike] = None) -> None:
+        """Make nodes hold their head; all other nodes get the steady head.
+
+        Parameters
+        ----------
+        mask : array_like of bool
+            Shape (rows, cols): the nodes to fix (added to those fixed before).
+        head : float or array_like, optional
+            The head to hold there; without it the head already set is held.
+        """
+        mask = self._mask("mask", mask)
+        if head is not None:
+            self.set("head", head, where=mask)
+        self._fixed |= mask
+
+    @property
+    def fixed(self) -> np.ndarray:
+        """Boolean (rows, cols): the nodes that hold their head."""
+        return self._fixed.copy()
+
+    def add_well(self, row: int, col: int, rate: float) -> None:
+        """Add a well at node (row, col), pumping (rate < 0) or injecting.
+
+        The rate is a volume per time. The model file holds water sources as
+        rates per unit pore volume, so writing adds, at the well's node,
+
+            rate / (porosity x cell area x thickness)
+
+        to the node's source, with the porosity and thickness of the model at
+        writing time (thickness 1 when none is set) and the cell area the
+        product of the engine's cell widths (:func:`cell_widths`). Wells at
+        one node add up.
+
+        Parameters
+        ----------
+        row, col : int
+            The node, inside the grid.
+        rate : float
+            Volume per time (L^3/T).
+        """
+        row = _integer("row", row, 0, self.shape[0] - 1)
+        col = _integer("col", col, 0, self.shape[1] - 1)
+        self._wells.append(Well(row, col, _real("rate", rate)))
+
+    @property
+    def wells(self) -> List[Well]:
+        """The wells, in the order added."""
+        return list(self._wells)
+
+    def state(self) -> np.ndarray:
+        """The initial state of every node as the model file gives it.
+
+        Returns
+        -------
+        numpy.ndarray
+            Shape (rows, cols, entries), entries in :attr:`entry_names`'
+            order, with the wells' rates turned into sources.
+        """
+        state = np.stack([self._values[name] for name in self.entry_names], axis=-1)
+        if self._wells:
+            state[:, :, 1] = self._source_with_wells()
+        return state
+
+    def _source_with_wells(self) -> np.ndarray:
+        source = self._values["source"].copy()
+        areas = self.cell_areas()
+        thickness = 1.0 if self.thickness is None else self.thickness
+        porosity = self._values["porosity"]
+        for well in self._wells:
+            i, j = well.row, well.col
+            source[i, j] += well.rate / (porosity[i, j] * areas[i, j] * thickness)
+        return source
+
+    # -- times and labels ---------------------------------------------------
+
+    def set_times(self, start: float, end: float, output_interval: float,
+                  step: Optional[float] = None, opzero: float = 1e-6) -> None:
+        """Set the simulated times.
+
+        Parameters
+        ----------
+        start, end : float
+            Time of the first record and the time the run stops (end >= start).
+        output_interval : float
+            Time between records (> 0).
+        step : float, optional
+            The global step (> 0); None lets the run compute a stable step.
+        opzero : float
+            Tolerance and smallest local step (> 0).
+        """
+        start = _real("start", start)
+        end = _real("end", end)
+        if end < start:
+            _fail("end", end, f"must not be before start {start!r}")
+        self.start_time, self.end_time = start, end
+        self.output_interval = _real("output_interval", output_interval, 0.0, above=True)
+        self.step = None if step is None else _real("step", step, 0.0, above=True)
+        self._computed_step_text = 0.0
+        self.opzero = _real("opzero", opzero, 0.0, above=True)
+
+    def set_units(self, length: Optional[str] = None, time: Optional[str] = None,
+                  mass: Optional[str] = None) -> None:
+        """Set the unit labels (labels only: nothing is converted)."""
+        self.length_unit = _label("length", length)
+        self.time_unit = _label("time", time)
+        self.mass_unit = _label("mass", mass)
+
+    def set_thickness(self, thickness: Optional[float]) -> None:
+        """Set the aquifer thickness (> 0), which turns areas into volumes."""
+        self.thickness = None if thickness is None else _real("thickness", thickness, 0.0,
+                                                              above=True)
+
+    def add_observation(self, name: str, row: Optional[int] = None, col: Optional[int] = None,
+                        x: Optional[float] = None, y: Optional[float] = None,
+                        entries: Optional[Sequence[str]] = None) -> None:
+        """Add an observation well at a node or at a point (the nearest node).
+
+        Parameters
+        ----------
+        name : str
+            A unique well name (letters, digits, ``_``, ``-``).
+        row, col : int, optional
+            The node; or give ``x`` (along the columns) and ``y`` (along the rows).
+        x, y : float, optional
+            A point within half a cell width of the outer nodes.
+        entries : sequence of str, optional
+            The entries written for the well (checked when writing, so that
+            entries may be added later); all immobile and mobile ones by default.
+        """
+        name = _name("name", name)
+        if any(w.name == name for w in self._observe):
+            _fail("name", name, "a well of that name is given twice")
+        if (row is None) != (col is None) or (x is None) != (y is None) or \
+                (row is None) == (x is None):
+            _fail("row", row, "give row and col, or x and y")
+        if row is not None:
+            well = ObservationWell(name, row=_integer("row", row, 0, self.shape[0] - 1),
+                                   col=_integer("col", col, 0, self.shape[1] - 1))
+        else:
+            point = {}
+            for key, value, coords in (("x", x, self._col_coords), ("y", y, self._row_coords)):
+                low, high = axis_extent(coords)
+                point[key] = _real(key, value)
+                if not low <= point[key] <= high:
+                    _fail(key, value, f"outside the grid ({low!r} to {high!r})")
+            well = ObservationWell(name, **point)
+        if entries is not None:
+            if isinstance(entries, str) or len(entries) == 0 or len(set(entries)) != len(entries):
+                _fail("entries", entries, "must be a non-empty list of distinct entry names")
+            well = ObservationWell(well.name, well.row, well.col, well.x, well.y, list(entries))
+        self._observe.append(well)
+
+    @property
+    def observations(self) -> List[ObservationWell]:
+        """The observation wells, in the order added."""
+        return list(self._observe)
+
+    # -- writing ------------------------------------------------------------
+
+    def validate(self) -> None:
+        """Check the whole model as writing needs it.
+
+        Raises
+        ------
+        ValueError
+            Naming the argument and the value: porosity not set where a node
+            needs it, a well at a fixed-head node (the run replaces that
+            node's source), an observation well naming an unknown entry, an
+            empty time span for the records.
+        """
+        if np.isnan(self._values["porosity"]).any():
+            i, j = np.argwhere(np.isnan(self._values["porosity"]))[0]
+            _fail("porosity", None, f"not set at node ({i}, {j}); set it with "
+                  "model.set('porosity', value)")
+        for well in self._wells:
+            if self._fixed[well.row, well.col]:
+                _fail("add_well", (well.row, well.col), "the node holds a fixed head, whose "
+                      "source the run computes; the well would be lost")
+        state = self.state()
+        for k, name in enumerate(self.entry_names):
+            self._check_values(name, state[:, :, k])
+        names = self.entry_names
+        for well in self._observe:
+            for entry in well.entries or ():
+                if entry not in names:
+                    _fail("entries", entry, f"observation well {well.name!r} names no entry "
+                          f"of the model (known: {', '.join(names)})")
+
+    def model_text(self) -> str:
+        """The model file's text (after :meth:`validate`)."""
+        state = self.state()
+        rows, cols, entries = state.shape
+        step = self._computed_step_text if self.step is None else self.step
+        times = (self.start_time, self.end_time, self.output_interval, step, self.opzero)
+        lines = [f"{rows} {cols} {len(self._immobile)} {len(self._mobile)} 0 1",
+                 " ".join(_text(v) for v in times),
+                 " ".join(_text(v) for v in self._row_coords),
+                 " ".join(_text(v) for v in self._col_coords)]
+        lines += [f"{_text(m.alpha_l)} {_text(m.alpha_t)} {_text(m.diffusion)}"
+                  for m in self._mobile]
+        default = np.array([_most_common(state[:, :, k]) for k in range(entries)])
+        lines.append(" ".join(_text(v) for v in default))
+        # Compared by bits: -0.0 and 0.0 are different numbers in the file.
+        differs = state.view(np.int64) != default.view(np.int64)
+        where = np.argwhere(differs)
+        lines.append(str(len(where)))
+        lines += [f"{i} {j} {k} {_text(state[i, j, k])}" for i, j, k in where]
+        fixed = np.argwhere(self._fixed)
+        lines.append(str(len(fixed)))
+        lines += [f"{i} {j}" for i, j in fixed]
+        lines += ["0", "0", "0 0"]      # every node in set 0, which has no reactions
+        return "\n".join(lines) + "\n"
+
+    def extension_text(self) -> Optional[str]:
+        """The extension file's text, or None when nothing needs one."""
+        parts = []
+        units = [(k, v) for k, v in (("length", self.length_unit), ("time", self.time_unit),
+                                     ("mass", self.mass_unit)) if v is not None]
+        if units:
+            parts.append("[units]\n" + "".join(f"{k} = {_toml_string(v)}\n" for k, v in units))
+        if self.thickness is not None:
+            parts.append(f"[aquifer]\nthickness = {_text(self.thickness)}\n")
+        lists = []
+        for kind, labels in (("immobile", self._immobile), ("mobile", self._mobile)):
+            if any(e.name != f"{kind}_{k}" or e.units is not None
+                   for k, e in enumerate(labels)):
+                items = [_toml_string(e.name) if e.units is None else
+                         f"{{ name = {_toml_string(e.name)}, units = {_toml_string(e.units)} }}"
+                         for e in labels]
+                lists.append(f"{kind} = [{', '.join(items)}]\n")
+        if lists:
+            parts.append("[entries]\n" + "".join(lists))
+        for well in self._observe:
+            text = f"[[observe]]\nname = {_toml_string(well.name)}\n"
+            if well.row is not None:
+                text += f"row = {well.row}\ncol = {well.col}\n"
+            else:
+                text += f"x = {_text(well.x)}\ny = {_text(well.y)}\n"
+            if well.entries is not None:
+                text += f"entries = [{', '.join(_toml_string(e) for e in well.entries)}]\n"
+            parts.append(text)
+        return "\n".join(parts) if parts else None
+
+    def write(self, base: Union[str, os.PathLike]) -> None:
+        """Write ``BASE.kvi`` and, when anything needs it, ``BASE.kvx``.
+
+        The model is checked first and nothing is written if it is refused.
+        Without anything for the extension file an existing ``BASE.kvx`` is
+        removed, since the engine would read it with the new model.
+
+        Parameters
+        ----------
+        base : str or path-like
+            The path without the ``.kvi`` suffix.
+        """
+        base = os.fspath(base)
+        self.validate()
+        model, extension = self.model_text(), self.extension_text()
+        with open(base + ".kvi", "w", encoding="ascii") as handle:
+            handle.write(model)
+        if extension is not None:
+            with open(base + ".kvx", "w", encoding="utf-8") as handle:
+                handle.write(extension)
+        elif os.path.lexists(base + ".kvx"):
+            os.remove(base + ".kvx")
+
+    # -- reading ------------------------------------------------------------
+
+    @classmethod
+    def read(cls, base: Union[str, os.PathLike]) -> "Model":
+        """Read ``BASE.kvi`` and ``BASE.kvx`` (if there is one) into a Model.
+
+        The wells of a model read back are part of its sources: the model
+        file keeps no wells.
+
+        Raises
+        ------
+        KovaFileError
+            When a file is malformed; the message names the file and where.
+        NotImplementedError
+            For a model with reactions, or with more than one reaction set.
+        """
+        base = os.fspath(base)
+        contents = read_model_file(base + ".kvi")
+        header = contents.header
+        if header.reaction_sets != 1:
+            raise NotImplementedError(f"{base}.kvi: the model has {header.reaction_sets} "
+                                      "reaction sets; only one (empty) set is built yet")
+        ext = read_extension(base + ".kvx", header.immobile, header.mobile,
+                             header.row_coords, header.col_coords)
+        model = cls(row_coords=header.row_coords, col_coords=header.col_coords)
+        for label in ext.immobile:
+            model.add_immobile(label.name, label.units)
+        for label, (alpha_l, alpha_t, diffusion) in zip(ext.mobile, contents.transport):
+            model.add_mobile(label.name, label.units, alpha_l, alpha_t, diffusion)
+        for k, name in enumerate(model.entry_names):
+            model._values[name] = contents.state[:, :, k].copy()
+        model._fixed = contents.fixed.copy()
+        model.start_time, model.end_time = header.start_time, header.end_time
+        model.output_interval, model.opzero = header.output_interval, header.opzero
+        if header.global_step > 0.0:
+            model.step = header.global_step
+        else:
+            model.step, model._computed_step_text = None, header.global_step
+        model.length_unit, model.time_unit = ext.length_unit, ext.time_unit
+        model.mass_unit = ext.mass_unit
+        model.thickness = None if ext.thickness == 1.0 else ext.thickness
+        model._observe = list(ext.observe)
+        return model
+
+
+def _most_common(values: np.ndarray) -> float:
+    """The most common value by its bits; the smallest bits on a tie."""
+    bits, counts = np.unique(values.view(np.int64), return_counts=True)
+    return float(bits[np.argmax(counts):np.argmax(counts) + 1].view(np.float64)[0])
