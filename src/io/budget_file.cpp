@@ -30,7 +30,7 @@ void CBudgetFile::Row(double start, double end, const std::string& entry, const 
 void CBudgetFile::WriteWater(const CSimulation& s) {
     const CMassBudget& b = *s.m_budget;
     const CWaterBudget& w = b.m_water;
-    const std::string water = "water";
+    static const std::string water = "water";
     Row(b.m_timeStart, b.m_timeEnd, water, "fixed_head_inflow", w.m_fixedHeadIn);
     Row(b.m_timeStart, b.m_timeEnd, water, "fixed_head_outflow", w.m_fixedHeadOut);
     Row(b.m_timeStart, b.m_timeEnd, water, "sources", w.m_sources);
@@ -45,12 +45,14 @@ void CBudgetFile::WriteInterval(const CSimulation& s) {
         m_initial = b.m_storageStart;
         m_largest = b.m_storageStart;
         m_discrepancy.assign(ToSize(s.m_nComp), 0.0);
+        for (int k = 0; k < s.m_nComp; ++k)
+            m_names.push_back(EntryName(s.m_ext, s.m_nComp, s.m_nMobile, k));
         WriteWater(s);
     }
     size_t t = 0;
     for (int k = SLOT_COUNT; k < s.m_nComp; ++k) {
         const size_t e = ToSize(k);
-        const std::string name = EntryName(s.m_ext, s.m_nComp, s.m_nMobile, k);
+        const std::string& name = m_names[e];
         Row(b.m_timeStart, b.m_timeEnd, name, "storage_start", b.m_storageStart[e]);
         Row(b.m_timeStart, b.m_timeEnd, name, "storage_end", b.m_storageEnd[e]);
         for (; t < b.m_terms.size() && b.m_terms[t].m_entry == k; ++t) {
@@ -106,13 +108,15 @@ std::string CBudgetFile::Summary(const CSimulation& s) const {
         double sinks = 0.0;
         double reactions = 0.0;
         for (; t < b.m_terms.size() && b.m_terms[t].m_entry == k; ++t) {
-            const std::string& name = b.m_terms[t].m_name;
-            (name == "transport" ? transport : name == "sinks" ? sinks : reactions) += m_total[t];
+            const EBudgetTerm kind = b.m_terms[t].m_kind;
+            (kind == EBudgetTerm::TRANSPORT ? transport
+             : kind == EBudgetTerm::SINKS   ? sinks
+                                            : reactions) += m_total[t];
         }
         const double in = std::max(transport, 0.0);
         const double outflow = sinks + std::min(transport, 0.0);
         const double percent = m_largest[e] > 0.0 ? 100.0 * m_discrepancy[e] / m_largest[e] : 0.0;
-        std::snprintf(line, sizeof line, "%-16s", EntryName(ext, s.m_nComp, s.m_nMobile, k).c_str());
+        std::snprintf(line, sizeof line, "%-16s", m_names[e].c_str());
         out += line + Cell(m_initial[e]) + Cell(b.m_storageEnd[e]) + Cell(in) + Cell(outflow) +
                Cell(reactions) + Cell(percent) + "\n";
     }

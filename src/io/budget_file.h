@@ -44,4 +44,5 @@ private:
     std::vector<double> m_initial;
     std::vector<double> m_largest; // per entry: the largest storage seen
     std::vector<double> m_discrepancy; // per entry, over the intervals written
+    std::vector<std::string> m_names;  // per entry, made at the first interval
 };

@@ -100,36 +100,36 @@ int IntegerAt(const toml::node& node, const std::string& key, int count, const c
     return static_cast<int>(value);
 }
 
+// A string of 1..maxChars characters, each of which fits; what names the
+// kind ("a label", "a name") and rule what fits.
+template <typename Fits>
+std::string CheckedText(const toml::node& node, const std::string& key, size_t maxChars,
+                        const char* what, Fits fits, const char* rule) {
+    const std::string text = StringAt(node, key);
+    if (text.empty() || text.size() > maxChars)
+        Fail(key, node.source(),
+             std::string(what) + " of 1.." + std::to_string(maxChars) + " characters, not \"" +
+                 text + "\"");
+    for (const char ch : text)
+        if (!fits(static_cast<unsigned char>(ch)))
+            Fail(key, node.source(), "\"" + text + "\" " + rule);
+    return text;
+}
+
 // A unit label: printable, short, on one line.
 std::string LabelAt(const toml::node& node, const std::string& key) {
-    const std::string label = StringAt(node, key);
-    if (label.empty() || label.size() > LABEL_MAX_CHARS)
-        Fail(key, node.source(),
-             "a label of 1.." + std::to_string(LABEL_MAX_CHARS) + " characters, not \"" + label +
-                 "\"");
-    for (const char ch : label) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7f || c == ',' || c == '"')
-            Fail(key, node.source(),
-                 "\"" + label + "\" holds a control character, a comma or a quote");
-    }
-    return label;
+    return CheckedText(
+        node, key, LABEL_MAX_CHARS, "a label",
+        [](unsigned char c) { return c >= 0x20 && c != 0x7f && c != ',' && c != '"'; },
+        "holds a control character, a comma or a quote");
 }
 
 // An entry or well name: letters, digits, '_' and '-'.
 std::string NameAt(const toml::node& node, const std::string& key) {
-    const std::string name = StringAt(node, key);
-    if (name.empty() || name.size() > NAME_MAX_CHARS)
-        Fail(key, node.source(),
-             "a name of 1.." + std::to_string(NAME_MAX_CHARS) + " characters, not \"" + name +
-                 "\"");
-    for (const char ch : name) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (!(std::isalnum(c) || c == '_' || c == '-'))
-            Fail(key, node.source(),
-                 "\"" + name + "\" may hold letters, digits, '_' and '-' only");
-    }
-    return name;
+    return CheckedText(
+        node, key, NAME_MAX_CHARS, "a name",
+        [](unsigned char c) { return std::isalnum(c) || c == '_' || c == '-'; },
+        "may hold letters, digits, '_' and '-' only");
 }
 
 void ReadUnits(CExtension& ext, const toml::table& table) {

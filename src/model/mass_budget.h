@@ -25,10 +25,13 @@
 #include <utility>
 #include <vector>
 
+enum class EBudgetTerm { SINKS, TRANSPORT, POROSITY, REACTION };
+
 // One change term of one entry.
 struct CBudgetTerm {
     int m_entry = 0;    // state index
     std::string m_name; // "sinks", "transport", "porosity", "reaction 3 CLinAssign"
+    EBudgetTerm m_kind = EBudgetTerm::REACTION;
 };
 
 // A reaction's change of one entry at the nodes of one reaction set: the

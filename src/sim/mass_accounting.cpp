@@ -64,21 +64,21 @@ void MakeTerms(const CSimulation& s, CMassBudget& b, std::vector<int>& rxnTerm) 
     b.m_transportTerm.assign(nComp, -1);
     b.m_porosityTerm.assign(nComp, -1);
     rxnTerm.assign(s.m_rxns.size() * nComp, -1);
-    auto add = [&](int k, const std::string& name) {
-        b.m_terms.push_back(CBudgetTerm{k, name});
+    auto add = [&](int k, const std::string& name, EBudgetTerm kind) {
+        b.m_terms.push_back(CBudgetTerm{k, name, kind});
         return static_cast<int>(b.m_terms.size()) - 1;
     };
     for (int k = SLOT_COUNT; k < s.m_nComp; ++k) {
         if (k >= firstMobile) {
-            b.m_sinkTerm[ToSize(k)] = add(k, "sinks");
-            b.m_transportTerm[ToSize(k)] = add(k, "transport");
+            b.m_sinkTerm[ToSize(k)] = add(k, "sinks", EBudgetTerm::SINKS);
+            b.m_transportTerm[ToSize(k)] = add(k, "transport", EBudgetTerm::TRANSPORT);
         }
         if (porosity)
-            b.m_porosityTerm[ToSize(k)] = add(k, "porosity");
+            b.m_porosityTerm[ToSize(k)] = add(k, "porosity", EBudgetTerm::POROSITY);
         for (size_t record = 0; record < s.m_rxns.size(); ++record)
             if (changes[record * nComp + ToSize(k)])
                 rxnTerm[record * nComp + ToSize(k)] =
-                    add(k, ReactionTermName(s, static_cast<int>(record)));
+                    add(k, ReactionTermName(s, static_cast<int>(record)), EBudgetTerm::REACTION);
     }
     b.m_nTerms = static_cast<int>(b.m_terms.size());
 }
