@@ -369,6 +369,8 @@ void AppendExtension(std::string& out, const CSimulation& s, const std::string& 
     out += "  units: length " + Labelled(ext.m_lengthUnit) + ", time " +
            Labelled(ext.m_timeUnit) + ", mass " + Labelled(ext.m_massUnit) + "\n";
     out += "  aquifer thickness: " + Num(ext.m_thickness) + "\n";
+    out += "  transport scheme: " + std::string(SchemeName(ext.m_scheme)) +
+           (ext.m_schemeGiven ? "" : " (the default)") + "\n";
     for (int k = SLOT_COUNT; k < s.m_nComp; ++k) {
         const std::string units = EntryUnits(ext, s.m_nComp, s.m_nMobile, k);
         out += "  entry " + Entry(s, k) + (units.empty() ? "" : " in " + units) + "\n";

@@ -152,6 +152,22 @@ void ReadAquifer(CExtension& ext, const toml::table& table) {
     }
 }
 
+void ReadTransport(CExtension& ext, const toml::table& table) {
+    CheckKeys(table, "transport.", {"scheme"});
+    if (const toml::node* n = table.get("scheme")) {
+        const std::string name = StringAt(*n, "transport.scheme");
+        for (ETransportScheme scheme :
+             {ETransportScheme::SPEC, ETransportScheme::SYMMETRIC, ETransportScheme::TVD}) {
+            if (name == SchemeName(scheme)) {
+                ext.m_scheme = scheme;
+                ext.m_schemeGiven = true;
+                return;
+            }
+        }
+        Fail("transport.scheme", n->source(), "must be \"spec\", \"symmetric\" or \"tvd\"");
+    }
+}
+
 std::vector<CEntryLabel> ReadEntryList(const toml::node& node, const std::string& key, int count,
                                        std::set<std::string>& taken) {
     if (!node.is_array())
@@ -308,7 +324,7 @@ void ReadObservations(CExtension& ext, const toml::node& node, const CSimulation
 }
 
 void ReadTables(CSimulation& s, const toml::table& root) {
-    CheckKeys(root, "", {"units", "aquifer", "entries", "observe"});
+    CheckKeys(root, "", {"units", "aquifer", "entries", "observe", "transport"});
     CExtension ext;
     if (const toml::node* n = root.get("units"))
         ReadUnits(ext, TableAt(*n, "units"));
@@ -316,6 +332,8 @@ void ReadTables(CSimulation& s, const toml::table& root) {
         ReadAquifer(ext, TableAt(*n, "aquifer"));
     if (const toml::node* n = root.get("entries"))
         ReadEntries(ext, TableAt(*n, "entries"), s);
+    if (const toml::node* n = root.get("transport"))
+        ReadTransport(ext, TableAt(*n, "transport"));
     // The wells name entries by the names just read.
     s.m_ext = ext;
     if (const toml::node* n = root.get("observe"))

@@ -51,3 +51,15 @@ int FindEntryByName(const CExtension& ext, int nComp, int nMobile, const std::st
             return k;
     return -1;
 }
+
+const char* SchemeName(ETransportScheme scheme) {
+    switch (scheme) {
+    case ETransportScheme::SYMMETRIC:
+        return "symmetric";
+    case ETransportScheme::TVD:
+        return "tvd";
+    case ETransportScheme::SPEC:
+        break;
+    }
+    return "spec";
+}

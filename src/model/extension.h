@@ -25,6 +25,17 @@ struct CObservationWell {
     int m_line = 0; // line of its table in the extension file
 };
 
+// How the transport step takes the advective half difference and the
+// dispersion of a face (flow/transport.cpp describes each).
+enum class ETransportScheme {
+    SPEC,      // the model file's own arithmetic, the signed flux in the half difference
+    SYMMETRIC, // the same scheme taken from the face's upstream side
+    TVD        // upstream advection with a limited correction: monotone
+};
+
+// The scheme's name in the extension file.
+const char* SchemeName(ETransportScheme scheme);
+
 struct CExtension {
     std::string m_file; // the extension file read; empty: none
     std::string m_lengthUnit;
@@ -34,6 +45,8 @@ struct CExtension {
     std::vector<CEntryLabel> m_immobile; // empty: immobile_0, immobile_1, ...
     std::vector<CEntryLabel> m_mobile;   // empty: mobile_0, mobile_1, ...
     std::vector<CObservationWell> m_observe;
+    ETransportScheme m_scheme = ETransportScheme::SPEC;
+    bool m_schemeGiven = false; // [transport] scheme was given
 };
 
 // The name of state entry k of a model with nComp entries per node of which

@@ -40,7 +40,14 @@ TEST_P(Refusals, NameTheKeyAndItsLine) {
 
 const CRefusal REFUSALS[] = {
     {"unknown_table", "[units]\nmass = \"kg\"\n[transprt]\n",
-     "input: key transprt (line 3): unknown key (known here: units, aquifer, entries, observe)"},
+     "input: key transprt (line 3): unknown key (known here: units, aquifer, entries, observe, "
+     "transport)"},
+    {"scheme_unknown", "[transport]\nscheme = \"upwind\"\n",
+     "input: key transport.scheme (line 2): must be \"spec\", \"symmetric\" or \"tvd\""},
+    {"scheme_not_a_string", "[transport]\n\nscheme = 1\n",
+     "input: key transport.scheme (line 3): must be a string, not an integer"},
+    {"transport_key_misspelt", "[transport]\nschme = \"tvd\"\n",
+     "input: key transport.schme (line 2): unknown key (known here: scheme)"},
     {"misspelt_key", "[units]\nlenght = \"m\"\n", "input: key units.lenght (line 2): unknown key"},
     {"label_not_a_string", "[units]\ntime = 1\n",
      "input: key units.time (line 2): must be a string, not an integer"},
