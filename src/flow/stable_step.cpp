@@ -4,10 +4,13 @@
 // D = Drr / x^2 + Dcc / y^2 + Drc / (x y): 1 / sqrt(V) without dispersion, the
 // root form (sqrt(V + c^2 D^2) - c D) / V while sqrt(V) / D <= STABLE_STEP_SWITCH,
 // else 1 / sqrt(V) - 2 D / V. The step is the smallest candidate, at most the
-// run's duration.
+// run's duration. The symmetric scheme counts Drc with its magnitude, as its
+// stability cannot depend on which way an axis runs; the tvd scheme has a rule
+// of its own (TvdStableStep).
 #include "flow/transport.h"
 
 #include "model/exceptions.h"
+#include "model/extension.h"
 #include "model/limits.h"
 #include "model/number_text.h"
 #include "model/simulation.h"
@@ -17,7 +20,12 @@
 #include <cstdio>
 #include <string>
 
-double StableStep(const CSimulation& s, double duration, int* limiting) {
+namespace {
+
+// crossMagnitude: the cross term counts with its magnitude, so that the step
+// does not depend on which way the axes run.
+double LaxWendroffStableStep(const CSimulation& s, double duration, int* limiting,
+                             bool crossMagnitude) {
     double step = duration;
     *limiting = -1;
     const double* rowWidth = s.m_rowWidth.get();
@@ -36,7 +44,8 @@ double StableStep(const CSimulation& s, double duration, int* limiting) {
             const double root = std::sqrt(v);
             for (int k = 0; k < s.m_nMobile; ++k) {
                 const double* coef = s.m_dispCoef.get() + 3 * (n * s.m_nMobile + k);
-                const double d = coef[0] / (x * x) + coef[1] / (y * y) + coef[2] / (x * y);
+                const double cross = crossMagnitude ? std::fabs(coef[2]) : coef[2];
+                const double d = coef[0] / (x * x) + coef[1] / (y * y) + cross / (x * y);
                 double candidate;
                 if (d == 0.0)
                     candidate = 1.0 / root;
@@ -54,6 +63,15 @@ double StableStep(const CSimulation& s, double duration, int* limiting) {
         }
     }
     return step;
+}
+
+} // namespace
+
+double StableStep(const CSimulation& s, double duration, int* limiting) {
+    if (s.m_ext.m_scheme == ETransportScheme::TVD)
+        return TvdStableStep(s, duration, limiting);
+    return LaxWendroffStableStep(s, duration, limiting,
+                                 s.m_ext.m_scheme == ETransportScheme::SYMMETRIC);
 }
 
 void ComputeStableStep(CSimulation& s, double duration) {

@@ -20,77 +20,14 @@
 // solute in proportion to their concentration.
 #include "flow/transport.h"
 
+#include "flow/transport_faces.h"
+
+#include "model/extension.h"
 #include "model/limits.h"
 #include "model/simulation.h"
 #include "run/thread_team.h"
 
 namespace {
-
-// What differs between a row face and a column face.
-struct CFace {
-    int a = 0;       // first value of node a (the lower index)
-    int b = 0;       // first value of node b
-    double d = 0.0;  // distance between a and b
-    double q = 0.0;  // Darcy flux from a to b
-    double wa = 0.0; // widths of the two cells along the face normal
-    double wb = 0.0;
-    int diagCoef = 0;             // 0: Drr (row faces), 1: Dcc (column faces)
-    bool cross = false;           // node a has neighbours on both sides across the face
-    int crossLow = 0;             // first value of a's neighbour below on the other axis
-    int crossHigh = 0;            // and above
-    double crossD = 0.0;          // distance between those two neighbours
-    const double* coef = nullptr; // borrowed: node a's m_dispCoef triples
-};
-
-// Builds the row face (i, j) to (i+1, j); the cross term runs along the columns.
-CFace RowFace(const CSimulation& s, int i, int j) {
-    const int nComp = s.m_nComp;
-    const int n = i * s.m_nCols + j;
-    CFace f;
-    const double* rowCoord = s.m_rowCoord.get();
-    const double* rowWidth = s.m_rowWidth.get();
-    f.a = n * nComp;
-    f.b = (n + s.m_nCols) * nComp;
-    f.d = rowCoord[i + 1] - rowCoord[i];
-    f.q = s.m_state[f.a + SLOT_FLUXROW];
-    f.wa = rowWidth[i];
-    f.wb = rowWidth[i + 1];
-    f.diagCoef = 0;
-    f.cross = 0 < j && j < s.m_nCols - 1;
-    if (f.cross) {
-        const double* colCoord = s.m_colCoord.get();
-        f.crossLow = (n - 1) * nComp;
-        f.crossHigh = (n + 1) * nComp;
-        f.crossD = colCoord[j + 1] - colCoord[j - 1];
-    }
-    f.coef = s.m_dispCoef.get() + 3 * n * s.m_nMobile;
-    return f;
-}
-
-// Builds the column face (i, j) to (i, j+1); the cross term runs along the rows.
-CFace ColumnFace(const CSimulation& s, int i, int j) {
-    const int nComp = s.m_nComp;
-    const int n = i * s.m_nCols + j;
-    CFace f;
-    const double* colCoord = s.m_colCoord.get();
-    const double* colWidth = s.m_colWidth.get();
-    f.a = n * nComp;
-    f.b = (n + 1) * nComp;
-    f.d = colCoord[j + 1] - colCoord[j];
-    f.q = s.m_state[f.a + SLOT_FLUXCOL];
-    f.wa = colWidth[j];
-    f.wb = colWidth[j + 1];
-    f.diagCoef = 1;
-    f.cross = 0 < i && i < s.m_nRows - 1;
-    if (f.cross) {
-        const double* rowCoord = s.m_rowCoord.get();
-        f.crossLow = (n - s.m_nCols) * nComp;
-        f.crossHigh = (n + s.m_nCols) * nComp;
-        f.crossD = rowCoord[i + 1] - rowCoord[i - 1];
-    }
-    f.coef = s.m_dispCoef.get() + 3 * n * s.m_nMobile;
-    return f;
-}
 
 // The flux F across face f of mobile component m (state entry k). Both ways of
 // running the step compute every F by this one expression.
@@ -198,7 +135,9 @@ void GatherRows(const CSimulation& s, int begin, int end, double dt, double* scr
 } // namespace
 
 void TransportStep(CSimulation& s) {
-    if (s.m_nThreads == 1)
+    if (s.m_ext.m_scheme != ETransportScheme::SPEC)
+        TransportStepUpstream(s);
+    else if (s.m_nThreads == 1)
         TransportStepFaceLoops(s);
     else
         TransportStepGather(s);
@@ -252,4 +191,28 @@ void TransportStepGather(CSimulation& s) {
     team.ForRanges(s.m_nRows, team.BlockSize(s.m_nRows), [&](int begin, int end, int thread) {
         GatherRows(s, begin, end, dt, s.m_transportScratch.data() + perThread * ToSize(thread));
     });
+}
+
+int CountReverseFaces(const CSimulation& s) {
+    const double* state = s.m_stateNew.get();
+    int count = 0;
+    for (int n = 0; n < s.m_nNodes; ++n) {
+        const double* node = state + n * s.m_nComp;
+        count += (node[SLOT_FLUXROW] < 0.0) + (node[SLOT_FLUXCOL] < 0.0);
+    }
+    return count;
+}
+
+std::string ReverseFlowWarning(const CSimulation& s) {
+    if (s.m_ext.m_scheme != ETransportScheme::SPEC || s.m_nMobile == 0)
+        return std::string();
+    const int count = CountReverseFaces(s);
+    if (count == 0)
+        return std::string();
+    return std::to_string(count) + (count == 1 ? " face carries" : " faces carry") +
+           " water towards the lower row or column index; the default transport scheme "
+           "takes the half difference there with the signed flux, q (3 c(b) - c(a)) / 2, "
+           "which adds numerical dispersion and can make the solute oscillate; "
+           "[transport] scheme = \"symmetric\" or \"tvd\" in the extension file "
+           "treats both directions alike (docs/transport.md)";
 }

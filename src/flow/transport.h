@@ -3,6 +3,8 @@
 // flow/stable_step.cpp say how each is computed).
 #pragma once
 
+#include <string>
+
 class CSimulation;
 
 // One transport step into m_transportDelta: the face loops with one thread,
@@ -10,6 +12,22 @@ class CSimulation;
 void TransportStep(CSimulation& s);
 void TransportStepFaceLoops(CSimulation& s);
 void TransportStepGather(CSimulation& s);
+
+// The transport step of the schemes that take every face from its upstream
+// side (flow/upstream_transport.cpp); the default scheme is the one above.
+void TransportStepUpstream(CSimulation& s);
+// Whether the tvd scheme limits a cross term: m_crossLimits is then made
+// (2 values per node and mobile component) before the time loop.
+bool NeedsCrossLimits(const CSimulation& s);
+// The stable step of the tvd scheme (as StableStep).
+double TvdStableStep(const CSimulation& s, double duration, int* limiting);
+
+// The number of faces whose water flows towards the lower index (after the
+// flow field is computed).
+int CountReverseFaces(const CSimulation& s);
+// The default scheme's warning for a model with such faces; empty when the
+// model has none or chose a scheme.
+std::string ReverseFlowWarning(const CSimulation& s);
 
 // The largest global step the transport step is stable with over a run of the
 // given duration, into m_globalStep (and reported to the run control); a

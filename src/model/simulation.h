@@ -101,6 +101,7 @@ public:
     int m_nThreads = 1; // 1: the serial loops, no other thread
     std::unique_ptr<CThreadTeam> m_team;
     std::vector<CRxnWork> m_rxnWork;                  // one per thread, sized before the time loop
+    std::vector<double> m_crossLimits; // tvd: each node's limits of its cross corrections
     std::vector<double> m_transportScratch;           // face fluxes kept by each thread's gather
     int64_t m_headBandMaxBytes = HEAD_BAND_MAX_BYTES; // larger band matrices go sparse
     EHeadSolve m_headSolve = EHeadSolve::NONE;        // chosen by AllocateArrays

@@ -156,6 +156,14 @@ void WarnAboveStableStep(const CSimulation& s) {
     }
 }
 
+void WarnOfReverseFlow(const CSimulation& s) {
+    const std::string line = ReverseFlowWarning(s);
+    if (line.empty())
+        return;
+    if (CMessageSink* sink = s.m_runControl->GetMessageSink())
+        sink->WriteWarning(line.c_str());
+}
+
 // One work per thread and the threads themselves, made here once for the
 // whole loop.
 void PrepareWork(CSimulation& s) {
@@ -168,15 +176,19 @@ void PrepareWork(CSimulation& s) {
     const size_t scratch = s.m_nThreads > 1 && s.m_nMobile > 0
                                ? ToSize((s.m_nCols + 2) * s.m_nMobile) * ToSize(s.m_nThreads)
                                : 0;
+    const size_t limits =
+        NeedsCrossLimits(s) ? 2 * ToSize(s.m_nNodes) * ToSize(s.m_nMobile) : 0;
     try {
         if (scratch > 0)
             s.m_transportScratch.assign(scratch, 0.0);
+        if (limits > 0)
+            s.m_crossLimits.assign(limits, 0.0);
         s.m_rxnWork.clear();
         s.m_rxnWork.resize(ToSize(s.m_nThreads));
         for (CRxnWork& work : s.m_rxnWork)
             work.Allocate(s.m_nComp);
     } catch (const std::bad_alloc&) {
-        const double bytes = 8.0 * (static_cast<double>(scratch) +
+        const double bytes = 8.0 * (static_cast<double>(scratch) + static_cast<double>(limits) +
                                     5.0 * s.m_nComp * static_cast<double>(s.m_nThreads));
         throw ComputeException(OutOfMemory("the transport and reaction work of " +
                                                std::to_string(s.m_nThreads) + " threads",
@@ -264,6 +276,7 @@ void TimeLoop(CSimulation& s, CRunOutput& output) {
     CStopwatch watch;
     ComputeFlowField(s);
     s.m_times.m_flowField += watch.Lap();
+    WarnOfReverseFlow(s);
     if (!(s.m_globalStep > 0.0))
         ComputeStableStep(s, s.m_endTime - s.m_startTime);
     else

@@ -1,0 +1,426 @@
+// The transport step of the two schemes that take every face from the side
+// its water comes from ([transport] scheme = "symmetric" or "tvd"). Whichever
+// way the water flows, a face is computed as the default scheme computes a
+// face whose water flows towards the higher index: the upstream node u gives
+// the advected value, the dispersion coefficients (its own tensor, with this
+// face's flux along the normal) and the cross term (across u's neighbours).
+// So a model and its mirror image compute every face's flux to the same bits
+// with the sign turned, and forward faces keep the default's flux exactly.
+//
+// "symmetric": F = (c(b) - c(a)) * ((|q|/2 - theta_f * D / d) - q^2 dt / 2 / (theta_f d))
+//              - cross + q c(u)
+// that is central advection with the Lax-Wendroff correction, the half
+// difference taken with the magnitude of the flux.
+//
+// "tvd": F = q c(u) + q/2 (1 - |q| dt / (theta_f d)) d s - theta_f D (c(b) - c(a)) / d
+// with s the van Leer slope: the harmonic mean of the downstream and upstream
+// gradients (c(down) - c(u)) / d and (c(u) - c(uu)) / d_uu where both have the
+// same sign, else 0 (and 0 where u has no upstream neighbour). With the step of
+// TvdStableStep this part is monotone. The cross term, which no explicit
+// stencil keeps monotone, is added as a correction limited so that no node
+// leaves the range of its 3 x 3 neighbourhood at the start of the step
+// (Zalesak's flux-corrected transport).
+//
+// Every node gathers the terms of its four faces as (above + below) +
+// (left + right), a sum that does not depend on which way an axis runs, then
+// its sink: the bits are the same for every number of threads and mirror
+// with the model.
+#include "flow/flow_field.h"
+#include "flow/transport.h"
+#include "flow/transport_faces.h"
+
+#include "model/extension.h"
+#include "model/limits.h"
+#include "model/simulation.h"
+#include "run/thread_team.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// A face and its neighbourhood along and across its normal.
+struct CAxisFace {
+    CFace f;
+    int step = 0;             // values from a node to its neighbour along the normal
+    int tangentSlot = 0;      // the flux slot across the normal
+    int tangentStep = 0;      // values from a node to its neighbour across the normal
+    bool tangentZero = false; // on the first column (row faces) or row (column faces)
+    bool rowFace = true;
+    bool beforeA = false; // a has a neighbour on its far side, dBeforeA away
+    bool afterB = false;  // b has one on its far side, dAfterB away
+    double dBeforeA = 0.0;
+    double dAfterB = 0.0;
+};
+
+CAxisFace RowAxisFace(const CSimulation& s, int i, int j) {
+    CAxisFace g;
+    g.f = RowFace(s, i, j);
+    g.step = s.m_nCols * s.m_nComp;
+    g.tangentSlot = SLOT_FLUXCOL;
+    g.tangentStep = s.m_nComp;
+    g.tangentZero = j == 0;
+    g.rowFace = true;
+    const double* coord = s.m_rowCoord.get();
+    g.beforeA = i > 0;
+    if (g.beforeA)
+        g.dBeforeA = coord[i] - coord[i - 1];
+    g.afterB = i + 2 < s.m_nRows;
+    if (g.afterB)
+        g.dAfterB = coord[i + 2] - coord[i + 1];
+    return g;
+}
+
+CAxisFace ColumnAxisFace(const CSimulation& s, int i, int j) {
+    CAxisFace g;
+    g.f = ColumnFace(s, i, j);
+    g.step = s.m_nComp;
+    g.tangentSlot = SLOT_FLUXROW;
+    g.tangentStep = s.m_nCols * s.m_nComp;
+    g.tangentZero = i == 0;
+    g.rowFace = false;
+    const double* coord = s.m_colCoord.get();
+    g.beforeA = j > 0;
+    if (g.beforeA)
+        g.dBeforeA = coord[j] - coord[j - 1];
+    g.afterB = j + 2 < s.m_nCols;
+    if (g.afterB)
+        g.dAfterB = coord[j + 2] - coord[j + 1];
+    return g;
+}
+
+// The upstream node of a face and its dispersion coefficients for one
+// mobile component.
+struct CUpstream {
+    int node = 0;       // first value of the node
+    double diag = 0.0;  // dispersion along the face normal
+    double cross = 0.0; // the tensor's cross term
+};
+
+// With the water flowing towards b, b's tensor is computed as the flow field
+// computes a node's own, with this face's flux along the normal (a's stored
+// tensor already has it); the first row or column takes no flux across.
+// state: the values the face's flux was read from.
+CUpstream Upstream(const CSimulation& s, const double* state, const CAxisFace& g, int m) {
+    const CFace& f = g.f;
+    if (f.q >= 0.0)
+        return {f.a, f.coef[3 * m + f.diagCoef], f.coef[3 * m + 2]};
+    const double* node = state + f.b;
+    const double theta = node[SLOT_POROSITY];
+    const double across = node[g.tangentSlot];
+    const double aL = s.m_dispersivityL.get()[m];
+    const double aT = s.m_dispersivityT.get()[m];
+    CUpstream up;
+    up.node = f.b;
+    up.diag = DispersionDiagonal(aL, aT, f.q, g.tangentZero ? 0.0 : across, theta) +
+              s.m_diffusion.get()[m];
+    up.cross = g.rowFace ? DispersionCross(aL, aT, f.q, across, theta)
+                         : DispersionCross(aL, aT, across, f.q, theta);
+    return up;
+}
+
+// The cross dispersion across the upstream node's neighbours, per unit face
+// area; 0 on the grid's edge rows and columns.
+double Cross(const double* state, const CAxisFace& g, const CUpstream& up, int k) {
+    if (!g.f.cross)
+        return 0.0;
+    const double* c = state + up.node;
+    return (c[g.tangentStep + k] - c[k - g.tangentStep]) * c[SLOT_POROSITY] * up.cross /
+           g.f.crossD;
+}
+
+double MeanPorosity(const double* state, const CFace& f) {
+    return (state[f.a + SLOT_POROSITY] + state[f.b + SLOT_POROSITY]) * 0.5;
+}
+
+double SymmetricFlux(const CSimulation& s, const CAxisFace& g, int m, int k, double dt) {
+    const double* state = s.m_state;
+    const CFace& f = g.f;
+    const double q = f.q;
+    const double thetaF = MeanPorosity(state, f);
+    const CUpstream up = Upstream(s, s.m_state, g, m);
+    const double ca = state[f.a + k];
+    const double cb = state[f.b + k];
+    double flux = (cb - ca) * ((std::fabs(q) * 0.5 - thetaF * up.diag / f.d) -
+                               q * dt * q * 0.5 / (thetaF * f.d));
+    if (f.cross)
+        flux = flux - Cross(state, g, up, k);
+    return flux + q * state[up.node + k];
+}
+
+// The van Leer slope at the upstream node along the flow: 0 at an extremum
+// and where the node has no neighbour upstream of it.
+double LimitedSlope(const double* state, const CAxisFace& g, int k) {
+    const CFace& f = g.f;
+    const bool forward = f.q >= 0.0;
+    if (!(forward ? g.beforeA : g.afterB))
+        return 0.0;
+    const int u = forward ? f.a : f.b;
+    const int down = forward ? f.b : f.a;
+    const int far = forward ? f.a - g.step : f.b + g.step;
+    const double cu = state[u + k];
+    const double gradDown = (state[down + k] - cu) / f.d;
+    const double gradUp = (cu - state[far + k]) / (forward ? g.dBeforeA : g.dAfterB);
+    if (!(gradDown * gradUp > 0.0))
+        return 0.0;
+    return 2.0 * gradDown * gradUp / (gradDown + gradUp);
+}
+
+// The tvd flux without the cross term.
+double TvdFlux(const CSimulation& s, const CAxisFace& g, int m, int k, double dt) {
+    const double* state = s.m_state;
+    const CFace& f = g.f;
+    const double q = f.q;
+    const double thetaF = MeanPorosity(state, f);
+    const CUpstream up = Upstream(s, s.m_state, g, m);
+    const double ca = state[f.a + k];
+    const double cb = state[f.b + k];
+    // Above the stable step the correction only takes away: upstream advection.
+    const double keep = std::max(0.0, 1.0 - std::fabs(q) * dt / (thetaF * f.d));
+    double flux = (cb - ca) * -(thetaF * up.diag / f.d);
+    flux = flux + q * state[up.node + k];
+    return flux + q * 0.5 * keep * (f.d * LimitedSlope(state, g, k));
+}
+
+double CrossCorrection(const CSimulation& s, const CAxisFace& g, int m, int k) {
+    if (!g.f.cross)
+        return 0.0;
+    return -Cross(s.m_state, g, Upstream(s, s.m_state, g, m), k);
+}
+
+// The four faces of a node: above (i-1), below (i+1), left (j-1), right (j+1);
+// the node is b of the first and third and a of the others.
+enum { FACE_ABOVE, FACE_BELOW, FACE_LEFT, FACE_RIGHT, FACES };
+
+struct CNodeFaces {
+    bool has[FACES] = {};
+    CAxisFace face[FACES];
+    double width[FACES] = {}; // the node's own width along each face's normal
+};
+
+CNodeFaces FacesOf(const CSimulation& s, int i, int j) {
+    CNodeFaces n;
+    n.has[FACE_ABOVE] = i > 0;
+    n.has[FACE_BELOW] = i < s.m_nRows - 1;
+    n.has[FACE_LEFT] = j > 0;
+    n.has[FACE_RIGHT] = j < s.m_nCols - 1;
+    if (n.has[FACE_ABOVE])
+        n.face[FACE_ABOVE] = RowAxisFace(s, i - 1, j);
+    if (n.has[FACE_BELOW])
+        n.face[FACE_BELOW] = RowAxisFace(s, i, j);
+    if (n.has[FACE_LEFT])
+        n.face[FACE_LEFT] = ColumnAxisFace(s, i, j - 1);
+    if (n.has[FACE_RIGHT])
+        n.face[FACE_RIGHT] = ColumnAxisFace(s, i, j);
+    n.width[FACE_ABOVE] = n.width[FACE_BELOW] = s.m_rowWidth.get()[i];
+    n.width[FACE_LEFT] = n.width[FACE_RIGHT] = s.m_colWidth.get()[j];
+    return n;
+}
+
+// The change of the node by a flux across face f: it gains across the faces
+// where it is b and loses across the others.
+inline double Term(int f, double flux, double dt, double width, double theta) {
+    const double change = flux * dt / width / theta;
+    return f == FACE_ABOVE || f == FACE_LEFT ? change : -change;
+}
+
+// The terms of the four faces added so that turning an axis round gives the
+// same bits.
+inline double SumOfFaces(const double* t) {
+    return (t[FACE_ABOVE] + t[FACE_BELOW]) + (t[FACE_LEFT] + t[FACE_RIGHT]);
+}
+
+template <typename FluxOf>
+void GatherNode(const CSimulation& s, int i, int j, double dt, FluxOf fluxOf) {
+    const int nComp = s.m_nComp;
+    const int firstMobile = nComp - s.m_nMobile;
+    const int a = (i * s.m_nCols + j) * nComp;
+    double* delta = s.m_transportDelta + a;
+    const double theta = s.m_state[a + SLOT_POROSITY];
+    const CNodeFaces faces = FacesOf(s, i, j);
+    for (int k = 0; k < nComp; ++k)
+        delta[k] = 0.0;
+    for (int m = 0; m < s.m_nMobile; ++m) {
+        const int k = firstMobile + m;
+        double t[FACES] = {};
+        for (int f = 0; f < FACES; ++f)
+            if (faces.has[f])
+                t[f] = Term(f, fluxOf(faces.face[f], m, k), dt, faces.width[f], theta);
+        delta[k] = SumOfFaces(t);
+    }
+    const double source = s.m_state[a + SLOT_SOURCE];
+    if (source < 0.0)
+        for (int k = firstMobile; k < nComp; ++k)
+            delta[k] += s.m_state[a + k] * source * dt;
+}
+
+// The smallest and largest value of entry k over the node's 3 x 3 neighbourhood.
+void RangeAround(const CSimulation& s, int i, int j, int k, double& low, double& high) {
+    low = high = s.m_state[(i * s.m_nCols + j) * s.m_nComp + k];
+    for (int r = std::max(0, i - 1); r <= std::min(s.m_nRows - 1, i + 1); ++r)
+        for (int c = std::max(0, j - 1); c <= std::min(s.m_nCols - 1, j + 1); ++c) {
+            const double v = s.m_state[(r * s.m_nCols + c) * s.m_nComp + k];
+            low = std::min(low, v);
+            high = std::max(high, v);
+        }
+}
+
+// First pass of the limited cross term: for every mobile component of the
+// node, the fraction of its incoming (R+) and outgoing (R-) corrections it can
+// take without leaving its neighbourhood's range, after the monotone part.
+// limits: m_crossLimits.
+void CrossLimits(const CSimulation& s, int i, int j, double dt, double* limits) {
+    const int nComp = s.m_nComp;
+    const int firstMobile = nComp - s.m_nMobile;
+    const int n = i * s.m_nCols + j;
+    const double* state = s.m_state + n * nComp;
+    const double* delta = s.m_transportDelta + n * nComp;
+    const double theta = state[SLOT_POROSITY];
+    const CNodeFaces faces = FacesOf(s, i, j);
+    limits += 2 * ToSize(n) * ToSize(s.m_nMobile);
+    for (int m = 0; m < s.m_nMobile; ++m) {
+        const int k = firstMobile + m;
+        double gain[FACES] = {};
+        double loss[FACES] = {};
+        for (int f = 0; f < FACES; ++f) {
+            if (!faces.has[f])
+                continue;
+            const double t =
+                Term(f, CrossCorrection(s, faces.face[f], m, k), dt, faces.width[f], theta);
+            gain[f] = std::max(t, 0.0);
+            loss[f] = std::min(t, 0.0);
+        }
+        const double gains = SumOfFaces(gain);
+        const double losses = SumOfFaces(loss);
+        double low = 0.0;
+        double high = 0.0;
+        RangeAround(s, i, j, k, low, high);
+        const double after = state[k] + delta[k];
+        limits[2 * m] = gains > 0.0 ? std::min(1.0, std::max(0.0, high - after) / gains) : 1.0;
+        limits[2 * m + 1] = losses < 0.0 ? std::min(1.0, std::max(0.0, after - low) / -losses) : 1.0;
+    }
+}
+
+// Second pass: each face's cross correction scaled by the smaller fraction
+// its receiving and its giving node allow.
+void AddLimitedCross(const CSimulation& s, int i, int j, double dt) {
+    const int nComp = s.m_nComp;
+    const int nMobile = s.m_nMobile;
+    const int firstMobile = nComp - nMobile;
+    const int n = i * s.m_nCols + j;
+    double* delta = s.m_transportDelta + n * nComp;
+    const double theta = s.m_state[n * nComp + SLOT_POROSITY];
+    const CNodeFaces faces = FacesOf(s, i, j);
+    const double* limits = s.m_crossLimits.data();
+    for (int m = 0; m < nMobile; ++m) {
+        const int k = firstMobile + m;
+        double t[FACES] = {};
+        for (int f = 0; f < FACES; ++f) {
+            if (!faces.has[f])
+                continue;
+            const CFace& face = faces.face[f].f;
+            const double flux = CrossCorrection(s, faces.face[f], m, k);
+            // Node indices of the face's two sides; flux > 0 takes from a to b.
+            const size_t a = ToSize(face.a / nComp) * ToSize(nMobile) + ToSize(m);
+            const size_t b = ToSize(face.b / nComp) * ToSize(nMobile) + ToSize(m);
+            const double fraction = flux >= 0.0 ? std::min(limits[2 * b], limits[2 * a + 1])
+                                                : std::min(limits[2 * b + 1], limits[2 * a]);
+            t[f] = Term(f, fraction * flux, dt, faces.width[f], theta);
+        }
+        delta[k] += SumOfFaces(t);
+    }
+}
+
+// Runs body(i, j) over every node, by ranges of rows when there is a team.
+template <typename Body> void ForNodes(CSimulation& s, Body body) {
+    auto rows = [&](int begin, int end) {
+        for (int i = begin; i < end; ++i)
+            for (int j = 0; j < s.m_nCols; ++j)
+                body(i, j);
+    };
+    if (s.m_nThreads == 1) {
+        rows(0, s.m_nRows);
+        return;
+    }
+    CThreadTeam& team = s.Team();
+    team.ForRanges(s.m_nRows, team.BlockSize(s.m_nRows),
+                   [&](int begin, int end, int) { rows(begin, end); });
+}
+
+// The sum, over a node's faces, of the fractions of the node's value that
+// upstream advection with its limited correction and the dispersion may move
+// in a step dt is at most
+//   sum over axes of C (2 - C) + dt * (sum over faces of theta_f D / (d w theta) + sink)
+// with C = dt * (the larger |q| of the axis's faces) / (w theta): the node's
+// new value is then a weighted mean of its neighbourhood's. The step is the
+// smaller root of that sum = 1.
+double TvdNodeStep(const CSimulation& s, int i, int j, int m) {
+    const double* state = s.m_stateNew.get();
+    const int n = i * s.m_nCols + j;
+    const double theta = state[n * s.m_nComp + SLOT_POROSITY];
+    const CNodeFaces faces = FacesOf(s, i, j);
+    double advection[2] = {};
+    double rate = std::max(0.0, -state[n * s.m_nComp + SLOT_SOURCE]);
+    for (int f = 0; f < FACES; ++f) {
+        if (!faces.has[f])
+            continue;
+        CAxisFace g = faces.face[f];
+        g.f.q = state[g.f.a + (g.rowFace ? SLOT_FLUXROW : SLOT_FLUXCOL)];
+        const double w = faces.width[f];
+        const double thetaF = (state[g.f.a + SLOT_POROSITY] + state[g.f.b + SLOT_POROSITY]) * 0.5;
+        const int axis = g.rowFace ? 0 : 1;
+        advection[axis] = std::max(advection[axis], std::fabs(g.f.q) / (w * theta));
+        rate += thetaF * Upstream(s, state, g, m).diag / (g.f.d * w * theta);
+    }
+    const double a2 = advection[0] * advection[0] + advection[1] * advection[1];
+    const double b = 2.0 * (advection[0] + advection[1]) + rate;
+    if (!(b > 0.0))
+        return HUGE_VAL; // nothing moves: no limit
+    return 2.0 / (b + std::sqrt(b * b - 4.0 * a2));
+}
+
+} // namespace
+
+double TvdStableStep(const CSimulation& s, double duration, int* limiting) {
+    double step = duration;
+    *limiting = -1;
+    for (int i = 0; i < s.m_nRows; ++i)
+        for (int j = 0; j < s.m_nCols; ++j)
+            for (int m = 0; m < s.m_nMobile; ++m) {
+                const double candidate = TvdNodeStep(s, i, j, m);
+                if (candidate < step) {
+                    step = candidate;
+                    *limiting = i * s.m_nCols + j;
+                }
+            }
+    return step;
+}
+
+bool NeedsCrossLimits(const CSimulation& s) {
+    if (s.m_ext.m_scheme != ETransportScheme::TVD || s.m_nRows < 3 || s.m_nCols < 3)
+        return false;
+    for (int m = 0; m < s.m_nMobile; ++m)
+        if (s.m_dispersivityL.get()[m] != s.m_dispersivityT.get()[m])
+            return true;
+    return false;
+}
+
+void TransportStepUpstream(CSimulation& s) {
+    const double dt = s.m_globalStep;
+    if (s.m_ext.m_scheme == ETransportScheme::SYMMETRIC) {
+        ForNodes(s, [&](int i, int j) {
+            GatherNode(s, i, j, dt, [&](const CAxisFace& g, int m, int k) {
+                return SymmetricFlux(s, g, m, k, dt);
+            });
+        });
+        return;
+    }
+    ForNodes(s, [&](int i, int j) {
+        GatherNode(s, i, j, dt,
+                   [&](const CAxisFace& g, int m, int k) { return TvdFlux(s, g, m, k, dt); });
+    });
+    if (s.m_crossLimits.empty())
+        return;
+    ForNodes(s, [&](int i, int j) { CrossLimits(s, i, j, dt, s.m_crossLimits.data()); });
+    ForNodes(s, [&](int i, int j) { AddLimitedCross(s, i, j, dt); });
+}
