@@ -4,9 +4,8 @@
 // D = Drr / x^2 + Dcc / y^2 + Drc / (x y): 1 / sqrt(V) without dispersion, the
 // root form (sqrt(V + c^2 D^2) - c D) / V while sqrt(V) / D <= STABLE_STEP_SWITCH,
 // else 1 / sqrt(V) - 2 D / V. The step is the smallest candidate, at most the
-// run's duration. The symmetric scheme counts Drc with its magnitude, as its
-// stability cannot depend on which way an axis runs; the tvd scheme has a rule
-// of its own (TvdStableStep).
+// run's duration. The symmetric and tvd schemes have rules of their own
+// (SymmetricStableStep, TvdStableStep).
 #include "flow/transport.h"
 
 #include "model/exceptions.h"
@@ -20,12 +19,19 @@
 #include <cstdio>
 #include <string>
 
+double LaxWendroffCandidate(double v, double d) {
+    const double root = std::sqrt(v);
+    if (d == 0.0)
+        return 1.0 / root;
+    if (root / d <= STABLE_STEP_SWITCH)
+        return (std::sqrt(v + STABLE_STEP_ROOT_COEF_SQUARED * (d * d)) - STABLE_STEP_ROOT_COEF * d) /
+               v;
+    return 1.0 / root - 2.0 * d / v;
+}
+
 namespace {
 
-// crossMagnitude: the cross term counts with its magnitude, so that the step
-// does not depend on which way the axes run.
-double LaxWendroffStableStep(const CSimulation& s, double duration, int* limiting,
-                             bool crossMagnitude) {
+double LaxWendroffStableStep(const CSimulation& s, double duration, int* limiting) {
     double step = duration;
     *limiting = -1;
     const double* rowWidth = s.m_rowWidth.get();
@@ -41,20 +47,10 @@ double LaxWendroffStableStep(const CSimulation& s, double duration, int* limitin
             const double v = vr * vr / (x * x) + vc * vc / (y * y);
             if (!(v > 0.0))
                 continue; // no flow: the node sets no limit
-            const double root = std::sqrt(v);
             for (int k = 0; k < s.m_nMobile; ++k) {
                 const double* coef = s.m_dispCoef.get() + 3 * (n * s.m_nMobile + k);
-                const double cross = crossMagnitude ? std::fabs(coef[2]) : coef[2];
-                const double d = coef[0] / (x * x) + coef[1] / (y * y) + cross / (x * y);
-                double candidate;
-                if (d == 0.0)
-                    candidate = 1.0 / root;
-                else if (root / d <= STABLE_STEP_SWITCH)
-                    candidate = (std::sqrt(v + STABLE_STEP_ROOT_COEF_SQUARED * (d * d)) -
-                                 STABLE_STEP_ROOT_COEF * d) /
-                                v;
-                else
-                    candidate = 1.0 / root - 2.0 * d / v;
+                const double d = coef[0] / (x * x) + coef[1] / (y * y) + coef[2] / (x * y);
+                const double candidate = LaxWendroffCandidate(v, d);
                 if (candidate < step) {
                     step = candidate;
                     *limiting = n;
@@ -70,8 +66,9 @@ double LaxWendroffStableStep(const CSimulation& s, double duration, int* limitin
 double StableStep(const CSimulation& s, double duration, int* limiting) {
     if (s.m_ext.m_scheme == ETransportScheme::TVD)
         return TvdStableStep(s, duration, limiting);
-    return LaxWendroffStableStep(s, duration, limiting,
-                                 s.m_ext.m_scheme == ETransportScheme::SYMMETRIC);
+    if (s.m_ext.m_scheme == ETransportScheme::SYMMETRIC)
+        return SymmetricStableStep(s, duration, limiting);
+    return LaxWendroffStableStep(s, duration, limiting);
 }
 
 void ComputeStableStep(CSimulation& s, double duration) {

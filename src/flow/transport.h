@@ -19,8 +19,12 @@ void TransportStepUpstream(CSimulation& s);
 // Whether the tvd scheme limits a cross term: m_crossLimits is then made
 // (2 values per node and mobile component) before the time loop.
 bool NeedsCrossLimits(const CSimulation& s);
-// The stable step of the tvd scheme (as StableStep).
+// The stable steps of the symmetric and tvd schemes (as StableStep).
+double SymmetricStableStep(const CSimulation& s, double duration, int* limiting);
 double TvdStableStep(const CSimulation& s, double duration, int* limiting);
+// The default rule's candidate from a node's velocity term v > 0 and its
+// dispersion term d (flow/stable_step.cpp).
+double LaxWendroffCandidate(double v, double d);
 
 // The number of faces whose water flows towards the lower index (after the
 // flow field is computed).

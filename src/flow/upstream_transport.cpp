@@ -296,8 +296,12 @@ void CrossLimits(const CSimulation& s, int i, int j, double dt, double* limits) 
         double high = 0.0;
         RangeAround(s, i, j, k, low, high);
         const double after = state[k] + delta[k];
-        limits[2 * m] = gains > 0.0 ? std::min(1.0, std::max(0.0, high - after) / gains) : 1.0;
-        limits[2 * m + 1] = losses < 0.0 ? std::min(1.0, std::max(0.0, after - low) / -losses) : 1.0;
+        // A little of the room is left for the rounding of the sums.
+        const double room = TRANSPORT_TVD_MARGIN;
+        limits[2 * m] =
+            gains > 0.0 ? std::min(1.0, room * std::max(0.0, high - after) / gains) : 1.0;
+        limits[2 * m + 1] =
+            losses < 0.0 ? std::min(1.0, room * std::max(0.0, after - low) / -losses) : 1.0;
     }
 }
 
@@ -353,7 +357,8 @@ template <typename Body> void ForNodes(CSimulation& s, Body body) {
 //   sum over axes of C (2 - C) + dt * (sum over faces of theta_f D / (d w theta) + sink)
 // with C = dt * (the larger |q| of the axis's faces) / (w theta): the node's
 // new value is then a weighted mean of its neighbourhood's. The step is the
-// smaller root of that sum = 1.
+// smaller root of that sum = 1, a little less, so that rounding cannot carry
+// a node whose water is all replaced below 0.
 double TvdNodeStep(const CSimulation& s, int i, int j, int m) {
     const double* state = s.m_stateNew.get();
     const int n = i * s.m_nCols + j;
@@ -376,24 +381,68 @@ double TvdNodeStep(const CSimulation& s, int i, int j, int m) {
     const double b = 2.0 * (advection[0] + advection[1]) + rate;
     if (!(b > 0.0))
         return HUGE_VAL; // nothing moves: no limit
-    return 2.0 / (b + std::sqrt(b * b - 4.0 * a2));
+    return TRANSPORT_TVD_MARGIN * 2.0 / (b + std::sqrt(b * b - 4.0 * a2));
 }
 
-} // namespace
+// The default's rule for one node with what the node's faces carry, so that
+// it does not depend on which way an axis runs: along each axis the larger
+// |q| of the node's faces, and the largest of its faces' coefficients
+// (each its upstream node's, as the step uses it), the cross term by its
+// magnitude where a face takes one.
+double SymmetricNodeStep(const CSimulation& s, int i, int j, int m) {
+    const double* state = s.m_stateNew.get();
+    const int n = i * s.m_nCols + j;
+    const double theta = state[n * s.m_nComp + SLOT_POROSITY];
+    const CNodeFaces faces = FacesOf(s, i, j);
+    double flux[2] = {};
+    double diag[2] = {};
+    double cross = 0.0;
+    for (int f = 0; f < FACES; ++f) {
+        if (!faces.has[f])
+            continue;
+        CAxisFace g = faces.face[f];
+        g.f.q = state[g.f.a + (g.rowFace ? SLOT_FLUXROW : SLOT_FLUXCOL)];
+        const CUpstream up = Upstream(s, state, g, m);
+        const int axis = g.rowFace ? 0 : 1;
+        flux[axis] = std::max(flux[axis], std::fabs(g.f.q));
+        diag[axis] = std::max(diag[axis], up.diag);
+        if (g.f.cross)
+            cross = std::max(cross, std::fabs(up.cross));
+    }
+    const double x = faces.width[FACE_ABOVE];
+    const double y = faces.width[FACE_LEFT];
+    const double vr = flux[0] / theta;
+    const double vc = flux[1] / theta;
+    const double v = vr * vr / (x * x) + vc * vc / (y * y);
+    if (!(v > 0.0))
+        return HUGE_VAL; // no flow: the node sets no limit
+    return LaxWendroffCandidate(v, diag[0] / (x * x) + diag[1] / (y * y) + cross / (x * y));
+}
 
-double TvdStableStep(const CSimulation& s, double duration, int* limiting) {
+template <typename NodeStep>
+double SmallestNodeStep(const CSimulation& s, double duration, int* limiting, NodeStep nodeStep) {
     double step = duration;
     *limiting = -1;
     for (int i = 0; i < s.m_nRows; ++i)
         for (int j = 0; j < s.m_nCols; ++j)
             for (int m = 0; m < s.m_nMobile; ++m) {
-                const double candidate = TvdNodeStep(s, i, j, m);
+                const double candidate = nodeStep(s, i, j, m);
                 if (candidate < step) {
                     step = candidate;
                     *limiting = i * s.m_nCols + j;
                 }
             }
     return step;
+}
+
+} // namespace
+
+double SymmetricStableStep(const CSimulation& s, double duration, int* limiting) {
+    return SmallestNodeStep(s, duration, limiting, SymmetricNodeStep);
+}
+
+double TvdStableStep(const CSimulation& s, double duration, int* limiting) {
+    return SmallestNodeStep(s, duration, limiting, TvdNodeStep);
 }
 
 bool NeedsCrossLimits(const CSimulation& s) {

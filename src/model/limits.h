@@ -66,6 +66,11 @@ constexpr int THREADS_MAX = 1024; // the most threads --threads accepts
 constexpr double STABLE_STEP_SWITCH = 4.0016;
 constexpr double STABLE_STEP_ROOT_COEF = 2.9991716;
 constexpr double STABLE_STEP_ROOT_COEF_SQUARED = 8.995030286246559;
+// The tvd scheme's step is its monotone limit times this, and its cross
+// corrections take this share of the room a node has: at the limits
+// themselves the rounding of the sums could carry a node a few units of the
+// last place past its neighbourhood's range.
+constexpr double TRANSPORT_TVD_MARGIN = 0.999;
 
 // Output times: the initial capacity of the record-time list is capped here;
 // the list grows if a run writes more records.

@@ -1,0 +1,287 @@
+// The schemes that take every face from its upstream side: a model and its
+// mirror image give mirrored changes to the last bit, forward flow keeps the
+// default's numbers, the tvd scheme stays within the range it started from,
+// the stable steps of both, and the default scheme's reverse-flow warning.
+#include "flow/transport.h"
+#include "model/extension.h"
+#include "model/index.h"
+#include "support/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+
+using namespace kova_test;
+
+namespace {
+
+// A grid whose every head is held on a plane falling by gradRow per unit
+// along the rows and gradCol along the columns (both may be negative), so the
+// fluxes are exact and the same on every face; spacings of 1 and 2.
+struct CPlane {
+    int rows = 1;
+    int cols = 1;
+    double gradRow = 0.0;
+    double gradCol = 0.0;
+    bool flipRows = false; // the mirror image: rows, columns reversed
+    bool flipCols = false;
+};
+
+std::vector<double> Coordinates(int count, unsigned seed, bool flip) {
+    std::vector<double> gaps;
+    std::mt19937 random(seed);
+    for (int g = 0; g + 1 < count; ++g)
+        gaps.push_back(1.0 + static_cast<double>(random() % 2));
+    if (flip)
+        std::reverse(gaps.begin(), gaps.end());
+    std::vector<double> coord = {0.0};
+    for (double gap : gaps)
+        coord.push_back(coord.back() + gap);
+    return coord;
+}
+
+struct CSchemeStep : CEngine {
+    CSchemeStep(const CPlane& p, ETransportScheme scheme, int mobile, unsigned seed) {
+        CTestModel model;
+        model.Grid(p.rows, p.cols, Coordinates(p.rows, 1, p.flipRows),
+                   Coordinates(p.cols, 2, p.flipCols));
+        model.Mobile(1.0, 0.125, 0.0);
+        for (int m = 1; m < mobile; ++m)
+            model.Mobile(0.5, 0.5, 0.25);
+        for (int i = 0; i < p.rows; ++i)
+            for (int j = 0; j < p.cols; ++j) {
+                const double head = 64.0 - (p.flipRows ? -1 : 1) * p.gradRow * model.rowCoord[ToSize(i)] -
+                                    (p.flipCols ? -1 : 1) * p.gradCol * model.colCoord[ToSize(j)];
+                model.Set(i, j, SLOT_HEAD, head).Fixed(i, j);
+            }
+        Read(model);
+        sim.m_ext.m_scheme = scheme;
+        Heads();
+        // Porosities, concentrations and sinks drawn node by node in the
+        // original's order, each set at its image, before the flow field
+        // takes the porosities into the dispersion.
+        std::mt19937_64 random(seed);
+        std::uniform_real_distribution<double> unit(0.0, 1.0);
+        for (int i = 0; i < p.rows; ++i)
+            for (int j = 0; j < p.cols; ++j) {
+                const int n = (p.flipRows ? p.rows - 1 - i : i) * p.cols +
+                              (p.flipCols ? p.cols - 1 - j : j);
+                double* node = sim.m_stateNew.get() + n * sim.m_nComp;
+                node[SLOT_POROSITY] = 0.1 + 0.3 * unit(random);
+                node[SLOT_SOURCE] = unit(random) < 0.2 ? -0.05 * unit(random) : 0.0;
+                for (int k = sim.m_nComp - sim.m_nMobile; k < sim.m_nComp; ++k)
+                    node[k] = unit(random) < 0.3 ? 0.0 : unit(random);
+            }
+        Flow();
+        for (int t = 0; t < sim.m_nValues; ++t)
+            sim.m_state[t] = sim.m_stateNew.get()[t];
+        if (NeedsCrossLimits(sim))
+            sim.m_crossLimits.assign(2 * ToSize(sim.m_nNodes) * ToSize(sim.m_nMobile), 0.0);
+    }
+    double Delta(int i, int j, int k) const {
+        return sim.m_transportDelta[(i * sim.m_nCols + j) * sim.m_nComp + k];
+    }
+};
+
+struct CMirrorCase {
+    const char* name;
+    ETransportScheme scheme;
+    CPlane plane; // the original; its image reverses the axes asked for
+    bool flipRows;
+    bool flipCols;
+};
+
+class Mirror : public ::testing::TestWithParam<CMirrorCase> {};
+
+// The dispersion coefficients are computed from the fluxes of the first
+// step, so a step and the stable step show every difference there could be.
+TEST_P(Mirror, ImagesGiveMirroredChangesToTheLastBit) {
+    const CMirrorCase& c = GetParam();
+    CPlane image = c.plane;
+    image.flipRows = c.flipRows;
+    image.flipCols = c.flipCols;
+    for (unsigned seed : {3u, 4u}) {
+        CSchemeStep a(c.plane, c.scheme, 2, seed);
+        CSchemeStep b(image, c.scheme, 2, seed);
+        int limitA = -1;
+        int limitB = -1;
+        const double stepA = StableStep(a.sim, 100.0, &limitA);
+        EXPECT_EQ(stepA, StableStep(b.sim, 100.0, &limitB)) << "stable step, seed " << seed;
+        a.sim.m_globalStep = b.sim.m_globalStep = stepA;
+        TransportStep(a.sim);
+        TransportStep(b.sim);
+        for (int i = 0; i < a.sim.m_nRows; ++i)
+            for (int j = 0; j < a.sim.m_nCols; ++j)
+                for (int k = 0; k < a.sim.m_nComp; ++k) {
+                    const double mine = a.Delta(i, j, k);
+                    const double theirs = b.Delta(c.flipRows ? a.sim.m_nRows - 1 - i : i,
+                                                  c.flipCols ? a.sim.m_nCols - 1 - j : j, k);
+                    ASSERT_EQ(std::memcmp(&mine, &theirs, sizeof mine), 0)
+                        << "node (" << i << ", " << j << ") entry " << k << ": " << mine
+                        << " and " << theirs << ", seed " << seed;
+                }
+    }
+}
+
+constexpr ETransportScheme SYM = ETransportScheme::SYMMETRIC;
+constexpr ETransportScheme TVD = ETransportScheme::TVD;
+
+const CMirrorCase MIRRORS[] = {
+    {"symmetric_1d", SYM, {1, 15, 0.0, 0.25}, false, true},
+    {"tvd_1d", TVD, {1, 15, 0.0, 0.25}, false, true},
+    {"symmetric_column", SYM, {12, 1, 0.5, 0.0}, true, false},
+    {"tvd_column", TVD, {12, 1, 0.5, 0.0}, true, false},
+    {"symmetric_rows", SYM, {9, 8, 0.25, 0.5}, true, false},
+    {"symmetric_cols", SYM, {9, 8, 0.25, 0.5}, false, true},
+    {"symmetric_both", SYM, {9, 8, 0.25, -0.5}, true, true},
+    {"tvd_rows", TVD, {9, 8, 0.25, 0.5}, true, false},
+    {"tvd_cols", TVD, {9, 8, 0.25, 0.5}, false, true},
+    {"tvd_both", TVD, {9, 8, -0.25, 0.5}, true, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Schemes, Mirror, ::testing::ValuesIn(MIRRORS),
+                         [](const ::testing::TestParamInfo<CMirrorCase>& p) {
+                             return std::string(p.param.name);
+                         });
+
+// Where every face carries water towards the higher index, the symmetric
+// scheme computes the default's faces: the same bits on one row (the terms
+// reach each node in the same order), the same to rounding on a grid.
+TEST(Schemes, ForwardFlowKeepsTheDefaultNumbers) {
+    const struct {
+        CPlane plane;
+        double tolerance; // relative to the largest change; 0: bit for bit
+    } rows[] = {{{1, 11, 0.0, 0.5}, 0.0}, {{8, 9, 0.25, 0.5}, 1e-13}};
+    for (const auto& row : rows) {
+        CSchemeStep spec(row.plane, ETransportScheme::SPEC, 2, 7);
+        CSchemeStep sym(row.plane, SYM, 2, 7);
+        spec.sim.m_globalStep = sym.sim.m_globalStep = 0.3;
+        TransportStep(spec.sim);
+        TransportStep(sym.sim);
+        double scale = 0.0;
+        for (int t = 0; t < spec.sim.m_nValues; ++t)
+            scale = std::max(scale, std::fabs(spec.sim.m_transportDelta[t]));
+        ASSERT_GT(scale, 0.0);
+        for (int t = 0; t < spec.sim.m_nValues; ++t) {
+            const double a = spec.sim.m_transportDelta[t];
+            const double b = sym.sim.m_transportDelta[t];
+            EXPECT_LE(std::fabs(a - b), row.tolerance * scale) << "value " << t;
+        }
+    }
+}
+
+// A square pulse carried diagonally, in each of the four diagonal
+// directions, with a cross term: the tvd scheme at its stable step keeps every
+// value within 0..1 over many steps; the symmetric scheme does not (so the
+// pulse is sharp enough to tell).
+TEST(Schemes, TvdKeepsAPulseWithinItsRangeWhicheverWayItMoves) {
+    for (double gradRow : {0.5, -0.5})
+        for (double gradCol : {0.5, -0.5})
+            for (ETransportScheme scheme : {TVD, SYM}) {
+                CSchemeStep s({14, 14, gradRow, gradCol}, scheme, 1, 1);
+                CSimulation& sim = s.sim;
+                const int k = sim.m_nComp - 1;
+                for (int n = 0; n < sim.m_nNodes; ++n) {
+                    const int i = n / sim.m_nCols;
+                    const int j = n % sim.m_nCols;
+                    double* node = sim.m_state + n * sim.m_nComp;
+                    node[SLOT_SOURCE] = 0.0;
+                    node[k] = (i >= 5 && i < 9 && j >= 5 && j < 9) ? 1.0 : 0.0;
+                }
+                int limiting = -1;
+                sim.m_globalStep = StableStep(sim, 100.0, &limiting);
+                ASSERT_GE(limiting, 0);
+                double low = 0.0;
+                double high = 1.0;
+                for (int step = 0; step < 40; ++step) {
+                    TransportStep(sim);
+                    for (int n = 0; n < sim.m_nNodes; ++n) {
+                        double& c = sim.m_state[n * sim.m_nComp + k];
+                        c += sim.m_transportDelta[n * sim.m_nComp + k];
+                        low = std::min(low, c);
+                        high = std::max(high, c);
+                    }
+                }
+                const std::string where = std::string(SchemeName(scheme)) + ", gradients " +
+                                          std::to_string(gradRow) + ", " + std::to_string(gradCol);
+                if (scheme == TVD) {
+                    EXPECT_GE(low, 0.0) << where;
+                    EXPECT_LE(high, 1.0) << where;
+                } else {
+                    EXPECT_LT(low, -1e-3) << where;
+                }
+            }
+}
+
+// The tvd step from its rule's two ends: pure advection moves at most a
+// cell's pore volume (Courant number 1), pure dispersion dx^2 / (2 D), and a
+// sink adds its rate.
+TEST(Schemes, TvdStableStepAtTheEndsOfItsRule) {
+    const struct {
+        const char* name;
+        double grad;      // along the row: q = grad (unit conductivity)
+        double alphaL;    // D = alphaL |v| + diffusion
+        double diffusion;
+        double sink;      // at every node
+        double expected;
+    } rows[] = {
+        {"advection", 0.5, 0.0, 0.0, 0.0, 0.25 * 1.0 / 0.5},
+        {"advection reversed", -0.5, 0.0, 0.0, 0.0, 0.25 * 1.0 / 0.5},
+        {"diffusion", 0.0, 0.0, 0.2, 0.0, 1.0 / (2.0 * 0.2)},
+        {"diffusion and a sink", 0.0, 0.0, 0.2, 0.5, 1.0 / (2.0 * 0.2 + 0.5)},
+    };
+    for (const auto& row : rows) {
+        CTestModel model;
+        model.Grid(1, 6).Mobile(row.alphaL, 0.0, row.diffusion);
+        model.defaults = {0, 0, 0.25, 1, 1, 0, 0, 0};
+        for (int j = 0; j < 6; ++j)
+            model.Set(0, j, SLOT_HEAD, 10.0 - row.grad * j).Fixed(0, j);
+        CEngine e;
+        e.Read(model);
+        e.sim.m_ext.m_scheme = TVD;
+        e.Heads();
+        e.Flow();
+        for (int j = 0; j < 6; ++j)
+            e.At(0, j, SLOT_SOURCE) = -row.sink;
+        int limiting = -1;
+        const double expected = TRANSPORT_TVD_MARGIN * row.expected;
+        EXPECT_NEAR(TvdStableStep(e.sim, 1e9, &limiting), expected, 1e-12 * expected)
+            << row.name;
+    }
+}
+
+// The default scheme warns, with the count, exactly when a face carries
+// water towards the lower index and something is transported.
+TEST(Schemes, TheDefaultWarnsOfReverseFlowOnly) {
+    const struct {
+        const char* name;
+        CPlane plane;
+        ETransportScheme scheme;
+        int mobile;
+        const char* expected; // the warning starts with it; "" for none
+    } rows[] = {
+        {"forward", {3, 4, 0.5, 0.25}, ETransportScheme::SPEC, 1, ""},
+        {"no flow", {3, 4, 0.0, 0.0}, ETransportScheme::SPEC, 1, ""},
+        {"reverse along the rows", {3, 4, -0.5, 0.25}, ETransportScheme::SPEC, 1, "8 faces carry"},
+        {"reverse along the columns", {3, 4, 0.5, -0.25}, ETransportScheme::SPEC, 1, "9 faces carry"},
+        {"one face", {2, 1, -0.5, 0.0}, ETransportScheme::SPEC, 1, "1 face carries"},
+        {"symmetric chosen", {3, 4, -0.5, -0.25}, SYM, 1, ""},
+        {"tvd chosen", {3, 4, -0.5, -0.25}, TVD, 1, ""},
+    };
+    for (const auto& row : rows) {
+        CSchemeStep s(row.plane, row.scheme, row.mobile, 1);
+        const std::string warning = ReverseFlowWarning(s.sim);
+        if (*row.expected == '\0')
+            EXPECT_EQ(warning, "") << row.name;
+        else
+            EXPECT_EQ(warning.rfind(row.expected, 0), 0u) << row.name << ": " << warning;
+        if (!warning.empty()) {
+            EXPECT_NE(warning.find("scheme = \"symmetric\" or \"tvd\""), std::string::npos);
+        }
+    }
+}
+
+} // namespace
