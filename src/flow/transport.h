@@ -16,9 +16,11 @@ void TransportStepGather(CSimulation& s);
 // The transport step of the schemes that take every face from its upstream
 // side (flow/upstream_transport.cpp); the default scheme is the one above.
 void TransportStepUpstream(CSimulation& s);
-// Whether the tvd scheme limits a cross term: m_crossLimits is then made
-// (2 values per node and mobile component) before the time loop.
-bool NeedsCrossLimits(const CSimulation& s);
+// Makes the per-face work of those schemes (m_faceFlux, and with a cross
+// term to limit m_faceCross and m_crossLimits: 2 values per node and mobile
+// component each), before the time loop; the bytes it takes.
+void PrepareUpstreamWork(CSimulation& s);
+double UpstreamWorkBytes(const CSimulation& s);
 // The stable steps of the symmetric and tvd schemes (as StableStep).
 double SymmetricStableStep(const CSimulation& s, double duration, int* limiting);
 double TvdStableStep(const CSimulation& s, double duration, int* limiting);

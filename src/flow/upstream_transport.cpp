@@ -53,7 +53,7 @@ struct CAxisFace {
     double dAfterB = 0.0;
 };
 
-CAxisFace RowAxisFace(const CSimulation& s, int i, int j) {
+[[gnu::always_inline]] inline CAxisFace RowAxisFace(const CSimulation& s, int i, int j) {
     CAxisFace g;
     g.f = RowFace(s, i, j);
     g.step = s.m_nCols * s.m_nComp;
@@ -71,7 +71,7 @@ CAxisFace RowAxisFace(const CSimulation& s, int i, int j) {
     return g;
 }
 
-CAxisFace ColumnAxisFace(const CSimulation& s, int i, int j) {
+[[gnu::always_inline]] inline CAxisFace ColumnAxisFace(const CSimulation& s, int i, int j) {
     CAxisFace g;
     g.f = ColumnFace(s, i, j);
     g.step = s.m_nComp;
@@ -230,28 +230,51 @@ inline double SumOfFaces(const double* t) {
     return (t[FACE_ABOVE] + t[FACE_BELOW]) + (t[FACE_LEFT] + t[FACE_RIGHT]);
 }
 
+// Where a face's value is kept, per mobile component m: the row face below
+// node n (axis 0) and the column face to its right (axis 1).
+inline size_t FaceSlot(int n, int nMobile, int m, int axis) {
+    return 2 * (ToSize(n) * ToSize(nMobile) + ToSize(m)) + ToSize(axis);
+}
+
+// The first pass: the flux of every mobile component across the faces whose
+// node a is (i, j), and with the tvd scheme their cross corrections.
 template <typename FluxOf>
-void GatherNode(const CSimulation& s, int i, int j, double dt, FluxOf fluxOf) {
-    const int nComp = s.m_nComp;
-    const int firstMobile = nComp - s.m_nMobile;
-    const int a = (i * s.m_nCols + j) * nComp;
-    double* delta = s.m_transportDelta + a;
-    const double theta = s.m_state[a + SLOT_POROSITY];
-    const CNodeFaces faces = FacesOf(s, i, j);
-    for (int k = 0; k < nComp; ++k)
-        delta[k] = 0.0;
-    for (int m = 0; m < s.m_nMobile; ++m) {
-        const int k = firstMobile + m;
-        double t[FACES] = {};
-        for (int f = 0; f < FACES; ++f)
-            if (faces.has[f])
-                t[f] = Term(f, fluxOf(faces.face[f], m, k), dt, faces.width[f], theta);
-        delta[k] = SumOfFaces(t);
+void FacesFrom(const CSimulation& s, int i, int j, FluxOf fluxOf, double* flux, double* cross) {
+    const int n = i * s.m_nCols + j;
+    const int firstMobile = s.m_nComp - s.m_nMobile;
+    for (int axis = 0; axis < 2; ++axis) {
+        if (axis == 0 ? i == s.m_nRows - 1 : j == s.m_nCols - 1)
+            continue;
+        const CAxisFace g = axis == 0 ? RowAxisFace(s, i, j) : ColumnAxisFace(s, i, j);
+        for (int m = 0; m < s.m_nMobile; ++m) {
+            flux[FaceSlot(n, s.m_nMobile, m, axis)] = fluxOf(g, m, firstMobile + m);
+            if (cross)
+                cross[FaceSlot(n, s.m_nMobile, m, axis)] =
+                    CrossCorrection(s, g, m, firstMobile + m);
+        }
     }
-    const double source = s.m_state[a + SLOT_SOURCE];
-    if (source < 0.0)
-        for (int k = firstMobile; k < nComp; ++k)
-            delta[k] += s.m_state[a + k] * source * dt;
+}
+
+// The terms of node (i, j)'s four faces for mobile component m, from the
+// values kept per face.
+void FaceTerms(const CSimulation& s, int i, int j, int m, const double* values, double dt,
+               double theta, double* t) {
+    const int n = i * s.m_nCols + j;
+    const int nMobile = s.m_nMobile;
+    const double rowWidth = s.m_rowWidth.get()[i];
+    const double colWidth = s.m_colWidth.get()[j];
+    t[FACE_ABOVE] = i > 0 ? Term(FACE_ABOVE, values[FaceSlot(n - s.m_nCols, nMobile, m, 0)], dt,
+                                 rowWidth, theta)
+                          : 0.0;
+    t[FACE_BELOW] = i < s.m_nRows - 1
+                        ? Term(FACE_BELOW, values[FaceSlot(n, nMobile, m, 0)], dt, rowWidth, theta)
+                        : 0.0;
+    t[FACE_LEFT] = j > 0 ? Term(FACE_LEFT, values[FaceSlot(n - 1, nMobile, m, 1)], dt, colWidth,
+                                theta)
+                         : 0.0;
+    t[FACE_RIGHT] = j < s.m_nCols - 1
+                        ? Term(FACE_RIGHT, values[FaceSlot(n, nMobile, m, 1)], dt, colWidth, theta)
+                        : 0.0;
 }
 
 // The smallest and largest value of entry k over the node's 3 x 3 neighbourhood.
@@ -265,73 +288,86 @@ void RangeAround(const CSimulation& s, int i, int j, int k, double& low, double&
         }
 }
 
-// First pass of the limited cross term: for every mobile component of the
-// node, the fraction of its incoming (R+) and outgoing (R-) corrections it can
-// take without leaving its neighbourhood's range, after the monotone part.
-// limits: m_crossLimits.
-void CrossLimits(const CSimulation& s, int i, int j, double dt, double* limits) {
-    const int nComp = s.m_nComp;
-    const int firstMobile = nComp - s.m_nMobile;
+// For the limited cross term: the fraction of its incoming (R+) and outgoing
+// (R-) corrections the node can take without leaving its neighbourhood's
+// range, after the monotone part; a little of the room is left for the
+// rounding of the sums.
+void CrossLimits(const CSimulation& s, int i, int j, int m, double dt, double theta,
+                 double* limits) {
     const int n = i * s.m_nCols + j;
-    const double* state = s.m_state + n * nComp;
-    const double* delta = s.m_transportDelta + n * nComp;
-    const double theta = state[SLOT_POROSITY];
-    const CNodeFaces faces = FacesOf(s, i, j);
-    limits += 2 * ToSize(n) * ToSize(s.m_nMobile);
-    for (int m = 0; m < s.m_nMobile; ++m) {
-        const int k = firstMobile + m;
-        double gain[FACES] = {};
-        double loss[FACES] = {};
-        for (int f = 0; f < FACES; ++f) {
-            if (!faces.has[f])
-                continue;
-            const double t =
-                Term(f, CrossCorrection(s, faces.face[f], m, k), dt, faces.width[f], theta);
-            gain[f] = std::max(t, 0.0);
-            loss[f] = std::min(t, 0.0);
-        }
-        const double gains = SumOfFaces(gain);
-        const double losses = SumOfFaces(loss);
-        double low = 0.0;
-        double high = 0.0;
-        RangeAround(s, i, j, k, low, high);
-        const double after = state[k] + delta[k];
-        // A little of the room is left for the rounding of the sums.
-        const double room = TRANSPORT_TVD_MARGIN;
-        limits[2 * m] =
-            gains > 0.0 ? std::min(1.0, room * std::max(0.0, high - after) / gains) : 1.0;
-        limits[2 * m + 1] =
-            losses < 0.0 ? std::min(1.0, room * std::max(0.0, after - low) / -losses) : 1.0;
+    const int k = s.m_nComp - s.m_nMobile + m;
+    double t[FACES];
+    FaceTerms(s, i, j, m, s.m_faceCross.data(), dt, theta, t);
+    double gain[FACES];
+    double loss[FACES];
+    for (int f = 0; f < FACES; ++f) {
+        gain[f] = std::max(t[f], 0.0);
+        loss[f] = std::min(t[f], 0.0);
     }
+    const double gains = SumOfFaces(gain);
+    const double losses = SumOfFaces(loss);
+    double low = 0.0;
+    double high = 0.0;
+    RangeAround(s, i, j, k, low, high);
+    const size_t at = 2 * (ToSize(n) * ToSize(s.m_nMobile) + ToSize(m));
+    const double after = s.m_state[n * s.m_nComp + k] + s.m_transportDelta[n * s.m_nComp + k];
+    const double room = TRANSPORT_TVD_MARGIN;
+    limits[at] = gains > 0.0 ? std::min(1.0, room * std::max(0.0, high - after) / gains) : 1.0;
+    limits[at + 1] =
+        losses < 0.0 ? std::min(1.0, room * std::max(0.0, after - low) / -losses) : 1.0;
 }
 
-// Second pass: each face's cross correction scaled by the smaller fraction
+// The second pass: every node's change from its faces' fluxes, then its sink;
+// with limits (tvd with a cross term) also the node's limits.
+void GatherNode(const CSimulation& s, int i, int j, double dt, double* limits) {
+    const int nComp = s.m_nComp;
+    const int firstMobile = nComp - s.m_nMobile;
+    const int a = (i * s.m_nCols + j) * nComp;
+    double* delta = s.m_transportDelta + a;
+    const double theta = s.m_state[a + SLOT_POROSITY];
+    for (int k = 0; k < nComp; ++k)
+        delta[k] = 0.0;
+    for (int m = 0; m < s.m_nMobile; ++m) {
+        double t[FACES];
+        FaceTerms(s, i, j, m, s.m_faceFlux.data(), dt, theta, t);
+        delta[firstMobile + m] = SumOfFaces(t);
+    }
+    const double source = s.m_state[a + SLOT_SOURCE];
+    if (source < 0.0)
+        for (int k = firstMobile; k < nComp; ++k)
+            delta[k] += s.m_state[a + k] * source * dt;
+    if (limits)
+        for (int m = 0; m < s.m_nMobile; ++m)
+            CrossLimits(s, i, j, m, dt, theta, limits);
+}
+
+// The third pass: each face's cross correction scaled by the smaller fraction
 // its receiving and its giving node allow.
 void AddLimitedCross(const CSimulation& s, int i, int j, double dt) {
-    const int nComp = s.m_nComp;
     const int nMobile = s.m_nMobile;
-    const int firstMobile = nComp - nMobile;
     const int n = i * s.m_nCols + j;
-    double* delta = s.m_transportDelta + n * nComp;
-    const double theta = s.m_state[n * nComp + SLOT_POROSITY];
-    const CNodeFaces faces = FacesOf(s, i, j);
+    double* delta = s.m_transportDelta + n * s.m_nComp + (s.m_nComp - nMobile);
+    const double theta = s.m_state[n * s.m_nComp + SLOT_POROSITY];
     const double* limits = s.m_crossLimits.data();
+    // Node a and node b of each face.
+    const int sides[FACES][2] = {{n - s.m_nCols, n}, {n, n + s.m_nCols}, {n - 1, n}, {n, n + 1}};
     for (int m = 0; m < nMobile; ++m) {
-        const int k = firstMobile + m;
-        double t[FACES] = {};
+        double t[FACES];
+        FaceTerms(s, i, j, m, s.m_faceCross.data(), dt, theta, t);
         for (int f = 0; f < FACES; ++f) {
-            if (!faces.has[f])
+            if (t[f] == 0.0)
                 continue;
-            const CFace& face = faces.face[f].f;
-            const double flux = CrossCorrection(s, faces.face[f], m, k);
-            // Node indices of the face's two sides; flux > 0 takes from a to b.
-            const size_t a = ToSize(face.a / nComp) * ToSize(nMobile) + ToSize(m);
-            const size_t b = ToSize(face.b / nComp) * ToSize(nMobile) + ToSize(m);
-            const double fraction = flux >= 0.0 ? std::min(limits[2 * b], limits[2 * a + 1])
-                                                : std::min(limits[2 * b + 1], limits[2 * a]);
-            t[f] = Term(f, fraction * flux, dt, faces.width[f], theta);
+            const int axis = f == FACE_ABOVE || f == FACE_BELOW ? 0 : 1;
+            const double flux = s.m_faceCross[FaceSlot(sides[f][0], nMobile, m, axis)];
+            const size_t a = 2 * (ToSize(sides[f][0]) * ToSize(nMobile) + ToSize(m));
+            const size_t b = 2 * (ToSize(sides[f][1]) * ToSize(nMobile) + ToSize(m));
+            // A positive flux takes from a and gives to b.
+            const double fraction = flux >= 0.0 ? std::min(limits[b], limits[a + 1])
+                                                : std::min(limits[b + 1], limits[a]);
+            const double width = axis == 0 ? s.m_rowWidth.get()[i] : s.m_colWidth.get()[j];
+            t[f] = Term(f, fraction * flux, dt, width, theta);
         }
-        delta[k] += SumOfFaces(t);
+        delta[m] += SumOfFaces(t);
     }
 }
 
@@ -445,6 +481,9 @@ double TvdStableStep(const CSimulation& s, double duration, int* limiting) {
     return SmallestNodeStep(s, duration, limiting, TvdNodeStep);
 }
 
+namespace {
+
+// Whether the tvd scheme has a cross term to limit.
 bool NeedsCrossLimits(const CSimulation& s) {
     if (s.m_ext.m_scheme != ETransportScheme::TVD || s.m_nRows < 3 || s.m_nCols < 3)
         return false;
@@ -454,22 +493,59 @@ bool NeedsCrossLimits(const CSimulation& s) {
     return false;
 }
 
+// Values of each per-face array.
+size_t FaceValues(const CSimulation& s) {
+    return 2 * ToSize(s.m_nNodes) * ToSize(s.m_nMobile);
+}
+
+int UpstreamArrays(const CSimulation& s) {
+    if (s.m_ext.m_scheme == ETransportScheme::SPEC || s.m_nMobile == 0)
+        return 0;
+    return NeedsCrossLimits(s) ? 3 : 1;
+}
+
+} // namespace
+
+double UpstreamWorkBytes(const CSimulation& s) {
+    return 8.0 * UpstreamArrays(s) * static_cast<double>(FaceValues(s));
+}
+
+void PrepareUpstreamWork(CSimulation& s) {
+    const int arrays = UpstreamArrays(s);
+    if (arrays >= 1)
+        s.m_faceFlux.assign(FaceValues(s), 0.0);
+    if (arrays >= 3) {
+        s.m_faceCross.assign(FaceValues(s), 0.0);
+        s.m_crossLimits.assign(FaceValues(s), 0.0);
+    }
+}
+
 void TransportStepUpstream(CSimulation& s) {
     const double dt = s.m_globalStep;
-    if (s.m_ext.m_scheme == ETransportScheme::SYMMETRIC) {
-        ForNodes(s, [&](int i, int j) {
-            GatherNode(s, i, j, dt, [&](const CAxisFace& g, int m, int k) {
-                return SymmetricFlux(s, g, m, k, dt);
-            });
-        });
+    const bool tvd = s.m_ext.m_scheme == ETransportScheme::TVD;
+    if (s.m_nMobile == 0) {
+        for (int t = 0; t < s.m_nValues; ++t)
+            s.m_transportDelta[t] = 0.0;
         return;
     }
-    ForNodes(s, [&](int i, int j) {
-        GatherNode(s, i, j, dt,
-                   [&](const CAxisFace& g, int m, int k) { return TvdFlux(s, g, m, k, dt); });
-    });
-    if (s.m_crossLimits.empty())
-        return;
-    ForNodes(s, [&](int i, int j) { CrossLimits(s, i, j, dt, s.m_crossLimits.data()); });
-    ForNodes(s, [&](int i, int j) { AddLimitedCross(s, i, j, dt); });
+    double* flux = s.m_faceFlux.data();
+    double* cross = s.m_faceCross.empty() ? nullptr : s.m_faceCross.data();
+    if (tvd)
+        ForNodes(s, [&](int i, int j) {
+            FacesFrom(
+                s, i, j,
+                [&](const CAxisFace& g, int m, int k) { return TvdFlux(s, g, m, k, dt); }, flux,
+                cross);
+        });
+    else
+        ForNodes(s, [&](int i, int j) {
+            FacesFrom(
+                s, i, j,
+                [&](const CAxisFace& g, int m, int k) { return SymmetricFlux(s, g, m, k, dt); },
+                flux, nullptr);
+        });
+    double* limits = cross ? s.m_crossLimits.data() : nullptr;
+    ForNodes(s, [&](int i, int j) { GatherNode(s, i, j, dt, limits); });
+    if (cross)
+        ForNodes(s, [&](int i, int j) { AddLimitedCross(s, i, j, dt); });
 }

@@ -101,7 +101,12 @@ public:
     int m_nThreads = 1; // 1: the serial loops, no other thread
     std::unique_ptr<CThreadTeam> m_team;
     std::vector<CRxnWork> m_rxnWork;                  // one per thread, sized before the time loop
-    std::vector<double> m_crossLimits; // tvd: each node's limits of its cross corrections
+    // The schemes taken from the upstream side: per node and mobile component
+    // the fluxes of the row face below and the column face to the right, and
+    // with tvd their cross corrections and each node's limits of those.
+    std::vector<double> m_faceFlux;
+    std::vector<double> m_faceCross;
+    std::vector<double> m_crossLimits;
     std::vector<double> m_transportScratch;           // face fluxes kept by each thread's gather
     int64_t m_headBandMaxBytes = HEAD_BAND_MAX_BYTES; // larger band matrices go sparse
     EHeadSolve m_headSolve = EHeadSolve::NONE;        // chosen by AllocateArrays

@@ -176,19 +176,17 @@ void PrepareWork(CSimulation& s) {
     const size_t scratch = s.m_nThreads > 1 && s.m_nMobile > 0
                                ? ToSize((s.m_nCols + 2) * s.m_nMobile) * ToSize(s.m_nThreads)
                                : 0;
-    const size_t limits =
-        NeedsCrossLimits(s) ? 2 * ToSize(s.m_nNodes) * ToSize(s.m_nMobile) : 0;
+    const double faceBytes = UpstreamWorkBytes(s);
     try {
         if (scratch > 0)
             s.m_transportScratch.assign(scratch, 0.0);
-        if (limits > 0)
-            s.m_crossLimits.assign(limits, 0.0);
+        PrepareUpstreamWork(s);
         s.m_rxnWork.clear();
         s.m_rxnWork.resize(ToSize(s.m_nThreads));
         for (CRxnWork& work : s.m_rxnWork)
             work.Allocate(s.m_nComp);
     } catch (const std::bad_alloc&) {
-        const double bytes = 8.0 * (static_cast<double>(scratch) + static_cast<double>(limits) +
+        const double bytes = faceBytes + 8.0 * (static_cast<double>(scratch) +
                                     5.0 * s.m_nComp * static_cast<double>(s.m_nThreads));
         throw ComputeException(OutOfMemory("the transport and reaction work of " +
                                                std::to_string(s.m_nThreads) + " threads",
