@@ -9,6 +9,8 @@
   slug         1-D, 41 nodes 1 apart, pore velocity 0.1, dispersivity 0.5, a
                unit slug at one node, 12 days: the nodes around the slug after
                it moved, in both directions.
+  well         an injection well in the middle of a square grid: how far
+               nodes mirrored about the centre lines differ.
   mirror       a 2-D plume in diagonal flow (every head held, so the flow field
                is exact) and its images with rows, columns or both reversed:
                whether the results mirror to the last bit.
@@ -82,6 +84,42 @@ def plane_model(size, reverse_rows, reverse_cols, end):
         "%d %d" % (i, j) for i in range(size) for j in range(size))))
     lines += ["0", "0", "0 0"]
     return "\n".join(lines) + "\n"
+
+
+def well_model(size, end):
+    """A square grid whose edge holds head 10, with an injection well at its
+    centre and a patch of solute around it: a flow field symmetric about
+    both centre lines."""
+    centre = size // 2
+    lines = ["%d %d 0 1 0 1" % (size, size),
+             "0.0 %s %s 0.0 1e-09" % (num(end), num(end)),
+             " ".join(num(i) for i in range(size)),
+             " ".join(num(j) for j in range(size)),
+             "1.0 0.1 0.0",
+             "10.0 0.0 0.3 1.0 1.0 0.0 0.0 0.0"]
+    overrides = ["%d %d 1 0.5" % (centre, centre)]
+    for i in range(centre - 3, centre + 4):
+        for j in range(centre - 3, centre + 4):
+            overrides.append("%d %d 7 1.0" % (i, j))
+    edge = [(i, j) for i in range(size) for j in range(size)
+            if i in (0, size - 1) or j in (0, size - 1)]
+    lines.append("%d %s" % (len(overrides), " ".join(overrides)))
+    lines.append("%d %s" % (len(edge), " ".join("%d %d" % node for node in edge)))
+    lines += ["0", "0", "0 0"]
+    return "\n".join(lines) + "\n"
+
+
+def well_case(binary, workdir):
+    size = 41
+    print("\nInjection well at the centre of a 41 x 41 grid, 20 d: the largest difference "
+          "between nodes mirrored about the centre lines")
+    for scheme in SCHEMES:
+        t, last = run(binary, workdir, "well", well_model(size, 20.0), scheme)[-1]
+        c = [[last[i * size + j][7] for j in range(size)] for i in range(size)]
+        rows = max(abs(c[i][j] - c[size - 1 - i][j]) for i in range(size) for j in range(size))
+        cols = max(abs(c[i][j] - c[i][size - 1 - j]) for i in range(size) for j in range(size))
+        low = min(min(r) for r in c)
+        print("%-10s rows %.3g, columns %.3g, smallest value %.3g" % (scheme, rows, cols, low))
 
 
 def run(binary, workdir, name, text, scheme, extra_kvx=""):
@@ -173,14 +211,20 @@ def draw_slugs(curves, path):
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
     fig, axes = plt.subplots(1, 3, figsize=(11, 3.4), sharey=True)
+    # The analytic slug: unit mass over one metre, D = alphaL v, after 12 days.
+    fine = [5 + 0.05 * i for i in range(341)]
+    spread = 4.0 * 0.5 * 0.1 * 12.0
+    exact = [math.exp(-(x - 10.0 - 1.2) ** 2 / spread) / math.sqrt(math.pi * spread)
+             for x in fine]
     for ax, scheme in zip(axes, SCHEMES):
         x = list(range(41))
+        ax.plot(fine, exact, color="grey", lw=1, label="analytic")
         ax.plot(x, curves[(scheme, False)], "o-", ms=3, label="towards higher index")
         ax.plot(x, curves[(scheme, True)], "s--", ms=3,
                 label="towards lower index (mirrored)")
         ax.set_title('scheme = "%s"' % scheme)
         ax.set_xlim(5, 22)
-        ax.set_xlabel("distance travelled from the slug's side (m)")
+        ax.set_xlabel("node, counted from the end the water enters")
         ax.axhline(0.0, color="grey", lw=0.5)
     axes[0].set_ylabel("concentration after 12 d")
     axes[0].legend(fontsize=7)
@@ -222,6 +266,7 @@ def main():
     ogata_banks_case(args.bin, workdir)
     slug_case(args.bin, workdir, args.plot)
     mirror_case(args.bin, workdir)
+    well_case(args.bin, workdir)
 
 
 if __name__ == "__main__":
