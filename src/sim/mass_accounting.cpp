@@ -190,7 +190,7 @@ void PrepareBudget(CSimulation& s) {
     }
 }
 
-CBudgetChunk StartBudgetChunk(CSimulation& s, int thread) {
+CBudgetChunk StartBudgetChunk(CSimulation& s, int thread, int begin) {
     CMassBudget& b = *s.m_budget;
     CBudgetChunk c;
     c.m_sums = b.m_chunk.data() + thread * b.m_nTerms;
@@ -213,6 +213,7 @@ CBudgetChunk StartBudgetChunk(CSimulation& s, int thread) {
     c.m_nComp = s.m_nComp;
     c.m_firstMobile = s.m_nComp - s.m_nMobile;
     c.m_dt = s.m_globalStep;
+    c.m_begin = begin;
     return c;
 }
 
@@ -229,7 +230,7 @@ void CBudgetChunk::AddTransport(int begin, int end) const {
     const int count = end - begin;
     for (int i = 0; i < count; ++i) {
         const double* before = m_state + (begin + i) * m_nComp;
-        w[i] = before[SLOT_POROSITY] * m_volume[begin + i];
+        w[i] = before[SLOT_POROSITY] * m_volume[begin + i] * m_share[begin - m_begin + i];
         if (before[SLOT_SOURCE] < 0.0)
             sinkNodes[nSinks++] = i;
     }

@@ -41,9 +41,13 @@ struct CBudgetChunk {
         work.m_ledgerWeight = m_state[n * m_nComp + SLOT_POROSITY] * m_volume[n];
         m_lane = (m_lane + 1) % BUDGET_LANES;
     }
-    // After node n is integrated: a reaction that changed the porosity
-    // changed the mass of what is left.
-    void EndNode(int n) const {
+    // After node n is integrated, its local steps having covered elapsed:
+    // the transport change was applied as a rate over those steps, which may
+    // end past the global step (the steps are added in floating point until
+    // they reach it), so its terms take that share of the change. And a
+    // reaction that changed the porosity changed the mass of what is left.
+    void EndNode(int n, double elapsed) {
+        m_share[n - m_begin] = elapsed / m_dt;
         if (!m_porosity)
             return;
         const int offset = n * m_nComp;
@@ -84,10 +88,12 @@ struct CBudgetChunk {
     int m_nComp = 0;
     int m_firstMobile = 0;
     double m_dt = 0.0;
+    int m_begin = 0;                   // the chunk's first node
+    double m_share[RXN_NODE_CHUNK] = {}; // per node: local steps / global step
 };
 
-// The chunk sums of thread, for the nodes of one chunk.
-CBudgetChunk StartBudgetChunk(CSimulation& s, int thread);
+// The chunk sums of thread, for the nodes of one chunk from node begin.
+CBudgetChunk StartBudgetChunk(CSimulation& s, int thread, int begin);
 // Adds the chunk sums of thread to its interval sums, exactly, and clears them.
 void EndNodeChunk(CSimulation& s, int thread);
 

@@ -79,7 +79,7 @@ void IntegrateChunk(CSimulation& s, int begin, int end, int thread) {
     const bool budget = s.m_budget != nullptr;
     CBudgetChunk sums;
     if (budget)
-        sums = StartBudgetChunk(s, thread);
+        sums = StartBudgetChunk(s, thread, begin);
     for (int n = begin; n < end; ++n) {
         if (s.m_nThreads == 1)
             s.m_currentNode = n;
@@ -92,7 +92,7 @@ void IntegrateChunk(CSimulation& s, int begin, int end, int thread) {
             throw;
         }
         if (budget)
-            sums.EndNode(n);
+            sums.EndNode(n, work.m_elapsed);
     }
     if (budget) {
         sums.AddReactions();
