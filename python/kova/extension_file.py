@@ -62,6 +62,39 @@ class ObservationWell:
     entries: Optional[List[str]] = None
 
 
+SCHEMES = ("spec", "symmetric", "tvd")
+
+
+@dataclass(frozen=True)
+class Injection:
+    """An ``[[inject]]`` table: the concentration of mobile entries in the
+    water that nodes with a positive source receive.
+
+    Attributes
+    ----------
+    name : str or None
+        The table's name, when given.
+    nodes : list of (int, int) or None
+        The nodes as (row, col), when given as a list.
+    rectangle : (int, int, int, int) or None
+        first_row, first_col, last_row, last_col (inclusive), when given so.
+    concentration : dict of str to float
+        Mobile entry name -> concentration of the injected water.
+    """
+
+    name: Optional[str] = None
+    nodes: Optional[List[Tuple[int, int]]] = None
+    rectangle: Optional[Tuple[int, int, int, int]] = None
+    concentration: Dict[str, float] = field(default_factory=dict)
+
+    def node_list(self) -> List[Tuple[int, int]]:
+        """Every node of the table, rectangle or list, as (row, col)."""
+        if self.nodes is not None:
+            return list(self.nodes)
+        r0, c0, r1, c1 = self.rectangle  # type: ignore[misc]
+        return [(r, c) for r in range(r0, r1 + 1) for c in range(c0, c1 + 1)]
+
+
 @dataclass(frozen=True)
 class Extension:
     """Unit labels, thickness and entry labels; defaults without the file.
@@ -78,6 +111,10 @@ class Extension:
         One label per entry of the model, in state order.
     observe : list of ObservationWell
         The observation wells, in the file's order.
+    scheme : str
+        The transport scheme: "spec" (the default), "symmetric" or "tvd".
+    inject : list of Injection
+        The ``[[inject]]`` tables, in the file's order.
     """
 
     path: Optional[str]
@@ -88,6 +125,8 @@ class Extension:
     immobile: List[EntryLabel] = field(default_factory=list)
     mobile: List[EntryLabel] = field(default_factory=list)
     observe: List[ObservationWell] = field(default_factory=list)
+    scheme: str = "spec"
+    inject: List[Injection] = field(default_factory=list)
 
 
 def _type_name(value: Any) -> str:
@@ -282,7 +321,7 @@ def read_extension(path: str, immobile: int, mobile: int,
     except (tomllib.TOMLDecodeError, UnicodeDecodeError) as error:
         raise KovaFileError(f"{path}: not a TOML file: {error}") from None
     check = _Checker(path)
-    check.table(root, "", ("units", "aquifer", "entries", "observe"))
+    check.table(root, "", ("units", "aquifer", "entries", "observe", "transport", "inject"))
     units: Dict[str, Optional[str]] = {"length": None, "time": None, "mass": None}
     if "units" in root:
         table = check.table(root["units"], "units", units)
@@ -325,5 +364,90 @@ def read_extension(path: str, immobile: int, mobile: int,
             if any(w.name == well.name for w in wells):
                 check.fail(f"observe[{i}].name", f"the well name {well.name!r} is given twice")
             wells.append(well)
+    scheme = "spec"
+    if "transport" in root:
+        table = check.table(root["transport"], "transport", ("scheme",))
+        if "scheme" in table:
+            scheme = table["scheme"]
+            if not isinstance(scheme, str):
+                check.fail("transport.scheme", f"must be a string, not {_type_name(scheme)}")
+            if scheme not in SCHEMES:
+                check.fail("transport.scheme", 'must be "spec", "symmetric" or "tvd"')
+    inject: List[Injection] = []
+    if "inject" in root:
+        if not (isinstance(root["inject"], list) and
+                all(isinstance(t, dict) for t in root["inject"])):
+            check.fail("inject", "must be an array of tables ([[inject]])")
+        shape = None
+        if row_coords is not None and col_coords is not None:
+            shape = (len(row_coords), len(col_coords))
+        mobile_names = [label.name for label in lists[1]]
+        for i, value in enumerate(root["inject"]):
+            inject.append(_injection(check, value, f"inject[{i}]", mobile_names, shape))
+        _check_injected_once(check, inject)
     return Extension(path, units["length"], units["time"], units["mass"], thickness,
-                     list(lists[0]), list(lists[1]), wells)
+                     list(lists[0]), list(lists[1]), wells, scheme, inject)
+
+
+def _index(check: _Checker, value: Any, key: str, count: Optional[int]) -> int:
+    if isinstance(value, bool) or not isinstance(value, int):
+        check.fail(key, f"must be an integer, not {_type_name(value)}")
+    if count is not None and not 0 <= value < count:
+        check.fail(key, f"{value} outside 0..{count - 1}")
+    return value
+
+
+def _injection(check: _Checker, value: Dict[str, Any], where: str, mobile: List[str],
+               shape: Optional[Tuple[int, int]]) -> Injection:
+    check.table(value, where, ("name", "nodes", "rectangle", "concentration"))
+    name = check.name(value["name"], where + ".name") if "name" in value else None
+    rows, cols = shape if shape is not None else (None, None)
+    nodes = rectangle = None
+    if ("nodes" in value) == ("rectangle" in value):
+        check.fail(where, "give nodes or rectangle, one of the two")
+    if "nodes" in value:
+        if not isinstance(value["nodes"], list) or not value["nodes"]:
+            check.fail(where + ".nodes", "must be a non-empty array of [row, col] pairs")
+        nodes = []
+        for j, pair in enumerate(value["nodes"]):
+            key = f"{where}.nodes[{j}]"
+            if not isinstance(pair, list) or len(pair) != 2:
+                check.fail(key, "must be a pair [row, col]")
+            nodes.append((_index(check, pair[0], key + "[0]", rows),
+                          _index(check, pair[1], key + "[1]", cols)))
+    else:
+        box = value["rectangle"]
+        if not isinstance(box, list) or len(box) != 4:
+            check.fail(where + ".rectangle",
+                       "must be [first_row, first_col, last_row, last_col]")
+        counts = (rows, cols, rows, cols)
+        rectangle = tuple(_index(check, v, f"{where}.rectangle[{j}]", counts[j])
+                          for j, v in enumerate(box))
+        if rectangle[0] > rectangle[2] or rectangle[1] > rectangle[3]:
+            check.fail(where + ".rectangle", "the first row and column must not lie past "
+                       "the last")
+    if "concentration" not in value:
+        check.fail(where, "the table gives no concentration")
+    table = check.table(value["concentration"], where + ".concentration", mobile)
+    concentration = {}
+    for entry, amount in table.items():
+        number = check.number(amount, f"{where}.concentration.{entry}")
+        if not (math.isfinite(number) and number >= 0.0):
+            check.fail(f"{where}.concentration.{entry}", "must be a finite number >= 0")
+        concentration[entry] = number
+    return Injection(name, nodes, rectangle, concentration)
+
+
+def _check_injected_once(check: _Checker, inject: List[Injection]) -> None:
+    seen: Dict[Tuple[int, int], int] = {}
+    names: set = set()
+    for i, table in enumerate(inject):
+        if table.name is not None:
+            if table.name in names:
+                check.fail(f"inject[{i}].name", f"the name {table.name!r} is given twice")
+            names.add(table.name)
+        for node in table.node_list():
+            if node in seen:
+                check.fail(f"inject[{i}]", f"node ({node[0]}, {node[1]}) is injected by "
+                           f"inject[{seen[node]}] already")
+            seen[node] = i

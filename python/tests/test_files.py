@@ -62,14 +62,42 @@ def test_model_refused_naming_line_and_field(text, where, tmp_path):
     ("[entries]\nmobile = [{ units = \"g\" }]\n", "entries.mobile[0]", "has no name"),
     ("[entries]\nmobile = [\"immobile_0\"]\n", "entries", "default name of another entry"),
     ("observe = 3\n", "observe", "array of tables"),
+    ("[transport]\nscheme = \"upwind\"\n", "transport.scheme", '"spec", "symmetric" or "tvd"'),
+    ("[transport]\nschme = \"tvd\"\n", "transport.schme", "unknown key"),
+    ("[[inject]]\nconcentration = { mobile_0 = 1 }\n", "inject[0]", "nodes or rectangle"),
+    ("[[inject]]\nnodes = [[0, 0]]\nrectangle = [0, 0, 1, 1]\nconcentration = {}\n",
+     "inject[0]", "nodes or rectangle"),
+    ("[[inject]]\nnodes = [[0, 3]]\nconcentration = { mobile_0 = 1 }\n", "inject[0].nodes[0][1]",
+     "3 outside 0..2"),
+    ("[[inject]]\nrectangle = [1, 0, 0, 2]\nconcentration = { mobile_0 = 1 }\n",
+     "inject[0].rectangle", "must not lie past"),
+    ("[[inject]]\nnodes = [[0, 0]]\nconcentration = { immobile_0 = 1 }\n",
+     "inject[0].concentration.immobile_0", "unknown key"),
+    ("[[inject]]\nnodes = [[0, 0]]\nconcentration = { mobile_0 = -1 }\n",
+     "inject[0].concentration.mobile_0", ">= 0"),
+    ("[[inject]]\nrectangle = [0, 0, 1, 1]\nconcentration = { mobile_0 = 1 }\n"
+     "[[inject]]\nnodes = [[1, 1]]\nconcentration = { mobile_0 = 2 }\n",
+     "inject[1]", "node (1, 1) is injected by inject[0] already"),
 ])
 def test_extension_refused_naming_the_key(toml, key, why, tmp_path):
     path = tmp_path / "m.kvx"
     path.write_text(toml)
     with pytest.raises(kova.KovaFileError) as error:
-        read_extension(str(path), immobile=1, mobile=1)
+        read_extension(str(path), immobile=1, mobile=1, row_coords=np.zeros(2),
+                       col_coords=np.arange(3.0))
     message = str(error.value)
     assert message.startswith(str(path)) and key in message and why in message
+
+
+def test_extension_transport_and_injection_land(tmp_path):
+    path = tmp_path / "m.kvx"
+    path.write_text('[transport]\nscheme = "tvd"\n'
+                    '[[inject]]\nname = "leak"\nrectangle = [0, 1, 1, 2]\n'
+                    'concentration = { mobile_0 = 2.5 }\n')
+    ext = read_extension(str(path), immobile=1, mobile=1)
+    assert ext.scheme == "tvd"
+    assert [(t.name, t.node_list(), t.concentration) for t in ext.inject] == [
+        ("leak", [(0, 1), (0, 2), (1, 1), (1, 2)], {"mobile_0": 2.5})]
 
 
 def test_extension_that_is_not_toml_names_the_line(tmp_path):
