@@ -1,14 +1,26 @@
-"""Reading the results of KOVA Compute runs.
+"""Building KOVA Compute models and reading the results of their runs.
 
-``open_results`` gives a run's records as an xarray Dataset, read lazily;
-``read_budget`` and ``read_observations`` give its mass budget and its
-observation wells as pandas DataFrames. ``Model`` builds a model and writes
-its model and extension files.
+``Model`` builds a model (grid, entries, node values, wells, reactions and
+reaction sets) and writes its model and extension files; the reaction types
+are the classes of :mod:`kova.reactions`, also found here. ``open_results``
+gives a run's records as an xarray Dataset, read lazily; ``read_budget`` and
+``read_observations`` give its mass budget and its observation wells as
+pandas DataFrames.
 """
 
 from .errors import KovaFileError
 from .model import Model
+from .reactions import (DualMonod, DualMonodInhibition, Exchange, FreundlichSorption,
+                        KineticFreundlichSorption, KineticLangmuirSorption,
+                        KineticLinearSorption, LangmuirSorption, LinearAssignment,
+                        LinearCombination, LinearSorption, MassAction, MixedOrdered, Monod,
+                        Ordered, Reaction, ReactionSet, RuleCurve)
 from .results import open_results
 from .tables import read_budget, read_observations
 
-__all__ = ["KovaFileError", "Model", "open_results", "read_budget", "read_observations"]
+__all__ = ["DualMonod", "DualMonodInhibition", "Exchange", "FreundlichSorption",
+           "KineticFreundlichSorption", "KineticLangmuirSorption", "KineticLinearSorption",
+           "KovaFileError", "LangmuirSorption", "LinearAssignment", "LinearCombination",
+           "LinearSorption", "MassAction", "MixedOrdered", "Model", "Monod", "Ordered",
+           "Reaction", "ReactionSet", "RuleCurve", "open_results", "read_budget",
+           "read_observations"]

@@ -10,8 +10,10 @@ Every argument is checked where it is given, and the whole model again
 before anything is written, so a refused model leaves no file behind. The
 errors are ``ValueError`` naming the argument and the value.
 
-Reactions are not built yet: the model file gets an empty reaction list and
-one empty reaction set that every node uses.
+Reactions are objects of :mod:`kova.reactions`, added in order (the record
+number is the order); reaction sets list them by number and are given to
+nodes by masks. Nodes given no set use an empty set, written after the sets
+given.
 """
 
 from __future__ import annotations
@@ -20,12 +22,13 @@ import math
 import os
 import re
 from dataclasses import dataclass
-from typing import Dict, List, Optional, Sequence, Tuple, Union
+from typing import Callable, Dict, List, Optional, Sequence, Tuple, Union
 
 import numpy as np
 
 from .extension_file import (EntryLabel, ObservationWell, axis_extent, read_extension)
 from .model_file import HYDRAULIC_ENTRIES, read_model_file
+from .reactions import Reaction, ReactionSet
 
 ArrayLike = Union[float, int, Sequence, np.ndarray]
 
@@ -33,6 +36,10 @@ _NAME = re.compile(r"[A-Za-z0-9_-]{1,64}")
 _RESERVED = frozenset(HYDRAULIC_ENTRIES + ("water", "time"))
 _LABEL_MAX_BYTES = 40
 _COMPUTED = ("flux_row", "flux_col")
+# The engine keeps only the low byte of a node's set number.
+_MAX_NODE_SETS = 256
+_MAX_REACTIONS = 1 << 16
+_NO_SET = -1
 
 
 @dataclass(frozen=True)
@@ -212,6 +219,9 @@ class Model:
         self.mass_unit: Optional[str] = None
         self.thickness: Optional[float] = None
         self._observe: List[ObservationWell] = []
+        self._reactions: List[Reaction] = []
+        self._sets: List[ReactionSet] = []
+        self._node_set = np.full(shape, _NO_SET, dtype=np.int64)
 
     # -- the grid -----------------------------------------------------------
 
@@ -518,6 +528,124 @@ class Model:
         """The observation wells, in the order added."""
         return list(self._observe)
 
+    # -- reactions ----------------------------------------------------------
+
+    def _index_of(self) -> Callable[[str, str], int]:
+        names = self.entry_names
+        numbers = {name: k for k, name in enumerate(names)}
+
+        def index_of(argument: str, name: str) -> int:
+            if name not in numbers:
+                _fail(argument, name, "names no entry of the model (known: "
+                      + ", ".join(names) + ")")
+            return numbers[name]
+        return index_of
+
+    def add_reaction(self, reaction: Reaction) -> int:
+        """Add a reaction; sets refer to it by the number returned.
+
+        Parameters
+        ----------
+        reaction : Reaction
+            One of the types of :mod:`kova.reactions`, naming entries the
+            model already has.
+
+        Returns
+        -------
+        int
+            The reaction's record number (0 for the first).
+
+        Raises
+        ------
+        ValueError
+            Naming the reaction's argument and the entry it names when the
+            model has no such entry, or when the model holds 65536 reactions.
+        """
+        if not isinstance(reaction, Reaction) or type(reaction) is Reaction:
+            _fail("reaction", reaction, "must be one of the reaction types of kova.reactions")
+        if len(self._reactions) >= _MAX_REACTIONS:
+            _fail("reaction", reaction, f"a model holds at most {_MAX_REACTIONS} reactions")
+        index_of = self._index_of()
+        for argument, name in reaction.entries_named():
+            index_of(argument, name)
+        self._reactions.append(reaction)
+        return len(self._reactions) - 1
+
+    @property
+    def reactions(self) -> List[Reaction]:
+        """The reactions, in record order."""
+        return list(self._reactions)
+
+    def add_reaction_set(self, kinetic: Sequence[int] = (), equilibrium: Sequence[int] = (),
+                         where: Optional[ArrayLike] = None) -> int:
+        """Add a reaction set and give it to nodes.
+
+        Parameters
+        ----------
+        kinetic : sequence of int
+            Numbers of kinetic reactions (as :meth:`add_reaction` returns
+            them), integrated in this order.
+        equilibrium : sequence of int
+            Numbers of equilibrium reactions, brought to equilibrium in this
+            order in every sweep (a later one sees what an earlier one set).
+        where : array_like of bool, optional
+            Shape (rows, cols): the nodes that use the set, replacing the set
+            they had; every node when None. Nodes given no set use an empty
+            one.
+
+        Returns
+        -------
+        int
+            The set's number (0 for the first set added).
+
+        Raises
+        ------
+        ValueError
+            For a number that is no reaction, a kinetic reaction among the
+            equilibrium ones or the other way round, a wrong mask, or a 257th
+            set (a node keeps only sets 0..255).
+        """
+        lists = {}
+        for argument, numbers, wanted in (("equilibrium", equilibrium, True),
+                                          ("kinetic", kinetic, False)):
+            if isinstance(numbers, (str, bytes)) or not isinstance(numbers, Sequence):
+                _fail(argument, numbers, "must be a list of reaction numbers")
+            for k, number in enumerate(numbers):
+                _integer(f"{argument}[{k}]", number, 0, len(self._reactions) - 1)
+                reaction = self._reactions[number]
+                if reaction.equilibrium != wanted:
+                    _fail(f"{argument}[{k}]", number,
+                          f"reaction {number} ({type(reaction).__name__}) is "
+                          f"{reaction.kind_name}; list it among the {reaction.kind_name} "
+                          "reactions")
+            lists[argument] = tuple(int(n) for n in numbers)
+        mask = np.ones(self.shape, dtype=bool) if where is None else self._mask("where", where)
+        if len(self._sets) >= _MAX_NODE_SETS:
+            _fail("add_reaction_set", len(self._sets), f"a node keeps only sets "
+                  f"0..{_MAX_NODE_SETS - 1}")
+        self._sets.append(ReactionSet(equilibrium=lists["equilibrium"],
+                                      kinetic=lists["kinetic"]))
+        self._node_set[mask] = len(self._sets) - 1
+        return len(self._sets) - 1
+
+    @property
+    def reaction_sets(self) -> List[ReactionSet]:
+        """The reaction sets, by number (without the empty set of nodes given none)."""
+        return list(self._sets)
+
+    def node_reaction_sets(self) -> np.ndarray:
+        """The set of every node as written, shape (rows, cols).
+
+        Nodes given no set get the number of the empty set written after the
+        others.
+        """
+        return np.where(self._node_set == _NO_SET, len(self._sets), self._node_set)
+
+    def _written_sets(self) -> List[ReactionSet]:
+        if (self._node_set == _NO_SET).any():
+            return self._sets + [ReactionSet()]
+        return list(self._sets)
+
     # -- writing ------------------------------------------------------------
 
     def validate(self) -> None:
@@ -529,7 +657,9 @@ class Model:
             Naming the argument and the value: porosity not set where a node
             needs it, a well at a fixed-head node (the run replaces that
             node's source), an observation well naming an unknown entry, an
-            empty time span for the records.
+            empty time span for the records, a reaction naming an entry the
+            model does not have, a reaction in the wrong list of a set that
+            nodes use.
         """
         if np.isnan(self._values["porosity"]).any():
             i, j = np.argwhere(np.isnan(self._values["porosity"]))[0]
@@ -543,6 +673,29 @@ class Model:
         for k, name in enumerate(self.entry_names):
             self._check_values(name, state[:, :, k])
         names = self.entry_names
+        index_of = self._index_of()
+        for number, reaction in enumerate(self._reactions):
+            for argument, name in reaction.entries_named():
+                try:
+                    index_of(argument, name)
+                except ValueError as error:
+                    raise ValueError(f"{error} (reaction {number})") from None
+        used = set(np.unique(self._node_set).tolist())
+        for q, reaction_set in enumerate(self._sets):
+            if q not in used:
+                continue        # a run never reaches it; the engine only notes it
+            for kind, numbers in (("equilibrium", reaction_set.equilibrium),
+                                  ("kinetic", reaction_set.kinetic)):
+                for number in numbers:
+                    reaction = self._reactions[number]
+                    if reaction.kind_name != kind:
+                        _fail(kind, number, f"reaction set {q} lists reaction {number} "
+                              f"({type(reaction).__name__}, {reaction.kind_name}) among its "
+                              f"{kind} reactions")
+        if (self._node_set == _NO_SET).any() and len(self._sets) >= _MAX_NODE_SETS:
+            i, j = np.argwhere(self._node_set == _NO_SET)[0]
+            _fail("where", None, f"node ({i}, {j}) has no set and {len(self._sets)} sets "
+                  "leave no number for an empty one; give every node a set")
         for well in self._observe:
             for entry in well.entries or ():
                 if entry not in names:
@@ -555,7 +708,9 @@ class Model:
         rows, cols, entries = state.shape
         step = self._computed_step_text if self.step is None else self.step
         times = (self.start_time, self.end_time, self.output_interval, step, self.opzero)
-        lines = [f"{rows} {cols} {len(self._immobile)} {len(self._mobile)} 0 1",
+        sets = self._written_sets()
+        lines = [f"{rows} {cols} {len(self._immobile)} {len(self._mobile)} "
+                 f"{len(self._reactions)} {len(sets)}",
                  " ".join(_text(v) for v in times),
                  " ".join(_text(v) for v in self._row_coords),
                  " ".join(_text(v) for v in self._col_coords)]
@@ -571,7 +726,15 @@ class Model:
         fixed = np.argwhere(self._fixed)
         lines.append(str(len(fixed)))
         lines += [f"{i} {j}" for i, j in fixed]
-        lines += ["0", "0", "0 0"]      # every node in set 0, which has no reactions
+        index_of = self._index_of()
+        lines += [reaction.record(index_of, entries) for reaction in self._reactions]
+        node_sets = self.node_reaction_sets()
+        default = _most_common_integer(node_sets)
+        others = np.argwhere(node_sets != default)
+        lines += [str(default), str(len(others))]
+        lines += [f"{i} {j} {node_sets[i, j]}" for i, j in others]
+        lines += [" ".join(str(n) for n in [len(s.equilibrium), *s.equilibrium,
+                                            len(s.kinetic), *s.kinetic]) for s in sets]
         return "\n".join(lines) + "\n"
 
     def extension_text(self) -> Optional[str]:
@@ -640,15 +803,10 @@ class Model:
         ------
         KovaFileError
             When a file is malformed; the message names the file and where.
-        NotImplementedError
-            For a model with reactions, or with more than one reaction set.
         """
         base = os.fspath(base)
         contents = read_model_file(base + ".kvi")
         header = contents.header
-        if header.reaction_sets != 1:
-            raise NotImplementedError(f"{base}.kvi: the model has {header.reaction_sets} "
-                                      "reaction sets; only one (empty) set is built yet")
         ext = read_extension(base + ".kvx", header.immobile, header.mobile,
                              header.row_coords, header.col_coords)
         model = cls(row_coords=header.row_coords, col_coords=header.col_coords)
@@ -669,7 +827,21 @@ class Model:
         model.mass_unit = ext.mass_unit
         model.thickness = None if ext.thickness == 1.0 else ext.thickness
         model._observe = list(ext.observe)
+        names = model.entry_names
+        # As the file has them: a set in the wrong list is the file's to keep
+        # until it is written again, when validate() names it.
+        model._reactions = [Reaction.from_record(record, names)
+                            for record in contents.reactions]
+        model._sets = [ReactionSet(equilibrium=tuple(e), kinetic=tuple(k))
+                       for e, k in contents.reaction_sets]
+        model._node_set = contents.reaction_set.astype(np.int64)
         return model
+
+
+def _most_common_integer(values: np.ndarray) -> int:
+    """The most common number; the smallest on a tie."""
+    numbers, counts = np.unique(values, return_counts=True)
+    return int(numbers[np.argmax(counts)])
 
 
 def _most_common(values: np.ndarray) -> float:

@@ -14,7 +14,7 @@ from __future__ import annotations
 import math
 import re
 from dataclasses import dataclass
-from typing import Iterator, List, Tuple
+from typing import Dict, List, Optional, Tuple, Union
 
 import numpy as np
 
@@ -23,8 +23,55 @@ from .errors import KovaFileError
 HYDRAULIC_ENTRIES = ("head", "source", "porosity", "k_row", "k_col",
                      "flux_row", "flux_col")
 
-_INTEGER = re.compile(r"[+-]?(?:0[xX][0-9a-fA-F]+|0[0-7]*|[1-9][0-9]*)")
-_REAL = re.compile(r"[+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?")
+# Every reaction record after its type code, field by field in file order,
+# each field named as the reaction classes name their arguments. Kinds:
+# vector (one real per entry), ivector (one integer per entry), real,
+# order (integer 0..6), integer, entry (0..entries-1), entry_or_none (or -1),
+# factors (a count 0..6, then that many entries), curve (a count >= 1, the
+# target when the record's kind is below 0, then the (x, y) pairs).
+REACTION_LAYOUTS: Dict[int, Tuple[Tuple[str, str], ...]] = {
+    0: (("stoichiometry", "vector"), ("exponents", "ivector"), ("keq", "real")),
+    1: (("weights", "vector"), ("target", "entry"), ("constant", "real")),
+    2: (("stoichiometry", "vector"), ("order", "order"), ("entry", "entry"),
+        ("rate", "real")),
+    3: (("stoichiometry", "vector"), ("rate", "real"), ("factors", "factors")),
+    4: (("stoichiometry", "vector"), ("rate", "real"), ("half_saturation", "real"),
+        ("biomass", "entry_or_none"), ("substrate", "entry")),
+    5: (("stoichiometry", "vector"), ("rate", "real"), ("half_donor", "real"),
+        ("half_acceptor", "real"), ("biomass", "entry_or_none"), ("donor", "entry"),
+        ("acceptor", "entry")),
+    6: (("stoichiometry", "vector"), ("rate", "real"), ("half_donor", "real"),
+        ("half_acceptor", "real"), ("inhibition", "real"), ("biomass", "entry_or_none"),
+        ("donor", "entry"), ("acceptor", "entry"), ("inhibitor", "entry")),
+    7: (("stoichiometry", "vector"), ("rate", "real"), ("first", "entry"),
+        ("second", "entry")),
+    8: (("stoichiometry", "vector"), ("kd", "real"), ("solute", "entry"),
+        ("sorbed", "entry")),
+    9: (("stoichiometry", "vector"), ("capacity", "real"), ("half_saturation", "real"),
+        ("solute", "entry"), ("sorbed", "entry")),
+    10: (("stoichiometry", "vector"), ("coefficient", "real"), ("exponent", "real"),
+         ("solute", "entry"), ("sorbed", "entry")),
+    11: (("stoichiometry", "vector"), ("kd", "real"), ("rate", "real"), ("solute", "entry"),
+         ("sorbed", "entry")),
+    12: (("stoichiometry", "vector"), ("capacity", "real"), ("half_saturation", "real"),
+         ("rate", "real"), ("solute", "entry"), ("sorbed", "entry")),
+    13: (("stoichiometry", "vector"), ("coefficient", "real"), ("exponent", "real"),
+         ("rate", "real"), ("solute", "entry"), ("sorbed", "entry")),
+    14: (("stoichiometry", "vector"), ("kind", "integer"), ("driver", "entry_or_none"),
+         ("multiplier", "entry_or_none"), ("points", "curve")),
+    15: (("stoichiometry", "vector"), ("target", "entry"), ("constant", "real"),
+         ("weights", "vector")),
+}
+MAX_ORDER = 6
+
+# The engine's stream: C white space between numbers; an integer's base from
+# its prefix (after 0x the digits may be none, which fails the stream); a
+# real's exponent taken only after a digit, and failing when it has none.
+_SPACE = re.compile(r"[ \t\n\v\f\r]*")
+_WORD = re.compile(r"[^ \t\n\v\f\r]*")
+_INTEGER = re.compile(r"([+-]?)(?:0[xX]([0-9a-fA-F]*)|(0)([0-7]*)|([0-9]*))")
+_REAL = re.compile(r"[+-]?(?:[0-9]+\.?[0-9]*(?:[eE][+-]?[0-9]*)?"
+                   r"|\.(?:[0-9]+(?:[eE][+-]?[0-9]*)?)?)?")
 _INT32_MIN, _INT32_MAX = -2**31, 2**31 - 1
 
 
@@ -80,58 +127,82 @@ class ModelHeader:
 
 
 class _Tokens:
-    """Whitespace-separated tokens with the line each stands on."""
+    """The numbers of a model file, taken as the engine's stream takes them.
 
-    def __init__(self, path: str, lines: Iterator[str]) -> None:
+    The engine extracts each number from a character stream: it skips white
+    space, takes the longest prefix that forms a number of the kind asked for
+    and leaves the rest for the next number. ``08`` is therefore the octal
+    integer 0 followed by the integer 8, and ``1.5-2`` the reals 1.5 and -2.
+    Reading the same way keeps every file the engine accepts readable here,
+    with the same numbers; whatever would fail the engine's stream is refused.
+    """
+
+    def __init__(self, path: str, text: str) -> None:
         self._path = path
-        self._tokens = self._generate(lines)
+        self._text = text
+        self._pos = 0
+        self._line = 1
+        self._line_at = 0       # position up to which line breaks were counted
 
-    @staticmethod
-    def _generate(lines: Iterator[str]) -> Iterator[Tuple[str, int]]:
-        for number, line in enumerate(lines, start=1):
-            for token in line.split():
-                yield token, number
+    def _start(self, what: str) -> int:
+        """Skip white space; the line the next number starts on."""
+        match = _SPACE.match(self._text, self._pos)
+        self._pos = match.end()
+        if self._pos >= len(self._text):
+            raise KovaFileError(f"{self._path}: the file ends before {what}")
+        self._line += self._text.count("\n", self._line_at, self._pos)
+        self._line_at = self._pos
+        return self._line
 
-    def _next(self, what: str) -> Tuple[str, int]:
-        try:
-            return next(self._tokens)
-        except StopIteration:
-            raise KovaFileError(f"{self._path}: the file ends before {what}") from None
+    def _refuse(self, what: str, line: int, kind: str) -> None:
+        token = _WORD.match(self._text, self._pos).group()
+        shown = token if len(token) <= 40 else token[:40] + "..."
+        raise KovaFileError(f"{self._path} line {line}: {what} is {shown!r}, not {kind}")
 
     def integer(self, what: str) -> int:
-        """Read one integer, refusing what the engine would not read as one."""
+        """Read one integer as the engine does."""
         return self.integer_at(what)[0]
 
     def integer_at(self, what: str) -> Tuple[int, int]:
-        """Read one integer and the line it stands on."""
-        token, line = self._next(what)
-        if not _INTEGER.fullmatch(token):
-            raise KovaFileError(f"{self._path} line {line}: {what} is {token!r}, not an "
-                                "integer (a leading 0 makes it octal, 0x hexadecimal)")
-        body = token.lstrip("+-")
-        if body[:2].lower() == "0x":
-            value = int(body, 16)
-        elif len(body) > 1 and body[0] == "0":
-            value = int(body, 8)
+        """Read one integer and the line it starts on.
+
+        A leading ``0`` makes the integer octal and ``0x`` hexadecimal; the
+        digits end at the first character that is no digit of that base.
+        """
+        line = self._start(what)
+        match = _INTEGER.match(self._text, self._pos)
+        sign, hexa, zero, octal, decimal = match.groups()
+        if hexa is not None:
+            digits, base = hexa, 16
+        elif zero:
+            digits, base = octal, 8
         else:
-            value = int(body)
-        if token.startswith("-"):
+            digits, base = decimal, 10
+        if not digits and not zero:
+            self._refuse(what, line, "an integer (a leading 0 makes it octal, 0x "
+                         "hexadecimal)")
+        value = int(digits, base) if digits else 0
+        if sign == "-":
             value = -value
         if not _INT32_MIN <= value <= _INT32_MAX:
-            raise KovaFileError(f"{self._path} line {line}: {what} {token} does not fit "
-                                "in 32 bits")
+            raise KovaFileError(f"{self._path} line {line}: {what} "
+                                f"{match.group()} does not fit in 32 bits")
+        self._pos = match.end()
         return value, line
 
     def real(self, what: str) -> Tuple[float, int]:
-        """Read one decimal real and the line it stands on."""
-        token, line = self._next(what)
-        if not _REAL.fullmatch(token):
-            raise KovaFileError(f"{self._path} line {line}: {what} is {token!r}, not a "
-                                "decimal number")
-        value = float(token)
+        """Read one decimal real and the line it starts on."""
+        line = self._start(what)
+        match = _REAL.match(self._text, self._pos)
+        token = match.group()
+        try:
+            value = float(token)
+        except ValueError:
+            self._refuse(what, line, "a decimal number")
         if math.isinf(value):
             raise KovaFileError(f"{self._path} line {line}: {what} {token} overflows a "
                                 "double")
+        self._pos = match.end()
         return value, line
 
 
@@ -167,16 +238,18 @@ def read_model_header(path: str) -> ModelHeader:
         When the file cannot be read or a field is malformed or out of range;
         the message names the file, the line and the field.
     """
+    return _read_header(path, _Tokens(path, _model_text(path)))
+
+
+def _model_text(path: str) -> str:
+    # Latin-1 maps every byte to one character: a byte that is no part of a
+    # number fails where the engine's stream would meet it, and bytes after
+    # the last number (which the engine never reads) are no concern.
     try:
-        handle = open(path, encoding="ascii", errors="strict")
+        with open(path, "rb") as handle:
+            return handle.read().decode("latin-1")
     except OSError as error:
         raise KovaFileError(f"{path}: the model file cannot be read: {error.strerror}") from None
-    with handle:
-        try:
-            return _read_header(path, _Tokens(path, handle))
-        except UnicodeDecodeError as error:
-            raise KovaFileError(f"{path}: byte {error.start} of a line is not ASCII; the model "
-                                "file holds numbers only") from None
 
 
 def _read_header(path: str, tokens: _Tokens) -> ModelHeader:
@@ -208,7 +281,7 @@ def _read_header(path: str, tokens: _Tokens) -> ModelHeader:
 
 @dataclass(frozen=True)
 class ModelFile:
-    """Everything a model file without reactions says, node by node.
+    """Everything a model file says, node by node.
 
     Attributes
     ----------
@@ -222,6 +295,8 @@ class ModelFile:
         default state vector with the overrides applied in order.
     fixed : numpy.ndarray
         Boolean, shape (rows, cols): the nodes that hold their head.
+    reactions : list of ReactionRecord
+        The reaction records, in file order.
     reaction_set : numpy.ndarray
         The reaction set of every node (low byte of the number in the file).
     reaction_sets : list of tuple
@@ -232,8 +307,35 @@ class ModelFile:
     transport: np.ndarray
     state: np.ndarray
     fixed: np.ndarray
+    reactions: List["ReactionRecord"]
     reaction_set: np.ndarray
     reaction_sets: List[Tuple[List[int], List[int]]]
+
+
+FieldValue = Union[int, float, np.ndarray, List[int], List[Tuple[float, float]], None]
+
+
+@dataclass(frozen=True)
+class ReactionRecord:
+    """One reaction record as the file gives it, entries by number.
+
+    Attributes
+    ----------
+    code : int
+        The type code (0 to 15).
+    line : int
+        The line the type code stands on.
+    fields : dict
+        Every field of :data:`REACTION_LAYOUTS` by its name: vectors as
+        arrays over the entries, entries as numbers (-1 for none), the
+        factors of type 3 as a list; for type 14 ``points`` is the list of
+        (x, y) pairs and ``target`` the target entry (None when the kind
+        reads none).
+    """
+
+    code: int
+    line: int
+    fields: Dict[str, FieldValue]
 
 
 def read_model_file(path: str) -> ModelFile:
@@ -254,21 +356,10 @@ def read_model_file(path: str) -> ModelFile:
     KovaFileError
         When a field is malformed or out of range; the message names the
         file, the line, the field and the record.
-    NotImplementedError
-        When the model holds reactions, which are not read yet.
     """
-    try:
-        handle = open(path, encoding="ascii", errors="strict")
-    except OSError as error:
-        raise KovaFileError(f"{path}: the model file cannot be read: {error.strerror}") from None
-    with handle:
-        try:
-            tokens = _Tokens(path, handle)
-            header = _read_header(path, tokens)
-            return _read_body(path, tokens, header)
-        except UnicodeDecodeError as error:
-            raise KovaFileError(f"{path}: byte {error.start} of a line is not ASCII; the model "
-                                "file holds numbers only") from None
+    tokens = _Tokens(path, _model_text(path))
+    header = _read_header(path, tokens)
+    return _read_body(path, tokens, header)
 
 
 def _node(tokens: _Tokens, path: str, header: ModelHeader, where: str) -> Tuple[int, int]:
@@ -319,9 +410,7 @@ def _read_body(path: str, tokens: _Tokens, header: ModelHeader) -> ModelFile:
     count = tokens.integer("the fixed-head count (field 17)")
     for r in range(max(count, 0)):
         fixed[_node(tokens, path, header, f"fixed-head node {r} (field 17)")] = True
-    if header.reactions > 0:
-        raise NotImplementedError(f"{path}: the model holds {header.reactions} reaction(s); "
-                                  "models with reactions cannot be read yet")
+    reactions = [_read_reaction(tokens, path, entries, r) for r in range(header.reactions)]
     reaction_set = np.empty((header.rows, header.cols), dtype=np.int64)
     reaction_set[:, :], line = tokens.integer_at("the default reaction set (field 19)")
     reaction_set &= 0xFF
@@ -349,8 +438,66 @@ def _read_body(path: str, tokens: _Tokens, header: ModelHeader) -> ModelFile:
                 if not 0 <= number < header.reactions:
                     raise KovaFileError(f"{path} line {line}: reaction {number} outside the "
                                         f"model's {header.reactions} reaction(s) in {where}")
+                record = reactions[number]
+                if kind == "equilibrium" and record.code == 14 and record.fields["kind"] == 0:
+                    raise KovaFileError(f"{path} line {line}: reaction {number}, a rule curve "
+                                        f"of kind 0, has no target and cannot be listed among "
+                                        f"the equilibrium reactions in {where}")
                 numbers.append(number)
             lists.append(numbers)
         sets.append((lists[0], lists[1]))
     return ModelFile(header=header, transport=transport, state=state, fixed=fixed,
-                     reaction_set=reaction_set, reaction_sets=sets)
+                     reactions=reactions, reaction_set=reaction_set, reaction_sets=sets)
+
+
+def _read_reaction(tokens: _Tokens, path: str, entries: int, r: int) -> ReactionRecord:
+    where = f"reaction record {r} (field 18)"
+    code, code_line = tokens.integer_at(f"the type code of {where}")
+    if code not in REACTION_LAYOUTS:
+        raise KovaFileError(f"{path} line {code_line}: unknown reaction type code {code} in "
+                            f"{where} (types 0..{len(REACTION_LAYOUTS) - 1})")
+
+    def entry(name: str, none_allowed: bool) -> int:
+        value, line = tokens.integer_at(f"{name} of {where}")
+        if not (0 <= value < entries or (none_allowed and value == -1)):
+            raise KovaFileError(f"{path} line {line}: {name} {value} outside 0..{entries - 1}"
+                                f"{' (or -1 for none)' if none_allowed else ''} in {where}")
+        return value
+
+    def count(name: str, lowest: int, highest: Optional[int]) -> int:
+        value, line = tokens.integer_at(f"{name} of {where}")
+        if value < lowest or (highest is not None and value > highest):
+            span = f"{lowest}..{highest}" if highest is not None else f"at least {lowest}"
+            raise KovaFileError(f"{path} line {line}: {name} {value} of {where} outside "
+                                f"{span}")
+        return value
+
+    fields: Dict[str, FieldValue] = {}
+    for name, kind in REACTION_LAYOUTS[code]:
+        if kind == "vector":
+            fields[name] = np.array([tokens.real(f"{name} entry {k} of {where}")[0]
+                                     for k in range(entries)])
+        elif kind == "ivector":
+            fields[name] = np.array([tokens.integer(f"{name} entry {k} of {where}")
+                                     for k in range(entries)], dtype=np.int64)
+        elif kind == "real":
+            fields[name], line = tokens.real(f"{name} of {where}")
+            if name == "keq" and not fields[name] > 0.0:
+                raise KovaFileError(f"{path} line {line}: Keq {fields[name]!r} of {where} not "
+                                    "above 0")
+        elif kind == "order":
+            fields[name] = count(name, 0, MAX_ORDER)
+        elif kind == "integer":
+            fields[name] = tokens.integer(f"{name} of {where}")
+        elif kind in ("entry", "entry_or_none"):
+            fields[name] = entry(name, kind == "entry_or_none")
+        elif kind == "factors":
+            order = count("order", 0, MAX_ORDER)
+            fields[name] = [entry(f"factor {k}", False) for k in range(order)]
+        else:   # the curve of a rule curve
+            points = count("points", 1, None)
+            fields["target"] = entry("target", False) if fields["kind"] < 0 else None
+            fields[name] = [(tokens.real(f"x of point {k} of {where}")[0],
+                             tokens.real(f"y of point {k} of {where}")[0])
+                            for k in range(points)]
+    return ReactionRecord(code=code, line=code_line, fields=fields)

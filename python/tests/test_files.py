@@ -8,7 +8,7 @@ import pytest
 import kova
 from kova import record_times
 from kova.extension_file import read_extension
-from kova.model_file import read_model_header
+from kova.model_file import _Tokens, read_model_header
 
 
 @pytest.mark.parametrize("text, rows, cols, mobile", [
@@ -28,15 +28,14 @@ def test_model_integers_read_in_the_base_their_prefix_gives(text, rows, cols, mo
 
 @pytest.mark.parametrize("text, where", [
     ("1 3 0 1 0\n", "the file ends before reaction sets (field 6)"),
-    ("08 3 0 1 0 1\n", "line 1: rows (field 1) is '08'"),
-    ("1 3.0 0 1 0 1\n", "line 1: columns (field 2) is '3.0'"),
+    ("1 3.0 0 1 0 1\n", "line 1: immobile (field 3) is '.0'"),
     ("0 3 0 1 0 1\n0 10 1 0.1 1e-6\n", "rows 0 below 1 (field 1)"),
     ("1 3 -1 1 0 1\n0 10 1 0.1 1e-6\n", "immobile -1 below 0 (field 3)"),
     ("1 3 0 1 0 4294967296\n", "does not fit in 32 bits"),
     ("1 3 0 1 0 1\n0 10 0 0.1 1e-6\n", "line 2: output interval 0.0 not above 0 (field 9)"),
     ("1 3 0 1 0 1\n0 1e999 1 0.1 1e-6\n", "line 2: end time (field 8) 1e999 overflows"),
     ("1 3 0 1 0 1\n0 10 1 0.1 1e-6\n0\n0 5,10\n", "line 4: column coordinates (field 13) "
-                                                  "index 1 is '5,10'"),
+                                                  "index 2 is ',10'"),
     ("1 3 0 1 0 1\n0 10 1 0.1 1e-6\n0\n0\n5\n5\n", "line 6: column coordinates (field 13) "
                                                    "do not increase strictly at index 2"),
 ])
@@ -47,6 +46,61 @@ def test_model_refused_naming_line_and_field(text, where, tmp_path):
         read_model_header(str(path))
     assert str(error.value).startswith(str(path))
     assert where in str(error.value)
+
+
+# What g++'s stream made of these texts (integers with the base left open, as
+# the engine reads them): a number ends where its kind allows no more
+# characters, and the rest begins the next number.
+@pytest.mark.parametrize("text, kinds, values", [
+    ("08", "ii", [0, 8]),
+    ("-08", "ii", [0, 8]),
+    ("0x0A 5", "ii", [10, 5]),
+    ("0x08", "i", [8]),
+    ("-0x10", "i", [-16]),
+    ("00x1", "i", [0]),
+    ("07777777777", "i", [1073741823]),
+    ("-2147483648", "i", [-2147483648]),
+    ("12abc", "i", [12]),
+    ("1.5-2", "rr", [1.5, -2.0]),
+    ("5. .5", "rr", [5.0, 0.5]),
+    ("00012", "r", [12.0]),
+    ("1.2.3", "rr", [1.2, 0.3]),
+    ("1e-400", "r", [0.0]),
+    ("4.9e-324", "r", [5e-324]),
+    ("+.5e-3x", "r", [0.0005]),
+    ("1.5", "ir", [1, 0.5]),
+    ("1\v2\f3\r4", "iiii", [1, 2, 3, 4]),
+])
+def test_numbers_split_where_the_engine_splits_them(text, kinds, values):
+    tokens = _Tokens("m.kvi", text)
+    read = [tokens.integer("n") if kind == "i" else tokens.real("x")[0] for kind in kinds]
+    assert read == values
+    assert all(type(v) is type(w) for v, w in zip(read, values))
+
+
+@pytest.mark.parametrize("text, kinds, refused", [
+    ("0x", "i", "'0x', not an integer"),
+    ("0xx1", "i", "'0xx1', not an integer"),
+    ("+-1", "i", "'+-1', not an integer"),
+    ("00x1", "ii", "'x1', not an integer"),
+    ("2147483648", "i", "2147483648 does not fit in 32 bits"),
+    ("0xffffffff", "i", "0xffffffff does not fit in 32 bits"),
+    ("1e", "r", "'1e', not a decimal number"),
+    ("1e+ 2", "r", "'1e+', not a decimal number"),
+    (".", "r", "'.', not a decimal number"),
+    ("-.e1", "r", "'-.e1', not a decimal number"),
+    ("inf", "r", "'inf', not a decimal number"),
+    ("0x10", "rr", "'x10', not a decimal number"),
+    ("1e400", "r", "1e400 overflows a double"),
+    ("1\x1c2", "ii", "'\\x1c2', not an integer"),
+    ("1 2", "iii", "the file ends before n"),
+])
+def test_numbers_the_engine_cannot_read_are_refused(text, kinds, refused):
+    tokens = _Tokens("m.kvi", text)
+    with pytest.raises(kova.KovaFileError) as error:
+        for kind in kinds:
+            tokens.integer("n") if kind == "i" else tokens.real("x")
+    assert refused in str(error.value)
 
 
 @pytest.mark.parametrize("toml, key, why", [

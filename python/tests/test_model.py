@@ -86,9 +86,11 @@ def test_shipped_example_rewritten_reads_the_same(example, engine, tmp_path):
                      read_model_file(str(tmp_path / "again.kvi")).state)
 
 
-def test_model_with_reactions_is_refused_naming_the_count():
-    with pytest.raises(NotImplementedError, match="holds 1 reaction"):
-        kova.Model.read(EXAMPLES / "column")
+def test_model_with_reactions_reads_them_by_name():
+    model = kova.Model.read(EXAMPLES / "column")
+    assert model.reactions == [kova.LinearAssignment(target="tracer", constant=1.0)]
+    assert model.reaction_sets == [kova.ReactionSet(), kova.ReactionSet(equilibrium=(0,))]
+    assert model.node_reaction_sets()[0, :3].tolist() == [1, 0, 0]
 
 
 @pytest.mark.parametrize("coords, widths", [

@@ -45,12 +45,52 @@ def test_later_override_wins_and_set_numbers_keep_their_low_byte(tmp_path):
     assert model.reaction_sets == [([], [])]
 
 
-def test_reactions_are_not_read_yet(tmp_path):
+REACTION_HEAD = ("1 1 1 2 1 1\n0 10 1 0.1 1e-6\n0\n0\n1 0.1 0\n1 0.1 0\n"
+                 "0 0 0.3 1 1 0 0 0 0 0\n0\n0\n")
+
+
+@pytest.mark.parametrize("record, sets, where", [
+    ("16 0 0 0 0 0 0 0 0 0 0", "0 1 0", "line 10: unknown reaction type code 16 in reaction "
+     "record 0"),
+    ("0 0 0 0 0 0 0 0 -1 -1 1  0 0 0 0 0 0 0 -1 -1 1  0", "1 0 0", "Keq 0.0 of reaction record "
+     "0 (field 18) not above 0"),
+    ("2 0 0 0 0 0 0 0 0 -1 0  7 8 0.1", "0 1 0", "order 7 of reaction record 0 (field 18) "
+     "outside 0..6"),
+    ("2 0 0 0 0 0 0 0 0 -1 0  1 10 0.1", "0 1 0", "entry 10 outside 0..9 in reaction record 0"),
+    ("3 0 0 0 0 0 0 0 0 -1 0  0.1 2 8 -1", "0 1 0", "factor 1 -1 outside 0..9 in reaction"),
+    ("4 0 0 0 0 0 0 0 0 -1 0  1 1 -2 8", "0 1 0", "biomass -2 outside 0..9 (or -1 for none)"),
+    ("5 0 0 0 0 0 0 0 0 -1 0  1 1 1 -1 -1 9", "0 1 0", "donor -1 outside 0..9 in reaction"),
+    ("14 0 0 0 0 0 0 0 0 0 0  1 -1 -1 0", "0 1 0", "points 0 of reaction record 0 (field 18) "
+     "outside at least 1"),
+    ("14 0 0 0 0 0 0 0 0 0 0  -1 -1 -1 1 10 0 1", "1 0 0", "target 10 outside 0..9"),
+    ("14 0 0 0 0 0 0 0 0 0 0  0 -1 -1 1 0 1", "1 0 0", "a rule curve of kind 0, has no "
+     "target and cannot be listed among the equilibrium reactions in reaction set record 0"),
+    ("7 0 0 0 0 0 0 0 0 -1 1  0.5 8 x9", "0 1 0", "line 10: second of reaction record 0 "
+     "(field 18) is 'x9', not an integer"),
+])
+def test_reaction_record_refused_naming_line_field_and_record(record, sets, where, tmp_path):
     path = tmp_path / "m.kvi"
-    path.write_text(HEAD.replace("0 1 0 1", "0 1 1 1") + "1 0.1 0\n0 0 0.3 1 1 0 0 0\n0\n0\n"
-                    "2 0 0 0 0 0 0 0 -1 1 7 0.1\n0\n0\n0 1 0\n")
-    with pytest.raises(NotImplementedError, match="1 reaction"):
+    path.write_text(REACTION_HEAD + record + "\n0\n0\n" + sets + "\n")
+    with pytest.raises(kova.KovaFileError, match="^" + str(path)) as error:
         read_model_file(str(path))
+    assert where in str(error.value)
+
+
+def test_reaction_record_read_field_by_field(tmp_path):
+    # A rule curve of kind -2 reads its target after the point count; the
+    # reaction after it must start where the curve's points end.
+    path = tmp_path / "m.kvi"
+    path.write_text(REACTION_HEAD.replace("2 1 1", "2 2 1") +
+                    "14 0 0 0 0 0 0 0 0 -0 0  -2 -1 7 2 9  0 1.5 10 2.5\n"
+                    "3 0 0 0 0 0 0 0 0 0 -1  0.25 3 8 8 9\n0\n0\n2 0 1 1 1\n")
+    curve, mixed = read_model_file(str(path)).reactions
+    assert (curve.code, curve.line) == (14, 10)
+    assert (curve.fields["kind"], curve.fields["driver"], curve.fields["multiplier"],
+            curve.fields["target"]) == (-2, -1, 7, 9)
+    assert curve.fields["points"] == [(0.0, 1.5), (10.0, 2.5)]
+    assert np.signbit(curve.fields["stoichiometry"]).tolist() == [False] * 8 + [True, False]
+    assert (mixed.code, mixed.fields["rate"], mixed.fields["factors"]) == (3, 0.25, [8, 8, 9])
+    assert mixed.fields["stoichiometry"].tolist() == [0.0] * 9 + [-1.0]
 
 
 def test_shipped_example_states():
