@@ -2,7 +2,6 @@
 
 from __future__ import annotations
 
-import re
 import shutil
 import subprocess
 from pathlib import Path
@@ -11,19 +10,17 @@ import numpy as np
 import pytest
 
 import kova
-from conftest import EXAMPLES, same_bits
+from conftest import EXAMPLES, masked_check, same_bits
 from kova.model import cell_widths
 from kova.model_file import read_model_file
 
 
 def engine_check(engine: Path, base: Path) -> str:
-    """What the engine understood, without the paths and the wells' line numbers,
-    which say where the files are and how they are laid out, not the model."""
+    """What the engine understood (:func:`conftest.masked_check`)."""
     result = subprocess.run([str(engine), "--check", str(base)], capture_output=True,
                             text=True, timeout=120)
     assert result.returncode == 0, result.stdout + result.stderr
-    text = re.sub(r"^(model|extension file): .*$", r"\1: (path)", result.stdout, flags=re.M)
-    return re.sub(r" \(line \d+\):", ":", text)
+    return masked_check(result.stdout)
 
 
 def _plain(model: kova.Model) -> None:
