@@ -7,10 +7,13 @@ set -euo pipefail
 # systems of large grids; toml++ reads the extension file; libnetcdf writes
 # kova-export's NetCDF files; Google Benchmark runs the micro-benchmarks;
 # python3-xarray, python3-pandas and python3-pytest run the tests of the Python
-# package (python/), which reads the results of runs.
+# package (python/), which reads the results of runs; python3-tqdm draws its
+# progress bar, python3-matplotlib the pictures of its guide (docs/python.md) and
+# python3-netcdf4 reads kova-export's NetCDF files back in its tests.
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev gnuplot-nox python3-vtk9
     python3-numpy libeigen3-dev libtomlplusplus-dev libnetcdf-dev libbenchmark-dev
-    python3-xarray python3-pandas python3-pytest)
+    python3-xarray python3-pandas python3-pytest python3-tqdm python3-matplotlib
+    python3-netcdf4)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

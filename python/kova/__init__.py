@@ -5,9 +5,12 @@ reaction sets) and writes its model and extension files; the reaction types
 are the classes of :mod:`kova.reactions`, also found here. ``open_results``
 gives a run's records as an xarray Dataset, read lazily; ``read_budget`` and
 ``read_observations`` give its mass budget and its observation wells as
-pandas DataFrames.
+pandas DataFrames. ``Model.check`` and ``Model.run`` have the engine check or
+run a model; the engine's refusals and failures are ``ModelError`` and
+``RunError``.
 """
 
+from .engine import EngineError, ModelError, Progress, RunError, parse_progress
 from .errors import KovaFileError
 from .model import Model
 from .reactions import (DualMonod, DualMonodInhibition, Exchange, FreundlichSorption,
@@ -18,9 +21,9 @@ from .reactions import (DualMonod, DualMonodInhibition, Exchange, FreundlichSorp
 from .results import open_results
 from .tables import read_budget, read_observations
 
-__all__ = ["DualMonod", "DualMonodInhibition", "Exchange", "FreundlichSorption",
+__all__ = ["DualMonod", "DualMonodInhibition", "EngineError", "Exchange", "FreundlichSorption",
            "KineticFreundlichSorption", "KineticLangmuirSorption", "KineticLinearSorption",
            "KovaFileError", "LangmuirSorption", "LinearAssignment", "LinearCombination",
-           "LinearSorption", "MassAction", "MixedOrdered", "Model", "Monod", "Ordered",
-           "Reaction", "ReactionSet", "RuleCurve", "open_results", "read_budget",
-           "read_observations"]
+           "LinearSorption", "MassAction", "MixedOrdered", "Model", "ModelError", "Monod",
+           "Ordered", "Progress", "Reaction", "ReactionSet", "RuleCurve", "RunError",
+           "open_results", "parse_progress", "read_budget", "read_observations"]

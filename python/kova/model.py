@@ -21,14 +21,20 @@ from __future__ import annotations
 import math
 import os
 import re
+import tempfile
 from dataclasses import dataclass
-from typing import Callable, Dict, List, Optional, Sequence, Tuple, Union
+from typing import TYPE_CHECKING, Callable, Dict, List, Optional, Sequence, Tuple, Union
 
 import numpy as np
 
 from .extension_file import (EntryLabel, ObservationWell, axis_extent, read_extension)
 from .model_file import HYDRAULIC_ENTRIES, read_model_file
+from .engine import check_base, run_base
 from .reactions import Reaction, ReactionSet
+from .results import open_results
+
+if TYPE_CHECKING:
+    import xarray
 
 ArrayLike = Union[float, int, Sequence, np.ndarray]
 
@@ -139,7 +145,9 @@ def _coordinates(argument: str, value: ArrayLike) -> np.ndarray:
         _fail(argument, value, "must be a non-empty 1-D array")
     if not np.all(np.isfinite(coords)):
         _fail(argument, value, "must be finite")
-    if np.any(np.diff(coords) <= 0.0):
+    with np.errstate(over="ignore"):        # the engine names distances that overflow
+        steps = np.diff(coords)
+    if np.any(steps <= 0.0):
         _fail(argument, value, "must increase strictly")
     return coords
 
@@ -789,6 +797,83 @@ class Model:
                 handle.write(extension)
         elif os.path.lexists(base + ".kvx"):
             os.remove(base + ".kvx")
+
+    # -- the engine -------------------------------------------------------------
+
+    def check(self, base: Optional[Union[str, os.PathLike]] = None) -> str:
+        """Write the model and have the engine check it (``kova-compute --check``).
+
+        Parameters
+        ----------
+        base : str or path-like, optional
+            Where to write the model; a temporary directory, removed
+            afterwards, when None.
+
+        Returns
+        -------
+        str
+            What the engine understood, as it prints it: the grid, counts,
+            times, the range of every entry, transport, fixed heads, every
+            reaction with its fields named and every reaction set with its
+            nodes.
+
+        Raises
+        ------
+        ValueError
+            When the model is refused before anything is written.
+        ModelError
+            When the engine refuses the model; ``detail`` says what and where.
+        """
+        if base is not None:
+            self.write(base)
+            return check_base(os.fspath(base))
+        self.validate()
+        with tempfile.TemporaryDirectory(prefix="kova-check-") as directory:
+            path = os.path.join(directory, "model")
+            self.write(path)
+            return check_base(path)
+
+    def run(self, base: Optional[Union[str, os.PathLike]] = None,
+            threads: Optional[int] = None, progress: bool = True) -> "xarray.Dataset":
+        """Write the model, run the engine on it and open the results.
+
+        Parameters
+        ----------
+        base : str or path-like, optional
+            Where to write the model and its results; a new temporary
+            directory (kept: the results are read from it lazily) when None.
+        threads : int, optional
+            Threads of the run (>= 1); all the hardware threads when None.
+        progress : bool
+            Show the progress: a tqdm bar when tqdm is installed, else a line
+            on stderr at every status change and every tenth of the run;
+            nothing when False.
+
+        Returns
+        -------
+        xarray.Dataset
+            The run's records, as :func:`kova.open_results` opens them.
+
+        Raises
+        ------
+        ValueError
+            When the model or an argument is refused before anything is written.
+        RunError
+            When the run fails or is cancelled; ``message``, ``detail`` and
+            ``failure`` (e.g. ``Input Error``, ``Computational Error``) are
+            the engine's.
+        """
+        if threads is not None:
+            threads = _integer("threads", threads, 1)
+        if not isinstance(progress, bool):
+            _fail("progress", progress, "must be True or False")
+        self.validate()
+        if base is None:
+            base = os.path.join(tempfile.mkdtemp(prefix="kova-run-"), "model")
+        base = os.fspath(base)
+        self.write(base)
+        run_base(base, threads=threads, progress=progress)
+        return open_results(base)
 
     # -- reading ------------------------------------------------------------
 
