@@ -27,7 +27,8 @@ from typing import TYPE_CHECKING, Callable, Dict, List, Optional, Sequence, Tupl
 
 import numpy as np
 
-from .extension_file import (EntryLabel, ObservationWell, axis_extent, read_extension)
+from .extension_file import (SCHEMES, EntryLabel, Injection, ObservationWell, axis_extent,
+                             read_extension)
 from .model_file import HYDRAULIC_ENTRIES, read_model_file
 from .engine import check_base, run_base
 from .reactions import Reaction, ReactionSet
@@ -227,6 +228,9 @@ class Model:
         self.mass_unit: Optional[str] = None
         self.thickness: Optional[float] = None
         self._observe: List[ObservationWell] = []
+        self.transport_scheme = "spec"
+        # Read from an extension file and written back as they were.
+        self._inject: List[Injection] = []
         self._reactions: List[Reaction] = []
         self._sets: List[ReactionSet] = []
         self._node_set = np.full(shape, _NO_SET, dtype=np.int64)
@@ -491,6 +495,19 @@ class Model:
         self.thickness = None if thickness is None else _real("thickness", thickness, 0.0,
                                                               above=True)
 
+    def set_transport_scheme(self, scheme: str) -> None:
+        """Choose how the transport step treats advection and dispersion.
+
+        Parameters
+        ----------
+        scheme : str
+            ``"spec"`` (the default: the model file's own arithmetic),
+            ``"symmetric"`` or ``"tvd"`` (docs/transport.md).
+        """
+        if scheme not in SCHEMES:
+            _fail("scheme", scheme, "must be one of " + ", ".join(map(repr, SCHEMES)))
+        self.transport_scheme = scheme
+
     def add_observation(self, name: str, row: Optional[int] = None, col: Optional[int] = None,
                         x: Optional[float] = None, y: Optional[float] = None,
                         entries: Optional[Sequence[str]] = None) -> None:
@@ -754,6 +771,8 @@ class Model:
             parts.append("[units]\n" + "".join(f"{k} = {_toml_string(v)}\n" for k, v in units))
         if self.thickness is not None:
             parts.append(f"[aquifer]\nthickness = {_text(self.thickness)}\n")
+        if self.transport_scheme != "spec":
+            parts.append(f"[transport]\nscheme = {_toml_string(self.transport_scheme)}\n")
         lists = []
         for kind, labels in (("immobile", self._immobile), ("mobile", self._mobile)):
             if any(e.name != f"{kind}_{k}" or e.units is not None
@@ -773,6 +792,16 @@ class Model:
             if well.entries is not None:
                 text += f"entries = [{', '.join(_toml_string(e) for e in well.entries)}]\n"
             parts.append(text)
+        for table in self._inject:
+            text = "[[inject]]\n"
+            if table.name is not None:
+                text += f"name = {_toml_string(table.name)}\n"
+            if table.nodes is not None:
+                text += f"nodes = [{', '.join(f'[{i}, {j}]' for i, j in table.nodes)}]\n"
+            else:
+                text += f"rectangle = [{', '.join(str(v) for v in table.rectangle)}]\n"
+            amounts = ", ".join(f"{k} = {_text(v)}" for k, v in table.concentration.items())
+            parts.append(text + f"concentration = {{ {amounts} }}\n")
         return "\n".join(parts) if parts else None
 
     def write(self, base: Union[str, os.PathLike]) -> None:
@@ -827,7 +856,6 @@ class Model:
         if base is not None:
             self.write(base)
             return check_base(os.fspath(base))
-        self.validate()
         with tempfile.TemporaryDirectory(prefix="kova-check-") as directory:
             path = os.path.join(directory, "model")
             self.write(path)
@@ -912,6 +940,8 @@ class Model:
         model.mass_unit = ext.mass_unit
         model.thickness = None if ext.thickness == 1.0 else ext.thickness
         model._observe = list(ext.observe)
+        model.transport_scheme = ext.scheme
+        model._inject = list(ext.inject)
         names = model.entry_names
         # As the file has them: a set in the wrong list is the file's to keep
         # until it is written again, when validate() names it.

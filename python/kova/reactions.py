@@ -113,6 +113,8 @@ class Reaction:
         return "equilibrium" if self.equilibrium else "kinetic"
 
     def __post_init__(self) -> None:
+        if self.code not in REACTION_LAYOUTS:
+            raise TypeError("Reaction is the types' common base; use one of the sixteen types")
         for name, kind in REACTION_LAYOUTS[self.code]:
             if name == "points":
                 continue            # the rule curve checks its own
@@ -214,8 +216,8 @@ class Reaction:
             elif kind == "ivector":
                 arguments[name] = {names[k]: int(v) for k, v in enumerate(value) if v != 0}
             elif kind in ("entry", "entry_or_none"):
-                arguments[name] = (None if value == -1 else names[value]) \
-                    if name != "driver" else (TIME if value == -1 else names[value])
+                none = TIME if name == "driver" else None
+                arguments[name] = none if value == -1 else names[value]
             elif kind == "factors":
                 arguments[name] = [names[k] for k in value]
             elif kind == "curve":
