@@ -13,12 +13,6 @@ from conftest import same_bits
 
 netCDF4 = pytest.importorskip("netCDF4")
 
-# The export labels a hydraulic entry with a unit only when the unit is the
-# length label alone (the head); open_results gives these the units the
-# length and time labels make.
-UNLABELLED_IN_EXPORT = {"source", "k_row", "k_col", "flux_row", "flux_col"}
-
-
 def _export(exporter: Path, base: Path, out: Path) -> Path:
     result = subprocess.run([str(exporter), str(base), "--format", "netcdf", "-o", str(out)],
                             capture_output=True, text=True, timeout=300)
@@ -49,10 +43,7 @@ def test_export_reads_back_as_open_results(example, runs, exporter, tmp_path):
             assert variable.dtype == ds[name].dtype, name
             assert same_bits(variable[:], ds[name].values), name
             units = variable.__dict__.get("units")
-            if name in UNLABELLED_IN_EXPORT:
-                assert units is None and ds[name].attrs["units"], name
-            else:
-                assert units == ds[name].attrs.get("units"), name
+            assert units == ds[name].attrs.get("units"), name
 
 
 def test_open_results_written_by_xarray_reads_back(runs, tmp_path):

@@ -4,20 +4,33 @@
 
 #include <algorithm>
 
-namespace {
-
-constexpr int HEAD_ENTRY = 0;
-
-} // namespace
+#include "model/limits.h"
 
 std::string WithUnit(const std::string& name, const std::string& unit) {
     return unit.empty() ? name : name + " [" + unit + "]";
 }
 
+// The hydraulic entries' units follow from the length and time labels: a
+// head is a length, a source a rate per unit pore volume, conductivities and
+// Darcy fluxes velocities; porosity has none.
 std::string EntryUnit(const CModelGrid& grid, int k) {
-    if (k == HEAD_ENTRY)
-        return grid.m_ext.m_lengthUnit;
-    return EntryUnits(grid, k);
+    const std::string& length = grid.m_ext.m_lengthUnit;
+    const std::string& time = grid.m_ext.m_timeUnit;
+    switch (k) {
+    case SLOT_HEAD:
+        return length;
+    case SLOT_SOURCE:
+        return time.empty() ? "" : "1/" + time;
+    case SLOT_KROW:
+    case SLOT_KCOL:
+    case SLOT_FLUXROW:
+    case SLOT_FLUXCOL:
+        return length.empty() || time.empty() ? "" : length + "/" + time;
+    case SLOT_POROSITY:
+        return "";
+    default:
+        return EntryUnits(grid, k);
+    }
 }
 
 std::string EntryUnitByName(const CModelGrid& grid, const std::string& name) {

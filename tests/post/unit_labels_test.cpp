@@ -47,7 +47,7 @@ TEST(UnitLabels, AxesAndTheVtkCommentCarryTheUnitsGiven) {
     } cases[] = {
         {true, "time [d]", "mass [kg]", "x (column coordinate) [m]", "NH4 [mg/L]", "head [m]",
          "KOVA Compute record 3 time 30 [d]; units: length m, time d, mass kg; head m, "
-         "NH4 mg/L"},
+         "source 1/d, k_row m/d, k_col m/d, flux_row m/d, flux_col m/d, NH4 mg/L"},
         {false, "time", "mass", "x (column coordinate)", "mobile_0", "head",
          "KOVA Compute record 3 time 30"},
     };
