@@ -3,10 +3,12 @@
 #include "model/exceptions.h"
 #include "model/index.h"
 #include "model/limits.h"
+#include "model/number_text.h"
 #include "model/simulation.h"
 
 #include <toml++/toml.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -14,6 +16,7 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -32,9 +35,13 @@ std::string LineOf(const toml::source_region& where) {
     return "line " + std::to_string(where.begin.line);
 }
 
+[[noreturn]] void Fail(const std::string& key, int line, const std::string& why) {
+    throw InputException("key " + key + " (line " + std::to_string(line) + "): " + why);
+}
+
 [[noreturn]] void Fail(const std::string& key, const toml::source_region& where,
                        const std::string& why) {
-    throw InputException("key " + key + " (" + LineOf(where) + "): " + why);
+    Fail(key, static_cast<int>(where.begin.line), why);
 }
 
 std::string TypeName(const toml::node& node) {
@@ -323,8 +330,221 @@ void ReadObservations(CExtension& ext, const toml::node& node, const CSimulation
     }
 }
 
+// One [row, col] of an inject table's nodes list.
+CInjectNode InjectNodeAt(const toml::node& item, const std::string& key, const CSimulation& s) {
+    if (!item.is_array())
+        FailType(key, item, "a node [row, col]");
+    const toml::array& pair = *item.as_array();
+    if (pair.size() != 2)
+        Fail(key, item.source(),
+             "a node is [row, col], not " + std::to_string(pair.size()) + " numbers");
+    CInjectNode node;
+    node.m_row = IntegerAt(pair[0], key + "[0]", s.m_nRows, "rows");
+    node.m_col = IntegerAt(pair[1], key + "[1]", s.m_nCols, "columns");
+    node.m_line = static_cast<int>(item.source().begin.line);
+    return node;
+}
+
+void ReadInjectNodes(CInjectTable& table, const toml::node& node, const std::string& key,
+                     const CSimulation& s) {
+    if (!node.is_array())
+        FailType(key, node, "an array of nodes [[row, col], ...]");
+    const toml::array& list = *node.as_array();
+    if (list.empty())
+        Fail(key, node.source(), "names no node");
+    for (size_t p = 0; p < list.size(); ++p)
+        table.m_nodes.push_back(InjectNodeAt(list[p], key + "[" + std::to_string(p) + "]", s));
+}
+
+void ReadInjectRectangle(CInjectTable& table, const toml::node& node, const std::string& key,
+                         const CSimulation& s) {
+    if (!node.is_array())
+        FailType(key, node, "an array [first_row, first_col, last_row, last_col]");
+    const toml::array& corners = *node.as_array();
+    if (corners.size() != 4)
+        Fail(key, node.source(),
+             "a rectangle is [first_row, first_col, last_row, last_col], not " +
+                 std::to_string(corners.size()) + " numbers");
+    table.m_rectangle = true;
+    table.m_firstRow = IntegerAt(corners[0], key + "[0]", s.m_nRows, "rows");
+    table.m_firstCol = IntegerAt(corners[1], key + "[1]", s.m_nCols, "columns");
+    table.m_lastRow = IntegerAt(corners[2], key + "[2]", s.m_nRows, "rows");
+    table.m_lastCol = IntegerAt(corners[3], key + "[3]", s.m_nCols, "columns");
+    if (table.m_firstRow > table.m_lastRow)
+        Fail(key, node.source(),
+             "the first row " + std::to_string(table.m_firstRow) + " is after the last row " +
+                 std::to_string(table.m_lastRow));
+    if (table.m_firstCol > table.m_lastCol)
+        Fail(key, node.source(),
+             "the first column " + std::to_string(table.m_firstCol) +
+                 " is after the last column " + std::to_string(table.m_lastCol));
+}
+
+// The nodes of table t as node indices, in the order given (a rectangle row
+// by row).
+std::vector<int> InjectTableNodes(const CInjectTable& table, const CSimulation& s) {
+    std::vector<int> nodes;
+    if (!table.m_rectangle) {
+        for (const CInjectNode& node : table.m_nodes)
+            nodes.push_back(node.m_row * s.m_nCols + node.m_col);
+        return nodes;
+    }
+    for (int i = table.m_firstRow; i <= table.m_lastRow; ++i)
+        for (int j = table.m_firstCol; j <= table.m_lastCol; ++j)
+            nodes.push_back(i * s.m_nCols + j);
+    return nodes;
+}
+
+// Injected water enters with the water the model's source brings: a node
+// whose source takes water out or brings none cannot receive it. The source
+// of a fixed-head node comes from the heads; the run checks it once they are
+// computed.
+void CheckInjectSources(const CInjectTable& table, int t, const CSimulation& s) {
+    const std::vector<int> nodes = InjectTableNodes(table, s);
+    for (size_t p = 0; p < nodes.size(); ++p) {
+        const int n = nodes[p];
+        if (s.m_nodeType[ToSize(n)] == NODE_HEAD)
+            continue;
+        const double source = s.m_stateNew[ToSize(n * s.m_nComp + SLOT_SOURCE)];
+        if (source > 0.0)
+            continue;
+        int line = 0;
+        const std::string key = InjectPlaceKey(table, t, p, &line);
+        Fail(key, line,
+             "node (" + std::to_string(n / s.m_nCols) + ", " + std::to_string(n % s.m_nCols) +
+                 ") has the source " + ExactText(source) +
+                 ", not a positive one: injected water enters only where the source brings "
+                 "water in");
+    }
+}
+
+// concentration = { ENTRY = value, ... }: mobile entries only, each once.
+std::vector<std::pair<int, double>> ReadInjectConcentration(const toml::node& node,
+                                                            const std::string& key,
+                                                            const CSimulation& s) {
+    if (!node.is_table())
+        FailType(key, node, "a table { ENTRY = value, ... }");
+    const toml::table& values = *node.as_table();
+    if (values.empty())
+        Fail(key, node.source(), "names no entry");
+    const int firstMobile = s.m_nComp - s.m_nMobile;
+    std::vector<std::pair<int, double>> given;
+    for (const auto& [name, value] : values) {
+        const std::string text(name.str());
+        const std::string where = key + "." + text;
+        const int k = FindEntryByName(s.m_ext, s.m_nComp, s.m_nMobile, text);
+        if (k < 0)
+            Fail(where, name.source(), "\"" + text + "\" names no entry of the model");
+        if (k < firstMobile)
+            Fail(where, name.source(),
+                 "\"" + text + "\" is " + (k < SLOT_COUNT ? "a hydraulic" : "an immobile") +
+                     " entry: the water carries mobile entries only");
+        for (const auto& [other, ignored] : given)
+            if (other == k)
+                Fail(where, name.source(),
+                     "\"" + text + "\" names the entry " +
+                         EntryName(s.m_ext, s.m_nComp, s.m_nMobile, k) + " a second time");
+        const double c = NumberAt(value, where);
+        if (!(c >= 0.0) || !std::isfinite(c))
+            Fail(where, value.source(), "must be a finite number >= 0, not " + ExactText(c));
+        given.emplace_back(k, c);
+    }
+    return given;
+}
+
+CInjectTable ReadInjectTable(const toml::table& t, int i, const CSimulation& s,
+                             std::set<std::string>& names,
+                             std::vector<std::pair<int, double>>& given) {
+    const std::string where = InjectTableKey(i);
+    CheckKeys(t, where + ".", {"name", "nodes", "rectangle", "concentration"});
+    CInjectTable table;
+    table.m_line = static_cast<int>(t.source().begin.line);
+    if (const toml::node* name = t.get("name")) {
+        table.m_name = NameAt(*name, where + ".name");
+        if (!names.insert(table.m_name).second)
+            Fail(where + ".name", name->source(),
+                 "the name \"" + table.m_name + "\" is given to two inject tables");
+    }
+    const toml::node* nodes = t.get("nodes");
+    const toml::node* rectangle = t.get("rectangle");
+    if (nodes && rectangle)
+        Fail(where, t.source(), "give nodes or rectangle, not both");
+    if (!nodes && !rectangle)
+        Fail(where, t.source(),
+             "the table needs nodes = [[row, col], ...] or rectangle = [first_row, first_col, "
+             "last_row, last_col]");
+    if (nodes)
+        ReadInjectNodes(table, *nodes, where + ".nodes", s);
+    else
+        ReadInjectRectangle(table, *rectangle, where + ".rectangle", s);
+    table.m_placeLine = static_cast<int>((nodes ? nodes : rectangle)->source().begin.line);
+    const toml::node* concentration = t.get("concentration");
+    if (!concentration)
+        Fail(where, t.source(), "the table has no concentration");
+    given = ReadInjectConcentration(*concentration, where + ".concentration", s);
+    for (const auto& [k, c] : given)
+        table.m_named.push_back(k);
+    CheckInjectSources(table, i, s);
+    return table;
+}
+
+// The injected nodes in ascending order, each with its table; a node that
+// two places name is refused at the later one.
+void SortInjectedNodes(CInjection& inject, const CSimulation& s) {
+    // node, table, place in the table (a rectangle's nodes row by row)
+    std::vector<std::tuple<int, int, int>> places;
+    for (size_t t = 0; t < inject.m_tables.size(); ++t) {
+        const std::vector<int> nodes = InjectTableNodes(inject.m_tables[t], s);
+        for (size_t p = 0; p < nodes.size(); ++p)
+            places.emplace_back(nodes[p], static_cast<int>(t), static_cast<int>(p));
+    }
+    std::sort(places.begin(), places.end());
+    for (size_t q = 0; q < places.size(); ++q) {
+        const auto [n, t, p] = places[q];
+        if (q > 0 && std::get<0>(places[q - 1]) == n) {
+            const auto [ignored, firstTable, firstPlace] = places[q - 1];
+            int line = 0;
+            int firstLine = 0;
+            const std::string key = InjectPlaceKey(inject.m_tables[ToSize(t)], t, ToSize(p), &line);
+            const std::string first = InjectPlaceKey(inject.m_tables[ToSize(firstTable)],
+                                                     firstTable, ToSize(firstPlace), &firstLine);
+            Fail(key, line,
+                 "node (" + std::to_string(n / s.m_nCols) + ", " + std::to_string(n % s.m_nCols) +
+                     ") is listed twice: also by " + first + " (line " +
+                     std::to_string(firstLine) + ")");
+        }
+        inject.m_nodes.push_back(n);
+        inject.m_nodeTable.push_back(t);
+    }
+}
+
+void ReadInjection(CInjection& inject, const toml::node& node, const CSimulation& s) {
+    if (!node.is_array_of_tables())
+        FailType("inject", node, "an array of tables ([[inject]])");
+    const toml::array& list = *node.as_array();
+    std::set<std::string> names;
+    std::vector<std::vector<std::pair<int, double>>> given(list.size());
+    std::set<int> entries;
+    for (size_t i = 0; i < list.size(); ++i) {
+        inject.m_tables.push_back(
+            ReadInjectTable(*list[i].as_table(), static_cast<int>(i), s, names, given[i]));
+        for (const auto& [k, c] : given[i])
+            entries.insert(k);
+    }
+    inject.m_entries.assign(entries.begin(), entries.end());
+    for (size_t i = 0; i < list.size(); ++i) {
+        std::vector<double>& row = inject.m_tables[i].m_concentration;
+        row.assign(inject.m_entries.size(), 0.0);
+        for (const auto& [k, c] : given[i])
+            row[ToSize(static_cast<int>(std::lower_bound(inject.m_entries.begin(),
+                                                         inject.m_entries.end(), k) -
+                                        inject.m_entries.begin()))] = c;
+    }
+    SortInjectedNodes(inject, s);
+}
+
 void ReadTables(CSimulation& s, const toml::table& root) {
-    CheckKeys(root, "", {"units", "aquifer", "entries", "observe", "transport"});
+    CheckKeys(root, "", {"units", "aquifer", "entries", "observe", "transport", "inject"});
     CExtension ext;
     if (const toml::node* n = root.get("units"))
         ReadUnits(ext, TableAt(*n, "units"));
@@ -338,6 +558,8 @@ void ReadTables(CSimulation& s, const toml::table& root) {
     s.m_ext = ext;
     if (const toml::node* n = root.get("observe"))
         ReadObservations(s.m_ext, *n, s);
+    if (const toml::node* n = root.get("inject"))
+        ReadInjection(s.m_ext.m_inject, *n, s);
 }
 
 } // namespace

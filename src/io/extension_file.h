@@ -6,6 +6,10 @@
 //               order, each a string or { name = "...", units = "..." }
 //   [[observe]] name, row and col (or x and y, snapped to the nearest node),
 //               entries = [...] (default: every immobile and mobile entry)
+//   [[inject]]  name (optional), nodes = [[row, col], ...] or rectangle =
+//               [first_row, first_col, last_row, last_col], concentration =
+//               { ENTRY = value, ... }: what the water that these nodes'
+//               positive sources bring in carries
 //
 // Every key is checked where it is read: an unknown key, a wrong type or a
 // value out of range is an InputException naming the key and its line. The

@@ -52,6 +52,27 @@ int FindEntryByName(const CExtension& ext, int nComp, int nMobile, const std::st
     return -1;
 }
 
+std::string InjectTableKey(int table) {
+    return "inject[" + std::to_string(table) + "]";
+}
+
+std::string InjectPlaceKey(const CInjectTable& table, int t, size_t p, int* line) {
+    if (table.m_rectangle || p >= table.m_nodes.size()) {
+        *line = table.m_placeLine;
+        return InjectTableKey(t) + (table.m_rectangle ? ".rectangle" : ".nodes");
+    }
+    *line = table.m_nodes[p].m_line;
+    return InjectTableKey(t) + ".nodes[" + std::to_string(p) + "]";
+}
+
+std::string InjectNodeKey(const CInjectTable& table, int t, int row, int col, int* line) {
+    size_t p = 0;
+    while (p < table.m_nodes.size() &&
+           (table.m_nodes[p].m_row != row || table.m_nodes[p].m_col != col))
+        ++p;
+    return InjectPlaceKey(table, t, p, line);
+}
+
 const char* SchemeName(ETransportScheme scheme) {
     switch (scheme) {
     case ETransportScheme::SYMMETRIC:

@@ -1,6 +1,6 @@
 // What the optional extension file BASE.kvx adds to a model: unit labels, the
 // aquifer thickness, names of the immobile and mobile entries, observation
-// wells. A model without the file has the defaults below, and its run is
+// wells, the make-up of injected water. A model without the file has the defaults below, and its run is
 // exactly the run without this file ever having existed.
 #pragma once
 
@@ -25,6 +25,50 @@ struct CObservationWell {
     int m_line = 0; // line of its table in the extension file
 };
 
+// A node of an [[inject]] table's nodes list and the line it is given on.
+struct CInjectNode {
+    int m_row = 0;
+    int m_col = 0;
+    int m_line = 0;
+};
+
+// One [[inject]] table: the concentrations of the water that its nodes
+// receive where their source brings water in.
+struct CInjectTable {
+    std::string m_name; // empty: none given
+    int m_line = 0;     // line of the table
+    int m_placeLine = 0; // line of its nodes or rectangle key
+    bool m_rectangle = false;
+    int m_firstRow = 0; // the rectangle, inclusive
+    int m_firstCol = 0;
+    int m_lastRow = 0;
+    int m_lastCol = 0;
+    std::vector<CInjectNode> m_nodes; // the nodes list, in the order given
+    // One value per entry of CInjection::m_entries (0 where the table names
+    // none), and the entries it names, in the order given.
+    std::vector<double> m_concentration;
+    std::vector<int> m_named;
+};
+
+// Every [[inject]] table, and the injected nodes as the transport step takes
+// them: each node once, in ascending order, with the table it belongs to.
+// Only injected nodes and entries take room: a model of 10^7 nodes with one
+// injection well keeps one node here.
+struct CInjection {
+    std::vector<CInjectTable> m_tables;
+    std::vector<int> m_entries;   // state indices of the mobile entries a table names, ascending
+    std::vector<int> m_nodes;     // injected nodes, ascending
+    std::vector<int> m_nodeTable; // the table of each
+};
+
+// "inject[2]": how the messages name table t.
+std::string InjectTableKey(int table);
+// The key and line of element p of table t's nodes list ("inject[0].nodes[3]"),
+// or of its rectangle ("inject[0].rectangle", whatever p).
+std::string InjectPlaceKey(const CInjectTable& table, int t, size_t p, int* line);
+// The same for node (row, col) of the table.
+std::string InjectNodeKey(const CInjectTable& table, int t, int row, int col, int* line);
+
 // How the transport step takes the advective half difference and the
 // dispersion of a face (flow/transport.cpp describes each).
 enum class ETransportScheme {
@@ -47,6 +91,7 @@ struct CExtension {
     std::vector<CObservationWell> m_observe;
     ETransportScheme m_scheme = ETransportScheme::SPEC;
     bool m_schemeGiven = false; // [transport] scheme was given
+    CInjection m_inject;
 };
 
 // The name of state entry k of a model with nComp entries per node of which

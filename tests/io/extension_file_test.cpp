@@ -41,7 +41,7 @@ TEST_P(Refusals, NameTheKeyAndItsLine) {
 const CRefusal REFUSALS[] = {
     {"unknown_table", "[units]\nmass = \"kg\"\n[transprt]\n",
      "input: key transprt (line 3): unknown key (known here: units, aquifer, entries, observe, "
-     "transport)"},
+     "transport, inject)"},
     {"scheme_unknown", "[transport]\nscheme = \"upwind\"\n",
      "input: key transport.scheme (line 2): must be \"spec\", \"symmetric\" or \"tvd\""},
     {"scheme_not_a_string", "[transport]\n\nscheme = 1\n",
@@ -95,6 +95,174 @@ const CRefusal REFUSALS[] = {
 
 INSTANTIATE_TEST_SUITE_P(ExtensionFile, Refusals, ::testing::ValuesIn(REFUSALS),
                          [](const ::testing::TestParamInfo<CRefusal>& p) { return std::string(p.param.name); });
+
+// Three rows and four columns, one immobile and two mobile entries. Rows 0
+// and 1 take water in (source 0.25) but for node (0, 3), which holds its head
+// (its source comes from the heads: it reads as 0); row 2 brings none in and
+// node (2, 3) is a sink.
+CTestModel InjectGrid() {
+    CTestModel m = Grid();
+    for (int i = 0; i < 2; ++i)
+        for (int j = 0; j < 4; ++j)
+            m.Set(i, j, SLOT_SOURCE, i == 0 && j == 3 ? 0.0 : 0.25);
+    return m.Set(2, 3, SLOT_SOURCE, -0.5).Fixed(0, 3);
+}
+
+std::string InjectOutcomeOf(const std::string& text) {
+    CEngine engine;
+    engine.Read(InjectGrid());
+    return Outcome([&] { ReadExtension(engine.sim, text, "m.kvx"); });
+}
+
+struct CInjectRefusal {
+    const char* name;
+    std::string text; // "[[inject]]\n" goes before it
+    const char* detail;
+};
+
+class InjectRefusals : public ::testing::TestWithParam<CInjectRefusal> {};
+
+TEST_P(InjectRefusals, NameTheKeyAndItsLine) {
+    const std::string outcome = InjectOutcomeOf("[[inject]]\n" + GetParam().text);
+    EXPECT_EQ(outcome.rfind(GetParam().detail, 0), 0u) << outcome;
+}
+
+// Lines of the cases: the table on line 1, its keys from line 2 on.
+const std::string AT_00 = "nodes = [[0, 0]]\n";
+const std::string C_1 = "concentration = { mobile_0 = 1 }\n";
+
+const CInjectRefusal INJECT_REFUSALS[] = {
+    {"unknown_key", AT_00 + C_1 + "rate = 2\n",
+     "input: key inject[0].rate (line 4): unknown key (known here: name, nodes, rectangle, "
+     "concentration)"},
+    {"name_not_a_string", "name = 3\n" + AT_00 + C_1,
+     "input: key inject[0].name (line 2): must be a string, not an integer"},
+    {"name_given_twice", "name = \"W\"\n" + AT_00 + C_1 + "[[inject]]\nname = \"W\"\n",
+     "input: key inject[1].name (line 6): the name \"W\" is given to two inject tables"},
+    {"nodes_and_rectangle", AT_00 + "rectangle = [0, 0, 1, 1]\n" + C_1,
+     "input: key inject[0] (line 1): give nodes or rectangle, not both"},
+    {"neither_nodes_nor_rectangle", C_1,
+     "input: key inject[0] (line 1): the table needs nodes = [[row, col], ...] or rectangle"},
+    {"nodes_not_an_array", "nodes = \"0,0\"\n" + C_1,
+     "input: key inject[0].nodes (line 2): must be an array of nodes [[row, col], ...], not a "
+     "string"},
+    {"nodes_empty", "nodes = []\n" + C_1, "input: key inject[0].nodes (line 2): names no node"},
+    {"node_not_a_pair", "nodes = [0, 1]\n" + C_1,
+     "input: key inject[0].nodes[0] (line 2): must be a node [row, col], not an integer"},
+    {"node_of_three", "nodes = [[0, 0], [0, 1, 2]]\n" + C_1,
+     "input: key inject[0].nodes[1] (line 2): a node is [row, col], not 3 numbers"},
+    {"row_not_an_integer", "nodes = [[0.5, 1]]\n" + C_1,
+     "input: key inject[0].nodes[0][0] (line 2): must be an integer, not a number"},
+    {"row_outside", "nodes = [[3, 0]]\n" + C_1,
+     "input: key inject[0].nodes[0][0] (line 2): 3 outside 0..2 (the rows of the model)"},
+    {"col_outside", "nodes = [[0, 4]]\n" + C_1,
+     "input: key inject[0].nodes[0][1] (line 2): 4 outside 0..3 (the columns of the model)"},
+    {"col_negative", "nodes = [[0, -1]]\n" + C_1,
+     "input: key inject[0].nodes[0][1] (line 2): -1 outside 0..3 (the columns of the model)"},
+    {"rectangle_of_three", "rectangle = [0, 0, 1]\n" + C_1,
+     "input: key inject[0].rectangle (line 2): a rectangle is [first_row, first_col, last_row, "
+     "last_col], not 3 numbers"},
+    {"rectangle_not_an_array", "rectangle = { first_row = 0 }\n" + C_1,
+     "input: key inject[0].rectangle (line 2): must be an array [first_row, first_col, "
+     "last_row, last_col], not a table"},
+    {"rectangle_row_outside", "rectangle = [0, 0, 3, 1]\n" + C_1,
+     "input: key inject[0].rectangle[2] (line 2): 3 outside 0..2 (the rows of the model)"},
+    {"rectangle_col_outside", "rectangle = [0, 0, 1, 4]\n" + C_1,
+     "input: key inject[0].rectangle[3] (line 2): 4 outside 0..3 (the columns of the model)"},
+    {"rectangle_rows_inverted", "rectangle = [1, 0, 0, 1]\n" + C_1,
+     "input: key inject[0].rectangle (line 2): the first row 1 is after the last row 0"},
+    {"rectangle_cols_inverted", "rectangle = [0, 2, 1, 1]\n" + C_1,
+     "input: key inject[0].rectangle (line 2): the first column 2 is after the last column 1"},
+    {"no_concentration", AT_00,
+     "input: key inject[0] (line 1): the table has no concentration"},
+    {"concentration_not_a_table", AT_00 + "concentration = 1\n",
+     "input: key inject[0].concentration (line 3): must be a table { ENTRY = value, ... }, not "
+     "an integer"},
+    {"concentration_empty", AT_00 + "concentration = {}\n",
+     "input: key inject[0].concentration (line 3): names no entry"},
+    {"entry_unknown", AT_00 + "concentration = { NH4 = 1 }\n",
+     "input: key inject[0].concentration.NH4 (line 3): \"NH4\" names no entry of the model"},
+    {"entry_immobile", AT_00 + "concentration = { immobile_0 = 1 }\n",
+     "input: key inject[0].concentration.immobile_0 (line 3): \"immobile_0\" is an immobile "
+     "entry: the water carries mobile entries only"},
+    {"entry_hydraulic", AT_00 + "concentration = { source = 1 }\n",
+     "input: key inject[0].concentration.source (line 3): \"source\" is a hydraulic entry"},
+    {"value_not_a_number", AT_00 + "concentration = { mobile_1 = \"2\" }\n",
+     "input: key inject[0].concentration.mobile_1 (line 3): must be a number, not a string"},
+    {"value_negative", AT_00 + "concentration = { mobile_1 = -0.5 }\n",
+     "input: key inject[0].concentration.mobile_1 (line 3): must be a finite number >= 0, not "
+     "-0.5"},
+    {"value_nan", AT_00 + "concentration = { mobile_1 = nan }\n",
+     "input: key inject[0].concentration.mobile_1 (line 3): must be a finite number >= 0, not "},
+    {"value_infinite", AT_00 + "concentration = { mobile_1 = inf }\n",
+     "input: key inject[0].concentration.mobile_1 (line 3): must be a finite number >= 0, not "
+     "inf"},
+    {"node_twice_in_a_table", "nodes = [[0, 0],\n         [1, 1],\n         [0, 0]]\n" + C_1,
+     "input: key inject[0].nodes[2] (line 4): node (0, 0) is listed twice: also by "
+     "inject[0].nodes[0] (line 2)"},
+    {"node_twice_across_tables",
+     "rectangle = [0, 0, 1, 2]\n" + C_1 + "[[inject]]\nnodes = [[1, 3], [1, 2]]\n" + C_1,
+     "input: key inject[1].nodes[1] (line 5): node (1, 2) is listed twice: also by "
+     "inject[0].rectangle (line 2)"},
+    {"node_without_source", "nodes = [[1, 1],\n         [2, 0]]\n" + C_1,
+     "input: key inject[0].nodes[1] (line 3): node (2, 0) has the source 0, not a positive "
+     "one"},
+    {"sink_in_a_rectangle", "\nrectangle = [1, 2, 2, 3]\n" + C_1,
+     "input: key inject[0].rectangle (line 3): node (2, 2) has the source 0, not a positive "
+     "one"},
+    {"sink_in_a_list", "nodes = [[2, 3]]\n" + C_1,
+     "input: key inject[0].nodes[0] (line 2): node (2, 3) has the source -0.5, not a positive "
+     "one"},
+};
+
+INSTANTIATE_TEST_SUITE_P(ExtensionFile, InjectRefusals, ::testing::ValuesIn(INJECT_REFUSALS),
+                         [](const ::testing::TestParamInfo<CInjectRefusal>& p) {
+                             return std::string(p.param.name);
+                         });
+
+// Two names of one entry in one table, the given name and the positional one.
+TEST(ExtensionFile, AnInjectTableNamesAnEntryOnce) {
+    const std::string outcome =
+        InjectOutcomeOf("[entries]\nmobile = [\"A\", \"B\"]\n[[inject]]\nnodes = [[0, 0]]\n"
+                        "concentration = { B = 1, mobile_1 = 2 }\n");
+    EXPECT_EQ(outcome, "input: key inject[0].concentration.mobile_1 (line 5): \"mobile_1\" names "
+                       "the entry B a second time");
+}
+
+// The injected nodes come out once each, ascending, with their tables; each
+// table's concentrations cover the entries any table names, 0 where it names
+// none. The fixed-head node (0, 3) is not checked here: its source comes from
+// the heads.
+TEST(ExtensionFile, InjectTablesLandInTheModel) {
+    CEngine engine;
+    engine.Read(InjectGrid());
+    ReadExtension(engine.sim,
+                  "[entries]\nmobile = [\"A\", \"B\"]\n"
+                  "[[inject]]\nname = \"field\"\nrectangle = [0, 2, 1, 3]\n"
+                  "concentration = { B = 2.5 }\n"
+                  "[[inject]]\nnodes = [[1, 1],\n         [0, 0]]\n"
+                  "concentration = { B = 0, A = 4 }\n",
+                  "m.kvx");
+    const CInjection& inject = engine.sim.m_ext.m_inject;
+    EXPECT_EQ(inject.m_entries, (std::vector<int>{8, 9}));
+    EXPECT_EQ(inject.m_nodes, (std::vector<int>{0, 2, 3, 5, 6, 7}));
+    EXPECT_EQ(inject.m_nodeTable, (std::vector<int>{1, 0, 0, 1, 0, 0}));
+    ASSERT_EQ(inject.m_tables.size(), 2u);
+    const CInjectTable& field = inject.m_tables[0];
+    EXPECT_EQ(field.m_name, "field");
+    EXPECT_TRUE(field.m_rectangle);
+    EXPECT_EQ(field.m_line, 3);
+    EXPECT_EQ(field.m_concentration, (std::vector<double>{0.0, 2.5}));
+    const CInjectTable& second = inject.m_tables[1];
+    EXPECT_EQ(second.m_name, "");
+    EXPECT_EQ(second.m_concentration, (std::vector<double>{4.0, 0.0}));
+    EXPECT_EQ(second.m_named, (std::vector<int>{8, 9})); // toml keeps keys sorted
+    int line = 0;
+    EXPECT_EQ(InjectNodeKey(second, 1, 0, 0, &line), "inject[1].nodes[1]");
+    EXPECT_EQ(line, 9);
+    EXPECT_EQ(InjectNodeKey(field, 0, 1, 3, &line), "inject[0].rectangle");
+    EXPECT_EQ(line, 5);
+}
 
 TEST(ExtensionFile, NamesUnitsAndWellsLandInTheModel) {
     CEngine engine;
