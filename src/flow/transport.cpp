@@ -20,6 +20,7 @@
 // solute in proportion to their concentration.
 #include "flow/transport.h"
 
+#include "flow/injection.h"
 #include "flow/transport_faces.h"
 
 #include "model/extension.h"
@@ -141,6 +142,7 @@ void TransportStep(CSimulation& s) {
         TransportStepFaceLoops(s);
     else
         TransportStepGather(s);
+    AddInjection(s);
 }
 
 void TransportStepFaceLoops(CSimulation& s) {

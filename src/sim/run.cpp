@@ -1,6 +1,7 @@
 #include "sim/run.h"
 
 #include "flow/heads.h"
+#include "flow/injection.h"
 #include "io/budget_file.h"
 #include "io/model_file.h"
 #include "io/observation_file.h"
@@ -94,6 +95,10 @@ void RunSimulation(CSimulation& s) {
                 InitHeads(s);
                 s.m_times.m_heads = watch.Lap();
                 s.m_times.m_headSolve = s.m_headSolve;
+                // Before the output files: a refused model leaves an
+                // earlier run's results as they were.
+                if (control->CheckContinue())
+                    CheckInjectedHeldNodes(s);
             }
             stage = "in the time loop";
             if (control->CheckContinue() && control->EndAbandonable()) {

@@ -2,6 +2,7 @@
 // read by the engine's reader.
 #include "app/cli_options.h"
 #include "app/model_check.h"
+#include "io/extension_file.h"
 #include "model/exceptions.h"
 #include "model/simulation.h"
 #include "support/engine.h"
@@ -75,6 +76,30 @@ TEST(ModelCheck, SummaryNamesWhatWasRead) {
           "nodes\n    equilibrium: 1 CLinAssign\n    kinetic: none\n    nodes:\n      rows "
           "0..2: column 0\n"})
         ExpectPart(s, part);
+}
+
+// The inject tables with their nodes and concentrations; a held node's
+// source is not known before the heads, and the check says when it is
+// checked.
+TEST(ModelCheck, InjectionNamesItsNodesAndWhenHeldOnesAreChecked) {
+    CTestModel model = CTestModel().Grid(3, 4).Mobile(1, 0.1, 0).Mobile(1, 0.1, 0).Fixed(0, 0);
+    model.Fixed(1, 0).Set(0, 1, SLOT_SOURCE, 0.5).Set(2, 3, SLOT_SOURCE, 0.25);
+    CheckedModel m(model.Text());
+    ReadExtension(m.sim,
+                  "[entries]\nmobile = [\"A\", \"B\"]\n"
+                  "[[inject]]\nname = \"edge\"\nrectangle = [0, 0, 1, 0]\n"
+                  "concentration = { B = 2.5, A = 0 }\n"
+                  "[[inject]]\nnodes = [[2, 3], [0, 1]]\nconcentration = { A = 4 }\n",
+                  "m.kvx");
+    ExpectPart(ModelSummary(m.sim, "m"),
+               "injection: 2 tables, 4 nodes\n"
+               "  edge (inject[0], line 3): rectangle rows 0..1, columns 0..0: 2 nodes\n"
+               "    concentration: A (7) 0, B (8) 2.5\n"
+               "    2 fixed-head nodes: the source is computed from the heads and checked when "
+               "the run starts\n"
+               "      rows 0..1: column 0\n"
+               "  inject[1] (line 7): nodes (2, 3), (0, 1)\n"
+               "    concentration: A (7) 4\n");
 }
 
 // The outcome of the listing check on the model text.

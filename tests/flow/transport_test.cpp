@@ -2,6 +2,7 @@
 // cross dispersion and sinks, face by face against worked numbers; mass
 // conservation; and the per-node gather of the threads against the face loops,
 // bit for bit.
+#include "io/extension_file.h"
 #include "model/index.h"
 #include "support/engine.h"
 
@@ -151,6 +152,96 @@ TEST(Transport, FacesConserveMass) {
     EXPECT_GT(scale, 0.0);
     EXPECT_NEAR(sum, 0.0, 1e-13 * scale);
 }
+
+// Injected water: at each injected node whose source is positive every
+// injected entry gains c_in x source x dt on top of the faces and the sinks,
+// and nothing else changes; the same bits for every number of threads.
+struct CInjectCase {
+    const char* name;
+    int threads;
+    double turnedSource; // the source of node (0, 1) at the start of the step
+};
+
+class Injection : public ::testing::TestWithParam<CInjectCase> {};
+
+TEST_P(Injection, AddsTheLoadOfTheInflowAtItsNodesOnly) {
+    // 3 x 4 nodes, flow from the held head at (0, 0) to the one at (2, 3);
+    // (0, 1) and the rectangle (1..2, 1..2) take water in, (1, 0) is a sink.
+    CTestModel model = CTestModel()
+                           .Grid(3, 4, {0, 1, 3}, {0, 2, 2.5, 4})
+                           .Mobile(1, 0.2, 0.01)
+                           .Mobile(0.5, 0.1, 0)
+                           .Set(0, 0, SLOT_HEAD, 10)
+                           .Set(0, 1, SLOT_SOURCE, 0.5)
+                           .Set(1, 0, SLOT_SOURCE, -0.25)
+                           .Fixed(0, 0)
+                           .Fixed(2, 3);
+    model.nImmobile = 1;
+    for (int i = 1; i <= 2; ++i)
+        for (int j = 1; j <= 2; ++j)
+            model.Set(i, j, SLOT_SOURCE, 0.125 * (i + j));
+    CStep s(model);
+    for (int n = 0; n < 12; ++n)
+        for (int k = 7; k < 10; ++k)
+            s.State(n / 4, n % 4, k) = std::fmod(n * 0.37 + k, 2.0);
+    s.State(0, 1, SLOT_SOURCE) = GetParam().turnedSource;
+    ReadExtension(s.sim,
+                  "[[inject]]\nnodes = [[0, 1]]\nconcentration = { mobile_0 = 3 }\n"
+                  "[[inject]]\nrectangle = [1, 1, 2, 2]\n"
+                  "concentration = { mobile_1 = 2, mobile_0 = 0.5 }\n",
+                  "m.kvx");
+    const double dt = 0.05;
+    s.sim.m_nThreads = GetParam().threads;
+    const CInjection inject = s.sim.m_ext.m_inject;
+    s.sim.m_ext.m_inject = CInjection();
+    s.Step(dt);
+    const std::vector<double> without(s.sim.m_transportDelta,
+                                      s.sim.m_transportDelta + s.sim.m_nValues);
+    s.sim.m_ext.m_inject = inject;
+    s.Step(dt);
+    // entry 8 (mobile_0), entry 9 (mobile_1): c_in at each node
+    const auto load = [&](int i, int j, int k) {
+        const double source = s.State(i, j, SLOT_SOURCE);
+        if (!(source > 0.0))
+            return 0.0;
+        if (i == 0 && j == 1)
+            return k == 8 ? 3.0 * source * dt : 0.0;
+        if (i >= 1 && i <= 2 && j >= 1 && j <= 2)
+            return (k == 8 ? 0.5 : 2.0) * source * dt;
+        return 0.0;
+    };
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 4; ++j)
+            for (int k = 0; k < 10; ++k) {
+                const double added = k >= 8 ? load(i, j, k) : 0.0;
+                EXPECT_EQ(s.Delta(i, j, k), without[ToSize(s.Index(i, j, k))] + added)
+                    << "node (" << i << ", " << j << "), entry " << k;
+            }
+    EXPECT_GT(load(2, 2, 9), 0.0);
+    if (GetParam().threads == 1)
+        return;
+    const std::vector<double> gathered(s.sim.m_transportDelta,
+                                       s.sim.m_transportDelta + s.sim.m_nValues);
+    s.sim.m_nThreads = 1;
+    s.Step(dt);
+    EXPECT_EQ(0, std::memcmp(gathered.data(), s.sim.m_transportDelta,
+                             gathered.size() * sizeof(double)));
+}
+
+const CInjectCase INJECT_CASES[] = {
+    {"one_thread", 1, 0.5},
+    {"two_threads", 2, 0.5},
+    {"three_threads", 3, 0.5},
+    // A reaction may turn a source: a node that no longer takes water in
+    // gets nothing, and a sink loses solute as any sink does.
+    {"source_turned_zero", 1, 0.0},
+    {"source_turned_sink", 2, -0.5},
+};
+
+INSTANTIATE_TEST_SUITE_P(Transport, Injection, ::testing::ValuesIn(INJECT_CASES),
+                         [](const ::testing::TestParamInfo<CInjectCase>& p) {
+                             return std::string(p.param.name);
+                         });
 
 // A value from the range, now and then exactly 0 or -0, so that both signs
 // of the flux and the zero tests of the step are met.
