@@ -19,7 +19,7 @@ import pandas as pd
 from .errors import KovaFileError
 
 BUDGET_HEADER = "time_start,time_end,entry,term,mass"
-_ENTRY_TERMS = ("storage_start", "storage_end", "sinks", "transport", "porosity",
+_ENTRY_TERMS = ("storage_start", "storage_end", "sources", "sinks", "transport", "porosity",
                 "discrepancy")
 _WATER_TERMS = ("fixed_head_inflow", "fixed_head_outflow", "sources", "sinks", "discrepancy")
 _DECIMAL = re.compile(r"[+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?")

@@ -3,6 +3,8 @@
 from __future__ import annotations
 
 import csv
+import shutil
+import subprocess
 from pathlib import Path
 
 import numpy as np
@@ -34,6 +36,24 @@ def test_budget_and_wells_are_the_files_values(example, runs):
     values = np.array([[float(v) for v in r] for r in rows[1:]])
     assert np.array_equal(wells.index.to_numpy().view(np.int64), values[:, 0].view(np.int64))
     assert np.array_equal(wells.to_numpy().view(np.int64), values[:, 1:].view(np.int64))
+
+
+def test_budget_reads_the_sources_of_injected_water(engine, tmp_path):
+    for path in (Path(__file__).resolve().parents[2] / "examples").glob("two_nodes.kv?"):
+        shutil.copy(path, tmp_path)
+    base = tmp_path / "two_nodes"
+    with open(str(base) + ".kvx", "a") as handle:
+        handle.write('\n[[inject]]\nnodes = [[0, 0]]\nconcentration = { tracer = 2 }\n')
+    result = subprocess.run([str(engine), "--no-progress", str(base)], capture_output=True,
+                            text=True, timeout=300)
+    assert result.returncode == 0, result.stderr
+    budget = kova.read_budget(str(base))
+    sources = budget[(budget["entry"] == "tracer") & (budget["term"] == "sources")]
+    rows = [r for r in csv_rows(Path(str(base) + ".budget.csv"))[1:] if r[2:4] == ["tracer",
+                                                                                   "sources"]]
+    assert len(sources) == len(rows) > 0
+    assert sources["mass"].tolist() == [float(r[4]) for r in rows]
+    assert (sources["mass"] > 0).all()
 
 
 def test_wells_at_record_times_hold_the_records_values(runs):

@@ -104,16 +104,18 @@ std::string CBudgetFile::Summary(const CSimulation& s) const {
     size_t t = 0;
     for (int k = SLOT_COUNT; k < s.m_nComp; ++k) {
         const size_t e = ToSize(k);
+        double sources = 0.0;
         double transport = 0.0;
         double sinks = 0.0;
         double reactions = 0.0;
         for (; t < b.m_terms.size() && b.m_terms[t].m_entry == k; ++t) {
             const EBudgetTerm kind = b.m_terms[t].m_kind;
-            (kind == EBudgetTerm::TRANSPORT ? transport
-             : kind == EBudgetTerm::SINKS   ? sinks
-                                            : reactions) += m_total[t];
+            (kind == EBudgetTerm::SOURCES     ? sources
+             : kind == EBudgetTerm::TRANSPORT ? transport
+             : kind == EBudgetTerm::SINKS     ? sinks
+                                              : reactions) += m_total[t];
         }
-        const double in = std::max(transport, 0.0);
+        const double in = sources + std::max(transport, 0.0);
         const double outflow = sinks + std::min(transport, 0.0);
         const double percent = m_largest[e] > 0.0 ? 100.0 * m_discrepancy[e] / m_largest[e] : 0.0;
         std::snprintf(line, sizeof line, "%-16s", m_names[e].c_str());

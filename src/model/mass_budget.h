@@ -3,6 +3,8 @@
 // records, each term summed from what was applied:
 //
 //   storage   sum over nodes of value x porosity x cell area x thickness
+//   sources   what injected water brought in at positive sources (only for
+//             the entries an [[inject]] table names)
 //   sinks     what water leaving at negative sources took along
 //   transport the net change by the face fluxes (zero up to rounding on a
 //             grid that is closed at its edges)
@@ -25,12 +27,12 @@
 #include <utility>
 #include <vector>
 
-enum class EBudgetTerm { SINKS, TRANSPORT, POROSITY, REACTION };
+enum class EBudgetTerm { SOURCES, SINKS, TRANSPORT, POROSITY, REACTION };
 
 // One change term of one entry.
 struct CBudgetTerm {
     int m_entry = 0;    // state index
-    std::string m_name; // "sinks", "transport", "porosity", "reaction 3 CLinAssign"
+    std::string m_name; // "sources", "sinks", "transport", "porosity", "reaction 3 CLinAssign"
     EBudgetTerm m_kind = EBudgetTerm::REACTION;
 };
 
@@ -55,6 +57,8 @@ struct CMassBudget {
     // --- layout, fixed before the time loop
     int m_nTerms = 0;
     std::vector<CBudgetTerm> m_terms; // entry by entry, in state order
+    std::vector<int> m_sourceTerm;    // per state index: term, or -1
+    std::vector<int> m_injectColumn;  // per state index: its place in CInjection::m_entries, or -1
     std::vector<int> m_sinkTerm;      // per state index: term, or -1
     std::vector<int> m_transportTerm; // per state index: term, or -1
     std::vector<int> m_porosityTerm;  // per state index: term, or -1

@@ -16,7 +16,7 @@ namespace {
 const char* const BUDGET_LAYOUT = "time_start,time_end,entry,term,mass";
 enum BudgetField : size_t { F_START, F_END, F_ENTRY, F_TERM, F_MASS, F_COUNT };
 
-const char* const ENTRY_TERMS[] = {"storage_start", "storage_end", "sinks",
+const char* const ENTRY_TERMS[] = {"storage_start", "storage_end", "sources",    "sinks",
                                    "transport",     "porosity",    "discrepancy"};
 const char* const WATER_TERMS[] = {"fixed_head_inflow", "fixed_head_outflow", "sources", "sinks",
                                    "discrepancy"};

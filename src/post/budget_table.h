@@ -4,7 +4,7 @@
 //
 // one row per interval between consecutive records, entry and term. An entry
 // has storage_start and storage_end, then its change terms over the interval
-// (sinks, transport, porosity, "reaction N TypeName", discrepancy). The
+// (sources, sinks, transport, porosity, "reaction N TypeName", discrepancy). The
 // entry "water" appears in the first interval only, with the steady flow
 // rates (fixed_head_inflow, fixed_head_outflow, sources, sinks, discrepancy).
 //

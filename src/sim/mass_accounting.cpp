@@ -60,6 +60,11 @@ void MakeTerms(const CSimulation& s, CMassBudget& b, std::vector<int>& rxnTerm) 
     const bool porosity = PorosityMayChange(s, setUsed);
     b.m_porosity = porosity;
     const int firstMobile = s.m_nComp - s.m_nMobile;
+    const std::vector<int>& injected = s.m_ext.m_inject.m_entries;
+    b.m_sourceTerm.assign(nComp, -1);
+    b.m_injectColumn.assign(nComp, -1);
+    for (size_t e = 0; e < injected.size(); ++e)
+        b.m_injectColumn[ToSize(injected[e])] = static_cast<int>(e);
     b.m_sinkTerm.assign(nComp, -1);
     b.m_transportTerm.assign(nComp, -1);
     b.m_porosityTerm.assign(nComp, -1);
@@ -69,6 +74,8 @@ void MakeTerms(const CSimulation& s, CMassBudget& b, std::vector<int>& rxnTerm) 
         return static_cast<int>(b.m_terms.size()) - 1;
     };
     for (int k = SLOT_COUNT; k < s.m_nComp; ++k) {
+        if (b.m_injectColumn[ToSize(k)] >= 0)
+            b.m_sourceTerm[ToSize(k)] = add(k, "sources", EBudgetTerm::SOURCES);
         if (k >= firstMobile) {
             b.m_sinkTerm[ToSize(k)] = add(k, "sinks", EBudgetTerm::SINKS);
             b.m_transportTerm[ToSize(k)] = add(k, "transport", EBudgetTerm::TRANSPORT);
@@ -195,6 +202,9 @@ CBudgetChunk StartBudgetChunk(CSimulation& s, int thread, int begin) {
     CBudgetChunk c;
     c.m_sums = b.m_chunk.data() + thread * b.m_nTerms;
     c.m_volume = b.m_volume.data();
+    c.m_sourceTerm = b.m_sourceTerm.data();
+    c.m_injectColumn = b.m_injectColumn.data();
+    c.m_inject = &s.m_ext.m_inject;
     c.m_sinkTerm = b.m_sinkTerm.data();
     c.m_transportTerm = b.m_transportTerm.data();
     c.m_porosityTerm = b.m_porosityTerm.data();
@@ -219,9 +229,9 @@ CBudgetChunk StartBudgetChunk(CSimulation& s, int thread, int begin) {
 
 // The weights of the chunk's nodes first, then entry by entry the transport
 // changes in four interleaved partial sums (node i of the chunk into sum
-// i % 4), so that the additions do not wait for each other, and the sinks of
-// the few nodes that have one. The order is fixed by the chunk alone,
-// whatever the threads.
+// i % 4), so that the additions do not wait for each other, the sinks of
+// the few nodes that have one and the injection at the injected nodes. The
+// order is fixed by the chunk alone, whatever the threads.
 void CBudgetChunk::AddTransport(int begin, int end) const {
     constexpr int LANES = 4;
     double w[RXN_NODE_CHUNK];
@@ -234,6 +244,12 @@ void CBudgetChunk::AddTransport(int begin, int end) const {
         if (before[SLOT_SOURCE] < 0.0)
             sinkNodes[nSinks++] = i;
     }
+    // The chunk's injected nodes: a range of the ascending list.
+    const std::vector<int>& injected = m_inject->m_nodes;
+    const size_t firstInjected = ToSize(static_cast<int>(
+        std::lower_bound(injected.begin(), injected.end(), begin) - injected.begin()));
+    const size_t endInjected = ToSize(static_cast<int>(
+        std::lower_bound(injected.begin(), injected.end(), end) - injected.begin()));
     for (int k = m_firstMobile; k < m_nComp; ++k) {
         double lane[LANES] = {};
         const double* change = m_transport + begin * m_nComp + k;
@@ -251,9 +267,33 @@ void CBudgetChunk::AddTransport(int begin, int end) const {
             const double* before = m_state + node * m_nComp;
             sinks += before[k] * before[SLOT_SOURCE] * m_dt * w[sinkNodes[j]];
         }
+        const double net = ((lane[0] + lane[1]) + (lane[2] + lane[3])) - sinks;
         m_sums[m_sinkTerm[k]] += sinks;
-        m_sums[m_transportTerm[k]] += ((lane[0] + lane[1]) + (lane[2] + lane[3])) - sinks;
+        if (m_sourceTerm[k] < 0) {
+            m_sums[m_transportTerm[k]] += net;
+            continue;
+        }
+        // So is what the injected water brought: it moves to the sources.
+        const double sources = InjectedMass(k, firstInjected, endInjected, begin, w);
+        m_sums[m_sourceTerm[k]] += sources;
+        m_sums[m_transportTerm[k]] += net - sources;
     }
+}
+
+// The same expression as AddInjection's, times the node's weight.
+double CBudgetChunk::InjectedMass(int k, size_t first, size_t last, int begin,
+                                  const double* w) const {
+    const size_t column = ToSize(m_injectColumn[k]);
+    double mass = 0.0;
+    for (size_t i = first; i < last; ++i) {
+        const int node = m_inject->m_nodes[i];
+        const double source = m_state[node * m_nComp + SLOT_SOURCE];
+        if (!(source > 0.0))
+            continue;
+        const double c = m_inject->m_tables[ToSize(m_inject->m_nodeTable[i])].m_concentration[column];
+        mass += c * source * m_dt * w[node - begin];
+    }
+    return mass;
 }
 
 // Each set's summed amounts times the change per amount of each slot, then

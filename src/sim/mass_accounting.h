@@ -10,6 +10,7 @@
 #include <vector>
 
 class CSimulation;
+struct CInjection;
 
 // Makes s.m_budget (when s.m_writeBudget), its terms and the ledgers of the
 // reaction works, and the water balance of the steady flow field. After the
@@ -59,15 +60,21 @@ struct CBudgetChunk {
     // After the chunk's nodes: the reactions' terms from the sets' sums.
     void AddReactions();
     void AddPorosityChange(const double* after, double change, double volume) const;
-    // Adds the transport and sink changes of the nodes begin..end-1 (at most
-    // RXN_NODE_CHUNK) to the sums, entry by entry (the transport change
-    // includes what the sinks took, computed as the transport step computed
-    // it).
+    // Adds the transport, sink and injection changes of the nodes
+    // begin..end-1 (at most RXN_NODE_CHUNK) to the sums, entry by entry (the
+    // transport change includes what the sinks took and what injected water
+    // brought, computed as the transport step computed them).
     void AddTransport(int begin, int end) const;
+    // What injected water brought entry k at the injected nodes first..last-1
+    // of the chunk from node begin, weighted with w (per node of the chunk).
+    double InjectedMass(int k, size_t first, size_t last, int begin, const double* w) const;
 
     double* m_sums = nullptr; // borrowed from the budget: the thread's chunk sums
     // Borrowed from the budget and the model; not freed here.
     const double* m_volume = nullptr;
+    const int* m_sourceTerm = nullptr;
+    const int* m_injectColumn = nullptr;
+    const CInjection* m_inject = nullptr; // the model's injected nodes
     const int* m_sinkTerm = nullptr;
     const int* m_transportTerm = nullptr;
     const int* m_porosityTerm = nullptr;

@@ -2,6 +2,7 @@
 // every model closes, the files do not depend on the threads, the wells read
 // as the records at record times, and --no-budget leaves the records alone.
 #include "support/budget_rows.h"
+#include "support/injection_model.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -125,6 +126,46 @@ TEST(Budget, FilesAreTheSameForAnyThreads) {
     RunModel(b, {"--threads", "2"});
     for (const char* file : {".budget.csv", ".obs.csv", ".kvo"})
         EXPECT_TRUE(ReadBinaryFile(a + file) == ReadBinaryFile(b + file)) << file;
+}
+
+// The injection model in dir: its model and extension files; the base path.
+std::string StageInjection(const TempDir& dir) {
+    const std::string base = dir.File("inject");
+    WriteTextFile(base + ".kvi", InjectionModel().Text());
+    WriteTextFile(base + ".kvx", InjectionExtension(true));
+    return base;
+}
+
+// The injection is added after the threads' transport, in one pass: the
+// files are the same for any threads, and the summary counts the injected
+// mass in.
+TEST(Budget, InjectionIsTheSameForAnyThreadsAndIsCountedIn) {
+    const TempDir one;
+    const TempDir two;
+    const std::string a = StageInjection(one);
+    const std::string b = StageInjection(two);
+    const std::string err = RunModel(a, {"--threads", "1"});
+    RunModel(b, {"--threads", "2"});
+    for (const char* file : {".budget.csv", ".kvo", ".kvt"})
+        EXPECT_TRUE(ReadBinaryFile(a + file) == ReadBinaryFile(b + file)) << file;
+    const std::vector<CBudgetRow> rows = ReadBudget(a + ".budget.csv");
+    for (const char* entry : {"A", "B"}) {
+        double sources = 0.0;
+        double transport = 0.0;
+        for (const CBudgetRow& row : rows) {
+            if (row.m_entry != entry)
+                continue;
+            sources += row.m_term == "sources" ? row.m_mass : 0.0;
+            transport += row.m_term == "transport" ? row.m_mass : 0.0;
+        }
+        EXPECT_GT(sources, 1.0) << entry;
+        const size_t at = err.find("\n" + std::string(entry) + " ");
+        ASSERT_NE(at, std::string::npos) << err;
+        std::istringstream line(err.substr(at + 2));
+        double initial = 0, final = 0, in = 0;
+        line >> initial >> final >> in;
+        EXPECT_NEAR(in, sources + std::max(transport, 0.0), 1e-5 * sources) << entry;
+    }
 }
 
 // The summary's numbers are the table's: the storage at both ends, what the

@@ -1,9 +1,15 @@
 // Injected water in whole runs: a fixed-head node's source, known only once
-// the heads are, is checked before anything is written.
+// the heads are, is checked before anything is written; the budget's sources
+// are the loading of the inflow, and the budget still closes.
+#include "support/budget_rows.h"
 #include "support/engine.h"
+#include "support/injection_model.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <map>
 #include <string>
 
 using namespace kova_test;
@@ -82,6 +88,95 @@ TEST(Injection, AHeldNodeWithoutFlowIsRefused) {
                                    0),
               0u)
         << run.details[0];
+}
+
+struct CInjectionRun {
+    std::vector<CBudgetRow> rows;
+    std::vector<unsigned char> records;
+};
+
+CInjectionRun RunInjectionModel(const TempDir& dir, bool inject) {
+    const std::string base = dir.File("inject");
+    WriteTextFile(base + ".kvi", InjectionModel().Text());
+    WriteTextFile(base + ".kvx", InjectionExtension(inject));
+    const CInProcessRun run = RunInProcess(base);
+    EXPECT_EQ(run.error, "") << (run.details.empty() ? "" : run.details[0]);
+    return {ReadBudget(base + ".budget.csv"), ReadBinaryFile(base + ".kvo")};
+}
+
+// What the water entering at the held nodes of column 0 brings, per unit of
+// time and concentration: their sources as the heads gave them, in the first
+// record, times porosity and volume.
+double BoundaryInflow(const std::vector<unsigned char>& records) {
+    const size_t nComp = 10;
+    double inflow = 0.0;
+    for (size_t i = 0; i < 20; ++i) {
+        const double source = DoubleAt(records, (i * 30 * nComp + SLOT_SOURCE) * 8);
+        EXPECT_GT(source, 0.0) << "row " << i;
+        inflow += source * INJECTION_POROSITY * INJECTION_VOLUME;
+    }
+    return inflow;
+}
+
+std::vector<std::string> TermsOf(const std::vector<CBudgetRow>& rows) {
+    std::vector<std::string> terms;
+    for (const CBudgetRow& row : rows)
+        terms.push_back(row.m_term);
+    return terms;
+}
+
+// sources = sum over the injected nodes of c_in x Q, times the time elapsed,
+// in every interval; the transport moves solute only (zero up to rounding),
+// and every interval closes.
+TEST(Injection, TheBudgetsSourcesAreTheLoadingOfTheInflow) {
+    const TempDir dir;
+    const CInjectionRun run = RunInjectionModel(dir, true);
+    const double rate[2] = {InjectedRateGiven('A'),
+                            InjectedRateGiven('B') + 3.0 * BoundaryInflow(run.records)};
+    const int intervals = IntervalCount(run.rows);
+    ASSERT_EQ(intervals, 4);
+    for (int e = 0; e < 2; ++e) {
+        const std::string entry = e == 0 ? "A" : "B";
+        double largest = 0.0;
+        for (int i = 0; i < intervals; ++i)
+            largest = std::max(largest, TermOf(RowsOf(run.rows, i, entry), "storage_end"));
+        double total = 0.0;
+        for (int i = 0; i < intervals; ++i) {
+            const std::vector<CBudgetRow> terms = RowsOf(run.rows, i, entry);
+            EXPECT_EQ(TermsOf(terms),
+                      (std::vector<std::string>{"storage_start", "storage_end", "sources", "sinks",
+                                                "transport", "discrepancy"}));
+            const double elapsed = terms[0].m_timeEnd - terms[0].m_timeStart;
+            const double sources = TermOf(terms, "sources");
+            EXPECT_NEAR(sources, rate[e] * elapsed, 1e-12 * rate[e] * elapsed)
+                << entry << " interval " << i;
+            EXPECT_LE(std::fabs(TermOf(terms, "transport")), 1e-10 * largest)
+                << entry << " interval " << i;
+            EXPECT_LE(TermOf(terms, "sinks"), 0.0);
+            const double change = TermOf(terms, "storage_end") - TermOf(terms, "storage_start") -
+                                  sources - TermOf(terms, "sinks") - TermOf(terms, "transport");
+            EXPECT_NEAR(TermOf(terms, "discrepancy"), change, 1e-12 * largest);
+            EXPECT_LE(std::fabs(TermOf(terms, "discrepancy")), 1e-9 * largest);
+            total += sources;
+        }
+        const double elapsed =
+            RowsOf(run.rows, intervals - 1, entry)[0].m_timeEnd - run.rows[0].m_timeStart;
+        EXPECT_NEAR(total, rate[e] * elapsed, 1e-12 * rate[e] * elapsed) << entry;
+    }
+    // The immobile entry gets no injection and no term for it.
+    EXPECT_EQ(TermsOf(RowsOf(run.rows, 0, "X")),
+              (std::vector<std::string>{"storage_start", "storage_end", "discrepancy"}));
+}
+
+// Without [[inject]] the mobile entries have no sources term at all.
+TEST(Injection, WithoutInjectionTheBudgetHasNoSources) {
+    const TempDir dir;
+    const CInjectionRun run = RunInjectionModel(dir, false);
+    for (const char* entry : {"A", "B"})
+        EXPECT_EQ(TermsOf(RowsOf(run.rows, 0, entry)),
+                  (std::vector<std::string>{"storage_start", "storage_end", "sinks", "transport",
+                                            "discrepancy"}))
+            << entry;
 }
 
 } // namespace
