@@ -368,65 +368,67 @@ std::string NodeList(const CInjectTable& table) {
     const int n = static_cast<int>(table.m_nodes.size());
     for (int p = 0; p < n && p < CHECK_MAX_NODE_LINES; ++p) {
         const CInjectNode& node = table.m_nodes[ToSize(p)];
-        text += (p ? ", (" : "(") + std::to_string(node.m_row) + ", " +
-                std::to_string(node.m_col) + ")";
+        text += (p ? ", (" : "(") + std::to_string(node.m_row) + ", " + std::to_string(node.m_col) +
+                ")";
     }
     if (n > CHECK_MAX_NODE_LINES)
         text += " and " + std::to_string(n - CHECK_MAX_NODE_LINES) + " more";
     return text;
 }
 
-void AppendInjectTable(std::string& out, const CSimulation& s, int t) {
+// Where table t injects: its rectangle or its nodes list.
+std::string InjectPlace(const CInjectTable& table) {
+    if (!table.m_rectangle)
+        return "nodes " + NodeList(table);
+    const int nodes =
+        (table.m_lastRow - table.m_firstRow + 1) * (table.m_lastCol - table.m_firstCol + 1);
+    return "rectangle rows " + std::to_string(table.m_firstRow) + ".." +
+           std::to_string(table.m_lastRow) + ", columns " + std::to_string(table.m_firstCol) +
+           ".." + std::to_string(table.m_lastCol) + ": " + Plural(nodes, "node", "nodes");
+}
+
+// A fixed-head node's source is known once the heads are: the check says
+// which of table t's nodes wait for them.
+void AppendInjectHeldNodes(std::string& out, const CSimulation& s, int t) {
     const CInjection& inject = s.m_ext.m_inject;
-    const CInjectTable& table = inject.m_tables[ToSize(t)];
-    const std::string key = InjectTableKey(t);
-    out += "  " + (table.m_name.empty() ? key : table.m_name + " (" + key) +
-           (table.m_name.empty() ? " (line " : ", line ") + std::to_string(table.m_line) + "): ";
-    if (table.m_rectangle)
-        out += "rectangle rows " + std::to_string(table.m_firstRow) + ".." +
-               std::to_string(table.m_lastRow) + ", columns " + std::to_string(table.m_firstCol) +
-               ".." + std::to_string(table.m_lastCol) + ": " +
-               Plural((table.m_lastRow - table.m_firstRow + 1) *
-                          (table.m_lastCol - table.m_firstCol + 1),
-                      "node", "nodes") +
-               "\n";
-    else
-        out += "nodes " + NodeList(table) + "\n";
-    out += "    concentration:";
-    for (size_t e = 0; e < table.m_named.size(); ++e) {
-        const int k = table.m_named[e];
-        const size_t column = ToSize(static_cast<int>(
-            std::lower_bound(inject.m_entries.begin(), inject.m_entries.end(), k) -
-            inject.m_entries.begin()));
-        out += (e ? ", " : " ") + Entry(s, k) + " " + Num(table.m_concentration[column]);
-    }
-    out += "\n";
-    // A fixed-head node's source is known once the heads are.
     const unsigned char* nodeType = s.m_nodeType.get();
-    const auto held = [&](int n) {
-        if (nodeType[n] != NODE_HEAD)
-            return false;
-        const auto at = std::lower_bound(inject.m_nodes.begin(), inject.m_nodes.end(), n);
-        return at != inject.m_nodes.end() && *at == n &&
-               inject.m_nodeTable[ToSize(static_cast<int>(at - inject.m_nodes.begin()))] == t;
-    };
     int count = 0;
     for (size_t i = 0; i < inject.m_nodes.size(); ++i)
         count += inject.m_nodeTable[i] == t && nodeType[inject.m_nodes[i]] == NODE_HEAD ? 1 : 0;
     if (count == 0)
         return;
+    const auto held = [&](int n) {
+        const auto at = std::lower_bound(inject.m_nodes.begin(), inject.m_nodes.end(), n);
+        return nodeType[n] == NODE_HEAD && at != inject.m_nodes.end() && *at == n &&
+               inject.m_nodeTable[ToSize(static_cast<int>(at - inject.m_nodes.begin()))] == t;
+    };
     out += "    " + Plural(count, "fixed-head node", "fixed-head nodes") +
            ": the source is computed from the heads and checked when the run starts\n";
     AppendNodeGroups(out, "      ", NodeGroups(s, held));
+}
+
+void AppendInjectTable(std::string& out, const CSimulation& s, int t) {
+    const CInjection& inject = s.m_ext.m_inject;
+    const CInjectTable& table = inject.m_tables[ToSize(t)];
+    const std::string key = InjectTableKey(t);
+    out += "  " + (table.m_name.empty() ? key + " (line " : table.m_name + " (" + key + ", line ") +
+           std::to_string(table.m_line) + "): " + InjectPlace(table) + "\n";
+    out += "    concentration:";
+    for (size_t e = 0; e < table.m_named.size(); ++e) {
+        const int k = table.m_named[e];
+        out += (e ? ", " : " ") + Entry(s, k) + " " +
+               Num(table.m_concentration[ToSize(InjectColumn(inject, k))]);
+    }
+    out += "\n";
+    AppendInjectHeldNodes(out, s, t);
 }
 
 void AppendInjection(std::string& out, const CSimulation& s) {
     const CInjection& inject = s.m_ext.m_inject;
     if (inject.m_tables.empty())
         return;
-    out += "injection: " +
-           Plural(static_cast<int>(inject.m_tables.size()), "table", "tables") + ", " +
-           Plural(static_cast<int>(inject.m_nodes.size()), "node", "nodes") + "\n";
+    out += "injection: " + Plural(static_cast<int>(inject.m_tables.size()), "table", "tables") +
+           ", " + Plural(static_cast<int>(inject.m_nodes.size()), "node", "nodes") + "\n";
     for (size_t t = 0; t < inject.m_tables.size(); ++t)
         AppendInjectTable(out, s, static_cast<int>(t));
 }

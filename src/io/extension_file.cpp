@@ -376,8 +376,8 @@ void ReadInjectRectangle(CInjectTable& table, const toml::node& node, const std:
                  std::to_string(table.m_lastRow));
     if (table.m_firstCol > table.m_lastCol)
         Fail(key, node.source(),
-             "the first column " + std::to_string(table.m_firstCol) +
-                 " is after the last column " + std::to_string(table.m_lastCol));
+             "the first column " + std::to_string(table.m_firstCol) + " is after the last column " +
+                 std::to_string(table.m_lastCol));
 }
 
 // The nodes of table t as node indices, in the order given (a rectangle row
@@ -419,9 +419,8 @@ void CheckInjectSources(const CInjectTable& table, int t, const CSimulation& s) 
 }
 
 // concentration = { ENTRY = value, ... }: mobile entries only, each once.
-std::vector<std::pair<int, double>> ReadInjectConcentration(const toml::node& node,
-                                                            const std::string& key,
-                                                            const CSimulation& s) {
+std::vector<std::pair<int, double>>
+ReadInjectConcentration(const toml::node& node, const std::string& key, const CSimulation& s) {
     if (!node.is_table())
         FailType(key, node, "a table { ENTRY = value, ... }");
     const toml::table& values = *node.as_table();
@@ -510,8 +509,8 @@ void SortInjectedNodes(CInjection& inject, const CSimulation& s) {
                                                      firstTable, ToSize(firstPlace), &firstLine);
             Fail(key, line,
                  "node (" + std::to_string(n / s.m_nCols) + ", " + std::to_string(n % s.m_nCols) +
-                     ") is listed twice: also by " + first + " (line " +
-                     std::to_string(firstLine) + ")");
+                     ") is listed twice: also by " + first + " (line " + std::to_string(firstLine) +
+                     ")");
         }
         inject.m_nodes.push_back(n);
         inject.m_nodeTable.push_back(t);
@@ -536,9 +535,7 @@ void ReadInjection(CInjection& inject, const toml::node& node, const CSimulation
         std::vector<double>& row = inject.m_tables[i].m_concentration;
         row.assign(inject.m_entries.size(), 0.0);
         for (const auto& [k, c] : given[i])
-            row[ToSize(static_cast<int>(std::lower_bound(inject.m_entries.begin(),
-                                                         inject.m_entries.end(), k) -
-                                        inject.m_entries.begin()))] = c;
+            row[ToSize(InjectColumn(inject, k))] = c;
     }
     SortInjectedNodes(inject, s);
 }

@@ -3,6 +3,8 @@
 #include "model/index.h"
 #include "model/limits.h"
 
+#include <algorithm>
+
 namespace {
 
 const char* const SLOT_NAMES[SLOT_COUNT] = {"head",  "source",   "porosity", "k_row",
@@ -50,6 +52,13 @@ int FindEntryByName(const CExtension& ext, int nComp, int nMobile, const std::st
         if (EntryName(none, nComp, nMobile, k) == name)
             return k;
     return -1;
+}
+
+int InjectColumn(const CInjection& inject, int k) {
+    const auto at = std::lower_bound(inject.m_entries.begin(), inject.m_entries.end(), k);
+    return at != inject.m_entries.end() && *at == k
+               ? static_cast<int>(at - inject.m_entries.begin())
+               : -1;
 }
 
 std::string InjectTableKey(int table) {

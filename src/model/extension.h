@@ -1,7 +1,8 @@
 // What the optional extension file BASE.kvx adds to a model: unit labels, the
 // aquifer thickness, names of the immobile and mobile entries, observation
-// wells, the make-up of injected water. A model without the file has the defaults below, and its run is
-// exactly the run without this file ever having existed.
+// wells, the make-up of injected water. A model without the file has the
+// defaults below, and its run is exactly the run without this file ever
+// having existed.
 #pragma once
 
 #include <string>
@@ -35,8 +36,8 @@ struct CInjectNode {
 // One [[inject]] table: the concentrations of the water that its nodes
 // receive where their source brings water in.
 struct CInjectTable {
-    std::string m_name; // empty: none given
-    int m_line = 0;     // line of the table
+    std::string m_name;  // empty: none given
+    int m_line = 0;      // line of the table
     int m_placeLine = 0; // line of its nodes or rectangle key
     bool m_rectangle = false;
     int m_firstRow = 0; // the rectangle, inclusive
@@ -61,6 +62,8 @@ struct CInjection {
     std::vector<int> m_nodeTable; // the table of each
 };
 
+// The place of state index k in CInjection::m_entries, -1 when no table names it.
+int InjectColumn(const CInjection& inject, int k);
 // "inject[2]": how the messages name table t.
 std::string InjectTableKey(int table);
 // The key and line of element p of table t's nodes list ("inject[0].nodes[3]"),

@@ -60,11 +60,10 @@ void MakeTerms(const CSimulation& s, CMassBudget& b, std::vector<int>& rxnTerm) 
     const bool porosity = PorosityMayChange(s, setUsed);
     b.m_porosity = porosity;
     const int firstMobile = s.m_nComp - s.m_nMobile;
-    const std::vector<int>& injected = s.m_ext.m_inject.m_entries;
     b.m_sourceTerm.assign(nComp, -1);
     b.m_injectColumn.assign(nComp, -1);
-    for (size_t e = 0; e < injected.size(); ++e)
-        b.m_injectColumn[ToSize(injected[e])] = static_cast<int>(e);
+    for (int k = SLOT_COUNT; k < s.m_nComp; ++k)
+        b.m_injectColumn[ToSize(k)] = InjectColumn(s.m_ext.m_inject, k);
     b.m_sinkTerm.assign(nComp, -1);
     b.m_transportTerm.assign(nComp, -1);
     b.m_porosityTerm.assign(nComp, -1);
@@ -290,7 +289,8 @@ double CBudgetChunk::InjectedMass(int k, size_t first, size_t last, int begin,
         const double source = m_state[node * m_nComp + SLOT_SOURCE];
         if (!(source > 0.0))
             continue;
-        const double c = m_inject->m_tables[ToSize(m_inject->m_nodeTable[i])].m_concentration[column];
+        const double c =
+            m_inject->m_tables[ToSize(m_inject->m_nodeTable[i])].m_concentration[column];
         mass += c * source * m_dt * w[node - begin];
     }
     return mass;

@@ -224,8 +224,8 @@ TEST_P(Injection, AddsTheLoadOfTheInflowAtItsNodesOnly) {
                                        s.sim.m_transportDelta + s.sim.m_nValues);
     s.sim.m_nThreads = 1;
     s.Step(dt);
-    EXPECT_EQ(0, std::memcmp(gathered.data(), s.sim.m_transportDelta,
-                             gathered.size() * sizeof(double)));
+    EXPECT_EQ(
+        0, std::memcmp(gathered.data(), s.sim.m_transportDelta, gathered.size() * sizeof(double)));
 }
 
 const CInjectCase INJECT_CASES[] = {

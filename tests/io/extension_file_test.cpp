@@ -173,8 +173,7 @@ const CInjectRefusal INJECT_REFUSALS[] = {
      "input: key inject[0].rectangle (line 2): the first row 1 is after the last row 0"},
     {"rectangle_cols_inverted", "rectangle = [0, 2, 1, 1]\n" + C_1,
      "input: key inject[0].rectangle (line 2): the first column 2 is after the last column 1"},
-    {"no_concentration", AT_00,
-     "input: key inject[0] (line 1): the table has no concentration"},
+    {"no_concentration", AT_00, "input: key inject[0] (line 1): the table has no concentration"},
     {"concentration_not_a_table", AT_00 + "concentration = 1\n",
      "input: key inject[0].concentration (line 3): must be a table { ENTRY = value, ... }, not "
      "an integer"},

@@ -66,8 +66,8 @@ TEST(BudgetTable, FilesThatDoNotFitAreRefusedNamingLineAndColumn) {
         {"an entry with a blank", HEADER + "0,10,NH 4,storage_start,1\n",
          " line 2, column 6: entry \"NH 4\" is not a name (letters, digits, _ and -)"},
         {"an unknown term", HEADER + "0,10,NH4,storage,1\n",
-         " line 2, column 10: term \"storage\" is none of storage_start, storage_end, sources, sinks, "
-         "transport, porosity, discrepancy, reaction N TypeName"},
+         " line 2, column 10: term \"storage\" is none of storage_start, storage_end, sources, "
+         "sinks, transport, porosity, discrepancy, reaction N TypeName"},
         {"a reaction without its record", HEADER + "0,10,NH4,reaction CKinOrdered,1\n",
          " line 2, column 10: term \"reaction CKinOrdered\" is none of storage_start, "
          "storage_end, sources, sinks, transport, porosity, discrepancy, reaction N TypeName"},

@@ -80,13 +80,15 @@ TEST(Injection, AHeldNodeWithoutFlowIsRefused) {
     const CTestModel model =
         CTestModel().Grid(1, 2, {0}, {0, 10}).Mobile(1, 0.1, 0).Fixed(0, 0).Fixed(0, 1);
     WriteTextFile(base + ".kvi", model.Text());
-    WriteTextFile(base + ".kvx", "[[inject]]\nnodes = [[0, 1]]\nconcentration = { mobile_0 = 1 }\n");
+    WriteTextFile(base + ".kvx",
+                  "[[inject]]\nnodes = [[0, 1]]\nconcentration = { mobile_0 = 1 }\n");
     const CInProcessRun run = RunInProcess(base);
     ASSERT_EQ(run.details.size(), 1u);
-    EXPECT_EQ(run.details[0].rfind("key inject[0].nodes[0] (line 2): the fixed-head node (0, 1) has "
-                                   "the source 0 computed from the heads, not a positive one",
-                                   0),
-              0u)
+    EXPECT_EQ(
+        run.details[0].rfind("key inject[0].nodes[0] (line 2): the fixed-head node (0, 1) has "
+                             "the source 0 computed from the heads, not a positive one",
+                             0),
+        0u)
         << run.details[0];
 }
 
