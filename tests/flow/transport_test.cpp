@@ -2,6 +2,7 @@
 // cross dispersion and sinks, face by face against worked numbers; mass
 // conservation; and the per-node gather of the threads against the face loops,
 // bit for bit.
+#include "flow/transport.h"
 #include "io/extension_file.h"
 #include "model/index.h"
 #include "support/engine.h"
@@ -160,6 +161,7 @@ struct CInjectCase {
     const char* name;
     int threads;
     double turnedSource; // the source of node (0, 1) at the start of the step
+    ETransportScheme scheme;
 };
 
 class Injection : public ::testing::TestWithParam<CInjectCase> {};
@@ -190,6 +192,9 @@ TEST_P(Injection, AddsTheLoadOfTheInflowAtItsNodesOnly) {
                   "[[inject]]\nrectangle = [1, 1, 2, 2]\n"
                   "concentration = { mobile_1 = 2, mobile_0 = 0.5 }\n",
                   "m.kvx");
+    s.sim.m_ext.m_scheme = GetParam().scheme;
+    if (GetParam().scheme != ETransportScheme::SPEC)
+        PrepareUpstreamWork(s.sim);
     const double dt = 0.05;
     s.sim.m_nThreads = GetParam().threads;
     const CInjection inject = s.sim.m_ext.m_inject;
@@ -229,13 +234,15 @@ TEST_P(Injection, AddsTheLoadOfTheInflowAtItsNodesOnly) {
 }
 
 const CInjectCase INJECT_CASES[] = {
-    {"one_thread", 1, 0.5},
-    {"two_threads", 2, 0.5},
-    {"three_threads", 3, 0.5},
+    {"one_thread", 1, 0.5, ETransportScheme::SPEC},
+    {"two_threads", 2, 0.5, ETransportScheme::SPEC},
+    {"three_threads", 3, 0.5, ETransportScheme::SPEC},
+    {"symmetric", 1, 0.5, ETransportScheme::SYMMETRIC},
+    {"tvd_two_threads", 2, 0.5, ETransportScheme::TVD},
     // A reaction may turn a source: a node that no longer takes water in
     // gets nothing, and a sink loses solute as any sink does.
-    {"source_turned_zero", 1, 0.0},
-    {"source_turned_sink", 2, -0.5},
+    {"source_turned_zero", 1, 0.0, ETransportScheme::SPEC},
+    {"source_turned_sink", 2, -0.5, ETransportScheme::SPEC},
 };
 
 INSTANTIATE_TEST_SUITE_P(Transport, Injection, ::testing::ValuesIn(INJECT_CASES),

@@ -97,10 +97,10 @@ struct CInjectionRun {
     std::vector<unsigned char> records;
 };
 
-CInjectionRun RunInjectionModel(const TempDir& dir, bool inject) {
+CInjectionRun RunInjectionModel(const TempDir& dir, bool inject, const std::string& scheme = "") {
     const std::string base = dir.File("inject");
     WriteTextFile(base + ".kvi", InjectionModel().Text());
-    WriteTextFile(base + ".kvx", InjectionExtension(inject));
+    WriteTextFile(base + ".kvx", InjectionExtension(inject, scheme));
     const CInProcessRun run = RunInProcess(base);
     EXPECT_EQ(run.error, "") << (run.details.empty() ? "" : run.details[0]);
     return {ReadBudget(base + ".budget.csv"), ReadBinaryFile(base + ".kvo")};
@@ -127,12 +127,14 @@ std::vector<std::string> TermsOf(const std::vector<CBudgetRow>& rows) {
     return terms;
 }
 
+class InjectionBudget : public ::testing::TestWithParam<const char*> {};
+
 // sources = sum over the injected nodes of c_in x Q, times the time elapsed,
-// in every interval; the transport moves solute only (zero up to rounding),
-// and every interval closes.
-TEST(Injection, TheBudgetsSourcesAreTheLoadingOfTheInflow) {
+// in every interval, whatever the transport scheme; the transport moves
+// solute only (zero up to rounding), and every interval closes.
+TEST_P(InjectionBudget, SourcesAreTheLoadingOfTheInflow) {
     const TempDir dir;
-    const CInjectionRun run = RunInjectionModel(dir, true);
+    const CInjectionRun run = RunInjectionModel(dir, true, GetParam());
     const double rate[2] = {InjectedRateGiven('A'),
                             InjectedRateGiven('B') + 3.0 * BoundaryInflow(run.records)};
     const int intervals = IntervalCount(run.rows);
@@ -169,6 +171,11 @@ TEST(Injection, TheBudgetsSourcesAreTheLoadingOfTheInflow) {
     EXPECT_EQ(TermsOf(RowsOf(run.rows, 0, "X")),
               (std::vector<std::string>{"storage_start", "storage_end", "discrepancy"}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Injection, InjectionBudget, ::testing::Values("", "symmetric", "tvd"),
+                         [](const ::testing::TestParamInfo<const char*>& p) {
+                             return *p.param ? std::string(p.param) : std::string("spec");
+                         });
 
 // Without [[inject]] the mobile entries have no sources term at all.
 TEST(Injection, WithoutInjectionTheBudgetHasNoSources) {

@@ -34,9 +34,11 @@ CTestModel InjectionModel() {
     return m.Set(15, 20, SLOT_SOURCE, -0.01);
 }
 
-std::string InjectionExtension(bool inject) {
+std::string InjectionExtension(bool inject, const std::string& scheme) {
     std::string text = "[aquifer]\nthickness = 2\n[entries]\nimmobile = [\"X\"]\n"
                        "mobile = [\"A\", \"B\"]\n";
+    if (!scheme.empty())
+        text += "[transport]\nscheme = \"" + scheme + "\"\n";
     if (!inject)
         return text;
     return text + "[[inject]]\nname = \"boundary\"\nrectangle = [0, 0, 19, 0]\n"

@@ -22,8 +22,9 @@ constexpr double INJECTION_VOLUME = 8.0;
 
 CTestModel InjectionModel();
 
-// BASE.kvx of the model: names, thickness 2 and, when inject, the three tables.
-std::string InjectionExtension(bool inject);
+// BASE.kvx of the model: names, thickness 2, the transport scheme when one
+// is named and, when inject, the three tables.
+std::string InjectionExtension(bool inject, const std::string& scheme = "");
 
 // c_in x source x porosity x volume summed over the injected nodes whose source
 // the model gives (the well and the field), per entry A and B: the mass a unit
