@@ -428,9 +428,20 @@ def _injection(check: _Checker, value: Dict[str, Any], where: str, mobile: List[
                        "the last")
     if "concentration" not in value:
         check.fail(where, "the table gives no concentration")
-    table = check.table(value["concentration"], where + ".concentration", mobile)
+    # An entry is named by its name or by its position, as anywhere else.
+    positional = [f"mobile_{m}" for m in range(len(mobile))]
+    table = check.table(value["concentration"], where + ".concentration",
+                        list(dict.fromkeys(mobile + positional)))
+    if not table:
+        check.fail(where + ".concentration", "names no entry")
     concentration = {}
+    named: Dict[int, str] = {}
     for entry, amount in table.items():
+        index = mobile.index(entry) if entry in mobile else positional.index(entry)
+        if index in named:
+            check.fail(f"{where}.concentration.{entry}",
+                       f"names the entry {named[index]!r} names already")
+        named[index] = entry
         number = check.number(amount, f"{where}.concentration.{entry}")
         if not (math.isfinite(number) and number >= 0.0):
             check.fail(f"{where}.concentration.{entry}", "must be a finite number >= 0")

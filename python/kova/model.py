@@ -508,6 +508,92 @@ class Model:
             _fail("scheme", scheme, "must be one of " + ", ".join(map(repr, SCHEMES)))
         self.transport_scheme = scheme
 
+    def add_injection(self, concentration: Dict[str, float],
+                      nodes: Optional[Sequence[Tuple[int, int]]] = None,
+                      rectangle: Optional[Sequence[int]] = None,
+                      where: Optional[np.ndarray] = None,
+                      name: Optional[str] = None) -> None:
+        """Let the water that nodes with a positive source receive carry solute.
+
+        Without it, water added at a node (a well with rate > 0, recharge, a
+        held-head node the water enters at) carries none. Each global step a
+        node then gains ``c_in x source x dt`` of each entry named; the
+        budget shows it as the entry's ``sources`` term.
+
+        Parameters
+        ----------
+        concentration : dict of str to float
+            Mobile entry name -> concentration of the water received (>= 0);
+            entries not named receive none.
+        nodes : sequence of (row, col), optional
+            The nodes; or give ``rectangle`` or ``where``.
+        rectangle : (first_row, first_col, last_row, last_col), optional
+            A block of nodes, the last row and column included.
+        where : numpy.ndarray of bool, optional
+            The nodes as a mask of the grid's shape (written as a list).
+        name : str, optional
+            A name for the table (unique among the injections).
+
+        Notes
+        -----
+        Every node must have a positive source: a normal node's source is
+        checked when the model is written, a held-head node's (computed from
+        the heads) by the engine when the run starts. A node may be named by
+        one injection only.
+        """
+        if sum(v is not None for v in (nodes, rectangle, where)) != 1:
+            _fail("nodes", nodes, "give nodes, rectangle or where, one of them")
+        if name is not None:
+            name = _name("name", name)
+            if any(t.name == name for t in self._inject):
+                _fail("name", name, "an injection of that name is given already")
+        if not isinstance(concentration, dict) or not concentration:
+            _fail("concentration", concentration, "must be a non-empty dict of mobile "
+                  "entry names to concentrations")
+        amounts = {}
+        for entry, value in concentration.items():
+            amounts[_name("concentration", entry)] = _real(f"concentration[{entry!r}]", value,
+                                                           0.0)
+        rows, cols = self.shape
+        box = None
+        listed = None
+        if rectangle is not None:
+            if isinstance(rectangle, str) or len(rectangle) != 4:
+                _fail("rectangle", rectangle, "must be (first_row, first_col, last_row, last_col)")
+            box = tuple(_integer("rectangle", v, 0, (rows if k % 2 == 0 else cols) - 1)
+                        for k, v in enumerate(rectangle))
+            if box[0] > box[2] or box[1] > box[3]:
+                _fail("rectangle", rectangle, "the first row and column must not lie past "
+                      "the last")
+        elif where is not None:
+            mask = np.asarray(where)
+            if mask.dtype != bool or mask.shape != self.shape:
+                _fail("where", where, f"must be a boolean array of shape {self.shape}")
+            listed = [(int(i), int(j)) for i, j in np.argwhere(mask)]
+            if not listed:
+                _fail("where", where, "selects no node")
+        else:
+            if isinstance(nodes, str) or len(nodes) == 0:
+                _fail("nodes", nodes, "must be a non-empty list of (row, col)")
+            listed = []
+            for node in nodes:
+                if isinstance(node, str) or len(node) != 2:
+                    _fail("nodes", node, "each node must be a pair (row, col)")
+                listed.append((_integer("row", node[0], 0, rows - 1),
+                               _integer("col", node[1], 0, cols - 1)))
+        table = Injection(name, listed, box, amounts)
+        taken = {node for other in self._inject for node in other.node_list()}
+        for node in table.node_list():
+            if node in taken:
+                _fail("nodes", node, "is injected by another injection already")
+            taken.add(node)
+        self._inject.append(table)
+
+    @property
+    def injections(self) -> List[Injection]:
+        """The injections, in the order given."""
+        return list(self._inject)
+
     def add_observation(self, name: str, row: Optional[int] = None, col: Optional[int] = None,
                         x: Optional[float] = None, y: Optional[float] = None,
                         entries: Optional[Sequence[str]] = None) -> None:
@@ -726,6 +812,21 @@ class Model:
                 if entry not in names:
                     _fail("entries", entry, f"observation well {well.name!r} names no entry "
                           f"of the model (known: {', '.join(names)})")
+        self._check_injections(state)
+
+    def _check_injections(self, state: np.ndarray) -> None:
+        mobile = [label.name for label in self._mobile]
+        positional = [f"mobile_{m}" for m in range(len(mobile))]
+        for table in self._inject:
+            for entry in table.concentration:
+                if entry not in mobile and entry not in positional:
+                    _fail("concentration", entry, "names no mobile entry of the model "
+                          f"(known: {', '.join(mobile)})")
+            for i, j in table.node_list():
+                if not self._fixed[i, j] and not state[i, j, 1] > 0.0:
+                    _fail("nodes", (i, j), f"the node's source {state[i, j, 1]!r} is not "
+                          "positive: it receives no water to carry solute (add a well "
+                          "with rate > 0 or set its source)")
 
     def model_text(self) -> str:
         """The model file's text (after :meth:`validate`)."""

@@ -127,6 +127,11 @@ def test_numbers_the_engine_cannot_read_are_refused(text, kinds, refused):
      "inject[0].rectangle", "must not lie past"),
     ("[[inject]]\nnodes = [[0, 0]]\nconcentration = { immobile_0 = 1 }\n",
      "inject[0].concentration.immobile_0", "unknown key"),
+    ("[[inject]]\nnodes = [[0, 0]]\nconcentration = {}\n", "inject[0].concentration",
+     "names no entry"),
+    ("[entries]\nmobile = [\"NH4\"]\n[[inject]]\nnodes = [[0, 0]]\n"
+     "concentration = { NH4 = 1, mobile_0 = 2 }\n", "inject[0].concentration.mobile_0",
+     "names already"),
     ("[[inject]]\nnodes = [[0, 0]]\nconcentration = { mobile_0 = -1 }\n",
      "inject[0].concentration.mobile_0", ">= 0"),
     ("[[inject]]\nrectangle = [0, 0, 1, 1]\nconcentration = { mobile_0 = 1 }\n"
