@@ -10,7 +10,7 @@ run a model; the engine's refusals and failures are ``ModelError`` and
 ``RunError``.
 """
 
-from .engine import EngineError, ModelError, Progress, RunError, parse_progress
+from .engine import EngineError, EngineWarning, ModelError, Progress, RunError, parse_progress
 from .errors import KovaFileError
 from .model import Model
 from .reactions import (DualMonod, DualMonodInhibition, Exchange, FreundlichSorption,
@@ -21,7 +21,7 @@ from .reactions import (DualMonod, DualMonodInhibition, Exchange, FreundlichSorp
 from .results import open_results
 from .tables import read_budget, read_observations
 
-__all__ = ["DualMonod", "DualMonodInhibition", "EngineError", "Exchange", "FreundlichSorption",
+__all__ = ["DualMonod", "DualMonodInhibition", "EngineError", "EngineWarning", "Exchange", "FreundlichSorption",
            "KineticFreundlichSorption", "KineticLangmuirSorption", "KineticLinearSorption",
            "KovaFileError", "LangmuirSorption", "LinearAssignment", "LinearCombination",
            "LinearSorption", "MassAction", "MixedOrdered", "Model", "ModelError", "Monod",

@@ -21,9 +21,10 @@ import signal
 import subprocess
 import sys
 import threading
+import warnings
 from dataclasses import dataclass
 from pathlib import Path
-from typing import IO, List, Optional, Sequence
+from typing import IO, Iterable, List, Optional, Sequence
 
 _ERROR_PREFIX = "KOVA Compute Error: "
 _DETAIL_PREFIX = "detail: "
@@ -173,6 +174,21 @@ def engine_error(cls: type, returncode: int, stderr_lines: Sequence[str]) -> Eng
     return cls(message, detail, failure, returncode, "\n".join(stderr_lines))
 
 
+_WARNING_PREFIX = "kova-compute: warning: "
+
+
+class EngineWarning(UserWarning):
+    """A warning of the engine: the model runs, but something deserves a look
+    (water flowing towards the lower index under the default transport
+    scheme, a given step above the stable one)."""
+
+
+def _pass_on_warnings(lines: Iterable[str]) -> None:
+    for line in lines:
+        if line.startswith(_WARNING_PREFIX):
+            warnings.warn(line[len(_WARNING_PREFIX):], EngineWarning, stacklevel=4)
+
+
 def check_base(base: str, engine: Optional[str] = None) -> str:
     """Run ``kova-compute --check`` on a written model.
 
@@ -185,11 +201,17 @@ def check_base(base: str, engine: Optional[str] = None) -> str:
     ------
     ModelError
         When the engine refuses the model, with its message and detail.
+
+    Warns
+    -----
+    EngineWarning
+        For every warning the engine gives.
     """
     result = subprocess.run([engine or find_engine(), "--check", "--", base],
                             capture_output=True, text=True)
     if result.returncode != 0:
         raise engine_error(ModelError, result.returncode, result.stderr.splitlines())
+    _pass_on_warnings(result.stderr.splitlines())
     return result.stdout
 
 
@@ -295,6 +317,7 @@ def run_base(base: str, threads: Optional[int] = None, progress: bool = True,
         reader.join()
     if process.returncode != 0:
         raise engine_error(RunError, process.returncode, stderr)
+    _pass_on_warnings(stderr)
     return stdout
 
 

@@ -1,6 +1,9 @@
-"""Injected water that carries solute: built, checked, written and run."""
+"""Transport options from Python: the scheme, its warning, injected water
+that carries solute."""
 
 from __future__ import annotations
+
+import warnings
 
 import numpy as np
 import pytest
@@ -78,3 +81,20 @@ def test_held_head_inflow_may_inject_and_round_trips(engine, tmp_path):
     again = kova.Model.read(tmp_path / "m")
     assert [(t.node_list(), t.concentration) for t in again.injections] == [
         ([(0, 0), (0, 6)], {"Cl": 0.5})]
+
+
+@pytest.mark.parametrize("scheme, warned", [(None, True), ("symmetric", False), ("tvd", False)])
+def test_the_engine_warning_of_reverse_flow_reaches_python(scheme, warned, engine, tmp_path):
+    # The well's water flows to both ends: half the faces carry it towards
+    # the lower index.
+    model = _model()
+    if scheme:
+        model.set_transport_scheme(scheme)
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        model.check(tmp_path / "m")
+    texts = [str(w.message) for w in caught if issubclass(w.category, kova.EngineWarning)]
+    if warned:
+        assert len(texts) == 1 and texts[0].startswith("3 faces carry water towards the lower")
+    else:
+        assert texts == []
