@@ -234,12 +234,19 @@ def test_scheme_and_injections_of_the_extension_file_kept(engine, tmp_path):
     understood = engine_check(engine, tmp_path / "again")
     assert "transport scheme: tvd" in understood
     assert understood == engine_check(engine, base)
-    # Tables the engine does not read yet: the package keeps them as read.
+    # Injected water: the tables kept as read, the nodes given the positive
+    # sources they need.
     with open(str(base) + ".kvx", "a") as handle:
         handle.write('\n[[inject]]\nname = "pond"\nrectangle = [2, 3, 4, 5]\n'
                      'concentration = { TCE = 1.5, VC = 0.0 }\n\n'
                      '[[inject]]\nnodes = [[0, 1], [7, 8]]\nconcentration = { cDCE = 2e-05 }\n')
-    kova.Model.read(base).write(tmp_path / "again")
+    model = kova.Model.read(base)
+    fed = np.zeros(model.shape, dtype=bool)
+    fed[2:5, 3:6] = True
+    fed[0, 1] = fed[7, 8] = True
+    model.set("source", 1e-3, where=fed)
+    model.write(tmp_path / "again")
+    assert "inject" in engine_check(engine, tmp_path / "again")
     args = (0, 3, np.arange(29.0), np.arange(61.0))
     assert (read_extension(str(tmp_path / "again.kvx"), *args).inject ==
             read_extension(str(base) + ".kvx", *args).inject)
