@@ -447,6 +447,8 @@ void AppendExtension(std::string& out, const CSimulation& s, const std::string& 
     out += "  aquifer thickness: " + Num(ext.m_thickness) + "\n";
     out += "  transport scheme: " + std::string(SchemeName(ext.m_scheme)) +
            (ext.m_schemeGiven ? "" : " (the default)") + "\n";
+    if (ext.m_timeGiven)
+        out += "  transport time: " + std::string(TimeName(ext.m_time)) + "\n";
     for (int k = SLOT_COUNT; k < s.m_nComp; ++k) {
         const std::string units = EntryUnits(ext, s.m_nComp, s.m_nMobile, k);
         out += "  entry " + Entry(s, k) + (units.empty() ? "" : " in " + units) + "\n";
@@ -479,7 +481,8 @@ std::string ModelSummary(const CSimulation& s, const std::string& base) {
 // The default scheme's warning needs the flow field, so the check computes the
 // heads as a run would; heads that fail here fail the run, which reports them.
 void WarnOfReverseFlow(CSimulation& sim, CMessageSink& sink) {
-    if (sim.m_ext.m_scheme != ETransportScheme::SPEC || sim.m_nMobile == 0)
+    if (sim.m_ext.m_scheme != ETransportScheme::SPEC ||
+        sim.m_ext.m_time == ETransportTime::IMPLICIT || sim.m_nMobile == 0)
         return;
     try {
         InitHeads(sim);

@@ -20,6 +20,7 @@
 // solute in proportion to their concentration.
 #include "flow/transport.h"
 
+#include "flow/implicit_transport.h"
 #include "flow/injection.h"
 #include "flow/transport_faces.h"
 
@@ -136,7 +137,9 @@ void GatherRows(const CSimulation& s, int begin, int end, double dt, double* scr
 } // namespace
 
 void TransportStep(CSimulation& s) {
-    if (s.m_ext.m_scheme != ETransportScheme::SPEC)
+    if (IsImplicit(s))
+        TransportStepImplicit(s);
+    else if (s.m_ext.m_scheme != ETransportScheme::SPEC)
         TransportStepUpstream(s);
     else if (s.m_nThreads == 1)
         TransportStepFaceLoops(s);
@@ -206,7 +209,7 @@ int CountReverseFaces(const CSimulation& s) {
 }
 
 std::string ReverseFlowWarning(const CSimulation& s) {
-    if (s.m_ext.m_scheme != ETransportScheme::SPEC || s.m_nMobile == 0)
+    if (s.m_ext.m_scheme != ETransportScheme::SPEC || IsImplicit(s) || s.m_nMobile == 0)
         return std::string();
     const int count = CountReverseFaces(s);
     if (count == 0)

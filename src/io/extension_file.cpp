@@ -159,8 +159,22 @@ void ReadAquifer(CExtension& ext, const toml::table& table) {
     }
 }
 
+void ReadTransportTime(CExtension& ext, const toml::node& n) {
+    const std::string name = StringAt(n, "transport.time");
+    for (ETransportTime time : {ETransportTime::EXPLICIT, ETransportTime::IMPLICIT}) {
+        if (name == TimeName(time)) {
+            ext.m_time = time;
+            ext.m_timeGiven = true;
+            return;
+        }
+    }
+    Fail("transport.time", n.source(), "must be \"explicit\" or \"implicit\"");
+}
+
 void ReadTransport(CExtension& ext, const toml::table& table) {
-    CheckKeys(table, "transport.", {"scheme"});
+    CheckKeys(table, "transport.", {"scheme", "time"});
+    if (const toml::node* n = table.get("time"))
+        ReadTransportTime(ext, *n);
     if (const toml::node* n = table.get("scheme")) {
         const std::string name = StringAt(*n, "transport.scheme");
         for (ETransportScheme scheme :

@@ -93,3 +93,7 @@ const char* SchemeName(ETransportScheme scheme) {
     }
     return "spec";
 }
+
+const char* TimeName(ETransportTime time) {
+    return time == ETransportTime::IMPLICIT ? "implicit" : "explicit";
+}

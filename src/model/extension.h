@@ -83,6 +83,13 @@ enum class ETransportScheme {
 // The scheme's name in the extension file.
 const char* SchemeName(ETransportScheme scheme);
 
+// How the transport of a global step is taken in time: explicitly from the
+// state at the step's start, or by backward Euler (flow/implicit_transport.cpp).
+enum class ETransportTime { EXPLICIT, IMPLICIT };
+
+// Its name in the extension file.
+const char* TimeName(ETransportTime time);
+
 struct CExtension {
     std::string m_file; // the extension file read; empty: none
     std::string m_lengthUnit;
@@ -94,6 +101,8 @@ struct CExtension {
     std::vector<CObservationWell> m_observe;
     ETransportScheme m_scheme = ETransportScheme::SPEC;
     bool m_schemeGiven = false; // [transport] scheme was given
+    ETransportTime m_time = ETransportTime::EXPLICIT;
+    bool m_timeGiven = false; // [transport] time was given
     CInjection m_inject;
 };
 

@@ -71,6 +71,17 @@ constexpr double STABLE_STEP_ROOT_COEF_SQUARED = 8.995030286246559;
 // themselves the rounding of the sums could carry a node a few units of the
 // last place past its neighbourhood's range.
 constexpr double TRANSPORT_TVD_MARGIN = 0.999;
+// The implicit transport ([transport] time = "implicit"). Its step when the
+// model gives none: this many times the time the fastest water takes through
+// a cell's pore volume (a Courant number), and at most this share of the run.
+constexpr double TRANSPORT_IMPLICIT_COURANT = 5.0;
+constexpr int TRANSPORT_IMPLICIT_MIN_STEPS = 10;
+// The iterative solve: the relative residual it stops at and the most
+// iterations it may take; the incomplete LU factor's drop tolerance and fill.
+constexpr double TRANSPORT_IMPLICIT_TOLERANCE = 1e-13;
+constexpr int TRANSPORT_IMPLICIT_MAX_ITERATIONS = 1000;
+constexpr double TRANSPORT_IMPLICIT_DROP = 1e-14;
+constexpr int TRANSPORT_IMPLICIT_FILL = 10;
 
 // Output times: the initial capacity of the record-time list is capped here;
 // the list grows if a run writes more records.

@@ -31,6 +31,12 @@ class CThreadTeam;
 // the work buffer with the head band), so an offset such as n * m_nComp + k is
 // computed in int and cannot overflow. Where a standard container or an
 // allocation takes a size, the count goes through ToSize (model/index.h).
+class CImplicitTransport;
+// Deletes the implicit transport's systems where their type is known.
+struct CImplicitDeleter {
+    void operator()(CImplicitTransport* p) const;
+};
+
 class CSimulation {
 public:
     explicit CSimulation(CRunControl* runControl);
@@ -108,6 +114,9 @@ public:
     std::vector<double> m_faceCross;
     std::vector<double> m_crossLimits;
     std::vector<double> m_transportScratch;           // face fluxes kept by each thread's gather
+    // The implicit transport's systems (flow/implicit_transport.h), made
+    // before the time loop when the model asks for it.
+    std::unique_ptr<CImplicitTransport, CImplicitDeleter> m_implicit;
     int64_t m_headBandMaxBytes = HEAD_BAND_MAX_BYTES; // larger band matrices go sparse
     EHeadSolve m_headSolve = EHeadSolve::NONE;        // chosen by AllocateArrays
     CPhaseTimes m_times;

@@ -24,6 +24,15 @@ void CLinAssign::CompEqui(double* conc) {
     AssignEntry(conc, m_target, sum);
 }
 
+bool CLinAssign::HoldsEntry(int k) const {
+    if (k != m_target)
+        return false;
+    for (int i = 0; i < m_nComp; ++i)
+        if (m_stoich[static_cast<size_t>(i)] != 0.0)
+            return false;
+    return true;
+}
+
 void CLinAssign::Describe(CRxnDescription& d) const {
     d.SetType(1, "CLinAssign", ERxnKind::Equilibrium);
     d.AddVector("weights", m_stoich.get(), m_nComp);

@@ -24,6 +24,8 @@ public:
     // 1 when the target is a hydraulic slot (entries 0..6).
     int AffectsHydraulic() const override;
     void CompEqui(double* conc) override;
+    // The target with every weight 0: a held value.
+    bool HoldsEntry(int k) const override;
 
 private:
     int m_target = 0;        // the entry that is set

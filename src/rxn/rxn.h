@@ -38,6 +38,10 @@ public:
     // Called when a reaction set lists this reaction among its equilibrium
     // reactions; throws InputException when the record cannot serve there.
     virtual void CheckEquilibriumListing() const {}
+    // Whether the reaction, listed as an equilibrium, sets entry k to a
+    // constant at the end of every step: the implicit transport keeps such a
+    // node at its value through the step, as the explicit step sees it.
+    virtual bool HoldsEntry(int /*k*/) const { return false; }
     // The change of state entry k (0..m_nComp-1) per unit of the amounts the
     // reaction reports to the mass budget's ledger, as a kinetic or as an
     // equilibrium reaction: its coefficient, for most classes. The budget

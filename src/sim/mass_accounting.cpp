@@ -222,6 +222,7 @@ CBudgetChunk StartBudgetChunk(CSimulation& s, int thread, int begin) {
     c.m_nComp = s.m_nComp;
     c.m_firstMobile = s.m_nComp - s.m_nMobile;
     c.m_dt = s.m_globalStep;
+    c.m_sinkAtEnd = s.m_ext.m_time == ETransportTime::IMPLICIT;
     c.m_begin = begin;
     return c;
 }
@@ -264,7 +265,9 @@ void CBudgetChunk::AddTransport(int begin, int end) const {
         for (int j = 0; j < nSinks; ++j) {
             const int node = begin + sinkNodes[j];
             const double* before = m_state + node * m_nComp;
-            sinks += before[k] * before[SLOT_SOURCE] * m_dt * w[sinkNodes[j]];
+            // The implicit step's sink takes the value at the step's end.
+            const double c = m_sinkAtEnd ? before[k] + change[sinkNodes[j] * m_nComp] : before[k];
+            sinks += c * before[SLOT_SOURCE] * m_dt * w[sinkNodes[j]];
         }
         const double net = ((lane[0] + lane[1]) + (lane[2] + lane[3])) - sinks;
         m_sums[m_sinkTerm[k]] += sinks;

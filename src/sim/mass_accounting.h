@@ -95,6 +95,7 @@ struct CBudgetChunk {
     int m_nComp = 0;
     int m_firstMobile = 0;
     double m_dt = 0.0;
+    bool m_sinkAtEnd = false; // the sinks take the transported value (implicit step)
     int m_begin = 0;                   // the chunk's first node
     double m_share[RXN_NODE_CHUNK] = {}; // per node: local steps / global step
 };

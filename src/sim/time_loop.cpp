@@ -2,6 +2,7 @@
 #include "sim/time_loop.h"
 
 #include "flow/flow_field.h"
+#include "flow/implicit_transport.h"
 #include "flow/transport.h"
 #include "io/run_output.h"
 #include "model/exceptions.h"
@@ -181,6 +182,7 @@ void PrepareWork(CSimulation& s) {
         if (scratch > 0)
             s.m_transportScratch.assign(scratch, 0.0);
         PrepareUpstreamWork(s);
+        PrepareImplicitTransport(s);
         s.m_rxnWork.clear();
         s.m_rxnWork.resize(ToSize(s.m_nThreads));
         for (CRxnWork& work : s.m_rxnWork)
@@ -275,10 +277,14 @@ void TimeLoop(CSimulation& s, CRunOutput& output) {
     ComputeFlowField(s);
     s.m_times.m_flowField += watch.Lap();
     WarnOfReverseFlow(s);
-    if (!(s.m_globalStep > 0.0))
+    if (IsImplicit(s)) {
+        if (!(s.m_globalStep > 0.0))
+            ComputeImplicitStep(s, s.m_endTime - s.m_startTime);
+    } else if (!(s.m_globalStep > 0.0)) {
         ComputeStableStep(s, s.m_endTime - s.m_startTime);
-    else
+    } else {
         WarnAboveStableStep(s);
+    }
     PrepareWork(s);
     PrepareBudget(s);
 

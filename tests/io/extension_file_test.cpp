@@ -47,7 +47,15 @@ const CRefusal REFUSALS[] = {
     {"scheme_not_a_string", "[transport]\n\nscheme = 1\n",
      "input: key transport.scheme (line 3): must be a string, not an integer"},
     {"transport_key_misspelt", "[transport]\nschme = \"tvd\"\n",
-     "input: key transport.schme (line 2): unknown key (known here: scheme)"},
+     "input: key transport.schme (line 2): unknown key (known here: scheme, time)"},
+    {"time_unknown", "[transport]\ntime = \"crank-nicolson\"\n",
+     "input: key transport.time (line 2): must be \"explicit\" or \"implicit\""},
+    {"time_in_capitals", "[transport]\nscheme = \"tvd\"\ntime = \"Implicit\"\n",
+     "input: key transport.time (line 3): must be \"explicit\" or \"implicit\""},
+    {"time_not_a_string", "[transport]\n\ntime = true\n",
+     "input: key transport.time (line 3): must be a string, not a boolean"},
+    {"time_a_number", "[transport]\ntime = 0\n",
+     "input: key transport.time (line 2): must be a string, not an integer"},
     {"misspelt_key", "[units]\nlenght = \"m\"\n", "input: key units.lenght (line 2): unknown key"},
     {"label_not_a_string", "[units]\ntime = 1\n",
      "input: key units.time (line 2): must be a string, not an integer"},
@@ -232,6 +240,35 @@ TEST(ExtensionFile, AnInjectTableNamesAnEntryOnce) {
 // table's concentrations cover the entries any table names, 0 where it names
 // none. The fixed-head node (0, 3) is not checked here: its source comes from
 // the heads.
+// [transport] time: each name lands as its own choice and marks it given;
+// without the key the step stays explicit and not given.
+TEST(ExtensionFile, TheTransportTimeLandsInTheModel) {
+    const struct {
+        const char* text;
+        ETransportTime time;
+        bool given;
+        ETransportScheme scheme;
+    } rows[] = {
+        {"", ETransportTime::EXPLICIT, false, ETransportScheme::SPEC},
+        {"[transport]\nscheme = \"tvd\"\n", ETransportTime::EXPLICIT, false,
+         ETransportScheme::TVD},
+        {"[transport]\ntime = \"explicit\"\n", ETransportTime::EXPLICIT, true,
+         ETransportScheme::SPEC},
+        {"[transport]\ntime = \"implicit\"\n", ETransportTime::IMPLICIT, true,
+         ETransportScheme::SPEC},
+        {"[transport]\ntime = \"implicit\"\nscheme = \"symmetric\"\n",
+         ETransportTime::IMPLICIT, true, ETransportScheme::SYMMETRIC},
+    };
+    for (const auto& row : rows) {
+        CEngine engine;
+        engine.Read(Grid());
+        ReadExtension(engine.sim, row.text, "m.kvx");
+        EXPECT_EQ(engine.sim.m_ext.m_time, row.time) << row.text;
+        EXPECT_EQ(engine.sim.m_ext.m_timeGiven, row.given) << row.text;
+        EXPECT_EQ(engine.sim.m_ext.m_scheme, row.scheme) << row.text;
+    }
+}
+
 TEST(ExtensionFile, InjectTablesLandInTheModel) {
     CEngine engine;
     engine.Read(InjectGrid());

@@ -1,0 +1,460 @@
+// The implicit transport step. For every mobile component the new values x
+// solve, node by node,
+//   x_n - dt * (sum over faces of -+F(x) / (w theta_n) + s_n x_n)
+//       = c_n + dt * (sum over faces of -+G(c) / (w theta_n)) + injected_n
+// (s_n the node's sink rate where its source is negative, w its width along
+// the face's normal, a face's flux counted out of its node a and into b):
+// backward Euler with
+//   F(x) = q x(u) - theta_f D (x(b) - x(a)) / d
+// in the matrix: upstream advection, and the dispersion along the normal
+// with the upstream node's coefficient (as the symmetric and tvd schemes take
+// it). The matrix is then an M-matrix whose rows sum to 1 or more (the water
+// is conserved), so the values stay within 0 and the right-hand side's range.
+// With scheme = "symmetric" the advection in the matrix is central,
+// q (x(a) + x(b)) / 2: second order, not monotone where a cell's Peclet
+// number exceeds 2.
+//
+// Deferred to the right-hand side, from the state at the step's start:
+// G, the cross dispersion across the upstream node's neighbours (every
+// scheme), and with scheme = "tvd" the van Leer correction
+// q/2 d s (s the limited slope of the explicit tvd scheme, without its
+// Courant factor). Under tvd both are limited together, face by face, so that
+// no node's right-hand side leaves the range of its 3 x 3 neighbourhood at the
+// step's start (Zalesak's limiter, as the explicit tvd scheme limits its
+// cross term): the result is monotone whatever the step. At a steady state
+// the deferred terms are those of the state itself.
+//
+// The change put into m_transportDelta is taken from the fluxes of the
+// solution, F(x) + G, face by face, and the sink s_n x_n: every face moves
+// the same mass out of one node and into the other, so the budget closes to
+// rounding whatever the solver's residual, which only makes the values differ
+// from the exact solution of the system by that residual.
+//
+// The matrices and their incomplete LU factors are made before the time loop
+// (the flow field is steady); a reaction that turns a node's source or
+// porosity, or a changed step, makes them anew at the next step. The solves
+// run one component after the other with the same arithmetic whatever the
+// threads; Eigen's BiCGSTAB allocates its work vectors within each solve.
+#include "flow/implicit_transport.h"
+
+#include "flow/transport.h"
+#include "flow/transport_faces.h"
+#include "flow/upstream_faces.h"
+
+#include "model/exceptions.h"
+#include "model/extension.h"
+#include "model/index.h"
+#include "model/limits.h"
+#include "model/number_text.h"
+#include "model/simulation.h"
+#include "run/run_control.h"
+#include "rxn/rxn.h"
+#include "rxn/rxn_set.h"
+
+#include <Eigen/IterativeLinearSolvers>
+#include <Eigen/SparseCore>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using CMatrix = Eigen::SparseMatrix<double, Eigen::RowMajor, int>;
+using CSolver = Eigen::BiCGSTAB<CMatrix, Eigen::IncompleteLUT<double, int>>;
+
+// The slots a system depends on besides the step, kept per node.
+constexpr int IMPLICIT_KEPT[] = {SLOT_SOURCE, SLOT_POROSITY, SLOT_FLUXROW, SLOT_FLUXCOL};
+constexpr int IMPLICIT_NKEPT = 4;
+
+// One mobile component's system.
+struct CComponentSystem {
+    CMatrix m_matrix;
+    CSolver m_solver;
+    // Per node: F = coef[0] x(a) + coef[1] x(b) across its row face below,
+    // coef[2] and coef[3] across its column face to the right.
+    std::vector<double> m_coef;
+};
+
+} // namespace
+
+class CImplicitTransport {
+  public:
+    std::vector<std::unique_ptr<CComponentSystem>> m_systems;
+    Eigen::VectorXd m_rhs;
+    Eigen::VectorXd m_guess;
+    Eigen::VectorXd m_x;
+    std::vector<double> m_deferred; // G per face: 2 per node (row face below, column face right)
+    std::vector<double> m_limits;   // with tvd: R+ and R- per node
+    std::vector<double> m_kept;     // IMPLICIT_KEPT per node, as the systems were made
+    std::vector<unsigned char> m_held; // per node and mobile component: its value is held
+    double m_step = 0.0;            // the global step they were made with
+    int m_maxIterations = TRANSPORT_IMPLICIT_MAX_ITERATIONS;
+};
+
+void CImplicitDeleter::operator()(CImplicitTransport* p) const {
+    delete p;
+}
+
+namespace {
+
+// A face as the implicit step sees it, its flux read from state.
+CAxisFace FaceFrom(const CSimulation& s, const double* state, int i, int j, int axis) {
+    CAxisFace g = axis == 0 ? RowAxisFace(s, i, j) : ColumnAxisFace(s, i, j);
+    g.f.q = state[g.f.a + (axis == 0 ? SLOT_FLUXROW : SLOT_FLUXCOL)];
+    return g;
+}
+
+bool HasFace(const CSimulation& s, int i, int j, int axis) {
+    return axis == 0 ? i < s.m_nRows - 1 : j < s.m_nCols - 1;
+}
+
+bool Held(const CSimulation& s, const unsigned char* held, int n, int m) {
+    return held[ToSize(n) * ToSize(s.m_nMobile) + ToSize(m)] != 0;
+}
+
+// The nodes whose reaction set holds a mobile entry at a constant.
+void FindHeld(const CSimulation& s, std::vector<unsigned char>& held) {
+    held.assign(ToSize(s.m_nNodes) * ToSize(s.m_nMobile), 0);
+    const unsigned char* sets = s.m_nodeRxnSet.get();
+    for (int n = 0; n < s.m_nNodes; ++n) {
+        const CRxnSet& set = *s.m_rxnSets[sets[n]];
+        for (int m = 0; m < s.m_nMobile; ++m)
+            for (const CRxn* rxn : set.m_equi)
+                if (rxn->HoldsEntry(s.m_nComp - s.m_nMobile + m))
+                    held[ToSize(n) * ToSize(s.m_nMobile) + ToSize(m)] = 1;
+    }
+}
+
+// The matrix of mobile component m from state, and the faces' coefficients.
+void BuildSystem(const CSimulation& s, const double* state, int m, double dt,
+                 const unsigned char* held, CComponentSystem& system) {
+    const int nComp = s.m_nComp;
+    const bool central = s.m_ext.m_scheme == ETransportScheme::SYMMETRIC;
+    std::vector<Eigen::Triplet<double, int>> entries;
+    entries.reserve(ToSize(s.m_nNodes) * 9);
+    system.m_coef.assign(4 * ToSize(s.m_nNodes), 0.0);
+    for (int n = 0; n < s.m_nNodes; ++n) {
+        const double source = state[n * nComp + SLOT_SOURCE];
+        const bool sink = source < 0.0 && !Held(s, held, n, m);
+        entries.emplace_back(n, n, 1.0 + (sink ? -source * dt : 0.0));
+    }
+    for (int i = 0; i < s.m_nRows; ++i)
+        for (int j = 0; j < s.m_nCols; ++j)
+            for (int axis = 0; axis < 2; ++axis) {
+                if (!HasFace(s, i, j, axis))
+                    continue;
+                const CAxisFace g = FaceFrom(s, state, i, j, axis);
+                const CFace& f = g.f;
+                const double thetaA = state[f.a + SLOT_POROSITY];
+                const double thetaB = state[f.b + SLOT_POROSITY];
+                const double dispersion =
+                    MeanPorosity(state, f) * Upstream(s, state, g, m).diag / f.d;
+                const double advA = central ? 0.5 * f.q : std::max(f.q, 0.0);
+                const double advB = central ? 0.5 * f.q : std::min(f.q, 0.0);
+                const double coefA = advA + dispersion;
+                const double coefB = advB - dispersion;
+                const int a = f.a / nComp;
+                const int b = f.b / nComp;
+                double* kept = system.m_coef.data() + 4 * ToSize(a) + 2 * ToSize(axis);
+                kept[0] = coefA;
+                kept[1] = coefB;
+                const double scaleA = dt / (f.wa * thetaA);
+                const double scaleB = dt / (f.wb * thetaB);
+                // A held node's row stays x = its value at the step's start.
+                if (!Held(s, held, a, m)) {
+                    entries.emplace_back(a, a, scaleA * coefA);
+                    entries.emplace_back(a, b, scaleA * coefB);
+                }
+                if (!Held(s, held, b, m)) {
+                    entries.emplace_back(b, a, -scaleB * coefA);
+                    entries.emplace_back(b, b, -scaleB * coefB);
+                }
+            }
+    system.m_matrix.resize(s.m_nNodes, s.m_nNodes);
+    system.m_matrix.setFromTriplets(entries.begin(), entries.end());
+    system.m_matrix.makeCompressed();
+}
+
+void Factor(const CSimulation& s, int m, CComponentSystem& system, int maxIterations) {
+    system.m_solver.preconditioner().setDroptol(TRANSPORT_IMPLICIT_DROP);
+    system.m_solver.preconditioner().setFillfactor(TRANSPORT_IMPLICIT_FILL);
+    system.m_solver.setTolerance(TRANSPORT_IMPLICIT_TOLERANCE);
+    system.m_solver.setMaxIterations(maxIterations);
+    system.m_solver.compute(system.m_matrix);
+    if (system.m_solver.info() != Eigen::Success) {
+        const int k = s.m_nComp - s.m_nMobile + m;
+        throw ComputeException("the implicit transport of mobile component " +
+                               EntryName(s.m_ext, s.m_nComp, s.m_nMobile, k) +
+                               ": its matrix has no incomplete LU factor (a zero pivot)");
+    }
+}
+
+// Makes every component's system from state with step dt.
+void Build(const CSimulation& s, CImplicitTransport& t, const double* state, double dt) {
+    for (int m = 0; m < s.m_nMobile; ++m) {
+        CComponentSystem& system = *t.m_systems[ToSize(m)];
+        BuildSystem(s, state, m, dt, t.m_held.data(), system);
+        Factor(s, m, system, t.m_maxIterations);
+    }
+    for (int n = 0; n < s.m_nNodes; ++n)
+        for (int e = 0; e < IMPLICIT_NKEPT; ++e)
+            t.m_kept[ToSize(n * IMPLICIT_NKEPT + e)] = state[n * s.m_nComp + IMPLICIT_KEPT[e]];
+    t.m_step = dt;
+}
+
+bool StillValid(const CSimulation& s, const CImplicitTransport& t) {
+    if (t.m_step != s.m_globalStep)
+        return false;
+    for (int n = 0; n < s.m_nNodes; ++n)
+        for (int e = 0; e < IMPLICIT_NKEPT; ++e)
+            if (t.m_kept[ToSize(n * IMPLICIT_NKEPT + e)] != s.m_state[n * s.m_nComp + IMPLICIT_KEPT[e]])
+                return false;
+    return true;
+}
+
+// The deferred flux G of every face of component m from the step's start.
+void DeferredFluxes(const CSimulation& s, CImplicitTransport& t, int m, int k) {
+    const bool tvd = s.m_ext.m_scheme == ETransportScheme::TVD;
+    const double* state = s.m_state;
+    for (int i = 0; i < s.m_nRows; ++i)
+        for (int j = 0; j < s.m_nCols; ++j)
+            for (int axis = 0; axis < 2; ++axis) {
+                double& deferred = t.m_deferred[2 * ToSize(i * s.m_nCols + j) + ToSize(axis)];
+                deferred = 0.0;
+                if (!HasFace(s, i, j, axis))
+                    continue;
+                const CAxisFace g = FaceFrom(s, state, i, j, axis);
+                if (g.f.cross)
+                    deferred = -Cross(state, g, Upstream(s, state, g, m), k);
+                if (tvd)
+                    deferred += g.f.q * 0.5 * (g.f.d * LimitedSlope(state, g, k));
+            }
+}
+
+// The node's four faces: above, below, left, right (the node is b of the
+// first and third); -1 where the grid has none. slot: the face's place in the
+// per-face arrays.
+void FaceSlots(const CSimulation& s, int i, int j, int* slot) {
+    const int n = i * s.m_nCols + j;
+    slot[0] = i > 0 ? 2 * (n - s.m_nCols) : -1;
+    slot[1] = i < s.m_nRows - 1 ? 2 * n : -1;
+    slot[2] = j > 0 ? 2 * (n - 1) + 1 : -1;
+    slot[3] = j < s.m_nCols - 1 ? 2 * n + 1 : -1;
+}
+
+// The change of node (i, j) by the per-face fluxes flux, summed as the
+// explicit schemes sum them: (above + below) + (left + right).
+double NodeChange(const CSimulation& s, int i, int j, const double* flux, double dt,
+                  double theta) {
+    int slot[4];
+    FaceSlots(s, i, j, slot);
+    const double rowWidth = s.m_rowWidth.get()[i];
+    const double colWidth = s.m_colWidth.get()[j];
+    double t[4] = {};
+    for (int f = 0; f < 4; ++f) {
+        if (slot[f] < 0)
+            continue;
+        const double change = flux[slot[f]] * dt / (f < 2 ? rowWidth : colWidth) / theta;
+        t[f] = f == 0 || f == 2 ? change : -change;
+    }
+    return (t[0] + t[1]) + (t[2] + t[3]);
+}
+
+// Zalesak's limits of node (i, j): the share of its incoming (R+) and
+// outgoing (R-) deferred changes that keep it within its neighbourhood's range.
+void NodeLimits(const CSimulation& s, CImplicitTransport& t, int i, int j, int k, double dt) {
+    const int n = i * s.m_nCols + j;
+    const double* state = s.m_state;
+    const double theta = state[n * s.m_nComp + SLOT_POROSITY];
+    int slot[4];
+    FaceSlots(s, i, j, slot);
+    double gains = 0.0;
+    double losses = 0.0;
+    double low = state[n * s.m_nComp + k];
+    double high = low;
+    for (int r = std::max(0, i - 1); r <= std::min(s.m_nRows - 1, i + 1); ++r)
+        for (int c = std::max(0, j - 1); c <= std::min(s.m_nCols - 1, j + 1); ++c) {
+            const double v = state[(r * s.m_nCols + c) * s.m_nComp + k];
+            low = std::min(low, v);
+            high = std::max(high, v);
+        }
+    for (int f = 0; f < 4; ++f) {
+        if (slot[f] < 0)
+            continue;
+        const double width = f < 2 ? s.m_rowWidth.get()[i] : s.m_colWidth.get()[j];
+        const double change = t.m_deferred[ToSize(slot[f])] * dt / width / theta;
+        const double term = f == 0 || f == 2 ? change : -change;
+        (term > 0.0 ? gains : losses) += term;
+    }
+    const double value = state[n * s.m_nComp + k];
+    const double room = TRANSPORT_TVD_MARGIN;
+    double* limits = t.m_limits.data() + 2 * ToSize(n);
+    limits[0] = gains > 0.0 ? std::min(1.0, room * (high - value) / gains) : 1.0;
+    limits[1] = losses < 0.0 ? std::min(1.0, room * (value - low) / -losses) : 1.0;
+}
+
+// Each face's deferred flux scaled by the smaller share its giving and its
+// receiving node allow.
+void LimitDeferred(const CSimulation& s, CImplicitTransport& t, int k, double dt) {
+    for (int i = 0; i < s.m_nRows; ++i)
+        for (int j = 0; j < s.m_nCols; ++j)
+            NodeLimits(s, t, i, j, k, dt);
+    const double* limits = t.m_limits.data();
+    for (int n = 0; n < s.m_nNodes; ++n)
+        for (int axis = 0; axis < 2; ++axis) {
+            double& g = t.m_deferred[2 * ToSize(n) + ToSize(axis)];
+            if (g == 0.0)
+                continue;
+            const size_t a = 2 * ToSize(n);
+            const size_t b = 2 * ToSize(axis == 0 ? n + s.m_nCols : n + 1);
+            // A positive flux takes from a and gives to b.
+            g *= g > 0.0 ? std::min(limits[b], limits[a + 1]) : std::min(limits[a], limits[b + 1]);
+        }
+}
+
+[[noreturn]] void ThrowFailed(const CSimulation& s, int k, const std::string& why) {
+    throw ComputeException("the implicit transport of mobile component " +
+                           EntryName(s.m_ext, s.m_nComp, s.m_nMobile, k) + " " + why +
+                           " in the global step from time " + ExactText(s.m_currentTime));
+}
+
+// The injected water's load of entry k at the nodes, as AddInjection adds it.
+void AddInjected(const CSimulation& s, int k, Eigen::VectorXd& rhs) {
+    const CInjection& inject = s.m_ext.m_inject;
+    for (size_t e = 0; e < inject.m_entries.size(); ++e) {
+        if (inject.m_entries[e] != k)
+            continue;
+        for (size_t i = 0; i < inject.m_nodes.size(); ++i) {
+            const int n = inject.m_nodes[i];
+            const double source = s.m_state[n * s.m_nComp + SLOT_SOURCE];
+            if (!(source > 0.0))
+                continue;
+            const double c = inject.m_tables[ToSize(inject.m_nodeTable[i])].m_concentration[e];
+            rhs[n] += c * source * s.m_globalStep;
+        }
+    }
+}
+
+// Solves component m and puts its change, from the solution's fluxes, into
+// m_transportDelta.
+void SolveComponent(CSimulation& s, CImplicitTransport& t, int m) {
+    const int nComp = s.m_nComp;
+    const int k = nComp - s.m_nMobile + m;
+    const double dt = s.m_globalStep;
+    const double* state = s.m_state;
+    CComponentSystem& system = *t.m_systems[ToSize(m)];
+    DeferredFluxes(s, t, m, k);
+    if (s.m_ext.m_scheme == ETransportScheme::TVD)
+        LimitDeferred(s, t, k, dt);
+    for (int i = 0; i < s.m_nRows; ++i)
+        for (int j = 0; j < s.m_nCols; ++j) {
+            const int n = i * s.m_nCols + j;
+            const double theta = state[n * nComp + SLOT_POROSITY];
+            t.m_guess[n] = state[n * nComp + k];
+            t.m_rhs[n] = state[n * nComp + k] + NodeChange(s, i, j, t.m_deferred.data(), dt, theta);
+        }
+    AddInjected(s, k, t.m_rhs);
+    for (int n = 0; n < s.m_nNodes; ++n)
+        if (Held(s, t.m_held.data(), n, m))
+            t.m_rhs[n] = state[n * nComp + k];
+    t.m_x = system.m_solver.solveWithGuess(t.m_rhs, t.m_guess);
+    if (system.m_solver.info() != Eigen::Success)
+        ThrowFailed(s, k,
+                    "did not converge in " + std::to_string(system.m_solver.iterations()) +
+                        " iterations (relative residual " + ExactText(system.m_solver.error()) +
+                        ")");
+    for (int n = 0; n < s.m_nNodes; ++n)
+        if (!std::isfinite(t.m_x[n]))
+            ThrowFailed(s, k,
+                        "gave " + ExactText(t.m_x[n]) + " at node (" +
+                            std::to_string(n / s.m_nCols) + ", " + std::to_string(n % s.m_nCols) +
+                            "), not a finite number");
+    // The faces' whole fluxes into the per-face array, then each node's sum.
+    for (int n = 0; n < s.m_nNodes; ++n)
+        for (int axis = 0; axis < 2; ++axis) {
+            const size_t at = 2 * ToSize(n) + ToSize(axis);
+            if (!HasFace(s, n / s.m_nCols, n % s.m_nCols, axis))
+                continue;
+            const double* coef = system.m_coef.data() + 2 * at;
+            const int b = axis == 0 ? n + s.m_nCols : n + 1;
+            t.m_deferred[at] += coef[0] * t.m_x[n] + coef[1] * t.m_x[b];
+        }
+    for (int i = 0; i < s.m_nRows; ++i)
+        for (int j = 0; j < s.m_nCols; ++j) {
+            const int n = i * s.m_nCols + j;
+            const double* node = state + n * nComp;
+            double change = NodeChange(s, i, j, t.m_deferred.data(), dt, node[SLOT_POROSITY]);
+            if (node[SLOT_SOURCE] < 0.0)
+                change += t.m_x[n] * node[SLOT_SOURCE] * dt;
+            s.m_transportDelta[n * nComp + k] = change;
+        }
+}
+
+} // namespace
+
+bool IsImplicit(const CSimulation& s) {
+    return s.m_ext.m_time == ETransportTime::IMPLICIT;
+}
+
+void PrepareImplicitTransport(CSimulation& s, int maxIterations) {
+    s.m_implicit.reset();
+    if (!IsImplicit(s) || s.m_nMobile == 0)
+        return;
+    s.m_implicit.reset(new CImplicitTransport);
+    CImplicitTransport& t = *s.m_implicit;
+    t.m_maxIterations = maxIterations;
+    for (int m = 0; m < s.m_nMobile; ++m)
+        t.m_systems.push_back(std::make_unique<CComponentSystem>());
+    t.m_rhs.resize(s.m_nNodes);
+    t.m_guess.resize(s.m_nNodes);
+    t.m_x.resize(s.m_nNodes);
+    t.m_deferred.assign(2 * ToSize(s.m_nNodes), 0.0);
+    t.m_limits.assign(2 * ToSize(s.m_nNodes), 1.0);
+    t.m_kept.assign(ToSize(IMPLICIT_NKEPT) * ToSize(s.m_nNodes), 0.0);
+    FindHeld(s, t.m_held);
+    Build(s, t, s.m_stateNew.get(), s.m_globalStep);
+}
+
+void TransportStepImplicit(CSimulation& s) {
+    for (int v = 0; v < s.m_nValues; ++v)
+        s.m_transportDelta[v] = 0.0;
+    if (s.m_nMobile == 0)
+        return;
+    if (!s.m_implicit)
+        PrepareImplicitTransport(s);
+    CImplicitTransport& t = *s.m_implicit;
+    if (!StillValid(s, t))
+        Build(s, t, s.m_state, s.m_globalStep);
+    for (int m = 0; m < s.m_nMobile; ++m)
+        SolveComponent(s, t, m);
+}
+
+double ImplicitStep(const CSimulation& s, double duration) {
+    const double* state = s.m_stateNew.get();
+    double passage = HUGE_VAL; // the shortest time water takes through a cell
+    for (int i = 0; i < s.m_nRows; ++i)
+        for (int j = 0; j < s.m_nCols; ++j)
+            for (int axis = 0; axis < 2; ++axis) {
+                if (!HasFace(s, i, j, axis))
+                    continue;
+                const CAxisFace g = FaceFrom(s, state, i, j, axis);
+                const double q = std::fabs(g.f.q);
+                if (!(q > 0.0))
+                    continue;
+                const double thetaA = state[g.f.a + SLOT_POROSITY];
+                const double thetaB = state[g.f.b + SLOT_POROSITY];
+                passage = std::min(passage, std::min(thetaA * g.f.wa, thetaB * g.f.wb) / q);
+            }
+    return std::min(TRANSPORT_IMPLICIT_COURANT * passage, duration / TRANSPORT_IMPLICIT_MIN_STEPS);
+}
+
+void ComputeImplicitStep(CSimulation& s, double duration) {
+    const double step = ImplicitStep(s, duration);
+    if (duration > 0.0 && !(step > 0.0))
+        throw ComputeException("implicit global step " + ExactText(step) + " is not positive");
+    s.m_globalStep = step;
+    s.m_runControl->SetGlobalStep(step);
+}

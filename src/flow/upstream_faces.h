@@ -1,0 +1,127 @@
+// The faces of the grid as the schemes taken from the upstream side see them:
+// a face with its neighbours along and across its normal, its upstream node's
+// dispersion coefficients, the cross term and the van Leer slope. Shared by
+// the explicit step (flow/upstream_transport.cpp) and the implicit one
+// (flow/implicit_transport.cpp), so that both take the same coefficients.
+#pragma once
+
+#include "flow/flow_field.h"
+#include "flow/transport_faces.h"
+
+#include "model/limits.h"
+#include "model/simulation.h"
+
+#include <cmath>
+
+// A face and its neighbourhood along and across its normal.
+struct CAxisFace {
+    CFace f;
+    int step = 0;             // values from a node to its neighbour along the normal
+    int tangentSlot = 0;      // the flux slot across the normal
+    int tangentStep = 0;      // values from a node to its neighbour across the normal
+    bool tangentZero = false; // on the first column (row faces) or row (column faces)
+    bool rowFace = true;
+    bool beforeA = false; // a has a neighbour on its far side, dBeforeA away
+    bool afterB = false;  // b has one on its far side, dAfterB away
+    double dBeforeA = 0.0;
+    double dAfterB = 0.0;
+};
+
+[[gnu::always_inline]] inline CAxisFace RowAxisFace(const CSimulation& s, int i, int j) {
+    CAxisFace g;
+    g.f = RowFace(s, i, j);
+    g.step = s.m_nCols * s.m_nComp;
+    g.tangentSlot = SLOT_FLUXCOL;
+    g.tangentStep = s.m_nComp;
+    g.tangentZero = j == 0;
+    g.rowFace = true;
+    const double* coord = s.m_rowCoord.get();
+    g.beforeA = i > 0;
+    if (g.beforeA)
+        g.dBeforeA = coord[i] - coord[i - 1];
+    g.afterB = i + 2 < s.m_nRows;
+    if (g.afterB)
+        g.dAfterB = coord[i + 2] - coord[i + 1];
+    return g;
+}
+
+[[gnu::always_inline]] inline CAxisFace ColumnAxisFace(const CSimulation& s, int i, int j) {
+    CAxisFace g;
+    g.f = ColumnFace(s, i, j);
+    g.step = s.m_nComp;
+    g.tangentSlot = SLOT_FLUXROW;
+    g.tangentStep = s.m_nCols * s.m_nComp;
+    g.tangentZero = i == 0;
+    g.rowFace = false;
+    const double* coord = s.m_colCoord.get();
+    g.beforeA = j > 0;
+    if (g.beforeA)
+        g.dBeforeA = coord[j] - coord[j - 1];
+    g.afterB = j + 2 < s.m_nCols;
+    if (g.afterB)
+        g.dAfterB = coord[j + 2] - coord[j + 1];
+    return g;
+}
+
+// The upstream node of a face and its dispersion coefficients for one
+// mobile component.
+struct CUpstream {
+    int node = 0;       // first value of the node
+    double diag = 0.0;  // dispersion along the face normal
+    double cross = 0.0; // the tensor's cross term
+};
+
+// With the water flowing towards b, b's tensor is computed as the flow field
+// computes a node's own, with this face's flux along the normal (a's stored
+// tensor already has it); the first row or column takes no flux across.
+// state: the values the face's flux was read from.
+inline CUpstream Upstream(const CSimulation& s, const double* state, const CAxisFace& g, int m) {
+    const CFace& f = g.f;
+    if (f.q >= 0.0)
+        return {f.a, f.coef[3 * m + f.diagCoef], f.coef[3 * m + 2]};
+    const double* node = state + f.b;
+    const double theta = node[SLOT_POROSITY];
+    const double across = node[g.tangentSlot];
+    const double aL = s.m_dispersivityL.get()[m];
+    const double aT = s.m_dispersivityT.get()[m];
+    CUpstream up;
+    up.node = f.b;
+    up.diag = DispersionDiagonal(aL, aT, f.q, g.tangentZero ? 0.0 : across, theta) +
+              s.m_diffusion.get()[m];
+    up.cross = g.rowFace ? DispersionCross(aL, aT, f.q, across, theta)
+                         : DispersionCross(aL, aT, across, f.q, theta);
+    return up;
+}
+
+// The cross dispersion across the upstream node's neighbours, per unit face
+// area; 0 on the grid's edge rows and columns.
+inline double Cross(const double* state, const CAxisFace& g, const CUpstream& up, int k) {
+    if (!g.f.cross)
+        return 0.0;
+    const double* c = state + up.node;
+    return (c[g.tangentStep + k] - c[k - g.tangentStep]) * c[SLOT_POROSITY] * up.cross /
+           g.f.crossD;
+}
+
+inline double MeanPorosity(const double* state, const CFace& f) {
+    return (state[f.a + SLOT_POROSITY] + state[f.b + SLOT_POROSITY]) * 0.5;
+}
+
+// The van Leer slope at the upstream node along the flow: 0 at an extremum
+// and where the node has no neighbour upstream of it.
+inline double LimitedSlope(const double* state, const CAxisFace& g, int k) {
+    const CFace& f = g.f;
+    const bool forward = f.q >= 0.0;
+    if (!(forward ? g.beforeA : g.afterB))
+        return 0.0;
+    const int u = forward ? f.a : f.b;
+    const int down = forward ? f.b : f.a;
+    const int far = forward ? f.a - g.step : f.b + g.step;
+    const double cu = state[u + k];
+    const double gradDown = (state[down + k] - cu) / f.d;
+    const double gradUp = (cu - state[far + k]) / (forward ? g.dBeforeA : g.dAfterB);
+    if (!(gradDown * gradUp > 0.0))
+        return 0.0;
+    return 2.0 * gradDown * gradUp / (gradDown + gradUp);
+}
+
