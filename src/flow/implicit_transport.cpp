@@ -10,7 +10,9 @@
 // with the upstream node's coefficient (as the symmetric and tvd schemes take
 // it). The matrix is then an M-matrix whose rows sum to 1 or more (the water
 // is conserved), so the values stay within 0 and the right-hand side's range.
-// With scheme = "symmetric" the advection in the matrix is central,
+// "spec" (the default) takes the same matrix: its Lax-Wendroff term belongs to
+// the explicit step. With scheme = "symmetric" the advection in the matrix is
+// central,
 // q (x(a) + x(b)) / 2: second order, not monotone where a cell's Peclet
 // number exceeds 2.
 //
@@ -18,11 +20,13 @@
 // G, the cross dispersion across the upstream node's neighbours (every
 // scheme), and with scheme = "tvd" the van Leer correction
 // q/2 d s (s the limited slope of the explicit tvd scheme, without its
-// Courant factor). Under tvd both are limited together, face by face, so that
+// Courant factor). Under "spec" and "tvd" G is limited face by face so that
 // no node's right-hand side leaves the range of its 3 x 3 neighbourhood at the
 // step's start (Zalesak's limiter, as the explicit tvd scheme limits its
-// cross term): the result is monotone whatever the step. At a steady state
-// the deferred terms are those of the state itself.
+// cross term): with the upstream matrix the result is monotone whatever the
+// step. Under "symmetric" G is taken whole. The limits shrink as the step
+// grows (they compare dt G with the room a node has), so long steps lean
+// towards the first-order upstream answer.
 //
 // The change put into m_transportDelta is taken from the fluxes of the
 // solution, F(x) + G, face by face, and the sink s_n x_n: every face moves
@@ -347,7 +351,7 @@ void SolveComponent(CSimulation& s, CImplicitTransport& t, int m) {
     const double* state = s.m_state;
     CComponentSystem& system = *t.m_systems[ToSize(m)];
     DeferredFluxes(s, t, m, k);
-    if (s.m_ext.m_scheme == ETransportScheme::TVD)
+    if (s.m_ext.m_scheme != ETransportScheme::SYMMETRIC)
         LimitDeferred(s, t, k, dt);
     for (int i = 0; i < s.m_nRows; ++i)
         for (int j = 0; j < s.m_nCols; ++j) {

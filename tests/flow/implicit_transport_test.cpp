@@ -1,0 +1,202 @@
+// The implicit transport step: its steady states against the explicit
+// step's and against the exact discrete answer, its failures, and the step it
+// takes when the model gives none.
+#include "flow/implicit_transport.h"
+#include "flow/transport.h"
+#include "model/extension.h"
+#include "model/index.h"
+#include "support/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+using namespace kova_test;
+
+namespace {
+
+// A grid of rows x cols nodes 1 apart, every head held on a plane falling by
+// grad along the columns (q = grad), porosity 0.25, one or two mobile
+// components, after the flow field; m_state holds m_stateNew.
+struct CGrid : CEngine {
+    CGrid(int rows, int cols, double grad, double alphaL, double diffusion, int mobile = 1) {
+        CTestModel model;
+        model.Grid(rows, cols);
+        for (int m = 0; m < mobile; ++m)
+            model.Mobile(alphaL, alphaL, diffusion);
+        model.defaults = {0, 0, 0.25, 1, 1, 0, 0};
+        model.defaults.resize(ToSize(7 + mobile), 0.0);
+        for (int i = 0; i < rows; ++i)
+            for (int j = 0; j < cols; ++j)
+                model.Set(i, j, SLOT_HEAD, 10.0 - grad * j).Fixed(i, j);
+        Read(model);
+        Heads();
+        Flow();
+    }
+    // Copies the model's state to the step's start, as the time loop does.
+    void Start() {
+        for (int t = 0; t < sim.m_nValues; ++t)
+            sim.m_state[t] = sim.m_stateNew.get()[t];
+    }
+    // Injects c of the first mobile entry at node n (its source is set).
+    void Inject(int n, double source, double c) {
+        sim.m_stateNew.get()[n * sim.m_nComp + SLOT_SOURCE] = source;
+        CInjection& inject = sim.m_ext.m_inject;
+        CInjectTable table;
+        table.m_concentration = {c};
+        inject.m_tables = {table};
+        inject.m_entries = {sim.m_nComp - sim.m_nMobile};
+        inject.m_nodes = {n};
+        inject.m_nodeTable = {0};
+    }
+    // Steps from m_state with the transport alone; the largest change of the
+    // last step.
+    double Steps(int count) {
+        double largest = 0.0;
+        for (int step = 0; step < count; ++step) {
+            TransportStep(sim);
+            largest = 0.0;
+            for (int t = 0; t < sim.m_nValues; ++t) {
+                sim.m_state[t] += sim.m_transportDelta[t];
+                const double change = std::fabs(sim.m_transportDelta[t]);
+                if (!(change <= largest))
+                    largest = change; // a value that is not a number stays
+
+            }
+        }
+        return largest;
+    }
+    double C(int n) const { return sim.m_state[n * sim.m_nComp + sim.m_nComp - 1]; }
+};
+
+void MakeImplicit(CSimulation& sim, ETransportScheme scheme, double dt) {
+    sim.m_ext.m_scheme = scheme;
+    sim.m_ext.m_time = ETransportTime::IMPLICIT;
+    sim.m_globalStep = dt;
+    PrepareImplicitTransport(sim);
+}
+
+// Without flow the three schemes are one: dispersion, an injected node and
+// two sinks. A few steps of 1e4 reach the steady state that the explicit step
+// reaches at its stable step after thousands, to the solver's tolerance (the
+// change taken from the fluxes carries the rounding of terms dt / dt_stable
+// times the values: steps far beyond the run's scale would show it).
+TEST(ImplicitTransport, AFewLargeStepsReachTheExplicitSteadyState) {
+    for (ETransportScheme scheme :
+         {ETransportScheme::SPEC, ETransportScheme::SYMMETRIC, ETransportScheme::TVD}) {
+        CGrid exp(5, 6, 0.0, 0.0, 0.5);
+        CGrid imp(5, 6, 0.0, 0.0, 0.5);
+        for (CGrid* g : {&exp, &imp}) {
+            g->Inject(0, 0.2, 3.0);
+            g->sim.m_stateNew[ToSize(29 * g->sim.m_nComp + SLOT_SOURCE)] = -0.1;
+            g->sim.m_stateNew[ToSize(15 * g->sim.m_nComp + SLOT_SOURCE)] = -0.05;
+            g->Start();
+        }
+        exp.sim.m_ext.m_scheme = scheme;
+        // Without flow the tvd rule is the dispersion's for every scheme.
+        int limiting = -1;
+        exp.sim.m_globalStep = TvdStableStep(exp.sim, 1e9, &limiting);
+        ASSERT_GE(limiting, 0);
+        PrepareUpstreamWork(exp.sim);
+        ASSERT_LT(exp.Steps(20000), 1e-13) << SchemeName(scheme);
+        MakeImplicit(imp.sim, scheme, 1e4);
+        imp.Steps(12);
+        double top = 0.0;
+        for (int n = 0; n < 30; ++n)
+            top = std::max(top, exp.C(n));
+        ASSERT_GT(top, 1.0);
+        for (int n = 0; n < 30; ++n)
+            EXPECT_NEAR(imp.C(n), exp.C(n), 1e-10 * top) << SchemeName(scheme) << " node " << n;
+    }
+}
+
+// Upstream advection with no dispersion, a sink rate s at every node but the
+// first, whose injected water brings c_in: the steady state is exact,
+//   c_0 = c_in src w_0 theta / q,  c_j = c_(j-1) a_j / (a_j + s), a_j = |q| / (w_j theta)
+// counted from the upstream end, whichever way the water flows, but for the
+// last node, which has no face to pass its water on: c = c_(j-1) a_j / s.
+TEST(ImplicitTransport, TheUpstreamSteadyStateIsTheExactOne) {
+    const struct {
+        double grad; // q along the row
+        double sink;
+    } rows[] = {{0.5, 0.05}, {-0.5, 0.05}, {0.25, 0.2}, {-1.0, 0.5}};
+    for (const auto& row : rows) {
+        const int cols = 8;
+        CGrid g(1, cols, row.grad, 0.0, 0.0);
+        const int first = row.grad > 0.0 ? 0 : cols - 1;
+        const int dir = row.grad > 0.0 ? 1 : -1;
+        const double q = std::fabs(row.grad);
+        g.Inject(first, 0.2, 2.0);
+        for (int j = 0; j < cols; ++j)
+            if (j != first)
+                g.sim.m_stateNew[ToSize(j * g.sim.m_nComp + SLOT_SOURCE)] = -row.sink;
+        g.Start();
+        MakeImplicit(g.sim, ETransportScheme::SPEC, 1e4);
+        g.Steps(12);
+        const double* width = g.sim.m_colWidth.get();
+        double expected = 2.0 * 0.2 * width[first] * 0.25 / q;
+        for (int s = 0; s < cols; ++s) {
+            const int j = first + dir * s;
+            if (s > 0) {
+                const double a = q / (width[j] * 0.25);
+                expected = expected * a / (s == cols - 1 ? row.sink : a + row.sink);
+            }
+            EXPECT_NEAR(g.C(j), expected, 1e-10 * expected) << "grad " << row.grad << " node " << j;
+        }
+    }
+}
+
+// A solve that fails ends the step with a ComputeException that names the
+// component and the step's start time, and leaves no result to be used.
+TEST(ImplicitTransport, AFailedSolveNamesTheComponentAndTheStep) {
+    const struct {
+        const char* name;
+        int maxIterations;
+        bool notFinite; // the second component's value at one node is not a number
+        const char* why;
+    } rows[] = {
+        {"no iteration allowed", 0, false, "mobile component mobile_0 did not converge in 0 iterations"},
+        {"a value that is not a number", TRANSPORT_IMPLICIT_MAX_ITERATIONS, true,
+         "mobile component mobile_1 "},
+    };
+    for (const auto& row : rows) {
+        CGrid g(6, 7, 0.5, 1.0, 0.1, 2);
+        for (int n = 0; n < g.sim.m_nNodes; ++n)
+            for (int k = g.sim.m_nComp - 2; k < g.sim.m_nComp; ++k)
+                g.sim.m_stateNew[ToSize(n * g.sim.m_nComp + k)] = n % 3 == 0 ? 1.0 : 0.0;
+        g.Start();
+        if (row.notFinite)
+            g.sim.m_state[17 * g.sim.m_nComp + g.sim.m_nComp - 1] = std::nan("");
+        g.sim.m_ext.m_time = ETransportTime::IMPLICIT;
+        g.sim.m_globalStep = 2.0;
+        g.sim.m_currentTime = 2.5;
+        PrepareImplicitTransport(g.sim, row.maxIterations);
+        const std::string outcome = Outcome([&] { TransportStep(g.sim); });
+        EXPECT_EQ(outcome.rfind("compute: the implicit transport of ", 0), 0u) << outcome;
+        EXPECT_NE(outcome.find(row.why), std::string::npos) << row.name << ": " << outcome;
+        EXPECT_NE(outcome.find("in the global step from time 2.5"), std::string::npos)
+            << row.name << ": " << outcome;
+    }
+}
+
+// The step of a model that gives none: 5 passages of the fastest cell, at
+// most a tenth of the run; a tenth of the run where nothing flows.
+TEST(ImplicitTransport, TheStepWithoutOneIsFiveCellPassagesOrATenthOfTheRun) {
+    const struct {
+        double grad;
+        double duration;
+    } rows[] = {{0.5, 1000.0}, {-0.5, 1000.0}, {0.5, 4.0}, {0.0, 1000.0}};
+    for (const auto& row : rows) {
+        CGrid g(3, 6, row.grad, 1.0, 0.0);
+        const double* width = g.sim.m_colWidth.get();
+        const double narrowest = *std::min_element(width, width + 6);
+        const double passage = row.grad == 0.0 ? HUGE_VAL : 0.25 * narrowest / std::fabs(row.grad);
+        const double expected = std::min(5.0 * passage, row.duration / 10.0);
+        EXPECT_DOUBLE_EQ(ImplicitStep(g.sim, row.duration), expected)
+            << "grad " << row.grad << ", duration " << row.duration;
+    }
+}
+
+} // namespace
