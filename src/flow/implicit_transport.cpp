@@ -85,16 +85,16 @@ struct CComponentSystem {
 } // namespace
 
 class CImplicitTransport {
-  public:
+public:
     std::vector<std::unique_ptr<CComponentSystem>> m_systems;
     Eigen::VectorXd m_rhs;
     Eigen::VectorXd m_guess;
     Eigen::VectorXd m_x;
-    std::vector<double> m_deferred; // G per face: 2 per node (row face below, column face right)
-    std::vector<double> m_limits;   // with tvd: R+ and R- per node
-    std::vector<double> m_kept;     // IMPLICIT_KEPT per node, as the systems were made
+    std::vector<double> m_deferred;    // G per face: 2 per node (row face below, column face right)
+    std::vector<double> m_limits;      // R+ and R- per node (spec and tvd)
+    std::vector<double> m_kept;        // IMPLICIT_KEPT per node, as the systems were made
     std::vector<unsigned char> m_held; // per node and mobile component: its value is held
-    double m_step = 0.0;            // the global step they were made with
+    double m_step = 0.0;               // the global step they were made with
     int m_maxIterations = TRANSPORT_IMPLICIT_MAX_ITERATIONS;
 };
 
@@ -214,7 +214,8 @@ bool StillValid(const CSimulation& s, const CImplicitTransport& t) {
         return false;
     for (int n = 0; n < s.m_nNodes; ++n)
         for (int e = 0; e < IMPLICIT_NKEPT; ++e)
-            if (t.m_kept[ToSize(n * IMPLICIT_NKEPT + e)] != s.m_state[n * s.m_nComp + IMPLICIT_KEPT[e]])
+            if (t.m_kept[ToSize(n * IMPLICIT_NKEPT + e)] !=
+                s.m_state[n * s.m_nComp + IMPLICIT_KEPT[e]])
                 return false;
     return true;
 }
@@ -251,8 +252,7 @@ void FaceSlots(const CSimulation& s, int i, int j, int* slot) {
 
 // The change of node (i, j) by the per-face fluxes flux, summed as the
 // explicit schemes sum them: (above + below) + (left + right).
-double NodeChange(const CSimulation& s, int i, int j, const double* flux, double dt,
-                  double theta) {
+double NodeChange(const CSimulation& s, int i, int j, const double* flux, double dt, double theta) {
     int slot[4];
     FaceSlots(s, i, j, slot);
     const double rowWidth = s.m_rowWidth.get()[i];

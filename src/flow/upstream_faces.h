@@ -99,8 +99,7 @@ inline double Cross(const double* state, const CAxisFace& g, const CUpstream& up
     if (!g.f.cross)
         return 0.0;
     const double* c = state + up.node;
-    return (c[g.tangentStep + k] - c[k - g.tangentStep]) * c[SLOT_POROSITY] * up.cross /
-           g.f.crossD;
+    return (c[g.tangentStep + k] - c[k - g.tangentStep]) * c[SLOT_POROSITY] * up.cross / g.f.crossD;
 }
 
 inline double MeanPorosity(const double* state, const CFace& f) {
@@ -124,4 +123,3 @@ inline double LimitedSlope(const double* state, const CAxisFace& g, int k) {
         return 0.0;
     return 2.0 * gradDown * gradUp / (gradDown + gradUp);
 }
-

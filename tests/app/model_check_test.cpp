@@ -78,6 +78,26 @@ TEST(ModelCheck, SummaryNamesWhatWasRead) {
         ExpectPart(s, part);
 }
 
+// The transport time shows when the extension file gives it, and only then:
+// a summary without the key stays as it was.
+TEST(ModelCheck, TheTransportTimeShowsWhenGiven) {
+    const struct {
+        const char* text;
+        const char* expected; // the lines after the scheme's
+    } rows[] = {
+        {"[transport]\nscheme = \"tvd\"\n", "  transport scheme: tvd\n  entry"},
+        {"[transport]\ntime = \"implicit\"\n",
+         "  transport scheme: spec (the default)\n  transport time: implicit\n"},
+        {"[transport]\ntime = \"explicit\"\nscheme = \"symmetric\"\n",
+         "  transport scheme: symmetric\n  transport time: explicit\n"},
+    };
+    for (const auto& row : rows) {
+        CheckedModel m(CHECK_MODEL);
+        ReadExtension(m.sim, row.text, "dir/m.kvx");
+        ExpectPart(ModelSummary(m.sim, "dir/m"), row.expected);
+    }
+}
+
 // The inject tables with their nodes and concentrations; a held node's
 // source is not known before the heads, and the check says when it is
 // checked.

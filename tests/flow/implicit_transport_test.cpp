@@ -63,7 +63,6 @@ struct CGrid : CEngine {
                 const double change = std::fabs(sim.m_transportDelta[t]);
                 if (!(change <= largest))
                     largest = change; // a value that is not a number stays
-
             }
         }
         return largest;
@@ -157,7 +156,8 @@ TEST(ImplicitTransport, AFailedSolveNamesTheComponentAndTheStep) {
         bool notFinite; // the second component's value at one node is not a number
         const char* why;
     } rows[] = {
-        {"no iteration allowed", 0, false, "mobile component mobile_0 did not converge in 0 iterations"},
+        {"no iteration allowed", 0, false,
+         "mobile component mobile_0 did not converge in 0 iterations"},
         {"a value that is not a number", TRANSPORT_IMPLICIT_MAX_ITERATIONS, true,
          "mobile component mobile_1 "},
     };
