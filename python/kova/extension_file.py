@@ -63,6 +63,7 @@ class ObservationWell:
 
 
 SCHEMES = ("spec", "symmetric", "tvd")
+TIMES = ("explicit", "implicit")
 
 
 @dataclass(frozen=True)
@@ -115,6 +116,9 @@ class Extension:
         The transport scheme: "spec" (the default), "symmetric" or "tvd".
     inject : list of Injection
         The ``[[inject]]`` tables, in the file's order.
+    time : str
+        How the transport takes each step: "explicit" (the default) or
+        "implicit" (backward Euler).
     """
 
     path: Optional[str]
@@ -127,6 +131,7 @@ class Extension:
     observe: List[ObservationWell] = field(default_factory=list)
     scheme: str = "spec"
     inject: List[Injection] = field(default_factory=list)
+    time: str = "explicit"
 
 
 def _type_name(value: Any) -> str:
@@ -365,8 +370,15 @@ def read_extension(path: str, immobile: int, mobile: int,
                 check.fail(f"observe[{i}].name", f"the well name {well.name!r} is given twice")
             wells.append(well)
     scheme = "spec"
+    time = "explicit"
     if "transport" in root:
-        table = check.table(root["transport"], "transport", ("scheme",))
+        table = check.table(root["transport"], "transport", ("scheme", "time"))
+        if "time" in table:
+            time = table["time"]
+            if not isinstance(time, str):
+                check.fail("transport.time", f"must be a string, not {_type_name(time)}")
+            if time not in TIMES:
+                check.fail("transport.time", 'must be "explicit" or "implicit"')
         if "scheme" in table:
             scheme = table["scheme"]
             if not isinstance(scheme, str):
@@ -386,7 +398,7 @@ def read_extension(path: str, immobile: int, mobile: int,
             inject.append(_injection(check, value, f"inject[{i}]", mobile_names, shape))
         _check_injected_once(check, inject)
     return Extension(path, units["length"], units["time"], units["mass"], thickness,
-                     list(lists[0]), list(lists[1]), wells, scheme, inject)
+                     list(lists[0]), list(lists[1]), wells, scheme, inject, time)
 
 
 def _index(check: _Checker, value: Any, key: str, count: Optional[int]) -> int:

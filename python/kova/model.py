@@ -27,7 +27,7 @@ from typing import TYPE_CHECKING, Callable, Dict, List, Optional, Sequence, Tupl
 
 import numpy as np
 
-from .extension_file import (SCHEMES, EntryLabel, Injection, ObservationWell, axis_extent,
+from .extension_file import (SCHEMES, TIMES, EntryLabel, Injection, ObservationWell, axis_extent,
                              read_extension)
 from .model_file import HYDRAULIC_ENTRIES, read_model_file
 from .engine import check_base, run_base
@@ -229,6 +229,7 @@ class Model:
         self.thickness: Optional[float] = None
         self._observe: List[ObservationWell] = []
         self.transport_scheme = "spec"
+        self.transport_time = "explicit"
         # Read from an extension file and written back as they were.
         self._inject: List[Injection] = []
         self._reactions: List[Reaction] = []
@@ -507,6 +508,20 @@ class Model:
         if scheme not in SCHEMES:
             _fail("scheme", scheme, "must be one of " + ", ".join(map(repr, SCHEMES)))
         self.transport_scheme = scheme
+
+    def set_transport_time(self, time: str) -> None:
+        """Choose how the transport takes each global step.
+
+        Parameters
+        ----------
+        time : str
+            ``"explicit"`` (the default) or ``"implicit"``: backward Euler at
+            any step, a step of 0 then chosen for accuracy
+            (docs/transport.md).
+        """
+        if time not in TIMES:
+            _fail("time", time, "must be one of " + ", ".join(map(repr, TIMES)))
+        self.transport_time = time
 
     def add_injection(self, concentration: Dict[str, float],
                       nodes: Optional[Sequence[Tuple[int, int]]] = None,
@@ -872,8 +887,13 @@ class Model:
             parts.append("[units]\n" + "".join(f"{k} = {_toml_string(v)}\n" for k, v in units))
         if self.thickness is not None:
             parts.append(f"[aquifer]\nthickness = {_text(self.thickness)}\n")
+        transport = []
         if self.transport_scheme != "spec":
-            parts.append(f"[transport]\nscheme = {_toml_string(self.transport_scheme)}\n")
+            transport.append(f"scheme = {_toml_string(self.transport_scheme)}\n")
+        if self.transport_time != "explicit":
+            transport.append(f"time = {_toml_string(self.transport_time)}\n")
+        if transport:
+            parts.append("[transport]\n" + "".join(transport))
         lists = []
         for kind, labels in (("immobile", self._immobile), ("mobile", self._mobile)):
             if any(e.name != f"{kind}_{k}" or e.units is not None
@@ -1042,6 +1062,7 @@ class Model:
         model.thickness = None if ext.thickness == 1.0 else ext.thickness
         model._observe = list(ext.observe)
         model.transport_scheme = ext.scheme
+        model.transport_time = ext.time
         model._inject = list(ext.inject)
         names = model.entry_names
         # As the file has them: a set in the wrong list is the file's to keep

@@ -118,6 +118,8 @@ def test_numbers_the_engine_cannot_read_are_refused(text, kinds, refused):
     ("observe = 3\n", "observe", "array of tables"),
     ("[transport]\nscheme = \"upwind\"\n", "transport.scheme", '"spec", "symmetric" or "tvd"'),
     ("[transport]\nschme = \"tvd\"\n", "transport.schme", "unknown key"),
+    ("[transport]\ntime = \"crank\"\n", "transport.time", '"explicit" or "implicit"'),
+    ("[transport]\ntime = 1\n", "transport.time", "must be a string, not an integer"),
     ("[[inject]]\nconcentration = { mobile_0 = 1 }\n", "inject[0]", "nodes or rectangle"),
     ("[[inject]]\nnodes = [[0, 0]]\nrectangle = [0, 0, 1, 1]\nconcentration = {}\n",
      "inject[0]", "nodes or rectangle"),

@@ -178,6 +178,7 @@ def _model() -> kova.Model:
     (lambda m: m.set_thickness(0.0), "thickness", "0.0"),
     (lambda m: m.set_units(mass='g"'), "mass", "'g\"'"),
     (lambda m: m.set_transport_scheme("upwind"), "scheme", "'upwind'"),
+    (lambda m: m.set_transport_time("Implicit"), "time", "'Implicit'"),
     (lambda m: m.add_observation("w", row=0), "row", "0"),
     (lambda m: m.add_observation("w", x=0.0, y=1.6), "y", "1.6"),
     (lambda m: (m.add_observation("w", row=0, col=0), m.add_observation("w", row=1, col=1)),
@@ -227,12 +228,13 @@ def test_scheme_and_injections_of_the_extension_file_kept(engine, tmp_path):
         shutil.copy(path, tmp_path)
     base = tmp_path / "decay_chain"
     with open(str(base) + ".kvx", "a") as handle:
-        handle.write('\n[transport]\nscheme = "tvd"\n')
+        handle.write('\n[transport]\nscheme = "tvd"\ntime = "implicit"\n')
     model = kova.Model.read(base)
     assert model.transport_scheme == "tvd"
+    assert model.transport_time == "implicit"
     model.write(tmp_path / "again")
     understood = engine_check(engine, tmp_path / "again")
-    assert "transport scheme: tvd" in understood
+    assert "transport scheme: tvd\n  transport time: implicit\n" in understood
     assert understood == engine_check(engine, base)
     # Injected water: the tables kept as read, the nodes given the positive
     # sources they need.
