@@ -226,6 +226,9 @@ void AppendTimes(std::string& out, const CSimulation& s) {
     out += "  output interval: " + Num(s.m_outputInterval) + "\n";
     if (s.m_globalStep > 0.0)
         out += "  global step: " + Num(s.m_globalStep) + "\n";
+    else if (s.m_ext.m_time == ETransportTime::IMPLICIT)
+        out += "  global step: computed for accuracy, 5 cell passages or a tenth of the run (" +
+               Num(s.m_globalStep) + " in the file)\n";
     else
         out += "  global step: computed stable step (" + Num(s.m_globalStep) + " in the file)\n";
     out += "  opzero: " + Num(s.m_opzero) + "\n";

@@ -36,9 +36,11 @@
 //
 // The matrices and their incomplete LU factors are made before the time loop
 // (the flow field is steady); a reaction that turns a node's source or
-// porosity, or a changed step, makes them anew at the next step. The solves
-// run one component after the other with the same arithmetic whatever the
-// threads; Eigen's BiCGSTAB allocates its work vectors within each solve.
+// porosity, or a changed step, makes them anew at the next step. With more
+// than one thread the components are solved side by side, each with its own
+// system and work and the same arithmetic as alone, so the bits do not
+// depend on the threads; Eigen itself runs single-threaded (no OpenMP).
+// Eigen's BiCGSTAB allocates its work vectors within each solve.
 #include "flow/implicit_transport.h"
 
 #include "flow/transport.h"
@@ -51,7 +53,9 @@
 #include "model/limits.h"
 #include "model/number_text.h"
 #include "model/simulation.h"
+#include "run/first_failure.h"
 #include "run/run_control.h"
+#include "run/thread_team.h"
 #include "rxn/rxn.h"
 #include "rxn/rxn_set.h"
 
@@ -80,6 +84,13 @@ struct CComponentSystem {
     // Per node: F = coef[0] x(a) + coef[1] x(b) across its row face below,
     // coef[2] and coef[3] across its column face to the right.
     std::vector<double> m_coef;
+    // The work of one step, the component's own so that the components can
+    // be solved side by side.
+    Eigen::VectorXd m_rhs;
+    Eigen::VectorXd m_guess;
+    Eigen::VectorXd m_x;
+    std::vector<double> m_deferred; // G per face: 2 per node (row face below, column face right)
+    std::vector<double> m_limits;   // R+ and R- per node (spec and tvd)
 };
 
 } // namespace
@@ -87,11 +98,6 @@ struct CComponentSystem {
 class CImplicitTransport {
 public:
     std::vector<std::unique_ptr<CComponentSystem>> m_systems;
-    Eigen::VectorXd m_rhs;
-    Eigen::VectorXd m_guess;
-    Eigen::VectorXd m_x;
-    std::vector<double> m_deferred;    // G per face: 2 per node (row face below, column face right)
-    std::vector<double> m_limits;      // R+ and R- per node (spec and tvd)
     std::vector<double> m_kept;        // IMPLICIT_KEPT per node, as the systems were made
     std::vector<unsigned char> m_held; // per node and mobile component: its value is held
     double m_step = 0.0;               // the global step they were made with
@@ -221,7 +227,7 @@ bool StillValid(const CSimulation& s, const CImplicitTransport& t) {
 }
 
 // The deferred flux G of every face of component m from the step's start.
-void DeferredFluxes(const CSimulation& s, CImplicitTransport& t, int m, int k) {
+void DeferredFluxes(const CSimulation& s, CComponentSystem& t, int m, int k) {
     const bool tvd = s.m_ext.m_scheme == ETransportScheme::TVD;
     const double* state = s.m_state;
     for (int i = 0; i < s.m_nRows; ++i)
@@ -269,7 +275,7 @@ double NodeChange(const CSimulation& s, int i, int j, const double* flux, double
 
 // Zalesak's limits of node (i, j): the share of its incoming (R+) and
 // outgoing (R-) deferred changes that keep it within its neighbourhood's range.
-void NodeLimits(const CSimulation& s, CImplicitTransport& t, int i, int j, int k, double dt) {
+void NodeLimits(const CSimulation& s, CComponentSystem& t, int i, int j, int k, double dt) {
     const int n = i * s.m_nCols + j;
     const double* state = s.m_state;
     const double theta = state[n * s.m_nComp + SLOT_POROSITY];
@@ -302,7 +308,7 @@ void NodeLimits(const CSimulation& s, CImplicitTransport& t, int i, int j, int k
 
 // Each face's deferred flux scaled by the smaller share its giving and its
 // receiving node allow.
-void LimitDeferred(const CSimulation& s, CImplicitTransport& t, int k, double dt) {
+void LimitDeferred(const CSimulation& s, CComponentSystem& t, int k, double dt) {
     for (int i = 0; i < s.m_nRows; ++i)
         for (int j = 0; j < s.m_nCols; ++j)
             NodeLimits(s, t, i, j, k, dt);
@@ -344,36 +350,37 @@ void AddInjected(const CSimulation& s, int k, Eigen::VectorXd& rhs) {
 
 // Solves component m and puts its change, from the solution's fluxes, into
 // m_transportDelta.
-void SolveComponent(CSimulation& s, CImplicitTransport& t, int m) {
+void SolveComponent(CSimulation& s, const CImplicitTransport& t, int m) {
     const int nComp = s.m_nComp;
     const int k = nComp - s.m_nMobile + m;
     const double dt = s.m_globalStep;
     const double* state = s.m_state;
     CComponentSystem& system = *t.m_systems[ToSize(m)];
-    DeferredFluxes(s, t, m, k);
+    DeferredFluxes(s, system, m, k);
     if (s.m_ext.m_scheme != ETransportScheme::SYMMETRIC)
-        LimitDeferred(s, t, k, dt);
+        LimitDeferred(s, system, k, dt);
     for (int i = 0; i < s.m_nRows; ++i)
         for (int j = 0; j < s.m_nCols; ++j) {
             const int n = i * s.m_nCols + j;
             const double theta = state[n * nComp + SLOT_POROSITY];
-            t.m_guess[n] = state[n * nComp + k];
-            t.m_rhs[n] = state[n * nComp + k] + NodeChange(s, i, j, t.m_deferred.data(), dt, theta);
+            system.m_guess[n] = state[n * nComp + k];
+            system.m_rhs[n] =
+                state[n * nComp + k] + NodeChange(s, i, j, system.m_deferred.data(), dt, theta);
         }
-    AddInjected(s, k, t.m_rhs);
+    AddInjected(s, k, system.m_rhs);
     for (int n = 0; n < s.m_nNodes; ++n)
         if (Held(s, t.m_held.data(), n, m))
-            t.m_rhs[n] = state[n * nComp + k];
-    t.m_x = system.m_solver.solveWithGuess(t.m_rhs, t.m_guess);
+            system.m_rhs[n] = state[n * nComp + k];
+    system.m_x = system.m_solver.solveWithGuess(system.m_rhs, system.m_guess);
     if (system.m_solver.info() != Eigen::Success)
         ThrowFailed(s, k,
                     "did not converge in " + std::to_string(system.m_solver.iterations()) +
                         " iterations (relative residual " + ExactText(system.m_solver.error()) +
                         ")");
     for (int n = 0; n < s.m_nNodes; ++n)
-        if (!std::isfinite(t.m_x[n]))
+        if (!std::isfinite(system.m_x[n]))
             ThrowFailed(s, k,
-                        "gave " + ExactText(t.m_x[n]) + " at node (" +
+                        "gave " + ExactText(system.m_x[n]) + " at node (" +
                             std::to_string(n / s.m_nCols) + ", " + std::to_string(n % s.m_nCols) +
                             "), not a finite number");
     // The faces' whole fluxes into the per-face array, then each node's sum.
@@ -384,15 +391,15 @@ void SolveComponent(CSimulation& s, CImplicitTransport& t, int m) {
                 continue;
             const double* coef = system.m_coef.data() + 2 * at;
             const int b = axis == 0 ? n + s.m_nCols : n + 1;
-            t.m_deferred[at] += coef[0] * t.m_x[n] + coef[1] * t.m_x[b];
+            system.m_deferred[at] += coef[0] * system.m_x[n] + coef[1] * system.m_x[b];
         }
     for (int i = 0; i < s.m_nRows; ++i)
         for (int j = 0; j < s.m_nCols; ++j) {
             const int n = i * s.m_nCols + j;
             const double* node = state + n * nComp;
-            double change = NodeChange(s, i, j, t.m_deferred.data(), dt, node[SLOT_POROSITY]);
+            double change = NodeChange(s, i, j, system.m_deferred.data(), dt, node[SLOT_POROSITY]);
             if (node[SLOT_SOURCE] < 0.0)
-                change += t.m_x[n] * node[SLOT_SOURCE] * dt;
+                change += system.m_x[n] * node[SLOT_SOURCE] * dt;
             s.m_transportDelta[n * nComp + k] = change;
         }
 }
@@ -412,11 +419,13 @@ void PrepareImplicitTransport(CSimulation& s, int maxIterations) {
     t.m_maxIterations = maxIterations;
     for (int m = 0; m < s.m_nMobile; ++m)
         t.m_systems.push_back(std::make_unique<CComponentSystem>());
-    t.m_rhs.resize(s.m_nNodes);
-    t.m_guess.resize(s.m_nNodes);
-    t.m_x.resize(s.m_nNodes);
-    t.m_deferred.assign(2 * ToSize(s.m_nNodes), 0.0);
-    t.m_limits.assign(2 * ToSize(s.m_nNodes), 1.0);
+    for (const std::unique_ptr<CComponentSystem>& system : t.m_systems) {
+        system->m_rhs.resize(s.m_nNodes);
+        system->m_guess.resize(s.m_nNodes);
+        system->m_x.resize(s.m_nNodes);
+        system->m_deferred.assign(2 * ToSize(s.m_nNodes), 0.0);
+        system->m_limits.assign(2 * ToSize(s.m_nNodes), 1.0);
+    }
     t.m_kept.assign(ToSize(IMPLICIT_NKEPT) * ToSize(s.m_nNodes), 0.0);
     FindHeld(s, t.m_held);
     Build(s, t, s.m_stateNew.get(), s.m_globalStep);
@@ -432,8 +441,27 @@ void TransportStepImplicit(CSimulation& s) {
     CImplicitTransport& t = *s.m_implicit;
     if (!StillValid(s, t))
         Build(s, t, s.m_state, s.m_globalStep);
-    for (int m = 0; m < s.m_nMobile; ++m)
-        SolveComponent(s, t, m);
+    if (s.m_nThreads == 1 || s.m_nMobile == 1) {
+        for (int m = 0; m < s.m_nMobile; ++m)
+            SolveComponent(s, t, m);
+        return;
+    }
+    // The components side by side, each with its own system and work and
+    // the same arithmetic as alone; a failure is the lowest component's, as
+    // in the serial loop.
+    CFirstFailure failure;
+    s.Team().ForRanges(s.m_nMobile, 1, [&](int begin, int end, int) {
+        for (int m = begin; m < end; ++m) {
+            if (failure.Skips(m))
+                return;
+            try {
+                SolveComponent(s, t, m);
+            } catch (...) {
+                failure.Record(m, std::current_exception());
+            }
+        }
+    });
+    failure.Rethrow();
 }
 
 double ImplicitStep(const CSimulation& s, double duration) {

@@ -88,6 +88,11 @@ TEST(ModelCheck, TheTransportTimeShowsWhenGiven) {
         {"[transport]\nscheme = \"tvd\"\n", "  transport scheme: tvd\n  entry"},
         {"[transport]\ntime = \"implicit\"\n",
          "  transport scheme: spec (the default)\n  transport time: implicit\n"},
+        {"[transport]\ntime = \"implicit\"\n",
+         "  global step: computed for accuracy, 5 cell passages or a tenth of the run (0 in "
+         "the file)\n"},
+        {"[transport]\ntime = \"explicit\"\n",
+         "  global step: computed stable step (0 in the file)\n"},
         {"[transport]\ntime = \"explicit\"\nscheme = \"symmetric\"\n",
          "  transport scheme: symmetric\n  transport time: explicit\n"},
     };
