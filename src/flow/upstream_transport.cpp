@@ -53,39 +53,25 @@ struct CAxisFace {
     double dAfterB = 0.0;
 };
 
-[[gnu::always_inline]] inline CAxisFace RowAxisFace(const CSimulation& s, int i, int j) {
+// The face from (i, j) to its neighbour along the rows (rowFace) or the columns.
+[[gnu::always_inline]] inline CAxisFace AxisFace(const CSimulation& s, int i, int j,
+                                                 bool rowFace) {
     CAxisFace g;
-    g.f = RowFace(s, i, j);
-    g.step = s.m_nCols * s.m_nComp;
-    g.tangentSlot = SLOT_FLUXCOL;
-    g.tangentStep = s.m_nComp;
-    g.tangentZero = j == 0;
-    g.rowFace = true;
-    const double* coord = s.m_rowCoord.get();
-    g.beforeA = i > 0;
+    g.f = rowFace ? RowFace(s, i, j) : ColumnFace(s, i, j);
+    g.rowFace = rowFace;
+    g.step = s.m_nComp * (rowFace ? s.m_nCols : 1);
+    g.tangentSlot = rowFace ? SLOT_FLUXCOL : SLOT_FLUXROW;
+    g.tangentStep = s.m_nComp * (rowFace ? 1 : s.m_nCols);
+    g.tangentZero = (rowFace ? j : i) == 0;
+    const int along = rowFace ? i : j; // the index along the normal
+    const int count = rowFace ? s.m_nRows : s.m_nCols;
+    const double* coord = rowFace ? s.m_rowCoord.get() : s.m_colCoord.get();
+    g.beforeA = along > 0;
     if (g.beforeA)
-        g.dBeforeA = coord[i] - coord[i - 1];
-    g.afterB = i + 2 < s.m_nRows;
+        g.dBeforeA = coord[along] - coord[along - 1];
+    g.afterB = along + 2 < count;
     if (g.afterB)
-        g.dAfterB = coord[i + 2] - coord[i + 1];
-    return g;
-}
-
-[[gnu::always_inline]] inline CAxisFace ColumnAxisFace(const CSimulation& s, int i, int j) {
-    CAxisFace g;
-    g.f = ColumnFace(s, i, j);
-    g.step = s.m_nComp;
-    g.tangentSlot = SLOT_FLUXROW;
-    g.tangentStep = s.m_nCols * s.m_nComp;
-    g.tangentZero = i == 0;
-    g.rowFace = false;
-    const double* coord = s.m_colCoord.get();
-    g.beforeA = j > 0;
-    if (g.beforeA)
-        g.dBeforeA = coord[j] - coord[j - 1];
-    g.afterB = j + 2 < s.m_nCols;
-    if (g.afterB)
-        g.dAfterB = coord[j + 2] - coord[j + 1];
+        g.dAfterB = coord[along + 2] - coord[along + 1];
     return g;
 }
 
@@ -205,13 +191,13 @@ CNodeFaces FacesOf(const CSimulation& s, int i, int j) {
     n.has[FACE_LEFT] = j > 0;
     n.has[FACE_RIGHT] = j < s.m_nCols - 1;
     if (n.has[FACE_ABOVE])
-        n.face[FACE_ABOVE] = RowAxisFace(s, i - 1, j);
+        n.face[FACE_ABOVE] = AxisFace(s, i - 1, j, true);
     if (n.has[FACE_BELOW])
-        n.face[FACE_BELOW] = RowAxisFace(s, i, j);
+        n.face[FACE_BELOW] = AxisFace(s, i, j, true);
     if (n.has[FACE_LEFT])
-        n.face[FACE_LEFT] = ColumnAxisFace(s, i, j - 1);
+        n.face[FACE_LEFT] = AxisFace(s, i, j - 1, false);
     if (n.has[FACE_RIGHT])
-        n.face[FACE_RIGHT] = ColumnAxisFace(s, i, j);
+        n.face[FACE_RIGHT] = AxisFace(s, i, j, false);
     n.width[FACE_ABOVE] = n.width[FACE_BELOW] = s.m_rowWidth.get()[i];
     n.width[FACE_LEFT] = n.width[FACE_RIGHT] = s.m_colWidth.get()[j];
     return n;
@@ -245,7 +231,7 @@ void FacesFrom(const CSimulation& s, int i, int j, FluxOf fluxOf, double* flux, 
     for (int axis = 0; axis < 2; ++axis) {
         if (axis == 0 ? i == s.m_nRows - 1 : j == s.m_nCols - 1)
             continue;
-        const CAxisFace g = axis == 0 ? RowAxisFace(s, i, j) : ColumnAxisFace(s, i, j);
+        const CAxisFace g = AxisFace(s, i, j, axis == 0);
         for (int m = 0; m < s.m_nMobile; ++m) {
             flux[FaceSlot(n, s.m_nMobile, m, axis)] = fluxOf(g, m, firstMobile + m);
             if (cross)

@@ -48,7 +48,7 @@ struct CBudgetChunk {
     // they reach it), so its terms take that share of the change. And a
     // reaction that changed the porosity changed the mass of what is left.
     void EndNode(int n, double elapsed) {
-        m_share[n - m_begin] = elapsed / m_dt;
+        m_share[n - m_begin] = elapsed == m_dt ? 1.0 : elapsed / m_dt;
         if (!m_porosity)
             return;
         const int offset = n * m_nComp;
