@@ -71,6 +71,9 @@ constexpr double STABLE_STEP_ROOT_COEF_SQUARED = 8.995030286246559;
 // themselves the rounding of the sums could carry a node a few units of the
 // last place past its neighbourhood's range.
 constexpr double TRANSPORT_TVD_MARGIN = 0.999;
+// --check solves the heads to count faces with reverse flow only up to this
+// many nodes: beyond, the heads take as long as a run's, and the run warns.
+constexpr int CHECK_FLOW_MAX_NODES = 1 << 20;
 
 // Output times: the initial capacity of the record-time list is capped here;
 // the list grows if a run writes more records.
