@@ -487,6 +487,14 @@ void WarnOfReverseFlow(CSimulation& sim, CMessageSink& sink) {
     if (sim.m_ext.m_scheme != ETransportScheme::SPEC ||
         sim.m_ext.m_time == ETransportTime::IMPLICIT || sim.m_nMobile == 0)
         return;
+    if (sim.m_nNodes > CHECK_FLOW_MAX_NODES) {
+        const std::string line = "the flow directions of " + std::to_string(sim.m_nNodes) +
+                                 " nodes are not checked here (the run says whether water "
+                                 "flows towards the lower index, which the default "
+                                 "transport scheme treats differently: docs/transport.md)";
+        sink.WriteWarning(line.c_str());
+        return;
+    }
     try {
         InitHeads(sim);
         ComputeFlowField(sim);

@@ -112,7 +112,7 @@ namespace {
 
 // A face as the implicit step sees it, its flux read from state.
 CAxisFace FaceFrom(const CSimulation& s, const double* state, int i, int j, int axis) {
-    CAxisFace g = axis == 0 ? RowAxisFace(s, i, j) : ColumnAxisFace(s, i, j);
+    CAxisFace g = AxisFace(s, i, j, axis == 0);
     g.f.q = state[g.f.a + (axis == 0 ? SLOT_FLUXROW : SLOT_FLUXCOL)];
     return g;
 }

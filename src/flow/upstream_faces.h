@@ -27,39 +27,25 @@ struct CAxisFace {
     double dAfterB = 0.0;
 };
 
-[[gnu::always_inline]] inline CAxisFace RowAxisFace(const CSimulation& s, int i, int j) {
+// The face from (i, j) to its neighbour along the rows (rowFace) or the columns.
+[[gnu::always_inline]] inline CAxisFace AxisFace(const CSimulation& s, int i, int j,
+                                                 bool rowFace) {
     CAxisFace g;
-    g.f = RowFace(s, i, j);
-    g.step = s.m_nCols * s.m_nComp;
-    g.tangentSlot = SLOT_FLUXCOL;
-    g.tangentStep = s.m_nComp;
-    g.tangentZero = j == 0;
-    g.rowFace = true;
-    const double* coord = s.m_rowCoord.get();
-    g.beforeA = i > 0;
+    g.f = rowFace ? RowFace(s, i, j) : ColumnFace(s, i, j);
+    g.rowFace = rowFace;
+    g.step = s.m_nComp * (rowFace ? s.m_nCols : 1);
+    g.tangentSlot = rowFace ? SLOT_FLUXCOL : SLOT_FLUXROW;
+    g.tangentStep = s.m_nComp * (rowFace ? 1 : s.m_nCols);
+    g.tangentZero = (rowFace ? j : i) == 0;
+    const int along = rowFace ? i : j; // the index along the normal
+    const int count = rowFace ? s.m_nRows : s.m_nCols;
+    const double* coord = rowFace ? s.m_rowCoord.get() : s.m_colCoord.get();
+    g.beforeA = along > 0;
     if (g.beforeA)
-        g.dBeforeA = coord[i] - coord[i - 1];
-    g.afterB = i + 2 < s.m_nRows;
+        g.dBeforeA = coord[along] - coord[along - 1];
+    g.afterB = along + 2 < count;
     if (g.afterB)
-        g.dAfterB = coord[i + 2] - coord[i + 1];
-    return g;
-}
-
-[[gnu::always_inline]] inline CAxisFace ColumnAxisFace(const CSimulation& s, int i, int j) {
-    CAxisFace g;
-    g.f = ColumnFace(s, i, j);
-    g.step = s.m_nComp;
-    g.tangentSlot = SLOT_FLUXROW;
-    g.tangentStep = s.m_nCols * s.m_nComp;
-    g.tangentZero = i == 0;
-    g.rowFace = false;
-    const double* coord = s.m_colCoord.get();
-    g.beforeA = j > 0;
-    if (g.beforeA)
-        g.dBeforeA = coord[j] - coord[j - 1];
-    g.afterB = j + 2 < s.m_nCols;
-    if (g.afterB)
-        g.dAfterB = coord[j + 2] - coord[j + 1];
+        g.dAfterB = coord[along + 2] - coord[along + 1];
     return g;
 }
 
@@ -99,7 +85,8 @@ inline double Cross(const double* state, const CAxisFace& g, const CUpstream& up
     if (!g.f.cross)
         return 0.0;
     const double* c = state + up.node;
-    return (c[g.tangentStep + k] - c[k - g.tangentStep]) * c[SLOT_POROSITY] * up.cross / g.f.crossD;
+    return (c[g.tangentStep + k] - c[k - g.tangentStep]) * c[SLOT_POROSITY] * up.cross /
+           g.f.crossD;
 }
 
 inline double MeanPorosity(const double* state, const CFace& f) {

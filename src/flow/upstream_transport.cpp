@@ -94,13 +94,13 @@ CNodeFaces FacesOf(const CSimulation& s, int i, int j) {
     n.has[FACE_LEFT] = j > 0;
     n.has[FACE_RIGHT] = j < s.m_nCols - 1;
     if (n.has[FACE_ABOVE])
-        n.face[FACE_ABOVE] = RowAxisFace(s, i - 1, j);
+        n.face[FACE_ABOVE] = AxisFace(s, i - 1, j, true);
     if (n.has[FACE_BELOW])
-        n.face[FACE_BELOW] = RowAxisFace(s, i, j);
+        n.face[FACE_BELOW] = AxisFace(s, i, j, true);
     if (n.has[FACE_LEFT])
-        n.face[FACE_LEFT] = ColumnAxisFace(s, i, j - 1);
+        n.face[FACE_LEFT] = AxisFace(s, i, j - 1, false);
     if (n.has[FACE_RIGHT])
-        n.face[FACE_RIGHT] = ColumnAxisFace(s, i, j);
+        n.face[FACE_RIGHT] = AxisFace(s, i, j, false);
     n.width[FACE_ABOVE] = n.width[FACE_BELOW] = s.m_rowWidth.get()[i];
     n.width[FACE_LEFT] = n.width[FACE_RIGHT] = s.m_colWidth.get()[j];
     return n;
@@ -134,7 +134,7 @@ void FacesFrom(const CSimulation& s, int i, int j, FluxOf fluxOf, double* flux, 
     for (int axis = 0; axis < 2; ++axis) {
         if (axis == 0 ? i == s.m_nRows - 1 : j == s.m_nCols - 1)
             continue;
-        const CAxisFace g = axis == 0 ? RowAxisFace(s, i, j) : ColumnAxisFace(s, i, j);
+        const CAxisFace g = AxisFace(s, i, j, axis == 0);
         for (int m = 0; m < s.m_nMobile; ++m) {
             flux[FaceSlot(n, s.m_nMobile, m, axis)] = fluxOf(g, m, firstMobile + m);
             if (cross)

@@ -82,6 +82,9 @@ constexpr double TRANSPORT_IMPLICIT_TOLERANCE = 1e-13;
 constexpr int TRANSPORT_IMPLICIT_MAX_ITERATIONS = 1000;
 constexpr double TRANSPORT_IMPLICIT_DROP = 1e-14;
 constexpr int TRANSPORT_IMPLICIT_FILL = 10;
+// --check solves the heads to count faces with reverse flow only up to this
+// many nodes: beyond, the heads take as long as a run's, and the run warns.
+constexpr int CHECK_FLOW_MAX_NODES = 1 << 20;
 
 // Output times: the initial capacity of the record-time list is capped here;
 // the list grows if a run writes more records.

@@ -196,7 +196,7 @@ void PrepareBudget(CSimulation& s) {
     }
 }
 
-CBudgetChunk StartBudgetChunk(CSimulation& s, int thread, int begin) {
+CBudgetChunk StartBudgetChunk(CSimulation& s, int thread) {
     CMassBudget& b = *s.m_budget;
     CBudgetChunk c;
     c.m_sums = b.m_chunk.data() + thread * b.m_nTerms;
@@ -223,7 +223,6 @@ CBudgetChunk StartBudgetChunk(CSimulation& s, int thread, int begin) {
     c.m_firstMobile = s.m_nComp - s.m_nMobile;
     c.m_dt = s.m_globalStep;
     c.m_sinkAtEnd = s.m_ext.m_time == ETransportTime::IMPLICIT;
-    c.m_begin = begin;
     return c;
 }
 
@@ -240,10 +239,13 @@ void CBudgetChunk::AddTransport(int begin, int end) const {
     const int count = end - begin;
     for (int i = 0; i < count; ++i) {
         const double* before = m_state + (begin + i) * m_nComp;
-        w[i] = before[SLOT_POROSITY] * m_volume[begin + i] * m_share[begin - m_begin + i];
+        w[i] = before[SLOT_POROSITY] * m_volume[begin + i];
         if (before[SLOT_SOURCE] < 0.0)
             sinkNodes[nSinks++] = i;
     }
+    // The transport change was applied over the node's local steps.
+    for (int j = 0; j < m_nShares; ++j)
+        w[m_shareNode[j] - begin] *= m_share[j];
     // The chunk's injected nodes: a range of the ascending list.
     const std::vector<int>& injected = m_inject->m_nodes;
     const size_t firstInjected = ToSize(static_cast<int>(

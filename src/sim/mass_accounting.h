@@ -48,7 +48,10 @@ struct CBudgetChunk {
     // they reach it), so its terms take that share of the change. And a
     // reaction that changed the porosity changed the mass of what is left.
     void EndNode(int n, double elapsed) {
-        m_share[n - m_begin] = elapsed / m_dt;
+        if (elapsed != m_dt) {
+            m_shareNode[m_nShares] = n;
+            m_share[m_nShares++] = elapsed / m_dt;
+        }
         if (!m_porosity)
             return;
         const int offset = n * m_nComp;
@@ -96,12 +99,15 @@ struct CBudgetChunk {
     int m_firstMobile = 0;
     double m_dt = 0.0;
     bool m_sinkAtEnd = false; // the sinks take the transported value (implicit step)
-    int m_begin = 0;                   // the chunk's first node
-    double m_share[RXN_NODE_CHUNK] = {}; // per node: local steps / global step
+    // The few nodes whose local steps did not end on the global step, and
+    // the share of it they covered; every other node covered it exactly.
+    int m_nShares = 0;
+    int m_shareNode[RXN_NODE_CHUNK];
+    double m_share[RXN_NODE_CHUNK];
 };
 
-// The chunk sums of thread, for the nodes of one chunk from node begin.
-CBudgetChunk StartBudgetChunk(CSimulation& s, int thread, int begin);
+// The chunk sums of thread, for the nodes of one chunk.
+CBudgetChunk StartBudgetChunk(CSimulation& s, int thread);
 // Adds the chunk sums of thread to its interval sums, exactly, and clears them.
 void EndNodeChunk(CSimulation& s, int thread);
 

@@ -80,7 +80,7 @@ void IntegrateChunk(CSimulation& s, int begin, int end, int thread) {
     const bool budget = s.m_budget != nullptr;
     CBudgetChunk sums;
     if (budget)
-        sums = StartBudgetChunk(s, thread, begin);
+        sums = StartBudgetChunk(s, thread);
     for (int n = begin; n < end; ++n) {
         if (s.m_nThreads == 1)
             s.m_currentNode = n;
