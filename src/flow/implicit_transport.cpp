@@ -372,7 +372,12 @@ void SolveComponent(CSimulation& s, const CImplicitTransport& t, int m) {
         if (Held(s, t.m_held.data(), n, m))
             system.m_rhs[n] = state[n * nComp + k];
     system.m_x = system.m_solver.solveWithGuess(system.m_rhs, system.m_guess);
-    if (system.m_solver.info() != Eigen::Success)
+    const Eigen::ComputationInfo info = system.m_solver.info();
+    if (info == Eigen::NumericalIssue)
+        ThrowFailed(s, k,
+                    "broke down after " + std::to_string(system.m_solver.iterations()) +
+                        " iterations (a singular or badly conditioned system)");
+    if (info != Eigen::Success)
         ThrowFailed(s, k,
                     "did not converge in " + std::to_string(system.m_solver.iterations()) +
                         " iterations (relative residual " + ExactText(system.m_solver.error()) +
