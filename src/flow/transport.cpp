@@ -5,10 +5,10 @@
 // state; all other entries stay 0. The local reaction integration applies the
 // change as a constant rate over the step.
 //
-// With one thread on a small grid the step runs as loops over the row faces,
-// the column faces and the sinks. Otherwise every node gathers the terms of
-// its own four faces and its sink in that same order, each face's F computed
-// by the same expression on both sides, so the two ways agree to the last bit.
+// With one thread the step runs as loops over the row faces, the column faces
+// and the sinks. With more, every node gathers the terms of its own four faces
+// and its sink in that same order, each face's F computed by the same
+// expression on both sides, so the two ways agree to the last bit.
 //
 // The flux F across a face from a to b, per unit face area, is
 //   (c(b) - c(a)) * ((q/2 - theta_f * D / d) - q^2 * dt / 2 / (theta_f * d))
@@ -141,10 +141,10 @@ void TransportStep(CSimulation& s) {
         TransportStepImplicit(s);
     else if (s.m_ext.m_scheme != ETransportScheme::SPEC)
         TransportStepUpstream(s);
-    else if (TransportGathers(s))
-        TransportStepGather(s);
-    else
+    else if (s.m_nThreads == 1)
         TransportStepFaceLoops(s);
+    else
+        TransportStepGather(s);
     AddInjection(s);
 }
 
@@ -179,30 +179,23 @@ void TransportStepFaceLoops(CSimulation& s) {
 // theirs. The threads take ranges of rows.
 void TransportStepGather(CSimulation& s) {
     const double dt = s.m_globalStep;
-    const int threads = s.m_nThreads > 1 ? s.m_nThreads : 1;
+    CThreadTeam& team = s.Team();
     if (s.m_nMobile <= 0) {
-        for (int t = 0; t < s.m_nValues; ++t)
-            s.m_transportDelta[t] = 0.0;
+        team.ForBlocks(s.m_nValues, [&](int begin, int end) {
+            for (int t = begin; t < end; ++t)
+                s.m_transportDelta[t] = 0.0;
+        });
         return;
     }
     // (m_nCols + 2) x m_nMobile fits int (it is below the checked count of
     // coefficients); the whole scratch, that times the threads, need not.
     const size_t perThread = ToSize((s.m_nCols + 2) * s.m_nMobile);
-    const size_t scratchSize = perThread * ToSize(threads);
+    const size_t scratchSize = perThread * ToSize(team.Size());
     if (s.m_transportScratch.size() != scratchSize)
         s.m_transportScratch.assign(scratchSize, 0.0); // before the time loop
-    if (threads == 1) {
-        GatherRows(s, 0, s.m_nRows, dt, s.m_transportScratch.data());
-        return;
-    }
-    CThreadTeam& team = s.Team();
     team.ForRanges(s.m_nRows, team.BlockSize(s.m_nRows), [&](int begin, int end, int thread) {
         GatherRows(s, begin, end, dt, s.m_transportScratch.data() + perThread * ToSize(thread));
     });
-}
-
-bool TransportGathers(const CSimulation& s) {
-    return s.m_nThreads > 1 || s.m_nNodes >= TRANSPORT_GATHER_MIN_NODES;
 }
 
 int CountReverseFaces(const CSimulation& s) {

@@ -7,15 +7,11 @@
 
 class CSimulation;
 
-// One transport step into m_transportDelta: the face loops with one thread
-// on a grid below TRANSPORT_GATHER_MIN_NODES, else the per-node gather; both
-// give the same bits.
+// One transport step into m_transportDelta: the face loops with one thread,
+// else the per-node gather; both give the same bits.
 void TransportStep(CSimulation& s);
 void TransportStepFaceLoops(CSimulation& s);
 void TransportStepGather(CSimulation& s);
-// Whether the default scheme's step gathers per node (and so needs
-// m_transportScratch, made before the time loop).
-bool TransportGathers(const CSimulation& s);
 
 // The transport step of the schemes that take every face from its upstream
 // side (flow/upstream_transport.cpp); the default scheme is the one above.

@@ -57,12 +57,6 @@ constexpr double SPARSE_HEAD_BYTES_PER_NODE_LOG = 40.0;
 // Threads: nodes handed out at a time to the threads that integrate them (the
 // cost of a node varies with its reactions and its place in a plume).
 constexpr int RXN_NODE_CHUNK = 256;
-// From this many nodes the transport step gathers per node with one thread
-// too: the face loops' pass over the column faces strides through memory,
-// which costs more than gathering once the grid outgrows the caches (1.6x at
-// 200 x 200, 2x at 300 x 300; below about 128 x 128 the loops are a little
-// faster). Both give the same bits.
-constexpr int TRANSPORT_GATHER_MIN_NODES = 1 << 14;
 constexpr int THREADS_MAX = 1024; // the most threads --threads accepts
 
 // Stable global step (ComputeStableStep). Of the two candidate formulas for a

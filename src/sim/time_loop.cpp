@@ -174,7 +174,7 @@ void PrepareWork(CSimulation& s) {
         s.m_nThreads = THREADS_MAX;
     if (s.m_nThreads > 1)
         s.Team();
-    const size_t scratch = TransportGathers(s) && s.m_nMobile > 0
+    const size_t scratch = s.m_nThreads > 1 && s.m_nMobile > 0
                                ? ToSize((s.m_nCols + 2) * s.m_nMobile) * ToSize(s.m_nThreads)
                                : 0;
     const double faceBytes = UpstreamWorkBytes(s);

@@ -259,8 +259,8 @@ double Sometimes0(double lo, double hi, std::mt19937_64& random) {
                        : std::uniform_real_distribution<double>(lo, hi)(random);
 }
 
-// Random states, fluxes and coefficients on grids of many shapes: with 1, 2
-// and 3 threads the gather writes every value with the face loops' bits.
+// Random states, fluxes and coefficients on grids of many shapes: with 2 and
+// 3 threads the gather writes every value with the face loops' bits.
 TEST(Transport, TheThreadsGatherTheFaceLoopsBitForBit) {
     const int shapes[][4] = {{1, 1, 0, 1}, {1, 7, 0, 2}, {7, 1, 1, 1},  {2, 2, 0, 3},
                              {3, 5, 2, 2}, {6, 4, 1, 3}, {13, 9, 0, 2}, {4, 6, 2, 0}};
@@ -298,11 +298,11 @@ TEST(Transport, TheThreadsGatherTheFaceLoopsBitForBit) {
             s.Step(std::uniform_real_distribution<double>(0.01, 0.7)(random));
             const std::vector<double> serial(sim.m_transportDelta,
                                              sim.m_transportDelta + sim.m_nValues);
-            for (int threads : {1, 2, 3}) {
+            for (int threads : {2, 3}) {
                 for (int t = 0; t < sim.m_nValues; ++t)
                     sim.m_transportDelta[t] = 1e300; // stale: the gather must write them all
                 sim.m_nThreads = threads;
-                TransportStepGather(sim); // one thread gathers on large grids
+                s.Transport();
                 for (int t = 0; t < sim.m_nValues; ++t)
                     ASSERT_EQ(
                         std::memcmp(&serial[ToSize(t)], &sim.m_transportDelta[t], sizeof(double)),
