@@ -90,7 +90,7 @@ struct CComponentSystem {
     Eigen::VectorXd m_guess;
     Eigen::VectorXd m_x;
     std::vector<double> m_deferred; // G per face: 2 per node (row face below, column face right)
-    std::vector<double> m_limits;   // R+ and R- per node (spec and tvd)
+    std::vector<double> m_limits;   // R+ and R- per node (default and tvd schemes)
 };
 
 } // namespace

@@ -88,6 +88,25 @@ struct CSchemeStep : CEngine {
     }
 };
 
+// Steps of transport alone on entry k: each step's change added to the
+// state; low and high take the smallest and largest value met. Returns the
+// largest change of one node in one step.
+double StepTransportOnly(CSimulation& sim, int k, int steps, double& low, double& high) {
+    double moved = 0.0;
+    for (int step = 0; step < steps; ++step) {
+        TransportStep(sim);
+        for (int n = 0; n < sim.m_nNodes; ++n) {
+            const double change = sim.m_transportDelta[n * sim.m_nComp + k];
+            double& c = sim.m_state[n * sim.m_nComp + k];
+            c += change;
+            moved = std::max(moved, std::fabs(change));
+            low = std::min(low, c);
+            high = std::max(high, c);
+        }
+    }
+    return moved;
+}
+
 struct CMirrorCase {
     const char* name;
     ETransportScheme scheme;
@@ -202,17 +221,17 @@ TEST(Schemes, ForwardFlowKeepsTheDefaultNumbers) {
         double tolerance; // relative to the largest change; 0: bit for bit
     } rows[] = {{{1, 11, 0.0, 0.5}, 0.0}, {{8, 9, 0.25, 0.5}, 1e-13}};
     for (const auto& row : rows) {
-        CSchemeStep spec(row.plane, ETransportScheme::SPEC, 2, 7);
+        CSchemeStep plain(row.plane, ETransportScheme::SPEC, 2, 7);
         CSchemeStep sym(row.plane, SYM, 2, 7);
-        spec.sim.m_globalStep = sym.sim.m_globalStep = 0.3;
-        TransportStep(spec.sim);
+        plain.sim.m_globalStep = sym.sim.m_globalStep = 0.3;
+        TransportStep(plain.sim);
         TransportStep(sym.sim);
         double scale = 0.0;
-        for (int t = 0; t < spec.sim.m_nValues; ++t)
-            scale = std::max(scale, std::fabs(spec.sim.m_transportDelta[t]));
+        for (int t = 0; t < plain.sim.m_nValues; ++t)
+            scale = std::max(scale, std::fabs(plain.sim.m_transportDelta[t]));
         ASSERT_GT(scale, 0.0);
-        for (int t = 0; t < spec.sim.m_nValues; ++t) {
-            const double a = spec.sim.m_transportDelta[t];
+        for (int t = 0; t < plain.sim.m_nValues; ++t) {
+            const double a = plain.sim.m_transportDelta[t];
             const double b = sym.sim.m_transportDelta[t];
             EXPECT_LE(std::fabs(a - b), row.tolerance * scale) << "value " << t;
         }
@@ -242,15 +261,7 @@ TEST(Schemes, TvdKeepsAPulseWithinItsRangeWhicheverWayItMoves) {
                 ASSERT_GE(limiting, 0);
                 double low = 0.0;
                 double high = 1.0;
-                for (int step = 0; step < 40; ++step) {
-                    TransportStep(sim);
-                    for (int n = 0; n < sim.m_nNodes; ++n) {
-                        double& c = sim.m_state[n * sim.m_nComp + k];
-                        c += sim.m_transportDelta[n * sim.m_nComp + k];
-                        low = std::min(low, c);
-                        high = std::max(high, c);
-                    }
-                }
+                StepTransportOnly(sim, k, 40, low, high);
                 const std::string where = std::string(SchemeName(scheme)) + ", gradients " +
                                           std::to_string(gradRow) + ", " + std::to_string(gradCol);
                 if (scheme == TVD) {
@@ -279,7 +290,7 @@ double WaterBalance(const CSimulation& sim, int i, int j) {
 
 // The same pulse by implicit steps of 5, 20 and 200 times the explicit tvd
 // step, the water leaving at the grid's edges: the upstream matrix alone
-// (spec) and with the limited deferred correction (tvd) keep every value
+// (the default scheme) and with the limited deferred correction (tvd) keep every value
 // within 0..1 whichever way the water flows.
 TEST(Schemes, ImplicitUpstreamAndTvdKeepAPulseWithinItsRange) {
     for (double gradRow : {0.5, -0.5})
@@ -302,18 +313,7 @@ TEST(Schemes, ImplicitUpstreamAndTvdKeepAPulseWithinItsRange) {
                     MakeImplicit(sim, factor * TvdStableStep(sim, 100.0, &limiting));
                     double low = 0.0;
                     double high = 1.0;
-                    double moved = 0.0;
-                    for (int step = 0; step < 8; ++step) {
-                        TransportStep(sim);
-                        for (int n = 0; n < sim.m_nNodes; ++n) {
-                            double& c = sim.m_state[n * sim.m_nComp + k];
-                            c += sim.m_transportDelta[n * sim.m_nComp + k];
-                            moved = std::max(moved,
-                                             std::fabs(sim.m_transportDelta[n * sim.m_nComp + k]));
-                            low = std::min(low, c);
-                            high = std::max(high, c);
-                        }
-                    }
+                    const double moved = StepTransportOnly(sim, k, 8, low, high);
                     const std::string where =
                         std::string(SchemeName(scheme)) + ", gradients " + std::to_string(gradRow) +
                         ", " + std::to_string(gradCol) + ", step factor " + std::to_string(factor);
