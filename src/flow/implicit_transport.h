@@ -22,6 +22,22 @@ void PrepareImplicitTransport(CSimulation& s,
 // ComputeException naming the component and the step's start time.
 void TransportStepImplicit(CSimulation& s);
 
+// The reactions' rate each implicit step carries in its right-hand side,
+// learnt from the steps taken: a step that does not know it yet (the first)
+// is taken more than once, each pass from the same start.
+// Whether the step, taken passes times so far, is to be taken again first.
+bool NeedsAnotherPass(const CSimulation& s, int passes);
+// Keep and put back what a pass changes besides the new state: the change
+// over the previous step (the local integration's predictor) and the nodes'
+// step control.
+void SaveStepStart(CSimulation& s);
+void RestoreStepStart(CSimulation& s);
+// After the reactions of a step: the rate they changed each mobile entry at
+// (the step's change less what the transport and injection applied) becomes
+// the next step's; true when it moved no entry by more than
+// TRANSPORT_IMPLICIT_RATE_TOLERANCE of its largest value over the step.
+bool NoteReactionRate(CSimulation& s);
+
 // The step of an implicit run that gives none (a step of 0): the smaller of
 // TRANSPORT_IMPLICIT_COURANT times the shortest time water takes through a
 // cell's pore volume and the duration over TRANSPORT_IMPLICIT_MIN_STEPS.

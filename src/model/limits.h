@@ -82,6 +82,13 @@ constexpr double TRANSPORT_IMPLICIT_TOLERANCE = 1e-13;
 constexpr int TRANSPORT_IMPLICIT_MAX_ITERATIONS = 1000;
 constexpr double TRANSPORT_IMPLICIT_DROP = 1e-14;
 constexpr int TRANSPORT_IMPLICIT_FILL = 10;
+// The reactions' rate the implicit step carries: while a pass changes it by
+// more than this share of the entry's largest value (over the step), or it
+// is unknown (the first step), the step is taken again, at most this many
+// times, its trial passes solved to this relative residual.
+constexpr double TRANSPORT_IMPLICIT_RATE_TOLERANCE = 1e-2;
+constexpr int TRANSPORT_IMPLICIT_MAX_PASSES = 8;
+constexpr double TRANSPORT_IMPLICIT_TRIAL_TOLERANCE = 1e-6;
 // --check solves the heads to count faces with reverse flow only up to this
 // many nodes: beyond, the heads take as long as a run's, and the run warns.
 constexpr int CHECK_FLOW_MAX_NODES = 1 << 20;

@@ -75,12 +75,14 @@ void NameFailure(const CSimulation& s, Exception& e, int n, const CRxnWork& work
 // The nodes begin..end-1 of one chunk on one thread, each followed by its
 // budget changes; a chunk's sums go to the budget as a whole, so the budget
 // is the same whichever thread took which chunk.
-void IntegrateChunk(CSimulation& s, int begin, int end, int thread) {
+void IntegrateChunk(CSimulation& s, int begin, int end, int thread, bool account) {
     CRxnWork& work = s.m_rxnWork[ToSize(thread)];
-    const bool budget = s.m_budget != nullptr;
+    const bool budget = account && s.m_budget != nullptr;
     CBudgetChunk sums;
     if (budget)
         sums = StartBudgetChunk(s, thread);
+    else
+        work.m_ledgerSums = nullptr; // a pass that is not accounted keeps no amounts
     for (int n = begin; n < end; ++n) {
         if (s.m_nThreads == 1)
             s.m_currentNode = n;
@@ -104,11 +106,12 @@ void IntegrateChunk(CSimulation& s, int begin, int end, int thread) {
 
 // Every node on its own: the nodes share nothing but read-only data, so the
 // threads give the serial loop's bits. A failure ends the step as in the
-// serial loop: the one of the lowest node is thrown.
-void IntegrateNodes(CSimulation& s) {
+// serial loop: the one of the lowest node is thrown. account: the changes go
+// into the budget.
+void IntegrateNodes(CSimulation& s, bool account = true) {
     if (s.m_nThreads == 1) {
         for (int begin = 0; begin < s.m_nNodes; begin += RXN_NODE_CHUNK)
-            IntegrateChunk(s, begin, std::min(s.m_nNodes, begin + RXN_NODE_CHUNK), 0);
+            IntegrateChunk(s, begin, std::min(s.m_nNodes, begin + RXN_NODE_CHUNK), 0, account);
         return;
     }
     CFirstFailure failure;
@@ -116,7 +119,7 @@ void IntegrateNodes(CSimulation& s) {
         if (failure.Skips(begin))
             return;
         try {
-            IntegrateChunk(s, begin, end, thread);
+            IntegrateChunk(s, begin, end, thread, account);
         } catch (...) {
             failure.Record(begin, std::current_exception());
         }
@@ -196,6 +199,23 @@ void PrepareWork(CSimulation& s) {
     }
 }
 
+// An implicit step that does not know the reactions' rate yet (the first)
+// is taken without a trace (no budget, no output), each pass from the same
+// start, until the rate settles; then the step is taken for good.
+void SettleReactionRate(CSimulation& s, CStopwatch& watch) {
+    for (int passes = 0; NeedsAnotherPass(s, passes); ++passes) {
+        SaveStepStart(s);
+        TransportStep(s);
+        s.m_times.m_transport += watch.Lap();
+        IntegrateNodes(s, false);
+        const bool settled = NoteReactionRate(s);
+        RestoreStepStart(s);
+        s.m_times.m_reactions += watch.Lap();
+        if (settled)
+            break;
+    }
+}
+
 // One global step of transport and reactions. A step too small to move the
 // clock would repeat for ever.
 void GlobalStep(CSimulation& s, CRunOutput& output) {
@@ -210,9 +230,11 @@ void GlobalStep(CSimulation& s, CRunOutput& output) {
                                " plus the global step " + ExactText(s.m_globalStep));
     CStopwatch watch;
     StartGlobalStep(s);
+    SettleReactionRate(s, watch);
     TransportStep(s);
     s.m_times.m_transport += watch.Lap();
     IntegrateNodes(s);
+    NoteReactionRate(s);
     s.m_times.m_reactions += watch.Lap();
     s.m_times.m_globalSteps += 1;
     s.m_rxnBaseTime += s.m_globalStep;
