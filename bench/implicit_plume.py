@@ -9,7 +9,7 @@
          node (150, 30) at the rate 1e-4 of its pore volume a day with
          concentration 100 ([[inject]]), for 10 000 days.
 
-Runs with the tvd scheme: the explicit step at its stable step, then the
+Runs with one transport scheme (--scheme, default tvd): the explicit step at its stable step, then the
 implicit step with 10, 100 and as many steps as the explicit run took, each
 ending at the explicit run's end time. For each: the wall time of the whole run and
 the time of its transport (--timings), the largest difference of the end state
@@ -21,7 +21,7 @@ the continuous point source with decay in uniform 2-D flow,
                * integral over 0..t of exp(-lambda tau - (x - v tau)^2 / (4 DL tau)) / tau dtau
 relative to the analytic value at 100 m.
 
-Usage: implicit_plume.py [--bin BIN] [--workdir DIR] [--skip-reference]
+Usage: implicit_plume.py [--bin BIN] [--workdir DIR] [--scheme S] [--skip-reference]
 """
 import argparse
 import math
@@ -64,20 +64,20 @@ def model_text(step, end):
     return "\n".join(lines) + "\n"
 
 
-def extension_text(implicit):
-    text = ('[entries]\nmobile = ["c"]\n[transport]\nscheme = "tvd"\n' +
+def extension_text(implicit, scheme):
+    text = ('[entries]\nmobile = ["c"]\n[transport]\nscheme = "%s"\n' % scheme +
             ('time = "implicit"\n' if implicit else "") +
             '[[inject]]\nname = "source"\nnodes = [[%d, %d]]\nconcentration = { c = %s }\n'
             % (SOURCE_ROW, SOURCE_COL, num(C_IN)))
     return text
 
 
-def run(binary, workdir, name, step, implicit, end):
+def run(binary, workdir, name, step, implicit, end, scheme):
     base = os.path.join(workdir, name)
     with open(base + ".kvi", "w") as f:
         f.write(model_text(step, end))
     with open(base + ".kvx", "w") as f:
-        f.write(extension_text(implicit))
+        f.write(extension_text(implicit, scheme))
     start = time.perf_counter()
     done = subprocess.run([binary, "--no-progress", "--no-budget", "--timings", "--threads", "1",
                            base], capture_output=True, text=True)
@@ -125,6 +125,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--bin", default=os.path.join(ROOT, "build/release/kova-compute"))
     parser.add_argument("--workdir")
+    parser.add_argument("--scheme", default="tvd", choices=["spec", "symmetric", "tvd"])
     parser.add_argument("--skip-reference", action="store_true",
                         help="no implicit run with 1000 steps")
     args = parser.parse_args()
@@ -135,16 +136,16 @@ def main():
     # reaches 10 000 d, at t_end; the implicit runs end there too, after
     # exactly their count of steps (each run stops at the first step past
     # t_end - step / 2, whatever the rounding of the steps' sum).
-    base, wall, transport, count = run(args.bin, workdir, "explicit", 0.0, False, END)
+    base, wall, transport, count = run(args.bin, workdir, "explicit", 0.0, False, END, args.scheme)
     t_end, c = last_record(base)
     results = [("explicit", count, wall, transport, count, t_end, c)]
-    print("300 x 300 plume, tvd: explicit stable step %.4g d, %d steps to t_end = %.6g d" %
-          (t_end / count, count, t_end))
+    print("300 x 300 plume, %s: explicit stable step %.4g d, %d steps to t_end = %.6g d" %
+          (args.scheme, t_end / count, count, t_end))
     runs = [10, 100, count] + ([] if args.skip_reference else [1000])
     for steps in runs:
         step = t_end / steps
         base, wall, transport, taken = run(args.bin, workdir, "implicit_%d" % steps, step, True,
-                                           t_end - 0.5 * step)
+                                           t_end - 0.5 * step, args.scheme)
         t, c = last_record(base)
         results.append(("implicit", steps, wall, transport, taken, t, c))
 

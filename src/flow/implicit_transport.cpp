@@ -1,8 +1,9 @@
 // The implicit transport step. For every mobile component the new values x
 // solve, node by node,
 //   x_n - dt * (sum over faces of -+F(x) / (w theta_n) + s_n x_n)
-//       = c_n + dt * (sum over faces of -+G(c) / (w theta_n)) + injected_n
-// (s_n the node's sink rate where its source is negative, w its width along
+//       = c_n + dt * (sum over faces of -+G(c) / (w theta_n)) + injected_n + dt r_n
+// (r_n the reactions' rate, below; s_n the node's sink rate where its source
+// is negative, w its width along
 // the face's normal, a face's flux counted out of its node a and into b):
 // backward Euler with
 //   F(x) = q x(u) - theta_f D (x(b) - x(a)) / d
@@ -40,9 +41,20 @@
 // than one thread the components are solved side by side, each with its own
 // system and work and the same arithmetic as alone, so the bits do not
 // depend on the threads; Eigen itself runs single-threaded (no OpenMP).
-// Eigen's BiCGSTAB allocates its work vectors within each solve.
+// The solve is BiCGSTAB with Eigen's incomplete LU (flow/krylov_solve.h), its
+// vectors made with the systems, so a step allocates nothing.
+//
+// The reactions follow the transport as after the explicit step, but a long
+// step must know what they will do: the right-hand side carries the rate at
+// which they changed each mobile entry in the last pass (the pass's change
+// less what transport and injection applied). A step whose rate is not known
+// well (the first, or one after a step whose rate moved by more than
+// TRANSPORT_IMPLICIT_RATE_TOLERANCE of the entry's largest value) is taken in
+// trial passes first, each from the same start and leaving no trace, until
+// the rate settles (the time loop drives them).
 #include "flow/implicit_transport.h"
 
+#include "flow/krylov_solve.h"
 #include "flow/transport.h"
 #include "flow/transport_faces.h"
 #include "flow/upstream_faces.h"
@@ -59,8 +71,6 @@
 #include "rxn/rxn.h"
 #include "rxn/rxn_set.h"
 
-#include <Eigen/IterativeLinearSolvers>
-#include <Eigen/SparseCore>
 
 #include <algorithm>
 #include <cmath>
@@ -70,8 +80,7 @@
 
 namespace {
 
-using CMatrix = Eigen::SparseMatrix<double, Eigen::RowMajor, int>;
-using CSolver = Eigen::BiCGSTAB<CMatrix, Eigen::IncompleteLUT<double, int>>;
+using CMatrix = CRowMatrix;
 
 // The slots a system depends on besides the step, kept per node.
 constexpr int IMPLICIT_KEPT[] = {SLOT_SOURCE, SLOT_POROSITY, SLOT_FLUXROW, SLOT_FLUXCOL};
@@ -80,15 +89,15 @@ constexpr int IMPLICIT_NKEPT = 4;
 // One mobile component's system.
 struct CComponentSystem {
     CMatrix m_matrix;
-    CSolver m_solver;
+    CIncompleteLu m_factor;
+    CKrylovWork m_work;
     // Per node: F = coef[0] x(a) + coef[1] x(b) across its row face below,
     // coef[2] and coef[3] across its column face to the right.
     std::vector<double> m_coef;
     // The work of one step, the component's own so that the components can
     // be solved side by side.
     Eigen::VectorXd m_rhs;
-    Eigen::VectorXd m_guess;
-    Eigen::VectorXd m_x;
+    Eigen::VectorXd m_x; // the guess, then the solution
     std::vector<double> m_deferred; // G per face: 2 per node (row face below, column face right)
     std::vector<double> m_limits;   // R+ and R- per node (default and tvd schemes)
 };
@@ -99,10 +108,12 @@ class CImplicitTransport {
 public:
     std::vector<std::unique_ptr<CComponentSystem>> m_systems;
     // Per node and mobile component: the rate at which the reactions changed
-    // it over the last step taken (0 before the first).
+    // it in the last pass (0 before the first), which the next pass carries,
+    // and the rate the last step ended with.
     std::vector<double> m_rate;
+    std::vector<double> m_stepRate;
     bool m_haveRate = false;
-    bool m_reacting = false; // the last step's reactions changed a mobile component
+    bool m_settled = false; // the last step ended with about the rate of the one before
     bool m_trial = false;   // a pass that leaves no trace
     // What a step taken again must start from.
     std::vector<double> m_savedChange;
@@ -198,13 +209,11 @@ void BuildSystem(const CSimulation& s, const double* state, int m, double dt,
     system.m_matrix.makeCompressed();
 }
 
-void Factor(const CSimulation& s, int m, CComponentSystem& system, int maxIterations) {
-    system.m_solver.preconditioner().setDroptol(TRANSPORT_IMPLICIT_DROP);
-    system.m_solver.preconditioner().setFillfactor(TRANSPORT_IMPLICIT_FILL);
-    system.m_solver.setTolerance(TRANSPORT_IMPLICIT_TOLERANCE);
-    system.m_solver.setMaxIterations(maxIterations);
-    system.m_solver.compute(system.m_matrix);
-    if (system.m_solver.info() != Eigen::Success) {
+void Factor(const CSimulation& s, int m, CComponentSystem& system) {
+    system.m_factor.setDroptol(TRANSPORT_IMPLICIT_DROP);
+    system.m_factor.setFillfactor(TRANSPORT_IMPLICIT_FILL);
+    system.m_factor.compute(system.m_matrix);
+    if (system.m_factor.info() != Eigen::Success) {
         const int k = s.m_nComp - s.m_nMobile + m;
         throw ComputeException("the implicit transport of mobile component " +
                                EntryName(s.m_ext, s.m_nComp, s.m_nMobile, k) +
@@ -217,7 +226,7 @@ void Build(const CSimulation& s, CImplicitTransport& t, const double* state, dou
     for (int m = 0; m < s.m_nMobile; ++m) {
         CComponentSystem& system = *t.m_systems[ToSize(m)];
         BuildSystem(s, state, m, dt, t.m_held.data(), system);
-        Factor(s, m, system, t.m_maxIterations);
+        Factor(s, m, system);
     }
     for (int n = 0; n < s.m_nNodes; ++n)
         for (int e = 0; e < IMPLICIT_NKEPT; ++e)
@@ -387,7 +396,7 @@ void SolveComponent(CSimulation& s, const CImplicitTransport& t, int m) {
         for (int j = 0; j < s.m_nCols; ++j) {
             const int n = i * s.m_nCols + j;
             const double theta = state[n * nComp + SLOT_POROSITY];
-            system.m_guess[n] = state[n * nComp + k];
+            system.m_x[n] = state[n * nComp + k];
             system.m_rhs[n] =
                 state[n * nComp + k] + NodeChange(s, i, j, system.m_deferred.data(), dt, theta);
         }
@@ -397,19 +406,18 @@ void SolveComponent(CSimulation& s, const CImplicitTransport& t, int m) {
         if (Held(s, t.m_held.data(), n, m))
             system.m_rhs[n] = state[n * nComp + k];
     // A trial pass only finds the reactions' rate: a coarser solve will do.
-    system.m_solver.setTolerance(t.m_trial ? TRANSPORT_IMPLICIT_TRIAL_TOLERANCE
-                                           : TRANSPORT_IMPLICIT_TOLERANCE);
-    system.m_x = system.m_solver.solveWithGuess(system.m_rhs, system.m_guess);
-    const Eigen::ComputationInfo info = system.m_solver.info();
-    if (info == Eigen::NumericalIssue)
+    const CKrylovResult solved = SolveBicgstab(
+        system.m_matrix, system.m_factor, system.m_rhs, system.m_x, system.m_work,
+        t.m_trial ? TRANSPORT_IMPLICIT_TRIAL_TOLERANCE : TRANSPORT_IMPLICIT_TOLERANCE,
+        t.m_maxIterations);
+    if (solved.m_info == Eigen::NumericalIssue)
         ThrowFailed(s, k,
-                    "broke down after " + std::to_string(system.m_solver.iterations()) +
+                    "broke down after " + std::to_string(solved.m_iterations) +
                         " iterations (a singular or badly conditioned system)");
-    if (info != Eigen::Success)
+    if (solved.m_info != Eigen::Success)
         ThrowFailed(s, k,
-                    "did not converge in " + std::to_string(system.m_solver.iterations()) +
-                        " iterations (relative residual " + ExactText(system.m_solver.error()) +
-                        ")");
+                    "did not converge in " + std::to_string(solved.m_iterations) +
+                        " iterations (relative residual " + ExactText(solved.m_error) + ")");
     for (int n = 0; n < s.m_nNodes; ++n)
         if (!std::isfinite(system.m_x[n]))
             ThrowFailed(s, k,
@@ -454,13 +462,14 @@ void PrepareImplicitTransport(CSimulation& s, int maxIterations) {
         t.m_systems.push_back(std::make_unique<CComponentSystem>());
     for (const std::unique_ptr<CComponentSystem>& system : t.m_systems) {
         system->m_rhs.resize(s.m_nNodes);
-        system->m_guess.resize(s.m_nNodes);
         system->m_x.resize(s.m_nNodes);
+        system->m_work.Resize(s.m_nNodes);
         system->m_deferred.assign(2 * ToSize(s.m_nNodes), 0.0);
         system->m_limits.assign(2 * ToSize(s.m_nNodes), 1.0);
     }
     t.m_kept.assign(ToSize(IMPLICIT_NKEPT) * ToSize(s.m_nNodes), 0.0);
     t.m_rate.assign(ToSize(s.m_nNodes) * ToSize(s.m_nMobile), 0.0);
+    t.m_stepRate.assign(ToSize(s.m_nNodes) * ToSize(s.m_nMobile), 0.0);
     t.m_savedChange.assign(ToSize(s.m_nValues), 0.0);
     t.m_savedFraction.assign(ToSize(s.m_nNodes), 0.0);
     t.m_savedHold.assign(ToSize(s.m_nNodes), 0);
@@ -505,7 +514,7 @@ bool NeedsAnotherPass(const CSimulation& s, int passes) {
     if (!s.m_implicit || passes >= TRANSPORT_IMPLICIT_MAX_PASSES)
         return false;
     const CImplicitTransport& t = *s.m_implicit;
-    return passes > 0 || !t.m_haveRate || t.m_reacting;
+    return passes > 0 || !t.m_haveRate || !t.m_settled;
 }
 
 void SaveStepStart(CSimulation& s) {
@@ -533,27 +542,28 @@ bool NoteReactionRate(CSimulation& s) {
     const int first = nComp - s.m_nMobile;
     const double dt = s.m_globalStep;
     bool settled = t.m_haveRate;
-    t.m_reacting = false;
     for (int m = 0; m < s.m_nMobile; ++m) {
         double largest = 0.0;
         double moved = 0.0;
-        double reacted = 0.0;
         for (int n = 0; n < s.m_nNodes; ++n) {
             const size_t v = ToSize(n * nComp + first + m);
             const double end = s.m_stateNew.get()[v];
             const double rate = (end - s.m_state[v] - s.m_transportDelta[v]) / dt;
-            double& kept = t.m_rate[ToSize(n) * ToSize(s.m_nMobile) + ToSize(m)];
-            moved = std::max(moved, std::fabs(rate - kept) * dt);
-            reacted = std::max(reacted, std::fabs(rate) * dt);
+            const size_t at = ToSize(n) * ToSize(s.m_nMobile) + ToSize(m);
+            // A trial pass compares with the pass before, the step with the
+            // step before.
+            double& before = t.m_trial ? t.m_rate[at] : t.m_stepRate[at];
+            moved = std::max(moved, std::fabs(rate - before) * dt);
             largest = std::max(largest, std::fabs(end));
-            kept = rate;
+            before = rate;
+            t.m_rate[at] = rate;
         }
         if (!(moved <= TRANSPORT_IMPLICIT_RATE_TOLERANCE * largest))
             settled = false;
-        if (!(reacted <= TRANSPORT_IMPLICIT_RATE_TOLERANCE * largest))
-            t.m_reacting = true;
     }
     t.m_haveRate = true;
+    if (!t.m_trial)
+        t.m_settled = settled;
     return settled;
 }
 
