@@ -1,0 +1,15 @@
+// The time loop of a run over MPI: the one-process loop (sim/time_loop.h)
+// with the grid split into slabs (par/slab.h). Per global step every rank
+// computes the transport of its rows and the reactions of its nodes, and
+// the halo (the state its rows' faces read beyond its own nodes) comes from
+// the ranks that own it, in non-blocking messages that travel while the
+// nodes away from the slab's edges react. The reduced-node count, the
+// smallest local step and the first failure are reductions; the records,
+// the budget and the wells are written as a one-process run writes them.
+#pragma once
+
+class CParComm;
+class CParOutput;
+class CSimulation;
+
+void ParTimeLoop(CSimulation& s, CParOutput& output, const CParComm& comm);

@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# kova-compute-mpi on 1, 2 and 3 processes against kova-compute --threads 1:
+# every shipped example, every test model and the models of mpi_models.py
+# (slab boundaries that cut rows, a rank's share shorter than a row, two
+# failing nodes on two ranks) must leave the same BASE.kvo, BASE.kvt,
+# BASE.budget.csv and BASE.obs.csv byte for byte, the same exit code, the
+# same stdout and the same messages on stderr (less the status lines, which
+# the front end samples, and mpirun's own notes). Models of one chunk run on
+# the last rank alone, so rank 0 computes nothing there and every failure of
+# such a model travels to it. Then a run cancelled by SIGUSR1 to mpirun must
+# leave a complete time file and records, wells and budget that agree with
+# the serial run's up to the time reached.
+# Usage: tests/e2e/mpi_runs.sh KOVA_COMPUTE KOVA_COMPUTE_MPI SOURCE_DIR
+set -euo pipefail
+serial=$1 mpi=$2 source=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+mpirun_flags=(--oversubscribe --bind-to none)
+[ "$(id -u)" -eq 0 ] && mpirun_flags+=(--allow-run-as-root)
+status='Initalizing\.\.\.\.|Allocating Arrays \.\.\.|Reading Input Data \.\.\.|Initalizing Hydraulic Heads \.\.\.|Computing Inital Heads \.\.\.|Simulating \.\.\.|Writing Output|Closing Files \.\.\.|Done\.|Closing \.\.\.'
+
+# stderr less the status lines and mpirun's notes (blocks between rules of dashes).
+messages() {
+    awk '/^-----+$/ { inside = !inside; next } !inside' "$1" | grep -v -x -E "$status" || true
+}
+
+mkdir -p "$work/models"
+cp "$source"/examples/*.kvi "$source"/examples/*.kvx "$source"/tests/data/*.kvi "$work/models/"
+/usr/bin/python3 "$source/tests/e2e/mpi_models.py" "$work/models"
+
+# run DIR BIN... : copies the models into DIR and runs each there.
+failures=0
+compare() { # compare MODEL_NAME SERIAL_DIR MPI_DIR WHAT
+    local name=$1 a=$2 b=$3 what=$4
+    for ext in kvo kvt budget.csv obs.csv out rc; do
+        if [ -e "$a/$name.$ext" ] || [ -e "$b/$name.$ext" ]; then
+            if ! cmp -s "$a/$name.$ext" "$b/$name.$ext"; then
+                echo "DIFFERS: $name.$ext ($what)"
+                failures=$((failures + 1))
+            fi
+        fi
+    done
+    if ! diff <(messages "$a/$name.err") <(messages "$b/$name.err") >/dev/null; then
+        echo "DIFFERS: $name messages ($what)"
+        diff <(messages "$a/$name.err") <(messages "$b/$name.err") | head -5 || true
+        failures=$((failures + 1))
+    fi
+}
+
+models=()
+for model in "$work"/models/*.kvi; do
+    models+=("$(basename "$model" .kvi)")
+done
+
+mkdir -p "$work/serial"
+cp "$work"/models/* "$work/serial/"
+for name in "${models[@]}"; do
+    (cd "$work/serial" && set +e
+        "$serial" --no-progress --threads 1 "$name" >"$name.out" 2>"$name.err"
+        echo $? >"$name.rc")
+done
+
+for np in 1 2 3; do
+    dir="$work/np$np"
+    mkdir -p "$dir"
+    cp "$work"/models/* "$dir/"
+    for name in "${models[@]}"; do
+        (cd "$dir" && set +e
+            timeout 120 mpirun "${mpirun_flags[@]}" -np "$np" "$mpi" --no-progress "$name" \
+                >"$name.out" 2>"$name.err"
+            echo $? >"$name.rc")
+        compare "$name" "$work/serial" "$dir" "np $np"
+    done
+done
+
+# Two threads in each of two processes: the same bits again.
+dir="$work/threads"
+mkdir -p "$dir"
+cp "$work"/models/* "$dir/"
+for name in mpi_wide decay_chain; do
+    (cd "$dir" && set +e
+        timeout 120 mpirun "${mpirun_flags[@]}" -np 2 "$mpi" --no-progress --threads 2 "$name" \
+            >"$name.out" 2>"$name.err"
+        echo $? >"$name.rc")
+    compare "$name" "$work/serial" "$dir" "np 2, threads 2"
+done
+
+# A cancel: SIGUSR1 to mpirun reaches rank 0, which cancels at its next check.
+dir="$work/cancel"
+mkdir -p "$dir"
+/usr/bin/python3 - "$dir" "$source" <<'EOF'
+import os, sys
+sys.path.insert(0, os.path.join(sys.argv[2], "tests", "e2e"))
+import mpi_models
+mpi_models.wide(end=20000.0, interval=1000.0).write(os.path.join(sys.argv[1], "long"))
+EOF
+cp "$dir"/long.* "$work/serial/"
+(cd "$work/serial" && "$serial" --no-progress --threads 1 long >/dev/null 2>&1)
+(cd "$dir" && set +e
+    mpirun "${mpirun_flags[@]}" -np 3 "$mpi" --no-progress long >long.out 2>long.err &
+    pid=$!
+    for _ in $(seq 100); do
+        grep -q -x 'Simulating \.\.\.' long.err && break
+        sleep 0.1
+    done
+    sleep 0.5
+    kill -USR1 "$pid"
+    wait "$pid"
+    echo $? >long.rc)
+if ! /usr/bin/python3 - "$work/serial/long" "$dir/long" <<'EOF'
+import struct, sys
+serial, cancelled = sys.argv[1], sys.argv[2]
+def times(base):
+    data = open(base + ".kvt", "rb").read()
+    n, rows, cols = struct.unpack_from("<iii", data)
+    assert len(data) == 36 + 8 * n, "the time file is not complete"
+    return rows * cols, list(struct.unpack_from("<%dd" % n, data, 36))
+rc = open(cancelled + ".rc").read().strip()
+assert rc == "130", "exit code " + rc
+nodes, full = times(serial)
+nodes, cut = times(cancelled)
+assert 1 < len(cut) < len(full), "%d records of %d: the cancel did not stop the run" % (len(cut), len(full))
+assert cut[:-1] == full[:len(cut) - 1], "record times differ"
+size = len(open(serial + ".kvo", "rb").read()) // len(full)
+records = open(cancelled + ".kvo", "rb").read()
+assert len(records) == size * len(cut), "the data file does not hold the records listed"
+assert records[:-size] == open(serial + ".kvo", "rb").read()[:size * (len(cut) - 1)], "records differ"
+wells = open(cancelled + ".obs.csv").read().splitlines()
+assert open(serial + ".obs.csv").read().splitlines()[:len(wells)] == wells, "wells differ"
+assert float(wells[-1].split(",")[0]) == cut[-1], "the wells' last row is not at the last record"
+budget = [l for l in open(cancelled + ".budget.csv").read().splitlines()
+          if l.startswith("time_start") or float(l.split(",")[1]) in full]
+assert open(serial + ".budget.csv").read().splitlines()[:len(budget)] == budget, "budget differs"
+print("cancel: %d of %d records, stopped at %g" % (len(cut), len(full), cut[-1]))
+EOF
+then
+    echo "DIFFERS: the cancelled run"
+    failures=$((failures + 1))
+fi
+
+echo "${#models[@]} models on 1, 2 and 3 processes, $failures differences"
+[ "$failures" -eq 0 ]
