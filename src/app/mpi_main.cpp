@@ -11,6 +11,8 @@
 #include "run/platform.h"
 #include "run/run_control.h"
 
+#include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <iostream>
 #include <string>
@@ -32,6 +34,16 @@ public:
 // job): on rank 0 it cancels the run as SIGTERM does a one-process run.
 extern "C" void CancelOnUsr1(int) {
     kill(getpid(), SIGTERM);
+}
+
+// Whether rank 0's worker has started: until it has, the other ranks wait
+// in the run's first agreement, and a front end that could not start it must
+// end them.
+std::atomic<bool> g_rootWorkerStarted{false};
+
+void RootWorker(CRunControl* runControl) {
+    g_rootWorkerStarted = true;
+    ParSimulationThread(runControl);
 }
 
 int RunOtherRank(const CCliOptions& options) {
@@ -87,5 +99,8 @@ int main(int argc, char** argv) {
     if (!root)
         return RunOtherRank(options);
     std::signal(SIGUSR1, CancelOnUsr1);
-    return RunFrontEnd(options, ParSimulationThread);
+    const int code = RunFrontEnd(options, RootWorker);
+    if (!g_rootWorkerStarted)
+        MPI_Abort(MPI_COMM_WORLD, code);
+    return code;
 }

@@ -11,6 +11,9 @@ records.
   mpi_two_failures  the same grid, with a stiff reaction at two nodes that
                     fall to different ranks: the lower node's failure is the
                     run's, on any number of processes.
+  mpi_wide_tvd      mpi_wide with the tvd scheme, and mpi_wide_implicit with
+                    the implicit step: transport over the whole grid on every
+                    rank, every rank's nodes exchanged each step.
 
 Usage: tests/e2e/mpi_models.py OUTPUT_DIRECTORY
 """
@@ -69,6 +72,12 @@ def main() -> int:
     os.makedirs(out, exist_ok=True)
     wide().write(os.path.join(out, "mpi_wide"))
     two_failures().write(os.path.join(out, "mpi_two_failures"))
+    tvd = wide()
+    tvd.set_transport_scheme("tvd")
+    tvd.write(os.path.join(out, "mpi_wide_tvd"))
+    implicit = wide()
+    implicit.set_transport_time("implicit")
+    implicit.write(os.path.join(out, "mpi_wide_implicit"))
     return 0
 
 
