@@ -9,7 +9,8 @@
 # the last rank alone, so rank 0 computes nothing there and every failure of
 # such a model travels to it. Then a run cancelled by SIGUSR1 to mpirun must
 # leave a complete time file and records, wells and budget that agree with
-# the serial run's up to the time reached.
+# the serial run's up to the time reached, and a run whose rank 1 is killed
+# must end (no rank left waiting) with the files of a killed run.
 # Usage: tests/e2e/mpi_runs.sh KOVA_COMPUTE KOVA_COMPUTE_MPI SOURCE_DIR
 set -euo pipefail
 serial=$1 mpi=$2 source=$3
@@ -157,6 +158,41 @@ EOF
 then
     echo "DIFFERS: the cancelled run"
     failures=$((failures + 1))
+fi
+
+# A rank that dies ends the run: mpirun ends the others (no rank waits for
+# it), and the files are those of a killed run: the marker in the time file,
+# whole records in the data file.
+(cd "$dir" && rm -f long.kvo long.kvt && set +e
+    mpirun "${mpirun_flags[@]}" -np 3 "$mpi" --no-progress long >killed.out 2>killed.err &
+    pid=$!
+    for _ in $(seq 100); do
+        grep -q -x 'Simulating \.\.\.' killed.err && break
+        sleep 0.1
+    done
+    sleep 0.5
+    for child in $(pgrep -P "$pid"); do
+        tr '\0' '\n' <"/proc/$child/environ" | grep -q -x OMPI_COMM_WORLD_RANK=1 && kill -9 "$child"
+    done
+    for _ in $(seq 300); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$pid" 2>/dev/null; then
+        kill -9 "$pid"
+        echo hang >killed.rc
+    else
+        wait "$pid"
+        echo $? >killed.rc
+    fi)
+record=$((3 * 700 * (7 + 2) * 8))
+if [ "$(cat "$dir/killed.rc")" = 0 ] || [ "$(cat "$dir/killed.rc")" = hang ] ||
+    [ "$(od -A n -t d4 "$dir/long.kvt" | tr -d ' ')" != 0 ] ||
+    [ $(($(stat -c %s "$dir/long.kvo") % record)) -ne 0 ]; then
+    echo "DIFFERS: the run with a killed rank (exit $(cat "$dir/killed.rc"))"
+    failures=$((failures + 1))
+else
+    echo "killed rank: exit $(cat "$dir/killed.rc"), $(($(stat -c %s "$dir/long.kvo") / record)) whole records"
 fi
 
 echo "${#models[@]} models on 1, 2 and 3 processes, $failures differences"
