@@ -22,7 +22,8 @@ namespace {
 // The files of the run once the model is read and the heads are solved:
 // rank 0 opens the time and data files and its tables as a one-process run
 // does, then every rank opens the data file for its part of each record.
-void RunWithFiles(CSimulation& s, const CParComm& comm, const std::string& base) {
+void RunWithFiles(CSimulation& s, const CParComm& comm, const std::string& base,
+                  CHaloTraffic& traffic) {
     CParOutput output(base, comm);
     std::unique_ptr<CBudgetFile> budget;
     std::unique_ptr<CObservationFile> wells;
@@ -41,7 +42,7 @@ void RunWithFiles(CSimulation& s, const CParComm& comm, const std::string& base)
     });
     comm.Agreed([&] { output.m_records.OpenShared(); });
     s.m_times.m_output += watch.Lap();
-    ParTimeLoop(s, output, comm);
+    ParTimeLoop(s, output, comm, traffic);
     watch.Lap();
     comm.Agreed([&] { output.m_records.CloseShared(); });
     comm.Agreed([&] {
@@ -55,7 +56,7 @@ void RunWithFiles(CSimulation& s, const CParComm& comm, const std::string& base)
 // ranks and each check for a cancel answered by rank 0. The run is never
 // abandonable: the other ranks are in the middle of the same stage, and a
 // rank 0 that left them would leave them to mpirun.
-void ParRunSimulation(CSimulation& s, const CParComm& comm) {
+void ParRunSimulation(CSimulation& s, const CParComm& comm, CHaloTraffic& traffic) {
     s.m_recordCount = 0;
     s.m_times = CPhaseTimes();
     s.m_times.m_nThreads = s.m_nThreads;
@@ -89,7 +90,7 @@ void ParRunSimulation(CSimulation& s, const CParComm& comm) {
             }
             stage = "in the time loop";
             if (comm.Continue(control))
-                RunWithFiles(s, comm, base);
+                RunWithFiles(s, comm, base, traffic);
         } catch (const std::bad_alloc&) {
             throw ComputeException(std::string("not enough memory ") + stage);
         }
@@ -97,6 +98,14 @@ void ParRunSimulation(CSimulation& s, const CParComm& comm) {
     });
     s.FreeArrays();
     s.m_times.m_total = total.Elapsed();
+}
+
+// Below the phase times of --timings, which are rank 0's.
+std::string TrafficLine(const CParComm& comm, const CHaloTraffic& traffic) {
+    return "kova-compute-mpi: " + std::to_string(comm.Size()) +
+           " processes, the times above are rank 0's; per global step " +
+           std::to_string(traffic.m_messages) + " halo messages, " +
+           std::to_string(traffic.m_bytes) + " bytes\n";
 }
 
 } // namespace
@@ -108,8 +117,10 @@ void ParSimulationThread(CRunControl* runControl) {
         CSimulation simulation(runControl);
         simulation.m_nThreads = runControl->GetThreads();
         simulation.m_writeBudget = runControl->GetKeepBudget();
-        ParRunSimulation(simulation, comm);
-        runControl->SetTimingReport(FormatPhaseTimes(simulation.m_times));
+        CHaloTraffic traffic;
+        ParRunSimulation(simulation, comm, traffic);
+        runControl->SetTimingReport(FormatPhaseTimes(simulation.m_times) +
+                                    TrafficLine(comm, traffic));
     }
     runControl->SetFinished();
 }

@@ -307,9 +307,19 @@ void ParRecord(CSimulation& s, CParOutput& output, CParPlan& p, const CParComm& 
     control->SetStatus("Simulating ...");
 }
 
+void CountTraffic(const CSimulation& s, const CParPlan& p, const CParComm& comm,
+                  CHaloTraffic& traffic) {
+    int64_t bytes = 0;
+    for (const CHaloPart& part : p.m_receives)
+        bytes += int64_t(part.m_end - part.m_first) * s.m_nComp * int64_t(sizeof(double));
+    const int messages = static_cast<int>(p.m_receives.size());
+    MPI_Allreduce(&bytes, &traffic.m_bytes, 1, MPI_INT64_T, MPI_SUM, comm.Comm());
+    MPI_Allreduce(&messages, &traffic.m_messages, 1, MPI_INT, MPI_SUM, comm.Comm());
+}
+
 } // namespace
 
-void ParTimeLoop(CSimulation& s, CParOutput& output, const CParComm& comm) {
+void ParTimeLoop(CSimulation& s, CParOutput& output, const CParComm& comm, CHaloTraffic& traffic) {
     CRunControl* control = s.m_runControl;
     control->SetStatus("Simulating ...");
     // The reaction clock runs one input step behind the step being integrated.
@@ -321,6 +331,7 @@ void ParTimeLoop(CSimulation& s, CParOutput& output, const CParComm& comm) {
         PrepareTimeLoop(s);
         PlanLoop(s, comm, plan);
     });
+    CountTraffic(s, plan, comm, traffic);
 
     for (;;) {
         // Step until the next output time is reached; a cancel still gets a

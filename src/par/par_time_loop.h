@@ -8,8 +8,16 @@
 // the budget and the wells are written as a one-process run writes them.
 #pragma once
 
+#include <cstdint>
+
 class CParComm;
 class CParOutput;
 class CSimulation;
 
-void ParTimeLoop(CSimulation& s, CParOutput& output, const CParComm& comm);
+// What the halo exchange moves per global step, over all ranks.
+struct CHaloTraffic {
+    int64_t m_bytes = 0;
+    int m_messages = 0;
+};
+
+void ParTimeLoop(CSimulation& s, CParOutput& output, const CParComm& comm, CHaloTraffic& traffic);
