@@ -17,6 +17,7 @@ FLOORS = {
     'flow': 2,  # heads, flux field, transport and its stable step
     'rxn': 2,   # reactions, reaction sets and local integration
     'sim': 3,   # run sequence and time loop
+    'par': 3,   # the run over several processes (MPI): slabs, halo, MPI-IO
     'app': 4,   # front ends
     'post': 4,  # result-file tools
 }

@@ -159,9 +159,9 @@ int RunThreads(int asked) {
 
 // Starts the worker; a thread the system will not start (its limit of
 // threads, or of memory for a stack) is reported as a failed run.
-bool StartWorker(CRunControl& runControl, CFrontEndSink& sink) {
+bool StartWorker(CRunControl& runControl, CFrontEndSink& sink, CRunControl::WorkerEntry worker) {
     try {
-        runControl.StartWorker(SimulationThread);
+        runControl.StartWorker(worker);
         return true;
     } catch (const std::exception& e) {
         sink.ShowMessage(RUN_ERROR_CAPTION, "ERROR - A kova Compute Exception was caught",
@@ -171,7 +171,7 @@ bool StartWorker(CRunControl& runControl, CFrontEndSink& sink) {
     }
 }
 
-int RunWithDisplay(CRunControl& runControl, CFrontEndSink& sink) {
+int RunWithDisplay(CRunControl& runControl, CFrontEndSink& sink, CRunControl::WorkerEntry worker) {
     CSignalWatch signals;
     CRawKeyboard keyboard(true);
     CHiddenCursor cursor(STDERR_FILENO);
@@ -188,7 +188,7 @@ int RunWithDisplay(CRunControl& runControl, CFrontEndSink& sink) {
     };
     view.Refresh(runControl);
     draw();
-    if (!StartWorker(runControl, sink)) {
+    if (!StartWorker(runControl, sink, worker)) {
         PostEndStatus(runControl);
         view.Refresh(runControl);
         draw();
@@ -242,9 +242,10 @@ std::string StatusLine(CRunControl& runControl, const std::string& status, bool 
     return ProgressJsonLine(state);
 }
 
-int RunWithStatusLines(CRunControl& runControl, CFrontEndSink& sink, bool json) {
+int RunWithStatusLines(CRunControl& runControl, CFrontEndSink& sink, bool json,
+                       CRunControl::WorkerEntry worker) {
     CSignalWatch signals;
-    if (!StartWorker(runControl, sink)) {
+    if (!StartWorker(runControl, sink, worker)) {
         sink.WriteStatus(StatusLine(runControl, runControl.GetError(), json));
         return EXIT_RUN_FAILED;
     }
@@ -286,7 +287,7 @@ int RunWithStatusLines(CRunControl& runControl, CFrontEndSink& sink, bool json) 
 
 } // namespace
 
-int RunFrontEnd(const CCliOptions& options) {
+int RunFrontEnd(const CCliOptions& options, CRunControl::WorkerEntry worker) {
     // A file-size limit (ulimit -f) would otherwise kill the process at the
     // write that crosses it; ignored, the write fails and the run reports it.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -302,8 +303,8 @@ int RunFrontEnd(const CCliOptions& options) {
     runControl.SetKeepBudget(!options.noBudget);
     runControl.SetStatus("Initalizing....");
     const int code =
-        display ? RunWithDisplay(runControl, sink)
-                : RunWithStatusLines(runControl, sink, options.progressJson);
+        display ? RunWithDisplay(runControl, sink, worker)
+                : RunWithStatusLines(runControl, sink, options.progressJson, worker);
     if (code == EXIT_ABANDONED) {
         // The worker is still reading or solving and has changed no file:
         // nothing is lost by not waiting for it.

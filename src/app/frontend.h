@@ -6,6 +6,8 @@
 
 #include "app/cli_options.h"
 #include "run/message_sink.h"
+#include "run/run_control.h"
+#include "sim/run.h"
 
 #include <mutex>
 #include <string>
@@ -44,5 +46,7 @@ private:
     std::vector<std::string> m_reports;
 };
 
-// Runs the model named by options.base; returns the exit code.
-int RunFrontEnd(const CCliOptions& options);
+// Runs the model named by options.base on a worker thread that starts at
+// worker (the one-process run, or rank 0 of a run over several processes);
+// returns the exit code.
+int RunFrontEnd(const CCliOptions& options, CRunControl::WorkerEntry worker = SimulationThread);

@@ -198,6 +198,28 @@ void TransportStepGather(CSimulation& s) {
     });
 }
 
+void TransportStepRows(CSimulation& s, int rowBegin, int rowEnd) {
+    const double dt = s.m_globalStep;
+    if (s.m_nMobile <= 0) {
+        const int first = rowBegin * s.m_nCols * s.m_nComp;
+        const int last = rowEnd * s.m_nCols * s.m_nComp;
+        for (int t = first; t < last; ++t)
+            s.m_transportDelta[t] = 0.0;
+        return;
+    }
+    const size_t perThread = ToSize((s.m_nCols + 2) * s.m_nMobile);
+    double* scratch = s.m_transportScratch.data();
+    if (s.m_nThreads == 1) {
+        GatherRows(s, rowBegin, rowEnd, dt, scratch);
+        return;
+    }
+    CThreadTeam& team = s.Team();
+    const int rows = rowEnd - rowBegin;
+    team.ForRanges(rows, team.BlockSize(rows), [&](int begin, int end, int thread) {
+        GatherRows(s, rowBegin + begin, rowBegin + end, dt, scratch + perThread * ToSize(thread));
+    });
+}
+
 int CountReverseFaces(const CSimulation& s) {
     const double* state = s.m_stateNew.get();
     int count = 0;

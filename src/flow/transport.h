@@ -12,6 +12,11 @@ class CSimulation;
 void TransportStep(CSimulation& s);
 void TransportStepFaceLoops(CSimulation& s);
 void TransportStepGather(CSimulation& s);
+// The default scheme's step for the rows rowBegin..rowEnd-1 alone, by the
+// per-node gather (the face loops' bits), without the injected water: it
+// reads m_state of the rows next to the range too. m_transportScratch must
+// hold (m_nCols + 2) x m_nMobile doubles per thread.
+void TransportStepRows(CSimulation& s, int rowBegin, int rowEnd);
 
 // The transport step of the schemes that take every face from its upstream
 // side (flow/upstream_transport.cpp); the default scheme is the one above.

@@ -24,34 +24,34 @@
 #include <new>
 #include <string>
 
-namespace {
-
 // m_state becomes the state at the start of the step and m_stateNew the change
 // over the previous step, the predictor of the local integration. In the first
 // step m_state still holds what the initial heads left in m_work.
-void StartGlobalStep(CSimulation& s) {
+void StartGlobalStep(CSimulation& s, int first, int end) {
     double* state = s.m_state;
     double* stateNew = s.m_stateNew.get();
     double* delta = s.m_transportDelta;
     if (s.m_nThreads == 1) {
-        for (int t = 0; t < s.m_nValues; ++t)
+        for (int t = first; t < end; ++t)
             delta[t] = state[t];
-        for (int t = 0; t < s.m_nValues; ++t)
+        for (int t = first; t < end; ++t)
             state[t] = stateNew[t];
-        for (int t = 0; t < s.m_nValues; ++t)
+        for (int t = first; t < end; ++t)
             stateNew[t] = state[t] - delta[t];
         return;
     }
     // Every value on its own, in one pass. The old state need not go into
     // m_transportDelta: the transport step overwrites all of it.
-    s.Team().ForBlocks(s.m_nValues, [&](int begin, int end) {
-        for (int t = begin; t < end; ++t) {
+    s.Team().ForBlocks(end - first, [&](int begin, int stop) {
+        for (int t = first + begin; t < first + stop; ++t) {
             const double old = state[t];
             state[t] = stateNew[t];
             stateNew[t] = state[t] - old;
         }
     });
 }
+
+namespace {
 
 void IntegrateNode(CSimulation& s, int n, CRxnWork& work) {
     const int offset = n * s.m_nComp;
@@ -72,9 +72,8 @@ void NameFailure(const CSimulation& s, Exception& e, int n, const CRxnWork& work
                ") in the global step from time " + ExactText(s.m_currentTime));
 }
 
-// The nodes begin..end-1 of one chunk on one thread, each followed by its
-// budget changes; a chunk's sums go to the budget as a whole, so the budget
-// is the same whichever thread took which chunk.
+} // namespace
+
 void IntegrateChunk(CSimulation& s, int begin, int end, int thread, bool account) {
     CRxnWork& work = s.m_rxnWork[ToSize(thread)];
     const bool budget = account && s.m_budget != nullptr;
@@ -104,6 +103,8 @@ void IntegrateChunk(CSimulation& s, int begin, int end, int thread, bool account
     }
 }
 
+namespace {
+
 // Every node on its own: the nodes share nothing but read-only data, so the
 // threads give the serial loop's bits. A failure ends the step as in the
 // serial loop: the one of the lowest node is thrown. account: the changes go
@@ -127,11 +128,11 @@ void IntegrateNodes(CSimulation& s, bool account = true) {
     failure.Rethrow();
 }
 
-// A record must hold numbers a reader can use: a value that is not finite
-// ends the run before it is written, naming the first such value.
-void CheckStateIsFinite(const CSimulation& s) {
+} // namespace
+
+void CheckStateIsFinite(const CSimulation& s, int first, int end) {
     const double* state = s.m_stateNew.get();
-    for (int t = 0; t < s.m_nValues; ++t) {
+    for (int t = first; t < end; ++t) {
         if (std::isfinite(state[t]))
             continue;
         const int n = t / s.m_nComp;
@@ -142,6 +143,8 @@ void CheckStateIsFinite(const CSimulation& s) {
                                ", not a finite number: the record is not written");
     }
 }
+
+namespace {
 
 // A global step given by the model above the step the transport is stable
 // with may make the transport oscillate and grow: said once, not refused.
@@ -216,85 +219,9 @@ void SettleReactionRate(CSimulation& s, CStopwatch& watch) {
     }
 }
 
-// One global step of transport and reactions. A step too small to move the
-// clock would repeat for ever.
-void GlobalStep(CSimulation& s, CRunOutput& output) {
-    const double next = s.m_currentTime + s.m_globalStep;
-    if (!(next > s.m_currentTime))
-        throw ComputeException("the global step " + ExactText(s.m_globalStep) +
-                               " no longer advances the clock at time " +
-                               ExactText(s.m_currentTime));
-    // Times beyond the largest double cannot be recorded.
-    if (!std::isfinite(next))
-        throw ComputeException("the model time overflows: time " + ExactText(s.m_currentTime) +
-                               " plus the global step " + ExactText(s.m_globalStep));
-    CStopwatch watch;
-    StartGlobalStep(s);
-    SettleReactionRate(s, watch);
-    TransportStep(s);
-    s.m_times.m_transport += watch.Lap();
-    IntegrateNodes(s);
-    NoteReactionRate(s);
-    s.m_times.m_reactions += watch.Lap();
-    s.m_times.m_globalSteps += 1;
-    s.m_rxnBaseTime += s.m_globalStep;
-    s.m_currentTime += s.m_globalStep;
-    s.m_runControl->SetCurrentTime(s.m_currentTime);
-    output.AfterStep(s);
-    s.m_times.m_output += watch.Lap();
-}
-
-// Reports the nodes integrated with a reduced local step and the smallest
-// local step.
-void ReportProgress(CSimulation& s) {
-    double smallest = 1.0;
-    int reduced = 0;
-    const double* fractions = s.m_localFraction.get();
-    if (s.m_nThreads == 1) {
-        for (int n = 0; n < s.m_nNodes; ++n) {
-            const double fraction = fractions[n];
-            if (fraction < 1.0)
-                reduced += 1;
-            if (fraction < smallest)
-                smallest = fraction;
-        }
-    } else {
-        // A count and a minimum, one block per thread: the same in any order.
-        struct CPart {
-            int reduced = 0;
-            double smallest = 1.0;
-        };
-        CPart parts[THREADS_MAX];
-        CThreadTeam& team = s.Team();
-        team.ForRanges(s.m_nNodes, team.BlockSize(s.m_nNodes), [&](int begin, int end, int thread) {
-            CPart& part = parts[thread];
-            for (int n = begin; n < end; ++n) {
-                const double fraction = fractions[n];
-                if (fraction < 1.0)
-                    part.reduced += 1;
-                if (fraction < part.smallest)
-                    part.smallest = fraction;
-            }
-        });
-        for (int thread = 0; thread < team.Size(); ++thread) {
-            reduced += parts[thread].reduced;
-            if (parts[thread].smallest < smallest)
-                smallest = parts[thread].smallest;
-        }
-    }
-    s.m_runControl->SetProgress(s.m_currentTime, smallest * s.m_globalStep, reduced);
-}
-
 } // namespace
 
-void TimeLoop(CSimulation& s, CRunOutput& output) {
-    CRunControl* control = s.m_runControl;
-    control->SetStatus("Simulating ...");
-    // The reaction clock runs one input step behind the step being integrated.
-    s.m_rxnBaseTime = s.m_startTime - s.m_globalStep;
-    s.m_currentTime = s.m_startTime;
-    CRecordClock records(s.m_startTime, s.m_outputInterval);
-
+void PrepareTimeLoop(CSimulation& s) {
     CStopwatch watch;
     ComputeFlowField(s);
     s.m_times.m_flowField += watch.Lap();
@@ -309,7 +236,101 @@ void TimeLoop(CSimulation& s, CRunOutput& output) {
     }
     PrepareWork(s);
     PrepareBudget(s);
+}
 
+void CheckStepAdvances(const CSimulation& s) {
+    const double next = s.m_currentTime + s.m_globalStep;
+    if (!(next > s.m_currentTime))
+        throw ComputeException("the global step " + ExactText(s.m_globalStep) +
+                               " no longer advances the clock at time " +
+                               ExactText(s.m_currentTime));
+    // Times beyond the largest double cannot be recorded.
+    if (!std::isfinite(next))
+        throw ComputeException("the model time overflows: time " + ExactText(s.m_currentTime) +
+                               " plus the global step " + ExactText(s.m_globalStep));
+}
+
+namespace {
+
+// One global step of transport and reactions.
+void GlobalStep(CSimulation& s, CRunOutput& output) {
+    CheckStepAdvances(s);
+    CStopwatch watch;
+    StartGlobalStep(s, 0, s.m_nValues);
+    SettleReactionRate(s, watch);
+    TransportStep(s);
+    s.m_times.m_transport += watch.Lap();
+    IntegrateNodes(s);
+    NoteReactionRate(s);
+    s.m_times.m_reactions += watch.Lap();
+    s.m_times.m_globalSteps += 1;
+    s.m_rxnBaseTime += s.m_globalStep;
+    s.m_currentTime += s.m_globalStep;
+    s.m_runControl->SetCurrentTime(s.m_currentTime);
+    output.AfterStep(s);
+    s.m_times.m_output += watch.Lap();
+}
+
+} // namespace
+
+CLocalSteps CountLocalSteps(CSimulation& s, int first, int end) {
+    CLocalSteps steps;
+    const double* fractions = s.m_localFraction.get();
+    if (s.m_nThreads == 1) {
+        for (int n = first; n < end; ++n) {
+            const double fraction = fractions[n];
+            if (fraction < 1.0)
+                steps.m_reduced += 1;
+            if (fraction < steps.m_smallest)
+                steps.m_smallest = fraction;
+        }
+        return steps;
+    }
+    // A count and a minimum, one block per thread: the same in any order.
+    CLocalSteps parts[THREADS_MAX];
+    CThreadTeam& team = s.Team();
+    const int count = end - first;
+    team.ForRanges(count, team.BlockSize(count), [&](int begin, int stop, int thread) {
+        CLocalSteps& part = parts[thread];
+        for (int n = first + begin; n < first + stop; ++n) {
+            const double fraction = fractions[n];
+            if (fraction < 1.0)
+                part.m_reduced += 1;
+            if (fraction < part.m_smallest)
+                part.m_smallest = fraction;
+        }
+    });
+    for (int thread = 0; thread < team.Size(); ++thread) {
+        steps.m_reduced += parts[thread].m_reduced;
+        if (parts[thread].m_smallest < steps.m_smallest)
+            steps.m_smallest = parts[thread].m_smallest;
+    }
+    return steps;
+}
+
+namespace {
+
+// Reports the nodes integrated with a reduced local step and the smallest
+// local step.
+void ReportProgress(CSimulation& s) {
+    const CLocalSteps steps = CountLocalSteps(s, 0, s.m_nNodes);
+    s.m_runControl->SetProgress(s.m_currentTime, steps.m_smallest * s.m_globalStep,
+                                steps.m_reduced);
+}
+
+} // namespace
+
+void TimeLoop(CSimulation& s, CRunOutput& output) {
+    CRunControl* control = s.m_runControl;
+    control->SetStatus("Simulating ...");
+    // The reaction clock runs one input step behind the step being integrated.
+    s.m_rxnBaseTime = s.m_startTime - s.m_globalStep;
+    s.m_currentTime = s.m_startTime;
+    CRecordClock records(s.m_startTime, s.m_outputInterval);
+
+    PrepareTimeLoop(s);
+
+    CStopwatch watch;
     for (;;) {
         // Step until the next output time is reached; a cancel still gets a
         // record at the time reached.
@@ -319,7 +340,7 @@ void TimeLoop(CSimulation& s, CRunOutput& output) {
             GlobalStep(s, output);
         }
         ReportProgress(s);
-        CheckStateIsFinite(s);
+        CheckStateIsFinite(s, 0, s.m_nValues);
         control->SetStatus("Writing Output");
         watch.Lap();
         if (s.m_budget)

@@ -9,3 +9,36 @@ class CRunOutput;
 class CSimulation;
 
 void TimeLoop(CSimulation& s, CRunOutput& output);
+
+// The parts of the loop, over a range of values or nodes where a range is
+// given: TimeLoop runs them over the whole grid, a run over several processes
+// (par/) over each process's nodes.
+
+// The flow field, the global step (computed, or the model's checked against
+// the stable one), the work of the threads and the mass budget's terms.
+void PrepareTimeLoop(CSimulation& s);
+// Throws when the next global step would not move the clock, or overflow it.
+void CheckStepAdvances(const CSimulation& s);
+// m_state becomes the state at the start of the step and m_stateNew the
+// change over the previous step (the integration's predictor), for the
+// values first..end-1.
+void StartGlobalStep(CSimulation& s, int first, int end);
+// The reactions of the nodes begin..end-1 (one chunk of RXN_NODE_CHUNK nodes
+// at most, starting at a multiple of it) on one thread, each followed by its
+// budget changes; a chunk's sums go to the budget as a whole, so the budget
+// is the same whichever thread (or process) took which chunk. A failure
+// names its node and is thrown. A chunk not accounted (a trial pass of the
+// implicit step) adds nothing to the budget.
+void IntegrateChunk(CSimulation& s, int begin, int end, int thread, bool account = true);
+// A record must hold numbers a reader can use: a value among first..end-1
+// of m_stateNew that is not finite ends the run before it is written, naming
+// the first such value.
+void CheckStateIsFinite(const CSimulation& s, int first, int end);
+
+// The nodes of a range integrated with a reduced local step, and the
+// smallest local fraction among them (1 when none is reduced).
+struct CLocalSteps {
+    int m_reduced = 0;
+    double m_smallest = 1.0;
+};
+CLocalSteps CountLocalSteps(CSimulation& s, int first, int end);

@@ -1,0 +1,39 @@
+// BASE.kvo and BASE.kvt of a run over MPI, in the layout of a one-process
+// run (io/output_files.h). Rank 0 opens and finishes both files as a
+// one-process run does (the refused links, the marker, the time file at the
+// end); every rank writes its own nodes of each record with MPI-IO at their
+// offset in the record, so the data file is the same byte for byte.
+#pragma once
+
+#include "io/output_files.h"
+#include "par/mpi_session.h"
+#include "par/slab.h"
+
+#include <memory>
+#include <string>
+
+class CParComm;
+class CSimulation;
+
+class CParRecords {
+public:
+    CParRecords(const std::string& base, const CParComm& comm);
+
+    // Rank 0: COutputFiles::Open (the files opened unchanged, the marker
+    // written, the data file emptied). Then every rank: the data file
+    // opened for MPI-IO (collective, after rank 0's open has been agreed).
+    void OpenOnRoot();
+    void OpenShared();
+    // Every rank: its nodes of the record at m_currentTime, at their offset;
+    // the record counted and its time noted as a one-process run does.
+    void Write(CSimulation& s, const CSlab& slab);
+    // Every rank (collective), then rank 0: BASE.kvt completed.
+    void CloseShared();
+    void FinishOnRoot(const CSimulation& s);
+
+private:
+    const CParComm& m_comm;
+    std::string m_dataName;
+    std::unique_ptr<COutputFiles> m_files; // rank 0 only
+    CMpiFile m_data;
+};

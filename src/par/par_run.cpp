@@ -1,0 +1,126 @@
+#include "par/par_run.h"
+
+#include "flow/heads.h"
+#include "flow/injection.h"
+#include "io/budget_file.h"
+#include "io/model_file.h"
+#include "io/observation_file.h"
+#include "model/exceptions.h"
+#include "model/simulation.h"
+#include "par/par_comm.h"
+#include "par/par_output.h"
+#include "par/par_time_loop.h"
+#include "run/run_control.h"
+#include "sim/run.h"
+
+#include <memory>
+#include <new>
+#include <string>
+
+namespace {
+
+// The files of the run once the model is read and the heads are solved:
+// rank 0 opens the time and data files and its tables as a one-process run
+// does, then every rank opens the data file for its part of each record.
+void RunWithFiles(CSimulation& s, const CParComm& comm, const std::string& base,
+                  CHaloTraffic& traffic) {
+    CParOutput output(base, comm);
+    std::unique_ptr<CBudgetFile> budget;
+    std::unique_ptr<CObservationFile> wells;
+    if (comm.IsRoot()) {
+        budget = std::make_unique<CBudgetFile>(base);
+        wells = std::make_unique<CObservationFile>(base);
+        if (s.m_writeBudget)
+            output.m_rootTables.Add(*budget);
+        if (!s.m_ext.m_observe.empty())
+            output.m_rootTables.Add(*wells);
+    }
+    CStopwatch watch;
+    comm.Agreed([&] {
+        output.m_records.OpenOnRoot();
+        output.m_rootTables.Open();
+    });
+    comm.Agreed([&] { output.m_records.OpenShared(); });
+    s.m_times.m_output += watch.Lap();
+    ParTimeLoop(s, output, comm, traffic);
+    watch.Lap();
+    comm.Agreed([&] { output.m_records.CloseShared(); });
+    comm.Agreed([&] {
+        output.m_records.FinishOnRoot(s);
+        output.m_rootTables.Finish(s);
+    });
+    s.m_times.m_output += watch.Lap();
+}
+
+// RunSimulation's sequence (sim/run.cpp), each stage agreed among the
+// ranks and each check for a cancel answered by rank 0. The run is never
+// abandonable: the other ranks are in the middle of the same stage, and a
+// rank 0 that left them would leave them to mpirun.
+void ParRunSimulation(CSimulation& s, const CParComm& comm, CHaloTraffic& traffic) {
+    s.m_recordCount = 0;
+    s.m_times = CPhaseTimes();
+    s.m_times.m_nThreads = s.m_nThreads;
+    CRunControl* control = s.m_runControl;
+    const std::string base = control->GetFileName();
+    const CStopwatch total;
+
+    RunReportingFailures(control, [&] {
+        const char* stage = "to read the model";
+        try {
+            CStopwatch watch;
+            // Rank 0 holds the lock for the run: a second run on the base fails at once.
+            std::unique_ptr<CModelLock> lock;
+            comm.Agreed([&] {
+                if (comm.IsRoot())
+                    lock = std::make_unique<CModelLock>(base);
+            });
+            if (comm.Continue(control)) {
+                comm.Agreed([&] { LoadModel(s, base); });
+                s.m_times.m_read = watch.Lap();
+                s.m_times.m_nNodes = s.m_nNodes;
+            }
+            stage = "for the initial heads";
+            if (comm.Continue(control)) {
+                watch.Lap();
+                comm.Agreed([&] { InitHeads(s); });
+                s.m_times.m_heads = watch.Lap();
+                s.m_times.m_headSolve = s.m_headSolve;
+                if (comm.Continue(control))
+                    comm.Agreed([&] { CheckInjectedHeldNodes(s); });
+            }
+            stage = "in the time loop";
+            if (comm.Continue(control))
+                RunWithFiles(s, comm, base, traffic);
+        } catch (const std::bad_alloc&) {
+            throw ComputeException(std::string("not enough memory ") + stage);
+        }
+        control->SetStatus("Done.");
+    });
+    s.FreeArrays();
+    s.m_times.m_total = total.Elapsed();
+}
+
+// Below the phase times of --timings, which are rank 0's.
+std::string TrafficLine(const CParComm& comm, const CHaloTraffic& traffic) {
+    return "kova-compute-mpi: " + std::to_string(comm.Size()) +
+           " processes, the times above are rank 0's; per global step " +
+           std::to_string(traffic.m_messages) + " halo messages, " +
+           std::to_string(traffic.m_bytes) + " bytes\n";
+}
+
+} // namespace
+
+void ParSimulationThread(CRunControl* runControl) {
+    runControl->SetStatus("Initalizing....");
+    {
+        const CParComm comm(MPI_COMM_WORLD);
+        CSimulation simulation(runControl);
+        simulation.m_nThreads = runControl->GetThreads();
+        simulation.m_writeBudget = runControl->GetKeepBudget();
+        CHaloTraffic traffic;
+        ParRunSimulation(simulation, comm, traffic);
+        runControl->SetTimingReport(FormatPhaseTimes(simulation.m_times) +
+                                    TrafficLine(comm, traffic));
+    }
+    runControl->SetFinished();
+}

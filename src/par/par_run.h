@@ -1,0 +1,13 @@
+// The run sequence over MPI: every rank reads the model and computes the
+// heads and the flow field itself (the same arithmetic on every rank, so the
+// same bits), then the time loop runs in slabs (par/par_time_loop.h). Rank 0
+// runs the front end (display, keys, signals, messages, exit code); the
+// other ranks run the same sequence silently.
+#pragma once
+
+class CRunControl;
+
+// Entry of a rank's worker: as SimulationThread (sim/run.h), over
+// MPI_COMM_WORLD. On rank 0 a thread of the front end, elsewhere the main
+// thread.
+void ParSimulationThread(CRunControl* runControl);

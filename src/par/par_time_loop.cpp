@@ -1,0 +1,385 @@
+// The time loop over MPI (par/par_time_loop.h).
+#include "par/par_time_loop.h"
+
+#include "flow/implicit_transport.h"
+#include "flow/injection.h"
+#include "flow/transport.h"
+#include "model/exact_sum.h"
+#include "model/exceptions.h"
+#include "model/extension.h"
+#include "model/index.h"
+#include "model/limits.h"
+#include "model/number_text.h"
+#include "model/record_clock.h"
+#include "model/simulation.h"
+#include "par/par_comm.h"
+#include "par/par_output.h"
+#include "par/slab.h"
+#include "run/first_failure.h"
+#include "run/run_control.h"
+#include "run/thread_team.h"
+#include "sim/mass_accounting.h"
+#include "sim/time_loop.h"
+
+#include <mpi.h>
+
+#include <algorithm>
+#include <exception>
+#include <type_traits>
+#include <vector>
+
+namespace {
+
+constexpr int HALO_TAG = 1;
+
+// The budget's sums travel as their bytes: the same exact sum on every rank.
+static_assert(std::is_trivially_copyable<CExactSum>::value, "exact sums are sent as bytes");
+
+// Everything the loop uses, made before its first step: the loop allocates
+// nothing.
+struct CParPlan {
+    CSlab m_slab;
+    std::vector<CSlab> m_slabs;
+    bool m_wholeGrid = false; // a transport scheme whose step is not split by rows
+    std::vector<CHaloPart> m_receives;
+    std::vector<CHaloPart> m_sends;
+    std::vector<MPI_Request> m_requests;
+    // Chunk starts: the chunks other ranks read from first, then the rest.
+    std::vector<int> m_edgeChunks;
+    std::vector<int> m_innerChunks;
+    // The budget: this rank's interval sums, rank 0's copies of all, and
+    // every rank's values of the state for the storage at a record.
+    std::vector<CExactSum> m_sumsOut;
+    std::vector<CExactSum> m_sumsIn;
+    std::vector<int> m_valueCounts;
+    std::vector<int> m_valueStarts;
+    // The wells: the nodes of this rank's wells (none on rank 0, which has
+    // its own), their values, and on rank 0 what every rank sends.
+    std::vector<int> m_wellNodes;
+    std::vector<double> m_wellOut;
+    std::vector<int> m_wellNodesIn;
+    std::vector<double> m_wellIn;
+    std::vector<int> m_wellCounts;
+    std::vector<int> m_wellStarts;
+};
+
+int OwnerOf(const CParPlan& p, int node) {
+    for (size_t r = 0; r < p.m_slabs.size(); ++r)
+        if (p.m_slabs[r].m_first <= node && node < p.m_slabs[r].m_end)
+            return static_cast<int>(r);
+    return 0;
+}
+
+void PlanChunks(CParPlan& p) {
+    const CSlab& slab = p.m_slab;
+    for (int begin = slab.m_first; begin < slab.m_end; begin += RXN_NODE_CHUNK) {
+        const int end = std::min(slab.m_end, begin + RXN_NODE_CHUNK);
+        bool edge = false;
+        for (const CHaloPart& send : p.m_sends)
+            edge = edge || (send.m_first < end && begin < send.m_end);
+        (edge ? p.m_edgeChunks : p.m_innerChunks).push_back(begin);
+    }
+}
+
+void PlanBudget(const CSimulation& s, const CParComm& comm, CParPlan& p) {
+    if (!s.m_budget)
+        return;
+    const size_t terms = ToSize(s.m_budget->m_nTerms);
+    p.m_sumsOut.assign(terms, CExactSum());
+    if (comm.IsRoot())
+        p.m_sumsIn.assign(terms * ToSize(comm.Size()), CExactSum());
+    for (const CSlab& slab : p.m_slabs) {
+        p.m_valueCounts.push_back((slab.m_end - slab.m_first) * s.m_nComp);
+        p.m_valueStarts.push_back(slab.m_first * s.m_nComp);
+    }
+}
+
+// Rank 0 writes the wells' row after every step from the values of the
+// ranks that own them.
+void PlanWells(const CSimulation& s, const CParComm& comm, CParPlan& p) {
+    if (s.m_ext.m_observe.empty())
+        return;
+    p.m_wellCounts.assign(ToSize(comm.Size()), 0);
+    for (int r = 1; r < comm.Size(); ++r) {
+        p.m_wellStarts.push_back(static_cast<int>(p.m_wellNodesIn.size()) * s.m_nComp);
+        for (const CObservationWell& well : s.m_ext.m_observe) {
+            const int node = well.m_row * s.m_nCols + well.m_col;
+            if (OwnerOf(p, node) != r)
+                continue;
+            p.m_wellNodesIn.push_back(node);
+            p.m_wellCounts[ToSize(r)] += s.m_nComp;
+            if (r == comm.Rank())
+                p.m_wellNodes.push_back(node);
+        }
+    }
+    p.m_wellStarts.insert(p.m_wellStarts.begin(), 0);
+    p.m_wellOut.assign(p.m_wellNodes.size() * ToSize(s.m_nComp), 0.0);
+    if (comm.IsRoot())
+        p.m_wellIn.assign(p.m_wellNodesIn.size() * ToSize(s.m_nComp), 0.0);
+}
+
+void PlanLoop(CSimulation& s, const CParComm& comm, CParPlan& p) {
+    p.m_wholeGrid = IsImplicit(s) || s.m_ext.m_scheme != ETransportScheme::SPEC;
+    for (int r = 0; r < comm.Size(); ++r)
+        p.m_slabs.push_back(SlabOf(r, comm.Size(), s.m_nRows, s.m_nCols, p.m_wholeGrid));
+    p.m_slab = p.m_slabs[ToSize(comm.Rank())];
+    HaloParts(comm.Rank(), p.m_slabs, p.m_receives, p.m_sends);
+    p.m_requests.assign(p.m_receives.size() + p.m_sends.size(), MPI_REQUEST_NULL);
+    PlanChunks(p);
+    // The row gather's scratch, per thread (the one-process loop makes it
+    // only for more than one thread).
+    const size_t scratch = ToSize((s.m_nCols + 2) * s.m_nMobile) * ToSize(s.m_nThreads);
+    if (!p.m_wholeGrid && s.m_transportScratch.size() < scratch)
+        s.m_transportScratch.assign(scratch, 0.0);
+    PlanBudget(s, comm, p);
+    PlanWells(s, comm, p);
+}
+
+// The halo arrives in m_stateNew, which nothing reads there during the
+// step: the transport has read m_state, the reactions read their own nodes.
+void PostReceives(CSimulation& s, CParPlan& p, const CParComm& comm) {
+    for (size_t i = 0; i < p.m_receives.size(); ++i) {
+        const CHaloPart& part = p.m_receives[i];
+        MPI_Irecv(s.m_stateNew.get() + part.m_first * s.m_nComp,
+                  (part.m_end - part.m_first) * s.m_nComp, MPI_DOUBLE, part.m_rank, HALO_TAG,
+                  comm.Comm(), &p.m_requests[i]);
+    }
+}
+
+// The nodes sent are final for this step: nothing changes them before the
+// next step starts, after every message has completed.
+void PostSends(CSimulation& s, CParPlan& p, const CParComm& comm) {
+    const size_t offset = p.m_receives.size();
+    for (size_t i = 0; i < p.m_sends.size(); ++i) {
+        const CHaloPart& part = p.m_sends[i];
+        MPI_Isend(s.m_stateNew.get() + part.m_first * s.m_nComp,
+                  (part.m_end - part.m_first) * s.m_nComp, MPI_DOUBLE, part.m_rank, HALO_TAG,
+                  comm.Comm(), &p.m_requests[offset + i]);
+    }
+}
+
+void WaitForHalo(CParPlan& p, const CParComm& comm) {
+    for (MPI_Request& request : p.m_requests)
+        comm.Wait(request);
+}
+
+// The chunks starting at starts, each up to the slab's end; a failure is
+// kept with its chunk, the lowest one's thrown after the step as in a
+// one-process run (chunks above it need not run).
+void IntegrateChunks(CSimulation& s, const std::vector<int>& starts, int slabEnd,
+                     CFirstFailure& failure, bool account = true) {
+    auto run = [&](int i, int thread) {
+        const int begin = starts[ToSize(i)];
+        if (failure.Skips(begin))
+            return;
+        try {
+            IntegrateChunk(s, begin, std::min(slabEnd, begin + RXN_NODE_CHUNK), thread, account);
+        } catch (...) {
+            failure.Record(begin, std::current_exception());
+        }
+    };
+    const int count = static_cast<int>(starts.size());
+    if (s.m_nThreads == 1) {
+        for (int i = 0; i < count; ++i)
+            run(i, 0);
+        return;
+    }
+    s.Team().ForChunks(count, 1, run);
+}
+
+std::exception_ptr Caught(const CFirstFailure& failure) {
+    try {
+        failure.Rethrow();
+    } catch (...) {
+        return std::current_exception();
+    }
+    return nullptr;
+}
+
+// Rank 0's copy of the wells' values, from their owners.
+void GatherWells(CSimulation& s, CParPlan& p, const CParComm& comm) {
+    const int nComp = s.m_nComp;
+    for (size_t w = 0; w < p.m_wellNodes.size(); ++w)
+        std::copy_n(s.m_stateNew.get() + p.m_wellNodes[w] * nComp, nComp,
+                    p.m_wellOut.begin() + static_cast<long>(w) * nComp);
+    MPI_Gatherv(p.m_wellOut.data(), static_cast<int>(p.m_wellOut.size()), MPI_DOUBLE,
+                p.m_wellIn.data(), p.m_wellCounts.data(), p.m_wellStarts.data(), MPI_DOUBLE, 0,
+                comm.Comm());
+    if (!comm.IsRoot())
+        return;
+    for (size_t w = 0; w < p.m_wellNodesIn.size(); ++w)
+        std::copy_n(p.m_wellIn.begin() + static_cast<long>(w) * nComp, nComp,
+                    s.m_stateNew.get() + p.m_wellNodesIn[w] * nComp);
+}
+
+// The implicit step's trial passes, as a one-process run takes them: each
+// rank solves the whole grid's transport, reacts its own nodes and receives
+// every other node, so that every rank learns the same reactions' rate and
+// takes the same number of passes.
+void ParSettleReactionRate(CSimulation& s, CParPlan& p, const CParComm& comm,
+                           CStopwatch& watch) {
+    for (int passes = 0; NeedsAnotherPass(s, passes); ++passes) {
+        SaveStepStart(s);
+        TransportStep(s);
+        s.m_times.m_transport += watch.Lap();
+        PostReceives(s, p, comm);
+        CFirstFailure failure;
+        IntegrateChunks(s, p.m_edgeChunks, p.m_slab.m_end, failure, false);
+        PostSends(s, p, comm);
+        IntegrateChunks(s, p.m_innerChunks, p.m_slab.m_end, failure, false);
+        WaitForHalo(p, comm);
+        comm.Agree(Caught(failure));
+        const bool settled = NoteReactionRate(s);
+        RestoreStepStart(s);
+        s.m_times.m_reactions += watch.Lap();
+        if (settled)
+            break;
+    }
+}
+
+// One global step: the transport of the slab's rows from the state at the
+// start of the step (the halo having arrived in the step before), the
+// reactions of the chunks next to other ranks' halos, their nodes sent, the
+// other chunks while the messages travel, then the halo of the next step
+// received and a failure on any rank agreed.
+void ParGlobalStep(CSimulation& s, CParOutput& output, CParPlan& p, const CParComm& comm) {
+    CheckStepAdvances(s);
+    CStopwatch watch;
+    const CSlab& slab = p.m_slab;
+    StartGlobalStep(s, slab.m_needFirst * s.m_nComp, slab.m_needEnd * s.m_nComp);
+    if (IsImplicit(s))
+        ParSettleReactionRate(s, p, comm, watch);
+    if (p.m_wholeGrid) {
+        TransportStep(s);
+    } else {
+        TransportStepRows(s, slab.m_rowBegin, slab.m_rowEnd);
+        AddInjection(s);
+    }
+    s.m_times.m_transport += watch.Lap();
+    PostReceives(s, p, comm);
+    CFirstFailure failure;
+    IntegrateChunks(s, p.m_edgeChunks, slab.m_end, failure);
+    PostSends(s, p, comm);
+    IntegrateChunks(s, p.m_innerChunks, slab.m_end, failure);
+    WaitForHalo(p, comm);
+    s.m_times.m_reactions += watch.Lap();
+    comm.Agree(Caught(failure));
+    if (IsImplicit(s))
+        NoteReactionRate(s); // every node is here: the whole grid was exchanged
+    s.m_times.m_globalSteps += 1;
+    s.m_rxnBaseTime += s.m_globalStep;
+    s.m_currentTime += s.m_globalStep;
+    s.m_runControl->SetCurrentTime(s.m_currentTime);
+    if (!p.m_wellCounts.empty()) {
+        GatherWells(s, p, comm);
+        output.m_rootTables.AfterStep(s);
+    }
+    s.m_times.m_output += watch.Lap();
+}
+
+void ReportProgress(CSimulation& s, const CParPlan& p, const CParComm& comm) {
+    const CLocalSteps mine = CountLocalSteps(s, p.m_slab.m_first, p.m_slab.m_end);
+    int reduced = 0;
+    double smallest = 1.0;
+    MPI_Allreduce(&mine.m_reduced, &reduced, 1, MPI_INT, MPI_SUM, comm.Comm());
+    MPI_Allreduce(&mine.m_smallest, &smallest, 1, MPI_DOUBLE, MPI_MIN, comm.Comm());
+    s.m_runControl->SetProgress(s.m_currentTime, smallest * s.m_globalStep, reduced);
+}
+
+// The interval's sums of every rank added, exactly, into rank 0's, and the
+// state of every node gathered there for the storage: rank 0 then closes
+// the interval as a one-process run does.
+void GatherBudget(CSimulation& s, CParPlan& p, const CParComm& comm) {
+    CMassBudget& b = *s.m_budget;
+    const int terms = b.m_nTerms;
+    for (int t = 0; t < terms && !comm.IsRoot(); ++t) {
+        CExactSum& out = p.m_sumsOut[ToSize(t)];
+        out.Clear();
+        for (int thread = 0; thread < b.m_nThreads; ++thread) {
+            CExactSum& part = b.m_sums[ToSize(thread * terms + t)];
+            out.Add(part);
+            part.Clear();
+        }
+    }
+    const int bytes = terms * static_cast<int>(sizeof(CExactSum));
+    MPI_Gather(p.m_sumsOut.data(), bytes, MPI_BYTE, p.m_sumsIn.data(), bytes, MPI_BYTE, 0,
+               comm.Comm());
+    double* state = s.m_stateNew.get();
+    const int first = p.m_slab.m_first * s.m_nComp;
+    const int count = (p.m_slab.m_end - p.m_slab.m_first) * s.m_nComp;
+    MPI_Gatherv(comm.IsRoot() ? MPI_IN_PLACE : state + first, count, MPI_DOUBLE, state,
+                p.m_valueCounts.data(), p.m_valueStarts.data(), MPI_DOUBLE, 0, comm.Comm());
+    if (!comm.IsRoot())
+        return;
+    for (int r = 1; r < comm.Size(); ++r)
+        for (int t = 0; t < terms; ++t)
+            b.m_sums[ToSize(t)].Add(p.m_sumsIn[ToSize(r * terms + t)]);
+    RecordBudget(s);
+}
+
+// A record: progress, the state checked, the budget's interval closed, then
+// the record and rank 0's tables; each failure agreed before the next part,
+// so a failed record leaves what a one-process run leaves.
+void ParRecord(CSimulation& s, CParOutput& output, CParPlan& p, const CParComm& comm) {
+    CRunControl* control = s.m_runControl;
+    ReportProgress(s, p, comm);
+    comm.Agreed([&] {
+        CheckStateIsFinite(s, p.m_slab.m_first * s.m_nComp, p.m_slab.m_end * s.m_nComp);
+    });
+    control->SetStatus("Writing Output");
+    CStopwatch watch;
+    if (s.m_budget)
+        GatherBudget(s, p, comm);
+    comm.Agreed([&] { output.m_records.Write(s, p.m_slab); });
+    comm.Agreed([&] { output.m_rootTables.WriteRecord(s); });
+    s.m_times.m_output += watch.Lap();
+    control->SetStatus("Simulating ...");
+}
+
+void CountTraffic(const CSimulation& s, const CParPlan& p, const CParComm& comm,
+                  CHaloTraffic& traffic) {
+    int64_t bytes = 0;
+    for (const CHaloPart& part : p.m_receives)
+        bytes += int64_t(part.m_end - part.m_first) * s.m_nComp * int64_t(sizeof(double));
+    const int messages = static_cast<int>(p.m_receives.size());
+    MPI_Allreduce(&bytes, &traffic.m_bytes, 1, MPI_INT64_T, MPI_SUM, comm.Comm());
+    MPI_Allreduce(&messages, &traffic.m_messages, 1, MPI_INT, MPI_SUM, comm.Comm());
+}
+
+} // namespace
+
+void ParTimeLoop(CSimulation& s, CParOutput& output, const CParComm& comm, CHaloTraffic& traffic) {
+    CRunControl* control = s.m_runControl;
+    control->SetStatus("Simulating ...");
+    // The reaction clock runs one input step behind the step being integrated.
+    s.m_rxnBaseTime = s.m_startTime - s.m_globalStep;
+    s.m_currentTime = s.m_startTime;
+    CRecordClock records(s.m_startTime, s.m_outputInterval);
+    CParPlan plan;
+    comm.Agreed([&] {
+        PrepareTimeLoop(s);
+        PlanLoop(s, comm, plan);
+    });
+    CountTraffic(s, plan, comm, traffic);
+
+    for (;;) {
+        // Step until the next output time is reached; a cancel still gets a
+        // record at the time reached.
+        while (records.Pending(s.m_currentTime)) {
+            if (!comm.Continue(control))
+                break;
+            ParGlobalStep(s, output, plan, comm);
+        }
+        ParRecord(s, output, plan, comm);
+
+        const bool advanced = records.Advance(s.m_currentTime);
+        if (!(s.m_currentTime < s.m_endTime && comm.Continue(control)))
+            return;
+        // An interval too small to move the output time would write records
+        // for ever without a step.
+        if (!advanced)
+            throw ComputeException("the output interval " + ExactText(s.m_outputInterval) +
+                                   " no longer advances the output time at time " +
+                                   ExactText(s.m_currentTime));
+    }
+}

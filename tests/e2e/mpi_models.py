@@ -1,0 +1,92 @@
+#!/usr/bin/python3
+"""Writes the models the MPI test runs besides the shipped ones: grids whose
+slab boundaries cut rows and whose rows are wider than a rank's share, so
+that a halo row lost, shifted or taken from the wrong rank changes the
+records.
+
+  mpi_wide          3 x 700 nodes: flow along the rows to a pumping well,
+                    a tracer injected at the inflow column decaying into a
+                    daughter, transverse dispersion (the cross terms read the
+                    rows next to a slab's), wells on every rank's nodes.
+  mpi_two_failures  the same grid, with a stiff reaction at two nodes that
+                    fall to different ranks: the lower node's failure is the
+                    run's, on any number of processes.
+  mpi_wide_tvd      mpi_wide with the tvd scheme, and mpi_wide_implicit with
+                    the implicit step: transport over the whole grid on every
+                    rank, every rank's nodes exchanged each step.
+  mpi_non_finite    one node whose entry a linear assignment multiplies by
+                    1e300 each sweep: on several processes the node is the
+                    last rank's, and its non-finite value must end the run
+                    with the serial message before the record.
+
+Usage: tests/e2e/mpi_models.py OUTPUT_DIRECTORY
+"""
+import os
+import sys
+
+import numpy as np
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "python"))
+import kova  # noqa: E402
+
+ROWS, COLS = 3, 700
+
+
+def wide(end: float = 40.0, interval: float = 10.0) -> kova.Model:
+    m = kova.Model(row_coords=[1.0 * i for i in range(ROWS)],
+                   col_coords=[1.0 * j for j in range(COLS)])
+    m.set_units("m", "d", "g")
+    m.add_mobile("tracer", "mg/L", alpha_l=1.0, alpha_t=0.3, diffusion=1e-4)
+    m.add_mobile("daughter", "mg/L", alpha_l=1.0, alpha_t=0.3, diffusion=1e-4)
+    m.set("porosity", 0.3)
+    m.set("k_row", 10.0)
+    m.set("k_col", 10.0)
+    first = np.zeros(m.shape, dtype=bool)
+    first[:, 0] = True
+    last = np.zeros(m.shape, dtype=bool)
+    last[:, -1] = True
+    m.fix_heads(first, 10.0)
+    m.fix_heads(last, 9.0)
+    m.add_well(2, 340, -0.05)
+    m.add_injection({"tracer": 5.0}, where=first)
+    # A patch across the first slab boundaries, so the halo carries solute.
+    m.set("tracer", 2.0, where=(np.arange(COLS)[None, :] % 97 < 40) & np.ones(m.shape, dtype=bool))
+    m.set_times(0.0, end, interval, step=None, opzero=1e-9)
+    decay = m.add_reaction(kova.Ordered(entry="tracer", order=1, rate=0.02,
+                                        stoichiometry={"tracer": -1.0, "daughter": 1.0}))
+    m.add_reaction_set(kinetic=[decay])
+    for name, (row, col) in {"W0": (0, 5), "W1": (1, 330), "W2": (2, 520), "W3": (2, 699)}.items():
+        m.add_observation(name, row=row, col=col)
+    return m
+
+
+def two_failures() -> kova.Model:
+    m = wide(end=20.0)
+    stiff = m.add_reaction(kova.Monod(substrate="tracer", rate=1e12, half_saturation=1e-300,
+                                      stoichiometry={"tracer": -1.0, "daughter": 1.0}))
+    where = np.zeros(m.shape, dtype=bool)
+    where[1, 500] = True   # node 1200
+    where[2, 600] = True   # node 2000
+    m.add_reaction_set(kinetic=[stiff], where=where)
+    return m
+
+
+def main() -> int:
+    out = sys.argv[1]
+    os.makedirs(out, exist_ok=True)
+    wide().write(os.path.join(out, "mpi_wide"))
+    two_failures().write(os.path.join(out, "mpi_two_failures"))
+    tvd = wide()
+    tvd.set_transport_scheme("tvd")
+    tvd.write(os.path.join(out, "mpi_wide_tvd"))
+    implicit = wide()
+    implicit.set_transport_time("implicit")
+    implicit.write(os.path.join(out, "mpi_wide_implicit"))
+    with open(os.path.join(out, "mpi_non_finite.kvi"), "w") as f:
+        f.write("1 1 0 1 1 1  0 2 1 0.5 1e-6\n0\n0\n0 0 0\n0 0 0.3 0 0 0 0 1e10\n0\n0\n"
+                "1  0 0 0 0 0 0 0 1e300  7 0\n0\n0\n1 0  0\n")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
