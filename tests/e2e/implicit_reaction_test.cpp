@@ -87,4 +87,44 @@ INSTANTIATE_TEST_SUITE_P(Schemes, LongImplicitSteps,
                                            CDecayCase{"symmetric", 1e-3},
                                            CDecayCase{"spec", 1e-5}));
 
+// A held inlet at the last of 30 nodes (a linear assignment holds it at 1),
+// water flowing towards the first at q = 0.072 m/d (a = q / (d theta) =
+// 0.024 /d), no dispersion, first-order decay k = 1e-3 /d elsewhere: the
+// upstream step's steady state is c(j) = c(j + 1) a / (a + k) at every node
+// between the two held heads, exactly (to the local integration's
+// tolerance). 40 implicit steps of k dt = 0.5.
+TEST(HeldInletImplicit, ReachesTheExactUpstreamSteadyStateWithDecay) {
+    const TempDir dir;
+    const int cols = 30;
+    const double dx = 10.0, porosity = 0.3, k = 10.0, q = 0.072, decay = 1e-3;
+    const double drop = q * dx * (cols - 1) / k;
+    std::string text = "1 " + std::to_string(cols) + " 0 1 2 2\n0.0 20000.0 20000.0 500.0 1e-09\n0.0\n";
+    for (int j = 0; j < cols; ++j)
+        text += std::to_string(dx * j) + " ";
+    text += "\n0.0 0.0 0.0\n10.0 0.0 0.3 10.0 10.0 0.0 0.0 0.0\n";
+    text += "1 0 " + std::to_string(cols - 1) + " 0 " + std::to_string(10.0 + drop) + "\n";
+    text += "2 0 0 0 " + std::to_string(cols - 1) + "\n";
+    text += "1  0 0 0 0 0 0 0 0  7  1.0\n";
+    text += "2  0 0 0 0 0 0 0 -1  1 7 " + std::to_string(decay) + "\n";
+    text += "0\n1 0 " + std::to_string(cols - 1) + " 1\n0 1 1\n1 0 0\n";
+    const std::string base = dir.Path() + "/held_inlet";
+    WriteTextFile(base + ".kvi", text);
+    WriteTextFile(base + ".kvx", "[transport]\ntime = \"implicit\"\n");
+    const ProcessResult run = RunCompute({"--no-progress", base});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::vector<unsigned char> kvo = ReadBinaryFile(base + ".kvo");
+    const size_t record = 8 * size_t(cols) * COMP;
+    ASSERT_GE(kvo.size(), record);
+    auto c = [&](int j) {
+        return DoubleAt(kvo, kvo.size() - record + 8 * (size_t(j) * COMP + COMP - 1));
+    };
+    const double a = q / (dx * porosity);
+    EXPECT_EQ(c(cols - 1), 1.0);
+    double expected = 1.0;
+    for (int j = cols - 2; j >= 1; --j) {
+        expected *= a / (a + decay);
+        EXPECT_NEAR(c(j), expected, 1e-7 * expected) << "node " << j;
+    }
+}
+
 } // namespace
