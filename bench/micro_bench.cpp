@@ -1,6 +1,8 @@
 // Micro-benchmarks of the two inner loops of a global step: the transport
 // step over a grid (the face loops of one thread, the per-node gather on one
-// or more threads) and the local integration of one node's reactions.
+// or more threads, with the bytes it must move) and the local integration of
+// one node's reactions; and the machine's memory bandwidth (a STREAM triad),
+// the bound of the transport step's bytes.
 //
 //   build/release/bench/kova_micro_bench [--benchmark_filter=...]
 #include "flow/flow_field.h"
@@ -17,6 +19,7 @@
 
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -148,6 +151,13 @@ void BM_TransportStep(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * model.sim.m_nNodes);
     state.counters["nodes"] = model.sim.m_nNodes;
+    // What a step must move at least, per node: its state read (m_nComp
+    // doubles), its dispersion coefficients read (3 per mobile component),
+    // its transport change written (m_nComp doubles, and as much read by the
+    // write-allocate); neighbours' rows come from the caches.
+    const double bytes = 8.0 * (3.0 * model.sim.m_nComp + 3.0 * model.sim.m_nMobile);
+    state.SetBytesProcessed(static_cast<int64_t>(static_cast<double>(state.iterations()) *
+                                                 model.sim.m_nNodes * bytes));
 }
 BENCHMARK(BM_TransportStep)
     ->ArgNames({"grid", "threads", "gather"})
@@ -159,6 +169,41 @@ BENCHMARK(BM_TransportStep)
     ->Args({400, 2, 1})
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
+
+// The machine's memory bandwidth, as STREAM measures it: the triad
+// a = b + s c over arrays far larger than the caches (3 x 256 MiB), on 1 or 2
+// threads, each thread its own contiguous half. Bytes counted as STREAM counts
+// them: 24 a element (the write-allocate read of a, 8 more, is not counted).
+void BM_StreamTriad(benchmark::State& state) {
+    const size_t n = size_t(1) << 25;
+    const int threads = static_cast<int>(state.range(0));
+    std::vector<double> a(n, 0.0), b(n, 1.0), c(n, 2.0);
+    const double scalar = 3.0;
+    auto triad = [&](size_t begin, size_t end) {
+        double* pa = a.data();
+        const double* pb = b.data();
+        const double* pc = c.data();
+        for (size_t i = begin; i < end; ++i)
+            pa[i] = pb[i] + scalar * pc[i];
+    };
+    for (auto _ : state) {
+        if (threads == 1) {
+            triad(0, n);
+        } else {
+            std::vector<std::thread> team;
+            for (int t = 0; t < threads; ++t)
+                team.emplace_back(triad, n * ToSize(t) / ToSize(threads),
+                                  n * ToSize(t + 1) / ToSize(threads));
+            for (std::thread& t : team)
+                t.join();
+        }
+        benchmark::DoNotOptimize(a[n / 2]);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 24 *
+                            static_cast<int64_t>(n));
+}
+BENCHMARK(BM_StreamTriad)->ArgName("threads")->Arg(1)->Arg(2)->UseRealTime()->Unit(
+    benchmark::kMillisecond);
 
 // One node of the plume (in the patch, where the reactions act), integrated
 // over a global step from the same start again and again.
