@@ -105,42 +105,39 @@ void ConfigurePcg(HYPRE_Solver pcg) {
     throw ComputeException(detail);
 }
 
-// The heads of the slab's computed nodes from the distributed solve; the
-// initial heads are the first guess.
-void SolveSlab(CSimulation& s, const CParComm& comm, const CSlab& mine, CParHeadReport& report) {
-    const CHypreLibrary library;
-    const HYPRE_BigInt first = mine.m_first;
-    const HYPRE_BigInt last = mine.m_end - 1;
-    CHypreMatrix a(comm.Comm(), first, last);
-    CHypreVector b(comm.Comm(), first, last);
-    CHypreVector x(comm.Comm(), first, last);
+// The slab's rows of the equations, their right-hand sides and, as the
+// first guess, the initial heads; rows gets the slab's node numbers.
+void AssembleSlab(const CSimulation& s, const CSlab& mine, CHypreMatrix& a, CHypreVector& b,
+                  CHypreVector& x, std::vector<HYPRE_BigInt>& rows) {
     const size_t count = ToSize(mine.m_end - mine.m_first);
-    std::vector<HYPRE_BigInt> rows(count);
+    rows.resize(count);
     std::vector<HYPRE_Real> rhs(count);
-    std::vector<HYPRE_Real> heads(count);
+    std::vector<HYPRE_Real> guess(count);
     for (int n = mine.m_first; n < mine.m_end; ++n) {
         const size_t k = ToSize(n - mine.m_first);
         rows[k] = n;
         rhs[k] = SetRow(s, n, a);
-        heads[k] = NodeState(s, n)[SLOT_HEAD];
+        guess[k] = s.m_stateNew.get()[n * s.m_nComp + SLOT_HEAD];
     }
-    const HYPRE_Int local = static_cast<HYPRE_Int>(count);
-    b.Set(local, rows.data(), rhs.data());
-    x.Set(local, rows.data(), heads.data());
-    const HYPRE_ParCSRMatrix matrix = a.Assemble();
-    const HYPRE_ParVector rhsVector = b.Assemble();
-    const HYPRE_ParVector solution = x.Assemble();
+    b.Set(static_cast<HYPRE_Int>(count), rows.data(), rhs.data());
+    x.Set(static_cast<HYPRE_Int>(count), rows.data(), guess.data());
+}
 
+// Conjugate gradients with one BoomerAMG V-cycle as the preconditioner;
+// throws when the residual stays above PAR_HEAD_RESIDUAL. The residual is a
+// global norm: every rank takes the same branch.
+void RunPcg(MPI_Comm comm, HYPRE_ParCSRMatrix a, HYPRE_ParVector b, HYPRE_ParVector x,
+            CParHeadReport& report) {
     CHyprePcg pcg;
     CHypreAmg amg;
-    HYPRE_ParCSRPCGCreate(comm.Comm(), pcg.Out());
+    HYPRE_ParCSRPCGCreate(comm, pcg.Out());
     HYPRE_BoomerAMGCreate(amg.Out());
     ConfigurePcg(pcg.Get());
     ConfigureAmg(amg.Get());
     HYPRE_PCGSetPrecond(pcg.Get(), reinterpret_cast<HYPRE_PtrToSolverFcn>(HYPRE_BoomerAMGSolve),
                         reinterpret_cast<HYPRE_PtrToSolverFcn>(HYPRE_BoomerAMGSetup), amg.Get());
-    HYPRE_ParCSRPCGSetup(pcg.Get(), matrix, rhsVector, solution);
-    HYPRE_ParCSRPCGSolve(pcg.Get(), matrix, rhsVector, solution);
+    HYPRE_ParCSRPCGSetup(pcg.Get(), a, b, x);
+    HYPRE_ParCSRPCGSolve(pcg.Get(), a, b, x);
     HYPRE_ClearAllErrors(); // the outcome is judged by the residual below
     HYPRE_Int iterations = 0;
     HYPRE_Real residual = 0.0;
@@ -148,11 +145,24 @@ void SolveSlab(CSimulation& s, const CParComm& comm, const CSlab& mine, CParHead
     HYPRE_PCGGetFinalRelativeResidualNorm(pcg.Get(), &residual);
     report.m_iterations = iterations;
     report.m_residual = residual;
-    // The residual is a global norm: every rank takes the same branch.
     if (!(residual <= PAR_HEAD_RESIDUAL))
         ThrowNotSolved(iterations, residual);
+}
 
-    x.Get(local, rows.data(), heads.data());
+// The heads of the slab's computed nodes from the distributed solve.
+void SolveSlab(CSimulation& s, const CParComm& comm, const CSlab& mine, CParHeadReport& report) {
+    const CHypreLibrary library;
+    const HYPRE_BigInt first = mine.m_first;
+    const HYPRE_BigInt last = mine.m_end - 1;
+    CHypreMatrix a(comm.Comm(), first, last);
+    CHypreVector b(comm.Comm(), first, last);
+    CHypreVector x(comm.Comm(), first, last);
+    std::vector<HYPRE_BigInt> rows;
+    AssembleSlab(s, mine, a, b, x, rows);
+    RunPcg(comm.Comm(), a.Assemble(), b.Assemble(), x.Assemble(), report);
+
+    std::vector<HYPRE_Real> heads(rows.size());
+    x.Get(static_cast<HYPRE_Int>(rows.size()), rows.data(), heads.data());
     for (int n = mine.m_first; n < mine.m_end; ++n) {
         if (s.m_nodeType.get()[n] != NODE_NORMAL)
             continue;

@@ -21,7 +21,7 @@ std::string MpiReason(int code) {
 } // namespace
 
 CParRecords::CParRecords(const std::string& base, const CParComm& comm)
-    : m_comm(comm), m_dataName(base + ".kvo") {
+    : m_dataName(base + ".kvo") {
     if (comm.IsRoot())
         m_files = std::make_unique<COutputFiles>(base);
 }

@@ -35,7 +35,6 @@ public:
     void FinishOnRoot(const CSimulation& s);
 
 private:
-    const CParComm& m_comm;
     std::string m_dataName;
     std::unique_ptr<COutputFiles> m_files; // rank 0 only
     CMpiFile m_data;
