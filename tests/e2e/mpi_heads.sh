@@ -38,8 +38,10 @@ for np in 1 2 3; do
     mkdir -p "$dir"
     cp "$work"/models/* "$dir/"
     for name in heads_hetero heads_unheld; do
+        # --threads 1 before --heads: kova-compute-mpi's own option is found
+        # behind kova-compute's option with a value.
         timings=()
-        [ "$name" = heads_hetero ] && timings=(--timings)
+        [ "$name" = heads_hetero ] && timings=(--timings --threads 1)
         (cd "$dir" && set +e
             timeout 120 mpirun "${mpirun_flags[@]}" -np "$np" "$mpi" --no-progress "${timings[@]}" \
                 --heads distributed "$name" >"$name.out" 2>"$name.err"
