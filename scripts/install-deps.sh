@@ -12,10 +12,13 @@ set -euo pipefail
 # python3-netcdf4 reads kova-export's NetCDF files back in its tests.
 # libopenmpi-dev (with openmpi-bin, mpirun) builds and runs kova-compute-mpi,
 # the run over several processes: Debian's OpenMPI, the MPI of the field.
+# libhypre-dev solves its distributed heads (kova-compute-mpi --heads
+# distributed: conjugate gradients with BoomerAMG); only the MPI build links
+# it, and it brings far fewer packages than PETSc would.
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev gnuplot-nox python3-vtk9
     python3-numpy libeigen3-dev libtomlplusplus-dev libnetcdf-dev libbenchmark-dev
     python3-xarray python3-pandas python3-pytest python3-tqdm python3-matplotlib
-    python3-netcdf4 libopenmpi-dev openmpi-bin)
+    python3-netcdf4 libopenmpi-dev openmpi-bin libhypre-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

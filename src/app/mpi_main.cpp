@@ -40,10 +40,45 @@ extern "C" void CancelOnUsr1(int) {
 // in the run's first agreement, and a front end that could not start it must
 // end them.
 std::atomic<bool> g_rootWorkerStarted{false};
+// Read before rank 0's worker starts, unchanged after.
+CParSettings g_parSettings;
+
+constexpr const char* MPI_USAGE =
+    "kova-compute-mpi also takes, before BASE:\n"
+    "  --heads distributed  solve the initial heads over the processes (hypre's\n"
+    "                       conjugate gradients with algebraic multigrid, then\n"
+    "                       Gauss-Seidel sweeps per slab): the heads agree with\n"
+    "                       the default ones to 1e-10 relative, not bit for bit\n";
+
+// Takes kova-compute-mpi's own options out of the options part of args (up
+// to the first other argument or "--"), so that kova-compute's parser reads
+// the rest. Returns the error text, empty when none.
+std::string TakeMpiOptions(std::vector<std::string>& args, CParSettings& settings) {
+    for (size_t k = 0; k < args.size() && args[k].rfind("-", 0) == 0 && args[k] != "--";) {
+        std::string value;
+        if (args[k] == "--heads") {
+            if (k + 1 == args.size())
+                return "--heads needs a value: distributed";
+            value = args[k + 1];
+            args.erase(args.begin() + static_cast<long>(k), args.begin() + static_cast<long>(k) + 2);
+        } else if (args[k].rfind("--heads=", 0) == 0) {
+            value = args[k].substr(8);
+            args.erase(args.begin() + static_cast<long>(k));
+        } else {
+            // --threads is the one option of kova-compute with a value after it.
+            k += args[k] == "--threads" ? 2u : 1u;
+            continue;
+        }
+        if (value != "distributed")
+            return "--heads takes distributed, not '" + value + "'";
+        settings.m_distributedHeads = true;
+    }
+    return "";
+}
 
 void RootWorker(CRunControl* runControl) {
     g_rootWorkerStarted = true;
-    ParSimulationThread(runControl);
+    ParSimulationThread(runControl, g_parSettings);
 }
 
 int RunOtherRank(const CCliOptions& options) {
@@ -54,7 +89,7 @@ int RunOtherRank(const CCliOptions& options) {
     control.SetMessageSink(&sink);
     control.SetThreads(std::min(options.threads, HardwareThreads()));
     control.SetKeepBudget(!options.noBudget);
-    ParSimulationThread(&control);
+    ParSimulationThread(&control, g_parSettings);
     return control.HasError() ? EXIT_RUN_FAILED : EXIT_RUN_OK;
 }
 
@@ -64,10 +99,14 @@ int main(int argc, char** argv) {
     EnsureStandardDescriptors();
     const CMpiSession mpi(&argc, &argv);
     const bool root = mpi.Rank() == 0;
-    CCliOptions options = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const std::string mpiError = TakeMpiOptions(args, g_parSettings);
+    CCliOptions options = ParseCliOptions(args);
+    if (options.error.empty() && !mpiError.empty())
+        options.error = mpiError;
     if (options.help) {
         if (root)
-            std::cout << CLI_USAGE;
+            std::cout << CLI_USAGE << MPI_USAGE;
         return EXIT_RUN_OK;
     }
     if (options.version) {
@@ -77,7 +116,7 @@ int main(int argc, char** argv) {
     }
     if (!options.error.empty()) {
         if (root)
-            std::cerr << "kova-compute-mpi: " << options.error << '\n' << CLI_USAGE;
+            std::cerr << "kova-compute-mpi: " << options.error << '\n' << CLI_USAGE << MPI_USAGE;
         return EXIT_USAGE;
     }
     options.base = ModelBaseOf(options.base);

@@ -136,6 +136,34 @@ int FindGroup(int* parent, int x) {
     return x;
 }
 
+// Gauss-Seidel sweeps in place until one sweep changes the heads and source
+// rates by no more than opzero. A cancel ends them early (the run then skips
+// its later stages); a model that never settles is a computational error
+// rather than a run that never ends.
+void SweepHeads(CSimulation& s) {
+    double sum = 0.0;
+    for (int sweep = 1; sweep <= HEAD_MAX_SWEEPS; ++sweep) {
+        if (!s.m_runControl->CheckContinue())
+            return;
+        // Posted once a sweep: the text is the same for every node.
+        s.m_runControl->SetStatus("Computing Inital Heads ...");
+        sum = 0.0;
+        for (int i = 0; i < s.m_nRows; ++i)
+            for (int j = 0; j < s.m_nCols; ++j)
+                sum += RelaxNodeHead(s, i, j);
+        if (!(sum > s.m_opzero))
+            return;
+    }
+    char detail[160];
+    std::snprintf(detail, sizeof detail,
+                  "initial heads did not settle in %d sweeps: last change sum %.17g above opzero "
+                  "%.17g",
+                  HEAD_MAX_SWEEPS, sum, s.m_opzero);
+    throw ComputeException(detail);
+}
+
+} // namespace
+
 // A group of computed-head nodes joined by conductances that no fixed head
 // reaches has no unique heads: its equations are singular, and either solve
 // would fill the heads with infinities, not-a-number values or rounding
@@ -185,9 +213,9 @@ void CheckEveryGroupIsHeld(const CSimulation& s) {
 
 // Heads and source rates that are not finite (a fixed head near the largest
 // double, say) would flow into every flux and concentration.
-void CheckHeadsAreFinite(CSimulation& s) {
+void CheckHeadsAreFinite(const CSimulation& s) {
     for (int n = 0; n < s.m_nNodes; ++n) {
-        const double* node = NodeState(s, n);
+        const double* node = s.m_stateNew.get() + n * s.m_nComp;
         for (const auto& [slot, name] : {std::pair<int, const char*>{SLOT_HEAD, "head"},
                                          std::pair<int, const char*>{SLOT_SOURCE, "source rate"}})
             if (!std::isfinite(node[slot]))
@@ -197,34 +225,6 @@ void CheckHeadsAreFinite(CSimulation& s) {
                                        ExactText(node[slot]) + ", not a finite number");
     }
 }
-
-// Gauss-Seidel sweeps in place until one sweep changes the heads and source
-// rates by no more than opzero. A cancel ends them early (the run then skips
-// its later stages); a model that never settles is a computational error
-// rather than a run that never ends.
-void SweepHeads(CSimulation& s) {
-    double sum = 0.0;
-    for (int sweep = 1; sweep <= HEAD_MAX_SWEEPS; ++sweep) {
-        if (!s.m_runControl->CheckContinue())
-            return;
-        // Posted once a sweep: the text is the same for every node.
-        s.m_runControl->SetStatus("Computing Inital Heads ...");
-        sum = 0.0;
-        for (int i = 0; i < s.m_nRows; ++i)
-            for (int j = 0; j < s.m_nCols; ++j)
-                sum += RelaxNodeHead(s, i, j);
-        if (!(sum > s.m_opzero))
-            return;
-    }
-    char detail[160];
-    std::snprintf(detail, sizeof detail,
-                  "initial heads did not settle in %d sweeps: last change sum %.17g above opzero "
-                  "%.17g",
-                  HEAD_MAX_SWEEPS, sum, s.m_opzero);
-    throw ComputeException(detail);
-}
-
-} // namespace
 
 void InitHeads(CSimulation& s) {
     s.m_runControl->SetStatus("Initalizing Hydraulic Heads ...");

@@ -27,6 +27,15 @@ void ComputeCellWidths(double* widths, const double* coords, int count);
 // then sweeps until the sum of changes is at most opzero.
 void InitHeads(CSimulation& s);
 
+// Throws ComputeException when a group of coupled computed-head nodes is held
+// by no fixed head (its equations have no unique solution). Also used by the
+// distributed heads of a run over several processes, for the same message.
+void CheckEveryGroupIsHeld(const CSimulation& s);
+
+// Throws ComputeException naming the first node whose head or source rate is
+// not finite.
+void CheckHeadsAreFinite(const CSimulation& s);
+
 // One Gauss-Seidel update of node (i, j): a computed head gets the weighted
 // mean of its neighbours plus its source, a fixed head the source rate that
 // holds it. Returns the size of the change.

@@ -10,6 +10,8 @@ const char* HeadSolveName(EHeadSolve solve) {
         return " (band solve)";
     case EHeadSolve::SPARSE:
         return " (sparse solve)";
+    case EHeadSolve::DISTRIBUTED:
+        return " (distributed solve, not bit for bit)";
     case EHeadSolve::NONE:
         break;
     }

@@ -5,8 +5,10 @@
 #include <chrono>
 #include <string>
 
-// How the direct solve of the initial heads was done.
-enum class EHeadSolve { NONE, BAND, SPARSE };
+// How the direct solve of the initial heads was done. DISTRIBUTED: the
+// conjugate gradients over several processes (kova-compute-mpi --heads
+// distributed), whose heads agree with the others to a tolerance only.
+enum class EHeadSolve { NONE, BAND, SPARSE, DISTRIBUTED };
 
 struct CPhaseTimes {
     double m_read = 0.0;      // reading the model file

@@ -25,7 +25,8 @@ private:
     bool m_threadsServed = false;
 };
 
-// An MPI file, closed (collectively) when the object goes.
+// An MPI file, closed when the object goes (collectively over the
+// communicator it was opened on: the records open it on MPI_COMM_SELF).
 class CMpiFile {
 public:
     CMpiFile() = default;

@@ -21,7 +21,7 @@ std::string MpiReason(int code) {
 } // namespace
 
 CParRecords::CParRecords(const std::string& base, const CParComm& comm)
-    : m_comm(comm), m_dataName(base + ".kvo") {
+    : m_dataName(base + ".kvo") {
     if (comm.IsRoot())
         m_files = std::make_unique<COutputFiles>(base);
 }
@@ -32,7 +32,11 @@ void CParRecords::OpenOnRoot() {
 }
 
 void CParRecords::OpenShared() {
-    const int code = m_data.Open(m_comm.Comm(), m_dataName.c_str(), MPI_MODE_WRONLY);
+    // Each rank opens the file on its own: the writes are independent, and an
+    // open that fails on some ranks only must not leave the others in a
+    // collective open or close (OpenMPI's close waits for every rank of the
+    // communicator it was opened on). The ranks then agree on the outcome.
+    const int code = m_data.Open(MPI_COMM_SELF, m_dataName.c_str(), MPI_MODE_WRONLY);
     if (code != MPI_SUCCESS)
         throw ComputeException("Could not open data output file." + MpiReason(code) +
                                " (MPI-IO, " + m_dataName + ")");

@@ -21,18 +21,20 @@ public:
 
     // Rank 0: COutputFiles::Open (the files opened unchanged, the marker
     // written, the data file emptied). Then every rank: the data file
-    // opened for MPI-IO (collective, after rank 0's open has been agreed).
+    // opened for MPI-IO (after rank 0's open has been agreed), each rank on
+    // its own (MPI_COMM_SELF), so that a rank that cannot open it leaves no
+    // other waiting; the caller agrees on the outcome.
     void OpenOnRoot();
     void OpenShared();
     // Every rank: its nodes of the record at m_currentTime, at their offset;
     // the record counted and its time noted as a one-process run does.
     void Write(CSimulation& s, const CSlab& slab);
-    // Every rank (collective), then rank 0: BASE.kvt completed.
+    // Every rank (its own file, agreed by the caller), then rank 0: BASE.kvt
+    // completed.
     void CloseShared();
     void FinishOnRoot(const CSimulation& s);
 
 private:
-    const CParComm& m_comm;
     std::string m_dataName;
     std::unique_ptr<COutputFiles> m_files; // rank 0 only
     CMpiFile m_data;

@@ -8,11 +8,13 @@
 #include "model/exceptions.h"
 #include "model/simulation.h"
 #include "par/par_comm.h"
+#include "par/par_heads.h"
 #include "par/par_output.h"
 #include "par/par_time_loop.h"
 #include "run/run_control.h"
 #include "sim/run.h"
 
+#include <cstdio>
 #include <memory>
 #include <new>
 #include <string>
@@ -52,11 +54,30 @@ void RunWithFiles(CSimulation& s, const CParComm& comm, const std::string& base,
     s.m_times.m_output += watch.Lap();
 }
 
+// What the run reports below the phase times besides the halo traffic.
+struct CParReport {
+    CHaloTraffic m_traffic;
+    bool m_distributedHeads = false;
+    CParHeadReport m_heads;
+};
+
+// The default heads repeat the one-process solve on every rank (the same
+// bits); the distributed ones are solved over the ranks.
+void SolveHeads(CSimulation& s, const CParComm& comm, CParReport& report) {
+    if (!report.m_distributedHeads) {
+        comm.Agreed([&] { InitHeads(s); });
+        s.m_times.m_headSolve = s.m_headSolve;
+        return;
+    }
+    comm.Agreed([&] { ParInitHeads(s, comm, report.m_heads); });
+    s.m_times.m_headSolve = EHeadSolve::DISTRIBUTED;
+}
+
 // RunSimulation's sequence (sim/run.cpp), each stage agreed among the
 // ranks and each check for a cancel answered by rank 0. The run is never
 // abandonable: the other ranks are in the middle of the same stage, and a
 // rank 0 that left them would leave them to mpirun.
-void ParRunSimulation(CSimulation& s, const CParComm& comm, CHaloTraffic& traffic) {
+void ParRunSimulation(CSimulation& s, const CParComm& comm, CParReport& report) {
     s.m_recordCount = 0;
     s.m_times = CPhaseTimes();
     s.m_times.m_nThreads = s.m_nThreads;
@@ -82,15 +103,14 @@ void ParRunSimulation(CSimulation& s, const CParComm& comm, CHaloTraffic& traffi
             stage = "for the initial heads";
             if (comm.Continue(control)) {
                 watch.Lap();
-                comm.Agreed([&] { InitHeads(s); });
+                SolveHeads(s, comm, report);
                 s.m_times.m_heads = watch.Lap();
-                s.m_times.m_headSolve = s.m_headSolve;
                 if (comm.Continue(control))
                     comm.Agreed([&] { CheckInjectedHeldNodes(s); });
             }
             stage = "in the time loop";
             if (comm.Continue(control))
-                RunWithFiles(s, comm, base, traffic);
+                RunWithFiles(s, comm, base, report.m_traffic);
         } catch (const std::bad_alloc&) {
             throw ComputeException(std::string("not enough memory ") + stage);
         }
@@ -101,26 +121,38 @@ void ParRunSimulation(CSimulation& s, const CParComm& comm, CHaloTraffic& traffi
 }
 
 // Below the phase times of --timings, which are rank 0's.
-std::string TrafficLine(const CParComm& comm, const CHaloTraffic& traffic) {
-    return "kova-compute-mpi: " + std::to_string(comm.Size()) +
-           " processes, the times above are rank 0's; per global step " +
-           std::to_string(traffic.m_messages) + " halo messages, " +
-           std::to_string(traffic.m_bytes) + " bytes\n";
+std::string TrafficLine(const CParComm& comm, const CParReport& report) {
+    std::string line = "kova-compute-mpi: " + std::to_string(comm.Size()) +
+                       " processes, the times above are rank 0's; per global step " +
+                       std::to_string(report.m_traffic.m_messages) + " halo messages, " +
+                       std::to_string(report.m_traffic.m_bytes) + " bytes\n";
+    if (report.m_distributedHeads) {
+        char heads[240];
+        std::snprintf(heads, sizeof heads,
+                      "kova-compute-mpi: distributed heads (hypre BoomerAMG-PCG, %d iterations, "
+                      "relative residual %.2e, then %d sweeps): within 1e-10 relative of the "
+                      "default heads, not bit for bit\n",
+                      report.m_heads.m_iterations, report.m_heads.m_residual,
+                      report.m_heads.m_sweeps);
+        line += heads;
+    }
+    return line;
 }
 
 } // namespace
 
-void ParSimulationThread(CRunControl* runControl) {
+void ParSimulationThread(CRunControl* runControl, const CParSettings& settings) {
     runControl->SetStatus("Initalizing....");
     {
         const CParComm comm(MPI_COMM_WORLD);
         CSimulation simulation(runControl);
         simulation.m_nThreads = runControl->GetThreads();
         simulation.m_writeBudget = runControl->GetKeepBudget();
-        CHaloTraffic traffic;
-        ParRunSimulation(simulation, comm, traffic);
+        CParReport report;
+        report.m_distributedHeads = settings.m_distributedHeads;
+        ParRunSimulation(simulation, comm, report);
         runControl->SetTimingReport(FormatPhaseTimes(simulation.m_times) +
-                                    TrafficLine(comm, traffic));
+                                    TrafficLine(comm, report));
     }
     runControl->SetFinished();
 }

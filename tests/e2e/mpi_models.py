@@ -19,7 +19,18 @@ records.
                     last rank's, and its non-finite value must end the run
                     with the serial message before the record.
 
-Usage: tests/e2e/mpi_models.py OUTPUT_DIRECTORY
+With --heads, writes the models of the distributed heads instead
+(mpi_heads.sh):
+
+  heads_hetero      300 x 300 nodes, the conductivities of each direction
+                    drawn from five orders of magnitude per node, fixed heads
+                    on the first and the last column, three wells, initial
+                    heads far from the steady ones (a halo head left at its
+                    initial value is far off).
+  heads_unheld      a grid with no fixed head: the head equations have no
+                    solution.
+
+Usage: tests/e2e/mpi_models.py [--heads] OUTPUT_DIRECTORY
 """
 import os
 import sys
@@ -71,7 +82,58 @@ def two_failures() -> kova.Model:
     return m
 
 
+HETERO = 300
+
+
+def heterogeneous() -> kova.Model:
+    m = kova.Model(row_coords=[10.0 * i for i in range(HETERO)],
+                   col_coords=[10.0 * j for j in range(HETERO)])
+    m.set_units("m", "d", "g")
+    m.add_mobile("tracer", "mg/L", alpha_l=1.0, alpha_t=0.1, diffusion=1e-4)
+    rng = np.random.default_rng(17)
+    m.set("porosity", 0.25)
+    m.set("k_row", 10.0 ** rng.uniform(-3.0, 2.0, m.shape))
+    m.set("k_col", 10.0 ** rng.uniform(-3.0, 2.0, m.shape))
+    m.set("head", 0.0)
+    # Fixed heads on the first and the last row only: the flow crosses the
+    # slab boundaries, and on 3 processes the middle rank holds no fixed
+    # head, so its own changes settle a sweep before the others' (a stopping
+    # test not summed over the ranks parts them).
+    first = np.zeros(m.shape, dtype=bool)
+    first[0, :] = True
+    last = np.zeros(m.shape, dtype=bool)
+    last[-1, :] = True
+    m.fix_heads(first, 50.0)
+    m.fix_heads(last, 20.0)
+    # Small enough that the heads stay well above 0, where a relative
+    # difference means something.
+    m.add_well(60, 100, -0.4)
+    m.add_well(150, 151, 0.25)
+    m.add_well(240, 200, -0.15)
+    m.set_times(0.0, 1e-3, 1e-3, step=1e-3, opzero=1e-6)
+    return m
+
+
+def unheld() -> kova.Model:
+    m = kova.Model(row_coords=[1.0 * i for i in range(20)],
+                   col_coords=[1.0 * j for j in range(30)])
+    m.set_units("m", "d", "g")
+    m.add_mobile("tracer", "mg/L", alpha_l=1.0, alpha_t=0.1, diffusion=1e-4)
+    m.set("porosity", 0.3)
+    m.set("k_row", 1.0)
+    m.set("k_col", 1.0)
+    m.add_well(10, 10, -1.0)
+    m.set_times(0.0, 1.0, 1.0, step=0.1)
+    return m
+
+
 def main() -> int:
+    if sys.argv[1] == "--heads":
+        out = sys.argv[2]
+        os.makedirs(out, exist_ok=True)
+        heterogeneous().write(os.path.join(out, "heads_hetero"))
+        unheld().write(os.path.join(out, "heads_unheld"))
+        return 0
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
     wide().write(os.path.join(out, "mpi_wide"))

@@ -10,7 +10,8 @@
 # such a model travels to it. Then a run cancelled by SIGUSR1 to mpirun must
 # leave a complete time file and records, wells and budget that agree with
 # the serial run's up to the time reached, and a run whose rank 1 is killed
-# must end (no rank left waiting) with the files of a killed run.
+# must end (no rank left waiting) with the files of a killed run. A data
+# file that one rank cannot open ends every rank with the failure.
 # Usage: tests/e2e/mpi_runs.sh KOVA_COMPUTE KOVA_COMPUTE_MPI SOURCE_DIR
 set -euo pipefail
 serial=$1 mpi=$2 source=$3
@@ -193,6 +194,27 @@ if [ "$(cat "$dir/killed.rc")" = 0 ] || [ "$(cat "$dir/killed.rc")" = hang ] ||
     failures=$((failures + 1))
 else
     echo "killed rank: exit $(cat "$dir/killed.rc"), $(($(stat -c %s "$dir/long.kvo") / record)) whole records"
+fi
+
+# The data file that only rank 1 cannot open (its working directory holds a
+# directory of that name, as a node that does not see the file would): every
+# rank must end with the failure, exit 1, never wait in a collective open or
+# close, and rank 0's time file keeps the failure's marker.
+mkdir -p "$work/open/a" "$work/open/b/plume.kvo"
+cp "$source"/examples/plume.kvi "$work/open/a/"
+cp "$source"/examples/plume.kvi "$work/open/b/"
+set +e
+timeout 60 mpirun "${mpirun_flags[@]}" -np 1 --wdir "$work/open/a" "$mpi" --no-progress plume : \
+    -np 1 --wdir "$work/open/b" "$mpi" --no-progress plume >"$work/open/out" 2>"$work/open/err"
+rc=$?
+set -e
+if [ "$rc" != 1 ] || ! grep -q -x 'detail: Could not open data output file.*(MPI-IO, plume.kvo)' "$work/open/err" ||
+    [ "$(od -A n -t d4 "$work/open/a/plume.kvt" | tr -d ' ')" != 0 ]; then
+    echo "DIFFERS: the data file rank 1 cannot open (exit $rc, 124: a hang)"
+    head -c 2000 "$work/open/err"
+    failures=$((failures + 1))
+else
+    echo "data file not opened on rank 1: exit $rc"
 fi
 
 echo "${#models[@]} models on 1, 2 and 3 processes, $failures differences"
