@@ -1,13 +1,26 @@
 #!/usr/bin/env python3
-"""Strong scaling of kova-compute-mpi on this machine: one model on 1 and 2
-processes (one thread each) against kova-compute with 1 and 2 threads, best
-of N runs, with the phase times of --timings (rank 0's) and a check that
-every run wrote the same records.
+"""Strong scaling of kova-compute-mpi on this machine.
 
-The model is make_model.py's decay network (3 mobile components, a
-first-order chain) on a square grid: transport and reactions at every node,
-a halo of one 300-node row (2 400 doubles, 19.2 KB) each way per step on 2
-processes.
+Each model of make_model.py runs on 1 and 2 processes (`--threads 1` each)
+and, for comparison, in one process with 1 and 2 threads (kova-compute).
+The cases alternate (one run of every case, then the next round), and the
+figures are the medians over the rounds of the phase times of `--timings`
+(rank 0's under MPI) and of the wall time around the run (mpirun's start
+included). The script also reports:
+
+- the halo traffic per global step, from the last line of kova-compute-mpi's
+  `--timings` (messages and bytes over all ranks);
+- the record I/O: bytes per record (the size of BASE.kvo over the records in
+  BASE.kvt) and the output phase per record (the output phase also holds the
+  opening and closing of the files, the budget's gather and the wells' rows);
+- the time loop's cost per node and global step (transport, reactions);
+- whether every run wrote the same records (SHA-256 of BASE.kvo).
+
+The models (`--models`, default all three):
+  decay200      200 x 200, 3 mobile, first-order chain, 200 steps of 0.125 d
+  dualmonod200  200 x 200, 5 mobile, 2 immobile, dual Monod, 200 steps
+  decay1000     1000 x 1000, 3 mobile, first-order chain, 20 steps of 0.25 d
+                (also on 2 processes with --heads distributed)
 
 With --heads: the heads alone on the 300 x 300 heterogeneous model of
 tests/e2e/mpi_models.py --heads (conductivities over five orders of
@@ -16,33 +29,40 @@ distributed on 1 and 2 processes, the heads phase of --timings (rank 0's),
 best of N, and the largest relative difference of a head from the
 one-process run's.
 
-Usage: bench/mpi_scaling.py [--size 300] [--steps 200] [--runs 3] [--heads]
-       (needs KOVA_MPI=ON scripts/build.sh release)
+Usage: bench/mpi_scaling.py [--models decay200 dualmonod200 decay1000]
+                            [--runs 3] [--json FILE]
+       bench/mpi_scaling.py --heads [--runs 3]
+       (needs KOVA_MPI=ON scripts/build.sh release; docs/scaling.md)
 """
 import argparse
 import hashlib
+import json
 import os
 import re
 import shutil
 import struct
 import subprocess
 import sys
+import statistics
 import tempfile
 import time
+from typing import Dict, List, Optional, Tuple
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 BIN = os.path.join(ROOT, "build", "release")
 
 
-def mpirun():
+def mpirun() -> List[str]:
+    """mpirun with the options this machine needs (2 cores, maybe root)."""
     flags = ["mpirun", "--oversubscribe", "--bind-to", "none"]
     if os.getuid() == 0:
         flags.append("--allow-run-as-root")
     return flags
 
 
-def run(command, base):
+def run(command: List[str], base: str) -> Tuple[float, Dict[str, float], str]:
+    """Runs one case with --timings: wall seconds, phase times, SHA-256 of BASE.kvo."""
     start = time.perf_counter()
     done = subprocess.run(command + ["--no-progress", "--timings", os.path.basename(base)],
                           cwd=os.path.dirname(base), capture_output=True, text=True)
@@ -56,7 +76,8 @@ def run(command, base):
     return wall, phases, digest
 
 
-def first_heads(base):
+def first_heads(base: str) -> Tuple[float, ...]:
+    """The heads of the first record of BASE.kvo."""
     with open(base + ".kvt", "rb") as f:
         _, rows, cols = struct.unpack_from("<iii", f.read(12))
     nodes = rows * cols
@@ -67,12 +88,14 @@ def first_heads(base):
     return values[0::entries]
 
 
-def records(base):
+def records(base: str) -> int:
+    """The number of records BASE.kvt counts."""
     with open(base + ".kvt", "rb") as f:
         return struct.unpack_from("<i", f.read(4))[0]
 
 
-def heads_bench(runs):
+def heads_bench(runs: int) -> None:
+    """Times the heads alone: one-process solve against --heads distributed."""
     work = tempfile.mkdtemp()
     try:
         subprocess.run(["/usr/bin/python3", os.path.join(ROOT, "tests", "e2e", "mpi_models.py"),
@@ -107,49 +130,188 @@ def heads_bench(runs):
         shutil.rmtree(work)
 
 
-def main():
+# name: (make_model.py arguments, extra cases of kova-compute-mpi options)
+MODELS: Dict[str, Tuple[List[str], List[List[str]]]] = {
+    "decay200": (["--rows", "200", "--cols", "200", "--mobile", "3", "--network", "decay",
+                  "--steps", "200", "--dt", "0.125", "--records", "4"], []),
+    "dualmonod200": (["--rows", "200", "--cols", "200", "--mobile", "5", "--immobile", "2",
+                      "--network", "dualmonod", "--steps", "200", "--dt", "0.125",
+                      "--records", "4"], []),
+    "decay1000": (["--rows", "1000", "--cols", "1000", "--mobile", "3", "--network", "decay",
+                   "--steps", "20", "--dt", "0.25", "--records", "2"],
+                  [["--heads", "distributed"]]),
+}
+PHASES = ["read", "heads", "flow field", "transport", "reactions", "output", "total"]
+
+
+def parse(text: str) -> Dict[str, float]:
+    """Reads the figures of one run's --timings.
+
+    Parameters
+    ----------
+    text : str
+        The run's standard error.
+
+    Returns
+    -------
+    dict
+        Phase times in seconds by phase name, and "nodes", "steps",
+        "messages" and "halo bytes" (the last two 0 for kova-compute).
+    """
+    figures: Dict[str, float] = {}
+    for phase in PHASES:
+        m = re.search(r"^  " + re.escape(phase) + r" +([0-9.]+) s", text, re.M)
+        figures[phase] = float(m.group(1)) if m else float("nan")
+    m = re.search(r"timings: (\d+) threads?, (\d+) nodes, (\d+) global steps", text)
+    figures["nodes"], figures["steps"] = (float(m.group(2)), float(m.group(3))) if m else (0, 0)
+    m = re.search(r"per global step (\d+) halo messages, (\d+) bytes", text)
+    figures["messages"], figures["halo bytes"] = \
+        (float(m.group(1)), float(m.group(2))) if m else (0.0, 0.0)
+    return figures
+
+
+def timed_run(command: List[str], base: str) -> Tuple[float, Dict[str, float], str]:
+    """Runs one case with --timings.
+
+    Parameters
+    ----------
+    command : list of str
+        The program and its options, without the model.
+    base : str
+        The model's base name (BASE.kvi); the run's directory is its own.
+
+    Returns
+    -------
+    tuple
+        Wall seconds, the figures of `parse`, the SHA-256 of BASE.kvo.
+    """
+    start = time.perf_counter()
+    done = subprocess.run(command + ["--no-progress", "--timings", os.path.basename(base)],
+                          cwd=os.path.dirname(base), capture_output=True, text=True)
+    wall = time.perf_counter() - start
+    if done.returncode != 0:
+        sys.exit("failed: %s\n%s" % (" ".join(command), done.stderr))
+    with open(base + ".kvo", "rb") as f:
+        digest = hashlib.sha256(f.read()).hexdigest()
+    return wall, parse(done.stderr), digest
+
+
+def cases(extra: List[List[str]]) -> List[Tuple[str, List[str]]]:
+    """The runs of one model: 1 and 2 threads in one process, 1 and 2
+    processes of 1 thread, and the model's extra kova-compute-mpi options on
+    2 processes."""
+    serial = os.path.join(BIN, "kova-compute")
+    mpi = os.path.join(BIN, "kova-compute-mpi")
+    runs = [
+        ("1 process, 1 thread (kova-compute)", [serial, "--threads", "1"]),
+        ("1 process, 2 threads (kova-compute)", [serial, "--threads", "2"]),
+        ("np 1, 1 thread (kova-compute-mpi)", mpirun() + ["-np", "1", mpi, "--threads", "1"]),
+        ("np 2, 1 thread each (kova-compute-mpi)",
+         mpirun() + ["-np", "2", mpi, "--threads", "1"]),
+    ]
+    for options in extra:
+        runs.append(("np 2, 1 thread each, " + " ".join(options),
+                     mpirun() + ["-np", "2", mpi, "--threads", "1"] + options))
+    return runs
+
+
+def bench_model(name: str, rounds: int, work: str) -> List[Dict[str, object]]:
+    """Writes one model, runs its cases alternately and prints its tables.
+
+    Parameters
+    ----------
+    name : str
+        A key of MODELS.
+    rounds : int
+        Runs per case; one run of every case per round.
+    work : str
+        The directory the model is written to.
+
+    Returns
+    -------
+    list of dict
+        Per case: its name, the median figures, the wall medians, whether
+        its records are those of the first case.
+    """
+    arguments, extra = MODELS[name]
+    base = os.path.join(work, name)
+    subprocess.run([sys.executable, os.path.join(HERE, "make_model.py"), base] + arguments,
+                   check=True)
+    runs = cases(extra)
+    results: List[List[Tuple[float, Dict[str, float], str]]] = [[] for _ in runs]
+    for _ in range(rounds):
+        for i, (_, command) in enumerate(runs):
+            results[i].append(timed_run(command, base))
+    with open(base + ".kvo", "rb") as f:
+        kvo_bytes = len(f.read())
+    per_record = kvo_bytes / records(base)
+    rows: List[Dict[str, object]] = []
+    reference: Optional[str] = None
+    for (label, _), got in zip(runs, results):
+        figures = {k: statistics.median(r[1][k] for r in got) for k in got[0][1]}
+        digest = got[0][2]
+        same = all(r[2] == digest for r in got)
+        reference = reference or digest
+        rows.append({"model": name, "case": label,
+                     "wall": statistics.median(r[0] for r in got),
+                     "figures": figures, "same records": same and digest == reference,
+                     "record bytes": per_record, "records": records(base)})
+    print("\n%s: %d nodes, %d global steps, %d records of %d bytes; median of %d "
+          "alternating runs, seconds; load average %.2f"
+          % (name, rows[0]["figures"]["nodes"], rows[0]["figures"]["steps"], records(base),
+             per_record, rounds, os.getloadavg()[0]))
+    print("| run | read | heads | transport | reactions | output | total | wall "
+          "| time loop vs 1 thread | vs np 1 | same records |")
+    print("|---|---|---|---|---|---|---|---|---|---|---|")
+    loop1 = rows[0]["figures"]["transport"] + rows[0]["figures"]["reactions"]
+    loop_np1 = rows[2]["figures"]["transport"] + rows[2]["figures"]["reactions"]
+    for row in rows:
+        f = row["figures"]
+        loop = f["transport"] + f["reactions"]
+        print("| %s | %.3f | %.3f | %.3f | %.3f | %.3f | %.3f | %.2f | %.2fx | %.2fx | %s |"
+              % (row["case"], f["read"], f["heads"], f["transport"], f["reactions"],
+                 f["output"], f["total"], row["wall"], loop1 / loop, loop_np1 / loop,
+                 "yes" if row["same records"] else "NO"))
+    print("\n| run | transport ns per node-step | reactions ns per node-step "
+          "| halo messages per step | halo bytes per step | output s per record |")
+    print("|---|---|---|---|---|---|")
+    for row in rows:
+        f = row["figures"]
+        node_steps = f["nodes"] * f["steps"]
+        print("| %s | %.1f | %.1f | %d | %d | %.4f |"
+              % (row["case"], 1e9 * f["transport"] / node_steps,
+                 1e9 * f["reactions"] / node_steps, f["messages"], f["halo bytes"],
+                 f["output"] / row["records"]))
+    return rows
+
+
+def main() -> None:
+    """Parses the options and runs the benchmark."""
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    p.add_argument("--size", type=int, default=300)
-    p.add_argument("--steps", type=int, default=200)
-    p.add_argument("--runs", type=int, default=3)
+    p.add_argument("--models", nargs="*", default=list(MODELS), choices=list(MODELS))
+    p.add_argument("--runs", type=int, default=3, help="alternating runs per case")
+    p.add_argument("--json", help="also write the medians to this file")
     p.add_argument("--heads", action="store_true")
     a = p.parse_args()
     if a.heads:
         heads_bench(a.runs)
         return
+    load = os.getloadavg()
+    print("%s UTC; load average before %.2f %.2f %.2f"
+          % (time.strftime("%Y-%m-%d %H:%M", time.gmtime()), *load))
     work = tempfile.mkdtemp()
+    rows: List[Dict[str, object]] = []
     try:
-        base = os.path.join(work, "scaling")
-        subprocess.run([sys.executable, os.path.join(HERE, "make_model.py"), base,
-                        "--rows", str(a.size), "--cols", str(a.size), "--mobile", "3",
-                        "--network", "decay", "--steps", str(a.steps), "--records", "2"],
-                       check=True)
-        serial = os.path.join(BIN, "kova-compute")
-        mpi = os.path.join(BIN, "kova-compute-mpi")
-        cases = [
-            ("kova-compute --threads 1", [serial, "--threads", "1"]),
-            ("kova-compute --threads 2", [serial, "--threads", "2"]),
-            ("mpirun -np 1 kova-compute-mpi", mpirun() + ["-np", "1", mpi, "--threads", "1"]),
-            ("mpirun -np 2 kova-compute-mpi", mpirun() + ["-np", "2", mpi, "--threads", "1"]),
-        ]
-        print("%d x %d nodes, 3 mobile, %d steps, best of %d; load average %.2f"
-              % (a.size, a.size, a.steps, a.runs, os.getloadavg()[0]))
-        print("| run | wall s | time loop s (transport + reactions) | same records |")
-        print("|---|---|---|---|")
-        reference = None
-        for name, command in cases:
-            best = None
-            for _ in range(a.runs):
-                result = run(command, base)
-                if best is None or result[0] < best[0]:
-                    best = result
-            wall, phases, digest = best
-            reference = reference or digest
-            loop = phases.get("transport", 0.0) + phases.get("reactions", 0.0)
-            print("| %s | %.2f | %.2f | %s |" % (name, wall, loop,
-                                                 "yes" if digest == reference else "NO"))
+        for name in a.models:
+            rows += bench_model(name, a.runs, work)
     finally:
         shutil.rmtree(work)
+    load = os.getloadavg()
+    print("\n%s UTC; load average after %.2f %.2f %.2f"
+          % (time.strftime("%Y-%m-%d %H:%M", time.gmtime()), *load))
+    if a.json:
+        with open(a.json, "w") as f:
+            json.dump(rows, f, indent=1)
 
 
 if __name__ == "__main__":
