@@ -37,6 +37,7 @@ Usage: bench/mpi_scaling.py [--models decay200 dualmonod200 decay1000]
 import argparse
 import hashlib
 import json
+import math
 import os
 import re
 import shutil
@@ -183,17 +184,28 @@ def timed_run(command: List[str], base: str) -> Tuple[float, Dict[str, float], s
     Returns
     -------
     tuple
-        Wall seconds, the figures of `parse`, the SHA-256 of BASE.kvo.
+        Wall seconds, the figures of `parse` with "peak MiB" (the largest
+        process's peak resident memory), the SHA-256 of BASE.kvo.
     """
-    start = time.perf_counter()
-    done = subprocess.run(command + ["--no-progress", "--timings", os.path.basename(base)],
-                          cwd=os.path.dirname(base), capture_output=True, text=True)
-    wall = time.perf_counter() - start
-    if done.returncode != 0:
-        sys.exit("failed: %s\n%s" % (" ".join(command), done.stderr))
+    err_name = base + ".err"
+    with open(base + ".out", "w") as out, open(err_name, "w") as err:
+        start = time.perf_counter()
+        proc = subprocess.Popen(command + ["--no-progress", "--timings",
+                                           os.path.basename(base)],
+                                cwd=os.path.dirname(base), stdout=out, stderr=err)
+        # The usage of mpirun includes the ranks it waited for: ru_maxrss
+        # is then the largest process's peak.
+        _, status, usage = os.wait4(proc.pid, 0)
+        wall = time.perf_counter() - start
+    with open(err_name) as err:
+        text = err.read()
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit("failed: %s\n%s" % (" ".join(command), text))
     with open(base + ".kvo", "rb") as f:
         digest = hashlib.sha256(f.read()).hexdigest()
-    return wall, parse(done.stderr), digest
+    figures = parse(text)
+    figures["peak MiB"] = usage.ru_maxrss / 1024.0
+    return wall, figures, digest
 
 
 def cases(extra: List[List[str]]) -> List[Tuple[str, List[str]]]:
@@ -213,6 +225,16 @@ def cases(extra: List[List[str]]) -> List[Tuple[str, List[str]]]:
         runs.append(("np 2, 1 thread each, " + " ".join(options),
                      mpirun() + ["-np", "2", mpi, "--threads", "1"] + options))
     return runs
+
+
+def same_text(row: Dict[str, object]) -> str:
+    """"yes" when a run wrote the first run's records; the distributed heads
+    are not bit for bit, so their records differ by design."""
+    if row["same records"]:
+        return "yes"
+    if "--heads distributed" in str(row["case"]):
+        return "no (not bit for bit, by design)"
+    return "NO"
 
 
 def bench_model(name: str, rounds: int, work: str) -> List[Dict[str, object]]:
@@ -271,18 +293,136 @@ def bench_model(name: str, rounds: int, work: str) -> List[Dict[str, object]]:
         print("| %s | %.3f | %.3f | %.3f | %.3f | %.3f | %.3f | %.2f | %.2fx | %.2fx | %s |"
               % (row["case"], f["read"], f["heads"], f["transport"], f["reactions"],
                  f["output"], f["total"], row["wall"], loop1 / loop, loop_np1 / loop,
-                 "yes" if row["same records"] else "NO"))
+                 same_text(row)))
     print("\n| run | transport ns per node-step | reactions ns per node-step "
-          "| halo messages per step | halo bytes per step | output s per record |")
-    print("|---|---|---|---|---|---|")
+          "| halo messages per step | halo bytes per step | output s per record "
+          "| peak MiB per process |")
+    print("|---|---|---|---|---|---|---|")
     for row in rows:
         f = row["figures"]
         node_steps = f["nodes"] * f["steps"]
-        print("| %s | %.1f | %.1f | %d | %d | %.4f |"
+        print("| %s | %.1f | %.1f | %d | %d | %.4f | %.0f |"
               % (row["case"], 1e9 * f["transport"] / node_steps,
                  1e9 * f["reactions"] / node_steps, f["messages"], f["halo bytes"],
-                 f["output"] / row["records"]))
+                 f["output"] / row["records"], f["peak MiB"]))
     return rows
+
+
+# The cluster model's assumptions (docs/scaling.md, "What a cluster would
+# take"): none of these is measured here.
+LATENCY = 2e-6            # s, one point-to-point message (InfiniBand, MPI)
+COLLECTIVE = 3e-6         # s per tree level of a small allreduce or broadcast
+LINK = 5e9                # bytes/s a halo message moves at (a share of a 25 GB/s link)
+FILE_SYSTEM = 10e9        # bytes/s the job writes to and reads from a parallel file system
+ROOT_LINK = 10e9          # bytes/s into rank 0 (the budget's gather)
+STEPS = 10_000            # global steps of the run
+RECORDS = 100             # records of the run
+SPARSE_EXPONENT = 1.5     # the one-process sparse heads' time grows as nodes^1.5
+AMG_GROWTH = 3.0          # hypre's iterations on a large, rough field against 2 ranks here
+CLUSTER = [(10**7, 64), (10**7, 256), (10**8, 256), (10**8, 1024),
+           (10**9, 1024), (10**9, 8192)]
+
+
+def node_bytes(entries: int, mobile: int) -> float:
+    """Bytes per node every rank holds today (simulation.cpp, AllocateArrays,
+    default scheme, sparse heads): m_work (m_state and m_transportDelta, 2 E
+    doubles), m_stateNew (E), m_dispCoef (3 per mobile entry), the budget's
+    m_volume (1), m_localFraction (8 bytes), m_localHold (4), m_nodeRxnSet and
+    m_nodeType (1 each)."""
+    return 8.0 * (3 * entries + 3 * mobile + 1) + 14.0
+
+
+def sparse_bytes(nodes: float) -> float:
+    """The sparse head solve's bytes (SparseHeadBytes: 100 + 40 log2 n per
+    node)."""
+    return nodes * (100.0 + 40.0 * math.log2(nodes))
+
+
+def cluster(json_path: str) -> None:
+    """Prints the expected time and memory of 10^7 to 10^9 nodes on a
+    cluster from the medians a run of this script wrote with --json.
+
+    Parameters
+    ----------
+    json_path : str
+        The file of --json (all three models).
+    """
+    with open(json_path) as f:
+        rows = json.load(f)
+
+    def row(model: str, case: str) -> Dict[str, float]:
+        for r in rows:
+            if r["model"] == model and r["case"].startswith(case):
+                return dict(r["figures"], records=r["records"])
+        raise SystemExit("no %s / %s in %s" % (model, case, json_path))
+
+    big1 = row("decay1000", "np 1,")
+    big2 = row("decay1000", "np 2, 1 thread each (")
+    dist = row("decay1000", "np 2, 1 thread each, --heads")
+    n_big = big1["nodes"]
+    read_per_node = big2["read"] / n_big
+    flow_per_node = big2["flow field"] / n_big
+    record_per_node = big2["output"] / big2["records"] / n_big
+    print("measured: read %.3g s, flow field %.3g s per node (every rank); sparse heads "
+          "%.3f s at %d nodes (np 1), distributed %.3f s on 2 ranks; output %.3g s per "
+          "record and node on rank 0" % (read_per_node, flow_per_node, big1["heads"],
+                                         n_big, dist["heads"], record_per_node))
+    # the per-node cost from the largest model of each kind measured
+    for model, entries, mobile in (("decay1000", 10, 3), ("dualmonod200", 14, 5)):
+        np2 = row(model, "np 2, 1 thread each (")
+        # per rank and own node: the rank's time over its half of the nodes
+        step_node = 2.0 * (np2["transport"] + np2["reactions"]) / (np2["nodes"] * np2["steps"])
+        b_node = node_bytes(entries, mobile)
+        print("\n%s (%d entries a node): %.0f ns per own node and step on a rank, "
+              "%.0f bytes per node on every rank; %d steps, %d records"
+              % (model, entries, 1e9 * step_node, b_node, STEPS, RECORDS))
+        print("| nodes | ranks | memory per rank today | with --heads distributed "
+              "| slabs only | halo per rank and step | step | time loop | heads today "
+              "| heads distributed | read + flow field | records | total today "
+              "| total, distributed heads |")
+        print("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+        for nodes, ranks in CLUSTER:
+            width = math.sqrt(nodes)
+            own = nodes / ranks
+            # received per inner rank: one message from each side of one row
+            # and part of a cut row (1.5 rows on average, as measured here)
+            halo = 2 * 1.5 * width * entries * 8.0
+            t_halo = 2 * LATENCY + halo / LINK
+            t_step = own * step_node + t_halo + 2 * COLLECTIVE * math.log2(ranks)
+            loop = STEPS * t_step
+            heads = big1["heads"] * (nodes / n_big) ** SPARSE_EXPONENT
+            heads_dist = dist["heads"] * (own / (n_big / 2)) * AMG_GROWTH + \
+                16.0 * nodes / LINK                     # heads and sources gathered
+            setup = nodes * (read_per_node + flow_per_node)
+            record = nodes * entries * 8.0
+            t_records = RECORDS * (record / FILE_SYSTEM + record / ROOT_LINK
+                                   + nodes * record_per_node)
+            today = nodes * b_node + sparse_bytes(nodes)
+            with_dist = nodes * b_node + 16.0 * nodes
+            slabs = (own + 2 * width) * b_node + 1000.0 * own
+            total = setup + heads + loop + t_records
+            total_dist = setup + heads_dist + loop + t_records
+            print("| 10^%d | %d | %s | %s | %s | %s | %.3g s | %s | %s | %s | %s | %s | %s | %s |"
+                  % (round(math.log10(nodes)), ranks, size(today), size(with_dist),
+                     size(slabs), size(halo), t_step, duration(loop), duration(heads),
+                     duration(heads_dist), duration(setup), duration(t_records),
+                     duration(total), duration(total_dist)))
+
+
+def size(bytes_: float) -> str:
+    """Bytes as MB, GB or TB (powers of 10)."""
+    for unit, scale in (("TB", 1e12), ("GB", 1e9), ("MB", 1e6), ("KB", 1e3)):
+        if bytes_ >= scale:
+            return "%.3g %s" % (bytes_ / scale, unit)
+    return "%.0f B" % bytes_
+
+
+def duration(seconds: float) -> str:
+    """Seconds as s, min, h or d."""
+    for unit, scale in (("d", 86400.0), ("h", 3600.0), ("min", 60.0)):
+        if seconds >= scale:
+            return "%.3g %s" % (seconds / scale, unit)
+    return "%.3g s" % seconds
 
 
 def main() -> None:
@@ -292,7 +432,12 @@ def main() -> None:
     p.add_argument("--runs", type=int, default=3, help="alternating runs per case")
     p.add_argument("--json", help="also write the medians to this file")
     p.add_argument("--heads", action="store_true")
+    p.add_argument("--cluster", metavar="JSON",
+                   help="print the cluster model from the medians of --json")
     a = p.parse_args()
+    if a.cluster:
+        cluster(a.cluster)
+        return
     if a.heads:
         heads_bench(a.runs)
         return
