@@ -313,12 +313,13 @@ def bench_model(name: str, rounds: int, work: str) -> List[Dict[str, object]]:
 LATENCY = 2e-6            # s, one point-to-point message (InfiniBand, MPI)
 COLLECTIVE = 3e-6         # s per tree level of a small allreduce or broadcast
 LINK = 5e9                # bytes/s a halo message moves at (a share of a 25 GB/s link)
-FILE_SYSTEM = 10e9        # bytes/s the job writes to and reads from a parallel file system
+FILE_SYSTEM = 10e9        # bytes/s the job writes to a parallel file system
 ROOT_LINK = 10e9          # bytes/s into rank 0 (the budget's gather)
 STEPS = 10_000            # global steps of the run
 RECORDS = 100             # records of the run
 SPARSE_EXPONENT = 1.5     # the one-process sparse heads' time grows as nodes^1.5
 AMG_GROWTH = 3.0          # hypre's iterations on a large, rough field against 2 ranks here
+HYPRE_BYTES = 1000.0      # bytes per own node of hypre's matrix and hierarchy (540 seen here)
 CLUSTER = [(10**7, 64), (10**7, 256), (10**8, 256), (10**8, 1024),
            (10**9, 1024), (10**9, 8192)]
 
@@ -399,7 +400,7 @@ def cluster(json_path: str) -> None:
                                    + nodes * record_per_node)
             today = nodes * b_node + sparse_bytes(nodes)
             with_dist = nodes * b_node + 16.0 * nodes
-            slabs = (own + 2 * width) * b_node + 1000.0 * own
+            slabs = (own + 2 * width) * b_node + HYPRE_BYTES * own
             total = setup + heads + loop + t_records
             total_dist = setup + heads_dist + loop + t_records
             print("| 10^%d | %d | %s | %s | %s | %s | %.3g s | %s | %s | %s | %s | %s | %s | %s |"
