@@ -12,7 +12,7 @@ struct CCliOptions {
     bool timings = false; // phase times on stderr at the end of the run
     bool noBudget = false; // no BASE.budget.csv
     bool progressJson = false; // progress as JSON lines on stderr, no display
-    int threads = 0;      // threads to compute with; 0: all hardware threads
+    int threads = 0;      // threads to compute with; 0: all hardware threads (fewer on a small grid)
     std::string base;     // the remaining arguments joined by single blanks, unchanged
     std::string error;    // non-empty when the command line is unusable
 };

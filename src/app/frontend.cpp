@@ -300,6 +300,7 @@ int RunFrontEnd(const CCliOptions& options, CRunControl::WorkerEntry worker) {
     CRunControl runControl(options.base.c_str());
     runControl.SetMessageSink(&sink);
     runControl.SetThreads(RunThreads(options.threads));
+    runControl.SetThreadsForced(options.threads > 0);
     runControl.SetKeepBudget(!options.noBudget);
     runControl.SetStatus("Initalizing....");
     const int code =

@@ -32,6 +32,15 @@ std::string FormatPhaseTimes(const CPhaseTimes& times) {
         heading, sizeof heading, "kova-compute timings: %d thread%s, %d nodes, %lld global steps\n",
         times.m_nThreads, times.m_nThreads == 1 ? "" : "s", times.m_nNodes, times.m_globalSteps);
     std::string out = heading;
+    if (times.m_threadsOffered > times.m_nThreads) {
+        char note[160];
+        std::snprintf(note, sizeof note,
+                      "  (%d of %d threads: %d nodes give each further thread too few; "
+                      "--threads %d forces them)\n",
+                      times.m_nThreads, times.m_threadsOffered, times.m_nNodes,
+                      times.m_threadsOffered);
+        out += note;
+    }
     AppendLine(out, "read", times.m_read);
     AppendLine(out, "heads", times.m_heads, HeadSolveName(times.m_headSolve));
     AppendLine(out, "flow field", times.m_flowField);

@@ -89,6 +89,10 @@ public:
     // Threads the worker computes with; set before StartWorker (default 1).
     void SetThreads(int threads) { m_threads = threads; }
     int GetThreads() const { return m_threads; }
+    // Whether the count was asked for (--threads); else the run may take
+    // fewer on a small grid.
+    void SetThreadsForced(bool forced) { m_threadsForced = forced; }
+    bool GetThreadsForced() const { return m_threadsForced; }
     // Whether the run writes its mass budget (default yes); set before StartWorker.
     void SetKeepBudget(bool keep) { m_keepBudget = keep; }
     bool GetKeepBudget() const { return m_keepBudget; }
@@ -119,6 +123,7 @@ private:
     CManualResetEvent m_pauseEvent{true};
     CMessageSink* m_sink = nullptr; // borrowed from the front end
     int m_threads = 1;
+    bool m_threadsForced = false;
     bool m_keepBudget = true;
     std::string m_timingReport;
     std::string m_budgetSummary;

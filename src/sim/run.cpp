@@ -7,11 +7,13 @@
 #include "io/observation_file.h"
 #include "io/output_files.h"
 #include "model/exceptions.h"
+#include "model/limits.h"
 #include "model/simulation.h"
 #include "run/message_sink.h"
 #include "run/run_control.h"
 #include "sim/time_loop.h"
 
+#include <algorithm>
 #include <exception>
 #include <functional>
 #include <new>
@@ -68,6 +70,11 @@ void RunReportingFailures(CRunControl* runControl, const std::function<void()>& 
     }
 }
 
+int DefaultThreads(int offered, int nodes) {
+    const int paying = nodes / THREADS_MIN_NODES_EACH;
+    return std::max(1, std::min(offered, paying));
+}
+
 void RunSimulation(CSimulation& s) {
     s.m_recordCount = 0;
     s.m_times = CPhaseTimes();
@@ -88,6 +95,10 @@ void RunSimulation(CSimulation& s) {
                 LoadModel(s, base);
                 s.m_times.m_read = watch.Lap();
                 s.m_times.m_nNodes = s.m_nNodes;
+                s.m_times.m_threadsOffered = s.m_nThreads;
+                if (!control->GetThreadsForced())
+                    s.m_nThreads = DefaultThreads(s.m_nThreads, s.m_nNodes);
+                s.m_times.m_nThreads = s.m_nThreads;
             }
             stage = "for the initial heads";
             if (control->CheckContinue()) {

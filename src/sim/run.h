@@ -22,3 +22,7 @@ void RunReportingFailures(CRunControl* runControl, const std::function<void()>& 
 // heads, output files and time loop, each after asking CheckContinue; then
 // "Done." and the storage freed. Failures are reported by class as above.
 void RunSimulation(CSimulation& s);
+
+// The threads a run takes of the offered ones when --threads did not say:
+// no more than give each THREADS_MIN_NODES_EACH nodes, and at least one.
+int DefaultThreads(int offered, int nodes);

@@ -3,6 +3,7 @@
 // one row per way a run fails (exit code, report, the files it leaves), a
 // cancel by signal and the timings report.
 #include "model/index.h"
+#include "run/platform.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -129,6 +130,30 @@ struct CModel {
 
 void PrintTo(const CModel& m, std::ostream* os) {
     *os << m.name;
+}
+
+// The two-node example without --threads takes one thread, and says so in
+// --timings when more were there to take; --threads 2 takes two, unasked.
+TEST(Threads, ASmallGridTakesOneUnlessTold) {
+    TempDir dir;
+    const std::string base = StageModel(dir, KOVA_EXAMPLES_DIR, "two_nodes");
+    const CRun chosen = RunIn(dir, base, {"--timings"});
+    ASSERT_EQ(chosen.result.exitCode, 0) << chosen.result.err;
+    EXPECT_NE(chosen.result.err.find("kova-compute timings: 1 thread, 2 nodes"), std::string::npos)
+        << chosen.result.err;
+    const bool offered = HardwareThreads() > 1; // as the child process sees them
+    EXPECT_EQ(chosen.result.err.find("2 nodes give each further thread too few") !=
+                  std::string::npos,
+              offered)
+        << chosen.result.err;
+    TempDir other;
+    const CRun forced = RunIn(other, StageModel(other, KOVA_EXAMPLES_DIR, "two_nodes"),
+                              {"--timings", "--threads", "2"});
+    ASSERT_EQ(forced.result.exitCode, 0) << forced.result.err;
+    EXPECT_NE(forced.result.err.find("kova-compute timings: 2 threads, 2 nodes"), std::string::npos)
+        << forced.result.err;
+    EXPECT_EQ(forced.result.err.find("too few"), std::string::npos) << forced.result.err;
+    EXPECT_TRUE(forced.kvo == chosen.kvo);
 }
 
 class Models : public ::testing::TestWithParam<CModel> {};
