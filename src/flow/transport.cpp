@@ -5,8 +5,9 @@
 // state; all other entries stay 0. The local reaction integration applies the
 // change as a constant rate over the step.
 //
-// With one thread the step runs as loops over the row faces, the column faces
-// and the sinks. With more, every node gathers the terms of its own four faces
+// With one thread on a grid of fewer than TRANSPORT_GATHER_MIN_NODES nodes the
+// step runs as loops over the row faces, the column faces and the sinks.
+// Otherwise every node gathers the terms of its own four faces
 // and its sink in that same order, each face's F computed by the same
 // expression on both sides, so the two ways agree to the last bit.
 //
@@ -141,7 +142,7 @@ void TransportStep(CSimulation& s) {
         TransportStepImplicit(s);
     else if (s.m_ext.m_scheme != ETransportScheme::SPEC)
         TransportStepUpstream(s);
-    else if (s.m_nThreads == 1)
+    else if (s.m_nThreads == 1 && s.m_nNodes < TRANSPORT_GATHER_MIN_NODES)
         TransportStepFaceLoops(s);
     else
         TransportStepGather(s);

@@ -7,7 +7,8 @@
 
 class CSimulation;
 
-// One transport step into m_transportDelta: the face loops with one thread,
+// One transport step into m_transportDelta: the face loops with one thread on
+// a grid of fewer than TRANSPORT_GATHER_MIN_NODES nodes,
 // else the per-node gather; both give the same bits.
 void TransportStep(CSimulation& s);
 void TransportStepFaceLoops(CSimulation& s);
