@@ -65,7 +65,8 @@ def model_text(step, end):
 
 
 def extension_text(implicit, scheme):
-    text = ('[entries]\nmobile = ["c"]\n[transport]\nscheme = "%s"\n' % scheme +
+    option = "spec" if scheme == "default" else scheme  # the default scheme's own value
+    text = ('[entries]\nmobile = ["c"]\n[transport]\nscheme = "%s"\n' % option +
             ('time = "implicit"\n' if implicit else "") +
             '[[inject]]\nname = "source"\nnodes = [[%d, %d]]\nconcentration = { c = %s }\n'
             % (SOURCE_ROW, SOURCE_COL, num(C_IN)))
@@ -125,7 +126,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--bin", default=os.path.join(ROOT, "build/release/kova-compute"))
     parser.add_argument("--workdir")
-    parser.add_argument("--scheme", default="tvd", choices=["spec", "symmetric", "tvd"])
+    parser.add_argument("--scheme", default="tvd", choices=["default", "symmetric", "tvd"])
     parser.add_argument("--skip-reference", action="store_true",
                         help="no implicit run with 1000 steps")
     args = parser.parse_args()

@@ -154,12 +154,7 @@ void SweepHeads(CSimulation& s) {
         if (!(sum > s.m_opzero))
             return;
     }
-    char detail[160];
-    std::snprintf(detail, sizeof detail,
-                  "initial heads did not settle in %d sweeps: last change sum %.17g above opzero "
-                  "%.17g",
-                  HEAD_MAX_SWEEPS, sum, s.m_opzero);
-    throw ComputeException(detail);
+    ThrowHeadsUnsettled(s, sum);
 }
 
 } // namespace
@@ -296,4 +291,13 @@ double RelaxNodeHead(CSimulation& s, int i, int j) {
     if (CMessageSink* sink = s.m_runControl->GetMessageSink())
         sink->ShowMessage(HEAD_GUARD_CAPTION, HEAD_GUARD_TEXT, detail.c_str());
     throw Exception(detail);
+}
+
+void ThrowHeadsUnsettled(const CSimulation& s, double sum) {
+    char detail[160];
+    std::snprintf(detail, sizeof detail,
+                  "initial heads did not settle in %d sweeps: last change sum %.17g above opzero "
+                  "%.17g",
+                  HEAD_MAX_SWEEPS, sum, s.m_opzero);
+    throw ComputeException(detail);
 }

@@ -32,6 +32,10 @@ void InitHeads(CSimulation& s);
 // distributed heads of a run over several processes, for the same message.
 void CheckEveryGroupIsHeld(const CSimulation& s);
 
+// Throws the failure of sweeps that did not settle in HEAD_MAX_SWEEPS, with
+// the last sum of changes.
+[[noreturn]] void ThrowHeadsUnsettled(const CSimulation& s, double sum);
+
 // Throws ComputeException naming the first node whose head or source rate is
 // not finite.
 void CheckHeadsAreFinite(const CSimulation& s);

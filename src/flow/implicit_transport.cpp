@@ -146,6 +146,15 @@ bool Held(const CSimulation& s, const unsigned char* held, int n, int m) {
     return held[ToSize(n) * ToSize(s.m_nMobile) + ToSize(m)] != 0;
 }
 
+// fn(g, axis) for every face of the grid, its flux read from state.
+template <typename Fn> void ForEachFace(const CSimulation& s, const double* state, Fn&& fn) {
+    for (int i = 0; i < s.m_nRows; ++i)
+        for (int j = 0; j < s.m_nCols; ++j)
+            for (int axis = 0; axis < 2; ++axis)
+                if (HasFace(s, i, j, axis))
+                    fn(FaceFrom(s, state, i, j, axis), axis);
+}
+
 // The nodes whose reaction set holds a mobile entry at a constant.
 void FindHeld(const CSimulation& s, std::vector<unsigned char>& held) {
     held.assign(ToSize(s.m_nNodes) * ToSize(s.m_nMobile), 0);
@@ -172,38 +181,32 @@ void BuildSystem(const CSimulation& s, const double* state, int m, double dt,
         const bool sink = source < 0.0 && !Held(s, held, n, m);
         entries.emplace_back(n, n, 1.0 + (sink ? -source * dt : 0.0));
     }
-    for (int i = 0; i < s.m_nRows; ++i)
-        for (int j = 0; j < s.m_nCols; ++j)
-            for (int axis = 0; axis < 2; ++axis) {
-                if (!HasFace(s, i, j, axis))
-                    continue;
-                const CAxisFace g = FaceFrom(s, state, i, j, axis);
-                const CFace& f = g.f;
-                const double thetaA = state[f.a + SLOT_POROSITY];
-                const double thetaB = state[f.b + SLOT_POROSITY];
-                const double dispersion =
-                    MeanPorosity(state, f) * Upstream(s, state, g, m).diag / f.d;
-                const double advA = central ? 0.5 * f.q : std::max(f.q, 0.0);
-                const double advB = central ? 0.5 * f.q : std::min(f.q, 0.0);
-                const double coefA = advA + dispersion;
-                const double coefB = advB - dispersion;
-                const int a = f.a / nComp;
-                const int b = f.b / nComp;
-                double* kept = system.m_coef.data() + 4 * ToSize(a) + 2 * ToSize(axis);
-                kept[0] = coefA;
-                kept[1] = coefB;
-                const double scaleA = dt / (f.wa * thetaA);
-                const double scaleB = dt / (f.wb * thetaB);
-                // A held node's row stays x = its value at the step's start.
-                if (!Held(s, held, a, m)) {
-                    entries.emplace_back(a, a, scaleA * coefA);
-                    entries.emplace_back(a, b, scaleA * coefB);
-                }
-                if (!Held(s, held, b, m)) {
-                    entries.emplace_back(b, a, -scaleB * coefA);
-                    entries.emplace_back(b, b, -scaleB * coefB);
-                }
-            }
+    ForEachFace(s, state, [&](const CAxisFace& g, int axis) {
+        const CFace& f = g.f;
+        const double thetaA = state[f.a + SLOT_POROSITY];
+        const double thetaB = state[f.b + SLOT_POROSITY];
+        const double dispersion = MeanPorosity(state, f) * Upstream(s, state, g, m).diag / f.d;
+        const double advA = central ? 0.5 * f.q : std::max(f.q, 0.0);
+        const double advB = central ? 0.5 * f.q : std::min(f.q, 0.0);
+        const double coefA = advA + dispersion;
+        const double coefB = advB - dispersion;
+        const int a = f.a / nComp;
+        const int b = f.b / nComp;
+        double* kept = system.m_coef.data() + 4 * ToSize(a) + 2 * ToSize(axis);
+        kept[0] = coefA;
+        kept[1] = coefB;
+        const double scaleA = dt / (f.wa * thetaA);
+        const double scaleB = dt / (f.wb * thetaB);
+        // A held node's row stays x = its value at the step's start.
+        if (!Held(s, held, a, m)) {
+            entries.emplace_back(a, a, scaleA * coefA);
+            entries.emplace_back(a, b, scaleA * coefB);
+        }
+        if (!Held(s, held, b, m)) {
+            entries.emplace_back(b, a, -scaleB * coefA);
+            entries.emplace_back(b, b, -scaleB * coefB);
+        }
+    });
     system.m_matrix.resize(s.m_nNodes, s.m_nNodes);
     system.m_matrix.setFromTriplets(entries.begin(), entries.end());
     system.m_matrix.makeCompressed();
@@ -570,19 +573,14 @@ bool NoteReactionRate(CSimulation& s) {
 double ImplicitStep(const CSimulation& s, double duration) {
     const double* state = s.m_stateNew.get();
     double passage = HUGE_VAL; // the shortest time water takes through a cell
-    for (int i = 0; i < s.m_nRows; ++i)
-        for (int j = 0; j < s.m_nCols; ++j)
-            for (int axis = 0; axis < 2; ++axis) {
-                if (!HasFace(s, i, j, axis))
-                    continue;
-                const CAxisFace g = FaceFrom(s, state, i, j, axis);
-                const double q = std::fabs(g.f.q);
-                if (!(q > 0.0))
-                    continue;
-                const double thetaA = state[g.f.a + SLOT_POROSITY];
-                const double thetaB = state[g.f.b + SLOT_POROSITY];
-                passage = std::min(passage, std::min(thetaA * g.f.wa, thetaB * g.f.wb) / q);
-            }
+    ForEachFace(s, state, [&](const CAxisFace& g, int) {
+        const double q = std::fabs(g.f.q);
+        if (!(q > 0.0))
+            return;
+        const double thetaA = state[g.f.a + SLOT_POROSITY];
+        const double thetaB = state[g.f.b + SLOT_POROSITY];
+        passage = std::min(passage, std::min(thetaA * g.f.wa, thetaB * g.f.wb) / q);
+    });
     return std::min(TRANSPORT_IMPLICIT_COURANT * passage, duration / TRANSPORT_IMPLICIT_MIN_STEPS);
 }
 

@@ -20,21 +20,6 @@ struct CHeadEquations {
     std::vector<int> m_unknownOf; // per node: its unknown, or -1 for a fixed row
 };
 
-// A fixed head, or a computed-head node none of whose conductances is
-// non-zero (an isolated node: diagonal 1, right-hand side 0).
-bool HasFixedRow(const CSimulation& s, int i, int j) {
-    if (s.m_nodeType.get()[i * s.m_nCols + j] == NODE_HEAD)
-        return true;
-    bool coupled = false;
-    ForEachConductance(s, i, j, [&](int, double g) { coupled = coupled || g != 0.0; });
-    return !coupled;
-}
-
-double FixedValue(const CSimulation& s, int n) {
-    if (s.m_nodeType.get()[n] == NODE_HEAD)
-        return s.m_stateNew.get()[n * s.m_nComp + SLOT_HEAD];
-    return 0.0;
-}
 
 // The row of node n as the band assembly builds it: conductances towards the
 // neighbours, the diagonal -T (1 when T is 0), the right-hand side -Q (0 when
@@ -82,7 +67,7 @@ CHeadEquations AssembleHeadEquations(const CSimulation& s) {
     int* unknownOf = eq.m_unknownOf.data();
     int nUnknowns = 0;
     for (int n = 0; n < s.m_nNodes; ++n)
-        if (!HasFixedRow(s, n / s.m_nCols, n % s.m_nCols))
+        if (!HasFixedRow(s, n))
             unknownOf[n] = nUnknowns++;
 
     CSparseRows& a = eq.m_matrix;
@@ -115,4 +100,19 @@ void SolveHeadsSparse(CSimulation& s) {
         const int unknown = unknownOf[n];
         state[n * s.m_nComp + SLOT_HEAD] = unknown >= 0 ? x[unknown] : 0.0;
     }
+}
+
+bool HasFixedRow(const CSimulation& s, int n) {
+    if (s.m_nodeType.get()[n] == NODE_HEAD)
+        return true;
+    bool coupled = false;
+    ForEachConductance(s, n / s.m_nCols, n % s.m_nCols,
+                       [&](int, double g) { coupled = coupled || g != 0.0; });
+    return !coupled;
+}
+
+double FixedValue(const CSimulation& s, int n) {
+    if (s.m_nodeType.get()[n] == NODE_HEAD)
+        return s.m_stateNew.get()[n * s.m_nComp + SLOT_HEAD];
+    return 0.0;
 }

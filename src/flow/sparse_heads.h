@@ -17,3 +17,10 @@
 class CSimulation;
 
 void SolveHeadsSparse(CSimulation& s);
+
+// Whether node n's row fixes its value alone: a fixed head, or a computed
+// head none of whose conductances is non-zero (an isolated node: diagonal 1,
+// right-hand side 0); and that value. Also the rows a distributed solve
+// takes out.
+bool HasFixedRow(const CSimulation& s, int n);
+double FixedValue(const CSimulation& s, int n);

@@ -77,9 +77,7 @@ void COutputFiles::Open() {
     m_data = data;
 }
 
-void COutputFiles::WriteRecord(CSimulation& s) {
-    if (!m_data)
-        throw Exception("output record written while no data output file is open");
+void NoteRecordTime(CSimulation& s) {
     if (s.m_recordCount >= OUTPUT_MAX_RECORDS)
         throw ComputeException("more than " + std::to_string(OUTPUT_MAX_RECORDS) +
                                " output records: the time file cannot count them");
@@ -91,6 +89,12 @@ void COutputFiles::WriteRecord(CSimulation& s) {
                                            16.0 * static_cast<double>(s.m_outputTimes.size())));
     }
     s.m_recordCount += 1;
+}
+
+void COutputFiles::WriteRecord(CSimulation& s) {
+    if (!m_data)
+        throw Exception("output record written while no data output file is open");
+    NoteRecordTime(s);
     // Each record goes to the system as a whole before the run goes on, so
     // that a run killed later loses nothing it has written. The failure text
     // is built only on failure: the time loop allocates nothing.

@@ -21,6 +21,11 @@
 #include <cstdio>
 #include <string>
 
+// Counts a new record and notes its time (m_currentTime); throws
+// ComputeException past OUTPUT_MAX_RECORDS records or when the list of times
+// cannot grow. Every writer of BASE.kvo records calls it once a record.
+void NoteRecordTime(CSimulation& s);
+
 class COutputFiles : public CRunOutput {
 public:
     explicit COutputFiles(const std::string& base);

@@ -2,6 +2,7 @@
 
 #include "flow/head_terms.h"
 #include "flow/heads.h"
+#include "flow/sparse_heads.h"
 #include "model/exceptions.h"
 #include "model/index.h"
 #include "model/limits.h"
@@ -22,24 +23,6 @@ constexpr int PAR_HEAD_ENTRIES = 5; // a node's row: 4 neighbours and itself
 
 double* NodeState(CSimulation& s, int n) {
     return s.m_stateNew.get() + n * s.m_nComp;
-}
-
-// A row that fixes its value alone: a fixed head, or a computed head none of
-// whose conductances is non-zero (an isolated node, head 0), as the sparse
-// solve takes them out.
-bool HasFixedRow(const CSimulation& s, int n) {
-    if (s.m_nodeType.get()[n] == NODE_HEAD)
-        return true;
-    bool coupled = false;
-    ForEachConductance(s, n / s.m_nCols, n % s.m_nCols,
-                       [&](int, double g) { coupled = coupled || g != 0.0; });
-    return !coupled;
-}
-
-double FixedValue(const CSimulation& s, int n) {
-    if (s.m_nodeType.get()[n] == NODE_HEAD)
-        return s.m_stateNew.get()[n * s.m_nComp + SLOT_HEAD];
-    return 0.0;
 }
 
 // Row n of the head equations with its sign turned (diagonal T, neighbours
@@ -242,12 +225,7 @@ bool SweepSlabs(CSimulation& s, const CParComm& comm, const std::vector<CSlab>& 
         if (!(sum > s.m_opzero))
             return true;
     }
-    char detail[160];
-    std::snprintf(detail, sizeof detail,
-                  "initial heads did not settle in %d sweeps: last change sum %.17g above opzero "
-                  "%.17g",
-                  HEAD_MAX_SWEEPS, sum, s.m_opzero);
-    throw ComputeException(detail);
+    ThrowHeadsUnsettled(s, sum);
 }
 
 // Every rank gets every node's head and source rate, from the rank that owns

@@ -1,12 +1,12 @@
 #include "par/par_records.h"
 
+#include "io/output_files.h"
 #include "model/exceptions.h"
 #include "model/index.h"
 #include "model/limits.h"
 #include "model/simulation.h"
 #include "par/par_comm.h"
 
-#include <new>
 #include <string>
 
 namespace {
@@ -46,16 +46,7 @@ void CParRecords::OpenShared() {
 }
 
 void CParRecords::Write(CSimulation& s, const CSlab& slab) {
-    if (s.m_recordCount >= OUTPUT_MAX_RECORDS)
-        throw ComputeException("more than " + std::to_string(OUTPUT_MAX_RECORDS) +
-                               " output records: the time file cannot count them");
-    try {
-        s.m_outputTimes.push_back(s.m_currentTime);
-    } catch (const std::bad_alloc&) {
-        throw ComputeException(OutOfMemory("the list of record times",
-                                           16.0 * static_cast<double>(s.m_outputTimes.size())));
-    }
-    s.m_recordCount += 1;
+    NoteRecordTime(s);
     const int record = s.m_recordCount - 1;
     const int first = slab.m_first * s.m_nComp;
     const int count = (slab.m_end - slab.m_first) * s.m_nComp;

@@ -15,12 +15,7 @@ serial=$1 mpi=$2 source=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-mpirun_flags=(--oversubscribe --bind-to none)
-[ "$(id -u)" -eq 0 ] && mpirun_flags+=(--allow-run-as-root)
-status='Initalizing\.\.\.\.|Allocating Arrays \.\.\.|Reading Input Data \.\.\.|Initalizing Hydraulic Heads \.\.\.|Computing Inital Heads \.\.\.|Simulating \.\.\.|Writing Output|Closing Files \.\.\.|Done\.|Closing \.\.\.'
-messages() {
-    awk '/^-----+$/ { inside = !inside; next } !inside' "$1" | grep -v -x -E "$status" || true
-}
+source "$(dirname "$0")/mpi_common.sh"
 
 /usr/bin/python3 "$source/tests/e2e/mpi_models.py" --heads "$work/models"
 mkdir -p "$work/serial"
