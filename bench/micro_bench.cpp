@@ -141,14 +141,22 @@ struct CLoaded {
 void BM_TransportStep(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
     CLoaded model(n, n, NETWORK_DECAY, static_cast<int>(state.range(1)));
-    const bool gather = state.range(2) != 0;
+    // lanes 0: the face loops; 1, 2, 4: the gather in lanes of that width
+    // (4 only where the processor has AVX2).
+    const int lanes = static_cast<int>(state.range(2));
+    SetGatherLanes(lanes);
+    if (lanes == 4 && GatherLanes() != 4) {
+        state.SkipWithError("no AVX2 on this processor");
+        return;
+    }
     for (auto _ : state) {
-        if (gather)
+        if (lanes > 0)
             TransportStepGather(model.sim);
         else
             TransportStepFaceLoops(model.sim);
         benchmark::DoNotOptimize(model.sim.m_transportDelta[0]);
     }
+    SetGatherLanes(0);
     state.SetItemsProcessed(state.iterations() * model.sim.m_nNodes);
     state.counters["nodes"] = model.sim.m_nNodes;
     // What a step must move at least, per node: its state read (m_nComp
@@ -160,13 +168,17 @@ void BM_TransportStep(benchmark::State& state) {
                                                  model.sim.m_nNodes * bytes));
 }
 BENCHMARK(BM_TransportStep)
-    ->ArgNames({"grid", "threads", "gather"})
+    ->ArgNames({"grid", "threads", "lanes"})
+    ->Args({10, 1, 0})
+    ->Args({10, 1, 4})
     ->Args({100, 1, 0})
-    ->Args({100, 1, 1})
-    ->Args({100, 2, 1})
+    ->Args({100, 1, 4})
+    ->Args({100, 2, 4})
     ->Args({400, 1, 0})
     ->Args({400, 1, 1})
-    ->Args({400, 2, 1})
+    ->Args({400, 1, 2})
+    ->Args({400, 1, 4})
+    ->Args({400, 2, 4})
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
 

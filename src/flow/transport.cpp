@@ -5,11 +5,12 @@
 // state; all other entries stay 0. The local reaction integration applies the
 // change as a constant rate over the step.
 //
-// With one thread on a grid of fewer than TRANSPORT_GATHER_MIN_NODES nodes the
-// step runs as loops over the row faces, the column faces and the sinks.
-// Otherwise every node gathers the terms of its own four faces
-// and its sink in that same order, each face's F computed by the same
-// expression on both sides, so the two ways agree to the last bit.
+// Written plainly, the step is a loop over the row faces, one over the column
+// faces and one over the sinks (TransportStepFaceLoops). A run takes it as
+// a gather instead: every node gathers the terms of its own four faces and
+// its sink in that same order, each face's F computed by the same expression
+// on both sides, so the two ways agree to the last bit; and the gather
+// computes neighbouring columns together in the lanes of vector registers.
 //
 // The flux F across a face from a to b, per unit face area, is
 //   (c(b) - c(a)) * ((q/2 - theta_f * D / d) - q^2 * dt / 2 / (theta_f * d))
@@ -23,6 +24,7 @@
 
 #include "flow/implicit_transport.h"
 #include "flow/injection.h"
+#include "flow/lanes.h"
 #include "flow/transport_faces.h"
 
 #include "model/extension.h"
@@ -32,20 +34,56 @@
 
 namespace {
 
-// The flux F across face f of mobile component m (state entry k). Both ways of
-// running the step compute every F by this one expression.
+// A face, or faces of neighbouring nodes in lanes: lane l's values lie
+// l * stride (state) and l * coefStride (coefficients) past lane 0's.
+template <class V> struct CFaceLanes {
+    const double* a;    // node a's first value
+    const double* b;    // node b's first value
+    const double* low;  // a's neighbour below on the other axis (with a cross term)
+    const double* high; // and above
+    const double* coef; // a's dispersion triples
+    int stride;
+    int coefStride;
+    int diagCoef; // 0: Drr (row faces), 1: Dcc (column faces)
+    bool cross;
+    V q;
+    V thetaA;
+    V thetaF; // the face's mean porosity
+    V d;
+    V crossD;
+    V laxWendroff; // q^2 dt / 2 / (thetaF d), the same for every component
+};
+
+// Completes a face's lanes once its flux, porosity and distance are in.
+template <class V> KOVA_LANES_INLINE void FinishFace(CFaceLanes<V>& f, double dt) {
+    f.laxWendroff = f.q * dt * f.q * 0.5 / (f.thetaF * f.d);
+}
+
+// The flux F across a face of mobile component m (state entry k): both ways
+// of running the step compute every F by this one expression.
+template <class V> KOVA_LANES_INLINE V FluxLanes(const CFaceLanes<V>& f, int m, int k) {
+    const V q = f.q;
+    const V ca = LoadLanes<V>(f.a + k, f.stride);
+    const V cb = LoadLanes<V>(f.b + k, f.stride);
+    const V diag = LoadLanes<V>(f.coef + 3 * m + f.diagCoef, f.coefStride);
+    V flux = (cb - ca) * ((q * 0.5 - f.thetaF * diag / f.d) - f.laxWendroff);
+    if (f.cross) {
+        const V drc = LoadLanes<V>(f.coef + 3 * m + 2, f.coefStride);
+        const V high = LoadLanes<V>(f.high + k, f.stride);
+        const V low = LoadLanes<V>(f.low + k, f.stride);
+        flux = flux - (high - low) * f.thetaA * drc / f.crossD;
+    }
+    return flux + q * IfNotNegative(q, ca, cb);
+}
+
 inline double Flux(const double* state, const CFace& f, int m, int k, double thetaA, double thetaF,
                    double dt) {
-    const double q = f.q;
-    const double diag = f.coef[3 * m + f.diagCoef];
-    const double drc = f.coef[3 * m + 2];
-    const double ca = state[f.a + k];
-    const double cb = state[f.b + k];
-    double flux = (cb - ca) * ((q * 0.5 - thetaF * diag / f.d) - q * dt * q * 0.5 / (thetaF * f.d));
-    if (f.cross)
-        flux = flux - (state[f.crossHigh + k] - state[f.crossLow + k]) * thetaA * drc / f.crossD;
-    const double upstream = q >= 0.0 ? ca : cb;
-    return flux + q * upstream;
+    CFaceLanes<double> one{state + f.a, state + f.b, state + f.crossLow, state + f.crossHigh,
+                           f.coef,      0,           0,           f.diagCoef,
+                           f.cross,     f.q,         thetaA,      thetaF,
+                           f.d,         f.crossD,    0.0};
+    FinishFace(one, dt);
+    return FluxLanes(one, m, k);
 }
 
 // Adds the transport across one face to the changes of its two nodes.
@@ -65,74 +103,219 @@ void TransportAcrossFace(const CSimulation& s, const CFace& f, double dt) {
     }
 }
 
-// F of every mobile component across face f, as the face loops compute it.
-void FaceFluxes(const CSimulation& s, const CFace& f, double dt, double* flux) {
-    const double* state = s.m_state;
-    const double thetaA = state[f.a + SLOT_POROSITY];
-    const double thetaB = state[f.b + SLOT_POROSITY];
-    const double thetaF = (thetaA + thetaB) * 0.5;
-    const int firstMobile = s.m_nComp - s.m_nMobile;
-    for (int m = 0; m < s.m_nMobile; ++m)
-        flux[m] = Flux(state, f, m, firstMobile + m, thetaA, thetaF, dt);
+// What the gather of a range of rows reads and writes; borrowed from the model.
+struct CGather {
+    const double* state;
+    double* delta;
+    const double* coef;
+    const double* rowCoord;
+    const double* colCoord;
+    const double* rowWidth;
+    const double* colWidth;
+    int nComp;
+    int nMobile;
+    int nRows;
+    int nCols;
+    double dt;
+};
+
+CGather GatherOf(const CSimulation& s) {
+    return CGather{s.m_state,           s.m_transportDelta,  s.m_dispCoef.get(),
+                   s.m_rowCoord.get(),  s.m_colCoord.get(),  s.m_rowWidth.get(),
+                   s.m_colWidth.get(),  s.m_nComp,           s.m_nMobile,
+                   s.m_nRows,           s.m_nCols,           s.m_globalStep};
 }
 
-// The changes of the nodes of rows begin..end-1. Every node adds the terms of
-// its faces in the order in which the face loops reach them (the row face
-// above, the row face below, the column face to the left, the one to the
-// right), then its sink. Each F is computed once and kept for the node on the
-// face's other side: the row faces below a row for the next row, the column
-// face to a node's right for the next node. The first row of the range
-// computes the row faces above it afresh.
-// scratch: (m_nCols + 2) x m_nMobile doubles of the calling thread.
-void GatherRows(const CSimulation& s, int begin, int end, double dt, double* scratch) {
-    const int nComp = s.m_nComp;
-    const int nMobile = s.m_nMobile;
-    const int nCols = s.m_nCols;
-    const int firstMobile = nComp - nMobile;
-    double* rowFlux = scratch;                   // per column: F across the row face below
-    double* colFlux = scratch + nCols * nMobile; // F across the last column face
-    double* freshAbove = colFlux + nMobile;      // F across a range's first row faces
-    const double* rowWidth = s.m_rowWidth.get();
-    const double* colWidth = s.m_colWidth.get();
-    for (int i = begin; i < end; ++i) {
-        for (int j = 0; j < nCols; ++j) {
-            const int a = (i * nCols + j) * nComp;
-            double* delta = s.m_transportDelta + a;
-            const double theta = s.m_state[a + SLOT_POROSITY];
-            double* below = rowFlux + j * nMobile;
-            for (int k = 0; k < nComp; ++k)
-                delta[k] = 0.0;
-            if (i > 0) {
-                const double* above = below;
-                if (i == begin) {
-                    FaceFluxes(s, RowFace(s, i - 1, j), dt, freshAbove);
-                    above = freshAbove;
-                }
-                const double w = rowWidth[i];
-                for (int m = 0; m < nMobile; ++m)
-                    delta[firstMobile + m] += above[m] * dt / w / theta;
-            }
-            if (i < s.m_nRows - 1) {
-                FaceFluxes(s, RowFace(s, i, j), dt, below);
-                const double w = rowWidth[i];
-                for (int m = 0; m < nMobile; ++m)
-                    delta[firstMobile + m] -= below[m] * dt / w / theta;
-            }
-            const double w = colWidth[j];
-            if (j > 0)
-                for (int m = 0; m < nMobile; ++m)
-                    delta[firstMobile + m] += colFlux[m] * dt / w / theta;
-            if (j < nCols - 1) {
-                FaceFluxes(s, ColumnFace(s, i, j), dt, colFlux);
-                for (int m = 0; m < nMobile; ++m)
-                    delta[firstMobile + m] -= colFlux[m] * dt / w / theta;
-            }
-            const double source = s.m_state[a + SLOT_SOURCE];
-            if (source < 0.0)
-                for (int k = firstMobile; k < nComp; ++k)
-                    delta[k] += s.m_state[a + k] * source * dt;
-        }
+// F of every mobile component across the row faces from (i, j) down, a lane
+// per column from j on, into out[m * nCols + j ...].
+template <class V>
+KOVA_LANES_INLINE void RowFacesLanes(const CGather& g, int i, int j, double* out) {
+    const int n = i * g.nCols + j;
+    const double* a = g.state + n * g.nComp;
+    CFaceLanes<V> f;
+    f.a = a;
+    f.b = a + g.nCols * g.nComp;
+    f.low = a;
+    f.high = a;
+    f.coef = g.coef + 3 * n * g.nMobile;
+    f.stride = g.nComp;
+    f.coefStride = 3 * g.nMobile;
+    f.diagCoef = 0;
+    // A lane block never holds the first or the last column.
+    f.cross = 0 < j && j < g.nCols - 1;
+    f.q = LoadLanes<V>(a + SLOT_FLUXROW, g.nComp);
+    f.thetaA = LoadLanes<V>(a + SLOT_POROSITY, g.nComp);
+    f.thetaF = (f.thetaA + LoadLanes<V>(f.b + SLOT_POROSITY, g.nComp)) * 0.5;
+    f.d = SplatLanes<V>(g.rowCoord[i + 1] - g.rowCoord[i]);
+    f.crossD = f.d;
+    if (f.cross) {
+        f.low = a - g.nComp;
+        f.high = a + g.nComp;
+        f.crossD = LoadLanes<V>(g.colCoord + j + 1, 1) - LoadLanes<V>(g.colCoord + j - 1, 1);
     }
+    FinishFace(f, g.dt);
+    const int firstMobile = g.nComp - g.nMobile;
+    for (int m = 0; m < g.nMobile; ++m)
+        StoreLanes<V>(out + m * g.nCols + j, 1, FluxLanes(f, m, firstMobile + m));
+}
+
+// F of every mobile component across the column faces from (i, j) to the
+// right, a lane per column from j on, into out[m * nCols + j ...].
+template <class V>
+KOVA_LANES_INLINE void ColumnFacesLanes(const CGather& g, int i, int j, double* out) {
+    const int n = i * g.nCols + j;
+    const double* a = g.state + n * g.nComp;
+    CFaceLanes<V> f;
+    f.a = a;
+    f.b = a + g.nComp;
+    f.low = a;
+    f.high = a;
+    f.coef = g.coef + 3 * n * g.nMobile;
+    f.stride = g.nComp;
+    f.coefStride = 3 * g.nMobile;
+    f.diagCoef = 1;
+    f.cross = 0 < i && i < g.nRows - 1;
+    f.q = LoadLanes<V>(a + SLOT_FLUXCOL, g.nComp);
+    f.thetaA = LoadLanes<V>(a + SLOT_POROSITY, g.nComp);
+    f.thetaF = (f.thetaA + LoadLanes<V>(f.b + SLOT_POROSITY, g.nComp)) * 0.5;
+    f.d = LoadLanes<V>(g.colCoord + j + 1, 1) - LoadLanes<V>(g.colCoord + j, 1);
+    f.crossD = f.d;
+    if (f.cross) {
+        f.low = a - g.nCols * g.nComp;
+        f.high = a + g.nCols * g.nComp;
+        f.crossD = SplatLanes<V>(g.rowCoord[i + 1] - g.rowCoord[i - 1]);
+    }
+    FinishFace(f, g.dt);
+    const int firstMobile = g.nComp - g.nMobile;
+    for (int m = 0; m < g.nMobile; ++m)
+        StoreLanes<V>(out + m * g.nCols + j, 1, FluxLanes(f, m, firstMobile + m));
+}
+
+// The changes of the nodes (i, j) on, a lane per column: the terms of the
+// row face above, the row face below, the column face to the left, the one
+// to the right, then the sink, in the order in which the face loops add them.
+template <class V>
+KOVA_LANES_INLINE void NodeChangesLanes(const CGather& g, int i, int j, const double* above,
+                                        const double* below, const double* column) {
+    const int n = i * g.nCols + j;
+    const double* a = g.state + n * g.nComp;
+    double* delta = g.delta + n * g.nComp;
+    const V theta = LoadLanes<V>(a + SLOT_POROSITY, g.nComp);
+    const V source = LoadLanes<V>(a + SLOT_SOURCE, g.nComp);
+    const double wRow = g.rowWidth[i];
+    const V wColumn = LoadLanes<V>(g.colWidth + j, 1);
+    const double dt = g.dt;
+    const int firstMobile = g.nComp - g.nMobile;
+    for (int k = 0; k < firstMobile; ++k)
+        StoreLanes<V>(delta + k, g.nComp, SplatLanes<V>(0.0));
+    for (int m = 0; m < g.nMobile; ++m) {
+        const int at = m * g.nCols + j;
+        V change = SplatLanes<V>(0.0);
+        if (i > 0)
+            change = change + LoadLanes<V>(above + at, 1) * dt / wRow / theta;
+        if (i < g.nRows - 1)
+            change = change - LoadLanes<V>(below + at, 1) * dt / wRow / theta;
+        if (j > 0)
+            change = change + LoadLanes<V>(column + at - 1, 1) * dt / wColumn / theta;
+        if (j + CLaneWidth<V>::N < g.nCols)
+            change = change - LoadLanes<V>(column + at, 1) * dt / wColumn / theta;
+        // Sinks take solute out with the water; sources bring none in.
+        const V c = LoadLanes<V>(a + firstMobile + m, g.nComp);
+        change = IfNegative(source, change + c * source * dt, change);
+        StoreLanes<V>(delta + firstMobile + m, g.nComp, change);
+    }
+}
+
+// The changes of the nodes of rows begin..end-1, a lane of V per column
+// wherever a whole block of them lies away from the grid's first and last
+// column, one column at a time elsewhere. Each F is computed once per row:
+// the row faces below a row serve the next row as the faces above it; the
+// first row of the range computes those above it afresh.
+// scratch: GatherScratchSize doubles of the calling thread.
+template <class V>
+KOVA_LANES_INLINE void GatherRowsLanes(const CGather& g, int begin, int end, double* scratch) {
+    constexpr int W = CLaneWidth<V>::N;
+    const int perRow = g.nCols * g.nMobile;
+    double* above = scratch;
+    double* below = scratch + perRow;
+    double* column = scratch + 2 * perRow;
+    const int last = g.nCols - 1; // the last column
+    for (int i = begin; i < end; ++i) {
+        if (i > 0 && i == begin) {
+            for (int j = 0; j < g.nCols;) {
+                if (j > 0 && j + W <= last) {
+                    RowFacesLanes<V>(g, i - 1, j, above);
+                    j += W;
+                } else {
+                    RowFacesLanes<double>(g, i - 1, j++, above);
+                }
+            }
+        }
+        if (i < g.nRows - 1) {
+            for (int j = 0; j < g.nCols;) {
+                if (j > 0 && j + W <= last) {
+                    RowFacesLanes<V>(g, i, j, below);
+                    j += W;
+                } else {
+                    RowFacesLanes<double>(g, i, j++, below);
+                }
+            }
+        }
+        for (int j = 0; j < last;) {
+            if (j + W <= last) {
+                ColumnFacesLanes<V>(g, i, j, column);
+                j += W;
+            } else {
+                ColumnFacesLanes<double>(g, i, j++, column);
+            }
+        }
+        for (int j = 0; j < g.nCols;) {
+            if (j > 0 && j + W <= last) {
+                NodeChangesLanes<V>(g, i, j, above, below, column);
+                j += W;
+            } else {
+                NodeChangesLanes<double>(g, i, j++, above, below, column);
+            }
+        }
+        double* const swap = above;
+        above = below;
+        below = swap;
+    }
+}
+
+void GatherRowsBy2(const CGather& g, int begin, int end, double* scratch) {
+    GatherRowsLanes<CLanes2>(g, begin, end, scratch);
+}
+
+void GatherRowsBy1(const CGather& g, int begin, int end, double* scratch) {
+    GatherRowsLanes<double>(g, begin, end, scratch);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) void GatherRowsBy4(const CGather& g, int begin, int end,
+                                                   double* scratch) {
+    GatherRowsLanes<CLanes4>(g, begin, end, scratch);
+}
+#endif
+
+using CGatherRows = void (*)(const CGather&, int, int, double*);
+
+CGatherRows WidestGather() {
+#if defined(__x86_64__) || defined(__i386__)
+    if (__builtin_cpu_supports("avx2"))
+        return GatherRowsBy4;
+#endif
+    return GatherRowsBy2;
+}
+
+// The gather's width: chosen once, from what the processor has.
+CGatherRows& GatherRowsSlot() {
+    static CGatherRows gather = WidestGather();
+    return gather;
+}
+
+void GatherRows(const CSimulation& s, int begin, int end, double* scratch) {
+    GatherRowsSlot()(GatherOf(s), begin, end, scratch);
 }
 
 } // namespace
@@ -142,8 +325,6 @@ void TransportStep(CSimulation& s) {
         TransportStepImplicit(s);
     else if (s.m_ext.m_scheme != ETransportScheme::SPEC)
         TransportStepUpstream(s);
-    else if (s.m_nThreads == 1 && s.m_nNodes < TRANSPORT_GATHER_MIN_NODES)
-        TransportStepFaceLoops(s);
     else
         TransportStepGather(s);
     AddInjection(s);
@@ -179,28 +360,33 @@ void TransportStepFaceLoops(CSimulation& s) {
 // and sums the same terms in the same order as the face loops: the bits are
 // theirs. The threads take ranges of rows.
 void TransportStepGather(CSimulation& s) {
-    const double dt = s.m_globalStep;
-    CThreadTeam& team = s.Team();
-    if (s.m_nMobile <= 0) {
-        team.ForBlocks(s.m_nValues, [&](int begin, int end) {
-            for (int t = begin; t < end; ++t)
-                s.m_transportDelta[t] = 0.0;
-        });
-        return;
-    }
-    // (m_nCols + 2) x m_nMobile fits int (it is below the checked count of
-    // coefficients); the whole scratch, that times the threads, need not.
-    const size_t perThread = ToSize((s.m_nCols + 2) * s.m_nMobile);
-    const size_t scratchSize = perThread * ToSize(team.Size());
-    if (s.m_transportScratch.size() != scratchSize)
-        s.m_transportScratch.assign(scratchSize, 0.0); // before the time loop
-    team.ForRanges(s.m_nRows, team.BlockSize(s.m_nRows), [&](int begin, int end, int thread) {
-        GatherRows(s, begin, end, dt, s.m_transportScratch.data() + perThread * ToSize(thread));
-    });
+    const size_t scratch = GatherScratchSize(s) * ToSize(s.m_nThreads);
+    if (s.m_transportScratch.size() < scratch)
+        s.m_transportScratch.assign(scratch, 0.0); // before the time loop
+    TransportStepRows(s, 0, s.m_nRows);
+}
+
+size_t GatherScratchSize(const CSimulation& s) {
+    // 3 x m_nCols x m_nMobile is at most the checked count of dispersion
+    // coefficients, so it fits int; that times the threads need not.
+    return ToSize(3 * s.m_nCols * s.m_nMobile);
+}
+
+void SetGatherLanes(int lanes) {
+    if (lanes == 1)
+        GatherRowsSlot() = GatherRowsBy1;
+    else if (lanes == 2)
+        GatherRowsSlot() = GatherRowsBy2;
+    else
+        GatherRowsSlot() = WidestGather();
+}
+
+int GatherLanes() {
+    const CGatherRows gather = GatherRowsSlot();
+    return gather == GatherRowsBy1 ? 1 : gather == GatherRowsBy2 ? 2 : 4;
 }
 
 void TransportStepRows(CSimulation& s, int rowBegin, int rowEnd) {
-    const double dt = s.m_globalStep;
     if (s.m_nMobile <= 0) {
         const int first = rowBegin * s.m_nCols * s.m_nComp;
         const int last = rowEnd * s.m_nCols * s.m_nComp;
@@ -208,16 +394,16 @@ void TransportStepRows(CSimulation& s, int rowBegin, int rowEnd) {
             s.m_transportDelta[t] = 0.0;
         return;
     }
-    const size_t perThread = ToSize((s.m_nCols + 2) * s.m_nMobile);
+    const size_t perThread = GatherScratchSize(s);
     double* scratch = s.m_transportScratch.data();
     if (s.m_nThreads == 1) {
-        GatherRows(s, rowBegin, rowEnd, dt, scratch);
+        GatherRows(s, rowBegin, rowEnd, scratch);
         return;
     }
     CThreadTeam& team = s.Team();
     const int rows = rowEnd - rowBegin;
     team.ForRanges(rows, team.BlockSize(rows), [&](int begin, int end, int thread) {
-        GatherRows(s, rowBegin + begin, rowBegin + end, dt, scratch + perThread * ToSize(thread));
+        GatherRows(s, rowBegin + begin, rowBegin + end, scratch + perThread * ToSize(thread));
     });
 }
 

@@ -3,21 +3,29 @@
 // flow/stable_step.cpp say how each is computed).
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 class CSimulation;
 
-// One transport step into m_transportDelta: the face loops with one thread on
-// a grid of fewer than TRANSPORT_GATHER_MIN_NODES nodes,
-// else the per-node gather; both give the same bits.
+// One transport step into m_transportDelta, by the per-node gather; the face
+// loops, the step written plainly, give the same bits.
 void TransportStep(CSimulation& s);
 void TransportStepFaceLoops(CSimulation& s);
 void TransportStepGather(CSimulation& s);
 // The default scheme's step for the rows rowBegin..rowEnd-1 alone, by the
 // per-node gather (the face loops' bits), without the injected water: it
 // reads m_state of the rows next to the range too. m_transportScratch must
-// hold (m_nCols + 2) x m_nMobile doubles per thread.
+// hold GatherScratchSize doubles per thread.
 void TransportStepRows(CSimulation& s, int rowBegin, int rowEnd);
+// The gather's scratch of one thread, in doubles.
+size_t GatherScratchSize(const CSimulation& s);
+// The gather takes neighbouring columns in lanes: 4 with AVX2, else 2; the
+// bits are the same for every width. SetGatherLanes(1 or 2) narrows them for
+// the whole process (a comparison of the widths), any other value restores
+// the widest; GatherLanes tells the width in use.
+void SetGatherLanes(int lanes);
+int GatherLanes();
 
 // The transport step of the schemes that take every face from its upstream
 // side (flow/upstream_transport.cpp); the default scheme is the one above.

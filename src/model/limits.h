@@ -63,11 +63,6 @@ constexpr int THREADS_MAX = 1024; // the most threads --threads accepts
 // costs more than it gains (two threads against one, idle machine: 10 x 10
 // 0.74x, 20 x 20 0.91x, 40 x 40 1.15x, 60 x 60 1.30x).
 constexpr int THREADS_MIN_NODES_EACH = 768;
-// One thread runs the default transport step as face loops below this many
-// nodes and as the row gather from it (the same bits): the loops' column faces
-// stride through memory, which large grids pay for (400 x 400, one thread,
-// idle machine: 18.5 ms against 9.2 ms; 100 x 100: 570 us either way).
-constexpr int TRANSPORT_GATHER_MIN_NODES = 1 << 14;
 
 // Stable global step (ComputeStableStep). Of the two candidate formulas for a
 // node with dispersion D and velocity term V, the root form applies while

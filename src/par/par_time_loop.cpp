@@ -128,7 +128,7 @@ void PlanLoop(CSimulation& s, const CParComm& comm, CParPlan& p) {
     PlanChunks(p);
     // The row gather's scratch, per thread (the one-process loop makes it
     // only for more than one thread).
-    const size_t scratch = ToSize((s.m_nCols + 2) * s.m_nMobile) * ToSize(s.m_nThreads);
+    const size_t scratch = GatherScratchSize(s) * ToSize(s.m_nThreads);
     if (!p.m_wholeGrid && s.m_transportScratch.size() < scratch)
         s.m_transportScratch.assign(scratch, 0.0);
     PlanBudget(s, comm, p);

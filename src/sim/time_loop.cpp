@@ -178,14 +178,10 @@ void PrepareWork(CSimulation& s) {
         s.m_nThreads = 1;
     if (s.m_nThreads > THREADS_MAX)
         s.m_nThreads = THREADS_MAX;
-    // The row gather runs the transport with more than one thread, and with
-    // one on large grids.
-    const bool gather = s.m_nThreads > 1 || s.m_nNodes >= TRANSPORT_GATHER_MIN_NODES;
-    if (gather)
+    // The row gather runs the default scheme's transport.
+    if (s.m_nThreads > 1)
         s.Team();
-    const size_t scratch = gather && s.m_nMobile > 0
-                               ? ToSize((s.m_nCols + 2) * s.m_nMobile) * ToSize(s.m_nThreads)
-                               : 0;
+    const size_t scratch = GatherScratchSize(s) * ToSize(s.m_nThreads);
     const double faceBytes = UpstreamWorkBytes(s);
     try {
         if (scratch > 0)

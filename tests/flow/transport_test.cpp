@@ -259,11 +259,13 @@ double Sometimes0(double lo, double hi, std::mt19937_64& random) {
                        : std::uniform_real_distribution<double>(lo, hi)(random);
 }
 
-// Random states, fluxes and coefficients on grids of many shapes: with 2 and
-// 3 threads the gather writes every value with the face loops' bits.
+// Random states, fluxes and coefficients on grids of many shapes: with 1, 2
+// and 3 threads, and columns taken in lanes of 1, 2 and 4, the gather writes
+// every value with the face loops' bits.
 TEST(Transport, TheThreadsGatherTheFaceLoopsBitForBit) {
-    const int shapes[][4] = {{1, 1, 0, 1}, {1, 7, 0, 2}, {7, 1, 1, 1},  {2, 2, 0, 3},
-                             {3, 5, 2, 2}, {6, 4, 1, 3}, {13, 9, 0, 2}, {4, 6, 2, 0}};
+    const int shapes[][4] = {{1, 1, 0, 1},  {1, 7, 0, 2}, {7, 1, 1, 1},  {2, 2, 0, 3},
+                             {3, 5, 2, 2},  {6, 4, 1, 3}, {13, 9, 0, 2}, {4, 6, 2, 0},
+                             {5, 23, 1, 3}, {3, 10, 0, 1}};
     std::mt19937_64 random(20240611);
     for (const auto& shape : shapes) {
         for (int trial = 0; trial < 4; ++trial) {
@@ -299,22 +301,27 @@ TEST(Transport, TheThreadsGatherTheFaceLoopsBitForBit) {
             const std::vector<double> serial(sim.m_transportDelta,
                                              sim.m_transportDelta + sim.m_nValues);
             // One thread runs the gather on large grids: called here directly.
-            for (int threads : {1, 2, 3}) {
-                for (int t = 0; t < sim.m_nValues; ++t)
-                    sim.m_transportDelta[t] = 1e300; // stale: the gather must write them all
-                sim.m_nThreads = threads;
-                if (threads == 1)
-                    TransportStepGather(sim);
-                else
-                    s.Transport();
-                for (int t = 0; t < sim.m_nValues; ++t)
-                    ASSERT_EQ(
-                        std::memcmp(&serial[ToSize(t)], &sim.m_transportDelta[t], sizeof(double)),
-                        0)
-                        << shape[0] << " x " << shape[1] << ", trial " << trial << ", " << threads
-                        << " threads: value " << t << " is " << sim.m_transportDelta[t]
-                        << " instead of " << serial[ToSize(t)];
+            for (int lanes : {1, 2, 4}) {
+                SetGatherLanes(lanes);
+                for (int threads : {1, 2, 3}) {
+                    for (int t = 0; t < sim.m_nValues; ++t)
+                        sim.m_transportDelta[t] = 1e300; // stale: the gather must write them all
+                    sim.m_nThreads = threads;
+                    if (threads == 1)
+                        TransportStepGather(sim);
+                    else
+                        s.Transport();
+                    for (int t = 0; t < sim.m_nValues; ++t)
+                        ASSERT_EQ(std::memcmp(&serial[ToSize(t)], &sim.m_transportDelta[t],
+                                              sizeof(double)),
+                                  0)
+                            << shape[0] << " x " << shape[1] << ", trial " << trial << ", "
+                            << threads << " threads, lanes of " << GatherLanes() << ": value "
+                            << t << " is " << sim.m_transportDelta[t] << " instead of "
+                            << serial[ToSize(t)];
+                }
             }
+            SetGatherLanes(0);
         }
     }
 }

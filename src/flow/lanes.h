@@ -1,0 +1,59 @@
+// Lanes: the same arithmetic on neighbouring nodes at once. A lane type is a
+// plain double (one node) or a vector of doubles (CLanes2, CLanes4); every
+// operation on a vector is the operation of each lane, correctly rounded as
+// the scalar one, so a loop written once for a lane type gives the same bits
+// for every width. Vectors of four take AVX2, chosen at run time; vectors of
+// two are SSE2, which every x86-64 processor has (elsewhere the compiler
+// splits them into scalars).
+//
+// The helpers are always inlined: inlined into a function compiled for AVX2
+// they become AVX2 code; a copy of them is never called across functions.
+#pragma once
+
+typedef double CLanes2 __attribute__((vector_size(16)));
+typedef double CLanes4 __attribute__((vector_size(32)));
+
+#define KOVA_LANES_INLINE __attribute__((always_inline)) inline
+
+template <class V> struct CLaneWidth;
+template <> struct CLaneWidth<double> { static constexpr int N = 1; };
+template <> struct CLaneWidth<CLanes2> { static constexpr int N = 2; };
+template <> struct CLaneWidth<CLanes4> { static constexpr int N = 4; };
+
+// Lane l takes p[l * stride].
+template <class V> KOVA_LANES_INLINE V LoadLanes(const double* p, int stride) {
+    V v;
+    for (int l = 0; l < CLaneWidth<V>::N; ++l)
+        v[l] = p[l * stride];
+    return v;
+}
+template <> KOVA_LANES_INLINE double LoadLanes<double>(const double* p, int) { return *p; }
+
+template <class V> KOVA_LANES_INLINE V SplatLanes(double x) {
+    return LoadLanes<V>(&x, 0);
+}
+
+// p[l * stride] takes lane l.
+template <class V> KOVA_LANES_INLINE void StoreLanes(double* p, int stride, const V& v) {
+    for (int l = 0; l < CLaneWidth<V>::N; ++l)
+        p[l * stride] = v[l];
+}
+template <> KOVA_LANES_INLINE void StoreLanes<double>(double* p, int, const double& v) { *p = v; }
+
+// Per lane: x >= 0 ? a : b (a lane of x that is not a number takes b).
+template <class V> KOVA_LANES_INLINE V IfNotNegative(const V& x, const V& a, const V& b) {
+    return x >= 0.0 ? a : b;
+}
+template <> KOVA_LANES_INLINE double IfNotNegative<double>(const double& x, const double& a,
+                                                           const double& b) {
+    return x >= 0.0 ? a : b;
+}
+
+// Per lane: x < 0 ? a : b.
+template <class V> KOVA_LANES_INLINE V IfNegative(const V& x, const V& a, const V& b) {
+    return x < 0.0 ? a : b;
+}
+template <> KOVA_LANES_INLINE double IfNegative<double>(const double& x, const double& a,
+                                                        const double& b) {
+    return x < 0.0 ? a : b;
+}
