@@ -11,13 +11,17 @@
 #include "par/par_heads.h"
 #include "par/par_output.h"
 #include "par/par_time_loop.h"
+#include "run/platform.h"
 #include "run/run_control.h"
 #include "sim/run.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -61,11 +65,24 @@ struct CParReport {
     CParHeadReport m_heads;
 };
 
-// The default heads repeat the one-process solve on every rank (the same
-// bits); the distributed ones are solved over the ranks.
+// Rank 0 solves the default heads as a one-process run does and hands every
+// rank the state it leaves: the heads and source rates, and what the solve
+// left where the first step's start is kept (the band elimination's last
+// rows, which the first step's predictor reads), so every rank holds the
+// one-process bits; the other ranks need neither the elimination nor the
+// sparse factor. The distributed heads are solved over the ranks.
 void SolveHeads(CSimulation& s, const CParComm& comm, CParReport& report) {
     if (!report.m_distributedHeads) {
-        comm.Agreed([&] { InitHeads(s); });
+        comm.Agreed([&] {
+            if (comm.IsRoot()) {
+                InitHeads(s);
+            } else {
+                ComputeCellWidths(s.m_rowWidth.get(), s.m_rowCoord.get(), s.m_nRows);
+                ComputeCellWidths(s.m_colWidth.get(), s.m_colCoord.get(), s.m_nCols);
+            }
+        });
+        MPI_Bcast(s.m_stateNew.get(), s.m_nValues, MPI_DOUBLE, 0, comm.Comm());
+        MPI_Bcast(s.m_state, s.m_nValues, MPI_DOUBLE, 0, comm.Comm());
         s.m_times.m_headSolve = s.m_headSolve;
         return;
     }
@@ -139,6 +156,25 @@ std::string TrafficLine(const CParComm& comm, const CParReport& report) {
     return line;
 }
 
+// Each process's peak resident memory, for the last line of --timings: rank
+// 0's (the front end, the records and the budget's storage) and the largest
+// of the others'. Every rank calls it.
+std::string MemoryLine(const CParComm& comm) {
+    uint64_t peak = PeakResidentBytes();
+    std::vector<uint64_t> peaks(comm.IsRoot() ? ToSize(comm.Size()) : 0);
+    MPI_Gather(&peak, 1, MPI_UINT64_T, peaks.data(), 1, MPI_UINT64_T, 0, comm.Comm());
+    if (!comm.IsRoot() || comm.Size() < 2)
+        return std::string();
+    const uint64_t others = *std::max_element(peaks.begin() + 1, peaks.end());
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "kova-compute-mpi: peak resident memory: rank 0 %.0f MiB, the other ranks at "
+                  "most %.0f MiB\n",
+                  static_cast<double>(peaks[0]) / 1048576.0,
+                  static_cast<double>(others) / 1048576.0);
+    return line;
+}
+
 } // namespace
 
 void ParSimulationThread(CRunControl* runControl, const CParSettings& settings) {
@@ -151,8 +187,9 @@ void ParSimulationThread(CRunControl* runControl, const CParSettings& settings) 
         CParReport report;
         report.m_distributedHeads = settings.m_distributedHeads;
         ParRunSimulation(simulation, comm, report);
+        const std::string memory = MemoryLine(comm);
         runControl->SetTimingReport(FormatPhaseTimes(simulation.m_times) +
-                                    TrafficLine(comm, report));
+                                    TrafficLine(comm, report) + memory);
     }
     runControl->SetFinished();
 }

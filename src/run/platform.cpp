@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -48,6 +49,13 @@ uint64_t AvailableMemoryBytes() {
     if (physical == 0)
         return available;
     return available < physical ? available : physical;
+}
+
+uint64_t PeakResidentBytes() {
+    struct rusage usage;
+    if (getrusage(RUSAGE_SELF, &usage) != 0 || usage.ru_maxrss < 0)
+        return 0;
+    return static_cast<uint64_t>(usage.ru_maxrss) * 1024; // Linux counts KiB
 }
 
 int HardwareThreads() {

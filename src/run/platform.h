@@ -13,6 +13,10 @@ uint64_t PhysicalMemoryBytes();
 // memory, else the physical memory; 0 when the system says neither.
 uint64_t AvailableMemoryBytes();
 
+// The largest resident memory this process has had, in bytes; 0 when the
+// system does not say.
+uint64_t PeakResidentBytes();
+
 // Hardware threads this process may run on (its CPU affinity); at least 1.
 int HardwareThreads();
 

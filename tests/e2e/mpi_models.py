@@ -14,6 +14,8 @@ records.
   mpi_wide_tvd      mpi_wide with the tvd scheme, and mpi_wide_implicit with
                     the implicit step: transport over the whole grid on every
                     rank, every rank's nodes exchanged each step.
+  mpi_sparse_heads  heads_hetero below: 300 x 300 nodes take the sparse heads,
+                    which rank 0 alone solves and hands to the others.
   mpi_non_finite    one node whose entry a linear assignment multiplies by
                     1e300 each sweep: on several processes the node is the
                     last rank's, and its non-finite value must end the run
@@ -144,6 +146,7 @@ def main() -> int:
     implicit = wide()
     implicit.set_transport_time("implicit")
     implicit.write(os.path.join(out, "mpi_wide_implicit"))
+    heterogeneous().write(os.path.join(out, "mpi_sparse_heads"))
     with open(os.path.join(out, "mpi_non_finite.kvi"), "w") as f:
         f.write("1 1 0 1 1 1  0 2 1 0.5 1e-6\n0\n0\n0 0 0\n0 0 0.3 0 0 0 0 1e10\n0\n0\n"
                 "1  0 0 0 0 0 0 0 1e300  7 0\n0\n0\n1 0  0\n")

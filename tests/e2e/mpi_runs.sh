@@ -11,7 +11,9 @@
 # leave a complete time file and records, wells and budget that agree with
 # the serial run's up to the time reached, and a run whose rank 1 is killed
 # must end (no rank left waiting) with the files of a killed run. A data
-# file that one rank cannot open ends every rank with the failure.
+# file that one rank cannot open ends every rank with the failure. Last,
+# the ranks other than 0 must stay well below rank 0's peak memory on a
+# model with sparse heads, which rank 0 alone solves.
 # Usage: tests/e2e/mpi_runs.sh KOVA_COMPUTE KOVA_COMPUTE_MPI SOURCE_DIR
 set -euo pipefail
 serial=$1 mpi=$2 source=$3
@@ -208,6 +210,24 @@ if [ "$rc" != 1 ] || ! grep -q -x 'detail: Could not open data output file.*(MPI
     failures=$((failures + 1))
 else
     echo "data file not opened on rank 1: exit $rc"
+fi
+
+# Rank 0 alone solves the sparse heads: the other ranks never hold the
+# factorisation, so their peak memory stays well below rank 0's.
+(cd "$work/np2" && mpirun "${mpirun_flags[@]}" -np 2 "$mpi" --no-progress --timings \
+    mpi_sparse_heads >/dev/null 2>timings.err) || true
+if ! /usr/bin/python3 - "$work/np2/timings.err" <<'EOF'
+import re, sys
+text = open(sys.argv[1]).read()
+m = re.search(r"peak resident memory: rank 0 (\d+) MiB, the other ranks at most (\d+) MiB", text)
+assert m, "no memory line in --timings"
+root, others = int(m.group(1)), int(m.group(2))
+assert others < 0.75 * root, "rank 0 %d MiB, the others %d MiB" % (root, others)
+print("sparse heads on rank 0 alone: rank 0 %d MiB, rank 1 %d MiB" % (root, others))
+EOF
+then
+    echo "DIFFERS: the other ranks' memory with the sparse heads"
+    failures=$((failures + 1))
 fi
 
 echo "${#models[@]} models on 1, 2 and 3 processes, $failures differences"
