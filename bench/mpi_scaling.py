@@ -314,7 +314,6 @@ LATENCY = 2e-6            # s, one point-to-point message (InfiniBand, MPI)
 COLLECTIVE = 3e-6         # s per tree level of a small allreduce or broadcast
 LINK = 5e9                # bytes/s a halo message moves at (a share of a 25 GB/s link)
 FILE_SYSTEM = 10e9        # bytes/s the job writes to a parallel file system
-ROOT_LINK = 10e9          # bytes/s into rank 0 (the budget's gather)
 STEPS = 10_000            # global steps of the run
 RECORDS = 100             # records of the run
 SPARSE_EXPONENT = 1.5     # the one-process sparse heads' time grows as nodes^1.5
@@ -363,11 +362,13 @@ def cluster(json_path: str) -> None:
     n_big = big1["nodes"]
     read_per_node = big2["read"] / n_big
     flow_per_node = big2["flow field"] / n_big
-    record_per_node = big2["output"] / big2["records"] / n_big
+    # rank 0's output phase per record over its own half of the nodes: its
+    # share of the record and the storage of its nodes
+    record_per_node = 2.0 * big2["output"] / big2["records"] / n_big
     print("measured: read %.3g s, flow field %.3g s per node (every rank); sparse heads "
           "%.3f s at %d nodes (np 1), distributed %.3f s on 2 ranks; output %.3g s per "
-          "record and node on rank 0" % (read_per_node, flow_per_node, big1["heads"],
-                                         n_big, dist["heads"], record_per_node))
+          "record and own node" % (read_per_node, flow_per_node, big1["heads"],
+                                   n_big, dist["heads"], record_per_node))
     # the per-node cost from the largest model of each kind measured
     for model, entries, mobile in (("decay1000", 10, 3), ("dualmonod200", 14, 5)):
         np2 = row(model, "np 2, 1 thread each (")
@@ -377,11 +378,12 @@ def cluster(json_path: str) -> None:
         print("\n%s (%d entries a node): %.0f ns per own node and step on a rank, "
               "%.0f bytes per node on every rank; %d steps, %d records"
               % (model, entries, 1e9 * step_node, b_node, STEPS, RECORDS))
-        print("| nodes | ranks | memory per rank today | with --heads distributed "
+        print("| nodes | ranks | memory of rank 0 today | of the other ranks "
+              "| with --heads distributed "
               "| slabs only | halo per rank and step | step | time loop | heads today "
               "| heads distributed | read + flow field | records | total today "
               "| total, distributed heads |")
-        print("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+        print("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
         for nodes, ranks in CLUSTER:
             width = math.sqrt(nodes)
             own = nodes / ranks
@@ -396,15 +398,16 @@ def cluster(json_path: str) -> None:
                 16.0 * nodes / LINK                     # heads and sources gathered
             setup = nodes * (read_per_node + flow_per_node)
             record = nodes * entries * 8.0
-            t_records = RECORDS * (record / FILE_SYSTEM + record / ROOT_LINK
-                                   + nodes * record_per_node)
+            t_records = RECORDS * (record / FILE_SYSTEM + own * record_per_node)
             today = nodes * b_node + sparse_bytes(nodes)
+            others = nodes * b_node
             with_dist = nodes * b_node + 16.0 * nodes
             slabs = (own + 2 * width) * b_node + HYPRE_BYTES * own
             total = setup + heads + loop + t_records
             total_dist = setup + heads_dist + loop + t_records
-            print("| 10^%d | %d | %s | %s | %s | %s | %.3g s | %s | %s | %s | %s | %s | %s | %s |"
-                  % (round(math.log10(nodes)), ranks, size(today), size(with_dist),
+            print("| 10^%d | %d | %s | %s | %s | %s | %s | %.3g s | %s | %s | %s | %s | %s | %s "
+                  "| %s |"
+                  % (round(math.log10(nodes)), ranks, size(today), size(others), size(with_dist),
                      size(slabs), size(halo), t_step, duration(loop), duration(heads),
                      duration(heads_dist), duration(setup), duration(t_records),
                      duration(total), duration(total_dist)))

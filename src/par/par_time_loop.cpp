@@ -47,12 +47,10 @@ struct CParPlan {
     // Chunk starts: the chunks other ranks read from first, then the rest.
     std::vector<int> m_edgeChunks;
     std::vector<int> m_innerChunks;
-    // The budget: this rank's interval sums, rank 0's copies of all, and
-    // every rank's values of the state for the storage at a record.
+    // The budget: this rank's interval sums of the terms, then its storage
+    // sums of every state entry at a record, and rank 0's copies of all.
     std::vector<CExactSum> m_sumsOut;
     std::vector<CExactSum> m_sumsIn;
-    std::vector<int> m_valueCounts;
-    std::vector<int> m_valueStarts;
     // The wells: the nodes of this rank's wells (none on rank 0, which has
     // its own), their values, and on rank 0 what every rank sends.
     std::vector<int> m_wellNodes;
@@ -84,14 +82,10 @@ void PlanChunks(CParPlan& p) {
 void PlanBudget(const CSimulation& s, const CParComm& comm, CParPlan& p) {
     if (!s.m_budget)
         return;
-    const size_t terms = ToSize(s.m_budget->m_nTerms);
-    p.m_sumsOut.assign(terms, CExactSum());
+    const size_t sums = ToSize(s.m_budget->m_nTerms) + ToSize(s.m_nComp);
+    p.m_sumsOut.assign(sums, CExactSum());
     if (comm.IsRoot())
-        p.m_sumsIn.assign(terms * ToSize(comm.Size()), CExactSum());
-    for (const CSlab& slab : p.m_slabs) {
-        p.m_valueCounts.push_back((slab.m_end - slab.m_first) * s.m_nComp);
-        p.m_valueStarts.push_back(slab.m_first * s.m_nComp);
-    }
+        p.m_sumsIn.assign(sums * ToSize(comm.Size()), CExactSum());
 }
 
 // Rank 0 writes the wells' row after every step from the values of the
@@ -286,35 +280,42 @@ void ReportProgress(CSimulation& s, const CParPlan& p, const CParComm& comm) {
     s.m_runControl->SetProgress(s.m_currentTime, smallest * s.m_globalStep, reduced);
 }
 
-// The interval's sums of every rank added, exactly, into rank 0's, and the
-// state of every node gathered there for the storage: rank 0 then closes
-// the interval as a one-process run does.
+// The interval's sums of every rank and the storage of every rank's nodes
+// added, exactly, into rank 0's: rank 0 then closes the interval as a
+// one-process run does, with the same bits (the slabs are whole chunks).
 void GatherBudget(CSimulation& s, CParPlan& p, const CParComm& comm) {
     CMassBudget& b = *s.m_budget;
     const int terms = b.m_nTerms;
-    for (int t = 0; t < terms && !comm.IsRoot(); ++t) {
-        CExactSum& out = p.m_sumsOut[ToSize(t)];
-        out.Clear();
-        for (int thread = 0; thread < b.m_nThreads; ++thread) {
-            CExactSum& part = b.m_sums[ToSize(thread * terms + t)];
-            out.Add(part);
-            part.Clear();
+    const int sums = terms + s.m_nComp;
+    AddStorage(s, p.m_slab.m_first, p.m_slab.m_end);
+    if (!comm.IsRoot()) {
+        for (int t = 0; t < terms; ++t) {
+            CExactSum& out = p.m_sumsOut[ToSize(t)];
+            out.Clear();
+            for (int thread = 0; thread < b.m_nThreads; ++thread) {
+                CExactSum& part = b.m_sums[ToSize(thread * terms + t)];
+                out.Add(part);
+                part.Clear();
+            }
+        }
+        for (int k = 0; k < s.m_nComp; ++k) {
+            p.m_sumsOut[ToSize(terms + k)] = b.m_storageSums[ToSize(k)];
+            b.m_storageSums[ToSize(k)].Clear();
         }
     }
-    const int bytes = terms * static_cast<int>(sizeof(CExactSum));
+    const int bytes = sums * static_cast<int>(sizeof(CExactSum));
     MPI_Gather(p.m_sumsOut.data(), bytes, MPI_BYTE, p.m_sumsIn.data(), bytes, MPI_BYTE, 0,
                comm.Comm());
-    double* state = s.m_stateNew.get();
-    const int first = p.m_slab.m_first * s.m_nComp;
-    const int count = (p.m_slab.m_end - p.m_slab.m_first) * s.m_nComp;
-    MPI_Gatherv(comm.IsRoot() ? MPI_IN_PLACE : state + first, count, MPI_DOUBLE, state,
-                p.m_valueCounts.data(), p.m_valueStarts.data(), MPI_DOUBLE, 0, comm.Comm());
     if (!comm.IsRoot())
         return;
-    for (int r = 1; r < comm.Size(); ++r)
+    for (int r = 1; r < comm.Size(); ++r) {
+        const CExactSum* in = p.m_sumsIn.data() + r * sums;
         for (int t = 0; t < terms; ++t)
-            b.m_sums[ToSize(t)].Add(p.m_sumsIn[ToSize(r * terms + t)]);
-    RecordBudget(s);
+            b.m_sums[ToSize(t)].Add(in[t]);
+        for (int k = 0; k < s.m_nComp; ++k)
+            b.m_storageSums[ToSize(k)].Add(in[terms + k]);
+    }
+    RecordBudgetFromStorageSums(s);
 }
 
 // A record: progress, the state checked, the budget's interval closed, then

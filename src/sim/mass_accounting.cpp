@@ -129,29 +129,11 @@ CWaterBudget WaterBalance(const CSimulation& s) {
     return w;
 }
 
-// Mass in storage of every entry of the state: node by node within chunks,
-// the chunk sums added exactly.
-void Storage(const CSimulation& s, CMassBudget& b, std::vector<double>& out) {
-    const size_t nComp = ToSize(s.m_nComp);
-    std::vector<CExactSum>& sums = b.m_storageSums;
-    std::vector<double>& chunk = b.m_storageChunk;
-    const double* state = s.m_stateNew.get();
-    for (int begin = 0; begin < s.m_nNodes; begin += RXN_NODE_CHUNK) {
-        const int end = std::min(s.m_nNodes, begin + RXN_NODE_CHUNK);
-        for (int n = begin; n < end; ++n) {
-            const double* c = state + n * s.m_nComp;
-            const double w = c[SLOT_POROSITY] * b.m_volume[ToSize(n)];
-            for (int k = SLOT_COUNT; k < s.m_nComp; ++k)
-                chunk[ToSize(k)] += c[k] * w;
-        }
-        for (size_t k = SLOT_COUNT; k < nComp; ++k) {
-            sums[k].Add(chunk[k]);
-            chunk[k] = 0.0;
-        }
-    }
-    for (size_t k = SLOT_COUNT; k < nComp; ++k) {
-        out[k] = sums[k].Value();
-        sums[k].Clear();
+// The storage sums as masses, the sums cleared for the next record.
+void StorageFromSums(const CSimulation& s, CMassBudget& b, std::vector<double>& out) {
+    for (size_t k = SLOT_COUNT; k < ToSize(s.m_nComp); ++k) {
+        out[k] = b.m_storageSums[k].Value();
+        b.m_storageSums[k].Clear();
     }
 }
 
@@ -340,10 +322,37 @@ void EndNodeChunk(CSimulation& s, int thread) {
     }
 }
 
+// Mass in storage of every entry of the state: node by node within chunks,
+// the chunk sums added exactly.
+void AddStorage(CSimulation& s, int first, int end) {
+    CMassBudget& b = *s.m_budget;
+    std::vector<CExactSum>& sums = b.m_storageSums;
+    std::vector<double>& chunk = b.m_storageChunk;
+    const double* state = s.m_stateNew.get();
+    for (int begin = first; begin < end; begin += RXN_NODE_CHUNK) {
+        const int stop = std::min(end, begin + RXN_NODE_CHUNK);
+        for (int n = begin; n < stop; ++n) {
+            const double* c = state + n * s.m_nComp;
+            const double w = c[SLOT_POROSITY] * b.m_volume[ToSize(n)];
+            for (int k = SLOT_COUNT; k < s.m_nComp; ++k)
+                chunk[ToSize(k)] += c[k] * w;
+        }
+        for (size_t k = SLOT_COUNT; k < ToSize(s.m_nComp); ++k) {
+            sums[k].Add(chunk[k]);
+            chunk[k] = 0.0;
+        }
+    }
+}
+
 void RecordBudget(CSimulation& s) {
+    AddStorage(s, 0, s.m_nNodes);
+    RecordBudgetFromStorageSums(s);
+}
+
+void RecordBudgetFromStorageSums(CSimulation& s) {
     CMassBudget& b = *s.m_budget;
     if (!b.m_started) {
-        Storage(s, b, b.m_storageStart);
+        StorageFromSums(s, b, b.m_storageStart);
         b.m_timeStart = s.m_currentTime;
         b.m_started = true;
         return;
@@ -352,7 +361,7 @@ void RecordBudget(CSimulation& s) {
         b.m_storageStart.swap(b.m_storageEnd);
         b.m_timeStart = b.m_timeEnd;
     }
-    Storage(s, b, b.m_storageEnd);
+    StorageFromSums(s, b, b.m_storageEnd);
     b.m_timeEnd = s.m_currentTime;
     for (size_t k = SLOT_COUNT; k < ToSize(s.m_nComp); ++k)
         b.m_discrepancy[k] = b.m_storageEnd[k] - b.m_storageStart[k];

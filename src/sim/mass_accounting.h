@@ -115,3 +115,10 @@ void EndNodeChunk(CSimulation& s, int thread);
 // closes the interval since the previous record (storage at its end, the
 // sums of the changes, the discrepancy) for the budget file to write.
 void RecordBudget(CSimulation& s);
+// The storage of the nodes first..end-1 added to the budget's storage sums
+// (first a multiple of RXN_NODE_CHUNK: the chunks of a one-process run, so
+// the sums of consecutive ranges are the sum of the whole grid, bit for bit).
+void AddStorage(CSimulation& s, int first, int end);
+// RecordBudget once the storage sums hold every node's storage (added over
+// several processes).
+void RecordBudgetFromStorageSums(CSimulation& s);
