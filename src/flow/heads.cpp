@@ -9,6 +9,7 @@
 #include "model/simulation.h"
 #include "run/message_sink.h"
 #include "run/run_control.h"
+#include "run/thread_team.h"
 
 #include <cmath>
 #include <cstdio>
@@ -80,14 +81,60 @@ void AssembleBandMatrix(CSimulation& s) {
 
 // Gaussian elimination without pivoting inside the band. Rows whose
 // multiplier is 0 are skipped: most of the band below a row is empty.
-// Compiled on its own, at the start of a cache line: the speed of its short
-// inner loop depends on where the loop lies, which then no longer changes
-// with the code around it.
-[[gnu::noinline, gnu::aligned(64)]] void EliminateBand(CSimulation& s) {
+// The rows below a pivot row are independent of each other, so threads take
+// ranges of them, and each row's entries are computed in the lanes of the
+// vector unit (AVX2 where the processor has it): the same operations on
+// each entry in the same order, so the same bits for any number of threads
+// and any width.
+
+// Rows r + k, k in kBegin..kEnd-1, less their multiple of the eliminated
+// row r.
+[[gnu::always_inline]] inline void EliminateRowsBody(CSimulation& s, int r, int kBegin,
+                                                     int kEnd) {
+    const int band = s.m_nCols;
+    const int width = 2 * band + 1;
+    double* matrix = s.m_work.get();
+    const double* rowR = matrix + r * width + band; // (r, r) on
+    const double rhsR = NodeState(s, r)[SLOT_FLUXCOL];
+    for (int k = kBegin; k < kEnd; ++k) {
+        double* rowK = matrix + (r + k) * width + band - k; // (r+k, r) on
+        const double f = -rowK[0];
+        if (f != 0.0) {
+            for (int c = 0; c <= band; ++c)
+                rowK[c] = rowK[c] + f * rowR[c];
+            double* rhsK = NodeState(s, r + k) + SLOT_FLUXCOL;
+            *rhsK = *rhsK + f * rhsR;
+        }
+    }
+}
+
+void EliminateRowsGeneric(CSimulation& s, int r, int kBegin, int kEnd) {
+    EliminateRowsBody(s, r, kBegin, kEnd);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+[[gnu::target("avx2")]] void EliminateRowsAvx2(CSimulation& s, int r, int kBegin, int kEnd) {
+    EliminateRowsBody(s, r, kBegin, kEnd);
+}
+#endif
+
+using CEliminateRows = void (*)(CSimulation&, int, int, int);
+
+CEliminateRows WidestEliminateRows() {
+#if defined(__x86_64__) || defined(__i386__)
+    if (__builtin_cpu_supports("avx2"))
+        return EliminateRowsAvx2;
+#endif
+    return EliminateRowsGeneric;
+}
+
+void EliminateBand(CSimulation& s) {
+    static const CEliminateRows eliminateRows = WidestEliminateRows();
     const int band = s.m_nCols;
     const int width = 2 * band + 1;
     const int nNodes = s.m_nNodes;
     double* matrix = s.m_work.get();
+    const bool threads = s.m_nThreads > 1 && band >= HEAD_BAND_THREADS_MIN_WIDTH;
     for (int r = 0; r < nNodes; ++r) {
         double* rowR = matrix + r * width; // (r, c) at band + c - r
         double* rhsR = NodeState(s, r) + SLOT_FLUXCOL;
@@ -97,16 +144,16 @@ void AssembleBandMatrix(CSimulation& s) {
         *rhsR = *rhsR / p;
 
         const int m = band + 1 < nNodes - r ? band + 1 : nNodes - r;
-        for (int k = 1; k < m; ++k) {
-            double* rowK = matrix + (r + k) * width; // (r+k, c) at band + c - r - k
-            const double f = -rowK[band - k];
-            if (f != 0.0) {
-                for (int c = 0; c <= band; ++c)
-                    rowK[band - k + c] = rowK[band - k + c] + f * rowR[band + c];
-                double* rhsK = NodeState(s, r + k) + SLOT_FLUXCOL;
-                *rhsK = *rhsK + f * *rhsR;
-            }
+        if (!threads) {
+            eliminateRows(s, r, 1, m);
+            continue;
         }
+        CThreadTeam& team = s.Team();
+        const int rows = m - 1;
+        const int each = (rows + team.Size() - 1) / team.Size();
+        team.ForRanges(rows, each, [&](int begin, int end, int) {
+            eliminateRows(s, r, 1 + begin, 1 + end);
+        });
     }
 }
 

@@ -63,6 +63,10 @@ constexpr int THREADS_MAX = 1024; // the most threads --threads accepts
 // costs more than it gains (two threads against one, idle machine: 10 x 10
 // 0.74x, 20 x 20 0.91x, 40 x 40 1.15x, 60 x 60 1.30x).
 constexpr int THREADS_MIN_NODES_EACH = 768;
+// The band elimination of the heads hands the rows below each pivot to the
+// threads from this band width (grid columns) on: a narrower band gives each
+// pivot too little work for a job of the team.
+constexpr int HEAD_BAND_THREADS_MIN_WIDTH = 64;
 
 // Stable global step (ComputeStableStep). Of the two candidate formulas for a
 // node with dispersion D and velocity term V, the root form applies while

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 
 using namespace kova_test;
@@ -274,6 +275,46 @@ TEST(Heads, HeadsThatCannotBeFoundAreFailures) {
         EXPECT_EQ(e.sink.texts,
                   std::vector<std::string>(row.nodeType < 0 ? 0 : 1,
                                            "ERROR-WRONG TYPE OF NODE, NOT HEAD or NORMAL"));
+    }
+}
+
+// A band wide enough for the threads to share the rows below each pivot:
+// conductivities over four orders of magnitude, wells, a fixed first row.
+// Every number of threads gives the heads and source rates of one thread,
+// bit for bit.
+TEST(Heads, TheBandEliminationGivesOneThreadsBitsOnAnyThreads) {
+    for (int cols : {HEAD_BAND_THREADS_MIN_WIDTH, 97}) {
+        CTestModel model = CTestModel().Grid(7, cols);
+        model.opzero = 1e-12;
+        std::mt19937_64 random(static_cast<uint64_t>(cols));
+        std::uniform_real_distribution<double> exponent(-2.0, 2.0);
+        for (int i = 0; i < model.rows; ++i)
+            for (int j = 0; j < cols; ++j) {
+                model.Set(i, j, SLOT_KROW, std::pow(10.0, exponent(random)));
+                model.Set(i, j, SLOT_KCOL, std::pow(10.0, exponent(random)));
+                model.Set(i, j, SLOT_HEAD, i == 0 ? 20.0 + j % 5 : 0.0);
+                if (i == 0)
+                    model.Fixed(0, j);
+            }
+        model.Set(3, cols / 2, SLOT_SOURCE, -0.3).Set(5, cols - 3, SLOT_SOURCE, 0.2);
+        std::vector<double> one;
+        for (int threads : {1, 2, 3}) {
+            CEngine e;
+            e.sim.m_nThreads = threads;
+            e.Read(model);
+            e.Heads();
+            ASSERT_EQ(e.sim.m_headSolve, EHeadSolve::BAND);
+            std::vector<double> values;
+            for (int n = 0; n < e.sim.m_nNodes; ++n)
+                for (int slot : {SLOT_HEAD, SLOT_SOURCE})
+                    values.push_back(e.sim.m_stateNew[ToSize(n * e.sim.m_nComp + slot)]);
+            if (threads == 1)
+                one = values;
+            for (size_t v = 0; v < values.size(); ++v)
+                ASSERT_EQ(std::memcmp(&values[v], &one[v], sizeof(double)), 0)
+                    << cols << " columns, " << threads << " threads: value " << v << " is "
+                    << values[v] << " instead of " << one[v];
+        }
     }
 }
 
