@@ -226,96 +226,132 @@ KOVA_LANES_INLINE void NodeChangesLanes(const CGather& g, int i, int j, const do
     }
 }
 
-// The changes of the nodes of rows begin..end-1, a lane of V per column
-// wherever a whole block of them lies away from the grid's first and last
-// column, one column at a time elsewhere. Each F is computed once per row:
+// Each pass over a row takes a lane of V per column wherever a whole block
+// of them lies away from the grid's first and last column, one column at a
+// time elsewhere.
+
+// F across the row faces from row i down, into out.
+template <class V>
+KOVA_LANES_INLINE void RowFacesRow(const CGather& g, int i, double* out) {
+    constexpr int W = CLaneWidth<V>::N;
+    for (int j = 0; j < g.nCols;) {
+        if (j > 0 && j + W <= g.nCols - 1) {
+            RowFacesLanes<V>(g, i, j, out);
+            j += W;
+        } else {
+            RowFacesLanes<double>(g, i, j++, out);
+        }
+    }
+}
+
+// F across the column faces of row i, into out.
+template <class V>
+KOVA_LANES_INLINE void ColumnFacesRow(const CGather& g, int i, double* out) {
+    constexpr int W = CLaneWidth<V>::N;
+    for (int j = 0; j < g.nCols - 1;) {
+        if (j + W <= g.nCols - 1) {
+            ColumnFacesLanes<V>(g, i, j, out);
+            j += W;
+        } else {
+            ColumnFacesLanes<double>(g, i, j++, out);
+        }
+    }
+}
+
+// The changes of the nodes of row i.
+template <class V>
+KOVA_LANES_INLINE void NodeChangesRow(const CGather& g, int i, const double* above,
+                                      const double* below, const double* column) {
+    constexpr int W = CLaneWidth<V>::N;
+    for (int j = 0; j < g.nCols;) {
+        if (j > 0 && j + W <= g.nCols - 1) {
+            NodeChangesLanes<V>(g, i, j, above, below, column);
+            j += W;
+        } else {
+            NodeChangesLanes<double>(g, i, j++, above, below, column);
+        }
+    }
+}
+
+// The three passes over a row at one width, each a function of its own so
+// that the compiler keeps its few values in registers.
+struct CGatherPasses {
+    int lanes;
+    void (*rowFaces)(const CGather&, int, double*);
+    void (*columnFaces)(const CGather&, int, double*);
+    void (*nodeChanges)(const CGather&, int, const double*, const double*, const double*);
+};
+
+template <class V> void RowFacesPass(const CGather& g, int i, double* out) {
+    RowFacesRow<V>(g, i, out);
+}
+template <class V> void ColumnFacesPass(const CGather& g, int i, double* out) {
+    ColumnFacesRow<V>(g, i, out);
+}
+template <class V>
+void NodeChangesPass(const CGather& g, int i, const double* above, const double* below,
+                     const double* column) {
+    NodeChangesRow<V>(g, i, above, below, column);
+}
+
+const CGatherPasses GATHER_BY_1 = {1, RowFacesPass<double>, ColumnFacesPass<double>,
+                                   NodeChangesPass<double>};
+const CGatherPasses GATHER_BY_2 = {2, RowFacesPass<CLanes2>, ColumnFacesPass<CLanes2>,
+                                   NodeChangesPass<CLanes2>};
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target("avx2"))) void RowFacesBy4(const CGather& g, int i, double* out) {
+    RowFacesRow<CLanes4>(g, i, out);
+}
+__attribute__((target("avx2"))) void ColumnFacesBy4(const CGather& g, int i, double* out) {
+    ColumnFacesRow<CLanes4>(g, i, out);
+}
+__attribute__((target("avx2"))) void NodeChangesBy4(const CGather& g, int i, const double* above,
+                                                    const double* below, const double* column) {
+    NodeChangesRow<CLanes4>(g, i, above, below, column);
+}
+const CGatherPasses GATHER_BY_4 = {4, RowFacesBy4, ColumnFacesBy4, NodeChangesBy4};
+#endif
+
+const CGatherPasses* WidestGather() {
+#if defined(__x86_64__) || defined(__i386__)
+    if (__builtin_cpu_supports("avx2"))
+        return &GATHER_BY_4;
+#endif
+    return &GATHER_BY_2;
+}
+
+// The gather's width: chosen once, from what the processor has.
+const CGatherPasses*& GatherSlot() {
+    static const CGatherPasses* gather = WidestGather();
+    return gather;
+}
+
+// The changes of the nodes of rows begin..end-1. Each F is computed once:
 // the row faces below a row serve the next row as the faces above it; the
 // first row of the range computes those above it afresh.
 // scratch: GatherScratchSize doubles of the calling thread.
-template <class V>
-KOVA_LANES_INLINE void GatherRowsLanes(const CGather& g, int begin, int end, double* scratch) {
-    constexpr int W = CLaneWidth<V>::N;
+void GatherRowsWith(const CGatherPasses& passes, const CGather& g, int begin, int end,
+                    double* scratch) {
     const int perRow = g.nCols * g.nMobile;
     double* above = scratch;
     double* below = scratch + perRow;
     double* column = scratch + 2 * perRow;
-    const int last = g.nCols - 1; // the last column
     for (int i = begin; i < end; ++i) {
-        if (i > 0 && i == begin) {
-            for (int j = 0; j < g.nCols;) {
-                if (j > 0 && j + W <= last) {
-                    RowFacesLanes<V>(g, i - 1, j, above);
-                    j += W;
-                } else {
-                    RowFacesLanes<double>(g, i - 1, j++, above);
-                }
-            }
-        }
-        if (i < g.nRows - 1) {
-            for (int j = 0; j < g.nCols;) {
-                if (j > 0 && j + W <= last) {
-                    RowFacesLanes<V>(g, i, j, below);
-                    j += W;
-                } else {
-                    RowFacesLanes<double>(g, i, j++, below);
-                }
-            }
-        }
-        for (int j = 0; j < last;) {
-            if (j + W <= last) {
-                ColumnFacesLanes<V>(g, i, j, column);
-                j += W;
-            } else {
-                ColumnFacesLanes<double>(g, i, j++, column);
-            }
-        }
-        for (int j = 0; j < g.nCols;) {
-            if (j > 0 && j + W <= last) {
-                NodeChangesLanes<V>(g, i, j, above, below, column);
-                j += W;
-            } else {
-                NodeChangesLanes<double>(g, i, j++, above, below, column);
-            }
-        }
+        if (i > 0 && i == begin)
+            passes.rowFaces(g, i - 1, above);
+        if (i < g.nRows - 1)
+            passes.rowFaces(g, i, below);
+        passes.columnFaces(g, i, column);
+        passes.nodeChanges(g, i, above, below, column);
         double* const swap = above;
         above = below;
         below = swap;
     }
 }
 
-void GatherRowsBy2(const CGather& g, int begin, int end, double* scratch) {
-    GatherRowsLanes<CLanes2>(g, begin, end, scratch);
-}
-
-void GatherRowsBy1(const CGather& g, int begin, int end, double* scratch) {
-    GatherRowsLanes<double>(g, begin, end, scratch);
-}
-
-#if defined(__x86_64__) || defined(__i386__)
-__attribute__((target("avx2"))) void GatherRowsBy4(const CGather& g, int begin, int end,
-                                                   double* scratch) {
-    GatherRowsLanes<CLanes4>(g, begin, end, scratch);
-}
-#endif
-
-using CGatherRows = void (*)(const CGather&, int, int, double*);
-
-CGatherRows WidestGather() {
-#if defined(__x86_64__) || defined(__i386__)
-    if (__builtin_cpu_supports("avx2"))
-        return GatherRowsBy4;
-#endif
-    return GatherRowsBy2;
-}
-
-// The gather's width: chosen once, from what the processor has.
-CGatherRows& GatherRowsSlot() {
-    static CGatherRows gather = WidestGather();
-    return gather;
-}
-
 void GatherRows(const CSimulation& s, int begin, int end, double* scratch) {
-    GatherRowsSlot()(GatherOf(s), begin, end, scratch);
+    GatherRowsWith(*GatherSlot(), GatherOf(s), begin, end, scratch);
 }
 
 } // namespace
@@ -373,18 +409,10 @@ size_t GatherScratchSize(const CSimulation& s) {
 }
 
 void SetGatherLanes(int lanes) {
-    if (lanes == 1)
-        GatherRowsSlot() = GatherRowsBy1;
-    else if (lanes == 2)
-        GatherRowsSlot() = GatherRowsBy2;
-    else
-        GatherRowsSlot() = WidestGather();
+    GatherSlot() = lanes == 1 ? &GATHER_BY_1 : lanes == 2 ? &GATHER_BY_2 : WidestGather();
 }
 
-int GatherLanes() {
-    const CGatherRows gather = GatherRowsSlot();
-    return gather == GatherRowsBy1 ? 1 : gather == GatherRowsBy2 ? 2 : 4;
-}
+int GatherLanes() { return GatherSlot()->lanes; }
 
 void TransportStepRows(CSimulation& s, int rowBegin, int rowEnd) {
     if (s.m_nMobile <= 0) {
