@@ -30,6 +30,10 @@ int GatherLanes();
 // The transport step of the schemes that take every face from its upstream
 // side (flow/upstream_transport.cpp); the default scheme is the one above.
 void TransportStepUpstream(CSimulation& s);
+// That step for the rows rowBegin..rowEnd-1 alone, without the injected
+// water: it reads m_state of up to three rows beyond the range on each side,
+// and writes m_transportDelta of one row beyond it as well.
+void TransportStepUpstreamRows(CSimulation& s, int rowBegin, int rowEnd);
 // Makes the per-face work of those schemes (m_faceFlux, and with a cross
 // term to limit m_faceCross and m_crossLimits: 2 values per node and mobile
 // component each), before the time loop; the bytes it takes.

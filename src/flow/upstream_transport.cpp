@@ -260,20 +260,25 @@ void AddLimitedCross(const CSimulation& s, int i, int j, double dt) {
     }
 }
 
-// Runs body(i, j) over every node, by ranges of rows when there is a team.
-template <typename Body> void ForNodes(CSimulation& s, Body body) {
-    auto rows = [&](int begin, int end) {
-        for (int i = begin; i < end; ++i)
+// Runs body(i, j) over the nodes of rows first..end-1 (clamped to the grid),
+// by ranges of rows when there is a team.
+template <typename Body> void ForNodes(CSimulation& s, int first, int end, Body body) {
+    first = std::max(0, first);
+    end = std::min(s.m_nRows, end);
+    if (first >= end)
+        return;
+    auto rows = [&](int begin, int stop) {
+        for (int i = first + begin; i < first + stop; ++i)
             for (int j = 0; j < s.m_nCols; ++j)
                 body(i, j);
     };
     if (s.m_nThreads == 1) {
-        rows(0, s.m_nRows);
+        rows(0, end - first);
         return;
     }
     CThreadTeam& team = s.Team();
-    team.ForRanges(s.m_nRows, team.BlockSize(s.m_nRows),
-                   [&](int begin, int end, int) { rows(begin, end); });
+    team.ForRanges(end - first, team.BlockSize(end - first),
+                   [&](int begin, int stop, int) { rows(begin, stop); });
 }
 
 // The sum, over a node's faces, of the fractions of the node's value that
@@ -410,32 +415,46 @@ void PrepareUpstreamWork(CSimulation& s) {
     }
 }
 
-void TransportStepUpstream(CSimulation& s) {
+void TransportStepUpstream(CSimulation& s) { TransportStepUpstreamRows(s, 0, s.m_nRows); }
+
+// The changes of rows rowBegin..rowEnd-1 take the limited cross corrections
+// of their faces, which take the limits of the rows beside them (second
+// pass), which take the faces of the row above them (first pass): each pass
+// runs over the rows the next one reads, and a row's faces read one row
+// beyond their nodes, so the state of rows rowBegin - 3 to rowEnd + 2 is read
+// (SLAB_UPSTREAM_HALO_ROWS); the changes of the rows beside the range are
+// computed and left unused.
+void TransportStepUpstreamRows(CSimulation& s, int rowBegin, int rowEnd) {
     const double dt = s.m_globalStep;
     const bool tvd = s.m_ext.m_scheme == ETransportScheme::TVD;
     if (s.m_nMobile == 0) {
-        for (int t = 0; t < s.m_nValues; ++t)
+        const int first = rowBegin * s.m_nCols * s.m_nComp;
+        const int last = rowEnd * s.m_nCols * s.m_nComp;
+        for (int t = first; t < last; ++t)
             s.m_transportDelta[t] = 0.0;
         return;
     }
     double* flux = s.m_faceFlux.data();
     double* cross = s.m_faceCross.empty() ? nullptr : s.m_faceCross.data();
+    double* limits = cross ? s.m_crossLimits.data() : nullptr;
+    // With limits, the second pass runs over one row more on each side.
+    const int gatherBegin = limits ? rowBegin - 1 : rowBegin;
+    const int gatherEnd = limits ? rowEnd + 1 : rowEnd;
     if (tvd)
-        ForNodes(s, [&](int i, int j) {
+        ForNodes(s, gatherBegin - 1, gatherEnd, [&](int i, int j) {
             FacesFrom(
                 s, i, j,
                 [&](const CAxisFace& g, int m, int k) { return TvdFlux(s, g, m, k, dt); }, flux,
                 cross);
         });
     else
-        ForNodes(s, [&](int i, int j) {
+        ForNodes(s, gatherBegin - 1, gatherEnd, [&](int i, int j) {
             FacesFrom(
                 s, i, j,
                 [&](const CAxisFace& g, int m, int k) { return SymmetricFlux(s, g, m, k, dt); },
                 flux, nullptr);
         });
-    double* limits = cross ? s.m_crossLimits.data() : nullptr;
-    ForNodes(s, [&](int i, int j) { GatherNode(s, i, j, dt, limits); });
+    ForNodes(s, gatherBegin, gatherEnd, [&](int i, int j) { GatherNode(s, i, j, dt, limits); });
     if (cross)
-        ForNodes(s, [&](int i, int j) { AddLimitedCross(s, i, j, dt); });
+        ForNodes(s, rowBegin, rowEnd, [&](int i, int j) { AddLimitedCross(s, i, j, dt); });
 }

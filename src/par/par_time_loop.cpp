@@ -40,7 +40,8 @@ static_assert(std::is_trivially_copyable<CExactSum>::value, "exact sums are sent
 struct CParPlan {
     CSlab m_slab;
     std::vector<CSlab> m_slabs;
-    bool m_wholeGrid = false; // a transport scheme whose step is not split by rows
+    bool m_wholeGrid = false; // a transport step that is not split by rows (implicit)
+    bool m_upstream = false;  // a scheme taken from the upstream side (symmetric, tvd)
     std::vector<CHaloPart> m_receives;
     std::vector<CHaloPart> m_sends;
     std::vector<MPI_Request> m_requests;
@@ -113,9 +114,11 @@ void PlanWells(const CSimulation& s, const CParComm& comm, CParPlan& p) {
 }
 
 void PlanLoop(CSimulation& s, const CParComm& comm, CParPlan& p) {
-    p.m_wholeGrid = IsImplicit(s) || s.m_ext.m_scheme != ETransportScheme::SPEC;
+    p.m_wholeGrid = IsImplicit(s);
+    p.m_upstream = s.m_ext.m_scheme != ETransportScheme::SPEC;
+    const int halo = p.m_upstream ? SLAB_UPSTREAM_HALO_ROWS : 1;
     for (int r = 0; r < comm.Size(); ++r)
-        p.m_slabs.push_back(SlabOf(r, comm.Size(), s.m_nRows, s.m_nCols, p.m_wholeGrid));
+        p.m_slabs.push_back(SlabOf(r, comm.Size(), s.m_nRows, s.m_nCols, p.m_wholeGrid, halo));
     p.m_slab = p.m_slabs[ToSize(comm.Rank())];
     HaloParts(comm.Rank(), p.m_slabs, p.m_receives, p.m_sends);
     p.m_requests.assign(p.m_receives.size() + p.m_sends.size(), MPI_REQUEST_NULL);
@@ -246,7 +249,10 @@ void ParGlobalStep(CSimulation& s, CParOutput& output, CParPlan& p, const CParCo
     if (p.m_wholeGrid) {
         TransportStep(s);
     } else {
-        TransportStepRows(s, slab.m_rowBegin, slab.m_rowEnd);
+        if (p.m_upstream)
+            TransportStepUpstreamRows(s, slab.m_rowBegin, slab.m_rowEnd);
+        else
+            TransportStepRows(s, slab.m_rowBegin, slab.m_rowEnd);
         AddInjection(s);
     }
     s.m_times.m_transport += watch.Lap();

@@ -16,7 +16,7 @@ int SlabStart(int rank, int ranks, int nodes) {
 
 } // namespace
 
-CSlab SlabOf(int rank, int ranks, int rows, int cols, bool wholeGrid) {
+CSlab SlabOf(int rank, int ranks, int rows, int cols, bool wholeGrid, int haloRows) {
     const int nodes = rows * cols;
     CSlab slab;
     slab.m_first = SlabStart(rank, ranks, nodes);
@@ -33,8 +33,8 @@ CSlab SlabOf(int rank, int ranks, int rows, int cols, bool wholeGrid) {
     }
     slab.m_rowBegin = slab.m_first / cols;
     slab.m_rowEnd = (slab.m_end + cols - 1) / cols;
-    slab.m_needFirst = std::max(0, slab.m_rowBegin - 1) * cols;
-    slab.m_needEnd = std::min(rows, slab.m_rowEnd + 1) * cols;
+    slab.m_needFirst = std::max(0, slab.m_rowBegin - haloRows) * cols;
+    slab.m_needEnd = std::min(rows, slab.m_rowEnd + haloRows) * cols;
     return slab;
 }
 

@@ -7,8 +7,9 @@
 // boundary may therefore cut a row: such a row's transport is computed by
 // both ranks (the same arithmetic, the same bits), each keeping its own
 // nodes. The default transport scheme reads one row beyond a row's faces,
-// so a rank needs the state of its rows and one row on each side at the
-// start of a step: its halo is the part of those it does not own.
+// the schemes taken from the upstream side three (SLAB_UPSTREAM_HALO_ROWS),
+// so a rank needs the state of its rows and that many rows on each side at
+// the start of a step: its halo is the part of those it does not own.
 #pragma once
 
 #include <vector>
@@ -22,11 +23,17 @@ struct CSlab {
     int m_needEnd = 0;
 };
 
-// The slab of rank among ranks on a grid of rows x cols. wholeGrid: the
-// transport of every rank runs over the whole grid (schemes other than the
-// default one, whose step is not split by rows), so every rank needs every
-// node's state.
-CSlab SlabOf(int rank, int ranks, int rows, int cols, bool wholeGrid);
+// The rows beyond its own that a rank reads with the symmetric and tvd
+// schemes: the limited cross corrections of a row's faces take the limits of
+// the rows beside it, those take the faces of the row above them, and a
+// face's van Leer slope reads one row beyond its two nodes.
+constexpr int SLAB_UPSTREAM_HALO_ROWS = 3;
+
+// The slab of rank among ranks on a grid of rows x cols, reading haloRows
+// rows beyond its own on each side. wholeGrid: the transport of every rank
+// runs over the whole grid (the implicit step, a solve over the whole grid),
+// so every rank needs every node's state.
+CSlab SlabOf(int rank, int ranks, int rows, int cols, bool wholeGrid, int haloRows = 1);
 
 // A range of nodes another rank sends or receives, once per global step.
 struct CHaloPart {

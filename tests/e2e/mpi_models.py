@@ -14,6 +14,11 @@ records.
   mpi_wide_tvd      mpi_wide with the tvd scheme, and mpi_wide_implicit with
                     the implicit step: transport over the whole grid on every
                     rank, every rank's nodes exchanged each step.
+  mpi_tall_tvd      24 x 40 nodes with the tvd scheme, and mpi_tall_symmetric
+                    with the symmetric one: water drawn to a well from both
+                    sides across the slab boundaries, transverse dispersion
+                    (the tvd scheme's limited cross corrections): each rank
+                    steps its rows alone with three rows of halo.
   mpi_sparse_heads  heads_hetero below: 300 x 300 nodes take the sparse heads,
                     which rank 0 alone solves and hands to the others.
   mpi_non_finite    one node whose entry a linear assignment multiplies by
@@ -70,6 +75,31 @@ def wide(end: float = 40.0, interval: float = 10.0) -> kova.Model:
     m.add_reaction_set(kinetic=[decay])
     for name, (row, col) in {"W0": (0, 5), "W1": (1, 330), "W2": (2, 520), "W3": (2, 699)}.items():
         m.add_observation(name, row=row, col=col)
+    return m
+
+
+def tall(scheme: str) -> kova.Model:
+    rows, cols = 24, 40
+    m = kova.Model(row_coords=[1.0 * i for i in range(rows)],
+                   col_coords=[1.5 * j for j in range(cols)])
+    m.set_units("m", "d", "g")
+    m.add_mobile("tracer", "mg/L", alpha_l=1.0, alpha_t=0.2, diffusion=1e-4)
+    m.set("porosity", 0.3)
+    m.set("k_row", 8.0)
+    m.set("k_col", 10.0)
+    first = np.zeros(m.shape, dtype=bool)
+    first[:, 0] = True
+    last = np.zeros(m.shape, dtype=bool)
+    last[:, -1] = True
+    m.fix_heads(first, 10.0)
+    m.fix_heads(last, 9.5)
+    m.add_well(12, 25, -0.4)   # water flows up and down the rows to it
+    m.set("tracer", 3.0, where=(np.add.outer(np.arange(rows), np.arange(cols)) % 11 < 4))
+    m.set_times(0.0, 20.0, 5.0, step=None, opzero=1e-9)
+    decay = m.add_reaction(kova.Ordered(entry="tracer", order=1, rate=0.01,
+                                        stoichiometry={"tracer": -1.0}))
+    m.add_reaction_set(kinetic=[decay])
+    m.set_transport_scheme(scheme)
     return m
 
 
@@ -147,6 +177,8 @@ def main() -> int:
     implicit.set_transport_time("implicit")
     implicit.write(os.path.join(out, "mpi_wide_implicit"))
     heterogeneous().write(os.path.join(out, "mpi_sparse_heads"))
+    tall("tvd").write(os.path.join(out, "mpi_tall_tvd"))
+    tall("symmetric").write(os.path.join(out, "mpi_tall_symmetric"))
     with open(os.path.join(out, "mpi_non_finite.kvi"), "w") as f:
         f.write("1 1 0 1 1 1  0 2 1 0.5 1e-6\n0\n0\n0 0 0\n0 0 0.3 0 0 0 0 1e10\n0\n0\n"
                 "1  0 0 0 0 0 0 0 1e300  7 0\n0\n0\n1 0  0\n")

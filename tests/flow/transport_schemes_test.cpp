@@ -215,6 +215,47 @@ INSTANTIATE_TEST_SUITE_P(Schemes, Mirror, ::testing::ValuesIn(MIRRORS),
 // Where every face carries water towards the higher index, the symmetric
 // scheme computes the default's faces: the same bits on one row (the terms
 // reach each node in the same order), the same to rounding on a grid.
+// A range of rows (a rank's share of the grid) stepped alone gives the
+// whole step's changes of its rows to the last bit, reading no state beyond
+// SLAB_UPSTREAM_HALO_ROWS = 3 rows on each side: the state past them and
+// every kept face value and limit are garbage (finite: the slope limiter and
+// the limits' minimum would pass over a value that is not a number).
+TEST(Schemes, ARangeOfRowsGivesTheWholeStepsBits) {
+    const int halo = 3;
+    for (ETransportScheme scheme : {SYM, TVD}) {
+        for (double gradRow : {-0.5, 0.5}) {
+            CSchemeStep e(CPlane{13, 6, gradRow, -0.25}, scheme, 2, 7);
+            e.sim.m_globalStep = 0.05;
+            TransportStep(e.sim);
+            const std::vector<double> whole(e.sim.m_transportDelta,
+                                            e.sim.m_transportDelta + e.sim.m_nValues);
+            const std::vector<double> state(e.sim.m_state, e.sim.m_state + e.sim.m_nValues);
+            const int perRow = e.sim.m_nCols * e.sim.m_nComp;
+            for (const auto& [begin, end] : {std::pair{0, 2}, {3, 7}, {5, 6}, {9, 13}, {0, 13}}) {
+                for (int t = 0; t < e.sim.m_nValues; ++t) {
+                    const int row = t / perRow;
+                    const bool read = begin - halo <= row && row < end + halo;
+                    e.sim.m_state[t] = read ? state[ToSize(t)] : 0.75 + 0.01 * (t % 7);
+                    e.sim.m_transportDelta[t] = 1e300;
+                }
+                for (std::vector<double>* faces :
+                     {&e.sim.m_faceFlux, &e.sim.m_faceCross, &e.sim.m_crossLimits})
+                    std::fill(faces->begin(), faces->end(), 0.375);
+                TransportStepUpstreamRows(e.sim, begin, end);
+                for (int t = begin * perRow; t < end * perRow; ++t)
+                    ASSERT_EQ(std::memcmp(&whole[ToSize(t)], &e.sim.m_transportDelta[t],
+                                          sizeof(double)),
+                              0)
+                        << (scheme == TVD ? "tvd" : "symmetric") << ", rows " << begin << " to "
+                        << end << ", value " << t << ": " << e.sim.m_transportDelta[t]
+                        << " instead of " << whole[ToSize(t)];
+                for (int t = 0; t < e.sim.m_nValues; ++t)
+                    e.sim.m_state[t] = state[ToSize(t)];
+            }
+        }
+    }
+}
+
 TEST(Schemes, ForwardFlowKeepsTheDefaultNumbers) {
     const struct {
         CPlane plane;

@@ -25,10 +25,10 @@ const CGrid GRIDS[] = {
     {101, 1, 2},   {60, 7, 3},    {1, 2, 4},   {300, 300, 7}, {5, 5000, 16},
 };
 
-std::vector<CSlab> Slabs(const CGrid& g, bool wholeGrid) {
+std::vector<CSlab> Slabs(const CGrid& g, bool wholeGrid, int haloRows = 1) {
     std::vector<CSlab> slabs;
     for (int r = 0; r < g.ranks; ++r)
-        slabs.push_back(SlabOf(r, g.ranks, g.rows, g.cols, wholeGrid));
+        slabs.push_back(SlabOf(r, g.ranks, g.rows, g.cols, wholeGrid, haloRows));
     return slabs;
 }
 
@@ -47,25 +47,28 @@ TEST(Slab, EveryNodeHasOneOwnerAndSlabsStartOnChunks) {
 }
 
 // The rows of a slab are the rows of its nodes; it reads one row more on
-// each side, within the grid.
+// each side with the default scheme, three with the upstream ones, within
+// the grid.
 TEST(Slab, RowsAndNeedsFollowTheNodes) {
-    for (const CGrid& g : GRIDS)
-        for (const CSlab& slab : Slabs(g, false)) {
-            if (slab.m_first == slab.m_end)
-                continue;
-            EXPECT_EQ(slab.m_rowBegin, slab.m_first / g.cols);
-            EXPECT_EQ(slab.m_rowEnd - 1, (slab.m_end - 1) / g.cols);
-            EXPECT_EQ(slab.m_needFirst, std::max(0, slab.m_rowBegin - 1) * g.cols);
-            EXPECT_EQ(slab.m_needEnd, std::min(g.rows, slab.m_rowEnd + 1) * g.cols);
-        }
+    for (int halo : {1, SLAB_UPSTREAM_HALO_ROWS})
+        for (const CGrid& g : GRIDS)
+            for (const CSlab& slab : Slabs(g, false, halo)) {
+                if (slab.m_first == slab.m_end)
+                    continue;
+                EXPECT_EQ(slab.m_rowBegin, slab.m_first / g.cols);
+                EXPECT_EQ(slab.m_rowEnd - 1, (slab.m_end - 1) / g.cols);
+                EXPECT_EQ(slab.m_needFirst, std::max(0, slab.m_rowBegin - halo) * g.cols);
+                EXPECT_EQ(slab.m_needEnd, std::min(g.rows, slab.m_rowEnd + halo) * g.cols);
+            }
 }
 
 // What a rank receives is every node it needs and does not own, once, from
 // its owner; what it sends is what the others receive from it.
 TEST(Slab, HaloIsWhatTheRowsReadBeyondTheSlab) {
-    for (bool whole : {false, true})
+    for (int halo : {0, 1, SLAB_UPSTREAM_HALO_ROWS}) // 0: the whole grid
         for (const CGrid& g : GRIDS) {
-            const std::vector<CSlab> slabs = Slabs(g, whole);
+            const bool whole = halo == 0;
+            const std::vector<CSlab> slabs = Slabs(g, whole, halo);
             std::vector<std::vector<CHaloPart>> receives(slabs.size()), sends(slabs.size());
             for (int r = 0; r < g.ranks; ++r)
                 HaloParts(r, slabs, receives[size_t(r)], sends[size_t(r)]);
@@ -89,7 +92,7 @@ TEST(Slab, HaloIsWhatTheRowsReadBeyondTheSlab) {
                                         !(mine.m_first <= n && n < mine.m_end);
                     EXPECT_EQ(got[size_t(n)], needed ? 1 : 0)
                         << "node " << n << " of rank " << r << ", " << g.rows << " x " << g.cols
-                        << " on " << g.ranks << (whole ? ", whole grid" : "");
+                        << " on " << g.ranks << ", halo " << halo << (whole ? ", whole grid" : "");
                 }
             }
         }
