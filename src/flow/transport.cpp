@@ -126,64 +126,42 @@ CGather GatherOf(const CSimulation& s) {
                    s.m_nRows,           s.m_nCols,           s.m_globalStep};
 }
 
-// F of every mobile component across the row faces from (i, j) down, a lane
-// per column from j on, into out[m * nCols + j ...].
-template <class V>
-KOVA_LANES_INLINE void RowFacesLanes(const CGather& g, int i, int j, double* out) {
+// F of every mobile component across the row faces from (i, j) down (ROW)
+// or the column faces from (i, j) to the right, a lane per column from j on,
+// into out[m * nCols + j ...].
+template <class V, bool ROW>
+KOVA_LANES_INLINE void FacesLanes(const CGather& g, int i, int j, double* out) {
     const int n = i * g.nCols + j;
     const double* a = g.state + n * g.nComp;
+    // Values from a node to its neighbour along the faces' normal and across it.
+    const int along = ROW ? g.nCols * g.nComp : g.nComp;
+    const int across = ROW ? g.nComp : g.nCols * g.nComp;
     CFaceLanes<V> f;
     f.a = a;
-    f.b = a + g.nCols * g.nComp;
+    f.b = a + along;
     f.low = a;
     f.high = a;
     f.coef = g.coef + 3 * n * g.nMobile;
     f.stride = g.nComp;
     f.coefStride = 3 * g.nMobile;
-    f.diagCoef = 0;
-    // A lane block never holds the first or the last column.
-    f.cross = 0 < j && j < g.nCols - 1;
-    f.q = LoadLanes<V>(a + SLOT_FLUXROW, g.nComp);
+    f.diagCoef = ROW ? 0 : 1;
+    // A lane block of row faces never holds the first or the last column.
+    f.cross = ROW ? 0 < j && j < g.nCols - 1 : 0 < i && i < g.nRows - 1;
+    f.q = LoadLanes<V>(a + (ROW ? SLOT_FLUXROW : SLOT_FLUXCOL), g.nComp);
     f.thetaA = LoadLanes<V>(a + SLOT_POROSITY, g.nComp);
     f.thetaF = (f.thetaA + LoadLanes<V>(f.b + SLOT_POROSITY, g.nComp)) * 0.5;
-    f.d = SplatLanes<V>(g.rowCoord[i + 1] - g.rowCoord[i]);
+    if (ROW)
+        f.d = SplatLanes<V>(g.rowCoord[i + 1] - g.rowCoord[i]);
+    else
+        f.d = LoadLanes<V>(g.colCoord + j + 1, 1) - LoadLanes<V>(g.colCoord + j, 1);
     f.crossD = f.d;
     if (f.cross) {
-        f.low = a - g.nComp;
-        f.high = a + g.nComp;
-        f.crossD = LoadLanes<V>(g.colCoord + j + 1, 1) - LoadLanes<V>(g.colCoord + j - 1, 1);
-    }
-    FinishFace(f, g.dt);
-    const int firstMobile = g.nComp - g.nMobile;
-    for (int m = 0; m < g.nMobile; ++m)
-        StoreLanes<V>(out + m * g.nCols + j, 1, FluxLanes(f, m, firstMobile + m));
-}
-
-// F of every mobile component across the column faces from (i, j) to the
-// right, a lane per column from j on, into out[m * nCols + j ...].
-template <class V>
-KOVA_LANES_INLINE void ColumnFacesLanes(const CGather& g, int i, int j, double* out) {
-    const int n = i * g.nCols + j;
-    const double* a = g.state + n * g.nComp;
-    CFaceLanes<V> f;
-    f.a = a;
-    f.b = a + g.nComp;
-    f.low = a;
-    f.high = a;
-    f.coef = g.coef + 3 * n * g.nMobile;
-    f.stride = g.nComp;
-    f.coefStride = 3 * g.nMobile;
-    f.diagCoef = 1;
-    f.cross = 0 < i && i < g.nRows - 1;
-    f.q = LoadLanes<V>(a + SLOT_FLUXCOL, g.nComp);
-    f.thetaA = LoadLanes<V>(a + SLOT_POROSITY, g.nComp);
-    f.thetaF = (f.thetaA + LoadLanes<V>(f.b + SLOT_POROSITY, g.nComp)) * 0.5;
-    f.d = LoadLanes<V>(g.colCoord + j + 1, 1) - LoadLanes<V>(g.colCoord + j, 1);
-    f.crossD = f.d;
-    if (f.cross) {
-        f.low = a - g.nCols * g.nComp;
-        f.high = a + g.nCols * g.nComp;
-        f.crossD = SplatLanes<V>(g.rowCoord[i + 1] - g.rowCoord[i - 1]);
+        f.low = a - across;
+        f.high = a + across;
+        if (ROW)
+            f.crossD = LoadLanes<V>(g.colCoord + j + 1, 1) - LoadLanes<V>(g.colCoord + j - 1, 1);
+        else
+            f.crossD = SplatLanes<V>(g.rowCoord[i + 1] - g.rowCoord[i - 1]);
     }
     FinishFace(f, g.dt);
     const int firstMobile = g.nComp - g.nMobile;
@@ -236,10 +214,10 @@ KOVA_LANES_INLINE void RowFacesRow(const CGather& g, int i, double* out) {
     constexpr int W = CLaneWidth<V>::N;
     for (int j = 0; j < g.nCols;) {
         if (j > 0 && j + W <= g.nCols - 1) {
-            RowFacesLanes<V>(g, i, j, out);
+            FacesLanes<V, true>(g, i, j, out);
             j += W;
         } else {
-            RowFacesLanes<double>(g, i, j++, out);
+            FacesLanes<double, true>(g, i, j++, out);
         }
     }
 }
@@ -250,10 +228,10 @@ KOVA_LANES_INLINE void ColumnFacesRow(const CGather& g, int i, double* out) {
     constexpr int W = CLaneWidth<V>::N;
     for (int j = 0; j < g.nCols - 1;) {
         if (j + W <= g.nCols - 1) {
-            ColumnFacesLanes<V>(g, i, j, out);
+            FacesLanes<V, false>(g, i, j, out);
             j += W;
         } else {
-            ColumnFacesLanes<double>(g, i, j++, out);
+            FacesLanes<double, false>(g, i, j++, out);
         }
     }
 }

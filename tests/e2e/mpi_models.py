@@ -41,6 +41,7 @@ Usage: tests/e2e/mpi_models.py [--heads] OUTPUT_DIRECTORY
 """
 import os
 import sys
+from typing import Dict
 
 import numpy as np
 
@@ -50,21 +51,32 @@ import kova  # noqa: E402
 ROWS, COLS = 3, 700
 
 
-def wide(end: float = 40.0, interval: float = 10.0) -> kova.Model:
-    m = kova.Model(row_coords=[1.0 * i for i in range(ROWS)],
-                   col_coords=[1.0 * j for j in range(COLS)])
+def between_held_columns(rows: int, cols: int, dx: float, k_row: float, left: float,
+                         right: float, mobile: Dict[str, float]) -> kova.Model:
+    """A grid of porosity 0.3 whose first and last columns hold their heads,
+    with the mobile entries given as name: transverse dispersivity."""
+    m = kova.Model(row_coords=[1.0 * i for i in range(rows)],
+                   col_coords=[dx * j for j in range(cols)])
     m.set_units("m", "d", "g")
-    m.add_mobile("tracer", "mg/L", alpha_l=1.0, alpha_t=0.3, diffusion=1e-4)
-    m.add_mobile("daughter", "mg/L", alpha_l=1.0, alpha_t=0.3, diffusion=1e-4)
+    for name, alpha_t in mobile.items():
+        m.add_mobile(name, "mg/L", alpha_l=1.0, alpha_t=alpha_t, diffusion=1e-4)
     m.set("porosity", 0.3)
-    m.set("k_row", 10.0)
+    m.set("k_row", k_row)
     m.set("k_col", 10.0)
     first = np.zeros(m.shape, dtype=bool)
     first[:, 0] = True
     last = np.zeros(m.shape, dtype=bool)
     last[:, -1] = True
-    m.fix_heads(first, 10.0)
-    m.fix_heads(last, 9.0)
+    m.fix_heads(first, left)
+    m.fix_heads(last, right)
+    return m
+
+
+def wide(end: float = 40.0, interval: float = 10.0) -> kova.Model:
+    m = between_held_columns(ROWS, COLS, 1.0, 10.0, 10.0, 9.0,
+                             {"tracer": 0.3, "daughter": 0.3})
+    first = np.zeros(m.shape, dtype=bool)
+    first[:, 0] = True
     m.add_well(2, 340, -0.05)
     m.add_injection({"tracer": 5.0}, where=first)
     # A patch across the first slab boundaries, so the halo carries solute.
@@ -80,19 +92,7 @@ def wide(end: float = 40.0, interval: float = 10.0) -> kova.Model:
 
 def tall(scheme: str) -> kova.Model:
     rows, cols = 24, 40
-    m = kova.Model(row_coords=[1.0 * i for i in range(rows)],
-                   col_coords=[1.5 * j for j in range(cols)])
-    m.set_units("m", "d", "g")
-    m.add_mobile("tracer", "mg/L", alpha_l=1.0, alpha_t=0.2, diffusion=1e-4)
-    m.set("porosity", 0.3)
-    m.set("k_row", 8.0)
-    m.set("k_col", 10.0)
-    first = np.zeros(m.shape, dtype=bool)
-    first[:, 0] = True
-    last = np.zeros(m.shape, dtype=bool)
-    last[:, -1] = True
-    m.fix_heads(first, 10.0)
-    m.fix_heads(last, 9.5)
+    m = between_held_columns(rows, cols, 1.5, 8.0, 10.0, 9.5, {"tracer": 0.2})
     m.add_well(12, 25, -0.4)   # water flows up and down the rows to it
     m.set("tracer", 3.0, where=(np.add.outer(np.arange(rows), np.arange(cols)) % 11 < 4))
     m.set_times(0.0, 20.0, 5.0, step=None, opzero=1e-9)
