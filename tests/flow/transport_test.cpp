@@ -298,6 +298,8 @@ TEST(Transport, TheThreadsGatherTheFaceLoopsBitForBit) {
                 }
             }
             s.Step(std::uniform_real_distribution<double>(0.01, 0.7)(random));
+            // The step written plainly, loop by loop, from the step's start.
+            TransportStepFaceLoops(sim);
             const std::vector<double> serial(sim.m_transportDelta,
                                              sim.m_transportDelta + sim.m_nValues);
             // One thread runs the gather on large grids: called here directly.
