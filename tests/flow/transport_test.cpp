@@ -284,6 +284,9 @@ TEST(Transport, TheThreadsGatherTheFaceLoopsBitForBit) {
             CSimulation& sim = s.sim;
             for (int n = 0; n < sim.m_nNodes; ++n) {
                 double* node = sim.m_state + n * sim.m_nComp;
+                // Heads the step never reads: a value written past a node's
+                // entries into its neighbour's shows.
+                node[SLOT_HEAD] = Sometimes0(1, 9, random);
                 node[SLOT_SOURCE] = Sometimes0(-1, 1, random);
                 node[SLOT_POROSITY] = std::uniform_real_distribution<double>(0.05, 0.5)(random);
                 node[SLOT_FLUXROW] = Sometimes0(-3, 3, random);
