@@ -65,8 +65,7 @@ def model_text(step, end):
 
 
 def extension_text(implicit, scheme):
-    option = "spec" if scheme == "default" else scheme  # the default scheme's own value
-    text = ('[entries]\nmobile = ["c"]\n[transport]\nscheme = "%s"\n' % option +
+    text = ('[entries]\nmobile = ["c"]\n[transport]\nscheme = "%s"\n' % scheme +
             ('time = "implicit"\n' if implicit else "") +
             '[[inject]]\nname = "source"\nnodes = [[%d, %d]]\nconcentration = { c = %s }\n'
             % (SOURCE_ROW, SOURCE_COL, num(C_IN)))

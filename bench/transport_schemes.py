@@ -26,7 +26,7 @@ import sys
 import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-SCHEMES = ("spec", "symmetric", "tvd")
+SCHEMES = ("default", "symmetric", "tvd")
 
 
 def label(scheme):

@@ -62,7 +62,7 @@ class ObservationWell:
     entries: Optional[List[str]] = None
 
 
-SCHEMES = ("spec", "symmetric", "tvd")
+SCHEMES = ("default", "symmetric", "tvd")
 TIMES = ("explicit", "implicit")
 
 
@@ -113,7 +113,7 @@ class Extension:
     observe : list of ObservationWell
         The observation wells, in the file's order.
     scheme : str
-        The transport scheme: "spec" (the default), "symmetric" or "tvd".
+        The transport scheme: "default", "symmetric" or "tvd".
     inject : list of Injection
         The ``[[inject]]`` tables, in the file's order.
     time : str
@@ -129,7 +129,7 @@ class Extension:
     immobile: List[EntryLabel] = field(default_factory=list)
     mobile: List[EntryLabel] = field(default_factory=list)
     observe: List[ObservationWell] = field(default_factory=list)
-    scheme: str = "spec"
+    scheme: str = "default"
     inject: List[Injection] = field(default_factory=list)
     time: str = "explicit"
 
@@ -369,7 +369,7 @@ def read_extension(path: str, immobile: int, mobile: int,
             if any(w.name == well.name for w in wells):
                 check.fail(f"observe[{i}].name", f"the well name {well.name!r} is given twice")
             wells.append(well)
-    scheme = "spec"
+    scheme = "default"
     time = "explicit"
     if "transport" in root:
         table = check.table(root["transport"], "transport", ("scheme", "time"))
@@ -384,7 +384,7 @@ def read_extension(path: str, immobile: int, mobile: int,
             if not isinstance(scheme, str):
                 check.fail("transport.scheme", f"must be a string, not {_type_name(scheme)}")
             if scheme not in SCHEMES:
-                check.fail("transport.scheme", 'must be "spec", "symmetric" or "tvd"')
+                check.fail("transport.scheme", 'must be "default", "symmetric" or "tvd"')
     inject: List[Injection] = []
     if "inject" in root:
         if not (isinstance(root["inject"], list) and

@@ -228,7 +228,7 @@ class Model:
         self.mass_unit: Optional[str] = None
         self.thickness: Optional[float] = None
         self._observe: List[ObservationWell] = []
-        self.transport_scheme = "spec"
+        self.transport_scheme = "default"
         self.transport_time = "explicit"
         # Read from an extension file and written back as they were.
         self._inject: List[Injection] = []
@@ -502,7 +502,7 @@ class Model:
         Parameters
         ----------
         scheme : str
-            ``"spec"`` (the default: the model file's own arithmetic),
+            ``"default"`` (the default: the model file's own arithmetic),
             ``"symmetric"`` or ``"tvd"`` (docs/transport.md).
         """
         if scheme not in SCHEMES:
@@ -888,7 +888,7 @@ class Model:
         if self.thickness is not None:
             parts.append(f"[aquifer]\nthickness = {_text(self.thickness)}\n")
         transport = []
-        if self.transport_scheme != "spec":
+        if self.transport_scheme != "default":
             transport.append(f"scheme = {_toml_string(self.transport_scheme)}\n")
         if self.transport_time != "explicit":
             transport.append(f"time = {_toml_string(self.transport_time)}\n")

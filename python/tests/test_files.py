@@ -116,7 +116,7 @@ def test_numbers_the_engine_cannot_read_are_refused(text, kinds, refused):
     ("[entries]\nmobile = [{ units = \"g\" }]\n", "entries.mobile[0]", "has no name"),
     ("[entries]\nmobile = [\"immobile_0\"]\n", "entries", "default name of another entry"),
     ("observe = 3\n", "observe", "array of tables"),
-    ("[transport]\nscheme = \"upwind\"\n", "transport.scheme", '"spec", "symmetric" or "tvd"'),
+    ("[transport]\nscheme = \"upwind\"\n", "transport.scheme", '"default", "symmetric" or "tvd"'),
     ("[transport]\nschme = \"tvd\"\n", "transport.schme", "unknown key"),
     ("[transport]\ntime = \"crank\"\n", "transport.time", '"explicit" or "implicit"'),
     ("[transport]\ntime = 1\n", "transport.time", "must be a string, not an integer"),

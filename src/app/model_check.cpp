@@ -449,7 +449,7 @@ void AppendExtension(std::string& out, const CSimulation& s, const std::string& 
            Labelled(ext.m_timeUnit) + ", mass " + Labelled(ext.m_massUnit) + "\n";
     out += "  aquifer thickness: " + Num(ext.m_thickness) + "\n";
     out += "  transport scheme: " + std::string(SchemeName(ext.m_scheme)) +
-           (ext.m_schemeGiven ? "" : " (the default)") + "\n";
+           (ext.m_schemeGiven ? "" : " (not given)") + "\n";
     if (ext.m_timeGiven)
         out += "  transport time: " + std::string(TimeName(ext.m_time)) + "\n";
     for (int k = SLOT_COUNT; k < s.m_nComp; ++k) {
@@ -484,7 +484,7 @@ std::string ModelSummary(const CSimulation& s, const std::string& base) {
 // The default scheme's warning needs the flow field, so the check computes the
 // heads as a run would; heads that fail here fail the run, which reports them.
 void WarnOfReverseFlow(CSimulation& sim, CMessageSink& sink) {
-    if (sim.m_ext.m_scheme != ETransportScheme::SPEC ||
+    if (sim.m_ext.m_scheme != ETransportScheme::DEFAULT ||
         sim.m_ext.m_time == ETransportTime::IMPLICIT || sim.m_nMobile == 0)
         return;
     if (sim.m_nNodes > CHECK_FLOW_MAX_NODES) {

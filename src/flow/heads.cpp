@@ -1,6 +1,7 @@
 #include "flow/heads.h"
 
 #include "flow/head_terms.h"
+#include "flow/lanes.h"
 #include "flow/sparse_heads.h"
 #include "model/exceptions.h"
 #include "model/index.h"
@@ -112,8 +113,8 @@ void EliminateRowsGeneric(CSimulation& s, int r, int kBegin, int kEnd) {
     EliminateRowsBody(s, r, kBegin, kEnd);
 }
 
-#if defined(__x86_64__) || defined(__i386__)
-[[gnu::target("avx2")]] void EliminateRowsAvx2(CSimulation& s, int r, int kBegin, int kEnd) {
+#if KOVA_LANES_AVX2
+KOVA_TARGET_AVX2 void EliminateRowsAvx2(CSimulation& s, int r, int kBegin, int kEnd) {
     EliminateRowsBody(s, r, kBegin, kEnd);
 }
 #endif
@@ -121,8 +122,8 @@ void EliminateRowsGeneric(CSimulation& s, int r, int kBegin, int kEnd) {
 using CEliminateRows = void (*)(CSimulation&, int, int, int);
 
 CEliminateRows WidestEliminateRows() {
-#if defined(__x86_64__) || defined(__i386__)
-    if (__builtin_cpu_supports("avx2"))
+#if KOVA_LANES_AVX2
+    if (ProcessorHasAvx2())
         return EliminateRowsAvx2;
 #endif
     return EliminateRowsGeneric;

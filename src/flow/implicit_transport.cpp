@@ -11,7 +11,7 @@
 // with the upstream node's coefficient (as the symmetric and tvd schemes take
 // it). The matrix is then an M-matrix whose rows sum to 1 or more (the water
 // is conserved), so the values stay within 0 and the right-hand side's range.
-// "spec" (the default) takes the same matrix: its Lax-Wendroff term belongs to
+// "default" takes the same matrix: its Lax-Wendroff term belongs to
 // the explicit step. With scheme = "symmetric" the advection in the matrix is
 // central,
 // q (x(a) + x(b)) / 2: second order, not monotone where a cell's Peclet
@@ -21,7 +21,7 @@
 // G, the cross dispersion across the upstream node's neighbours (every
 // scheme), and with scheme = "tvd" the van Leer correction
 // q/2 d s (s the limited slope of the explicit tvd scheme, without its
-// Courant factor). Under "spec" and "tvd" G is limited face by face so that
+// Courant factor). Under "default" and "tvd" G is limited face by face so that
 // no node's right-hand side leaves the range of its 3 x 3 neighbourhood at the
 // step's start (Zalesak's limiter, as the explicit tvd scheme limits its
 // cross term): with the upstream matrix the result is monotone whatever the

@@ -15,6 +15,17 @@ typedef double CLanes4 __attribute__((vector_size(32)));
 
 #define KOVA_LANES_INLINE __attribute__((always_inline)) inline
 
+// Functions for AVX2 are built on x86 alone (KOVA_LANES_AVX2) and called
+// only where ProcessorHasAvx2.
+#if defined(__x86_64__) || defined(__i386__)
+#define KOVA_LANES_AVX2 1
+#define KOVA_TARGET_AVX2 __attribute__((target("avx2")))
+inline bool ProcessorHasAvx2() { return __builtin_cpu_supports("avx2"); }
+#else
+#define KOVA_LANES_AVX2 0
+inline bool ProcessorHasAvx2() { return false; }
+#endif
+
 template <class V> struct CLaneWidth;
 template <> struct CLaneWidth<double> { static constexpr int N = 1; };
 template <> struct CLaneWidth<CLanes2> { static constexpr int N = 2; };

@@ -277,23 +277,23 @@ const CGatherPasses GATHER_BY_1 = {1, RowFacesPass<double>, ColumnFacesPass<doub
 const CGatherPasses GATHER_BY_2 = {2, RowFacesPass<CLanes2>, ColumnFacesPass<CLanes2>,
                                    NodeChangesPass<CLanes2>};
 
-#if defined(__x86_64__) || defined(__i386__)
-__attribute__((target("avx2"))) void RowFacesBy4(const CGather& g, int i, double* out) {
+#if KOVA_LANES_AVX2
+KOVA_TARGET_AVX2 void RowFacesBy4(const CGather& g, int i, double* out) {
     RowFacesRow<CLanes4>(g, i, out);
 }
-__attribute__((target("avx2"))) void ColumnFacesBy4(const CGather& g, int i, double* out) {
+KOVA_TARGET_AVX2 void ColumnFacesBy4(const CGather& g, int i, double* out) {
     ColumnFacesRow<CLanes4>(g, i, out);
 }
-__attribute__((target("avx2"))) void NodeChangesBy4(const CGather& g, int i, const double* above,
-                                                    const double* below, const double* column) {
+KOVA_TARGET_AVX2 void NodeChangesBy4(const CGather& g, int i, const double* above,
+                                     const double* below, const double* column) {
     NodeChangesRow<CLanes4>(g, i, above, below, column);
 }
 const CGatherPasses GATHER_BY_4 = {4, RowFacesBy4, ColumnFacesBy4, NodeChangesBy4};
 #endif
 
 const CGatherPasses* WidestGather() {
-#if defined(__x86_64__) || defined(__i386__)
-    if (__builtin_cpu_supports("avx2"))
+#if KOVA_LANES_AVX2
+    if (ProcessorHasAvx2())
         return &GATHER_BY_4;
 #endif
     return &GATHER_BY_2;
@@ -337,7 +337,7 @@ void GatherRows(const CSimulation& s, int begin, int end, double* scratch) {
 void TransportStep(CSimulation& s) {
     if (IsImplicit(s))
         TransportStepImplicit(s);
-    else if (s.m_ext.m_scheme != ETransportScheme::SPEC)
+    else if (s.m_ext.m_scheme != ETransportScheme::DEFAULT)
         TransportStepUpstream(s);
     else
         TransportStepGather(s);
@@ -424,7 +424,7 @@ int CountReverseFaces(const CSimulation& s) {
 }
 
 std::string ReverseFlowWarning(const CSimulation& s) {
-    if (s.m_ext.m_scheme != ETransportScheme::SPEC || IsImplicit(s) || s.m_nMobile == 0)
+    if (s.m_ext.m_scheme != ETransportScheme::DEFAULT || IsImplicit(s) || s.m_nMobile == 0)
         return std::string();
     const int count = CountReverseFaces(s);
     if (count == 0)

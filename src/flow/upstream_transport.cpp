@@ -393,7 +393,7 @@ size_t FaceValues(const CSimulation& s) {
 }
 
 int UpstreamArrays(const CSimulation& s) {
-    if (s.m_ext.m_scheme == ETransportScheme::SPEC || s.m_ext.m_time == ETransportTime::IMPLICIT ||
+    if (s.m_ext.m_scheme == ETransportScheme::DEFAULT || s.m_ext.m_time == ETransportTime::IMPLICIT ||
         s.m_nMobile == 0)
         return 0;
     return NeedsCrossLimits(s) ? 3 : 1;

@@ -178,14 +178,14 @@ void ReadTransport(CExtension& ext, const toml::table& table) {
     if (const toml::node* n = table.get("scheme")) {
         const std::string name = StringAt(*n, "transport.scheme");
         for (ETransportScheme scheme :
-             {ETransportScheme::SPEC, ETransportScheme::SYMMETRIC, ETransportScheme::TVD}) {
+             {ETransportScheme::DEFAULT, ETransportScheme::SYMMETRIC, ETransportScheme::TVD}) {
             if (name == SchemeName(scheme)) {
                 ext.m_scheme = scheme;
                 ext.m_schemeGiven = true;
                 return;
             }
         }
-        Fail("transport.scheme", n->source(), "must be \"spec\", \"symmetric\" or \"tvd\"");
+        Fail("transport.scheme", n->source(), "must be \"default\", \"symmetric\" or \"tvd\"");
     }
 }
 

@@ -88,10 +88,10 @@ const char* SchemeName(ETransportScheme scheme) {
         return "symmetric";
     case ETransportScheme::TVD:
         return "tvd";
-    case ETransportScheme::SPEC:
+    case ETransportScheme::DEFAULT:
         break;
     }
-    return "spec";
+    return "default";
 }
 
 const char* TimeName(ETransportTime time) {

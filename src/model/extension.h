@@ -75,7 +75,7 @@ std::string InjectNodeKey(const CInjectTable& table, int t, int row, int col, in
 // How the transport step takes the advective half difference and the
 // dispersion of a face (flow/transport.cpp describes each).
 enum class ETransportScheme {
-    SPEC,      // the model file's own arithmetic, the signed flux in the half difference
+    DEFAULT,   // the model file's own arithmetic, the signed flux in the half difference
     SYMMETRIC, // the same scheme taken from the face's upstream side
     TVD        // upstream advection with a limited correction: monotone
 };
@@ -99,7 +99,7 @@ struct CExtension {
     std::vector<CEntryLabel> m_immobile; // empty: immobile_0, immobile_1, ...
     std::vector<CEntryLabel> m_mobile;   // empty: mobile_0, mobile_1, ...
     std::vector<CObservationWell> m_observe;
-    ETransportScheme m_scheme = ETransportScheme::SPEC;
+    ETransportScheme m_scheme = ETransportScheme::DEFAULT;
     bool m_schemeGiven = false; // [transport] scheme was given
     ETransportTime m_time = ETransportTime::EXPLICIT;
     bool m_timeGiven = false; // [transport] time was given

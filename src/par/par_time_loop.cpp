@@ -115,7 +115,7 @@ void PlanWells(const CSimulation& s, const CParComm& comm, CParPlan& p) {
 
 void PlanLoop(CSimulation& s, const CParComm& comm, CParPlan& p) {
     p.m_wholeGrid = IsImplicit(s);
-    p.m_upstream = s.m_ext.m_scheme != ETransportScheme::SPEC;
+    p.m_upstream = s.m_ext.m_scheme != ETransportScheme::DEFAULT;
     const int halo = p.m_upstream ? SLAB_UPSTREAM_HALO_ROWS : 1;
     for (int r = 0; r < comm.Size(); ++r)
         p.m_slabs.push_back(SlabOf(r, comm.Size(), s.m_nRows, s.m_nCols, p.m_wholeGrid, halo));

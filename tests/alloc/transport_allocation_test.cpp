@@ -102,10 +102,10 @@ TEST_P(TransportSteps, AllocateNothingOnceTheirWorkIsMade) {
 
 INSTANTIATE_TEST_SUITE_P(
     Schemes, TransportSteps,
-    ::testing::Values(CStepCase{"default", ETransportScheme::SPEC, false},
+    ::testing::Values(CStepCase{"default", ETransportScheme::DEFAULT, false},
                       CStepCase{"symmetric", ETransportScheme::SYMMETRIC, false},
                       CStepCase{"tvd", ETransportScheme::TVD, false},
-                      CStepCase{"default_implicit", ETransportScheme::SPEC, true},
+                      CStepCase{"default_implicit", ETransportScheme::DEFAULT, true},
                       CStepCase{"symmetric_implicit", ETransportScheme::SYMMETRIC, true},
                       CStepCase{"tvd_implicit", ETransportScheme::TVD, true}),
     [](const ::testing::TestParamInfo<CStepCase>& param) { return std::string(param.param.name); });

@@ -87,7 +87,7 @@ TEST(ModelCheck, TheTransportTimeShowsWhenGiven) {
     } rows[] = {
         {"[transport]\nscheme = \"tvd\"\n", "  transport scheme: tvd\n  entry"},
         {"[transport]\ntime = \"implicit\"\n",
-         "  transport scheme: spec (the default)\n  transport time: implicit\n"},
+         "  transport scheme: default (not given)\n  transport time: implicit\n"},
         {"[transport]\ntime = \"implicit\"\n",
          "  global step: computed for accuracy, 5 cell passages or a tenth of the run (0 in "
          "the file)\n"},

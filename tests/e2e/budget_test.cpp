@@ -96,8 +96,8 @@ const CModelCase MODELS[] = {
     // its budgets close whatever the solver's residual, with every scheme, a
     // held inlet (column), sinks and a source a rule curve turns (its systems
     // are made anew then).
-    {KOVA_EXAMPLES_DIR, "column", "spec", true},
-    {KOVA_EXAMPLES_DIR, "plume", "spec", true},
+    {KOVA_EXAMPLES_DIR, "column", "default", true},
+    {KOVA_EXAMPLES_DIR, "plume", "default", true},
     {KOVA_EXAMPLES_DIR, "plume", "symmetric", true},
     {KOVA_EXAMPLES_DIR, "plume", "tvd", true},
     {KOVA_EXAMPLES_DIR, "hydrocarbon_plume", "tvd", true},
@@ -155,7 +155,7 @@ std::string StageInjection(const TempDir& dir, const std::string& transport = ""
 // same for any threads, and what the faces move between nodes sums to no
 // mass, the sinks' and the sources' terms taking all that leaves and enters.
 TEST(Budget, ImplicitTransportMovesNoMassOfItsOwn) {
-    for (const char* scheme : {"spec", "symmetric", "tvd"}) {
+    for (const char* scheme : {"default", "symmetric", "tvd"}) {
         const std::string transport =
             std::string("[transport]\ntime = \"implicit\"\nscheme = \"") + scheme + "\"\n";
         const TempDir one;

@@ -83,9 +83,9 @@ TEST_P(LongImplicitSteps, EndWhereShortOnesDo) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Schemes, LongImplicitSteps,
-                         ::testing::Values(CDecayCase{"spec", 1e-3},
+                         ::testing::Values(CDecayCase{"default", 1e-3},
                                            CDecayCase{"symmetric", 1e-3},
-                                           CDecayCase{"spec", 1e-5}));
+                                           CDecayCase{"default", 1e-5}));
 
 // A held inlet at the last of 30 nodes (a linear assignment holds it at 1),
 // water flowing towards the first at q = 0.072 m/d (a = q / (d theta) =

@@ -84,7 +84,7 @@ void MakeImplicit(CSimulation& sim, ETransportScheme scheme, double dt) {
 // times the values: steps far beyond the run's scale would show it).
 TEST(ImplicitTransport, AFewLargeStepsReachTheExplicitSteadyState) {
     for (ETransportScheme scheme :
-         {ETransportScheme::SPEC, ETransportScheme::SYMMETRIC, ETransportScheme::TVD}) {
+         {ETransportScheme::DEFAULT, ETransportScheme::SYMMETRIC, ETransportScheme::TVD}) {
         CGrid exp(5, 6, 0.0, 0.0, 0.5);
         CGrid imp(5, 6, 0.0, 0.0, 0.5);
         for (CGrid* g : {&exp, &imp}) {
@@ -132,7 +132,7 @@ TEST(ImplicitTransport, TheUpstreamSteadyStateIsTheExactOne) {
             if (j != first)
                 g.sim.m_stateNew[ToSize(j * g.sim.m_nComp + SLOT_SOURCE)] = -row.sink;
         g.Start();
-        MakeImplicit(g.sim, ETransportScheme::SPEC, 1e4);
+        MakeImplicit(g.sim, ETransportScheme::DEFAULT, 1e4);
         g.Steps(12);
         const double* width = g.sim.m_colWidth.get();
         double expected = 2.0 * 0.2 * width[first] * 0.25 / q;
@@ -156,7 +156,7 @@ TEST(ImplicitTransport, TheUpstreamSteadyStateIsTheExactOne) {
 TEST(ImplicitTransport, TvdKeepsAPulseSharperThanUpstreamEitherWay) {
     for (double grad : {0.5, -0.5}) {
         double error[2] = {};
-        const ETransportScheme schemes[2] = {ETransportScheme::SPEC, ETransportScheme::TVD};
+        const ETransportScheme schemes[2] = {ETransportScheme::DEFAULT, ETransportScheme::TVD};
         for (int which = 0; which < 2; ++which) {
             const int cols = 80;
             CGrid g(1, cols, grad, 0.0, 0.0);

@@ -195,11 +195,11 @@ const CMirrorCase MIRRORS[] = {
     {"tvd_rows", TVD, {9, 8, 0.25, 0.5}, true, false},
     {"tvd_cols", TVD, {9, 8, 0.25, 0.5}, false, true},
     {"tvd_both", TVD, {9, 8, -0.25, 0.5}, true, true},
-    {"implicit_spec_1d", ETransportScheme::SPEC, {1, 15, 0.0, 0.25}, false, true, true},
+    {"implicit_default_1d", ETransportScheme::DEFAULT, {1, 15, 0.0, 0.25}, false, true, true},
     {"implicit_symmetric_1d", SYM, {1, 15, 0.0, 0.25}, false, true, true},
     {"implicit_tvd_1d", TVD, {1, 15, 0.0, 0.25}, false, true, true},
     {"implicit_tvd_column", TVD, {12, 1, 0.5, 0.0}, true, false, true},
-    {"implicit_spec_both", ETransportScheme::SPEC, {9, 8, 0.25, -0.5}, true, true, true},
+    {"implicit_default_both", ETransportScheme::DEFAULT, {9, 8, 0.25, -0.5}, true, true, true},
     {"implicit_symmetric_rows", SYM, {9, 8, 0.25, 0.5}, true, false, true},
     {"implicit_symmetric_both", SYM, {9, 8, 0.25, -0.5}, true, true, true},
     {"implicit_tvd_rows", TVD, {9, 8, 0.25, 0.5}, true, false, true},
@@ -262,7 +262,7 @@ TEST(Schemes, ForwardFlowKeepsTheDefaultNumbers) {
         double tolerance; // relative to the largest change; 0: bit for bit
     } rows[] = {{{1, 11, 0.0, 0.5}, 0.0}, {{8, 9, 0.25, 0.5}, 1e-13}};
     for (const auto& row : rows) {
-        CSchemeStep plain(row.plane, ETransportScheme::SPEC, 2, 7);
+        CSchemeStep plain(row.plane, ETransportScheme::DEFAULT, 2, 7);
         CSchemeStep sym(row.plane, SYM, 2, 7);
         plain.sim.m_globalStep = sym.sim.m_globalStep = 0.3;
         TransportStep(plain.sim);
@@ -336,7 +336,7 @@ double WaterBalance(const CSimulation& sim, int i, int j) {
 TEST(Schemes, ImplicitUpstreamAndTvdKeepAPulseWithinItsRange) {
     for (double gradRow : {0.5, -0.5})
         for (double gradCol : {0.5, -0.5})
-            for (ETransportScheme scheme : {TVD, ETransportScheme::SPEC})
+            for (ETransportScheme scheme : {TVD, ETransportScheme::DEFAULT})
                 for (double factor : {5.0, 20.0, 200.0}) {
                     CSchemeStep s({14, 14, gradRow, gradCol}, scheme, 1, 1);
                     CSimulation& sim = s.sim;
@@ -452,15 +452,15 @@ TEST(Schemes, TheDefaultWarnsOfReverseFlowOnly) {
         int mobile;
         const char* expected; // the warning starts with it; "" for none
     } rows[] = {
-        {"forward", {3, 4, 0.5, 0.25}, ETransportScheme::SPEC, 1, ""},
-        {"no flow", {3, 4, 0.0, 0.0}, ETransportScheme::SPEC, 1, ""},
-        {"reverse along the rows", {3, 4, -0.5, 0.25}, ETransportScheme::SPEC, 1, "8 faces carry"},
+        {"forward", {3, 4, 0.5, 0.25}, ETransportScheme::DEFAULT, 1, ""},
+        {"no flow", {3, 4, 0.0, 0.0}, ETransportScheme::DEFAULT, 1, ""},
+        {"reverse along the rows", {3, 4, -0.5, 0.25}, ETransportScheme::DEFAULT, 1, "8 faces carry"},
         {"reverse along the columns",
          {3, 4, 0.5, -0.25},
-         ETransportScheme::SPEC,
+         ETransportScheme::DEFAULT,
          1,
          "9 faces carry"},
-        {"one face", {2, 1, -0.5, 0.0}, ETransportScheme::SPEC, 1, "1 face carries"},
+        {"one face", {2, 1, -0.5, 0.0}, ETransportScheme::DEFAULT, 1, "1 face carries"},
         {"symmetric chosen", {3, 4, -0.5, -0.25}, SYM, 1, ""},
         {"tvd chosen", {3, 4, -0.5, -0.25}, TVD, 1, ""},
     };

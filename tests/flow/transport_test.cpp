@@ -193,7 +193,7 @@ TEST_P(Injection, AddsTheLoadOfTheInflowAtItsNodesOnly) {
                   "concentration = { mobile_1 = 2, mobile_0 = 0.5 }\n",
                   "m.kvx");
     s.sim.m_ext.m_scheme = GetParam().scheme;
-    if (GetParam().scheme != ETransportScheme::SPEC)
+    if (GetParam().scheme != ETransportScheme::DEFAULT)
         PrepareUpstreamWork(s.sim);
     const double dt = 0.05;
     s.sim.m_nThreads = GetParam().threads;
@@ -234,15 +234,15 @@ TEST_P(Injection, AddsTheLoadOfTheInflowAtItsNodesOnly) {
 }
 
 const CInjectCase INJECT_CASES[] = {
-    {"one_thread", 1, 0.5, ETransportScheme::SPEC},
-    {"two_threads", 2, 0.5, ETransportScheme::SPEC},
-    {"three_threads", 3, 0.5, ETransportScheme::SPEC},
+    {"one_thread", 1, 0.5, ETransportScheme::DEFAULT},
+    {"two_threads", 2, 0.5, ETransportScheme::DEFAULT},
+    {"three_threads", 3, 0.5, ETransportScheme::DEFAULT},
     {"symmetric", 1, 0.5, ETransportScheme::SYMMETRIC},
     {"tvd_two_threads", 2, 0.5, ETransportScheme::TVD},
     // A reaction may turn a source: a node that no longer takes water in
     // gets nothing, and a sink loses solute as any sink does.
-    {"source_turned_zero", 1, 0.0, ETransportScheme::SPEC},
-    {"source_turned_sink", 2, -0.5, ETransportScheme::SPEC},
+    {"source_turned_zero", 1, 0.0, ETransportScheme::DEFAULT},
+    {"source_turned_sink", 2, -0.5, ETransportScheme::DEFAULT},
 };
 
 INSTANTIATE_TEST_SUITE_P(Transport, Injection, ::testing::ValuesIn(INJECT_CASES),

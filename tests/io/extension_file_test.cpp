@@ -43,7 +43,7 @@ const CRefusal REFUSALS[] = {
      "input: key transprt (line 3): unknown key (known here: units, aquifer, entries, observe, "
      "transport, inject)"},
     {"scheme_unknown", "[transport]\nscheme = \"upwind\"\n",
-     "input: key transport.scheme (line 2): must be \"spec\", \"symmetric\" or \"tvd\""},
+     "input: key transport.scheme (line 2): must be \"default\", \"symmetric\" or \"tvd\""},
     {"scheme_not_a_string", "[transport]\n\nscheme = 1\n",
      "input: key transport.scheme (line 3): must be a string, not an integer"},
     {"transport_key_misspelt", "[transport]\nschme = \"tvd\"\n",
@@ -249,13 +249,13 @@ TEST(ExtensionFile, TheTransportTimeLandsInTheModel) {
         bool given;
         ETransportScheme scheme;
     } rows[] = {
-        {"", ETransportTime::EXPLICIT, false, ETransportScheme::SPEC},
+        {"", ETransportTime::EXPLICIT, false, ETransportScheme::DEFAULT},
         {"[transport]\nscheme = \"tvd\"\n", ETransportTime::EXPLICIT, false,
          ETransportScheme::TVD},
         {"[transport]\ntime = \"explicit\"\n", ETransportTime::EXPLICIT, true,
-         ETransportScheme::SPEC},
+         ETransportScheme::DEFAULT},
         {"[transport]\ntime = \"implicit\"\n", ETransportTime::IMPLICIT, true,
-         ETransportScheme::SPEC},
+         ETransportScheme::DEFAULT},
         {"[transport]\ntime = \"implicit\"\nscheme = \"symmetric\"\n",
          ETransportTime::IMPLICIT, true, ETransportScheme::SYMMETRIC},
     };

@@ -174,7 +174,7 @@ TEST_P(InjectionBudget, SourcesAreTheLoadingOfTheInflow) {
 
 INSTANTIATE_TEST_SUITE_P(Injection, InjectionBudget, ::testing::Values("", "symmetric", "tvd"),
                          [](const ::testing::TestParamInfo<const char*>& p) {
-                             return *p.param ? std::string(p.param) : std::string("spec");
+                             return *p.param ? std::string(p.param) : std::string("default");
                          });
 
 // Without [[inject]] the mobile entries have no sources term at all.
