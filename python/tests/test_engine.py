@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import re
 from pathlib import Path
 
 import numpy as np
@@ -113,7 +114,10 @@ def test_plain_progress_without_tqdm(tmp_path, capfd, monkeypatch):
     monkeypatch.setattr(engine_module, "_load_tqdm", lambda: None)
     _fixed(_flow()).run(tmp_path / "r")
     lines = capfd.readouterr().err.splitlines()
-    assert lines[0] == "r: Initalizing.... t = 0 (0%)"
+    # The engine samples its status, so a short run on a busy machine may be
+    # past its first status when the first line is written: every line has
+    # the form, the end is always shown.
+    assert all(re.fullmatch(r"r: .+ t = [0-9.e+-]+ \(\d+%\)", line) for line in lines), lines
     assert "r: Done. t = 4 (100%)" in lines
     assert lines[-1] == "r: Closing ... t = 4 (100%)"
 
