@@ -324,12 +324,17 @@ CLUSTER = [(10**7, 64), (10**7, 256), (10**8, 256), (10**8, 1024),
 
 
 def node_bytes(entries: int, mobile: int) -> float:
-    """Bytes per node every rank holds today (simulation.cpp, AllocateArrays,
+    """Bytes per node of the model's arrays (simulation.cpp, AllocateArrays,
     default scheme, sparse heads): m_work (m_state and m_transportDelta, 2 E
     doubles), m_stateNew (E), m_dispCoef (3 per mobile entry), the budget's
     m_volume (1), m_localFraction (8 bytes), m_localHold (4), m_nodeRxnSet and
-    m_nodeType (1 each)."""
+    m_nodeType (1 each). Rank 0 holds them for every node; the other ranks
+    (default heads) for the nodes they read, but m_nodeRxnSet and m_nodeType
+    (WHOLE_GRID_BYTES) for every node."""
     return 8.0 * (3 * entries + 3 * mobile + 1) + 14.0
+
+
+WHOLE_GRID_BYTES = 2.0    # per node of the grid on every rank: m_nodeRxnSet, m_nodeType
 
 
 def sparse_bytes(nodes: float) -> float:
@@ -376,9 +381,9 @@ def cluster(json_path: str) -> None:
         step_node = 2.0 * (np2["transport"] + np2["reactions"]) / (np2["nodes"] * np2["steps"])
         b_node = node_bytes(entries, mobile)
         print("\n%s (%d entries a node): %.0f ns per own node and step on a rank, "
-              "%.0f bytes per node on every rank; %d steps, %d records"
+              "%.0f bytes per node of the model's arrays; %d steps, %d records"
               % (model, entries, 1e9 * step_node, b_node, STEPS, RECORDS))
-        print("| nodes | ranks | memory of rank 0 today | of the other ranks "
+        print("| nodes | ranks | memory of rank 0 | of each other rank "
               "| with --heads distributed "
               "| slabs only | halo per rank and step | step | time loop | heads today "
               "| heads distributed | read + flow field | records | total today "
@@ -400,9 +405,10 @@ def cluster(json_path: str) -> None:
             record = nodes * entries * 8.0
             t_records = RECORDS * (record / FILE_SYSTEM + own * record_per_node)
             today = nodes * b_node + sparse_bytes(nodes)
-            others = nodes * b_node
+            held = own + 2 * width                    # own nodes and a row each side
+            others = held * b_node + WHOLE_GRID_BYTES * nodes
             with_dist = nodes * b_node + 16.0 * nodes
-            slabs = (own + 2 * width) * b_node + HYPRE_BYTES * own
+            slabs = held * b_node + HYPRE_BYTES * own
             total = setup + heads + loop + t_records
             total_dist = setup + heads_dist + loop + t_records
             print("| 10^%d | %d | %s | %s | %s | %s | %s | %.3g s | %s | %s | %s | %s | %s | %s "

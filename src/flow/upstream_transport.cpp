@@ -186,7 +186,7 @@ void CrossLimits(const CSimulation& s, int i, int j, int m, double dt, double th
     const int n = i * s.m_nCols + j;
     const int k = s.m_nComp - s.m_nMobile + m;
     double t[FACES];
-    FaceTerms(s, i, j, m, s.m_faceCross.data(), dt, theta, t);
+    FaceTerms(s, i, j, m, s.m_faceCross.get(), dt, theta, t);
     double gain[FACES];
     double loss[FACES];
     for (int f = 0; f < FACES; ++f) {
@@ -218,7 +218,7 @@ void GatherNode(const CSimulation& s, int i, int j, double dt, double* limits) {
         delta[k] = 0.0;
     for (int m = 0; m < s.m_nMobile; ++m) {
         double t[FACES];
-        FaceTerms(s, i, j, m, s.m_faceFlux.data(), dt, theta, t);
+        FaceTerms(s, i, j, m, s.m_faceFlux.get(), dt, theta, t);
         delta[firstMobile + m] = SumOfFaces(t);
     }
     const double source = s.m_state[a + SLOT_SOURCE];
@@ -237,12 +237,12 @@ void AddLimitedCross(const CSimulation& s, int i, int j, double dt) {
     const int n = i * s.m_nCols + j;
     double* delta = s.m_transportDelta + n * s.m_nComp + (s.m_nComp - nMobile);
     const double theta = s.m_state[n * s.m_nComp + SLOT_POROSITY];
-    const double* limits = s.m_crossLimits.data();
+    const double* limits = s.m_crossLimits.get();
     // Node a and node b of each face.
     const int sides[FACES][2] = {{n - s.m_nCols, n}, {n, n + s.m_nCols}, {n - 1, n}, {n, n + 1}};
     for (int m = 0; m < nMobile; ++m) {
         double t[FACES];
-        FaceTerms(s, i, j, m, s.m_faceCross.data(), dt, theta, t);
+        FaceTerms(s, i, j, m, s.m_faceCross.get(), dt, theta, t);
         for (int f = 0; f < FACES; ++f) {
             if (t[f] == 0.0)
                 continue;
@@ -407,11 +407,14 @@ double UpstreamWorkBytes(const CSimulation& s) {
 
 void PrepareUpstreamWork(CSimulation& s) {
     const int arrays = UpstreamArrays(s);
+    s.m_faceFlux.reset();
+    s.m_faceCross.reset();
+    s.m_crossLimits.reset();
     if (arrays >= 1)
-        s.m_faceFlux.assign(FaceValues(s), 0.0);
+        s.m_faceFlux = ZeroedNodeArray<double>(FaceValues(s));
     if (arrays >= 3) {
-        s.m_faceCross.assign(FaceValues(s), 0.0);
-        s.m_crossLimits.assign(FaceValues(s), 0.0);
+        s.m_faceCross = ZeroedNodeArray<double>(FaceValues(s));
+        s.m_crossLimits = ZeroedNodeArray<double>(FaceValues(s));
     }
 }
 
@@ -434,9 +437,9 @@ void TransportStepUpstreamRows(CSimulation& s, int rowBegin, int rowEnd) {
             s.m_transportDelta[t] = 0.0;
         return;
     }
-    double* flux = s.m_faceFlux.data();
-    double* cross = s.m_faceCross.empty() ? nullptr : s.m_faceCross.data();
-    double* limits = cross ? s.m_crossLimits.data() : nullptr;
+    double* flux = s.m_faceFlux.get();
+    double* cross = s.m_faceCross.get();
+    double* limits = cross ? s.m_crossLimits.get() : nullptr;
     // With limits, the second pass runs over one row more on each side.
     const int gatherBegin = limits ? rowBegin - 1 : rowBegin;
     const int gatherEnd = limits ? rowEnd + 1 : rowEnd;

@@ -417,7 +417,7 @@ void CheckInjectSources(const CInjectTable& table, int t, const CSimulation& s) 
     const std::vector<int> nodes = InjectTableNodes(table, s);
     for (size_t p = 0; p < nodes.size(); ++p) {
         const int n = nodes[p];
-        if (s.m_nodeType[ToSize(n)] == NODE_HEAD)
+        if (s.m_nodeType[ToSize(n)] == NODE_HEAD || !s.Holds(n))
             continue;
         const double source = s.m_stateNew[ToSize(n * s.m_nComp + SLOT_SOURCE)];
         if (source > 0.0)

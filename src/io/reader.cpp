@@ -203,11 +203,11 @@ void CModelReader::ReadTransportParameters() {
 // Porosity divides every velocity and scales every volume: at 0 or below the
 // heads, fluxes and concentrations become infinities or not-a-number values.
 // A negative conductivity reverses the flow it should resist. Both are
-// refused for every node once the states are complete.
+// refused for every node held once the states are complete.
 void CModelReader::CheckNodeProperties() const {
     const CSimulation& s = m_sim;
     const double* state = s.m_stateNew.get();
-    for (int n = 0; n < s.m_nNodes; ++n) {
+    for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n) {
         const double* node = state + static_cast<size_t>(n) * static_cast<size_t>(s.m_nComp);
         const std::string where = " of node " + NodeText(n / s.m_nCols, n % s.m_nCols);
         if (!(node[SLOT_POROSITY] > 0.0))
@@ -230,7 +230,7 @@ void CModelReader::ReadDefaultState() {
         m_in >> vector[k];
     RequireStream(m_in, "the default state vector (field 15)");
     double* state = s.m_stateNew.get();
-    for (int t = 0; t < s.m_nValues; ++t)
+    for (int t = s.m_heldFirst * s.m_nComp; t < s.m_heldEnd * s.m_nComp; ++t)
         state[t] = vector[t % s.m_nComp];
 }
 
@@ -249,7 +249,8 @@ void CModelReader::ReadStateOverrides() {
         if (k < 0 || k >= s.m_nComp)
             throw InputException("state entry " + Str(k) + " outside 0.." + Str(s.m_nComp - 1) +
                                  " in " + where);
-        s.m_stateNew.get()[n * s.m_nComp + k] = v;
+        if (s.Holds(n))
+            s.m_stateNew.get()[n * s.m_nComp + k] = v;
     }
 }
 

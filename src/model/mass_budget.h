@@ -22,6 +22,7 @@
 #pragma once
 
 #include "model/exact_sum.h"
+#include "model/node_array.h"
 
 #include <string>
 #include <utility>
@@ -71,7 +72,7 @@ struct CMassBudget {
     std::vector<int> m_setRows;
     int m_nRows = 0;        // rows of all sets
     bool m_porosity = false; // a reaction may change a porosity
-    std::vector<double> m_volume; // per node: cell area x thickness
+    CNodeArray<double> m_volume; // per node: cell area x thickness (the held nodes)
 
     // --- sums of the interval in progress
     int m_nThreads = 0;

@@ -50,8 +50,8 @@ double SparseHeadBytes(EHeadSolve solve, int64_t nodes) {
     return n * (SPARSE_HEAD_BYTES_PER_NODE + SPARSE_HEAD_BYTES_PER_NODE_LOG * std::log2(n));
 }
 
-template <typename T> std::unique_ptr<T[]> Zeroed(int64_t count) {
-    return std::unique_ptr<T[]>(new T[static_cast<size_t>(count)]());
+template <typename T> CNodeArray<T> Zeroed(int64_t count) {
+    return ZeroedNodeArray<T>(static_cast<size_t>(count));
 }
 
 } // namespace
@@ -163,10 +163,19 @@ int CSimulation::AllocateArrays() {
                              " for Coorinates";
     m_runControl->WriteDiagnostic(line.c_str());
 
-    double* fraction = m_localFraction.get();
-    for (int n = 0; n < m_nNodes; ++n)
-        fraction[n] = 1.0;
+    if (m_stateFromRoot)
+        HoldNodes(0, 0);
+    else
+        HoldNodes(0, m_nNodes);
     return 1;
+}
+
+void CSimulation::HoldNodes(int first, int end) {
+    m_heldFirst = first;
+    m_heldEnd = end;
+    double* fraction = m_localFraction.get();
+    for (int n = first; n < end; ++n)
+        fraction[n] = 1.0;
 }
 
 void CSimulation::FreeArrays() {
@@ -192,6 +201,9 @@ void CSimulation::FreeArrays() {
     m_localHold.reset();
     m_rxnWork.clear();
     m_transportScratch.clear();
+    m_faceFlux.reset();
+    m_faceCross.reset();
+    m_crossLimits.reset();
     m_team.reset();
 }
 

@@ -13,6 +13,7 @@
 #include "model/index.h"
 #include "model/limits.h"
 #include "model/mass_budget.h"
+#include "model/node_array.h"
 #include "model/phase_times.h"
 #include "model/rxn_work.h"
 
@@ -67,22 +68,35 @@ public:
     double m_opzero = 0.0;
 
     // --- grid
-    std::unique_ptr<double[]> m_rowCoord;
-    std::unique_ptr<double[]> m_colCoord;
-    std::unique_ptr<double[]> m_rowWidth;
-    std::unique_ptr<double[]> m_colWidth;
+    CNodeArray<double> m_rowCoord;
+    CNodeArray<double> m_colCoord;
+    CNodeArray<double> m_rowWidth;
+    CNodeArray<double> m_colWidth;
 
     // --- state and transport
-    std::unique_ptr<double[]> m_dispCoef; // 3 per (node, mobile component)
-    std::unique_ptr<double[]> m_work;     // head band matrix, later m_state + m_transportDelta
+    CNodeArray<double> m_dispCoef; // 3 per (node, mobile component)
+    CNodeArray<double> m_work;     // head band matrix, later m_state + m_transportDelta
     double* m_state = nullptr;            // borrowed: first m_nValues doubles of m_work
     double* m_transportDelta = nullptr;   // borrowed: m_work + m_nValues
-    std::unique_ptr<double[]> m_stateNew;
-    std::unique_ptr<double[]> m_dispersivityL;
-    std::unique_ptr<double[]> m_dispersivityT;
-    std::unique_ptr<double[]> m_diffusion;
-    std::unique_ptr<unsigned char[]> m_nodeRxnSet;
-    std::unique_ptr<unsigned char[]> m_nodeType;
+    CNodeArray<double> m_stateNew;
+    CNodeArray<double> m_dispersivityL;
+    CNodeArray<double> m_dispersivityT;
+    CNodeArray<double> m_diffusion;
+    CNodeArray<unsigned char> m_nodeRxnSet;
+    CNodeArray<unsigned char> m_nodeType;
+
+    // The nodes whose state the process holds: m_heldFirst..m_heldEnd-1,
+    // every node once the arrays are made. A rank of a run over several
+    // processes other than 0 takes its state from rank 0 instead
+    // (m_stateFromRoot): it reads the model without storing or checking any
+    // node's state (rank 0 checks them all) and holds none until rank 0 sends
+    // it its rows and their halo, once the flow field is computed.
+    bool m_stateFromRoot = false;
+    int m_heldFirst = 0;
+    int m_heldEnd = 0;
+    bool Holds(int node) const { return m_heldFirst <= node && node < m_heldEnd; }
+    // Makes the nodes first..end-1 the held ones, each at a full local step.
+    void HoldNodes(int first, int end);
 
     // --- counts
     int m_nRows = 0;
@@ -110,9 +124,9 @@ public:
     // The schemes taken from the upstream side: per node and mobile component
     // the fluxes of the row face below and the column face to the right, and
     // with tvd their cross corrections and each node's limits of those.
-    std::vector<double> m_faceFlux;
-    std::vector<double> m_faceCross;
-    std::vector<double> m_crossLimits;
+    CNodeArray<double> m_faceFlux;
+    CNodeArray<double> m_faceCross;
+    CNodeArray<double> m_crossLimits;
     std::vector<double> m_transportScratch;           // face fluxes kept by each thread's gather
     // The implicit transport's systems (flow/implicit_transport.h), made
     // before the time loop when the model asks for it.
@@ -122,8 +136,8 @@ public:
     CPhaseTimes m_times;
 
     // --- local-step control, per node
-    std::unique_ptr<double[]> m_localFraction;
-    std::unique_ptr<int[]> m_localHold;
+    CNodeArray<double> m_localFraction;
+    CNodeArray<int> m_localHold;
 
     // --- what the extension file adds (names, units, thickness, wells), and
     // whether the run writes its mass budget

@@ -29,7 +29,7 @@ namespace {
 // rank 0 opens the time and data files and its tables as a one-process run
 // does, then every rank opens the data file for its part of each record.
 void RunWithFiles(CSimulation& s, const CParComm& comm, const std::string& base,
-                  CHaloTraffic& traffic) {
+                  CHaloTraffic& traffic, bool stateFromRoot) {
     CParOutput output(base, comm);
     std::unique_ptr<CBudgetFile> budget;
     std::unique_ptr<CObservationFile> wells;
@@ -48,7 +48,7 @@ void RunWithFiles(CSimulation& s, const CParComm& comm, const std::string& base,
     });
     comm.Agreed([&] { output.m_records.OpenShared(); });
     s.m_times.m_output += watch.Lap();
-    ParTimeLoop(s, output, comm, traffic);
+    ParTimeLoop(s, output, comm, traffic, stateFromRoot);
     watch.Lap();
     comm.Agreed([&] { output.m_records.CloseShared(); });
     comm.Agreed([&] {
@@ -65,12 +65,12 @@ struct CParReport {
     CParHeadReport m_heads;
 };
 
-// Rank 0 solves the default heads as a one-process run does and hands every
-// rank the state it leaves: the heads and source rates, and what the solve
-// left where the first step's start is kept (the band elimination's last
-// rows, which the first step's predictor reads), so every rank holds the
-// one-process bits; the other ranks need neither the elimination nor the
-// sparse factor. The distributed heads are solved over the ranks.
+// Rank 0 solves the default heads as a one-process run does; once it has
+// the flow field too, it sends every other rank the state of the nodes that
+// rank reads (ParTimeLoop), so every rank holds the one-process bits and the
+// other ranks need neither the elimination nor the sparse factor, nor the
+// state of any other node. The distributed heads are solved over the ranks,
+// each holding the whole model.
 void SolveHeads(CSimulation& s, const CParComm& comm, CParReport& report) {
     if (!report.m_distributedHeads) {
         comm.Agreed([&] {
@@ -81,8 +81,6 @@ void SolveHeads(CSimulation& s, const CParComm& comm, CParReport& report) {
                 ComputeCellWidths(s.m_colWidth.get(), s.m_colCoord.get(), s.m_nCols);
             }
         });
-        MPI_Bcast(s.m_stateNew.get(), s.m_nValues, MPI_DOUBLE, 0, comm.Comm());
-        MPI_Bcast(s.m_state, s.m_nValues, MPI_DOUBLE, 0, comm.Comm());
         s.m_times.m_headSolve = s.m_headSolve;
         return;
     }
@@ -127,7 +125,7 @@ void ParRunSimulation(CSimulation& s, const CParComm& comm, CParReport& report) 
             }
             stage = "in the time loop";
             if (comm.Continue(control))
-                RunWithFiles(s, comm, base, report.m_traffic);
+                RunWithFiles(s, comm, base, report.m_traffic, !report.m_distributedHeads);
         } catch (const std::bad_alloc&) {
             throw ComputeException(std::string("not enough memory ") + stage);
         }
@@ -184,6 +182,7 @@ void ParSimulationThread(CRunControl* runControl, const CParSettings& settings) 
         CSimulation simulation(runControl);
         simulation.m_nThreads = runControl->GetThreads();
         simulation.m_writeBudget = runControl->GetKeepBudget();
+        simulation.m_stateFromRoot = !comm.IsRoot() && !settings.m_distributedHeads;
         CParReport report;
         report.m_distributedHeads = settings.m_distributedHeads;
         ParRunSimulation(simulation, comm, report);

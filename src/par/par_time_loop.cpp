@@ -113,13 +113,50 @@ void PlanWells(const CSimulation& s, const CParComm& comm, CParPlan& p) {
         p.m_wellIn.assign(p.m_wellNodesIn.size() * ToSize(s.m_nComp), 0.0);
 }
 
-void PlanLoop(CSimulation& s, const CParComm& comm, CParPlan& p) {
+void PlanSlabs(const CSimulation& s, const CParComm& comm, CParPlan& p) {
     p.m_wholeGrid = IsImplicit(s);
     p.m_upstream = s.m_ext.m_scheme != ETransportScheme::DEFAULT;
     const int halo = p.m_upstream ? SLAB_UPSTREAM_HALO_ROWS : 1;
     for (int r = 0; r < comm.Size(); ++r)
         p.m_slabs.push_back(SlabOf(r, comm.Size(), s.m_nRows, s.m_nCols, p.m_wholeGrid, halo));
     p.m_slab = p.m_slabs[ToSize(comm.Rank())];
+}
+
+// Rank 0, which holds every node, sends every other rank the nodes it reads
+// (its rows and their halo): the state the heads and the flow field left,
+// the first step's start (what the band elimination left there, which the
+// first step's predictor reads) and the dispersion coefficients; and every
+// rank gets the global step.
+void SendHeldState(CSimulation& s, const CParComm& comm, const CParPlan& p) {
+    MPI_Bcast(&s.m_globalStep, 1, MPI_DOUBLE, 0, comm.Comm());
+    const int nComp = s.m_nComp;
+    const int coefs = 3 * s.m_nMobile;
+    auto parts = [&](int rank, auto&& transfer) {
+        const CSlab& slab = p.m_slabs[ToSize(rank)];
+        const int nodes = slab.m_needEnd - slab.m_needFirst;
+        transfer(s.m_stateNew.get() + slab.m_needFirst * nComp, nodes * nComp);
+        transfer(s.m_state + slab.m_needFirst * nComp, nodes * nComp);
+        if (coefs > 0)
+            transfer(s.m_dispCoef.get() + slab.m_needFirst * coefs, nodes * coefs);
+    };
+    if (!comm.IsRoot()) {
+        parts(comm.Rank(), [&](double* values, int count) {
+            MPI_Request request;
+            MPI_Irecv(values, count, MPI_DOUBLE, 0, HALO_TAG, comm.Comm(), &request);
+            comm.Wait(request);
+        });
+        s.HoldNodes(p.m_slab.m_needFirst, p.m_slab.m_needEnd);
+        return;
+    }
+    for (int r = 1; r < comm.Size(); ++r)
+        parts(r, [&](double* values, int count) {
+            MPI_Request request;
+            MPI_Isend(values, count, MPI_DOUBLE, r, HALO_TAG, comm.Comm(), &request);
+            comm.Wait(request);
+        });
+}
+
+void PlanLoop(CSimulation& s, const CParComm& comm, CParPlan& p) {
     HaloParts(comm.Rank(), p.m_slabs, p.m_receives, p.m_sends);
     p.m_requests.assign(p.m_receives.size() + p.m_sends.size(), MPI_REQUEST_NULL);
     PlanChunks(p);
@@ -355,7 +392,8 @@ void CountTraffic(const CSimulation& s, const CParPlan& p, const CParComm& comm,
 
 } // namespace
 
-void ParTimeLoop(CSimulation& s, CParOutput& output, const CParComm& comm, CHaloTraffic& traffic) {
+void ParTimeLoop(CSimulation& s, CParOutput& output, const CParComm& comm, CHaloTraffic& traffic,
+                 bool stateFromRoot) {
     CRunControl* control = s.m_runControl;
     control->SetStatus("Simulating ...");
     // The reaction clock runs one input step behind the step being integrated.
@@ -363,10 +401,23 @@ void ParTimeLoop(CSimulation& s, CParOutput& output, const CParComm& comm, CHalo
     s.m_currentTime = s.m_startTime;
     CRecordClock records(s.m_startTime, s.m_outputInterval);
     CParPlan plan;
-    comm.Agreed([&] {
-        PrepareTimeLoop(s);
-        PlanLoop(s, comm, plan);
-    });
+    PlanSlabs(s, comm, plan);
+    if (stateFromRoot) {
+        comm.Agreed([&] {
+            if (comm.IsRoot())
+                PrepareFlowAndStep(s);
+        });
+        SendHeldState(s, comm, plan);
+        comm.Agreed([&] {
+            PrepareStepWork(s);
+            PlanLoop(s, comm, plan);
+        });
+    } else {
+        comm.Agreed([&] {
+            PrepareTimeLoop(s);
+            PlanLoop(s, comm, plan);
+        });
+    }
     CountTraffic(s, plan, comm, traffic);
 
     for (;;) {

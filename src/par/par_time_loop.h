@@ -20,4 +20,8 @@ struct CHaloTraffic {
     int m_messages = 0;
 };
 
-void ParTimeLoop(CSimulation& s, CParOutput& output, const CParComm& comm, CHaloTraffic& traffic);
+// stateFromRoot: the ranks other than 0 hold only the nodes they read
+// (CSimulation::m_stateFromRoot); rank 0 computes the flow field and the
+// global step and sends each its part.
+void ParTimeLoop(CSimulation& s, CParOutput& output, const CParComm& comm, CHaloTraffic& traffic,
+                 bool stateFromRoot);

@@ -111,11 +111,12 @@ void MapSets(const CSimulation& s, CMassBudget& b, const std::vector<int>& rxnTe
     }
 }
 
-// The steady flow's volume rates at the nodes, split as the budget reports them.
+// The steady flow's volume rates at the nodes, split as the budget reports
+// them: over the nodes the process holds (every node where it is written).
 CWaterBudget WaterBalance(const CSimulation& s) {
     CWaterBudget w;
     const double* state = s.m_stateNew.get();
-    for (int n = 0; n < s.m_nNodes; ++n) {
+    for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n) {
         const double* c = state + n * s.m_nComp;
         const double area = s.m_rowWidth[ToSize(n / s.m_nCols)] * s.m_colWidth[ToSize(n % s.m_nCols)];
         const double q = c[SLOT_POROSITY] * area * s.m_ext.m_thickness * c[SLOT_SOURCE];
@@ -168,8 +169,8 @@ void PrepareBudget(CSimulation& s) {
         b->m_storageEnd.assign(nComp, 0.0);
         b->m_discrepancy.assign(nComp, 0.0);
         b->m_water = WaterBalance(s);
-        b->m_volume.resize(ToSize(s.m_nNodes));
-        for (int n = 0; n < s.m_nNodes; ++n)
+        b->m_volume = ZeroedNodeArray<double>(ToSize(s.m_nNodes));
+        for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n)
             b->m_volume[ToSize(n)] = s.m_rowWidth[ToSize(n / s.m_nCols)] *
                                      s.m_colWidth[ToSize(n % s.m_nCols)] * s.m_ext.m_thickness;
         s.m_budget = std::move(b);
@@ -182,7 +183,7 @@ CBudgetChunk StartBudgetChunk(CSimulation& s, int thread) {
     CMassBudget& b = *s.m_budget;
     CBudgetChunk c;
     c.m_sums = b.m_chunk.data() + thread * b.m_nTerms;
-    c.m_volume = b.m_volume.data();
+    c.m_volume = b.m_volume.get();
     c.m_sourceTerm = b.m_sourceTerm.data();
     c.m_injectColumn = b.m_injectColumn.data();
     c.m_inject = &s.m_ext.m_inject;

@@ -220,7 +220,7 @@ void SettleReactionRate(CSimulation& s, CStopwatch& watch) {
 
 } // namespace
 
-void PrepareTimeLoop(CSimulation& s) {
+void PrepareFlowAndStep(CSimulation& s) {
     CStopwatch watch;
     ComputeFlowField(s);
     s.m_times.m_flowField += watch.Lap();
@@ -233,8 +233,16 @@ void PrepareTimeLoop(CSimulation& s) {
     } else {
         WarnAboveStableStep(s);
     }
+}
+
+void PrepareStepWork(CSimulation& s) {
     PrepareWork(s);
     PrepareBudget(s);
+}
+
+void PrepareTimeLoop(CSimulation& s) {
+    PrepareFlowAndStep(s);
+    PrepareStepWork(s);
 }
 
 void CheckStepAdvances(const CSimulation& s) {

@@ -15,8 +15,14 @@ void TimeLoop(CSimulation& s, CRunOutput& output);
 // (par/) over each process's nodes.
 
 // The flow field, the global step (computed, or the model's checked against
-// the stable one), the work of the threads and the mass budget's terms.
+// the stable one), the work of the threads and the mass budget's terms:
+// PrepareFlowAndStep, then PrepareStepWork.
 void PrepareTimeLoop(CSimulation& s);
+// The flow field and the global step, over the whole grid.
+void PrepareFlowAndStep(CSimulation& s);
+// The work of the threads and the mass budget's terms (the cell volumes of
+// the nodes held).
+void PrepareStepWork(CSimulation& s);
 // Throws when the next global step would not move the clock, or overflow it.
 void CheckStepAdvances(const CSimulation& s);
 // m_state becomes the state at the start of the step and m_stateNew the

@@ -238,9 +238,11 @@ TEST(Schemes, ARangeOfRowsGivesTheWholeStepsBits) {
                     e.sim.m_state[t] = read ? state[ToSize(t)] : 0.75 + 0.01 * (t % 7);
                     e.sim.m_transportDelta[t] = 1e300;
                 }
-                for (std::vector<double>* faces :
-                     {&e.sim.m_faceFlux, &e.sim.m_faceCross, &e.sim.m_crossLimits})
-                    std::fill(faces->begin(), faces->end(), 0.375);
+                const int faceValues = 2 * e.sim.m_nNodes * e.sim.m_nMobile;
+                for (double* faces :
+                     {e.sim.m_faceFlux.get(), e.sim.m_faceCross.get(), e.sim.m_crossLimits.get()})
+                    if (faces)
+                        std::fill_n(faces, faceValues, 0.375);
                 TransportStepUpstreamRows(e.sim, begin, end);
                 for (int t = begin * perRow; t < end * perRow; ++t)
                     ASSERT_EQ(std::memcmp(&whole[ToSize(t)], &e.sim.m_transportDelta[t],

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <utility>
 
 using namespace kova_test;
@@ -289,3 +290,32 @@ TEST(Reader, WhatTheFileSaysLandsInItsFields) {
 }
 
 } // namespace
+
+// A rank that takes its state from rank 0 reads the whole file (and refuses
+// what is malformed in it) but stores and checks no node's state: rank 0
+// checks them all, and a porosity of 0 it does not hold is not its to refuse.
+TEST(Reader, AProcessTakingItsStateFromRankZeroStoresAndChecksNoNodeState) {
+    const std::string zeroPorosity = Grid(OVERRIDES, "2  3 2 2 0  1 1 0 4.5");
+    EXPECT_NE(ReadOutcome(zeroPorosity).find("porosity 0 of node (3, 2)"), std::string::npos)
+        << ReadOutcome(zeroPorosity);
+
+    CEngine rank;
+    rank.sim.m_stateFromRoot = true;
+    rank.Read(zeroPorosity);
+    const CSimulation& s = rank.sim;
+    EXPECT_EQ(s.m_heldEnd - s.m_heldFirst, 0);
+    const double* state = s.m_stateNew.get();
+    EXPECT_EQ(std::count(state, state + s.m_nValues, 0.0), s.m_nValues);
+
+    // Then it holds the rows rank 0 sends, each node at a full local step.
+    rank.sim.HoldNodes(3, 9);
+    for (int n = 0; n < s.m_nNodes; ++n)
+        EXPECT_EQ(s.m_localFraction[ToSize(n)], s.Holds(n) ? 1.0 : 0.0) << "node " << n;
+    EXPECT_EQ(s.Holds(2) || s.Holds(9), false);
+    EXPECT_EQ(s.Holds(3) && s.Holds(8), true);
+
+    // A malformed override is still refused where it is read.
+    CEngine malformed;
+    malformed.sim.m_stateFromRoot = true;
+    EXPECT_THROW(malformed.Read(Grid(OVERRIDES, "1  4 0 2 0.3")), InputException);
+}
