@@ -31,6 +31,7 @@
 namespace {
 
 constexpr int HALO_TAG = 1;
+constexpr int TRANSPORT_TAG = 2; // the implicit step's transport change, from rank 0
 
 // The budget's sums travel as their bytes: the same exact sum on every rank.
 static_assert(std::is_trivially_copyable<CExactSum>::value, "exact sums are sent as bytes");
@@ -40,7 +41,7 @@ static_assert(std::is_trivially_copyable<CExactSum>::value, "exact sums are sent
 struct CParPlan {
     CSlab m_slab;
     std::vector<CSlab> m_slabs;
-    bool m_wholeGrid = false; // a transport step that is not split by rows (implicit)
+    bool m_wholeGrid = false; // a transport step that rank 0 solves for the whole grid (implicit)
     bool m_upstream = false;  // a scheme taken from the upstream side (symmetric, tvd)
     std::vector<CHaloPart> m_receives;
     std::vector<CHaloPart> m_sends;
@@ -60,6 +61,13 @@ struct CParPlan {
     std::vector<double> m_wellIn;
     std::vector<int> m_wellCounts;
     std::vector<int> m_wellStarts;
+    // The implicit step: rank 0's sends of the transport change, and on the
+    // other ranks their nodes' change over the last step, local-step
+    // fractions and holds, kept through a trial pass.
+    std::vector<MPI_Request> m_transportSends;
+    std::vector<double> m_savedChange;
+    std::vector<double> m_savedFraction;
+    std::vector<int> m_savedHold;
 };
 
 int OwnerOf(const CParPlan& p, int node) {
@@ -156,6 +164,21 @@ void SendHeldState(CSimulation& s, const CParComm& comm, const CParPlan& p) {
         });
 }
 
+// Rank 0 keeps its trial passes' start in the implicit transport's arrays
+// (every node); the other ranks keep their own nodes'.
+void PlanImplicit(const CSimulation& s, const CParComm& comm, CParPlan& p) {
+    if (!p.m_wholeGrid)
+        return;
+    if (comm.IsRoot()) {
+        p.m_transportSends.assign(ToSize(comm.Size()), MPI_REQUEST_NULL);
+        return;
+    }
+    const size_t nodes = ToSize(p.m_slab.m_end - p.m_slab.m_first);
+    p.m_savedChange.assign(nodes * ToSize(s.m_nComp), 0.0);
+    p.m_savedFraction.assign(nodes, 0.0);
+    p.m_savedHold.assign(nodes, 0);
+}
+
 void PlanLoop(CSimulation& s, const CParComm& comm, CParPlan& p) {
     HaloParts(comm.Rank(), p.m_slabs, p.m_receives, p.m_sends);
     p.m_requests.assign(p.m_receives.size() + p.m_sends.size(), MPI_REQUEST_NULL);
@@ -167,6 +190,7 @@ void PlanLoop(CSimulation& s, const CParComm& comm, CParPlan& p) {
         s.m_transportScratch.assign(scratch, 0.0);
     PlanBudget(s, comm, p);
     PlanWells(s, comm, p);
+    PlanImplicit(s, comm, p);
 }
 
 // The halo arrives in m_stateNew, which nothing reads there during the
@@ -246,45 +270,117 @@ void GatherWells(CSimulation& s, CParPlan& p, const CParComm& comm) {
                     s.m_stateNew.get() + p.m_wellNodesIn[w] * nComp);
 }
 
-// The implicit step's trial passes, as a one-process run takes them: each
-// rank solves the whole grid's transport, reacts its own nodes and receives
-// every other node, so that every rank learns the same reactions' rate and
-// takes the same number of passes.
+// Rank 0's answer, on every rank.
+bool RootSays(bool answer, const CParComm& comm) {
+    int value = answer ? 1 : 0;
+    MPI_Bcast(&value, 1, MPI_INT, 0, comm.Comm());
+    return value != 0;
+}
+
+// Rank 0 holds every node's state at the step's start and solves the
+// implicit step's transport over the whole grid, as a one-process run does;
+// every other rank gets the transport change of its own nodes.
+void SolveTransportOnRoot(CSimulation& s, CParPlan& p, const CParComm& comm) {
+    comm.Agreed([&] {
+        if (comm.IsRoot())
+            TransportStep(s);
+    });
+    const int nComp = s.m_nComp;
+    auto change = [&](const CSlab& slab) { return s.m_transportDelta + slab.m_first * nComp; };
+    auto count = [&](const CSlab& slab) { return (slab.m_end - slab.m_first) * nComp; };
+    if (!comm.IsRoot()) {
+        MPI_Request request;
+        MPI_Irecv(change(p.m_slab), count(p.m_slab), MPI_DOUBLE, 0, TRANSPORT_TAG, comm.Comm(),
+                  &request);
+        comm.Wait(request);
+        return;
+    }
+    for (int r = 1; r < comm.Size(); ++r) {
+        const CSlab& slab = p.m_slabs[ToSize(r)];
+        MPI_Isend(change(slab), count(slab), MPI_DOUBLE, r, TRANSPORT_TAG, comm.Comm(),
+                  &p.m_transportSends[ToSize(r)]);
+    }
+    for (MPI_Request& request : p.m_transportSends)
+        comm.Wait(request);
+}
+
+// A trial pass starts and ends with what SaveStepStart and RestoreStepStart
+// keep, on rank 0 for every node, on the others for their own.
+void SaveTrialStart(CSimulation& s, CParPlan& p, const CParComm& comm) {
+    if (comm.IsRoot()) {
+        SaveStepStart(s);
+        return;
+    }
+    const CSlab& slab = p.m_slab;
+    std::copy(s.m_stateNew.get() + slab.m_first * s.m_nComp,
+              s.m_stateNew.get() + slab.m_end * s.m_nComp, p.m_savedChange.begin());
+    std::copy(s.m_localFraction.get() + slab.m_first, s.m_localFraction.get() + slab.m_end,
+              p.m_savedFraction.begin());
+    std::copy(s.m_localHold.get() + slab.m_first, s.m_localHold.get() + slab.m_end,
+              p.m_savedHold.begin());
+}
+
+void RestoreTrialStart(CSimulation& s, CParPlan& p, const CParComm& comm) {
+    if (comm.IsRoot()) {
+        RestoreStepStart(s);
+        return;
+    }
+    const CSlab& slab = p.m_slab;
+    std::copy(p.m_savedChange.begin(), p.m_savedChange.end(),
+              s.m_stateNew.get() + slab.m_first * s.m_nComp);
+    std::copy(p.m_savedFraction.begin(), p.m_savedFraction.end(),
+              s.m_localFraction.get() + slab.m_first);
+    std::copy(p.m_savedHold.begin(), p.m_savedHold.end(), s.m_localHold.get() + slab.m_first);
+}
+
+// The reactions of the slab's chunks, the nodes other ranks read sent as
+// soon as they are final (the halo, or with the implicit step every node to
+// rank 0), the rest reacting while the messages travel; then the halo of
+// the next step received and a failure on any rank agreed.
+void ReactAndExchange(CSimulation& s, CParPlan& p, const CParComm& comm, bool account) {
+    PostReceives(s, p, comm);
+    CFirstFailure failure;
+    IntegrateChunks(s, p.m_edgeChunks, p.m_slab.m_end, failure, account);
+    PostSends(s, p, comm);
+    IntegrateChunks(s, p.m_innerChunks, p.m_slab.m_end, failure, account);
+    WaitForHalo(p, comm);
+    comm.Agree(Caught(failure));
+}
+
+// The implicit step's trial passes, as a one-process run takes them: rank 0
+// solves the whole grid's transport, every rank reacts its own nodes and
+// sends them to rank 0, which learns the reactions' rate and decides for
+// every rank whether another pass is needed.
 void ParSettleReactionRate(CSimulation& s, CParPlan& p, const CParComm& comm,
                            CStopwatch& watch) {
-    for (int passes = 0; NeedsAnotherPass(s, passes); ++passes) {
-        SaveStepStart(s);
-        TransportStep(s);
+    for (int passes = 0; RootSays(comm.IsRoot() && NeedsAnotherPass(s, passes), comm);
+         ++passes) {
+        SaveTrialStart(s, p, comm);
+        SolveTransportOnRoot(s, p, comm);
         s.m_times.m_transport += watch.Lap();
-        PostReceives(s, p, comm);
-        CFirstFailure failure;
-        IntegrateChunks(s, p.m_edgeChunks, p.m_slab.m_end, failure, false);
-        PostSends(s, p, comm);
-        IntegrateChunks(s, p.m_innerChunks, p.m_slab.m_end, failure, false);
-        WaitForHalo(p, comm);
-        comm.Agree(Caught(failure));
-        const bool settled = NoteReactionRate(s);
-        RestoreStepStart(s);
+        ReactAndExchange(s, p, comm, false);
+        const bool settled = comm.IsRoot() && NoteReactionRate(s);
+        RestoreTrialStart(s, p, comm);
         s.m_times.m_reactions += watch.Lap();
-        if (settled)
+        if (RootSays(settled, comm))
             break;
     }
 }
 
 // One global step: the transport of the slab's rows from the state at the
-// start of the step (the halo having arrived in the step before), the
-// reactions of the chunks next to other ranks' halos, their nodes sent, the
-// other chunks while the messages travel, then the halo of the next step
-// received and a failure on any rank agreed.
+// start of the step (the halo having arrived in the step before; the
+// implicit step's transport solved on rank 0), the reactions of the chunks
+// next to other ranks' halos, their nodes sent, the other chunks while the
+// messages travel, then the halo of the next step received and a failure on
+// any rank agreed.
 void ParGlobalStep(CSimulation& s, CParOutput& output, CParPlan& p, const CParComm& comm) {
     CheckStepAdvances(s);
     CStopwatch watch;
     const CSlab& slab = p.m_slab;
     StartGlobalStep(s, slab.m_needFirst * s.m_nComp, slab.m_needEnd * s.m_nComp);
-    if (IsImplicit(s))
-        ParSettleReactionRate(s, p, comm, watch);
     if (p.m_wholeGrid) {
-        TransportStep(s);
+        ParSettleReactionRate(s, p, comm, watch);
+        SolveTransportOnRoot(s, p, comm);
     } else {
         if (p.m_upstream)
             TransportStepUpstreamRows(s, slab.m_rowBegin, slab.m_rowEnd);
@@ -293,16 +389,10 @@ void ParGlobalStep(CSimulation& s, CParOutput& output, CParPlan& p, const CParCo
         AddInjection(s);
     }
     s.m_times.m_transport += watch.Lap();
-    PostReceives(s, p, comm);
-    CFirstFailure failure;
-    IntegrateChunks(s, p.m_edgeChunks, slab.m_end, failure);
-    PostSends(s, p, comm);
-    IntegrateChunks(s, p.m_innerChunks, slab.m_end, failure);
-    WaitForHalo(p, comm);
+    ReactAndExchange(s, p, comm, true);
     s.m_times.m_reactions += watch.Lap();
-    comm.Agree(Caught(failure));
-    if (IsImplicit(s))
-        NoteReactionRate(s); // every node is here: the whole grid was exchanged
+    if (p.m_wholeGrid && comm.IsRoot())
+        NoteReactionRate(s); // every node is here: the others sent theirs
     s.m_times.m_globalSteps += 1;
     s.m_rxnBaseTime += s.m_globalStep;
     s.m_currentTime += s.m_globalStep;
@@ -385,7 +475,12 @@ void CountTraffic(const CSimulation& s, const CParPlan& p, const CParComm& comm,
     int64_t bytes = 0;
     for (const CHaloPart& part : p.m_receives)
         bytes += int64_t(part.m_end - part.m_first) * s.m_nComp * int64_t(sizeof(double));
-    const int messages = static_cast<int>(p.m_receives.size());
+    int messages = static_cast<int>(p.m_receives.size());
+    // and the implicit step's transport change of the rank's nodes, from rank 0
+    if (p.m_wholeGrid && !comm.IsRoot()) {
+        bytes += int64_t(p.m_slab.m_end - p.m_slab.m_first) * s.m_nComp * int64_t(sizeof(double));
+        messages += 1;
+    }
     MPI_Allreduce(&bytes, &traffic.m_bytes, 1, MPI_INT64_T, MPI_SUM, comm.Comm());
     MPI_Allreduce(&messages, &traffic.m_messages, 1, MPI_INT, MPI_SUM, comm.Comm());
 }

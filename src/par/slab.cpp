@@ -16,14 +16,19 @@ int SlabStart(int rank, int ranks, int nodes) {
 
 } // namespace
 
-CSlab SlabOf(int rank, int ranks, int rows, int cols, bool wholeGrid, int haloRows) {
+CSlab SlabOf(int rank, int ranks, int rows, int cols, bool wholeGridOnRoot, int haloRows) {
     const int nodes = rows * cols;
     CSlab slab;
     slab.m_first = SlabStart(rank, ranks, nodes);
     slab.m_end = SlabStart(rank + 1, ranks, nodes);
-    if (wholeGrid) {
-        slab.m_rowEnd = rows;
-        slab.m_needEnd = nodes;
+    if (wholeGridOnRoot) {
+        // Rank 0 computes every row and reads every node; the others only
+        // react their own nodes.
+        const bool root = rank == 0;
+        slab.m_rowBegin = root ? 0 : slab.m_first / cols;
+        slab.m_rowEnd = root ? rows : slab.m_rowBegin;
+        slab.m_needFirst = root ? 0 : slab.m_first;
+        slab.m_needEnd = root ? nodes : slab.m_end;
         return slab;
     }
     if (slab.m_first == slab.m_end) {

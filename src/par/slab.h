@@ -30,10 +30,10 @@ struct CSlab {
 constexpr int SLAB_UPSTREAM_HALO_ROWS = 3;
 
 // The slab of rank among ranks on a grid of rows x cols, reading haloRows
-// rows beyond its own on each side. wholeGrid: the transport of every rank
-// runs over the whole grid (the implicit step, a solve over the whole grid),
-// so every rank needs every node's state.
-CSlab SlabOf(int rank, int ranks, int rows, int cols, bool wholeGrid, int haloRows = 1);
+// rows beyond its own on each side. wholeGridOnRoot: the transport is one
+// solve over the whole grid (the implicit step), which rank 0 alone runs, so
+// rank 0 reads every node's state and the others only their own nodes'.
+CSlab SlabOf(int rank, int ranks, int rows, int cols, bool wholeGridOnRoot, int haloRows = 1);
 
 // A range of nodes another rank sends or receives, once per global step.
 struct CHaloPart {

@@ -187,7 +187,10 @@ void PrepareWork(CSimulation& s) {
         if (scratch > 0)
             s.m_transportScratch.assign(scratch, 0.0);
         PrepareUpstreamWork(s);
-        PrepareImplicitTransport(s);
+        // A process that takes its state from rank 0 leaves the implicit
+        // step's solve to rank 0.
+        if (!s.m_stateFromRoot)
+            PrepareImplicitTransport(s);
         s.m_rxnWork.clear();
         s.m_rxnWork.resize(ToSize(s.m_nThreads));
         for (CRxnWork& work : s.m_rxnWork)

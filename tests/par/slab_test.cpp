@@ -25,10 +25,10 @@ const CGrid GRIDS[] = {
     {101, 1, 2},   {60, 7, 3},    {1, 2, 4},   {300, 300, 7}, {5, 5000, 16},
 };
 
-std::vector<CSlab> Slabs(const CGrid& g, bool wholeGrid, int haloRows = 1) {
+std::vector<CSlab> Slabs(const CGrid& g, bool wholeGridOnRoot, int haloRows = 1) {
     std::vector<CSlab> slabs;
     for (int r = 0; r < g.ranks; ++r)
-        slabs.push_back(SlabOf(r, g.ranks, g.rows, g.cols, wholeGrid, haloRows));
+        slabs.push_back(SlabOf(r, g.ranks, g.rows, g.cols, wholeGridOnRoot, haloRows));
     return slabs;
 }
 
@@ -60,6 +60,21 @@ TEST(Slab, RowsAndNeedsFollowTheNodes) {
                 EXPECT_EQ(slab.m_needFirst, std::max(0, slab.m_rowBegin - halo) * g.cols);
                 EXPECT_EQ(slab.m_needEnd, std::min(g.rows, slab.m_rowEnd + halo) * g.cols);
             }
+}
+
+// A solve over the whole grid runs on rank 0: it computes every row and
+// reads every node, the others no row and only their own nodes.
+TEST(Slab, AWholeGridSolveIsRankZerosAlone) {
+    for (const CGrid& g : GRIDS) {
+        const std::vector<CSlab> slabs = Slabs(g, true);
+        for (int r = 0; r < g.ranks; ++r) {
+            const CSlab& slab = slabs[size_t(r)];
+            const bool root = r == 0;
+            EXPECT_EQ(slab.m_rowEnd - slab.m_rowBegin, root ? g.rows : 0) << "rank " << r;
+            EXPECT_EQ(slab.m_needFirst, root ? 0 : slab.m_first) << "rank " << r;
+            EXPECT_EQ(slab.m_needEnd, root ? g.rows * g.cols : slab.m_end) << "rank " << r;
+        }
+    }
 }
 
 // What a rank receives is every node it needs and does not own, once, from
