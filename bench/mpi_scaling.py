@@ -335,6 +335,8 @@ def node_bytes(entries: int, mobile: int) -> float:
 
 
 WHOLE_GRID_BYTES = 2.0    # per node of the grid on every rank: m_nodeRxnSet, m_nodeType
+ROOT_CHECK_BYTES = 7.0    # per node on rank 0 with --heads distributed: the coupling check
+HELD_ROWS = 5             # SLAB_HELD_ROWS: the rows beyond its own a rank holds (--heads)
 
 
 def sparse_bytes(nodes: float) -> float:
@@ -384,11 +386,11 @@ def cluster(json_path: str) -> None:
               "%.0f bytes per node of the model's arrays; %d steps, %d records"
               % (model, entries, 1e9 * step_node, b_node, STEPS, RECORDS))
         print("| nodes | ranks | memory of rank 0 | of each other rank "
-              "| with --heads distributed "
-              "| slabs only | halo per rank and step | step | time loop | heads today "
+              "| of a rank with --heads distributed "
+              "| halo per rank and step | step | time loop | heads today "
               "| heads distributed | read + flow field | records | total today "
               "| total, distributed heads |")
-        print("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+        print("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
         for nodes, ranks in CLUSTER:
             width = math.sqrt(nodes)
             own = nodes / ranks
@@ -399,22 +401,26 @@ def cluster(json_path: str) -> None:
             t_step = own * step_node + t_halo + 2 * COLLECTIVE * math.log2(ranks)
             loop = STEPS * t_step
             heads = big1["heads"] * (nodes / n_big) ** SPARSE_EXPONENT
+            # and the heads and sources of the held rows beyond a rank's own
             heads_dist = dist["heads"] * (own / (n_big / 2)) * AMG_GROWTH + \
-                16.0 * nodes / LINK                     # heads and sources gathered
+                2 * HELD_ROWS * width * 16.0 / LINK
             setup = nodes * (read_per_node + flow_per_node)
+            # every rank reads the file, and computes its held rows' flow field
+            setup_dist = nodes * read_per_node + (own + 2 * HELD_ROWS * width) * flow_per_node
             record = nodes * entries * 8.0
             t_records = RECORDS * (record / FILE_SYSTEM + own * record_per_node)
             today = nodes * b_node + sparse_bytes(nodes)
             held = own + 2 * width                    # own nodes and a row each side
             others = held * b_node + WHOLE_GRID_BYTES * nodes
-            with_dist = nodes * b_node + 16.0 * nodes
-            slabs = held * b_node + HYPRE_BYTES * own
+            # rank 0's: its held rows, hypre's share and the coupling check
+            with_dist = (own + 2 * HELD_ROWS * width) * b_node + HYPRE_BYTES * own + \
+                (WHOLE_GRID_BYTES + ROOT_CHECK_BYTES) * nodes
             total = setup + heads + loop + t_records
-            total_dist = setup + heads_dist + loop + t_records
-            print("| 10^%d | %d | %s | %s | %s | %s | %s | %.3g s | %s | %s | %s | %s | %s | %s "
+            total_dist = setup_dist + heads_dist + loop + t_records
+            print("| 10^%d | %d | %s | %s | %s | %s | %.3g s | %s | %s | %s | %s | %s | %s "
                   "| %s |"
                   % (round(math.log10(nodes)), ranks, size(today), size(others), size(with_dist),
-                     size(slabs), size(halo), t_step, duration(loop), duration(heads),
+                     size(halo), t_step, duration(loop), duration(heads),
                      duration(heads_dist), duration(setup), duration(t_records),
                      duration(total), duration(total_dist)))
 

@@ -32,13 +32,15 @@ double FaceFlux(const CSimulation& sim, int a, int b, double d, int slot) {
     return (2.0 * kb * ka / (kb + ka)) * (ha - hb) / d;
 }
 
-void ComputeFlowField(CSimulation& sim) {
+void ComputeFlowField(CSimulation& sim) { ComputeFlowFieldOfRows(sim, 0, sim.m_nRows); }
+
+void ComputeFlowFieldOfRows(CSimulation& sim, int rowBegin, int rowEnd) {
     double* state = sim.m_stateNew.get();
     const double* rowCoord = sim.m_rowCoord.get();
     const double* colCoord = sim.m_colCoord.get();
     const int nComp = sim.m_nComp;
 
-    for (int i = 0; i < sim.m_nRows - 1; ++i) {
+    for (int i = rowBegin; i < rowEnd - 1; ++i) {
         const double d = rowCoord[i + 1] - rowCoord[i];
         for (int j = 0; j < sim.m_nCols; ++j) {
             const int a = (i * sim.m_nCols + j) * nComp;
@@ -48,7 +50,7 @@ void ComputeFlowField(CSimulation& sim) {
     }
     for (int j = 0; j < sim.m_nCols - 1; ++j) {
         const double d = colCoord[j + 1] - colCoord[j];
-        for (int i = 0; i < sim.m_nRows; ++i) {
+        for (int i = rowBegin; i < rowEnd; ++i) {
             const int a = (i * sim.m_nCols + j) * nComp;
             const int b = (i * sim.m_nCols + j + 1) * nComp;
             state[a + SLOT_FLUXCOL] = FaceFlux(sim, a, b, d, SLOT_KCOL);
@@ -61,7 +63,7 @@ void ComputeFlowField(CSimulation& sim) {
     const double* dispersivityL = sim.m_dispersivityL.get();
     const double* dispersivityT = sim.m_dispersivityT.get();
     const double* diffusion = sim.m_diffusion.get();
-    for (int i = 0; i < sim.m_nRows; ++i) {
+    for (int i = rowBegin; i < rowEnd; ++i) {
         for (int j = 0; j < sim.m_nCols; ++j) {
             const int n = i * sim.m_nCols + j;
             const double* node = state + n * nComp;

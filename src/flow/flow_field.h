@@ -24,3 +24,8 @@ double FaceFlux(const CSimulation& sim, int a, int b, double d, int slot);
 
 // Fluxes across every face, then every node's dispersion tensor.
 void ComputeFlowField(CSimulation& sim);
+// The same over the rows rowBegin..rowEnd-1 alone: the faces between two of
+// them and the faces along them, and their nodes' tensors (which take the
+// faces towards the next row and column: the last row's, when it is not the
+// grid's, stay unknown).
+void ComputeFlowFieldOfRows(CSimulation& sim, int rowBegin, int rowEnd);

@@ -213,6 +213,31 @@ void SweepHeads(CSimulation& s) {
 // noise. Nodes without any conductance (batch reactors) are their own group,
 // held by their unit equation.
 void CheckEveryGroupIsHeld(const CSimulation& s) {
+    std::vector<unsigned char> coupling(ToSize(s.m_nNodes));
+    for (int n = 0; n < s.m_nNodes; ++n)
+        coupling[ToSize(n)] = CouplingBits(s, n);
+    CheckEveryGroupIsHeld(s, coupling.data());
+}
+
+// Bit d: the d-th of the neighbours ForEachConductance visits, in its order.
+unsigned char CouplingBits(const CSimulation& s, int n) {
+    unsigned char bits = 0;
+    ForEachConductance(s, n / s.m_nCols, n % s.m_nCols, [&](int b, double g) {
+        if (g == 0.0)
+            return;
+        if (b == n - s.m_nCols)
+            bits |= 1;
+        else if (b == n + s.m_nCols)
+            bits |= 2;
+        else if (b == n - 1)
+            bits |= 4;
+        else
+            bits |= 8;
+    });
+    return bits;
+}
+
+void CheckEveryGroupIsHeld(const CSimulation& s, const unsigned char* coupling) {
     std::vector<int> parentOwner(ToSize(s.m_nNodes));
     std::vector<char> heldOwner(ToSize(s.m_nNodes), 0);
     std::vector<char> coupledOwner(ToSize(s.m_nNodes), 0);
@@ -225,15 +250,17 @@ void CheckEveryGroupIsHeld(const CSimulation& s) {
     for (int n = 0; n < s.m_nNodes; ++n) {
         if (nodeType[n] != NODE_NORMAL)
             continue;
-        ForEachConductance(s, n / s.m_nCols, n % s.m_nCols, [&](int b, double g) {
-            if (g == 0.0)
-                return;
+        const int neighbours[4] = {n - s.m_nCols, n + s.m_nCols, n - 1, n + 1};
+        for (int d = 0; d < 4; ++d) {
+            if (!(coupling[n] & (1 << d)))
+                continue;
+            const int b = neighbours[d];
             coupled[n] = 1;
             if (nodeType[b] != NODE_NORMAL)
                 held[n] = 1;
             else
                 parent[FindGroup(parent, n)] = FindGroup(parent, b);
-        });
+        }
     }
     // A group is held when one of its nodes is: marked at the group's root.
     for (int n = 0; n < s.m_nNodes; ++n)
@@ -256,8 +283,10 @@ void CheckEveryGroupIsHeld(const CSimulation& s) {
 
 // Heads and source rates that are not finite (a fixed head near the largest
 // double, say) would flow into every flux and concentration.
-void CheckHeadsAreFinite(const CSimulation& s) {
-    for (int n = 0; n < s.m_nNodes; ++n) {
+void CheckHeadsAreFinite(const CSimulation& s) { CheckHeadsAreFinite(s, 0, s.m_nNodes); }
+
+void CheckHeadsAreFinite(const CSimulation& s, int first, int end) {
+    for (int n = first; n < end; ++n) {
         const double* node = s.m_stateNew.get() + n * s.m_nComp;
         for (const auto& [slot, name] : {std::pair<int, const char*>{SLOT_HEAD, "head"},
                                          std::pair<int, const char*>{SLOT_SOURCE, "source rate"}})

@@ -31,6 +31,12 @@ void InitHeads(CSimulation& s);
 // by no fixed head (its equations have no unique solution). Also used by the
 // distributed heads of a run over several processes, for the same message.
 void CheckEveryGroupIsHeld(const CSimulation& s);
+// The same from every node's coupling (CouplingBits), which a run over
+// several processes gathers on rank 0.
+void CheckEveryGroupIsHeld(const CSimulation& s, const unsigned char* coupling);
+// The neighbours node n is joined to by a conductance that is not 0: bit d
+// for the d-th of (i-1, j), (i+1, j), (i, j-1), (i, j+1).
+unsigned char CouplingBits(const CSimulation& s, int n);
 
 // Throws the failure of sweeps that did not settle in HEAD_MAX_SWEEPS, with
 // the last sum of changes.
@@ -39,6 +45,8 @@ void CheckEveryGroupIsHeld(const CSimulation& s);
 // Throws ComputeException naming the first node whose head or source rate is
 // not finite.
 void CheckHeadsAreFinite(const CSimulation& s);
+// The same over the nodes first..end-1.
+void CheckHeadsAreFinite(const CSimulation& s, int first, int end);
 
 // One Gauss-Seidel update of node (i, j): a computed head gets the weighted
 // mean of its neighbours plus its source, a fixed head the source rate that

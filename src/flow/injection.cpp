@@ -47,6 +47,7 @@ void CheckInjectedHeldNodes(const CSimulation& s) {
                          " computed from the heads, not a positive one: water leaves the grid "
                          "there or none enters, so none can be injected");
         e.AddWhere("(file " + s.m_ext.m_file + ")");
+        e.SetOrder(static_cast<int64_t>(i)); // the first injected node wins
         throw e;
     }
 }

@@ -31,12 +31,13 @@ double LaxWendroffCandidate(double v, double d) {
 
 namespace {
 
-double LaxWendroffStableStep(const CSimulation& s, double duration, int* limiting) {
+double LaxWendroffStableStep(const CSimulation& s, double duration, int* limiting, int rowBegin,
+                             int rowEnd) {
     double step = duration;
     *limiting = -1;
     const double* rowWidth = s.m_rowWidth.get();
     const double* colWidth = s.m_colWidth.get();
-    for (int i = 0; i < s.m_nRows; ++i) {
+    for (int i = rowBegin; i < rowEnd; ++i) {
         for (int j = 0; j < s.m_nCols; ++j) {
             const int n = i * s.m_nCols + j;
             const double x = rowWidth[i];
@@ -64,16 +65,25 @@ double LaxWendroffStableStep(const CSimulation& s, double duration, int* limitin
 } // namespace
 
 double StableStep(const CSimulation& s, double duration, int* limiting) {
+    return StableStepOfRows(s, duration, limiting, 0, s.m_nRows);
+}
+
+double StableStepOfRows(const CSimulation& s, double duration, int* limiting, int rowBegin,
+                        int rowEnd) {
     if (s.m_ext.m_scheme == ETransportScheme::TVD)
-        return TvdStableStep(s, duration, limiting);
+        return TvdStableStep(s, duration, limiting, rowBegin, rowEnd);
     if (s.m_ext.m_scheme == ETransportScheme::SYMMETRIC)
-        return SymmetricStableStep(s, duration, limiting);
-    return LaxWendroffStableStep(s, duration, limiting);
+        return SymmetricStableStep(s, duration, limiting, rowBegin, rowEnd);
+    return LaxWendroffStableStep(s, duration, limiting, rowBegin, rowEnd);
 }
 
 void ComputeStableStep(CSimulation& s, double duration) {
     int limiting = -1; // the node whose candidate is the step
     const double step = StableStep(s, duration, &limiting);
+    SetStableStep(s, duration, step, limiting);
+}
+
+void SetStableStep(CSimulation& s, double duration, double step, int limiting) {
     // A step of 0 or below would never move the clock over the run.
     if (duration > 0.0 && !(step > 0.0)) {
         std::string where = limiting >= 0 ? " at node (" + std::to_string(limiting / s.m_nCols) +

@@ -413,10 +413,12 @@ void TransportStepRows(CSimulation& s, int rowBegin, int rowEnd) {
     });
 }
 
-int CountReverseFaces(const CSimulation& s) {
+int CountReverseFaces(const CSimulation& s) { return CountReverseFaces(s, 0, s.m_nNodes); }
+
+int CountReverseFaces(const CSimulation& s, int first, int end) {
     const double* state = s.m_stateNew.get();
     int count = 0;
-    for (int n = 0; n < s.m_nNodes; ++n) {
+    for (int n = first; n < end; ++n) {
         const double* node = state + n * s.m_nComp;
         count += (node[SLOT_FLUXROW] < 0.0) + (node[SLOT_FLUXCOL] < 0.0);
     }
@@ -424,9 +426,16 @@ int CountReverseFaces(const CSimulation& s) {
 }
 
 std::string ReverseFlowWarning(const CSimulation& s) {
-    if (s.m_ext.m_scheme != ETransportScheme::DEFAULT || IsImplicit(s) || s.m_nMobile == 0)
+    if (!WarnsOfReverseFlow(s))
         return std::string();
-    const int count = CountReverseFaces(s);
+    return ReverseFlowWarning(CountReverseFaces(s));
+}
+
+bool WarnsOfReverseFlow(const CSimulation& s) {
+    return s.m_ext.m_scheme == ETransportScheme::DEFAULT && !IsImplicit(s) && s.m_nMobile > 0;
+}
+
+std::string ReverseFlowWarning(int count) {
     if (count == 0)
         return std::string();
     return std::to_string(count) + (count == 1 ? " face carries" : " faces carry") +

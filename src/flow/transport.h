@@ -3,6 +3,7 @@
 // flow/stable_step.cpp say how each is computed).
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <string>
 
@@ -40,8 +41,11 @@ void TransportStepUpstreamRows(CSimulation& s, int rowBegin, int rowEnd);
 void PrepareUpstreamWork(CSimulation& s);
 double UpstreamWorkBytes(const CSimulation& s);
 // The stable steps of the symmetric and tvd schemes (as StableStep).
-double SymmetricStableStep(const CSimulation& s, double duration, int* limiting);
-double TvdStableStep(const CSimulation& s, double duration, int* limiting);
+// Over rows rowBegin..rowEnd-1 (rowEnd beyond the grid: its last row).
+double SymmetricStableStep(const CSimulation& s, double duration, int* limiting, int rowBegin = 0,
+                           int rowEnd = INT_MAX);
+double TvdStableStep(const CSimulation& s, double duration, int* limiting, int rowBegin = 0,
+                     int rowEnd = INT_MAX);
 // The default rule's candidate from a node's velocity term v > 0 and its
 // dispersion term d (flow/stable_step.cpp).
 double LaxWendroffCandidate(double v, double d);
@@ -49,15 +53,27 @@ double LaxWendroffCandidate(double v, double d);
 // The number of faces whose water flows towards the lower index (after the
 // flow field is computed).
 int CountReverseFaces(const CSimulation& s);
+// Those of the nodes first..end-1.
+int CountReverseFaces(const CSimulation& s, int first, int end);
 // The default scheme's warning for a model with such faces; empty when the
 // model has none or chose a scheme.
 std::string ReverseFlowWarning(const CSimulation& s);
+// Whether the model's scheme warns of them, and its warning for count faces
+// (empty for none).
+bool WarnsOfReverseFlow(const CSimulation& s);
+std::string ReverseFlowWarning(int count);
 
 // The largest global step the transport step is stable with over a run of the
 // given duration, into m_globalStep (and reported to the run control); a
 // duration is the step when no node limits it.
 void ComputeStableStep(CSimulation& s, double duration);
+// Its second half: step, given by node limiting (-1: none), into
+// m_globalStep; throws when it is not positive.
+void SetStableStep(CSimulation& s, double duration, double step, int limiting);
 
 // The same step without setting it: the smallest candidate over the grid, at
 // most duration; *limiting is the node that gives it (-1: none does).
 double StableStep(const CSimulation& s, double duration, int* limiting);
+// The same over the nodes of rows rowBegin..rowEnd-1.
+double StableStepOfRows(const CSimulation& s, double duration, int* limiting, int rowBegin,
+                        int rowEnd);

@@ -350,10 +350,12 @@ double SymmetricNodeStep(const CSimulation& s, int i, int j, int m) {
 }
 
 template <typename NodeStep>
-double SmallestNodeStep(const CSimulation& s, double duration, int* limiting, NodeStep nodeStep) {
+double SmallestNodeStep(const CSimulation& s, double duration, int* limiting, NodeStep nodeStep,
+                        int rowBegin, int rowEnd) {
     double step = duration;
     *limiting = -1;
-    for (int i = 0; i < s.m_nRows; ++i)
+    rowEnd = std::min(rowEnd, s.m_nRows);
+    for (int i = rowBegin; i < rowEnd; ++i)
         for (int j = 0; j < s.m_nCols; ++j)
             for (int m = 0; m < s.m_nMobile; ++m) {
                 const double candidate = nodeStep(s, i, j, m);
@@ -367,12 +369,14 @@ double SmallestNodeStep(const CSimulation& s, double duration, int* limiting, No
 
 } // namespace
 
-double SymmetricStableStep(const CSimulation& s, double duration, int* limiting) {
-    return SmallestNodeStep(s, duration, limiting, SymmetricNodeStep);
+double SymmetricStableStep(const CSimulation& s, double duration, int* limiting, int rowBegin,
+                           int rowEnd) {
+    return SmallestNodeStep(s, duration, limiting, SymmetricNodeStep, rowBegin, rowEnd);
 }
 
-double TvdStableStep(const CSimulation& s, double duration, int* limiting) {
-    return SmallestNodeStep(s, duration, limiting, TvdNodeStep);
+double TvdStableStep(const CSimulation& s, double duration, int* limiting, int rowBegin,
+                     int rowEnd) {
+    return SmallestNodeStep(s, duration, limiting, TvdNodeStep, rowBegin, rowEnd);
 }
 
 namespace {

@@ -35,8 +35,11 @@ std::string LineOf(const toml::source_region& where) {
     return "line " + std::to_string(where.begin.line);
 }
 
-[[noreturn]] void Fail(const std::string& key, int line, const std::string& why) {
-    throw InputException("key " + key + " (line " + std::to_string(line) + "): " + why);
+[[noreturn]] void Fail(const std::string& key, int line, const std::string& why,
+                       int64_t order = EXCEPTION_ORDER_UNSET) {
+    InputException e("key " + key + " (line " + std::to_string(line) + "): " + why);
+    e.SetOrder(order);
+    throw e;
 }
 
 [[noreturn]] void Fail(const std::string& key, const toml::source_region& where,
@@ -424,11 +427,14 @@ void CheckInjectSources(const CInjectTable& table, int t, const CSimulation& s) 
             continue;
         int line = 0;
         const std::string key = InjectPlaceKey(table, t, p, &line);
+        // A process that holds some nodes checks those: the first table's
+        // first node wins, as in a one-process run.
         Fail(key, line,
              "node (" + std::to_string(n / s.m_nCols) + ", " + std::to_string(n % s.m_nCols) +
                  ") has the source " + ExactText(source) +
                  ", not a positive one: injected water enters only where the source brings "
-                 "water in");
+                 "water in",
+             (int64_t(t) << 32) + int64_t(p));
     }
 }
 

@@ -55,6 +55,11 @@ std::string ModelBaseOf(const std::string& argument) {
 }
 
 void LoadModel(CSimulation& s, const std::string& base) {
+    LoadModelFile(s, base);
+    LoadExtension(s, base);
+}
+
+void LoadModelFile(CSimulation& s, const std::string& base) {
     const std::string path = ModelFileName(base);
     s.m_runControl->SetStatus("Reading Input Data ...");
     try {
@@ -70,7 +75,6 @@ void LoadModel(CSimulation& s, const std::string& base) {
         e.AddWhere("(file " + path + ")");
         throw;
     }
-    LoadExtension(s, base);
 }
 
 CModelLock::CModelLock(const std::string& base) {

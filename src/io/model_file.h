@@ -20,6 +20,8 @@ std::string ModelBaseOf(const std::string& argument);
 // is not a regular file (a FIFO that would block the run, a directory) an
 // InputException.
 void LoadModel(CSimulation& s, const std::string& base);
+// Its first part: BASE.kvi alone.
+void LoadModelFile(CSimulation& s, const std::string& base);
 
 // One run per base at a time: an advisory lock on BASE.kvi for the object's
 // lifetime, released by the system when the process ends however it ends.

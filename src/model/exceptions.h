@@ -7,7 +7,10 @@
 // halving its step. Everything else travels to the top of the run sequence.
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+constexpr int64_t EXCEPTION_ORDER_UNSET = int64_t(1) << 62;
 
 class Exception {
 public:
@@ -20,9 +23,16 @@ public:
     const std::string& Detail() const { return m_detail; }
     // Appends the place of the failure (" in reaction record 3") to the detail.
     void AddWhere(const std::string& where);
+    // Where the failure stands in the order in which a one-process run makes
+    // its checks, when processes each check a part of the model and the one
+    // that comes first must win (EXCEPTION_ORDER_UNSET: after every ordered
+    // one; among unordered ones the lowest process wins).
+    int64_t Order() const { return m_order; }
+    void SetOrder(int64_t order) { m_order = order; }
 
 private:
     std::string m_detail;
+    int64_t m_order = EXCEPTION_ORDER_UNSET;
 };
 
 class InputException : public Exception {

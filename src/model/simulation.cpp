@@ -107,21 +107,29 @@ int CSimulation::AllocateArrays() {
     const int64_t work = matrix >= 2 * values ? matrix : 2 * values;
     m_workSize = CheckedCount(work, "work buffer size");
 
+    // The nodes the process holds: the parts of the node arrays it writes.
+    const CNodeRange held = m_holdOnRead ? m_holdOnRead(m_nRows, m_nCols) : CNodeRange{0, m_nNodes};
+    const double share =
+        m_nNodes > 0 ? static_cast<double>(held.m_end - held.m_first) / m_nNodes : 1.0;
+
     // Refuse a model whose arrays cannot fit the machine before touching
-    // memory: every array below, the empty reaction sets with the work arrays
-    // each will size once its record is read, the record-time list and the
-    // sparse head solve's factor.
+    // memory: every array below (of the node arrays the share the process
+    // holds; the reaction sets and node types of every node), the empty
+    // reaction sets with the work arrays each will size once its record is
+    // read, the record-time list and the sparse head solve's factor (which
+    // only a process that holds the whole model computes).
     // The 64-bit counts are below 2^53 here (each fits int), so they convert to
     // double exactly.
     const double setBytes =
         static_cast<double>(RXN_SET_BYTES) + 5.0 * 8.0 * static_cast<double>(comp);
+    const double nodeBytes = 8.0 * (static_cast<double>(dispCoef) + static_cast<double>(work) +
+                                    static_cast<double>(values) + static_cast<double>(nodes)) +
+                             4.0 * static_cast<double>(nodes);
     const double bytes =
-        8.0 * (static_cast<double>(dispCoef) + 3.0 * m_nMobile + static_cast<double>(work) +
-               static_cast<double>(values) + static_cast<double>(nodes) + 2.0 * m_nRows +
-               2.0 * m_nCols) +
-        6.0 * static_cast<double>(nodes) + 8.0 * m_nRxn + setBytes * m_nRxnSets +
+        nodeBytes * share + 8.0 * (3.0 * m_nMobile + 2.0 * m_nRows + 2.0 * m_nCols) +
+        2.0 * static_cast<double>(nodes) + 8.0 * m_nRxn + setBytes * m_nRxnSets +
         8.0 * static_cast<double>(OutputTimesCapacity(m_startTime, m_endTime, m_outputInterval)) +
-        SparseHeadBytes(m_headSolve, nodes);
+        (m_holdOnRead ? 0.0 : SparseHeadBytes(m_headSolve, nodes));
     const uint64_t memory = m_memoryLimit > 0 ? m_memoryLimit : AvailableMemoryBytes();
     if (memory > 0 && bytes > static_cast<double>(memory))
         throw InputException("the model's arrays need " + MiB(bytes) + " MiB, more than the " +
@@ -163,10 +171,7 @@ int CSimulation::AllocateArrays() {
                              " for Coorinates";
     m_runControl->WriteDiagnostic(line.c_str());
 
-    if (m_stateFromRoot)
-        HoldNodes(0, 0);
-    else
-        HoldNodes(0, m_nNodes);
+    HoldNodes(held.m_first, held.m_end);
     return 1;
 }
 

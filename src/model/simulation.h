@@ -18,6 +18,7 @@
 #include "model/rxn_work.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +27,12 @@ class CRunControl;
 class CRxn;
 class CRxnSet;
 class CThreadTeam;
+
+// The nodes first..end-1.
+struct CNodeRange {
+    int m_first = 0;
+    int m_end = 0;
+};
 
 // Node and value offsets are int; AllocateArrays checks every count and
 // product fits (nodes, values = nodes x entries, the dispersion coefficients,
@@ -85,16 +92,16 @@ public:
     CNodeArray<unsigned char> m_nodeRxnSet;
     CNodeArray<unsigned char> m_nodeType;
 
-    // The nodes whose state the process holds: m_heldFirst..m_heldEnd-1,
-    // every node once the arrays are made. A rank of a run over several
-    // processes other than 0 takes its state from rank 0 instead
-    // (m_stateFromRoot): it reads the model without storing or checking any
-    // node's state (rank 0 checks them all) and holds none until rank 0 sends
-    // it its rows and their halo, once the flow field is computed.
-    bool m_stateFromRoot = false;
+    // The nodes whose state the process holds: m_heldFirst..m_heldEnd-1.
+    // The reader stores and checks the state of these nodes only. Every node,
+    // unless m_holdOnRead says otherwise once the grid's size is known: a rank
+    // of a run over several processes holds its rows and their halo, or none
+    // until rank 0 sends them.
+    std::function<CNodeRange(int rows, int cols)> m_holdOnRead;
     int m_heldFirst = 0;
     int m_heldEnd = 0;
     bool Holds(int node) const { return m_heldFirst <= node && node < m_heldEnd; }
+    bool HoldsEveryNode() const { return m_heldFirst == 0 && m_heldEnd == m_nNodes; }
     // Makes the nodes first..end-1 the held ones, each at a full local step.
     void HoldNodes(int first, int end);
 

@@ -4,6 +4,7 @@
 #include "run/run_control.h"
 
 #include <chrono>
+#include <climits>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -23,6 +24,16 @@ enum EFailureKind : int {
 };
 
 // The run sequence tells the classes apart in this order (sim/run.cpp).
+int64_t OrderOf(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const Exception& e) {
+        return e.Order();
+    } catch (...) {
+        return EXCEPTION_ORDER_UNSET;
+    }
+}
+
 EFailureKind Describe(const std::exception_ptr& failure, std::string& detail) {
     try {
         std::rethrow_exception(failure);
@@ -79,13 +90,18 @@ CParComm::CParComm(MPI_Comm comm) : m_comm(comm) {
 }
 
 void CParComm::Agree(std::exception_ptr failure) const {
-    int mine = failure ? m_rank : m_size;
-    int lowest = m_size;
+    // The failure that comes first in a one-process run's order, and of
+    // those the lowest rank's.
+    struct {
+        long order;
+        int rank;
+    } mine{failure ? static_cast<long>(OrderOf(failure)) : LONG_MAX, m_rank}, first{LONG_MAX, 0};
     MPI_Request request;
-    MPI_Iallreduce(&mine, &lowest, 1, MPI_INT, MPI_MIN, m_comm, &request);
+    MPI_Iallreduce(&mine, &first, 1, MPI_LONG_INT, MPI_MINLOC, m_comm, &request);
     Wait(request);
-    if (lowest == m_size)
+    if (first.order == LONG_MAX)
         return;
+    const int lowest = first.rank;
     std::string detail;
     int header[2] = {0, 0};
     if (m_rank == lowest) {

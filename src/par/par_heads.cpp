@@ -228,27 +228,64 @@ bool SweepSlabs(CSimulation& s, const CParComm& comm, const std::vector<CSlab>& 
     ThrowHeadsUnsettled(s, sum);
 }
 
-// Every rank gets every node's head and source rate, from the rank that owns
-// the node.
-void GatherHeads(CSimulation& s, const CParComm& comm, const std::vector<CSlab>& slabs) {
+// Every rank gets the head and source rate of every node it holds beyond
+// its own (SLAB_HELD_ROWS a side), from the rank that owns the node.
+void ShareHeads(CSimulation& s, const CParComm& comm) {
+    std::vector<CSlab> held;
+    for (int r = 0; r < comm.Size(); ++r)
+        held.push_back(SlabOf(r, comm.Size(), s.m_nRows, s.m_nCols, false, SLAB_HELD_ROWS));
+    std::vector<CHaloPart> receives;
+    std::vector<CHaloPart> sends;
+    HaloParts(comm.Rank(), held, receives, sends);
+    std::vector<std::vector<double>> in;
+    std::vector<std::vector<double>> out;
+    std::vector<MPI_Request> requests;
+    for (const CHaloPart& part : receives) {
+        in.emplace_back(ToSize(2 * (part.m_end - part.m_first)));
+        requests.emplace_back();
+        MPI_Irecv(in.back().data(), static_cast<int>(in.back().size()), MPI_DOUBLE, part.m_rank,
+                  PAR_HEAD_TAG, comm.Comm(), &requests.back());
+    }
+    for (const CHaloPart& part : sends) {
+        out.emplace_back();
+        for (int n = part.m_first; n < part.m_end; ++n) {
+            out.back().push_back(NodeState(s, n)[SLOT_HEAD]);
+            out.back().push_back(NodeState(s, n)[SLOT_SOURCE]);
+        }
+        requests.emplace_back();
+        MPI_Isend(out.back().data(), static_cast<int>(out.back().size()), MPI_DOUBLE, part.m_rank,
+                  PAR_HEAD_TAG, comm.Comm(), &requests.back());
+    }
+    for (MPI_Request& request : requests)
+        comm.Wait(request);
+    for (size_t k = 0; k < receives.size(); ++k)
+        for (int n = receives[k].m_first; n < receives[k].m_end; ++n) {
+            NodeState(s, n)[SLOT_HEAD] = in[k][ToSize(2 * (n - receives[k].m_first))];
+            NodeState(s, n)[SLOT_SOURCE] = in[k][ToSize(2 * (n - receives[k].m_first) + 1)];
+        }
+}
+
+// Rank 0 checks the coupling of every node, which each rank sends for its
+// own nodes: the check of the one-process heads, with its message, and 1
+// byte per node of the grid on rank 0.
+void CheckGroupsOnRoot(const CSimulation& s, const CParComm& comm, const std::vector<CSlab>& slabs) {
+    const CSlab& mine = slabs[ToSize(comm.Rank())];
+    std::vector<unsigned char> own;
+    for (int n = mine.m_first; n < mine.m_end; ++n)
+        own.push_back(CouplingBits(s, n));
     std::vector<int> counts;
     std::vector<int> starts;
     for (const CSlab& slab : slabs) {
-        counts.push_back(2 * (slab.m_end - slab.m_first));
-        starts.push_back(2 * slab.m_first);
+        counts.push_back(slab.m_end - slab.m_first);
+        starts.push_back(slab.m_first);
     }
-    std::vector<double> pairs(ToSize(2 * s.m_nNodes));
-    const CSlab& mine = slabs[ToSize(comm.Rank())];
-    for (int n = mine.m_first; n < mine.m_end; ++n) {
-        pairs[ToSize(2 * n)] = NodeState(s, n)[SLOT_HEAD];
-        pairs[ToSize(2 * n + 1)] = NodeState(s, n)[SLOT_SOURCE];
-    }
-    MPI_Allgatherv(MPI_IN_PLACE, 0, MPI_DATATYPE_NULL, pairs.data(), counts.data(), starts.data(),
-                   MPI_DOUBLE, comm.Comm());
-    for (int n = 0; n < s.m_nNodes; ++n) {
-        NodeState(s, n)[SLOT_HEAD] = pairs[ToSize(2 * n)];
-        NodeState(s, n)[SLOT_SOURCE] = pairs[ToSize(2 * n + 1)];
-    }
+    std::vector<unsigned char> all(comm.IsRoot() ? ToSize(s.m_nNodes) : 0);
+    MPI_Gatherv(own.data(), static_cast<int>(own.size()), MPI_UNSIGNED_CHAR, all.data(),
+                counts.data(), starts.data(), MPI_UNSIGNED_CHAR, 0, comm.Comm());
+    comm.Agreed([&] {
+        if (comm.IsRoot())
+            CheckEveryGroupIsHeld(s, all.data());
+    });
 }
 
 } // namespace
@@ -257,20 +294,21 @@ void ParInitHeads(CSimulation& s, const CParComm& comm, CParHeadReport& report) 
     s.m_runControl->SetStatus("Initalizing Hydraulic Heads ...");
     ComputeCellWidths(s.m_rowWidth.get(), s.m_rowCoord.get(), s.m_nRows);
     ComputeCellWidths(s.m_colWidth.get(), s.m_colCoord.get(), s.m_nCols);
-    for (int n = 0; n < s.m_nNodes; ++n) {
+    for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n) {
         NodeState(s, n)[SLOT_FLUXROW] = 0.0;
         NodeState(s, n)[SLOT_FLUXCOL] = 0.0;
     }
-    // Every rank holds the whole model: the check gives the serial failure on
-    // every rank at once, before any rank enters the solve.
-    CheckEveryGroupIsHeld(s);
     std::vector<CSlab> slabs;
     for (int r = 0; r < comm.Size(); ++r)
         slabs.push_back(SlabOf(r, comm.Size(), s.m_nRows, s.m_nCols, false));
-    SolveSlab(s, comm, slabs[ToSize(comm.Rank())], report);
+    // The serial failure on every rank at once, before any rank enters the solve.
+    CheckGroupsOnRoot(s, comm, slabs);
+    const CSlab& mine = slabs[ToSize(comm.Rank())];
+    SolveSlab(s, comm, mine, report);
     if (!SweepSlabs(s, comm, slabs, report))
         return;
-    GatherHeads(s, comm, slabs);
+    ShareHeads(s, comm);
+    // Each rank its own nodes: the lowest failing rank has the first node.
     if (comm.Continue(s.m_runControl))
-        CheckHeadsAreFinite(s);
+        CheckHeadsAreFinite(s, mine.m_first, mine.m_end);
 }

@@ -3,6 +3,7 @@
 #include "flow/heads.h"
 #include "flow/injection.h"
 #include "io/budget_file.h"
+#include "io/extension_file.h"
 #include "io/model_file.h"
 #include "io/observation_file.h"
 #include "model/exceptions.h"
@@ -11,6 +12,7 @@
 #include "par/par_heads.h"
 #include "par/par_output.h"
 #include "par/par_time_loop.h"
+#include "par/slab.h"
 #include "run/platform.h"
 #include "run/run_control.h"
 #include "sim/run.h"
@@ -70,7 +72,7 @@ struct CParReport {
 // rank reads (ParTimeLoop), so every rank holds the one-process bits and the
 // other ranks need neither the elimination nor the sparse factor, nor the
 // state of any other node. The distributed heads are solved over the ranks,
-// each holding the whole model.
+// each holding its rows and SLAB_HELD_ROWS beyond them.
 void SolveHeads(CSimulation& s, const CParComm& comm, CParReport& report) {
     if (!report.m_distributedHeads) {
         comm.Agreed([&] {
@@ -111,7 +113,11 @@ void ParRunSimulation(CSimulation& s, const CParComm& comm, CParReport& report) 
                     lock = std::make_unique<CModelLock>(base);
             });
             if (comm.Continue(control)) {
-                comm.Agreed([&] { LoadModel(s, base); });
+                // In two stages: a rank that holds only some nodes refuses
+                // a node's value in the model file, which must end the run
+                // before another rank's refusal of the extension file.
+                comm.Agreed([&] { LoadModelFile(s, base); });
+                comm.Agreed([&] { LoadExtension(s, base); });
                 s.m_times.m_read = watch.Lap();
                 s.m_times.m_nNodes = s.m_nNodes;
             }
@@ -173,6 +179,22 @@ std::string MemoryLine(const CParComm& comm) {
     return line;
 }
 
+// With the default heads rank 0 holds every node and the others none until
+// rank 0 sends them their rows; with the distributed heads every rank holds
+// its rows and SLAB_HELD_ROWS beyond them on each side.
+void HoldOnRead(CSimulation& s, const CParComm& comm, bool distributedHeads) {
+    const int rank = comm.Rank();
+    const int ranks = comm.Size();
+    if (distributedHeads) {
+        s.m_holdOnRead = [rank, ranks](int rows, int cols) {
+            const CSlab slab = SlabOf(rank, ranks, rows, cols, false, SLAB_HELD_ROWS);
+            return CNodeRange{slab.m_needFirst, slab.m_needEnd};
+        };
+    } else if (!comm.IsRoot()) {
+        s.m_holdOnRead = [](int, int) { return CNodeRange{0, 0}; };
+    }
+}
+
 } // namespace
 
 void ParSimulationThread(CRunControl* runControl, const CParSettings& settings) {
@@ -182,7 +204,7 @@ void ParSimulationThread(CRunControl* runControl, const CParSettings& settings) 
         CSimulation simulation(runControl);
         simulation.m_nThreads = runControl->GetThreads();
         simulation.m_writeBudget = runControl->GetKeepBudget();
-        simulation.m_stateFromRoot = !comm.IsRoot() && !settings.m_distributedHeads;
+        HoldOnRead(simulation, comm, settings.m_distributedHeads);
         CParReport report;
         report.m_distributedHeads = settings.m_distributedHeads;
         ParRunSimulation(simulation, comm, report);

@@ -3,6 +3,7 @@
 
 #include "flow/implicit_transport.h"
 #include "flow/injection.h"
+#include "flow/flow_field.h"
 #include "flow/transport.h"
 #include "model/exact_sum.h"
 #include "model/exceptions.h"
@@ -16,6 +17,7 @@
 #include "par/par_output.h"
 #include "par/slab.h"
 #include "run/first_failure.h"
+#include "run/message_sink.h"
 #include "run/run_control.h"
 #include "run/thread_team.h"
 #include "sim/mass_accounting.h"
@@ -177,6 +179,92 @@ void PlanImplicit(const CSimulation& s, const CParComm& comm, CParPlan& p) {
     p.m_savedChange.assign(nodes * ToSize(s.m_nComp), 0.0);
     p.m_savedFraction.assign(nodes, 0.0);
     p.m_savedHold.assign(nodes, 0);
+}
+
+// Rank 0 gets every node's state from the ranks that own them.
+void GatherOnRoot(CSimulation& s, const CParComm& comm, const CParPlan& p) {
+    std::vector<int> counts;
+    std::vector<int> starts;
+    for (const CSlab& slab : p.m_slabs) {
+        counts.push_back((slab.m_end - slab.m_first) * s.m_nComp);
+        starts.push_back(slab.m_first * s.m_nComp);
+    }
+    double* own = s.m_stateNew.get() + p.m_slab.m_first * s.m_nComp;
+    MPI_Gatherv(comm.IsRoot() ? MPI_IN_PLACE : own, counts[ToSize(comm.Rank())], MPI_DOUBLE,
+                s.m_stateNew.get(), counts.data(), starts.data(), MPI_DOUBLE, 0, comm.Comm());
+    if (comm.IsRoot())
+        s.HoldNodes(0, s.m_nNodes);
+}
+
+// The warning of faces against the index order, from the count over every
+// rank's own nodes, on rank 0.
+void WarnOfReverseFlowOnRoot(const CSimulation& s, const CParComm& comm, const CSlab& own) {
+    if (!WarnsOfReverseFlow(s))
+        return;
+    int mine = CountReverseFaces(s, own.m_first, own.m_end);
+    int count = 0;
+    MPI_Reduce(&mine, &count, 1, MPI_INT, MPI_SUM, 0, comm.Comm());
+    const std::string line = comm.IsRoot() ? ReverseFlowWarning(count) : std::string();
+    if (line.empty())
+        return;
+    if (CMessageSink* sink = s.m_runControl->GetMessageSink())
+        sink->WriteWarning(line.c_str());
+}
+
+// The stable step over every rank's own rows: the smallest, and of its
+// nodes the first, as one pass over the grid finds them.
+void ReduceStableStep(CSimulation& s, const CParComm& comm, const CSlab& own) {
+    const double duration = s.m_endTime - s.m_startTime;
+    struct {
+        double step;
+        int node;
+    } mine{0.0, -1}, smallest{0.0, -1};
+    mine.step = StableStepOfRows(s, duration, &mine.node, own.m_rowBegin, own.m_rowEnd);
+    MPI_Allreduce(&mine, &smallest, 1, MPI_DOUBLE_INT, MPI_MINLOC, comm.Comm());
+    if (!(s.m_globalStep > 0.0))
+        SetStableStep(s, duration, smallest.step, smallest.node);
+    else if (comm.IsRoot())
+        WarnAboveStableStep(s, smallest.step, smallest.node);
+}
+
+// The water balance of the budget, summed on rank 0 over every rank's own
+// nodes.
+void ReduceWaterBalance(CSimulation& s, const CParComm& comm, const CSlab& own) {
+    if (!s.m_budget)
+        return;
+    const CWaterBudget w = WaterBalanceOf(s, own.m_first, own.m_end);
+    double mine[4] = {w.m_fixedHeadIn, w.m_fixedHeadOut, w.m_sources, w.m_sinks};
+    double all[4] = {0.0, 0.0, 0.0, 0.0};
+    MPI_Reduce(mine, all, 4, MPI_DOUBLE, MPI_SUM, 0, comm.Comm());
+    CWaterBudget& water = s.m_budget->m_water;
+    water.m_fixedHeadIn = all[0];
+    water.m_fixedHeadOut = all[1];
+    water.m_sources = all[2];
+    water.m_sinks = all[3];
+    water.m_discrepancy = all[0] + all[1] + all[2] + all[3];
+}
+
+// With the distributed heads every rank holds its rows and SLAB_HELD_ROWS
+// beyond them: it computes the flow field of those rows itself, and the
+// global step, the warnings and the budget's water balance are reduced over
+// the ranks' own nodes. The implicit step, which rank 0 solves for the whole
+// grid, first gathers every node's state on rank 0 and goes on as with the
+// default heads.
+void PrepareHeldRows(CSimulation& s, const CParComm& comm, CParPlan& p) {
+    if (p.m_wholeGrid) {
+        GatherOnRoot(s, comm, p);
+        comm.Agreed([&] {
+            if (comm.IsRoot())
+                PrepareFlowAndStep(s);
+        });
+        SendHeldState(s, comm, p);
+        return;
+    }
+    CStopwatch watch;
+    ComputeFlowFieldOfRows(s, s.m_heldFirst / s.m_nCols, s.m_heldEnd / s.m_nCols);
+    s.m_times.m_flowField += watch.Lap();
+    WarnOfReverseFlowOnRoot(s, comm, p.m_slab);
+    comm.Agreed([&] { ReduceStableStep(s, comm, p.m_slab); });
 }
 
 void PlanLoop(CSimulation& s, const CParComm& comm, CParPlan& p) {
@@ -508,10 +596,13 @@ void ParTimeLoop(CSimulation& s, CParOutput& output, const CParComm& comm, CHalo
             PlanLoop(s, comm, plan);
         });
     } else {
+        PrepareHeldRows(s, comm, plan);
         comm.Agreed([&] {
-            PrepareTimeLoop(s);
+            PrepareStepWork(s);
             PlanLoop(s, comm, plan);
         });
+        if (!plan.m_wholeGrid)
+            ReduceWaterBalance(s, comm, plan.m_slab);
     }
     CountTraffic(s, plan, comm, traffic);
 

@@ -21,7 +21,7 @@ struct CHaloTraffic {
 };
 
 // stateFromRoot: the ranks other than 0 hold only the nodes they read
-// (CSimulation::m_stateFromRoot); rank 0 computes the flow field and the
+// (CSimulation::m_holdOnRead); rank 0 computes the flow field and the
 // global step and sends each its part.
 void ParTimeLoop(CSimulation& s, CParOutput& output, const CParComm& comm, CHaloTraffic& traffic,
                  bool stateFromRoot);

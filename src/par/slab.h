@@ -29,6 +29,12 @@ struct CSlab {
 // face's van Leer slope reads one row beyond its two nodes.
 constexpr int SLAB_UPSTREAM_HALO_ROWS = 3;
 
+// The rows beyond its own a rank holds when it computes its heads' halo and
+// its flow field itself (the distributed heads): the rows the transport reads,
+// whose fluxes and dispersion coefficients take the heads of the row after
+// them, and one more as a margin.
+constexpr int SLAB_HELD_ROWS = SLAB_UPSTREAM_HALO_ROWS + 2;
+
 // The slab of rank among ranks on a grid of rows x cols, reading haloRows
 // rows beyond its own on each side. wholeGridOnRoot: the transport is one
 // solve over the whole grid (the implicit step), which rank 0 alone runs, so

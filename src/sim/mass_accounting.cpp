@@ -111,12 +111,12 @@ void MapSets(const CSimulation& s, CMassBudget& b, const std::vector<int>& rxnTe
     }
 }
 
-// The steady flow's volume rates at the nodes, split as the budget reports
-// them: over the nodes the process holds (every node where it is written).
-CWaterBudget WaterBalance(const CSimulation& s) {
+} // namespace
+
+CWaterBudget WaterBalanceOf(const CSimulation& s, int first, int end) {
     CWaterBudget w;
     const double* state = s.m_stateNew.get();
-    for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n) {
+    for (int n = first; n < end; ++n) {
         const double* c = state + n * s.m_nComp;
         const double area = s.m_rowWidth[ToSize(n / s.m_nCols)] * s.m_colWidth[ToSize(n % s.m_nCols)];
         const double q = c[SLOT_POROSITY] * area * s.m_ext.m_thickness * c[SLOT_SOURCE];
@@ -129,6 +129,8 @@ CWaterBudget WaterBalance(const CSimulation& s) {
     w.m_discrepancy = w.m_fixedHeadIn + w.m_fixedHeadOut + w.m_sources + w.m_sinks;
     return w;
 }
+
+namespace {
 
 // The storage sums as masses, the sums cleared for the next record.
 void StorageFromSums(const CSimulation& s, CMassBudget& b, std::vector<double>& out) {
@@ -168,7 +170,8 @@ void PrepareBudget(CSimulation& s) {
         b->m_storageStart.assign(nComp, 0.0);
         b->m_storageEnd.assign(nComp, 0.0);
         b->m_discrepancy.assign(nComp, 0.0);
-        b->m_water = WaterBalance(s);
+        // Over the nodes the process holds (every node where it is written).
+        b->m_water = WaterBalanceOf(s, s.m_heldFirst, s.m_heldEnd);
         b->m_volume = ZeroedNodeArray<double>(ToSize(s.m_nNodes));
         for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n)
             b->m_volume[ToSize(n)] = s.m_rowWidth[ToSize(n / s.m_nCols)] *

@@ -16,6 +16,9 @@ struct CInjection;
 // reaction works, and the water balance of the steady flow field. After the
 // flow field and the works are made.
 void PrepareBudget(CSimulation& s);
+// The steady flow's volume rates at the nodes first..end-1, split as the
+// budget reports them.
+CWaterBudget WaterBalanceOf(const CSimulation& s, int first, int end);
 
 // What the changes of the nodes of one chunk are added with: the thread's
 // chunk sums and the model's arrays, gathered once a chunk, for a loop that

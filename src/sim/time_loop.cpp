@@ -151,6 +151,12 @@ namespace {
 void WarnAboveStableStep(const CSimulation& s) {
     int limiting = -1;
     const double stable = StableStep(s, s.m_endTime - s.m_startTime, &limiting);
+    WarnAboveStableStep(s, stable, limiting);
+}
+
+} // namespace
+
+void WarnAboveStableStep(const CSimulation& s, double stable, int limiting) {
     if (!(s.m_globalStep > stable) || limiting < 0)
         return;
     if (CMessageSink* sink = s.m_runControl->GetMessageSink()) {
@@ -162,6 +168,8 @@ void WarnAboveStableStep(const CSimulation& s) {
         sink->WriteWarning(line.c_str());
     }
 }
+
+namespace {
 
 void WarnOfReverseFlow(const CSimulation& s) {
     const std::string line = ReverseFlowWarning(s);
@@ -187,9 +195,9 @@ void PrepareWork(CSimulation& s) {
         if (scratch > 0)
             s.m_transportScratch.assign(scratch, 0.0);
         PrepareUpstreamWork(s);
-        // A process that takes its state from rank 0 leaves the implicit
-        // step's solve to rank 0.
-        if (!s.m_stateFromRoot)
+        // A process that holds only some nodes leaves the implicit step's
+        // solve to rank 0, which holds them all.
+        if (s.HoldsEveryNode())
             PrepareImplicitTransport(s);
         s.m_rxnWork.clear();
         s.m_rxnWork.resize(ToSize(s.m_nThreads));

@@ -23,6 +23,9 @@ void PrepareFlowAndStep(CSimulation& s);
 // The work of the threads and the mass budget's terms (the cell volumes of
 // the nodes held).
 void PrepareStepWork(CSimulation& s);
+// Warns when the model's global step is above stable, the stable step that
+// node limiting gives.
+void WarnAboveStableStep(const CSimulation& s, double stable, int limiting);
 // Throws when the next global step would not move the clock, or overflow it.
 void CheckStepAdvances(const CSimulation& s);
 // m_state becomes the state at the start of the step and m_stateNew the

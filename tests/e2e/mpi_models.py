@@ -12,8 +12,8 @@ records.
                     fall to different ranks: the lower node's failure is the
                     run's, on any number of processes.
   mpi_wide_tvd      mpi_wide with the tvd scheme, and mpi_wide_implicit with
-                    the implicit step: transport over the whole grid on every
-                    rank, every rank's nodes exchanged each step.
+                    the implicit step: transport over the whole grid on rank
+                    0, every rank's nodes sent to it each step.
   mpi_tall_tvd      24 x 40 nodes with the tvd scheme, and mpi_tall_symmetric
                     with the symmetric one: water drawn to a well from both
                     sides across the slab boundaries, transverse dispersion
@@ -36,6 +36,18 @@ With --heads, writes the models of the distributed heads instead
                     initial value is far off).
   heads_unheld      a grid with no fixed head: the head equations have no
                     solution.
+  heads_plume       300 x 300 nodes, conductivities from one order of
+                    magnitude, 12 mobile entries in patches across the slab
+                    boundaries, the computed stable step, several records:
+                    each rank computes the flow field of its rows, the step
+                    is reduced over the ranks; its node arrays (760 bytes a
+                    node) are the larger part of each rank's memory.
+  heads_tvd         60 x 50 nodes with the tvd scheme (three rows of halo)
+                    and water drawn to a well across the slab boundaries.
+  heads_inject      two injection tables at nodes without inflow, the first
+                    table's node on the last of 3 ranks, the second's on rank
+                    0: each rank checks the nodes it holds, and the first
+                    table's failure must be the run's, as in one process.
 
 Usage: tests/e2e/mpi_models.py [--heads] OUTPUT_DIRECTORY
 """
@@ -146,6 +158,80 @@ def heterogeneous() -> kova.Model:
     return m
 
 
+PLUME_ENTRIES = 12
+
+
+def plume() -> kova.Model:
+    m = kova.Model(row_coords=[10.0 * i for i in range(HETERO)],
+                   col_coords=[10.0 * j for j in range(HETERO)])
+    m.set_units("m", "d", "g")
+    rng = np.random.default_rng(23)
+    for e in range(PLUME_ENTRIES):
+        m.add_mobile("c%d" % e, "mg/L", alpha_l=2.0, alpha_t=0.2 + 0.05 * e, diffusion=1e-4)
+    m.set("porosity", 0.25)
+    m.set("k_row", 10.0 ** rng.uniform(0.0, 1.0, m.shape))
+    m.set("k_col", 10.0 ** rng.uniform(0.0, 1.0, m.shape))
+    first = np.zeros(m.shape, dtype=bool)
+    first[0, :] = True
+    last = np.zeros(m.shape, dtype=bool)
+    last[-1, :] = True
+    m.fix_heads(first, 50.0)
+    m.fix_heads(last, 20.0)
+    m.add_well(150, 120, -2.0)
+    rows = np.arange(HETERO)[:, None] * np.ones((1, HETERO))
+    for e in range(PLUME_ENTRIES):
+        m.set("c%d" % e, 1.0 + e, where=(np.abs(rows - (90 + 10 * e)) < 12))
+    m.set_times(0.0, 400.0, 100.0, step=None, opzero=1e-9)
+    return m
+
+
+def tvd_plume() -> kova.Model:
+    m = kova.Model(row_coords=[5.0 * i for i in range(60)],
+                   col_coords=[5.0 * j for j in range(50)])
+    m.set_units("m", "d", "g")
+    for name in ("a", "b"):
+        m.add_mobile(name, "mg/L", alpha_l=1.0, alpha_t=0.2, diffusion=1e-4)
+    m.set("porosity", 0.3)
+    m.set("k_row", 5.0)
+    m.set("k_col", 2.0)
+    ends = np.zeros(m.shape, dtype=bool)
+    ends[0, :] = True
+    ends[-1, :] = True
+    m.fix_heads(ends, 10.0)
+    m.add_well(30, 25, -1.0)   # water flows to it from both ends, across the slabs
+    m.set("a", 2.0, where=(np.add.outer(np.arange(60), np.arange(50)) % 13 < 5))
+    m.set("b", 1.0, where=(np.arange(60)[:, None] % 7 < 2) & np.ones(m.shape, dtype=bool))
+    m.set_times(0.0, 40.0, 10.0, step=None, opzero=1e-9)
+    m.set_transport_scheme("tvd")
+    return m
+
+
+def bad_injections() -> kova.Model:
+    m = kova.Model(row_coords=[1.0 * i for i in range(30)],
+                   col_coords=[1.0 * j for j in range(20)])
+    m.set_units("m", "d", "g")
+    m.add_mobile("tracer", "mg/L", alpha_l=1.0, alpha_t=0.1, diffusion=1e-4)
+    m.set("porosity", 0.3)
+    m.set("k_row", 1.0)
+    m.set("k_col", 1.0)
+    ends = np.zeros(m.shape, dtype=bool)
+    ends[0, :] = True
+    ends[-1, :] = True
+    m.fix_heads(ends, 1.0)
+    m.add_injection({"tracer": 5.0}, nodes=[(28, 5)])   # node 565, the last rank's
+    m.add_injection({"tracer": 5.0}, nodes=[(2, 5)])    # node 45, rank 0's
+    m.set_times(0.0, 1.0, 1.0, step=0.1)
+    return m
+
+
+def write_unchecked(m: kova.Model, base: str) -> None:
+    """Writes a model the package would refuse, for the engine to refuse."""
+    with open(base + ".kvi", "w", encoding="ascii") as handle:
+        handle.write(m.model_text())
+    with open(base + ".kvx", "w", encoding="utf-8") as handle:
+        handle.write(m.extension_text())
+
+
 def unheld() -> kova.Model:
     m = kova.Model(row_coords=[1.0 * i for i in range(20)],
                    col_coords=[1.0 * j for j in range(30)])
@@ -165,6 +251,9 @@ def main() -> int:
         os.makedirs(out, exist_ok=True)
         heterogeneous().write(os.path.join(out, "heads_hetero"))
         unheld().write(os.path.join(out, "heads_unheld"))
+        plume().write(os.path.join(out, "heads_plume"))
+        tvd_plume().write(os.path.join(out, "heads_tvd"))
+        write_unchecked(bad_injections(), os.path.join(out, "heads_inject"))
         return 0
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)

@@ -141,7 +141,10 @@ TEST_P(Mirror, ImagesGiveMirroredChangesToTheLastBit) {
         int limitB = -1;
         // The implicit rows take the tvd rule's step, which mirrors under
         // every scheme (the default's own rule does not).
-        const auto step = c.implicit ? TvdStableStep : StableStep;
+        const auto step = [&c](const CSimulation& sim, double duration, int* limiting) {
+            return c.implicit ? TvdStableStep(sim, duration, limiting)
+                              : StableStep(sim, duration, limiting);
+        };
         const double stepA = step(a.sim, 100.0, &limitA);
         EXPECT_EQ(stepA, step(b.sim, 100.0, &limitB)) << "stable step, seed " << seed;
         a.sim.m_globalStep = b.sim.m_globalStep = stepA;

@@ -291,16 +291,18 @@ TEST(Reader, WhatTheFileSaysLandsInItsFields) {
 
 } // namespace
 
-// A rank that takes its state from rank 0 reads the whole file (and refuses
-// what is malformed in it) but stores and checks no node's state: rank 0
-// checks them all, and a porosity of 0 it does not hold is not its to refuse.
-TEST(Reader, AProcessTakingItsStateFromRankZeroStoresAndChecksNoNodeState) {
+// A process of a run over several processes reads the whole file (and
+// refuses what is malformed in it) but stores, checks and budgets memory for
+// the nodes it holds only: one that takes its state from rank 0 holds none,
+// and a porosity of 0 it does not hold is not its to refuse.
+TEST(Reader, AProcessStoresChecksAndBudgetsOnlyTheNodesItHolds) {
     const std::string zeroPorosity = Grid(OVERRIDES, "2  3 2 2 0  1 1 0 4.5");
     EXPECT_NE(ReadOutcome(zeroPorosity).find("porosity 0 of node (3, 2)"), std::string::npos)
         << ReadOutcome(zeroPorosity);
 
+    const auto none = [](int, int) { return CNodeRange{0, 0}; };
     CEngine rank;
-    rank.sim.m_stateFromRoot = true;
+    rank.sim.m_holdOnRead = none;
     rank.Read(zeroPorosity);
     const CSimulation& s = rank.sim;
     EXPECT_EQ(s.m_heldEnd - s.m_heldFirst, 0);
@@ -314,8 +316,19 @@ TEST(Reader, AProcessTakingItsStateFromRankZeroStoresAndChecksNoNodeState) {
     EXPECT_EQ(s.Holds(2) || s.Holds(9), false);
     EXPECT_EQ(s.Holds(3) && s.Holds(8), true);
 
+    // Its arrays' budget counts the nodes it holds: a tenth of a model too
+    // large for the budget fits.
+    for (const bool tenth : {false, true}) {
+        CEngine part;
+        part.sim.m_memoryLimit = 4 << 20;
+        if (tenth)
+            part.sim.m_holdOnRead = [](int, int cols) { return CNodeRange{0, 10 * cols}; };
+        const std::string outcome = Outcome([&] { part.Read("100 100 0 1 0 1" + ONE_NODE); });
+        EXPECT_EQ(outcome.find("arrays need") == std::string::npos, tenth) << outcome;
+    }
+
     // A malformed override is still refused where it is read.
     CEngine malformed;
-    malformed.sim.m_stateFromRoot = true;
+    malformed.sim.m_holdOnRead = none;
     EXPECT_THROW(malformed.Read(Grid(OVERRIDES, "1  4 0 2 0.3")), InputException);
 }
