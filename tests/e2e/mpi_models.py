@@ -129,6 +129,14 @@ def two_failures() -> kova.Model:
 HETERO = 300
 
 
+def hold_first_and_last_rows(m: kova.Model, first: float, last: float) -> None:
+    """Fixed heads on the first row and on the last."""
+    for row, head in ((0, first), (-1, last)):
+        where = np.zeros(m.shape, dtype=bool)
+        where[row, :] = True
+        m.fix_heads(where, head)
+
+
 def heterogeneous() -> kova.Model:
     m = kova.Model(row_coords=[10.0 * i for i in range(HETERO)],
                    col_coords=[10.0 * j for j in range(HETERO)])
@@ -143,12 +151,7 @@ def heterogeneous() -> kova.Model:
     # slab boundaries, and on 3 processes the middle rank holds no fixed
     # head, so its own changes settle a sweep before the others' (a stopping
     # test not summed over the ranks parts them).
-    first = np.zeros(m.shape, dtype=bool)
-    first[0, :] = True
-    last = np.zeros(m.shape, dtype=bool)
-    last[-1, :] = True
-    m.fix_heads(first, 50.0)
-    m.fix_heads(last, 20.0)
+    hold_first_and_last_rows(m, 50.0, 20.0)
     # Small enough that the heads stay well above 0, where a relative
     # difference means something.
     m.add_well(60, 100, -0.4)
@@ -171,12 +174,7 @@ def plume() -> kova.Model:
     m.set("porosity", 0.25)
     m.set("k_row", 10.0 ** rng.uniform(0.0, 1.0, m.shape))
     m.set("k_col", 10.0 ** rng.uniform(0.0, 1.0, m.shape))
-    first = np.zeros(m.shape, dtype=bool)
-    first[0, :] = True
-    last = np.zeros(m.shape, dtype=bool)
-    last[-1, :] = True
-    m.fix_heads(first, 50.0)
-    m.fix_heads(last, 20.0)
+    hold_first_and_last_rows(m, 50.0, 20.0)
     m.add_well(150, 120, -2.0)
     rows = np.arange(HETERO)[:, None] * np.ones((1, HETERO))
     for e in range(PLUME_ENTRIES):
@@ -194,10 +192,7 @@ def tvd_plume() -> kova.Model:
     m.set("porosity", 0.3)
     m.set("k_row", 5.0)
     m.set("k_col", 2.0)
-    ends = np.zeros(m.shape, dtype=bool)
-    ends[0, :] = True
-    ends[-1, :] = True
-    m.fix_heads(ends, 10.0)
+    hold_first_and_last_rows(m, 10.0, 10.0)
     m.add_well(30, 25, -1.0)   # water flows to it from both ends, across the slabs
     m.set("a", 2.0, where=(np.add.outer(np.arange(60), np.arange(50)) % 13 < 5))
     m.set("b", 1.0, where=(np.arange(60)[:, None] % 7 < 2) & np.ones(m.shape, dtype=bool))
@@ -206,18 +201,21 @@ def tvd_plume() -> kova.Model:
     return m
 
 
-def bad_injections() -> kova.Model:
-    m = kova.Model(row_coords=[1.0 * i for i in range(30)],
-                   col_coords=[1.0 * j for j in range(20)])
+def one_tracer(rows: int, cols: int) -> kova.Model:
+    """A grid of 1 m cells, conductivity 1 both ways, one tracer."""
+    m = kova.Model(row_coords=[1.0 * i for i in range(rows)],
+                   col_coords=[1.0 * j for j in range(cols)])
     m.set_units("m", "d", "g")
     m.add_mobile("tracer", "mg/L", alpha_l=1.0, alpha_t=0.1, diffusion=1e-4)
     m.set("porosity", 0.3)
     m.set("k_row", 1.0)
     m.set("k_col", 1.0)
-    ends = np.zeros(m.shape, dtype=bool)
-    ends[0, :] = True
-    ends[-1, :] = True
-    m.fix_heads(ends, 1.0)
+    return m
+
+
+def bad_injections() -> kova.Model:
+    m = one_tracer(30, 20)
+    hold_first_and_last_rows(m, 1.0, 1.0)
     m.add_injection({"tracer": 5.0}, nodes=[(28, 5)])   # node 565, the last rank's
     m.add_injection({"tracer": 5.0}, nodes=[(2, 5)])    # node 45, rank 0's
     m.set_times(0.0, 1.0, 1.0, step=0.1)
@@ -233,13 +231,7 @@ def write_unchecked(m: kova.Model, base: str) -> None:
 
 
 def unheld() -> kova.Model:
-    m = kova.Model(row_coords=[1.0 * i for i in range(20)],
-                   col_coords=[1.0 * j for j in range(30)])
-    m.set_units("m", "d", "g")
-    m.add_mobile("tracer", "mg/L", alpha_l=1.0, alpha_t=0.1, diffusion=1e-4)
-    m.set("porosity", 0.3)
-    m.set("k_row", 1.0)
-    m.set("k_col", 1.0)
+    m = one_tracer(20, 30)
     m.add_well(10, 10, -1.0)
     m.set_times(0.0, 1.0, 1.0, step=0.1)
     return m
