@@ -115,10 +115,7 @@ public:
     bool m_haveRate = false;
     bool m_settled = false; // the last step ended with about the rate of the one before
     bool m_trial = false;   // a pass that leaves no trace
-    // What a step taken again must start from.
-    std::vector<double> m_savedChange;
-    std::vector<double> m_savedFraction;
-    std::vector<int> m_savedHold;
+    CStepStart m_saved; // what a step taken again must start from
     std::vector<double> m_kept;        // IMPLICIT_KEPT per node, as the systems were made
     std::vector<unsigned char> m_held; // per node and mobile component: its value is held
     double m_step = 0.0;               // the global step they were made with
@@ -473,9 +470,7 @@ void PrepareImplicitTransport(CSimulation& s, int maxIterations) {
     t.m_kept.assign(ToSize(IMPLICIT_NKEPT) * ToSize(s.m_nNodes), 0.0);
     t.m_rate.assign(ToSize(s.m_nNodes) * ToSize(s.m_nMobile), 0.0);
     t.m_stepRate.assign(ToSize(s.m_nNodes) * ToSize(s.m_nMobile), 0.0);
-    t.m_savedChange.assign(ToSize(s.m_nValues), 0.0);
-    t.m_savedFraction.assign(ToSize(s.m_nNodes), 0.0);
-    t.m_savedHold.assign(ToSize(s.m_nNodes), 0);
+    t.m_saved.Size(s, 0, s.m_nNodes);
     FindHeld(s, t.m_held);
     Build(s, t, s.m_stateNew.get(), s.m_globalStep);
 }
@@ -523,18 +518,35 @@ bool NeedsAnotherPass(const CSimulation& s, int passes) {
 void SaveStepStart(CSimulation& s) {
     CImplicitTransport& t = *s.m_implicit;
     t.m_trial = true;
-    std::copy(s.m_stateNew.get(), s.m_stateNew.get() + s.m_nValues, t.m_savedChange.begin());
-    std::copy(s.m_localFraction.get(), s.m_localFraction.get() + s.m_nNodes,
-              t.m_savedFraction.begin());
-    std::copy(s.m_localHold.get(), s.m_localHold.get() + s.m_nNodes, t.m_savedHold.begin());
+    t.m_saved.Save(s);
 }
 
 void RestoreStepStart(CSimulation& s) {
     CImplicitTransport& t = *s.m_implicit;
     t.m_trial = false;
-    std::copy(t.m_savedChange.begin(), t.m_savedChange.end(), s.m_stateNew.get());
-    std::copy(t.m_savedFraction.begin(), t.m_savedFraction.end(), s.m_localFraction.get());
-    std::copy(t.m_savedHold.begin(), t.m_savedHold.end(), s.m_localHold.get());
+    t.m_saved.Restore(s);
+}
+
+void CStepStart::Size(const CSimulation& s, int first, int end) {
+    m_first = first;
+    m_end = end;
+    m_change.assign(ToSize(end - first) * ToSize(s.m_nComp), 0.0);
+    m_fraction.assign(ToSize(end - first), 0.0);
+    m_hold.assign(ToSize(end - first), 0);
+}
+
+void CStepStart::Save(const CSimulation& s) {
+    std::copy(s.m_stateNew.get() + m_first * s.m_nComp, s.m_stateNew.get() + m_end * s.m_nComp,
+              m_change.begin());
+    std::copy(s.m_localFraction.get() + m_first, s.m_localFraction.get() + m_end,
+              m_fraction.begin());
+    std::copy(s.m_localHold.get() + m_first, s.m_localHold.get() + m_end, m_hold.begin());
+}
+
+void CStepStart::Restore(CSimulation& s) const {
+    std::copy(m_change.begin(), m_change.end(), s.m_stateNew.get() + m_first * s.m_nComp);
+    std::copy(m_fraction.begin(), m_fraction.end(), s.m_localFraction.get() + m_first);
+    std::copy(m_hold.begin(), m_hold.end(), s.m_localHold.get() + m_first);
 }
 
 bool NoteReactionRate(CSimulation& s) {

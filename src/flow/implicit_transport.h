@@ -6,6 +6,8 @@
 
 #include "model/limits.h"
 
+#include <vector>
+
 class CSimulation;
 
 // Whether the model takes its transport implicitly.
@@ -32,6 +34,23 @@ bool NeedsAnotherPass(const CSimulation& s, int passes);
 // step control.
 void SaveStepStart(CSimulation& s);
 void RestoreStepStart(CSimulation& s);
+
+// That start of the nodes first..end-1, kept in arrays sized once (the
+// whole grid for SaveStepStart; a rank of a run over several processes keeps
+// its own nodes').
+class CStepStart {
+public:
+    void Size(const CSimulation& s, int first, int end);
+    void Save(const CSimulation& s);
+    void Restore(CSimulation& s) const;
+
+private:
+    int m_first = 0;
+    int m_end = 0;
+    std::vector<double> m_change;
+    std::vector<double> m_fraction;
+    std::vector<int> m_hold;
+};
 // After the reactions of a step: the rate they changed each mobile entry at
 // (the step's change less what the transport and injection applied) becomes
 // the next step's; true when it moved no entry by more than

@@ -1,6 +1,7 @@
 #include "model/simulation.h"
 
 #include "model/exceptions.h"
+#include "model/index.h"
 #include "run/platform.h"
 #include "run/run_control.h"
 #include "run/thread_team.h"
@@ -48,10 +49,6 @@ double SparseHeadBytes(EHeadSolve solve, int64_t nodes) {
         return 0.0;
     const double n = static_cast<double>(nodes);
     return n * (SPARSE_HEAD_BYTES_PER_NODE + SPARSE_HEAD_BYTES_PER_NODE_LOG * std::log2(n));
-}
-
-template <typename T> CNodeArray<T> Zeroed(int64_t count) {
-    return ZeroedNodeArray<T>(static_cast<size_t>(count));
 }
 
 } // namespace
@@ -137,25 +134,25 @@ int CSimulation::AllocateArrays() {
 
     try {
         if (m_nDispCoef > 0)
-            m_dispCoef = Zeroed<double>(m_nDispCoef);
+            m_dispCoef = ZeroedNodeArray<double>(ToSize(m_nDispCoef));
         if (m_nMobile > 0) {
-            m_dispersivityL = Zeroed<double>(m_nMobile);
-            m_dispersivityT = Zeroed<double>(m_nMobile);
-            m_diffusion = Zeroed<double>(m_nMobile);
+            m_dispersivityL = ZeroedNodeArray<double>(ToSize(m_nMobile));
+            m_dispersivityT = ZeroedNodeArray<double>(ToSize(m_nMobile));
+            m_diffusion = ZeroedNodeArray<double>(ToSize(m_nMobile));
         }
-        m_work = Zeroed<double>(m_workSize);
+        m_work = ZeroedNodeArray<double>(ToSize(m_workSize));
         m_state = m_work.get();
         m_transportDelta = m_work.get() + m_nValues;
-        m_stateNew = Zeroed<double>(m_nValues);
+        m_stateNew = ZeroedNodeArray<double>(ToSize(m_nValues));
         m_outputTimes.reserve(OutputTimesCapacity(m_startTime, m_endTime, m_outputInterval));
-        m_nodeRxnSet = Zeroed<unsigned char>(m_nNodes);
-        m_nodeType = Zeroed<unsigned char>(m_nNodes); // every node NODE_NORMAL
-        m_localFraction = Zeroed<double>(m_nNodes);
-        m_localHold = Zeroed<int>(m_nNodes);
-        m_rowCoord = Zeroed<double>(m_nRows);
-        m_colCoord = Zeroed<double>(m_nCols);
-        m_rowWidth = Zeroed<double>(m_nRows);
-        m_colWidth = Zeroed<double>(m_nCols);
+        m_nodeRxnSet = ZeroedNodeArray<unsigned char>(ToSize(m_nNodes));
+        m_nodeType = ZeroedNodeArray<unsigned char>(ToSize(m_nNodes)); // every node NODE_NORMAL
+        m_localFraction = ZeroedNodeArray<double>(ToSize(m_nNodes));
+        m_localHold = ZeroedNodeArray<int>(ToSize(m_nNodes));
+        m_rowCoord = ZeroedNodeArray<double>(ToSize(m_nRows));
+        m_colCoord = ZeroedNodeArray<double>(ToSize(m_nCols));
+        m_rowWidth = ZeroedNodeArray<double>(ToSize(m_nRows));
+        m_colWidth = ZeroedNodeArray<double>(ToSize(m_nCols));
         if (m_nRxn > 0)
             m_rxns.resize(ToSize(m_nRxn));
         if (m_nRxnSets > 0)

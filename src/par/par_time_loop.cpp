@@ -64,12 +64,9 @@ struct CParPlan {
     std::vector<int> m_wellCounts;
     std::vector<int> m_wellStarts;
     // The implicit step: rank 0's sends of the transport change, and on the
-    // other ranks their nodes' change over the last step, local-step
-    // fractions and holds, kept through a trial pass.
+    // other ranks their nodes' start, kept through a trial pass.
     std::vector<MPI_Request> m_transportSends;
-    std::vector<double> m_savedChange;
-    std::vector<double> m_savedFraction;
-    std::vector<int> m_savedHold;
+    CStepStart m_trialStart;
 };
 
 int OwnerOf(const CParPlan& p, int node) {
@@ -175,10 +172,7 @@ void PlanImplicit(const CSimulation& s, const CParComm& comm, CParPlan& p) {
         p.m_transportSends.assign(ToSize(comm.Size()), MPI_REQUEST_NULL);
         return;
     }
-    const size_t nodes = ToSize(p.m_slab.m_end - p.m_slab.m_first);
-    p.m_savedChange.assign(nodes * ToSize(s.m_nComp), 0.0);
-    p.m_savedFraction.assign(nodes, 0.0);
-    p.m_savedHold.assign(nodes, 0);
+    p.m_trialStart.Size(s, p.m_slab.m_first, p.m_slab.m_end);
 }
 
 // Rank 0 gets every node's state from the ranks that own them.
@@ -395,30 +389,17 @@ void SolveTransportOnRoot(CSimulation& s, CParPlan& p, const CParComm& comm) {
 // A trial pass starts and ends with what SaveStepStart and RestoreStepStart
 // keep, on rank 0 for every node, on the others for their own.
 void SaveTrialStart(CSimulation& s, CParPlan& p, const CParComm& comm) {
-    if (comm.IsRoot()) {
+    if (comm.IsRoot())
         SaveStepStart(s);
-        return;
-    }
-    const CSlab& slab = p.m_slab;
-    std::copy(s.m_stateNew.get() + slab.m_first * s.m_nComp,
-              s.m_stateNew.get() + slab.m_end * s.m_nComp, p.m_savedChange.begin());
-    std::copy(s.m_localFraction.get() + slab.m_first, s.m_localFraction.get() + slab.m_end,
-              p.m_savedFraction.begin());
-    std::copy(s.m_localHold.get() + slab.m_first, s.m_localHold.get() + slab.m_end,
-              p.m_savedHold.begin());
+    else
+        p.m_trialStart.Save(s);
 }
 
 void RestoreTrialStart(CSimulation& s, CParPlan& p, const CParComm& comm) {
-    if (comm.IsRoot()) {
+    if (comm.IsRoot())
         RestoreStepStart(s);
-        return;
-    }
-    const CSlab& slab = p.m_slab;
-    std::copy(p.m_savedChange.begin(), p.m_savedChange.end(),
-              s.m_stateNew.get() + slab.m_first * s.m_nComp);
-    std::copy(p.m_savedFraction.begin(), p.m_savedFraction.end(),
-              s.m_localFraction.get() + slab.m_first);
-    std::copy(p.m_savedHold.begin(), p.m_savedHold.end(), s.m_localHold.get() + slab.m_first);
+    else
+        p.m_trialStart.Restore(s);
 }
 
 // The reactions of the slab's chunks, the nodes other ranks read sent as
