@@ -60,34 +60,27 @@ struct alignas(RXN_WORK_LINE) CRxnWork {
     double* m_ledgerSums = nullptr;
     double m_ledgerWeight = 0.0;
 
-    // Where the reaction being called on this thread reports the amounts it
-    // applies; null when the integration keeps no ledger. Borrowed; not freed.
-    static double*& LedgerCaptureSlot() {
-        static thread_local double* capture = nullptr;
-        return capture;
+    // The amounts the reaction being called on this thread reports, summed;
+    // the reaction set clears it before each call and keeps it after when
+    // its work keeps a ledger.
+    static double& LedgerAmountSlot() {
+        static thread_local double amount = 0.0;
+        return amount;
     }
     std::unique_ptr<double[]> m_ledgerStorage; // owns the ledger arrays
 };
 
 // Makes a work the calling thread's current work for the scope's lifetime and
-// restores the previous one after; so does the ledger's capture (a row of
-// the work's ledger when it keeps one, else none).
+// restores the previous one after.
 class CRxnWorkScope {
 public:
-    CRxnWorkScope(CRxnWork& work, bool ledger)
-        : m_previous(CRxnWork::CurrentSlot()), m_previousCapture(CRxnWork::LedgerCaptureSlot()) {
+    explicit CRxnWorkScope(CRxnWork& work) : m_previous(CRxnWork::CurrentSlot()) {
         CRxnWork::CurrentSlot() = &work;
-        // A row of the pass from the first reaction call on.
-        CRxnWork::LedgerCaptureSlot() = ledger ? work.m_ledgerPass : nullptr;
     }
-    ~CRxnWorkScope() {
-        CRxnWork::CurrentSlot() = m_previous;
-        CRxnWork::LedgerCaptureSlot() = m_previousCapture;
-    }
+    ~CRxnWorkScope() { CRxnWork::CurrentSlot() = m_previous; }
     CRxnWorkScope(const CRxnWorkScope&) = delete;
     CRxnWorkScope& operator=(const CRxnWorkScope&) = delete;
 
 private:
     const CRxnWork* m_previous;
-    double* m_previousCapture;
 };

@@ -62,12 +62,10 @@ protected:
     void CheckIndex(int index, const char* field, bool allowNone = false) const;
     // Throws BadFileException ("Bad File") when the stream is no longer good.
     static void CheckStream(const std::istream& in);
-    // Reports an amount applied to the ledger of the integration running on
-    // this thread, when it keeps one.
-    static void ReportAmount(double amount) {
-        if (double* capture = CRxnWork::LedgerCaptureSlot())
-            *capture += amount;
-    }
+    // Reports an amount applied: it is added to the amount of the call in
+    // progress on this thread, which the reaction set keeps in its ledger
+    // when it keeps one.
+    static void ReportAmount(double amount) { CRxnWork::LedgerAmountSlot() += amount; }
     // Adds amount of extent along the coefficient vector: every entry of delta
     // gets amount * m_stoich[i].
     void AddAlongStoich(double* delta, double amount) const {
@@ -85,8 +83,7 @@ protected:
     }
     // Sets entry k to value; the change is the amount reported.
     static void AssignEntry(double* conc, int k, double value) {
-        if (double* capture = CRxnWork::LedgerCaptureSlot())
-            *capture += value - conc[k];
+        CRxnWork::LedgerAmountSlot() += value - conc[k];
         conc[k] = value;
     }
 

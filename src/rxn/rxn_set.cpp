@@ -77,6 +77,7 @@ void CRxnSet::MakeLedgerSlots() {
             if (change != 0.0)
                 m_ledgerSlots.push_back(CLedgerSlot{r, i, change});
         }
+    m_keepsLedger = !m_ledgerSlots.empty();
 }
 
 void CRxnSet::Free() {
@@ -94,8 +95,8 @@ void CRxnSet::Integrate(const double* start, double* state, const double* transp
     if (work.m_nComp < m_nComp)
         ThrowWorkTooSmall(work.m_nComp, m_nComp);
     // Sets whose reactions change no entry of the budget keep no ledger.
-    const bool ledger = work.m_ledgerSums != nullptr && !m_ledgerSlots.empty();
-    const CRxnWorkScope current(work, ledger);
+    const bool ledger = work.m_ledgerSums != nullptr && m_keepsLedger;
+    const CRxnWorkScope current(work);
     const int n = m_nComp;
     const double dt = globalStep;
     double* sourceRate = work.m_sourceRate;
@@ -125,7 +126,10 @@ void CRxnSet::Integrate(const double* start, double* state, const double* transp
         for (int i = 0; i < n; ++i)
             state[i] = base[i] + increment[i];
         try {
-            Correct(state, work);
+            if (ledger)
+                Correct<true>(state, work);
+            else
+                Correct<false>(state, work);
         } catch (const TimeException&) {
             // Recoverable: an iteration limit inside the step. Retry the same
             // step from its start with half the length. What ends the run
@@ -169,7 +173,7 @@ void CRxnSet::Integrate(const double* start, double* state, const double* transp
 // The corrector of one local step: kinetic rates and equilibrium sweeps until
 // the state moves by no more than opzero. Throws TimeException at its pass
 // limit (or from a reaction); the caller halves the step.
-void CRxnSet::Correct(double* state, CRxnWork& work) const {
+template <bool LEDGER> void CRxnSet::Correct(double* state, CRxnWork& work) const {
     const int n = m_nComp;
     const double* sourceRate = work.m_sourceRate;
     const double* base = work.m_base;
@@ -178,7 +182,9 @@ void CRxnSet::Correct(double* state, CRxnWork& work) const {
     const double h = work.m_localStep;
 
     CRxn* const* kinetic = m_kinetic.data();
-    const bool ledger = CRxnWork::LedgerCaptureSlot() != nullptr;
+    const int nKinetic = m_nKinetic;
+    double* const pass = work.m_ledgerPass; // a row per reaction
+    double& amount = CRxnWork::LedgerAmountSlot();
     int passes = 0;
     for (;;) {
         if (++passes > RXN_MAX_CORRECTOR_PASSES)
@@ -187,39 +193,40 @@ void CRxnSet::Correct(double* state, CRxnWork& work) const {
             prevIter[i] = state[i];
         for (int i = 0; i < n; ++i)
             delta[i] = sourceRate[i] * h;
-        for (int r = 0; r < m_nKinetic; ++r) {
+        for (int r = 0; r < nKinetic; ++r) {
             work.m_rxn = kinetic[r]; // named by a failure that ends the run
-            if (ledger) {
-                work.m_ledgerPass[r] = 0.0;
-                CRxnWork::LedgerCaptureSlot() = work.m_ledgerPass + r;
-            }
+            amount = 0.0;
             kinetic[r]->CompRate(state, base, delta, h);
+            if (LEDGER)
+                pass[r] = amount;
         }
-        if (ledger)
-            for (int r = m_nKinetic; r < m_nKinetic + m_nEqui; ++r)
-                work.m_ledgerPass[r] = 0.0;
         for (int i = 0; i < n; ++i)
             state[i] = base[i] + delta[i];
         if (m_nEqui > 0)
-            SweepEquilibrium(state, work);
+            SweepEquilibrium<LEDGER>(state, work);
         double s = 0.0;
         for (int i = 0; i < n; ++i)
             s += std::fabs(state[i] - prevIter[i]);
         if (!(s > m_opzero)) {
             // The step is accepted: what this pass applied is what it changed.
-            if (ledger)
-                AcceptLedgerPass(work);
+            if (LEDGER)
+                AcceptLedgerPass(pass, nKinetic + m_nEqui, work);
             return;
         }
     }
 }
 
 // Equilibrium sweeps until one sweep moves the state by no more than opzero.
-void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
+template <bool LEDGER> void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
     const int n = m_nComp;
     double* snapshot = work.m_delta;
     CRxn* const* equi = m_equi.data();
-    const bool ledger = CRxnWork::LedgerCaptureSlot() != nullptr;
+    // Each equilibrium reaction's row sums its amounts over the sweeps.
+    double* const rows = work.m_ledgerPass + m_nKinetic;
+    double& amount = CRxnWork::LedgerAmountSlot();
+    if (LEDGER)
+        for (int r = 0; r < m_nEqui; ++r)
+            rows[r] = 0.0;
     int sweeps = 0;
     double s = 0.0;
     do {
@@ -230,9 +237,10 @@ void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
             snapshot[i] = state[i];
         for (int r = 0; r < m_nEqui; ++r) {
             work.m_rxn = equi[r]; // named by a failure that ends the run
-            if (ledger)
-                CRxnWork::LedgerCaptureSlot() = work.m_ledgerPass + m_nKinetic + r;
+            amount = LEDGER ? rows[r] : 0.0;
             equi[r]->CompEqui(state);
+            if (LEDGER)
+                rows[r] = amount;
         }
         s = 0.0;
         for (int i = 0; i < n; ++i)
@@ -245,11 +253,11 @@ void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
 // reaction reports into its own row of the pass (an equilibrium reaction
 // over all its calls in the sweeps); only an accepted pass goes to the
 // budget, weighted with the node's pore volume.
-void CRxnSet::AcceptLedgerPass(CRxnWork& work) const {
+void CRxnSet::AcceptLedgerPass(const double* pass, int rows, const CRxnWork& work) {
     const double weight = work.m_ledgerWeight;
-    for (int r = 0; r < m_nKinetic + m_nEqui; ++r)
-        if (work.m_ledgerPass[r] != 0.0)
-            work.m_ledgerSums[r] += work.m_ledgerPass[r] * weight;
+    double* sums = work.m_ledgerSums;
+    for (int r = 0; r < rows; ++r)
+        sums[r] += pass[r] * weight;
 }
 
 void CRxnSet::HalveAfterFailure(double* state, double* fraction, int* hold, CRxnWork& work) const {

@@ -63,6 +63,7 @@ public:
         double m_change;
     };
     std::vector<CLedgerSlot> m_ledgerSlots;
+    bool m_keepsLedger = false; // m_ledgerSlots is not empty
     // Sets the slots from the lists (Read does; a caller that changes the
     // lists afterwards calls it again).
     void MakeLedgerSlots();
@@ -73,9 +74,10 @@ public:
     }
 
 private:
-    void Correct(double* state, CRxnWork& work) const;
-    void SweepEquilibrium(double* state, CRxnWork& work) const;
+    // LEDGER: the work's ledger keeps the amounts of the reactions.
+    template <bool LEDGER> void Correct(double* state, CRxnWork& work) const;
+    template <bool LEDGER> void SweepEquilibrium(double* state, CRxnWork& work) const;
     void HalveAfterFailure(double* state, double* fraction, int* hold, CRxnWork& work) const;
     void ReportMinLocalStep(double fraction) const;
-    void AcceptLedgerPass(CRxnWork& work) const;
+    static void AcceptLedgerPass(const double* pass, int rows, const CRxnWork& work);
 };

@@ -97,6 +97,7 @@ void MapSets(const CSimulation& s, CMassBudget& b, const std::vector<int>& rxnTe
     b.m_setRows.assign(s.m_rxnSets.size(), 0);
     for (size_t set = 0; set < s.m_rxnSets.size(); ++set) {
         const CRxnSet& rs = *s.m_rxnSets[set];
+        b.m_setRowStart[set] = -1;
         if (!rs.m_ledgerSlots.empty()) {
             b.m_setRowStart[set] = b.m_nRows;
             b.m_setRows[set] = rs.m_nKinetic + rs.m_nEqui;
@@ -182,53 +183,88 @@ void PrepareBudget(CSimulation& s) {
     }
 }
 
-CBudgetChunk StartBudgetChunk(CSimulation& s, int thread) {
+void CBudgetChunk::Open(CSimulation& s, int thread, int begin, int end) {
     CMassBudget& b = *s.m_budget;
-    CBudgetChunk c;
-    c.m_sums = b.m_chunk.data() + thread * b.m_nTerms;
-    c.m_volume = b.m_volume.get();
-    c.m_sourceTerm = b.m_sourceTerm.data();
-    c.m_injectColumn = b.m_injectColumn.data();
-    c.m_inject = &s.m_ext.m_inject;
-    c.m_sinkTerm = b.m_sinkTerm.data();
-    c.m_transportTerm = b.m_transportTerm.data();
-    c.m_porosityTerm = b.m_porosityTerm.data();
-    c.m_setSlots = b.m_setSlots.data();
-    c.m_setRowStart = b.m_setRowStart.data();
-    c.m_setRows = b.m_setRows.data();
-    c.m_rowSums = b.m_rowSums.data() + thread * b.m_nRows * BUDGET_LANES;
-    c.m_nRows = b.m_nRows;
-    c.m_setMet = b.m_setMet.data() + ToSize(thread) * s.m_rxnSets.size();
-    c.m_setsMet = b.m_setsMet.data() + thread * RXN_NODE_CHUNK;
-    c.m_porosity = b.m_porosity;
-    c.m_nodeSet = s.m_nodeRxnSet.get();
-    c.m_state = s.m_state;
-    c.m_stateNew = s.m_stateNew.get();
-    c.m_transport = s.m_transportDelta;
-    c.m_nComp = s.m_nComp;
-    c.m_firstMobile = s.m_nComp - s.m_nMobile;
-    c.m_dt = s.m_globalStep;
-    c.m_sinkAtEnd = s.m_ext.m_time == ETransportTime::IMPLICIT;
-    return c;
+    m_sums = b.m_chunk.data() + thread * b.m_nTerms;
+    m_volume = b.m_volume.get();
+    m_sourceTerm = b.m_sourceTerm.data();
+    m_injectColumn = b.m_injectColumn.data();
+    m_inject = &s.m_ext.m_inject;
+    m_sinkTerm = b.m_sinkTerm.data();
+    m_transportTerm = b.m_transportTerm.data();
+    m_porosityTerm = b.m_porosityTerm.data();
+    m_setSlots = b.m_setSlots.data();
+    m_setRowStart = b.m_setRowStart.data();
+    m_setRows = b.m_setRows.data();
+    m_rowSums = b.m_rowSums.data() + thread * b.m_nRows * BUDGET_LANES;
+    m_nRows = b.m_nRows;
+    m_setMet = b.m_setMet.data() + ToSize(thread) * s.m_rxnSets.size();
+    m_setsMet = b.m_setsMet.data() + thread * RXN_NODE_CHUNK;
+    m_nSetsMet = 0;
+    m_porosity = b.m_porosity;
+    m_nodeSet = s.m_nodeRxnSet.get();
+    m_state = s.m_state;
+    m_stateNew = s.m_stateNew.get();
+    m_transport = s.m_transportDelta;
+    m_nComp = s.m_nComp;
+    m_firstMobile = s.m_nComp - s.m_nMobile;
+    m_dt = s.m_globalStep;
+    m_sinkAtEnd = s.m_ext.m_time == ETransportTime::IMPLICIT;
+    m_nShares = 0;
+    PlanNodes(begin, end);
 }
 
-// The weights of the chunk's nodes first, then entry by entry the transport
-// changes in four interleaved partial sums (node i of the chunk into sum
-// i % 4), so that the additions do not wait for each other, the sinks of
-// the few nodes that have one and the injection at the injected nodes. The
-// order is fixed by the chunk alone, whatever the threads.
-void CBudgetChunk::AddTransport(int begin, int end) const {
-    constexpr int LANES = 4;
-    double w[RXN_NODE_CHUNK];
-    int sinkNodes[RXN_NODE_CHUNK];
+void CBudgetChunk::PlanNodes(int begin, int end) {
+    m_begin = begin;
+    // Locals, as the arrays written could be the members read for all the
+    // compiler knows.
+    const double* state = m_state;
+    const double* volume = m_volume;
+    const unsigned char* nodeSet = m_nodeSet;
+    const int* setRowStart = m_setRowStart;
+    const int nComp = m_nComp;
+    const int nRows = m_nRows;
+    unsigned char* setMet = m_setMet;
+    int nSetsMet = 0;
     int nSinks = 0;
-    const int count = end - begin;
-    for (int i = 0; i < count; ++i) {
-        const double* before = m_state + (begin + i) * m_nComp;
-        w[i] = before[SLOT_POROSITY] * m_volume[begin + i];
+    double* const rowSums = m_rowSums;
+    double* const lanesEnd = rowSums + nRows * BUDGET_LANES;
+    double* lane = rowSums;
+    for (int i = 0; i < end - begin; ++i) {
+        const int n = begin + i;
+        const double* before = state + n * nComp;
+        m_w[i] = before[SLOT_POROSITY] * volume[n];
         if (before[SLOT_SOURCE] < 0.0)
-            sinkNodes[nSinks++] = i;
+            m_sinkNodes[nSinks++] = i;
+        const int set = nodeSet[n];
+        const int start = setRowStart[set];
+        m_target[i] = nullptr;
+        if (start < 0)
+            continue;
+        if (!setMet[set]) {
+            setMet[set] = 1;
+            m_setsMet[nSetsMet++] = set;
+        }
+        m_target[i] = lane + start;
+        lane += nRows;
+        if (lane == lanesEnd)
+            lane = rowSums;
     }
+    m_nSetsMet = nSetsMet;
+    m_nSinks = nSinks;
+}
+
+// Entry by entry the transport changes in four interleaved partial sums
+// (node i of the chunk into sum i % 4), so that the additions do not wait for
+// each other, the sinks of the few nodes that have one and the injection at
+// the injected nodes. The order is fixed by the chunk alone, whatever the
+// threads.
+void CBudgetChunk::AddTransport(int begin, int end) {
+    constexpr int LANES = 4;
+    double* w = m_w;
+    const int* sinkNodes = m_sinkNodes;
+    const int nSinks = m_nSinks;
+    const int count = end - begin;
     // The transport change was applied over the node's local steps.
     for (int j = 0; j < m_nShares; ++j)
         w[m_shareNode[j] - begin] *= m_share[j];
@@ -307,7 +343,6 @@ void CBudgetChunk::AddReactions() {
         m_setMet[set] = 0;
     }
     m_nSetsMet = 0;
-    m_lane = 0;
 }
 
 void CBudgetChunk::AddPorosityChange(const double* after, double change, double volume) const {

@@ -27,23 +27,19 @@ CWaterBudget WaterBalanceOf(const CSimulation& s, int first, int end);
 constexpr int BUDGET_LANES = 4;
 
 struct CBudgetChunk {
-    // Before node n is integrated: where its reactions' amounts go (its
-    // set's sums, in a copy of them that consecutive nodes take in turn, so
-    // that an addition need not wait for the one before) and with what
-    // weight (its pore volume at the start of the step).
-    void StartNode(int n, CRxnWork& work) {
-        const int set = m_nodeSet[n];
-        const int rows = m_setRows[set];
-        work.m_ledgerSums = nullptr;
-        if (rows == 0)
-            return;
-        if (!m_setMet[set]) {
-            m_setMet[set] = 1;
-            m_setsMet[m_nSetsMet++] = set;
-        }
-        work.m_ledgerSums = m_rowSums + m_lane * m_nRows + m_setRowStart[set];
-        work.m_ledgerWeight = m_state[n * m_nComp + SLOT_POROSITY] * m_volume[n];
-        m_lane = (m_lane + 1) % BUDGET_LANES;
+    // Before the nodes begin..end-1 of a chunk are integrated: the thread's
+    // sums and the model's arrays, and for each node its weight (its pore
+    // volume at the start of the step) and where its reactions' amounts go:
+    // its set's sums, in a copy of them that consecutive nodes take in turn,
+    // so that an addition need not wait for the one before.
+    void Open(CSimulation& s, int thread, int begin, int end);
+    // The weights, the sums each node's amounts go to and the sinks of the
+    // nodes begin..end-1.
+    void PlanNodes(int begin, int end);
+    // Before node n is integrated.
+    void StartNode(int n, CRxnWork& work) const {
+        work.m_ledgerSums = m_target[n - m_begin];
+        work.m_ledgerWeight = m_w[n - m_begin];
     }
     // After node n is integrated, its local steps having covered elapsed:
     // the transport change was applied as a rate over those steps, which may
@@ -70,7 +66,7 @@ struct CBudgetChunk {
     // begin..end-1 (at most RXN_NODE_CHUNK) to the sums, entry by entry (the
     // transport change includes what the sinks took and what injected water
     // brought, computed as the transport step computed them).
-    void AddTransport(int begin, int end) const;
+    void AddTransport(int begin, int end);
     // What injected water brought entry k at the injected nodes first..last-1
     // of the chunk from node begin, weighted with w (per node of the chunk).
     double InjectedMass(int k, size_t first, size_t last, int begin, const double* w) const;
@@ -85,13 +81,12 @@ struct CBudgetChunk {
     const int* m_transportTerm = nullptr;
     const int* m_porosityTerm = nullptr;
     const std::vector<CBudgetSlot>* m_setSlots = nullptr;
-    const int* m_setRowStart = nullptr;
+    const int* m_setRowStart = nullptr; // -1: the set keeps no ledger
     const int* m_setRows = nullptr;
     double* m_rowSums = nullptr; // the thread's BUDGET_LANES copies, borrowed from the budget
     unsigned char* m_setMet = nullptr;    // the thread's, borrowed from the budget
     int* m_setsMet = nullptr;             // the thread's, borrowed from the budget
     int m_nSetsMet = 0;
-    int m_lane = 0; // the copy of the sums the next node adds to
     int m_nRows = 0;
     bool m_porosity = false;
     const unsigned char* m_nodeSet = nullptr;
@@ -107,10 +102,17 @@ struct CBudgetChunk {
     int m_nShares = 0;
     int m_shareNode[RXN_NODE_CHUNK];
     double m_share[RXN_NODE_CHUNK];
+    // The chunk's first node; each node's weight (porosity at the start of
+    // the step times cell volume) and the sums its reactions' amounts go to
+    // (null: its set keeps no ledger).
+    int m_begin = 0;
+    double m_w[RXN_NODE_CHUNK];
+    double* m_target[RXN_NODE_CHUNK];
+    // The chunk's nodes with a negative source (sinks), as indices in it.
+    int m_nSinks = 0;
+    int m_sinkNodes[RXN_NODE_CHUNK];
 };
 
-// The chunk sums of thread, for the nodes of one chunk.
-CBudgetChunk StartBudgetChunk(CSimulation& s, int thread);
 // Adds the chunk sums of thread to its interval sums, exactly, and clears them.
 void EndNodeChunk(CSimulation& s, int thread);
 

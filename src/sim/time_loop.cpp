@@ -79,7 +79,7 @@ void IntegrateChunk(CSimulation& s, int begin, int end, int thread, bool account
     const bool budget = account && s.m_budget != nullptr;
     CBudgetChunk sums;
     if (budget)
-        sums = StartBudgetChunk(s, thread);
+        sums.Open(s, thread, begin, end);
     else
         work.m_ledgerSums = nullptr; // a pass that is not accounted keeps no amounts
     for (int n = begin; n < end; ++n) {
