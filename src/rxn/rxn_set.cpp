@@ -253,9 +253,10 @@ template <bool LEDGER> void CRxnSet::SweepEquilibrium(double* state, CRxnWork& w
 // reaction reports into its own row of the pass (an equilibrium reaction
 // over all its calls in the sweeps); only an accepted pass goes to the
 // budget, weighted with the node's pore volume.
-void CRxnSet::AcceptLedgerPass(const double* pass, int rows, const CRxnWork& work) {
+void CRxnSet::AcceptLedgerPass(const double* __restrict pass, int rows, const CRxnWork& work) {
     const double weight = work.m_ledgerWeight;
-    double* sums = work.m_ledgerSums;
+    // The budget's sums never overlap the work's pass.
+    double* __restrict sums = work.m_ledgerSums;
     for (int r = 0; r < rows; ++r)
         sums[r] += pass[r] * weight;
 }
