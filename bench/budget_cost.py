@@ -59,13 +59,23 @@ def measure(binary, base, pairs, threads):
     with open(kvx) as f:
         text = f.read()
     on, off = [], []
-    for _ in range(pairs):
+
+    def run_on():
         with open(kvx, "w") as f:
             f.write(text)
         on.append(timed([binary, "--no-progress", "--threads", str(threads), base]))
-        os.remove(kvx)
+
+    def run_off():
+        if os.path.exists(kvx):
+            os.remove(kvx)
         off.append(timed([binary, "--no-progress", "--no-budget", "--threads", str(threads),
                           base]))
+
+    # Each pair's first run goes to the other side the next time, so that
+    # whatever the first run of a pair pays is paid by both alike.
+    for p in range(pairs):
+        for run in ((run_on, run_off) if p % 2 == 0 else (run_off, run_on)):
+            run()
     with open(kvx, "w") as f:
         f.write(text)
     return ([statistics.median(t[i] for t in on) for i in (0, 1)],
