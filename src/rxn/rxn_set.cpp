@@ -222,7 +222,7 @@ template <bool LEDGER> void CRxnSet::SweepEquilibrium(double* state, CRxnWork& w
     double* snapshot = work.m_delta;
     CRxn* const* equi = m_equi.data();
     // Each equilibrium reaction's row sums its amounts over the sweeps.
-    double* const rows = work.m_ledgerPass + m_nKinetic;
+    double* const rows = LEDGER ? work.m_ledgerPass + m_nKinetic : nullptr;
     double& amount = CRxnWork::LedgerAmountSlot();
     if (LEDGER)
         for (int r = 0; r < m_nEqui; ++r)
