@@ -10,11 +10,17 @@ every 50 ms, which a wall clock around the process would count as well), and
 the CPU time of the process (user and system), which other work on a shared
 machine disturbs less.
 
-Usage: budget_cost.py [--bin BIN] [--pairs N] [--threads T] [--workdir DIR]
+With --together the two runs of a pair run at the same time, one on each of
+the first two CPUs (swapped from pair to pair), and the median of the pairs'
+ratios is reported: on a shared virtual machine whose speed wanders from
+minute to minute both runs of a pair then see the same minute.
+
+Usage: budget_cost.py [--bin BIN] [--pairs N] [--threads T] [--workdir DIR] [--together]
 """
 import argparse
 import os
 import resource
+import shutil
 import statistics
 import subprocess
 import sys
@@ -47,11 +53,7 @@ def timed(args):
                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
-    for line in run.stderr.splitlines():
-        words = line.split()
-        if len(words) >= 2 and words[0] == "total":
-            return float(words[1]), cpu
-    raise RuntimeError("no total in the timings of " + " ".join(args))
+    return total_of(run.stderr, args), cpu
 
 
 def measure(binary, base, pairs, threads):
@@ -82,6 +84,57 @@ def measure(binary, base, pairs, threads):
             [statistics.median(t[i] for t in off) for i in (0, 1)])
 
 
+def total_of(stderr_text, args):
+    """The total of --timings in a run's stderr."""
+    for line in stderr_text.splitlines():
+        words = line.split()
+        if len(words) >= 2 and words[0] == "total":
+            return float(words[1])
+    raise RuntimeError("no total in the timings of " + " ".join(args))
+
+
+def together(runs):
+    """Starts runs[i] on CPU i, all at once; (total, CPU seconds) of each."""
+    started = []
+    for cpu, args in enumerate(runs):
+        err = tempfile.TemporaryFile(mode="w+")
+        proc = subprocess.Popen(args[:1] + ["--timings"] + args[1:], stdout=subprocess.DEVNULL,
+                                stderr=err, preexec_fn=lambda c=cpu: os.sched_setaffinity(0, {c}))
+        started.append((proc, err, args))
+    results = []
+    for proc, err, args in started:
+        _, status, usage = os.wait4(proc.pid, 0)
+        proc.returncode = os.waitstatus_to_exitcode(status)
+        if proc.returncode != 0:
+            raise RuntimeError("exit code %d of %s" % (proc.returncode, " ".join(args)))
+        err.seek(0)
+        results.append((total_of(err.read(), args), usage.ru_utime + usage.ru_stime))
+        err.close()
+    return results
+
+
+def measure_together(binary, base, pairs, threads):
+    """Medians of the with and without runs and of the pairs' ratios, both
+    runs of a pair at the same time (the budget's on CPU 0 in even pairs, on
+    CPU 1 in odd ones)."""
+    off_base = base + "_off"
+    shutil.copyfile(base + ".kvi", off_base + ".kvi")
+    on_args = [binary, "--no-progress", "--threads", str(threads), base]
+    off_args = [binary, "--no-progress", "--no-budget", "--threads", str(threads), off_base]
+    on, off = [], []
+    for p in range(pairs):
+        if p % 2 == 0:
+            a, b = together([on_args, off_args])
+        else:
+            b, a = together([off_args, on_args])
+        on.append(a)
+        off.append(b)
+    ratios = [[x[i] / y[i] for x, y in zip(on, off)] for i in (0, 1)]
+    return ([statistics.median(t[i] for t in on) for i in (0, 1)],
+            [statistics.median(t[i] for t in off) for i in (0, 1)],
+            [statistics.median(r) for r in ratios])
+
+
 def main():
     p = argparse.ArgumentParser(description=__doc__,
                                 formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -89,6 +142,8 @@ def main():
     p.add_argument("--pairs", type=int, default=7, help="alternating pairs of runs")
     p.add_argument("--threads", type=int, default=1)
     p.add_argument("--workdir")
+    p.add_argument("--together", action="store_true",
+                   help="run each pair at the same time, one run on each of CPUs 0 and 1")
     a = p.parse_args()
     work = a.workdir or tempfile.mkdtemp(prefix="kova-budget-cost-")
     print("| model | total with budget and 10 wells (s) | without (s) | ratio "
@@ -100,9 +155,13 @@ def main():
                        check=True)
         with open(base + ".kvx", "w") as f:
             f.write(wells(200, 200))
-        on, off = measure(a.bin, base, a.pairs, a.threads)
+        if a.together:
+            on, off, ratio = measure_together(a.bin, base, a.pairs, a.threads)
+        else:
+            on, off = measure(a.bin, base, a.pairs, a.threads)
+            ratio = [on[0] / off[0], on[1] / off[1]]
         print("| %s | %.3f | %.3f | %.3f | %.3f | %.3f | %.3f |"
-              % (name, on[0], off[0], on[0] / off[0], on[1], off[1], on[1] / off[1]), flush=True)
+              % (name, on[0], off[0], ratio[0], on[1], off[1], ratio[1]), flush=True)
 
 
 if __name__ == "__main__":
