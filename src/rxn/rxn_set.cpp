@@ -77,7 +77,6 @@ void CRxnSet::MakeLedgerSlots() {
             if (change != 0.0)
                 m_ledgerSlots.push_back(CLedgerSlot{r, i, change});
         }
-    m_keepsLedger = !m_ledgerSlots.empty();
 }
 
 void CRxnSet::Free() {
@@ -95,7 +94,7 @@ void CRxnSet::Integrate(const double* start, double* state, const double* transp
     if (work.m_nComp < m_nComp)
         ThrowWorkTooSmall(work.m_nComp, m_nComp);
     // Sets whose reactions change no entry of the budget keep no ledger.
-    const bool ledger = work.m_ledgerSums != nullptr && m_keepsLedger;
+    const bool ledger = work.m_ledgerSums != nullptr && !m_ledgerSlots.empty();
     const CRxnWorkScope current(work);
     const int n = m_nComp;
     const double dt = globalStep;
@@ -210,7 +209,7 @@ template <bool LEDGER> void CRxnSet::Correct(double* state, CRxnWork& work) cons
         if (!(s > m_opzero)) {
             // The step is accepted: what this pass applied is what it changed.
             if (LEDGER)
-                AcceptLedgerPass(pass, nKinetic + m_nEqui, work);
+                AcceptLedgerPass(nKinetic + m_nEqui, work);
             return;
         }
     }
@@ -253,7 +252,8 @@ template <bool LEDGER> void CRxnSet::SweepEquilibrium(double* state, CRxnWork& w
 // reaction reports into its own row of the pass (an equilibrium reaction
 // over all its calls in the sweeps); only an accepted pass goes to the
 // budget, weighted with the node's pore volume.
-void CRxnSet::AcceptLedgerPass(const double* __restrict pass, int rows, const CRxnWork& work) {
+void CRxnSet::AcceptLedgerPass(int rows, const CRxnWork& work) {
+    const double* __restrict pass = work.m_ledgerPass;
     const double weight = work.m_ledgerWeight;
     // The budget's sums never overlap the work's pass.
     double* __restrict sums = work.m_ledgerSums;

@@ -63,7 +63,6 @@ public:
         double m_change;
     };
     std::vector<CLedgerSlot> m_ledgerSlots;
-    bool m_keepsLedger = false; // m_ledgerSlots is not empty
     // Sets the slots from the lists (Read does; a caller that changes the
     // lists afterwards calls it again).
     void MakeLedgerSlots();
@@ -79,5 +78,5 @@ private:
     template <bool LEDGER> void SweepEquilibrium(double* state, CRxnWork& work) const;
     void HalveAfterFailure(double* state, double* fraction, int* hold, CRxnWork& work) const;
     void ReportMinLocalStep(double fraction) const;
-    static void AcceptLedgerPass(const double* pass, int rows, const CRxnWork& work);
+    static void AcceptLedgerPass(int rows, const CRxnWork& work);
 };
