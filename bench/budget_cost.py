@@ -146,6 +146,7 @@ def main():
                    help="run each pair at the same time, one run on each of CPUs 0 and 1")
     a = p.parse_args()
     work = a.workdir or tempfile.mkdtemp(prefix="kova-budget-cost-")
+    os.makedirs(work, exist_ok=True)
     print("| model | total with budget and 10 wells (s) | without (s) | ratio "
           "| CPU with (s) | without (s) | ratio |")
     print("|---|---|---|---|---|---|---|")

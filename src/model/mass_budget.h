@@ -66,23 +66,20 @@ struct CMassBudget {
     // Per reaction set: each entry its reactions change, as the term, the
     // reaction's row in the set's ledger and the change per amount.
     std::vector<std::vector<CBudgetSlot>> m_setSlots;
-    // Per reaction set: where its rows start among all sets' rows, and how
-    // many it has (0 when its reactions change no entry of the budget).
-    std::vector<int> m_setRowStart;
+    // Per reaction set: how many rows its ledger has (0 when its reactions
+    // change no entry of the budget).
     std::vector<int> m_setRows;
-    int m_nRows = 0;        // rows of all sets
+    int m_nRows = 0;        // rows of the largest set
     bool m_porosity = false; // a reaction may change a porosity
     CNodeArray<double> m_volume; // per node: cell area x thickness (the held nodes)
 
     // --- sums of the interval in progress
     int m_nThreads = 0;
     std::vector<double> m_chunk;     // per thread, m_nTerms: the chunk in progress
-    // Per thread, the chunk in progress: each set's amounts summed over its
-    // nodes (m_nRows), whether a set has nodes in it (one flag per set), and
-    // those sets in the order met.
-    std::vector<double> m_rowSums;
-    std::vector<unsigned char> m_setMet;
-    std::vector<int> m_setsMet;
+    // Per thread, the chunk in progress: the amounts of its nodes, row by
+    // row (m_nRows rows of RXN_LEDGER_STRIDE), a set's rows summed over its
+    // nodes (m_nRows), each mobile entry's transport change summed.
+    std::vector<double> m_amounts;
     std::vector<CExactSum> m_sums;   // per thread, m_nTerms: the interval's sums
     std::vector<CExactSum> m_storageSums; // per state index, for the storage at a record
     std::vector<double> m_storageChunk;   // per state index, the chunk in progress

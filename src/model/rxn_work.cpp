@@ -25,5 +25,5 @@ void CRxnWork::AllocateLedger(int rows) {
     const size_t count = ToSize(rows);
     m_ledgerStorage.reset(new double[count]());
     m_ledgerRows = rows;
-    m_ledgerPass = m_ledgerStorage.get();
+    m_ledgerCarry = m_ledgerStorage.get();
 }

@@ -9,6 +9,8 @@
 // time and the local step of the node being integrated on the calling thread.
 #pragma once
 
+#include "model/limits.h"
+
 #include <memory>
 
 class CRxn;
@@ -16,6 +18,9 @@ class CRxn;
 // Threads write their works all the time: each lies on cache lines of its
 // own, and so do its arrays, so that no thread slows another down.
 constexpr int RXN_WORK_LINE = 64; // bytes of a cache line
+// The rows of a node's amounts in the budget's chunk lie this far apart, so
+// that one row of every node of a chunk is one contiguous array.
+constexpr int RXN_LEDGER_STRIDE = RXN_NODE_CHUNK;
 
 struct alignas(RXN_WORK_LINE) CRxnWork {
     CRxnWork() = default;
@@ -49,16 +54,20 @@ struct alignas(RXN_WORK_LINE) CRxnWork {
     double* m_base = nullptr;            // state at the start of the local step
     std::unique_ptr<double[]> m_storage; // owns the arrays
 
-    // The amounts each reaction applied, for the mass budget: one value per
+    // The amounts each reaction applied, for the mass budget: one row per
     // reaction of the node's set (kinetic, then equilibrium).
-    // Sizes the pass's amounts for sets of up to rows reactions.
+    // Sizes the carried amounts for sets of up to rows reactions.
     void AllocateLedger(int rows);
     int m_ledgerRows = 0;
-    double* m_ledgerPass = nullptr; // amounts in the corrector pass in progress
-    // Borrowed from the budget: where the accepted amounts of the node being
-    // integrated go, times m_ledgerWeight; null when the node keeps none.
-    double* m_ledgerSums = nullptr;
-    double m_ledgerWeight = 0.0;
+    // Borrowed from the budget: the node's column of its chunk's amounts,
+    // row r at m_ledgerPass[r * RXN_LEDGER_STRIDE]. The corrector pass in
+    // progress writes there what each reaction applied in it; at the end of
+    // the node's integration the amounts of all its accepted local steps are
+    // there. Null: the node keeps no ledger.
+    double* m_ledgerPass = nullptr;
+    // The amounts of the node's accepted local steps before the one in
+    // progress, a row each; borrowed from m_ledgerStorage.
+    double* m_ledgerCarry = nullptr;
 
     // The amounts the reaction being called on this thread reports, summed;
     // the reaction set clears it before each call and keeps it after when

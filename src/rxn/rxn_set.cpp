@@ -94,16 +94,26 @@ void CRxnSet::Integrate(const double* start, double* state, const double* transp
     if (work.m_nComp < m_nComp)
         ThrowWorkTooSmall(work.m_nComp, m_nComp);
     // Sets whose reactions change no entry of the budget keep no ledger.
-    const bool ledger = work.m_ledgerSums != nullptr && !m_ledgerSlots.empty();
+    if (work.m_ledgerPass == nullptr || m_ledgerSlots.empty()) {
+        IntegrateSteps<false>(start, state, transport, globalStep, fraction, hold, work);
+        return;
+    }
+    if (work.m_ledgerRows < m_nKinetic + m_nEqui)
+        ThrowWorkTooSmall(work.m_ledgerRows, m_nKinetic + m_nEqui);
+    IntegrateSteps<true>(start, state, transport, globalStep, fraction, hold, work);
+}
+
+// Compiled twice, so that a node without a ledger runs no code of it.
+template <bool LEDGER>
+void CRxnSet::IntegrateSteps(const double* start, double* state, const double* transport,
+                             double globalStep, double* fraction, int* hold,
+                             CRxnWork& work) const {
     const CRxnWorkScope current(work);
     const int n = m_nComp;
     const double dt = globalStep;
     double* sourceRate = work.m_sourceRate;
     double* increment = work.m_increment;
     double* base = work.m_base;
-
-    if (ledger && work.m_ledgerRows < m_nKinetic + m_nEqui)
-        ThrowWorkTooSmall(work.m_ledgerRows, m_nKinetic + m_nEqui);
 
     // 1. The first local step is the node's fraction of the global step.
     work.m_localStep = dt * *fraction;
@@ -121,14 +131,12 @@ void CRxnSet::Integrate(const double* start, double* state, const double* transp
         increment[i] = state[i] * *fraction;
 
     // 3. Local steps until the global step is covered.
+    bool carried = false; // the work's carry holds earlier steps' amounts
     for (;;) {
         for (int i = 0; i < n; ++i)
             state[i] = base[i] + increment[i];
         try {
-            if (ledger)
-                Correct<true>(state, work);
-            else
-                Correct<false>(state, work);
+            Correct<LEDGER>(state, work);
         } catch (const TimeException&) {
             // Recoverable: an iteration limit inside the step. Retry the same
             // step from its start with half the length. What ends the run
@@ -149,6 +157,10 @@ void CRxnSet::Integrate(const double* start, double* state, const double* transp
         work.m_elapsed = elapsed;
         if (!(work.m_elapsed < dt))
             break;
+        if (LEDGER) {
+            CarryLedger(work, carried);
+            carried = true;
+        }
         // The next step starts where this one ended and is predicted to
         // change the state as much as this one did.
         for (int i = 0; i < n; ++i) {
@@ -156,6 +168,9 @@ void CRxnSet::Integrate(const double* start, double* state, const double* transp
             base[i] = state[i];
         }
     }
+
+    if (LEDGER && carried)
+        AddCarriedLedger(work);
 
     // 5. A reduced node holds its fraction for a while, then doubles it back.
     if (*fraction < 1.0) {
@@ -172,7 +187,11 @@ void CRxnSet::Integrate(const double* start, double* state, const double* transp
 // The corrector of one local step: kinetic rates and equilibrium sweeps until
 // the state moves by no more than opzero. Throws TimeException at its pass
 // limit (or from a reaction); the caller halves the step.
-template <bool LEDGER> void CRxnSet::Correct(double* state, CRxnWork& work) const {
+// Inlined into Integrate, both ways (g++ inlines only the one without the
+// ledger by itself; the call of the other cost a first-order chain with the
+// budget 27 instructions a node and global step).
+template <bool LEDGER>
+__attribute__((always_inline)) inline void CRxnSet::Correct(double* state, CRxnWork& work) const {
     const int n = m_nComp;
     const double* sourceRate = work.m_sourceRate;
     const double* base = work.m_base;
@@ -182,7 +201,7 @@ template <bool LEDGER> void CRxnSet::Correct(double* state, CRxnWork& work) cons
 
     CRxn* const* kinetic = m_kinetic.data();
     const int nKinetic = m_nKinetic;
-    double* const pass = work.m_ledgerPass; // a row per reaction
+    double* const pass = work.m_ledgerPass; // a row per reaction, RXN_LEDGER_STRIDE apart
     double& amount = CRxnWork::LedgerAmountSlot();
     int passes = 0;
     for (;;) {
@@ -197,7 +216,7 @@ template <bool LEDGER> void CRxnSet::Correct(double* state, CRxnWork& work) cons
             amount = 0.0;
             kinetic[r]->CompRate(state, base, delta, h);
             if (LEDGER)
-                pass[r] = amount;
+                pass[r * RXN_LEDGER_STRIDE] = amount;
         }
         for (int i = 0; i < n; ++i)
             state[i] = base[i] + delta[i];
@@ -206,26 +225,25 @@ template <bool LEDGER> void CRxnSet::Correct(double* state, CRxnWork& work) cons
         double s = 0.0;
         for (int i = 0; i < n; ++i)
             s += std::fabs(state[i] - prevIter[i]);
-        if (!(s > m_opzero)) {
-            // The step is accepted: what this pass applied is what it changed.
-            if (LEDGER)
-                AcceptLedgerPass(nKinetic + m_nEqui, work);
+        // The step is accepted: what this pass applied is what it changed,
+        // and it is in the ledger already.
+        if (!(s > m_opzero))
             return;
-        }
     }
 }
 
 // Equilibrium sweeps until one sweep moves the state by no more than opzero.
-template <bool LEDGER> void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
+template <bool LEDGER>
+void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
     const int n = m_nComp;
     double* snapshot = work.m_delta;
     CRxn* const* equi = m_equi.data();
     // Each equilibrium reaction's row sums its amounts over the sweeps.
-    double* const rows = LEDGER ? work.m_ledgerPass + m_nKinetic : nullptr;
+    double* const rows = LEDGER ? work.m_ledgerPass + m_nKinetic * RXN_LEDGER_STRIDE : nullptr;
     double& amount = CRxnWork::LedgerAmountSlot();
     if (LEDGER)
         for (int r = 0; r < m_nEqui; ++r)
-            rows[r] = 0.0;
+            rows[r * RXN_LEDGER_STRIDE] = 0.0;
     int sweeps = 0;
     double s = 0.0;
     do {
@@ -236,10 +254,10 @@ template <bool LEDGER> void CRxnSet::SweepEquilibrium(double* state, CRxnWork& w
             snapshot[i] = state[i];
         for (int r = 0; r < m_nEqui; ++r) {
             work.m_rxn = equi[r]; // named by a failure that ends the run
-            amount = LEDGER ? rows[r] : 0.0;
+            amount = LEDGER ? rows[r * RXN_LEDGER_STRIDE] : 0.0;
             equi[r]->CompEqui(state);
             if (LEDGER)
-                rows[r] = amount;
+                rows[r * RXN_LEDGER_STRIDE] = amount;
         }
         s = 0.0;
         for (int i = 0; i < n; ++i)
@@ -249,16 +267,23 @@ template <bool LEDGER> void CRxnSet::SweepEquilibrium(double* state, CRxnWork& w
 
 // The ledger keeps the amounts each reaction reports (its extent, or what
 // it set an entry to less what was there): in a corrector pass each
-// reaction reports into its own row of the pass (an equilibrium reaction
-// over all its calls in the sweeps); only an accepted pass goes to the
-// budget, weighted with the node's pore volume.
-void CRxnSet::AcceptLedgerPass(int rows, const CRxnWork& work) {
-    const double* __restrict pass = work.m_ledgerPass;
-    const double weight = work.m_ledgerWeight;
-    // The budget's sums never overlap the work's pass.
-    double* __restrict sums = work.m_ledgerSums;
-    for (int r = 0; r < rows; ++r)
-        sums[r] += pass[r] * weight;
+// reaction reports into its own row of the node's column (an equilibrium
+// reaction over all its calls in the sweeps), so the accepted pass leaves
+// what it applied there, which the budget weights with the node's pore
+// volume. A node of several local steps carries the amounts of each accepted
+// step but its last in the work and adds them to the last one's at the end.
+void CRxnSet::CarryLedger(CRxnWork& work, bool add) const {
+    const double* pass = work.m_ledgerPass;
+    double* carry = work.m_ledgerCarry;
+    for (int r = 0; r < m_nKinetic + m_nEqui; ++r)
+        carry[r] = add ? carry[r] + pass[r * RXN_LEDGER_STRIDE] : pass[r * RXN_LEDGER_STRIDE];
+}
+
+void CRxnSet::AddCarriedLedger(CRxnWork& work) const {
+    double* pass = work.m_ledgerPass;
+    const double* carry = work.m_ledgerCarry;
+    for (int r = 0; r < m_nKinetic + m_nEqui; ++r)
+        pass[r * RXN_LEDGER_STRIDE] += carry[r];
 }
 
 void CRxnSet::HalveAfterFailure(double* state, double* fraction, int* hold, CRxnWork& work) const {

@@ -38,8 +38,8 @@ public:
     // transport change of the step; fraction, hold: the node's step control;
     // work: the calling thread's arrays (at least m_nComp doubles each), which
     // is the thread's current work while the call runs. When the work has a
-    // ledger, the amounts each reaction applied in the accepted local steps,
-    // times the work's ledger weight, are added to its ledger sums.
+    // ledger, the amounts each reaction applied in the accepted local steps
+    // are left in its column (CRxnWork::m_ledgerPass).
     void Integrate(const double* start, double* state, const double* transport, double globalStep,
                    double* fraction, int* hold, CRxnWork& work) const;
 
@@ -74,9 +74,15 @@ public:
 
 private:
     // LEDGER: the work's ledger keeps the amounts of the reactions.
+    template <bool LEDGER>
+    void IntegrateSteps(const double* start, double* state, const double* transport,
+                        double globalStep, double* fraction, int* hold, CRxnWork& work) const;
     template <bool LEDGER> void Correct(double* state, CRxnWork& work) const;
     template <bool LEDGER> void SweepEquilibrium(double* state, CRxnWork& work) const;
     void HalveAfterFailure(double* state, double* fraction, int* hold, CRxnWork& work) const;
     void ReportMinLocalStep(double fraction) const;
-    static void AcceptLedgerPass(int rows, const CRxnWork& work);
+    // Copies (add: adds) the amounts of an accepted local step that is not
+    // the node's last into the work's carry; adds the carry to the last.
+    void CarryLedger(CRxnWork& work, bool add) const;
+    void AddCarriedLedger(CRxnWork& work) const;
 };

@@ -10,6 +10,7 @@
 #include "rxn/rxn_set.h"
 
 #include <algorithm>
+#include <climits>
 #include <memory>
 #include <new>
 #include <string>
@@ -93,15 +94,12 @@ void MakeTerms(const CSimulation& s, CMassBudget& b, std::vector<int>& rxnTerm) 
 void MapSets(const CSimulation& s, CMassBudget& b, const std::vector<int>& rxnTerm) {
     const size_t nComp = ToSize(s.m_nComp);
     b.m_setSlots.resize(s.m_rxnSets.size());
-    b.m_setRowStart.assign(s.m_rxnSets.size(), 0);
     b.m_setRows.assign(s.m_rxnSets.size(), 0);
     for (size_t set = 0; set < s.m_rxnSets.size(); ++set) {
         const CRxnSet& rs = *s.m_rxnSets[set];
-        b.m_setRowStart[set] = -1;
         if (!rs.m_ledgerSlots.empty()) {
-            b.m_setRowStart[set] = b.m_nRows;
             b.m_setRows[set] = rs.m_nKinetic + rs.m_nEqui;
-            b.m_nRows += b.m_setRows[set];
+            b.m_nRows = std::max(b.m_nRows, b.m_setRows[set]);
         }
         for (const CRxnSet::CLedgerSlot& slot : rs.m_ledgerSlots) {
             const size_t record = ToSize(RecordOf(s, rs.LedgerReaction(slot.m_row)));
@@ -110,6 +108,12 @@ void MapSets(const CSimulation& s, CMassBudget& b, const std::vector<int>& rxnTe
                 b.m_setSlots[set].push_back(CBudgetSlot{term, slot.m_row, slot.m_change});
         }
     }
+}
+
+// A thread's chunk arrays: its nodes' amounts, a set's rows summed, and each
+// mobile entry's transport change summed.
+size_t AmountsPerThread(const CSimulation& s, const CMassBudget& b) {
+    return ToSize(b.m_nRows) * ToSize(RXN_LEDGER_STRIDE + 1) + ToSize(s.m_nMobile);
 }
 
 } // namespace
@@ -152,17 +156,12 @@ void PrepareBudget(CSimulation& s) {
         std::vector<int> rxnTerm;
         MakeTerms(s, *b, rxnTerm);
         MapSets(s, *b, rxnTerm);
-        int rows = 0;
-        for (const auto& set : s.m_rxnSets)
-            rows = std::max(rows, set->m_nKinetic + set->m_nEqui);
         for (CRxnWork& work : s.m_rxnWork)
-            work.AllocateLedger(rows);
+            work.AllocateLedger(b->m_nRows);
         b->m_nThreads = static_cast<int>(s.m_rxnWork.size());
         const size_t sums = ToSize(b->m_nTerms) * ToSize(b->m_nThreads);
         b->m_chunk.assign(sums, 0.0);
-        b->m_rowSums.assign(ToSize(b->m_nRows) * BUDGET_LANES * ToSize(b->m_nThreads), 0.0);
-        b->m_setMet.assign(s.m_rxnSets.size() * ToSize(b->m_nThreads), 0);
-        b->m_setsMet.assign(ToSize(RXN_NODE_CHUNK) * ToSize(b->m_nThreads), 0);
+        b->m_amounts.assign(AmountsPerThread(s, *b) * ToSize(b->m_nThreads), 0.0);
         b->m_sums.assign(sums, CExactSum());
         b->m_change.assign(ToSize(b->m_nTerms), 0.0);
         const size_t nComp = ToSize(s.m_nComp);
@@ -194,13 +193,10 @@ void CBudgetChunk::Open(CSimulation& s, int thread, int begin, int end) {
     m_transportTerm = b.m_transportTerm.data();
     m_porosityTerm = b.m_porosityTerm.data();
     m_setSlots = b.m_setSlots.data();
-    m_setRowStart = b.m_setRowStart.data();
     m_setRows = b.m_setRows.data();
-    m_rowSums = b.m_rowSums.data() + thread * b.m_nRows * BUDGET_LANES;
-    m_nRows = b.m_nRows;
-    m_setMet = b.m_setMet.data() + ToSize(thread) * s.m_rxnSets.size();
-    m_setsMet = b.m_setsMet.data() + thread * RXN_NODE_CHUNK;
-    m_nSetsMet = 0;
+    m_amounts = b.m_amounts.data() + ToSize(thread) * AmountsPerThread(s, b);
+    m_rowAmounts = m_amounts + b.m_nRows * RXN_LEDGER_STRIDE;
+    m_transportSum = m_rowAmounts + b.m_nRows;
     m_porosity = b.m_porosity;
     m_nodeSet = s.m_nodeRxnSet.get();
     m_state = s.m_state;
@@ -211,63 +207,105 @@ void CBudgetChunk::Open(CSimulation& s, int thread, int begin, int end) {
     m_dt = s.m_globalStep;
     m_sinkAtEnd = s.m_ext.m_time == ETransportTime::IMPLICIT;
     m_nShares = 0;
-    PlanNodes(begin, end);
+    m_begin = begin;
+    m_count = end - begin;
+    const unsigned char* nodeSet = m_nodeSet + begin;
+    int differ = 0;
+    for (int i = 1; i < m_count; ++i)
+        differ |= nodeSet[i] ^ nodeSet[0];
+    m_mixed = differ != 0;
 }
 
-void CBudgetChunk::PlanNodes(int begin, int end) {
-    m_begin = begin;
+namespace {
+
+// The sum of a[i * stride] * w[i] over i < count in four interleaved partial
+// sums (node i into sum i % 4), so that the additions need not wait for each
+// other, added in pairs: the order is fixed by the chunk alone, whatever the
+// threads.
+double WeightedSum(const double* a, int stride, const double* w, int count) {
+    double lane[4] = {};
+    int i = 0;
+    for (; i + 4 <= count; i += 4)
+        for (int l = 0; l < 4; ++l)
+            lane[l] += a[(i + l) * stride] * w[i + l];
+    for (; i < count; ++i)
+        lane[i % 4] += a[i * stride] * w[i];
+    return (lane[0] + lane[1]) + (lane[2] + lane[3]);
+}
+
+} // namespace
+
+// Each node's weight, the weight its transport change takes (its share of
+// the step), and the sinks.
+void CBudgetChunk::WeighNodes() {
     // Locals, as the arrays written could be the members read for all the
     // compiler knows.
-    const double* state = m_state;
-    const double* volume = m_volume;
-    const unsigned char* nodeSet = m_nodeSet;
-    const int* setRowStart = m_setRowStart;
     const int nComp = m_nComp;
-    const int nRows = m_nRows;
-    unsigned char* setMet = m_setMet;
-    int nSetsMet = 0;
+    const double* state = m_state + m_begin * nComp;
+    const double* volume = m_volume + m_begin;
+    const int count = m_count;
     int nSinks = 0;
-    double* const rowSums = m_rowSums;
-    double* const lanesEnd = rowSums + nRows * BUDGET_LANES;
-    double* lane = rowSums;
-    for (int i = 0; i < end - begin; ++i) {
-        const int n = begin + i;
-        const double* before = state + n * nComp;
-        m_w[i] = before[SLOT_POROSITY] * volume[n];
+    for (int i = 0; i < count; ++i) {
+        const double* before = state + i * nComp;
+        const double w = before[SLOT_POROSITY] * volume[i];
+        m_w[i] = w;
+        m_wt[i] = w;
         if (before[SLOT_SOURCE] < 0.0)
             m_sinkNodes[nSinks++] = i;
-        const int set = nodeSet[n];
-        const int start = setRowStart[set];
-        m_target[i] = nullptr;
-        if (start < 0)
-            continue;
-        if (!setMet[set]) {
-            setMet[set] = 1;
-            m_setsMet[nSetsMet++] = set;
-        }
-        m_target[i] = lane + start;
-        lane += nRows;
-        if (lane == lanesEnd)
-            lane = rowSums;
     }
-    m_nSetsMet = nSetsMet;
     m_nSinks = nSinks;
-}
-
-// Entry by entry the transport changes in four interleaved partial sums
-// (node i of the chunk into sum i % 4), so that the additions do not wait for
-// each other, the sinks of the few nodes that have one and the injection at
-// the injected nodes. The order is fixed by the chunk alone, whatever the
-// threads.
-void CBudgetChunk::AddTransport(int begin, int end) {
-    constexpr int LANES = 4;
-    double* w = m_w;
-    const int* sinkNodes = m_sinkNodes;
-    const int nSinks = m_nSinks;
-    const int count = end - begin;
     // The transport change was applied over the node's local steps.
     for (int j = 0; j < m_nShares; ++j)
-        w[m_shareNode[j] - begin] *= m_share[j];
+        m_wt[m_shareNode[j] - m_begin] *= m_share[j];
+}
+
+// Entry by entry the transport changes, weighted, summed as WeightedSum
+// sums; M mobile entries, so that the partial sums stay in registers.
+template <int M> void CBudgetChunk::SumTransportOf() {
+    const int nComp = m_nComp;
+    const double* change = m_transport + m_begin * nComp + m_firstMobile;
+    const double* wt = m_wt;
+    const int count = m_count;
+    double lane[4][static_cast<size_t>(M)] = {};
+    int i = 0;
+    for (; i + 4 <= count; i += 4)
+        for (int l = 0; l < 4; ++l)
+            for (int m = 0; m < M; ++m)
+                lane[l][m] += change[(i + l) * nComp + m] * wt[i + l];
+    for (; i < count; ++i)
+        for (int m = 0; m < M; ++m)
+            lane[i % 4][m] += change[i * nComp + m] * wt[i];
+    for (int m = 0; m < M; ++m)
+        m_transportSum[m] = (lane[0][m] + lane[1][m]) + (lane[2][m] + lane[3][m]);
+}
+
+// The same sums for any number of mobile entries, one entry at a time.
+void CBudgetChunk::SumTransportAny() {
+    const double* change = m_transport + m_begin * m_nComp + m_firstMobile;
+    for (int m = 0; m < m_nComp - m_firstMobile; ++m)
+        m_transportSum[m] = WeightedSum(change + m, m_nComp, m_wt, m_count);
+}
+
+void CBudgetChunk::SumNodes() {
+    WeighNodes();
+    switch (m_nComp - m_firstMobile) {
+    case 1: SumTransportOf<1>(); break;
+    case 2: SumTransportOf<2>(); break;
+    case 3: SumTransportOf<3>(); break;
+    case 4: SumTransportOf<4>(); break;
+    case 5: SumTransportOf<5>(); break;
+    case 6: SumTransportOf<6>(); break;
+    default: SumTransportAny(); break;
+    }
+}
+
+// The transport terms from the partial sums, less what the sinks took and
+// what injected water brought, which go to their own terms.
+void CBudgetChunk::AddTransport(int begin, int end) {
+    // The sinks and the injection take the same share as the transport.
+    const double* w = m_wt;
+    const int* sinkNodes = m_sinkNodes;
+    const int nSinks = m_nSinks;
     // The chunk's injected nodes: a range of the ascending list.
     const std::vector<int>& injected = m_inject->m_nodes;
     const size_t firstInjected = ToSize(static_cast<int>(
@@ -275,14 +313,7 @@ void CBudgetChunk::AddTransport(int begin, int end) {
     const size_t endInjected = ToSize(static_cast<int>(
         std::lower_bound(injected.begin(), injected.end(), end) - injected.begin()));
     for (int k = m_firstMobile; k < m_nComp; ++k) {
-        double lane[LANES] = {};
         const double* change = m_transport + begin * m_nComp + k;
-        int i = 0;
-        for (; i + LANES <= count; i += LANES)
-            for (int l = 0; l < LANES; ++l)
-                lane[l] += change[(i + l) * m_nComp] * w[i + l];
-        for (; i < count; ++i)
-            lane[i % LANES] += change[i * m_nComp] * w[i];
         // What the sinks took is in the transport change: it moves from the
         // transport term to the sinks' term.
         double sinks = 0.0;
@@ -293,7 +324,7 @@ void CBudgetChunk::AddTransport(int begin, int end) {
             const double c = m_sinkAtEnd ? before[k] + change[sinkNodes[j] * m_nComp] : before[k];
             sinks += c * before[SLOT_SOURCE] * m_dt * w[sinkNodes[j]];
         }
-        const double net = ((lane[0] + lane[1]) + (lane[2] + lane[3])) - sinks;
+        const double net = m_transportSum[k - m_firstMobile] - sinks;
         m_sums[m_sinkTerm[k]] += sinks;
         if (m_sourceTerm[k] < 0) {
             m_sums[m_transportTerm[k]] += net;
@@ -323,26 +354,47 @@ double CBudgetChunk::InjectedMass(int k, size_t first, size_t last, int begin,
     return mass;
 }
 
-// Each set's summed amounts times the change per amount of each slot, then
-// the sums cleared for the next chunk.
+// Each set's amounts, weighted and summed over its nodes, times the change
+// per amount of each slot. Nearly every chunk has the nodes of one set; one
+// whose nodes have several takes each of them in turn.
 void CBudgetChunk::AddReactions() {
-    static_assert(BUDGET_LANES == 4, "the lanes are added in pairs");
-    for (int m = 0; m < m_nSetsMet; ++m) {
-        const int set = m_setsMet[m];
-        double* lane[BUDGET_LANES];
-        for (int l = 0; l < BUDGET_LANES; ++l)
-            lane[l] = m_rowSums + l * m_nRows + m_setRowStart[set];
-        for (const CBudgetSlot& slot : m_setSlots[set]) {
-            const int r = slot.m_row;
-            const double amount = (lane[0][r] + lane[1][r]) + (lane[2][r] + lane[3][r]);
-            m_sums[slot.m_term] += amount * slot.m_change;
-        }
-        for (int l = 0; l < BUDGET_LANES; ++l)
-            for (int r = 0; r < m_setRows[set]; ++r)
-                lane[l][r] = 0.0;
-        m_setMet[set] = 0;
+    if (m_count <= 0)
+        return;
+    const int first = m_nodeSet[m_begin];
+    if (!m_mixed) {
+        SumSetRows(first, false);
+        return;
     }
-    m_nSetsMet = 0;
+    // A node's set is one byte.
+    bool met[UCHAR_MAX + 1] = {};
+    for (int i = 0; i < m_count; ++i) {
+        const int set = m_nodeSet[m_begin + i];
+        if (!met[set]) {
+            met[set] = true;
+            SumSetRows(set, true);
+        }
+    }
+}
+
+void CBudgetChunk::SumSetRows(int set, bool mixed) {
+    const int rows = m_setRows[set];
+    const unsigned char* nodeSet = m_nodeSet + m_begin;
+    const double* w = m_w;
+    const int count = m_count;
+    for (int r = 0; r < rows; ++r) {
+        const double* amount = m_amounts + r * RXN_LEDGER_STRIDE;
+        if (!mixed) {
+            m_rowAmounts[r] = WeightedSum(amount, 1, w, count);
+            continue;
+        }
+        double lane[4] = {};
+        for (int i = 0; i < count; ++i)
+            if (nodeSet[i] == set)
+                lane[i % 4] += amount[i] * w[i];
+        m_rowAmounts[r] = (lane[0] + lane[1]) + (lane[2] + lane[3]);
+    }
+    for (const CBudgetSlot& slot : m_setSlots[set])
+        m_sums[slot.m_term] += m_rowAmounts[slot.m_row] * slot.m_change;
 }
 
 void CBudgetChunk::AddPorosityChange(const double* after, double change, double volume) const {

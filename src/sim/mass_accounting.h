@@ -23,24 +23,14 @@ CWaterBudget WaterBalanceOf(const CSimulation& s, int first, int end);
 // What the changes of the nodes of one chunk are added with: the thread's
 // chunk sums and the model's arrays, gathered once a chunk, for a loop that
 // runs once per node and global step.
-// Copies of the sums a chunk's nodes add to in turn.
-constexpr int BUDGET_LANES = 4;
-
 struct CBudgetChunk {
     // Before the nodes begin..end-1 of a chunk are integrated: the thread's
-    // sums and the model's arrays, and for each node its weight (its pore
-    // volume at the start of the step) and where its reactions' amounts go:
-    // its set's sums, in a copy of them that consecutive nodes take in turn,
-    // so that an addition need not wait for the one before.
+    // sums and the model's arrays, and whether the nodes all have the same
+    // reaction set.
     void Open(CSimulation& s, int thread, int begin, int end);
-    // The weights, the sums each node's amounts go to and the sinks of the
-    // nodes begin..end-1.
-    void PlanNodes(int begin, int end);
-    // Before node n is integrated.
-    void StartNode(int n, CRxnWork& work) const {
-        work.m_ledgerSums = m_target[n - m_begin];
-        work.m_ledgerWeight = m_w[n - m_begin];
-    }
+    // Where the reactions' amounts of node n go (CRxnWork::m_ledgerPass);
+    // the next node's column follows.
+    double* Column(int n) const { return m_amounts + (n - m_begin); }
     // After node n is integrated, its local steps having covered elapsed:
     // the transport change was applied as a rate over those steps, which may
     // end past the global step (the steps are added in floating point until
@@ -59,10 +49,23 @@ struct CBudgetChunk {
         if (porosityAfter != porosity)
             AddPorosityChange(m_stateNew + offset, porosityAfter - porosity, m_volume[n]);
     }
-    // After the chunk's nodes: the reactions' terms from the sets' sums.
+    // After the chunk's nodes: each node's weight (its pore volume at the
+    // start of the step), the sinks, and the transport changes weighted and
+    // summed. (A pass over the nodes before their integration waited for
+    // memory: 2 to 3% of a run for 1% of its instructions.)
+    void SumNodes();
+    void WeighNodes();
+    template <int M> void SumTransportOf();
+    void SumTransportAny();
+    // Then the reactions' terms, from each set's amounts weighted and summed
+    // over its nodes.
     void AddReactions();
+    // The rows of set summed over its nodes of the chunk, times each node's
+    // weight, into m_rowAmounts; every node of the chunk is in set when
+    // !mixed.
+    void SumSetRows(int set, bool mixed);
     void AddPorosityChange(const double* after, double change, double volume) const;
-    // Adds the transport, sink and injection changes of the nodes
+    // Then adds the transport, sink and injection changes of the nodes
     // begin..end-1 (at most RXN_NODE_CHUNK) to the sums, entry by entry (the
     // transport change includes what the sinks took and what injected water
     // brought, computed as the transport step computed them).
@@ -81,13 +84,13 @@ struct CBudgetChunk {
     const int* m_transportTerm = nullptr;
     const int* m_porosityTerm = nullptr;
     const std::vector<CBudgetSlot>* m_setSlots = nullptr;
-    const int* m_setRowStart = nullptr; // -1: the set keeps no ledger
     const int* m_setRows = nullptr;
-    double* m_rowSums = nullptr; // the thread's BUDGET_LANES copies, borrowed from the budget
-    unsigned char* m_setMet = nullptr;    // the thread's, borrowed from the budget
-    int* m_setsMet = nullptr;             // the thread's, borrowed from the budget
-    int m_nSetsMet = 0;
-    int m_nRows = 0;
+    // The thread's, borrowed from the budget: the amounts of the chunk's
+    // nodes, row r of node i at m_amounts[r * RXN_LEDGER_STRIDE + i], and a
+    // set's rows summed.
+    double* m_amounts = nullptr;
+    double* m_rowAmounts = nullptr;
+    double* m_transportSum = nullptr; // per mobile entry, the chunk's
     bool m_porosity = false;
     const unsigned char* m_nodeSet = nullptr;
     const double* m_state = nullptr;
@@ -102,12 +105,14 @@ struct CBudgetChunk {
     int m_nShares = 0;
     int m_shareNode[RXN_NODE_CHUNK];
     double m_share[RXN_NODE_CHUNK];
-    // The chunk's first node; each node's weight (porosity at the start of
-    // the step times cell volume) and the sums its reactions' amounts go to
-    // (null: its set keeps no ledger).
+    // The chunk's first node and node count; each node's weight (porosity at
+    // the start of the step times cell volume); whether the nodes' reaction
+    // sets differ.
     int m_begin = 0;
+    int m_count = 0;
     double m_w[RXN_NODE_CHUNK];
-    double* m_target[RXN_NODE_CHUNK];
+    double m_wt[RXN_NODE_CHUNK]; // the weight times the node's share of the step
+    bool m_mixed = false;
     // The chunk's nodes with a negative source (sinks), as indices in it.
     int m_nSinks = 0;
     int m_sinkNodes[RXN_NODE_CHUNK];

@@ -74,33 +74,45 @@ void NameFailure(const CSimulation& s, Exception& e, int n, const CRxnWork& work
 
 } // namespace
 
-void IntegrateChunk(CSimulation& s, int begin, int end, int thread, bool account) {
-    CRxnWork& work = s.m_rxnWork[ToSize(thread)];
-    const bool budget = account && s.m_budget != nullptr;
-    CBudgetChunk sums;
-    if (budget)
-        sums.Open(s, thread, begin, end);
-    else
-        work.m_ledgerSums = nullptr; // a pass that is not accounted keeps no amounts
+namespace {
+
+// The nodes begin..end-1; BUDGET: their amounts and changes go into sums
+// (null otherwise).
+template <bool BUDGET>
+void IntegrateChunkNodes(CSimulation& s, int begin, int end, CRxnWork& work, CBudgetChunk* sums) {
+    double* column = BUDGET ? sums->Column(begin) : nullptr;
     for (int n = begin; n < end; ++n) {
         if (s.m_nThreads == 1)
             s.m_currentNode = n;
-        if (budget)
-            sums.StartNode(n, work);
+        if (BUDGET)
+            work.m_ledgerPass = column++;
         try {
             IntegrateNode(s, n, work);
         } catch (Exception& e) {
             NameFailure(s, e, n, work);
             throw;
         }
-        if (budget)
-            sums.EndNode(n, work.m_elapsed);
+        if (BUDGET)
+            sums->EndNode(n, work.m_elapsed);
     }
-    if (budget) {
-        sums.AddReactions();
-        sums.AddTransport(begin, end);
-        EndNodeChunk(s, thread);
+}
+
+} // namespace
+
+void IntegrateChunk(CSimulation& s, int begin, int end, int thread, bool account) {
+    CRxnWork& work = s.m_rxnWork[ToSize(thread)];
+    if (!account || s.m_budget == nullptr) {
+        work.m_ledgerPass = nullptr; // a pass that is not accounted keeps no amounts
+        IntegrateChunkNodes<false>(s, begin, end, work, nullptr);
+        return;
     }
+    CBudgetChunk sums;
+    sums.Open(s, thread, begin, end);
+    IntegrateChunkNodes<true>(s, begin, end, work, &sums);
+    sums.SumNodes();
+    sums.AddReactions();
+    sums.AddTransport(begin, end);
+    EndNodeChunk(s, thread);
 }
 
 namespace {
