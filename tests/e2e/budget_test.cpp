@@ -84,6 +84,9 @@ const CModelCase MODELS[] = {
     {KOVA_TEST_DATA_DIR, "column_decay"},  {KOVA_TEST_DATA_DIR, "dual_monod_plume"},
     {KOVA_TEST_DATA_DIR, "equilibrium_set"}, {KOVA_TEST_DATA_DIR, "grid_2x3"},
     {KOVA_TEST_DATA_DIR, "rule_curve_source"},
+    // Seven mobile entries, each its own values, and a sink: more entries
+    // than the chunk's transport sums keep in registers.
+    {KOVA_TEST_DATA_DIR, "seven_tracers"},
     // The other schemes move mass across the same faces: their budgets close
     // too. With tvd's longer steps some nodes of the hydrocarbon plume take
     // local steps of 1/16 of the global step whose floating-point sum ends one
