@@ -106,8 +106,7 @@ void CRxnSet::Integrate(const double* start, double* state, const double* transp
 // Compiled twice, so that a node without a ledger runs no code of it.
 template <bool LEDGER>
 void CRxnSet::IntegrateSteps(const double* start, double* state, const double* transport,
-                             double globalStep, double* fraction, int* hold,
-                             CRxnWork& work) const {
+                             double globalStep, double* fraction, int* hold, CRxnWork& work) const {
     const CRxnWorkScope current(work);
     const int n = m_nComp;
     const double dt = globalStep;
@@ -187,8 +186,8 @@ void CRxnSet::IntegrateSteps(const double* start, double* state, const double* t
 // The corrector of one local step: kinetic rates and equilibrium sweeps until
 // the state moves by no more than opzero. Throws TimeException at its pass
 // limit (or from a reaction); the caller halves the step.
-// Inlined into Integrate, both ways (g++ inlines only the one without the
-// ledger by itself; the call of the other cost a first-order chain with the
+// Inlined into the local steps, both ways (g++ inlined only the one without
+// the ledger by itself; as a call the other cost a first-order chain with the
 // budget 27 instructions a node and global step).
 template <bool LEDGER>
 __attribute__((always_inline)) inline void CRxnSet::Correct(double* state, CRxnWork& work) const {
@@ -233,8 +232,7 @@ __attribute__((always_inline)) inline void CRxnSet::Correct(double* state, CRxnW
 }
 
 // Equilibrium sweeps until one sweep moves the state by no more than opzero.
-template <bool LEDGER>
-void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
+template <bool LEDGER> void CRxnSet::SweepEquilibrium(double* state, CRxnWork& work) const {
     const int n = m_nComp;
     double* snapshot = work.m_delta;
     CRxn* const* equi = m_equi.data();

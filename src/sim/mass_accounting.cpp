@@ -289,13 +289,27 @@ void CBudgetChunk::SumTransportAny() {
 void CBudgetChunk::SumNodes() {
     WeighNodes();
     switch (m_nComp - m_firstMobile) {
-    case 1: SumTransportOf<1>(); break;
-    case 2: SumTransportOf<2>(); break;
-    case 3: SumTransportOf<3>(); break;
-    case 4: SumTransportOf<4>(); break;
-    case 5: SumTransportOf<5>(); break;
-    case 6: SumTransportOf<6>(); break;
-    default: SumTransportAny(); break;
+    case 1:
+        SumTransportOf<1>();
+        break;
+    case 2:
+        SumTransportOf<2>();
+        break;
+    case 3:
+        SumTransportOf<3>();
+        break;
+    case 4:
+        SumTransportOf<4>();
+        break;
+    case 5:
+        SumTransportOf<5>();
+        break;
+    case 6:
+        SumTransportOf<6>();
+        break;
+    default:
+        SumTransportAny();
+        break;
     }
 }
 
