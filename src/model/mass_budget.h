@@ -71,7 +71,11 @@ struct CMassBudget {
     std::vector<int> m_setRows;
     int m_nRows = 0;        // rows of the largest set
     bool m_porosity = false; // a reaction may change a porosity
+    bool m_sourcesMayChange = false; // a reaction may change a source
     CNodeArray<double> m_volume; // per node: cell area x thickness (the held nodes)
+    // When no porosity changes, per node: porosity x volume (the held nodes).
+    CNodeArray<double> m_weight;
+    std::vector<int> m_sinks; // when no source changes: the held nodes with a negative one
 
     // --- sums of the interval in progress
     int m_nThreads = 0;

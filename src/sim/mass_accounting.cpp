@@ -30,14 +30,14 @@ int RecordOf(const CSimulation& s, const CRxn* rxn) {
     return -1;
 }
 
-// Whether some reaction of a set some node uses may change the porosity.
-bool PorosityMayChange(const CSimulation& s, const std::vector<bool>& setUsed) {
+// Whether some reaction of a set some node uses may change the slot.
+bool SlotMayChange(const CSimulation& s, const std::vector<bool>& setUsed, int slot) {
     for (size_t set = 0; set < s.m_rxnSets.size(); ++set) {
         if (!setUsed[set])
             continue;
         const CRxnSet& rs = *s.m_rxnSets[set];
         for (int row = 0; row < rs.m_nKinetic + rs.m_nEqui; ++row)
-            if (rs.LedgerReaction(row)->ChangePerAmount(SLOT_POROSITY, row >= rs.m_nKinetic) != 0.0)
+            if (rs.LedgerReaction(row)->ChangePerAmount(slot, row >= rs.m_nKinetic) != 0.0)
                 return true;
     }
     return false;
@@ -58,8 +58,9 @@ void MakeTerms(const CSimulation& s, CMassBudget& b, std::vector<int>& rxnTerm) 
                 const int record = RecordOf(s, s.m_rxnSets[set]->LedgerReaction(slot.m_row));
                 changes[ToSize(record) * nComp + ToSize(slot.m_entry)] = true;
             }
-    const bool porosity = PorosityMayChange(s, setUsed);
+    const bool porosity = SlotMayChange(s, setUsed, SLOT_POROSITY);
     b.m_porosity = porosity;
+    b.m_sourcesMayChange = SlotMayChange(s, setUsed, SLOT_SOURCE);
     const int firstMobile = s.m_nComp - s.m_nMobile;
     b.m_sourceTerm.assign(nComp, -1);
     b.m_injectColumn.assign(nComp, -1);
@@ -108,6 +109,22 @@ void MapSets(const CSimulation& s, CMassBudget& b, const std::vector<int>& rxnTe
                 b.m_setSlots[set].push_back(CBudgetSlot{term, slot.m_row, slot.m_change});
         }
     }
+}
+
+// What no reaction changes is found once: the nodes' weights when no
+// porosity changes (the same product the chunks would form every step), the
+// sinks when no source changes.
+void FixWeightsAndSinks(const CSimulation& s, CMassBudget& b) {
+    const double* state = s.m_stateNew.get();
+    if (!b.m_porosity) {
+        b.m_weight = ZeroedNodeArray<double>(ToSize(s.m_nNodes));
+        for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n)
+            b.m_weight[ToSize(n)] = state[n * s.m_nComp + SLOT_POROSITY] * b.m_volume[ToSize(n)];
+    }
+    if (!b.m_sourcesMayChange)
+        for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n)
+            if (state[n * s.m_nComp + SLOT_SOURCE] < 0.0)
+                b.m_sinks.push_back(n);
 }
 
 // A thread's chunk arrays: its nodes' amounts, a set's rows summed, and each
@@ -176,6 +193,7 @@ void PrepareBudget(CSimulation& s) {
         for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n)
             b->m_volume[ToSize(n)] = s.m_rowWidth[ToSize(n / s.m_nCols)] *
                                      s.m_colWidth[ToSize(n % s.m_nCols)] * s.m_ext.m_thickness;
+        FixWeightsAndSinks(s, *b);
         s.m_budget = std::move(b);
     } catch (const std::bad_alloc&) {
         throw ComputeException("not enough memory for the mass budget (--no-budget runs without)");
@@ -186,6 +204,8 @@ void CBudgetChunk::Open(CSimulation& s, int thread, int begin, int end) {
     CMassBudget& b = *s.m_budget;
     m_sums = b.m_chunk.data() + thread * b.m_nTerms;
     m_volume = b.m_volume.get();
+    m_fixedWeight = b.m_weight.get();
+    m_fixedSinks = b.m_sourcesMayChange ? nullptr : &b.m_sinks;
     m_sourceTerm = b.m_sourceTerm.data();
     m_injectColumn = b.m_injectColumn.data();
     m_inject = &s.m_ext.m_inject;
@@ -242,21 +262,31 @@ void CBudgetChunk::WeighNodes() {
     // compiler knows.
     const int nComp = m_nComp;
     const double* state = m_state + m_begin * nComp;
-    const double* volume = m_volume + m_begin;
     const int count = m_count;
-    int nSinks = 0;
-    for (int i = 0; i < count; ++i) {
-        const double* before = state + i * nComp;
-        const double w = before[SLOT_POROSITY] * volume[i];
-        m_w[i] = w;
-        m_wt[i] = w;
-        if (before[SLOT_SOURCE] < 0.0)
-            m_sinkNodes[nSinks++] = i;
+    if (m_fixedWeight) {
+        m_weights = m_fixedWeight + m_begin;
+    } else {
+        const double* volume = m_volume + m_begin;
+        for (int i = 0; i < count; ++i)
+            m_w[i] = state[i * nComp + SLOT_POROSITY] * volume[i];
+        m_weights = m_w;
     }
-    m_nSinks = nSinks;
+    std::copy(m_weights, m_weights + count, m_wt);
     // The transport change was applied over the node's local steps.
     for (int j = 0; j < m_nShares; ++j)
         m_wt[m_shareNode[j] - m_begin] *= m_share[j];
+    int nSinks = 0;
+    if (m_fixedSinks) {
+        const std::vector<int>& sinks = *m_fixedSinks;
+        for (auto n = std::lower_bound(sinks.begin(), sinks.end(), m_begin);
+             n != sinks.end() && *n < m_begin + count; ++n)
+            m_sinkNodes[nSinks++] = *n - m_begin;
+    } else {
+        for (int i = 0; i < count; ++i)
+            if (state[i * nComp + SLOT_SOURCE] < 0.0)
+                m_sinkNodes[nSinks++] = i;
+    }
+    m_nSinks = nSinks;
 }
 
 // Entry by entry the transport changes, weighted, summed as WeightedSum
@@ -393,7 +423,7 @@ void CBudgetChunk::AddReactions() {
 void CBudgetChunk::SumSetRows(int set, bool mixed) {
     const int rows = m_setRows[set];
     const unsigned char* nodeSet = m_nodeSet + m_begin;
-    const double* w = m_w;
+    const double* w = m_weights;
     const int count = m_count;
     for (int r = 0; r < rows; ++r) {
         const double* amount = m_amounts + r * RXN_LEDGER_STRIDE;

@@ -77,6 +77,8 @@ struct CBudgetChunk {
     double* m_sums = nullptr; // borrowed from the budget: the thread's chunk sums
     // Borrowed from the budget and the model; not freed here.
     const double* m_volume = nullptr;
+    const double* m_fixedWeight = nullptr;          // per node; null when porosities change
+    const std::vector<int>* m_fixedSinks = nullptr; // null when sources change
     const int* m_sourceTerm = nullptr;
     const int* m_injectColumn = nullptr;
     const CInjection* m_inject = nullptr; // the model's injected nodes
@@ -110,6 +112,7 @@ struct CBudgetChunk {
     // sets differ.
     int m_begin = 0;
     int m_count = 0;
+    const double* m_weights = nullptr; // the chunk's: m_w or the fixed weights
     double m_w[RXN_NODE_CHUNK];
     double m_wt[RXN_NODE_CHUNK]; // the weight times the node's share of the step
     bool m_mixed = false;
