@@ -318,29 +318,14 @@ void CBudgetChunk::SumTransportAny() {
 
 void CBudgetChunk::SumNodes() {
     WeighNodes();
-    switch (m_nComp - m_firstMobile) {
-    case 1:
-        SumTransportOf<1>();
-        break;
-    case 2:
-        SumTransportOf<2>();
-        break;
-    case 3:
-        SumTransportOf<3>();
-        break;
-    case 4:
-        SumTransportOf<4>();
-        break;
-    case 5:
-        SumTransportOf<5>();
-        break;
-    case 6:
-        SumTransportOf<6>();
-        break;
-    default:
-        SumTransportAny();
-        break;
-    }
+    using CSum = void (CBudgetChunk::*)();
+    static constexpr CSum BY_COUNT[] = {
+        &CBudgetChunk::SumTransportAny,   &CBudgetChunk::SumTransportOf<1>,
+        &CBudgetChunk::SumTransportOf<2>, &CBudgetChunk::SumTransportOf<3>,
+        &CBudgetChunk::SumTransportOf<4>, &CBudgetChunk::SumTransportOf<5>,
+        &CBudgetChunk::SumTransportOf<6>};
+    const int nMobile = m_nComp - m_firstMobile;
+    (this->*BY_COUNT[nMobile < 7 ? nMobile : 0])();
 }
 
 // The transport terms from the partial sums, less what the sinks took and
