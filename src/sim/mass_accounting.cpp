@@ -127,10 +127,17 @@ void FixWeightsAndSinks(const CSimulation& s, CMassBudget& b) {
                 b.m_sinks.push_back(n);
 }
 
+// The rows of a thread's matrix of amounts: at least one, so that every
+// node's column is an address in it even when no set keeps a ledger.
+int MatrixRows(const CMassBudget& b) {
+    return std::max(b.m_nRows, 1);
+}
+
 // A thread's chunk arrays: its nodes' amounts, a set's rows summed, and each
 // mobile entry's transport change summed.
 size_t AmountsPerThread(const CSimulation& s, const CMassBudget& b) {
-    return ToSize(b.m_nRows) * ToSize(RXN_LEDGER_STRIDE + 1) + ToSize(s.m_nMobile);
+    return ToSize(MatrixRows(b)) * ToSize(RXN_LEDGER_STRIDE) + ToSize(b.m_nRows) +
+           ToSize(s.m_nMobile);
 }
 
 } // namespace
@@ -215,7 +222,7 @@ void CBudgetChunk::Open(CSimulation& s, int thread, int begin, int end) {
     m_setSlots = b.m_setSlots.data();
     m_setRows = b.m_setRows.data();
     m_amounts = b.m_amounts.data() + ToSize(thread) * AmountsPerThread(s, b);
-    m_rowAmounts = m_amounts + b.m_nRows * RXN_LEDGER_STRIDE;
+    m_rowAmounts = m_amounts + MatrixRows(b) * RXN_LEDGER_STRIDE;
     m_transportSum = m_rowAmounts + b.m_nRows;
     m_porosity = b.m_porosity;
     m_nodeSet = s.m_nodeRxnSet.get();
