@@ -81,8 +81,9 @@ struct CMassBudget {
     int m_nThreads = 0;
     std::vector<double> m_chunk;     // per thread, m_nTerms: the chunk in progress
     // Per thread, the chunk in progress: the amounts of its nodes, row by
-    // row (m_nRows rows of RXN_LEDGER_STRIDE), a set's rows summed over its
-    // nodes (m_nRows), each mobile entry's transport change summed.
+    // row (m_nRows rows of RXN_LEDGER_STRIDE, at least one), a set's rows
+    // summed over its nodes (m_nRows), each mobile entry's transport change
+    // summed.
     std::vector<double> m_amounts;
     std::vector<CExactSum> m_sums;   // per thread, m_nTerms: the interval's sums
     std::vector<CExactSum> m_storageSums; // per state index, for the storage at a record

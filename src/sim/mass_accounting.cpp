@@ -236,11 +236,6 @@ void CBudgetChunk::Open(CSimulation& s, int thread, int begin, int end) {
     m_nShares = 0;
     m_begin = begin;
     m_count = end - begin;
-    const unsigned char* nodeSet = m_nodeSet + begin;
-    int differ = 0;
-    for (int i = 1; i < m_count; ++i)
-        differ |= nodeSet[i] ^ nodeSet[0];
-    m_mixed = differ != 0;
 }
 
 namespace {
@@ -337,7 +332,9 @@ void CBudgetChunk::SumNodes() {
 
 // The transport terms from the partial sums, less what the sinks took and
 // what injected water brought, which go to their own terms.
-void CBudgetChunk::AddTransport(int begin, int end) {
+void CBudgetChunk::AddTransport() {
+    const int begin = m_begin;
+    const int end = m_begin + m_count;
     // The sinks and the injection take the same share as the transport.
     const double* w = m_wt;
     const int* sinkNodes = m_sinkNodes;
@@ -396,15 +393,18 @@ double CBudgetChunk::InjectedMass(int k, size_t first, size_t last, int begin,
 void CBudgetChunk::AddReactions() {
     if (m_count <= 0)
         return;
-    const int first = m_nodeSet[m_begin];
-    if (!m_mixed) {
-        SumSetRows(first, false);
+    const unsigned char* nodeSet = m_nodeSet + m_begin;
+    int differ = 0;
+    for (int i = 1; i < m_count; ++i)
+        differ |= nodeSet[i] ^ nodeSet[0];
+    if (differ == 0) {
+        SumSetRows(nodeSet[0], false);
         return;
     }
     // A node's set is one byte.
     bool met[UCHAR_MAX + 1] = {};
     for (int i = 0; i < m_count; ++i) {
-        const int set = m_nodeSet[m_begin + i];
+        const int set = nodeSet[i];
         if (!met[set]) {
             met[set] = true;
             SumSetRows(set, true);

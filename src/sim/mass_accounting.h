@@ -25,8 +25,7 @@ CWaterBudget WaterBalanceOf(const CSimulation& s, int first, int end);
 // runs once per node and global step.
 struct CBudgetChunk {
     // Before the nodes begin..end-1 of a chunk are integrated: the thread's
-    // sums and the model's arrays, and whether the nodes all have the same
-    // reaction set.
+    // sums and the model's arrays.
     void Open(CSimulation& s, int thread, int begin, int end);
     // Where the reactions' amounts of node n go (CRxnWork::m_ledgerPass);
     // the next node's column follows.
@@ -65,11 +64,11 @@ struct CBudgetChunk {
     // !mixed.
     void SumSetRows(int set, bool mixed);
     void AddPorosityChange(const double* after, double change, double volume) const;
-    // Then adds the transport, sink and injection changes of the nodes
-    // begin..end-1 (at most RXN_NODE_CHUNK) to the sums, entry by entry (the
-    // transport change includes what the sinks took and what injected water
-    // brought, computed as the transport step computed them).
-    void AddTransport(int begin, int end);
+    // Then adds the transport, sink and injection changes of the chunk's
+    // nodes to the sums, entry by entry (the transport change includes what
+    // the sinks took and what injected water brought, computed as the
+    // transport step computed them).
+    void AddTransport();
     // What injected water brought entry k at the injected nodes first..last-1
     // of the chunk from node begin, weighted with w (per node of the chunk).
     double InjectedMass(int k, size_t first, size_t last, int begin, const double* w) const;
@@ -107,15 +106,13 @@ struct CBudgetChunk {
     int m_nShares = 0;
     int m_shareNode[RXN_NODE_CHUNK];
     double m_share[RXN_NODE_CHUNK];
-    // The chunk's first node and node count; each node's weight (porosity at
-    // the start of the step times cell volume); whether the nodes' reaction
-    // sets differ.
+    // The chunk's first node and node count (at most RXN_NODE_CHUNK); each
+    // node's weight (porosity at the start of the step times cell volume).
     int m_begin = 0;
     int m_count = 0;
     const double* m_weights = nullptr; // the chunk's: m_w or the fixed weights
     double m_w[RXN_NODE_CHUNK];
     double m_wt[RXN_NODE_CHUNK]; // the weight times the node's share of the step
-    bool m_mixed = false;
     // The chunk's nodes with a negative source (sinks), as indices in it.
     int m_nSinks = 0;
     int m_sinkNodes[RXN_NODE_CHUNK];

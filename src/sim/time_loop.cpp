@@ -111,7 +111,7 @@ void IntegrateChunk(CSimulation& s, int begin, int end, int thread, bool account
     IntegrateChunkNodes<true>(s, begin, end, work, &sums);
     sums.SumNodes();
     sums.AddReactions();
-    sums.AddTransport(begin, end);
+    sums.AddTransport();
     EndNodeChunk(s, thread);
 }
 
