@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every shipped example and every test model with two builds of
 # kova-compute and compares what each run leaves: the .kvo and .kvt bytes,
-# the exit code, stderr (less the status lines, which the front end samples as
+# the mass budget and the observation wells, the exit code, stderr (less the status lines, which the front end samples as
 # they come) and the --check summary. For changes that must not change a result.
 # Usage: scripts/compare-runs.sh OLD_BIN NEW_BIN [THREADS]
 set -euo pipefail
@@ -29,7 +29,7 @@ for model in examples/*.kvi tests/data/*.kvi; do
         set -e
     done
     count=$((count + 1))
-    for ext in kvo kvt out msg rc check checkerr; do
+    for ext in kvo kvt budget.csv obs.csv out msg rc check checkerr; do
         a="$work/old/$(dirname "$model")/$name.$ext"
         b="$work/new/$(dirname "$model")/$name.$ext"
         if [ -e "$a" ] || [ -e "$b" ]; then
