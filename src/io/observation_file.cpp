@@ -3,6 +3,7 @@
 #include "model/extension.h"
 #include "model/simulation.h"
 
+#include <charconv>
 #include <cstdio>
 
 std::string ObservationFileName(const std::string& base) {
@@ -23,15 +24,32 @@ void CObservationFile::WriteHeader(const CSimulation& s) {
     std::fputc('\n', out);
 }
 
+namespace {
+
+// value as %.17g prints it, after a comma when comma. (to_chars writes the
+// same characters as printf in a fraction of its time: a row is written
+// after every global step.)
+void PutExact(std::FILE* out, double value, bool comma) {
+    char text[40];
+    char* first = text;
+    if (comma)
+        *first++ = ',';
+    const std::to_chars_result r =
+        std::to_chars(first, text + sizeof text, value, std::chars_format::general, 17);
+    std::fwrite(text, 1, static_cast<size_t>(r.ptr - text), out);
+}
+
+} // namespace
+
 // Printed straight into the stream's buffer: nothing is allocated per step.
 void CObservationFile::WriteRow(const CSimulation& s) {
     std::FILE* out = m_file.Stream();
-    std::fprintf(out, "%.17g", s.m_currentTime);
+    PutExact(out, s.m_currentTime, false);
     const double* state = s.m_stateNew.get();
     for (const CObservationWell& well : s.m_ext.m_observe) {
         const double* node = state + (well.m_row * s.m_nCols + well.m_col) * s.m_nComp;
         for (int k : well.m_entries)
-            std::fprintf(out, ",%.17g", node[k]);
+            PutExact(out, node[k], true);
     }
     std::fputc('\n', out);
 }
