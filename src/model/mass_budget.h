@@ -66,10 +66,10 @@ struct CMassBudget {
     // Per reaction set: each entry its reactions change, as the term, the
     // reaction's row in the set's ledger and the change per amount.
     std::vector<std::vector<CBudgetSlot>> m_setSlots;
-    // Per reaction set: how many rows its ledger has (0 when its reactions
-    // change no entry of the budget).
+    // Per reaction set: how many rows of its ledger the budget sums (0 when
+    // its reactions change no entry of the budget).
     std::vector<int> m_setRows;
-    int m_nRows = 0;        // rows of the largest set
+    int m_nRows = 0;        // rows of the largest set: one per reaction
     bool m_porosity = false; // a reaction may change a porosity
     bool m_sourcesMayChange = false; // a reaction may change a source
     CNodeArray<double> m_volume; // per node: cell area x thickness (the held nodes)

@@ -63,15 +63,18 @@ struct alignas(RXN_WORK_LINE) CRxnWork {
     // row r at m_ledgerPass[r * RXN_LEDGER_STRIDE]. The corrector pass in
     // progress writes there what each reaction applied in it; at the end of
     // the node's integration the amounts of all its accepted local steps are
-    // there. Null: the node keeps no ledger.
+    // there. Null: the node keeps no ledger. The budget sets it only when
+    // the column and m_ledgerRows have a row for every reaction of the
+    // node's set.
     double* m_ledgerPass = nullptr;
     // The amounts of the node's accepted local steps before the one in
     // progress, a row each; borrowed from m_ledgerStorage.
     double* m_ledgerCarry = nullptr;
 
-    // The amounts the reaction being called on this thread reports, summed;
-    // the reaction set clears it before each call and keeps it after when
-    // its work keeps a ledger.
+    // The amounts the equilibrium reaction being called on this thread
+    // reports, summed; the reaction set sets it before each call and keeps
+    // it after when its work keeps a ledger. (A kinetic reaction returns its
+    // amount.)
     static double& LedgerAmountSlot() {
         static thread_local double amount = 0.0;
         return amount;

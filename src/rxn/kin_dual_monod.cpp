@@ -33,7 +33,7 @@ double CKinDualMonod::MonodTerm(double a, double d, double e) const {
     return sign * a * d * e / (d + m_halfDonor) / (e + m_halfAcceptor);
 }
 
-void CKinDualMonod::CompRate(const double* conc, const double* base, double* delta, double h) {
+double CKinDualMonod::CompRate(const double* conc, const double* base, double* delta, double h) {
     // 1. Ends of the step.
     double a0 = 1.0;
     double a1 = 1.0;
@@ -48,13 +48,13 @@ void CKinDualMonod::CompRate(const double* conc, const double* base, double* del
 
     // 2. Each of biomass, donor and acceptor present at one end at least.
     if (!((a0 > 0.0 || a1 > 0.0) && (d0 > 0.0 || d1 > 0.0) && (e0 > 0.0 || e1 > 0.0)))
-        return;
+        return 0.0;
 
     // 3. Rates at the ends.
     const double f0 = MonodTerm(a0, d0, e0);
     const double f1 = MonodTerm(a1, d1, e1);
     if (f0 <= 0.0 && f1 <= 0.0)
-        return;
+        return 0.0;
 
     // 4. Rate at the mid-step state.
     const double fm = MonodTerm((a0 + a1) * 0.5, (d0 + d1) * 0.5, (e0 + e1) * 0.5);
@@ -70,7 +70,7 @@ void CKinDualMonod::CompRate(const double* conc, const double* base, double* del
 
     // 6.
     const double amount = sum * m_rate * h * 0.25;
-    AddAlongStoich(delta, amount);
+    return AddAlongStoich(delta, amount);
 }
 
 void CKinDualMonod::Describe(CRxnDescription& d) const {

@@ -23,7 +23,7 @@ public:
     CKinDualMonod(std::istream& in, int nComp, CSimulation* sim);
     void Describe(CRxnDescription& d) const override;
 
-    void CompRate(const double* conc, const double* base, double* delta, double h) override;
+    double CompRate(const double* conc, const double* base, double* delta, double h) override;
 
     // a d e / (d + Kd) / (e + Ka) on the magnitudes, negative when any
     // argument is negative.

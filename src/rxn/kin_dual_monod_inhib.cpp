@@ -28,7 +28,8 @@ CKinDualMonodInhib::CKinDualMonodInhib(std::istream& in, int nComp, CSimulation*
     CheckIndex(m_inhibitor, "inhibitor");
 }
 
-void CKinDualMonodInhib::CompRate(const double* conc, const double* base, double* delta, double h) {
+double CKinDualMonodInhib::CompRate(const double* conc, const double* base, double* delta,
+                                    double h) {
     // 1. Start and end values.
     double x0[INHIB_SPECIES_COUNT];
     double x1[INHIB_SPECIES_COUNT];
@@ -49,7 +50,7 @@ void CKinDualMonodInhib::CompRate(const double* conc, const double* base, double
     // 2. Biomass, donor and acceptor must each be present at one end at least.
     for (int s = INHIB_BIOMASS; s <= INHIB_ACCEPTOR; ++s)
         if (!(x0[s] > 0.0 || x1[s] > 0.0))
-            return;
+            return 0.0;
 
     // 3. The window [t0, t1] in which no concentration is negative.
     double t1 = h;
@@ -69,7 +70,7 @@ void CKinDualMonodInhib::CompRate(const double* conc, const double* base, double
         }
     }
     if (t0 >= t1)
-        return;
+        return 0.0;
 
     // 4. Cut the end first, then (5) the start, with the h the end cut left.
     if (t1 < h) {
@@ -90,8 +91,9 @@ void CKinDualMonodInhib::CompRate(const double* conc, const double* base, double
     const double amount = IntegrateStep(poly, h);
 
     // 8. This law only consumes along its stoichiometry.
-    if (amount >= 0.0)
-        AddAlongStoich(delta, amount);
+    if (!(amount >= 0.0))
+        return 0.0;
+    return AddAlongStoich(delta, amount);
 }
 
 // Numerator k a(t) d(t) e(t) and denominator (d(t) + Kd)(c(t) Ki + Ka + e(t))

@@ -11,14 +11,14 @@ CKinExchange::CKinExchange(std::istream& in, int nComp, CSimulation* sim) : CRxn
     CheckIndex(m_compB, "second exchange component");
 }
 
-void CKinExchange::CompRate(const double* conc, const double* base, double* delta, double h) {
+double CKinExchange::CompRate(const double* conc, const double* base, double* delta, double h) {
     const double x0 = base[m_compA];
     const double x1 = conc[m_compA];
     const double y0 = base[m_compB];
     const double y1 = conc[m_compB];
     // The linear form with a distribution coefficient of 1.
     const double amount = ((x1 + x0) - y1 - y0) * m_rate * h * 0.5;
-    AddAlongStoich(delta, amount);
+    return AddAlongStoich(delta, amount);
 }
 
 void CKinExchange::Describe(CRxnDescription& d) const {

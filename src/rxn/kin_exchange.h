@@ -18,7 +18,7 @@ public:
     CKinExchange(std::istream& in, int nComp, CSimulation* sim);
     void Describe(CRxnDescription& d) const override;
 
-    void CompRate(const double* conc, const double* base, double* delta, double h) override;
+    double CompRate(const double* conc, const double* base, double* delta, double h) override;
 
     double m_rate = 0.0;
     int m_compA = 0; // x

@@ -13,7 +13,7 @@ CKinFreundlich::CKinFreundlich(std::istream& in, int nComp, CSimulation* sim)
     CheckIndex(m_sorbed, "sorbed");
 }
 
-void CKinFreundlich::CompRate(const double* conc, const double* base, double* delta, double h) {
+double CKinFreundlich::CompRate(const double* conc, const double* base, double* delta, double h) {
     const double x0 = base[m_solute];
     double x1 = conc[m_solute];
     const double y0 = base[m_sorbed];
@@ -21,7 +21,7 @@ void CKinFreundlich::CompRate(const double* conc, const double* base, double* de
 
     // 1., 2. Only the part of the step with solute counts.
     if (x0 <= 0.0)
-        return;
+        return 0.0;
     if (x1 < 0.0) {
         h = h * x0 / (x0 - x1);
         x1 = 0.0;
@@ -31,7 +31,7 @@ void CKinFreundlich::CompRate(const double* conc, const double* base, double* de
     const double mean = (x1 + x0) * 0.5;
     const double q = m_coefA * std::pow(mean, m_coefB);
     const double amount = (2.0 * q - y1 - y0) * m_rate * h * 0.5;
-    AddAlongStoich(delta, amount);
+    return AddAlongStoich(delta, amount);
 }
 
 void CKinFreundlich::Describe(CRxnDescription& d) const {

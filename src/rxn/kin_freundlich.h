@@ -22,7 +22,7 @@ public:
     CKinFreundlich(std::istream& in, int nComp, CSimulation* sim);
     void Describe(CRxnDescription& d) const override;
 
-    void CompRate(const double* conc, const double* base, double* delta, double h) override;
+    double CompRate(const double* conc, const double* base, double* delta, double h) override;
 
     int m_solute = 0;
     int m_sorbed = 0;

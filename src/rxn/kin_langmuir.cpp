@@ -11,7 +11,7 @@ CKinLangmuir::CKinLangmuir(std::istream& in, int nComp, CSimulation* sim) : CRxn
     CheckIndex(m_sorbed, "sorbed");
 }
 
-void CKinLangmuir::CompRate(const double* conc, const double* base, double* delta, double h) {
+double CKinLangmuir::CompRate(const double* conc, const double* base, double* delta, double h) {
     const double x0 = base[m_solute];
     const double x1 = conc[m_solute];
     const double y0 = base[m_sorbed];
@@ -19,7 +19,7 @@ void CKinLangmuir::CompRate(const double* conc, const double* base, double* delt
     const double mean = (x0 + x1) * 0.5;
     const double q = m_coefA * mean / (mean + m_coefB);
     const double amount = (2.0 * q - y1 - y0) * m_rate * h * 0.5;
-    AddAlongStoich(delta, amount);
+    return AddAlongStoich(delta, amount);
 }
 
 void CKinLangmuir::Describe(CRxnDescription& d) const {

@@ -11,13 +11,13 @@ CKinLin::CKinLin(std::istream& in, int nComp, CSimulation* sim) : CRxn(in, nComp
     CheckIndex(m_sorbed, "sorbed");
 }
 
-void CKinLin::CompRate(const double* conc, const double* base, double* delta, double h) {
+double CKinLin::CompRate(const double* conc, const double* base, double* delta, double h) {
     const double x0 = base[m_solute];
     const double x1 = conc[m_solute];
     const double y0 = base[m_sorbed];
     const double y1 = conc[m_sorbed];
     const double amount = ((x1 + x0) * m_kd - y1 - y0) * m_rate * h * 0.5;
-    AddAlongStoich(delta, amount);
+    return AddAlongStoich(delta, amount);
 }
 
 void CKinLin::Describe(CRxnDescription& d) const {

@@ -19,7 +19,7 @@ CKinMonod::CKinMonod(std::istream& in, int nComp, CSimulation* sim) : CRxn(in, n
     CheckIndex(m_substrate, "substrate");
 }
 
-void CKinMonod::CompRate(const double* conc, const double* base, double* delta, double h) {
+double CKinMonod::CompRate(const double* conc, const double* base, double* delta, double h) {
     const double k = m_rate;
     const double halfSat = m_halfSat;
 
@@ -35,9 +35,9 @@ void CKinMonod::CompRate(const double* conc, const double* base, double* delta, 
 
     // 2. No biomass or no substrate over the whole step.
     if (a0 < 0.0 && a1 < 0.0)
-        return;
+        return 0.0;
     if (s0 <= 0.0 && s1 <= 0.0)
-        return;
+        return 0.0;
 
     // 3. Only the part of the step with substrate counts.
     if (s0 < 0.0) {
@@ -63,7 +63,7 @@ void CKinMonod::CompRate(const double* conc, const double* base, double* delta, 
     }
 
     // 7.
-    AddAlongStoich(delta, amount);
+    return AddAlongStoich(delta, amount);
 }
 
 void CKinMonod::Describe(CRxnDescription& d) const {

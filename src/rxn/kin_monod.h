@@ -22,7 +22,7 @@ public:
     CKinMonod(std::istream& in, int nComp, CSimulation* sim);
     void Describe(CRxnDescription& d) const override;
 
-    void CompRate(const double* conc, const double* base, double* delta, double h) override;
+    double CompRate(const double* conc, const double* base, double* delta, double h) override;
 
     double m_rate = 0.0;
     double m_halfSat = 0.0;

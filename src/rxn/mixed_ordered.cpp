@@ -82,7 +82,7 @@ double CMixedOrdered::Amount(const double* start, const double* end, double h) c
     }
 }
 
-void CMixedOrdered::CompRate(const double* conc, const double* base, double* delta, double h) {
+double CMixedOrdered::CompRate(const double* conc, const double* base, double* delta, double h) {
     double start[ORDERED_MAX_ORDER];
     double end[ORDERED_MAX_ORDER];
     const int* species = m_species.get();
@@ -91,7 +91,7 @@ void CMixedOrdered::CompRate(const double* conc, const double* base, double* del
         end[j] = conc[species[j]];
     }
     const double amount = Amount(start, end, h);
-    AddAlongStoich(delta, amount);
+    return AddAlongStoich(delta, amount);
 }
 
 void CMixedOrdered::Describe(CRxnDescription& d) const {

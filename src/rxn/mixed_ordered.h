@@ -31,7 +31,7 @@ public:
     CMixedOrdered(std::istream& in, int nComp, CSimulation* sim);
     void Describe(CRxnDescription& d) const override;
 
-    void CompRate(const double* conc, const double* base, double* delta, double h) override;
+    double CompRate(const double* conc, const double* base, double* delta, double h) override;
 
     // k x the integral over [0, h] of the product of the factors, each linear
     // from start[j] to end[j] (j from 0 to n - 1).

@@ -48,9 +48,9 @@ double COrdered::Amount(double b, double e, double h) const {
     }
 }
 
-void COrdered::CompRate(const double* conc, const double* base, double* delta, double h) {
+double COrdered::CompRate(const double* conc, const double* base, double* delta, double h) {
     const double amount = Amount(base[m_species], conc[m_species], h);
-    AddAlongStoich(delta, amount);
+    return AddAlongStoich(delta, amount);
 }
 
 void COrdered::Describe(CRxnDescription& d) const {

@@ -23,7 +23,7 @@ public:
     COrdered(std::istream& in, int nComp, CSimulation* sim);
     void Describe(CRxnDescription& d) const override;
 
-    void CompRate(const double* conc, const double* base, double* delta, double h) override;
+    double CompRate(const double* conc, const double* base, double* delta, double h) override;
 
     // k x the integral over [0, h] of c(t)^n, c linear from b to e.
     double Amount(double b, double e, double h) const;

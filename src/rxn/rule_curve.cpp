@@ -120,7 +120,7 @@ double CRuleCurve::CurveIntegral(double lo, double hi, double mlo, double mhi) c
     return sign * sum;
 }
 
-void CRuleCurve::CompRate(const double* conc, const double* base, double* delta, double h) {
+double CRuleCurve::CompRate(const double* conc, const double* base, double* delta, double h) {
     if (m_kind < 0)
         throw NotSupportedException("Incorrect Type for a Kinetic Rule Curve Reaction");
 
@@ -148,7 +148,7 @@ void CRuleCurve::CompRate(const double* conc, const double* base, double* delta,
     }
 
     // 5.
-    AddAlongStoich(delta, amount);
+    return AddAlongStoich(delta, amount);
 }
 
 void CRuleCurve::CompEqui(double* conc) {

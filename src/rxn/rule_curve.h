@@ -37,7 +37,7 @@ public:
         return CRxn::ChangePerAmount(k, false);
     }
 
-    void CompRate(const double* conc, const double* base, double* delta, double h) override;
+    double CompRate(const double* conc, const double* base, double* delta, double h) override;
     void CompEqui(double* conc) override;
     void CheckEquilibriumListing() const override;
 

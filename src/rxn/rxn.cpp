@@ -26,7 +26,7 @@ int CRxn::AffectsHydraulic() const {
     return 0;
 }
 
-void CRxn::CompRate(const double*, const double*, double*, double) {
+double CRxn::CompRate(const double*, const double*, double*, double) {
     throw NotSupportedException("CRxn does not support kinetic reactions");
 }
 

@@ -30,9 +30,11 @@ public:
 
     // 1 when any hydraulic slot (entries 0..6) has a non-zero coefficient.
     virtual int AffectsHydraulic() const;
-    // Adds the reaction's change over the local step h into delta.
+    // Adds the reaction's change over the local step h into delta and returns
+    // the amount applied, for the mass budget (the extent along the
+    // coefficient vector; 0 when the reaction did nothing).
     // conc: estimate of the state at the end of the step; base: at its start.
-    virtual void CompRate(const double* conc, const double* base, double* delta, double h);
+    virtual double CompRate(const double* conc, const double* base, double* delta, double h);
     // Brings the state to the reaction's equilibrium condition in place.
     virtual void CompEqui(double* conc);
     // Called when a reaction set lists this reaction among its equilibrium
@@ -62,17 +64,17 @@ protected:
     void CheckIndex(int index, const char* field, bool allowNone = false) const;
     // Throws BadFileException ("Bad File") when the stream is no longer good.
     static void CheckStream(const std::istream& in);
-    // Reports an amount applied: it is added to the amount of the call in
-    // progress on this thread, which the reaction set keeps in its ledger
-    // when it keeps one.
+    // Reports an amount an equilibrium reaction applied: it is added to the
+    // amount of the call in progress on this thread, which the reaction set
+    // keeps in its ledger when it keeps one.
     static void ReportAmount(double amount) { CRxnWork::LedgerAmountSlot() += amount; }
     // Adds amount of extent along the coefficient vector: every entry of delta
-    // gets amount * m_stoich[i].
-    void AddAlongStoich(double* delta, double amount) const {
-        ReportAmount(amount);
+    // gets amount * m_stoich[i]. Returns amount, what CompRate returns.
+    double AddAlongStoich(double* delta, double amount) const {
         const double* stoich = m_stoich.get();
         for (int i = 0; i < m_nComp; ++i)
             delta[i] += amount * stoich[i];
+        return amount;
     }
     // Advances the state by extent x in place: conc[i] = x * m_stoich[i] + conc[i].
     void ApplyExtent(double* conc, double x) const {

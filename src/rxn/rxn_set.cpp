@@ -22,7 +22,8 @@ int HoldFor(double fraction) {
     return static_cast<int>(steps);
 }
 
-[[noreturn]] void ThrowWorkTooSmall(int workComp, int setComp) {
+// Not inlined: its texts would give Integrate a stack frame on every call.
+[[noreturn]] __attribute__((noinline, cold)) void ThrowWorkTooSmall(int workComp, int setComp) {
     throw Exception("reaction work arrays of " + std::to_string(workComp) +
                     " entries for a set of " + std::to_string(setComp));
 }
@@ -93,14 +94,10 @@ void CRxnSet::Integrate(const double* start, double* state, const double* transp
     work.m_rxn = nullptr;
     if (work.m_nComp < m_nComp)
         ThrowWorkTooSmall(work.m_nComp, m_nComp);
-    // Sets whose reactions change no entry of the budget keep no ledger.
-    if (work.m_ledgerPass == nullptr || m_ledgerSlots.empty()) {
+    if (work.m_ledgerPass == nullptr)
         IntegrateSteps<false>(start, state, transport, globalStep, fraction, hold, work);
-        return;
-    }
-    if (work.m_ledgerRows < m_nKinetic + m_nEqui)
-        ThrowWorkTooSmall(work.m_ledgerRows, m_nKinetic + m_nEqui);
-    IntegrateSteps<true>(start, state, transport, globalStep, fraction, hold, work);
+    else
+        IntegrateSteps<true>(start, state, transport, globalStep, fraction, hold, work);
 }
 
 // Compiled twice, so that a node without a ledger runs no code of it.
@@ -198,10 +195,9 @@ __attribute__((always_inline)) inline void CRxnSet::Correct(double* state, CRxnW
     double* prevIter = work.m_prevIter;
     const double h = work.m_localStep;
 
-    CRxn* const* kinetic = m_kinetic.data();
-    const int nKinetic = m_nKinetic;
+    CRxn* const* const kinetic = m_kinetic.data();
+    CRxn* const* const kineticEnd = kinetic + m_nKinetic;
     double* const pass = work.m_ledgerPass; // a row per reaction, RXN_LEDGER_STRIDE apart
-    double& amount = CRxnWork::LedgerAmountSlot();
     int passes = 0;
     for (;;) {
         if (++passes > RXN_MAX_CORRECTOR_PASSES)
@@ -210,12 +206,14 @@ __attribute__((always_inline)) inline void CRxnSet::Correct(double* state, CRxnW
             prevIter[i] = state[i];
         for (int i = 0; i < n; ++i)
             delta[i] = sourceRate[i] * h;
-        for (int r = 0; r < nKinetic; ++r) {
-            work.m_rxn = kinetic[r]; // named by a failure that ends the run
-            amount = 0.0;
-            kinetic[r]->CompRate(state, base, delta, h);
-            if (LEDGER)
-                pass[r * RXN_LEDGER_STRIDE] = amount;
+        double* row = pass;
+        for (CRxn* const* k = kinetic; k != kineticEnd; ++k) {
+            work.m_rxn = *k; // named by a failure that ends the run
+            const double amount = (*k)->CompRate(state, base, delta, h);
+            if (LEDGER) {
+                *row = amount;
+                row += RXN_LEDGER_STRIDE;
+            }
         }
         for (int i = 0; i < n; ++i)
             state[i] = base[i] + delta[i];

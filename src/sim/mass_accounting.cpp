@@ -8,6 +8,7 @@
 #include "rxn/rxn.h"
 #include "rxn/rxn_description.h"
 #include "rxn/rxn_set.h"
+#include "sim/chunk_sums.h"
 
 #include <algorithm>
 #include <climits>
@@ -98,10 +99,11 @@ void MapSets(const CSimulation& s, CMassBudget& b, const std::vector<int>& rxnTe
     b.m_setRows.assign(s.m_rxnSets.size(), 0);
     for (size_t set = 0; set < s.m_rxnSets.size(); ++set) {
         const CRxnSet& rs = *s.m_rxnSets[set];
-        if (!rs.m_ledgerSlots.empty()) {
+        if (!rs.m_ledgerSlots.empty())
             b.m_setRows[set] = rs.m_nKinetic + rs.m_nEqui;
-            b.m_nRows = std::max(b.m_nRows, b.m_setRows[set]);
-        }
+        // Every set writes its amounts (a set without slots into rows no
+        // sum reads), so the matrix has rows for the largest.
+        b.m_nRows = std::max(b.m_nRows, rs.m_nKinetic + rs.m_nEqui);
         for (const CRxnSet::CLedgerSlot& slot : rs.m_ledgerSlots) {
             const size_t record = ToSize(RecordOf(s, rs.LedgerReaction(slot.m_row)));
             const int term = rxnTerm[record * nComp + ToSize(slot.m_entry)];
@@ -209,6 +211,11 @@ void PrepareBudget(CSimulation& s) {
 
 void CBudgetChunk::Open(CSimulation& s, int thread, int begin, int end) {
     CMassBudget& b = *s.m_budget;
+    // Every set's amounts fit in the thread's ledger and matrix.
+    if (s.m_rxnWork[ToSize(thread)].m_ledgerRows < b.m_nRows)
+        throw Exception("reaction work ledger of " +
+                        std::to_string(s.m_rxnWork[ToSize(thread)].m_ledgerRows) +
+                        " rows for sets of up to " + std::to_string(b.m_nRows));
     m_sums = b.m_chunk.data() + thread * b.m_nTerms;
     m_volume = b.m_volume.get();
     m_fixedWeight = b.m_weight.get();
@@ -237,25 +244,6 @@ void CBudgetChunk::Open(CSimulation& s, int thread, int begin, int end) {
     m_begin = begin;
     m_count = end - begin;
 }
-
-namespace {
-
-// The sum of a[i * stride] * w[i] over i < count in four interleaved partial
-// sums (node i into sum i % 4), so that the additions need not wait for each
-// other, added in pairs: the order is fixed by the chunk alone, whatever the
-// threads.
-double WeightedSum(const double* a, int stride, const double* w, int count) {
-    double lane[4] = {};
-    int i = 0;
-    for (; i + 4 <= count; i += 4)
-        for (int l = 0; l < 4; ++l)
-            lane[l] += a[(i + l) * stride] * w[i + l];
-    for (; i < count; ++i)
-        lane[i % 4] += a[i * stride] * w[i];
-    return (lane[0] + lane[1]) + (lane[2] + lane[3]);
-}
-
-} // namespace
 
 // Each node's weight, the weight its transport change takes (its share of
 // the step), and the sinks.
@@ -291,43 +279,10 @@ void CBudgetChunk::WeighNodes() {
     m_nSinks = nSinks;
 }
 
-// Entry by entry the transport changes, weighted, summed as WeightedSum
-// sums; M mobile entries, so that the partial sums stay in registers.
-template <int M> void CBudgetChunk::SumTransportOf() {
-    const int nComp = m_nComp;
-    const double* change = m_transport + m_begin * nComp + m_firstMobile;
-    const double* wt = m_wt;
-    const int count = m_count;
-    double lane[4][static_cast<size_t>(M)] = {};
-    int i = 0;
-    for (; i + 4 <= count; i += 4)
-        for (int l = 0; l < 4; ++l)
-            for (int m = 0; m < M; ++m)
-                lane[l][m] += change[(i + l) * nComp + m] * wt[i + l];
-    for (; i < count; ++i)
-        for (int m = 0; m < M; ++m)
-            lane[i % 4][m] += change[i * nComp + m] * wt[i];
-    for (int m = 0; m < M; ++m)
-        m_transportSum[m] = (lane[0][m] + lane[1][m]) + (lane[2][m] + lane[3][m]);
-}
-
-// The same sums for any number of mobile entries, one entry at a time.
-void CBudgetChunk::SumTransportAny() {
-    const double* change = m_transport + m_begin * m_nComp + m_firstMobile;
-    for (int m = 0; m < m_nComp - m_firstMobile; ++m)
-        m_transportSum[m] = WeightedSum(change + m, m_nComp, m_wt, m_count);
-}
-
 void CBudgetChunk::SumNodes() {
     WeighNodes();
-    using CSum = void (CBudgetChunk::*)();
-    static constexpr CSum BY_COUNT[] = {
-        &CBudgetChunk::SumTransportAny,   &CBudgetChunk::SumTransportOf<1>,
-        &CBudgetChunk::SumTransportOf<2>, &CBudgetChunk::SumTransportOf<3>,
-        &CBudgetChunk::SumTransportOf<4>, &CBudgetChunk::SumTransportOf<5>,
-        &CBudgetChunk::SumTransportOf<6>};
-    const int nMobile = m_nComp - m_firstMobile;
-    (this->*BY_COUNT[nMobile < 7 ? nMobile : 0])();
+    WeightedEntrySums(m_transport + m_begin * m_nComp + m_firstMobile, m_nComp,
+                      m_nComp - m_firstMobile, m_wt, m_count, m_transportSum);
 }
 
 // The transport terms from the partial sums, less what the sinks took and
@@ -417,17 +372,18 @@ void CBudgetChunk::SumSetRows(int set, bool mixed) {
     const unsigned char* nodeSet = m_nodeSet + m_begin;
     const double* w = m_weights;
     const int count = m_count;
-    for (int r = 0; r < rows; ++r) {
-        const double* amount = m_amounts + r * RXN_LEDGER_STRIDE;
-        if (!mixed) {
-            m_rowAmounts[r] = WeightedSum(amount, 1, w, count);
-            continue;
+    if (!mixed) {
+        WeightedRowSums(m_amounts, RXN_LEDGER_STRIDE, rows, w, count, m_rowAmounts);
+    } else {
+        // The same partial sums over the set's nodes alone.
+        for (int r = 0; r < rows; ++r) {
+            const double* amount = m_amounts + r * RXN_LEDGER_STRIDE;
+            double lane[4] = {};
+            for (int i = 0; i < count; ++i)
+                if (nodeSet[i] == set)
+                    lane[i % 4] += amount[i] * w[i];
+            m_rowAmounts[r] = (lane[0] + lane[1]) + (lane[2] + lane[3]);
         }
-        double lane[4] = {};
-        for (int i = 0; i < count; ++i)
-            if (nodeSet[i] == set)
-                lane[i % 4] += amount[i] * w[i];
-        m_rowAmounts[r] = (lane[0] + lane[1]) + (lane[2] + lane[3]);
     }
     for (const CBudgetSlot& slot : m_setSlots[set])
         m_sums[slot.m_term] += m_rowAmounts[slot.m_row] * slot.m_change;

@@ -33,15 +33,16 @@ struct CBudgetChunk {
     // After node n is integrated, its local steps having covered elapsed:
     // the transport change was applied as a rate over those steps, which may
     // end past the global step (the steps are added in floating point until
-    // they reach it), so its terms take that share of the change. And a
-    // reaction that changed the porosity changed the mass of what is left.
+    // they reach it), so its terms take that share of the change.
     void EndNode(int n, double elapsed) {
         if (elapsed != m_dt) {
             m_shareNode[m_nShares] = n;
             m_share[m_nShares++] = elapsed / m_dt;
         }
-        if (!m_porosity)
-            return;
+    }
+    // Then, when a reaction may change a porosity: one that did changed the
+    // mass of what is left.
+    void EndNodePorosity(int n) {
         const int offset = n * m_nComp;
         const double porosity = m_state[offset + SLOT_POROSITY];
         const double porosityAfter = m_stateNew[offset + SLOT_POROSITY];
@@ -54,8 +55,6 @@ struct CBudgetChunk {
     // memory: 2 to 3% of a run for 1% of its instructions.)
     void SumNodes();
     void WeighNodes();
-    template <int M> void SumTransportOf();
-    void SumTransportAny();
     // Then the reactions' terms, from each set's amounts weighted and summed
     // over its nodes.
     void AddReactions();

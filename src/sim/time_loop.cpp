@@ -77,9 +77,11 @@ void NameFailure(const CSimulation& s, Exception& e, int n, const CRxnWork& work
 namespace {
 
 // The nodes begin..end-1; BUDGET: their amounts and changes go into sums
-// (null otherwise).
-template <bool BUDGET>
-void IntegrateChunkNodes(CSimulation& s, int begin, int end, CRxnWork& work, CBudgetChunk* sums) {
+// (null otherwise); POROSITY: a reaction may change a porosity. A function
+// of its own for each, so that each loop keeps its values in registers.
+template <bool BUDGET, bool POROSITY>
+__attribute__((noinline)) void IntegrateChunkNodes(CSimulation& s, int begin, int end,
+                                                   CRxnWork& work, CBudgetChunk* sums) {
     double* column = BUDGET ? sums->Column(begin) : nullptr;
     for (int n = begin; n < end; ++n) {
         if (s.m_nThreads == 1)
@@ -94,6 +96,8 @@ void IntegrateChunkNodes(CSimulation& s, int begin, int end, CRxnWork& work, CBu
         }
         if (BUDGET)
             sums->EndNode(n, work.m_elapsed);
+        if (POROSITY)
+            sums->EndNodePorosity(n);
     }
 }
 
@@ -103,12 +107,15 @@ void IntegrateChunk(CSimulation& s, int begin, int end, int thread, bool account
     CRxnWork& work = s.m_rxnWork[ToSize(thread)];
     if (!account || s.m_budget == nullptr) {
         work.m_ledgerPass = nullptr; // a pass that is not accounted keeps no amounts
-        IntegrateChunkNodes<false>(s, begin, end, work, nullptr);
+        IntegrateChunkNodes<false, false>(s, begin, end, work, nullptr);
         return;
     }
     CBudgetChunk sums;
     sums.Open(s, thread, begin, end);
-    IntegrateChunkNodes<true>(s, begin, end, work, &sums);
+    if (sums.m_porosity)
+        IntegrateChunkNodes<true, true>(s, begin, end, work, &sums);
+    else
+        IntegrateChunkNodes<true, false>(s, begin, end, work, &sums);
     sums.SumNodes();
     sums.AddReactions();
     sums.AddTransport();

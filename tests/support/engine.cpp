@@ -173,10 +173,11 @@ CStandInRxn::CStandInRxn(int nComp, CSimulation* sim, Rate rate, Equi equi)
     : CRxn(*ModelStream(ZeroCoefficients(nComp)), nComp, sim), m_rate(std::move(rate)),
       m_equi(std::move(equi)) {}
 
-void CStandInRxn::CompRate(const double* conc, const double* base, double* delta, double h) {
+double CStandInRxn::CompRate(const double* conc, const double* base, double* delta, double h) {
     if (!m_rate)
         return CRxn::CompRate(conc, base, delta, h);
     m_rate(conc, delta, h);
+    return 0.0;
 }
 
 void CStandInRxn::CompEqui(double* conc) {

@@ -153,7 +153,7 @@ public:
     using Rate = std::function<void(const double* conc, double* delta, double h)>;
     using Equi = std::function<void(double* conc)>;
     CStandInRxn(int nComp, CSimulation* sim, Rate rate, Equi equi = nullptr);
-    void CompRate(const double* conc, const double* base, double* delta, double h) override;
+    double CompRate(const double* conc, const double* base, double* delta, double h) override;
     void CompEqui(double* conc) override;
 
 private:
