@@ -76,6 +76,9 @@ struct CMassBudget {
     // When no porosity changes, per node: porosity x volume (the held nodes).
     CNodeArray<double> m_weight;
     std::vector<int> m_sinks; // when no source changes: the held nodes with a negative one
+    // The held nodes whose reaction set is not the one of the node before,
+    // ascending: a chunk without one has the nodes of one set.
+    std::vector<int> m_setChanges;
 
     // --- sums of the interval in progress
     int m_nThreads = 0;

@@ -115,7 +115,7 @@ void MapSets(const CSimulation& s, CMassBudget& b, const std::vector<int>& rxnTe
 
 // What no reaction changes is found once: the nodes' weights when no
 // porosity changes (the same product the chunks would form every step), the
-// sinks when no source changes.
+// sinks when no source changes, and where the nodes' reaction set changes.
 void FixWeightsAndSinks(const CSimulation& s, CMassBudget& b) {
     const double* state = s.m_stateNew.get();
     if (!b.m_porosity) {
@@ -127,6 +127,10 @@ void FixWeightsAndSinks(const CSimulation& s, CMassBudget& b) {
         for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n)
             if (state[n * s.m_nComp + SLOT_SOURCE] < 0.0)
                 b.m_sinks.push_back(n);
+    const unsigned char* nodeSet = s.m_nodeRxnSet.get();
+    for (int n = s.m_heldFirst + 1; n < s.m_heldEnd; ++n)
+        if (nodeSet[n] != nodeSet[n - 1])
+            b.m_setChanges.push_back(n);
 }
 
 // The rows of a thread's matrix of amounts: at least one, so that every
@@ -233,6 +237,7 @@ void CBudgetChunk::Open(CSimulation& s, int thread, int begin, int end) {
     m_transportSum = m_rowAmounts + b.m_nRows;
     m_porosity = b.m_porosity;
     m_nodeSet = s.m_nodeRxnSet.get();
+    m_setChanges = &b.m_setChanges;
     m_state = s.m_state;
     m_stateNew = s.m_stateNew.get();
     m_transport = s.m_transportDelta;
@@ -261,10 +266,14 @@ void CBudgetChunk::WeighNodes() {
             m_w[i] = state[i * nComp + SLOT_POROSITY] * volume[i];
         m_weights = m_w;
     }
-    std::copy(m_weights, m_weights + count, m_wt);
     // The transport change was applied over the node's local steps.
-    for (int j = 0; j < m_nShares; ++j)
-        m_wt[m_shareNode[j] - m_begin] *= m_share[j];
+    m_transportWeights = m_weights;
+    if (m_nShares > 0) {
+        std::copy(m_weights, m_weights + count, m_wt);
+        for (int j = 0; j < m_nShares; ++j)
+            m_wt[m_shareNode[j] - m_begin] *= m_share[j];
+        m_transportWeights = m_wt;
+    }
     int nSinks = 0;
     if (m_fixedSinks) {
         const std::vector<int>& sinks = *m_fixedSinks;
@@ -282,7 +291,7 @@ void CBudgetChunk::WeighNodes() {
 void CBudgetChunk::SumNodes() {
     WeighNodes();
     WeightedEntrySums(m_transport + m_begin * m_nComp + m_firstMobile, m_nComp,
-                      m_nComp - m_firstMobile, m_wt, m_count, m_transportSum);
+                      m_nComp - m_firstMobile, m_transportWeights, m_count, m_transportSum);
 }
 
 // The transport terms from the partial sums, less what the sinks took and
@@ -291,7 +300,7 @@ void CBudgetChunk::AddTransport() {
     const int begin = m_begin;
     const int end = m_begin + m_count;
     // The sinks and the injection take the same share as the transport.
-    const double* w = m_wt;
+    const double* w = m_transportWeights;
     const int* sinkNodes = m_sinkNodes;
     const int nSinks = m_nSinks;
     // The chunk's injected nodes: a range of the ascending list.
@@ -349,10 +358,9 @@ void CBudgetChunk::AddReactions() {
     if (m_count <= 0)
         return;
     const unsigned char* nodeSet = m_nodeSet + m_begin;
-    int differ = 0;
-    for (int i = 1; i < m_count; ++i)
-        differ |= nodeSet[i] ^ nodeSet[0];
-    if (differ == 0) {
+    const std::vector<int>& changes = *m_setChanges;
+    const auto change = std::upper_bound(changes.begin(), changes.end(), m_begin);
+    if (change == changes.end() || *change >= m_begin + m_count) {
         SumSetRows(nodeSet[0], false);
         return;
     }

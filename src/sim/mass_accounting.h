@@ -93,6 +93,7 @@ struct CBudgetChunk {
     double* m_transportSum = nullptr; // per mobile entry, the chunk's
     bool m_porosity = false;
     const unsigned char* m_nodeSet = nullptr;
+    const std::vector<int>* m_setChanges = nullptr; // CMassBudget::m_setChanges
     const double* m_state = nullptr;
     const double* m_stateNew = nullptr;
     const double* m_transport = nullptr;
@@ -111,7 +112,10 @@ struct CBudgetChunk {
     int m_count = 0;
     const double* m_weights = nullptr; // the chunk's: m_w or the fixed weights
     double m_w[RXN_NODE_CHUNK];
-    double m_wt[RXN_NODE_CHUNK]; // the weight times the node's share of the step
+    // The weight times the node's share of the step: m_weights when every
+    // node covered the step exactly, else m_wt.
+    const double* m_transportWeights = nullptr;
+    double m_wt[RXN_NODE_CHUNK];
     // The chunk's nodes with a negative source (sinks), as indices in it.
     int m_nSinks = 0;
     int m_sinkNodes[RXN_NODE_CHUNK];

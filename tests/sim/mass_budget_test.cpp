@@ -143,6 +143,45 @@ TEST(MassBudget, SinksAtTheEdgeOfAChunkCountOnce) {
     EXPECT_NEAR(out, expected, 1e-12 * MASS0);
 }
 
+// 300 nodes without flow between them; those from first to 298 decay, the
+// others react not at all (a second reaction set). The budget takes a chunk
+// of 256 nodes with one set as a whole, and one with both set by set: with
+// the set changing inside the first chunk and at its edge, the reaction
+// term is the loss of exactly the decaying nodes and the budget closes.
+class TwoReactionSets : public ::testing::TestWithParam<int> {};
+
+TEST_P(TwoReactionSets, TakeTheAmountsOfTheirOwnNodes) {
+    const int first = GetParam();
+    const double k = 0.05;
+    std::string text = "1 300 0 1 1 2\n0 20 5 0.1 1e-13\n0\n";
+    for (int j = 0; j < 300; ++j)
+        text += std::to_string(j) + " ";
+    text += "\n0 0 0\n0 0 0.3 0 0 0 0 2\n0\n0\n";
+    text += "2  0 0 0 0 0 0 0 -1  1 7 " + ExactText(k) + "\n";
+    text += "0\n" + std::to_string(299 - first) + "\n";
+    for (int j = first; j < 299; ++j)
+        text += "0 " + std::to_string(j) + " 1\n";
+    text += "0 0\n0  1 0\n";
+    const TempDir dir;
+    const std::vector<CBudgetRow> rows = RunBatch(dir, text);
+    const int intervals = IntervalCount(rows);
+    ASSERT_EQ(intervals, 4);
+    double loss = 0.0;
+    for (int i = 0; i < intervals; ++i) {
+        const std::vector<CBudgetRow> a = RowsOf(rows, i, "A");
+        loss += TermOf(a, "reaction 0 COrdered");
+        EXPECT_LE(std::fabs(TermOf(a, "discrepancy")), 1e-12 * TermOf(a, "storage_start"))
+            << "interval " << i;
+    }
+    // Every decaying node holds MASS0 at the start (a cell of width 1).
+    const double t = RowsOf(rows, intervals - 1, "A")[0].m_timeEnd;
+    EXPECT_NEAR(loss, -(299 - first) * MASS0 * (1.0 - std::exp(-k * t)),
+                1e-4 * (299 - first) * MASS0);
+}
+
+// Inside the first chunk, at the edge of the second, and every interior node.
+INSTANTIATE_TEST_SUITE_P(MassBudget, TwoReactionSets, ::testing::Values(100, 256, 1));
+
 struct CSumCase {
     const char* name;
     std::vector<double> values;
