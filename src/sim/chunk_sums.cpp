@@ -27,31 +27,49 @@ KOVA_LANES_INLINE double AddInPairs(const double* partial) {
     return (partial[0] + partial[1]) + (partial[2] + partial[3]);
 }
 
-// One row: partial sum l in lane l % N of vector l / N.
-template <class V> KOVA_LANES_INLINE double RowSum(const double* a, const double* w, int count) {
+// R rows at once, so that each weight is read once for all: partial sum l
+// of row r in lane l % N of vector l / N of acc[r].
+template <class V, int R>
+KOVA_LANES_INLINE void RowSums(const double* a, int rowStride, const double* w, int count,
+                               double* out) {
     constexpr int N = CLaneWidth<V>::N;
-    constexpr int K = 4 / N;
-    V acc[static_cast<size_t>(K)];
-    for (int k = 0; k < K; ++k)
-        acc[k] = SplatLanes<V>(0.0);
+    constexpr size_t K = 4 / N;
+    V acc[static_cast<size_t>(R)][K];
+    for (int r = 0; r < R; ++r)
+        for (size_t k = 0; k < K; ++k)
+            acc[r][k] = SplatLanes<V>(0.0);
     int i = 0;
     for (; i + 4 <= count; i += 4)
-        for (int k = 0; k < K; ++k)
-            acc[k] += LoadSideBySide<V>(a + i + k * N) * LoadSideBySide<V>(w + i + k * N);
-    double partial[4];
-    for (int k = 0; k < K; ++k)
-        for (int l = 0; l < N; ++l)
-            partial[k * N + l] = LaneOf(acc[k], l);
-    for (; i < count; ++i)
-        partial[i % 4] += a[i] * w[i];
-    return AddInPairs(partial);
+        for (size_t k = 0; k < K; ++k) {
+            const V weight = LoadSideBySide<V>(w + i + k * N);
+            for (int r = 0; r < R; ++r)
+                acc[r][k] += LoadSideBySide<V>(a + r * rowStride + i + k * N) * weight;
+        }
+    for (int r = 0; r < R; ++r) {
+        double partial[4];
+        for (size_t k = 0; k < K; ++k)
+            for (int l = 0; l < N; ++l)
+                partial[k * N + static_cast<size_t>(l)] = LaneOf(acc[r][k], l);
+        const double* row = a + r * rowStride;
+        for (int j = i; j < count; ++j)
+            partial[j % 4] += row[j] * w[j];
+        out[r] = AddInPairs(partial);
+    }
 }
 
+// Up to 4 rows at a time.
 template <class V>
 KOVA_LANES_INLINE void RowSumsOf(const double* a, int rowStride, int rows, const double* w,
                                  int count, double* out) {
-    for (int r = 0; r < rows; ++r)
-        out[r] = RowSum<V>(a + r * rowStride, w, count);
+    int r = 0;
+    for (; r + 4 <= rows; r += 4)
+        RowSums<V, 4>(a + r * rowStride, rowStride, w, count, out + r);
+    if (rows - r == 3)
+        RowSums<V, 3>(a + r * rowStride, rowStride, w, count, out + r);
+    else if (rows - r == 2)
+        RowSums<V, 2>(a + r * rowStride, rowStride, w, count, out + r);
+    else if (rows - r == 1)
+        RowSums<V, 1>(a + r * rowStride, rowStride, w, count, out + r);
 }
 
 // A node's M entries from p times its weight, added to one partial sum's
