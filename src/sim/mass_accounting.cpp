@@ -248,6 +248,9 @@ void CBudgetChunk::Open(CSimulation& s, int thread, int begin, int end) {
     m_nShares = 0;
     m_begin = begin;
     m_count = end - begin;
+    const auto change = std::upper_bound(m_setChanges->begin(), m_setChanges->end(), begin);
+    const bool oneSet = change == m_setChanges->end() || *change >= end;
+    m_oneSet = oneSet && m_count > 0 ? m_nodeSet[begin] : -1;
 }
 
 // Each node's weight, the weight its transport change takes (its share of
@@ -357,13 +360,11 @@ double CBudgetChunk::InjectedMass(int k, size_t first, size_t last, int begin,
 void CBudgetChunk::AddReactions() {
     if (m_count <= 0)
         return;
-    const unsigned char* nodeSet = m_nodeSet + m_begin;
-    const std::vector<int>& changes = *m_setChanges;
-    const auto change = std::upper_bound(changes.begin(), changes.end(), m_begin);
-    if (change == changes.end() || *change >= m_begin + m_count) {
-        SumSetRows(nodeSet[0], false);
+    if (m_oneSet >= 0) {
+        SumSetRows(m_oneSet, false);
         return;
     }
+    const unsigned char* nodeSet = m_nodeSet + m_begin;
     // A node's set is one byte.
     bool met[UCHAR_MAX + 1] = {};
     for (int i = 0; i < m_count; ++i) {

@@ -28,8 +28,12 @@ struct CBudgetChunk {
     // sums and the model's arrays.
     void Open(CSimulation& s, int thread, int begin, int end);
     // Where the reactions' amounts of node n go (CRxnWork::m_ledgerPass);
-    // the next node's column follows.
-    double* Column(int n) const { return m_amounts + (n - m_begin); }
+    // the next node's column follows. None when the chunk's nodes have one
+    // set whose reactions change no entry of the budget.
+    double* Column(int n) const {
+        return KeepsLedger() ? m_amounts + (n - m_begin) : nullptr;
+    }
+    bool KeepsLedger() const { return m_oneSet < 0 || m_setRows[m_oneSet] > 0; }
     // After node n is integrated, its local steps having covered elapsed:
     // the transport change was applied as a rate over those steps, which may
     // end past the global step (the steps are added in floating point until
@@ -94,6 +98,7 @@ struct CBudgetChunk {
     bool m_porosity = false;
     const unsigned char* m_nodeSet = nullptr;
     const std::vector<int>* m_setChanges = nullptr; // CMassBudget::m_setChanges
+    int m_oneSet = -1; // the set of every node of the chunk; -1: several
     const double* m_state = nullptr;
     const double* m_stateNew = nullptr;
     const double* m_transport = nullptr;

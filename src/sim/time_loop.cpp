@@ -83,11 +83,14 @@ template <bool BUDGET, bool POROSITY>
 __attribute__((noinline)) void IntegrateChunkNodes(CSimulation& s, int begin, int end,
                                                    CRxnWork& work, CBudgetChunk* sums) {
     double* column = BUDGET ? sums->Column(begin) : nullptr;
+    const int step = column ? 1 : 0; // a null column stays null
     for (int n = begin; n < end; ++n) {
         if (s.m_nThreads == 1)
             s.m_currentNode = n;
-        if (BUDGET)
-            work.m_ledgerPass = column++;
+        if (BUDGET) {
+            work.m_ledgerPass = column;
+            column += step;
+        }
         try {
             IntegrateNode(s, n, work);
         } catch (Exception& e) {
