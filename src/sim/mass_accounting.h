@@ -30,9 +30,7 @@ struct CBudgetChunk {
     // Where the reactions' amounts of node n go (CRxnWork::m_ledgerPass);
     // the next node's column follows. None when the chunk's nodes have one
     // set whose reactions change no entry of the budget.
-    double* Column(int n) const {
-        return KeepsLedger() ? m_amounts + (n - m_begin) : nullptr;
-    }
+    double* Column(int n) const { return KeepsLedger() ? m_amounts + (n - m_begin) : nullptr; }
     bool KeepsLedger() const { return m_oneSet < 0 || m_setRows[m_oneSet] > 0; }
     // After node n is integrated, its local steps having covered elapsed:
     // the transport change was applied as a rate over those steps, which may
