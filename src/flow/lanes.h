@@ -17,14 +17,26 @@ typedef double CLanes4 __attribute__((vector_size(32)));
 
 // Functions for AVX2 are built on x86 alone (KOVA_LANES_AVX2) and called
 // only where ProcessorHasAvx2.
+// KOVA_IF_AVX2(x) is x where they are built, else null.
 #if defined(__x86_64__) || defined(__i386__)
 #define KOVA_LANES_AVX2 1
 #define KOVA_TARGET_AVX2 __attribute__((target("avx2")))
+#define KOVA_IF_AVX2(x) (x)
 inline bool ProcessorHasAvx2() { return __builtin_cpu_supports("avx2"); }
 #else
 #define KOVA_LANES_AVX2 0
+#define KOVA_IF_AVX2(x) nullptr
 inline bool ProcessorHasAvx2() { return false; }
 #endif
+
+// Of a table of functions in lanes of two (by2) and of four (by4, null when
+// not built), the widest the processor runs.
+// (T is taken from by2 alone: by4 may be a plain null.)
+template <class T> struct CLanesOf { using Type = T; };
+template <class T>
+const T* WidestLanes(const T* by2, const typename CLanesOf<T>::Type* by4) {
+    return by4 != nullptr && ProcessorHasAvx2() ? by4 : by2;
+}
 
 template <class V> struct CLaneWidth;
 template <> struct CLaneWidth<double> { static constexpr int N = 1; };

@@ -292,11 +292,7 @@ const CGatherPasses GATHER_BY_4 = {4, RowFacesBy4, ColumnFacesBy4, NodeChangesBy
 #endif
 
 const CGatherPasses* WidestGather() {
-#if KOVA_LANES_AVX2
-    if (ProcessorHasAvx2())
-        return &GATHER_BY_4;
-#endif
-    return &GATHER_BY_2;
+    return WidestLanes(&GATHER_BY_2, KOVA_IF_AVX2(&GATHER_BY_4));
 }
 
 // The gather's width: chosen once, from what the processor has.

@@ -175,11 +175,7 @@ const CSumWidth SUMS_BY_4 = {4,
 #endif
 
 const CSumWidth* WidestSums() {
-#if KOVA_LANES_AVX2
-    if (ProcessorHasAvx2())
-        return &SUMS_BY_4;
-#endif
-    return &SUMS_BY_2;
+    return WidestLanes(&SUMS_BY_2, KOVA_IF_AVX2(&SUMS_BY_4));
 }
 
 const CSumWidth*& SumsSlot() {
