@@ -33,8 +33,7 @@ inline bool ProcessorHasAvx2() { return false; }
 // not built), the widest the processor runs.
 // (T is taken from by2 alone: by4 may be a plain null.)
 template <class T> struct CLanesOf { using Type = T; };
-template <class T>
-const T* WidestLanes(const T* by2, const typename CLanesOf<T>::Type* by4) {
+template <class T> const T* WidestLanes(const T* by2, const typename CLanesOf<T>::Type* by4) {
     return by4 != nullptr && ProcessorHasAvx2() ? by4 : by2;
 }
 
