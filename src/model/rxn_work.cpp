@@ -8,10 +8,16 @@ void CRxnWork::Allocate(int nComp) {
     constexpr size_t lineDoubles = RXN_WORK_LINE / sizeof(double);
     const size_t n = nComp > 0 ? static_cast<size_t>(nComp) : 0;
     const size_t stride = (n + lineDoubles - 1) / lineDoubles * lineDoubles;
-    // A line of slack to align the first array, and one after the last.
-    m_storage.reset(new double[5 * stride + 2 * lineDoubles]());
+    // The first array starts a page (a page of slack before it, a line
+    // after the last), so that where the arrays lie relative to the other
+    // data of the local integration does not depend on what was allocated
+    // before: a 200 x 200 decay chain ran 6% slower, with or without the
+    // mass budget, with the arrays where an extension file's allocations
+    // had put them.
+    constexpr size_t pageDoubles = RXN_WORK_PAGE / sizeof(double);
+    m_storage.reset(new double[5 * stride + pageDoubles + lineDoubles]());
     const uintptr_t address = reinterpret_cast<uintptr_t>(m_storage.get());
-    const size_t skip = (RXN_WORK_LINE - address % RXN_WORK_LINE) % RXN_WORK_LINE / sizeof(double);
+    const size_t skip = (RXN_WORK_PAGE - address % RXN_WORK_PAGE) % RXN_WORK_PAGE / sizeof(double);
     double* first = m_storage.get() + skip;
     m_nComp = nComp;
     m_sourceRate = first;

@@ -17,7 +17,8 @@ class CRxn;
 
 // Threads write their works all the time: each lies on cache lines of its
 // own, and so do its arrays, so that no thread slows another down.
-constexpr int RXN_WORK_LINE = 64; // bytes of a cache line
+constexpr int RXN_WORK_LINE = 64;   // bytes of a cache line
+constexpr int RXN_WORK_PAGE = 4096; // bytes of a page
 // The rows of a node's amounts in the budget's chunk lie this far apart, so
 // that one row of every node of a chunk is one contiguous array.
 constexpr int RXN_LEDGER_STRIDE = RXN_NODE_CHUNK;
