@@ -59,8 +59,10 @@ TEST_P(ChunkSums, EntrySumsHaveTheBitsOfOneValueAtATime) {
                         a[static_cast<size_t>(i * stride + room + m)] = Value(random);
                 }
                 const double* entries = a.data() + room;
-                std::vector<double> out(static_cast<size_t>(nEntries), -1.0);
+                // One more than the sums: nothing may be written past them.
+                std::vector<double> out(static_cast<size_t>(nEntries) + 1, -1.0);
                 WeightedEntrySums(entries, stride, nEntries, w.data(), count, out.data());
+                EXPECT_EQ(out.back(), -1.0) << nEntries << " entries: written past the sums";
                 for (int m = 0; m < nEntries; ++m) {
                     const double expected = Reference(entries + m, stride, w.data(), count);
                     EXPECT_TRUE(SameBits(out[static_cast<size_t>(m)], expected))
@@ -74,7 +76,7 @@ TEST_P(ChunkSums, EntrySumsHaveTheBitsOfOneValueAtATime) {
 TEST_P(ChunkSums, RowSumsHaveTheBitsOfOneValueAtATime) {
     std::mt19937_64 random(11);
     const int rowStride = 256;
-    for (int rows : {1, 2, 3, 4, 7})
+    for (int rows : {1, 2, 3, 4, 5, 6, 7})
         for (int count : COUNTS) {
             // Past each row's nodes: values no sum may take.
             std::vector<double> a(static_cast<size_t>(rows * rowStride),
@@ -85,8 +87,9 @@ TEST_P(ChunkSums, RowSumsHaveTheBitsOfOneValueAtATime) {
                 for (int r = 0; r < rows; ++r)
                     a[static_cast<size_t>(r * rowStride + i)] = Value(random);
             }
-            std::vector<double> out(static_cast<size_t>(rows), -1.0);
+            std::vector<double> out(static_cast<size_t>(rows) + 1, -1.0);
             WeightedRowSums(a.data(), rowStride, rows, w.data(), count, out.data());
+            EXPECT_EQ(out.back(), -1.0) << rows << " rows: written past the sums";
             for (int r = 0; r < rows; ++r) {
                 const double expected = Reference(a.data() + r * rowStride, 1, w.data(), count);
                 EXPECT_TRUE(SameBits(out[static_cast<size_t>(r)], expected))
