@@ -1,9 +1,9 @@
 #include "io/observation_file.h"
 
 #include "model/extension.h"
+#include "model/number_text.h"
 #include "model/simulation.h"
 
-#include <charconv>
 #include <cstdio>
 
 std::string ObservationFileName(const std::string& base) {
@@ -26,17 +26,14 @@ void CObservationFile::WriteHeader(const CSimulation& s) {
 
 namespace {
 
-// value as %.17g prints it, after a comma when comma. (to_chars writes the
-// same characters as printf in a fraction of its time: a row is written
-// after every global step.)
+// value with all its digits, after a comma when comma (printf takes many
+// times as long: a row is written after every global step).
 void PutExact(std::FILE* out, double value, bool comma) {
-    char text[40];
+    char text[NUMBER_EXACT_CHARS + 1];
     char* first = text;
     if (comma)
         *first++ = ',';
-    const std::to_chars_result r =
-        std::to_chars(first, text + sizeof text, value, std::chars_format::general, 17);
-    std::fwrite(text, 1, static_cast<size_t>(r.ptr - text), out);
+    std::fwrite(text, 1, static_cast<size_t>(ExactChars(first, value) - text), out);
 }
 
 } // namespace

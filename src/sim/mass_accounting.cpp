@@ -216,9 +216,9 @@ void PrepareBudget(CSimulation& s) {
 void CBudgetChunk::Open(CSimulation& s, int thread, int begin, int end) {
     CMassBudget& b = *s.m_budget;
     // Every set's amounts fit in the thread's ledger and matrix.
-    if (s.m_rxnWork[ToSize(thread)].m_ledgerRows < b.m_nRows)
-        throw Exception("reaction work ledger of " +
-                        std::to_string(s.m_rxnWork[ToSize(thread)].m_ledgerRows) +
+    const int ledgerRows = s.m_rxnWork[ToSize(thread)].m_ledgerRows;
+    if (ledgerRows < b.m_nRows)
+        throw Exception("reaction work ledger of " + std::to_string(ledgerRows) +
                         " rows for sets of up to " + std::to_string(b.m_nRows));
     m_sums = b.m_chunk.data() + thread * b.m_nTerms;
     m_volume = b.m_volume.get();
@@ -237,7 +237,6 @@ void CBudgetChunk::Open(CSimulation& s, int thread, int begin, int end) {
     m_transportSum = m_rowAmounts + b.m_nRows;
     m_porosity = b.m_porosity;
     m_nodeSet = s.m_nodeRxnSet.get();
-    m_setChanges = &b.m_setChanges;
     m_state = s.m_state;
     m_stateNew = s.m_stateNew.get();
     m_transport = s.m_transportDelta;
@@ -248,8 +247,9 @@ void CBudgetChunk::Open(CSimulation& s, int thread, int begin, int end) {
     m_nShares = 0;
     m_begin = begin;
     m_count = end - begin;
-    const auto change = std::upper_bound(m_setChanges->begin(), m_setChanges->end(), begin);
-    const bool oneSet = change == m_setChanges->end() || *change >= end;
+    const std::vector<int>& changes = b.m_setChanges;
+    const auto change = std::upper_bound(changes.begin(), changes.end(), begin);
+    const bool oneSet = change == changes.end() || *change >= end;
     m_oneSet = oneSet && m_count > 0 ? m_nodeSet[begin] : -1;
 }
 

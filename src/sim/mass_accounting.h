@@ -95,7 +95,6 @@ struct CBudgetChunk {
     double* m_transportSum = nullptr; // per mobile entry, the chunk's
     bool m_porosity = false;
     const unsigned char* m_nodeSet = nullptr;
-    const std::vector<int>* m_setChanges = nullptr; // CMassBudget::m_setChanges
     int m_oneSet = -1; // the set of every node of the chunk; -1: several
     const double* m_state = nullptr;
     const double* m_stateNew = nullptr;
