@@ -415,10 +415,10 @@ void PrepareUpstreamWork(CSimulation& s) {
     s.m_faceCross.reset();
     s.m_crossLimits.reset();
     if (arrays >= 1)
-        s.m_faceFlux = ZeroedNodeArray<double>(FaceValues(s));
+        s.m_faceFlux = ZeroedNodeArray<double>(FaceValues(s), s.HoldsEveryNode());
     if (arrays >= 3) {
-        s.m_faceCross = ZeroedNodeArray<double>(FaceValues(s));
-        s.m_crossLimits = ZeroedNodeArray<double>(FaceValues(s));
+        s.m_faceCross = ZeroedNodeArray<double>(FaceValues(s), s.HoldsEveryNode());
+        s.m_crossLimits = ZeroedNodeArray<double>(FaceValues(s), s.HoldsEveryNode());
     }
 }
 

@@ -132,27 +132,30 @@ int CSimulation::AllocateArrays() {
         throw InputException("the model's arrays need " + MiB(bytes) + " MiB, more than the " +
                              MiB(static_cast<double>(memory)) + " MiB of memory available");
 
+    // Huge pages where the process writes every node.
+    const bool whole = held.m_first == 0 && held.m_end == m_nNodes;
     try {
         if (m_nDispCoef > 0)
-            m_dispCoef = ZeroedNodeArray<double>(ToSize(m_nDispCoef));
+            m_dispCoef = ZeroedNodeArray<double>(ToSize(m_nDispCoef), whole);
         if (m_nMobile > 0) {
-            m_dispersivityL = ZeroedNodeArray<double>(ToSize(m_nMobile));
-            m_dispersivityT = ZeroedNodeArray<double>(ToSize(m_nMobile));
-            m_diffusion = ZeroedNodeArray<double>(ToSize(m_nMobile));
+            m_dispersivityL = ZeroedNodeArray<double>(ToSize(m_nMobile), whole);
+            m_dispersivityT = ZeroedNodeArray<double>(ToSize(m_nMobile), whole);
+            m_diffusion = ZeroedNodeArray<double>(ToSize(m_nMobile), whole);
         }
-        m_work = ZeroedNodeArray<double>(ToSize(m_workSize));
+        m_work = ZeroedNodeArray<double>(ToSize(m_workSize), whole);
         m_state = m_work.get();
         m_transportDelta = m_work.get() + m_nValues;
-        m_stateNew = ZeroedNodeArray<double>(ToSize(m_nValues));
+        m_stateNew = ZeroedNodeArray<double>(ToSize(m_nValues), whole);
         m_outputTimes.reserve(OutputTimesCapacity(m_startTime, m_endTime, m_outputInterval));
-        m_nodeRxnSet = ZeroedNodeArray<unsigned char>(ToSize(m_nNodes));
-        m_nodeType = ZeroedNodeArray<unsigned char>(ToSize(m_nNodes)); // every node NODE_NORMAL
-        m_localFraction = ZeroedNodeArray<double>(ToSize(m_nNodes));
-        m_localHold = ZeroedNodeArray<int>(ToSize(m_nNodes));
-        m_rowCoord = ZeroedNodeArray<double>(ToSize(m_nRows));
-        m_colCoord = ZeroedNodeArray<double>(ToSize(m_nCols));
-        m_rowWidth = ZeroedNodeArray<double>(ToSize(m_nRows));
-        m_colWidth = ZeroedNodeArray<double>(ToSize(m_nCols));
+        m_nodeRxnSet = ZeroedNodeArray<unsigned char>(ToSize(m_nNodes), whole);
+        m_nodeType =
+            ZeroedNodeArray<unsigned char>(ToSize(m_nNodes), whole); // every node NODE_NORMAL
+        m_localFraction = ZeroedNodeArray<double>(ToSize(m_nNodes), whole);
+        m_localHold = ZeroedNodeArray<int>(ToSize(m_nNodes), whole);
+        m_rowCoord = ZeroedNodeArray<double>(ToSize(m_nRows), whole);
+        m_colCoord = ZeroedNodeArray<double>(ToSize(m_nCols), whole);
+        m_rowWidth = ZeroedNodeArray<double>(ToSize(m_nRows), whole);
+        m_colWidth = ZeroedNodeArray<double>(ToSize(m_nCols), whole);
         if (m_nRxn > 0)
             m_rxns.resize(ToSize(m_nRxn));
         if (m_nRxnSets > 0)

@@ -119,7 +119,7 @@ void MapSets(const CSimulation& s, CMassBudget& b, const std::vector<int>& rxnTe
 void FixWeightsAndSinks(const CSimulation& s, CMassBudget& b) {
     const double* state = s.m_stateNew.get();
     if (!b.m_porosity) {
-        b.m_weight = ZeroedNodeArray<double>(ToSize(s.m_nNodes));
+        b.m_weight = ZeroedNodeArray<double>(ToSize(s.m_nNodes), s.HoldsEveryNode());
         for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n)
             b.m_weight[ToSize(n)] = state[n * s.m_nComp + SLOT_POROSITY] * b.m_volume[ToSize(n)];
     }
@@ -202,7 +202,7 @@ void PrepareBudget(CSimulation& s) {
         b->m_discrepancy.assign(nComp, 0.0);
         // Over the nodes the process holds (every node where it is written).
         b->m_water = WaterBalanceOf(s, s.m_heldFirst, s.m_heldEnd);
-        b->m_volume = ZeroedNodeArray<double>(ToSize(s.m_nNodes));
+        b->m_volume = ZeroedNodeArray<double>(ToSize(s.m_nNodes), s.HoldsEveryNode());
         for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n)
             b->m_volume[ToSize(n)] = s.m_rowWidth[ToSize(n / s.m_nCols)] *
                                      s.m_colWidth[ToSize(n % s.m_nCols)] * s.m_ext.m_thickness;
