@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 #include <utility>
@@ -46,6 +47,8 @@ void ClearFluxSlots(CSimulation& s) {
         node[SLOT_FLUXCOL] = 0.0;
     }
 }
+
+} // namespace
 
 // One row per node: a fixed head is its own equation; a computed head balances
 // the conductances to its neighbours against the node's volume source. The
@@ -80,83 +83,163 @@ void AssembleBandMatrix(CSimulation& s) {
     }
 }
 
-// Gaussian elimination without pivoting inside the band. Rows whose
-// multiplier is 0 are skipped: most of the band below a row is empty.
-// The rows below a pivot row are independent of each other, so threads take
-// ranges of them, and each row's entries are computed in the lanes of the
-// vector unit (AVX2 where the processor has it): the same operations on
-// each entry in the same order, so the same bits for any number of threads
-// and any width.
+namespace {
 
-// Rows r + k, k in kBegin..kEnd-1, less their multiple of the eliminated
-// row r.
-[[gnu::always_inline]] inline void EliminateRowsBody(CSimulation& s, int r, int kBegin,
-                                                     int kEnd) {
+// Gaussian elimination without pivoting inside the band, the pivot rows taken
+// HEAD_BAND_BLOCK at a time: a row below takes all of a block's pivot rows
+// while its entries are in the nearest cache, and the block's rows stay there
+// for every row below it. Each entry still takes the pivot rows one by one in
+// ascending order, as entry + f x pivot entry, and a row whose multiplier for a
+// pivot row is 0 skips that pivot row (most of the band below a row is empty
+// at first): the operations, and so the bits, of taking one pivot row after
+// the other to every row below it. The rows below a block are independent of
+// each other, so threads take ranges of them; the entries are computed in the
+// lanes of the vector unit (AVX2 where the processor has it), the same
+// operations on each entry, so the same bits for any number of threads and
+// any width.
+
+// Entry (i, c) of the band matrix at RowEntries(s, i)[c], for |c - i| <= band.
+double* RowEntries(CSimulation& s, int i) {
     const int band = s.m_nCols;
-    const int width = 2 * band + 1;
-    double* matrix = s.m_work.get();
-    const double* rowR = matrix + r * width + band; // (r, r) on
-    const double rhsR = NodeState(s, r)[SLOT_FLUXCOL];
-    for (int k = kBegin; k < kEnd; ++k) {
-        double* rowK = matrix + (r + k) * width + band - k; // (r+k, r) on
-        const double f = -rowK[0];
-        if (f != 0.0) {
-            for (int c = 0; c <= band; ++c)
-                rowK[c] = rowK[c] + f * rowR[c];
-            double* rhsK = NodeState(s, r + k) + SLOT_FLUXCOL;
-            *rhsK = *rhsK + f * rhsR;
+    return s.m_work.get() + static_cast<ptrdiff_t>(i) * (2 * band + 1) + band - i;
+}
+
+// Four entries of a row, in one vector register where the processor has one.
+typedef double CFourEntries __attribute__((vector_size(4 * sizeof(double))));
+
+// Row i less its multiples of the pivot rows qa..qb-1: rows above i, within
+// its band and already divided by their diagonal (qb - qa <= band). First the
+// columns qa..qb-1, pivot row by pivot row, which give each pivot row's
+// multiplier; then each further column takes every pivot row that reaches it
+// in turn, the entry kept in a register meanwhile.
+[[gnu::always_inline]] inline void TakePivotRowsBody(CSimulation& s, int i, int qa, int qb) {
+    const int band = s.m_nCols;
+    double* a = RowEntries(s, i);
+    double& rhs = NodeState(s, i)[SLOT_FLUXCOL];
+    double f[HEAD_BAND_BLOCK];
+    const double* pivot[HEAD_BAND_BLOCK];
+    int reach[HEAD_BAND_BLOCK];
+    int n = 0;
+    for (int q = qa; q < qb; ++q) {
+        const double fq = -a[q];
+        if (fq == 0.0)
+            continue;
+        const double* p = RowEntries(s, q);
+        for (int c = q; c < qb; ++c)
+            a[c] = a[c] + fq * p[c];
+        rhs = rhs + fq * NodeState(s, q)[SLOT_FLUXCOL];
+        f[n] = fq;
+        pivot[n] = p;
+        reach[n] = q + band;
+        ++n;
+    }
+    if (n == 0)
+        return;
+    // Columns qb..qa+band: every pivot row reaches them.
+    const int full = reach[0];
+    int c = qb;
+    for (; c + 8 <= full + 1; c += 8) {
+        CFourEntries x0, x1;
+        std::memcpy(&x0, a + c, sizeof x0);
+        std::memcpy(&x1, a + c + 4, sizeof x1);
+        for (int t = 0; t < n; ++t) {
+            CFourEntries p0, p1;
+            std::memcpy(&p0, pivot[t] + c, sizeof p0);
+            std::memcpy(&p1, pivot[t] + c + 4, sizeof p1);
+            x0 = x0 + f[t] * p0;
+            x1 = x1 + f[t] * p1;
         }
+        std::memcpy(a + c, &x0, sizeof x0);
+        std::memcpy(a + c + 4, &x1, sizeof x1);
+    }
+    for (; c <= full; ++c) {
+        double x = a[c];
+        for (int t = 0; t < n; ++t)
+            x = x + f[t] * pivot[t][c];
+        a[c] = x;
+    }
+    // The columns beyond: the pivot rows that still reach them.
+    for (; c <= reach[n - 1]; ++c) {
+        double x = a[c];
+        for (int t = 0; t < n; ++t)
+            if (reach[t] >= c)
+                x = x + f[t] * pivot[t][c];
+        a[c] = x;
     }
 }
 
-void EliminateRowsGeneric(CSimulation& s, int r, int kBegin, int kEnd) {
-    EliminateRowsBody(s, r, kBegin, kEnd);
+void TakePivotRowsGeneric(CSimulation& s, int i, int qa, int qb) {
+    TakePivotRowsBody(s, i, qa, qb);
 }
 
 #if KOVA_LANES_AVX2
-KOVA_TARGET_AVX2 void EliminateRowsAvx2(CSimulation& s, int r, int kBegin, int kEnd) {
-    EliminateRowsBody(s, r, kBegin, kEnd);
+KOVA_TARGET_AVX2 void TakePivotRowsAvx2(CSimulation& s, int i, int qa, int qb) {
+    TakePivotRowsBody(s, i, qa, qb);
 }
 #endif
 
-using CEliminateRows = void (*)(CSimulation&, int, int, int);
+using CTakePivotRows = void (*)(CSimulation&, int, int, int);
 
-CEliminateRows WidestEliminateRows() {
+CTakePivotRows WidestTakePivotRows() {
 #if KOVA_LANES_AVX2
     if (ProcessorHasAvx2())
-        return EliminateRowsAvx2;
+        return TakePivotRowsAvx2;
 #endif
-    return EliminateRowsGeneric;
+    return TakePivotRowsGeneric;
 }
 
-void EliminateBand(CSimulation& s) {
-    static const CEliminateRows eliminateRows = WidestEliminateRows();
-    const int band = s.m_nCols;
-    const int width = 2 * band + 1;
-    const int nNodes = s.m_nNodes;
-    double* matrix = s.m_work.get();
-    const bool threads = s.m_nThreads > 1 && band >= HEAD_BAND_THREADS_MIN_WIDTH;
-    for (int r = 0; r < nNodes; ++r) {
-        double* rowR = matrix + r * width; // (r, c) at band + c - r
-        double* rhsR = NodeState(s, r) + SLOT_FLUXCOL;
-        const double p = rowR[band];
-        for (int c = 0; c <= band; ++c)
-            rowR[band + c] = rowR[band + c] / p;
-        *rhsR = *rhsR / p;
+// Row r and its right-hand side divided by the diagonal, once every pivot row
+// above has been taken from it.
+void DivideByPivot(CSimulation& s, int r) {
+    double* a = RowEntries(s, r);
+    double& rhs = NodeState(s, r)[SLOT_FLUXCOL];
+    const double p = a[r];
+    for (int c = r; c <= r + s.m_nCols; ++c)
+        a[c] = a[c] / p;
+    rhs = rhs / p;
+}
 
-        const int m = band + 1 < nNodes - r ? band + 1 : nNodes - r;
+} // namespace
+
+void EliminateBand(CSimulation& s) {
+    static const CTakePivotRows takePivotRows = WidestTakePivotRows();
+    const int band = s.m_nCols;
+    const int nNodes = s.m_nNodes;
+    const int block = band < HEAD_BAND_BLOCK ? band : HEAD_BAND_BLOCK;
+    const bool threads = s.m_nThreads > 1 && band >= HEAD_BAND_THREADS_MIN_WIDTH;
+    // Pivot row q reaches rows q + 1 .. q + band; every row takes the pivot
+    // rows above it within that reach.
+    auto takeBlock = [&](int i, int p0, int p1) {
+        const int qa = i - band > p0 ? i - band : p0;
+        const int qb = i < p1 ? i : p1;
+        if (qa < qb)
+            takePivotRows(s, i, qa, qb);
+    };
+    for (int p0 = 0; p0 < nNodes; p0 += block) {
+        const int p1 = nNodes - p0 > block ? p0 + block : nNodes;
+        // The block's own rows, one after the other: each is a pivot row for
+        // the next.
+        for (int r = p0; r < p1; ++r) {
+            takeBlock(r, p0, p1);
+            DivideByPivot(s, r);
+        }
+        const int end = nNodes - (p1 - 1) > band ? p1 + band : nNodes; // rows p1..end-1
+        const int rows = end - p1;
         if (!threads) {
-            eliminateRows(s, r, 1, m);
+            for (int i = p1; i < end; ++i)
+                takeBlock(i, p0, p1);
             continue;
         }
         CThreadTeam& team = s.Team();
-        const int rows = m - 1;
         const int each = (rows + team.Size() - 1) / team.Size();
-        team.ForRanges(rows, each, [&](int begin, int end, int) {
-            eliminateRows(s, r, 1 + begin, 1 + end);
+        team.ForRanges(rows, each, [&](int begin, int stop, int) {
+            for (int i = p1 + begin; i < p1 + stop; ++i)
+                takeBlock(i, p0, p1);
         });
     }
 }
+
+namespace {
 
 // The eliminated rows have a unit diagonal; the solution goes into SLOT_FLUXROW.
 void BackSubstitute(CSimulation& s) {
@@ -283,7 +366,9 @@ void CheckEveryGroupIsHeld(const CSimulation& s, const unsigned char* coupling) 
 
 // Heads and source rates that are not finite (a fixed head near the largest
 // double, say) would flow into every flux and concentration.
-void CheckHeadsAreFinite(const CSimulation& s) { CheckHeadsAreFinite(s, 0, s.m_nNodes); }
+void CheckHeadsAreFinite(const CSimulation& s) {
+    CheckHeadsAreFinite(s, 0, s.m_nNodes);
+}
 
 void CheckHeadsAreFinite(const CSimulation& s, int first, int end) {
     for (int n = first; n < end; ++n) {

@@ -67,6 +67,8 @@ constexpr int THREADS_MIN_NODES_EACH = 768;
 // threads from this band width (grid columns) on: a narrower band gives each
 // pivot too little work for a job of the team.
 constexpr int HEAD_BAND_THREADS_MIN_WIDTH = 64;
+// Pivot rows the band elimination takes together to each row below them.
+constexpr int HEAD_BAND_BLOCK = 8;
 
 // Stable global step (ComputeStableStep). Of the two candidate formulas for a
 // node with dispersion D and velocity term V, the root form applies while
