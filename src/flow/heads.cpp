@@ -239,9 +239,13 @@ void EliminateBand(CSimulation& s) {
     }
 }
 
-namespace {
-
 // The eliminated rows have a unit diagonal; the solution goes into SLOT_FLUXROW.
+// Each row subtracts its products from the right-hand side from the last
+// column of its band to the first. A row's sum needs the solution of the row
+// right below it only for its last product, so four rows whose bands lie
+// inside the matrix sum their products alongside each other down to their
+// fourth column, then finish one after the other: four chains of additions
+// at once, each in its own order, so the same bits.
 void BackSubstitute(CSimulation& s) {
     const int band = s.m_nCols;
     const int width = 2 * band + 1;
@@ -249,15 +253,42 @@ void BackSubstitute(CSimulation& s) {
     const int nComp = s.m_nComp;
     const double* matrix = s.m_work.get();
     double* state = s.m_stateNew.get();
-    for (int r = nNodes - 1; r >= 0; --r) {
-        const double* rowR = matrix + r * width;
-        const int m = band < nNodes - r - 1 ? band : nNodes - r - 1;
-        double x = state[r * nComp + SLOT_FLUXCOL];
-        for (int k = m; k >= 1; --k)
-            x = x - state[(r + k) * nComp + SLOT_FLUXROW] * rowR[band + k];
+    auto solution = [&](int n) { return state[n * nComp + SLOT_FLUXROW]; };
+    // Row r's products from column k down to column 1 taken from x.
+    auto finish = [&](int r, int k, double x) {
+        const double* rowR = matrix + r * width + band;
+        for (; k >= 1; --k)
+            x = x - solution(r + k) * rowR[k];
         state[r * nComp + SLOT_FLUXROW] = x;
+    };
+    int r = nNodes - 1;
+    for (; r >= 0 && nNodes - r - 1 < band; --r)
+        finish(r, nNodes - r - 1, state[r * nComp + SLOT_FLUXCOL]);
+    for (; r >= 3; r -= 4) {
+        const double* row0 = matrix + r * width + band;
+        const double* row1 = row0 - width;
+        const double* row2 = row1 - width;
+        const double* row3 = row2 - width;
+        double x0 = state[r * nComp + SLOT_FLUXCOL];
+        double x1 = state[(r - 1) * nComp + SLOT_FLUXCOL];
+        double x2 = state[(r - 2) * nComp + SLOT_FLUXCOL];
+        double x3 = state[(r - 3) * nComp + SLOT_FLUXCOL];
+        for (int k = band; k >= 4; --k) {
+            x0 = x0 - solution(r + k) * row0[k];
+            x1 = x1 - solution(r - 1 + k) * row1[k];
+            x2 = x2 - solution(r - 2 + k) * row2[k];
+            x3 = x3 - solution(r - 3 + k) * row3[k];
+        }
+        finish(r, band < 3 ? band : 3, x0);
+        finish(r - 1, band < 3 ? band : 3, x1);
+        finish(r - 2, band < 3 ? band : 3, x2);
+        finish(r - 3, band < 3 ? band : 3, x3);
     }
+    for (; r >= 0; --r)
+        finish(r, band, state[r * nComp + SLOT_FLUXCOL]);
 }
+
+namespace {
 
 int FindGroup(int* parent, int x) {
     while (parent[x] != x) {

@@ -27,12 +27,14 @@ void ComputeCellWidths(double* widths, const double* coords, int count);
 // then sweeps until the sum of changes is at most opzero.
 void InitHeads(CSimulation& s);
 
-// The first two steps of the band solve: the matrix and right-hand sides
-// written into m_work and SLOT_FLUXCOL, then the elimination there, which
-// leaves every row divided by its diagonal and the entries below the diagonal
-// zero. The entries not in the matrix must be zero before the first step.
+// The steps of the band solve: the matrix and right-hand sides written into
+// m_work and SLOT_FLUXCOL; the elimination there, which leaves every row
+// divided by its diagonal and the entries below the diagonal zero; the back
+// substitution, which puts the solution into SLOT_FLUXROW. The entries not in
+// the matrix must be zero before the first step.
 void AssembleBandMatrix(CSimulation& s);
 void EliminateBand(CSimulation& s);
+void BackSubstitute(CSimulation& s);
 
 // Throws ComputeException when a group of coupled computed-head nodes is held
 // by no fixed head (its equations have no unique solution). Also used by the

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -305,12 +306,14 @@ void EliminatePivotByPivot(std::vector<double>& matrix, std::vector<double>& rhs
 }
 
 // The band elimination takes the pivot rows in blocks, in vector lanes and on
-// threads; every entry of the eliminated matrix and every right-hand side must
-// have the bits of taking one pivot row after the other. Bands narrower than,
+// threads, and the back substitution sums four rows at once; every entry of
+// the eliminated matrix, every right-hand side and every solution must have
+// the bits of taking one pivot row after the other and one row after the
+// other. Bands narrower than,
 // as wide as and wider than a block, and wide enough for the threads;
 // conductivities over four orders of magnitude, some of them 0, so that some
 // multipliers are 0; a fixed first row and wells.
-TEST(Heads, TheBandEliminationGivesThePivotByPivotBits) {
+TEST(Heads, TheBandSolveGivesTheBitsOfOneRowAfterTheOther) {
     // 12 x 13 nodes: the last block of pivot rows ends 13 rows above the end
     // (on row 143 of 156), where the reach of the block ends with the matrix.
     for (int cols : {1, 2, 3, HEAD_BAND_BLOCK - 1, HEAD_BAND_BLOCK, HEAD_BAND_BLOCK + 1, 13, 17,
@@ -355,6 +358,22 @@ TEST(Heads, TheBandEliminationGivesThePivotByPivotBits) {
                     << matrix[v];
             for (size_t v = matrix.size(); v < ToSize(e.sim.m_workSize); ++v)
                 ASSERT_EQ(e.sim.m_work[v], 7.0) << "work value " << v;
+            // The back substitution, row after row from the last, each row's
+            // products from the last column of its band to the first.
+            std::vector<double> x(ToSize(nodes));
+            for (int r = nodes - 1; r >= 0; --r) {
+                double sum = rhs[ToSize(r)];
+                for (int k = std::min(cols, nodes - r - 1); k >= 1; --k)
+                    sum = sum - x[ToSize(r + k)] * matrix[ToSize(r * (2 * cols + 1) + cols + k)];
+                x[ToSize(r)] = sum;
+            }
+            BackSubstitute(e.sim);
+            for (int n = 0; n < nodes; ++n)
+                ASSERT_EQ(std::memcmp(&x[ToSize(n)],
+                                      &e.sim.m_stateNew[ToSize(n * e.sim.m_nComp + SLOT_FLUXROW)],
+                                      sizeof(double)),
+                          0)
+                    << "solution of node " << n;
             for (int n = 0; n < nodes; ++n)
                 ASSERT_EQ(std::memcmp(&rhs[ToSize(n)],
                                       &e.sim.m_stateNew[ToSize(n * e.sim.m_nComp + SLOT_FLUXCOL)],
