@@ -2,7 +2,9 @@
 // step over a grid (the face loops of one thread, the per-node gather on one
 // or more threads, with the bytes it must move) and the local integration of
 // one node's reactions; and the machine's memory bandwidth (a STREAM triad),
-// the bound of the transport step's bytes.
+// the bound of the transport step's bytes, and the time a cache line takes
+// from one core to another and back (what every hand-over between threads
+// costs; on a virtual machine it changes with where the host runs its CPUs).
 //
 //   build/release/bench/kova_micro_bench [--benchmark_filter=...]
 #include "flow/flow_field.h"
@@ -17,6 +19,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include <atomic>
+#include <pthread.h>
+#include <sched.h>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -243,6 +248,52 @@ void BM_RxnSetIntegrate(benchmark::State& state) {
                                             : "dual Monod + sorption + equilibrium");
 }
 BENCHMARK(BM_RxnSetIntegrate)->ArgName("network")->Arg(0)->Arg(1);
+
+// Runs the calling thread on CPU cpu; false when the process may not.
+bool RunOn(size_t cpu) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    return pthread_setaffinity_np(pthread_self(), sizeof set, &set) == 0;
+}
+
+// One cache line from CPU 0 to CPU 1 and back: a counter that the two threads
+// raise in turn, per round trip.
+void BM_CoreRoundTrip(benchmark::State& state) {
+    constexpr int64_t tripsPerIteration = 10000;
+    alignas(64) std::atomic<int64_t> turn{0};
+    std::atomic<bool> stop{false};
+    if (!RunOn(0)) {
+        state.SkipWithError("cannot run on CPU 0");
+        return;
+    }
+    std::thread partner([&] {
+        RunOn(1);
+        int64_t next = 1;
+        while (!stop.load(std::memory_order_relaxed)) {
+            if (turn.load(std::memory_order_acquire) != next)
+                continue;
+            turn.store(next + 1, std::memory_order_release);
+            next += 2;
+        }
+    });
+    int64_t value = 0;
+    for (auto _ : state) {
+        for (int64_t trip = 0; trip < tripsPerIteration; ++trip) {
+            turn.store(value + 1, std::memory_order_release);
+            while (turn.load(std::memory_order_acquire) != value + 2) {
+            }
+            value += 2;
+        }
+    }
+    stop.store(true, std::memory_order_relaxed);
+    partner.join();
+    state.SetItemsProcessed(state.iterations() * tripsPerIteration);
+    state.counters["ns_per_round_trip"] = benchmark::Counter(
+        static_cast<double>(state.iterations() * tripsPerIteration),
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_CoreRoundTrip)->UseRealTime();
 
 } // namespace
 

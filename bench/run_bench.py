@@ -3,10 +3,16 @@
 time of every phase (from kova-compute --timings), node-steps per second over
 the time loop (transport and reactions) and the peak memory of the process.
 With --baseline it also times another build of kova-compute (the one before
-a change) against this one, alternating the runs, for the serial speed.
+a change) against this one, alternating the runs, for the serial speed. With
+--pairs N it runs N alternating pairs of 1 and 2 threads instead and reports
+the medians of every phase and of the pairs' ratios of whole runs, with the
+time a cache line takes between the two CPUs before and after (from
+kova_micro_bench, when it is built): on a virtual machine the host moves its
+CPUs, and threads that hand work to each other gain with the line's speed.
 
 Usage: bench/run_bench.py [--bin build/release/kova-compute] [--baseline BIN]
-           [--only NAME ...] [--skip-big] [--repeat N] [--workdir DIR]
+           [--only NAME ...] [--skip-big] [--repeat N] [--pairs N]
+           [--workdir DIR]
 The models are written by bench/make_model.py into the work directory
 (default: a fresh directory under /tmp); the shipped examples are copied there.
 """
@@ -95,6 +101,47 @@ def machine():
     return f"{cpu}, {os.cpu_count()} CPUs, load average {load[0]:.2f} {load[1]:.2f} {load[2]:.2f}"
 
 
+def round_trip():
+    """ns for a cache line from CPU 0 to CPU 1 and back, or None."""
+    micro = os.path.join(ROOT, "build/release/bench/kova_micro_bench")
+    if not os.path.exists(micro):
+        return None
+    out = subprocess.run([micro, "--benchmark_filter=CoreRoundTrip", "--benchmark_format=json"],
+                         capture_output=True, text=True)
+    m = re.search(r'"ns_per_round_trip": ([0-9.eE+-]+)', out.stdout)
+    return float(m.group(1)) * 1e9 if m else None
+
+
+def pairs(args, names, workdir):
+    """Alternating pairs of whole runs with 1 and 2 threads; medians."""
+    before = round_trip()
+    print(f"{args.pairs} alternating pairs per model (the order turns each pair); "
+          f"medians in seconds; core round trip before: "
+          f"{'n/a' if before is None else f'{before:.0f} ns'}\n")
+    print("| model | threads | " + " | ".join(PHASES) + " |")
+    print("|---|---|" + "---|" * len(PHASES))
+    ratios = {}
+    for name in names:
+        if MODELS[name][1] != [1, 2]:
+            continue
+        base = prepare(name, workdir)
+        runs = {1: [], 2: []}
+        for i in range(args.pairs):
+            for threads in (1, 2) if i % 2 == 0 else (2, 1):
+                runs[threads].append(parse_timings(run(args.bin, base, threads)[2]))
+        for threads in (1, 2):
+            cells = " | ".join(f"{statistics.median(r[p] for r in runs[threads]):.3f}"
+                               for p in PHASES)
+            print(f"| {name} | {threads} | {cells} |", flush=True)
+        ratios[name] = [a["total"] / b["total"] for a, b in zip(runs[1], runs[2])]
+    after = round_trip()
+    print()
+    for name, r in ratios.items():
+        print(f"{name}: 2 threads {statistics.median(r):.2f}x the whole run of 1 thread "
+              f"(median of {len(r)} pairs; pairs {min(r):.2f}x to {max(r):.2f}x)")
+    print(f"core round trip after: {'n/a' if after is None else f'{after:.0f} ns'}")
+
+
 def main():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("--bin", default=os.path.join(ROOT, "build/release/kova-compute"))
@@ -102,6 +149,8 @@ def main():
     p.add_argument("--only", nargs="*", help="model names: " + ", ".join(MODELS))
     p.add_argument("--skip-big", action="store_true", help="leave out the 1000 x 1000 model")
     p.add_argument("--repeat", type=int, default=3, help="runs per model and thread count")
+    p.add_argument("--pairs", type=int,
+                   help="alternating pairs of 1 and 2 threads per model, medians")
     p.add_argument("--workdir")
     args = p.parse_args()
 
@@ -109,6 +158,10 @@ def main():
     os.makedirs(workdir, exist_ok=True)
     names = args.only or [n for n in MODELS if not (args.skip_big and n in BIG)]
     print(f"machine: {machine()}")
+    if args.pairs:
+        print(f"binary: {args.bin}")
+        pairs(args, names, workdir)
+        return
     print(f"binary: {args.bin}; best of {args.repeat} runs; times in seconds\n")
     print("| model | threads | read | heads | flow field | transport | reactions | output "
           "| total | node-steps/s | peak MiB |")
