@@ -11,6 +11,7 @@
 #include "flow/heads.h"
 #include "flow/transport.h"
 #include "io/reader.h"
+#include "model/node_array.h"
 #include "model/rxn_work.h"
 #include "model/simulation.h"
 #include "run/message_sink.h"
@@ -194,12 +195,20 @@ BENCHMARK(BM_TransportStep)
 void BM_StreamTriad(benchmark::State& state) {
     const size_t n = size_t(1) << 25;
     const int threads = static_cast<int>(state.range(0));
-    std::vector<double> a(n, 0.0), b(n, 1.0), c(n, 2.0);
+    // Allocated as the engine allocates its node arrays (on huge pages where
+    // the system has them), so that both pay the same for their pages.
+    CNodeArray<double> a = ZeroedNodeArray<double>(n, true);
+    CNodeArray<double> b = ZeroedNodeArray<double>(n, true);
+    CNodeArray<double> c = ZeroedNodeArray<double>(n, true);
+    for (size_t i = 0; i < n; ++i) {
+        b[i] = 1.0;
+        c[i] = 2.0;
+    }
     const double scalar = 3.0;
     auto triad = [&](size_t begin, size_t end) {
-        double* pa = a.data();
-        const double* pb = b.data();
-        const double* pc = c.data();
+        double* pa = a.get();
+        const double* pb = b.get();
+        const double* pc = c.get();
         for (size_t i = begin; i < end; ++i)
             pa[i] = pb[i] + scalar * pc[i];
     };

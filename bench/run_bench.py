@@ -187,7 +187,7 @@ def main():
                   "the speed of 1 thread")
 
     if args.baseline:
-        print("\nserial speed, whole run wall time (median, min of "
+        print("\nserial speed (--threads 1 both), whole run wall time (median, min of "
               f"{max(args.repeat, 10)} alternating runs):")
         for name in ("two_nodes", "plume"):
             if args.only and name not in args.only:
@@ -195,10 +195,10 @@ def main():
             base = prepare(name, workdir)
             before, after = [], []
             for _ in range(max(args.repeat, 10)):
-                before.append(run(args.baseline, base, None, timings=False)[0])
+                before.append(run(args.baseline, base, 1, timings=False)[0])
                 after.append(run(args.bin, base, 1, timings=False)[0])
             print(f"  {name}: before {statistics.median(before):.4f} (min {min(before):.4f}), "
-                  f"after with --threads 1 {statistics.median(after):.4f} "
+                  f"after {statistics.median(after):.4f} "
                   f"(min {min(after):.4f}): {statistics.median(after) / statistics.median(before):.3f}x")
 
 
