@@ -135,7 +135,8 @@ typedef double CFourEntries __attribute__((vector_size(4 * sizeof(double))));
     }
     if (n == 0)
         return;
-    // Columns qb..qa+band: every pivot row reaches them.
+    // Columns qb up to the reach of the first pivot row taken: every pivot row
+    // taken reaches them.
     const int full = reach[0];
     int c = qb;
     for (; c + 8 <= full + 1; c += 8) {
@@ -397,9 +398,7 @@ void CheckEveryGroupIsHeld(const CSimulation& s, const unsigned char* coupling) 
 
 // Heads and source rates that are not finite (a fixed head near the largest
 // double, say) would flow into every flux and concentration.
-void CheckHeadsAreFinite(const CSimulation& s) {
-    CheckHeadsAreFinite(s, 0, s.m_nNodes);
-}
+void CheckHeadsAreFinite(const CSimulation& s) { CheckHeadsAreFinite(s, 0, s.m_nNodes); }
 
 void CheckHeadsAreFinite(const CSimulation& s, int first, int end) {
     for (int n = first; n < end; ++n) {
