@@ -265,6 +265,7 @@ void BackSubstitute(CSimulation& s) {
     int r = nNodes - 1;
     for (; r >= 0 && nNodes - r - 1 < band; --r)
         finish(r, nNodes - r - 1, state[r * nComp + SLOT_FLUXCOL]);
+    const int last = band < 3 ? band : 3; // the columns each row finishes alone
     for (; r >= 3; r -= 4) {
         const double* row0 = matrix + r * width + band;
         const double* row1 = row0 - width;
@@ -280,10 +281,10 @@ void BackSubstitute(CSimulation& s) {
             x2 = x2 - solution(r - 2 + k) * row2[k];
             x3 = x3 - solution(r - 3 + k) * row3[k];
         }
-        finish(r, band < 3 ? band : 3, x0);
-        finish(r - 1, band < 3 ? band : 3, x1);
-        finish(r - 2, band < 3 ? band : 3, x2);
-        finish(r - 3, band < 3 ? band : 3, x3);
+        finish(r, last, x0);
+        finish(r - 1, last, x1);
+        finish(r - 2, last, x2);
+        finish(r - 3, last, x3);
     }
     for (; r >= 0; --r)
         finish(r, band, state[r * nComp + SLOT_FLUXCOL]);
