@@ -260,12 +260,14 @@ double Sometimes0(double lo, double hi, std::mt19937_64& random) {
 }
 
 // Random states, fluxes and coefficients on grids of many shapes: with 1, 2
-// and 3 threads, and columns taken in lanes of 1, 2 and 4, the gather writes
-// every value with the face loops' bits.
+// and 3 threads, and columns taken in lanes of 1, 2, 4 and 8 (where the
+// processor has them), the gather writes every value with the face loops'
+// bits. 9 and 18 columns fill lanes of eight exactly (column faces, then
+// nodes away from the edges).
 TEST(Transport, TheThreadsGatherTheFaceLoopsBitForBit) {
-    const int shapes[][4] = {{1, 1, 0, 1},  {1, 7, 0, 2}, {7, 1, 1, 1},  {2, 2, 0, 3},
-                             {3, 5, 2, 2},  {6, 4, 1, 3}, {13, 9, 0, 2}, {4, 6, 2, 0},
-                             {5, 23, 1, 3}, {3, 10, 0, 1}};
+    const int shapes[][4] = {{1, 1, 0, 1},  {1, 7, 0, 2},  {7, 1, 1, 1},  {2, 2, 0, 3},
+                             {3, 5, 2, 2},  {6, 4, 1, 3},  {13, 9, 0, 2}, {4, 6, 2, 0},
+                             {5, 23, 1, 3}, {3, 10, 0, 1}, {4, 18, 1, 2}, {9, 41, 3, 1}};
     std::mt19937_64 random(20240611);
     for (const auto& shape : shapes) {
         for (int trial = 0; trial < 4; ++trial) {
@@ -306,7 +308,7 @@ TEST(Transport, TheThreadsGatherTheFaceLoopsBitForBit) {
             const std::vector<double> serial(sim.m_transportDelta,
                                              sim.m_transportDelta + sim.m_nValues);
             // One thread runs the gather on large grids: called here directly.
-            for (int lanes : {1, 2, 4}) {
+            for (int lanes : {1, 2, 4, 8}) {
                 SetGatherLanes(lanes);
                 for (int threads : {1, 2, 3}) {
                     for (int t = 0; t < sim.m_nValues; ++t)
