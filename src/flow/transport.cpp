@@ -349,8 +349,8 @@ KOVA_LANES_INLINE void NodeChangesRow(const CGather& g, const CLines& r, int i, 
     }
 }
 
-// The three passes over a row at one width, each a function of its own so
-// that the compiler keeps its few values in registers.
+// The copy into lines and the three passes over a row at one width, each a
+// function of its own so that the compiler keeps its few values in registers.
 struct CGatherPasses {
     int lanes;
     void (*fill)(const CGather&, int, double*, double*);
@@ -360,58 +360,32 @@ struct CGatherPasses {
                         const double*);
 };
 
-template <class V> void FillPass(const CGather& g, int i, double* line, double* coef) {
-    FillRow<V>(g, i, line, coef);
-}
-template <class V> void RowFacesPass(const CGather& g, const CLines& r, int i, double* out) {
-    RowFacesRow<V>(g, r, i, out);
-}
-template <class V> void ColumnFacesPass(const CGather& g, const CLines& r, int i, double* out) {
-    ColumnFacesRow<V>(g, r, i, out);
-}
-template <class V>
-void NodeChangesPass(const CGather& g, const CLines& r, int i, const double* above,
-                     const double* below, const double* column) {
-    NodeChangesRow<V>(g, r, i, above, below, column);
-}
+// The passes in lanes of V (W wide), compiled for TARGET (an attribute, or
+// nothing), as GATHER_BY_<W>.
+#define KOVA_GATHER_PASSES(W, TARGET, V)                                                           \
+    TARGET void FillBy##W(const CGather& g, int i, double* line, double* coef) {                   \
+        FillRow<V>(g, i, line, coef);                                                              \
+    }                                                                                              \
+    TARGET void RowFacesBy##W(const CGather& g, const CLines& r, int i, double* out) {             \
+        RowFacesRow<V>(g, r, i, out);                                                              \
+    }                                                                                              \
+    TARGET void ColumnFacesBy##W(const CGather& g, const CLines& r, int i, double* out) {          \
+        ColumnFacesRow<V>(g, r, i, out);                                                           \
+    }                                                                                              \
+    TARGET void NodeChangesBy##W(const CGather& g, const CLines& r, int i, const double* above,    \
+                                 const double* below, const double* column) {                      \
+        NodeChangesRow<V>(g, r, i, above, below, column);                                          \
+    }                                                                                              \
+    const CGatherPasses GATHER_BY_##W = {W, FillBy##W, RowFacesBy##W, ColumnFacesBy##W,            \
+                                         NodeChangesBy##W};
 
-const CGatherPasses GATHER_BY_1 = {1, FillPass<double>, RowFacesPass<double>,
-                                   ColumnFacesPass<double>, NodeChangesPass<double>};
-const CGatherPasses GATHER_BY_2 = {2, FillPass<CLanes2>, RowFacesPass<CLanes2>,
-                                   ColumnFacesPass<CLanes2>, NodeChangesPass<CLanes2>};
-
+KOVA_GATHER_PASSES(1, , double)
+KOVA_GATHER_PASSES(2, , CLanes2)
 #if KOVA_LANES_AVX2
-KOVA_TARGET_AVX2 void FillBy4(const CGather& g, int i, double* line, double* coef) {
-    FillRow<CLanes4>(g, i, line, coef);
-}
-KOVA_TARGET_AVX2 void RowFacesBy4(const CGather& g, const CLines& r, int i, double* out) {
-    RowFacesRow<CLanes4>(g, r, i, out);
-}
-KOVA_TARGET_AVX2 void ColumnFacesBy4(const CGather& g, const CLines& r, int i, double* out) {
-    ColumnFacesRow<CLanes4>(g, r, i, out);
-}
-KOVA_TARGET_AVX2 void NodeChangesBy4(const CGather& g, const CLines& r, int i, const double* above,
-                                     const double* below, const double* column) {
-    NodeChangesRow<CLanes4>(g, r, i, above, below, column);
-}
-const CGatherPasses GATHER_BY_4 = {4, FillBy4, RowFacesBy4, ColumnFacesBy4, NodeChangesBy4};
-
-KOVA_TARGET_AVX512 void FillBy8(const CGather& g, int i, double* line, double* coef) {
-    FillRow<CLanes8>(g, i, line, coef);
-}
-KOVA_TARGET_AVX512 void RowFacesBy8(const CGather& g, const CLines& r, int i, double* out) {
-    RowFacesRow<CLanes8>(g, r, i, out);
-}
-KOVA_TARGET_AVX512 void ColumnFacesBy8(const CGather& g, const CLines& r, int i, double* out) {
-    ColumnFacesRow<CLanes8>(g, r, i, out);
-}
-KOVA_TARGET_AVX512 void NodeChangesBy8(const CGather& g, const CLines& r, int i,
-                                       const double* above, const double* below,
-                                       const double* column) {
-    NodeChangesRow<CLanes8>(g, r, i, above, below, column);
-}
-const CGatherPasses GATHER_BY_8 = {8, FillBy8, RowFacesBy8, ColumnFacesBy8, NodeChangesBy8};
+KOVA_GATHER_PASSES(4, KOVA_TARGET_AVX2, CLanes4)
+KOVA_GATHER_PASSES(8, KOVA_TARGET_AVX512, CLanes8)
 #endif
+#undef KOVA_GATHER_PASSES
 
 const CGatherPasses* WidestGather() {
     return WidestLanes(&GATHER_BY_2, KOVA_IF_AVX2(&GATHER_BY_4), KOVA_IF_AVX2(&GATHER_BY_8));
