@@ -21,10 +21,10 @@ void TransportStepGather(CSimulation& s);
 void TransportStepRows(CSimulation& s, int rowBegin, int rowEnd);
 // The gather's scratch of one thread, in doubles.
 size_t GatherScratchSize(const CSimulation& s);
-// The gather takes neighbouring columns in lanes: 4 with AVX2, else 2; the
-// bits are the same for every width. SetGatherLanes(1 or 2) narrows them for
-// the whole process (a comparison of the widths), any other value restores
-// the widest; GatherLanes tells the width in use.
+// The gather takes neighbouring columns in lanes: 8 with AVX-512, 4 with
+// AVX2, else 2; the bits are the same for every width. SetGatherLanes(1, 2 or
+// 4) narrows them for the whole process (a comparison of the widths), any
+// other value restores the widest; GatherLanes tells the width in use.
 void SetGatherLanes(int lanes);
 int GatherLanes();
 

@@ -134,7 +134,7 @@ public:
     CNodeArray<double> m_faceFlux;
     CNodeArray<double> m_faceCross;
     CNodeArray<double> m_crossLimits;
-    std::vector<double> m_transportScratch;           // face fluxes kept by each thread's gather
+    std::vector<double> m_transportScratch;           // each thread's gather: fluxes, row lines
     // The implicit transport's systems (flow/implicit_transport.h), made
     // before the time loop when the model asks for it.
     std::unique_ptr<CImplicitTransport, CImplicitDeleter> m_implicit;
