@@ -410,14 +410,16 @@ int GatherScratchPerColumn(const CGather& g) {
 // scratch: GatherScratchSize doubles of the calling thread.
 void GatherRowsWith(const CGatherPasses& passes, const CGather& g, int begin, int end,
                     double* scratch) {
-    const int perRow = g.nCols * g.nMobile;
+    // A row's fluxes and a line each fit int (they are at most the checked
+    // counts of coefficients and of state values); three lines need not.
+    const size_t perRow = ToSize(g.nCols * g.nMobile);
     double* above = scratch;
     double* below = scratch + perRow;
     double* column = scratch + 2 * perRow;
     double* lines = scratch + 3 * perRow;
-    const int perLine = g.nCols * (LINE_MOBILE + g.nMobile);
+    const size_t perLine = ToSize(g.nCols * (LINE_MOBILE + g.nMobile));
     double* coef = lines + 3 * perLine;
-    const auto line = [&](int r) { return lines + (r % 3) * perLine; };
+    const auto line = [&](int r) { return lines + ToSize(r % 3) * perLine; };
     if (begin >= end)
         return;
     if (begin > 0) {
