@@ -14,7 +14,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <new>
 #include <string>
 #include <utility>
@@ -104,9 +103,6 @@ double* RowEntries(CSimulation& s, int i) {
     return s.m_work.get() + static_cast<ptrdiff_t>(i) * (2 * band + 1) + band - i;
 }
 
-// Four entries of a row, in one vector register where the processor has one.
-typedef double CFourEntries __attribute__((vector_size(4 * sizeof(double))));
-
 // Row i less its multiples of the pivot rows qa..qb-1: rows above i, within
 // its band and already divided by their diagonal (qb - qa <= band). First the
 // columns qa..qb-1, pivot row by pivot row, which give each pivot row's
@@ -140,18 +136,14 @@ typedef double CFourEntries __attribute__((vector_size(4 * sizeof(double))));
     const int full = reach[0];
     int c = qb;
     for (; c + 8 <= full + 1; c += 8) {
-        CFourEntries x0, x1;
-        std::memcpy(&x0, a + c, sizeof x0);
-        std::memcpy(&x1, a + c + 4, sizeof x1);
+        CLanes4 x0 = LoadLanes<CLanes4>(a + c, 1);
+        CLanes4 x1 = LoadLanes<CLanes4>(a + c + 4, 1);
         for (int t = 0; t < n; ++t) {
-            CFourEntries p0, p1;
-            std::memcpy(&p0, pivot[t] + c, sizeof p0);
-            std::memcpy(&p1, pivot[t] + c + 4, sizeof p1);
-            x0 = x0 + f[t] * p0;
-            x1 = x1 + f[t] * p1;
+            x0 = x0 + f[t] * LoadLanes<CLanes4>(pivot[t] + c, 1);
+            x1 = x1 + f[t] * LoadLanes<CLanes4>(pivot[t] + c + 4, 1);
         }
-        std::memcpy(a + c, &x0, sizeof x0);
-        std::memcpy(a + c + 4, &x1, sizeof x1);
+        StoreLanes<CLanes4>(a + c, 1, x0);
+        StoreLanes<CLanes4>(a + c + 4, 1, x1);
     }
     for (; c <= full; ++c) {
         double x = a[c];
