@@ -13,6 +13,7 @@ namespace {
 constexpr int TEAM_SPIN_LIMIT = 4000;
 constexpr uint64_t DOOR_CLOSED = uint64_t(1) << 31;
 constexpr uint64_t DOOR_JOINED = DOOR_CLOSED - 1;
+constexpr uint64_t SHARE_FRONT = (uint64_t(1) << 32) - 1;
 
 static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t),
               "a futex word is a plain 32-bit integer");
@@ -64,7 +65,9 @@ void WakeSleepers(std::atomic<uint32_t>& word, std::atomic<uint32_t>& sleepers) 
 } // namespace
 
 CThreadTeam::CThreadTeam(int nThreads)
-    : m_nThreads(nThreads > 1 ? nThreads : 1), m_failures(static_cast<size_t>(m_nThreads)) {
+    : m_nThreads(nThreads > 1 ? nThreads : 1),
+      m_shares(std::make_unique<CShare[]>(static_cast<size_t>(m_nThreads))),
+      m_failures(static_cast<size_t>(m_nThreads)) {
     m_threads.reserve(static_cast<size_t>(m_nThreads - 1));
     for (int thread = 1; thread < m_nThreads; ++thread) {
         try {
@@ -89,6 +92,39 @@ void CThreadTeam::Stop() {
 int CThreadTeam::BlockSize(int count) const {
     const int64_t ranges = static_cast<int64_t>(m_nThreads) * 8;
     return static_cast<int>((count + ranges - 1) / ranges);
+}
+
+// Before the job is offered: the threads see the shares with the job.
+void CThreadTeam::OpenShares(int ranges) {
+    const int64_t n = m_nThreads;
+    for (int64_t t = 0; t < n; ++t) {
+        const uint64_t front = static_cast<uint64_t>(ranges * t / n);
+        const uint64_t end = static_cast<uint64_t>(ranges * (t + 1) / n);
+        m_shares[static_cast<size_t>(t)].word.store(end << 32 | front, std::memory_order_relaxed);
+    }
+}
+
+// The next range from the front of the thread's own share, else from the
+// back of another's; -1 when none is left. Only the owner moves a front, and
+// only when it has seen a range left: a front passes its end by one at most
+// (when another took that range meanwhile), never into the end's bits.
+int64_t CThreadTeam::ClaimRange(int thread) {
+    std::atomic<uint64_t>& own = m_shares[static_cast<size_t>(thread)].word;
+    const uint64_t seen = own.load(std::memory_order_relaxed);
+    if ((seen & SHARE_FRONT) < (seen >> 32)) {
+        const uint64_t was = own.fetch_add(1, std::memory_order_relaxed);
+        if ((was & SHARE_FRONT) < (was >> 32))
+            return static_cast<int64_t>(was & SHARE_FRONT);
+    }
+    for (int other = (thread + 1) % m_nThreads; other != thread; other = (other + 1) % m_nThreads) {
+        std::atomic<uint64_t>& word = m_shares[static_cast<size_t>(other)].word;
+        uint64_t now = word.load(std::memory_order_relaxed);
+        while ((now & SHARE_FRONT) < (now >> 32))
+            if (word.compare_exchange_weak(now, now - (uint64_t(1) << 32),
+                                           std::memory_order_relaxed))
+                return static_cast<int64_t>(now >> 32) - 1;
+    }
+    return -1;
 }
 
 void CThreadTeam::RunJob(int thread) {

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 #include <type_traits>
@@ -40,22 +41,22 @@ public:
 
     // body(begin, end, thread) for the ranges [begin, end) of at most chunk
     // items that cover 0..count-1, each range on the thread that claims it.
-    // An exception that escapes body ends its thread's part of the job and is
-    // rethrown here after the job (that of the lowest thread); ranges may then
-    // be left undone.
+    // Thread t first takes the ranges of its own share, the t-th of Size()
+    // runs of ranges, from the front; then the others' remaining ranges from
+    // the back. So a thread takes the same items job after job and their
+    // values stay in its caches; one that is late or slow has its ranges
+    // taken by the others. An exception that escapes body ends its thread's
+    // part of the job and is rethrown here after the job (that of the lowest
+    // thread); ranges may then be left undone.
     template <typename Body> void ForRanges(int count, int chunk, Body&& body) {
         if (count <= 0)
             return;
         if (chunk < 1)
             chunk = 1;
-        struct alignas(TEAM_LINE) CNext {
-            std::atomic<int64_t> item{0};
-        } next; // a cache line of its own
+        OpenShares((count - 1) / chunk + 1);
         auto job = [&](int thread) {
-            for (;;) {
-                const int64_t begin = next.item.fetch_add(chunk, std::memory_order_relaxed);
-                if (begin >= count)
-                    return;
+            for (int64_t range = ClaimRange(thread); range >= 0; range = ClaimRange(thread)) {
+                const int64_t begin = range * chunk;
                 const int64_t end = count - begin < chunk ? count : begin + chunk;
                 body(static_cast<int>(begin), static_cast<int>(end), thread);
             }
@@ -87,6 +88,8 @@ private:
     using JobEntry = void (*)(void* context, int thread);
 
     void RunErased(JobEntry entry, void* context);
+    void OpenShares(int ranges);
+    int64_t ClaimRange(int thread);
     void WorkerLoop(int thread);
     void RunJob(int thread);
     bool Join(uint32_t job);
@@ -101,6 +104,12 @@ private:
     alignas(TEAM_LINE) std::atomic<uint32_t> m_workersAsleep{0}; // threads asleep on m_generation
     alignas(TEAM_LINE) std::atomic<uint32_t> m_callerAsleep{0};  // the caller asleep on m_left
     std::atomic<bool> m_stop{false};
+    // A thread's share of the current job's ranges: the next range from the
+    // front in the low 32 bits, the end in the high ones.
+    struct alignas(TEAM_LINE) CShare {
+        std::atomic<uint64_t> word{0};
+    };
+    std::unique_ptr<CShare[]> m_shares;         // one per thread
     std::vector<std::exception_ptr> m_failures; // per thread, of the current job
     std::vector<std::thread> m_threads;
 };
