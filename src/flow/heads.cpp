@@ -49,14 +49,14 @@ void ClearFluxSlots(CSimulation& s) {
 
 } // namespace
 
-// One row per node: a fixed head is its own equation; a computed head balances
-// the conductances to its neighbours against the node's volume source. The
-// right-hand side goes into SLOT_FLUXCOL.
-void AssembleBandMatrix(CSimulation& s) {
+namespace {
+
+// Rows first..end-1 of the band matrix; see AssembleBandMatrix.
+void AssembleBandRows(CSimulation& s, int first, int end) {
     const int band = s.m_nCols;
     const int width = 2 * band + 1;
     const unsigned char* nodeType = s.m_nodeType.get();
-    for (int n = 0; n < s.m_nNodes; ++n) {
+    for (int n = first; n < end; ++n) {
         const int i = n / s.m_nCols;
         const int j = n % s.m_nCols;
         double* row = s.m_work.get() + n * width;
@@ -82,6 +82,26 @@ void AssembleBandMatrix(CSimulation& s) {
     }
 }
 
+bool EliminatesOnThreads(const CSimulation& s) {
+    return s.m_nThreads > 1 && s.m_nCols >= HEAD_BAND_THREADS_MIN_WIDTH;
+}
+
+} // namespace
+
+// One row per node: a fixed head is its own equation; a computed head balances
+// the conductances to its neighbours against the node's volume source. The
+// right-hand side goes into SLOT_FLUXCOL. Where the elimination takes threads,
+// so does the assembly: the matrix's first writes fault its fresh pages in,
+// and the system clears each page then (on this kind of virtual machine, up
+// to a few tenths of a second for a 200 x 200 grid's 128 MB).
+void AssembleBandMatrix(CSimulation& s) {
+    if (!EliminatesOnThreads(s)) {
+        AssembleBandRows(s, 0, s.m_nNodes);
+        return;
+    }
+    s.Team().ForBlocks(s.m_nNodes, [&](int begin, int end) { AssembleBandRows(s, begin, end); });
+}
+
 namespace {
 
 // Gaussian elimination without pivoting inside the band, the pivot rows taken
@@ -92,10 +112,10 @@ namespace {
 // pivot row is 0 skips that pivot row (most of the band below a row is empty
 // at first): the operations, and so the bits, of taking one pivot row after
 // the other to every row below it. The rows below a block are independent of
-// each other, so threads take ranges of them; the entries are computed in the
-// lanes of the vector unit (AVX2 where the processor has it), the same
-// operations on each entry, so the same bits for any number of threads and
-// any width.
+// each other, so threads take them, each its own (CRowDeal); the entries
+// are computed in the lanes of the vector unit (AVX2 where the processor has
+// it), the same operations on each entry, so the same bits for any number of
+// threads and any width.
 
 // Entry (i, c) of the band matrix at RowEntries(s, i)[c], for |c - i| <= band.
 double* RowEntries(CSimulation& s, int i) {
@@ -192,6 +212,52 @@ void DivideByPivot(CSimulation& s, int r) {
     rhs = rhs / p;
 }
 
+// Pivot row q reaches rows q + 1 .. q + band; row i takes the pivot rows
+// p0..p1-1 that lie above it within that reach.
+void TakeBlock(CTakePivotRows takePivotRows, CSimulation& s, int i, int p0, int p1) {
+    const int band = s.m_nCols;
+    const int qa = i - band > p0 ? i - band : p0;
+    const int qb = i < p1 ? i : p1;
+    if (qa < qb)
+        takePivotRows(s, i, qa, qb);
+}
+
+// The block's own rows p0..p1-1, one after the other: each is a pivot row
+// for the next.
+void MakePivotBlock(CTakePivotRows takePivotRows, CSimulation& s, int p0, int p1) {
+    for (int r = p0; r < p1; ++r) {
+        TakeBlock(takePivotRows, s, r, p0, p1);
+        DivideByPivot(s, r);
+    }
+}
+
+// The rows of the whole matrix in runs of `run` rows, dealt to the threads in
+// turn: any band rows below a block of pivot rows are shared about evenly,
+// and a row stays on its thread from its first pivot block to its own, so
+// its values stay in that thread's caches. A run holds whole blocks.
+struct CRowDeal {
+    int run;
+    int threads;
+    int Owner(int i) const { return (i / run) % threads; }
+};
+
+// Rows p1..end-1 of thread t take the pivot rows p0..p1-1. The thread of the
+// next block, p1..p2-1, then makes it a pivot block at once: it is ready
+// when the threads meet, and the caller need not read its rows.
+void TakeBlockOnThread(CTakePivotRows takePivotRows, CSimulation& s, const CRowDeal& deal, int t,
+                       int p0, int p1, int end, int p2) {
+    for (int i = p1; i < end;) {
+        const int runEnd =
+            (i / deal.run + 1) * deal.run < end ? (i / deal.run + 1) * deal.run : end;
+        if (deal.Owner(i) == t)
+            for (int r = i; r < runEnd; ++r)
+                TakeBlock(takePivotRows, s, r, p0, p1);
+        i = runEnd;
+    }
+    if (p1 < p2 && deal.Owner(p1) == t)
+        MakePivotBlock(takePivotRows, s, p1, p2);
+}
+
 } // namespace
 
 void EliminateBand(CSimulation& s) {
@@ -199,35 +265,30 @@ void EliminateBand(CSimulation& s) {
     const int band = s.m_nCols;
     const int nNodes = s.m_nNodes;
     const int block = band < HEAD_BAND_BLOCK ? band : HEAD_BAND_BLOCK;
-    const bool threads = s.m_nThreads > 1 && band >= HEAD_BAND_THREADS_MIN_WIDTH;
-    // Pivot row q reaches rows q + 1 .. q + band; every row takes the pivot
-    // rows above it within that reach.
-    auto takeBlock = [&](int i, int p0, int p1) {
-        const int qa = i - band > p0 ? i - band : p0;
-        const int qb = i < p1 ? i : p1;
-        if (qa < qb)
-            takePivotRows(s, i, qa, qb);
-    };
+    if (!EliminatesOnThreads(s)) {
+        for (int p0 = 0; p0 < nNodes; p0 += block) {
+            const int p1 = nNodes - p0 > block ? p0 + block : nNodes;
+            MakePivotBlock(takePivotRows, s, p0, p1);
+            const int end = nNodes - (p1 - 1) > band ? p1 + band : nNodes; // rows p1..end-1
+            for (int i = p1; i < end; ++i)
+                TakeBlock(takePivotRows, s, i, p0, p1);
+        }
+        return;
+    }
+    CThreadTeam& team = s.Team();
+    const int each = (band + team.Size() - 1) / team.Size();
+    const CRowDeal deal{(each + block - 1) / block * block, team.Size()};
+    MakePivotBlock(takePivotRows, s, 0, nNodes > block ? block : nNodes);
     for (int p0 = 0; p0 < nNodes; p0 += block) {
         const int p1 = nNodes - p0 > block ? p0 + block : nNodes;
-        // The block's own rows, one after the other: each is a pivot row for
-        // the next.
-        for (int r = p0; r < p1; ++r) {
-            takeBlock(r, p0, p1);
-            DivideByPivot(s, r);
-        }
         const int end = nNodes - (p1 - 1) > band ? p1 + band : nNodes; // rows p1..end-1
-        const int rows = end - p1;
-        if (!threads) {
-            for (int i = p1; i < end; ++i)
-                takeBlock(i, p0, p1);
-            continue;
-        }
-        CThreadTeam& team = s.Team();
-        const int each = (rows + team.Size() - 1) / team.Size();
-        team.ForRanges(rows, each, [&](int begin, int stop, int) {
-            for (int i = p1 + begin; i < p1 + stop; ++i)
-                takeBlock(i, p0, p1);
+        const int p2 = nNodes - p1 > block ? p1 + block : nNodes;
+        if (p1 == nNodes)
+            break;
+        // Range t holds thread t's rows; a thread late to the job has its
+        // rows taken by another, with the same operations.
+        team.ForRanges(team.Size(), 1, [&](int t, int, int) {
+            TakeBlockOnThread(takePivotRows, s, deal, t, p0, p1, end, p2);
         });
     }
 }
