@@ -530,7 +530,12 @@ void TransportStepRows(CSimulation& s, int rowBegin, int rowEnd) {
     }
     CThreadTeam& team = s.Team();
     const int rows = rowEnd - rowBegin;
-    team.ForRanges(rows, team.BlockSize(rows), [&](int begin, int end, int thread) {
+    // Each thread the rows nearest its own nodes, in one range: the work is
+    // even, and rows taken by another thread would move their values over.
+    const auto share = [&](int t) {
+        return (s.NodeShareStart(t) + s.m_nCols / 2) / s.m_nCols - rowBegin;
+    };
+    team.ForShares(rows, rows, share, [&](int begin, int end, int thread) {
         GatherRows(s, rowBegin + begin, rowBegin + end, scratch + perThread * ToSize(thread));
     });
 }

@@ -123,6 +123,11 @@ public:
     // The team of m_nThreads threads, started on first use (the time loop
     // starts it before its first step).
     CThreadTeam& Team();
+    // The first node of thread t's share of the nodes (t = 0..m_nThreads):
+    // whole chunks of RXN_NODE_CHUNK, as the reactions' ranges are dealt.
+    // The jobs over nodes, rows or values split alike, so that a thread keeps
+    // the same nodes from job to job.
+    int NodeShareStart(int t) const;
 
     // --- threads, head solve, timings
     int m_nThreads = 1; // 1: the serial loops, no other thread

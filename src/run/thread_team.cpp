@@ -95,36 +95,46 @@ int CThreadTeam::BlockSize(int count) const {
 }
 
 // Before the job is offered: the threads see the shares with the job.
-void CThreadTeam::OpenShares(int ranges) {
-    const int64_t n = m_nThreads;
-    for (int64_t t = 0; t < n; ++t) {
-        const uint64_t front = static_cast<uint64_t>(ranges * t / n);
-        const uint64_t end = static_cast<uint64_t>(ranges * (t + 1) / n);
-        m_shares[static_cast<size_t>(t)].word.store(end << 32 | front, std::memory_order_relaxed);
-    }
+void CThreadTeam::OpenShare(int thread, int first, int end, int chunk) {
+    CShare& share = m_shares[static_cast<size_t>(thread)];
+    share.first = first;
+    share.end = end;
+    share.chunk = chunk;
+    const uint64_t ranges = static_cast<uint64_t>((int64_t(end) - first + chunk - 1) / chunk);
+    share.word.store(ranges << 32, std::memory_order_relaxed);
 }
 
 // The next range from the front of the thread's own share, else from the
-// back of another's; -1 when none is left. Only the owner moves a front, and
-// only when it has seen a range left: a front passes its end by one at most
-// (when another took that range meanwhile), never into the end's bits.
-int64_t CThreadTeam::ClaimRange(int thread) {
-    std::atomic<uint64_t>& own = m_shares[static_cast<size_t>(thread)].word;
-    const uint64_t seen = own.load(std::memory_order_relaxed);
+// back of another's; false when none is left. Only the owner moves a front,
+// and only when it has seen a range left: a front passes its end by one at
+// most (when another took that range meanwhile), never into the end's bits.
+bool CThreadTeam::ClaimRange(int thread, int& begin, int& end) {
+    CShare& own = m_shares[static_cast<size_t>(thread)];
+    int64_t range = -1;
+    const CShare* share = &own;
+    const uint64_t seen = own.word.load(std::memory_order_relaxed);
     if ((seen & SHARE_FRONT) < (seen >> 32)) {
-        const uint64_t was = own.fetch_add(1, std::memory_order_relaxed);
+        const uint64_t was = own.word.fetch_add(1, std::memory_order_relaxed);
         if ((was & SHARE_FRONT) < (was >> 32))
-            return static_cast<int64_t>(was & SHARE_FRONT);
+            range = static_cast<int64_t>(was & SHARE_FRONT);
     }
-    for (int other = (thread + 1) % m_nThreads; other != thread; other = (other + 1) % m_nThreads) {
-        std::atomic<uint64_t>& word = m_shares[static_cast<size_t>(other)].word;
-        uint64_t now = word.load(std::memory_order_relaxed);
-        while ((now & SHARE_FRONT) < (now >> 32))
-            if (word.compare_exchange_weak(now, now - (uint64_t(1) << 32),
-                                           std::memory_order_relaxed))
-                return static_cast<int64_t>(now >> 32) - 1;
+    for (int other = (thread + 1) % m_nThreads; range < 0 && other != thread;
+         other = (other + 1) % m_nThreads) {
+        CShare& theirs = m_shares[static_cast<size_t>(other)];
+        uint64_t now = theirs.word.load(std::memory_order_relaxed);
+        while (range < 0 && (now & SHARE_FRONT) < (now >> 32))
+            if (theirs.word.compare_exchange_weak(now, now - (uint64_t(1) << 32),
+                                                  std::memory_order_relaxed)) {
+                range = static_cast<int64_t>(now >> 32) - 1;
+                share = &theirs;
+            }
     }
-    return -1;
+    if (range < 0)
+        return false;
+    const int64_t first = share->first + range * share->chunk;
+    begin = static_cast<int>(first);
+    end = share->end - first < share->chunk ? share->end : static_cast<int>(first + share->chunk);
+    return true;
 }
 
 void CThreadTeam::RunJob(int thread) {

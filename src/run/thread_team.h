@@ -53,13 +53,39 @@ public:
             return;
         if (chunk < 1)
             chunk = 1;
-        OpenShares((count - 1) / chunk + 1);
+        const int64_t ranges = (count - 1) / chunk + 1;
+        const int64_t n = m_nThreads;
+        ForShares(
+            count, chunk,
+            [&](int t) {
+                const int64_t first = chunk * (ranges * t / n);
+                return first < count ? static_cast<int>(first) : count;
+            },
+            body);
+    }
+
+    // As ForRanges, but share t holds the items from first(t) on, to
+    // first(t + 1) (first(0) is taken as 0, first(Size()) as count), in
+    // ranges of chunk items from its start. Jobs over values of the same
+    // nodes, split alike, give each thread the same nodes.
+    template <typename First, typename Body>
+    void ForShares(int count, int chunk, First&& first, Body&& body) {
+        if (count <= 0)
+            return;
+        if (chunk < 1)
+            chunk = 1;
+        int begin = 0;
+        for (int t = 0; t < m_nThreads; ++t) {
+            int end = t + 1 < m_nThreads ? first(t + 1) : count;
+            end = end < begin ? begin : end > count ? count : end;
+            OpenShare(t, begin, end, chunk);
+            begin = end;
+        }
         auto job = [&](int thread) {
-            for (int64_t range = ClaimRange(thread); range >= 0; range = ClaimRange(thread)) {
-                const int64_t begin = range * chunk;
-                const int64_t end = count - begin < chunk ? count : begin + chunk;
-                body(static_cast<int>(begin), static_cast<int>(end), thread);
-            }
+            int rangeBegin = 0;
+            int rangeEnd = 0;
+            while (ClaimRange(thread, rangeBegin, rangeEnd))
+                body(rangeBegin, rangeEnd, thread);
         };
         RunErased(
             [](void* context, int thread) { (*static_cast<decltype(job)*>(context))(thread); },
@@ -88,8 +114,8 @@ private:
     using JobEntry = void (*)(void* context, int thread);
 
     void RunErased(JobEntry entry, void* context);
-    void OpenShares(int ranges);
-    int64_t ClaimRange(int thread);
+    void OpenShare(int thread, int first, int end, int chunk);
+    bool ClaimRange(int thread, int& begin, int& end);
     void WorkerLoop(int thread);
     void RunJob(int thread);
     bool Join(uint32_t job);
@@ -104,10 +130,14 @@ private:
     alignas(TEAM_LINE) std::atomic<uint32_t> m_workersAsleep{0}; // threads asleep on m_generation
     alignas(TEAM_LINE) std::atomic<uint32_t> m_callerAsleep{0};  // the caller asleep on m_left
     std::atomic<bool> m_stop{false};
-    // A thread's share of the current job's ranges: the next range from the
-    // front in the low 32 bits, the end in the high ones.
+    // A thread's share of the current job: items first..end-1 in ranges of
+    // chunk; word: the next of its ranges from the front in the low 32 bits,
+    // the number of its ranges not taken from the back in the high ones.
     struct alignas(TEAM_LINE) CShare {
         std::atomic<uint64_t> word{0};
+        int first = 0;
+        int end = 0;
+        int chunk = 1;
     };
     std::unique_ptr<CShare[]> m_shares;         // one per thread
     std::vector<std::exception_ptr> m_failures; // per thread, of the current job

@@ -24,30 +24,36 @@
 #include <new>
 #include <string>
 
+namespace {
+
+// Every value on its own, in one pass. The old state need not be kept (in
+// m_transportDelta, say): the transport step overwrites all of that array.
+void StartValues(double* state, double* stateNew, int first, int end) {
+    for (int t = first; t < end; ++t) {
+        const double old = state[t];
+        state[t] = stateNew[t];
+        stateNew[t] = state[t] - old;
+    }
+}
+
+} // namespace
+
 // m_state becomes the state at the start of the step and m_stateNew the change
 // over the previous step, the predictor of the local integration. In the first
 // step m_state still holds what the initial heads left in m_work.
 void StartGlobalStep(CSimulation& s, int first, int end) {
     double* state = s.m_state;
     double* stateNew = s.m_stateNew.get();
-    double* delta = s.m_transportDelta;
     if (s.m_nThreads == 1) {
-        for (int t = first; t < end; ++t)
-            delta[t] = state[t];
-        for (int t = first; t < end; ++t)
-            state[t] = stateNew[t];
-        for (int t = first; t < end; ++t)
-            stateNew[t] = state[t] - delta[t];
+        StartValues(state, stateNew, first, end);
         return;
     }
-    // Every value on its own, in one pass. The old state need not go into
-    // m_transportDelta: the transport step overwrites all of it.
-    s.Team().ForBlocks(end - first, [&](int begin, int stop) {
-        for (int t = first + begin; t < first + stop; ++t) {
-            const double old = state[t];
-            state[t] = stateNew[t];
-            stateNew[t] = state[t] - old;
-        }
+    // Each thread the values of its own nodes, in one range: the work is
+    // even, and a range taken by another thread would move its values over.
+    const int count = end - first;
+    const auto share = [&](int t) { return s.NodeShareStart(t) * s.m_nComp - first; };
+    s.Team().ForShares(count, count, share, [&](int begin, int stop, int) {
+        StartValues(state, stateNew, first + begin, first + stop);
     });
 }
 
@@ -138,7 +144,8 @@ void IntegrateNodes(CSimulation& s, bool account = true) {
         return;
     }
     CFirstFailure failure;
-    s.Team().ForRanges(s.m_nNodes, RXN_NODE_CHUNK, [&](int begin, int end, int thread) {
+    const auto share = [&](int t) { return s.NodeShareStart(t); };
+    s.Team().ForShares(s.m_nNodes, RXN_NODE_CHUNK, share, [&](int begin, int end, int thread) {
         if (failure.Skips(begin))
             return;
         try {

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <thread>
-#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -150,5 +153,44 @@ TEST(ThreadTeam, OwnSharesFromTheFrontOthersFromTheBack) {
         }
     }
 }
+
+struct CSharesCase {
+    const char* name;
+    int count;
+    int chunk;
+    std::vector<int> firsts; // first(1), first(2)
+    std::vector<std::pair<int, int>> ranges;
+};
+
+class ThreadTeamShares : public ::testing::TestWithParam<CSharesCase> {};
+
+// Ranges start at each share's first item, the last of a share ends at the
+// next share's; starts out of order or past the end are clamped.
+TEST_P(ThreadTeamShares, CutRangesFromEachShareStart) {
+    const CSharesCase c = GetParam();
+    CThreadTeam team(3);
+    std::vector<std::pair<int, int>> taken;
+    std::mutex taking;
+    team.ForShares(
+        c.count, c.chunk, [&](int t) { return c.firsts[static_cast<size_t>(t - 1)]; },
+        [&](int begin, int end, int) {
+            const std::lock_guard<std::mutex> lock(taking);
+            taken.emplace_back(begin, end);
+        });
+    std::sort(taken.begin(), taken.end());
+    EXPECT_EQ(taken, c.ranges);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Starts, ThreadTeamShares,
+    ::testing::Values(
+        CSharesCase{
+            "uneven", 30, 7, {11, 20}, {{0, 7}, {7, 11}, {11, 18}, {18, 20}, {20, 27}, {27, 30}}},
+        CSharesCase{"empty_middle", 10, 4, {5, 5}, {{0, 4}, {4, 5}, {5, 9}, {9, 10}}},
+        CSharesCase{"clamped", 10, 6, {12, 3}, {{0, 6}, {6, 10}}},
+        CSharesCase{"one_range_each", 9, 9, {2, 4}, {{0, 2}, {2, 4}, {4, 9}}}),
+    [](const ::testing::TestParamInfo<CSharesCase>& param) {
+        return std::string(param.param.name);
+    });
 
 } // namespace

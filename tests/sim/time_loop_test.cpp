@@ -11,6 +11,7 @@
 #include <cmath>
 #include <set>
 #include <stdexcept>
+#include <vector>
 
 using namespace kova_test;
 
@@ -356,4 +357,27 @@ TEST(DefaultThreads, GiveEachThreadEnoughNodes) {
     for (const auto& row : rows)
         EXPECT_EQ(DefaultThreads(row.offered, row.nodes), row.expected)
             << row.offered << " offered, " << row.nodes << " nodes";
+}
+
+// The threads' shares of the nodes start on the reactions' chunks (the
+// budget's sums are per chunk, so a share starting inside one would change
+// their bits), cover the nodes in order and give each thread about as many.
+TEST(NodeShares, StartOnChunksAndCoverTheNodes) {
+    const struct {
+        int nodes, threads;
+        std::vector<int> starts;
+    } rows[] = {{10000, 2, {0, 5120, 10000}},
+                {1000, 3, {0, 256, 512, 1000}},
+                {100, 2, {0, 0, 100}},
+                {RXN_NODE_CHUNK * 7, 1, {0, RXN_NODE_CHUNK * 7}},
+                {RXN_NODE_CHUNK * 8 + 1, 4, {0, 512, 1024, 1536, 2049}}};
+    for (const auto& row : rows) {
+        CEngine e;
+        e.sim.m_nNodes = row.nodes;
+        e.sim.m_nThreads = row.threads;
+        std::vector<int> starts;
+        for (int t = 0; t <= row.threads; ++t)
+            starts.push_back(e.sim.NodeShareStart(t));
+        EXPECT_EQ(starts, row.starts) << row.nodes << " nodes, " << row.threads << " threads";
+    }
 }
