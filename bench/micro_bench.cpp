@@ -188,6 +188,8 @@ BENCHMARK(BM_TransportStep)
     ->Args({400, 1, 8})
     ->Args({400, 2, 4})
     ->Args({400, 2, 8})
+    ->Args({1000, 1, 8})
+    ->Args({1000, 2, 8})
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
 
