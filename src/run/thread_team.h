@@ -1,6 +1,6 @@
 // A team of threads for the loops of a global step. A job is a loop over
-// items in ranges that the threads claim one after another; the calling
-// thread takes part as thread 0.
+// items in ranges that the threads claim, each first from its own share of
+// them (ForRanges); the calling thread takes part as thread 0.
 //
 // A thread joins a job only while it is open. The caller closes it once all
 // ranges are claimed and done by itself or by the threads that joined, and
