@@ -239,6 +239,7 @@ struct CRowDeal {
     int run;
     int threads;
     int Owner(int i) const { return (i / run) % threads; }
+    int RunEnd(int i) const { return (i / run + 1) * run; } // the end of row i's run
 };
 
 // Rows p1..end-1 of thread t take the pivot rows p0..p1-1. The thread of the
@@ -247,8 +248,7 @@ struct CRowDeal {
 void TakeBlockOnThread(CTakePivotRows takePivotRows, CSimulation& s, const CRowDeal& deal, int t,
                        int p0, int p1, int end, int p2) {
     for (int i = p1; i < end;) {
-        const int runEnd =
-            (i / deal.run + 1) * deal.run < end ? (i / deal.run + 1) * deal.run : end;
+        const int runEnd = deal.RunEnd(i) < end ? deal.RunEnd(i) : end;
         if (deal.Owner(i) == t)
             for (int r = i; r < runEnd; ++r)
                 TakeBlock(takePivotRows, s, r, p0, p1);
