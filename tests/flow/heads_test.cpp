@@ -317,7 +317,7 @@ TEST(Heads, TheBandSolveGivesTheBitsOfOneRowAfterTheOther) {
     // 12 x 13 nodes: the last block of pivot rows ends 13 rows above the end
     // (on row 143 of 156), where the reach of the block ends with the matrix.
     for (int cols : {1, 2, 3, HEAD_BAND_BLOCK - 1, HEAD_BAND_BLOCK, HEAD_BAND_BLOCK + 1, 13, 17,
-                     HEAD_BAND_THREADS_MIN_WIDTH, 97}) {
+                     HEAD_BAND_THREADS_MIN_WIDTH, HEAD_BAND_THREADS_MIN_WIDTH + 33}) {
         CTestModel model = CTestModel().Grid(12, cols);
         std::mt19937_64 random(static_cast<uint64_t>(cols));
         std::uniform_real_distribution<double> exponent(-2.0, 2.0);
