@@ -281,10 +281,10 @@ void EliminateBand(CSimulation& s) {
     MakePivotBlock(takePivotRows, s, 0, nNodes > block ? block : nNodes);
     for (int p0 = 0; p0 < nNodes; p0 += block) {
         const int p1 = nNodes - p0 > block ? p0 + block : nNodes;
-        const int end = nNodes - (p1 - 1) > band ? p1 + band : nNodes; // rows p1..end-1
-        const int p2 = nNodes - p1 > block ? p1 + block : nNodes;
         if (p1 == nNodes)
             break;
+        const int end = nNodes - (p1 - 1) > band ? p1 + band : nNodes; // rows p1..end-1
+        const int p2 = nNodes - p1 > block ? p1 + block : nNodes;
         // Range t holds thread t's rows; a thread late to the job has its
         // rows taken by another, with the same operations.
         team.ForRanges(team.Size(), 1, [&](int t, int, int) {

@@ -58,9 +58,7 @@ CSimulation::CSimulation(CRunControl* runControl) : m_runControl(runControl) {}
 CSimulation::~CSimulation() = default;
 
 int CSimulation::NodeShareStart(int t) const {
-    const int64_t chunks = (int64_t(m_nNodes) + RXN_NODE_CHUNK - 1) / RXN_NODE_CHUNK;
-    const int64_t first = RXN_NODE_CHUNK * (chunks * t / (m_nThreads > 1 ? m_nThreads : 1));
-    return first < m_nNodes ? static_cast<int>(first) : m_nNodes;
+    return CThreadTeam::ShareStart(m_nNodes, RXN_NODE_CHUNK, t, m_nThreads);
 }
 
 CThreadTeam& CSimulation::Team() {

@@ -53,15 +53,16 @@ public:
             return;
         if (chunk < 1)
             chunk = 1;
-        const int64_t ranges = (count - 1) / chunk + 1;
-        const int64_t n = m_nThreads;
         ForShares(
-            count, chunk,
-            [&](int t) {
-                const int64_t first = chunk * (ranges * t / n);
-                return first < count ? static_cast<int>(first) : count;
-            },
-            body);
+            count, chunk, [&](int t) { return ShareStart(count, chunk, t, m_nThreads); }, body);
+    }
+
+    // The first item of share t (t = 0..threads) when count items in ranges of
+    // chunk are split among threads: whole ranges, as evenly as they go.
+    static int ShareStart(int count, int chunk, int t, int threads) {
+        const int64_t ranges = (int64_t(count) + chunk - 1) / chunk;
+        const int64_t first = chunk * (ranges * t / (threads > 1 ? threads : 1));
+        return first < count ? static_cast<int>(first) : count;
     }
 
     // As ForRanges, but share t holds the items from first(t) on, to
