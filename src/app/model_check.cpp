@@ -15,6 +15,7 @@
 #include "rxn/rxn_description.h"
 #include "rxn/rxn_set.h"
 #include "sim/run.h"
+#include "sim/model_warnings.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -518,6 +519,8 @@ int RunModelCheck(const std::string& base) {
             LoadModel(sim, base);
             CheckRxnListings(sim);
             summary = ModelSummary(sim, base);
+            for (const std::string& line : ModelWarnings(sim))
+                sink.WriteWarning(line.c_str());
             WarnOfReverseFlow(sim, sink);
         });
     }

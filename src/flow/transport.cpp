@@ -32,6 +32,9 @@
 #include "model/simulation.h"
 #include "run/thread_team.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
 // A face, or faces of neighbouring nodes in lanes: lane l's values lie
@@ -540,14 +543,29 @@ void TransportStepRows(CSimulation& s, int rowBegin, int rowEnd) {
     });
 }
 
-int CountReverseFaces(const CSimulation& s) { return CountReverseFaces(s, 0, s.m_nNodes); }
+int CountReverseFaces(const CSimulation& s) {
+    return CountReverseFaces(s, 0, s.m_nNodes, ReverseFaceThreshold(LargestFlux(s, 0, s.m_nNodes)));
+}
 
-int CountReverseFaces(const CSimulation& s, int first, int end) {
+double LargestFlux(const CSimulation& s, int first, int end) {
+    const double* state = s.m_stateNew.get();
+    double largest = 0.0;
+    for (int n = first; n < end; ++n) {
+        const double* node = state + n * s.m_nComp;
+        largest = std::max(largest, std::max(std::fabs(node[SLOT_FLUXROW]),
+                                             std::fabs(node[SLOT_FLUXCOL])));
+    }
+    return largest;
+}
+
+double ReverseFaceThreshold(double largestFlux) { return FLOW_REVERSE_RELATIVE * largestFlux; }
+
+int CountReverseFaces(const CSimulation& s, int first, int end, double threshold) {
     const double* state = s.m_stateNew.get();
     int count = 0;
     for (int n = first; n < end; ++n) {
         const double* node = state + n * s.m_nComp;
-        count += (node[SLOT_FLUXROW] < 0.0) + (node[SLOT_FLUXCOL] < 0.0);
+        count += (node[SLOT_FLUXROW] < -threshold) + (node[SLOT_FLUXCOL] < -threshold);
     }
     return count;
 }

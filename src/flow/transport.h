@@ -51,10 +51,14 @@ double TvdStableStep(const CSimulation& s, double duration, int* limiting, int r
 double LaxWendroffCandidate(double v, double d);
 
 // The number of faces whose water flows towards the lower index (after the
-// flow field is computed).
+// flow field is computed). A face whose flux is round-off of the largest
+// (below ReverseFaceThreshold of it) carries no water either way.
 int CountReverseFaces(const CSimulation& s);
-// Those of the nodes first..end-1.
-int CountReverseFaces(const CSimulation& s, int first, int end);
+// The largest face flux of the nodes first..end-1, the threshold a face's
+// flux must pass the other way, and the count over those nodes.
+double LargestFlux(const CSimulation& s, int first, int end);
+double ReverseFaceThreshold(double largestFlux);
+int CountReverseFaces(const CSimulation& s, int first, int end, double threshold);
 // The default scheme's warning for a model with such faces; empty when the
 // model has none or chose a scheme.
 std::string ReverseFlowWarning(const CSimulation& s);

@@ -201,7 +201,8 @@ void CModelReader::ReadTransportParameters() {
 }
 
 // Porosity divides every velocity and scales every volume: at 0 or below the
-// heads, fluxes and concentrations become infinities or not-a-number values.
+// heads, fluxes and concentrations become infinities or not-a-number values;
+// above 1 it is no share of the volume.
 // A negative conductivity reverses the flow it should resist. Both are
 // refused for every node held once the states are complete.
 void CModelReader::CheckNodeProperties() const {
@@ -213,6 +214,11 @@ void CModelReader::CheckNodeProperties() const {
         if (!(node[SLOT_POROSITY] > 0.0))
             throw InputException("porosity " + ExactText(node[SLOT_POROSITY]) + where +
                                  " not above 0 (fields 15-16, entry 2)");
+        // A share of the volume: 30 is a percentage typed as a fraction.
+        if (node[SLOT_POROSITY] > 1.0)
+            throw InputException("porosity " + ExactText(node[SLOT_POROSITY]) + where +
+                                 " above 1; porosity is a fraction of the volume "
+                                 "(fields 15-16, entry 2)");
         if (!(node[SLOT_KROW] >= 0.0))
             throw InputException("conductivity k_row " + ExactText(node[SLOT_KROW]) + where +
                                  " below 0 (fields 15-16, entry 3)");

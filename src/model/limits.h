@@ -72,6 +72,10 @@ constexpr int HEAD_BAND_THREADS_MIN_WIDTH = 128;
 // Pivot rows the band elimination takes together to each row below them.
 constexpr int HEAD_BAND_BLOCK = 8;
 
+// A face carries water against the index order only when its flux passes
+// this share of the largest flux; below it the flux is the heads' round-off.
+constexpr double FLOW_REVERSE_RELATIVE = 1e-9;
+
 // Stable global step (ComputeStableStep). Of the two candidate formulas for a
 // node with dispersion D and velocity term V, the root form applies while
 // sqrt(V) / D <= STABLE_STEP_SWITCH; they meet there. The square of the root

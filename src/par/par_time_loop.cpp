@@ -21,6 +21,7 @@
 #include "run/run_control.h"
 #include "run/thread_team.h"
 #include "sim/mass_accounting.h"
+#include "sim/model_warnings.h"
 #include "sim/time_loop.h"
 
 #include <mpi.h>
@@ -195,7 +196,9 @@ void GatherOnRoot(CSimulation& s, const CParComm& comm, const CParPlan& p) {
 void WarnOfReverseFlowOnRoot(const CSimulation& s, const CParComm& comm, const CSlab& own) {
     if (!WarnsOfReverseFlow(s))
         return;
-    int mine = CountReverseFaces(s, own.m_first, own.m_end);
+    double largest = LargestFlux(s, own.m_first, own.m_end);
+    MPI_Allreduce(MPI_IN_PLACE, &largest, 1, MPI_DOUBLE, MPI_MAX, comm.Comm());
+    int mine = CountReverseFaces(s, own.m_first, own.m_end, ReverseFaceThreshold(largest));
     int count = 0;
     MPI_Reduce(&mine, &count, 1, MPI_INT, MPI_SUM, 0, comm.Comm());
     const std::string line = comm.IsRoot() ? ReverseFlowWarning(count) : std::string();
@@ -564,6 +567,8 @@ void ParTimeLoop(CSimulation& s, CParOutput& output, const CParComm& comm, CHalo
     s.m_rxnBaseTime = s.m_startTime - s.m_globalStep;
     s.m_currentTime = s.m_startTime;
     CRecordClock records(s.m_startTime, s.m_outputInterval);
+    if (comm.IsRoot())
+        WarnOfModel(s);
     CParPlan plan;
     PlanSlabs(s, comm, plan);
     if (stateFromRoot) {

@@ -67,6 +67,10 @@ void CEqui::CompEqui(double* conc) {
         if (CompQ(0, conc) == 0.0)
             return;
     }
+    // Two equal trials would end the secant before its first pass (a product
+    // at 0 with at most one unit of what it consumes): start from the middle.
+    if (b == a && lo < hi)
+        b = (lo + hi) / 2;
 
     // 6.
     double qa = CompQ(a, conc);

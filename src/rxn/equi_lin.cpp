@@ -1,9 +1,14 @@
 #include "rxn/equi_lin.h"
 
 #include "model/exceptions.h"
+#include "model/number_text.h"
+#include "model/simulation.h"
 #include "rxn/rxn_description.h"
 
+#include <algorithm>
+#include <cmath>
 #include <istream>
+#include <string>
 
 namespace {
 
@@ -16,21 +21,34 @@ CEquiLin::CEquiLin(std::istream& in, int nComp, CSimulation* sim) : CRxn(in, nCo
     CheckStream(in);
     CheckIndex(m_solute, "solute");
     CheckIndex(m_sorbed, "sorbed");
+    // A negative Kd would push more than all of the solute onto the sorbent.
+    CheckNotNegative(m_kd, "Kd");
 }
 
-void CEquiLin::CompEqui(double* conc) {
-    const int n = m_nComp;
+// Entry i is negative by no more than round-off: the corrector settles each
+// node's state to within opzero (an absolute sum), so an entry may fall below
+// zero by opzero times the largest entry the reaction touches (at least 1,
+// the scale at which opzero is absolute).
+double CEquiLin::RoundOff(const double* conc) const {
     const double* s = m_stoich.get();
-    const int a = m_solute;
-    const int w = m_sorbed;
+    double scale = 1.0;
+    for (int i = 0; i < m_nComp; ++i)
+        if (s[i] != 0.0)
+            scale = std::max(scale, std::fabs(conc[i]));
+    const double opzero = m_sim ? m_sim->m_opzero : 0.0;
+    return opzero > 0.0 ? opzero * scale : 0.0;
+}
 
-    // 1-2. The extents at which each entry with a non-zero coefficient reaches
-    //      zero bound the extent.
-    double hi = EQUI_LIN_BOUND;
-    double lo = -EQUI_LIN_BOUND;
-    for (int i = 0; i < n; ++i) {
+// The extents at which each entry with a non-zero coefficient reaches zero
+// bound the extent; an entry within roundOff below zero counts as at zero.
+void CEquiLin::Bounds(const double* conc, double roundOff, double& lo, double& hi) const {
+    const double* s = m_stoich.get();
+    hi = EQUI_LIN_BOUND;
+    lo = -EQUI_LIN_BOUND;
+    for (int i = 0; i < m_nComp; ++i) {
         if (s[i] != 0.0) {
-            const double t = -(conc[i] / s[i]);
+            const double c = conc[i] < 0.0 && -conc[i] <= roundOff ? 0.0 : conc[i];
+            const double t = -(c / s[i]);
             if (s[i] < 0.0) {
                 if (t < hi)
                     hi = t;
@@ -40,11 +58,39 @@ void CEquiLin::CompEqui(double* conc) {
             }
         }
     }
+}
 
-    // 3. Infeasible before degenerate.
+// The most negative entry the reaction touches, for the failure's detail.
+std::string CEquiLin::InfeasibleDetail(const double* conc) const {
+    int worst = -1;
+    for (int i = 0; i < m_nComp; ++i)
+        if (m_stoich[static_cast<size_t>(i)] != 0.0 && conc[i] < 0.0 &&
+            (worst < 0 || conc[i] < conc[worst]))
+            worst = i;
+    std::string text =
+        "Error, can not find a feasible solution to equilibrium linear sorption condition";
+    if (worst >= 0)
+        text += ": entry " + std::to_string(worst) + " is " + ExactText(conc[worst]) +
+                ", below zero by more than round-off (" + ExactText(RoundOff(conc)) + ")";
+    return text;
+}
+
+void CEquiLin::CompEqui(double* conc) {
+    const double* s = m_stoich.get();
+    const int a = m_solute;
+    const int w = m_sorbed;
+
+    // 1-2. The bounds of the extent.
+    double lo = 0.0;
+    double hi = 0.0;
+    Bounds(conc, 0.0, lo, hi);
+
+    // 3. Infeasible before degenerate; an entry negative by round-off only
+    //    (left by transport or the corrector) stands at its bound.
     if (hi < lo)
-        throw ComputeException(
-            "Error, can not find a feasible solution to equilibrium linear sorption condition");
+        Bounds(conc, RoundOff(conc), lo, hi);
+    if (hi < lo)
+        throw ComputeException(InfeasibleDetail(conc));
 
     // 4. The exchange must change sorbed minus Kd times dissolved.
     const double d = s[w] - s[a] * m_kd;

@@ -9,6 +9,7 @@ CKinLin::CKinLin(std::istream& in, int nComp, CSimulation* sim) : CRxn(in, nComp
     CheckStream(in);
     CheckIndex(m_solute, "solute");
     CheckIndex(m_sorbed, "sorbed");
+    CheckNotNegative(m_kd, "Kd");
 }
 
 double CKinLin::CompRate(const double* conc, const double* base, double* delta, double h) {

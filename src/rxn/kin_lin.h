@@ -6,7 +6,7 @@
 // which component loses and which gains.
 //
 // Record, after the coefficient vector: doubles Kd, k; ints solute, sorbed
-// (state indices).
+// (state indices). Kd must be >= 0 (InputException).
 // Units: Kd in sorbed per solute units; k in 1/T.
 //
 // Nothing is clamped: negative values enter as they are.

@@ -2,6 +2,7 @@
 
 #include "model/exceptions.h"
 #include "model/index.h"
+#include "model/number_text.h"
 #include "rxn/rxn_description.h"
 
 #include <istream>
@@ -41,6 +42,11 @@ void CRxn::CheckIndex(int index, const char* field, bool allowNone) const {
         throw InputException(std::string(field) + " index " + std::to_string(index) +
                              " outside 0.." + std::to_string(m_nComp - 1) +
                              (allowNone ? " (or -1 for none)" : ""));
+}
+
+void CRxn::CheckNotNegative(double value, const char* field) {
+    if (!(value >= 0.0))
+        throw InputException(std::string(field) + " " + ExactText(value) + " is not a number >= 0");
 }
 
 void CRxn::CheckStream(const std::istream& in) {

@@ -62,6 +62,9 @@ protected:
     // Throws InputException naming the field when index is outside
     // 0..m_nComp-1 (-1 passes when allowNone: the record's "none").
     void CheckIndex(int index, const char* field, bool allowNone = false) const;
+    // Throws InputException naming the field when value is negative or not a
+    // number.
+    static void CheckNotNegative(double value, const char* field);
     // Throws BadFileException ("Bad File") when the stream is no longer good.
     static void CheckStream(const std::istream& in);
     // Reports an amount an equilibrium reaction applied: it is added to the

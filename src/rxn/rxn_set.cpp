@@ -180,6 +180,17 @@ void CRxnSet::IntegrateSteps(const double* start, double* state, const double* t
     }
 }
 
+namespace {
+
+bool HasNaN(const double* state, int n) {
+    for (int i = 0; i < n; ++i)
+        if (std::isnan(state[i]))
+            return true;
+    return false;
+}
+
+} // namespace
+
 // The corrector of one local step: kinetic rates and equilibrium sweeps until
 // the state moves by no more than opzero. Throws TimeException at its pass
 // limit (or from a reaction); the caller halves the step.
@@ -224,8 +235,15 @@ __attribute__((always_inline)) inline void CRxnSet::Correct(double* state, CRxnW
             s += std::fabs(state[i] - prevIter[i]);
         // The step is accepted: what this pass applied is what it changed,
         // and it is in the ledger already.
-        if (!(s > m_opzero))
+        if (!(s > m_opzero)) {
+            // A pass that left a value that is no number at all has diverged:
+            // the step is too large for the reactions' rates. (An infinite
+            // value that stays put is the state's own; the record check
+            // names it.)
+            if (std::isnan(s) && HasNaN(state, n))
+                throw TimeException("corrector diverged");
             return;
+        }
     }
 }
 

@@ -16,6 +16,7 @@
 #include "run/thread_team.h"
 #include "rxn/rxn_set.h"
 #include "sim/mass_accounting.h"
+#include "sim/model_warnings.h"
 
 #include <algorithm>
 #include <cmath>
@@ -375,6 +376,7 @@ void TimeLoop(CSimulation& s, CRunOutput& output) {
     s.m_currentTime = s.m_startTime;
     CRecordClock records(s.m_startTime, s.m_outputInterval);
 
+    WarnOfModel(s);
     PrepareTimeLoop(s);
 
     CStopwatch watch;

@@ -3,7 +3,8 @@
 # that it never hangs, never reports garbage as success and never loses or
 # corrupts results: a FIFO for the model or a result file, closed standard
 # streams, a reader that goes away, a second run on the same base, symbolic
-# links planted at the result files, an impossible porosity.
+# links planted at the result files, an impossible porosity, an end before
+# the start.
 # Usage: hostile_runtime.sh KOVA_COMPUTE EXAMPLES_DIR
 set -uo pipefail
 compute=$1
@@ -66,6 +67,20 @@ base=$(fresh porosity); sed -i 's/ 0 0 0.3 1 1 0 0 0 / 0 0 0 1 1 0 0 0 /' "$base
 err=$(timeout -k 5 10 "$compute" --no-progress "$base" 2>&1); rc=$?
 if [ $rc -ne 1 ] || ! grep -q "porosity 0 of node (0, 0) not above 0" <<<"$err" || [ -e "$base.kvo" ]; then
     fail "exit $rc: $err"; else ok; fi
+
+case="porosity 30 (a percentage typed as a fraction) is an Input Error naming node and value"
+base=$(fresh porosity30); sed -i 's/ 0 0 0.3 1 1 0 0 0 / 0 0 30 1 1 0 0 0 /' "$base.kvi"
+err=$(timeout -k 5 10 "$compute" --no-progress "$base" 2>&1); rc=$?
+if [ $rc -ne 1 ] || ! grep -q "porosity 30 of node (0, 0) above 1" <<<"$err" || [ -e "$base.kvo" ]; then
+    fail "exit $rc: $err"; else ok; fi
+
+case="an end time before the start time runs as before, with a warning in the run and in --check"
+base=$(fresh end-before-start); sed -i 's/^1 2 0 1 0 1 0 10 /1 2 0 1 0 1 10 0 /' "$base.kvi"
+err=$(timeout -k 5 10 "$compute" --no-progress "$base" 2>&1); rc=$?
+check=$(timeout -k 5 10 "$compute" --check "$base" 2>&1); check_rc=$?
+words="warning: the end time 0 is before the start time 10"
+if [ $rc -ne 0 ] || ! grep -q "$words" <<<"$err" || [ $check_rc -ne 0 ] || ! grep -q "$words" <<<"$check"; then
+    fail "exit $rc, --check $check_rc: $err / $check"; else ok; fi
 
 case="a cancel during a long head solve ends the run at once, writing nothing"
 mkdir -p "$work/solve"; base="$work/solve/m"

@@ -482,4 +482,21 @@ TEST(Schemes, TheDefaultWarnsOfReverseFlowOnly) {
     }
 }
 
+// Faces whose flux against the index order is round-off of the largest
+// (the +-2e-14 equal heads leave across a flow along the columns) carry no
+// water; a flux past 1e-9 of the largest does, in the run and in --check.
+TEST(Schemes, RoundOffFluxesAreNoReverseFlow) {
+    CSchemeStep s({3, 4, 0.0, 0.5}, ETransportScheme::DEFAULT, 1, 1);
+    const double largest = LargestFlux(s.sim, 0, s.sim.m_nNodes);
+    ASSERT_GT(largest, 0.0);
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 4; ++j)
+            s.At(i, j, SLOT_FLUXROW) = (i + j) % 2 ? 2e-14 : -2e-14;
+    EXPECT_EQ(ReverseFlowWarning(s.sim), "");
+    s.At(1, 2, SLOT_FLUXROW) = -0.9e-9 * largest;
+    EXPECT_EQ(ReverseFlowWarning(s.sim), "");
+    s.At(1, 2, SLOT_FLUXROW) = -1.1e-9 * largest;
+    EXPECT_EQ(ReverseFlowWarning(s.sim).rfind("1 face carries", 0), 0u);
+}
+
 } // namespace

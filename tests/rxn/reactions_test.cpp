@@ -3,6 +3,8 @@
 // an independent integral, and the state an equilibrium leaves.
 #include "io/rxn_factory.h"
 #include "model/index.h"
+#include "model/simulation.h"
+#include "run/run_control.h"
 #include "rxn/equi.h"
 #include "rxn/mixed_ordered.h"
 #include "rxn/ordered.h"
@@ -11,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -108,6 +111,7 @@ TEST(Reactions, RecordsReadTheirFieldsInOrderOrNameTheirFault) {
         {8, "-1 1 0  0.5 0 3 ", "input: sorbed index 3 outside 0..2"},
         {8, "-1 1 0  0.5 -3 1 ", "input: solute index -3 outside 0..2"},
         {8, "-1 1 0  0.5 0 1", "bad file: Bad File"},
+        {8, "-1 1 0  -2 0 1 ", "input: Kd -2 is not a number >= 0"},
         {9, "-1 1 0  0.75 0.5 0 1 ",
          "equilibrium: coefficients=-1,1,0;A=0.75;B=0.5;solute=0;sorbed=1;"},
         {9, "0 -1 1  0.7 0.6  3 2 ", "input: solute index 3 outside 0..2"},
@@ -120,6 +124,7 @@ TEST(Reactions, RecordsReadTheirFieldsInOrderOrNameTheirFault) {
          "kinetic: coefficients=-1,1,0;Kd=0.75;k=0.125;solute=0;sorbed=1;"},
         {11, "0 -1 1  2 0.5 -1 2 ", "input: solute index -1 outside 0..2"},
         {11, "0 -1 1  2 0.5 1", "bad file: Bad File"},
+        {11, "0 -1 1  -0.5 0.5 1 2 ", "input: Kd -0.5 is not a number >= 0"},
         {12, "-1 1 0  3 0.5 0.125 0 1 ",
          "kinetic: coefficients=-1,1,0;Q=3;K=0.5;k=0.125;solute=0;sorbed=1;"},
         {12, "0 -1 1  4 1 0.5 1 7 ", "input: sorbed index 7 outside 0..2"},
@@ -422,6 +427,8 @@ struct CEquiRow {
 TEST(Reactions, EquilibriaReachTheirConditionOrLeaveTheStateAlone) {
     // A + B = P with Keq 10 forward from (1, 2, 0.5) and backward from (0, 2, 0.5).
     const double x = (31 - std::sqrt(181.0)) / 20, y = (std::sqrt(461.0) - 21) / 20;
+    const double z = (31 - std::sqrt(161.0)) / 20;
+    const double lang3 = (1.8 - std::sqrt(1.84)) / 2;
     // Langmuir and Freundlich (A 0.7, B 0.6) of entry 1 onto entry 3 from (2, 0.3).
     const double lang = (3 - std::sqrt(6.52)) / 2;
     const double lang2 =
@@ -433,8 +440,8 @@ TEST(Reactions, EquilibriaReachTheirConditionOrLeaveTheStateAlone) {
         {"mass action backwards", 0, "-1 -1 1  -1 -1 1  10", {0, 2, 0.5}, {y, 2 + y, 0.5 - y},
          1e-10},
         {"isomerisation", 0, "-1 1  -1 1  0.5", {3, 0}, {2, 1}, 0},
-        // lo = 0 and lo + 1 >= hi = 1: both trial extents are lo.
-        {"equal trial extents", 0, "-1 -1 1  -1 -1 1  10", {1, 2, 0}, {1, 2, 0}, 0},
+        // lo = 0 and lo + 1 >= hi = 1: the second trial is the middle of the range.
+        {"equal trial extents", 0, "-1 -1 1  -1 -1 1  10", {1, 2, 0}, {1 - z, 2 - z, z}, 1e-12},
         {"zero residual at the start", 0, "-1 1  -1 1  2", {1, 2}, {1, 2}, 0},
         {"crossed bounds", 0, "-1 1  -1 1  2", {-1, -1}, {-1, -1}, 0},
         {"no coefficients", 0, "0 0 0  1 1 1  2", {1, 2, 3}, {1, 2, 3}, 0,
@@ -452,7 +459,7 @@ TEST(Reactions, EquilibriaReachTheirConditionOrLeaveTheStateAlone) {
         // d = 1 - 1 x 1 = 0 and the bounds cross: infeasibility is found first.
         {"linear, infeasible", 8, "1 1 -1  1  0 1", {-2, -2, 1}, {-2, -2, 1}, 0,
          "compute: Error, can not find a feasible solution to equilibrium linear sorption "
-         "condition"},
+         "condition: entry 0 is -2, below zero by more than round-off (0)"},
         {"linear that cannot change its condition", 8, "1 1  1  0 1", {1, 1}, {1, 1}, 0,
          "compute: Problem in EQuilin Reaction"},
         {"langmuir", 9, "0 -1 0 1  0.7 0.6  1 3", {0, 2, 0, 0.3}, {0, 2 - lang, 0, 0.3 + lang},
@@ -460,7 +467,7 @@ TEST(Reactions, EquilibriaReachTheirConditionOrLeaveTheStateAlone) {
         {"langmuir of two units of solute", 9, "0 -2 0 1  0.7 0.6  1 3", {0, 2, 0, 0.3},
          {0, 2 - 2 * lang2, 0, 0.3 + lang2}, 1e-11},
         {"langmuir, equal trial extents", 9, "0 -1 0 1  0.7 0.6  1 3", {0, 0.5, 0, 0},
-         {0, 0.5, 0, 0}, 0},
+         {0, 0.5 - lang3, 0, lang3}, 1e-11},
         {"freundlich", 10, "0 -1 0 1  0.7 0.6  1 3", {0, 2, 0, 0.3},
          {0, 2 - freund, 0, 0.3 + freund},
          1e-11},
@@ -510,6 +517,78 @@ TEST(Reactions, EquilibriaReachTheirConditionOrLeaveTheStateAlone) {
             else
                 EXPECT_TRUE(Near(c[k], row.expected[k], row.rel)) << "entry " << k;
         }
+    }
+}
+
+// A product that starts at 0 from C of what it consumes, C at most 1 among
+// them: the solve reaches the closed-form equilibrium at every C.
+TEST(Reactions, EquilibriaFromAnEmptyProductReachTheClosedForm) {
+    struct CLaw {
+        const char* what;
+        int code;
+        const char* record;
+        double (*product)(double c);
+    };
+    const CLaw laws[] = {
+        // x = A (C - x) / (C - x + B), A 56.7, B 100.
+        {"langmuir", 9, "-1 1  56.7 100  0 1",
+         [](double c) {
+             const double p = c + 56.7 + 100;
+             return 2 * 56.7 * c / (p + std::sqrt(p * p - 4 * 56.7 * c));
+         }},
+        // x = A (C - x)^0.5, A 0.7.
+        {"freundlich", 10, "-1 1  0.7 0.5  0 1",
+         [](double c) { return 2 * 0.49 * c / (0.49 + std::sqrt(0.49 * 0.49 + 4 * 0.49 * c)); }},
+        // x / (C - x) = Keq = 2.
+        {"mass action", 0, "-1 1  -1 1  2", [](double c) { return 2 * c / 3; }},
+    };
+    for (const CLaw& law : laws) {
+        for (const double c : {1e-6, 0.5, 1.0, 1.01, 100.0}) {
+            SCOPED_TRACE(std::string(law.what) + " from " + Number(c));
+            std::vector<double> conc = {c, 0};
+            Make(law.code, std::string(law.record) + " ", 2)->CompEqui(conc.data());
+            const double x = law.product(c);
+            EXPECT_NEAR(conc[1], x, 1e-11 * std::max(1.0, c));
+            EXPECT_NEAR(conc[0], c - x, 1e-11 * std::max(1.0, c));
+        }
+    }
+}
+
+// Linear sorption with opzero 1e-9: an entry below zero by no more than
+// opzero times the largest entry it touches (at least 1) stands at zero; one
+// further below ends the run naming it.
+TEST(Reactions, LinearSorptionTakesRoundOffAsZero) {
+    CRunControl control("round-off");
+    CSimulation sim(&control);
+    sim.m_opzero = 1e-9;
+    // clang-format off
+    const CEquiRow rows[] = {
+        {"dissolved below zero by round-off", 8, "-1 1  2  0 1", {-1e-11, 0}, {-1e-11, 0}, 0},
+        {"at the round-off itself", 8, "-1 1  2  0 1", {-1e-9, 0}, {-1e-9, 0}, 0},
+        {"round-off scaled by a large entry", 8, "-1 1 1  2  0 1", {-5e-9, 0, 10},
+         {-5e-9, 0, 10}, 0},
+        {"beyond the round-off", 8, "-1 1  2  0 1", {-2e-9, 0}, {-2e-9, 0}, 0,
+         "compute: Error, can not find a feasible solution to equilibrium linear sorption "
+         "condition: entry 0 is -2.0000000000000001e-09, below zero by more than round-off "
+         "(1.0000000000000001e-09)"},
+        {"truly negative", 8, "-1 1  2  0 1", {-0.5, 0.25}, {-0.5, 0.25}, 0,
+         "compute: Error, can not find a feasible solution to equilibrium linear sorption "
+         "condition: entry 0 is -0.5, below zero by more than round-off (1.0000000000000001e-09)"},
+        // Not crossed: the bounds and the extent are those without round-off.
+        {"feasible with a negative entry", 8, "-1 1  2  0 1", {-1e-11, 0.3},
+         {0.1 - 1e-11 / 3, 0.2 - 2e-11 / 3}, 1e-15},
+    };
+    // clang-format on
+    for (const CEquiRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::vector<double> c = row.start;
+        const int n = static_cast<int>(c.size());
+        EXPECT_EQ(Outcome([&] {
+                      Make(row.code, std::string(row.record) + " ", n, &sim)->CompEqui(c.data());
+                  }),
+                  row.failure);
+        for (size_t k = 0; k < c.size(); ++k)
+            EXPECT_TRUE(Near(c[k], row.expected[k], row.rel)) << "entry " << k;
     }
 }
 

@@ -218,6 +218,24 @@ TEST(LocalIntegration, HalvingEndsBelowOpzeroOrTheSmallestFraction) {
     EXPECT_NEAR(f.state[7], 1.0, 1e-9);
 }
 
+// First-order decay at rate x step 3000 and 1e6: the corrector's fixed
+// point diverges to values that are not numbers, which is no convergence;
+// the step halves until it settles, and the node decays to about nothing
+// (to within opzero).
+TEST(LocalIntegration, ADivergedCorrectorHalvesTheStep) {
+    for (const char* rate : {"3000", "1e6"}) {
+        SCOPED_TRACE(rate);
+        CNode f;
+        f.rxns.push_back(CreateRxn(
+            2, *ModelStream(std::string("0 0 0 0 0 0 0 0 -1  1 8 ") + rate + " "), NCOMP, nullptr));
+        f.Read("0 1 0", 1e-9);
+        f.start[8] = 1.0;
+        EXPECT_EQ(f.Integrate(1.0), "");
+        EXPECT_NEAR(f.state[8], 0.0, 1e-6);
+        EXPECT_GT(f.hold, 0) << "the step was halved";
+    }
+}
+
 TEST(LocalIntegration, AReactionInTheWrongListFailsAtFirstUse) {
     for (const char* record : {"1 0  0", "0  1 0"}) {
         CNode f;

@@ -1,0 +1,94 @@
+#include "sim/model_warnings.h"
+
+#include "model/limits.h"
+#include "model/number_text.h"
+#include "model/simulation.h"
+#include "run/message_sink.h"
+#include "run/run_control.h"
+#include "rxn/rxn.h"
+#include "rxn/rxn_set.h"
+
+namespace {
+
+// The hydraulic slots whose change would move the heads.
+constexpr int FLOW_SLOTS[] = {SLOT_SOURCE, SLOT_KROW, SLOT_KCOL};
+
+const char* SlotName(int k) {
+    return k == SLOT_SOURCE ? "water source" : "conductivity";
+}
+
+// The first slot of FLOW_SLOTS that rxn changes (-1: none).
+int ChangedFlowSlot(const CRxn& rxn, bool equilibrium) {
+    for (int k : FLOW_SLOTS)
+        if (k < rxn.GetNComp() && rxn.ChangePerAmount(k, equilibrium) != 0.0)
+            return k;
+    return -1;
+}
+
+// The reaction record of rxn in the model's list (-1: not found).
+int RecordOf(const CSimulation& s, const CRxn* rxn) {
+    for (size_t r = 0; r < s.m_rxns.size(); ++r)
+        if (s.m_rxns[r].get() == rxn)
+            return static_cast<int>(r);
+    return -1;
+}
+
+// The first node held that uses reaction set q (-1: none).
+int FirstNodeOfSet(const CSimulation& s, size_t q) {
+    const unsigned char* sets = s.m_nodeRxnSet.get();
+    for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n)
+        if (sets[n] == q)
+            return n;
+    return -1;
+}
+
+std::string Warning(const CSimulation& s, const CRxn* rxn, int slot, int node) {
+    return "reaction record " + std::to_string(RecordOf(s, rxn)) + " changes the " +
+           SlotName(slot) + " of node (" + std::to_string(node / s.m_nCols) + ", " +
+           std::to_string(node % s.m_nCols) +
+           ") during the run, but the heads and the flow field are those of the start "
+           "time for the whole run";
+}
+
+} // namespace
+
+std::string EndBeforeStartWarning(const CSimulation& s) {
+    if (!(s.m_endTime < s.m_startTime))
+        return std::string();
+    return "the end time " + ExactText(s.m_endTime) + " is before the start time " +
+           ExactText(s.m_startTime) + "; the run writes the state at the start time only";
+}
+
+std::string SteadyFlowWarning(const CSimulation& s) {
+    for (size_t q = 0; q < s.m_rxnSets.size(); ++q) {
+        const CRxnSet* set = s.m_rxnSets[q].get();
+        if (set == nullptr)
+            continue;
+        const int node = FirstNodeOfSet(s, q);
+        if (node < 0)
+            continue;
+        for (const CRxn* rxn : set->m_kinetic)
+            if (const int slot = ChangedFlowSlot(*rxn, false); slot >= 0)
+                return Warning(s, rxn, slot, node);
+        for (const CRxn* rxn : set->m_equi)
+            if (const int slot = ChangedFlowSlot(*rxn, true); slot >= 0)
+                return Warning(s, rxn, slot, node);
+    }
+    return std::string();
+}
+
+std::vector<std::string> ModelWarnings(const CSimulation& s) {
+    std::vector<std::string> lines;
+    for (std::string line : {EndBeforeStartWarning(s), SteadyFlowWarning(s)})
+        if (!line.empty())
+            lines.push_back(std::move(line));
+    return lines;
+}
+
+void WarnOfModel(const CSimulation& s) {
+    CMessageSink* sink = s.m_runControl ? s.m_runControl->GetMessageSink() : nullptr;
+    if (sink == nullptr)
+        return;
+    for (const std::string& line : ModelWarnings(s))
+        sink->WriteWarning(line.c_str());
+}

@@ -1,0 +1,19 @@
+// Warnings about a model that reads but will not do what its author may
+// expect: said before a run's first step and by --check alike.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class CSimulation;
+
+// An end time before the start time: the run writes one record and ends.
+std::string EndBeforeStartWarning(const CSimulation& s);
+// A reaction that changes a node's water source or conductivity: the heads
+// and the flow field are computed once, at the start, and do not follow it.
+// Names the first such reaction and the first of the nodes held that use it.
+std::string SteadyFlowWarning(const CSimulation& s);
+// Every warning above that applies, in that order.
+std::vector<std::string> ModelWarnings(const CSimulation& s);
+// Writes them to the run control's message sink (if it has one).
+void WarnOfModel(const CSimulation& s);

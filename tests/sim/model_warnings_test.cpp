@@ -1,0 +1,54 @@
+// What a run and --check warn of before the first step: an end before the
+// start, and a reaction that would move the heads that are computed once.
+#include "sim/model_warnings.h"
+#include "support/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace kova_test;
+
+namespace {
+
+// One node of 7 entries, times TIMES, reaction record RXN in set SET
+// (equilibrium list, kinetic list).
+std::string OneNode(const std::string& times, const std::string& rxn, const std::string& set) {
+    return "1 1 0 0 " + std::string(rxn.empty() ? "0" : "1") + " 1\n" + times +
+           "\n0\n0\n0 0 0.3 1 1 0 0\n0\n0\n" + rxn + (rxn.empty() ? "" : "\n") + "0\n0\n" + set +
+           "\n";
+}
+
+TEST(ModelWarnings, NameTheEndBeforeTheStartAndReactionsOnTheFlow) {
+    const char* const times = "0 10 1 0.1 1e-6";
+    const struct {
+        const char* what;
+        std::string model;
+        std::vector<std::string> expected;
+    } rows[] = {
+        {"nothing to say", OneNode(times, "", "0 0"), {}},
+        {"end before start", OneNode("10 2 1 0.1 1e-6", "", "0 0"),
+         {"the end time 2 is before the start time 10; the run writes the state at the start "
+          "time only"}},
+        {"end at the start", OneNode("10 10 1 0.1 1e-6", "", "0 0"), {}},
+        {"assignment of the source", OneNode(times, "1  0 0 0 0 0 0 0  1 0.5", "1 0  0"),
+         {"reaction record 0 changes the water source of node (0, 0) during the run, but the "
+          "heads and the flow field are those of the start time for the whole run"}},
+        {"decay of the column conductivity",
+         OneNode(times, "2  0 0 0 0 -1 0 0  1 4 0.1", "0  1 0"),
+         {"reaction record 0 changes the conductivity of node (0, 0) during the run, but the "
+          "heads and the flow field are those of the start time for the whole run"}},
+        // Listed in no set a node uses: it changes nothing.
+        {"assignment in no set", OneNode(times, "1  0 0 0 0 0 0 0  1 0.5", "0 0"), {}},
+        // The porosity and the head move no flux.
+        {"assignment of the porosity", OneNode(times, "1  0 0 0 0 0 0 0  2 0.5", "1 0  0"), {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        CEngine engine;
+        engine.Read(row.model);
+        EXPECT_EQ(ModelWarnings(engine.sim), row.expected);
+    }
+}
+
+} // namespace
