@@ -5,7 +5,9 @@
 // root form (sqrt(V + c^2 D^2) - c D) / V while sqrt(V) / D <= STABLE_STEP_SWITCH,
 // else 1 / sqrt(V) - 2 D / V. The step is the smallest candidate, at most the
 // run's duration. The symmetric and tvd schemes have rules of their own
-// (SymmetricStableStep, TvdStableStep).
+// (SymmetricStableStep, TvdStableStep). The default and symmetric steps are
+// further kept within SelfShareStableStep, which the rule meets wherever
+// porosity and dispersion change gently from node to node.
 #include "flow/transport.h"
 
 #include "model/exceptions.h"
@@ -68,13 +70,30 @@ double StableStep(const CSimulation& s, double duration, int* limiting) {
     return StableStepOfRows(s, duration, limiting, 0, s.m_nRows);
 }
 
+namespace {
+
+// The rule's step, or the self-share bound where that is smaller (and its
+// node limits the step).
+double WithinSelfShare(const CSimulation& s, double duration, int* limiting, double step,
+                       bool symmetric, int rowBegin, int rowEnd) {
+    int node = -1;
+    const double bound = SelfShareStableStep(s, duration, &node, symmetric, rowBegin, rowEnd);
+    if (!(bound < step))
+        return step;
+    *limiting = node;
+    return bound;
+}
+
+} // namespace
+
 double StableStepOfRows(const CSimulation& s, double duration, int* limiting, int rowBegin,
                         int rowEnd) {
     if (s.m_ext.m_scheme == ETransportScheme::TVD)
         return TvdStableStep(s, duration, limiting, rowBegin, rowEnd);
-    if (s.m_ext.m_scheme == ETransportScheme::SYMMETRIC)
-        return SymmetricStableStep(s, duration, limiting, rowBegin, rowEnd);
-    return LaxWendroffStableStep(s, duration, limiting, rowBegin, rowEnd);
+    const bool symmetric = s.m_ext.m_scheme == ETransportScheme::SYMMETRIC;
+    const double step = symmetric ? SymmetricStableStep(s, duration, limiting, rowBegin, rowEnd)
+                                  : LaxWendroffStableStep(s, duration, limiting, rowBegin, rowEnd);
+    return WithinSelfShare(s, duration, limiting, step, symmetric, rowBegin, rowEnd);
 }
 
 void ComputeStableStep(CSimulation& s, double duration) {

@@ -46,6 +46,11 @@ double SymmetricStableStep(const CSimulation& s, double duration, int* limiting,
                            int rowEnd = INT_MAX);
 double TvdStableStep(const CSimulation& s, double duration, int* limiting, int rowBegin = 0,
                      int rowEnd = INT_MAX);
+// The largest step that keeps every node's share of its own value >= 0 under
+// the default (or the symmetric) step: the stable step's bound where the
+// porosity or the dispersion changes sharply from node to node.
+double SelfShareStableStep(const CSimulation& s, double duration, int* limiting, bool symmetric,
+                           int rowBegin = 0, int rowEnd = INT_MAX);
 // The default rule's candidate from a node's velocity term v > 0 and its
 // dispersion term d (flow/stable_step.cpp).
 double LaxWendroffCandidate(double v, double d);

@@ -369,6 +369,59 @@ double SmallestNodeStep(const CSimulation& s, double duration, int* limiting, No
 
 } // namespace
 
+namespace {
+
+// The share of a node's own value that stays in it over a step dt, summed
+// over its faces as the default (or symmetric) step computes them, is
+//   1 + L dt - Q dt^2
+// with each face's k = h - theta_f D / d - q^2 dt / (2 theta_f d) (h: q / 2,
+// or |q| / 2 for symmetric; D: node a's, or the upstream node's) entering
+// the node's own value as k, or k - q where the node gives the advected
+// value, over the node's w theta, and the sink. Where that share goes below
+// 0 the node's value swings against itself from step to step and grows (a
+// node of low porosity between ones of high porosity takes theta_f / theta
+// times its dispersion): the largest step that keeps it >= 0.
+double SelfShareNodeStep(const CSimulation& s, int i, int j, int m, bool symmetric) {
+    const double* state = s.m_stateNew.get();
+    const int n = i * s.m_nCols + j;
+    const double theta = state[n * s.m_nComp + SLOT_POROSITY];
+    const CNodeFaces faces = FacesOf(s, i, j);
+    double linear = std::min(0.0, state[n * s.m_nComp + SLOT_SOURCE]);
+    double square = 0.0;
+    for (int f = 0; f < FACES; ++f) {
+        if (!faces.has[f])
+            continue;
+        CAxisFace g = faces.face[f];
+        const double q = state[g.f.a + (g.rowFace ? SLOT_FLUXROW : SLOT_FLUXCOL)];
+        g.f.q = q;
+        const double thetaF = MeanPorosity(state, g.f);
+        const double diag = symmetric ? Upstream(s, state, g, m).diag : g.f.coef[3 * m + g.f.diagCoef];
+        const double k1 = (symmetric ? std::fabs(q) : q) * 0.5 - thetaF * diag / g.f.d;
+        const double k2 = q * q * 0.5 / (thetaF * g.f.d);
+        // The node is b of the faces above and to the left, a of the others.
+        const bool gives = (f == FACE_ABOVE || f == FACE_LEFT) ? q < 0.0 : q >= 0.0;
+        const double scale = faces.width[f] * theta;
+        linear += (gives ? k1 - q : k1) / scale;
+        square += k2 / scale;
+    }
+    const double root = std::sqrt(linear * linear + 4.0 * square) - linear;
+    if (!(root > 0.0))
+        return HUGE_VAL; // the node keeps its value whatever the step
+    return 2.0 / root;
+}
+
+} // namespace
+
+double SelfShareStableStep(const CSimulation& s, double duration, int* limiting, bool symmetric,
+                           int rowBegin, int rowEnd) {
+    return SmallestNodeStep(
+        s, duration, limiting,
+        [symmetric](const CSimulation& sim, int i, int j, int m) {
+            return SelfShareNodeStep(sim, i, j, m, symmetric);
+        },
+        rowBegin, rowEnd);
+}
+
 double SymmetricStableStep(const CSimulation& s, double duration, int* limiting, int rowBegin,
                            int rowEnd) {
     return SmallestNodeStep(s, duration, limiting, SymmetricNodeStep, rowBegin, rowEnd);

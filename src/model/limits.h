@@ -72,6 +72,11 @@ constexpr int HEAD_BAND_THREADS_MIN_WIDTH = 128;
 // Pivot rows the band elimination takes together to each row below them.
 constexpr int HEAD_BAND_BLOCK = 8;
 
+// A record's mobile value beyond this many times the largest initial or
+// injected value (at least 1) is no result of transport but of a step that
+// made it grow without bound: the run ends there.
+constexpr double STATE_RANGE_FACTOR = 1e6;
+
 // A face carries water against the index order only when its flux passes
 // this share of the largest flux; below it the flux is the heads' round-off.
 constexpr double FLOW_REVERSE_RELATIVE = 1e-9;

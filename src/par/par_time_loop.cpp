@@ -68,6 +68,8 @@ struct CParPlan {
     // other ranks their nodes' start, kept through a trial pass.
     std::vector<MPI_Request> m_transportSends;
     CStepStart m_trialStart;
+    // The largest magnitude of a record's mobile value, over every rank.
+    double m_rangeBound = 0.0;
 };
 
 int OwnerOf(const CParPlan& p, int node) {
@@ -531,6 +533,8 @@ void ParRecord(CSimulation& s, CParOutput& output, CParPlan& p, const CParComm& 
     ReportProgress(s, p, comm);
     comm.Agreed([&] {
         CheckStateIsFinite(s, p.m_slab.m_first * s.m_nComp, p.m_slab.m_end * s.m_nComp);
+        CheckStateInRange(s, p.m_slab.m_first * s.m_nComp, p.m_slab.m_end * s.m_nComp,
+                          p.m_rangeBound);
     });
     control->SetStatus("Writing Output");
     CStopwatch watch;
@@ -590,6 +594,8 @@ void ParTimeLoop(CSimulation& s, CParOutput& output, const CParComm& comm, CHalo
         if (!plan.m_wholeGrid)
             ReduceWaterBalance(s, comm, plan.m_slab);
     }
+    plan.m_rangeBound = StateRangeBound(s, plan.m_slab.m_first, plan.m_slab.m_end);
+    MPI_Allreduce(MPI_IN_PLACE, &plan.m_rangeBound, 1, MPI_DOUBLE, MPI_MAX, comm.Comm());
     CountTraffic(s, plan, comm, traffic);
 
     for (;;) {

@@ -6,6 +6,7 @@
 #include "flow/transport.h"
 #include "io/run_output.h"
 #include "model/exceptions.h"
+#include "model/extension.h"
 #include "model/limits.h"
 #include "model/number_text.h"
 #include "model/record_clock.h"
@@ -171,6 +172,60 @@ void CheckStateIsFinite(const CSimulation& s, int first, int end) {
                                std::to_string(n % s.m_nCols) + ") is " + ExactText(state[t]) +
                                " at time " + ExactText(s.m_currentTime) +
                                ", not a finite number: the record is not written");
+    }
+}
+
+double StateRangeBound(const CSimulation& s, int firstNode, int endNode) {
+    double largest = 1.0;
+    const double* state = s.m_stateNew.get();
+    for (int n = firstNode; n < endNode; ++n) {
+        const double* node = state + static_cast<size_t>(n) * static_cast<size_t>(s.m_nComp);
+        for (int k = SLOT_COUNT; k < s.m_nComp; ++k)
+            largest = std::max(largest, std::fabs(node[k]));
+    }
+    for (const CInjectTable& table : s.m_ext.m_inject.m_tables)
+        for (double c : table.m_concentration)
+            largest = std::max(largest, std::fabs(c));
+    return STATE_RANGE_FACTOR * largest;
+}
+
+namespace {
+
+// What the failure of an unstable transport says of its step.
+std::string StepText(const CSimulation& s) {
+    if (IsImplicit(s))
+        return "the implicit transport's global step " + ExactText(s.m_globalStep);
+    int limiting = -1;
+    const int rowBegin = s.m_heldFirst / s.m_nCols;
+    const int rowEnd = (s.m_heldEnd + s.m_nCols - 1) / s.m_nCols;
+    const double stable =
+        StableStepOfRows(s, s.m_endTime - s.m_startTime, &limiting, rowBegin, rowEnd);
+    std::string text = "the global step " + ExactText(s.m_globalStep) + " against the stable step " +
+                       ExactText(stable);
+    if (limiting >= 0)
+        text += " of node (" + std::to_string(limiting / s.m_nCols) + ", " +
+                std::to_string(limiting % s.m_nCols) + ")";
+    return text;
+}
+
+} // namespace
+
+void CheckStateInRange(const CSimulation& s, int first, int end, double bound) {
+    const double* state = s.m_stateNew.get();
+    const int firstMobile = s.m_nComp - s.m_nMobile;
+    for (int t = first; t < end; ++t) {
+        const int k = t % s.m_nComp;
+        if (k < firstMobile || std::fabs(state[t]) <= bound)
+            continue;
+        const int n = t / s.m_nComp;
+        throw ComputeException(
+            EntryName(s.m_ext, s.m_nComp, s.m_nMobile, k) + " (entry " + std::to_string(k) +
+            ") of node (" + std::to_string(n / s.m_nCols) + ", " + std::to_string(n % s.m_nCols) +
+            ") is " + ExactText(state[t]) + " at time " + ExactText(s.m_currentTime) +
+            ", beyond " + ExactText(bound) +
+            ", a million times the largest initial or injected value: the transport has grown "
+            "without bound with " +
+            StepText(s) + "; the record is not written");
     }
 }
 
@@ -375,6 +430,7 @@ void TimeLoop(CSimulation& s, CRunOutput& output) {
     s.m_rxnBaseTime = s.m_startTime - s.m_globalStep;
     s.m_currentTime = s.m_startTime;
     CRecordClock records(s.m_startTime, s.m_outputInterval);
+    const double bound = StateRangeBound(s, 0, s.m_nNodes);
 
     WarnOfModel(s);
     PrepareTimeLoop(s);
@@ -390,6 +446,7 @@ void TimeLoop(CSimulation& s, CRunOutput& output) {
         }
         ReportProgress(s);
         CheckStateIsFinite(s, 0, s.m_nValues);
+        CheckStateInRange(s, 0, s.m_nValues, bound);
         control->SetStatus("Writing Output");
         watch.Lap();
         if (s.m_budget)

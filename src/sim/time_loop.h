@@ -43,6 +43,16 @@ void IntegrateChunk(CSimulation& s, int begin, int end, int thread, bool account
 // of m_stateNew that is not finite ends the run before it is written, naming
 // the first such value.
 void CheckStateIsFinite(const CSimulation& s, int first, int end);
+// The largest magnitude a mobile value of a record may reach: STATE_RANGE_FACTOR
+// times the largest magnitude (at least 1) of the nodes firstNode..endNode-1's
+// initial values past the hydraulic slots and of the injected concentrations.
+// Called before the loop; a run over processes takes the largest over them.
+double StateRangeBound(const CSimulation& s, int firstNode, int endNode);
+// A transport that has grown without bound: a mobile value among
+// first..end-1 of m_stateNew beyond bound ends the run before the record is
+// written, naming the value, its node and entry, and the global and stable
+// steps.
+void CheckStateInRange(const CSimulation& s, int first, int end, double bound);
 
 // The nodes of a range integrated with a reduced local step, and the
 // smallest local fraction among them (1 when none is reduced).

@@ -82,6 +82,21 @@ words="warning: the end time 0 is before the start time 10"
 if [ $rc -ne 0 ] || ! grep -q "$words" <<<"$err" || [ $check_rc -ne 0 ] || ! grep -q "$words" <<<"$check"; then
     fail "exit $rc, --check $check_rc: $err / $check"; else ok; fi
 
+case="a given step far above the stable step is a Computational Error, not garbage with exit 0"
+mkdir -p "$work/unstable"; base="$work/unstable/m"
+# no flow, diffusion 1, porosity 0.3, 0.01, 0.3: the middle node is stable below 1/31
+printf '1 3 0 1 0 1 0 8 1 1 1e-9\n0\n0 1 2\n0 0 1\n0 0 0.3 1 1 0 0 0\n2  0 1 2 0.01  0 0 7 1\n3  0 0  0 1  0 2\n0\n0\n0\n0 0\n' >"$base.kvi"
+err=$(timeout -k 5 10 "$compute" --no-progress "$base" 2>&1); rc=$?
+if [ $rc -ne 1 ] || ! grep -q "^Computational Error$" <<<"$err" ||
+    ! grep -q "grown without bound with the global step 1 against the stable step" <<<"$err"; then
+    fail "exit $rc: $err"; else ok; fi
+
+case="the computed step of a node of low porosity among high ones stays in range"
+sed -i 's/^1 3 0 1 0 1 0 8 1 1 /1 3 0 1 0 1 0 8 1 0 /' "$base.kvi"
+err=$(timeout -k 5 10 "$compute" --no-progress "$base" 2>&1); rc=$?
+range=$(python3 -c "import array,sys; a=array.array('d'); a.frombytes(open(sys.argv[1],'rb').read()); v=a[7::8]; print(min(v) >= -1e-12 and max(v) <= 1 + 1e-12)" "$base.kvo")
+if [ $rc -ne 0 ] || [ "$range" != True ]; then fail "exit $rc, in range: $range: $err"; else ok; fi
+
 case="a cancel during a long head solve ends the run at once, writing nothing"
 mkdir -p "$work/solve"; base="$work/solve/m"
 python3 - "$base.kvi" <<'PY'

@@ -499,4 +499,27 @@ TEST(Schemes, RoundOffFluxesAreNoReverseFlow) {
     EXPECT_EQ(ReverseFlowWarning(s.sim).rfind("1 face carries", 0), 0u);
 }
 
+// Three nodes at one head, diffusion 1, porosity 0.3, 0.01, 0.3, unit
+// widths: the middle node keeps 1 - 2 dt (0.155 / 0.01) of its value, so no
+// step above 1/31 may be taken, whichever of the two schemes; the flow's own
+// rule sets no limit without flow.
+TEST(Schemes, TheStableStepKeepsEveryNodesShareOfItsOwnValue) {
+    for (const ETransportScheme scheme : {ETransportScheme::DEFAULT, SYM}) {
+        CEngine e;
+        e.Read("1 3 0 1 0 1 0 8 1 0 1e-9\n0\n0 1 2\n0 0 1\n0 0 0.3 1 1 0 0 0\n"
+               "2  0 1 2 0.01  0 0 7 1\n3  0 0  0 1  0 2\n0\n0\n0\n0 0\n");
+        e.sim.m_ext.m_scheme = scheme;
+        e.Heads();
+        e.Flow();
+        int limiting = -1;
+        EXPECT_EQ(SelfShareStableStep(e.sim, 100.0, &limiting, scheme == SYM), 1.0 / 31);
+        EXPECT_EQ(limiting, 1);
+        EXPECT_EQ(StableStep(e.sim, 100.0, &limiting), 1.0 / 31);
+        EXPECT_EQ(limiting, 1);
+        // Porosity alike everywhere: the share is 1 - 2 dt at the middle.
+        e.At(0, 1, SLOT_POROSITY) = 0.3;
+        EXPECT_EQ(SelfShareStableStep(e.sim, 100.0, &limiting, scheme == SYM), 0.5);
+    }
+}
+
 } // namespace

@@ -83,6 +83,39 @@ TEST(RuntimeFaults, AGivenStepAboveTheStableStepIsWarnedAboutOnce) {
     }
 }
 
+// Three nodes held at one head (no flow), diffusion 1, porosity 0.3, 0.01,
+// 0.3, the unit at the first: the middle node takes 0.155 / 0.01 times the
+// dispersion of each face, which no step of the flow's rule limits.
+std::string Contrast(const std::string& step) {
+    return "1 3 0 1 0 1 0 8 1 " + step +
+           " 1e-9\n0\n0 1 2\n0 0 1\n0 0 0.3 1 1 0 0 0\n2  0 1 2 0.01  0 0 7 1\n"
+           "3  0 0  0 1  0 2\n0\n0\n0\n0 0\n";
+}
+
+// A given step that makes the transport grow ends the run at the first record
+// beyond a million times the largest initial value, before it is written,
+// naming the value and both steps; the computed step keeps it in range.
+TEST(RuntimeFaults, ATransportThatGrowsWithoutBoundEndsTheRun) {
+    CRun run;
+    RunModel(Contrast("1"), run);
+    EXPECT_EQ(run.error, "Computational Error");
+    ASSERT_EQ(run.sink.details.size(), 1u);
+    const std::string& detail = run.sink.details[0];
+    EXPECT_EQ(detail.rfind("mobile_0 (entry 7) of node (0, 1) is ", 0), 0u) << detail;
+    EXPECT_NE(detail.find(" at time 5, beyond 1000000, a million times the largest initial or "
+                          "injected value: the transport has grown without bound with the "
+                          "global step 1 against the stable step 0.032258064516129031 of node "
+                          "(0, 1); the record is not written"),
+              std::string::npos)
+        << detail;
+    EXPECT_EQ(run.kvoBytes, 5u * 3 * 8 * 8) << "the records of times 0 to 4";
+
+    CRun computed;
+    RunModel(Contrast("0"), computed);
+    EXPECT_EQ(computed.error, "");
+    EXPECT_EQ(computed.kvoBytes, 9u * 3 * 8 * 8);
+}
+
 // Files may grow to `bytes` at most while the object lives; a write beyond
 // fails with EFBIG instead of killing the process.
 class CFileSizeLimit {

@@ -82,8 +82,11 @@ TEST(TimeLoop, RecordsFollowTheFirstStepThatReachesEachOutputTime) {
         {Clock(0, 8, 4, 1), {0, 4, 8}, ""}, // a step past several output times: one record
         {Clock(5, 5, 1, 1), {5}, ""},
         {Clock(5, 2, 0, 1), {5}, ""}, // the end before the start: no step at all
-        // Without flow the stable step is the whole run.
-        {Clock(0, 10, 0, 1).Grid(1, 2).Mobile(1, 0.1, 0.5), {0, 10}, ""},
+        // Without flow the step keeps the diffusion stable: each node keeps
+        // 1 - dt D / (d w) = 1 - dt / 2 of its value, so dt is 2.
+        {Clock(0, 10, 0, 1).Grid(1, 2).Mobile(1, 0.1, 0.5), {0, 2, 2, 4, 4, 6, 6, 8, 8, 10}, ""},
+        // Without flow or diffusion nothing limits it: the step is the whole run.
+        {Clock(0, 10, 0, 1).Grid(1, 2).Mobile(1, 0.1, 0.0), {0, 10}, ""},
         // A step that no longer moves the clock is a failure of the binary's runs.
         {Clock(1e17, 2e17, 1e3, 1), {1e17}, interval},
         {Clock(1e308, 1.7e308, 1e308, 5e307),
