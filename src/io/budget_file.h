@@ -24,7 +24,9 @@ class CBudgetFile : public CRunOutput {
 public:
     explicit CBudgetFile(const std::string& base) : m_file(BudgetFileName(base)) {}
 
-    void Open() override;
+    void OpenFiles() override;
+    void Start() override;
+    void Discard() override;
     // Writes the interval the time loop closed at this record (none at the first).
     void WriteRecord(CSimulation& s) override;
     void Finish(const CSimulation& s) override;

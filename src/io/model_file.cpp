@@ -77,29 +77,75 @@ void LoadModelFile(CSimulation& s, const std::string& base) {
     }
 }
 
+std::string LockFileName(const std::string& base) {
+    const size_t slash = base.rfind('/');
+    const size_t name = slash == std::string::npos ? 0 : slash + 1;
+    return base.substr(0, name) + "." + base.substr(name) + ".lock";
+}
+
+namespace {
+
+// Takes the run's lock on fd; false when the file system keeps no locks.
+// A lock another run holds is the InputException of a locked base.
+bool TakeRunLock(int fd, const std::string& modelFile) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    const int reason = errno;
+    if (reason != EWOULDBLOCK)
+        return false; // no locks on this file system: runs are not kept apart
+    struct stat info;
+    const long holder = fstat(fd, &info) == 0 ? FlockHolder(info.st_dev, info.st_ino) : 0;
+    throw InputException("the model file " + modelFile + " is locked by another run" +
+                         (holder > 0 ? " (process " + std::to_string(holder) + ")" : "") +
+                         ": one run per base at a time");
+}
+
+// The lock file, opened (created when missing) as a regular file and never
+// through a symbolic link; -1 when the folder takes no new file.
+int OpenLockFile(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (errno == ELOOP)
+            throw InputException("the lock file " + path +
+                                 " is a symbolic link: a run does not lock through one");
+        return -1;
+    }
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        throw InputException("the lock file " + path + " is not a regular file");
+    }
+    return fd;
+}
+
+} // namespace
+
 CModelLock::CModelLock(const std::string& base) {
     const std::string path = ModelFileName(base);
+    // The lock file first: an editor that saves BASE.kvi by renaming a new
+    // file over it replaces the model file, and a lock on the model file
+    // alone would go with the old one.
+    m_lockFd = OpenLockFile(LockFileName(base));
+    if (m_lockFd >= 0 && !TakeRunLock(m_lockFd, path)) {
+        close(m_lockFd);
+        m_lockFd = -1;
+    }
+    // The model file too, for the tools that look for the lock there.
     try {
         m_fd = OpenRegular(path);
     } catch (Exception& e) {
         e.AddWhere("(file " + path + ")");
         throw;
     }
-    if (m_fd < 0 || flock(m_fd, LOCK_EX | LOCK_NB) == 0)
-        return;
-    const int reason = errno;
-    struct stat info;
-    const long holder = fstat(m_fd, &info) == 0 ? FlockHolder(info.st_dev, info.st_ino) : 0;
-    close(m_fd);
-    m_fd = -1;
-    if (reason != EWOULDBLOCK)
-        return; // no locks on this file system: runs are not kept apart
-    throw InputException("the model file " + path + " is locked by another run" +
-                         (holder > 0 ? " (process " + std::to_string(holder) + ")" : "") +
-                         ": one run per base at a time");
+    if (m_fd >= 0 && !TakeRunLock(m_fd, path)) {
+        close(m_fd);
+        m_fd = -1;
+    }
 }
 
 CModelLock::~CModelLock() {
     if (m_fd >= 0)
         close(m_fd);
+    if (m_lockFd >= 0)
+        close(m_lockFd);
 }

@@ -23,10 +23,14 @@ void LoadModel(CSimulation& s, const std::string& base);
 // Its first part: BASE.kvi alone.
 void LoadModelFile(CSimulation& s, const std::string& base);
 
-// One run per base at a time: an advisory lock on BASE.kvi for the object's
-// lifetime, released by the system when the process ends however it ends.
-// A base another run holds is an InputException naming the file and that
-// run's process. A file that cannot be opened is left to LoadModel.
+// One run per base at a time: an advisory lock on the base's lock file
+// (LockFileName, created when missing and left in place) and on BASE.kvi for
+// the object's lifetime, released by the system when the process ends
+// however it ends. The lock file holds where the model file is replaced by
+// a rename during the run (an editor's save). A base another run holds is an
+// InputException naming the model file and that run's process. A model file
+// that cannot be opened is left to LoadModel; a folder that takes no lock
+// file leaves the model file's lock alone.
 class CModelLock {
 public:
     explicit CModelLock(const std::string& base);
@@ -35,5 +39,10 @@ public:
     CModelLock& operator=(const CModelLock&) = delete;
 
 private:
-    int m_fd = -1;
+    int m_fd = -1;     // BASE.kvi
+    int m_lockFd = -1; // the lock file
 };
+
+// The lock file of a base: ".NAME.lock" beside BASE.kvi (dir/.m.lock for
+// dir/m).
+std::string LockFileName(const std::string& base);

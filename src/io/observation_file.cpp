@@ -10,8 +10,16 @@ std::string ObservationFileName(const std::string& base) {
     return base + ".obs.csv";
 }
 
-void CObservationFile::Open() {
-    m_file.Open();
+void CObservationFile::OpenFiles() {
+    m_file.OpenFile();
+}
+
+void CObservationFile::Start() {
+    m_file.Start();
+}
+
+void CObservationFile::Discard() {
+    m_file.Discard();
 }
 
 void CObservationFile::WriteHeader(const CSimulation& s) {

@@ -19,7 +19,9 @@ class CObservationFile : public CRunOutput {
 public:
     explicit CObservationFile(const std::string& base) : m_file(ObservationFileName(base)) {}
 
-    void Open() override;
+    void OpenFiles() override;
+    void Start() override;
+    void Discard() override;
     // The first record's state is the first row; later rows come after steps.
     void WriteRecord(CSimulation& s) override;
     void AfterStep(const CSimulation& s) override;

@@ -49,32 +49,42 @@ COutputFiles::~COutputFiles() {
         std::fclose(m_time);
 }
 
-void COutputFiles::Open() {
-    // Both files are opened before either changes: a failure leaves a
-    // previous run's complete results as they were (and no file of its own).
-    bool timeCreated = false;
-    bool dataCreated = false;
-    std::FILE* time = OpenUnchanged(m_timeName, "Could not open time output file.", &timeCreated);
-    std::FILE* data = nullptr;
+void COutputFiles::OpenFiles() {
+    m_time = OpenUnchanged(m_timeName, "Could not open time output file.", &m_timeCreated);
     try {
-        data = OpenUnchanged(m_dataName, "Could not open data output file.", &dataCreated);
-        const std::string what = "the time output file " + m_timeName;
-        Truncate(time, what);
-        WriteChecked(time, &MARKER, sizeof MARKER, 1, what);
-        FlushChecked(time, what);
-        Truncate(data, "the data output file " + m_dataName);
+        m_data = OpenUnchanged(m_dataName, "Could not open data output file.", &m_dataCreated);
     } catch (const Exception&) {
-        std::fclose(time);
-        if (timeCreated)
-            unlink(m_timeName.c_str());
-        if (data)
-            std::fclose(data);
-        if (dataCreated)
-            unlink(m_dataName.c_str());
+        Discard();
         throw;
     }
-    m_time = time;
-    m_data = data;
+}
+
+void COutputFiles::Start() {
+    try {
+        const std::string what = "the time output file " + m_timeName;
+        Renew(m_time, m_timeName, what);
+        WriteChecked(m_time, &MARKER, sizeof MARKER, 1, what);
+        FlushChecked(m_time, what);
+        Renew(m_data, m_dataName, "the data output file " + m_dataName);
+    } catch (const Exception&) {
+        Discard();
+        throw;
+    }
+}
+
+void COutputFiles::Discard() {
+    if (m_time) {
+        std::fclose(m_time);
+        m_time = nullptr;
+        if (m_timeCreated)
+            unlink(m_timeName.c_str());
+    }
+    if (m_data) {
+        std::fclose(m_data);
+        m_data = nullptr;
+        if (m_dataCreated)
+            unlink(m_dataName.c_str());
+    }
 }
 
 void NoteRecordTime(CSimulation& s) {

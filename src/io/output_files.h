@@ -35,10 +35,14 @@ public:
     COutputFiles(const COutputFiles&) = delete;
     COutputFiles& operator=(const COutputFiles&) = delete;
 
-    // Opens both files, then the marker into BASE.kvt and BASE.kvo emptied.
-    // Symbolic links and files that are not regular files are refused
-    // (InputException); a file that cannot be opened is a ComputeException.
-    void Open() override;
+    // Opens both files unchanged. Symbolic links and files that are not
+    // regular files are refused (InputException); a file that cannot be
+    // opened is a ComputeException.
+    void OpenFiles() override;
+    // The marker into BASE.kvt, and BASE.kvo emptied (each replaced by a new
+    // file where it has other hard links).
+    void Start() override;
+    void Discard() override;
     // Appends m_stateNew, flushed to the system, and notes the record's time
     // in m_outputTimes.
     void WriteRecord(CSimulation& s) override;
@@ -55,4 +59,6 @@ private:
     std::string m_dataName;
     std::FILE* m_data = nullptr; // owned: the data file between Open and Finish
     std::FILE* m_time = nullptr; // owned: the time file between Open and Finish
+    bool m_timeCreated = false;  // OpenFiles created the file
+    bool m_dataCreated = false;
 };

@@ -2,8 +2,14 @@
 // (or pair of files). The run sequence opens each before the time loop and
 // finishes it after; the time loop calls WriteRecord at every record time. A
 // new output file is one class here and one call in the time loop.
+//
+// Opening has two halves, so that a run that cannot open one of its files
+// leaves every result of an earlier run as it was: OpenFiles opens without
+// changing anything, and only once every output is open does Start empty
+// the files and begin them.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 class CSimulation;
@@ -11,8 +17,19 @@ class CSimulation;
 class CRunOutput {
 public:
     virtual ~CRunOutput() = default;
-    // Before the first record; a failure leaves nothing of this output open.
-    virtual void Open() = 0;
+    // Opens the output's files without changing any that exists; a failure
+    // leaves nothing of this output open.
+    virtual void OpenFiles() = 0;
+    // Empties the files opened and writes what comes before the first record.
+    virtual void Start() = 0;
+    // Instead of Start, when another output could not be opened: closes the
+    // files unchanged and removes those that OpenFiles created.
+    virtual void Discard() = 0;
+    // Before the first record: OpenFiles, then Start.
+    void Open() {
+        OpenFiles();
+        Start();
+    }
     // The model's state (m_stateNew) at m_currentTime, as one record.
     virtual void WriteRecord(CSimulation& s) = 0;
     // After every global step, before a record that follows it.
@@ -26,9 +43,24 @@ class CRunOutputList : public CRunOutput {
 public:
     // Borrowed: the output lives as long as the list; not freed here.
     void Add(CRunOutput& output) { m_outputs.push_back(&output); }
-    void Open() override {
+    void OpenFiles() override {
+        std::size_t opened = 0;
+        try {
+            for (; opened < m_outputs.size(); ++opened)
+                m_outputs[opened]->OpenFiles();
+        } catch (...) {
+            while (opened > 0)
+                m_outputs[--opened]->Discard();
+            throw;
+        }
+    }
+    void Start() override {
         for (CRunOutput* o : m_outputs)
-            o->Open();
+            o->Start();
+    }
+    void Discard() override {
+        for (CRunOutput* o : m_outputs)
+            o->Discard();
     }
     void WriteRecord(CSimulation& s) override {
         for (CRunOutput* o : m_outputs)

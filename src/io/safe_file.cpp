@@ -53,6 +53,35 @@ void Truncate(std::FILE* file, const std::string& what) {
         throw ComputeException("could not empty " + what + Reason());
 }
 
+void Renew(std::FILE*& file, const std::string& name, const std::string& what) {
+    struct stat info;
+    if (fstat(fileno(file), &info) != 0 || info.st_nlink <= 1) {
+        Truncate(file, what);
+        return;
+    }
+    // A new file beside the old one, then renamed over it: the name never
+    // goes missing, and the other links keep the old contents.
+    const std::string fresh = name + ".new";
+    errno = 0;
+    const int fd = open(fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0)
+        throw ComputeException("could not replace " + what + " (" + fresh + Reason() +
+                               "), which has other hard links");
+    std::FILE* stream = fdopen(fd, "wb");
+    if (!stream || rename(fresh.c_str(), name.c_str()) != 0) {
+        const std::string reason = Reason();
+        if (stream)
+            std::fclose(stream);
+        else
+            close(fd);
+        unlink(fresh.c_str());
+        throw ComputeException("could not replace " + what + ", which has other hard links" +
+                               reason);
+    }
+    std::fclose(file);
+    file = stream;
+}
+
 void WriteChecked(std::FILE* file, const void* data, size_t size, size_t count,
                   const std::string& what) {
     errno = 0;
@@ -79,19 +108,32 @@ CTextResultFile::~CTextResultFile() {
         std::fclose(m_file);
 }
 
-void CTextResultFile::Open() {
-    bool created = false;
+void CTextResultFile::OpenFile() {
     const std::string text = "Could not open the result file " + m_name + ".";
-    std::FILE* file = OpenUnchanged(m_name, text.c_str(), &created);
+    m_file = OpenUnchanged(m_name, text.c_str(), &m_created);
+}
+
+void CTextResultFile::Start() {
     try {
-        Truncate(file, "the result file " + m_name);
+        Renew(m_file, m_name, "the result file " + m_name);
     } catch (const Exception&) {
-        std::fclose(file);
-        if (created)
-            unlink(m_name.c_str());
+        Discard();
         throw;
     }
-    m_file = file;
+}
+
+void CTextResultFile::Discard() {
+    if (!m_file)
+        return;
+    std::fclose(m_file);
+    m_file = nullptr;
+    if (m_created)
+        unlink(m_name.c_str());
+}
+
+void CTextResultFile::Open() {
+    OpenFile();
+    Start();
 }
 
 void CTextResultFile::Flush() {

@@ -15,6 +15,10 @@ std::string Reason();
 std::FILE* OpenUnchanged(const std::string& name, const char* text, bool* created);
 // Empties an open file and starts writing it from the beginning.
 void Truncate(std::FILE* file, const std::string& what);
+// Truncate, for a result file name open as *file; a file with other hard
+// links (a snapshot taken with cp -al, say) is not emptied but replaced by a
+// new empty file under name, so that the other links keep what they hold.
+void Renew(std::FILE*& file, const std::string& name, const std::string& what);
 void WriteChecked(std::FILE* file, const void* data, size_t size, size_t count,
                   const std::string& what);
 void FlushChecked(std::FILE* file, const std::string& what);
@@ -31,7 +35,13 @@ public:
     CTextResultFile(const CTextResultFile&) = delete;
     CTextResultFile& operator=(const CTextResultFile&) = delete;
 
-    // Opens and empties the file; a failure leaves no file of its own.
+    // Opens the file without changing it; a failure leaves no file of its own.
+    void OpenFile();
+    // Empties it (Renew).
+    void Start();
+    // Closes it unchanged and removes it if OpenFile created it.
+    void Discard();
+    // OpenFile, then Start.
     void Open();
     // The stream to print into, between Open and Close; borrowed, not freed.
     std::FILE* Stream() const { return m_file; }
@@ -44,4 +54,5 @@ public:
 private:
     std::string m_name;
     std::FILE* m_file = nullptr; // owned between Open and Close
+    bool m_created = false;      // OpenFile created the file
 };

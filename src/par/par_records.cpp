@@ -26,9 +26,9 @@ CParRecords::CParRecords(const std::string& base, const CParComm& comm)
         m_files = std::make_unique<COutputFiles>(base);
 }
 
-void CParRecords::OpenOnRoot() {
+void CParRecords::AddRootFiles(CRunOutputList& outputs) {
     if (m_files)
-        m_files->Open();
+        outputs.Add(*m_files);
 }
 
 void CParRecords::OpenShared() {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "io/output_files.h"
+#include "io/run_output.h"
 #include "par/mpi_session.h"
 #include "par/slab.h"
 
@@ -19,12 +20,14 @@ class CParRecords {
 public:
     CParRecords(const std::string& base, const CParComm& comm);
 
-    // Rank 0: COutputFiles::Open (the files opened unchanged, the marker
-    // written, the data file emptied). Then every rank: the data file
+    // Rank 0: the time and data files join the outputs it opens (opened
+    // unchanged, then the marker written and the data file emptied once every
+    // file of rank 0 is open). Then every rank: the data file
     // opened for MPI-IO (after rank 0's open has been agreed), each rank on
     // its own (MPI_COMM_SELF), so that a rank that cannot open it leaves no
     // other waiting; the caller agrees on the outcome.
-    void OpenOnRoot();
+    // Rank 0: adds the time and data files to the outputs it opens.
+    void AddRootFiles(CRunOutputList& outputs);
     void OpenShared();
     // Every rank: its nodes of the record at m_currentTime, at their offset;
     // the record counted and its time noted as a one-process run does.

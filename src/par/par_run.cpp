@@ -45,8 +45,12 @@ void RunWithFiles(CSimulation& s, const CParComm& comm, const std::string& base,
     }
     CStopwatch watch;
     comm.Agreed([&] {
-        output.m_records.OpenOnRoot();
-        output.m_rootTables.Open();
+        // Every file of rank 0 open before any is emptied, as in a
+        // one-process run.
+        CRunOutputList rootFiles;
+        output.m_records.AddRootFiles(rootFiles);
+        rootFiles.Add(output.m_rootTables);
+        rootFiles.Open();
     });
     comm.Agreed([&] { output.m_records.OpenShared(); });
     s.m_times.m_output += watch.Lap();

@@ -119,6 +119,7 @@ void RunSimulation(CSimulation& s) {
                 CBudgetFile budget(base);
                 CObservationFile wells(base);
                 // The records first: their files fail as they always have.
+                // Every file is opened before any is emptied.
                 CRunOutputList output;
                 output.Add(files);
                 if (s.m_writeBudget)

@@ -50,6 +50,42 @@ if [ $rc -ne 1 ] || ! grep -q "locked by another run (process $first)" <<<"$err"
 elif [ $first_rc -ne 0 ] || ! finished "$base"; then fail "the first run: exit $first_rc";
 else ok; fi
 
+case="a model file replaced by a rename during a run still keeps a second run out"
+base=$(fresh renamed); cp "$examples/plume.kvi" "$base.kvi"
+"$compute" --no-progress "$base" >/dev/null 2>&1 & first=$!
+for _ in $(seq 100); do [ -f "$base.kvt" ] && break; sleep 0.05; done
+kill -STOP $first 2>/dev/null
+cp "$examples/plume.kvi" "$base.new"; mv "$base.new" "$base.kvi"
+err=$(timeout -k 5 10 "$compute" --no-progress "$base" 2>&1); rc=$?
+kill -CONT $first 2>/dev/null; wait $first; first_rc=$?
+if [ $rc -ne 1 ] || ! grep -q "locked by another run (process $first)" <<<"$err"; then fail "exit $rc: $err";
+elif [ $first_rc -ne 0 ] || ! finished "$base"; then fail "the first run: exit $first_rc";
+else ok; fi
+
+for table in budget.csv obs.csv; do
+    case="a rerun that cannot open its $table leaves the earlier results as they were"
+    base=$(fresh "unopened-$table"); cp "$examples/column.kvi" "$base.kvi"
+    printf '[[observe]]\nname = "w"\nrow = 0\ncol = 5\n' >"$base.kvx"
+    timeout -k 5 20 "$compute" --no-progress "$base" >/dev/null 2>&1
+    before=$(md5sum "$base".kv[ot] "$base".*.csv | md5sum)
+    rm "$base.$table"; mkdir "$base.$table"; : >"$base.$table/keep"
+    after_set=$(md5sum "$base".kv[ot] "$base".*.csv 2>/dev/null | md5sum)
+    err=$(timeout -k 5 20 "$compute" --no-progress "$base" 2>&1); rc=$?
+    if [ $rc -ne 1 ] || [ "$(md5sum "$base".kv[ot] "$base".*.csv 2>/dev/null | md5sum)" != "$after_set" ]; then
+        fail "exit $rc: $err"; else ok; fi
+done
+
+case="results hard-linked into a snapshot are replaced; the snapshot keeps the earlier run"
+base=$(fresh linked); cp "$examples/column.kvi" "$base.kvi"
+timeout -k 5 20 "$compute" --no-progress "$base" >/dev/null 2>&1
+mkdir "$work/linked/snap"; ln "$base".kv[ot] "$base.budget.csv" "$work/linked/snap/"
+before=$(cd "$work/linked/snap" && md5sum *)
+sed -i '2s/^0.0 15.0 /0.0 5.0 /' "$base.kvi"
+err=$(timeout -k 5 20 "$compute" --no-progress "$base" 2>&1); rc=$?
+if [ $rc -ne 0 ] || [ "$(cd "$work/linked/snap" && md5sum *)" != "$before" ] ||
+    cmp -s "$base.kvo" "$work/linked/snap/m.kvo" || [ "$(stat -c %h "$base.kvo")" != 1 ]; then
+    fail "exit $rc: $err"; else ok; fi
+
 case="a symbolic link at the data file is refused and its target untouched"
 base=$(fresh link); echo precious >"$work/link/target"; ln -s "$work/link/target" "$base.kvo"
 err=$(timeout -k 5 10 "$compute" --no-progress "$base" 2>&1); rc=$?
