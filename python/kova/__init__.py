@@ -7,10 +7,12 @@ gives a run's records as an xarray Dataset, read lazily; ``read_budget`` and
 ``read_observations`` give its mass budget and its observation wells as
 pandas DataFrames. ``Model.check`` and ``Model.run`` have the engine check or
 run a model; the engine's refusals and failures are ``ModelError`` and
+``RunError``. A base that a run holds is not written: ``BaseLockedError``, a
 ``RunError``.
 """
 
-from .engine import EngineError, EngineWarning, ModelError, Progress, RunError, parse_progress
+from .engine import (BaseLockedError, EngineError, EngineWarning, ModelError, Progress, RunError,
+                     parse_progress)
 from .errors import KovaFileError
 from .model import Model
 from .reactions import (DualMonod, DualMonodInhibition, Exchange, FreundlichSorption,
@@ -21,7 +23,8 @@ from .reactions import (DualMonod, DualMonodInhibition, Exchange, FreundlichSorp
 from .results import open_results
 from .tables import read_budget, read_observations
 
-__all__ = ["DualMonod", "DualMonodInhibition", "EngineError", "EngineWarning", "Exchange", "FreundlichSorption",
+__all__ = ["BaseLockedError", "DualMonod", "DualMonodInhibition", "EngineError",
+           "EngineWarning", "Exchange", "FreundlichSorption",
            "KineticFreundlichSorption", "KineticLangmuirSorption", "KineticLinearSorption",
            "KovaFileError", "LangmuirSorption", "LinearAssignment", "LinearCombination",
            "LinearSorption", "MassAction", "MixedOrdered", "Model", "ModelError", "Monod",

@@ -22,9 +22,11 @@ import subprocess
 import sys
 import threading
 import warnings
+from contextlib import contextmanager
 from dataclasses import dataclass
 from pathlib import Path
-from typing import IO, Iterable, List, Optional, Sequence
+from types import FrameType
+from typing import IO, Iterable, Iterator, List, Optional, Sequence
 
 _ERROR_PREFIX = "KOVA Compute Error: "
 _DETAIL_PREFIX = "detail: "
@@ -44,14 +46,15 @@ class EngineError(RuntimeError):
         The class of failure: ``Input Error``, ``Computational Error``,
         ``Time Error``, ``Internal Error``, or ``Cancelled`` for a run that
         was cancelled.
-    returncode : int
-        The engine's exit code.
+    returncode : int or None
+        The engine's exit code; None when the package refused before any
+        engine ran (:class:`BaseLockedError`).
     stderr : str
         Everything the engine wrote on stderr.
     """
 
     def __init__(self, message: str, detail: Optional[str], failure: Optional[str],
-                 returncode: int, stderr: str) -> None:
+                 returncode: Optional[int], stderr: str) -> None:
         text = message if detail is None else f"{message}: {detail}"
         super().__init__(text if failure is None else f"{failure}: {text}")
         self.message = message
@@ -67,6 +70,35 @@ class ModelError(EngineError):
 
 class RunError(EngineError):
     """A run failed (or was cancelled) before its end."""
+
+
+class BaseLockedError(RunError):
+    """A run holds the base, so none of its files was written or replaced.
+
+    Raised by ``Model.write``, ``check`` and ``run`` before they touch
+    ``BASE.kvi`` or ``BASE.kvx``; ``detail`` says what the engine says of a
+    second run on the base, and ``failure`` is ``Input Error`` as there.
+
+    Attributes
+    ----------
+    base : str
+        The base path given.
+    path : str
+        The locked model file, ``BASE.kvi``.
+    holder : int or None
+        The process holding the lock, when the system says.
+    returncode : None
+        No engine ran.
+    """
+
+    def __init__(self, base: str, path: str, holder: Optional[int]) -> None:
+        by = f" (process {holder})" if holder else ""
+        super().__init__(f"the base {base} was left as it was",
+                         f"the model file {path} is locked by another run{by}: one run per "
+                         "base at a time", "Input Error", None, "")
+        self.base = base
+        self.path = path
+        self.holder = holder
 
 
 @dataclass(frozen=True)
@@ -286,6 +318,13 @@ def run_base(base: str, threads: Optional[int] = None, progress: bool = True,
     ------
     RunError
         When the run fails or is cancelled.
+
+    Notes
+    -----
+    Called from the main thread, a SIGTERM to this process while the run goes
+    first ends the engine (which cancels, writing a last record and closing
+    its files), then acts as it would have without the run: by default this
+    process ends.
     """
     command = [engine or find_engine(), "--progress=json"]
     if threads is not None:
@@ -296,29 +335,110 @@ def run_base(base: str, threads: Optional[int] = None, progress: bool = True,
     stdout: List[str] = []
     # Both pipes are read at once, so that neither fills while the other waits.
     reader = threading.Thread(target=_collect, args=(process.stdout, stdout), daemon=True)
-    reader.start()
-    display = _Display(progress, os.path.basename(base))
+    display: Optional[_Display] = None
     stderr: List[str] = []
+    stopped: Optional[_Terminated] = None
     try:
-        for line in process.stderr:
-            line = line.rstrip("\n")
-            stderr.append(line)
-            state = parse_progress(line)
-            if state is not None:
-                display.update(state)
-        process.wait()
+        with _engine_ended_by_sigterm(process):
+            reader.start()
+            display = _Display(progress, os.path.basename(base))
+            for line in process.stderr:
+                line = line.rstrip("\n")
+                stderr.append(line)
+                state = parse_progress(line)
+                if state is not None:
+                    display.update(state)
+            process.wait()
     except KeyboardInterrupt:
         # The engine cancels on SIGINT, writes a last record and closes its files.
         process.send_signal(signal.SIGINT)
         process.wait()
         raise
+    except _Terminated as stop:
+        stopped = stop
     finally:
-        display.close()
-        reader.join()
+        if process.poll() is None:
+            # Left by SIGTERM or an error on this side: the engine must not
+            # run on unwatched, holding the base.
+            process.terminate()
+            _wait_or_kill(process)
+        if display is not None:
+            display.close()
+        if reader.ident is not None:
+            reader.join()
+        process.stdout.close()
+        process.stderr.close()
+    if stopped is not None:
+        stopped.pass_on()
     if process.returncode != 0:
         raise engine_error(RunError, process.returncode, stderr)
     _pass_on_warnings(stderr)
     return stdout
+
+
+# How long an engine sent SIGTERM may take to write its last record and
+# close its files before it is killed.
+_TERM_GRACE_SECONDS = 10.0
+
+
+class _Terminated(BaseException):
+    """SIGTERM came while a run went; the engine has been sent SIGTERM too.
+
+    A BaseException, so that no ``except Exception`` on the way swallows it.
+    """
+
+    def __init__(self, signum: int, frame: Optional[FrameType], previous: object) -> None:
+        super().__init__(signum)
+        self.signum = signum
+        self.frame = frame
+        self.previous = previous
+
+    def pass_on(self) -> None:
+        """Do what SIGTERM would have done without the run."""
+        if callable(self.previous):
+            self.previous(self.signum, self.frame)
+        else:
+            # The default: end this process by the signal, as before.
+            os.kill(os.getpid(), self.signum)
+
+
+@contextmanager
+def _engine_ended_by_sigterm(process: subprocess.Popen) -> Iterator[None]:
+    """While the block runs, SIGTERM to this process is passed to the engine first.
+
+    A batch system stops a job with SIGTERM to the process it started; by
+    default Python would end at once and leave the engine running, holding
+    the base. Only the main thread can set a handler; a SIGTERM that is
+    ignored, or handled by a handler Python cannot put back, is left alone.
+    """
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+    previous = signal.getsignal(signal.SIGTERM)
+    if previous is None or previous == signal.SIG_IGN:
+        yield
+        return
+
+    def on_term(signum: int, frame: Optional[FrameType]) -> None:
+        # A second SIGTERM acts as before: the engine is ending already.
+        signal.signal(signal.SIGTERM, previous)
+        process.terminate()
+        raise _Terminated(signum, frame, previous)
+
+    signal.signal(signal.SIGTERM, on_term)
+    try:
+        yield
+    finally:
+        if signal.getsignal(signal.SIGTERM) is on_term:
+            signal.signal(signal.SIGTERM, previous)
+
+
+def _wait_or_kill(process: subprocess.Popen) -> None:
+    try:
+        process.wait(timeout=_TERM_GRACE_SECONDS)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
 
 
 def _collect(stream: IO[str], lines: List[str]) -> None:

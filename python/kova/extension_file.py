@@ -26,6 +26,8 @@ _NAME = re.compile(r"[A-Za-z0-9_-]+")
 _NAME_MAX_CHARS = 64
 _LABEL_MAX_CHARS = 40
 _RESERVED_NAMES = frozenset(HYDRAULIC_ENTRIES + ("water", "time"))
+# Arrays and inline tables the engine's TOML reader takes inside each other.
+MAX_NESTED_VALUES = 256
 
 
 @dataclass(frozen=True)
@@ -325,6 +327,12 @@ def read_extension(path: str, immobile: int, mobile: int,
                             f"{error.strerror}") from None
     except (tomllib.TOMLDecodeError, UnicodeDecodeError) as error:
         raise KovaFileError(f"{path}: not a TOML file: {error}") from None
+    except RecursionError:
+        # tomllib recurses once per nested array or inline table: from a
+        # caller of ordinary depth Python's limit lies far past the engine's,
+        # so the engine's words hold.
+        raise KovaFileError(f"{path}: not a TOML file: exceeded maximum nested value depth "
+                            f"of {MAX_NESTED_VALUES}") from None
     check = _Checker(path)
     check.table(root, "", ("units", "aquifer", "entries", "observe", "transport", "inject"))
     units: Dict[str, Optional[str]] = {"length": None, "time": None, "mass": None}

@@ -18,9 +18,12 @@ given.
 
 from __future__ import annotations
 
+import errno
 import math
 import os
 import re
+import secrets
+import stat
 import tempfile
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Callable, Dict, List, Optional, Sequence, Tuple, Union
@@ -29,6 +32,7 @@ import numpy as np
 
 from .extension_file import (SCHEMES, TIMES, EntryLabel, Injection, ObservationWell, axis_extent,
                              read_extension)
+from .base_lock import held_base
 from .model_file import HYDRAULIC_ENTRIES, read_model_file
 from .engine import check_base, run_base
 from .reactions import Reaction, ReactionSet
@@ -339,7 +343,7 @@ class Model:
         ------
         ValueError
             For an unknown name, a wrong shape, a value that is not finite,
-            a porosity not above 0 or a conductivity below 0.
+            a porosity outside (0, 1] or a conductivity below 0.
         """
         if name not in self._values or name in _COMPUTED:
             _fail("name", name, "names no settable entry (known: "
@@ -371,6 +375,9 @@ class Model:
     def _check_values(self, name: str, array: np.ndarray) -> None:
         for bad, why in ((~np.isfinite(array), "must be finite"),
                          (~(array > 0.0) if name == "porosity" else None, "must be above 0"),
+                         # 30 for 30 % would pass every other check.
+                         (array > 1.0 if name == "porosity" else None,
+                          "must be 1 or below: porosity is a fraction of the volume"),
                          (~(array >= 0.0) if name in ("k_row", "k_col") else None,
                           "must be 0 or above")):
             if bad is not None and bad.any():
@@ -932,21 +939,51 @@ class Model:
         Without anything for the extension file an existing ``BASE.kvx`` is
         removed, since the engine would read it with the new model.
 
+        Each file is written whole beside its place and then put in place of
+        the old one, so a write that fails (a full disk) leaves the files
+        that were there as they were.
+
         Parameters
         ----------
         base : str or path-like
             The path without the ``.kvi`` suffix.
+
+        Raises
+        ------
+        ValueError
+            When the model is refused; nothing is written.
+        BaseLockedError
+            When a run holds the base (its lock on ``BASE.kvi``); nothing is
+            written.
+        OSError
+            When a file cannot be written, naming it; the files there are
+            left as they were.
         """
         base = os.fspath(base)
         self.validate()
         model, extension = self.model_text(), self.extension_text()
-        with open(base + ".kvi", "w", encoding="ascii") as handle:
-            handle.write(model)
-        if extension is not None:
-            with open(base + ".kvx", "w", encoding="utf-8") as handle:
-                handle.write(extension)
-        elif os.path.lexists(base + ".kvx"):
-            os.remove(base + ".kvx")
+        model_path, extension_path = base + ".kvi", base + ".kvx"
+        with held_base(base):
+            model_aside = _written_aside(model_path, model.encode("ascii"))
+            extension_aside = None
+            try:
+                if extension is not None:
+                    extension_aside = _written_aside(extension_path, extension.encode("utf-8"))
+                # The extension first: a run starting before the model file is
+                # replaced finds the old one locked, one starting after it
+                # finds both files new.
+                if extension_aside is not None:
+                    os.replace(extension_aside, extension_path)
+                    extension_aside = None
+                elif os.path.lexists(extension_path):
+                    os.remove(extension_path)
+                os.replace(model_aside, model_path)
+                model_aside = None
+            finally:
+                for path in (model_aside, extension_aside):
+                    if path is not None:
+                        _remove_quietly(path)
+            _sync_directory(model_path)
 
     # -- the engine -------------------------------------------------------------
 
@@ -1073,6 +1110,70 @@ class Model:
                        for e, k in contents.reaction_sets]
         model._node_set = contents.reaction_set.astype(np.int64)
         return model
+
+
+def _written_aside(path: str, data: bytes) -> str:
+    """Write data to a new file in path's directory, on disk; the file's path.
+
+    The new file gets the permissions of the file it is to replace, or those
+    a new file gets.
+
+    Raises
+    ------
+    OSError
+        Naming ``path``; nothing is left behind.
+    """
+    directory, name = os.path.split(path)
+    try:
+        mode = stat.S_IMODE(os.stat(path).st_mode)
+    except OSError:
+        mode = None
+    for _ in range(100):
+        aside = os.path.join(directory, f".{name}.{secrets.token_hex(4)}.tmp")
+        try:
+            fd = os.open(aside, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
+            break
+        except FileExistsError:
+            continue
+        except OSError as error:
+            raise OSError(error.errno, error.strerror, path) from None
+    else:
+        raise FileExistsError(errno.EEXIST, "no free name for the file written aside", path)
+    try:
+        with os.fdopen(fd, "wb") as handle:
+            if mode is not None:
+                os.fchmod(handle.fileno(), mode)
+            handle.write(data)
+            handle.flush()
+            os.fsync(handle.fileno())
+    except OSError as error:
+        _remove_quietly(aside)
+        raise OSError(error.errno, error.strerror, path) from None
+    except BaseException:
+        _remove_quietly(aside)
+        raise
+    return aside
+
+
+def _remove_quietly(path: str) -> None:
+    try:
+        os.remove(path)
+    except OSError:
+        pass
+
+
+def _sync_directory(path: str) -> None:
+    """Put the directory's new entries on disk, where the system allows it."""
+    try:
+        fd = os.open(os.path.dirname(path) or ".", os.O_RDONLY | os.O_CLOEXEC)
+    except OSError:
+        return
+    try:
+        os.fsync(fd)
+    except OSError:
+        pass
+    finally:
+        os.close(fd)
 
 
 def _most_common_integer(values: np.ndarray) -> int:

@@ -12,7 +12,9 @@ guessed at.
 from __future__ import annotations
 
 import math
+import os
 import re
+import stat
 from dataclasses import dataclass
 from typing import Dict, List, Optional, Tuple, Union
 
@@ -246,7 +248,18 @@ def _model_text(path: str) -> str:
     # number fails where the engine's stream would meet it, and bytes after
     # the last number (which the engine never reads) are no concern.
     try:
-        with open(path, "rb") as handle:
+        # Without O_NONBLOCK a FIFO would wait for a writer for ever.
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC)
+        try:
+            regular = stat.S_ISREG(os.fstat(fd).st_mode)
+        except OSError:
+            os.close(fd)
+            raise
+        if not regular:
+            os.close(fd)
+            raise KovaFileError(f"{path}: the model file is not a regular file (a FIFO or a "
+                                "device would block, a directory holds no model)")
+        with os.fdopen(fd, "rb") as handle:
             return handle.read().decode("latin-1")
     except OSError as error:
         raise KovaFileError(f"{path}: the model file cannot be read: {error.strerror}") from None
@@ -397,13 +410,15 @@ def _read_body(path: str, tokens: _Tokens, header: ModelHeader) -> ModelFile:
             raise KovaFileError(f"{path} line {line}: state entry {k} outside 0..{entries - 1} "
                                 f"in {where}")
         state[i, j, k], lines[i, j, k] = tokens.real(f"the value of {where}")
-    for k, name, bad in ((2, "porosity", lambda v: ~(v > 0.0)),
-                         (3, "k_row", lambda v: ~(v >= 0.0)),
-                         (4, "k_col", lambda v: ~(v >= 0.0))):
+    # A porosity above 1 is no share of the volume: 30 is a percentage.
+    for k, name, bad, why in ((2, "porosity", lambda v: ~(v > 0.0), "not above 0"),
+                              (2, "porosity", lambda v: v > 1.0,
+                               "above 1; porosity is a fraction of the volume"),
+                              (3, "k_row", lambda v: ~(v >= 0.0), "below 0"),
+                              (4, "k_col", lambda v: ~(v >= 0.0), "below 0")):
         refused = np.argwhere(bad(state[:, :, k]))
         if refused.size:
             i, j = refused[0]
-            why = "not above 0" if k == 2 else "below 0"
             raise KovaFileError(f"{path} line {lines[i, j, k]}: {name} {state[i, j, k]!r} of "
                                 f"node ({i}, {j}) {why} (fields 15-16, entry {k})")
     fixed = np.zeros((header.rows, header.cols), dtype=bool)
@@ -485,6 +500,9 @@ def _read_reaction(tokens: _Tokens, path: str, entries: int, r: int) -> Reaction
             if name == "keq" and not fields[name] > 0.0:
                 raise KovaFileError(f"{path} line {line}: Keq {fields[name]!r} of {where} not "
                                     "above 0")
+            if name == "kd" and not fields[name] >= 0.0:
+                raise KovaFileError(f"{path} line {line}: Kd {fields[name]!r} is not a number "
+                                    f">= 0 in {where}")
         elif kind == "order":
             fields[name] = count(name, 0, MAX_ORDER)
         elif kind == "integer":

@@ -12,10 +12,11 @@ steps and adds amount x coefficient to every entry. An equilibrium reaction
 moves the node's state until its condition holds.
 
 The values refused here are the ones the engine refuses when it reads the
-model file (a Keq not above 0, an order outside 0..6, a rule curve without
-points), besides anything the file cannot hold: numbers that are not finite,
-integers beyond 32 bits, names that are not names. Each refusal is a
-``ValueError`` naming the argument and the value.
+model file (a Keq not above 0, a linear sorption's Kd below 0, an order
+outside 0..6, a rule curve without points), besides anything the file
+cannot hold: numbers that are not finite, integers beyond 32 bits, names
+that are not names. Each refusal is a ``ValueError`` naming the argument and
+the value.
 """
 
 from __future__ import annotations
@@ -128,6 +129,9 @@ class Reaction:
                 if name == "keq" and not value > 0.0:
                     _fail(name, value, "must be above 0 (the condition is a product of "
                           "powers of concentrations)")
+                if name == "kd" and not value >= 0.0:
+                    _fail(name, value, "must be 0 or above (a negative Kd would take more "
+                          "than all of the solute onto the sorbent)")
             elif kind == "order":
                 value = _int(name, value, 0, MAX_ORDER)
             elif kind == "integer":
@@ -295,7 +299,7 @@ class LinearSorption(Reaction):
     solute, sorbed : str
         The dissolved entry x and the sorbed entry y.
     kd : float
-        Distribution coefficient (unit of sorbed / unit of solute).
+        Distribution coefficient (unit of sorbed / unit of solute), >= 0.
     stoichiometry : dict of str to float
         Typically ``{solute: -1, sorbed: 1}``.
     """
@@ -572,7 +576,7 @@ class KineticLinearSorption(Reaction):
     solute, sorbed : str
         The dissolved entry x and the sorbed entry y.
     kd : float
-        Distribution coefficient (unit of sorbed / unit of solute).
+        Distribution coefficient (unit of sorbed / unit of solute), >= 0.
     rate : float
         Mass-transfer rate (1/T).
     stoichiometry : dict of str to float

@@ -1,9 +1,12 @@
 """The run's tables: the mass budget and the observation wells.
 
 Both are read line by line and every field is checked where it is read. A
-run writes them as it goes, so a last line without its line feed that does
-not read, and a last budget interval that is not whole, are taken as still
-being written: they are left out with a warning, as the engine's tools do.
+run writes them as it goes and ends every line with a line feed, so a last
+line without one is being written (or was cut by a full disk): even when it
+reads, its last number may be cut short (to its first digits, or
+``8.4099`` of ``8.4099e-15``), so it is left out with a warning naming the
+file and the line. A last budget interval that is not whole is left out the
+same way.
 """
 
 from __future__ import annotations
@@ -91,14 +94,11 @@ def _lines(path: str, what: str) -> Iterator[_Line]:
 def _read_rows(lines: Iterator[_Line], read_row) -> Optional[str]:
     """Read every row; the note on an unterminated last line left out, if any."""
     for line in lines:
-        if line.terminated:
-            read_row(line)
-            continue
-        try:
-            read_row(line)
-        except KovaFileError:
-            # The engine may be writing this line right now.
-            return f"{line.path} ends inside line {line.line_no}, which is left out"
+        if not line.terminated:
+            # Only the last line can lack its line feed.
+            return (f"{line.path} ends inside line {line.line_no} (no line feed: it is being "
+                    "written or was cut), which is left out")
+        read_row(line)
     return None
 
 
@@ -233,7 +233,8 @@ def read_budget(base: str) -> pd.DataFrame:
         reader.notes.insert(0, note)
     reader.close_interval(last=True)
     if not reader.rows:
-        raise KovaFileError(f"{path}: no intervals (only the header)")
+        raise KovaFileError(f"{path}: no intervals (only the header)"
+                            + "".join(f"; {text}" for text in reader.notes))
     for text in reader.notes:
         warnings.warn(text, stacklevel=2)
     frame = pd.DataFrame.from_records(reader.rows, columns=BUDGET_HEADER.split(","))
@@ -297,7 +298,7 @@ def read_observations(base: str) -> pd.DataFrame:
 
     note = _read_rows(lines, read_row)
     if not times:
-        raise KovaFileError(f"{path}: no rows (only the header)")
+        raise KovaFileError(f"{path}: no rows (only the header)" + (f"; {note}" if note else ""))
     if note:
         warnings.warn(note, stacklevel=2)
     index = pd.Index(times, dtype="float64", name="time")

@@ -2,14 +2,24 @@
 
 from __future__ import annotations
 
+import gc
+import os
 import re
+import signal
+import subprocess
+import sys
+import time
+import warnings
 from pathlib import Path
+from typing import Callable, Iterator, Optional, Tuple
 
 import numpy as np
 import pytest
 
 import kova
+from conftest import REPO
 from kova import engine as engine_module
+from kova.base_lock import _flock_holder
 from kova.engine import engine_error
 
 
@@ -163,3 +173,122 @@ def test_tqdm_bar_shows_the_last_status(tmp_path, capfd):
     pytest.importorskip("tqdm")
     _fixed(_flow()).run(tmp_path / "r")
     assert "r: Closing ... t = 4 100%|" in capfd.readouterr().err
+
+
+def test_run_leaves_no_pipe_open_and_sigterm_as_it_was(tmp_path):
+    before = signal.getsignal(signal.SIGTERM)
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always", ResourceWarning)
+        _fixed(_flow()).run(tmp_path / "r", progress=False)
+        gc.collect()
+    assert [str(w.message) for w in caught if issubclass(w.category, ResourceWarning)] == []
+    assert signal.getsignal(signal.SIGTERM) is before
+
+
+def _endless(base: Path) -> None:
+    """A model whose run goes on far longer than any test, writing little."""
+    model = kova.Model(rows=40, cols=40)
+    model.set("porosity", 0.3)
+    model.set("k_row", 1.0)
+    model.set("k_col", 1.0)
+    model.add_mobile("tracer", alpha_l=1.0)
+    column = np.indices(model.shape)[1]
+    model.set("tracer", 1.0, where=column == 1)
+    model.fix_heads(column == 0, 20.0)
+    model.fix_heads(column == model.shape[1] - 1, 0.0)
+    model.set_times(0.0, 1e12, 1e11)
+    model.write(base)
+
+
+def _holder(base: Path) -> Optional[int]:
+    """The process holding the base's lock, read without taking it."""
+    return _flock_holder(os.stat(f"{base}.kvi"))
+
+
+def _wait_for_holder(base: Path, accept: Callable[[int], bool]) -> int:
+    deadline = time.monotonic() + 30.0
+    while time.monotonic() < deadline:
+        holder = _holder(base)
+        if holder is not None and accept(holder):
+            return holder
+        time.sleep(0.02)
+    raise AssertionError(f"no run took the lock of {base}.kvi")
+
+
+def _alive(pid: int) -> bool:
+    try:
+        with open(f"/proc/{pid}/stat") as handle:
+            return handle.read().rpartition(")")[2].split()[0] != "Z"
+    except FileNotFoundError:
+        return False
+
+
+@pytest.fixture(scope="module")
+def held(engine: Path, tmp_path_factory: pytest.TempPathFactory) -> Iterator[Tuple[Path, int]]:
+    """A base that a run of the engine holds, and the run's process."""
+    base = tmp_path_factory.mktemp("held") / "m"
+    _endless(base)
+    run = subprocess.Popen([str(engine), "--no-progress", "--threads", "1", str(base)],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        yield base, _wait_for_holder(base, lambda pid: pid == run.pid)
+    finally:
+        run.terminate()
+        run.wait(timeout=30)
+
+
+@pytest.mark.parametrize("action", [
+    lambda model, base: model.write(base),
+    lambda model, base: model.check(base),
+    lambda model, base: model.run(base, progress=False),
+], ids=["write", "check", "run"])
+def test_a_base_a_run_holds_is_left_as_it_was(action, held):
+    base, holder = held
+    files = [Path(f"{base}{suffix}") for suffix in (".kvi", ".kvx")]
+    before = [path.read_bytes() for path in files]
+    with pytest.raises(kova.BaseLockedError) as error:
+        action(_fixed(_flow()), base)
+    assert [path.read_bytes() for path in files] == before
+    # no temporary left behind (the run's own lock file stays, as runs leave it)
+    assert [p.name for p in base.parent.iterdir()
+            if p.name.startswith(".") and not p.name.endswith(".lock")] == []
+    assert (error.value.base, error.value.holder, error.value.failure) == (
+        str(base), holder, "Input Error")
+    assert error.value.detail == (f"the model file {base}.kvi is locked by another run "
+                                  f"(process {holder}): one run per base at a time")
+    assert isinstance(error.value, kova.RunError)
+
+
+_RUN_SCRIPT = """
+import signal, sys
+sys.path.insert(0, {python!r})
+import kova
+{handler}
+kova.Model.read({base!r}).run({base!r}, threads=1, progress=False)
+"""
+
+
+@pytest.mark.parametrize("handler, returncode", [
+    ("", -signal.SIGTERM),                  # ended by the signal, as without a run
+    ("signal.signal(signal.SIGTERM, lambda signum, frame: sys.exit(7))", 7),
+], ids=["default", "handler"])
+def test_sigterm_during_a_run_ends_the_engine_too(handler, returncode, engine, tmp_path):
+    base = tmp_path / "m"
+    _endless(base)
+    script = _RUN_SCRIPT.format(python=str(REPO / "python"), handler=handler, base=str(base))
+    python = subprocess.Popen([sys.executable, "-c", script],
+                              env=dict(os.environ, KOVA_COMPUTE=str(engine)),
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    run = None
+    try:
+        run = _wait_for_holder(base, lambda pid: pid != python.pid)
+        python.send_signal(signal.SIGTERM)
+        assert python.wait(timeout=30) == returncode, python.stderr.read()
+        assert not _alive(run)
+        assert _holder(base) is None
+    finally:
+        python.kill()
+        python.wait()
+        python.stderr.close()
+        if run is not None and _alive(run):
+            os.kill(run, signal.SIGKILL)

@@ -2,6 +2,9 @@
 
 from __future__ import annotations
 
+import os
+import threading
+
 import numpy as np
 import pytest
 
@@ -46,6 +49,44 @@ def test_model_refused_naming_line_and_field(text, where, tmp_path):
         read_model_header(str(path))
     assert str(error.value).startswith(str(path))
     assert where in str(error.value)
+
+
+def _read_unblocked(read, fifo):
+    """What read raised, failing the test when it waits on the FIFO for a writer."""
+    raised = []
+
+    def call() -> None:
+        try:
+            read()
+        except Exception as error:
+            raised.append(error)
+
+    worker = threading.Thread(target=call, daemon=True)
+    worker.start()
+    worker.join(timeout=5.0)
+    blocked = worker.is_alive()
+    if blocked:
+        # A writer that opens and closes gives the waiting reader its end of file.
+        os.close(os.open(fifo, os.O_WRONLY | os.O_NONBLOCK))
+        worker.join(timeout=5.0)
+    assert not blocked, f"{fifo}: the read waited for a writer"
+    assert raised, "nothing was refused"
+    return raised[0]
+
+
+@pytest.mark.parametrize("read", [
+    lambda base: read_model_header(base + ".kvi"),
+    kova.Model.read,
+    kova.open_results,
+], ids=["read_model_header", "Model.read", "open_results"])
+@pytest.mark.parametrize("make", [os.mkfifo, os.mkdir], ids=["FIFO", "directory"])
+def test_model_file_that_is_no_regular_file_is_refused_at_once(read, make, tmp_path):
+    path = tmp_path / "m.kvi"
+    make(path)
+    error = _read_unblocked(lambda: read(str(tmp_path / "m")), path)
+    assert isinstance(error, kova.KovaFileError), repr(error)
+    assert str(error) == (f"{path}: the model file is not a regular file (a FIFO or a device "
+                          "would block, a directory holds no model)")
 
 
 # What g++'s stream made of these texts (integers with the base left open, as
@@ -139,6 +180,11 @@ def test_numbers_the_engine_cannot_read_are_refused(text, kinds, refused):
     ("[[inject]]\nrectangle = [0, 0, 1, 1]\nconcentration = { mobile_0 = 1 }\n"
      "[[inject]]\nnodes = [[1, 1]]\nconcentration = { mobile_0 = 2 }\n",
      "inject[1]", "node (1, 1) is injected by inject[0] already"),
+    # Deeper than Python's recursion limit lets the TOML reader go.
+    ("x = " + "[" * 5000 + "]" * 5000 + "\n", "not a TOML file",
+     "exceeded maximum nested value depth of 256"),
+    ("x = " + "{ a = " * 5000 + "1" + " }" * 5000 + "\n", "not a TOML file",
+     "exceeded maximum nested value depth of 256"),
 ])
 def test_extension_refused_naming_the_key(toml, key, why, tmp_path):
     path = tmp_path / "m.kvx"

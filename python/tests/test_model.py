@@ -2,9 +2,14 @@
 
 from __future__ import annotations
 
+import os
+import resource
 import shutil
+import stat
 import subprocess
+from contextlib import contextmanager
 from pathlib import Path
+from typing import Iterator
 
 import numpy as np
 import pytest
@@ -148,6 +153,70 @@ def _model() -> kova.Model:
     return model
 
 
+@contextmanager
+def _files_limited_to(size: int) -> Iterator[None]:
+    """Writes past size bytes of a file fail (EFBIG), as on a full disk."""
+    soft, hard = resource.getrlimit(resource.RLIMIT_FSIZE)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (size, hard))
+    try:
+        yield
+    finally:
+        resource.setrlimit(resource.RLIMIT_FSIZE, (soft, hard))
+
+
+def _big_model_file(_: kova.Model) -> kova.Model:
+    big = kova.Model(rows=100, cols=100)
+    big.set("porosity", np.random.default_rng(1).uniform(0.1, 0.4, big.shape))
+    big.set_units(length="m")
+    return big
+
+
+def _big_extension_file(model: kova.Model) -> kova.Model:
+    for k in range(2000):
+        model.add_observation(f"well_{k}", row=1, col=2)
+    return model
+
+
+@pytest.mark.parametrize("build, failing", [
+    (_big_model_file, ".kvi"),
+    (_big_extension_file, ".kvx"),
+])
+def test_a_write_that_fails_keeps_the_files_there(build, failing, tmp_path):
+    base = tmp_path / "m"
+    old = _model()
+    old.set_units(time="d")
+    old.write(base)
+    before = {s: Path(f"{base}{s}").read_bytes() for s in (".kvi", ".kvx")}
+    new = build(_model())
+    with _files_limited_to(32 * 1024), pytest.raises(OSError) as error:
+        new.write(base)
+    assert {s: Path(f"{base}{s}").read_bytes() for s in (".kvi", ".kvx")} == before
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["m.kvi", "m.kvx"]
+    assert error.value.filename == f"{base}{failing}"
+
+
+def test_write_replaces_the_files_rather_than_writing_into_them(tmp_path):
+    base = tmp_path / "m"
+    model = _model()
+    model.set_units(time="d")
+    model.write(base)
+    files = [Path(f"{base}{s}") for s in (".kvi", ".kvx")]
+    for path, mode in zip(files, (0o640, 0o604)):
+        path.chmod(mode)
+        os.link(path, tmp_path / ("snapshot" + path.suffix))
+    before = [path.read_bytes() for path in files]
+    model.set("porosity", 0.25)
+    model.set_units(time="s")
+    model.write(base)
+    # A hard-linked snapshot keeps the model it was taken of.
+    assert [(tmp_path / ("snapshot" + p.suffix)).read_bytes() for p in files] == before
+    assert [p.read_bytes() != b for p, b in zip(files, before)] == [True, True]
+    assert [stat.S_IMODE(p.stat().st_mode) for p in files] == [0o640, 0o604]
+    assert kova.Model.read(base).get("porosity").tolist() == [[0.25] * 3] * 2
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["m.kvi", "m.kvx", "snapshot.kvi",
+                                                          "snapshot.kvx"]
+
+
 @pytest.mark.parametrize("action, argument, value", [
     (lambda m: kova.Model(rows=0, cols=3), "rows", "0"),
     (lambda m: kova.Model(rows=2, cols=3, dx=-1.0), "dx", "-1.0"),
@@ -156,6 +225,8 @@ def _model() -> kova.Model:
     (lambda m: kova.Model(row_coords=[0.0], col_coords=[1.0, np.nan]), "col_coords", "nan"),
     (lambda m: m.set("porosity", np.ones((3, 2))), "porosity", "shape (3, 2)"),
     (lambda m: m.set("porosity", -0.1), "porosity", "-0.1"),
+    (lambda m: m.set("porosity", 30.0), "porosity", "30.0"),      # a percentage
+    (lambda m: m.set("porosity", [[0.3, 0.3, 0.3], [0.3, 1.5, 0.3]]), "porosity", "1.5"),
     (lambda m: m.set("k_row", [[1, 1, 1], [1, -2, 1]]), "k_row", "-2.0"),
     (lambda m: m.set("head", np.inf), "head", "inf"),
     (lambda m: m.set("flux_row", 1.0), "name", "'flux_row'"),

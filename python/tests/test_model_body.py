@@ -19,6 +19,11 @@ HEAD = "1 2 0 1 0 1\n0 10 1 0.1 1e-6\n0\n0 10\n"
     ("1 0.1 0\n0 0 0.3 1 1 0 0 0\n1 0 1 8 1\n", "line 7: state entry 8 outside 0..7"),
     ("1 0.1 0\n0 0 0.3 1 1 0 0 0\n1\n0 1 2 0\n", "line 8: porosity 0.0 of node (0, 1) not above"),
     ("1 0.1 0\n0 0 0 1 1 0 0 0\n0\n", "line 6: porosity 0.0 of node (0, 0) not above"),
+    # 30 % typed as 30.
+    ("1 0.1 0\n0 0 30 1 1 0 0 0\n0\n", "line 6: porosity 30.0 of node (0, 0) above 1; "
+     "porosity is a fraction of the volume (fields 15-16, entry 2)"),
+    ("1 0.1 0\n0 0 0.3 1 1 0 0 0\n1\n0 1 2 1.0000000000000002\n",
+     "line 8: porosity 1.0000000000000002 of node (0, 1) above 1"),
     ("1 0.1 0\n0 0 0.3 1 -1 0 0 0\n0\n", "line 6: k_col -1.0 of node (0, 0) below 0"),
     ("1 0.1 0\n0 0 0.3 1 1 0 0 0\n0\n1 1 0\n", "line 8: node (1, 0) of fixed-head node 0"),
     ("1 0.1 0\n0 0 0.3 1 1 0 0 0\n0\n0\n1\n0\n0 0\n", "set 1 of node (0, 0) outside 0..0"),
@@ -67,6 +72,10 @@ REACTION_HEAD = ("1 1 1 2 1 1\n0 10 1 0.1 1e-6\n0\n0\n1 0.1 0\n1 0.1 0\n"
      "target and cannot be listed among the equilibrium reactions in reaction set record 0"),
     ("7 0 0 0 0 0 0 0 0 -1 1  0.5 8 x9", "0 1 0", "line 10: second of reaction record 0 "
      "(field 18) is 'x9', not an integer"),
+    ("8 0 0 0 0 0 0 0 -1 1 0  -0.5 8 7", "1 0 0", "line 10: Kd -0.5 is not a number >= 0 in "
+     "reaction record 0 (field 18)"),
+    ("11 0 0 0 0 0 0 0 -1 1 0  -1e-300 0.1 8 7", "0 1 0", "line 10: Kd -1e-300 is not a number "
+     ">= 0 in reaction record 0 (field 18)"),
 ])
 def test_reaction_record_refused_naming_line_field_and_record(record, sets, where, tmp_path):
     path = tmp_path / "m.kvi"

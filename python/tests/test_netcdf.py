@@ -13,6 +13,7 @@ from conftest import same_bits
 
 netCDF4 = pytest.importorskip("netCDF4")
 
+
 def _export(exporter: Path, base: Path, out: Path) -> Path:
     result = subprocess.run([str(exporter), str(base), "--format", "netcdf", "-o", str(out)],
                             capture_output=True, text=True, timeout=300)

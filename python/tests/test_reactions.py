@@ -47,6 +47,9 @@ def _nitrify(**change: object) -> kova.DualMonod:
     (lambda: kova.RuleCurve(points=[(0.0, 1.0)], kind=-1), "target", "None"),
     (lambda: kova.RuleCurve(points=[(0.0, 1.0)], target="A", kind=0), "target", "'A'"),
     (lambda: kova.RuleCurve(points=[(0.0, 1.0)], driver=None), "driver", "None"),
+    (lambda: kova.LinearSorption(solute="A", sorbed="B", kd=-0.5), "kd", "-0.5"),
+    (lambda: kova.KineticLinearSorption(solute="A", sorbed="B", kd=-1e-300, rate=1.0), "kd",
+     "-1e-300"),
 ])
 def test_reaction_arguments_refused_naming_argument_and_value(build, argument, value):
     with pytest.raises(ValueError) as error:
