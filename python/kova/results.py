@@ -172,7 +172,8 @@ def open_results(base: str) -> xr.Dataset:
         read from ``BASE.kvo`` only when used. ``attrs["finished"]`` is 1 for
         a finished run; for an unfinished one it is 0, only whole records
         are given and ``attrs["record_times"]`` says how their times were
-        worked out.
+        worked out. A cancelled run (closed before its end time) has
+        ``finished`` 0, ``cancelled`` 1 and its complete records.
 
     Raises
     ------
@@ -196,6 +197,14 @@ def open_results(base: str) -> xr.Dataset:
                                 f"{count} records of {record_text} = "
                                 f"{count * model.record_bytes} bytes")
         attrs.update(finished=1, record_times=f"from {time_path}")
+        # A cancelled run closes its files as a finished one does, with its
+        # last record where it stopped, before the end time.
+        last = float(times[-1]) if count else model.start_time
+        if count and last < model.end_time and model.start_time <= model.end_time:
+            attrs.update(finished=0, cancelled=1,
+                         unfinished_run=f"the run was cancelled at time {last!r}, before "
+                                        f"its end time {model.end_time!r}; its records are "
+                                        f"complete up to there")
     else:
         count, skipped = divmod(data_size, model.record_bytes)
         times, replayed = unfinished_record_times(model, count)

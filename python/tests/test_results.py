@@ -120,6 +120,23 @@ def test_unfinished_run_gives_its_whole_records(example, whole, extra, replayed,
         assert same_bits(ds[name].values, finished[name].values[:whole])
 
 
+@pytest.mark.parametrize("end, finished", [("10", 1), ("10.5", 0), ("9", 1)])
+def test_a_run_that_stopped_before_its_end_time_was_cancelled(end, finished, runs, tmp_path):
+    """A cancel closes the files as a finished run does, its last record before the end."""
+    base = runs.copy("two_nodes", tmp_path)
+    model = Path(str(base) + ".kvi")
+    fields = model.read_text().split(" ")
+    assert fields[7] == "10"  # the end time of the run that wrote the records
+    fields[7] = end
+    model.write_text(" ".join(fields))
+    ds = kova.open_results(str(base))
+    assert ds.attrs["finished"] == finished
+    assert ds.attrs.get("cancelled", 0) == 1 - finished
+    if not finished:
+        assert "cancelled at time 10.0" in ds.attrs["unfinished_run"]
+    assert ds.sizes["time"] == 11
+
+
 def test_unfinished_run_without_a_whole_record_is_empty(runs, tmp_path):
     base = runs.copy("plume", tmp_path)
     make_unfinished(base, 1000)

@@ -5,6 +5,7 @@
 #include "app/progress_lines.h"
 #include "app/progress_view.h"
 #include "app/terminal_session.h"
+#include "model/number_text.h"
 #include "run/platform.h"
 #include "run/run_control.h"
 #include "sim/run.h"
@@ -122,10 +123,15 @@ std::string WaitForInput(bool keys, CSignalWatch& signals, Clock::duration wait,
 }
 
 // The end of the run as the display reports it: the error text after a
-// failure, else "Closing ...".
+// failure, the time reached after a cancel (its files are closed as a
+// finished run's, so the status must tell it apart), else "Closing ...".
 void PostEndStatus(CRunControl& runControl) {
     if (runControl.HasError())
         runControl.SetStatus(runControl.GetError());
+    else if (runControl.IsCancelled())
+        runControl.SetStatus(("Cancelled at time " + ExactText(runControl.GetCurrentTime()) +
+                              " of " + ExactText(runControl.GetEndTime()))
+                                 .c_str());
     else
         runControl.SetStatus("Closing ...");
 }

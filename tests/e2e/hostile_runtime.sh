@@ -86,6 +86,15 @@ if [ $rc -ne 0 ] || [ "$(cd "$work/linked/snap" && md5sum *)" != "$before" ] ||
     cmp -s "$base.kvo" "$work/linked/snap/m.kvo" || [ "$(stat -c %h "$base.kvo")" != 1 ]; then
     fail "exit $rc: $err"; else ok; fi
 
+case="a cancelled run ends its status with the cancel and the time reached, not Done."
+base=$(fresh cancelled); cp "$examples/plume.kvi" "$base.kvi"
+"$compute" --progress=json "$base" >/dev/null 2>"$work/cancelled/err" & run=$!
+for _ in $(seq 200); do [ -s "$base.kvo" ] && break; sleep 0.02; done
+sleep 0.3; kill -TERM $run; wait $run; rc=$?
+last=$(grep '^{' "$work/cancelled/err" | tail -1)
+if [ $rc -ne 130 ] || ! grep -q '^{"status":"Cancelled at time [0-9.e+-]* of 60",' <<<"$last"; then
+    fail "exit $rc: $last"; else ok; fi
+
 case="a symbolic link at the data file is refused and its target untouched"
 base=$(fresh link); echo precious >"$work/link/target"; ln -s "$work/link/target" "$base.kvo"
 err=$(timeout -k 5 10 "$compute" --no-progress "$base" 2>&1); rc=$?
