@@ -5,6 +5,7 @@
 #include "app/progress_lines.h"
 #include "app/progress_view.h"
 #include "app/terminal_session.h"
+#include "model/exceptions.h"
 #include "model/number_text.h"
 #include "run/platform.h"
 #include "run/run_control.h"
@@ -171,7 +172,10 @@ bool StartWorker(CRunControl& runControl, CFrontEndSink& sink, CRunControl::Work
         return true;
     } catch (const std::exception& e) {
         sink.ShowMessage(RUN_ERROR_CAPTION, "ERROR - A kova Compute Exception was caught",
-                         (std::string("could not start the worker thread: ") + e.what()).c_str());
+                         SystemFailure(std::string("could not start the worker thread: ") +
+                                       e.what())
+                             .Detail()
+                             .c_str());
         runControl.SetError("Computational Error");
         return false;
     }

@@ -112,7 +112,7 @@ void COutputFiles::WriteRecord(CSimulation& s) {
     const size_t count = static_cast<size_t>(s.m_nValues);
     if (std::fwrite(s.m_stateNew.get(), sizeof(double), count, m_data) != count ||
         std::fflush(m_data) != 0)
-        throw ComputeException("could not write record " + std::to_string(s.m_recordCount - 1) +
+        throw SystemFailure("could not write record " + std::to_string(s.m_recordCount - 1) +
                                " to the data output file" + Reason());
 }
 

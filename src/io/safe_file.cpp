@@ -28,7 +28,7 @@ std::FILE* OpenUnchanged(const std::string& name, const char* text, bool* create
                                  " is a symbolic link: a run does not write through one");
         if (errno == ENXIO) // a FIFO without a reader
             throw InputException("the output file " + name + " is not a regular file");
-        throw ComputeException(std::string(text) + " (" + name + Reason() + ")");
+        throw SystemFailure(std::string(text) + " (" + name + Reason() + ")");
     }
     struct stat info;
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -41,7 +41,7 @@ std::FILE* OpenUnchanged(const std::string& name, const char* text, bool* create
         close(fd);
         if (*created)
             unlink(name.c_str());
-        throw ComputeException(std::string(text) + " (" + name + Reason() + ")");
+        throw SystemFailure(std::string(text) + " (" + name + Reason() + ")");
     }
     return file;
 }
@@ -50,7 +50,7 @@ void Truncate(std::FILE* file, const std::string& what) {
     errno = 0;
     if (std::fflush(file) != 0 || ftruncate(fileno(file), 0) != 0 ||
         std::fseek(file, 0, SEEK_SET) != 0)
-        throw ComputeException("could not empty " + what + Reason());
+        throw SystemFailure("could not empty " + what + Reason());
 }
 
 void Renew(std::FILE*& file, const std::string& name, const std::string& what) {
@@ -65,7 +65,7 @@ void Renew(std::FILE*& file, const std::string& name, const std::string& what) {
     errno = 0;
     const int fd = open(fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0)
-        throw ComputeException("could not replace " + what + " (" + fresh + Reason() +
+        throw SystemFailure("could not replace " + what + " (" + fresh + Reason() +
                                "), which has other hard links");
     std::FILE* stream = fdopen(fd, "wb");
     if (!stream || rename(fresh.c_str(), name.c_str()) != 0) {
@@ -75,7 +75,7 @@ void Renew(std::FILE*& file, const std::string& name, const std::string& what) {
         else
             close(fd);
         unlink(fresh.c_str());
-        throw ComputeException("could not replace " + what + ", which has other hard links" +
+        throw SystemFailure("could not replace " + what + ", which has other hard links" +
                                reason);
     }
     std::fclose(file);
@@ -86,13 +86,13 @@ void WriteChecked(std::FILE* file, const void* data, size_t size, size_t count,
                   const std::string& what) {
     errno = 0;
     if (std::fwrite(data, size, count, file) != count)
-        throw ComputeException("could not write " + what + Reason());
+        throw SystemFailure("could not write " + what + Reason());
 }
 
 void FlushChecked(std::FILE* file, const std::string& what) {
     errno = 0;
     if (std::fflush(file) != 0)
-        throw ComputeException("could not write " + what + Reason());
+        throw SystemFailure("could not write " + what + Reason());
 }
 
 void CloseChecked(std::FILE*& file, const std::string& what) {
@@ -100,7 +100,7 @@ void CloseChecked(std::FILE*& file, const std::string& what) {
     file = nullptr;
     errno = 0;
     if (std::fclose(closing) != 0)
-        throw ComputeException("could not close " + what + Reason());
+        throw SystemFailure("could not close " + what + Reason());
 }
 
 CTextResultFile::~CTextResultFile() {
@@ -139,7 +139,7 @@ void CTextResultFile::Open() {
 void CTextResultFile::Flush() {
     errno = 0;
     if (!m_file || std::ferror(m_file) || std::fflush(m_file) != 0)
-        throw ComputeException("could not write the result file " + m_name + Reason());
+        throw SystemFailure("could not write the result file " + m_name + Reason());
 }
 
 void CTextResultFile::Close() {

@@ -52,6 +52,12 @@ public:
     using Exception::Exception;
 };
 
+// A failure of the system the run depends on (a result file that cannot be
+// opened or written, a full disk, a file-size limit, a thread that will not
+// start), not of the model or its computation: still a Computational Error,
+// with a detail that says whose failure it is.
+ComputeException SystemFailure(const std::string& what);
+
 class NotSupportedException : public Exception {
 public:
     using Exception::Exception;

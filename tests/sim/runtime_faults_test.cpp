@@ -149,11 +149,9 @@ TEST(RuntimeFaults, OutputTheDiskWillNotTake) {
     engine.Record();
     {
         const CFileSizeLimit limit(200);
-        EXPECT_EQ(Outcome([&] { engine.Record(); })
-                      .rfind("compute: could not write record 1 to "
-                             "the data output file: File too large",
-                             0),
-                  0u);
+        EXPECT_EQ(Outcome([&] { engine.Record(); }),
+                  "compute: could not write record 1 to the data output file: File too large "
+                  "(a failure of the system, not of the model)");
     }
     engine.Abandon();
     EXPECT_EQ(ReadBinaryFile(base + ".kvo").size(), 200u) << "record 0 and what fitted";
@@ -174,8 +172,9 @@ TEST(RuntimeFaults, OutputTheDiskWillNotTake) {
 
     const std::string blocked = dir.File("blocked");
     ASSERT_EQ(mkdir((blocked + ".kvo").c_str(), 0700), 0);
-    EXPECT_NE(Outcome([&] { empty.Open(blocked); }).find("Could not open data output file."),
-              std::string::npos);
+    EXPECT_EQ(Outcome([&] { empty.Open(blocked); }),
+              "compute: Could not open data output file. (" + blocked +
+                  ".kvo: Is a directory) (a failure of the system, not of the model)");
     EXPECT_FALSE(FileExists(blocked + ".kvt"));
 }
 
