@@ -582,22 +582,30 @@ bool NoteReactionRate(CSimulation& s) {
     return settled;
 }
 
-double ImplicitStep(const CSimulation& s, double duration) {
+double ImplicitStep(const CSimulation& s, double duration, int* limiting) {
     const double* state = s.m_stateNew.get();
     double passage = HUGE_VAL; // the shortest time water takes through a cell
+    int node = -1;
     ForEachFace(s, state, [&](const CAxisFace& g, int) {
         const double q = std::fabs(g.f.q);
         if (!(q > 0.0))
             return;
-        const double thetaA = state[g.f.a + SLOT_POROSITY];
-        const double thetaB = state[g.f.b + SLOT_POROSITY];
-        passage = std::min(passage, std::min(thetaA * g.f.wa, thetaB * g.f.wb) / q);
+        const double a = state[g.f.a + SLOT_POROSITY] * g.f.wa / q;
+        const double b = state[g.f.b + SLOT_POROSITY] * g.f.wb / q;
+        if (std::min(a, b) < passage) {
+            passage = std::min(a, b);
+            node = (b < a ? g.f.b : g.f.a) / s.m_nComp;
+        }
     });
-    return std::min(TRANSPORT_IMPLICIT_COURANT * passage, duration / TRANSPORT_IMPLICIT_MIN_STEPS);
+    const double step =
+        std::min(TRANSPORT_IMPLICIT_COURANT * passage, duration / TRANSPORT_IMPLICIT_MIN_STEPS);
+    if (limiting)
+        *limiting = step < duration / TRANSPORT_IMPLICIT_MIN_STEPS ? node : -1;
+    return step;
 }
 
-void ComputeImplicitStep(CSimulation& s, double duration) {
-    const double step = ImplicitStep(s, duration);
+void ComputeImplicitStep(CSimulation& s, double duration, int* limiting) {
+    const double step = ImplicitStep(s, duration, limiting);
     if (duration > 0.0 && !(step > 0.0))
         throw ComputeException("implicit global step " + ExactText(step) + " is not positive");
     s.m_globalStep = step;

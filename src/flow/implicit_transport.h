@@ -60,6 +60,7 @@ bool NoteReactionRate(CSimulation& s);
 // The step of an implicit run that gives none (a step of 0): the smaller of
 // TRANSPORT_IMPLICIT_COURANT times the shortest time water takes through a
 // cell's pore volume and the duration over TRANSPORT_IMPLICIT_MIN_STEPS.
-double ImplicitStep(const CSimulation& s, double duration);
+// limiting: the node whose cell sets it (-1: the duration does).
+double ImplicitStep(const CSimulation& s, double duration, int* limiting = nullptr);
 // The same into m_globalStep (and reported to the run control).
-void ComputeImplicitStep(CSimulation& s, double duration);
+void ComputeImplicitStep(CSimulation& s, double duration, int* limiting = nullptr);

@@ -77,6 +77,10 @@ constexpr int HEAD_BAND_BLOCK = 8;
 // made it grow without bound: the run ends there.
 constexpr double STATE_RANGE_FACTOR = 1e6;
 
+// A computed global step that takes more steps than this over the run is
+// said to be one that may never end (a node of tiny porosity sets it).
+constexpr double STEP_COUNT_WARN = 1e6;
+
 // A face carries water against the index order only when its flux passes
 // this share of the largest flux; below it the flux is the heads' round-off.
 constexpr double FLOW_REVERSE_RELATIVE = 1e-9;

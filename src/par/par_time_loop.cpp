@@ -220,9 +220,11 @@ void ReduceStableStep(CSimulation& s, const CParComm& comm, const CSlab& own) {
     } mine{0.0, -1}, smallest{0.0, -1};
     mine.step = StableStepOfRows(s, duration, &mine.node, own.m_rowBegin, own.m_rowEnd);
     MPI_Allreduce(&mine, &smallest, 1, MPI_DOUBLE_INT, MPI_MINLOC, comm.Comm());
-    if (!(s.m_globalStep > 0.0))
+    if (!(s.m_globalStep > 0.0)) {
         SetStableStep(s, duration, smallest.step, smallest.node);
-    else if (comm.IsRoot())
+        if (comm.IsRoot() && s.Holds(smallest.node))
+            WarnOfManySteps(s, smallest.node);
+    } else if (comm.IsRoot())
         WarnAboveStableStep(s, smallest.step, smallest.node);
 }
 

@@ -316,16 +316,41 @@ void SettleReactionRate(CSimulation& s, CStopwatch& watch) {
 
 } // namespace
 
+void WarnOfManySteps(const CSimulation& s, int limiting) {
+    const double steps = (s.m_endTime - s.m_startTime) / s.m_globalStep;
+    if (!(steps > STEP_COUNT_WARN) || limiting < 0)
+        return;
+    CMessageSink* sink = s.m_runControl->GetMessageSink();
+    if (!sink)
+        return;
+    const double* node = s.m_stateNew.get() + static_cast<size_t>(limiting) * ToSize(s.m_nComp);
+    char count[32];
+    std::snprintf(count, sizeof count, "%.3g", steps);
+    const std::string line =
+        "the global step " + ExactText(s.m_globalStep) + ", set by node (" +
+        std::to_string(limiting / s.m_nCols) + ", " + std::to_string(limiting % s.m_nCols) +
+        ") of porosity " + ExactText(node[SLOT_POROSITY]) + ", takes " + count +
+        " global steps to reach the end time " + ExactText(s.m_endTime) +
+        ": the run may not end in any reasonable time";
+    sink->WriteWarning(line.c_str());
+}
+
 void PrepareFlowAndStep(CSimulation& s) {
     CStopwatch watch;
     ComputeFlowField(s);
     s.m_times.m_flowField += watch.Lap();
     WarnOfReverseFlow(s);
+    const double duration = s.m_endTime - s.m_startTime;
+    int limiting = -1; // the node that sets a step the run computes
     if (IsImplicit(s)) {
-        if (!(s.m_globalStep > 0.0))
-            ComputeImplicitStep(s, s.m_endTime - s.m_startTime);
+        if (!(s.m_globalStep > 0.0)) {
+            ComputeImplicitStep(s, duration, &limiting);
+            WarnOfManySteps(s, limiting);
+        }
     } else if (!(s.m_globalStep > 0.0)) {
-        ComputeStableStep(s, s.m_endTime - s.m_startTime);
+        const double step = StableStep(s, duration, &limiting);
+        SetStableStep(s, duration, step, limiting);
+        WarnOfManySteps(s, limiting);
     } else {
         WarnAboveStableStep(s);
     }

@@ -23,6 +23,10 @@ void PrepareFlowAndStep(CSimulation& s);
 // The work of the threads and the mass budget's terms (the cell volumes of
 // the nodes held).
 void PrepareStepWork(CSimulation& s);
+// Warns when the step the run computed, which node limiting sets (-1: no
+// node), takes more than STEP_COUNT_WARN global steps over the run: a node of
+// tiny porosity can make a run that never ends in practice.
+void WarnOfManySteps(const CSimulation& s, int limiting);
 // Warns when the model's global step is above stable, the stable step that
 // node limiting gives.
 void WarnAboveStableStep(const CSimulation& s, double stable, int limiting);

@@ -1,6 +1,7 @@
 // What a run and --check warn of before the first step: an end before the
 // start, and a reaction that would move the heads that are computed once.
 #include "sim/model_warnings.h"
+#include "sim/time_loop.h"
 #include "support/engine.h"
 
 #include <gtest/gtest.h>
@@ -48,6 +49,33 @@ TEST(ModelWarnings, NameTheEndBeforeTheStartAndReactionsOnTheFlow) {
         CEngine engine;
         engine.Read(row.model);
         EXPECT_EQ(ModelWarnings(engine.sim), row.expected);
+    }
+}
+
+// A computed step that a node of tiny porosity sets so small that the run
+// would take more than a million steps is said, naming that node; the same
+// model with that node like the others is not.
+TEST(ModelWarnings, AComputedStepOfTooManyStepsNamesItsNode) {
+    for (const char* porosity : {"1e-12", "0.3"}) {
+        SCOPED_TRACE(porosity);
+        CEngine e;
+        e.Read(std::string("1 3 0 1 0 1 0 8 1 0 1e-9\n0\n0 1 2\n0 0 1\n0 0 0.3 1 1 0 0 0\n"
+                           "2  0 1 2 ") +
+               porosity + "  0 0 7 1\n3  0 0  0 1  0 2\n0\n0\n0\n0 0\n");
+        e.Heads();
+        PrepareFlowAndStep(e.sim);
+        if (std::string(porosity) == "0.3") {
+            EXPECT_EQ(e.sink.warnings, std::vector<std::string>{});
+            continue;
+        }
+        ASSERT_EQ(e.sink.warnings.size(), 1u);
+        const std::string& w = e.sink.warnings[0];
+        EXPECT_EQ(w.rfind("the global step ", 0), 0u) << w;
+        EXPECT_NE(w.find(", set by node (0, 1) of porosity 9.9999999999999998e-13, takes 2.4e+12 "
+                         "global steps to reach the end time 8: the run may not end in any "
+                         "reasonable time"),
+                  std::string::npos)
+            << w;
     }
 }
 
