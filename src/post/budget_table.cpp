@@ -70,20 +70,9 @@ public:
 
     CBudgetTable Read() {
         ReadHeader();
-        while (m_csv.NextRow()) {
-            if (!m_csv.Unterminated()) {
-                ReadRow();
-                continue;
-            }
-            try {
-                ReadRow();
-            } catch (const ResultException&) {
-                // The engine may be writing this line right now.
-                m_table.m_notice = m_csv.Path() + " ends inside line " +
-                                   std::to_string(m_csv.Line()) + ", which is left out";
-                break;
-            }
-        }
+        while (m_csv.NextRow())
+            ReadRow();
+        m_table.m_notice = m_csv.CutLineNotice();
         CloseInterval(true);
         if (m_table.m_rows.empty())
             throw ResultException(m_csv.Path() + ": no intervals (only the header)");
@@ -92,8 +81,7 @@ public:
 
 private:
     void ReadHeader() {
-        if (!m_csv.NextRow())
-            throw ResultException(m_csv.Path() + ": empty, expected the header " + BUDGET_LAYOUT);
+        m_csv.ReadHeader(BUDGET_LAYOUT);
         std::string header;
         for (size_t f = 0; f < m_csv.FieldCount(); ++f)
             header += (f ? "," : "") + m_csv.Field(f);

@@ -11,8 +11,9 @@
 // Every interval must start where the one before ended and hold the entries
 // and terms of the first. The engine writes an interval whole, so a last
 // interval that is not whole (the run is still writing it, or was stopped)
-// is left out and named in a notice; anything else that does not fit is
-// refused, naming the file, line and column.
+// is left out and named in a notice, as is a last line without its line
+// feed; anything else that does not fit is refused, naming the file, line
+// and column.
 #pragma once
 
 #include <string>

@@ -79,8 +79,11 @@ bool CCsvTableReader::NextRow() {
     std::string text;
     if (!std::getline(m_in, text))
         return false;
+    if (m_in.eof()) {
+        m_cutLine = m_line + 1;
+        return false;
+    }
     ++m_line;
-    m_unterminated = m_in.eof();
     if (!text.empty() && text.back() == '\r')
         text.pop_back();
     m_fields.clear();
@@ -95,6 +98,22 @@ bool CCsvTableReader::NextRow() {
         start = comma + 1;
     }
     return true;
+}
+
+std::string CCsvTableReader::CutLineNotice() const {
+    if (m_cutLine == 0)
+        return "";
+    return m_path + " ends inside line " + std::to_string(m_cutLine) +
+           " (no line feed: it is being written or was cut), which is left out";
+}
+
+void CCsvTableReader::ReadHeader(const std::string& layout) {
+    if (NextRow())
+        return;
+    if (m_cutLine == 0)
+        throw ResultException(m_path + ": empty, expected the header " + layout);
+    throw ResultException(m_path + " line 1: the header ends without its line feed (the run is "
+                                   "still writing it, or it was cut short)");
 }
 
 void CCsvTableReader::RequireFieldCount(size_t count, const std::string& layout) const {

@@ -16,14 +16,20 @@ public:
     CCsvTableReader(const std::string& path, const char* what);
 
     // Reads the next line and splits it; false at the end of the file. A
-    // line ending in CR LF counts as ending in LF.
+    // line ending in CR LF counts as ending in LF. A last line without its
+    // line feed is not read: the engine ends every row with one, so the line
+    // is still being written, or was cut short (a full disk), and even when
+    // its fields read as numbers the last of them may be cut.
     bool NextRow();
 
     const std::string& Path() const { return m_path; }
     int Line() const { return m_line; }
-    // Whether the line just read had no line feed: the last line of a file
-    // that may still be being written.
-    bool Unterminated() const { return m_unterminated; }
+    // After NextRow returned false: "PATH ends inside line L (...), which is
+    // left out" for a last line without its line feed, else empty.
+    std::string CutLineNotice() const;
+    // Throws ResultException when the header cannot be read: "PATH: empty,
+    // expected the header LAYOUT", or the header is cut short.
+    void ReadHeader(const std::string& layout);
     size_t FieldCount() const { return m_fields.size(); }
     const std::string& Field(size_t f) const { return m_fields[f]; }
 
@@ -44,7 +50,7 @@ private:
     std::string m_path;
     std::ifstream m_in;
     int m_line = 0;
-    bool m_unterminated = false;
+    int m_cutLine = 0; // the last line, when it has no line feed
     std::vector<std::string> m_fields;
     std::vector<size_t> m_columns; // 1-based column of each field's first character
 };

@@ -2,14 +2,14 @@
 
 #include "post/vtk_writer.h"
 
-void WriteCsvHeader(std::ostream& out, const std::vector<std::string>& names) {
-    out << "record,time,i,j,x,y";
+void WriteCsvHeader(CReplacedFile& out, const std::vector<std::string>& names) {
+    std::string line = "record,time,i,j,x,y";
     for (const std::string& name : names)
-        out << ',' << name;
-    out << '\n';
+        line += ',' + name;
+    out.Write(line + '\n');
 }
 
-void WriteCsvRecord(std::ostream& out, const CModelGrid& grid, int record, double time,
+void WriteCsvRecord(CReplacedFile& out, const CModelGrid& grid, int record, double time,
                     const std::vector<double>& values) {
     const std::string prefix = std::to_string(record) + ',' + ExactText(time) + ',';
     std::string line;
@@ -27,7 +27,7 @@ void WriteCsvRecord(std::ostream& out, const CModelGrid& grid, int record, doubl
                 line += ExactText(node[k]);
             }
             line += '\n';
-            out << line;
+            out.Write(line);
         }
     }
 }

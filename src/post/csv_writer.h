@@ -5,13 +5,13 @@
 #pragma once
 
 #include "post/model_grid.h"
+#include "post/replaced_file.h"
 
-#include <ostream>
 #include <string>
 #include <vector>
 
-void WriteCsvHeader(std::ostream& out, const std::vector<std::string>& names);
+void WriteCsvHeader(CReplacedFile& out, const std::vector<std::string>& names);
 
 // values: m_nNodes x m_nComp doubles of one record, node after node.
-void WriteCsvRecord(std::ostream& out, const CModelGrid& grid, int record, double time,
+void WriteCsvRecord(CReplacedFile& out, const CModelGrid& grid, int record, double time,
                     const std::vector<double>& values);

@@ -33,8 +33,11 @@ std::vector<std::string> EntryNames(const CModelGrid& grid) {
 }
 
 int FindEntry(const CModelGrid& grid, const std::string& name) {
+    // A model may name an entry "8": that entry, not the one at index 8, is
+    // what its user means, and it could be chosen no other way.
+    const int named = FindEntryByName(grid.m_ext, grid.m_nComp, grid.m_nMobile, name);
+    if (named >= 0)
+        return named;
     const int index = ParseIndex(name);
-    if (index >= 0)
-        return index < grid.m_nComp ? index : -1;
-    return FindEntryByName(grid.m_ext, grid.m_nComp, grid.m_nMobile, name);
+    return index < grid.m_nComp ? index : -1;
 }

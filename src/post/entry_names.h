@@ -15,5 +15,6 @@ std::string EntryUnits(const CModelGrid& grid, int k);
 std::vector<std::string> EntryNames(const CModelGrid& grid);
 
 // The entry a name or a plain index ("head", "NH4", "mobile_1", "9") stands
-// for, or -1; the positional names work beside the extension file's.
+// for, or -1; the positional names work beside the extension file's. A name
+// wins over an index: with an entry named "8", "8" is that entry.
 int FindEntry(const CModelGrid& grid, const std::string& name);

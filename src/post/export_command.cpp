@@ -2,15 +2,16 @@
 
 #include "post/base_path.h"
 #include "post/csv_writer.h"
+#include "post/interrupt_cleanup.h"
 #include "post/netcdf_writer.h"
 #include "post/record_selection.h"
+#include "post/replaced_file.h"
 #include "post/result_exception.h"
 #include "post/run_results.h"
 #include "post/vtk_writer.h"
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 const char* const EXPORT_USAGE =
@@ -23,7 +24,8 @@ const char* const EXPORT_USAGE =
     "  --format netcdf  STEM.nc, CF-1.8 NetCDF: time, y, x and one variable per entry\n"
     "                 with its units (xarray, ParaView and QGIS open it)\n"
     "  --records      all (the default), or indices and ranges such as 0,4,10-20,last\n"
-    "  -o DIR         where the files go (created if missing; default: BASE's directory)\n";
+    "  -o DIR         where the files go (created if missing; default: BASE's directory);\n"
+    "                 a file there is replaced only once the new one is whole\n";
 
 namespace {
 
@@ -43,9 +45,21 @@ void MakeDirectory(const std::string& dir) {
         throw ResultException(dir + ": cannot create the output directory");
 }
 
+// Every file of the export, checked before any is written: a folder, a
+// device or a FIFO where one belongs refuses the export, not half of it.
+void CheckTargets(const std::vector<std::string>& paths, const std::string& what) {
+    for (const std::string& path : paths)
+        CheckReplaceable(path, what);
+}
+
 void ExportVtk(CRunResults& run, const std::vector<int>& records, const std::string& dir,
                std::ostream& out) {
     const std::string stem = BaseStem(run.m_base);
+    const std::string pvd = dir + "/" + stem + ".pvd";
+    std::vector<std::string> targets = {pvd};
+    for (const int r : records)
+        targets.push_back(dir + "/" + RecordFileName(stem, r, run.m_files.RecordCount()));
+    CheckTargets(targets, "VTK file");
     std::vector<CPvdEntry> entries;
     std::vector<double> values;
     for (const int r : records) {
@@ -57,27 +71,22 @@ void ExportVtk(CRunResults& run, const std::vector<int>& records, const std::str
                      entry.m_time);
         entries.push_back(entry);
     }
-    const std::string pvd = dir + "/" + stem + ".pvd";
+    // Last, so that an export stopped half-way leaves the collection before.
     WritePvdFile(pvd, entries);
     out << pvd << " (" << entries.size() << " record files beside it)\n";
 }
 
 void ExportCsv(CRunResults& run, const std::vector<int>& records, const std::string& dir,
                std::ostream& out) {
-    const std::string path = dir + "/" + BaseStem(run.m_base) + ".csv";
-    std::ofstream csv(path, std::ios::binary | std::ios::trunc);
-    if (!csv)
-        throw ResultException(path + ": cannot write the file");
+    CReplacedFile csv(dir + "/" + BaseStem(run.m_base) + ".csv", "CSV file");
     WriteCsvHeader(csv, run.m_names);
     std::vector<double> values;
     for (const int r : records) {
         run.m_files.ReadRecord(r, values);
         WriteCsvRecord(csv, run.m_grid, r, run.m_files.RecordTime(r), values);
     }
-    csv.close();
-    if (!csv)
-        throw ResultException(path + ": cannot write the file");
-    out << path << " (" << records.size() << " records)\n";
+    csv.Commit();
+    out << csv.OutPath() << " (" << records.size() << " records)\n";
 }
 
 void ExportNetcdf(CRunResults& run, const std::vector<int>& records, const std::string& dir,
@@ -113,6 +122,9 @@ CExportOptions ParseExportOptions(const std::vector<std::string>& args) {
 }
 
 int RunExport(const CExportOptions& options, std::ostream& out, std::ostream& err) {
+    // Stopped while it writes, the tool removes the file it was writing; the
+    // file it was to replace stays as it was.
+    const CInterruptCleanup cleanup("kova-export");
     return RunOnResults("kova-export", options.base, err, [&](CRunResults& run) {
         const std::vector<int> records =
             ParseRecordSelection(options.records, run.m_files.RecordCount());

@@ -1,9 +1,12 @@
 // kova-export BASE --format vtk|csv|netcdf [--records all|LIST] [-o DIR]
 //
 // VTK: DIR/STEM_NNNN.vtr per record and DIR/STEM.pvd listing them with their
-// times. CSV: DIR/STEM.csv in long format. NetCDF: DIR/STEM.nc (CF-1.8). STEM is BASE's file name, DIR
-// defaults to BASE's directory. Every file is checked before anything is
-// written.
+// times. CSV: DIR/STEM.csv in long format. NetCDF: DIR/STEM.nc (CF-1.8).
+// STEM is BASE's file name, DIR defaults to BASE's directory. Every file is
+// checked before anything is written, and each replaces the file before it
+// only once it is whole (post/replaced_file.h): an export that fails, or is
+// stopped by SIGINT, SIGTERM or SIGHUP (exit 130), leaves that file as it
+// was.
 #pragma once
 
 #include "post/post_tool.h"

@@ -1,15 +1,15 @@
 #include "post/gnuplot_runner.h"
 
+#include "post/interrupt_cleanup.h"
 #include "post/result_exception.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -75,18 +75,6 @@ void WriteText(const std::string& path, const std::string& text) {
         throw ResultException(path + ": cannot write the file");
 }
 
-// The permissions the picture ends with: an existing picture keeps its own;
-// a new one gets what any new file would (0666 less the umask), not the
-// owner-only mode of a temporary file.
-mode_t PictureMode(const std::string& outPath) {
-    struct stat existing;
-    if (stat(outPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
-        return existing.st_mode & 0777;
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
 // Runs program with the script as its only argument. Returns its exit status,
 // or sets startError when it could not be started. While it runs it is
 // noted for the interrupt handler.
@@ -101,7 +89,10 @@ int Spawn(const std::string& program, const std::string& script, int& startError
         // would outlive the tool and draw into a removed file.
         CStopSignalsHeld held;
         posix_spawnattr_setsigmask(&attributes, &held.Previous());
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
+        // A group of its own, so that the handler ends whatever it starts in
+        // turn (a wrapper's gnuplot) and not only the program itself.
+        posix_spawnattr_setpgroup(&attributes, 0);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
         startError =
             posix_spawnp(&pid, program.c_str(), nullptr, &attributes, argv.data(), environ);
         if (startError == 0)
@@ -132,54 +123,6 @@ int Spawn(const std::string& program, const std::string& script, int& startError
 }
 
 } // namespace
-
-CPictureFile::CPictureFile(const std::string& outPath)
-    : m_outPath(outPath), m_note("; " + outPath + " is left as it was") {
-    std::error_code ignored;
-    if (std::filesystem::is_directory(outPath, ignored))
-        throw ResultException(outPath + ": a folder, not a picture file");
-    // A hidden name beside the picture, as editors use for their saves.
-    const size_t slash = outPath.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "" : outPath.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? outPath : outPath.substr(slash + 1);
-    std::vector<char> buffer = Writable(folder + "." + name + ".XXXXXX");
-    int fd = -1;
-    int error = 0;
-    {
-        CStopSignalsHeld held; // made and noted, or neither
-        fd = mkstemp(buffer.data());
-        if (fd >= 0)
-            m_cleanup = std::make_unique<CCleanupPath>(buffer.data(), false);
-        else
-            error = errno;
-    }
-    if (fd < 0)
-        throw ResultException(outPath + ": cannot write the picture (a temporary file in " +
-                              (folder.empty() ? std::string("the current folder") : folder) + ": " +
-                              std::strerror(error) + ")");
-    m_drawPath = buffer.data();
-    const int modeFailed = fchmod(fd, PictureMode(outPath));
-    error = errno;
-    close(fd);
-    if (modeFailed != 0)
-        throw ResultException(m_drawPath +
-                              ": cannot set the picture's permissions: " + std::strerror(error));
-}
-
-CPictureFile::~CPictureFile() {
-    if (!m_committed && !m_drawPath.empty())
-        std::remove(m_drawPath.c_str());
-}
-
-void CPictureFile::Commit() {
-    CStopSignalsHeld held; // renamed and its notes withdrawn, or neither
-    if (std::rename(m_drawPath.c_str(), m_outPath.c_str()) != 0)
-        throw ResultException(m_outPath + ": cannot put the picture in place (renaming " +
-                              m_drawPath + ": " + std::strerror(errno) + ")");
-    m_committed = true;
-    m_cleanup.reset();
-    m_note.Withdraw();
-}
 
 bool IsPngFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -8,36 +8,17 @@
 // gnuplot that fails, or is stopped, leaves an existing picture as it was.
 #pragma once
 
-#include "post/interrupt_cleanup.h"
 #include "post/plot_scripts.h"
+#include "post/replaced_file.h"
 
-#include <memory>
 #include <string>
 
 // The picture while it is drawn: a fresh temporary file in the picture's own
-// folder, so that putting it in place is one rename on one file system. It
-// is removed when the object goes, unless Commit put it in place.
-class CPictureFile {
+// folder (see post/replaced_file.h), where gnuplot draws.
+class CPictureFile : public CReplacedFile {
 public:
-    // Throws ResultException when outPath names a folder or its folder takes
-    // no new file.
-    explicit CPictureFile(const std::string& outPath);
-    ~CPictureFile();
-    CPictureFile(const CPictureFile&) = delete;
-    CPictureFile& operator=(const CPictureFile&) = delete;
-
-    const std::string& OutPath() const { return m_outPath; }
-    // Where gnuplot is to draw.
-    const std::string& DrawPath() const { return m_drawPath; }
-    // Renames the drawing over the picture; throws ResultException.
-    void Commit();
-
-private:
-    const std::string m_outPath;
-    std::string m_drawPath;
-    std::unique_ptr<CCleanupPath> m_cleanup;
-    CInterruptNote m_note;
-    bool m_committed = false;
+    explicit CPictureFile(const std::string& outPath) : CReplacedFile(outPath, "picture file") {}
+    const std::string& DrawPath() const { return TempPath(); }
 };
 
 // Runs the job, which draws into picture.DrawPath(), and on success puts the

@@ -43,7 +43,9 @@ void Say(const char* text) {
 void OnStopSignal(int) {
     const pid_t child = g_child.load();
     if (child > 0) {
-        kill(child, SIGKILL);
+        // The child leads a group of its own; what it started goes with it.
+        if (kill(-child, SIGKILL) != 0)
+            kill(child, SIGKILL);
         while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
         }
     }

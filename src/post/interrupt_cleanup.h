@@ -1,6 +1,7 @@
-// What kova-plot leaves while it draws (a temporary picture beside the target,
-// a scratch folder, a running gnuplot) must not outlive it when SIGINT,
-// SIGTERM or SIGHUP ends it. The handler ends the child (kill, then waitpid),
+// What a post tool leaves while it works (a temporary picture or export file
+// beside its target, a scratch folder, a running gnuplot and what that
+// started) must not outlive it when SIGINT, SIGTERM or SIGHUP ends it. The
+// handler ends the child's process group (kill, then waitpid on the child),
 // removes the noted files, then the noted folders, says on stderr what
 // happened and exits with 130, as kova-compute does after a cancel.
 //
@@ -77,7 +78,8 @@ private:
     sigset_t m_previous;
 };
 
-// The child the handler ends; 0 for none. Note a child while the stop signals
-// are held, and forget it once it has ended but before it is reaped, so that
-// its pid cannot belong to another process when the handler kills it.
+// The child the handler ends, with the process group it must lead; 0 for
+// none. Note a child while the stop signals are held, and forget it once it
+// has ended but before it is reaped, so that its pid cannot belong to another
+// process when the handler kills it.
 void NoteChild(pid_t pid);

@@ -1,35 +1,63 @@
 #include "post/netcdf_writer.h"
 
 #include "model/index.h"
+#include "post/replaced_file.h"
 #include "post/result_exception.h"
 #include "post/unit_labels.h"
 
 #include <netcdf.h>
 
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
-// The open file; closed (and, unless kept, removed) when the object goes, so
-// that a failure leaves no half-written file behind.
+// NetCDF gives EACCES for any file HDF5 could not create and an HDF error
+// for any write that failed; errno, cleared before the call, holds what the
+// system said (a full disk, say).
+std::string Cause(int status, int error) {
+    if (status > 0)
+        return std::strerror(error != 0 ? error : status);
+    std::string cause = nc_strerror(status);
+    if (status == NC_EHDFERR && error != 0)
+        cause += std::string(": ") + std::strerror(error);
+    return cause;
+}
+
+bool g_leftOpen = false;
+
+// The open file, written into the temporary of an export. Once a call has
+// failed, HDF5 is not called again for it: neither a close nor an abort
+// (nc_abort crashes after a failed write or close, in its report of the
+// objects still open), so the file is left open, for the process to end
+// without HDF5's exit-time cleanup, which crashes on it too.
 class CNetcdfFile {
 public:
-    explicit CNetcdfFile(const std::string& path) : m_path(path) {
-        Check(nc_create(path.c_str(), NC_CLOBBER | NC_NETCDF4, &m_id), "cannot create the file");
+    explicit CNetcdfFile(const CReplacedFile& file) : m_file(file) {
+        errno = 0;
+        const int status = nc_create(file.TempPath().c_str(), NC_CLOBBER | NC_NETCDF4, &m_id);
+        if (status != NC_NOERR) {
+            // HDF5 may hold what it made of the file before it failed.
+            g_leftOpen = true;
+            m_id = -1;
+        }
+        Check(status, "cannot create the file");
     }
     ~CNetcdfFile() {
-        if (m_id < 0)
-            return;
-        nc_close(m_id);
-        if (!m_kept)
-            std::remove(m_path.c_str());
+        if (m_id >= 0)
+            g_leftOpen = true;
     }
     CNetcdfFile(const CNetcdfFile&) = delete;
     CNetcdfFile& operator=(const CNetcdfFile&) = delete;
 
+    // Throws ResultException for a failed call; a call that worked clears
+    // errno for the next.
     void Check(int status, const std::string& what) const {
+        const int error = errno;
+        errno = 0;
         if (status != NC_NOERR)
-            throw ResultException(m_path + ": " + what + " (" + nc_strerror(status) + ")");
+            throw ResultException(m_file.OutPath() + ": " + what + " (" + Cause(status, error) +
+                                  ")");
     }
     void Text(int var, const char* name, const std::string& value) const {
         if (!value.empty())
@@ -37,17 +65,14 @@ public:
                   std::string("cannot write the attribute ") + name);
     }
     void Close() {
-        const int id = m_id;
+        Check(nc_close(m_id), "cannot close the file");
         m_id = -1;
-        Check(nc_close(id), "cannot close the file");
-        m_kept = true;
     }
     int Id() const { return m_id; }
 
 private:
-    std::string m_path;
+    const CReplacedFile& m_file;
     int m_id = -1;
-    bool m_kept = false;
 };
 
 // NetCDF names begin with a letter, a digit or '_'; an entry name that
@@ -69,9 +94,14 @@ int Coordinate(CNetcdfFile& f, const char* name, int dim, const char* axis,
 
 } // namespace
 
+bool NetcdfFileLeftOpen() {
+    return g_leftOpen;
+}
+
 void WriteNetcdfFile(const std::string& path, CRunResults& run, const std::vector<int>& records) {
     const CModelGrid& grid = run.m_grid;
-    CNetcdfFile f(path);
+    CReplacedFile file(path, "NetCDF file");
+    CNetcdfFile f(file);
     f.Text(NC_GLOBAL, "Conventions", "CF-1.8");
     f.Text(NC_GLOBAL, "title", "KOVA Compute results of " + run.m_base);
     f.Text(NC_GLOBAL, "source", "kova-export");
@@ -120,4 +150,5 @@ void WriteNetcdfFile(const std::string& path, CRunResults& run, const std::vecto
         }
     }
     f.Close();
+    file.Commit();
 }

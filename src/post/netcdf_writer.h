@@ -18,5 +18,10 @@
 #include <vector>
 
 // Writes path from the given records; throws ResultException naming the file
-// and libnetcdf's reason. A file that cannot be written in full is removed.
+// and the reason. The file replaces path only once it is whole and closed.
 void WriteNetcdfFile(const std::string& path, CRunResults& run, const std::vector<int>& records);
+
+// Whether a file failed half-way and is left open: HDF5's exit-time cleanup
+// would crash on it, so the process must end with std::_Exit once it has
+// flushed its streams.
+bool NetcdfFileLeftOpen();

@@ -24,8 +24,7 @@ bool IsPrintable(const std::string& text) {
 }
 
 void ReadHeader(CCsvTableReader& csv, CObservationTable& table) {
-    if (!csv.NextRow())
-        throw ResultException(csv.Path() + ": empty, expected the header time,WELL:ENTRY,...");
+    csv.ReadHeader("time,WELL:ENTRY,...");
     if (csv.Field(0) != "time")
         csv.Fail(0, "the first column is " + ShownField(csv.Field(0)) + ", expected time");
     if (csv.FieldCount() < 2)
@@ -68,19 +67,9 @@ CObservationTable ReadObservationTable(const std::string& path) {
     CObservationTable table;
     table.m_path = path;
     ReadHeader(csv, table);
-    while (csv.NextRow()) {
-        if (!csv.Unterminated()) {
-            ReadRow(csv, table);
-            continue;
-        }
-        try {
-            ReadRow(csv, table);
-        } catch (const ResultException&) {
-            // The engine may be writing this row right now.
-            table.m_notice =
-                path + " ends inside line " + std::to_string(csv.Line()) + ", which is left out";
-        }
-    }
+    while (csv.NextRow())
+        ReadRow(csv, table);
+    table.m_notice = csv.CutLineNotice();
     if (table.m_times.empty())
         throw ResultException(path + ": no rows (only the header)");
     return table;
@@ -103,8 +92,9 @@ std::vector<size_t> WellColumns(const CObservationTable& table, const std::strin
         std::string known;
         for (const std::string& name : WellNames(table))
             known += (known.empty() ? "" : ", ") + name;
-        throw ResultException((well.empty() ? "no --well given" : "--well " + well + " names no well") +
-                              std::string("; ") + table.m_path + " has the wells " + known);
+        throw ResultException(
+            (well.empty() ? "no --well given" : "--well " + well + " names no well") +
+            std::string("; ") + table.m_path + " has the wells " + known);
     }
     return columns;
 }

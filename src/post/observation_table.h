@@ -3,9 +3,10 @@
 //   time,MW1:NH4,MW1:O2,MW2:NH4
 //
 // a column per well and entry (WELL:ENTRY), a row at the start and after
-// every global step. A last row without its line feed that does not read
-// (the run is writing it) is left out and named in a notice; anything else
-// that does not fit is refused, naming the file, line and column.
+// every global step. A last row without its line feed (the run is writing
+// it, or it was cut short) is never read, even when it looks whole: it is
+// left out and named in a notice. Anything else that does not fit is
+// refused, naming the file, line and column.
 #pragma once
 
 #include <string>

@@ -10,19 +10,27 @@ std::string RangeText(int recordCount) {
     return recordCount > 0 ? "0.." + std::to_string(recordCount - 1) : "none (no records)";
 }
 
-int ParseRecord(const std::string& item, int recordCount, const std::string& option) {
-    if (item == "last") {
+// text is one end of item; an error shows text as given, or the item when
+// text is empty ("3-").
+int ParseRecord(const std::string& text, const std::string& item, int recordCount,
+                const std::string& option) {
+    if (text == "last") {
         if (recordCount <= 0)
             throw ResultException(option + ": \"last\" but the run has no records");
         return recordCount - 1;
     }
-    if (item.empty() || item.size() > 9 ||
-        item.find_first_not_of("0123456789") != std::string::npos)
-        throw ResultException(option + ": \"" + item + "\" is not a record index");
-    const int r = std::atoi(item.c_str());
-    if (r >= recordCount)
-        throw ResultException(option + ": record " + item + " outside " + RangeText(recordCount));
-    return r;
+    const bool negative = text.size() > 1 && text[0] == '-';
+    const std::string digits = negative ? text.substr(1) : text;
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos)
+        throw ResultException(option + ": \"" + (text.empty() ? item : text) +
+                              "\" is not a record index");
+    if (negative)
+        throw ResultException(option + ": record " + text + " is negative (the records are " +
+                              RangeText(recordCount) + ")");
+    // More digits than an int holds are out of range as surely as any.
+    if (digits.size() > 9 || std::atoi(digits.c_str()) >= recordCount)
+        throw ResultException(option + ": record " + text + " outside " + RangeText(recordCount));
+    return std::atoi(digits.c_str());
 }
 
 } // namespace
@@ -40,11 +48,13 @@ std::vector<int> ParseRecordSelection(const std::string& text, int recordCount,
     while (true) {
         const size_t comma = text.find(',', start);
         const std::string item = text.substr(start, comma - start);
-        const size_t dash = item.find('-');
-        const int first = ParseRecord(item.substr(0, dash), recordCount, option);
+        // A leading '-' is a sign, the next one joins a range ("-1" is refused
+        // as negative, not read as a range without its start).
+        const size_t dash = item.find('-', 1);
+        const int first = ParseRecord(item.substr(0, dash), item, recordCount, option);
         const int last = dash == std::string::npos
                              ? first
-                             : ParseRecord(item.substr(dash + 1), recordCount, option);
+                             : ParseRecord(item.substr(dash + 1), item, recordCount, option);
         if (last < first)
             throw ResultException(option + ": range \"" + item + "\" runs backwards");
         for (int r = first; r <= last; ++r) {

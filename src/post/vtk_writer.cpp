@@ -2,11 +2,8 @@
 
 #include "post/entry_names.h"
 #include "post/little_endian.h"
-#include "post/result_exception.h"
+#include "post/replaced_file.h"
 #include "post/unit_labels.h"
-
-#include <cstdio>
-#include <fstream>
 
 namespace {
 
@@ -57,11 +54,9 @@ private:
 };
 
 void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
-    out.close();
-    if (!out)
-        throw ResultException(path + ": cannot write the file");
+    CReplacedFile file(path, "VTK file");
+    file.Write(text);
+    file.Commit();
 }
 
 // An XML comment may not hold "--" nor end in "-"; unit labels are free text.

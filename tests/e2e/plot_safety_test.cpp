@@ -10,6 +10,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/stat.h>
@@ -144,7 +145,10 @@ TEST(PlotSafety, APictureThatCannotBeWrittenIsRefusedBeforeGnuplotRuns) {
     const std::string marker = setup.dir.File("gnuplot-ran");
     const std::string fake = setup.fakes + "/gnuplot";
     WriteScript(fake, "touch " + marker + "\nexit 1\n");
-    for (const std::string& target : {setup.dir.File("missing/field.png"), setup.pictures}) {
+    // A FIFO, like a device, is not a picture to replace.
+    const std::string fifo = setup.dir.File("fifo.png");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    for (const std::string& target : {setup.dir.File("missing/field.png"), setup.pictures, fifo}) {
         SCOPED_TRACE(target);
         std::vector<std::string> command = setup.Command(fake);
         command.back() = target;
@@ -154,6 +158,9 @@ TEST(PlotSafety, APictureThatCannotBeWrittenIsRefusedBeforeGnuplotRuns) {
         EXPECT_FALSE(FileExists(marker));
         setup.ExpectPictureAsItWas();
     }
+    struct stat info;
+    ASSERT_EQ(lstat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
 }
 
 // Waits for the stand-in to write its pid; 0 when it never does.
@@ -169,13 +176,37 @@ pid_t WaitForPid(const std::string& path) {
     return 0;
 }
 
+// Whether pid names a process that has not ended: a process orphaned in a
+// container may stay a zombie, as its new parent does not reap it.
+bool IsRunning(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line))
+        return false;
+    const size_t name = line.rfind(')');
+    return name != std::string::npos && name + 2 < line.size() && line[name + 2] != 'Z' &&
+           line[name + 2] != 'X';
+}
+
+// Whether pid is still running after a second: a process sent SIGKILL ends
+// only when it is next scheduled.
+bool OutlivesASecond(pid_t pid) {
+    for (int k = 0; k < 100 && IsRunning(pid); ++k)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return IsRunning(pid);
+}
+
+// The stand-in is a wrapper, as an installation's gnuplot may be: what it
+// starts must end with it.
 TEST(PlotSafety, AStopSignalEndsGnuplotAndRemovesTheTemporaryFiles) {
     for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(strsignal(sig));
         CPlotSetup setup;
         const std::string pidFile = setup.dir.File("gnuplot.pid");
+        const std::string childFile = setup.dir.File("child.pid");
         const std::string fake = setup.fakes + "/gnuplot";
-        WriteScript(fake, "echo $$ > " + pidFile + "\nexec sleep 60\n");
+        WriteScript(fake,
+                    "sleep 60 &\necho $! > " + childFile + "\necho $$ > " + pidFile + "\nwait\n");
         const std::string errPath = setup.dir.File("stderr.txt");
 
         std::vector<std::string> command = setup.Command(fake);
@@ -194,15 +225,18 @@ TEST(PlotSafety, AStopSignalEndsGnuplotAndRemovesTheTemporaryFiles) {
             _exit(127);
         }
         const pid_t gnuplot = WaitForPid(pidFile);
+        const pid_t child = WaitForPid(childFile);
         // While gnuplot runs: its scratch folder and the temporary picture exist.
         const bool scratchSeen = !Names(setup.scratch).empty();
         const size_t picturesSeen = Names(setup.pictures).size();
         kill(pid, sig);
         int status = 0;
         waitpid(pid, &status, 0);
-        const bool gnuplotAlive = gnuplot > 0 && kill(gnuplot, 0) == 0;
-        if (gnuplotAlive)
-            kill(gnuplot, SIGKILL);
+        const bool gnuplotAlive = gnuplot > 0 && IsRunning(gnuplot);
+        const bool childAlive = child > 0 && OutlivesASecond(child);
+        for (const pid_t left : {gnuplotAlive ? gnuplot : 0, childAlive ? child : 0})
+            if (left > 0)
+                kill(left, SIGKILL);
 
         ASSERT_GT(gnuplot, 0) << "the stand-in never ran: " << ReadTextFile(errPath);
         EXPECT_TRUE(scratchSeen);
@@ -210,6 +244,7 @@ TEST(PlotSafety, AStopSignalEndsGnuplotAndRemovesTheTemporaryFiles) {
         ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
         EXPECT_EQ(WEXITSTATUS(status), 130);
         EXPECT_FALSE(gnuplotAlive) << "gnuplot outlived kova-plot";
+        EXPECT_FALSE(childAlive) << "what gnuplot started outlived kova-plot";
         EXPECT_EQ(ReadTextFile(errPath),
                   "kova-plot: interrupted; " + setup.picture + " is left as it was\n");
         setup.ExpectPictureAsItWas();

@@ -7,10 +7,16 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace kova_test;
 
@@ -191,6 +197,12 @@ TEST(PostTools, WhatCannotBeUsedIsNamedAndNothingIsWritten) {
          "range \"3-1\" runs backwards"},
         {[] {}, {base, "--format", "csv", "--records", "x", "-o", out}, "--records: ",
          "\"x\" is not a record index"},
+        {[] {}, {base, "--format", "csv", "--records", "-1", "-o", out}, "--records: ",
+         "record -1 is negative (the records are 0..4)"},
+        {[] {}, {base, "--format", "csv", "--records", "0-2147483647", "-o", out}, "--records: ",
+         "record 2147483647 outside 0..4"},
+        {[] {}, {base, "--format", "csv", "--records", "1-", "-o", out}, "--records: ",
+         "\"1-\" is not a record index"},
         {[] {}, {"plot", base, "--entry", "mobile_5", "-o", out},
          "--entry mobile_5 names no entry", ""},
         {[] {}, {"m", "--format", "pdf"}, "--format pdf is none of vtk, csv, netcdf",
@@ -218,6 +230,170 @@ TEST(PostTools, WhatCannotBeUsedIsNamedAndNothingIsWritten) {
         EXPECT_FALSE(FileExists(out));
     }
     EXPECT_EQ(RunProgram(KOVA_PLOT_BIN, {"--help"}).exitCode, 0);
+}
+
+// The names in a folder that begin with a dot: what an export left beside
+// its files.
+std::set<std::string> HiddenNames(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        if (entry.path().filename().string()[0] == '.')
+            names.insert(entry.path().filename().string());
+    return names;
+}
+
+bool IsFileType(const std::string& path, mode_t type) {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0 && (info.st_mode & S_IFMT) == type;
+}
+
+// An export of each format: the file a test plants something at (the .pvd,
+// written last, for VTK), how the tool names that file, and the first file
+// the export writes, with a file size limit under its size.
+struct CExportCase {
+    const char* format;
+    const char* file;
+    const char* what;
+    const char* first;
+    rlim_t limit;
+};
+const CExportCase EXPORTS[] = {
+    {"csv", "m.csv", "CSV file", "m.csv", 4096},
+    {"vtk", "m.pvd", "VTK file", "m_0000.vtr", 1024},
+    {"netcdf", "m.nc", "NetCDF file", "m.nc", 4096},
+};
+
+// A link at an export's file is replaced, its target left as it was; a FIFO
+// is refused before anything is written.
+TEST(PostTools, AnExportReplacesALinkAtItsFileAndRefusesAFifo) {
+    for (const CExportCase& c : EXPORTS) {
+        SCOPED_TRACE(c.format);
+        TempDir dir;
+        const std::string base = dir.File("m"), out = dir.File("out");
+        const std::string target = out + "/" + c.file, precious = dir.File("precious.txt");
+        CResultFixture().Write(base);
+        std::filesystem::create_directory(out);
+        WriteTextFile(precious, "precious\n");
+        ASSERT_EQ(symlink(precious.c_str(), target.c_str()), 0);
+        ProcessResult r = RunProgram(KOVA_EXPORT_BIN, {base, "--format", c.format, "-o", out});
+        EXPECT_EQ(r.exitCode, 0) << Output(r);
+        EXPECT_EQ(ReadTextFile(precious), "precious\n");
+        EXPECT_TRUE(IsFileType(target, S_IFREG));
+        EXPECT_TRUE(HiddenNames(out).empty());
+
+        std::filesystem::remove_all(out);
+        std::filesystem::create_directory(out);
+        ASSERT_EQ(mkfifo(target.c_str(), 0644), 0);
+        // Held open, so that a tool writing into the FIFO would not block.
+        const int reader = open(target.c_str(), O_RDONLY | O_NONBLOCK);
+        r = RunProgram(KOVA_EXPORT_BIN, {base, "--format", c.format, "-o", out});
+        close(reader);
+        EXPECT_EQ(r.exitCode, 1) << Output(r);
+        EXPECT_EQ(r.err, "kova-export: " + target + ": a FIFO, not a " + c.what + "\n");
+        EXPECT_TRUE(IsFileType(target, S_IFIFO));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out),
+                                std::filesystem::directory_iterator()),
+                  1);
+    }
+}
+
+// An export that cannot be written in full (here a file size limit, as a
+// full disk) says why, and the export before it stays as it was. NetCDF
+// must not crash on the file HDF5 failed to write.
+TEST(PostTools, AnExportThatFailsLeavesTheEarlierExportAsItWas) {
+    for (const CExportCase& c : EXPORTS) {
+        SCOPED_TRACE(c.format);
+        TempDir dir;
+        const std::string base = dir.File("m"), out = dir.File("out");
+        CResultFixture().Write(base);
+        const std::vector<std::string> args = {base, "--format", c.format, "-o", out};
+        std::vector<std::string> earlier = args;
+        earlier.insert(earlier.end(), {"--records", "0"});
+        ASSERT_EQ(RunProgram(KOVA_EXPORT_BIN, earlier).exitCode, 0);
+        const std::string first = out + "/" + c.first, file = out + "/" + c.file;
+        const std::vector<unsigned char> firstBefore = ReadBinaryFile(first);
+        const std::vector<unsigned char> fileBefore = ReadBinaryFile(file);
+
+        const rlim_t limit = c.limit;
+        const ProcessResult r = RunProgram(KOVA_EXPORT_BIN, args, [limit] {
+            const struct rlimit size = {limit, limit};
+            setrlimit(RLIMIT_FSIZE, &size);
+            signal(SIGXFSZ, SIG_IGN);
+        });
+        EXPECT_EQ(r.exitCode, 1) << Output(r);
+        EXPECT_EQ(r.err.rfind("kova-export: " + first + ": cannot ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("File too large)\n"), std::string::npos) << r.err;
+        EXPECT_EQ(ReadBinaryFile(first), firstBefore);
+        EXPECT_EQ(ReadBinaryFile(file), fileBefore);
+        EXPECT_TRUE(HiddenNames(out).empty());
+    }
+}
+
+// Runs kova-export on args, its stderr to errPath, and sends it SIGTERM as
+// soon as a temporary file shows in out. Returns the wait status; seen tells
+// whether the file showed before the export ended.
+int StopOnceWriting(const std::vector<std::string>& args, const std::string& out,
+                    const std::string& errPath, bool& seen) {
+    std::vector<std::string> command = args;
+    std::vector<char*> argv = {const_cast<char*>(KOVA_EXPORT_BIN)};
+    for (std::string& arg : command)
+        argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(err, 2);
+        signal(SIGTERM, SIG_DFL);
+        execv(KOVA_EXPORT_BIN, argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    seen = false;
+    while (pid > 0 && !seen && waitpid(pid, &status, WNOHANG) == 0)
+        seen = !HiddenNames(out).empty();
+    if (seen) {
+        kill(pid, SIGTERM);
+        waitpid(pid, &status, 0);
+    }
+    return status;
+}
+
+// Stopped while it writes, an export removes its temporary file and leaves
+// the earlier export as it was.
+TEST(PostTools, AnExportStoppedHalfWayLeavesTheEarlierExportAsItWas) {
+    TempDir dir;
+    const std::string base = dir.File("m"), out = dir.File("out");
+    const std::string csv = out + "/m.csv", errPath = dir.File("stderr.txt");
+    CResultFixture fx; // large enough to take a while to write
+    fx.rows = fx.cols = 80;
+    fx.rowCoord.resize(80);
+    fx.colCoord.resize(80);
+    for (size_t k = 0; k < 80; ++k)
+        fx.rowCoord[k] = fx.colCoord[k] = static_cast<double>(k);
+    fx.Write(base);
+    const std::string stopped = "kova-export: interrupted; " + csv + " is left as it was\n";
+    // On a busy machine the signal may come only once the file is in place;
+    // such a try proves nothing and is made again.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        ASSERT_EQ(
+            RunProgram(KOVA_EXPORT_BIN, {base, "--format", "csv", "--records", "0", "-o", out})
+                .exitCode,
+            0);
+        const std::vector<unsigned char> before = ReadBinaryFile(csv);
+        bool seen = false;
+        const int status =
+            StopOnceWriting({base, "--format", "csv", "-o", out}, out, errPath, seen);
+        ASSERT_TRUE(seen) << "no temporary file: the export writes in place";
+        const std::string err = ReadTextFile(errPath);
+        if (err.find(" is left as it was") == std::string::npos && attempt < 4)
+            continue;
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+        EXPECT_EQ(WEXITSTATUS(status), 130);
+        EXPECT_EQ(err, stopped);
+        EXPECT_EQ(ReadBinaryFile(csv), before);
+        EXPECT_TRUE(HiddenNames(out).empty());
+        break;
+    }
 }
 
 // A PNG of 900 x 700: the signature, then the IHDR chunk's big-endian size.

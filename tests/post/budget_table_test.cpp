@@ -46,6 +46,9 @@ TEST(BudgetTable, FilesThatDoNotFitAreRefusedNamingLineAndColumn) {
         std::string error; // after the path
     } cases[] = {
         {"an empty file", "", ": empty, expected the header time_start,time_end,entry,term,mass"},
+        {"a header without its line feed", "time_start,time_end,entry,term,mass",
+         " line 1: the header ends without its line feed (the run is still writing it, or it "
+         "was cut short)"},
         {"only the header", HEADER, ": no intervals (only the header)"},
         {"another header", "time,entry,term,mass\n",
          " line 1: header \"time,entry,term,mass\", expected time_start,time_end,entry,term,mass"},
@@ -131,8 +134,8 @@ TEST(BudgetTable, StorageAndSummedChangesOverTime) {
     EXPECT_EQ(s.m_storage, std::vector<double>({100, 90, 83}));
     EXPECT_EQ(s.m_terms,
               std::vector<std::string>({"sinks", "reaction 0 CKinOrdered", "discrepancy"}));
-    EXPECT_EQ(s.m_cumulative, std::vector<std::vector<double>>(
-                                  {{0, -4, -6.5}, {0, -6, -10}, {0, 0, -0.5}}));
+    EXPECT_EQ(s.m_cumulative,
+              std::vector<std::vector<double>>({{0, -4, -6.5}, {0, -6, -10}, {0, 0, -0.5}}));
     const std::vector<std::pair<std::string, double>> water = {{"fixed_head_inflow", 12.5},
                                                                {"fixed_head_outflow", -12.5}};
     EXPECT_EQ(WaterRates(table), water);
@@ -160,6 +163,7 @@ TEST(BudgetTable, EntriesInterleavedInAnIntervalKeepTheirOwnSums) {
 
 // A run still writing its budget: the last interval is left out, named.
 TEST(BudgetTable, ALastIntervalThatIsNotWholeIsLeftOutWithANotice) {
+    const std::string cut = " (no line feed: it is being written or was cut), which is left out";
     const std::string whole = HEADER + "0,1,A,storage_start,5\n0,1,A,storage_end,4\n"
                                        "0,1,A,sinks,-1\n";
     const struct {
@@ -167,15 +171,22 @@ TEST(BudgetTable, ALastIntervalThatIsNotWholeIsLeftOutWithANotice) {
         std::string tail;
         std::string notice; // after the path
     } cases[] = {
-        {"a line cut short", "1,2,A,stor", " ends inside line 5, which is left out"},
+        {"a line cut short", "1,2,A,stor", " ends inside line 5" + cut},
         {"a cut line after a whole row", "1,2,A,storage_start,4\n1,2,A,storage_end,",
-         " ends inside line 6, which is left out; PATH lines 5-5 (the interval 1..2) is not "
-         "whole (A has no storage_end row) and is left out"},
+         " ends inside line 6" + cut +
+             "; PATH lines 5-5 (the interval 1..2) is not whole (A has no storage_end row) and "
+             "is left out"},
         {"a term still missing", "1,2,A,storage_start,4\n1,2,A,storage_end,4\n",
          " lines 5-6 (the interval 1..2) is not whole (A has no sinks row (the first interval "
          "has one)) and is left out"},
-        {"a last line without its line feed that reads", "1,2,A,storage_start,4\n"
-                                                         "1,2,A,storage_end,4\n1,2,A,sinks,0",
+        // "-1.5e-15" cut short: it reads, as a number 1e15 times too large.
+        {"a last line without its line feed that reads",
+         "1,2,A,storage_start,4\n"
+         "1,2,A,storage_end,4\n1,2,A,sinks,-1.5",
+         " ends inside line 7" + cut +
+             "; PATH lines 5-6 (the interval 1..2) is not whole (A has no sinks row (the first "
+             "interval has one)) and is left out"},
+        {"a whole last interval", "1,2,A,storage_start,4\n1,2,A,storage_end,4\n1,2,A,sinks,0\n",
          ""},
     };
     TempDir dir;

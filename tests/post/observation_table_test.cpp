@@ -61,6 +61,9 @@ TEST(ObservationTable, FilesThatDoNotFitAreRefusedNamingLineAndColumn) {
          " line 3, column 1: time 0 is not after the time of the row before (0)"},
         {"a cut line that is not the last", "time,MW1:NH4\n0,1\n1,\n2,1\n",
          " line 3, column 3: MW1:NH4 \"\" is not a number"},
+        {"a header without its line feed", "time,MW1:NH4",
+         " line 1: the header ends without its line feed (the run is still writing it, or it "
+         "was cut short)"},
     };
     TempDir dir;
     const std::string path = dir.File("m.obs.csv");
@@ -104,18 +107,22 @@ TEST(ObservationTable, AWellsColumnsInFileOrder) {
     }
 }
 
+// A last row without its line feed is never read, even when it looks whole:
+// a number cut short (a full disk: "0.006374" of "0.0063741...") reads as a
+// number too.
 TEST(ObservationTable, ALastRowBeingWrittenIsLeftOutWithANotice) {
     TempDir dir;
     const std::string path = dir.File("m.obs.csv");
-    for (const char* cut : {"2,", "2,5", "2"}) {
+    for (const char* cut : {"2,", "2,5", "2", "2,1,0.006374", "2,1,2\r"}) {
         SCOPED_TRACE(cut);
         WriteTextFile(path, std::string("time,MW1:NH4,MW1:O2\n0,1,2\n1,1,2\n") + cut);
         const CObservationTable table = ReadObservationTable(path);
         EXPECT_EQ(table.m_times, std::vector<double>({0, 1}));
-        EXPECT_EQ(table.m_notice, path + " ends inside line 4, which is left out");
+        EXPECT_EQ(table.m_notice, path + " ends inside line 4 (no line feed: it is being "
+                                         "written or was cut), which is left out");
     }
-    // A whole last row without its line feed is read; CR LF ends a line too.
-    WriteTextFile(path, "time,MW1:NH4\r\n0,1\r\n1,2");
+    // CR LF ends a line too.
+    WriteTextFile(path, "time,MW1:NH4\r\n0,1\r\n1,2\r\n");
     const CObservationTable table = ReadObservationTable(path);
     EXPECT_EQ(table.m_times, std::vector<double>({0, 1}));
     EXPECT_EQ(table.m_notice, "");

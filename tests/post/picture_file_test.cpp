@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace kova_test;
 
@@ -57,16 +59,25 @@ TEST(PictureFile, AFailedDrawingIsRemovedAsTheErrorLeaves) {
     EXPECT_TRUE(Names(dir.Path()).empty());
 }
 
+// Only a regular file or a link is replaced: a device or a FIFO named by
+// mistake (-o /dev/null) would be lost to the rename.
 TEST(PictureFile, TargetsThatCannotBeWrittenAreRefusedUpFront) {
     TempDir dir;
+    const std::string fifo = dir.File("fifo.png");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    const std::string folderLink = dir.File("folder.png");
+    ASSERT_EQ(symlink(dir.Path().c_str(), folderLink.c_str()), 0);
     const struct {
         std::string target;
         std::string error;
     } cases[] = {
         {dir.File("none/pic.png"), dir.File("none/pic.png") +
-                                       ": cannot write the picture (a temporary file in " +
+                                       ": cannot write the picture file (a temporary file in " +
                                        dir.File("none/") + ": No such file or directory)"},
         {dir.Path(), dir.Path() + ": a folder, not a picture file"},
+        {folderLink, folderLink + ": a folder, not a picture file"},
+        {fifo, fifo + ": a FIFO, not a picture file"},
+        {"/dev/null", "/dev/null: a character device, not a picture file"},
     };
     for (const auto& c : cases) {
         try {
@@ -76,7 +87,32 @@ TEST(PictureFile, TargetsThatCannotBeWrittenAreRefusedUpFront) {
             EXPECT_EQ(e.Detail(), c.error);
         }
     }
-    EXPECT_TRUE(Names(dir.Path()).empty());
+    EXPECT_EQ(Names(dir.Path()), std::set<std::string>({"fifo.png", "folder.png"}));
+    struct stat info;
+    ASSERT_EQ(lstat(fifo.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
+// gnuplot takes its time; what appears at the target meanwhile is checked
+// again before the rename.
+TEST(PictureFile, AFifoMadeWhileTheDrawingWasMadeIsNotReplaced) {
+    TempDir dir;
+    const std::string target = dir.File("pic.png");
+    {
+        CPictureFile picture(target);
+        WriteTextFile(picture.DrawPath(), "new");
+        ASSERT_EQ(mkfifo(target.c_str(), 0644), 0);
+        try {
+            picture.Commit();
+            ADD_FAILURE() << "the FIFO was replaced";
+        } catch (const ResultException& e) {
+            EXPECT_EQ(e.Detail(), target + ": a FIFO, not a picture file");
+        }
+    }
+    struct stat info;
+    ASSERT_EQ(lstat(target.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    EXPECT_EQ(Names(dir.Path()), std::set<std::string>({"pic.png"}));
 }
 
 } // namespace

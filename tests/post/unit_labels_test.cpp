@@ -1,6 +1,7 @@
 // The model's unit labels in what the tools write: axes and colour bars of
 // the pictures, the comment heading an exported VTK file. A model without
-// them gets plain names, never empty brackets.
+// them gets plain names, never empty brackets. And the entry a name chooses.
+#include "post/entry_names.h"
 #include "post/plot_scripts.h"
 #include "post/unit_labels.h"
 #include "post/vtk_writer.h"
@@ -82,6 +83,25 @@ TEST(UnitLabels, AValueAxisNamesAUnitOnlyWhenEveryCurveHasIt) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(ValueAxisLabel(c.names, c.units), c.label);
+}
+
+// Names made of digits are allowed; the entry a user names is the one drawn,
+// so a name wins over the index it spells.
+TEST(EntryNames, ANameMadeOfDigitsWinsOverTheIndexItSpells) {
+    CModelGrid grid = Grid(true);
+    grid.m_nMobile = 2;
+    grid.m_nComp = 10;
+    grid.m_ext.m_immobile = {{"9", ""}};
+    grid.m_ext.m_mobile = {{"7", ""}, {"8", ""}};
+    const struct {
+        const char* name;
+        int entry;
+    } cases[] = {
+        {"9", 7},    {"7", 8},        {"8", 9},          {"6", 6}, {"0", 0},   {"10", -1},
+        {"head", 0}, {"mobile_0", 8}, {"immobile_0", 7}, {"", -1}, {"-1", -1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FindEntry(grid, c.name), c.entry) << c.name;
 }
 
 TEST(UnitLabels, AUnitLabelCannotEndTheVtkFilesComment) {
