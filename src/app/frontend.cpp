@@ -284,7 +284,11 @@ int RunWithStatusLines(CRunControl& runControl, CFrontEndSink& sink, bool json,
         }
         const bool finished = !runControl.IsRunning();
         if (finished) {
-            follow(); // the worker's last status first
+            // The worker's last status first, unless the run failed: its
+            // report is out already, and a status from before the failure
+            // after it would read as the run going on.
+            if (!runControl.HasError())
+                follow();
             PostEndStatus(runControl);
         }
         follow();

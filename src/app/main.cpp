@@ -11,16 +11,29 @@
 #include <string>
 #include <vector>
 
+namespace {
+
+// What was printed reached stdout, or the run fails as --check does when it
+// cannot write its summary (a full device, a closed pipe).
+int Printed(const char* what) {
+    if (std::cout.flush())
+        return EXIT_RUN_OK;
+    std::cerr << "kova-compute: could not write the " << what << " to standard output\n";
+    return EXIT_RUN_FAILED;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     EnsureStandardDescriptors();
     CCliOptions options = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (options.help) {
-        std::cout << CLI_USAGE;
-        return EXIT_RUN_OK;
-    }
-    if (options.version) {
-        std::cout << "kova-compute " << KOVA_VERSION << '\n';
-        return EXIT_RUN_OK;
+    if (options.help || options.version) {
+        std::signal(SIGPIPE, SIG_IGN);
+        if (options.help)
+            std::cout << CLI_USAGE;
+        else
+            std::cout << "kova-compute " << KOVA_VERSION << '\n';
+        return Printed(options.help ? "usage" : "version");
     }
     if (!options.error.empty()) {
         std::cerr << "kova-compute: " << options.error << '\n' << CLI_USAGE;

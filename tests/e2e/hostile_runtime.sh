@@ -88,11 +88,12 @@ if [ $rc -ne 0 ] || [ "$(cd "$work/linked/snap" && md5sum *)" != "$before" ] ||
 
 case="a cancelled run ends its status with the cancel and the time reached, not Done."
 base=$(fresh cancelled); cp "$examples/plume.kvi" "$base.kvi"
+sed -i '2s/^0.0 60.0 /0.0 6000.0 /' "$base.kvi" # a run far longer than the wait below
 "$compute" --progress=json "$base" >/dev/null 2>"$work/cancelled/err" & run=$!
 for _ in $(seq 200); do [ -s "$base.kvo" ] && break; sleep 0.02; done
 sleep 0.3; kill -TERM $run; wait $run; rc=$?
 last=$(grep '^{' "$work/cancelled/err" | tail -1)
-if [ $rc -ne 130 ] || ! grep -q '^{"status":"Cancelled at time [0-9.e+-]* of 60",' <<<"$last"; then
+if [ $rc -ne 130 ] || ! grep -q '^{"status":"Cancelled at time [0-9.e+-]* of 6000",' <<<"$last"; then
     fail "exit $rc: $last"; else ok; fi
 
 case="a symbolic link at the data file is refused and its target untouched"
@@ -112,6 +113,16 @@ base=$(fresh porosity); sed -i 's/ 0 0 0.3 1 1 0 0 0 / 0 0 0 1 1 0 0 0 /' "$base
 err=$(timeout -k 5 10 "$compute" --no-progress "$base" 2>&1); rc=$?
 if [ $rc -ne 1 ] || ! grep -q "porosity 0 of node (0, 0) not above 0" <<<"$err" || [ -e "$base.kvo" ]; then
     fail "exit $rc: $err"; else ok; fi
+
+case="a failed run's status lines end with its report: no earlier status after it"
+if [ "$(sed -n '/^detail: /,$p' <<<"$err" | sed 1d)" != "Input Error" ]; then fail "$err"; else ok; fi
+
+case="--help and --version that cannot reach stdout fail"
+for option in --help --version; do
+    "$compute" $option >/dev/full 2>/dev/null; rc=$?
+    [ $rc -eq 1 ] || { fail "$option: exit $rc"; continue; }
+    ok
+done
 
 case="porosity 30 (a percentage typed as a fraction) is an Input Error naming node and value"
 base=$(fresh porosity30); sed -i 's/ 0 0 0.3 1 1 0 0 0 / 0 0 30 1 1 0 0 0 /' "$base.kvi"
