@@ -15,16 +15,8 @@ std::string BudgetFileName(const std::string& base) {
     return base + ".budget.csv";
 }
 
-void CBudgetFile::OpenFiles() {
-    m_file.OpenFile();
-}
-
-void CBudgetFile::Discard() {
-    m_file.Discard();
-}
-
 void CBudgetFile::Start() {
-    m_file.Start();
+    CTableOutput::Start();
     std::fputs("time_start,time_end,entry,term,mass\n", m_file.Stream());
     m_file.Flush();
 }

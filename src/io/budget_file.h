@@ -20,13 +20,11 @@
 
 std::string BudgetFileName(const std::string& base);
 
-class CBudgetFile : public CRunOutput {
+class CBudgetFile : public CTableOutput {
 public:
-    explicit CBudgetFile(const std::string& base) : m_file(BudgetFileName(base)) {}
+    explicit CBudgetFile(const std::string& base) : CTableOutput(BudgetFileName(base)) {}
 
-    void OpenFiles() override;
     void Start() override;
-    void Discard() override;
     // Writes the interval the time loop closed at this record (none at the first).
     void WriteRecord(CSimulation& s) override;
     void Finish(const CSimulation& s) override;
@@ -40,7 +38,6 @@ private:
     void WriteInterval(const CSimulation& s);
     void Row(double start, double end, const std::string& entry, const char* term, double mass);
 
-    CTextResultFile m_file;
     int m_written = 0;           // intervals written
     std::vector<double> m_total; // per term, over the intervals written
     std::vector<double> m_initial;

@@ -10,18 +10,6 @@ std::string ObservationFileName(const std::string& base) {
     return base + ".obs.csv";
 }
 
-void CObservationFile::OpenFiles() {
-    m_file.OpenFile();
-}
-
-void CObservationFile::Start() {
-    m_file.Start();
-}
-
-void CObservationFile::Discard() {
-    m_file.Discard();
-}
-
 void CObservationFile::WriteHeader(const CSimulation& s) {
     std::FILE* out = m_file.Stream();
     std::fputs("time", out);

@@ -15,13 +15,10 @@
 
 std::string ObservationFileName(const std::string& base);
 
-class CObservationFile : public CRunOutput {
+class CObservationFile : public CTableOutput {
 public:
-    explicit CObservationFile(const std::string& base) : m_file(ObservationFileName(base)) {}
+    explicit CObservationFile(const std::string& base) : CTableOutput(ObservationFileName(base)) {}
 
-    void OpenFiles() override;
-    void Start() override;
-    void Discard() override;
     // The first record's state is the first row; later rows come after steps.
     void WriteRecord(CSimulation& s) override;
     void AfterStep(const CSimulation& s) override;
@@ -31,6 +28,5 @@ private:
     void WriteHeader(const CSimulation& s);
     void WriteRow(const CSimulation& s);
 
-    CTextResultFile m_file;
     bool m_started = false;
 };

@@ -9,7 +9,11 @@
 // the files and begin them.
 #pragma once
 
+#include "io/safe_file.h"
+
 #include <cstddef>
+#include <string>
+#include <utility>
 #include <vector>
 
 class CSimulation;
@@ -36,6 +40,19 @@ public:
     virtual void AfterStep(const CSimulation&) {}
     // After the last record of a run that did not fail.
     virtual void Finish(const CSimulation& s) = 0;
+};
+
+// An output that is one text table: its file opened, emptied and discarded
+// as CRunOutput says; the table's own class writes its rows.
+class CTableOutput : public CRunOutput {
+public:
+    explicit CTableOutput(std::string name) : m_file(std::move(name)) {}
+    void OpenFiles() override { m_file.OpenFile(); }
+    void Start() override { m_file.Start(); }
+    void Discard() override { m_file.Discard(); }
+
+protected:
+    CTextResultFile m_file;
 };
 
 // The outputs of a run as one: each call goes to every output in turn.
