@@ -245,6 +245,8 @@ def _well(check: _Checker, value: Dict[str, Any], where: str, names: List[str],
     if "name" not in value:
         check.fail(where, "the well has no name")
     name = check.name(value["name"], where + ".name")
+    if name in _RESERVED_NAMES:
+        check.fail(where + ".name", f"{name!r} names a quantity of its own")
     by_index = "row" in value or "col" in value
     by_point = "x" in value or "y" in value
     if by_index and by_point:
@@ -356,13 +358,18 @@ def read_extension(path: str, immobile: int, mobile: int,
                       if kind in table else default
                       for kind, count, default in (("immobile", immobile, lists[0]),
                                                    ("mobile", mobile, lists[1])))
-        # The engine lets a given name equal the positional default of an
-        # entry in the other list; a dataset cannot hold two such variables.
-        names = [label.name for labels in lists for label in labels]
-        for name in names:
-            if names.count(name) > 1:
-                check.fail("entries", f"the name {name!r} is also the default name of "
-                           "another entry; the results need one name per entry")
+        # The default names keep finding their entries beside the given ones,
+        # as in the engine: a given name that is another entry's default name
+        # would stand for two entries.
+        defaults = {f"{kind}_{k}": (kind, k)
+                    for kind, count in (("immobile", immobile), ("mobile", mobile))
+                    for k in range(count)}
+        for kind, labels in (("immobile", lists[0]), ("mobile", lists[1])):
+            for k, label in enumerate(labels):
+                if defaults.get(label.name, (kind, k)) != (kind, k):
+                    check.fail(f"entries.{kind}[{k}]", f"the name {label.name!r} is also the "
+                               "default name of another entry: one name would stand for two "
+                               "entries")
     wells: List[ObservationWell] = []
     if "observe" in root:
         if not (isinstance(root["observe"], list) and

@@ -1,5 +1,6 @@
 #include "io/extension_file.h"
 
+#include "flow/heads.h"
 #include "model/exceptions.h"
 #include "model/index.h"
 #include "model/limits.h"
@@ -12,6 +13,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -30,6 +32,117 @@ constexpr size_t LABEL_MAX_CHARS = 40;
 // Names of hydraulic slots and of the budget's water rows cannot name an entry.
 const char* const RESERVED_NAMES[] = {"head",     "source",   "porosity", "k_row", "k_col",
                                       "flux_row", "flux_col", "water",    "time"};
+
+// The most characters of a value from the file that a message shows: every
+// name and label that could serve is shown whole.
+constexpr size_t SHOWN_CHARS = 64;
+
+// The budget sums cell area x thickness x porosity x value over the grid. A
+// thickness whose volumes stay below this leaves a factor of 10^8 before the
+// largest double for the porosities and values they are multiplied with.
+constexpr double VOLUME_BOUND = 1e300;
+
+// The code point of the UTF-8 sequence at text[k] and its length; 0 for a
+// byte that starts no well-formed sequence (an overlong form included, which
+// could hide a control character).
+size_t Utf8At(const std::string& text, size_t k, char32_t& code) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(k);
+    if (lead < 0x80) {
+        code = lead;
+        return 1;
+    }
+    size_t length = 0;
+    char32_t least = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1Fu;
+        least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0Fu;
+        least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07u;
+        least = 0x10000;
+    } else {
+        return 0;
+    }
+    if (text.size() - k < length)
+        return 0;
+    for (size_t i = 1; i < length; ++i) {
+        if ((byte(k + i) & 0xC0u) != 0x80u)
+            return 0;
+        code = (code << 6) | (byte(k + i) & 0x3Fu);
+    }
+    if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+std::string ByteEscape(unsigned value) {
+    char escaped[16];
+    std::snprintf(escaped, sizeof escaped, "\\x%02x", value);
+    return escaped;
+}
+
+// How a message writes a code point: empty when as it is. In quotes a quote
+// and a backslash are escaped too, so that the text in quotes is the value.
+std::string EscapeOf(char32_t code, bool quoted) {
+    if (quoted && (code == '"' || code == '\\'))
+        return "\\" + std::string(1, static_cast<char>(code));
+    if (code == '\n')
+        return "\\n";
+    if (code == '\t')
+        return "\\t";
+    if (code == '\r')
+        return "\\r";
+    if (code < 0x20 || code == 0x7F)
+        return ByteEscape(static_cast<unsigned>(code));
+    if ((code >= 0x80 && code <= 0x9F) || code == 0x2028 || code == 0x2029) {
+        char escaped[16];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(code));
+        return escaped;
+    }
+    return "";
+}
+
+// A text from the file as a message shows it. The detail is one line that
+// people read on a terminal and programs split into lines (Python's
+// splitlines() breaks at C1 controls and U+2028 too): control and line
+// breaking characters are escaped, and a text of more than maxChars
+// characters is cut, saying its size. quoted puts a value in quotes; a key,
+// or the TOML reader's words that quote the file, go without.
+std::string Shown(const std::string& text, bool quoted, size_t maxChars = SHOWN_CHARS) {
+    std::string shown = quoted ? "\"" : "";
+    size_t k = 0;
+    for (size_t chars = 0; k < text.size() && chars < maxChars; ++chars) {
+        char32_t code = 0;
+        const size_t length = Utf8At(text, k, code);
+        if (length == 0) {
+            shown += ByteEscape(static_cast<unsigned char>(text[k]));
+            ++k;
+            continue;
+        }
+        const std::string escaped = EscapeOf(code, quoted);
+        if (escaped.empty())
+            shown.append(text, k, length);
+        else
+            shown += escaped;
+        k += length;
+    }
+    if (quoted)
+        shown += '"';
+    if (k < text.size())
+        shown += "... (" + std::to_string(text.size()) + " bytes)";
+    return shown;
+}
+
+// A value from the file, in quotes, as every message quotes one.
+std::string Quoted(const std::string& text) {
+    return Shown(text, true);
+}
 
 std::string LineOf(const toml::source_region& where) {
     return "line " + std::to_string(where.begin.line);
@@ -74,7 +187,7 @@ void CheckKeys(const toml::table& table, const std::string& prefix,
             list += (list.empty() ? "" : ", ") + std::string(k);
         }
         if (!found)
-            Fail(prefix + std::string(key.str()), key.source(),
+            Fail(prefix + Shown(std::string(key.str()), false), key.source(),
                  "unknown key (known here: " + list + ")");
     }
 }
@@ -118,11 +231,11 @@ std::string CheckedText(const toml::node& node, const std::string& key, size_t m
     const std::string text = StringAt(node, key);
     if (text.empty() || text.size() > maxChars)
         Fail(key, node.source(),
-             std::string(what) + " of 1.." + std::to_string(maxChars) + " characters, not \"" +
-                 text + "\"");
+             std::string(what) + " of 1.." + std::to_string(maxChars) + " characters, not " +
+                 Quoted(text));
     for (const char ch : text)
         if (!fits(static_cast<unsigned char>(ch)))
-            Fail(key, node.source(), "\"" + text + "\" " + rule);
+            Fail(key, node.source(), Quoted(text) + " " + rule);
     return text;
 }
 
@@ -152,12 +265,29 @@ void ReadUnits(CExtension& ext, const toml::table& table) {
         ext.m_massUnit = LabelAt(*n, "units.mass");
 }
 
-void ReadAquifer(CExtension& ext, const toml::table& table) {
+// The widest cell along one axis, by the widths the run will use.
+double WidestCell(const double* coords, int count) {
+    std::vector<double> widths(ToSize(count));
+    ComputeCellWidths(widths.data(), coords, count);
+    return *std::max_element(widths.begin(), widths.end());
+}
+
+void ReadAquifer(CExtension& ext, const toml::table& table, const CSimulation& s) {
     CheckKeys(table, "aquifer.", {"thickness"});
     if (const toml::node* n = table.get("thickness")) {
         const double thickness = NumberAt(*n, "aquifer.thickness");
         if (!(thickness > 0.0) || !std::isfinite(thickness))
             Fail("aquifer.thickness", n->source(), "must be a finite number > 0");
+        // The model file's reader has made sure that this area is finite.
+        const double area =
+            WidestCell(s.m_rowCoord.get(), s.m_nRows) * WidestCell(s.m_colCoord.get(), s.m_nCols);
+        const int64_t nodes = int64_t(s.m_nRows) * s.m_nCols;
+        if (!(thickness * area * static_cast<double>(nodes) < VOLUME_BOUND))
+            Fail("aquifer.thickness", n->source(),
+                 ExactText(thickness) +
+                     " is too large for the grid: thickness x the largest cell area (" +
+                     ExactText(area) + ") x the " + std::to_string(nodes) +
+                     " nodes must stay below 1e300, or the budget's volumes overflow");
         ext.m_thickness = thickness;
     }
 }
@@ -192,8 +322,50 @@ void ReadTransport(CExtension& ext, const toml::table& table) {
     }
 }
 
-std::vector<CEntryLabel> ReadEntryList(const toml::node& node, const std::string& key, int count,
-                                       std::set<std::string>& taken) {
+// Refuses a name the results use for a quantity of their own.
+void CheckNotReserved(const std::string& name, const std::string& key,
+                      const toml::source_region& where) {
+    for (const char* reserved : RESERVED_NAMES)
+        if (name == reserved)
+            Fail(key, where, Quoted(name) + " names a quantity of its own");
+}
+
+// The index i when name is the default name prefix_i of one of count
+// entries, else -1.
+int DefaultIndex(const std::string& name, const std::string& prefix, int count) {
+    if (name.compare(0, prefix.size(), prefix) != 0)
+        return -1;
+    const std::string digits = name.substr(prefix.size());
+    if (digits.empty() || digits.size() > 10 || (digits[0] == '0' && digits.size() > 1) ||
+        digits.find_first_not_of("0123456789") != std::string::npos)
+        return -1;
+    const int64_t i = std::stoll(digits);
+    return i < count ? static_cast<int>(i) : -1;
+}
+
+// The default names keep finding their entries beside the given ones, so a
+// name given to entry i of kind ("immobile" or "mobile") that is another
+// entry's default name would stand for two entries.
+void CheckNotAnotherDefault(const std::string& name, const std::string& kind, int i,
+                            const CSimulation& s, const std::string& key,
+                            const toml::source_region& where) {
+    const struct {
+        const char* kind;
+        int count;
+    } kinds[] = {{"immobile", s.m_nImmobile}, {"mobile", s.m_nMobile}};
+    for (const auto& other : kinds) {
+        const int j = DefaultIndex(name, std::string(other.kind) + "_", other.count);
+        if (j >= 0 && (kind != other.kind || j != i))
+            Fail(key, where,
+                 "the name " + Quoted(name) +
+                     " is also the default name of another entry: one name would stand for "
+                     "two entries");
+    }
+}
+
+std::vector<CEntryLabel> ReadEntryList(const toml::node& node, const std::string& kind, int count,
+                                       const CSimulation& s, std::set<std::string>& taken) {
+    const std::string key = "entries." + kind;
     if (!node.is_array())
         FailType(key, node, "an array of names");
     const toml::array& list = *node.as_array();
@@ -220,12 +392,10 @@ std::vector<CEntryLabel> ReadEntryList(const toml::node& node, const std::string
         } else {
             FailType(where, item, "a name or a table { name = ..., units = ... }");
         }
-        for (const char* reserved : RESERVED_NAMES)
-            if (label.m_name == reserved)
-                Fail(where, item.source(),
-                     "\"" + label.m_name + "\" names a quantity of its own");
+        CheckNotReserved(label.m_name, where, item.source());
         if (!taken.insert(label.m_name).second)
-            Fail(where, item.source(), "the name \"" + label.m_name + "\" is given twice");
+            Fail(where, item.source(), "the name " + Quoted(label.m_name) + " is given twice");
+        CheckNotAnotherDefault(label.m_name, kind, static_cast<int>(i), s, where, item.source());
         labels.push_back(label);
     }
     return labels;
@@ -235,9 +405,9 @@ void ReadEntries(CExtension& ext, const toml::table& table, const CSimulation& s
     CheckKeys(table, "entries.", {"immobile", "mobile"});
     std::set<std::string> taken;
     if (const toml::node* n = table.get("immobile"))
-        ext.m_immobile = ReadEntryList(*n, "entries.immobile", s.m_nImmobile, taken);
+        ext.m_immobile = ReadEntryList(*n, "immobile", s.m_nImmobile, s, taken);
     if (const toml::node* n = table.get("mobile"))
-        ext.m_mobile = ReadEntryList(*n, "entries.mobile", s.m_nMobile, taken);
+        ext.m_mobile = ReadEntryList(*n, "mobile", s.m_nMobile, s, taken);
 }
 
 // Cell extent along one axis: the nodes' cells reach half a width past the
@@ -269,8 +439,8 @@ int SnapCoordinate(const toml::node& node, const std::string& key, const double*
     AxisExtent(coord, count, low, high);
     if (!std::isfinite(given) || given < low || given > high)
         Fail(key, node.source(),
-             std::to_string(given) + " outside the grid (" + axis + " from " +
-                 std::to_string(low) + " to " + std::to_string(high) + ")");
+             ExactText(given) + " outside the grid (" + axis + " from " + ExactText(low) + " to " +
+                 ExactText(high) + ")");
     return Nearest(coord, count, given);
 }
 
@@ -316,9 +486,9 @@ void ReadWellEntries(CObservationWell& well, const toml::table& t, const std::st
         const std::string name = StringAt(list[i], key);
         const int k = FindEntryByName(s.m_ext, s.m_nComp, s.m_nMobile, name);
         if (k < 0)
-            Fail(key, list[i].source(), "\"" + name + "\" names no entry of the model");
+            Fail(key, list[i].source(), Quoted(name) + " names no entry of the model");
         if (!seen.insert(k).second)
-            Fail(key, list[i].source(), "\"" + name + "\" is given twice");
+            Fail(key, list[i].source(), Quoted(name) + " is given twice");
         well.m_entries.push_back(k);
     }
 }
@@ -338,9 +508,10 @@ void ReadObservations(CExtension& ext, const toml::node& node, const CSimulation
         if (!name)
             Fail(where, t.source(), "the well has no name");
         well.m_name = NameAt(*name, where + ".name");
+        CheckNotReserved(well.m_name, where + ".name", name->source());
         if (!names.insert(well.m_name).second)
             Fail(where + ".name", name->source(),
-                 "the well name \"" + well.m_name + "\" is given twice");
+                 "the well name " + Quoted(well.m_name) + " is given twice");
         ReadWellPlace(well, t, where, s);
         ReadWellEntries(well, t, where, s);
         ext.m_observe.push_back(well);
@@ -450,18 +621,18 @@ ReadInjectConcentration(const toml::node& node, const std::string& key, const CS
     std::vector<std::pair<int, double>> given;
     for (const auto& [name, value] : values) {
         const std::string text(name.str());
-        const std::string where = key + "." + text;
+        const std::string where = key + "." + Shown(text, false);
         const int k = FindEntryByName(s.m_ext, s.m_nComp, s.m_nMobile, text);
         if (k < 0)
-            Fail(where, name.source(), "\"" + text + "\" names no entry of the model");
+            Fail(where, name.source(), Quoted(text) + " names no entry of the model");
         if (k < firstMobile)
             Fail(where, name.source(),
-                 "\"" + text + "\" is " + (k < SLOT_COUNT ? "a hydraulic" : "an immobile") +
+                 Quoted(text) + " is " + (k < SLOT_COUNT ? "a hydraulic" : "an immobile") +
                      " entry: the water carries mobile entries only");
         for (const auto& [other, ignored] : given)
             if (other == k)
                 Fail(where, name.source(),
-                     "\"" + text + "\" names the entry " +
+                     Quoted(text) + " names the entry " +
                          EntryName(s.m_ext, s.m_nComp, s.m_nMobile, k) + " a second time");
         const double c = NumberAt(value, where);
         if (!(c >= 0.0) || !std::isfinite(c))
@@ -482,7 +653,7 @@ CInjectTable ReadInjectTable(const toml::table& t, int i, const CSimulation& s,
         table.m_name = NameAt(*name, where + ".name");
         if (!names.insert(table.m_name).second)
             Fail(where + ".name", name->source(),
-                 "the name \"" + table.m_name + "\" is given to two inject tables");
+                 "the name " + Quoted(table.m_name) + " is given to two inject tables");
     }
     const toml::node* nodes = t.get("nodes");
     const toml::node* rectangle = t.get("rectangle");
@@ -566,7 +737,7 @@ void ReadTables(CSimulation& s, const toml::table& root) {
     if (const toml::node* n = root.get("units"))
         ReadUnits(ext, TableAt(*n, "units"));
     if (const toml::node* n = root.get("aquifer"))
-        ReadAquifer(ext, TableAt(*n, "aquifer"));
+        ReadAquifer(ext, TableAt(*n, "aquifer"), s);
     if (const toml::node* n = root.get("entries"))
         ReadEntries(ext, TableAt(*n, "entries"), s);
     if (const toml::node* n = root.get("transport"))
@@ -590,8 +761,10 @@ void ReadExtension(CSimulation& s, const std::string& text, const std::string& s
     try {
         root = toml::parse(text, source);
     } catch (const toml::parse_error& e) {
-        throw InputException("not a TOML file: " + std::string(e.description()) + " (" +
-                             LineOf(e.source()) + ")");
+        // The reader's words are short, but may quote characters of the file.
+        throw InputException(
+            "not a TOML file: " + Shown(std::string(e.description()), false, std::string::npos) +
+            " (" + LineOf(e.source()) + ")");
     }
     ReadTables(s, root);
     s.m_ext.m_file = source;

@@ -27,8 +27,8 @@ std::string ReadOutcomeOf(const std::string& text) {
 
 struct CRefusal {
     const char* name;
-    const char* text;
-    const char* detail; // the outcome starts with it
+    std::string text;
+    std::string detail; // the outcome starts with it
 };
 
 class Refusals : public ::testing::TestWithParam<CRefusal> {};
@@ -62,12 +62,34 @@ const CRefusal REFUSALS[] = {
     {"label_with_a_comma", "[units]\nmass = \"k,g\"\n", "input: key units.mass (line 2): \"k,g\""},
     {"label_too_long", "[units]\nmass = \"kilogram-of-nitrogen-as-ammonium-ion-xyzw\"\n",
      "input: key units.mass (line 2): a label of 1..40 characters"},
+    // A value is shown on one line, escaped, and cut when long.
+    {"label_with_a_line_feed", "[units]\nmass = \"g\\nkg\"\n",
+     "input: key units.mass (line 2): \"g\\nkg\" holds a control character, a comma or a quote"},
+    {"label_with_an_escape", "[units]\nmass = \"g\\u001b[2J\"\n",
+     "input: key units.mass (line 2): \"g\\x1b[2J\" holds a control character"},
+    {"label_with_a_quote", "[units]\nmass = 'k\"g\\'\n",
+     "input: key units.mass (line 2): \"k\\\"g\\\\\" holds a control character"},
+    {"label_of_a_megabyte", "[units]\nmass = \"" + std::string(1 << 20, 'g') + "\"\n",
+     "input: key units.mass (line 2): a label of 1..40 characters, not \"" + std::string(64, 'g') +
+         "\"... (1048576 bytes)"},
+    {"name_with_a_line_separator", "[entries]\nmobile = [\"a\\u2028b\", \"B\"]\n",
+     "input: key entries.mobile[0] (line 2): \"a\\u2028b\" may hold letters"},
+    {"name_with_a_c1_control", "[entries]\nmobile = [\"a\\u009b2Jb\", \"B\"]\n",
+     "input: key entries.mobile[0] (line 2): \"a\\u009b2Jb\" may hold letters"},
+    {"key_with_a_line_feed", "[units]\n\"ma\\nss\" = \"g\"\n",
+     "input: key units.ma\\nss (line 2): unknown key"},
     {"thickness_a_string", "[aquifer]\nthickness = \"2\"\n",
      "input: key aquifer.thickness (line 2): must be a number, not a string"},
     {"thickness_zero", "\n[aquifer]\nthickness = 0\n",
      "input: key aquifer.thickness (line 3): must be a finite number > 0"},
     {"thickness_infinite", "[aquifer]\nthickness = inf\n",
      "input: key aquifer.thickness (line 2): must be a finite number > 0"},
+    // Far below the largest double, but not on this grid, whose widest
+    // row is 20 (10 to 30) and widest column 1.
+    {"thickness_overflows_the_volumes", "[aquifer]\nthickness = 1e298\n",
+     "input: key aquifer.thickness (line 2): 9.9999999999999996e+297 is too large for the grid: "
+     "thickness x the largest cell area (20) x the 12 nodes must stay below 1e300, or the "
+     "budget's volumes overflow"},
     {"too_few_names", "[entries]\nmobile = [\"A\"]\n",
      "input: key entries.mobile (line 2): 1 names for the 2 entries"},
     {"duplicate_name", "[entries]\nimmobile = [\"A\"]\nmobile = [\"B\", \"A\"]\n",
@@ -76,6 +98,14 @@ const CRefusal REFUSALS[] = {
      "input: key entries.mobile[0] (line 2): \"N H4\" may hold letters, digits"},
     {"hydraulic_name", "[entries]\nimmobile = [\"head\"]\n",
      "input: key entries.immobile[0] (line 2): \"head\" names a quantity of its own"},
+    {"immobile_named_as_a_mobile", "[entries]\nimmobile = [\"mobile_0\"]\n",
+     "input: key entries.immobile[0] (line 2): the name \"mobile_0\" is also the default name of "
+     "another entry: one name would stand for two entries"},
+    {"mobile_named_as_the_immobile",
+     "[entries]\nimmobile = [\"X\"]\nmobile = [\"A\", { name = \"immobile_0\" }]\n",
+     "input: key entries.mobile[1] (line 3): the name \"immobile_0\" is also the default name"},
+    {"default_names_swapped", "[entries]\nmobile = [\"mobile_1\", \"mobile_0\"]\n",
+     "input: key entries.mobile[0] (line 2): the name \"mobile_1\" is also the default name"},
     {"entry_table_key", "[entries]\nimmobile = [{ name = \"A\", unit = \"x\" }]\n",
      "input: key entries.immobile[0].unit (line 2): unknown key"},
     {"well_row_outside", "[[observe]]\nname = \"W\"\nrow = 3\ncol = 0\n",
@@ -84,6 +114,9 @@ const CRefusal REFUSALS[] = {
      "input: key observe[0].col (line 4): -1 outside 0..3"},
     {"well_x_outside", "[[observe]]\nname = \"W\"\nx = 3.6\ny = 0\n",
      "input: key observe[0].x (line 3): 3.6"},
+    {"well_x_just_outside", "[[observe]]\nname = \"W\"\nx = 3.5000000000000004\ny = 0\n",
+     "input: key observe[0].x (line 3): 3.5000000000000004 outside the grid (x from -0.5 to "
+     "3.5)"},
     {"well_y_outside", "[[observe]]\nname = \"W\"\nx = 0\ny = -5.5\n",
      "input: key observe[0].y (line 4): -5.5"},
     {"well_both_places", "[[observe]]\nname = \"W\"\nrow = 0\ncol = 0\nx = 1\n",
@@ -92,13 +125,21 @@ const CRefusal REFUSALS[] = {
      "input: key observe[0] (line 1): row and col must both be given"},
     {"well_without_name", "[[observe]]\nrow = 0\ncol = 0\n",
      "input: key observe[0] (line 1): the well has no name"},
+    {"well_named_time", "[[observe]]\nname = \"time\"\nrow = 0\ncol = 0\n",
+     "input: key observe[0].name (line 2): \"time\" names a quantity of its own"},
     {"duplicate_well", "[[observe]]\nname = \"W\"\nrow = 0\ncol = 0\n[[observe]]\nname = \"W\"\n",
      "input: key observe[1].name (line 6): the well name \"W\" is given twice"},
     {"well_entry_unknown", "[[observe]]\nname = \"W\"\nrow = 0\ncol = 0\nentries = [\"NH4\"]\n",
      "input: key observe[0].entries[0] (line 5): \"NH4\" names no entry"},
+    {"well_entry_with_an_escape",
+     "[[observe]]\nname = \"W\"\nrow = 0\ncol = 0\nentries = [\"\\u001b[31m\"]\n",
+     "input: key observe[0].entries[0] (line 5): \"\\x1b[31m\" names no entry"},
     {"observe_not_tables", "observe = 3\n",
      "input: key observe (line 1): must be an array of tables"},
     {"not_toml", "[units\n", "input: not a TOML file: "},
+    {"not_toml_quoting_a_line_separator", "x = \xe2\x80\xa8\n",
+     "input: not a TOML file: Error while parsing key-value pair: expected value, saw "
+     "'\\u2028' (line 1)"},
 };
 
 INSTANTIATE_TEST_SUITE_P(ExtensionFile, Refusals, ::testing::ValuesIn(REFUSALS),
@@ -189,6 +230,9 @@ const CInjectRefusal INJECT_REFUSALS[] = {
      "input: key inject[0].concentration (line 3): names no entry"},
     {"entry_unknown", AT_00 + "concentration = { NH4 = 1 }\n",
      "input: key inject[0].concentration.NH4 (line 3): \"NH4\" names no entry of the model"},
+    {"entry_with_an_escape", AT_00 + "concentration = { \"\\u001b[2J\" = 1 }\n",
+     "input: key inject[0].concentration.\\x1b[2J (line 3): \"\\x1b[2J\" names no entry of the "
+     "model"},
     {"entry_immobile", AT_00 + "concentration = { immobile_0 = 1 }\n",
      "input: key inject[0].concentration.immobile_0 (line 3): \"immobile_0\" is an immobile "
      "entry: the water carries mobile entries only"},
