@@ -25,7 +25,7 @@ from .model_file import HYDRAULIC_ENTRIES
 _NAME = re.compile(r"[A-Za-z0-9_-]+")
 _NAME_MAX_CHARS = 64
 _LABEL_MAX_CHARS = 40
-_RESERVED_NAMES = frozenset(HYDRAULIC_ENTRIES + ("water", "time"))
+RESERVED_NAMES = frozenset(HYDRAULIC_ENTRIES + ("water", "time"))
 # Arrays and inline tables the engine's TOML reader takes inside each other.
 MAX_NESTED_VALUES = 256
 
@@ -216,7 +216,7 @@ def _entry_list(check: _Checker, value: Any, key: str, count: int,
         else:
             check.fail(where, "must be a name or a table { name = ..., units = ... }, not "
                        + _type_name(item))
-        if label.name in _RESERVED_NAMES:
+        if label.name in RESERVED_NAMES:
             check.fail(where, f"{label.name!r} names a quantity of its own")
         if label.name in taken:
             check.fail(where, f"the name {label.name!r} is given twice")
@@ -245,7 +245,7 @@ def _well(check: _Checker, value: Dict[str, Any], where: str, names: List[str],
     if "name" not in value:
         check.fail(where, "the well has no name")
     name = check.name(value["name"], where + ".name")
-    if name in _RESERVED_NAMES:
+    if name in RESERVED_NAMES:
         check.fail(where + ".name", f"{name!r} names a quantity of its own")
     by_index = "row" in value or "col" in value
     by_point = "x" in value or "y" in value

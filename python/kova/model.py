@@ -30,8 +30,8 @@ from typing import TYPE_CHECKING, Callable, Dict, List, Optional, Sequence, Tupl
 
 import numpy as np
 
-from .extension_file import (SCHEMES, TIMES, EntryLabel, Injection, ObservationWell, axis_extent,
-                             read_extension)
+from .extension_file import (RESERVED_NAMES, SCHEMES, TIMES, EntryLabel, Injection,
+                             ObservationWell, axis_extent, read_extension)
 from .base_lock import held_base
 from .model_file import HYDRAULIC_ENTRIES, read_model_file
 from .engine import check_base, run_base
@@ -634,6 +634,8 @@ class Model:
             entries may be added later); all immobile and mobile ones by default.
         """
         name = _name("name", name)
+        if name in RESERVED_NAMES:
+            _fail("name", name, "names a quantity of its own (a reserved name)")
         if any(w.name == name for w in self._observe):
             _fail("name", name, "a well of that name is given twice")
         if (row is None) != (col is None) or (x is None) != (y is None) or \

@@ -252,6 +252,7 @@ def test_write_replaces_the_files_rather_than_writing_into_them(tmp_path):
     (lambda m: m.set_transport_time("Implicit"), "time", "'Implicit'"),
     (lambda m: m.add_observation("w", row=0), "row", "0"),
     (lambda m: m.add_observation("w", x=0.0, y=1.6), "y", "1.6"),
+    (lambda m: m.add_observation("time", row=0, col=0), "name", "'time'"),
     (lambda m: (m.add_observation("w", row=0, col=0), m.add_observation("w", row=1, col=1)),
      "name", "'w'"),
 ])
