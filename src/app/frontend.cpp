@@ -171,11 +171,11 @@ bool StartWorker(CRunControl& runControl, CFrontEndSink& sink, CRunControl::Work
         runControl.StartWorker(worker);
         return true;
     } catch (const std::exception& e) {
-        sink.ShowMessage(RUN_ERROR_CAPTION, "ERROR - A kova Compute Exception was caught",
-                         SystemFailure(std::string("could not start the worker thread: ") +
-                                       e.what())
-                             .Detail()
-                             .c_str());
+        sink.ShowMessage(
+            RUN_ERROR_CAPTION, "ERROR - A kova Compute Exception was caught",
+            SystemFailure(std::string("could not start the worker thread: ") + e.what())
+                .Detail()
+                .c_str());
         runControl.SetError("Computational Error");
         return false;
     }

@@ -552,8 +552,8 @@ double LargestFlux(const CSimulation& s, int first, int end) {
     double largest = 0.0;
     for (int n = first; n < end; ++n) {
         const double* node = state + n * s.m_nComp;
-        largest = std::max(largest, std::max(std::fabs(node[SLOT_FLUXROW]),
-                                             std::fabs(node[SLOT_FLUXCOL])));
+        largest = std::max(largest,
+                           std::max(std::fabs(node[SLOT_FLUXROW]), std::fabs(node[SLOT_FLUXCOL])));
     }
     return largest;
 }

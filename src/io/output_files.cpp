@@ -113,7 +113,7 @@ void COutputFiles::WriteRecord(CSimulation& s) {
     if (std::fwrite(s.m_stateNew.get(), sizeof(double), count, m_data) != count ||
         std::fflush(m_data) != 0)
         throw SystemFailure("could not write record " + std::to_string(s.m_recordCount - 1) +
-                               " to the data output file" + Reason());
+                            " to the data output file" + Reason());
 }
 
 void COutputFiles::Finish(const CSimulation& s) {

@@ -66,7 +66,7 @@ void Renew(std::FILE*& file, const std::string& name, const std::string& what) {
     const int fd = open(fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0)
         throw SystemFailure("could not replace " + what + " (" + fresh + Reason() +
-                               "), which has other hard links");
+                            "), which has other hard links");
     std::FILE* stream = fdopen(fd, "wb");
     if (!stream || rename(fresh.c_str(), name.c_str()) != 0) {
         const std::string reason = Reason();
@@ -75,8 +75,7 @@ void Renew(std::FILE*& file, const std::string& name, const std::string& what) {
         else
             close(fd);
         unlink(fresh.c_str());
-        throw SystemFailure("could not replace " + what + ", which has other hard links" +
-                               reason);
+        throw SystemFailure("could not replace " + what + ", which has other hard links" + reason);
     }
     std::fclose(file);
     file = stream;

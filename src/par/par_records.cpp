@@ -38,8 +38,8 @@ void CParRecords::OpenShared() {
     // communicator it was opened on). The ranks then agree on the outcome.
     const int code = m_data.Open(MPI_COMM_SELF, m_dataName.c_str(), MPI_MODE_WRONLY);
     if (code != MPI_SUCCESS)
-        throw SystemFailure("Could not open data output file." + MpiReason(code) +
-                               " (MPI-IO, " + m_dataName + ")");
+        throw SystemFailure("Could not open data output file." + MpiReason(code) + " (MPI-IO, " +
+                            m_dataName + ")");
     // Each rank's part of a record goes to the system as it is written: an
     // error is returned, not fatal, and reported as a failed run.
     MPI_File_set_errhandler(m_data.Handle(), MPI_ERRORS_RETURN);
@@ -60,15 +60,14 @@ void CParRecords::Write(CSimulation& s, const CSlab& slab) {
         MPI_Get_count(&status, MPI_DOUBLE, &written);
     if (code != MPI_SUCCESS || written != count)
         throw SystemFailure("could not write record " + std::to_string(record) +
-                               " to the data output file" +
-                               (code != MPI_SUCCESS ? MpiReason(code) : std::string(": short write")));
+                            " to the data output file" +
+                            (code != MPI_SUCCESS ? MpiReason(code) : std::string(": short write")));
 }
 
 void CParRecords::CloseShared() {
     const int code = m_data.Close();
     if (code != MPI_SUCCESS)
-        throw SystemFailure("could not close the data output file " + m_dataName +
-                               MpiReason(code));
+        throw SystemFailure("could not close the data output file " + m_dataName + MpiReason(code));
 }
 
 void CParRecords::FinishOnRoot(const CSimulation& s) {

@@ -200,8 +200,8 @@ std::string StepText(const CSimulation& s) {
     const int rowEnd = (s.m_heldEnd + s.m_nCols - 1) / s.m_nCols;
     const double stable =
         StableStepOfRows(s, s.m_endTime - s.m_startTime, &limiting, rowBegin, rowEnd);
-    std::string text = "the global step " + ExactText(s.m_globalStep) + " against the stable step " +
-                       ExactText(stable);
+    std::string text = "the global step " + ExactText(s.m_globalStep) +
+                       " against the stable step " + ExactText(stable);
     if (limiting >= 0)
         text += " of node (" + std::to_string(limiting / s.m_nCols) + ", " +
                 std::to_string(limiting % s.m_nCols) + ")";
@@ -221,8 +221,8 @@ void CheckStateInRange(const CSimulation& s, int first, int end, double bound) {
         throw ComputeException(
             EntryName(s.m_ext, s.m_nComp, s.m_nMobile, k) + " (entry " + std::to_string(k) +
             ") of node (" + std::to_string(n / s.m_nCols) + ", " + std::to_string(n % s.m_nCols) +
-            ") is " + ExactText(state[t]) + " at time " + ExactText(s.m_currentTime) +
-            ", beyond " + ExactText(bound) +
+            ") is " + ExactText(state[t]) + " at time " + ExactText(s.m_currentTime) + ", beyond " +
+            ExactText(bound) +
             ", a million times the largest initial or injected value: the transport has grown "
             "without bound with " +
             StepText(s) + "; the record is not written");
@@ -326,12 +326,12 @@ void WarnOfManySteps(const CSimulation& s, int limiting) {
     const double* node = s.m_stateNew.get() + static_cast<size_t>(limiting) * ToSize(s.m_nComp);
     char count[32];
     std::snprintf(count, sizeof count, "%.3g", steps);
-    const std::string line =
-        "the global step " + ExactText(s.m_globalStep) + ", set by node (" +
-        std::to_string(limiting / s.m_nCols) + ", " + std::to_string(limiting % s.m_nCols) +
-        ") of porosity " + ExactText(node[SLOT_POROSITY]) + ", takes " + count +
-        " global steps to reach the end time " + ExactText(s.m_endTime) +
-        ": the run may not end in any reasonable time";
+    const std::string line = "the global step " + ExactText(s.m_globalStep) + ", set by node (" +
+                             std::to_string(limiting / s.m_nCols) + ", " +
+                             std::to_string(limiting % s.m_nCols) + ") of porosity " +
+                             ExactText(node[SLOT_POROSITY]) + ", takes " + count +
+                             " global steps to reach the end time " + ExactText(s.m_endTime) +
+                             ": the run may not end in any reasonable time";
     sink->WriteWarning(line.c_str());
 }
 

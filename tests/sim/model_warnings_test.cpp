@@ -28,11 +28,13 @@ TEST(ModelWarnings, NameTheEndBeforeTheStartAndReactionsOnTheFlow) {
         std::vector<std::string> expected;
     } rows[] = {
         {"nothing to say", OneNode(times, "", "0 0"), {}},
-        {"end before start", OneNode("10 2 1 0.1 1e-6", "", "0 0"),
+        {"end before start",
+         OneNode("10 2 1 0.1 1e-6", "", "0 0"),
          {"the end time 2 is before the start time 10; the run writes the state at the start "
           "time only"}},
         {"end at the start", OneNode("10 10 1 0.1 1e-6", "", "0 0"), {}},
-        {"assignment of the source", OneNode(times, "1  0 0 0 0 0 0 0  1 0.5", "1 0  0"),
+        {"assignment of the source",
+         OneNode(times, "1  0 0 0 0 0 0 0  1 0.5", "1 0  0"),
          {"reaction record 0 changes the water source of node (0, 0) during the run, but the "
           "heads and the flow field are those of the start time for the whole run"}},
         {"decay of the column conductivity",
