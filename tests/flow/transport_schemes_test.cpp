@@ -522,4 +522,37 @@ TEST(Schemes, TheStableStepKeepsEveryNodesShareOfItsOwnValue) {
     }
 }
 
+// The run's stable step goes to the rule of the scheme the model chose (a
+// rule of another scheme gives another step on this plane): tvd's own, the
+// symmetric one's within the self-share bound, and the default's, which is
+// neither.
+TEST(Schemes, TheStableStepIsTheChosenSchemesOwn) {
+    std::vector<double> steps;
+    for (const ETransportScheme scheme : {ETransportScheme::DEFAULT, SYM, TVD}) {
+        CSchemeStep e(CPlane{5, 7, -0.5, 0.25}, scheme, 2, 3);
+        int limiting = -1;
+        steps.push_back(StableStep(e.sim, 1e9, &limiting));
+        int own = -1;
+        double expected = 0.0;
+        if (scheme == TVD) {
+            expected = TvdStableStep(e.sim, 1e9, &own);
+        } else if (scheme == SYM) {
+            int bounding = -1;
+            expected = SymmetricStableStep(e.sim, 1e9, &own);
+            const double bound = SelfShareStableStep(e.sim, 1e9, &bounding, true);
+            if (bound < expected) {
+                expected = bound;
+                own = bounding;
+            }
+        } else {
+            continue;
+        }
+        EXPECT_EQ(steps.back(), expected) << SchemeName(scheme);
+        EXPECT_EQ(limiting, own) << SchemeName(scheme);
+    }
+    EXPECT_NE(steps[0], steps[1]);
+    EXPECT_NE(steps[1], steps[2]);
+    EXPECT_NE(steps[0], steps[2]);
+}
+
 } // namespace
