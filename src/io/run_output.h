@@ -1,7 +1,8 @@
 // What a run writes besides its own state: one implementation per output file
 // (or pair of files). The run sequence opens each before the time loop and
 // finishes it after; the time loop calls WriteRecord at every record time. A
-// new output file is one class here and one call in the time loop.
+// new output file is its class and its registration in the run sequence's
+// list of outputs (sim/run.cpp; rank 0's tables in par/par_run.cpp).
 //
 // Opening has two halves, so that a run that cannot open one of its files
 // leaves every result of an earlier run as it was: OpenFiles opens without
