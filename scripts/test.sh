@@ -3,7 +3,7 @@
 # the sanitizer (clang++, ASan+UBSan) configurations, and runs every test under
 # both (the release's include the runs over 1, 2 and 3 MPI processes); then the
 # tests of the Python package against the release build (Debian's python3,
-# whatever python3 comes first on the PATH).
+# whatever python3 comes first on the PATH), after its PEP 8 check.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -16,5 +16,7 @@ for config in release sanitize; do
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         ctest --test-dir "build/$config" --output-on-failure --parallel "$(nproc)"
 done
+echo "=== python style" >&2
+/usr/bin/python3 -m pycodestyle --config python/setup.cfg python
 echo "=== python tests" >&2
 /usr/bin/python3 -m pytest -q python/tests

@@ -348,6 +348,8 @@ void CheckRxnListings(const CSimulation& s) {
     }
 }
 
+namespace {
+
 std::string Labelled(const std::string& label) {
     return label.empty() ? "(none given)" : label;
 }
@@ -463,6 +465,8 @@ void AppendExtension(std::string& out, const CSimulation& s, const std::string& 
     AppendInjection(out, s);
 }
 
+} // namespace
+
 std::string ModelSummary(const CSimulation& s, const std::string& base) {
     std::string out = "model: " + ModelFileName(base) + "\n";
     AppendGrid(out, s);
@@ -482,11 +486,12 @@ std::string ModelSummary(const CSimulation& s, const std::string& base) {
     return out;
 }
 
+namespace {
+
 // The default scheme's warning needs the flow field, so the check computes the
 // heads as a run would; heads that fail here fail the run, which reports them.
 void WarnOfReverseFlow(CSimulation& sim, CMessageSink& sink) {
-    if (sim.m_ext.m_scheme != ETransportScheme::DEFAULT ||
-        sim.m_ext.m_time == ETransportTime::IMPLICIT || sim.m_nMobile == 0)
+    if (!WarnsOfReverseFlow(sim))
         return;
     if (sim.m_nNodes > CHECK_FLOW_MAX_NODES) {
         const std::string line = "the flow directions of " + std::to_string(sim.m_nNodes) +
@@ -506,6 +511,8 @@ void WarnOfReverseFlow(CSimulation& sim, CMessageSink& sink) {
     if (!line.empty())
         sink.WriteWarning(line.c_str());
 }
+
+} // namespace
 
 int RunModelCheck(const std::string& base) {
     CCheckSink sink;
