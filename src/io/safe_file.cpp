@@ -3,6 +3,7 @@
 #include "model/exceptions.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
@@ -60,14 +61,16 @@ void Renew(std::FILE*& file, const std::string& name, const std::string& what) {
         return;
     }
     // A new file beside the old one, then renamed over it: the name never
-    // goes missing, and the other links keep the old contents.
-    const std::string fresh = name + ".new";
+    // goes missing, and the other links keep the old contents. Its name is
+    // made unique, so that one a killed run left behind cannot stand in the
+    // way; it takes the old file's permissions.
+    std::string fresh = name + ".XXXXXX";
     errno = 0;
-    const int fd = open(fresh.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int fd = mkostemp(&fresh[0], O_CLOEXEC);
     if (fd < 0)
         throw SystemFailure("could not replace " + what + " (" + fresh + Reason() +
                             "), which has other hard links");
-    std::FILE* stream = fdopen(fd, "wb");
+    std::FILE* stream = fchmod(fd, info.st_mode & 07777) == 0 ? fdopen(fd, "wb") : nullptr;
     if (!stream || rename(fresh.c_str(), name.c_str()) != 0) {
         const std::string reason = Reason();
         if (stream)

@@ -33,13 +33,17 @@ int RecordOf(const CSimulation& s, const CRxn* rxn) {
     return -1;
 }
 
-// The first node held that uses reaction set q (-1: none).
-int FirstNodeOfSet(const CSimulation& s, size_t q) {
+// The first node held that uses each reaction set (-1: none), in one pass
+// over the nodes.
+std::vector<int> FirstNodeOfEachSet(const CSimulation& s) {
+    std::vector<int> first(s.m_rxnSets.size(), -1);
     const unsigned char* sets = s.m_nodeRxnSet.get();
-    for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n)
-        if (sets[n] == q)
-            return n;
-    return -1;
+    for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n) {
+        const size_t q = sets[n];
+        if (q < first.size() && first[q] < 0)
+            first[q] = n;
+    }
+    return first;
 }
 
 std::string Warning(const CSimulation& s, const CRxn* rxn, int slot, int node) {
@@ -60,11 +64,12 @@ std::string EndBeforeStartWarning(const CSimulation& s) {
 }
 
 std::string SteadyFlowWarning(const CSimulation& s) {
+    const std::vector<int> firstNode = FirstNodeOfEachSet(s);
     for (size_t q = 0; q < s.m_rxnSets.size(); ++q) {
         const CRxnSet* set = s.m_rxnSets[q].get();
         if (set == nullptr)
             continue;
-        const int node = FirstNodeOfSet(s, q);
+        const int node = firstNode[q];
         if (node < 0)
             continue;
         for (const CRxn* rxn : set->m_kinetic)
