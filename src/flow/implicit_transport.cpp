@@ -66,6 +66,7 @@
 #include "model/number_text.h"
 #include "model/simulation.h"
 #include "run/first_failure.h"
+#include "run/message_sink.h"
 #include "run/run_control.h"
 #include "run/thread_team.h"
 #include "rxn/rxn.h"
@@ -115,6 +116,8 @@ public:
     bool m_haveRate = false;
     bool m_settled = false; // the last step ended with about the rate of the one before
     bool m_trial = false;   // a pass that leaves no trace
+    int m_trialPasses = 0;  // trial passes of the step in progress
+    bool m_warnedUnsettled = false;
     CStepStart m_saved; // what a step taken again must start from
     std::vector<double> m_kept;        // IMPLICIT_KEPT per node, as the systems were made
     std::vector<unsigned char> m_held; // per node and mobile component: its value is held
@@ -518,6 +521,7 @@ bool NeedsAnotherPass(const CSimulation& s, int passes) {
 void SaveStepStart(CSimulation& s) {
     CImplicitTransport& t = *s.m_implicit;
     t.m_trial = true;
+    t.m_trialPasses += 1;
     t.m_saved.Save(s);
 }
 
@@ -549,6 +553,28 @@ void CStepStart::Restore(CSimulation& s) const {
     std::copy(m_hold.begin(), m_hold.end(), s.m_localHold.get() + m_first);
 }
 
+namespace {
+
+// Once a run: the step goes on with the last pass's rate, which is the
+// answer's weak part; a user needs to know to shorten the step.
+void WarnRateUnsettled(const CSimulation& s, CImplicitTransport& t) {
+    if (t.m_warnedUnsettled)
+        return;
+    t.m_warnedUnsettled = true;
+    CMessageSink* sink = s.m_runControl->GetMessageSink();
+    if (!sink)
+        return;
+    const std::string line =
+        "the reactions' rate of the implicit step from time " + ExactText(s.m_currentTime) +
+        " did not settle in " + std::to_string(TRANSPORT_IMPLICIT_MAX_PASSES) +
+        " trial passes: reactions this fast against the global step " + ExactText(s.m_globalStep) +
+        " leave the results off by more than the step's usual " +
+        "error; a shorter global step follows them";
+    sink->WriteWarning(line.c_str());
+}
+
+} // namespace
+
 bool NoteReactionRate(CSimulation& s) {
     if (!s.m_implicit)
         return true;
@@ -577,8 +603,12 @@ bool NoteReactionRate(CSimulation& s) {
             settled = false;
     }
     t.m_haveRate = true;
-    if (!t.m_trial)
+    if (!t.m_trial) {
         t.m_settled = settled;
+        t.m_trialPasses = 0;
+    } else if (!settled && t.m_trialPasses >= TRANSPORT_IMPLICIT_MAX_PASSES) {
+        WarnRateUnsettled(s, t);
+    }
     return settled;
 }
 

@@ -91,19 +91,32 @@ void CRxnSet::Free() {
 
 void CRxnSet::Integrate(const double* start, double* state, const double* transport,
                         double globalStep, double* fraction, int* hold, CRxnWork& work) const {
+    IntegrateWith(false, start, state, transport, globalStep, fraction, hold, work);
+}
+
+void CRxnSet::IntegrateAfterTransport(const double* start, double* state, const double* transport,
+                                      double globalStep, double* fraction, int* hold,
+                                      CRxnWork& work) const {
+    IntegrateWith(true, start, state, transport, globalStep, fraction, hold, work);
+}
+
+void CRxnSet::IntegrateWith(bool atOnce, const double* start, double* state,
+                            const double* transport, double globalStep, double* fraction, int* hold,
+                            CRxnWork& work) const {
     work.m_rxn = nullptr;
     if (work.m_nComp < m_nComp)
         ThrowWorkTooSmall(work.m_nComp, m_nComp);
     if (work.m_ledgerPass == nullptr)
-        IntegrateSteps<false>(start, state, transport, globalStep, fraction, hold, work);
+        IntegrateSteps<false>(atOnce, start, state, transport, globalStep, fraction, hold, work);
     else
-        IntegrateSteps<true>(start, state, transport, globalStep, fraction, hold, work);
+        IntegrateSteps<true>(atOnce, start, state, transport, globalStep, fraction, hold, work);
 }
 
 // Compiled twice, so that a node without a ledger runs no code of it.
 template <bool LEDGER>
-void CRxnSet::IntegrateSteps(const double* start, double* state, const double* transport,
-                             double globalStep, double* fraction, int* hold, CRxnWork& work) const {
+void CRxnSet::IntegrateSteps(bool atOnce, const double* start, double* state,
+                             const double* transport, double globalStep, double* fraction,
+                             int* hold, CRxnWork& work) const {
     const CRxnWorkScope current(work);
     const int n = m_nComp;
     const double dt = globalStep;
@@ -115,14 +128,19 @@ void CRxnSet::IntegrateSteps(const double* start, double* state, const double* t
     work.m_localStep = dt * *fraction;
     work.m_elapsed = 0.0;
 
-    // 2. Transport acts as a constant source over the step; the change over
-    //    the previous global step, scaled, predicts the first local step.
+    // 2. Transport acts as a constant source over the step (or, atOnce, is
+    //    all applied before the first local step); the change over the
+    //    previous global step, scaled, predicts the first local step.
     for (int i = 0; i < n; ++i)
         sourceRate[i] = 0.0;
     for (int i = 0; i < n; ++i)
         base[i] = start[i];
-    for (int i = m_firstMobile; i < n; ++i)
-        sourceRate[i] = transport[i] / dt;
+    if (atOnce)
+        for (int i = m_firstMobile; i < n; ++i)
+            base[i] = start[i] + transport[i];
+    else
+        for (int i = m_firstMobile; i < n; ++i)
+            sourceRate[i] = transport[i] / dt;
     for (int i = 0; i < n; ++i)
         increment[i] = state[i] * *fraction;
 

@@ -42,6 +42,13 @@ public:
     // are left in its column (CRxnWork::m_ledgerPass).
     void Integrate(const double* start, double* state, const double* transport, double globalStep,
                    double* fraction, int* hold, CRxnWork& work) const;
+    // The same with the transport change applied whole before the first
+    // local step (operator splitting): the reactions then act only on what
+    // the transport left, so they cannot take from a node what it no longer
+    // holds, where a constant rate may overdraw an emptied node.
+    void IntegrateAfterTransport(const double* start, double* state, const double* transport,
+                                 double globalStep, double* fraction, int* hold,
+                                 CRxnWork& work) const;
 
     void Free();
 
@@ -74,8 +81,10 @@ public:
 
 private:
     // LEDGER: the work's ledger keeps the amounts of the reactions.
+    void IntegrateWith(bool atOnce, const double* start, double* state, const double* transport,
+                       double globalStep, double* fraction, int* hold, CRxnWork& work) const;
     template <bool LEDGER>
-    void IntegrateSteps(const double* start, double* state, const double* transport,
+    void IntegrateSteps(bool atOnce, const double* start, double* state, const double* transport,
                         double globalStep, double* fraction, int* hold, CRxnWork& work) const;
     template <bool LEDGER> void Correct(double* state, CRxnWork& work) const;
     template <bool LEDGER> void SweepEquilibrium(double* state, CRxnWork& work) const;

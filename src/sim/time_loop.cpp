@@ -61,12 +61,54 @@ void StartGlobalStep(CSimulation& s, int first, int end) {
 
 namespace {
 
-void IntegrateNode(CSimulation& s, int n, CRxnWork& work) {
-    const int offset = n * s.m_nComp;
+bool LeftMobileNegative(const double* state, int firstMobile, int nComp) {
+    for (int i = firstMobile; i < nComp; ++i)
+        if (state[i] < 0.0)
+            return true;
+    return false;
+}
+
+bool NegativeAfterTransport(const double* start, const double* transport, int firstMobile,
+                            int nComp) {
+    for (int i = firstMobile; i < nComp; ++i)
+        if (start[i] + transport[i] < 0.0)
+            return true;
+    return false;
+}
+
+// split: a node the reactions left with a negative mobile value is taken
+// again with the transport change applied before the reactions. A long
+// implicit step hands the reactions a change far larger than one explicit
+// step's; taken as a constant rate it keeps draining a node after fast
+// reactions (decay with rate x step well above 1) have used up what it
+// held, and the node ends below zero, which no sound answer does. Where the
+// transport alone leaves the node at zero or above, the reactions then act
+// on what is there. The node's step control starts again as it was.
+void IntegrateNode(CSimulation& s, int n, CRxnWork& work, bool split) {
+    const int nComp = s.m_nComp;
+    const int offset = n * nComp;
+    const CRxnSet& set = *s.m_rxnSets[s.m_nodeRxnSet.get()[n]];
+    const double* start = s.m_state + offset;
+    double* state = s.m_stateNew.get() + offset;
+    const double* transport = s.m_transportDelta + offset;
+    double* fraction = s.m_localFraction.get() + n;
+    int* hold = s.m_localHold.get() + n;
+    const double fractionBefore = *fraction;
+    const int holdBefore = *hold;
     work.m_node = n;
-    s.m_rxnSets[s.m_nodeRxnSet.get()[n]]->Integrate(
-        s.m_state + offset, s.m_stateNew.get() + offset, s.m_transportDelta + offset,
-        s.m_globalStep, s.m_localFraction.get() + n, s.m_localHold.get() + n, work);
+    set.Integrate(start, state, transport, s.m_globalStep, fraction, hold, work);
+    const int firstMobile = nComp - s.m_nMobile;
+    if (!split || !LeftMobileNegative(state, firstMobile, nComp) ||
+        NegativeAfterTransport(start, transport, firstMobile, nComp))
+        return;
+    // The reactions' change of the first integration predicts the second's.
+    for (int i = 0; i < nComp; ++i)
+        state[i] -= start[i] + (i < firstMobile ? 0.0 : transport[i]);
+    *fraction = fractionBefore;
+    *hold = holdBefore;
+    set.IntegrateAfterTransport(start, state, transport, s.m_globalStep, fraction, hold, work);
+    // The transport change went in whole, whatever the local steps covered.
+    work.m_elapsed = s.m_globalStep;
 }
 
 // A node's failure names the reaction record that failed (if a reaction
@@ -89,7 +131,7 @@ namespace {
 // of its own for each, so that each loop keeps its values in registers.
 template <bool BUDGET, bool POROSITY>
 __attribute__((noinline)) void IntegrateChunkNodes(CSimulation& s, int begin, int end,
-                                                   CRxnWork& work, CBudgetChunk* sums) {
+                                                   CRxnWork& work, CBudgetChunk* sums, bool split) {
     double* column = BUDGET ? sums->Column(begin) : nullptr;
     const int step = column ? 1 : 0; // a null column stays null
     for (int n = begin; n < end; ++n) {
@@ -100,7 +142,7 @@ __attribute__((noinline)) void IntegrateChunkNodes(CSimulation& s, int begin, in
             column += step;
         }
         try {
-            IntegrateNode(s, n, work);
+            IntegrateNode(s, n, work, split);
         } catch (Exception& e) {
             NameFailure(s, e, n, work);
             throw;
@@ -116,17 +158,18 @@ __attribute__((noinline)) void IntegrateChunkNodes(CSimulation& s, int begin, in
 
 void IntegrateChunk(CSimulation& s, int begin, int end, int thread, bool account) {
     CRxnWork& work = s.m_rxnWork[ToSize(thread)];
+    const bool split = IsImplicit(s);
     if (!account || s.m_budget == nullptr) {
         work.m_ledgerPass = nullptr; // a pass that is not accounted keeps no amounts
-        IntegrateChunkNodes<false, false>(s, begin, end, work, nullptr);
+        IntegrateChunkNodes<false, false>(s, begin, end, work, nullptr, split);
         return;
     }
     CBudgetChunk sums;
     sums.Open(s, thread, begin, end);
     if (sums.m_porosity)
-        IntegrateChunkNodes<true, true>(s, begin, end, work, &sums);
+        IntegrateChunkNodes<true, true>(s, begin, end, work, &sums, split);
     else
-        IntegrateChunkNodes<true, false>(s, begin, end, work, &sums);
+        IntegrateChunkNodes<true, false>(s, begin, end, work, &sums, split);
     sums.SumNodes();
     sums.AddReactions();
     sums.AddTransport();
