@@ -202,6 +202,22 @@ err=$(timeout -k 5 20 "$compute" --no-progress "$base.kvi" 2>&1); rc=$?
 if [ $rc -ne 0 ] || ! finished "$base" || [ -e "$base.kvi.kvo" ]; then fail "exit $rc: $err"; else ok; fi
 
 case="SIGHUP (the terminal closed) cancels like SIGTERM: exit 130, complete files"
+case="long implicit steps with fast decay leave no value below zero"
+mkdir -p "$work/emptied"; base="$work/emptied/m"
+# 5 x 8 nodes, heads 10 and 0 on the first and last column, a unit patch at
+# (2, 1), first-order decay 0.1, implicit steps of 80 (the patch leaves its
+# nodes within a step)
+{ printf '5 8 0 1 1 1\n0 400 80 80 1e-09\n0 1 2 3 4\n0 1 2 3 4 5 6 7\n1 0.1 0\n0 0 0.3 1 1 0 0 0\n11\n'
+  for i in 0 1 2 3 4; do printf '%d 0 0 10\n%d 7 0 0\n' $i $i; done
+  printf '2 1 7 1\n10\n'
+  for i in 0 1 2 3 4; do printf '%d 0\n%d 7\n' $i $i; done
+  printf '2 0 0 0 0 0 0 0 -1 1 7 0.1\n0\n0\n0 1 0\n'; } >"$base.kvi"
+printf '[transport]\ntime = "implicit"\n' >"$base.kvx"
+err=$(timeout -k 5 20 "$compute" --no-progress "$base" 2>&1); rc=$?
+low=$(python3 -c "import array,sys; a=array.array('d'); a.frombytes(open(sys.argv[1],'rb').read()); print(min(a[7::8]))" "$base.kvo")
+if [ $rc -ne 0 ] || python3 -c "import sys; sys.exit(float(sys.argv[1]) >= -1e-9)" "$low"; then
+    fail "exit $rc, lowest value $low: $err"; else ok; fi
+
 base=$(fresh hangup); cp "$examples/plume.kvi" "$base.kvi"
 "$compute" --no-progress "$base" >/dev/null 2>&1 & run=$!
 for _ in $(seq 200); do [ -s "$base.kvo" ] && break; sleep 0.02; done
