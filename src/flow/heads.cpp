@@ -4,6 +4,7 @@
 #include "flow/lanes.h"
 #include "flow/sparse_heads.h"
 #include "model/exceptions.h"
+#include "model/grid.h"
 #include "model/index.h"
 #include "model/limits.h"
 #include "model/number_text.h"
@@ -18,20 +19,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-void ComputeCellWidths(double* widths, const double* coords, int count) {
-    if (count < 1)
-        return;
-    if (count == 1) {
-        widths[0] = 1.0;
-        return;
-    }
-    // Edge cells reach the full distance to their one neighbour.
-    widths[0] = coords[1] - coords[0];
-    widths[count - 1] = coords[count - 1] - coords[count - 2];
-    for (int k = 1; k < count - 1; ++k)
-        widths[k] = (coords[k + 1] - coords[k - 1]) * 0.5;
-}
 
 namespace {
 
@@ -469,8 +456,7 @@ void CheckHeadsAreFinite(const CSimulation& s, int first, int end) {
 
 void InitHeads(CSimulation& s) {
     s.m_runControl->SetStatus("Initalizing Hydraulic Heads ...");
-    ComputeCellWidths(s.m_rowWidth.get(), s.m_rowCoord.get(), s.m_nRows);
-    ComputeCellWidths(s.m_colWidth.get(), s.m_colCoord.get(), s.m_nCols);
+    SetCellWidths(s);
     ClearFluxSlots(s);
     CheckEveryGroupIsHeld(s);
     if (s.m_headSolve == EHeadSolve::SPARSE) {

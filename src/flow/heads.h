@@ -18,11 +18,6 @@ class CSimulation;
 constexpr const char* HEAD_GUARD_CAPTION = "KOVA Compute";
 constexpr const char* HEAD_GUARD_TEXT = "ERROR-WRONG TYPE OF NODE, NOT HEAD or NORMAL";
 
-// Fills count cell widths from count node coordinates along one axis: a lone
-// node is 1.0 wide, an edge node the full distance to its one neighbour, an
-// inner node half the distance between its two neighbours.
-void ComputeCellWidths(double* widths, const double* coords, int count);
-
 // Cell widths, the direct solve (band or sparse, by CSimulation::m_headSolve),
 // then sweeps until the sum of changes is at most opzero.
 void InitHeads(CSimulation& s);

@@ -1,7 +1,7 @@
 #include "io/extension_file.h"
 
-#include "flow/heads.h"
 #include "model/exceptions.h"
+#include "model/grid.h"
 #include "model/index.h"
 #include "model/limits.h"
 #include "model/number_text.h"
@@ -263,13 +263,6 @@ void ReadUnits(CExtension& ext, const toml::table& table) {
         ext.m_timeUnit = LabelAt(*n, "units.time");
     if (const toml::node* n = table.get("mass"))
         ext.m_massUnit = LabelAt(*n, "units.mass");
-}
-
-// The widest cell along one axis, by the widths the run will use.
-double WidestCell(const double* coords, int count) {
-    std::vector<double> widths(ToSize(count));
-    ComputeCellWidths(widths.data(), coords, count);
-    return *std::max_element(widths.begin(), widths.end());
 }
 
 void ReadAquifer(CExtension& ext, const toml::table& table, const CSimulation& s) {

@@ -8,10 +8,10 @@
 
 #include "io/reader.h"
 
-#include "flow/heads.h"
 #include "io/model_stream.h"
 #include "io/rxn_factory.h"
 #include "model/exceptions.h"
+#include "model/grid.h"
 #include "model/limits.h"
 #include "model/number_text.h"
 #include "model/simulation.h"
@@ -40,17 +40,6 @@ void RequireStream(const std::istream& in, const std::string& where) {
 
 std::string NodeText(int i, int j) {
     return "(" + Str(i) + ", " + Str(j) + ")";
-}
-
-// The widest cell along one axis, by the widths the heads will use.
-double WidestCell(const double* coords, int count) {
-    std::vector<double> widths(static_cast<size_t>(count));
-    ComputeCellWidths(widths.data(), coords, count);
-    double widest = widths[0];
-    for (double w : widths)
-        if (w > widest)
-            widest = w;
-    return widest;
 }
 
 } // namespace

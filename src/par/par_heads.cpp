@@ -4,6 +4,7 @@
 #include "flow/heads.h"
 #include "flow/sparse_heads.h"
 #include "model/exceptions.h"
+#include "model/grid.h"
 #include "model/index.h"
 #include "model/limits.h"
 #include "model/simulation.h"
@@ -292,8 +293,7 @@ void CheckGroupsOnRoot(const CSimulation& s, const CParComm& comm, const std::ve
 
 void ParInitHeads(CSimulation& s, const CParComm& comm, CParHeadReport& report) {
     s.m_runControl->SetStatus("Initalizing Hydraulic Heads ...");
-    ComputeCellWidths(s.m_rowWidth.get(), s.m_rowCoord.get(), s.m_nRows);
-    ComputeCellWidths(s.m_colWidth.get(), s.m_colCoord.get(), s.m_nCols);
+    SetCellWidths(s);
     for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n) {
         NodeState(s, n)[SLOT_FLUXROW] = 0.0;
         NodeState(s, n)[SLOT_FLUXCOL] = 0.0;

@@ -7,6 +7,7 @@
 #include "io/model_file.h"
 #include "io/observation_file.h"
 #include "model/exceptions.h"
+#include "model/grid.h"
 #include "model/simulation.h"
 #include "par/par_comm.h"
 #include "par/par_heads.h"
@@ -83,8 +84,7 @@ void SolveHeads(CSimulation& s, const CParComm& comm, CParReport& report) {
             if (comm.IsRoot()) {
                 InitHeads(s);
             } else {
-                ComputeCellWidths(s.m_rowWidth.get(), s.m_rowCoord.get(), s.m_nRows);
-                ComputeCellWidths(s.m_colWidth.get(), s.m_colCoord.get(), s.m_nCols);
+                SetCellWidths(s);
             }
         });
         s.m_times.m_headSolve = s.m_headSolve;
