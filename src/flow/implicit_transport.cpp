@@ -55,7 +55,6 @@
 #include "flow/implicit_transport.h"
 
 #include "flow/krylov_solve.h"
-#include "flow/transport.h"
 #include "flow/transport_faces.h"
 #include "flow/upstream_faces.h"
 
@@ -71,7 +70,6 @@
 #include "run/thread_team.h"
 #include "rxn/rxn.h"
 #include "rxn/rxn_set.h"
-
 
 #include <algorithm>
 #include <cmath>

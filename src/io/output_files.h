@@ -49,9 +49,6 @@ public:
     // Closes BASE.kvo and writes the full time file ("Closing Files ...").
     void Finish(const CSimulation& s) override;
 
-    const std::string& TimeFileName() const { return m_timeName; }
-    const std::string& DataFileName() const { return m_dataName; }
-
 private:
     void WriteTimeFile(std::FILE* file, const CSimulation& s) const;
 

@@ -5,8 +5,10 @@
 // the heads, flow field and transport (flow/), the reactions and their local
 // integration (rxn/) and the output files (io/output_files.h) work on them in
 // place, and the run sequence (sim/) calls those in order. The model calls
-// none of them. Arrays are owned here and released by FreeArrays (or the
-// destructor).
+// none of them. Everything it holds is owned here: FreeArrays releases the
+// node arrays, the reactions and their sets, the thread team and the
+// transport work at the end of a run; the implicit transport's systems and
+// the mass budget go with the model (the destructor).
 #pragma once
 
 #include "model/extension.h"

@@ -29,8 +29,6 @@ public:
             std::rethrow_exception(m_failure);
     }
 
-    int LowestIndex() const { return m_lowest.load(std::memory_order_relaxed); }
-
 private:
     // Read for every item: the object has its cache lines to itself, and the
     // rest of it is written only on a failure.

@@ -30,11 +30,6 @@ public:
         m_changed.wait(lock, [this] { return m_set; });
     }
 
-    bool IsSet() {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        return m_set;
-    }
-
 private:
     std::mutex m_mutex;
     std::condition_variable m_changed;

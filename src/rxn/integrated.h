@@ -28,9 +28,6 @@ public:
     // (Evaluate(h) + Evaluate(0)) x h x 0.5, evaluating at h first.
     double IntegrateStep(const CRationalPoly& poly, double h) const;
 
-    int GetNNum() const { return m_nNum; }
-    int GetNDen() const { return m_nDen; }
-
 protected:
     // Sets the number of coefficients used (each 0..CRationalPoly::POLY_MAX_TERMS).
     void SetTermCounts(int nNum, int nDen);

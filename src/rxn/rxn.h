@@ -56,7 +56,6 @@ public:
     virtual void Describe(CRxnDescription& d) const;
 
     int GetNComp() const { return m_nComp; }
-    const double* GetStoich() const { return m_stoich.get(); }
 
 protected:
     // Throws InputException naming the field when index is outside
