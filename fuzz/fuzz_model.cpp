@@ -2,7 +2,9 @@
 
 #include "flow/flow_field.h"
 #include "flow/heads.h"
+#include "flow/implicit_transport.h"
 #include "flow/transport.h"
+#include "flow/transport_schemes.h"
 #include "io/output_files.h"
 #include "io/reader.h"
 #include "model/exceptions.h"
@@ -36,7 +38,13 @@ double EffectiveGlobalStep(CSimulation& sim) {
         return sim.m_globalStep;
     const double input = sim.m_globalStep;
     ComputeFlowField(sim);
-    ComputeStableStep(sim, sim.m_endTime - sim.m_startTime);
+    const CTransportChoice choice(sim);
+    const double duration = sim.m_endTime - sim.m_startTime;
+    int limiting = -1;
+    if (sim.Transport().IsImplicit())
+        ComputeImplicitStep(sim, duration, &limiting);
+    else
+        ComputeStableStep(sim, duration);
     const double step = sim.m_globalStep;
     sim.m_globalStep = input;
     return step;

@@ -4,18 +4,19 @@
 #include "flow/flow_field.h"
 #include "flow/heads.h"
 #include "flow/transport.h"
+#include "flow/transport_schemes.h"
 #include "io/extension_file.h"
 #include "io/model_file.h"
 #include "model/exceptions.h"
+#include "model/extension.h"
 #include "model/limits.h"
 #include "model/simulation.h"
-#include "model/extension.h"
 #include "run/run_control.h"
 #include "rxn/rxn.h"
 #include "rxn/rxn_description.h"
 #include "rxn/rxn_set.h"
-#include "sim/run.h"
 #include "sim/model_warnings.h"
+#include "sim/run.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -491,7 +492,7 @@ namespace {
 // The default scheme's warning needs the flow field, so the check computes the
 // heads as a run would; heads that fail here fail the run, which reports them.
 void WarnOfReverseFlow(CSimulation& sim, CMessageSink& sink) {
-    if (!WarnsOfReverseFlow(sim))
+    if (!sim.Transport().WarnsOfReverseFlow(sim))
         return;
     if (sim.m_nNodes > CHECK_FLOW_MAX_NODES) {
         const std::string line = "the flow directions of " + std::to_string(sim.m_nNodes) +
@@ -524,6 +525,7 @@ int RunModelCheck(const std::string& base) {
         RunReportingFailures(&runControl, [&] {
             // Loaded as a run loads it; the failure names the file.
             LoadModel(sim, base);
+            const CTransportChoice transport(sim);
             CheckRxnListings(sim);
             summary = ModelSummary(sim, base);
             for (const std::string& line : ModelWarnings(sim))

@@ -448,13 +448,13 @@ void SolveComponent(CSimulation& s, const CImplicitTransport& t, int m) {
 
 } // namespace
 
-bool IsImplicit(const CSimulation& s) {
-    return s.m_ext.m_time == ETransportTime::IMPLICIT;
+void ReleaseImplicitTransport(CSimulation& s) {
+    s.m_implicit.reset();
 }
 
 void PrepareImplicitTransport(CSimulation& s, int maxIterations) {
     s.m_implicit.reset();
-    if (!IsImplicit(s) || s.m_nMobile == 0)
+    if (s.m_nMobile == 0)
         return;
     s.m_implicit.reset(new CImplicitTransport);
     CImplicitTransport& t = *s.m_implicit;

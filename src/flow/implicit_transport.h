@@ -10,14 +10,14 @@
 
 class CSimulation;
 
-// Whether the model takes its transport implicitly.
-bool IsImplicit(const CSimulation& s);
-
 // Before the time loop, with the flow field computed (m_stateNew) and the
 // global step set: the matrix, its preconditioner and the work vectors of
 // every mobile component. maxIterations bounds each solve.
 void PrepareImplicitTransport(CSimulation& s,
                               int maxIterations = TRANSPORT_IMPLICIT_MAX_ITERATIONS);
+// Lets them go (a model whose form is explicit, or a process that does not
+// solve them).
+void ReleaseImplicitTransport(CSimulation& s);
 
 // One implicit transport step into m_transportDelta (the injection is added
 // after it, as after the explicit step). A solve that fails is a

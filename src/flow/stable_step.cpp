@@ -11,10 +11,10 @@
 #include "flow/transport.h"
 
 #include "model/exceptions.h"
-#include "model/extension.h"
 #include "model/limits.h"
 #include "model/number_text.h"
 #include "model/simulation.h"
+#include "model/transport_scheme.h"
 #include "run/run_control.h"
 
 #include <cmath>
@@ -66,10 +66,6 @@ double LaxWendroffStableStep(const CSimulation& s, double duration, int* limitin
 
 } // namespace
 
-double StableStep(const CSimulation& s, double duration, int* limiting) {
-    return StableStepOfRows(s, duration, limiting, 0, s.m_nRows);
-}
-
 namespace {
 
 // The rule's step, or the self-share bound where that is smaller (and its
@@ -86,11 +82,8 @@ double WithinSelfShare(const CSimulation& s, double duration, int* limiting, dou
 
 } // namespace
 
-double StableStepOfRows(const CSimulation& s, double duration, int* limiting, int rowBegin,
-                        int rowEnd) {
-    if (s.m_ext.m_scheme == ETransportScheme::TVD)
-        return TvdStableStep(s, duration, limiting, rowBegin, rowEnd);
-    const bool symmetric = s.m_ext.m_scheme == ETransportScheme::SYMMETRIC;
+double StableStepWithinSelfShare(const CSimulation& s, double duration, int* limiting,
+                                 bool symmetric, int rowBegin, int rowEnd) {
     const double step = symmetric ? SymmetricStableStep(s, duration, limiting, rowBegin, rowEnd)
                                   : LaxWendroffStableStep(s, duration, limiting, rowBegin, rowEnd);
     return WithinSelfShare(s, duration, limiting, step, symmetric, rowBegin, rowEnd);
@@ -98,7 +91,7 @@ double StableStepOfRows(const CSimulation& s, double duration, int* limiting, in
 
 void ComputeStableStep(CSimulation& s, double duration) {
     int limiting = -1; // the node whose candidate is the step
-    const double step = StableStep(s, duration, &limiting);
+    const double step = s.Transport().StableStep(s, duration, &limiting, 0, s.m_nRows);
     SetStableStep(s, duration, step, limiting);
 }
 

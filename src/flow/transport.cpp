@@ -30,6 +30,7 @@
 #include "model/extension.h"
 #include "model/limits.h"
 #include "model/simulation.h"
+#include "model/transport_scheme.h"
 #include "run/thread_team.h"
 
 #include <algorithm>
@@ -454,16 +455,6 @@ void GatherRows(const CSimulation& s, int begin, int end, double* scratch) {
 
 } // namespace
 
-void TransportStep(CSimulation& s) {
-    if (IsImplicit(s))
-        TransportStepImplicit(s);
-    else if (s.m_ext.m_scheme != ETransportScheme::DEFAULT)
-        TransportStepUpstream(s);
-    else
-        TransportStepGather(s);
-    AddInjection(s);
-}
-
 void TransportStepFaceLoops(CSimulation& s) {
     const double dt = s.m_globalStep;
     const int nComp = s.m_nComp;
@@ -571,13 +562,9 @@ int CountReverseFaces(const CSimulation& s, int first, int end, double threshold
 }
 
 std::string ReverseFlowWarning(const CSimulation& s) {
-    if (!WarnsOfReverseFlow(s))
+    if (!s.Transport().WarnsOfReverseFlow(s))
         return std::string();
     return ReverseFlowWarning(CountReverseFaces(s));
-}
-
-bool WarnsOfReverseFlow(const CSimulation& s) {
-    return s.m_ext.m_scheme == ETransportScheme::DEFAULT && !IsImplicit(s) && s.m_nMobile > 0;
 }
 
 std::string ReverseFlowWarning(int count) {

@@ -9,9 +9,8 @@
 
 class CSimulation;
 
-// One transport step into m_transportDelta, by the per-node gather; the face
-// loops, the step written plainly, give the same bits.
-void TransportStep(CSimulation& s);
+// The default scheme's step into m_transportDelta, by the per-node gather, and
+// written plainly as face loops (the same bits), without the injected water.
 void TransportStepFaceLoops(CSimulation& s);
 void TransportStepGather(CSimulation& s);
 // The default scheme's step for the rows rowBegin..rowEnd-1 alone, by the
@@ -64,12 +63,11 @@ int CountReverseFaces(const CSimulation& s);
 double LargestFlux(const CSimulation& s, int first, int end);
 double ReverseFaceThreshold(double largestFlux);
 int CountReverseFaces(const CSimulation& s, int first, int end, double threshold);
-// The default scheme's warning for a model with such faces; empty when the
-// model has none or chose a scheme.
+// The warning for the model's faces when its transport form warns of them
+// (CTransportScheme::WarnsOfReverseFlow); empty when it does not or the
+// model has none.
 std::string ReverseFlowWarning(const CSimulation& s);
-// Whether the model's scheme warns of them, and its warning for count faces
-// (empty for none).
-bool WarnsOfReverseFlow(const CSimulation& s);
+// The warning for count faces (empty for none).
 std::string ReverseFlowWarning(int count);
 
 // The largest global step the transport step is stable with over a run of the
@@ -80,9 +78,9 @@ void ComputeStableStep(CSimulation& s, double duration);
 // m_globalStep; throws when it is not positive.
 void SetStableStep(CSimulation& s, double duration, double step, int limiting);
 
-// The same step without setting it: the smallest candidate over the grid, at
-// most duration; *limiting is the node that gives it (-1: none does).
-double StableStep(const CSimulation& s, double duration, int* limiting);
-// The same over the nodes of rows rowBegin..rowEnd-1.
-double StableStepOfRows(const CSimulation& s, double duration, int* limiting, int rowBegin,
-                        int rowEnd);
+// The default (or, symmetric, the symmetric) scheme's step over the nodes of
+// rows rowBegin..rowEnd-1 (rowEnd at most the row count), kept within
+// SelfShareStableStep: the smallest candidate, at most duration; *limiting is
+// the node that gives it (-1: none does).
+double StableStepWithinSelfShare(const CSimulation& s, double duration, int* limiting,
+                                 bool symmetric, int rowBegin, int rowEnd);

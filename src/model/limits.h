@@ -97,6 +97,11 @@ constexpr double STABLE_STEP_ROOT_COEF_SQUARED = 8.995030286246559;
 // themselves the rounding of the sums could carry a node a few units of the
 // last place past its neighbourhood's range.
 constexpr double TRANSPORT_TVD_MARGIN = 0.999;
+// The rows beyond a range of rows that the symmetric and tvd steps of that
+// range read: the limited cross corrections of a row's faces take the limits
+// of the rows beside it, those take the faces of the row above them, and a
+// face's van Leer slope reads one row beyond its two nodes.
+constexpr int TRANSPORT_UPSTREAM_HALO_ROWS = 3;
 // The implicit transport ([transport] time = "implicit"). Its step when the
 // model gives none: this many times the time the fastest water takes through
 // a cell's pore volume (a Courant number), and at most this share of the run.

@@ -216,6 +216,12 @@ void CSimulation::FreeArrays() {
     m_team.reset();
 }
 
+const CTransportScheme& CSimulation::Transport() const {
+    if (!m_transport)
+        throw Exception("no transport form was chosen for the model");
+    return *m_transport;
+}
+
 double CSimulation::LocalTime() const {
     const CRxnWork* work = CRxnWork::Current();
     if (!work)

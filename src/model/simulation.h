@@ -29,6 +29,7 @@ class CRunControl;
 class CRxn;
 class CRxnSet;
 class CThreadTeam;
+class CTransportScheme;
 
 // The nodes first..end-1.
 struct CNodeRange {
@@ -145,6 +146,11 @@ public:
     // The implicit transport's systems (flow/implicit_transport.h), made
     // before the time loop when the model asks for it.
     std::unique_ptr<CImplicitTransport, CImplicitDeleter> m_implicit;
+    // The transport's form for the run: borrowed from a CTransportChoice
+    // (flow/transport_schemes.h) while one lives; not freed here.
+    const CTransportScheme* m_transport = nullptr;
+    // It; a model without one is asked to step by mistake (Exception).
+    const CTransportScheme& Transport() const;
     int64_t m_headBandMaxBytes = HEAD_BAND_MAX_BYTES; // larger band matrices go sparse
     EHeadSolve m_headSolve = EHeadSolve::NONE;        // chosen by AllocateArrays
     CPhaseTimes m_times;

@@ -1,10 +1,11 @@
 // The time loop over MPI (par/par_time_loop.h).
 #include "par/par_time_loop.h"
 
+#include "flow/flow_field.h"
 #include "flow/implicit_transport.h"
 #include "flow/injection.h"
-#include "flow/flow_field.h"
 #include "flow/transport.h"
+#include "flow/transport_schemes.h"
 #include "model/exact_sum.h"
 #include "model/exceptions.h"
 #include "model/extension.h"
@@ -45,7 +46,6 @@ struct CParPlan {
     CSlab m_slab;
     std::vector<CSlab> m_slabs;
     bool m_wholeGrid = false; // a transport step that rank 0 solves for the whole grid (implicit)
-    bool m_upstream = false;  // a scheme taken from the upstream side (symmetric, tvd)
     std::vector<CHaloPart> m_receives;
     std::vector<CHaloPart> m_sends;
     std::vector<MPI_Request> m_requests;
@@ -124,9 +124,8 @@ void PlanWells(const CSimulation& s, const CParComm& comm, CParPlan& p) {
 }
 
 void PlanSlabs(const CSimulation& s, const CParComm& comm, CParPlan& p) {
-    p.m_wholeGrid = IsImplicit(s);
-    p.m_upstream = s.m_ext.m_scheme != ETransportScheme::DEFAULT;
-    const int halo = p.m_upstream ? SLAB_UPSTREAM_HALO_ROWS : 1;
+    p.m_wholeGrid = s.Transport().IsImplicit();
+    const int halo = s.Transport().HaloRows();
     for (int r = 0; r < comm.Size(); ++r)
         p.m_slabs.push_back(SlabOf(r, comm.Size(), s.m_nRows, s.m_nCols, p.m_wholeGrid, halo));
     p.m_slab = p.m_slabs[ToSize(comm.Rank())];
@@ -196,7 +195,7 @@ void GatherOnRoot(CSimulation& s, const CParComm& comm, const CParPlan& p) {
 // The warning of faces against the index order, from the count over every
 // rank's own nodes, on rank 0.
 void WarnOfReverseFlowOnRoot(const CSimulation& s, const CParComm& comm, const CSlab& own) {
-    if (!WarnsOfReverseFlow(s))
+    if (!s.Transport().WarnsOfReverseFlow(s))
         return;
     double largest = LargestFlux(s, own.m_first, own.m_end);
     MPI_Allreduce(MPI_IN_PLACE, &largest, 1, MPI_DOUBLE, MPI_MAX, comm.Comm());
@@ -218,7 +217,7 @@ void ReduceStableStep(CSimulation& s, const CParComm& comm, const CSlab& own) {
         double step;
         int node;
     } mine{0.0, -1}, smallest{0.0, -1};
-    mine.step = StableStepOfRows(s, duration, &mine.node, own.m_rowBegin, own.m_rowEnd);
+    mine.step = s.Transport().StableStep(s, duration, &mine.node, own.m_rowBegin, own.m_rowEnd);
     MPI_Allreduce(&mine, &smallest, 1, MPI_DOUBLE_INT, MPI_MINLOC, comm.Comm());
     if (!(s.m_globalStep > 0.0)) {
         SetStableStep(s, duration, smallest.step, smallest.node);
@@ -372,7 +371,7 @@ bool RootSays(bool answer, const CParComm& comm) {
 void SolveTransportOnRoot(CSimulation& s, CParPlan& p, const CParComm& comm) {
     comm.Agreed([&] {
         if (comm.IsRoot())
-            TransportStep(s);
+            s.Transport().Step(s);
     });
     const int nComp = s.m_nComp;
     auto change = [&](const CSlab& slab) { return s.m_transportDelta + slab.m_first * nComp; };
@@ -458,10 +457,7 @@ void ParGlobalStep(CSimulation& s, CParOutput& output, CParPlan& p, const CParCo
         ParSettleReactionRate(s, p, comm, watch);
         SolveTransportOnRoot(s, p, comm);
     } else {
-        if (p.m_upstream)
-            TransportStepUpstreamRows(s, slab.m_rowBegin, slab.m_rowEnd);
-        else
-            TransportStepRows(s, slab.m_rowBegin, slab.m_rowEnd);
+        s.Transport().StepRows(s, slab.m_rowBegin, slab.m_rowEnd);
         AddInjection(s);
     }
     s.m_times.m_transport += watch.Lap();
@@ -575,6 +571,7 @@ void ParTimeLoop(CSimulation& s, CParOutput& output, const CParComm& comm, CHalo
     CRecordClock records(s.m_startTime, s.m_outputInterval);
     if (comm.IsRoot())
         WarnOfModel(s);
+    const CTransportChoice transport(s);
     CParPlan plan;
     PlanSlabs(s, comm, plan);
     if (stateFromRoot) {

@@ -12,6 +12,8 @@
 // the start of a step: its halo is the part of those it does not own.
 #pragma once
 
+#include "model/limits.h"
+
 #include <vector>
 
 struct CSlab {
@@ -24,10 +26,8 @@ struct CSlab {
 };
 
 // The rows beyond its own that a rank reads with the symmetric and tvd
-// schemes: the limited cross corrections of a row's faces take the limits of
-// the rows beside it, those take the faces of the row above them, and a
-// face's van Leer slope reads one row beyond its two nodes.
-constexpr int SLAB_UPSTREAM_HALO_ROWS = 3;
+// schemes (their CTransportScheme::HaloRows).
+constexpr int SLAB_UPSTREAM_HALO_ROWS = TRANSPORT_UPSTREAM_HALO_ROWS;
 
 // The rows beyond its own a rank holds when it computes its heads' halo and
 // its flow field itself (the distributed heads): the rows the transport reads,

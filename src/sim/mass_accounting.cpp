@@ -5,6 +5,7 @@
 #include "model/limits.h"
 #include "model/rxn_work.h"
 #include "model/simulation.h"
+#include "model/transport_scheme.h"
 #include "rxn/rxn.h"
 #include "rxn/rxn_description.h"
 #include "rxn/rxn_set.h"
@@ -243,7 +244,7 @@ void CBudgetChunk::Open(CSimulation& s, int thread, int begin, int end) {
     m_nComp = s.m_nComp;
     m_firstMobile = s.m_nComp - s.m_nMobile;
     m_dt = s.m_globalStep;
-    m_sinkAtEnd = s.m_ext.m_time == ETransportTime::IMPLICIT;
+    m_sinkAtEnd = s.Transport().IsImplicit();
     m_nShares = 0;
     m_begin = begin;
     m_count = end - begin;

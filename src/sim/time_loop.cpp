@@ -4,6 +4,7 @@
 #include "flow/flow_field.h"
 #include "flow/implicit_transport.h"
 #include "flow/transport.h"
+#include "flow/transport_schemes.h"
 #include "io/run_output.h"
 #include "model/exceptions.h"
 #include "model/extension.h"
@@ -158,7 +159,7 @@ __attribute__((noinline)) void IntegrateChunkNodes(CSimulation& s, int begin, in
 
 void IntegrateChunk(CSimulation& s, int begin, int end, int thread, bool account) {
     CRxnWork& work = s.m_rxnWork[ToSize(thread)];
-    const bool split = IsImplicit(s);
+    const bool split = s.Transport().IsImplicit();
     if (!account || s.m_budget == nullptr) {
         work.m_ledgerPass = nullptr; // a pass that is not accounted keeps no amounts
         IntegrateChunkNodes<false, false>(s, begin, end, work, nullptr, split);
@@ -236,13 +237,13 @@ namespace {
 
 // What the failure of an unstable transport says of its step.
 std::string StepText(const CSimulation& s) {
-    if (IsImplicit(s))
+    if (s.Transport().IsImplicit())
         return "the implicit transport's global step " + ExactText(s.m_globalStep);
     int limiting = -1;
     const int rowBegin = s.m_heldFirst / s.m_nCols;
     const int rowEnd = (s.m_heldEnd + s.m_nCols - 1) / s.m_nCols;
     const double stable =
-        StableStepOfRows(s, s.m_endTime - s.m_startTime, &limiting, rowBegin, rowEnd);
+        s.Transport().StableStep(s, s.m_endTime - s.m_startTime, &limiting, rowBegin, rowEnd);
     std::string text = "the global step " + ExactText(s.m_globalStep) +
                        " against the stable step " + ExactText(stable);
     if (limiting >= 0)
@@ -278,7 +279,8 @@ namespace {
 // with may make the transport oscillate and grow: said once, not refused.
 void WarnAboveStableStep(const CSimulation& s) {
     int limiting = -1;
-    const double stable = StableStep(s, s.m_endTime - s.m_startTime, &limiting);
+    const double stable =
+        s.Transport().StableStep(s, s.m_endTime - s.m_startTime, &limiting, 0, s.m_nRows);
     WarnAboveStableStep(s, stable, limiting);
 }
 
@@ -323,10 +325,7 @@ void PrepareWork(CSimulation& s) {
         if (scratch > 0)
             s.m_transportScratch.assign(scratch, 0.0);
         PrepareUpstreamWork(s);
-        // A process that holds only some nodes leaves the implicit step's
-        // solve to rank 0, which holds them all.
-        if (s.HoldsEveryNode())
-            PrepareImplicitTransport(s);
+        s.Transport().Prepare(s);
         s.m_rxnWork.clear();
         s.m_rxnWork.resize(ToSize(s.m_nThreads));
         for (CRxnWork& work : s.m_rxnWork)
@@ -346,7 +345,7 @@ void PrepareWork(CSimulation& s) {
 void SettleReactionRate(CSimulation& s, CStopwatch& watch) {
     for (int passes = 0; NeedsAnotherPass(s, passes); ++passes) {
         SaveStepStart(s);
-        TransportStep(s);
+        s.Transport().Step(s);
         s.m_times.m_transport += watch.Lap();
         IntegrateNodes(s, false);
         const bool settled = NoteReactionRate(s);
@@ -385,13 +384,13 @@ void PrepareFlowAndStep(CSimulation& s) {
     WarnOfReverseFlow(s);
     const double duration = s.m_endTime - s.m_startTime;
     int limiting = -1; // the node that sets a step the run computes
-    if (IsImplicit(s)) {
+    if (s.Transport().IsImplicit()) {
         if (!(s.m_globalStep > 0.0)) {
             ComputeImplicitStep(s, duration, &limiting);
             WarnOfManySteps(s, limiting);
         }
     } else if (!(s.m_globalStep > 0.0)) {
-        const double step = StableStep(s, duration, &limiting);
+        const double step = s.Transport().StableStep(s, duration, &limiting, 0, s.m_nRows);
         SetStableStep(s, duration, step, limiting);
         WarnOfManySteps(s, limiting);
     } else {
@@ -429,7 +428,7 @@ void GlobalStep(CSimulation& s, CRunOutput& output) {
     CStopwatch watch;
     StartGlobalStep(s, 0, s.m_nValues);
     SettleReactionRate(s, watch);
-    TransportStep(s);
+    s.Transport().Step(s);
     s.m_times.m_transport += watch.Lap();
     IntegrateNodes(s);
     NoteReactionRate(s);
@@ -501,6 +500,7 @@ void TimeLoop(CSimulation& s, CRunOutput& output) {
     const double bound = StateRangeBound(s, 0, s.m_nNodes);
 
     WarnOfModel(s);
+    const CTransportChoice transport(s);
     PrepareTimeLoop(s);
 
     CStopwatch watch;

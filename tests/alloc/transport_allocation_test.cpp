@@ -4,6 +4,7 @@
 // underneath), so it is built without the sanitizers, which own malloc.
 #include "flow/implicit_transport.h"
 #include "flow/transport.h"
+#include "flow/transport_schemes.h"
 #include "model/extension.h"
 #include "model/index.h"
 #include "support/engine.h"
@@ -74,19 +75,20 @@ TEST_P(TransportSteps, AllocateNothingOnceTheirWorkIsMade) {
     sim.m_globalStep = (GetParam().implicit ? 20.0 : 0.5) * TvdStableStep(sim, 1e6, &limiting);
     for (int t = 0; t < sim.m_nValues; ++t)
         sim.m_state[t] = sim.m_stateNew.get()[t];
+    const CTransportChoice choice(sim);
     PrepareUpstreamWork(sim);
-    PrepareImplicitTransport(sim);
-    TransportStep(sim);
+    sim.Transport().Prepare(sim);
+    sim.Transport().Step(sim);
 
     const long before = g_allocations.load();
     for (int step = 0; step < 4; ++step) {
         if (GetParam().implicit)
             SaveStepStart(sim);
-        TransportStep(sim);
+        sim.Transport().Step(sim);
         if (GetParam().implicit) {
             NoteReactionRate(sim);
             RestoreStepStart(sim);
-            TransportStep(sim);
+            sim.Transport().Step(sim);
         }
         for (int t = 0; t < sim.m_nValues; ++t)
             sim.m_state[t] += sim.m_transportDelta[t];
@@ -94,7 +96,7 @@ TEST_P(TransportSteps, AllocateNothingOnceTheirWorkIsMade) {
     EXPECT_EQ(g_allocations.load() - before, 0);
     // The counter counts: a step that makes its work anew allocates.
     sim.m_globalStep *= 2.0;
-    TransportStep(sim);
+    sim.Transport().Step(sim);
     if (GetParam().implicit) {
         EXPECT_GT(g_allocations.load() - before, 0);
     }

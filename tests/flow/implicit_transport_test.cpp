@@ -56,7 +56,7 @@ struct CGrid : CEngine {
     double Steps(int count) {
         double largest = 0.0;
         for (int step = 0; step < count; ++step) {
-            TransportStep(sim);
+            StepTransport(sim);
             largest = 0.0;
             for (int t = 0; t < sim.m_nValues; ++t) {
                 sim.m_state[t] += sim.m_transportDelta[t];
@@ -210,7 +210,7 @@ TEST(ImplicitTransport, AFailedSolveNamesTheComponentAndTheStep) {
             g.sim.m_globalStep = 2.0;
             g.sim.m_currentTime = 2.5;
             PrepareImplicitTransport(g.sim, row.maxIterations);
-            const std::string outcome = Outcome([&] { TransportStep(g.sim); });
+            const std::string outcome = Outcome([&] { StepTransport(g.sim); });
             EXPECT_EQ(outcome.rfind("compute: the implicit transport of ", 0), 0u) << outcome;
             EXPECT_NE(outcome.find(row.why), std::string::npos)
                 << row.name << ", threads " << threads << ": " << outcome;

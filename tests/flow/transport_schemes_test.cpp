@@ -4,7 +4,9 @@
 // the stable steps of both, and the default scheme's reverse-flow warning.
 #include "flow/flow_field.h"
 #include "flow/implicit_transport.h"
+#include "flow/injection.h"
 #include "flow/transport.h"
+#include "flow/transport_schemes.h"
 #include "model/extension.h"
 #include "model/index.h"
 #include "support/engine.h"
@@ -14,7 +16,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <random>
+#include <string>
+#include <vector>
 
 using namespace kova_test;
 
@@ -94,7 +99,7 @@ struct CSchemeStep : CEngine {
 double StepTransportOnly(CSimulation& sim, int k, int steps, double& low, double& high) {
     double moved = 0.0;
     for (int step = 0; step < steps; ++step) {
-        TransportStep(sim);
+        StepTransport(sim);
         for (int n = 0; n < sim.m_nNodes; ++n) {
             const double change = sim.m_transportDelta[n * sim.m_nComp + k];
             double& c = sim.m_state[n * sim.m_nComp + k];
@@ -141,9 +146,9 @@ TEST_P(Mirror, ImagesGiveMirroredChangesToTheLastBit) {
         int limitB = -1;
         // The implicit rows take the tvd rule's step, which mirrors under
         // every scheme (the default's own rule does not).
-        const auto step = [&c](const CSimulation& sim, double duration, int* limiting) {
+        const auto step = [&c](CSimulation& sim, double duration, int* limiting) {
             return c.implicit ? TvdStableStep(sim, duration, limiting)
-                              : StableStep(sim, duration, limiting);
+                              : StableStepOf(sim, duration, limiting);
         };
         const double stepA = step(a.sim, 100.0, &limitA);
         EXPECT_EQ(stepA, step(b.sim, 100.0, &limitB)) << "stable step, seed " << seed;
@@ -152,13 +157,13 @@ TEST_P(Mirror, ImagesGiveMirroredChangesToTheLastBit) {
             MakeImplicit(a.sim, 4.0 * stepA);
             MakeImplicit(b.sim, 4.0 * stepA);
         }
-        TransportStep(a.sim);
-        TransportStep(b.sim);
+        StepTransport(a.sim);
+        StepTransport(b.sim);
         // The image run by two threads: the threads change no bit either.
         std::vector<double> serial(b.sim.m_transportDelta,
                                    b.sim.m_transportDelta + b.sim.m_nValues);
         b.sim.m_nThreads = 2;
-        TransportStep(b.sim);
+        StepTransport(b.sim);
         ASSERT_EQ(
             std::memcmp(serial.data(), b.sim.m_transportDelta, serial.size() * sizeof(double)), 0)
             << "two threads";
@@ -229,7 +234,7 @@ TEST(Schemes, ARangeOfRowsGivesTheWholeStepsBits) {
         for (double gradRow : {-0.5, 0.5}) {
             CSchemeStep e(CPlane{13, 6, gradRow, -0.25}, scheme, 2, 7);
             e.sim.m_globalStep = 0.05;
-            TransportStep(e.sim);
+            StepTransport(e.sim);
             const std::vector<double> whole(e.sim.m_transportDelta,
                                             e.sim.m_transportDelta + e.sim.m_nValues);
             const std::vector<double> state(e.sim.m_state, e.sim.m_state + e.sim.m_nValues);
@@ -270,8 +275,8 @@ TEST(Schemes, ForwardFlowKeepsTheDefaultNumbers) {
         CSchemeStep plain(row.plane, ETransportScheme::DEFAULT, 2, 7);
         CSchemeStep sym(row.plane, SYM, 2, 7);
         plain.sim.m_globalStep = sym.sim.m_globalStep = 0.3;
-        TransportStep(plain.sim);
-        TransportStep(sym.sim);
+        StepTransport(plain.sim);
+        StepTransport(sym.sim);
         double scale = 0.0;
         for (int t = 0; t < plain.sim.m_nValues; ++t)
             scale = std::max(scale, std::fabs(plain.sim.m_transportDelta[t]));
@@ -303,7 +308,7 @@ TEST(Schemes, TvdKeepsAPulseWithinItsRangeWhicheverWayItMoves) {
                     node[k] = (i >= 5 && i < 9 && j >= 5 && j < 9) ? 1.0 : 0.0;
                 }
                 int limiting = -1;
-                sim.m_globalStep = StableStep(sim, 100.0, &limiting);
+                sim.m_globalStep = StableStepOf(sim, 100.0, &limiting);
                 ASSERT_GE(limiting, 0);
                 double low = 0.0;
                 double high = 1.0;
@@ -400,7 +405,7 @@ TEST(Schemes, TvdLeavesASmoothFieldsCrossTermWhole) {
         sim.m_state[t] = sim.m_stateNew.get()[t];
     PrepareUpstreamWork(sim);
     sim.m_globalStep = 0.05;
-    TransportStep(sim);
+    StepTransport(sim);
     const double q = 0.5;
     const double cross = DispersionCross(1.0, 0.125, q, q, theta);
     for (int i = 2; i <= 6; ++i)
@@ -471,6 +476,7 @@ TEST(Schemes, TheDefaultWarnsOfReverseFlowOnly) {
     };
     for (const auto& row : rows) {
         CSchemeStep s(row.plane, row.scheme, row.mobile, 1);
+        const CTransportChoice choice(s.sim);
         const std::string warning = ReverseFlowWarning(s.sim);
         if (*row.expected == '\0')
             EXPECT_EQ(warning, "") << row.name;
@@ -487,6 +493,7 @@ TEST(Schemes, TheDefaultWarnsOfReverseFlowOnly) {
 // water; a flux past 1e-9 of the largest does, in the run and in --check.
 TEST(Schemes, RoundOffFluxesAreNoReverseFlow) {
     CSchemeStep s({3, 4, 0.0, 0.5}, ETransportScheme::DEFAULT, 1, 1);
+    const CTransportChoice choice(s.sim);
     const double largest = LargestFlux(s.sim, 0, s.sim.m_nNodes);
     ASSERT_GT(largest, 0.0);
     for (int i = 0; i < 3; ++i)
@@ -514,7 +521,7 @@ TEST(Schemes, TheStableStepKeepsEveryNodesShareOfItsOwnValue) {
         int limiting = -1;
         EXPECT_EQ(SelfShareStableStep(e.sim, 100.0, &limiting, scheme == SYM), 1.0 / 31);
         EXPECT_EQ(limiting, 1);
-        EXPECT_EQ(StableStep(e.sim, 100.0, &limiting), 1.0 / 31);
+        EXPECT_EQ(StableStepOf(e.sim, 100.0, &limiting), 1.0 / 31);
         EXPECT_EQ(limiting, 1);
         // Porosity alike everywhere: the share is 1 - 2 dt at the middle.
         e.At(0, 1, SLOT_POROSITY) = 0.3;
@@ -531,7 +538,7 @@ TEST(Schemes, TheStableStepIsTheChosenSchemesOwn) {
     for (const ETransportScheme scheme : {ETransportScheme::DEFAULT, SYM, TVD}) {
         CSchemeStep e(CPlane{5, 7, -0.5, 0.25}, scheme, 2, 3);
         int limiting = -1;
-        steps.push_back(StableStep(e.sim, 1e9, &limiting));
+        steps.push_back(StableStepOf(e.sim, 1e9, &limiting));
         int own = -1;
         double expected = 0.0;
         if (scheme == TVD) {
@@ -553,6 +560,52 @@ TEST(Schemes, TheStableStepIsTheChosenSchemesOwn) {
     EXPECT_NE(steps[0], steps[1]);
     EXPECT_NE(steps[1], steps[2]);
     EXPECT_NE(steps[0], steps[2]);
+}
+
+// What the loops ask of the form each setting chooses. The explicit forms'
+// step of every row (a process's slab that is the whole grid) gives the
+// bits of their whole step, so a slab stepped by another scheme's rows fails.
+TEST(Schemes, EachSettingChoosesItsForm) {
+    const struct {
+        ETransportScheme scheme;
+        bool implicit;
+        int halo;
+        bool warns; // of faces towards the lower index
+    } rows[] = {
+        {ETransportScheme::DEFAULT, false, 1, true},
+        {SYM, false, TRANSPORT_UPSTREAM_HALO_ROWS, false},
+        {TVD, false, TRANSPORT_UPSTREAM_HALO_ROWS, false},
+        {ETransportScheme::DEFAULT, true, 1, false},
+        {TVD, true, 1, false},
+    };
+    for (const auto& row : rows) {
+        const std::string name =
+            std::string(SchemeName(row.scheme)) + (row.implicit ? ", implicit" : "");
+        CSchemeStep e(CPlane{5, 7, -0.5, 0.25}, row.scheme, 2, 3);
+        e.sim.m_ext.m_time = row.implicit ? ETransportTime::IMPLICIT : ETransportTime::EXPLICIT;
+        const std::unique_ptr<CTransportScheme> form = MakeTransportScheme(e.sim);
+        EXPECT_EQ(form->IsImplicit(), row.implicit) << name;
+        EXPECT_EQ(form->HaloRows(), row.halo) << name;
+        EXPECT_EQ(form->WarnsOfReverseFlow(e.sim), row.warns) << name;
+        int limiting = 0;
+        const double stable = form->StableStep(e.sim, 1e9, &limiting, 0, e.sim.m_nRows);
+        if (row.implicit) {
+            EXPECT_EQ(stable, 1e9) << name;
+            EXPECT_EQ(limiting, -1) << name;
+            continue;
+        }
+        e.sim.m_globalStep = stable;
+        form->Step(e.sim);
+        const std::vector<double> whole(e.sim.m_transportDelta,
+                                        e.sim.m_transportDelta + e.sim.m_nValues);
+        std::fill(e.sim.m_transportDelta, e.sim.m_transportDelta + e.sim.m_nValues, 0.0);
+        form->StepRows(e.sim, 0, e.sim.m_nRows);
+        AddInjection(e.sim);
+        EXPECT_EQ(
+            std::vector<double>(e.sim.m_transportDelta, e.sim.m_transportDelta + e.sim.m_nValues),
+            whole)
+            << name;
+    }
 }
 
 } // namespace

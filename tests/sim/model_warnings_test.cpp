@@ -1,5 +1,6 @@
 // What a run and --check warn of before the first step: an end before the
 // start, and a reaction that would move the heads that are computed once.
+#include "flow/transport_schemes.h"
 #include "sim/model_warnings.h"
 #include "sim/time_loop.h"
 #include "support/engine.h"
@@ -65,6 +66,7 @@ TEST(ModelWarnings, AComputedStepOfTooManyStepsNamesItsNode) {
                            "2  0 1 2 ") +
                porosity + "  0 0 7 1\n3  0 0  0 1  0 2\n0\n0\n0\n0 0\n");
         e.Heads();
+        const CTransportChoice choice(e.sim);
         PrepareFlowAndStep(e.sim);
         if (std::string(porosity) == "0.3") {
             EXPECT_EQ(e.sink.warnings, std::vector<std::string>{});

@@ -7,6 +7,7 @@
 #include "flow/flow_field.h"
 #include "flow/heads.h"
 #include "flow/transport.h"
+#include "flow/transport_schemes.h"
 #include "io/reader.h"
 #include "rxn/rxn_set.h"
 #include "sim/time_loop.h"
@@ -95,11 +96,24 @@ void CEngine::Flow() {
     ComputeFlowField(sim);
 }
 
+// The form of the model's settings as they are now: a test may change them
+// between steps.
+void StepTransport(CSimulation& sim) {
+    const CTransportChoice choice(sim);
+    sim.Transport().Step(sim);
+}
+
+double StableStepOf(CSimulation& sim, double duration, int* limiting) {
+    const CTransportChoice choice(sim);
+    return sim.Transport().StableStep(sim, duration, limiting, 0, sim.m_nRows);
+}
+
 void CEngine::Transport() {
-    TransportStep(sim);
+    StepTransport(sim);
 }
 
 void CEngine::StableStep(double duration) {
+    const CTransportChoice choice(sim);
     ComputeStableStep(sim, duration);
 }
 

@@ -93,6 +93,11 @@ struct CTestModel {
     }
 };
 
+// One transport step, and the stable step over the grid, in the form the
+// model's settings choose now.
+void StepTransport(CSimulation& sim);
+double StableStepOf(CSimulation& sim, double duration, int* limiting);
+
 // A simulation with its run control; the worker's reports go to sink.
 class CEngine {
 public:
