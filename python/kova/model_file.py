@@ -31,6 +31,8 @@ HYDRAULIC_ENTRIES = ("head", "source", "porosity", "k_row", "k_col",
 # order (integer 0..6), integer, entry (0..entries-1), entry_or_none (or -1),
 # factors (a count 0..6, then that many entries), curve (a count >= 1, the
 # target when the record's kind is below 0, then the (x, y) pairs).
+# The engine reads records by its own table (kova-compute --reaction-types);
+# python/tests/test_reaction_table.py fails when the two part.
 REACTION_LAYOUTS: Dict[int, Tuple[Tuple[str, str], ...]] = {
     0: (("stoichiometry", "vector"), ("exponents", "ivector"), ("keq", "real")),
     1: (("weights", "vector"), ("target", "entry"), ("constant", "real")),

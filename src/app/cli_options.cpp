@@ -24,6 +24,9 @@ const char* const CLI_USAGE =
     "                  fraction, step, reduced)\n"
     "  --help          this text\n"
     "  --version       the program's version\n"
+    "  --reaction-types\n"
+    "                  the reaction types as JSON: code, class, kind and the record's\n"
+    "                  fields in file order (name, kind, label)\n"
     "  --              ends the options (for a BASE that starts with -)\n"
     "\n"
     "keys while the display runs: p pause, r resume, c or Ctrl-C cancel (asks first)\n"
@@ -68,6 +71,8 @@ CCliOptions ParseCliOptions(const std::vector<std::string>& args) {
             options.help = true;
         else if (a == "--version")
             options.version = true;
+        else if (a == "--reaction-types")
+            options.reactionTypes = true;
         else if (a == "--no-progress")
             options.noProgress = true;
         else if (a == "--check")
@@ -99,7 +104,7 @@ CCliOptions ParseCliOptions(const std::vector<std::string>& args) {
     }
     options.base = JoinBasePath(
         std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(k), args.end()));
-    if (options.base.empty() && !options.help && !options.version)
+    if (options.base.empty() && !options.help && !options.version && !options.reactionTypes)
         options.error = "no model given";
     return options;
 }

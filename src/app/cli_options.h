@@ -7,6 +7,7 @@
 struct CCliOptions {
     bool help = false;
     bool version = false;
+    bool reactionTypes = false; // print the table of reaction types as JSON
     bool noProgress = false;
     bool check = false;   // read and summarise the model, run nothing
     bool timings = false; // phase times on stderr at the end of the run

@@ -3,6 +3,7 @@
 #include "app/cli_options.h"
 #include "app/frontend.h"
 #include "app/model_check.h"
+#include "app/rxn_types_json.h"
 #include "io/model_file.h"
 #include "run/platform.h"
 
@@ -27,13 +28,18 @@ int Printed(const char* what) {
 int main(int argc, char** argv) {
     EnsureStandardDescriptors();
     CCliOptions options = ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc));
-    if (options.help || options.version) {
+    if (options.help || options.version || options.reactionTypes) {
         std::signal(SIGPIPE, SIG_IGN);
-        if (options.help)
+        if (options.help) {
             std::cout << CLI_USAGE;
-        else
+            return Printed("usage");
+        }
+        if (options.version) {
             std::cout << "kova-compute " << KOVA_VERSION << '\n';
-        return Printed(options.help ? "usage" : "version");
+            return Printed("version");
+        }
+        std::cout << RxnTypesJson();
+        return Printed("reaction types");
     }
     if (!options.error.empty()) {
         std::cerr << "kova-compute: " << options.error << '\n' << CLI_USAGE;

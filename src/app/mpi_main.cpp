@@ -4,6 +4,7 @@
 #include "app/cli_options.h"
 #include "app/frontend.h"
 #include "app/model_check.h"
+#include "app/rxn_types_json.h"
 #include "io/model_file.h"
 #include "par/mpi_session.h"
 #include "par/par_run.h"
@@ -112,6 +113,11 @@ int main(int argc, char** argv) {
     if (options.version) {
         if (root)
             std::cout << "kova-compute-mpi " << KOVA_VERSION << '\n';
+        return EXIT_RUN_OK;
+    }
+    if (options.reactionTypes) {
+        if (root)
+            std::cout << RxnTypesJson();
         return EXIT_RUN_OK;
     }
     if (!options.error.empty()) {

@@ -1,4 +1,5 @@
-// Builds a reaction from its type code and its record in the model file.
+// Builds a reaction from its type code and its record in the model file, by
+// the table of reaction types (rxn/rxn_types.h).
 #pragma once
 
 #include <iosfwd>

@@ -21,7 +21,7 @@ double CEquiFreundlich::CompQ(double x, const double* conc) const {
 }
 
 void CEquiFreundlich::Describe(CRxnDescription& d) const {
-    d.SetType(10, "CEquiFreundlich", ERxnKind::Equilibrium);
+    d.SetType(10);
     d.AddVector("coefficients", m_stoich.get(), m_nComp);
     d.AddReal("A", m_coefA);
     d.AddReal("B", m_coefB);

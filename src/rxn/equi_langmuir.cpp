@@ -20,7 +20,7 @@ double CEquiLangmuir::CompQ(double x, const double* conc) const {
 }
 
 void CEquiLangmuir::Describe(CRxnDescription& d) const {
-    d.SetType(9, "CEquiLangmuir", ERxnKind::Equilibrium);
+    d.SetType(9);
     d.AddVector("coefficients", m_stoich.get(), m_nComp);
     d.AddReal("A", m_coefA);
     d.AddReal("B", m_coefB);

@@ -111,7 +111,7 @@ void CEquiLin::CompEqui(double* conc) {
 }
 
 void CEquiLin::Describe(CRxnDescription& d) const {
-    d.SetType(8, "CEquiLin", ERxnKind::Equilibrium);
+    d.SetType(8);
     d.AddVector("coefficients", m_stoich.get(), m_nComp);
     d.AddReal("Kd", m_kd);
     d.AddEntry("solute", m_solute);

@@ -94,7 +94,7 @@ int CEquiLinComb::Settle(double* conc) const {
 }
 
 void CEquiLinComb::Describe(CRxnDescription& d) const {
-    d.SetType(15, "CEquiLinComb", ERxnKind::Equilibrium);
+    d.SetType(15);
     d.AddVector("coefficients", m_stoich.get(), m_nComp);
     d.AddEntry("target", m_target);
     d.AddReal("b", m_constant);

@@ -41,7 +41,7 @@ double CEquiMassAction::CompQ(double x, const double* conc) const {
 }
 
 void CEquiMassAction::Describe(CRxnDescription& d) const {
-    d.SetType(0, "CEquiMassAction", ERxnKind::Equilibrium);
+    d.SetType(0);
     d.AddVector("coefficients", m_stoich.get(), m_nComp);
     d.AddIntVector("exponents", m_exponent.get(), m_nComp);
     d.AddReal("Keq", m_keq);

@@ -74,7 +74,7 @@ double CKinDualMonod::CompRate(const double* conc, const double* base, double* d
 }
 
 void CKinDualMonod::Describe(CRxnDescription& d) const {
-    d.SetType(5, "CKinDualMonod", ERxnKind::Kinetic);
+    d.SetType(5);
     d.AddVector("coefficients", m_stoich.get(), m_nComp);
     d.AddReal("k", m_rate);
     d.AddReal("Kd", m_halfDonor);

@@ -132,7 +132,7 @@ void CKinDualMonodInhib::BuildPolynomials(const double* x0, const double* x1, do
 }
 
 void CKinDualMonodInhib::Describe(CRxnDescription& d) const {
-    d.SetType(6, "CKinDualMonodInhib", ERxnKind::Kinetic);
+    d.SetType(6);
     d.AddVector("coefficients", m_stoich.get(), m_nComp);
     d.AddReal("k", m_rate);
     d.AddReal("Kd", m_halfDonor);

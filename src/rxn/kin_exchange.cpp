@@ -22,7 +22,7 @@ double CKinExchange::CompRate(const double* conc, const double* base, double* de
 }
 
 void CKinExchange::Describe(CRxnDescription& d) const {
-    d.SetType(7, "CKinExchange", ERxnKind::Kinetic);
+    d.SetType(7);
     d.AddVector("coefficients", m_stoich.get(), m_nComp);
     d.AddReal("k", m_rate);
     d.AddEntry("x", m_compA);

@@ -35,7 +35,7 @@ double CKinFreundlich::CompRate(const double* conc, const double* base, double* 
 }
 
 void CKinFreundlich::Describe(CRxnDescription& d) const {
-    d.SetType(13, "CKinFreundlich", ERxnKind::Kinetic);
+    d.SetType(13);
     d.AddVector("coefficients", m_stoich.get(), m_nComp);
     d.AddReal("K", m_coefA);
     d.AddReal("n", m_coefB);

@@ -23,7 +23,7 @@ double CKinLangmuir::CompRate(const double* conc, const double* base, double* de
 }
 
 void CKinLangmuir::Describe(CRxnDescription& d) const {
-    d.SetType(12, "CKinLangmuir", ERxnKind::Kinetic);
+    d.SetType(12);
     d.AddVector("coefficients", m_stoich.get(), m_nComp);
     d.AddReal("Q", m_coefA);
     d.AddReal("K", m_coefB);

@@ -22,7 +22,7 @@ double CKinLin::CompRate(const double* conc, const double* base, double* delta, 
 }
 
 void CKinLin::Describe(CRxnDescription& d) const {
-    d.SetType(11, "CKinLin", ERxnKind::Kinetic);
+    d.SetType(11);
     d.AddVector("coefficients", m_stoich.get(), m_nComp);
     d.AddReal("Kd", m_kd);
     d.AddReal("k", m_rate);

@@ -67,7 +67,7 @@ double CKinMonod::CompRate(const double* conc, const double* base, double* delta
 }
 
 void CKinMonod::Describe(CRxnDescription& d) const {
-    d.SetType(4, "CKinMonod", ERxnKind::Kinetic);
+    d.SetType(4);
     d.AddVector("coefficients", m_stoich.get(), m_nComp);
     d.AddReal("k", m_rate);
     d.AddReal("K", m_halfSat);

@@ -34,7 +34,7 @@ bool CLinAssign::HoldsEntry(int k) const {
 }
 
 void CLinAssign::Describe(CRxnDescription& d) const {
-    d.SetType(1, "CLinAssign", ERxnKind::Equilibrium);
+    d.SetType(1);
     d.AddVector("weights", m_stoich.get(), m_nComp);
     d.AddEntry("target", m_target);
     d.AddReal("b", m_constant);

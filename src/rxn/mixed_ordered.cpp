@@ -95,7 +95,7 @@ double CMixedOrdered::CompRate(const double* conc, const double* base, double* d
 }
 
 void CMixedOrdered::Describe(CRxnDescription& d) const {
-    d.SetType(3, "CMixedOrdered", ERxnKind::Kinetic);
+    d.SetType(3);
     d.AddVector("coefficients", m_stoich.get(), m_nComp);
     d.AddReal("k", m_rate);
     d.AddInteger("order", m_order);

@@ -54,7 +54,7 @@ double COrdered::CompRate(const double* conc, const double* base, double* delta,
 }
 
 void COrdered::Describe(CRxnDescription& d) const {
-    d.SetType(2, "COrdered", ERxnKind::Kinetic);
+    d.SetType(2);
     d.AddVector("coefficients", m_stoich.get(), m_nComp);
     d.AddInteger("order", m_order);
     d.AddEntry("entry", m_species);

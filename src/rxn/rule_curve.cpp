@@ -169,7 +169,7 @@ void CRuleCurve::CompEqui(double* conc) {
 
 void CRuleCurve::Describe(CRxnDescription& d) const {
     // A kind of 0 reads no target, so it serves only as a kinetic reaction.
-    d.SetType(14, "CRuleCurve", m_kind < 0 ? ERxnKind::Equilibrium : ERxnKind::Kinetic);
+    d.SetType(14, m_kind < 0 ? ERxnKind::Equilibrium : ERxnKind::Kinetic);
     d.AddVector("coefficients", m_stoich.get(), m_nComp);
     d.AddInteger("kind", m_kind);
     d.AddEntry("driver", m_driver, "time");

@@ -55,6 +55,5 @@ void CRxn::CheckStream(const std::istream& in) {
 }
 
 void CRxn::Describe(CRxnDescription& d) const {
-    d.SetType(-1, "CRxn", ERxnKind::None);
     d.AddVector("coefficients", m_stoich.get(), m_nComp);
 }

@@ -1,8 +1,21 @@
 #include "rxn/rxn_description.h"
 
-void CRxnDescription::SetType(int code, const char* name, ERxnKind kind) {
+#include "rxn/rxn_types.h"
+
+#include <stdexcept>
+#include <string>
+
+void CRxnDescription::SetType(int code) {
+    const CRxnType* type = FindRxnType(code);
+    if (!type)
+        throw std::logic_error("no reaction type has the code " + std::to_string(code));
     m_code = code;
-    m_typeName = name;
+    m_typeName = type->m_className;
+    m_kind = type->m_kind;
+}
+
+void CRxnDescription::SetType(int code, ERxnKind kind) {
+    SetType(code);
     m_kind = kind;
 }
 
@@ -66,6 +79,8 @@ const char* RxnKindText(ERxnKind kind) {
         return "equilibrium";
     case ERxnKind::Kinetic:
         return "kinetic";
+    case ERxnKind::Either:
+        return "either";
     case ERxnKind::None:
         break;
     }

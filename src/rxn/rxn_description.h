@@ -11,7 +11,9 @@
 enum class ERxnKind {
     None,        // answers neither operation (the bare base)
     Equilibrium, // CompEqui only
-    Kinetic      // CompRate only
+    Kinetic,     // CompRate only
+    Either       // a type whose record says which (the rule curve); a
+                 // reaction itself always describes itself as one of the two
 };
 
 // How a field's numbers read.
@@ -35,8 +37,11 @@ struct CRxnField {
 
 class CRxnDescription {
 public:
-    // code: the type code of the model file (-1 for the bare base).
-    void SetType(int code, const char* name, ERxnKind kind);
+    // The type code's class name and kind, from the table of reaction types
+    // (rxn/rxn_types.h); throws std::logic_error for a code it has no row for.
+    void SetType(int code);
+    // The same, for a type whose record decides the kind.
+    void SetType(int code, ERxnKind kind);
 
     void AddReal(const char* name, double value);
     void AddInteger(const char* name, int value);
@@ -56,11 +61,12 @@ public:
 private:
     CRxnField& Add(ERxnField type, const char* name);
 
+    // The bare base until SetType: no type code of the model file.
     int m_code = -1;
-    std::string m_typeName;
+    std::string m_typeName = "CRxn";
     ERxnKind m_kind = ERxnKind::None;
     std::vector<CRxnField> m_fields;
 };
 
-// "equilibrium", "kinetic" or "none".
+// "equilibrium", "kinetic", "either" or "none".
 const char* RxnKindText(ERxnKind kind);

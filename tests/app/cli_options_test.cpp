@@ -41,6 +41,9 @@ TEST(CliOptions, OptionsThenTheBaseJoinedByBlanks) {
                   std::string("--threads needs a whole number from 1 to 1024, not '") + bad + "'");
     EXPECT_TRUE(ParseCliOptions({"--help"}).help);
     EXPECT_TRUE(ParseCliOptions({"--version"}).version);
+    // Answered without a model, like --version.
+    EXPECT_TRUE(ParseCliOptions({"--reaction-types"}).reactionTypes);
+    EXPECT_EQ(ParseCliOptions({"--reaction-types"}).error, "");
     EXPECT_TRUE(ParseCliOptions({"--no-budget", "m"}).noBudget);
     EXPECT_TRUE(ParseCliOptions({"--progress=json", "m"}).progressJson);
     EXPECT_EQ(ParseCliOptions({"--progress=xml", "m"}).error, "unknown option --progress=xml");

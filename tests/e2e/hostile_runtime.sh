@@ -121,8 +121,8 @@ done
 case="a failed run's status lines end with its report: no earlier status after it"
 if [ "$(sed -n '/^detail: /,$p' <<<"$err" | sed 1d)" != "Input Error" ]; then fail "$err"; else ok; fi
 
-case="--help and --version that cannot reach stdout fail"
-for option in --help --version; do
+case="--help, --version and --reaction-types that cannot reach stdout fail"
+for option in --help --version --reaction-types; do
     "$compute" $option >/dev/full 2>/dev/null; rc=$?
     [ $rc -eq 1 ] || { fail "$option: exit $rc"; continue; }
     ok
