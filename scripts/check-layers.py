@@ -22,6 +22,13 @@ FLOORS = {
     'post': 4,  # result-file tools
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+)/[^"]+"', re.M)
+HEADER = re.compile(r'^\s*#\s*include\s+"([a-z_]+/[^"]+)"', re.M)
+# Headers of a low floor that only their own folder and the floors from the
+# given one up may include: the run control holds the front ends' display state and settings;
+# the model, the numerics and the files report through run/run_progress.h.
+RESTRICTED = {
+    'run/run_control.h': 3,
+}
 
 
 def folder_edges(src):
@@ -38,6 +45,25 @@ def folder_edges(src):
                     if target != folder:
                         edges.setdefault((folder, target), []).append(name)
     return edges
+
+
+def restricted_includes(src):
+    faults = []
+    for folder in sorted(os.listdir(src)):
+        path = os.path.join(src, folder)
+        if not os.path.isdir(path) or folder not in FLOORS:
+            continue
+        for name in sorted(os.listdir(path)):
+            if not name.endswith(('.h', '.cpp')):
+                continue
+            with open(os.path.join(path, name), encoding='utf-8') as f:
+                for header in HEADER.findall(f.read()):
+                    lowest = RESTRICTED.get(header)
+                    own = header.split('/')[0] == folder
+                    if lowest is not None and not own and FLOORS[folder] < lowest:
+                        faults.append('%s/%s (floor %d) includes %s, kept for floors %d and up'
+                                      % (folder, name, FLOORS[folder], header, lowest))
+    return faults
 
 
 def find_cycle(edges, floor):
@@ -82,6 +108,7 @@ def main():
         cycle = find_cycle(edges, floor)
         if cycle:
             faults.append('cycle on floor %d: %s' % (floor, ' -> '.join(cycle)))
+    faults += restricted_includes(src)
     for fault in faults:
         print(fault)
     print('%d folder arrows, %d faults' % (len(edges), len(faults)))

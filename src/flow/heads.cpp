@@ -10,7 +10,7 @@
 #include "model/number_text.h"
 #include "model/simulation.h"
 #include "run/message_sink.h"
-#include "run/run_control.h"
+#include "run/run_progress.h"
 #include "run/thread_team.h"
 
 #include <cmath>
@@ -347,10 +347,10 @@ int FindGroup(int* parent, int x) {
 void SweepHeads(CSimulation& s) {
     double sum = 0.0;
     for (int sweep = 1; sweep <= HEAD_MAX_SWEEPS; ++sweep) {
-        if (!s.m_runControl->CheckContinue())
+        if (!s.m_progress->CheckContinue())
             return;
         // Posted once a sweep: the text is the same for every node.
-        s.m_runControl->SetStatus("Computing Inital Heads ...");
+        s.m_progress->SetStatus("Computing Inital Heads ...");
         sum = 0.0;
         for (int i = 0; i < s.m_nRows; ++i)
             for (int j = 0; j < s.m_nCols; ++j)
@@ -455,7 +455,7 @@ void CheckHeadsAreFinite(const CSimulation& s, int first, int end) {
 }
 
 void InitHeads(CSimulation& s) {
-    s.m_runControl->SetStatus("Initalizing Hydraulic Heads ...");
+    s.m_progress->SetStatus("Initalizing Hydraulic Heads ...");
     SetCellWidths(s);
     ClearFluxSlots(s);
     CheckEveryGroupIsHeld(s);
@@ -481,7 +481,7 @@ void InitHeads(CSimulation& s) {
     }
     ClearFluxSlots(s);
     SweepHeads(s);
-    if (s.m_runControl->CheckContinue())
+    if (s.m_progress->CheckContinue())
         CheckHeadsAreFinite(s);
 }
 
@@ -520,7 +520,7 @@ double RelaxNodeHead(CSimulation& s, int i, int j) {
     const std::string detail = "node (" + std::to_string(i) + ", " + std::to_string(j) +
                                ") has type " + std::to_string(type) +
                                ", neither NODE_NORMAL nor NODE_HEAD";
-    if (CMessageSink* sink = s.m_runControl->GetMessageSink())
+    if (CMessageSink* sink = s.m_progress->GetMessageSink())
         sink->ShowMessage(HEAD_GUARD_CAPTION, HEAD_GUARD_TEXT, detail.c_str());
     throw Exception(detail);
 }

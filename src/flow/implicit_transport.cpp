@@ -66,7 +66,7 @@
 #include "model/simulation.h"
 #include "run/first_failure.h"
 #include "run/message_sink.h"
-#include "run/run_control.h"
+#include "run/run_progress.h"
 #include "run/thread_team.h"
 #include "rxn/rxn.h"
 #include "rxn/rxn_set.h"
@@ -559,7 +559,7 @@ void WarnRateUnsettled(const CSimulation& s, CImplicitTransport& t) {
     if (t.m_warnedUnsettled)
         return;
     t.m_warnedUnsettled = true;
-    CMessageSink* sink = s.m_runControl->GetMessageSink();
+    CMessageSink* sink = s.m_progress->GetMessageSink();
     if (!sink)
         return;
     const std::string line =
@@ -637,5 +637,5 @@ void ComputeImplicitStep(CSimulation& s, double duration, int* limiting) {
     if (duration > 0.0 && !(step > 0.0))
         throw ComputeException("implicit global step " + ExactText(step) + " is not positive");
     s.m_globalStep = step;
-    s.m_runControl->SetGlobalStep(step);
+    s.m_progress->SetGlobalStep(step);
 }

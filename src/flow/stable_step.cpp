@@ -15,7 +15,7 @@
 #include "model/number_text.h"
 #include "model/simulation.h"
 #include "model/transport_scheme.h"
-#include "run/run_control.h"
+#include "run/run_progress.h"
 
 #include <cmath>
 #include <cstdio>
@@ -105,5 +105,5 @@ void SetStableStep(CSimulation& s, double duration, double step, int limiting) {
                                where);
     }
     s.m_globalStep = step;
-    s.m_runControl->SetGlobalStep(step);
+    s.m_progress->SetGlobalStep(step);
 }

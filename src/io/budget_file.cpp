@@ -5,7 +5,7 @@
 #include "model/index.h"
 #include "model/limits.h"
 #include "model/simulation.h"
-#include "run/run_control.h"
+#include "run/run_progress.h"
 
 #include <algorithm>
 #include <cmath>
@@ -76,7 +76,7 @@ void CBudgetFile::WriteRecord(CSimulation& s) {
 void CBudgetFile::Finish(const CSimulation& s) {
     m_file.Close();
     if (s.m_budget && m_written > 0)
-        s.m_runControl->SetBudgetSummary(Summary(s));
+        s.m_progress->SetBudgetSummary(Summary(s));
 }
 
 namespace {

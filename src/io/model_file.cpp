@@ -5,7 +5,7 @@
 #include "model/exceptions.h"
 #include "model/simulation.h"
 #include "run/platform.h"
-#include "run/run_control.h"
+#include "run/run_progress.h"
 
 #include <cerrno>
 #include <cstring>
@@ -61,7 +61,7 @@ void LoadModel(CSimulation& s, const std::string& base) {
 
 void LoadModelFile(CSimulation& s, const std::string& base) {
     const std::string path = ModelFileName(base);
-    s.m_runControl->SetStatus("Reading Input Data ...");
+    s.m_progress->SetStatus("Reading Input Data ...");
     try {
         errno = 0;
         const int fd = OpenRegular(path);

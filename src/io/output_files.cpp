@@ -5,7 +5,7 @@
 #include "model/exceptions.h"
 #include "model/limits.h"
 #include "model/simulation.h"
-#include "run/run_control.h"
+#include "run/run_progress.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -117,7 +117,7 @@ void COutputFiles::WriteRecord(CSimulation& s) {
 }
 
 void COutputFiles::Finish(const CSimulation& s) {
-    s.m_runControl->SetStatus("Closing Files ...");
+    s.m_progress->SetStatus("Closing Files ...");
     if (m_data)
         CloseChecked(m_data, "the data output file " + m_dataName + " after " +
                                  std::to_string(s.m_recordCount) + " records");

@@ -15,7 +15,7 @@
 #include "model/limits.h"
 #include "model/number_text.h"
 #include "model/simulation.h"
-#include "run/run_control.h"
+#include "run/run_progress.h"
 #include "rxn/rxn.h"
 #include "rxn/rxn_set.h"
 
@@ -318,7 +318,7 @@ void CModelReader::CreateRxnSets() {
     CSimulation& s = m_sim;
     try {
         for (auto& set : s.m_rxnSets)
-            set = std::make_shared<CRxnSet>(s.m_runControl);
+            set = std::make_shared<CRxnSet>(s.m_progress);
     } catch (const std::bad_alloc&) {
         throw InputException("not enough memory for the arrays of the " + Str(s.m_nRows) + " x " +
                              Str(s.m_nCols) + " grid");
@@ -344,7 +344,7 @@ void CModelReader::ReadRxnSets() {
 } // namespace
 
 void ReadInput(CSimulation& s, std::istream& in) {
-    s.m_runControl->SetStatus("Reading Input Data ...");
+    s.m_progress->SetStatus("Reading Input Data ...");
     if (!in.good())
         throw BadFileException("Bad File: the model file cannot be read");
     PrepareModelStream(in);
@@ -352,8 +352,8 @@ void ReadInput(CSimulation& s, std::istream& in) {
     CModelReader reader(s, in);
     reader.ReadHeader();
     reader.ValidateHeader();
-    s.m_runControl->SetStartTime(s.m_startTime);
-    s.m_runControl->SetEndTime(s.m_endTime);
+    s.m_progress->SetStartTime(s.m_startTime);
+    s.m_progress->SetEndTime(s.m_endTime);
     if (!s.AllocateArrays())
         return;
     reader.CreateRxnSets();

@@ -3,7 +3,7 @@
 #include "model/exceptions.h"
 #include "model/index.h"
 #include "run/platform.h"
-#include "run/run_control.h"
+#include "run/run_progress.h"
 #include "run/thread_team.h"
 
 #include <cmath>
@@ -53,7 +53,7 @@ double SparseHeadBytes(EHeadSolve solve, int64_t nodes) {
 
 } // namespace
 
-CSimulation::CSimulation(CRunControl* runControl) : m_runControl(runControl) {}
+CSimulation::CSimulation(CRunProgress* progress) : m_progress(progress) {}
 
 CSimulation::~CSimulation() = default;
 
@@ -83,9 +83,9 @@ std::string OutOfMemory(const std::string& what, double bytes) {
 }
 
 int CSimulation::AllocateArrays() {
-    if (!m_runControl->CheckContinue())
+    if (!m_progress->CheckContinue())
         return 0;
-    m_runControl->SetStatus("Allocating Arrays ...");
+    m_progress->SetStatus("Allocating Arrays ...");
 
     // Counts, computed wide and each checked before it enters the next
     // product, so that no product overflows: once nodes and values fit 32
@@ -173,7 +173,7 @@ int CSimulation::AllocateArrays() {
     const std::string line = "     " +
                              std::to_string((static_cast<long long>(m_nRows) + m_nCols) * 16LL) +
                              " for Coorinates";
-    m_runControl->WriteDiagnostic(line.c_str());
+    m_progress->WriteDiagnostic(line.c_str());
 
     HoldNodes(held.m_first, held.m_end);
     return 1;

@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-class CRunControl;
+class CRunProgress;
 class CRxn;
 class CRxnSet;
 class CThreadTeam;
@@ -50,7 +50,7 @@ struct CImplicitDeleter {
 
 class CSimulation {
 public:
-    explicit CSimulation(CRunControl* runControl);
+    explicit CSimulation(CRunProgress* progress);
     ~CSimulation();
     CSimulation(const CSimulation&) = delete;
     CSimulation& operator=(const CSimulation&) = delete;
@@ -171,7 +171,7 @@ public:
     // the deleter must be captured where an object is made, not here.
     std::vector<std::shared_ptr<CRxnSet>> m_rxnSets;
     std::vector<std::shared_ptr<CRxn>> m_rxns;
-    CRunControl* m_runControl = nullptr; // borrowed from the front end
+    CRunProgress* m_progress = nullptr; // borrowed from the run control; not freed here
 
     // Bytes the model's arrays may take; 0: the memory available on this
     // machine when AllocateArrays runs. Tests and the fuzzer set a small budget.

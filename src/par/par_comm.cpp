@@ -1,7 +1,7 @@
 #include "par/par_comm.h"
 
 #include "model/exceptions.h"
-#include "run/run_control.h"
+#include "run/run_progress.h"
 
 #include <chrono>
 #include <climits>
@@ -116,8 +116,8 @@ void CParComm::Agree(std::exception_ptr failure) const {
     Throw(header[0], detail);
 }
 
-bool CParComm::Continue(CRunControl* control) const {
-    int go = IsRoot() ? control->CheckContinue() : 1;
+bool CParComm::Continue(CRunProgress* progress) const {
+    int go = IsRoot() ? progress->CheckContinue() : 1;
     MPI_Request request;
     MPI_Ibcast(&go, 1, MPI_INT, 0, m_comm, &request);
     Wait(request);

@@ -14,7 +14,7 @@
 
 #include <exception>
 
-class CRunControl;
+class CRunProgress;
 
 class CParComm {
 public:
@@ -40,7 +40,7 @@ public:
     }
     // Rank 0's CheckContinue (which waits while the run is paused), the same
     // answer on every rank.
-    bool Continue(CRunControl* control) const;
+    bool Continue(CRunProgress* progress) const;
     // Waits for a request: at once while it completes quickly, then with
     // short sleeps, so that ranks waiting for a paused rank 0 leave their
     // cores to others.

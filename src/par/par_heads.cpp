@@ -11,7 +11,7 @@
 #include "par/hypre_handles.h"
 #include "par/par_comm.h"
 #include "par/slab.h"
-#include "run/run_control.h"
+#include "run/run_progress.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -217,9 +217,9 @@ bool SweepSlabs(CSimulation& s, const CParComm& comm, const std::vector<CSlab>& 
     halo.Exchange(s);
     double sum = 0.0;
     for (int sweep = 1; sweep <= HEAD_MAX_SWEEPS; ++sweep) {
-        if (!comm.Continue(s.m_runControl))
+        if (!comm.Continue(s.m_progress))
             return false;
-        s.m_runControl->SetStatus("Computing Inital Heads ...");
+        s.m_progress->SetStatus("Computing Inital Heads ...");
         sum = SweepSlab(s, comm, mine);
         halo.Exchange(s);
         report.m_sweeps = sweep;
@@ -292,7 +292,7 @@ void CheckGroupsOnRoot(const CSimulation& s, const CParComm& comm, const std::ve
 } // namespace
 
 void ParInitHeads(CSimulation& s, const CParComm& comm, CParHeadReport& report) {
-    s.m_runControl->SetStatus("Initalizing Hydraulic Heads ...");
+    s.m_progress->SetStatus("Initalizing Hydraulic Heads ...");
     SetCellWidths(s);
     for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n) {
         NodeState(s, n)[SLOT_FLUXROW] = 0.0;
@@ -309,6 +309,6 @@ void ParInitHeads(CSimulation& s, const CParComm& comm, CParHeadReport& report) 
         return;
     ShareHeads(s, comm);
     // Each rank its own nodes: the lowest failing rank has the first node.
-    if (comm.Continue(s.m_runControl))
+    if (comm.Continue(s.m_progress))
         CheckHeadsAreFinite(s, mine.m_first, mine.m_end);
 }

@@ -98,11 +98,12 @@ void SolveHeads(CSimulation& s, const CParComm& comm, CParReport& report) {
 // ranks and each check for a cancel answered by rank 0. The run is never
 // abandonable: the other ranks are in the middle of the same stage, and a
 // rank 0 that left them would leave them to mpirun.
-void ParRunSimulation(CSimulation& s, const CParComm& comm, CParReport& report) {
+void ParRunSimulation(CSimulation& s, CRunControl& runControl, const CParComm& comm,
+                      CParReport& report) {
     s.m_recordCount = 0;
     s.m_times = CPhaseTimes();
     s.m_times.m_nThreads = s.m_nThreads;
-    CRunControl* control = s.m_runControl;
+    CRunControl* control = &runControl;
     const std::string base = control->GetFileName();
     const CStopwatch total;
 
@@ -211,7 +212,7 @@ void ParSimulationThread(CRunControl* runControl, const CParSettings& settings) 
         HoldOnRead(simulation, comm, settings.m_distributedHeads);
         CParReport report;
         report.m_distributedHeads = settings.m_distributedHeads;
-        ParRunSimulation(simulation, comm, report);
+        ParRunSimulation(simulation, *runControl, comm, report);
         const std::string memory = MemoryLine(comm);
         runControl->SetTimingReport(FormatPhaseTimes(simulation.m_times) +
                                     TrafficLine(comm, report) + memory);

@@ -19,7 +19,7 @@
 #include "par/slab.h"
 #include "run/first_failure.h"
 #include "run/message_sink.h"
-#include "run/run_control.h"
+#include "run/run_progress.h"
 #include "run/thread_team.h"
 #include "sim/mass_accounting.h"
 #include "sim/model_warnings.h"
@@ -205,7 +205,7 @@ void WarnOfReverseFlowOnRoot(const CSimulation& s, const CParComm& comm, const C
     const std::string line = comm.IsRoot() ? ReverseFlowWarning(count) : std::string();
     if (line.empty())
         return;
-    if (CMessageSink* sink = s.m_runControl->GetMessageSink())
+    if (CMessageSink* sink = s.m_progress->GetMessageSink())
         sink->WriteWarning(line.c_str());
 }
 
@@ -468,7 +468,7 @@ void ParGlobalStep(CSimulation& s, CParOutput& output, CParPlan& p, const CParCo
     s.m_times.m_globalSteps += 1;
     s.m_rxnBaseTime += s.m_globalStep;
     s.m_currentTime += s.m_globalStep;
-    s.m_runControl->SetCurrentTime(s.m_currentTime);
+    s.m_progress->SetCurrentTime(s.m_currentTime);
     if (!p.m_wellCounts.empty()) {
         GatherWells(s, p, comm);
         output.m_rootTables.AfterStep(s);
@@ -482,7 +482,7 @@ void ReportProgress(CSimulation& s, const CParPlan& p, const CParComm& comm) {
     double smallest = 1.0;
     MPI_Allreduce(&mine.m_reduced, &reduced, 1, MPI_INT, MPI_SUM, comm.Comm());
     MPI_Allreduce(&mine.m_smallest, &smallest, 1, MPI_DOUBLE, MPI_MIN, comm.Comm());
-    s.m_runControl->SetProgress(s.m_currentTime, smallest * s.m_globalStep, reduced);
+    s.m_progress->SetProgress(s.m_currentTime, smallest * s.m_globalStep, reduced);
 }
 
 // The interval's sums of every rank and the storage of every rank's nodes
@@ -527,7 +527,7 @@ void GatherBudget(CSimulation& s, CParPlan& p, const CParComm& comm) {
 // the record and rank 0's tables; each failure agreed before the next part,
 // so a failed record leaves what a one-process run leaves.
 void ParRecord(CSimulation& s, CParOutput& output, CParPlan& p, const CParComm& comm) {
-    CRunControl* control = s.m_runControl;
+    CRunProgress* control = s.m_progress;
     ReportProgress(s, p, comm);
     comm.Agreed([&] {
         CheckStateIsFinite(s, p.m_slab.m_first * s.m_nComp, p.m_slab.m_end * s.m_nComp);
@@ -563,7 +563,7 @@ void CountTraffic(const CSimulation& s, const CParPlan& p, const CParComm& comm,
 
 void ParTimeLoop(CSimulation& s, CParOutput& output, const CParComm& comm, CHaloTraffic& traffic,
                  bool stateFromRoot) {
-    CRunControl* control = s.m_runControl;
+    CRunProgress* control = s.m_progress;
     control->SetStatus("Simulating ...");
     // The reaction clock runs one input step behind the step being integrated.
     s.m_rxnBaseTime = s.m_startTime - s.m_globalStep;

@@ -7,15 +7,14 @@
 #pragma once
 
 #include "run/manual_reset_event.h"
+#include "run/run_progress.h"
 
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 
-class CMessageSink;
-
-class CRunControl {
+class CRunControl final : public CRunProgress {
 public:
     using WorkerEntry = void (*)(CRunControl*);
 
@@ -38,7 +37,7 @@ public:
     void SetError(const char* text); // does not mark the state changed
     void ClearChanged();
     // Blocks while paused, then returns 1 to go on or 0 after a cancel.
-    int CheckContinue();
+    int CheckContinue() override;
 
     // While the worker has changed no file yet (reading the model, the
     // heads), the front end may end the process at once on a cancel rather
@@ -51,16 +50,16 @@ public:
     bool EndAbandonable();
     bool Abandon();
 
-    void SetProgress(double currentTime, double minLocalStep, int reducedNodes);
-    void SetStartTime(double value);
-    void SetCurrentTime(double value);
-    void SetEndTime(double value);
-    void SetGlobalStep(double value);
+    void SetProgress(double currentTime, double minLocalStep, int reducedNodes) override;
+    void SetStartTime(double value) override;
+    void SetCurrentTime(double value) override;
+    void SetEndTime(double value) override;
+    void SetGlobalStep(double value) override;
     void SetMinLocalStep(double value);
     // The smallest local step becomes min(its value, value), read and written
     // under one hold of the lock so that concurrent reports are never lost.
-    void LowerMinLocalStep(double value);
-    void SetStatus(const char* text); // null clears the status
+    void LowerMinLocalStep(double value) override;
+    void SetStatus(const char* text) override; // null clears the status
 
     const char* GetFileName() const { return m_fileName.c_str(); }
     double GetStartTime();
@@ -81,10 +80,10 @@ public:
 
     // Where the worker's error reports go; set before StartWorker. Borrowed.
     void SetMessageSink(CMessageSink* sink) { m_sink = sink; }
-    CMessageSink* GetMessageSink() const { return m_sink; }
+    CMessageSink* GetMessageSink() const override { return m_sink; }
     // A diagnostic line for standard output (without its newline): through the
     // message sink when there is one, else straight to stdout.
-    void WriteDiagnostic(const char* line);
+    void WriteDiagnostic(const char* line) override;
 
     // Threads the worker computes with; set before StartWorker (default 1).
     void SetThreads(int threads) { m_threads = threads; }
@@ -101,7 +100,7 @@ public:
     void SetTimingReport(const std::string& text);
     std::string GetTimingReport();
     // The mass budget's summary of a finished run (empty: none).
-    void SetBudgetSummary(const std::string& text);
+    void SetBudgetSummary(const std::string& text) override;
     std::string GetBudgetSummary();
 
 private:

@@ -4,7 +4,7 @@
 #include "model/index.h"
 #include "model/limits.h"
 #include "model/rxn_work.h"
-#include "run/run_control.h"
+#include "run/run_progress.h"
 #include "rxn/rxn.h"
 
 #include <cmath>
@@ -54,7 +54,7 @@ void ReadList(std::istream& in, const std::vector<std::shared_ptr<CRxn>>& rxns,
 
 static_assert(sizeof(CRxnSet) <= RXN_SET_BYTES, "the memory check counts RXN_SET_BYTES a set");
 
-CRxnSet::CRxnSet(CRunControl* runControl) : m_runControl(runControl) {}
+CRxnSet::CRxnSet(CRunProgress* progress) : m_progress(progress) {}
 
 CRxnSet::~CRxnSet() = default;
 
@@ -346,6 +346,6 @@ void CRxnSet::HalveAfterFailure(double* state, double* fraction, int* hold, CRxn
 // one step under its lock so that no thread's report is lost; it happens only
 // when a node's fraction halves.
 void CRxnSet::ReportMinLocalStep(double fraction) const {
-    if (m_runControl)
-        m_runControl->LowerMinLocalStep(fraction);
+    if (m_progress)
+        m_progress->LowerMinLocalStep(fraction);
 }

@@ -16,13 +16,13 @@
 #include <memory>
 #include <vector>
 
-class CRunControl;
+class CRunProgress;
 class CRxn;
 struct CRxnWork;
 
 class CRxnSet {
 public:
-    explicit CRxnSet(CRunControl* runControl);
+    explicit CRxnSet(CRunProgress* progress);
     ~CRxnSet();
     CRxnSet(const CRxnSet&) = delete;
     CRxnSet& operator=(const CRxnSet&) = delete;
@@ -59,7 +59,7 @@ public:
     std::vector<CRxn*> m_equi;    // borrowed from CSimulation::m_rxns; not freed here
     std::vector<CRxn*> m_kinetic; // borrowed from CSimulation::m_rxns; not freed here
     double m_opzero = 0.0;
-    CRunControl* m_runControl; // borrowed: reports the smallest local step
+    CRunProgress* m_progress; // borrowed: reports the smallest local step; not freed here
 
     // The ledger's slots: every immobile or mobile entry a reaction changes,
     // with the change per unit of the amounts the reaction reports (its row

@@ -4,7 +4,7 @@
 #include "model/number_text.h"
 #include "model/simulation.h"
 #include "run/message_sink.h"
-#include "run/run_control.h"
+#include "run/run_progress.h"
 #include "rxn/rxn.h"
 #include "rxn/rxn_set.h"
 
@@ -91,7 +91,7 @@ std::vector<std::string> ModelWarnings(const CSimulation& s) {
 }
 
 void WarnOfModel(const CSimulation& s) {
-    CMessageSink* sink = s.m_runControl ? s.m_runControl->GetMessageSink() : nullptr;
+    CMessageSink* sink = s.m_progress ? s.m_progress->GetMessageSink() : nullptr;
     if (sink == nullptr)
         return;
     for (const std::string& line : ModelWarnings(s))

@@ -38,7 +38,7 @@ void SimulationThread(CRunControl* runControl) {
         CSimulation simulation(runControl);
         simulation.m_nThreads = runControl->GetThreads();
         simulation.m_writeBudget = runControl->GetKeepBudget();
-        RunSimulation(simulation);
+        RunSimulation(simulation, *runControl);
         runControl->SetTimingReport(FormatPhaseTimes(simulation.m_times));
     }
     runControl->SetFinished();
@@ -75,11 +75,11 @@ int DefaultThreads(int offered, int nodes) {
     return std::max(1, std::min(offered, paying));
 }
 
-void RunSimulation(CSimulation& s) {
+void RunSimulation(CSimulation& s, CRunControl& runControl) {
     s.m_recordCount = 0;
     s.m_times = CPhaseTimes();
     s.m_times.m_nThreads = s.m_nThreads;
-    CRunControl* control = s.m_runControl;
+    CRunControl* control = &runControl;
     const std::string base = control->GetFileName();
     const CStopwatch total;
 

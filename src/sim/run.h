@@ -21,7 +21,8 @@ void RunReportingFailures(CRunControl* runControl, const std::function<void()>& 
 // The run sequence of one model, named by the run control's file name: load,
 // heads, output files and time loop, each after asking CheckContinue; then
 // "Done." and the storage freed. Failures are reported by class as above.
-void RunSimulation(CSimulation& s);
+// The model reports its progress to runControl (its m_progress).
+void RunSimulation(CSimulation& s, CRunControl& runControl);
 
 // The threads a run takes of the offered ones when --threads did not say:
 // no more than give each THREADS_MIN_NODES_EACH nodes, and at least one.

@@ -14,7 +14,7 @@
 #include "model/simulation.h"
 #include "run/first_failure.h"
 #include "run/message_sink.h"
-#include "run/run_control.h"
+#include "run/run_progress.h"
 #include "run/thread_team.h"
 #include "rxn/rxn_set.h"
 #include "sim/mass_accounting.h"
@@ -289,7 +289,7 @@ void WarnAboveStableStep(const CSimulation& s) {
 void WarnAboveStableStep(const CSimulation& s, double stable, int limiting) {
     if (!(s.m_globalStep > stable) || limiting < 0)
         return;
-    if (CMessageSink* sink = s.m_runControl->GetMessageSink()) {
+    if (CMessageSink* sink = s.m_progress->GetMessageSink()) {
         const std::string line =
             "the global step " + ExactText(s.m_globalStep) +
             " of the model is larger than the stable step " + ExactText(stable) + " (node (" +
@@ -305,7 +305,7 @@ void WarnOfReverseFlow(const CSimulation& s) {
     const std::string line = ReverseFlowWarning(s);
     if (line.empty())
         return;
-    if (CMessageSink* sink = s.m_runControl->GetMessageSink())
+    if (CMessageSink* sink = s.m_progress->GetMessageSink())
         sink->WriteWarning(line.c_str());
 }
 
@@ -362,7 +362,7 @@ void WarnOfManySteps(const CSimulation& s, int limiting) {
     const double steps = (s.m_endTime - s.m_startTime) / s.m_globalStep;
     if (!(steps > STEP_COUNT_WARN) || limiting < 0)
         return;
-    CMessageSink* sink = s.m_runControl->GetMessageSink();
+    CMessageSink* sink = s.m_progress->GetMessageSink();
     if (!sink)
         return;
     const double* node = s.m_stateNew.get() + static_cast<size_t>(limiting) * ToSize(s.m_nComp);
@@ -436,7 +436,7 @@ void GlobalStep(CSimulation& s, CRunOutput& output) {
     s.m_times.m_globalSteps += 1;
     s.m_rxnBaseTime += s.m_globalStep;
     s.m_currentTime += s.m_globalStep;
-    s.m_runControl->SetCurrentTime(s.m_currentTime);
+    s.m_progress->SetCurrentTime(s.m_currentTime);
     output.AfterStep(s);
     s.m_times.m_output += watch.Lap();
 }
@@ -484,14 +484,13 @@ namespace {
 // local step.
 void ReportProgress(CSimulation& s) {
     const CLocalSteps steps = CountLocalSteps(s, 0, s.m_nNodes);
-    s.m_runControl->SetProgress(s.m_currentTime, steps.m_smallest * s.m_globalStep,
-                                steps.m_reduced);
+    s.m_progress->SetProgress(s.m_currentTime, steps.m_smallest * s.m_globalStep, steps.m_reduced);
 }
 
 } // namespace
 
 void TimeLoop(CSimulation& s, CRunOutput& output) {
-    CRunControl* control = s.m_runControl;
+    CRunProgress* control = s.m_progress;
     control->SetStatus("Simulating ...");
     // The reaction clock runs one input step behind the step being integrated.
     s.m_rxnBaseTime = s.m_startTime - s.m_globalStep;

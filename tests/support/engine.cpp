@@ -164,7 +164,7 @@ std::string Outcome(const std::function<void()>& f) {
 }
 
 void CEngine::Run() {
-    RunSimulation(sim);
+    RunSimulation(sim, control);
 }
 
 std::string ReadOutcome(const std::string& text) {
