@@ -123,9 +123,8 @@ public:
     int m_maxIterations = TRANSPORT_IMPLICIT_MAX_ITERATIONS;
 };
 
-void CImplicitDeleter::operator()(CImplicitTransport* p) const {
-    delete p;
-}
+CImplicitSolver::CImplicitSolver() = default;
+CImplicitSolver::~CImplicitSolver() = default;
 
 namespace {
 
@@ -448,16 +447,16 @@ void SolveComponent(CSimulation& s, const CImplicitTransport& t, int m) {
 
 } // namespace
 
-void ReleaseImplicitTransport(CSimulation& s) {
-    s.m_implicit.reset();
+void CImplicitSolver::Release() {
+    m_transport.reset();
 }
 
-void PrepareImplicitTransport(CSimulation& s, int maxIterations) {
-    s.m_implicit.reset();
+void CImplicitSolver::Prepare(CSimulation& s, int maxIterations) {
+    m_transport.reset();
     if (s.m_nMobile == 0)
         return;
-    s.m_implicit.reset(new CImplicitTransport);
-    CImplicitTransport& t = *s.m_implicit;
+    m_transport = std::make_unique<CImplicitTransport>();
+    CImplicitTransport& t = *m_transport;
     t.m_maxIterations = maxIterations;
     for (int m = 0; m < s.m_nMobile; ++m)
         t.m_systems.push_back(std::make_unique<CComponentSystem>());
@@ -476,14 +475,14 @@ void PrepareImplicitTransport(CSimulation& s, int maxIterations) {
     Build(s, t, s.m_stateNew.get(), s.m_globalStep);
 }
 
-void TransportStepImplicit(CSimulation& s) {
+void CImplicitSolver::Step(CSimulation& s) {
     for (int v = 0; v < s.m_nValues; ++v)
         s.m_transportDelta[v] = 0.0;
     if (s.m_nMobile == 0)
         return;
-    if (!s.m_implicit)
-        PrepareImplicitTransport(s);
-    CImplicitTransport& t = *s.m_implicit;
+    if (!m_transport)
+        Prepare(s);
+    CImplicitTransport& t = *m_transport;
     if (!StillValid(s, t))
         Build(s, t, s.m_state, s.m_globalStep);
     if (s.m_nThreads == 1 || s.m_nMobile == 1) {
@@ -509,22 +508,22 @@ void TransportStepImplicit(CSimulation& s) {
     failure.Rethrow();
 }
 
-bool NeedsAnotherPass(const CSimulation& s, int passes) {
-    if (!s.m_implicit || passes >= TRANSPORT_IMPLICIT_MAX_PASSES)
+bool CImplicitSolver::NeedsAnotherPass(int passes) const {
+    if (!m_transport || passes >= TRANSPORT_IMPLICIT_MAX_PASSES)
         return false;
-    const CImplicitTransport& t = *s.m_implicit;
+    const CImplicitTransport& t = *m_transport;
     return passes > 0 || !t.m_haveRate || !t.m_settled;
 }
 
-void SaveStepStart(CSimulation& s) {
-    CImplicitTransport& t = *s.m_implicit;
+void CImplicitSolver::SaveStepStart(const CSimulation& s) {
+    CImplicitTransport& t = *m_transport;
     t.m_trial = true;
     t.m_trialPasses += 1;
     t.m_saved.Save(s);
 }
 
-void RestoreStepStart(CSimulation& s) {
-    CImplicitTransport& t = *s.m_implicit;
+void CImplicitSolver::RestoreStepStart(CSimulation& s) {
+    CImplicitTransport& t = *m_transport;
     t.m_trial = false;
     t.m_saved.Restore(s);
 }
@@ -573,10 +572,10 @@ void WarnRateUnsettled(const CSimulation& s, CImplicitTransport& t) {
 
 } // namespace
 
-bool NoteReactionRate(CSimulation& s) {
-    if (!s.m_implicit)
+bool CImplicitSolver::NoteReactionRate(const CSimulation& s) {
+    if (!m_transport)
         return true;
-    CImplicitTransport& t = *s.m_implicit;
+    CImplicitTransport& t = *m_transport;
     const int nComp = s.m_nComp;
     const int first = nComp - s.m_nMobile;
     const double dt = s.m_globalStep;

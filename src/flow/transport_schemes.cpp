@@ -15,13 +15,16 @@
 
 namespace {
 
-// The explicit forms keep no implicit systems (a model may have run the
-// implicit step before).
+// The explicit forms keep nothing between steps and take no trial pass.
 class CExplicitScheme : public CTransportScheme {
 public:
     bool IsImplicit() const override { return false; }
     bool WarnsOfReverseFlow(const CSimulation&) const override { return false; }
-    void Prepare(CSimulation& s) const override { ReleaseImplicitTransport(s); }
+    void Prepare(CSimulation&) override {}
+    bool NeedsTrialPass(int) const override { return false; }
+    void StartTrial(CSimulation&) override {}
+    void EndTrial(CSimulation&) override {}
+    bool NoteReactionRate(const CSimulation&) override { return true; }
 };
 
 // Lax-Wendroff with the signed flux: one row beyond the range.
@@ -34,11 +37,11 @@ public:
     }
     // It alone takes the faces against the index order worse than the others.
     bool WarnsOfReverseFlow(const CSimulation& s) const override { return s.m_nMobile > 0; }
-    void Step(CSimulation& s) const override {
+    void Step(CSimulation& s) override {
         TransportStepGather(s);
         AddInjection(s);
     }
-    void StepRows(CSimulation& s, int rowBegin, int rowEnd) const override {
+    void StepRows(CSimulation& s, int rowBegin, int rowEnd) override {
         TransportStepRows(s, rowBegin, rowEnd);
     }
     int HaloRows() const override { return 1; }
@@ -47,11 +50,11 @@ public:
 // The schemes that take every face from its upstream side.
 class CUpstreamScheme : public CExplicitScheme {
 public:
-    void Step(CSimulation& s) const override {
+    void Step(CSimulation& s) override {
         TransportStepUpstream(s);
         AddInjection(s);
     }
-    void StepRows(CSimulation& s, int rowBegin, int rowEnd) const override {
+    void StepRows(CSimulation& s, int rowBegin, int rowEnd) override {
         TransportStepUpstreamRows(s, rowBegin, rowEnd);
     }
     int HaloRows() const override { return TRANSPORT_UPSTREAM_HALO_ROWS; }
@@ -84,20 +87,27 @@ public:
     bool WarnsOfReverseFlow(const CSimulation&) const override { return false; }
     // A process that holds only some nodes leaves the solve to rank 0, which
     // holds them all.
-    void Prepare(CSimulation& s) const override {
+    void Prepare(CSimulation& s) override {
         if (s.HoldsEveryNode())
-            PrepareImplicitTransport(s);
+            m_solver.Prepare(s);
         else
-            ReleaseImplicitTransport(s);
+            m_solver.Release();
     }
-    void Step(CSimulation& s) const override {
-        TransportStepImplicit(s);
+    void Step(CSimulation& s) override {
+        m_solver.Step(s);
         AddInjection(s);
     }
-    void StepRows(CSimulation&, int, int) const override {
+    void StepRows(CSimulation&, int, int) override {
         throw Exception("the implicit transport step solves the whole grid, not some rows");
     }
     int HaloRows() const override { return 1; }
+    bool NeedsTrialPass(int passes) const override { return m_solver.NeedsAnotherPass(passes); }
+    void StartTrial(CSimulation& s) override { m_solver.SaveStepStart(s); }
+    void EndTrial(CSimulation& s) override { m_solver.RestoreStepStart(s); }
+    bool NoteReactionRate(const CSimulation& s) override { return m_solver.NoteReactionRate(s); }
+
+private:
+    CImplicitSolver m_solver;
 };
 
 } // namespace

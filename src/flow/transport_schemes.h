@@ -25,5 +25,5 @@ public:
 private:
     CSimulation& m_sim;
     std::unique_ptr<CTransportScheme> m_scheme;
-    const CTransportScheme* m_lent; // what the model held before
+    CTransportScheme* m_lent; // what the model held before
 };

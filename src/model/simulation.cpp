@@ -216,7 +216,7 @@ void CSimulation::FreeArrays() {
     m_team.reset();
 }
 
-const CTransportScheme& CSimulation::Transport() const {
+CTransportScheme& CSimulation::Transport() const {
     if (!m_transport)
         throw Exception("no transport form was chosen for the model");
     return *m_transport;

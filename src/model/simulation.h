@@ -7,8 +7,9 @@
 // place, and the run sequence (sim/) calls those in order. The model calls
 // none of them. Everything it holds is owned here: FreeArrays releases the
 // node arrays, the reactions and their sets, the thread team and the
-// transport work at the end of a run; the implicit transport's systems and
-// the mass budget go with the model (the destructor).
+// transport work at the end of a run; the mass budget goes with the model
+// (the destructor). The transport's form, with the implicit step's systems,
+// belongs to whoever chose it (CTransportChoice).
 #pragma once
 
 #include "model/extension.h"
@@ -42,11 +43,6 @@ struct CNodeRange {
 // the work buffer with the head band), so an offset such as n * m_nComp + k is
 // computed in int and cannot overflow. Where a standard container or an
 // allocation takes a size, the count goes through ToSize (model/index.h).
-class CImplicitTransport;
-// Deletes the implicit transport's systems where their type is known.
-struct CImplicitDeleter {
-    void operator()(CImplicitTransport* p) const;
-};
 
 class CSimulation {
 public:
@@ -143,14 +139,11 @@ public:
     CNodeArray<double> m_faceCross;
     CNodeArray<double> m_crossLimits;
     std::vector<double> m_transportScratch;           // each thread's gather: fluxes, row lines
-    // The implicit transport's systems (flow/implicit_transport.h), made
-    // before the time loop when the model asks for it.
-    std::unique_ptr<CImplicitTransport, CImplicitDeleter> m_implicit;
     // The transport's form for the run: borrowed from a CTransportChoice
     // (flow/transport_schemes.h) while one lives; not freed here.
-    const CTransportScheme* m_transport = nullptr;
+    CTransportScheme* m_transport = nullptr;
     // It; a model without one is asked to step by mistake (Exception).
-    const CTransportScheme& Transport() const;
+    CTransportScheme& Transport() const;
     int64_t m_headBandMaxBytes = HEAD_BAND_MAX_BYTES; // larger band matrices go sparse
     EHeadSolve m_headSolve = EHeadSolve::NONE;        // chosen by AllocateArrays
     CPhaseTimes m_times;

@@ -29,15 +29,27 @@ public:
 
     // Before the time loop, with the flow field and the global step set: the
     // work the form keeps between steps.
-    virtual void Prepare(CSimulation& s) const = 0;
+    virtual void Prepare(CSimulation& s) = 0;
 
     // One step of the whole grid into m_transportDelta, the injected water
     // included.
-    virtual void Step(CSimulation& s) const = 0;
+    virtual void Step(CSimulation& s) = 0;
 
     // The explicit step of the rows rowBegin..rowEnd-1 alone (a process's
     // slab), without the injected water; it reads HaloRows() rows beyond the
     // range on each side.
-    virtual void StepRows(CSimulation& s, int rowBegin, int rowEnd) const = 0;
+    virtual void StepRows(CSimulation& s, int rowBegin, int rowEnd) = 0;
     virtual int HaloRows() const = 0;
+
+    // A step that must know what the reactions will do (the implicit one)
+    // is first taken in trial passes that leave no trace, each from the same
+    // start, until the reactions' rate settles. Whether the step, taken
+    // passes times so far, is to be taken again first (an explicit form:
+    // never); a trial pass starts and ends with StartTrial and EndTrial.
+    virtual bool NeedsTrialPass(int passes) const = 0;
+    virtual void StartTrial(CSimulation& s) = 0;
+    virtual void EndTrial(CSimulation& s) = 0;
+    // After the reactions of a pass or a step: learns their rate; true when
+    // it has settled (an explicit form: always).
+    virtual bool NoteReactionRate(const CSimulation& s) = 0;
 };

@@ -396,14 +396,14 @@ void SolveTransportOnRoot(CSimulation& s, CParPlan& p, const CParComm& comm) {
 // keep, on rank 0 for every node, on the others for their own.
 void SaveTrialStart(CSimulation& s, CParPlan& p, const CParComm& comm) {
     if (comm.IsRoot())
-        SaveStepStart(s);
+        s.Transport().StartTrial(s);
     else
         p.m_trialStart.Save(s);
 }
 
 void RestoreTrialStart(CSimulation& s, CParPlan& p, const CParComm& comm) {
     if (comm.IsRoot())
-        RestoreStepStart(s);
+        s.Transport().EndTrial(s);
     else
         p.m_trialStart.Restore(s);
 }
@@ -428,13 +428,13 @@ void ReactAndExchange(CSimulation& s, CParPlan& p, const CParComm& comm, bool ac
 // every rank whether another pass is needed.
 void ParSettleReactionRate(CSimulation& s, CParPlan& p, const CParComm& comm,
                            CStopwatch& watch) {
-    for (int passes = 0; RootSays(comm.IsRoot() && NeedsAnotherPass(s, passes), comm);
+    for (int passes = 0; RootSays(comm.IsRoot() && s.Transport().NeedsTrialPass(passes), comm);
          ++passes) {
         SaveTrialStart(s, p, comm);
         SolveTransportOnRoot(s, p, comm);
         s.m_times.m_transport += watch.Lap();
         ReactAndExchange(s, p, comm, false);
-        const bool settled = comm.IsRoot() && NoteReactionRate(s);
+        const bool settled = comm.IsRoot() && s.Transport().NoteReactionRate(s);
         RestoreTrialStart(s, p, comm);
         s.m_times.m_reactions += watch.Lap();
         if (RootSays(settled, comm))
@@ -464,7 +464,7 @@ void ParGlobalStep(CSimulation& s, CParOutput& output, CParPlan& p, const CParCo
     ReactAndExchange(s, p, comm, true);
     s.m_times.m_reactions += watch.Lap();
     if (p.m_wholeGrid && comm.IsRoot())
-        NoteReactionRate(s); // every node is here: the others sent theirs
+        s.Transport().NoteReactionRate(s); // every node is here: the others sent theirs
     s.m_times.m_globalSteps += 1;
     s.m_rxnBaseTime += s.m_globalStep;
     s.m_currentTime += s.m_globalStep;

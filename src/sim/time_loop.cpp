@@ -343,13 +343,14 @@ void PrepareWork(CSimulation& s) {
 // is taken without a trace (no budget, no output), each pass from the same
 // start, until the rate settles; then the step is taken for good.
 void SettleReactionRate(CSimulation& s, CStopwatch& watch) {
-    for (int passes = 0; NeedsAnotherPass(s, passes); ++passes) {
-        SaveStepStart(s);
-        s.Transport().Step(s);
+    CTransportScheme& transport = s.Transport();
+    for (int passes = 0; transport.NeedsTrialPass(passes); ++passes) {
+        transport.StartTrial(s);
+        transport.Step(s);
         s.m_times.m_transport += watch.Lap();
         IntegrateNodes(s, false);
-        const bool settled = NoteReactionRate(s);
-        RestoreStepStart(s);
+        const bool settled = transport.NoteReactionRate(s);
+        transport.EndTrial(s);
         s.m_times.m_reactions += watch.Lap();
         if (settled)
             break;
@@ -431,7 +432,7 @@ void GlobalStep(CSimulation& s, CRunOutput& output) {
     s.Transport().Step(s);
     s.m_times.m_transport += watch.Lap();
     IntegrateNodes(s);
-    NoteReactionRate(s);
+    s.Transport().NoteReactionRate(s);
     s.m_times.m_reactions += watch.Lap();
     s.m_times.m_globalSteps += 1;
     s.m_rxnBaseTime += s.m_globalStep;

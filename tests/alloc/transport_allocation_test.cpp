@@ -83,11 +83,11 @@ TEST_P(TransportSteps, AllocateNothingOnceTheirWorkIsMade) {
     const long before = g_allocations.load();
     for (int step = 0; step < 4; ++step) {
         if (GetParam().implicit)
-            SaveStepStart(sim);
+            sim.Transport().StartTrial(sim);
         sim.Transport().Step(sim);
         if (GetParam().implicit) {
-            NoteReactionRate(sim);
-            RestoreStepStart(sim);
+            sim.Transport().NoteReactionRate(sim);
+            sim.Transport().EndTrial(sim);
             sim.Transport().Step(sim);
         }
         for (int t = 0; t < sim.m_nValues; ++t)

@@ -70,11 +70,12 @@ struct CGrid : CEngine {
     double C(int n) const { return sim.m_state[n * sim.m_nComp + sim.m_nComp - 1]; }
 };
 
+// Each step then makes the implicit systems anew from the state it starts
+// from (StepTransport chooses the form at every step).
 void MakeImplicit(CSimulation& sim, ETransportScheme scheme, double dt) {
     sim.m_ext.m_scheme = scheme;
     sim.m_ext.m_time = ETransportTime::IMPLICIT;
     sim.m_globalStep = dt;
-    PrepareImplicitTransport(sim);
 }
 
 // Without flow the three schemes are one: dispersion, an injected node and
@@ -209,8 +210,9 @@ TEST(ImplicitTransport, AFailedSolveNamesTheComponentAndTheStep) {
             g.sim.m_ext.m_time = ETransportTime::IMPLICIT;
             g.sim.m_globalStep = 2.0;
             g.sim.m_currentTime = 2.5;
-            PrepareImplicitTransport(g.sim, row.maxIterations);
-            const std::string outcome = Outcome([&] { StepTransport(g.sim); });
+            CImplicitSolver solver;
+            solver.Prepare(g.sim, row.maxIterations);
+            const std::string outcome = Outcome([&] { solver.Step(g.sim); });
             EXPECT_EQ(outcome.rfind("compute: the implicit transport of ", 0), 0u) << outcome;
             EXPECT_NE(outcome.find(row.why), std::string::npos)
                 << row.name << ", threads " << threads << ": " << outcome;
