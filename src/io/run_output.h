@@ -1,8 +1,9 @@
 // What a run writes besides its own state: one implementation per output file
 // (or pair of files). The run sequence opens each before the time loop and
 // finishes it after; the time loop calls WriteRecord at every record time. A
-// new output file is its class and its registration in the run sequence's
-// list of outputs (sim/run.cpp; rank 0's tables in par/par_run.cpp).
+// new table beside the records is its class and its registration in
+// CRunTables (io/run_tables.h), which the run on one process and rank 0 of a
+// run over several both take.
 //
 // Opening has two halves, so that a run that cannot open one of its files
 // leaves every result of an earlier run as it was: OpenFiles opens without

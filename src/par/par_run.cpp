@@ -2,10 +2,9 @@
 
 #include "flow/heads.h"
 #include "flow/injection.h"
-#include "io/budget_file.h"
 #include "io/extension_file.h"
 #include "io/model_file.h"
-#include "io/observation_file.h"
+#include "io/run_tables.h"
 #include "model/exceptions.h"
 #include "model/grid.h"
 #include "model/simulation.h"
@@ -34,15 +33,10 @@ namespace {
 void RunWithFiles(CSimulation& s, const CParComm& comm, const std::string& base,
                   CHaloTraffic& traffic, bool stateFromRoot) {
     CParOutput output(base, comm);
-    std::unique_ptr<CBudgetFile> budget;
-    std::unique_ptr<CObservationFile> wells;
+    std::unique_ptr<CRunTables> tables;
     if (comm.IsRoot()) {
-        budget = std::make_unique<CBudgetFile>(base);
-        wells = std::make_unique<CObservationFile>(base);
-        if (s.m_writeBudget)
-            output.m_rootTables.Add(*budget);
-        if (!s.m_ext.m_observe.empty())
-            output.m_rootTables.Add(*wells);
+        tables = std::make_unique<CRunTables>(s, base);
+        tables->AddTo(output.m_rootTables);
     }
     CStopwatch watch;
     comm.Agreed([&] {

@@ -2,10 +2,9 @@
 
 #include "flow/heads.h"
 #include "flow/injection.h"
-#include "io/budget_file.h"
 #include "io/model_file.h"
-#include "io/observation_file.h"
 #include "io/output_files.h"
+#include "io/run_tables.h"
 #include "model/exceptions.h"
 #include "model/limits.h"
 #include "model/simulation.h"
@@ -116,16 +115,12 @@ void RunSimulation(CSimulation& s, CRunControl& runControl) {
                 // Leaving this scope by a failure closes the data file with the
                 // records written so far; the time file keeps its marker.
                 COutputFiles files(base);
-                CBudgetFile budget(base);
-                CObservationFile wells(base);
+                CRunTables tables(s, base);
                 // The records first: their files fail as they always have.
                 // Every file is opened before any is emptied.
                 CRunOutputList output;
                 output.Add(files);
-                if (s.m_writeBudget)
-                    output.Add(budget);
-                if (!s.m_ext.m_observe.empty())
-                    output.Add(wells);
+                tables.AddTo(output);
                 watch.Lap();
                 output.Open();
                 s.m_times.m_output += watch.Lap();

@@ -1,0 +1,14 @@
+#include "io/run_tables.h"
+
+#include "model/simulation.h"
+
+CRunTables::CRunTables(const CSimulation& s, const std::string& base)
+    : m_budget(base), m_wells(base), m_keepBudget(s.m_writeBudget),
+      m_keepWells(!s.m_ext.m_observe.empty()) {}
+
+void CRunTables::AddTo(CRunOutputList& list) {
+    if (m_keepBudget)
+        list.Add(m_budget);
+    if (m_keepWells)
+        list.Add(m_wells);
+}
