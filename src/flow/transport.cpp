@@ -109,7 +109,7 @@ void TransportAcrossFace(const CSimulation& s, const CFace& f, double dt) {
     double* delta = s.m_transportDelta;
     const double thetaA = state[f.a + SLOT_POROSITY];
     const double thetaB = state[f.b + SLOT_POROSITY];
-    const double thetaF = (thetaA + thetaB) * 0.5;
+    const double thetaF = MeanPorosity(state, f);
     const int firstMobile = s.m_nComp - s.m_nMobile;
 
     for (int m = 0; m < s.m_nMobile; ++m) {

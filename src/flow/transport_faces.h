@@ -22,6 +22,11 @@ struct CFace {
     const double* coef = nullptr; // borrowed: node a's m_dispCoef triples
 };
 
+// The porosity at a face: the mean of its two nodes'.
+inline double MeanPorosity(const double* state, const CFace& f) {
+    return (state[f.a + SLOT_POROSITY] + state[f.b + SLOT_POROSITY]) * 0.5;
+}
+
 // Builds the row face (i, j) to (i+1, j); the cross term runs along the columns.
 inline CFace RowFace(const CSimulation& s, int i, int j) {
     const int nComp = s.m_nComp;

@@ -89,10 +89,6 @@ inline double Cross(const double* state, const CAxisFace& g, const CUpstream& up
            g.f.crossD;
 }
 
-inline double MeanPorosity(const double* state, const CFace& f) {
-    return (state[f.a + SLOT_POROSITY] + state[f.b + SLOT_POROSITY]) * 0.5;
-}
-
 // The van Leer slope at the upstream node along the flow: 0 at an extremum
 // and where the node has no neighbour upstream of it.
 inline double LimitedSlope(const double* state, const CAxisFace& g, int k) {

@@ -302,7 +302,7 @@ double TvdNodeStep(const CSimulation& s, int i, int j, int m) {
         CAxisFace g = faces.face[f];
         g.f.q = state[g.f.a + (g.rowFace ? SLOT_FLUXROW : SLOT_FLUXCOL)];
         const double w = faces.width[f];
-        const double thetaF = (state[g.f.a + SLOT_POROSITY] + state[g.f.b + SLOT_POROSITY]) * 0.5;
+        const double thetaF = MeanPorosity(state, g.f);
         const int axis = g.rowFace ? 0 : 1;
         advection[axis] = std::max(advection[axis], std::fabs(g.f.q) / (w * theta));
         rate += thetaF * Upstream(s, state, g, m).diag / (g.f.d * w * theta);
