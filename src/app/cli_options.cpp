@@ -32,6 +32,14 @@ const char* const CLI_USAGE =
     "keys while the display runs: p pause, r resume, c or Ctrl-C cancel (asks first)\n"
     "exit codes: 0 finished, 1 failed, 2 usage error, 130 cancelled\n";
 
+CRunSettings RunSettingsOf(const CCliOptions& options, int threads) {
+    CRunSettings settings;
+    settings.m_threads = threads;
+    settings.m_threadsForced = options.threads > 0;
+    settings.m_keepBudget = !options.noBudget;
+    return settings;
+}
+
 std::string JoinBasePath(const std::vector<std::string>& args) {
     std::string base;
     for (size_t k = 0; k < args.size(); ++k) {

@@ -1,6 +1,8 @@
 // The command line of kova-compute: options first, then the model's base path.
 #pragma once
 
+#include "run/run_settings.h"
+
 #include <string>
 #include <vector>
 
@@ -21,6 +23,9 @@ struct CCliOptions {
 // Options are recognised until the first other argument or "--"; everything
 // from there on is the base path.
 CCliOptions ParseCliOptions(const std::vector<std::string>& args);
+
+// The run's settings from the options, computing with threads threads.
+CRunSettings RunSettingsOf(const CCliOptions& options, int threads);
 
 // The model's base path: the arguments joined by single blanks, unchanged.
 std::string JoinBasePath(const std::vector<std::string>& args);

@@ -313,9 +313,7 @@ int RunFrontEnd(const CCliOptions& options, CRunControl::WorkerEntry worker) {
     CFrontEndSink sink(display);
     CRunControl runControl(options.base.c_str());
     runControl.SetMessageSink(&sink);
-    runControl.SetThreads(RunThreads(options.threads));
-    runControl.SetThreadsForced(options.threads > 0);
-    runControl.SetKeepBudget(!options.noBudget);
+    runControl.SetSettings(RunSettingsOf(options, RunThreads(options.threads)));
     runControl.SetStatus("Initalizing....");
     const int code =
         display ? RunWithDisplay(runControl, sink, worker)

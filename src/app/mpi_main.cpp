@@ -88,8 +88,7 @@ int RunOtherRank(const CCliOptions& options) {
     CSilentSink sink;
     CRunControl control(options.base.c_str());
     control.SetMessageSink(&sink);
-    control.SetThreads(std::min(options.threads, HardwareThreads()));
-    control.SetKeepBudget(!options.noBudget);
+    control.SetSettings(RunSettingsOf(options, std::min(options.threads, HardwareThreads())));
     ParSimulationThread(&control, g_parSettings);
     return control.HasError() ? EXIT_RUN_FAILED : EXIT_RUN_OK;
 }

@@ -216,6 +216,11 @@ void CSimulation::FreeArrays() {
     m_team.reset();
 }
 
+void CSimulation::UseSettings(const CRunSettings& settings) {
+    m_nThreads = settings.m_threads;
+    m_writeBudget = settings.m_keepBudget;
+}
+
 CTransportScheme& CSimulation::Transport() const {
     if (!m_transport)
         throw Exception("no transport form was chosen for the model");

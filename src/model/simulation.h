@@ -19,6 +19,7 @@
 #include "model/node_array.h"
 #include "model/phase_times.h"
 #include "model/rxn_work.h"
+#include "run/run_settings.h"
 
 #include <cstdint>
 #include <functional>
@@ -56,6 +57,9 @@ public:
     // cancel; the reader creates the reaction sets after it.
     int AllocateArrays();
     void FreeArrays();
+
+    // Takes the threads and the results to keep from the run's settings.
+    void UseSettings(const CRunSettings& settings);
 
     // The reaction clock at the start and at the end of the current local step
     // of the node being integrated on the calling thread (m_rxnBaseTime outside

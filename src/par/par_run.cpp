@@ -201,8 +201,7 @@ void ParSimulationThread(CRunControl* runControl, const CParSettings& settings) 
     {
         const CParComm comm(MPI_COMM_WORLD);
         CSimulation simulation(runControl);
-        simulation.m_nThreads = runControl->GetThreads();
-        simulation.m_writeBudget = runControl->GetKeepBudget();
+        simulation.UseSettings(runControl->Settings());
         HoldOnRead(simulation, comm, settings.m_distributedHeads);
         CParReport report;
         report.m_distributedHeads = settings.m_distributedHeads;

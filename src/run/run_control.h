@@ -8,6 +8,7 @@
 
 #include "run/manual_reset_event.h"
 #include "run/run_progress.h"
+#include "run/run_settings.h"
 
 #include <mutex>
 #include <optional>
@@ -85,16 +86,9 @@ public:
     // message sink when there is one, else straight to stdout.
     void WriteDiagnostic(const char* line) override;
 
-    // Threads the worker computes with; set before StartWorker (default 1).
-    void SetThreads(int threads) { m_threads = threads; }
-    int GetThreads() const { return m_threads; }
-    // Whether the count was asked for (--threads); else the run may take
-    // fewer on a small grid.
-    void SetThreadsForced(bool forced) { m_threadsForced = forced; }
-    bool GetThreadsForced() const { return m_threadsForced; }
-    // Whether the run writes its mass budget (default yes); set before StartWorker.
-    void SetKeepBudget(bool keep) { m_keepBudget = keep; }
-    bool GetKeepBudget() const { return m_keepBudget; }
+    // The run's settings from the command line; set before StartWorker.
+    void SetSettings(const CRunSettings& settings) { m_settings = settings; }
+    const CRunSettings& Settings() const { return m_settings; }
     // The worker's phase times as text, left at the end of its run for the
     // front end; empty until then.
     void SetTimingReport(const std::string& text);
@@ -121,9 +115,7 @@ private:
     std::optional<std::string> m_error;
     CManualResetEvent m_pauseEvent{true};
     CMessageSink* m_sink = nullptr; // borrowed from the front end
-    int m_threads = 1;
-    bool m_threadsForced = false;
-    bool m_keepBudget = true;
+    CRunSettings m_settings;
     std::string m_timingReport;
     std::string m_budgetSummary;
     std::thread m_worker;

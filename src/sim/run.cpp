@@ -35,8 +35,7 @@ void SimulationThread(CRunControl* runControl) {
     runControl->SetStatus("Initalizing....");
     {
         CSimulation simulation(runControl);
-        simulation.m_nThreads = runControl->GetThreads();
-        simulation.m_writeBudget = runControl->GetKeepBudget();
+        simulation.UseSettings(runControl->Settings());
         RunSimulation(simulation, *runControl);
         runControl->SetTimingReport(FormatPhaseTimes(simulation.m_times));
     }
@@ -95,7 +94,7 @@ void RunSimulation(CSimulation& s, CRunControl& runControl) {
                 s.m_times.m_read = watch.Lap();
                 s.m_times.m_nNodes = s.m_nNodes;
                 s.m_times.m_threadsOffered = s.m_nThreads;
-                if (!control->GetThreadsForced())
+                if (!control->Settings().m_threadsForced)
                     s.m_nThreads = DefaultThreads(s.m_nThreads, s.m_nNodes);
                 s.m_times.m_nThreads = s.m_nThreads;
             }

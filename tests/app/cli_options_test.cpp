@@ -49,4 +49,25 @@ TEST(CliOptions, OptionsThenTheBaseJoinedByBlanks) {
     EXPECT_EQ(ParseCliOptions({"--progress=xml", "m"}).error, "unknown option --progress=xml");
 }
 
+// What the run takes from the command line: the threads it is given, whether
+// --threads asked for them (a small grid then takes no fewer), and the budget.
+TEST(CliOptions, RunSettingsFollowTheOptions) {
+    const struct {
+        std::vector<std::string> args;
+        bool forced;
+        bool keepBudget;
+    } rows[] = {
+        {{"m"}, false, true},
+        {{"--threads", "3", "m"}, true, true},
+        {{"--no-budget", "m"}, false, false},
+        {{"--threads=2", "--no-budget", "m"}, true, false},
+    };
+    for (const auto& row : rows) {
+        const CRunSettings settings = RunSettingsOf(ParseCliOptions(row.args), 5);
+        EXPECT_EQ(settings.m_threads, 5) << row.args[0];
+        EXPECT_EQ(settings.m_threadsForced, row.forced) << row.args[0];
+        EXPECT_EQ(settings.m_keepBudget, row.keepBudget) << row.args[0];
+    }
+}
+
 } // namespace
