@@ -31,38 +31,38 @@ RESTRICTED = {
 }
 
 
-def folder_edges(src):
-    edges = {}
+def sources(src):
+    """Yields (folder, file name, text) of every .h and .cpp of src's folders."""
     for folder in sorted(os.listdir(src)):
         path = os.path.join(src, folder)
         if not os.path.isdir(path):
             continue
         for name in sorted(os.listdir(path)):
-            if not name.endswith(('.h', '.cpp')):
-                continue
-            with open(os.path.join(path, name), encoding='utf-8') as f:
-                for target in INCLUDE.findall(f.read()):
-                    if target != folder:
-                        edges.setdefault((folder, target), []).append(name)
+            if name.endswith(('.h', '.cpp')):
+                with open(os.path.join(path, name), encoding='utf-8') as f:
+                    yield folder, name, f.read()
+
+
+def folder_edges(src):
+    edges = {}
+    for folder, name, text in sources(src):
+        for target in INCLUDE.findall(text):
+            if target != folder:
+                edges.setdefault((folder, target), []).append(name)
     return edges
 
 
 def restricted_includes(src):
     faults = []
-    for folder in sorted(os.listdir(src)):
-        path = os.path.join(src, folder)
-        if not os.path.isdir(path) or folder not in FLOORS:
+    for folder, name, text in sources(src):
+        if folder not in FLOORS:
             continue
-        for name in sorted(os.listdir(path)):
-            if not name.endswith(('.h', '.cpp')):
-                continue
-            with open(os.path.join(path, name), encoding='utf-8') as f:
-                for header in HEADER.findall(f.read()):
-                    lowest = RESTRICTED.get(header)
-                    own = header.split('/')[0] == folder
-                    if lowest is not None and not own and FLOORS[folder] < lowest:
-                        faults.append('%s/%s (floor %d) includes %s, kept for floors %d and up'
-                                      % (folder, name, FLOORS[folder], header, lowest))
+        for header in HEADER.findall(text):
+            lowest = RESTRICTED.get(header)
+            own = header.split('/')[0] == folder
+            if lowest is not None and not own and FLOORS[folder] < lowest:
+                faults.append('%s/%s (floor %d) includes %s, kept for floors %d and up'
+                              % (folder, name, FLOORS[folder], header, lowest))
     return faults
 
 
