@@ -10,7 +10,8 @@ set -euo pipefail
 # package (python/), which reads the results of runs; python3-tqdm draws its
 # progress bar, python3-matplotlib the pictures of its guide (docs/python.md) and
 # python3-netcdf4 reads kova-export's NetCDF files back in its tests;
-# python3-pycodestyle checks the package's PEP 8.
+# python3-pycodestyle checks the package's PEP 8; python3-venv, python3-pip and
+# python3-setuptools let a test install the package into a venv, offline.
 # libopenmpi-dev (with openmpi-bin, mpirun) builds and runs kova-compute-mpi,
 # the run over several processes: Debian's OpenMPI, the MPI of the field.
 # libhypre-dev solves its distributed heads (kova-compute-mpi --heads
@@ -19,7 +20,8 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev gnuplot-nox python3-vtk9
     python3-numpy libeigen3-dev libtomlplusplus-dev libnetcdf-dev libbenchmark-dev
     python3-xarray python3-pandas python3-pytest python3-tqdm python3-matplotlib
-    python3-netcdf4 libopenmpi-dev openmpi-bin libhypre-dev python3-pycodestyle)
+    python3-netcdf4 libopenmpi-dev openmpi-bin libhypre-dev python3-pycodestyle python3-venv
+    python3-pip python3-setuptools)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
