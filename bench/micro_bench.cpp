@@ -12,11 +12,12 @@
 #include "flow/transport.h"
 #include "io/reader.h"
 #include "model/node_array.h"
-#include "model/rxn_work.h"
 #include "model/simulation.h"
 #include "run/message_sink.h"
 #include "run/run_control.h"
+#include "rxn/reactions.h"
 #include "rxn/rxn_set.h"
+#include "rxn/rxn_work.h"
 
 #include <benchmark/benchmark.h>
 
@@ -131,10 +132,11 @@ struct CLoaded {
     CQuietSink sink;
     CRunControl control{"bench"};
     CSimulation sim{&control};
+    CReactions rx;
     CLoaded(int rows, int cols, ENetwork network, int threads) {
         control.SetMessageSink(&sink);
         std::istringstream in(Model(rows, cols, network));
-        ReadInput(sim, in);
+        ReadInput(sim, rx, in);
         InitHeads(sim);
         ComputeFlowField(sim);
         const double* stateNew = sim.m_stateNew.get();
@@ -251,7 +253,7 @@ void BM_RxnSetIntegrate(benchmark::State& state) {
     std::vector<double> change(ToSize(sim.m_nComp), 0.0);
     std::vector<double> result(ToSize(sim.m_nComp), 0.0);
     CRxnWork work(sim.m_nComp);
-    const CRxnSet& set = *sim.m_rxnSets[0];
+    const CRxnSet& set = *model.rx.m_sets[0];
     for (auto _ : state) {
         result = change;
         double fraction = 1.0;

@@ -12,6 +12,7 @@
 #include "model/simulation.h"
 #include "run/message_sink.h"
 #include "run/run_control.h"
+#include "rxn/reactions.h"
 #include "rxn/rxn_set.h"
 #include "sim/time_loop.h"
 
@@ -50,7 +51,7 @@ double EffectiveGlobalStep(CSimulation& sim) {
     return step;
 }
 
-void ShortenRun(CSimulation& sim, const CFuzzLimits& limits) {
+void ShortenRun(CSimulation& sim, CReactions& rx, const CFuzzLimits& limits) {
     const double step = EffectiveGlobalStep(sim);
     if (!(step > 0.0) || !std::isfinite(step))
         return; // no step is taken, or one step covers everything
@@ -64,7 +65,7 @@ void ShortenRun(CSimulation& sim, const CFuzzLimits& limits) {
     const double opzero = step * limits.minOpzeroPerStep;
     if (!(sim.m_opzero >= opzero)) {
         sim.m_opzero = opzero;
-        for (auto& set : sim.m_rxnSets)
+        for (auto& set : rx.m_sets)
             set->m_opzero = opzero;
     }
 }
@@ -104,16 +105,17 @@ CFuzzResult RunModelText(const std::string& text, const std::string& outputBase,
     CFuzzResult result;
     {
         CSimulation sim(&control);
+        CReactions rx;
         sim.m_memoryLimit = limits.memoryBytes;
         try {
             std::istringstream in(text);
-            ReadInput(sim, in);
+            ReadInput(sim, rx, in);
             result.read = true;
             InitHeads(sim);
-            ShortenRun(sim, limits);
+            ShortenRun(sim, rx, limits);
             COutputFiles output(outputBase);
             output.Open();
-            TimeLoop(sim, output);
+            TimeLoop(sim, rx, output);
             output.Finish(sim);
         } catch (const TimeException& e) {
             result.outcome = EOutcome::TIME_ESCAPED;

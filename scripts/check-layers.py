@@ -3,8 +3,9 @@
 
 Each folder of src/ sits on a floor; a file may include headers of its own
 floor or of the floors below, never of a floor above, and the folders of one
-floor must not include each other in a cycle. Prints every offending include
-and exits 1 when there is one.
+floor must not include each other in a cycle, and no folder may name a type
+(class, struct or enum) that a folder of a higher floor defines, not even in a
+forward declaration. Prints every fault and exits 1 when there is one.
 """
 import os
 import re
@@ -66,6 +67,36 @@ def restricted_includes(src):
     return faults
 
 
+DEFINITION = re.compile(r'^\s*(?:class|struct|enum class|enum)\s+([CE][A-Z]\w*)\b(?!;)[^;]*$', re.M)
+COMMENT = re.compile(r'//[^\n]*|/\*.*?\*/', re.S)
+STRING = re.compile(r'"(?:\\.|[^"\\])*"')
+
+
+def code_of(text):
+    """The text without comments and string literals."""
+    return COMMENT.sub(' ', STRING.sub('""', text))
+
+
+def types_named_above(src):
+    """Every type a folder defines, and where: a lower folder must not name it."""
+    defined = {}
+    for folder, name, text in sources(src):
+        if name.endswith('.h') and folder in FLOORS:
+            for type_name in DEFINITION.findall(code_of(text)):
+                defined.setdefault(type_name, (folder, name))
+    faults = []
+    for folder, name, text in sources(src):
+        if folder not in FLOORS:
+            continue
+        code = code_of(text)
+        for type_name, (home, header) in sorted(defined.items()):
+            if FLOORS[home] > FLOORS[folder] and re.search(r'\b%s\b' % type_name, code):
+                faults.append('%s/%s (floor %d) names %s of %s/%s (floor %d)'
+                              % (folder, name, FLOORS[folder], type_name, home, header,
+                                 FLOORS[home]))
+    return faults
+
+
 def find_cycle(edges, floor):
     graph = {}
     for (a, b) in edges:
@@ -109,6 +140,7 @@ def main():
         if cycle:
             faults.append('cycle on floor %d: %s' % (floor, ' -> '.join(cycle)))
     faults += restricted_includes(src)
+    faults += types_named_above(src)
     for fault in faults:
         print(fault)
     print('%d folder arrows, %d faults' % (len(edges), len(faults)))

@@ -12,6 +12,7 @@
 #include "model/limits.h"
 #include "model/simulation.h"
 #include "run/run_control.h"
+#include "rxn/reactions.h"
 #include "rxn/rxn.h"
 #include "rxn/rxn_description.h"
 #include "rxn/rxn_set.h"
@@ -170,12 +171,6 @@ CRxnDescription Describe(const CRxn& rxn) {
     return d;
 }
 
-int RxnIndex(const CSimulation& s, const CRxn* rxn) {
-    for (int r = 0; r < s.m_nRxn; ++r)
-        if (s.m_rxns[ToSize(r)].get() == rxn)
-            return r;
-    return -1;
-}
 
 std::vector<int> NodesPerSet(const CSimulation& s) {
     std::vector<int> count(ToSize(s.m_nRxnSets), 0);
@@ -186,9 +181,9 @@ std::vector<int> NodesPerSet(const CSimulation& s) {
 }
 
 // "reaction 2 (COrdered, kinetic)"
-std::string RxnLabel(const CSimulation& s, const CRxn* rxn) {
+std::string RxnLabel(const CReactions& rx, const CRxn* rxn) {
     const CRxnDescription d = Describe(*rxn);
-    return "reaction " + std::to_string(RxnIndex(s, rxn)) + " (" + d.TypeName() + ", " +
+    return "reaction " + std::to_string(rx.IndexOf(rxn)) + " (" + d.TypeName() + ", " +
            RxnKindText(d.Kind()) + ")";
 }
 
@@ -277,8 +272,8 @@ void AppendFixedHeads(std::string& out, const CSimulation& s) {
     AppendNodeGroups(out, "  ", NodeGroups(s, fixed));
 }
 
-void AppendReaction(std::string& out, const CSimulation& s, int r) {
-    const CRxn* const self = s.m_rxns[ToSize(r)].get();
+void AppendReaction(std::string& out, const CSimulation& s, const CReactions& rx, int r) {
+    const CRxn* const self = rx.m_rxns[ToSize(r)].get();
     const CRxnDescription d = Describe(*self);
     out += "  reaction " + std::to_string(r) + ": " + d.TypeName() + " (type " +
            std::to_string(d.Code()) + ", " + RxnKindText(d.Kind()) + ")\n";
@@ -287,7 +282,7 @@ void AppendReaction(std::string& out, const CSimulation& s, int r) {
 
     std::string sets;
     for (int q = 0; q < s.m_nRxnSets; ++q) {
-        const CRxnSet& set = *s.m_rxnSets[ToSize(q)];
+        const CRxnSet& set = *rx.m_sets[ToSize(q)];
         for (const auto* list : {&set.m_equi, &set.m_kinetic})
             for (const CRxn* rxn : *list)
                 if (rxn == self)
@@ -297,19 +292,19 @@ void AppendReaction(std::string& out, const CSimulation& s, int r) {
     out += "    listed in: " + (sets.empty() ? std::string("no reaction set") : sets) + "\n";
 }
 
-std::string ListText(const CSimulation& s, const std::vector<CRxn*>& list) {
+std::string ListText(const CReactions& rx, const std::vector<CRxn*>& list) {
     std::string text;
     for (const CRxn* rxn : list)
-        text += (text.empty() ? "" : ", ") + std::to_string(RxnIndex(s, rxn)) + " " +
+        text += (text.empty() ? "" : ", ") + std::to_string(rx.IndexOf(rxn)) + " " +
                 Describe(*rxn).TypeName();
     return text.empty() ? "none" : text;
 }
 
-void AppendRxnSet(std::string& out, const CSimulation& s, int q, int nodes) {
-    const CRxnSet& set = *s.m_rxnSets[ToSize(q)];
+void AppendRxnSet(std::string& out, const CSimulation& s, const CReactions& rx, int q, int nodes) {
+    const CRxnSet& set = *rx.m_sets[ToSize(q)];
     out += "  set " + std::to_string(q) + ": used by " + Plural(nodes, "node", "nodes") + "\n";
-    out += "    equilibrium: " + ListText(s, set.m_equi) + "\n";
-    out += "    kinetic: " + ListText(s, set.m_kinetic) + "\n";
+    out += "    equilibrium: " + ListText(rx, set.m_equi) + "\n";
+    out += "    kinetic: " + ListText(rx, set.m_kinetic) + "\n";
     if (nodes == s.m_nNodes) {
         out += "    nodes: all\n";
     } else if (nodes > 0) {
@@ -322,29 +317,29 @@ void AppendRxnSet(std::string& out, const CSimulation& s, int q, int nodes) {
     // harm; it is still worth a word.
     if (nodes == 0) {
         if (const CRxn* rxn = Misplaced(set.m_equi, ERxnKind::Equilibrium))
-            out += "    note: " + RxnLabel(s, rxn) + " cannot serve as an equilibrium reaction\n";
+            out += "    note: " + RxnLabel(rx, rxn) + " cannot serve as an equilibrium reaction\n";
         if (const CRxn* rxn = Misplaced(set.m_kinetic, ERxnKind::Kinetic))
-            out += "    note: " + RxnLabel(s, rxn) + " cannot serve as a kinetic reaction\n";
+            out += "    note: " + RxnLabel(rx, rxn) + " cannot serve as a kinetic reaction\n";
     }
 }
 
 } // namespace
 
-void CheckRxnListings(const CSimulation& s) {
+void CheckRxnListings(const CSimulation& s, const CReactions& rx) {
     const std::vector<int> nodes = NodesPerSet(s);
     for (int q = 0; q < s.m_nRxnSets; ++q) {
         const int used = nodes[ToSize(q)];
         if (used == 0)
             continue;
-        const CRxnSet& set = *s.m_rxnSets[ToSize(q)];
+        const CRxnSet& set = *rx.m_sets[ToSize(q)];
         const std::string where = " of reaction set " + std::to_string(q) + ", which " +
                                   Plural(used, "node uses", "nodes use") +
                                   " (field 21): a run would stop at its first node";
         if (const CRxn* rxn = Misplaced(set.m_equi, ERxnKind::Equilibrium))
-            throw InputException(RxnLabel(s, rxn) + " is listed among the equilibrium reactions" +
+            throw InputException(RxnLabel(rx, rxn) + " is listed among the equilibrium reactions" +
                                  where);
         if (const CRxn* rxn = Misplaced(set.m_kinetic, ERxnKind::Kinetic))
-            throw InputException(RxnLabel(s, rxn) + " is listed among the kinetic reactions" +
+            throw InputException(RxnLabel(rx, rxn) + " is listed among the kinetic reactions" +
                                  where);
     }
 }
@@ -468,7 +463,7 @@ void AppendExtension(std::string& out, const CSimulation& s, const std::string& 
 
 } // namespace
 
-std::string ModelSummary(const CSimulation& s, const std::string& base) {
+std::string ModelSummary(const CSimulation& s, const CReactions& rx, const std::string& base) {
     std::string out = "model: " + ModelFileName(base) + "\n";
     AppendGrid(out, s);
     AppendCounts(out, s);
@@ -479,11 +474,11 @@ std::string ModelSummary(const CSimulation& s, const std::string& base) {
     AppendFixedHeads(out, s);
     out += "reactions: " + std::to_string(s.m_nRxn) + "\n";
     for (int r = 0; r < s.m_nRxn; ++r)
-        AppendReaction(out, s, r);
+        AppendReaction(out, s, rx, r);
     out += "reaction sets: " + std::to_string(s.m_nRxnSets) + "\n";
     const std::vector<int> nodes = NodesPerSet(s);
     for (int q = 0; q < s.m_nRxnSets; ++q)
-        AppendRxnSet(out, s, q, nodes[ToSize(q)]);
+        AppendRxnSet(out, s, rx, q, nodes[ToSize(q)]);
     return out;
 }
 
@@ -522,13 +517,14 @@ int RunModelCheck(const std::string& base) {
     std::string summary;
     {
         CSimulation sim(&runControl);
+        CReactions rx;
         RunReportingFailures(&runControl, [&] {
             // Loaded as a run loads it; the failure names the file.
-            LoadModel(sim, base);
+            LoadModel(sim, rx, base);
             const CTransportChoice transport(sim);
-            CheckRxnListings(sim);
-            summary = ModelSummary(sim, base);
-            for (const std::string& line : ModelWarnings(sim))
+            CheckRxnListings(sim, rx);
+            summary = ModelSummary(sim, rx, base);
+            for (const std::string& line : ModelWarnings(sim, rx))
                 sink.WriteWarning(line.c_str());
             WarnOfReverseFlow(sim, sink);
         });

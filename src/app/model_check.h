@@ -7,6 +7,7 @@
 #include <string>
 
 class CSimulation;
+struct CReactions;
 
 // Reads and checks the model; prints the summary on stdout and returns
 // EXIT_RUN_OK, or reports the failure as a run does (the failure report and
@@ -18,7 +19,7 @@ int RunModelCheck(const std::string& base);
 // reaction where it cannot serve (a kinetic type among the equilibrium
 // reactions or the other way round): a run would stop at that set's first
 // node.
-void CheckRxnListings(const CSimulation& sim);
+void CheckRxnListings(const CSimulation& sim, const CReactions& rx);
 
 // The summary of a model that has been read; base names it.
-std::string ModelSummary(const CSimulation& sim, const std::string& base);
+std::string ModelSummary(const CSimulation& sim, const CReactions& rx, const std::string& base);

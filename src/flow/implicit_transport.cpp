@@ -155,14 +155,14 @@ template <typename Fn> void ForEachFace(const CSimulation& s, const double* stat
 // The nodes whose reaction set holds a mobile entry at a constant.
 void FindHeld(const CSimulation& s, std::vector<unsigned char>& held) {
     held.assign(ToSize(s.m_nNodes) * ToSize(s.m_nMobile), 0);
+    const std::vector<unsigned char>& holds = s.m_setHoldsMobile;
     const unsigned char* sets = s.m_nodeRxnSet.get();
-    for (int n = 0; n < s.m_nNodes; ++n) {
-        const CRxnSet& set = *s.m_rxnSets[sets[n]];
-        for (int m = 0; m < s.m_nMobile; ++m)
-            for (const CRxn* rxn : set.m_equi)
-                if (rxn->HoldsEntry(s.m_nComp - s.m_nMobile + m))
-                    held[ToSize(n) * ToSize(s.m_nMobile) + ToSize(m)] = 1;
-    }
+    for (int n = 0; n < s.m_nNodes; ++n)
+        for (int m = 0; m < s.m_nMobile; ++m) {
+            const size_t at = ToSize(sets[n]) * ToSize(s.m_nMobile) + ToSize(m);
+            if (at < holds.size() && holds[at])
+                held[ToSize(n) * ToSize(s.m_nMobile) + ToSize(m)] = 1;
+        }
 }
 
 // The matrix of mobile component m from state, and the faces' coefficients.

@@ -54,12 +54,12 @@ std::string ModelBaseOf(const std::string& argument) {
     return argument;
 }
 
-void LoadModel(CSimulation& s, const std::string& base) {
-    LoadModelFile(s, base);
+void LoadModel(CSimulation& s, CReactions& rx, const std::string& base) {
+    LoadModelFile(s, rx, base);
     LoadExtension(s, base);
 }
 
-void LoadModelFile(CSimulation& s, const std::string& base) {
+void LoadModelFile(CSimulation& s, CReactions& rx, const std::string& base) {
     const std::string path = ModelFileName(base);
     s.m_progress->SetStatus("Reading Input Data ...");
     try {
@@ -70,7 +70,7 @@ void LoadModelFile(CSimulation& s, const std::string& base) {
                                    std::strerror(errno));
         close(fd);
         std::ifstream in(path);
-        ReadInput(s, in);
+        ReadInput(s, rx, in);
     } catch (Exception& e) {
         e.AddWhere("(file " + path + ")");
         throw;

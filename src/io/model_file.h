@@ -6,6 +6,7 @@
 #include <string>
 
 class CSimulation;
+struct CReactions;
 
 // BASE.kvi.
 std::string ModelFileName(const std::string& base);
@@ -14,14 +15,14 @@ std::string ModelFileName(const std::string& base);
 // when there is no "run/model.kvi.kvi" but "run/model.kvi" exists.
 std::string ModelBaseOf(const std::string& argument);
 
-// Reads BASE.kvi into s as a run reads it, then BASE.kvx when there is one. Every failure is one of the run's
-// exception classes whose detail ends with "(file BASE.kvi)": a file that
-// cannot be opened is a BadFileException with the system's reason, one that
-// is not a regular file (a FIFO that would block the run, a directory) an
-// InputException.
-void LoadModel(CSimulation& s, const std::string& base);
+// Reads BASE.kvi into s as a run reads it, then BASE.kvx when there is one. Every failure is one of
+// the run's exception classes whose detail ends with "(file BASE.kvi)": a file that cannot be
+// opened is a BadFileException with the system's reason, one that is not a regular file (a FIFO
+// that would block the run, a directory) an InputException. The reactions and reaction sets go into
+// rx.
+void LoadModel(CSimulation& s, CReactions& rx, const std::string& base);
 // Its first part: BASE.kvi alone.
-void LoadModelFile(CSimulation& s, const std::string& base);
+void LoadModelFile(CSimulation& s, CReactions& rx, const std::string& base);
 
 // One run per base at a time: an advisory lock on the base's lock file
 // (LockFileName, created when missing and left in place) and on BASE.kvi for

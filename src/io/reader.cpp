@@ -16,6 +16,7 @@
 #include "model/number_text.h"
 #include "model/simulation.h"
 #include "run/run_progress.h"
+#include "rxn/reactions.h"
 #include "rxn/rxn.h"
 #include "rxn/rxn_set.h"
 
@@ -48,7 +49,8 @@ namespace {
 
 class CModelReader {
 public:
-    CModelReader(CSimulation& sim, std::istream& in) : m_sim(sim), m_in(in) {}
+    CModelReader(CSimulation& sim, CReactions& rx, std::istream& in)
+        : m_sim(sim), m_rx(rx), m_in(in) {}
 
     void ReadHeader();
     void ValidateHeader() const;
@@ -64,11 +66,13 @@ public:
     void ReadRxnSets();
 
 private:
+    void NoteHeldEntries(int q);
     int CheckedNode(int i, int j, const std::string& where) const;
     void CheckCoordinates(const double* coords, int count, const char* field) const;
     void CheckCellArea() const;
 
     CSimulation& m_sim;
+    CReactions& m_rx; // filled here, owned by the caller
     std::istream& m_in;
 };
 
@@ -271,7 +275,7 @@ void CModelReader::ReadReactions() {
         m_in >> code;
         if (m_in.fail())
             throw BadFileException("Bad File: missing or malformed type code " + where);
-        std::shared_ptr<CRxn>& rxn = s.m_rxns[ToSize(r)];
+        std::unique_ptr<CRxn>& rxn = m_rx.m_rxns[ToSize(r)];
         try {
             rxn = CreateRxn(code, m_in, s.m_nComp, &s);
         } catch (Exception& e) {
@@ -317,19 +321,33 @@ void CModelReader::ReadNodeRxnSets() {
 void CModelReader::CreateRxnSets() {
     CSimulation& s = m_sim;
     try {
-        for (auto& set : s.m_rxnSets)
-            set = std::make_shared<CRxnSet>(s.m_progress);
+        m_rx.m_rxns.clear();
+        m_rx.m_sets.clear();
+        m_rx.m_rxns.resize(ToSize(s.m_nRxn));
+        s.m_setHoldsMobile.assign(ToSize(s.m_nRxnSets) * ToSize(s.m_nMobile), 0);
+        for (int q = 0; q < s.m_nRxnSets; ++q)
+            m_rx.m_sets.push_back(std::make_unique<CRxnSet>(s.m_progress));
     } catch (const std::bad_alloc&) {
         throw InputException("not enough memory for the arrays of the " + Str(s.m_nRows) + " x " +
                              Str(s.m_nCols) + " grid");
     }
 }
 
+// Which mobile entries set q's equilibria hold at a constant.
+void CModelReader::NoteHeldEntries(int q) {
+    CSimulation& s = m_sim;
+    for (int m = 0; m < s.m_nMobile; ++m)
+        for (const CRxn* rxn : m_rx.m_sets[ToSize(q)]->m_equi)
+            if (rxn->HoldsEntry(s.m_nComp - s.m_nMobile + m))
+                s.m_setHoldsMobile[ToSize(q) * ToSize(s.m_nMobile) + ToSize(m)] = 1;
+}
+
 void CModelReader::ReadRxnSets() {
     CSimulation& s = m_sim;
     for (int q = 0; q < s.m_nRxnSets; ++q) {
         try {
-            s.m_rxnSets[ToSize(q)]->Read(m_in, s.m_rxns, s.m_nComp, s.m_nMobile, s.m_opzero);
+            m_rx.m_sets[ToSize(q)]->Read(m_in, m_rx.m_rxns, s.m_nComp, s.m_nMobile, s.m_opzero);
+            NoteHeldEntries(q);
         } catch (Exception& e) {
             e.AddWhere("in reaction set record " + Str(q) + " (field 21)");
             throw;
@@ -343,13 +361,13 @@ void CModelReader::ReadRxnSets() {
 
 } // namespace
 
-void ReadInput(CSimulation& s, std::istream& in) {
+void ReadInput(CSimulation& s, CReactions& rx, std::istream& in) {
     s.m_progress->SetStatus("Reading Input Data ...");
     if (!in.good())
         throw BadFileException("Bad File: the model file cannot be read");
     PrepareModelStream(in);
 
-    CModelReader reader(s, in);
+    CModelReader reader(s, rx, in);
     reader.ReadHeader();
     reader.ValidateHeader();
     s.m_progress->SetStartTime(s.m_startTime);

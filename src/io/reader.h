@@ -8,7 +8,8 @@
 #include <iosfwd>
 
 class CSimulation;
+struct CReactions;
 
-// Reads the whole model from in. Does nothing more after a cancel (the arrays
-// are then not allocated).
-void ReadInput(CSimulation& s, std::istream& in);
+// Reads the whole model from in, its reactions and reaction sets into rx.
+// Does nothing more after a cancel (the arrays are then not allocated).
+void ReadInput(CSimulation& s, CReactions& rx, std::istream& in);

@@ -160,10 +160,6 @@ int CSimulation::AllocateArrays() {
         m_colCoord = ZeroedNodeArray<double>(ToSize(m_nCols), whole);
         m_rowWidth = ZeroedNodeArray<double>(ToSize(m_nRows), whole);
         m_colWidth = ZeroedNodeArray<double>(ToSize(m_nCols), whole);
-        if (m_nRxn > 0)
-            m_rxns.resize(ToSize(m_nRxn));
-        if (m_nRxnSets > 0)
-            m_rxnSets.resize(ToSize(m_nRxnSets));
     } catch (const std::bad_alloc&) {
         throw InputException("not enough memory for the arrays of the " + std::to_string(m_nRows) +
                              " x " + std::to_string(m_nCols) + " grid");
@@ -204,11 +200,8 @@ void CSimulation::FreeArrays() {
     m_colCoord.reset();
     m_rowWidth.reset();
     m_colWidth.reset();
-    m_rxns.clear();
-    m_rxnSets.clear();
     m_localFraction.reset();
     m_localHold.reset();
-    m_rxnWork.clear();
     m_transportScratch.clear();
     m_faceFlux.reset();
     m_faceCross.reset();
@@ -227,16 +220,3 @@ CTransportScheme& CSimulation::Transport() const {
     return *m_transport;
 }
 
-double CSimulation::LocalTime() const {
-    const CRxnWork* work = CRxnWork::Current();
-    if (!work)
-        return m_rxnBaseTime;
-    return m_rxnBaseTime + work->m_elapsed;
-}
-
-double CSimulation::LocalEndTime() const {
-    const CRxnWork* work = CRxnWork::Current();
-    if (!work)
-        return m_rxnBaseTime;
-    return m_rxnBaseTime + work->m_elapsed + work->m_localStep;
-}

@@ -18,7 +18,6 @@
 #include "model/mass_budget.h"
 #include "model/node_array.h"
 #include "model/phase_times.h"
-#include "model/rxn_work.h"
 #include "run/run_settings.h"
 
 #include <cstdint>
@@ -28,8 +27,6 @@
 #include <vector>
 
 class CRunProgress;
-class CRxn;
-class CRxnSet;
 class CThreadTeam;
 class CTransportScheme;
 
@@ -60,12 +57,6 @@ public:
 
     // Takes the threads and the results to keep from the run's settings.
     void UseSettings(const CRunSettings& settings);
-
-    // The reaction clock at the start and at the end of the current local step
-    // of the node being integrated on the calling thread (m_rxnBaseTime outside
-    // an integration).
-    double LocalTime() const;
-    double LocalEndTime() const;
 
     // --- times
     double m_startTime = 0.0;
@@ -135,7 +126,6 @@ public:
     // --- threads, head solve, timings
     int m_nThreads = 1; // 1: the serial loops, no other thread
     std::unique_ptr<CThreadTeam> m_team;
-    std::vector<CRxnWork> m_rxnWork;                  // one per thread, sized before the time loop
     // The schemes taken from the upstream side: per node and mobile component
     // the fluxes of the row face below and the column face to the right, and
     // with tvd their cross corrections and each node's limits of those.
@@ -162,12 +152,12 @@ public:
     bool m_writeBudget = true;
     std::unique_ptr<CMassBudget> m_budget; // made before the time loop when kept
 
-    // --- reactions, run control
-    // Owned here alone: each object has one owner pointer. The pointers are
-    // shared_ptr only because the classes live on the floor above (rxn/) and
-    // the deleter must be captured where an object is made, not here.
-    std::vector<std::shared_ptr<CRxnSet>> m_rxnSets;
-    std::vector<std::shared_ptr<CRxn>> m_rxns;
+    // Per reaction set and mobile entry: the set's equilibria hold the entry
+    // at a constant (made by the reader; empty: none does).
+    std::vector<unsigned char> m_setHoldsMobile;
+
+    // --- run control (the reactions and their sets are a CReactions of
+    // rxn/reactions.h, owned by whoever runs the model)
     CRunProgress* m_progress = nullptr; // borrowed from the run control; not freed here
 
     // Bytes the model's arrays may take; 0: the memory available on this

@@ -15,6 +15,7 @@
 #include "par/slab.h"
 #include "run/platform.h"
 #include "run/run_control.h"
+#include "rxn/reactions.h"
 #include "sim/run.h"
 
 #include <algorithm>
@@ -30,7 +31,7 @@ namespace {
 // The files of the run once the model is read and the heads are solved:
 // rank 0 opens the time and data files and its tables as a one-process run
 // does, then every rank opens the data file for its part of each record.
-void RunWithFiles(CSimulation& s, const CParComm& comm, const std::string& base,
+void RunWithFiles(CSimulation& s, CReactions& rx, const CParComm& comm, const std::string& base,
                   CHaloTraffic& traffic, bool stateFromRoot) {
     CParOutput output(base, comm);
     std::unique_ptr<CRunTables> tables;
@@ -49,7 +50,7 @@ void RunWithFiles(CSimulation& s, const CParComm& comm, const std::string& base,
     });
     comm.Agreed([&] { output.m_records.OpenShared(); });
     s.m_times.m_output += watch.Lap();
-    ParTimeLoop(s, output, comm, traffic, stateFromRoot);
+    ParTimeLoop(s, rx, output, comm, traffic, stateFromRoot);
     watch.Lap();
     comm.Agreed([&] { output.m_records.CloseShared(); });
     comm.Agreed([&] {
@@ -107,6 +108,7 @@ void ParRunSimulation(CSimulation& s, CRunControl& runControl, const CParComm& c
             CStopwatch watch;
             // Rank 0 holds the lock for the run: a second run on the base fails at once.
             std::unique_ptr<CModelLock> lock;
+            CReactions rx; // the model's reactions, for the run
             comm.Agreed([&] {
                 if (comm.IsRoot())
                     lock = std::make_unique<CModelLock>(base);
@@ -115,7 +117,7 @@ void ParRunSimulation(CSimulation& s, CRunControl& runControl, const CParComm& c
                 // In two stages: a rank that holds only some nodes refuses
                 // a node's value in the model file, which must end the run
                 // before another rank's refusal of the extension file.
-                comm.Agreed([&] { LoadModelFile(s, base); });
+                comm.Agreed([&] { LoadModelFile(s, rx, base); });
                 comm.Agreed([&] { LoadExtension(s, base); });
                 s.m_times.m_read = watch.Lap();
                 s.m_times.m_nNodes = s.m_nNodes;
@@ -130,7 +132,7 @@ void ParRunSimulation(CSimulation& s, CRunControl& runControl, const CParComm& c
             }
             stage = "in the time loop";
             if (comm.Continue(control))
-                RunWithFiles(s, comm, base, report.m_traffic, !report.m_distributedHeads);
+                RunWithFiles(s, rx, comm, base, report.m_traffic, !report.m_distributedHeads);
         } catch (const std::bad_alloc&) {
             throw ComputeException(std::string("not enough memory ") + stage);
         }

@@ -312,14 +312,15 @@ void WaitForHalo(CParPlan& p, const CParComm& comm) {
 // The chunks starting at starts, each up to the slab's end; a failure is
 // kept with its chunk, the lowest one's thrown after the step as in a
 // one-process run (chunks above it need not run).
-void IntegrateChunks(CSimulation& s, const std::vector<int>& starts, int slabEnd,
+void IntegrateChunks(CSimulation& s, CReactions& rx, const std::vector<int>& starts, int slabEnd,
                      CFirstFailure& failure, bool account = true) {
     auto run = [&](int i, int thread) {
         const int begin = starts[ToSize(i)];
         if (failure.Skips(begin))
             return;
         try {
-            IntegrateChunk(s, begin, std::min(slabEnd, begin + RXN_NODE_CHUNK), thread, account);
+            IntegrateChunk(s, rx, begin, std::min(slabEnd, begin + RXN_NODE_CHUNK), thread,
+                           account);
         } catch (...) {
             failure.Record(begin, std::current_exception());
         }
@@ -412,12 +413,13 @@ void RestoreTrialStart(CSimulation& s, CParPlan& p, const CParComm& comm) {
 // soon as they are final (the halo, or with the implicit step every node to
 // rank 0), the rest reacting while the messages travel; then the halo of
 // the next step received and a failure on any rank agreed.
-void ReactAndExchange(CSimulation& s, CParPlan& p, const CParComm& comm, bool account) {
+void ReactAndExchange(CSimulation& s, CReactions& rx, CParPlan& p, const CParComm& comm,
+                      bool account) {
     PostReceives(s, p, comm);
     CFirstFailure failure;
-    IntegrateChunks(s, p.m_edgeChunks, p.m_slab.m_end, failure, account);
+    IntegrateChunks(s, rx, p.m_edgeChunks, p.m_slab.m_end, failure, account);
     PostSends(s, p, comm);
-    IntegrateChunks(s, p.m_innerChunks, p.m_slab.m_end, failure, account);
+    IntegrateChunks(s, rx, p.m_innerChunks, p.m_slab.m_end, failure, account);
     WaitForHalo(p, comm);
     comm.Agree(Caught(failure));
 }
@@ -426,14 +428,14 @@ void ReactAndExchange(CSimulation& s, CParPlan& p, const CParComm& comm, bool ac
 // solves the whole grid's transport, every rank reacts its own nodes and
 // sends them to rank 0, which learns the reactions' rate and decides for
 // every rank whether another pass is needed.
-void ParSettleReactionRate(CSimulation& s, CParPlan& p, const CParComm& comm,
+void ParSettleReactionRate(CSimulation& s, CReactions& rx, CParPlan& p, const CParComm& comm,
                            CStopwatch& watch) {
     for (int passes = 0; RootSays(comm.IsRoot() && s.Transport().NeedsTrialPass(passes), comm);
          ++passes) {
         SaveTrialStart(s, p, comm);
         SolveTransportOnRoot(s, p, comm);
         s.m_times.m_transport += watch.Lap();
-        ReactAndExchange(s, p, comm, false);
+        ReactAndExchange(s, rx, p, comm, false);
         const bool settled = comm.IsRoot() && s.Transport().NoteReactionRate(s);
         RestoreTrialStart(s, p, comm);
         s.m_times.m_reactions += watch.Lap();
@@ -448,20 +450,21 @@ void ParSettleReactionRate(CSimulation& s, CParPlan& p, const CParComm& comm,
 // next to other ranks' halos, their nodes sent, the other chunks while the
 // messages travel, then the halo of the next step received and a failure on
 // any rank agreed.
-void ParGlobalStep(CSimulation& s, CParOutput& output, CParPlan& p, const CParComm& comm) {
+void ParGlobalStep(CSimulation& s, CReactions& rx, CParOutput& output, CParPlan& p,
+                   const CParComm& comm) {
     CheckStepAdvances(s);
     CStopwatch watch;
     const CSlab& slab = p.m_slab;
     StartGlobalStep(s, slab.m_needFirst * s.m_nComp, slab.m_needEnd * s.m_nComp);
     if (p.m_wholeGrid) {
-        ParSettleReactionRate(s, p, comm, watch);
+        ParSettleReactionRate(s, rx, p, comm, watch);
         SolveTransportOnRoot(s, p, comm);
     } else {
         s.Transport().StepRows(s, slab.m_rowBegin, slab.m_rowEnd);
         AddInjection(s);
     }
     s.m_times.m_transport += watch.Lap();
-    ReactAndExchange(s, p, comm, true);
+    ReactAndExchange(s, rx, p, comm, true);
     s.m_times.m_reactions += watch.Lap();
     if (p.m_wholeGrid && comm.IsRoot())
         s.Transport().NoteReactionRate(s); // every node is here: the others sent theirs
@@ -561,8 +564,8 @@ void CountTraffic(const CSimulation& s, const CParPlan& p, const CParComm& comm,
 
 } // namespace
 
-void ParTimeLoop(CSimulation& s, CParOutput& output, const CParComm& comm, CHaloTraffic& traffic,
-                 bool stateFromRoot) {
+void ParTimeLoop(CSimulation& s, CReactions& rx, CParOutput& output, const CParComm& comm,
+                 CHaloTraffic& traffic, bool stateFromRoot) {
     CRunProgress* control = s.m_progress;
     control->SetStatus("Simulating ...");
     // The reaction clock runs one input step behind the step being integrated.
@@ -570,7 +573,7 @@ void ParTimeLoop(CSimulation& s, CParOutput& output, const CParComm& comm, CHalo
     s.m_currentTime = s.m_startTime;
     CRecordClock records(s.m_startTime, s.m_outputInterval);
     if (comm.IsRoot())
-        WarnOfModel(s);
+        WarnOfModel(s, rx);
     const CTransportChoice transport(s);
     CParPlan plan;
     PlanSlabs(s, comm, plan);
@@ -581,13 +584,13 @@ void ParTimeLoop(CSimulation& s, CParOutput& output, const CParComm& comm, CHalo
         });
         SendHeldState(s, comm, plan);
         comm.Agreed([&] {
-            PrepareStepWork(s);
+            PrepareStepWork(s, rx);
             PlanLoop(s, comm, plan);
         });
     } else {
         PrepareHeldRows(s, comm, plan);
         comm.Agreed([&] {
-            PrepareStepWork(s);
+            PrepareStepWork(s, rx);
             PlanLoop(s, comm, plan);
         });
         if (!plan.m_wholeGrid)
@@ -603,7 +606,7 @@ void ParTimeLoop(CSimulation& s, CParOutput& output, const CParComm& comm, CHalo
         while (records.Pending(s.m_currentTime)) {
             if (!comm.Continue(control))
                 break;
-            ParGlobalStep(s, output, plan, comm);
+            ParGlobalStep(s, rx, output, plan, comm);
         }
         ParRecord(s, output, plan, comm);
 

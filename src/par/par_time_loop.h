@@ -13,6 +13,7 @@
 class CParComm;
 class CParOutput;
 class CSimulation;
+struct CReactions;
 
 // What the halo exchange moves per global step, over all ranks.
 struct CHaloTraffic {
@@ -23,5 +24,5 @@ struct CHaloTraffic {
 // stateFromRoot: the ranks other than 0 hold only the nodes they read
 // (CSimulation::m_holdOnRead); rank 0 computes the flow field and the
 // global step and sends each its part.
-void ParTimeLoop(CSimulation& s, CParOutput& output, const CParComm& comm, CHaloTraffic& traffic,
-                 bool stateFromRoot);
+void ParTimeLoop(CSimulation& s, CReactions& rx, CParOutput& output, const CParComm& comm,
+                 CHaloTraffic& traffic, bool stateFromRoot);

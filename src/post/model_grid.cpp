@@ -6,6 +6,7 @@
 #include "post/result_exception.h"
 #include "run/message_sink.h"
 #include "run/run_control.h"
+#include "rxn/reactions.h"
 
 #include <new>
 
@@ -43,8 +44,9 @@ CModelGrid LoadModelGrid(const std::string& base) {
     CRunControl control(base.c_str());
     control.SetMessageSink(&sink);
     CSimulation sim(&control);
+    CReactions rx;
     try {
-        LoadModel(sim, base);
+        LoadModel(sim, rx, base);
     } catch (const Exception& e) {
         throw ResultException(e.Detail());
     } catch (const std::bad_alloc&) {

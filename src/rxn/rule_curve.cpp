@@ -3,6 +3,7 @@
 #include "model/exceptions.h"
 #include "model/simulation.h"
 #include "rxn/rxn_description.h"
+#include "rxn/rxn_work.h"
 
 #include <istream>
 #include <string>
@@ -135,7 +136,7 @@ double CRuleCurve::CompRate(const double* conc, const double* base, double* delt
     double amount;
     if (m_driver == -1) {
         // 3. A rate in time, over the local step on the reaction clock.
-        const double t0 = m_sim->LocalTime();
+        const double t0 = LocalTime(*m_sim);
         amount = CurveIntegral(t0, t0 + h, m0, m1);
     } else {
         // 4. The mean of curve x multiplier along the driver's path, times h.
@@ -159,7 +160,7 @@ void CRuleCurve::CompEqui(double* conc) {
     if (m_target < 0)
         throw NotSupportedException("Rule Curve Reaction without a target component");
 
-    const double u = m_driver == -1 ? m_sim->LocalEndTime() : conc[m_driver];
+    const double u = m_driver == -1 ? LocalEndTime(*m_sim) : conc[m_driver];
     const double v = CurveValue(u);
     if (m_multiplier == -1)
         AssignEntry(conc, m_target, v);

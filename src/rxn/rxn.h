@@ -11,7 +11,7 @@
 // entry per unit of reaction extent. The class's own fields follow.
 #pragma once
 
-#include "model/rxn_work.h"
+#include "rxn/rxn_work.h"
 
 #include <iosfwd>
 #include <memory>

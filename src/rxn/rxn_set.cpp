@@ -3,9 +3,9 @@
 #include "model/exceptions.h"
 #include "model/index.h"
 #include "model/limits.h"
-#include "model/rxn_work.h"
 #include "run/run_progress.h"
 #include "rxn/rxn.h"
+#include "rxn/rxn_work.h"
 
 #include <cmath>
 #include <istream>
@@ -28,7 +28,7 @@ int HoldFor(double fraction) {
                     " entries for a set of " + std::to_string(setComp));
 }
 
-void ReadList(std::istream& in, const std::vector<std::shared_ptr<CRxn>>& rxns,
+void ReadList(std::istream& in, const std::vector<std::unique_ptr<CRxn>>& rxns,
               std::vector<CRxn*>& list, int& count, const char* which) {
     count = 0;
     int n = 0;
@@ -58,7 +58,7 @@ CRxnSet::CRxnSet(CRunProgress* progress) : m_progress(progress) {}
 
 CRxnSet::~CRxnSet() = default;
 
-void CRxnSet::Read(std::istream& in, const std::vector<std::shared_ptr<CRxn>>& rxns, int nComp,
+void CRxnSet::Read(std::istream& in, const std::vector<std::unique_ptr<CRxn>>& rxns, int nComp,
                    int nMobile, double opzero) {
     m_nComp = nComp;
     m_firstMobile = nComp - nMobile;

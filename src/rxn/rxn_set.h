@@ -29,7 +29,7 @@ public:
 
     // Reads "e, e reaction indices, m, m reaction indices". Indices are
     // checked against rxns; a failed read throws BadFileException.
-    void Read(std::istream& in, const std::vector<std::shared_ptr<CRxn>>& rxns, int nComp,
+    void Read(std::istream& in, const std::vector<std::unique_ptr<CRxn>>& rxns, int nComp,
               int nMobile, double opzero);
 
     // Integrates one node over one global step.

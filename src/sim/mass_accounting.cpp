@@ -3,12 +3,13 @@
 #include "model/exceptions.h"
 #include "model/index.h"
 #include "model/limits.h"
-#include "model/rxn_work.h"
 #include "model/simulation.h"
 #include "model/transport_scheme.h"
+#include "rxn/reactions.h"
 #include "rxn/rxn.h"
 #include "rxn/rxn_description.h"
 #include "rxn/rxn_set.h"
+#include "rxn/rxn_work.h"
 #include "sim/chunk_sums.h"
 
 #include <algorithm>
@@ -19,25 +20,22 @@
 
 namespace {
 
-std::string ReactionTermName(const CSimulation& s, int record) {
+std::string ReactionTermName(const CReactions& rx, int record) {
     CRxnDescription d;
-    s.m_rxns[ToSize(record)]->Describe(d);
+    rx.m_rxns[ToSize(record)]->Describe(d);
     return "reaction " + std::to_string(record) + " " + d.TypeName();
 }
 
-int RecordOf(const CSimulation& s, const CRxn* rxn) {
-    for (size_t r = 0; r < s.m_rxns.size(); ++r)
-        if (s.m_rxns[r].get() == rxn)
-            return static_cast<int>(r);
-    return -1;
+int RecordOf(const CReactions& rx, const CRxn* rxn) {
+    return rx.IndexOf(rxn);
 }
 
 // Whether some reaction of a set some node uses may change the slot.
-bool SlotMayChange(const CSimulation& s, const std::vector<bool>& setUsed, int slot) {
-    for (size_t set = 0; set < s.m_rxnSets.size(); ++set) {
+bool SlotMayChange(const CReactions& rx, const std::vector<bool>& setUsed, int slot) {
+    for (size_t set = 0; set < rx.m_sets.size(); ++set) {
         if (!setUsed[set])
             continue;
-        const CRxnSet& rs = *s.m_rxnSets[set];
+        const CRxnSet& rs = *rx.m_sets[set];
         for (int row = 0; row < rs.m_nKinetic + rs.m_nEqui; ++row)
             if (rs.LedgerReaction(row)->ChangePerAmount(slot, row >= rs.m_nKinetic) != 0.0)
                 return true;
@@ -48,21 +46,22 @@ bool SlotMayChange(const CSimulation& s, const std::vector<bool>& setUsed, int s
 // The terms, entry by entry, each entry's reaction terms in record order;
 // rxnTerm[record x nComp + k] is the term of a reaction record's change of
 // entry k, made for every entry a used set's slot changes.
-void MakeTerms(const CSimulation& s, CMassBudget& b, std::vector<int>& rxnTerm) {
-    std::vector<bool> setUsed(s.m_rxnSets.size(), false);
+void MakeTerms(const CSimulation& s, const CReactions& rx, CMassBudget& b,
+               std::vector<int>& rxnTerm) {
+    std::vector<bool> setUsed(rx.m_sets.size(), false);
     for (int n = 0; n < s.m_nNodes; ++n)
         setUsed[s.m_nodeRxnSet[ToSize(n)]] = true;
     const size_t nComp = ToSize(s.m_nComp);
-    std::vector<bool> changes(s.m_rxns.size() * nComp, false);
-    for (size_t set = 0; set < s.m_rxnSets.size(); ++set)
+    std::vector<bool> changes(rx.m_rxns.size() * nComp, false);
+    for (size_t set = 0; set < rx.m_sets.size(); ++set)
         if (setUsed[set])
-            for (const CRxnSet::CLedgerSlot& slot : s.m_rxnSets[set]->m_ledgerSlots) {
-                const int record = RecordOf(s, s.m_rxnSets[set]->LedgerReaction(slot.m_row));
+            for (const CRxnSet::CLedgerSlot& slot : rx.m_sets[set]->m_ledgerSlots) {
+                const int record = RecordOf(rx, rx.m_sets[set]->LedgerReaction(slot.m_row));
                 changes[ToSize(record) * nComp + ToSize(slot.m_entry)] = true;
             }
-    const bool porosity = SlotMayChange(s, setUsed, SLOT_POROSITY);
+    const bool porosity = SlotMayChange(rx, setUsed, SLOT_POROSITY);
     b.m_porosity = porosity;
-    b.m_sourcesMayChange = SlotMayChange(s, setUsed, SLOT_SOURCE);
+    b.m_sourcesMayChange = SlotMayChange(rx, setUsed, SLOT_SOURCE);
     const int firstMobile = s.m_nComp - s.m_nMobile;
     b.m_sourceTerm.assign(nComp, -1);
     b.m_injectColumn.assign(nComp, -1);
@@ -71,7 +70,7 @@ void MakeTerms(const CSimulation& s, CMassBudget& b, std::vector<int>& rxnTerm) 
     b.m_sinkTerm.assign(nComp, -1);
     b.m_transportTerm.assign(nComp, -1);
     b.m_porosityTerm.assign(nComp, -1);
-    rxnTerm.assign(s.m_rxns.size() * nComp, -1);
+    rxnTerm.assign(rx.m_rxns.size() * nComp, -1);
     auto add = [&](int k, const std::string& name, EBudgetTerm kind) {
         b.m_terms.push_back(CBudgetTerm{k, name, kind});
         return static_cast<int>(b.m_terms.size()) - 1;
@@ -85,28 +84,29 @@ void MakeTerms(const CSimulation& s, CMassBudget& b, std::vector<int>& rxnTerm) 
         }
         if (porosity)
             b.m_porosityTerm[ToSize(k)] = add(k, "porosity", EBudgetTerm::POROSITY);
-        for (size_t record = 0; record < s.m_rxns.size(); ++record)
+        for (size_t record = 0; record < rx.m_rxns.size(); ++record)
             if (changes[record * nComp + ToSize(k)])
                 rxnTerm[record * nComp + ToSize(k)] =
-                    add(k, ReactionTermName(s, static_cast<int>(record)), EBudgetTerm::REACTION);
+                    add(k, ReactionTermName(rx, static_cast<int>(record)), EBudgetTerm::REACTION);
     }
     b.m_nTerms = static_cast<int>(b.m_terms.size());
 }
 
 // The term, row and change of each ledger slot of each set.
-void MapSets(const CSimulation& s, CMassBudget& b, const std::vector<int>& rxnTerm) {
+void MapSets(const CSimulation& s, const CReactions& rx, CMassBudget& b,
+             const std::vector<int>& rxnTerm) {
     const size_t nComp = ToSize(s.m_nComp);
-    b.m_setSlots.resize(s.m_rxnSets.size());
-    b.m_setRows.assign(s.m_rxnSets.size(), 0);
-    for (size_t set = 0; set < s.m_rxnSets.size(); ++set) {
-        const CRxnSet& rs = *s.m_rxnSets[set];
+    b.m_setSlots.resize(rx.m_sets.size());
+    b.m_setRows.assign(rx.m_sets.size(), 0);
+    for (size_t set = 0; set < rx.m_sets.size(); ++set) {
+        const CRxnSet& rs = *rx.m_sets[set];
         if (!rs.m_ledgerSlots.empty())
             b.m_setRows[set] = rs.m_nKinetic + rs.m_nEqui;
         // Every set writes its amounts (a set without slots into rows no
         // sum reads), so the matrix has rows for the largest.
         b.m_nRows = std::max(b.m_nRows, rs.m_nKinetic + rs.m_nEqui);
         for (const CRxnSet::CLedgerSlot& slot : rs.m_ledgerSlots) {
-            const size_t record = ToSize(RecordOf(s, rs.LedgerReaction(slot.m_row)));
+            const size_t record = ToSize(RecordOf(rx, rs.LedgerReaction(slot.m_row)));
             const int term = rxnTerm[record * nComp + ToSize(slot.m_entry)];
             if (term >= 0)
                 b.m_setSlots[set].push_back(CBudgetSlot{term, slot.m_row, slot.m_change});
@@ -178,18 +178,18 @@ void StorageFromSums(const CSimulation& s, CMassBudget& b, std::vector<double>& 
 
 } // namespace
 
-void PrepareBudget(CSimulation& s) {
+void PrepareBudget(CSimulation& s, CReactions& rx) {
     s.m_budget.reset();
     if (!s.m_writeBudget)
         return;
     try {
         auto b = std::make_unique<CMassBudget>();
         std::vector<int> rxnTerm;
-        MakeTerms(s, *b, rxnTerm);
-        MapSets(s, *b, rxnTerm);
-        for (CRxnWork& work : s.m_rxnWork)
+        MakeTerms(s, rx, *b, rxnTerm);
+        MapSets(s, rx, *b, rxnTerm);
+        for (CRxnWork& work : rx.m_works)
             work.AllocateLedger(b->m_nRows);
-        b->m_nThreads = static_cast<int>(s.m_rxnWork.size());
+        b->m_nThreads = static_cast<int>(rx.m_works.size());
         const size_t sums = ToSize(b->m_nTerms) * ToSize(b->m_nThreads);
         b->m_chunk.assign(sums, 0.0);
         b->m_amounts.assign(AmountsPerThread(s, *b) * ToSize(b->m_nThreads), 0.0);
@@ -214,10 +214,10 @@ void PrepareBudget(CSimulation& s) {
     }
 }
 
-void CBudgetChunk::Open(CSimulation& s, int thread, int begin, int end) {
+void CBudgetChunk::Open(CSimulation& s, const CReactions& rx, int thread, int begin, int end) {
     CMassBudget& b = *s.m_budget;
     // Every set's amounts fit in the thread's ledger and matrix.
-    const int ledgerRows = s.m_rxnWork[ToSize(thread)].m_ledgerRows;
+    const int ledgerRows = rx.m_works[ToSize(thread)].m_ledgerRows;
     if (ledgerRows < b.m_nRows)
         throw Exception("reaction work ledger of " + std::to_string(ledgerRows) +
                         " rows for sets of up to " + std::to_string(b.m_nRows));

@@ -5,17 +5,18 @@
 
 #include "model/limits.h"
 #include "model/mass_budget.h"
-#include "model/rxn_work.h"
+#include "rxn/rxn_work.h"
 
 #include <vector>
 
 class CSimulation;
+struct CReactions;
 struct CInjection;
 
 // Makes s.m_budget (when s.m_writeBudget), its terms and the ledgers of the
 // reaction works, and the water balance of the steady flow field. After the
 // flow field and the works are made.
-void PrepareBudget(CSimulation& s);
+void PrepareBudget(CSimulation& s, CReactions& rx);
 // The steady flow's volume rates at the nodes first..end-1, split as the
 // budget reports them.
 CWaterBudget WaterBalanceOf(const CSimulation& s, int first, int end);
@@ -26,7 +27,7 @@ CWaterBudget WaterBalanceOf(const CSimulation& s, int first, int end);
 struct CBudgetChunk {
     // Before the nodes begin..end-1 of a chunk are integrated: the thread's
     // sums and the model's arrays.
-    void Open(CSimulation& s, int thread, int begin, int end);
+    void Open(CSimulation& s, const CReactions& rx, int thread, int begin, int end);
     // Where the reactions' amounts of node n go (CRxnWork::m_ledgerPass);
     // the next node's column follows. None when the chunk's nodes have one
     // set whose reactions change no entry of the budget.

@@ -5,6 +5,7 @@
 #include "model/simulation.h"
 #include "run/message_sink.h"
 #include "run/run_progress.h"
+#include "rxn/reactions.h"
 #include "rxn/rxn.h"
 #include "rxn/rxn_set.h"
 
@@ -25,18 +26,10 @@ int ChangedFlowSlot(const CRxn& rxn, bool equilibrium) {
     return -1;
 }
 
-// The reaction record of rxn in the model's list (-1: not found).
-int RecordOf(const CSimulation& s, const CRxn* rxn) {
-    for (size_t r = 0; r < s.m_rxns.size(); ++r)
-        if (s.m_rxns[r].get() == rxn)
-            return static_cast<int>(r);
-    return -1;
-}
-
 // The first node held that uses each reaction set (-1: none), in one pass
 // over the nodes.
-std::vector<int> FirstNodeOfEachSet(const CSimulation& s) {
-    std::vector<int> first(s.m_rxnSets.size(), -1);
+std::vector<int> FirstNodeOfEachSet(const CSimulation& s, const CReactions& rx) {
+    std::vector<int> first(rx.m_sets.size(), -1);
     const unsigned char* sets = s.m_nodeRxnSet.get();
     for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n) {
         const size_t q = sets[n];
@@ -46,9 +39,10 @@ std::vector<int> FirstNodeOfEachSet(const CSimulation& s) {
     return first;
 }
 
-std::string Warning(const CSimulation& s, const CRxn* rxn, int slot, int node) {
-    return "reaction record " + std::to_string(RecordOf(s, rxn)) + " changes the " +
-           SlotName(slot) + " of node (" + std::to_string(node / s.m_nCols) + ", " +
+std::string Warning(const CSimulation& s, const CReactions& rx, const CRxn* rxn, int slot,
+                    int node) {
+    return "reaction record " + std::to_string(rx.IndexOf(rxn)) + " changes the " + SlotName(slot) +
+           " of node (" + std::to_string(node / s.m_nCols) + ", " +
            std::to_string(node % s.m_nCols) +
            ") during the run, but the heads and the flow field are those of the start "
            "time for the whole run";
@@ -63,10 +57,10 @@ std::string EndBeforeStartWarning(const CSimulation& s) {
            ExactText(s.m_startTime) + "; the run writes the state at the start time only";
 }
 
-std::string SteadyFlowWarning(const CSimulation& s) {
-    const std::vector<int> firstNode = FirstNodeOfEachSet(s);
-    for (size_t q = 0; q < s.m_rxnSets.size(); ++q) {
-        const CRxnSet* set = s.m_rxnSets[q].get();
+std::string SteadyFlowWarning(const CSimulation& s, const CReactions& rx) {
+    const std::vector<int> firstNode = FirstNodeOfEachSet(s, rx);
+    for (size_t q = 0; q < rx.m_sets.size(); ++q) {
+        const CRxnSet* set = rx.m_sets[q].get();
         if (set == nullptr)
             continue;
         const int node = firstNode[q];
@@ -74,26 +68,26 @@ std::string SteadyFlowWarning(const CSimulation& s) {
             continue;
         for (const CRxn* rxn : set->m_kinetic)
             if (const int slot = ChangedFlowSlot(*rxn, false); slot >= 0)
-                return Warning(s, rxn, slot, node);
+                return Warning(s, rx, rxn, slot, node);
         for (const CRxn* rxn : set->m_equi)
             if (const int slot = ChangedFlowSlot(*rxn, true); slot >= 0)
-                return Warning(s, rxn, slot, node);
+                return Warning(s, rx, rxn, slot, node);
     }
     return std::string();
 }
 
-std::vector<std::string> ModelWarnings(const CSimulation& s) {
+std::vector<std::string> ModelWarnings(const CSimulation& s, const CReactions& rx) {
     std::vector<std::string> lines;
-    for (std::string line : {EndBeforeStartWarning(s), SteadyFlowWarning(s)})
+    for (std::string line : {EndBeforeStartWarning(s), SteadyFlowWarning(s, rx)})
         if (!line.empty())
             lines.push_back(std::move(line));
     return lines;
 }
 
-void WarnOfModel(const CSimulation& s) {
+void WarnOfModel(const CSimulation& s, const CReactions& rx) {
     CMessageSink* sink = s.m_progress ? s.m_progress->GetMessageSink() : nullptr;
     if (sink == nullptr)
         return;
-    for (const std::string& line : ModelWarnings(s))
+    for (const std::string& line : ModelWarnings(s, rx))
         sink->WriteWarning(line.c_str());
 }

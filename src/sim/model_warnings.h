@@ -6,14 +6,15 @@
 #include <vector>
 
 class CSimulation;
+struct CReactions;
 
 // An end time before the start time: the run writes one record and ends.
 std::string EndBeforeStartWarning(const CSimulation& s);
 // A reaction that changes a node's water source or conductivity: the heads
 // and the flow field are computed once, at the start, and do not follow it.
 // Names the first such reaction and the first of the nodes held that use it.
-std::string SteadyFlowWarning(const CSimulation& s);
+std::string SteadyFlowWarning(const CSimulation& s, const CReactions& rx);
 // Every warning above that applies, in that order.
-std::vector<std::string> ModelWarnings(const CSimulation& s);
+std::vector<std::string> ModelWarnings(const CSimulation& s, const CReactions& rx);
 // Writes them to the run control's message sink (if it has one).
-void WarnOfModel(const CSimulation& s);
+void WarnOfModel(const CSimulation& s, const CReactions& rx);

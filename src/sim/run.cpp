@@ -10,6 +10,7 @@
 #include "model/simulation.h"
 #include "run/message_sink.h"
 #include "run/run_control.h"
+#include "rxn/reactions.h"
 #include "sim/time_loop.h"
 
 #include <algorithm>
@@ -89,8 +90,9 @@ void RunSimulation(CSimulation& s, CRunControl& runControl) {
             CStopwatch watch;
             // Held until the files are closed: a second run on the base fails at once.
             const CModelLock lock(base);
+            CReactions rx; // the model's reactions, for the run
             if (control->CheckContinue()) {
-                LoadModel(s, base);
+                LoadModel(s, rx, base);
                 s.m_times.m_read = watch.Lap();
                 s.m_times.m_nNodes = s.m_nNodes;
                 s.m_times.m_threadsOffered = s.m_nThreads;
@@ -123,7 +125,7 @@ void RunSimulation(CSimulation& s, CRunControl& runControl) {
                 watch.Lap();
                 output.Open();
                 s.m_times.m_output += watch.Lap();
-                TimeLoop(s, output);
+                TimeLoop(s, rx, output);
                 watch.Lap();
                 output.Finish(s);
                 s.m_times.m_output += watch.Lap();

@@ -16,6 +16,7 @@
 #include "run/message_sink.h"
 #include "run/run_progress.h"
 #include "run/thread_team.h"
+#include "rxn/reactions.h"
 #include "rxn/rxn_set.h"
 #include "sim/mass_accounting.h"
 #include "sim/model_warnings.h"
@@ -85,10 +86,10 @@ bool NegativeAfterTransport(const double* start, const double* transport, int fi
 // held, and the node ends below zero, which no sound answer does. Where the
 // transport alone leaves the node at zero or above, the reactions then act
 // on what is there. The node's step control starts again as it was.
-void IntegrateNode(CSimulation& s, int n, CRxnWork& work, bool split) {
+void IntegrateNode(CSimulation& s, const CReactions& rx, int n, CRxnWork& work, bool split) {
     const int nComp = s.m_nComp;
     const int offset = n * nComp;
-    const CRxnSet& set = *s.m_rxnSets[s.m_nodeRxnSet.get()[n]];
+    const CRxnSet& set = *rx.m_sets[s.m_nodeRxnSet.get()[n]];
     const double* start = s.m_state + offset;
     double* state = s.m_stateNew.get() + offset;
     const double* transport = s.m_transportDelta + offset;
@@ -115,9 +116,10 @@ void IntegrateNode(CSimulation& s, int n, CRxnWork& work, bool split) {
 // A node's failure names the reaction record that failed (if a reaction
 // did), the node and the global step. Only on that path: the loops pay
 // nothing for it.
-void NameFailure(const CSimulation& s, Exception& e, int n, const CRxnWork& work) {
-    for (size_t r = 0; work.m_rxn && r < s.m_rxns.size(); ++r)
-        if (s.m_rxns[r].get() == work.m_rxn)
+void NameFailure(const CSimulation& s, const CReactions& rx, Exception& e, int n,
+                 const CRxnWork& work) {
+    for (size_t r = 0; work.m_rxn && r < rx.m_rxns.size(); ++r)
+        if (rx.m_rxns[r].get() == work.m_rxn)
             e.AddWhere("in reaction record " + std::to_string(r));
     e.AddWhere("at node (" + std::to_string(n / s.m_nCols) + ", " + std::to_string(n % s.m_nCols) +
                ") in the global step from time " + ExactText(s.m_currentTime));
@@ -131,8 +133,9 @@ namespace {
 // (null otherwise); POROSITY: a reaction may change a porosity. A function
 // of its own for each, so that each loop keeps its values in registers.
 template <bool BUDGET, bool POROSITY>
-__attribute__((noinline)) void IntegrateChunkNodes(CSimulation& s, int begin, int end,
-                                                   CRxnWork& work, CBudgetChunk* sums, bool split) {
+__attribute__((noinline)) void IntegrateChunkNodes(CSimulation& s, const CReactions& rx, int begin,
+                                                   int end, CRxnWork& work, CBudgetChunk* sums,
+                                                   bool split) {
     double* column = BUDGET ? sums->Column(begin) : nullptr;
     const int step = column ? 1 : 0; // a null column stays null
     for (int n = begin; n < end; ++n) {
@@ -143,9 +146,9 @@ __attribute__((noinline)) void IntegrateChunkNodes(CSimulation& s, int begin, in
             column += step;
         }
         try {
-            IntegrateNode(s, n, work, split);
+            IntegrateNode(s, rx, n, work, split);
         } catch (Exception& e) {
-            NameFailure(s, e, n, work);
+            NameFailure(s, rx, e, n, work);
             throw;
         }
         if (BUDGET)
@@ -157,20 +160,20 @@ __attribute__((noinline)) void IntegrateChunkNodes(CSimulation& s, int begin, in
 
 } // namespace
 
-void IntegrateChunk(CSimulation& s, int begin, int end, int thread, bool account) {
-    CRxnWork& work = s.m_rxnWork[ToSize(thread)];
+void IntegrateChunk(CSimulation& s, CReactions& rx, int begin, int end, int thread, bool account) {
+    CRxnWork& work = rx.m_works[ToSize(thread)];
     const bool split = s.Transport().IsImplicit();
     if (!account || s.m_budget == nullptr) {
         work.m_ledgerPass = nullptr; // a pass that is not accounted keeps no amounts
-        IntegrateChunkNodes<false, false>(s, begin, end, work, nullptr, split);
+        IntegrateChunkNodes<false, false>(s, rx, begin, end, work, nullptr, split);
         return;
     }
     CBudgetChunk sums;
-    sums.Open(s, thread, begin, end);
+    sums.Open(s, rx, thread, begin, end);
     if (sums.m_porosity)
-        IntegrateChunkNodes<true, true>(s, begin, end, work, &sums, split);
+        IntegrateChunkNodes<true, true>(s, rx, begin, end, work, &sums, split);
     else
-        IntegrateChunkNodes<true, false>(s, begin, end, work, &sums, split);
+        IntegrateChunkNodes<true, false>(s, rx, begin, end, work, &sums, split);
     sums.SumNodes();
     sums.AddReactions();
     sums.AddTransport();
@@ -183,10 +186,10 @@ namespace {
 // threads give the serial loop's bits. A failure ends the step as in the
 // serial loop: the one of the lowest node is thrown. account: the changes go
 // into the budget.
-void IntegrateNodes(CSimulation& s, bool account = true) {
+void IntegrateNodes(CSimulation& s, CReactions& rx, bool account = true) {
     if (s.m_nThreads == 1) {
         for (int begin = 0; begin < s.m_nNodes; begin += RXN_NODE_CHUNK)
-            IntegrateChunk(s, begin, std::min(s.m_nNodes, begin + RXN_NODE_CHUNK), 0, account);
+            IntegrateChunk(s, rx, begin, std::min(s.m_nNodes, begin + RXN_NODE_CHUNK), 0, account);
         return;
     }
     CFirstFailure failure;
@@ -195,7 +198,7 @@ void IntegrateNodes(CSimulation& s, bool account = true) {
         if (failure.Skips(begin))
             return;
         try {
-            IntegrateChunk(s, begin, end, thread, account);
+            IntegrateChunk(s, rx, begin, end, thread, account);
         } catch (...) {
             failure.Record(begin, std::current_exception());
         }
@@ -311,7 +314,7 @@ void WarnOfReverseFlow(const CSimulation& s) {
 
 // One work per thread and the threads themselves, made here once for the
 // whole loop.
-void PrepareWork(CSimulation& s) {
+void PrepareWork(CSimulation& s, CReactions& rx) {
     if (s.m_nThreads < 1)
         s.m_nThreads = 1;
     if (s.m_nThreads > THREADS_MAX)
@@ -326,9 +329,9 @@ void PrepareWork(CSimulation& s) {
             s.m_transportScratch.assign(scratch, 0.0);
         PrepareUpstreamWork(s);
         s.Transport().Prepare(s);
-        s.m_rxnWork.clear();
-        s.m_rxnWork.resize(ToSize(s.m_nThreads));
-        for (CRxnWork& work : s.m_rxnWork)
+        rx.m_works.clear();
+        rx.m_works.resize(ToSize(s.m_nThreads));
+        for (CRxnWork& work : rx.m_works)
             work.Allocate(s.m_nComp);
     } catch (const std::bad_alloc&) {
         const double bytes = faceBytes + 8.0 * (static_cast<double>(scratch) +
@@ -342,13 +345,13 @@ void PrepareWork(CSimulation& s) {
 // An implicit step that does not know the reactions' rate yet (the first)
 // is taken without a trace (no budget, no output), each pass from the same
 // start, until the rate settles; then the step is taken for good.
-void SettleReactionRate(CSimulation& s, CStopwatch& watch) {
+void SettleReactionRate(CSimulation& s, CReactions& rx, CStopwatch& watch) {
     CTransportScheme& transport = s.Transport();
     for (int passes = 0; transport.NeedsTrialPass(passes); ++passes) {
         transport.StartTrial(s);
         transport.Step(s);
         s.m_times.m_transport += watch.Lap();
-        IntegrateNodes(s, false);
+        IntegrateNodes(s, rx, false);
         const bool settled = transport.NoteReactionRate(s);
         transport.EndTrial(s);
         s.m_times.m_reactions += watch.Lap();
@@ -399,14 +402,14 @@ void PrepareFlowAndStep(CSimulation& s) {
     }
 }
 
-void PrepareStepWork(CSimulation& s) {
-    PrepareWork(s);
-    PrepareBudget(s);
+void PrepareStepWork(CSimulation& s, CReactions& rx) {
+    PrepareWork(s, rx);
+    PrepareBudget(s, rx);
 }
 
-void PrepareTimeLoop(CSimulation& s) {
+void PrepareTimeLoop(CSimulation& s, CReactions& rx) {
     PrepareFlowAndStep(s);
-    PrepareStepWork(s);
+    PrepareStepWork(s, rx);
 }
 
 void CheckStepAdvances(const CSimulation& s) {
@@ -424,14 +427,14 @@ void CheckStepAdvances(const CSimulation& s) {
 namespace {
 
 // One global step of transport and reactions.
-void GlobalStep(CSimulation& s, CRunOutput& output) {
+void GlobalStep(CSimulation& s, CReactions& rx, CRunOutput& output) {
     CheckStepAdvances(s);
     CStopwatch watch;
     StartGlobalStep(s, 0, s.m_nValues);
-    SettleReactionRate(s, watch);
+    SettleReactionRate(s, rx, watch);
     s.Transport().Step(s);
     s.m_times.m_transport += watch.Lap();
-    IntegrateNodes(s);
+    IntegrateNodes(s, rx);
     s.Transport().NoteReactionRate(s);
     s.m_times.m_reactions += watch.Lap();
     s.m_times.m_globalSteps += 1;
@@ -490,7 +493,7 @@ void ReportProgress(CSimulation& s) {
 
 } // namespace
 
-void TimeLoop(CSimulation& s, CRunOutput& output) {
+void TimeLoop(CSimulation& s, CReactions& rx, CRunOutput& output) {
     CRunProgress* control = s.m_progress;
     control->SetStatus("Simulating ...");
     // The reaction clock runs one input step behind the step being integrated.
@@ -499,9 +502,9 @@ void TimeLoop(CSimulation& s, CRunOutput& output) {
     CRecordClock records(s.m_startTime, s.m_outputInterval);
     const double bound = StateRangeBound(s, 0, s.m_nNodes);
 
-    WarnOfModel(s);
+    WarnOfModel(s, rx);
     const CTransportChoice transport(s);
-    PrepareTimeLoop(s);
+    PrepareTimeLoop(s, rx);
 
     CStopwatch watch;
     for (;;) {
@@ -510,7 +513,7 @@ void TimeLoop(CSimulation& s, CRunOutput& output) {
         while (records.Pending(s.m_currentTime)) {
             if (!control->CheckContinue())
                 break;
-            GlobalStep(s, output);
+            GlobalStep(s, rx, output);
         }
         ReportProgress(s);
         CheckStateIsFinite(s, 0, s.m_nValues);

@@ -7,8 +7,9 @@
 
 class CRunOutput;
 class CSimulation;
+struct CReactions;
 
-void TimeLoop(CSimulation& s, CRunOutput& output);
+void TimeLoop(CSimulation& s, CReactions& rx, CRunOutput& output);
 
 // The parts of the loop, over a range of values or nodes where a range is
 // given: TimeLoop runs them over the whole grid, a run over several processes
@@ -17,12 +18,12 @@ void TimeLoop(CSimulation& s, CRunOutput& output);
 // The flow field, the global step (computed, or the model's checked against
 // the stable one), the work of the threads and the mass budget's terms:
 // PrepareFlowAndStep, then PrepareStepWork.
-void PrepareTimeLoop(CSimulation& s);
+void PrepareTimeLoop(CSimulation& s, CReactions& rx);
 // The flow field and the global step, over the whole grid.
 void PrepareFlowAndStep(CSimulation& s);
 // The work of the threads and the mass budget's terms (the cell volumes of
 // the nodes held).
-void PrepareStepWork(CSimulation& s);
+void PrepareStepWork(CSimulation& s, CReactions& rx);
 // Warns when the step the run computed, which node limiting sets (-1: no
 // node), takes more than STEP_COUNT_WARN global steps over the run: a node of
 // tiny porosity can make a run that never ends in practice.
@@ -42,7 +43,8 @@ void StartGlobalStep(CSimulation& s, int first, int end);
 // is the same whichever thread (or process) took which chunk. A failure
 // names its node and is thrown. A chunk not accounted (a trial pass of the
 // implicit step) adds nothing to the budget.
-void IntegrateChunk(CSimulation& s, int begin, int end, int thread, bool account = true);
+void IntegrateChunk(CSimulation& s, CReactions& rx, int begin, int end, int thread,
+                    bool account = true);
 // A record must hold numbers a reader can use: a value among first..end-1
 // of m_stateNew that is not finite ends the run before it is written, naming
 // the first such value.

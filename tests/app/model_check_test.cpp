@@ -50,7 +50,7 @@ void ExpectPart(const std::string& summary, const std::string& part) {
 // with their lists and nodes.
 TEST(ModelCheck, SummaryNamesWhatWasRead) {
     CheckedModel m(CHECK_MODEL);
-    const std::string s = ModelSummary(m.sim, "dir/m");
+    const std::string s = ModelSummary(m.sim, m.rx, "dir/m");
     for (const char* part :
          {"model: dir/m.kvi\n",
           "grid:\n  rows: 3 (row coordinates 0 .. 2)\n  columns: 4 (column coordinates 0 .. "
@@ -99,7 +99,7 @@ TEST(ModelCheck, TheTransportTimeShowsWhenGiven) {
     for (const auto& row : rows) {
         CheckedModel m(CHECK_MODEL);
         ReadExtension(m.sim, row.text, "dir/m.kvx");
-        ExpectPart(ModelSummary(m.sim, "dir/m"), row.expected);
+        ExpectPart(ModelSummary(m.sim, m.rx, "dir/m"), row.expected);
     }
 }
 
@@ -116,7 +116,7 @@ TEST(ModelCheck, InjectionNamesItsNodesAndWhenHeldOnesAreChecked) {
                   "concentration = { B = 2.5, A = 0 }\n"
                   "[[inject]]\nnodes = [[2, 3], [0, 1]]\nconcentration = { A = 4 }\n",
                   "m.kvx");
-    ExpectPart(ModelSummary(m.sim, "m"),
+    ExpectPart(ModelSummary(m.sim, m.rx, "m"),
                "injection: 2 tables, 4 nodes\n"
                "  edge (inject[0], line 3): rectangle rows 0..1, columns 0..0: 2 nodes\n"
                "    concentration: A (7) 0, B (8) 2.5\n"
@@ -130,7 +130,7 @@ TEST(ModelCheck, InjectionNamesItsNodesAndWhenHeldOnesAreChecked) {
 // The outcome of the listing check on the model text.
 std::string ReadAndCheck(const std::string& text) {
     CheckedModel m(text);
-    return Outcome([&] { CheckRxnListings(m.sim); });
+    return Outcome([&] { CheckRxnListings(m.sim, m.rx); });
 }
 
 std::string WithSets(const std::string& defaultSet, const std::string& sets) {
@@ -153,8 +153,8 @@ TEST(ModelCheck, MisplacedReactionsAreFailuresOrNotes) {
         "input: reaction 1 (CLinAssign, equilibrium) is listed among the kinetic reactions "
         "of reaction set 0, which 12 nodes use (field 21): a run would stop at its first node");
     CheckedModel m(WithSets("1", "1 0  0  0 0"));
-    EXPECT_EQ(Outcome([&] { CheckRxnListings(m.sim); }), "");
-    ExpectPart(ModelSummary(m.sim, "m"),
+    EXPECT_EQ(Outcome([&] { CheckRxnListings(m.sim, m.rx); }), "");
+    ExpectPart(ModelSummary(m.sim, m.rx, "m"),
                "  set 0: used by 0 nodes\n    equilibrium: 0 CKinDualMonod\n    kinetic: none\n"
                "    note: reaction 0 (CKinDualMonod, kinetic) cannot serve as an equilibrium "
                "reaction\n  set 1: used by 12 nodes\n");

@@ -250,7 +250,7 @@ TEST(Reader, WhatTheFileSaysLandsInItsFields) {
     EXPECT_EQ(std::vector<double>(s.m_stateNew.get(), s.m_stateNew.get() + 16),
               (std::vector<double>{10, 0, 0.3, 1, 1, 0, 0, 1, 0, 0, 0.3, 1, 1, 0, 0, 0}));
     EXPECT_EQ(s.m_nodeType[0] + s.m_nodeType[1], 2 * NODE_HEAD);
-    EXPECT_EQ(s.m_rxnSets[0]->m_firstMobile, 7);
+    EXPECT_EQ(e.rx.m_sets[0]->m_firstMobile, 7);
     EXPECT_EQ(e.control.GetEndTime(), 10.0);
 
     // Integers take the base of their prefix (octal 010 overrides: eight),

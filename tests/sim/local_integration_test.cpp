@@ -2,8 +2,8 @@
 // corrector, the halving of a failed local step, the node's fraction and hold,
 // and the endings below opzero and below 2^-24 of the global step.
 #include "io/rxn_factory.h"
-#include "model/rxn_work.h"
 #include "rxn/rxn_set.h"
+#include "rxn/rxn_work.h"
 #include "support/engine.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +20,7 @@ constexpr int NCOMP = 9; // 7 hydraulic slots, 1 immobile, 1 mobile
 // One node and a set of stand-in (or real) reactions.
 struct CNode {
     CRunControl control{"m"};
-    std::vector<std::shared_ptr<CRxn>> rxns;
+    std::vector<std::unique_ptr<CRxn>> rxns;
     CRxnSet set{&control};
     double start[NCOMP] = {};
     double state[NCOMP] = {}; // on entry: the change over the previous step
@@ -295,19 +295,20 @@ TEST(LocalIntegration, AReactionInTheWrongListFailsAtFirstUse) {
 TEST(LocalIntegration, TimeDrivenCurvesReadTheReactionClock) {
     CEngine engine;
     CSimulation& sim = engine.sim;
-    sim.m_rxnSets.push_back(std::make_unique<CRxnSet>(nullptr));
+    CReactions& rx = engine.rx;
+    rx.m_sets.push_back(std::make_unique<CRxnSet>(nullptr));
     // Kinetic y = u adding to entry 0; equilibrium y = u setting entry 1.
     for (const char* record :
          {"1 0 0  1 -1 -1 2  0 0  100 100 ", "0 0 0  -1 -1 -1 2 1  0 0  100 100 "})
-        sim.m_rxns.push_back(CreateRxn(14, *ModelStream(record), 3, &sim));
-    sim.m_rxnSets[0]->Read(*ModelStream("1 1  1 0 "), sim.m_rxns, 3, 1, 1e-9);
+        rx.m_rxns.push_back(CreateRxn(14, *ModelStream(record), 3, &sim));
+    rx.m_sets[0]->Read(*ModelStream("1 1  1 0 "), rx.m_rxns, 3, 1, 1e-9);
     sim.m_rxnBaseTime = 10.0 - 1.0;
     const double start[3] = {}, transport[3] = {};
     double state[3] = {};
     double fraction = 0.5;
     int hold = 3;
     CRxnWork work(3);
-    sim.m_rxnSets[0]->Integrate(start, state, transport, 1.0, &fraction, &hold, work);
+    rx.m_sets[0]->Integrate(start, state, transport, 1.0, &fraction, &hold, work);
     EXPECT_EQ(state[0], 9.5);  // the integral of u over [9, 10], not [10, 11]
     EXPECT_EQ(state[1], 10.0); // u at the clock's end of the last local step
     EXPECT_EQ(state[2], 0.0);

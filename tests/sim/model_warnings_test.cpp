@@ -51,7 +51,7 @@ TEST(ModelWarnings, NameTheEndBeforeTheStartAndReactionsOnTheFlow) {
         SCOPED_TRACE(row.what);
         CEngine engine;
         engine.Read(row.model);
-        EXPECT_EQ(ModelWarnings(engine.sim), row.expected);
+        EXPECT_EQ(ModelWarnings(engine.sim, engine.rx), row.expected);
     }
 }
 

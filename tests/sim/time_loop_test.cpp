@@ -2,7 +2,7 @@
 // that lists them, the stable global step, the reaction clock, threads,
 // cancel at every stage, and how each class of failure is reported.
 #include "model/index.h"
-#include "model/rxn_work.h"
+#include "rxn/rxn_work.h"
 #include "sim/run.h"
 #include "support/engine.h"
 
@@ -169,7 +169,7 @@ TEST(TimeLoop, ReactionClockAndNodeOrder) {
     model.cols = 3;
     std::vector<std::array<double, 3>> seen;
     const CLoopRun run = RunLoop(model, [&](CEngine& e) {
-        AddStandInRate(e.sim, [&, sim = &e.sim](const double*, double*, double) {
+        AddStandInRate(e, [&, sim = &e.sim](const double*, double*, double) {
             const std::array<double, 3> now{sim->m_currentTime, sim->m_rxnBaseTime,
                                             double(sim->m_currentNode)};
             if (seen.empty() || seen.back() != now)
@@ -183,7 +183,7 @@ TEST(TimeLoop, ReactionClockAndNodeOrder) {
 
     double firstBase = -1.0;
     RunLoop(Clock(2, 3, 0, 1), [&](CEngine& e) {
-        AddStandInRate(e.sim, [&, sim = &e.sim](const double*, double*, double) {
+        AddStandInRate(e, [&, sim = &e.sim](const double*, double*, double) {
             if (firstBase < 0.0)
                 firstBase = sim->m_rxnBaseTime;
         });
@@ -202,7 +202,7 @@ CTestModel Grid() {
 CLoopRun RunGrid(int threads, const std::function<void(CSimulation&)>& rate) {
     return RunLoop(Grid(), [&](CEngine& e) {
         e.sim.m_nThreads = threads;
-        AddStandInRate(e.sim, [&, sim = &e.sim](const double*, double*, double) { rate(*sim); });
+        AddStandInRate(e, [&, sim = &e.sim](const double*, double*, double) { rate(*sim); });
     });
 }
 
@@ -217,7 +217,7 @@ TEST(TimeLoop, WithThreadsTheFailureOfTheLowestNodeEndsTheRun) {
         for (int threads : {1, 2, 3}) {
             const CLoopRun run = RunGrid(threads, [&](CSimulation& sim) {
                 const int node = CRxnWork::Current()->m_node;
-                if (sim.LocalTime() < 0.5 || !failing.count(node))
+                if (LocalTime(sim) < 0.5 || !failing.count(node))
                     return;
                 if (node == notSupported)
                     throw NotSupportedException("node " + std::to_string(node));
@@ -265,7 +265,7 @@ TEST(TimeLoop, CancelAtEveryStage) {
         if (at == 1)
             engine.control.Cancel();
         if (at == 2)
-            AddStandInRate(engine.sim, [&](const double*, double*, double) {
+            AddStandInRate(engine, [&](const double*, double*, double) {
                 if (engine.sim.m_currentTime > 0.15)
                     engine.control.Cancel();
             });

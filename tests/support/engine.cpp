@@ -85,7 +85,7 @@ void CEngine::Read(const std::string& text) {
 }
 
 void CEngine::Read(std::istream& in) {
-    ReadInput(sim, in);
+    ReadInput(sim, rx, in);
 }
 
 void CEngine::Heads() {
@@ -131,7 +131,7 @@ void CEngine::Close(const std::string&) {
 }
 
 void CEngine::Loop() {
-    TimeLoop(sim, *output);
+    TimeLoop(sim, rx, *output);
 }
 
 void CEngine::Abandon() {
@@ -200,10 +200,10 @@ void CStandInRxn::CompEqui(double* conc) {
     m_equi(conc);
 }
 
-void AddStandInRate(CSimulation& sim, CStandInRxn::Rate rate) {
-    sim.m_rxns.push_back(std::make_unique<CStandInRxn>(sim.m_nComp, &sim, std::move(rate)));
-    CRxnSet& set = *sim.m_rxnSets[0];
-    set.m_kinetic.push_back(sim.m_rxns.back().get());
+void AddStandInRate(CEngine& e, CStandInRxn::Rate rate) {
+    e.rx.m_rxns.push_back(std::make_unique<CStandInRxn>(e.sim.m_nComp, &e.sim, std::move(rate)));
+    CRxnSet& set = *e.rx.m_sets[0];
+    set.m_kinetic.push_back(e.rx.m_rxns.back().get());
     set.m_nKinetic = static_cast<int>(set.m_kinetic.size());
     set.MakeLedgerSlots();
 }

@@ -9,6 +9,7 @@
 #include "model/limits.h"
 #include "model/simulation.h"
 #include "run/run_control.h"
+#include "rxn/reactions.h"
 #include "rxn/rxn.h"
 #include "support/test_support.h"
 
@@ -128,6 +129,7 @@ public:
     CRunControl control;
     CRecordingSink sink;
     CSimulation sim;
+    CReactions rx;                        // the model's reactions, read with it
     std::unique_ptr<COutputFiles> output; // between Open and the end of the engine
 };
 
@@ -167,6 +169,6 @@ private:
 };
 
 // Appends a stand-in rate to the kinetic list of the model's reaction set 0.
-void AddStandInRate(CSimulation& sim, CStandInRxn::Rate rate);
+void AddStandInRate(CEngine& e, CStandInRxn::Rate rate);
 
 } // namespace kova_test

@@ -1,6 +1,7 @@
-#include "model/rxn_work.h"
+#include "rxn/rxn_work.h"
 
 #include "model/index.h"
+#include "model/simulation.h"
 
 #include <cstdint>
 
@@ -32,4 +33,18 @@ void CRxnWork::AllocateLedger(int rows) {
     m_ledgerStorage.reset(new double[count]());
     m_ledgerRows = rows;
     m_ledgerCarry = m_ledgerStorage.get();
+}
+
+double LocalTime(const CSimulation& s) {
+    const CRxnWork* work = CRxnWork::Current();
+    if (!work)
+        return s.m_rxnBaseTime;
+    return s.m_rxnBaseTime + work->m_elapsed;
+}
+
+double LocalEndTime(const CSimulation& s) {
+    const CRxnWork* work = CRxnWork::Current();
+    if (!work)
+        return s.m_rxnBaseTime;
+    return s.m_rxnBaseTime + work->m_elapsed + work->m_localStep;
 }
