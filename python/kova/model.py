@@ -23,6 +23,7 @@ import math
 import os
 import re
 import secrets
+import shutil
 import stat
 import tempfile
 from dataclasses import dataclass
@@ -218,6 +219,8 @@ class Model:
                                                for name in HYDRAULIC_ENTRIES}
         self._values["porosity"][...] = np.nan      # no sensible default: must be set
         self._fixed = np.zeros(shape, dtype=bool)
+        # Where the model was last read from or written to (run() runs there).
+        self._base: Optional[str] = None
         self._wells: List[Well] = []
         self.start_time = 0.0
         self.end_time = 1.0
@@ -986,6 +989,7 @@ class Model:
                     if path is not None:
                         _remove_quietly(path)
             _sync_directory(model_path)
+        self._base = base
 
     # -- the engine -------------------------------------------------------------
 
@@ -1028,8 +1032,11 @@ class Model:
         Parameters
         ----------
         base : str or path-like, optional
-            Where to write the model and its results; a new temporary
-            directory (kept: the results are read from it lazily) when None.
+            Where to write the model and its results. When None: where the
+            model was last read from or written to (its ``BASE.kvi`` is
+            written anew there), the results read lazily from its files; for
+            a model never read or written, a temporary folder, whose results
+            are loaded into memory before the folder is removed.
         threads : int, optional
             Threads of the run (>= 1); all the hardware threads when None.
         progress : bool
@@ -1040,7 +1047,8 @@ class Model:
         Returns
         -------
         xarray.Dataset
-            The run's records, as :func:`kova.open_results` opens them.
+            The run's records, as :func:`kova.open_results` opens them
+            (loaded into memory when the run was in a temporary folder).
 
         Raises
         ------
@@ -1056,12 +1064,24 @@ class Model:
         if not isinstance(progress, bool):
             _fail("progress", progress, "must be True or False")
         self.validate()
-        if base is None:
-            base = os.path.join(tempfile.mkdtemp(prefix="kova-run-"), "model")
-        base = os.fspath(base)
-        self.write(base)
-        run_base(base, threads=threads, progress=progress)
-        return open_results(base)
+        if base is None and self._base is not None:
+            base = self._base
+        if base is not None:
+            base = os.fspath(base)
+            self.write(base)
+            run_base(base, threads=threads, progress=progress)
+            return open_results(base)
+        folder = tempfile.mkdtemp(prefix="kova-run-")
+        try:
+            base = os.path.join(folder, "model")
+            kept = self._base
+            self.write(base)
+            self._base = kept  # the folder goes: it is no place to run again
+            run_base(base, threads=threads, progress=progress)
+            with open_results(base) as results:
+                return results.load()
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
 
     # -- reading ------------------------------------------------------------
 
@@ -1111,6 +1131,7 @@ class Model:
         model._sets = [ReactionSet(equilibrium=tuple(e), kinetic=tuple(k))
                        for e, k in contents.reaction_sets]
         model._node_set = contents.reaction_set.astype(np.int64)
+        model._base = os.fspath(base)
         return model
 
 

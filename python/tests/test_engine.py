@@ -120,6 +120,32 @@ def test_run_returns_the_results_and_check_the_summary(tmp_path, capfd):
     assert capfd.readouterr().err == ""
 
 
+# Where run() without a base runs: in a temporary folder (the results loaded,
+# the folder removed) for a model never read or written, else where it was
+# last read from or written to. Each case gives the bits of a run into a
+# given base, and no file or pipe is left open.
+@pytest.mark.parametrize("placed", ["nowhere", "written", "read"])
+def test_run_without_a_base(placed, tmp_path, monkeypatch):
+    scratch = tmp_path / "scratch"
+    scratch.mkdir()
+    monkeypatch.setattr("tempfile.tempdir", str(scratch))
+    model = _fixed(_flow())
+    reference = model.run(tmp_path / "given", progress=False)
+    own = tmp_path / "own"
+    if placed != "nowhere":
+        model.write(own)
+    if placed == "read":
+        model = kova.Model.read(own)
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always", ResourceWarning)
+        ds = model.run(progress=False)
+        gc.collect()
+    assert not [w for w in caught if issubclass(w.category, ResourceWarning)]
+    assert ds["tracer"].values.tolist() == reference["tracer"].values.tolist()
+    assert list(scratch.iterdir()) == []
+    assert (own.parent / "own.kvo").exists() == (placed != "nowhere")
+
+
 def test_plain_progress_without_tqdm(tmp_path, capfd, monkeypatch):
     monkeypatch.setattr(engine_module, "_load_tqdm", lambda: None)
     _fixed(_flow()).run(tmp_path / "r")
