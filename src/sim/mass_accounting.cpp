@@ -26,10 +26,6 @@ std::string ReactionTermName(const CReactions& rx, int record) {
     return "reaction " + std::to_string(record) + " " + d.TypeName();
 }
 
-int RecordOf(const CReactions& rx, const CRxn* rxn) {
-    return rx.IndexOf(rxn);
-}
-
 // Whether some reaction of a set some node uses may change the slot.
 bool SlotMayChange(const CReactions& rx, const std::vector<bool>& setUsed, int slot) {
     for (size_t set = 0; set < rx.m_sets.size(); ++set) {
@@ -56,7 +52,7 @@ void MakeTerms(const CSimulation& s, const CReactions& rx, CMassBudget& b,
     for (size_t set = 0; set < rx.m_sets.size(); ++set)
         if (setUsed[set])
             for (const CRxnSet::CLedgerSlot& slot : rx.m_sets[set]->m_ledgerSlots) {
-                const int record = RecordOf(rx, rx.m_sets[set]->LedgerReaction(slot.m_row));
+                const int record = rx.IndexOf(rx.m_sets[set]->LedgerReaction(slot.m_row));
                 changes[ToSize(record) * nComp + ToSize(slot.m_entry)] = true;
             }
     const bool porosity = SlotMayChange(rx, setUsed, SLOT_POROSITY);
@@ -106,7 +102,7 @@ void MapSets(const CSimulation& s, const CReactions& rx, CMassBudget& b,
         // sum reads), so the matrix has rows for the largest.
         b.m_nRows = std::max(b.m_nRows, rs.m_nKinetic + rs.m_nEqui);
         for (const CRxnSet::CLedgerSlot& slot : rs.m_ledgerSlots) {
-            const size_t record = ToSize(RecordOf(rx, rs.LedgerReaction(slot.m_row)));
+            const size_t record = ToSize(rx.IndexOf(rs.LedgerReaction(slot.m_row)));
             const int term = rxnTerm[record * nComp + ToSize(slot.m_entry)];
             if (term >= 0)
                 b.m_setSlots[set].push_back(CBudgetSlot{term, slot.m_row, slot.m_change});

@@ -118,9 +118,8 @@ void IntegrateNode(CSimulation& s, const CReactions& rx, int n, CRxnWork& work, 
 // nothing for it.
 void NameFailure(const CSimulation& s, const CReactions& rx, Exception& e, int n,
                  const CRxnWork& work) {
-    for (size_t r = 0; work.m_rxn && r < rx.m_rxns.size(); ++r)
-        if (rx.m_rxns[r].get() == work.m_rxn)
-            e.AddWhere("in reaction record " + std::to_string(r));
+    if (const int r = work.m_rxn ? rx.IndexOf(work.m_rxn) : -1; r >= 0)
+        e.AddWhere("in reaction record " + std::to_string(r));
     e.AddWhere("at node (" + std::to_string(n / s.m_nCols) + ", " + std::to_string(n % s.m_nCols) +
                ") in the global step from time " + ExactText(s.m_currentTime));
 }
