@@ -11,8 +11,6 @@
 #include "model/extension.h"
 #include "model/index.h"
 #include "model/limits.h"
-#include "model/number_text.h"
-#include "model/record_clock.h"
 #include "model/simulation.h"
 #include "par/par_comm.h"
 #include "par/par_output.h"
@@ -68,8 +66,6 @@ struct CParPlan {
     // other ranks their nodes' start, kept through a trial pass.
     std::vector<MPI_Request> m_transportSends;
     CStepStart m_trialStart;
-    // The largest magnitude of a record's mobile value, over every rank.
-    double m_rangeBound = 0.0;
 };
 
 int OwnerOf(const CParPlan& p, int node) {
@@ -424,70 +420,6 @@ void ReactAndExchange(CSimulation& s, CReactions& rx, CParPlan& p, const CParCom
     comm.Agree(Caught(failure));
 }
 
-// The implicit step's trial passes, as a one-process run takes them: rank 0
-// solves the whole grid's transport, every rank reacts its own nodes and
-// sends them to rank 0, which learns the reactions' rate and decides for
-// every rank whether another pass is needed.
-void ParSettleReactionRate(CSimulation& s, CReactions& rx, CParPlan& p, const CParComm& comm,
-                           CStopwatch& watch) {
-    for (int passes = 0; RootSays(comm.IsRoot() && s.Transport().NeedsTrialPass(passes), comm);
-         ++passes) {
-        SaveTrialStart(s, p, comm);
-        SolveTransportOnRoot(s, p, comm);
-        s.m_times.m_transport += watch.Lap();
-        ReactAndExchange(s, rx, p, comm, false);
-        const bool settled = comm.IsRoot() && s.Transport().NoteReactionRate(s);
-        RestoreTrialStart(s, p, comm);
-        s.m_times.m_reactions += watch.Lap();
-        if (RootSays(settled, comm))
-            break;
-    }
-}
-
-// One global step: the transport of the slab's rows from the state at the
-// start of the step (the halo having arrived in the step before; the
-// implicit step's transport solved on rank 0), the reactions of the chunks
-// next to other ranks' halos, their nodes sent, the other chunks while the
-// messages travel, then the halo of the next step received and a failure on
-// any rank agreed.
-void ParGlobalStep(CSimulation& s, CReactions& rx, CParOutput& output, CParPlan& p,
-                   const CParComm& comm) {
-    CheckStepAdvances(s);
-    CStopwatch watch;
-    const CSlab& slab = p.m_slab;
-    StartGlobalStep(s, slab.m_needFirst * s.m_nComp, slab.m_needEnd * s.m_nComp);
-    if (p.m_wholeGrid) {
-        ParSettleReactionRate(s, rx, p, comm, watch);
-        SolveTransportOnRoot(s, p, comm);
-    } else {
-        s.Transport().StepRows(s, slab.m_rowBegin, slab.m_rowEnd);
-        AddInjection(s);
-    }
-    s.m_times.m_transport += watch.Lap();
-    ReactAndExchange(s, rx, p, comm, true);
-    s.m_times.m_reactions += watch.Lap();
-    if (p.m_wholeGrid && comm.IsRoot())
-        s.Transport().NoteReactionRate(s); // every node is here: the others sent theirs
-    s.m_times.m_globalSteps += 1;
-    s.m_rxnBaseTime += s.m_globalStep;
-    s.m_currentTime += s.m_globalStep;
-    s.m_progress->SetCurrentTime(s.m_currentTime);
-    if (!p.m_wellCounts.empty()) {
-        GatherWells(s, p, comm);
-        output.m_rootTables.AfterStep(s);
-    }
-    s.m_times.m_output += watch.Lap();
-}
-
-void ReportProgress(CSimulation& s, const CParPlan& p, const CParComm& comm) {
-    const CLocalSteps mine = CountLocalSteps(s, p.m_slab.m_first, p.m_slab.m_end);
-    int reduced = 0;
-    double smallest = 1.0;
-    MPI_Allreduce(&mine.m_reduced, &reduced, 1, MPI_INT, MPI_SUM, comm.Comm());
-    MPI_Allreduce(&mine.m_smallest, &smallest, 1, MPI_DOUBLE, MPI_MIN, comm.Comm());
-    s.m_progress->SetProgress(s.m_currentTime, smallest * s.m_globalStep, reduced);
-}
-
 // The interval's sums of every rank and the storage of every rank's nodes
 // added, exactly, into rank 0's: rank 0 then closes the interval as a
 // one-process run does, with the same bits (the slabs are whole chunks).
@@ -526,27 +458,6 @@ void GatherBudget(CSimulation& s, CParPlan& p, const CParComm& comm) {
     RecordBudgetFromStorageSums(s);
 }
 
-// A record: progress, the state checked, the budget's interval closed, then
-// the record and rank 0's tables; each failure agreed before the next part,
-// so a failed record leaves what a one-process run leaves.
-void ParRecord(CSimulation& s, CParOutput& output, CParPlan& p, const CParComm& comm) {
-    CRunProgress* control = s.m_progress;
-    ReportProgress(s, p, comm);
-    comm.Agreed([&] {
-        CheckStateIsFinite(s, p.m_slab.m_first * s.m_nComp, p.m_slab.m_end * s.m_nComp);
-        CheckStateInRange(s, p.m_slab.m_first * s.m_nComp, p.m_slab.m_end * s.m_nComp,
-                          p.m_rangeBound);
-    });
-    control->SetStatus("Writing Output");
-    CStopwatch watch;
-    if (s.m_budget)
-        GatherBudget(s, p, comm);
-    comm.Agreed([&] { output.m_records.Write(s, p.m_slab); });
-    comm.Agreed([&] { output.m_rootTables.WriteRecord(s); });
-    s.m_times.m_output += watch.Lap();
-    control->SetStatus("Simulating ...");
-}
-
 void CountTraffic(const CSimulation& s, const CParPlan& p, const CParComm& comm,
                   CHaloTraffic& traffic) {
     int64_t bytes = 0;
@@ -562,62 +473,113 @@ void CountTraffic(const CSimulation& s, const CParPlan& p, const CParComm& comm,
     MPI_Allreduce(&messages, &traffic.m_messages, 1, MPI_INT, MPI_SUM, comm.Comm());
 }
 
+// The ranks' slabs: every rank integrates and records its own nodes and
+// reads its halo; the implicit step's transport is solved on rank 0 for the
+// whole grid. Every collective below is reached by every rank in the same
+// order.
+class CParDomain final : public CLoopDomain {
+public:
+    CParDomain(CParOutput& output, const CParComm& comm, CHaloTraffic& traffic, bool stateFromRoot)
+        : m_output(output), m_comm(comm), m_traffic(traffic), m_stateFromRoot(stateFromRoot) {}
+
+    void Prepare(CSimulation& s, CReactions& rx) override;
+    CNodeRange OwnNodes() const override { return {m_plan.m_slab.m_first, m_plan.m_slab.m_end}; }
+    CNodeRange ReadNodes() const override {
+        return {m_plan.m_slab.m_needFirst, m_plan.m_slab.m_needEnd};
+    }
+
+    bool Continue(CRunProgress* control) const override { return m_comm.Continue(control); }
+    double LargestOf(double mine) const override {
+        double largest = mine;
+        MPI_Allreduce(&mine, &largest, 1, MPI_DOUBLE, MPI_MAX, m_comm.Comm());
+        return largest;
+    }
+    CLocalSteps Combined(const CLocalSteps& mine) const override {
+        CLocalSteps all;
+        MPI_Allreduce(&mine.m_reduced, &all.m_reduced, 1, MPI_INT, MPI_SUM, m_comm.Comm());
+        MPI_Allreduce(&mine.m_smallest, &all.m_smallest, 1, MPI_DOUBLE, MPI_MIN, m_comm.Comm());
+        return all;
+    }
+    bool Agreed(bool answer) const override { return RootSays(answer, m_comm); }
+
+    // Only the implicit step takes trial passes: rank 0 decides for all.
+    bool NeedsTrialPass(const CSimulation& s, int passes) const override {
+        return m_plan.m_wholeGrid &&
+               RootSays(m_comm.IsRoot() && s.Transport().NeedsTrialPass(passes), m_comm);
+    }
+    void StartTrial(CSimulation& s) override { SaveTrialStart(s, m_plan, m_comm); }
+    void EndTrial(CSimulation& s) override { RestoreTrialStart(s, m_plan, m_comm); }
+
+    // The slab's rows from the state at the start of the step (the halo
+    // having arrived in the step before), or the implicit step on rank 0.
+    void Transport(CSimulation& s) override {
+        if (m_plan.m_wholeGrid) {
+            SolveTransportOnRoot(s, m_plan, m_comm);
+            return;
+        }
+        s.Transport().StepRows(s, m_plan.m_slab.m_rowBegin, m_plan.m_slab.m_rowEnd);
+        AddInjection(s);
+    }
+    void React(CSimulation& s, CReactions& rx, bool account) override {
+        ReactAndExchange(s, rx, m_plan, m_comm, account);
+    }
+    // Rank 0 alone holds every node's change: the others sent theirs.
+    bool NoteReactionRate(CSimulation& s) override {
+        return m_comm.IsRoot() && s.Transport().NoteReactionRate(s);
+    }
+    void AfterStep(CSimulation& s) override {
+        if (m_plan.m_wellCounts.empty())
+            return;
+        GatherWells(s, m_plan, m_comm);
+        m_output.m_rootTables.AfterStep(s);
+    }
+
+    // Each failure agreed before the next part, so a failed record leaves
+    // what a one-process run leaves.
+    void CheckRecord(const CSimulation& s, double bound) override {
+        m_comm.Agreed([&] { CheckRecordState(s, OwnNodes(), bound); });
+    }
+    void WriteRecord(CSimulation& s) override {
+        if (s.m_budget)
+            GatherBudget(s, m_plan, m_comm);
+        m_comm.Agreed([&] { m_output.m_records.Write(s, m_plan.m_slab); });
+        m_comm.Agreed([&] { m_output.m_rootTables.WriteRecord(s); });
+    }
+
+private:
+    CParOutput& m_output;    // borrowed from the run; not closed here
+    const CParComm& m_comm;  // borrowed from the run
+    CHaloTraffic& m_traffic; // the run's; filled by Prepare
+    const bool m_stateFromRoot;
+    CParPlan m_plan;
+};
+
+void CParDomain::Prepare(CSimulation& s, CReactions& rx) {
+    if (m_comm.IsRoot())
+        WarnOfModel(s, rx);
+    PlanSlabs(s, m_comm, m_plan);
+    if (m_stateFromRoot) {
+        m_comm.Agreed([&] {
+            if (m_comm.IsRoot())
+                PrepareFlowAndStep(s);
+        });
+        SendHeldState(s, m_comm, m_plan);
+    } else {
+        PrepareHeldRows(s, m_comm, m_plan);
+    }
+    m_comm.Agreed([&] {
+        PrepareStepWork(s, rx);
+        PlanLoop(s, m_comm, m_plan);
+    });
+    if (!m_stateFromRoot && !m_plan.m_wholeGrid)
+        ReduceWaterBalance(s, m_comm, m_plan.m_slab);
+    CountTraffic(s, m_plan, m_comm, m_traffic);
+}
+
 } // namespace
 
 void ParTimeLoop(CSimulation& s, CReactions& rx, CParOutput& output, const CParComm& comm,
                  CHaloTraffic& traffic, bool stateFromRoot) {
-    CRunProgress* control = s.m_progress;
-    control->SetStatus("Simulating ...");
-    // The reaction clock runs one input step behind the step being integrated.
-    s.m_rxnBaseTime = s.m_startTime - s.m_globalStep;
-    s.m_currentTime = s.m_startTime;
-    CRecordClock records(s.m_startTime, s.m_outputInterval);
-    if (comm.IsRoot())
-        WarnOfModel(s, rx);
-    const CTransportChoice transport(s);
-    CParPlan plan;
-    PlanSlabs(s, comm, plan);
-    if (stateFromRoot) {
-        comm.Agreed([&] {
-            if (comm.IsRoot())
-                PrepareFlowAndStep(s);
-        });
-        SendHeldState(s, comm, plan);
-        comm.Agreed([&] {
-            PrepareStepWork(s, rx);
-            PlanLoop(s, comm, plan);
-        });
-    } else {
-        PrepareHeldRows(s, comm, plan);
-        comm.Agreed([&] {
-            PrepareStepWork(s, rx);
-            PlanLoop(s, comm, plan);
-        });
-        if (!plan.m_wholeGrid)
-            ReduceWaterBalance(s, comm, plan.m_slab);
-    }
-    plan.m_rangeBound = StateRangeBound(s, plan.m_slab.m_first, plan.m_slab.m_end);
-    MPI_Allreduce(MPI_IN_PLACE, &plan.m_rangeBound, 1, MPI_DOUBLE, MPI_MAX, comm.Comm());
-    CountTraffic(s, plan, comm, traffic);
-
-    for (;;) {
-        // Step until the next output time is reached; a cancel still gets a
-        // record at the time reached.
-        while (records.Pending(s.m_currentTime)) {
-            if (!comm.Continue(control))
-                break;
-            ParGlobalStep(s, rx, output, plan, comm);
-        }
-        ParRecord(s, output, plan, comm);
-
-        const bool advanced = records.Advance(s.m_currentTime);
-        if (!(s.m_currentTime < s.m_endTime && comm.Continue(control)))
-            return;
-        // An interval too small to move the output time would write records
-        // for ever without a step.
-        if (!advanced)
-            throw ComputeException("the output interval " + ExactText(s.m_outputInterval) +
-                                   " no longer advances the output time at time " +
-                                   ExactText(s.m_currentTime));
-    }
+    CParDomain domain(output, comm, traffic, stateFromRoot);
+    TimeLoop(s, rx, domain);
 }

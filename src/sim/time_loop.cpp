@@ -341,24 +341,6 @@ void PrepareWork(CSimulation& s, CReactions& rx) {
     }
 }
 
-// An implicit step that does not know the reactions' rate yet (the first)
-// is taken without a trace (no budget, no output), each pass from the same
-// start, until the rate settles; then the step is taken for good.
-void SettleReactionRate(CSimulation& s, CReactions& rx, CStopwatch& watch) {
-    CTransportScheme& transport = s.Transport();
-    for (int passes = 0; transport.NeedsTrialPass(passes); ++passes) {
-        transport.StartTrial(s);
-        transport.Step(s);
-        s.m_times.m_transport += watch.Lap();
-        IntegrateNodes(s, rx, false);
-        const bool settled = transport.NoteReactionRate(s);
-        transport.EndTrial(s);
-        s.m_times.m_reactions += watch.Lap();
-        if (settled)
-            break;
-    }
-}
-
 } // namespace
 
 void WarnOfManySteps(const CSimulation& s, int limiting) {
@@ -423,29 +405,6 @@ void CheckStepAdvances(const CSimulation& s) {
                                " plus the global step " + ExactText(s.m_globalStep));
 }
 
-namespace {
-
-// One global step of transport and reactions.
-void GlobalStep(CSimulation& s, CReactions& rx, CRunOutput& output) {
-    CheckStepAdvances(s);
-    CStopwatch watch;
-    StartGlobalStep(s, 0, s.m_nValues);
-    SettleReactionRate(s, rx, watch);
-    s.Transport().Step(s);
-    s.m_times.m_transport += watch.Lap();
-    IntegrateNodes(s, rx);
-    s.Transport().NoteReactionRate(s);
-    s.m_times.m_reactions += watch.Lap();
-    s.m_times.m_globalSteps += 1;
-    s.m_rxnBaseTime += s.m_globalStep;
-    s.m_currentTime += s.m_globalStep;
-    s.m_progress->SetCurrentTime(s.m_currentTime);
-    output.AfterStep(s);
-    s.m_times.m_output += watch.Lap();
-}
-
-} // namespace
-
 CLocalSteps CountLocalSteps(CSimulation& s, int first, int end) {
     CLocalSteps steps;
     const double* fractions = s.m_localFraction.get();
@@ -481,52 +440,136 @@ CLocalSteps CountLocalSteps(CSimulation& s, int first, int end) {
     return steps;
 }
 
+void CheckRecordState(const CSimulation& s, CNodeRange own, double bound) {
+    CheckStateIsFinite(s, own.m_first * s.m_nComp, own.m_end * s.m_nComp);
+    CheckStateInRange(s, own.m_first * s.m_nComp, own.m_end * s.m_nComp, bound);
+}
+
 namespace {
 
-// Reports the nodes integrated with a reduced local step and the smallest
-// local step.
-void ReportProgress(CSimulation& s) {
-    const CLocalSteps steps = CountLocalSteps(s, 0, s.m_nNodes);
-    s.m_progress->SetProgress(s.m_currentTime, steps.m_smallest * s.m_globalStep, steps.m_reduced);
+// An implicit step that does not know the reactions' rate yet (the first)
+// is taken without a trace (no budget, no output), each pass from the same
+// start, until the rate settles; then the step is taken for good.
+void SettleReactionRate(CSimulation& s, CReactions& rx, CLoopDomain& domain, CStopwatch& watch) {
+    for (int passes = 0; domain.NeedsTrialPass(s, passes); ++passes) {
+        domain.StartTrial(s);
+        domain.Transport(s);
+        s.m_times.m_transport += watch.Lap();
+        domain.React(s, rx, false);
+        const bool settled = domain.NoteReactionRate(s);
+        domain.EndTrial(s);
+        s.m_times.m_reactions += watch.Lap();
+        if (domain.Agreed(settled))
+            break;
+    }
 }
+
+// One global step of transport and reactions.
+void GlobalStep(CSimulation& s, CReactions& rx, CLoopDomain& domain) {
+    CheckStepAdvances(s);
+    CStopwatch watch;
+    const CNodeRange read = domain.ReadNodes();
+    StartGlobalStep(s, read.m_first * s.m_nComp, read.m_end * s.m_nComp);
+    SettleReactionRate(s, rx, domain, watch);
+    domain.Transport(s);
+    s.m_times.m_transport += watch.Lap();
+    domain.React(s, rx, true);
+    domain.NoteReactionRate(s);
+    s.m_times.m_reactions += watch.Lap();
+    s.m_times.m_globalSteps += 1;
+    s.m_rxnBaseTime += s.m_globalStep;
+    s.m_currentTime += s.m_globalStep;
+    s.m_progress->SetCurrentTime(s.m_currentTime);
+    domain.AfterStep(s);
+    s.m_times.m_output += watch.Lap();
+}
+
+// A record: the nodes integrated with a reduced local step and the smallest
+// local step reported, the state checked, then the budget and the record.
+void Record(CSimulation& s, CLoopDomain& domain, double bound) {
+    const CNodeRange own = domain.OwnNodes();
+    const CLocalSteps steps = domain.Combined(CountLocalSteps(s, own.m_first, own.m_end));
+    s.m_progress->SetProgress(s.m_currentTime, steps.m_smallest * s.m_globalStep, steps.m_reduced);
+    domain.CheckRecord(s, bound);
+    s.m_progress->SetStatus("Writing Output");
+    CStopwatch watch;
+    domain.WriteRecord(s);
+    s.m_times.m_output += watch.Lap();
+    s.m_progress->SetStatus("Simulating ...");
+}
+
+// Every node on one process: the threads share its nodes.
+class COneProcess final : public CLoopDomain {
+public:
+    explicit COneProcess(CRunOutput& output) : m_output(output) {}
+
+    void Prepare(CSimulation& s, CReactions& rx) override {
+        WarnOfModel(s, rx);
+        PrepareTimeLoop(s, rx);
+        m_nodes = {0, s.m_nNodes};
+    }
+    CNodeRange OwnNodes() const override { return m_nodes; }
+    CNodeRange ReadNodes() const override { return m_nodes; }
+
+    bool Continue(CRunProgress* control) const override { return control->CheckContinue(); }
+    double LargestOf(double mine) const override { return mine; }
+    CLocalSteps Combined(const CLocalSteps& mine) const override { return mine; }
+    bool Agreed(bool answer) const override { return answer; }
+
+    bool NeedsTrialPass(const CSimulation& s, int passes) const override {
+        return s.Transport().NeedsTrialPass(passes);
+    }
+    void StartTrial(CSimulation& s) override { s.Transport().StartTrial(s); }
+    void EndTrial(CSimulation& s) override { s.Transport().EndTrial(s); }
+
+    void Transport(CSimulation& s) override { s.Transport().Step(s); }
+    void React(CSimulation& s, CReactions& rx, bool account) override {
+        IntegrateNodes(s, rx, account);
+    }
+    bool NoteReactionRate(CSimulation& s) override { return s.Transport().NoteReactionRate(s); }
+    void AfterStep(CSimulation& s) override { m_output.AfterStep(s); }
+
+    void CheckRecord(const CSimulation& s, double bound) override {
+        CheckRecordState(s, m_nodes, bound);
+    }
+    void WriteRecord(CSimulation& s) override {
+        if (s.m_budget)
+            RecordBudget(s);
+        m_output.WriteRecord(s);
+    }
+
+private:
+    CRunOutput& m_output; // borrowed from the run; not closed here
+    CNodeRange m_nodes;
+};
 
 } // namespace
 
-void TimeLoop(CSimulation& s, CReactions& rx, CRunOutput& output) {
+void TimeLoop(CSimulation& s, CReactions& rx, CLoopDomain& domain) {
     CRunProgress* control = s.m_progress;
     control->SetStatus("Simulating ...");
     // The reaction clock runs one input step behind the step being integrated.
     s.m_rxnBaseTime = s.m_startTime - s.m_globalStep;
     s.m_currentTime = s.m_startTime;
     CRecordClock records(s.m_startTime, s.m_outputInterval);
-    const double bound = StateRangeBound(s, 0, s.m_nNodes);
 
-    WarnOfModel(s, rx);
     const CTransportChoice transport(s);
-    PrepareTimeLoop(s, rx);
+    domain.Prepare(s, rx);
+    const CNodeRange own = domain.OwnNodes();
+    const double bound = domain.LargestOf(StateRangeBound(s, own.m_first, own.m_end));
 
-    CStopwatch watch;
     for (;;) {
         // Step until the next output time is reached; a cancel still gets a
         // record at the time reached.
         while (records.Pending(s.m_currentTime)) {
-            if (!control->CheckContinue())
+            if (!domain.Continue(control))
                 break;
-            GlobalStep(s, rx, output);
+            GlobalStep(s, rx, domain);
         }
-        ReportProgress(s);
-        CheckStateIsFinite(s, 0, s.m_nValues);
-        CheckStateInRange(s, 0, s.m_nValues, bound);
-        control->SetStatus("Writing Output");
-        watch.Lap();
-        if (s.m_budget)
-            RecordBudget(s);
-        output.WriteRecord(s);
-        s.m_times.m_output += watch.Lap();
-        control->SetStatus("Simulating ...");
+        Record(s, domain, bound);
 
         const bool advanced = records.Advance(s.m_currentTime);
-        if (!(s.m_currentTime < s.m_endTime && control->CheckContinue()))
+        if (!(s.m_currentTime < s.m_endTime && domain.Continue(control)))
             return;
         // An interval too small to move the output time would write records
         // for ever without a step.
@@ -535,4 +578,9 @@ void TimeLoop(CSimulation& s, CReactions& rx, CRunOutput& output) {
                                    " no longer advances the output time at time " +
                                    ExactText(s.m_currentTime));
     }
+}
+
+void TimeLoop(CSimulation& s, CReactions& rx, CRunOutput& output) {
+    COneProcess domain(output);
+    TimeLoop(s, rx, domain);
 }

@@ -2,18 +2,86 @@
 // global step once, then global steps of transport followed by every node's
 // reactions, a record at the start and after each output interval (the
 // record clock of model/record_clock.h), progress reports, and an early end
-// on cancel, which still gets a record at the time reached.
+// on cancel, which still gets a record at the time reached. One loop serves
+// a run on one process and a run over several (par/): what differs is a
+// CLoopDomain.
 #pragma once
 
+#include "model/simulation.h"
+
 class CRunOutput;
-class CSimulation;
+class CRunProgress;
 struct CReactions;
 
+// The nodes of a range integrated with a reduced local step, and the
+// smallest local fraction among them (1 when none is reduced).
+struct CLocalSteps {
+    int m_reduced = 0;
+    double m_smallest = 1.0;
+};
+
+// What a run on one process and a run over several do differently in the
+// time loop: which nodes this process integrates and records, how its
+// transport is taken, how the values other processes read travel, what is
+// combined over the processes and where the records go. The order of the
+// loop (steps, trial passes, records, checks, clocks) is TimeLoop's alone.
+class CLoopDomain {
+public:
+    virtual ~CLoopDomain() = default;
+
+    // Before the first step, with the transport's form chosen: the model's
+    // warnings, the flow field and the global step, the work of the threads
+    // and the budget's terms.
+    virtual void Prepare(CSimulation& s, CReactions& rx) = 0;
+    // The nodes whose reactions this process integrates and whose values it
+    // checks and records; valid after Prepare.
+    virtual CNodeRange OwnNodes() const = 0;
+    // The nodes whose values this process's transport reads (its own and
+    // the halo); valid after Prepare.
+    virtual CNodeRange ReadNodes() const = 0;
+
+    // The same answer on every process.
+    virtual bool Continue(CRunProgress* control) const = 0;
+    virtual double LargestOf(double mine) const = 0;
+    virtual CLocalSteps Combined(const CLocalSteps& mine) const = 0;
+    // The first process's answer, on every process.
+    virtual bool Agreed(bool answer) const = 0;
+
+    // The trial passes of a step that must know the reactions' rate first
+    // (CTransportScheme::NeedsTrialPass): whether the step, taken passes
+    // times so far, is to be taken again; each pass starts and ends with
+    // StartTrial and EndTrial.
+    virtual bool NeedsTrialPass(const CSimulation& s, int passes) const = 0;
+    virtual void StartTrial(CSimulation& s) = 0;
+    virtual void EndTrial(CSimulation& s) = 0;
+
+    // The transport change of this process's nodes over the global step,
+    // into m_transportDelta.
+    virtual void Transport(CSimulation& s) = 0;
+    // The reactions of this process's nodes (into the budget when account),
+    // with the values other processes read sent to them; a failure on any
+    // process is thrown on every one.
+    virtual void React(CSimulation& s, CReactions& rx, bool account) = 0;
+    // After the reactions of a pass or a step: the transport learns their
+    // rate; true when it has settled (on the process that decides).
+    virtual bool NoteReactionRate(CSimulation& s) = 0;
+    // After each global step (the wells' rows).
+    virtual void AfterStep(CSimulation& s) = 0;
+
+    // A record: its state checked (CheckRecordState), then the budget's
+    // interval closed and the record and the tables written.
+    virtual void CheckRecord(const CSimulation& s, double bound) = 0;
+    virtual void WriteRecord(CSimulation& s) = 0;
+};
+
+// The one time loop.
+void TimeLoop(CSimulation& s, CReactions& rx, CLoopDomain& domain);
+// On one process: every node, its records into output.
 void TimeLoop(CSimulation& s, CReactions& rx, CRunOutput& output);
 
 // The parts of the loop, over a range of values or nodes where a range is
-// given: TimeLoop runs them over the whole grid, a run over several processes
-// (par/) over each process's nodes.
+// given: the one-process domain runs them over the whole grid, a run over
+// several processes (par/) over each process's nodes.
 
 // The flow field, the global step (computed, or the model's checked against
 // the stable one), the work of the threads and the mass budget's terms:
@@ -59,11 +127,7 @@ double StateRangeBound(const CSimulation& s, int firstNode, int endNode);
 // written, naming the value, its node and entry, and the global and stable
 // steps.
 void CheckStateInRange(const CSimulation& s, int first, int end, double bound);
-
-// The nodes of a range integrated with a reduced local step, and the
-// smallest local fraction among them (1 when none is reduced).
-struct CLocalSteps {
-    int m_reduced = 0;
-    double m_smallest = 1.0;
-};
+// The state of a record of the nodes own checked: CheckStateIsFinite, then
+// CheckStateInRange.
+void CheckRecordState(const CSimulation& s, CNodeRange own, double bound);
 CLocalSteps CountLocalSteps(CSimulation& s, int first, int end);
