@@ -1,11 +1,7 @@
 #include "par/par_run.h"
 
 #include "flow/heads.h"
-#include "flow/injection.h"
-#include "io/extension_file.h"
-#include "io/model_file.h"
 #include "io/run_tables.h"
-#include "model/exceptions.h"
 #include "model/grid.h"
 #include "model/simulation.h"
 #include "par/par_comm.h"
@@ -21,8 +17,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -31,8 +27,8 @@ namespace {
 // The files of the run once the model is read and the heads are solved:
 // rank 0 opens the time and data files and its tables as a one-process run
 // does, then every rank opens the data file for its part of each record.
-void RunWithFiles(CSimulation& s, CReactions& rx, const CParComm& comm, const std::string& base,
-                  CHaloTraffic& traffic, bool stateFromRoot) {
+void RunRankWithFiles(CSimulation& s, CReactions& rx, const CParComm& comm, const std::string& base,
+                      CHaloTraffic& traffic, bool stateFromRoot) {
     CParOutput output(base, comm);
     std::unique_ptr<CRunTables> tables;
     if (comm.IsRoot()) {
@@ -73,7 +69,7 @@ struct CParReport {
 // other ranks need neither the elimination nor the sparse factor, nor the
 // state of any other node. The distributed heads are solved over the ranks,
 // each holding its rows and SLAB_HELD_ROWS beyond them.
-void SolveHeads(CSimulation& s, const CParComm& comm, CParReport& report) {
+void SolveRankHeads(CSimulation& s, const CParComm& comm, CParReport& report) {
     if (!report.m_distributedHeads) {
         comm.Agreed([&] {
             if (comm.IsRoot()) {
@@ -89,58 +85,30 @@ void SolveHeads(CSimulation& s, const CParComm& comm, CParReport& report) {
     s.m_times.m_headSolve = EHeadSolve::DISTRIBUTED;
 }
 
-// RunSimulation's sequence (sim/run.cpp), each stage agreed among the
-// ranks and each check for a cancel answered by rank 0. The run is never
+// The run sequence (sim/run.h) over the ranks: each stage agreed among
+// them and each check for a cancel answered by rank 0. The run is never
 // abandonable: the other ranks are in the middle of the same stage, and a
 // rank 0 that left them would leave them to mpirun.
-void ParRunSimulation(CSimulation& s, CRunControl& runControl, const CParComm& comm,
-                      CParReport& report) {
-    s.m_recordCount = 0;
-    s.m_times = CPhaseTimes();
-    s.m_times.m_nThreads = s.m_nThreads;
-    CRunControl* control = &runControl;
-    const std::string base = control->GetFileName();
-    const CStopwatch total;
+class CParRun final : public CRunStages {
+public:
+    CParRun(const CParComm& comm, CParReport& report) : m_comm(comm), m_report(report) {}
 
-    RunReportingFailures(control, [&] {
-        const char* stage = "to read the model";
-        try {
-            CStopwatch watch;
-            // Rank 0 holds the lock for the run: a second run on the base fails at once.
-            std::unique_ptr<CModelLock> lock;
-            CReactions rx; // the model's reactions, for the run
-            comm.Agreed([&] {
-                if (comm.IsRoot())
-                    lock = std::make_unique<CModelLock>(base);
-            });
-            if (comm.Continue(control)) {
-                // In two stages: a rank that holds only some nodes refuses
-                // a node's value in the model file, which must end the run
-                // before another rank's refusal of the extension file.
-                comm.Agreed([&] { LoadModelFile(s, rx, base); });
-                comm.Agreed([&] { LoadExtension(s, base); });
-                s.m_times.m_read = watch.Lap();
-                s.m_times.m_nNodes = s.m_nNodes;
-            }
-            stage = "for the initial heads";
-            if (comm.Continue(control)) {
-                watch.Lap();
-                SolveHeads(s, comm, report);
-                s.m_times.m_heads = watch.Lap();
-                if (comm.Continue(control))
-                    comm.Agreed([&] { CheckInjectedHeldNodes(s); });
-            }
-            stage = "in the time loop";
-            if (comm.Continue(control))
-                RunWithFiles(s, rx, comm, base, report.m_traffic, !report.m_distributedHeads);
-        } catch (const std::bad_alloc&) {
-            throw ComputeException(std::string("not enough memory ") + stage);
-        }
-        control->SetStatus("Done.");
-    });
-    s.FreeArrays();
-    s.m_times.m_total = total.Elapsed();
-}
+    bool Abandonable() const override { return false; }
+    bool Continue(CRunControl& control) const override { return m_comm.Continue(&control); }
+    void Agreed(const std::function<void()>& stage) const override { m_comm.Agreed(stage); }
+    // Rank 0 holds the lock for the run.
+    bool Leads() const override { return m_comm.IsRoot(); }
+    // Every rank takes the threads it is offered.
+    void ChooseThreads(CSimulation&, CRunControl&) const override {}
+    void SolveHeads(CSimulation& s) override { SolveRankHeads(s, m_comm, m_report); }
+    void RunWithFiles(CSimulation& s, CReactions& rx, const std::string& base) override {
+        RunRankWithFiles(s, rx, m_comm, base, m_report.m_traffic, !m_report.m_distributedHeads);
+    }
+
+private:
+    const CParComm& m_comm; // borrowed from the rank's worker
+    CParReport& m_report;   // borrowed from the rank's worker; filled by the run
+};
 
 // Below the phase times of --timings, which are rank 0's.
 std::string TrafficLine(const CParComm& comm, const CParReport& report) {
@@ -207,7 +175,8 @@ void ParSimulationThread(CRunControl* runControl, const CParSettings& settings) 
         HoldOnRead(simulation, comm, settings.m_distributedHeads);
         CParReport report;
         report.m_distributedHeads = settings.m_distributedHeads;
-        ParRunSimulation(simulation, *runControl, comm, report);
+        CParRun stages(comm, report);
+        RunSequence(simulation, *runControl, stages);
         const std::string memory = MemoryLine(comm);
         runControl->SetTimingReport(FormatPhaseTimes(simulation.m_times) +
                                     TrafficLine(comm, report) + memory);

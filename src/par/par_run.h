@@ -1,6 +1,6 @@
-// The run sequence over MPI: every rank reads the model and computes the
-// heads and the flow field itself (the same arithmetic on every rank, so the
-// same bits), then the time loop runs in slabs (par/par_time_loop.h). Rank 0
+// The run sequence (sim/run.h) over MPI: every rank reads the model; rank 0
+// solves the heads (or the ranks solve them together), then the time loop
+// runs in slabs (par/par_time_loop.h). Rank 0
 // runs the front end (display, keys, signals, messages, exit code); the
 // other ranks run the same sequence silently.
 #pragma once

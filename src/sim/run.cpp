@@ -2,6 +2,7 @@
 
 #include "flow/heads.h"
 #include "flow/injection.h"
+#include "io/extension_file.h"
 #include "io/model_file.h"
 #include "io/output_files.h"
 #include "io/run_tables.h"
@@ -74,68 +75,107 @@ int DefaultThreads(int offered, int nodes) {
     return std::max(1, std::min(offered, paying));
 }
 
-void RunSimulation(CSimulation& s, CRunControl& runControl) {
+void RunSequence(CSimulation& s, CRunControl& runControl, CRunStages& stages) {
     s.m_recordCount = 0;
     s.m_times = CPhaseTimes();
     s.m_times.m_nThreads = s.m_nThreads;
     CRunControl* control = &runControl;
     const std::string base = control->GetFileName();
     const CStopwatch total;
+    const bool abandonable = stages.Abandonable();
 
-    control->SetAbandonable();
+    if (abandonable)
+        control->SetAbandonable();
     RunReportingFailures(control, [&] {
         // What the run was doing, for a failed allocation's report.
         const char* stage = "to read the model";
         try {
             CStopwatch watch;
             // Held until the files are closed: a second run on the base fails at once.
-            const CModelLock lock(base);
+            std::unique_ptr<CModelLock> lock;
+            stages.Agreed([&] {
+                if (stages.Leads())
+                    lock = std::make_unique<CModelLock>(base);
+            });
             CReactions rx; // the model's reactions, for the run
-            if (control->CheckContinue()) {
-                LoadModel(s, rx, base);
+            if (stages.Continue(runControl)) {
+                // In two stages: a process that holds only some nodes
+                // refuses a node's value in the model file, which must end
+                // the run before another process's refusal of the extension
+                // file.
+                stages.Agreed([&] { LoadModelFile(s, rx, base); });
+                stages.Agreed([&] { LoadExtension(s, base); });
                 s.m_times.m_read = watch.Lap();
                 s.m_times.m_nNodes = s.m_nNodes;
-                s.m_times.m_threadsOffered = s.m_nThreads;
-                if (!control->Settings().m_threadsForced)
-                    s.m_nThreads = DefaultThreads(s.m_nThreads, s.m_nNodes);
-                s.m_times.m_nThreads = s.m_nThreads;
+                stages.ChooseThreads(s, runControl);
             }
             stage = "for the initial heads";
-            if (control->CheckContinue()) {
+            if (stages.Continue(runControl)) {
                 watch.Lap();
-                InitHeads(s);
+                stages.SolveHeads(s);
                 s.m_times.m_heads = watch.Lap();
-                s.m_times.m_headSolve = s.m_headSolve;
                 // Before the output files: a refused model leaves an
                 // earlier run's results as they were.
-                if (control->CheckContinue())
-                    CheckInjectedHeldNodes(s);
+                if (stages.Continue(runControl))
+                    stages.Agreed([&] { CheckInjectedHeldNodes(s); });
             }
             stage = "in the time loop";
-            if (control->CheckContinue() && control->EndAbandonable()) {
-                // Leaving this scope by a failure closes the data file with the
-                // records written so far; the time file keeps its marker.
-                COutputFiles files(base);
-                CRunTables tables(s, base);
-                // The records first: their files fail as they always have.
-                // Every file is opened before any is emptied.
-                CRunOutputList output;
-                output.Add(files);
-                tables.AddTo(output);
-                watch.Lap();
-                output.Open();
-                s.m_times.m_output += watch.Lap();
-                TimeLoop(s, rx, output);
-                watch.Lap();
-                output.Finish(s);
-                s.m_times.m_output += watch.Lap();
-            }
+            if (stages.Continue(runControl) && (!abandonable || control->EndAbandonable()))
+                stages.RunWithFiles(s, rx, base);
         } catch (const std::bad_alloc&) {
             throw ComputeException(std::string("not enough memory ") + stage);
         }
         control->SetStatus("Done.");
     });
-    control->EndAbandonable(); // a failure is reported in full
+    if (abandonable)
+        control->EndAbandonable(); // a failure is reported in full
     s.FreeArrays();
     s.m_times.m_total = total.Elapsed();
+}
+
+namespace {
+
+// Every node on this process, which the front end may abandon while it reads
+// the model and solves the heads.
+class COneProcessRun final : public CRunStages {
+public:
+    bool Abandonable() const override { return true; }
+    bool Continue(CRunControl& control) const override { return control.CheckContinue(); }
+    void Agreed(const std::function<void()>& stage) const override { stage(); }
+    bool Leads() const override { return true; }
+    void ChooseThreads(CSimulation& s, CRunControl& control) const override {
+        s.m_times.m_threadsOffered = s.m_nThreads;
+        if (!control.Settings().m_threadsForced)
+            s.m_nThreads = DefaultThreads(s.m_nThreads, s.m_nNodes);
+        s.m_times.m_nThreads = s.m_nThreads;
+    }
+    void SolveHeads(CSimulation& s) override {
+        InitHeads(s);
+        s.m_times.m_headSolve = s.m_headSolve;
+    }
+    // Leaving by a failure closes the data file with the records written so
+    // far; the time file keeps its marker.
+    void RunWithFiles(CSimulation& s, CReactions& rx, const std::string& base) override {
+        COutputFiles files(base);
+        CRunTables tables(s, base);
+        // The records first: their files fail as they always have. Every
+        // file is opened before any is emptied.
+        CRunOutputList output;
+        output.Add(files);
+        tables.AddTo(output);
+        CStopwatch watch;
+        output.Open();
+        s.m_times.m_output += watch.Lap();
+        TimeLoop(s, rx, output);
+        watch.Lap();
+        output.Finish(s);
+        s.m_times.m_output += watch.Lap();
+    }
+};
+
+} // namespace
+
+void RunSimulation(CSimulation& s, CRunControl& runControl) {
+    COneProcessRun stages;
+    RunSequence(s, runControl, stages);
 }

@@ -2,9 +2,13 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <string>
 
+class CModelLock;
 class CRunControl;
 class CSimulation;
+struct CReactions;
 
 // Caption of the worker's failure reports.
 constexpr const char* RUN_ERROR_CAPTION = "KOVA Compute Error";
@@ -18,10 +22,36 @@ void SimulationThread(CRunControl* runControl);
 // detail) and the class's error text stored with SetError. Nothing escapes.
 void RunReportingFailures(CRunControl* runControl, const std::function<void()>& stages);
 
+// What a run over several processes (par/) does differently in the run
+// sequence: whose answer a check for a cancel is, how a stage agrees on a
+// failure, which process locks the base, how the heads are solved and which
+// files the time loop writes into.
+class CRunStages {
+public:
+    virtual ~CRunStages() = default;
+
+    // Whether the front end may abandon the run (end it at once on a second
+    // interrupt) until the output files are opened.
+    virtual bool Abandonable() const = 0;
+    // The same answer on every process.
+    virtual bool Continue(CRunControl& control) const = 0;
+    // Runs stage; a failure on any process is thrown on every one.
+    virtual void Agreed(const std::function<void()>& stage) const = 0;
+    // The process that locks the base.
+    virtual bool Leads() const = 0;
+    // After the model is read: the threads the run takes.
+    virtual void ChooseThreads(CSimulation& s, CRunControl& control) const = 0;
+    virtual void SolveHeads(CSimulation& s) = 0;
+    // The output files opened, the time loop, the files finished.
+    virtual void RunWithFiles(CSimulation& s, CReactions& rx, const std::string& base) = 0;
+};
+
 // The run sequence of one model, named by the run control's file name: load,
-// heads, output files and time loop, each after asking CheckContinue; then
+// heads, output files and time loop, each after asking Continue; then
 // "Done." and the storage freed. Failures are reported by class as above.
 // The model reports its progress to runControl (its m_progress).
+void RunSequence(CSimulation& s, CRunControl& runControl, CRunStages& stages);
+// On one process.
 void RunSimulation(CSimulation& s, CRunControl& runControl);
 
 // The threads a run takes of the offered ones when --threads did not say:
