@@ -7,9 +7,9 @@
 // costs; on a virtual machine it changes with where the host runs its CPUs).
 //
 //   build/release/bench/kova_micro_bench [--benchmark_filter=...]
-#include "flow/flow_field.h"
-#include "flow/heads.h"
-#include "flow/transport.h"
+#include "heads/flow_field.h"
+#include "heads/heads.h"
+#include "transport/transport.h"
 #include "io/reader.h"
 #include "model/node_array.h"
 #include "model/simulation.h"

@@ -15,7 +15,8 @@ FLOORS = {
     'run': 0,   # run control and platform: threads, signals, clocks
     'model': 1,  # CSimulation's data, limits, exceptions, per-thread work
     'io': 2,    # model reader, output files
-    'flow': 2,  # heads, flux field, transport and its stable step
+    'heads': 2,  # heads and the flux field
+    'transport': 2,  # transport, its forms and its stable step
     'rxn': 2,   # reactions, reaction sets and local integration
     'sim': 3,   # run sequence and time loop
     'par': 3,   # the run over several processes (MPI): slabs, halo, MPI-IO

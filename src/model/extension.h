@@ -73,7 +73,7 @@ std::string InjectPlaceKey(const CInjectTable& table, int t, size_t p, int* line
 std::string InjectNodeKey(const CInjectTable& table, int t, int row, int col, int* line);
 
 // How the transport step takes the advective half difference and the
-// dispersion of a face (flow/transport.cpp describes each).
+// dispersion of a face (transport/transport.cpp describes each).
 enum class ETransportScheme {
     DEFAULT,   // the model file's own arithmetic, the signed flux in the half difference
     SYMMETRIC, // the same scheme taken from the face's upstream side
@@ -84,7 +84,7 @@ enum class ETransportScheme {
 const char* SchemeName(ETransportScheme scheme);
 
 // How the transport of a global step is taken in time: explicitly from the
-// state at the step's start, or by backward Euler (flow/implicit_transport.cpp).
+// state at the step's start, or by backward Euler (transport/implicit_transport.cpp).
 enum class ETransportTime { EXPLICIT, IMPLICIT };
 
 // Its name in the extension file.

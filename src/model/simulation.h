@@ -2,7 +2,7 @@
 // reactions, reaction sets and per-node local-step control.
 //
 // The ground floor of the engine: the reader (io/reader.h) fills the fields,
-// the heads, flow field and transport (flow/), the reactions and their local
+// the heads and flow field (heads/), the transport (transport/), the reactions and their local
 // integration (rxn/) and the output files (io/output_files.h) work on them in
 // place, and the run sequence (sim/) calls those in order. The model calls
 // none of them. Everything it holds is owned here: FreeArrays releases the
@@ -134,7 +134,7 @@ public:
     CNodeArray<double> m_crossLimits;
     std::vector<double> m_transportScratch;           // each thread's gather: fluxes, row lines
     // The transport's form for the run: borrowed from a CTransportChoice
-    // (flow/transport_schemes.h) while one lives; not freed here.
+    // (transport/transport_schemes.h) while one lives; not freed here.
     CTransportScheme* m_transport = nullptr;
     // It; a model without one is asked to step by mistake (Exception).
     CTransportScheme& Transport() const;

@@ -1,7 +1,7 @@
 // The transport of the mobile entries over one global step, in the form the
 // model chose: explicit with the default, symmetric or tvd scheme, or
 // implicit. The form is chosen once from the model's settings
-// (flow/transport_schemes.h makes it) and lent to the model for the run; the
+// (transport/transport_schemes.h makes it) and lent to the model for the run; the
 // time loops, the model check and the warnings ask it instead of testing the
 // settings.
 #pragma once

@@ -1,8 +1,8 @@
 #include "par/par_heads.h"
 
-#include "flow/head_terms.h"
-#include "flow/heads.h"
-#include "flow/sparse_heads.h"
+#include "heads/head_terms.h"
+#include "heads/heads.h"
+#include "heads/sparse_heads.h"
 #include "model/exceptions.h"
 #include "model/grid.h"
 #include "model/index.h"

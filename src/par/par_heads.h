@@ -28,7 +28,7 @@ struct CParHeadReport {
     int m_sweeps = 0;
 };
 
-// As InitHeads (flow/heads.h), over the ranks of comm; collective. The
+// As InitHeads (heads/heads.h), over the ranks of comm; collective. The
 // failures are those of InitHeads (the same class and text on every rank),
 // and a solve that stops above PAR_HEAD_RESIDUAL is a ComputeException.
 void ParInitHeads(CSimulation& s, const CParComm& comm, CParHeadReport& report);

@@ -1,6 +1,6 @@
 #include "par/par_run.h"
 
-#include "flow/heads.h"
+#include "heads/heads.h"
 #include "io/run_tables.h"
 #include "model/grid.h"
 #include "model/simulation.h"

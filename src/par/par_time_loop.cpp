@@ -1,11 +1,11 @@
 // The time loop over MPI (par/par_time_loop.h).
 #include "par/par_time_loop.h"
 
-#include "flow/flow_field.h"
-#include "flow/implicit_transport.h"
-#include "flow/injection.h"
-#include "flow/transport.h"
-#include "flow/transport_schemes.h"
+#include "heads/flow_field.h"
+#include "transport/implicit_transport.h"
+#include "transport/injection.h"
+#include "transport/transport.h"
+#include "transport/transport_schemes.h"
 #include "model/exact_sum.h"
 #include "model/exceptions.h"
 #include "model/extension.h"

@@ -1,6 +1,6 @@
 #include "sim/chunk_sums.h"
 
-#include "flow/lanes.h"
+#include "model/lanes.h"
 
 #include <cstddef>
 #include <cstring>

@@ -1,7 +1,7 @@
 #include "sim/run.h"
 
-#include "flow/heads.h"
-#include "flow/injection.h"
+#include "heads/heads.h"
+#include "transport/injection.h"
 #include "io/extension_file.h"
 #include "io/model_file.h"
 #include "io/output_files.h"

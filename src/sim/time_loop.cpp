@@ -1,10 +1,10 @@
 // The time loop (sim/time_loop.h).
 #include "sim/time_loop.h"
 
-#include "flow/flow_field.h"
-#include "flow/implicit_transport.h"
-#include "flow/transport.h"
-#include "flow/transport_schemes.h"
+#include "heads/flow_field.h"
+#include "transport/implicit_transport.h"
+#include "transport/transport.h"
+#include "transport/transport_schemes.h"
 #include "io/run_output.h"
 #include "model/exceptions.h"
 #include "model/extension.h"

@@ -2,9 +2,9 @@
 // scheme, explicit and implicit, including the implicit step's trial passes.
 // The executable counts the process's mallocs itself (glibc's allocator
 // underneath), so it is built without the sanitizers, which own malloc.
-#include "flow/implicit_transport.h"
-#include "flow/transport.h"
-#include "flow/transport_schemes.h"
+#include "transport/implicit_transport.h"
+#include "transport/transport.h"
+#include "transport/transport_schemes.h"
 #include "model/extension.h"
 #include "model/index.h"
 #include "support/engine.h"

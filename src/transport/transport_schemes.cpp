@@ -1,11 +1,11 @@
 // The four forms of the transport step: the explicit default, symmetric and
 // tvd schemes and the implicit step, each a thin face over the functions of
-// its scheme (flow/transport.h, flow/implicit_transport.h).
-#include "flow/transport_schemes.h"
+// its scheme (transport/transport.h, transport/implicit_transport.h).
+#include "transport/transport_schemes.h"
 
-#include "flow/implicit_transport.h"
-#include "flow/injection.h"
-#include "flow/transport.h"
+#include "transport/implicit_transport.h"
+#include "transport/injection.h"
+#include "transport/transport.h"
 #include "model/exceptions.h"
 #include "model/extension.h"
 #include "model/limits.h"

@@ -1,8 +1,8 @@
 // The implicit transport step: its steady states against the explicit
 // step's and against the exact discrete answer, its failures, and the step it
 // takes when the model gives none.
-#include "flow/implicit_transport.h"
-#include "flow/transport.h"
+#include "transport/implicit_transport.h"
+#include "transport/transport.h"
 #include "model/extension.h"
 #include "model/index.h"
 #include "support/engine.h"

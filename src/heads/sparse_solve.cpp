@@ -1,4 +1,4 @@
-#include "flow/sparse_solve.h"
+#include "heads/sparse_solve.h"
 
 #include "model/exceptions.h"
 

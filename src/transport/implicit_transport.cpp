@@ -41,7 +41,7 @@
 // than one thread the components are solved side by side, each with its own
 // system and work and the same arithmetic as alone, so the bits do not
 // depend on the threads; Eigen itself runs single-threaded (no OpenMP).
-// The solve is BiCGSTAB with Eigen's incomplete LU (flow/krylov_solve.h), its
+// The solve is BiCGSTAB with Eigen's incomplete LU (transport/krylov_solve.h), its
 // vectors made with the systems, so a step allocates nothing.
 //
 // The reactions follow the transport as after the explicit step, but a long
@@ -52,11 +52,11 @@
 // TRANSPORT_IMPLICIT_RATE_TOLERANCE of the entry's largest value) is taken in
 // trial passes first, each from the same start and leaving no trace, until
 // the rate settles (the time loop drives them).
-#include "flow/implicit_transport.h"
+#include "transport/implicit_transport.h"
 
-#include "flow/krylov_solve.h"
-#include "flow/transport_faces.h"
-#include "flow/upstream_faces.h"
+#include "transport/krylov_solve.h"
+#include "transport/transport_faces.h"
+#include "transport/upstream_faces.h"
 
 #include "model/exceptions.h"
 #include "model/extension.h"

@@ -1,4 +1,4 @@
-#include "flow/krylov_solve.h"
+#include "transport/krylov_solve.h"
 
 #include <cmath>
 #include <limits>

@@ -20,12 +20,12 @@
 // dispersion from a central difference across a's neighbours on the other
 // axis, and upstream advection. Nodes with a negative water source also lose
 // solute in proportion to their concentration.
-#include "flow/transport.h"
+#include "transport/transport.h"
 
-#include "flow/implicit_transport.h"
-#include "flow/injection.h"
-#include "flow/lanes.h"
-#include "flow/transport_faces.h"
+#include "transport/implicit_transport.h"
+#include "transport/injection.h"
+#include "model/lanes.h"
+#include "transport/transport_faces.h"
 
 #include "model/extension.h"
 #include "model/limits.h"

@@ -1,4 +1,4 @@
-#include "flow/flow_field.h"
+#include "heads/flow_field.h"
 
 #include "model/limits.h"
 #include "model/simulation.h"

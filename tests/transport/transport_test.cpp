@@ -2,7 +2,7 @@
 // cross dispersion and sinks, face by face against worked numbers; mass
 // conservation; and the per-node gather of the threads against the face loops,
 // bit for bit.
-#include "flow/transport.h"
+#include "transport/transport.h"
 #include "io/extension_file.h"
 #include "model/index.h"
 #include "support/engine.h"

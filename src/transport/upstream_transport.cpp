@@ -25,10 +25,10 @@
 // (left + right), a sum that does not depend on which way an axis runs, then
 // its sink: the bits are the same for every number of threads and mirror
 // with the model.
-#include "flow/flow_field.h"
-#include "flow/transport.h"
-#include "flow/transport_faces.h"
-#include "flow/upstream_faces.h"
+#include "heads/flow_field.h"
+#include "transport/transport.h"
+#include "transport/transport_faces.h"
+#include "transport/upstream_faces.h"
 
 #include "model/extension.h"
 #include "model/limits.h"

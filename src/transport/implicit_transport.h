@@ -1,6 +1,6 @@
 // The implicit transport step ([transport] time = "implicit"): backward Euler
 // over each global step, one sparse linear system per mobile component
-// (flow/implicit_transport.cpp says what is in the matrix and what is
+// (transport/implicit_transport.cpp says what is in the matrix and what is
 // deferred to the right-hand side).
 #pragma once
 
@@ -16,7 +16,7 @@ class CSimulation;
 // rate each step carries in its right-hand side, learnt from the steps taken:
 // a step that does not know it yet (the first) is taken more than once, each
 // pass from the same start. Owned by the implicit form of the transport
-// (flow/transport_schemes.cpp), or by a test.
+// (transport/transport_schemes.cpp), or by a test.
 class CImplicitSolver {
 public:
     CImplicitSolver();

@@ -1,6 +1,6 @@
 // The direct solve of the initial heads on grids whose band matrix would take
 // more than CSimulation::m_headBandMaxBytes: the same equations as the band
-// elimination, solved by a sparse factorization (flow/sparse_solve.h).
+// elimination, solved by a sparse factorization (heads/sparse_solve.h).
 //
 // The rows that fix a value on their own (a fixed head; an isolated node,
 // whose head is 0) are taken out, their values moved to the right-hand sides

@@ -8,7 +8,7 @@
 // (SymmetricStableStep, TvdStableStep). The default and symmetric steps are
 // further kept within SelfShareStableStep, which the rule meets wherever
 // porosity and dispersion change gently from node to node.
-#include "flow/transport.h"
+#include "transport/transport.h"
 
 #include "model/exceptions.h"
 #include "model/limits.h"

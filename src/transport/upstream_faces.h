@@ -1,12 +1,12 @@
 // The faces of the grid as the schemes taken from the upstream side see them:
 // a face with its neighbours along and across its normal, its upstream node's
 // dispersion coefficients, the cross term and the van Leer slope. Shared by
-// the explicit step (flow/upstream_transport.cpp) and the implicit one
-// (flow/implicit_transport.cpp), so that both take the same coefficients.
+// the explicit step (transport/upstream_transport.cpp) and the implicit one
+// (transport/implicit_transport.cpp), so that both take the same coefficients.
 #pragma once
 
-#include "flow/flow_field.h"
-#include "flow/transport_faces.h"
+#include "heads/flow_field.h"
+#include "transport/transport_faces.h"
 
 #include "model/limits.h"
 #include "model/simulation.h"

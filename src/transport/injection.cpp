@@ -1,4 +1,4 @@
-#include "flow/injection.h"
+#include "transport/injection.h"
 
 #include "model/exceptions.h"
 #include "model/index.h"

@@ -1,7 +1,7 @@
 // The initial heads (band elimination, sparse solve, sweeps), the fluxes
 // between the nodes and the dispersion coefficients of the transport.
-#include "flow/heads.h"
-#include "flow/sparse_solve.h"
+#include "heads/heads.h"
+#include "heads/sparse_solve.h"
 #include "model/index.h"
 #include "support/engine.h"
 

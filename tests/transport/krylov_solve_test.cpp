@@ -1,7 +1,7 @@
 // The allocation-free BiCGSTAB: step for step Eigen's algorithm with Eigen's
 // incomplete LU, so its solution and iteration count are Eigen's to the last
 // bit; and its two failures.
-#include "flow/krylov_solve.h"
+#include "transport/krylov_solve.h"
 
 #include <gtest/gtest.h>
 

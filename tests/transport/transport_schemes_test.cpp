@@ -2,11 +2,11 @@
 // mirror image give mirrored changes to the last bit, forward flow keeps the
 // default's numbers, the tvd scheme stays within the range it started from,
 // the stable steps of both, and the default scheme's reverse-flow warning.
-#include "flow/flow_field.h"
-#include "flow/implicit_transport.h"
-#include "flow/injection.h"
-#include "flow/transport.h"
-#include "flow/transport_schemes.h"
+#include "heads/flow_field.h"
+#include "transport/implicit_transport.h"
+#include "transport/injection.h"
+#include "transport/transport.h"
+#include "transport/transport_schemes.h"
 #include "model/extension.h"
 #include "model/index.h"
 #include "support/engine.h"

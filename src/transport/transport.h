@@ -1,6 +1,6 @@
 // The transport step of the mobile components over one global step and the
-// stable global step of that explicit scheme (flow/transport.cpp and
-// flow/stable_step.cpp say how each is computed).
+// stable global step of that explicit scheme (transport/transport.cpp and
+// transport/stable_step.cpp say how each is computed).
 #pragma once
 
 #include <climits>
@@ -28,7 +28,7 @@ void SetGatherLanes(int lanes);
 int GatherLanes();
 
 // The transport step of the schemes that take every face from its upstream
-// side (flow/upstream_transport.cpp); the default scheme is the one above.
+// side (transport/upstream_transport.cpp); the default scheme is the one above.
 void TransportStepUpstream(CSimulation& s);
 // That step for the rows rowBegin..rowEnd-1 alone, without the injected
 // water: it reads m_state of up to three rows beyond the range on each side,
@@ -51,7 +51,7 @@ double TvdStableStep(const CSimulation& s, double duration, int* limiting, int r
 double SelfShareStableStep(const CSimulation& s, double duration, int* limiting, bool symmetric,
                            int rowBegin = 0, int rowEnd = INT_MAX);
 // The default rule's candidate from a node's velocity term v > 0 and its
-// dispersion term d (flow/stable_step.cpp).
+// dispersion term d (transport/stable_step.cpp).
 double LaxWendroffCandidate(double v, double d);
 
 // The number of faces whose water flows towards the lower index (after the

@@ -1,7 +1,7 @@
-#include "flow/sparse_heads.h"
+#include "heads/sparse_heads.h"
 
-#include "flow/head_terms.h"
-#include "flow/sparse_solve.h"
+#include "heads/head_terms.h"
+#include "heads/sparse_solve.h"
 #include "model/exceptions.h"
 #include "model/limits.h"
 #include "model/simulation.h"
