@@ -12,6 +12,8 @@ set -euo pipefail
 # python3-netcdf4 reads kova-export's NetCDF files back in its tests;
 # python3-pycodestyle checks the package's PEP 8; python3-venv, python3-pip and
 # python3-setuptools let a test install the package into a venv, offline.
+# chromium (headless) opens the run report kova-report writes, as a reader's
+# browser would, so its test sees that every section and picture renders.
 # libopenmpi-dev (with openmpi-bin, mpirun) builds and runs kova-compute-mpi,
 # the run over several processes: Debian's OpenMPI, the MPI of the field.
 # libhypre-dev solves its distributed heads (kova-compute-mpi --heads
@@ -21,7 +23,7 @@ packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev gnuplot-nox pyth
     python3-numpy libeigen3-dev libtomlplusplus-dev libnetcdf-dev libbenchmark-dev
     python3-xarray python3-pandas python3-pytest python3-tqdm python3-matplotlib
     python3-netcdf4 libopenmpi-dev openmpi-bin libhypre-dev python3-pycodestyle python3-venv
-    python3-pip python3-setuptools)
+    python3-pip python3-setuptools chromium)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

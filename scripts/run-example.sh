@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds kova-compute (nothing else) and runs a shipped example
-# (default: plume, a 100 x 100 tracer plume), then says where the results are.
+# (default: plume, a 100 x 100 tracer plume), then writes its report and says where
+# the results are.
 # Usage: scripts/run-example.sh [plume|column|hydrocarbon_plume|decay_chain|complexation|two_nodes]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,7 +16,10 @@ mkdir -p out
 cp "examples/$name.kvi" "out/$name.kvi"
 # The extension file names the entries and places the observation wells.
 if [ -f "examples/$name.kvx" ]; then cp "examples/$name.kvx" "out/$name.kvx"; fi
-build/release/kova-compute "out/$name"
+# What the run says on stderr (warnings, budget summary, timings) is kept in
+# out/NAME.log for the report; with stderr taken, the run prints status lines
+# instead of drawing its display.
+{ build/release/kova-compute --timings "out/$name" 2>&1 1>&3 3>&- | tee "out/$name.log" >&2; } 3>&1
 if command -v python3 >/dev/null; then
     python3 scripts/summarize-output.py "out/$name"
 fi
@@ -24,3 +28,6 @@ echo "         $PWD/out/$name.budget.csv (mass budget)"
 if [ -f "out/$name.obs.csv" ]; then
     echo "         $PWD/out/$name.obs.csv (observation wells)"
 fi
+# Debian's python3: the report needs numpy, pandas, xarray and matplotlib.
+PYTHONPATH=python /usr/bin/python3 -m kova.run_report "out/$name" >/dev/null
+echo "report: $PWD/out/$name.report.html"

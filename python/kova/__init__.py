@@ -8,8 +8,12 @@ gives a run's records as an xarray Dataset, read lazily; ``read_budget`` and
 pandas DataFrames. ``Model.check`` and ``Model.run`` have the engine check or
 run a model; the engine's refusals and failures are ``ModelError`` and
 ``RunError``. A base that a run holds is not written: ``BaseLockedError``, a
-``RunError``.
+``RunError``. ``report`` writes a run's report, one self-contained HTML page
+(:mod:`kova.run_report`, also the command ``kova-report``).
 """
+
+from os import PathLike
+from typing import Optional, Sequence, Union
 
 from .engine import (BaseLockedError, EngineError, EngineWarning, ModelError, Progress, RunError,
                      parse_progress)
@@ -23,10 +27,30 @@ from .reactions import (DualMonod, DualMonodInhibition, Exchange, FreundlichSorp
 from .results import open_results
 from .tables import read_budget, read_observations
 
+
+def report(base: Union[str, "PathLike[str]"], records: Optional[Sequence[int]] = None,
+           times: Optional[Sequence[float]] = None, entries: Optional[Sequence[str]] = None,
+           log: Optional[Union[str, "PathLike[str]"]] = None, run: bool = False,
+           output: Optional[Union[str, "PathLike[str]"]] = None,
+           threads: Optional[int] = None, progress: bool = True) -> str:
+    """Write the report of a run, ``BASE.report.html``; its path is returned.
+
+    One self-contained page: the model, the heads and flow, maps of the
+    entries, breakthrough curves, the mass and water budgets, the warnings
+    and timings. The parameters are those of :func:`kova.run_report.report`,
+    which says what each does. Loaded on first use, so that ``import kova``
+    does not load matplotlib.
+    """
+    from .run_report import report as write_report
+
+    return write_report(base, records=records, times=times, entries=entries, log=log,
+                        run=run, output=output, threads=threads, progress=progress)
+
+
 __all__ = ["BaseLockedError", "DualMonod", "DualMonodInhibition", "EngineError",
            "EngineWarning", "Exchange", "FreundlichSorption",
            "KineticFreundlichSorption", "KineticLangmuirSorption", "KineticLinearSorption",
            "KovaFileError", "LangmuirSorption", "LinearAssignment", "LinearCombination",
            "LinearSorption", "MassAction", "MixedOrdered", "Model", "ModelError", "Monod",
            "Ordered", "Progress", "Reaction", "ReactionSet", "RuleCurve", "RunError",
-           "open_results", "parse_progress", "read_budget", "read_observations"]
+           "open_results", "parse_progress", "read_budget", "read_observations", "report"]

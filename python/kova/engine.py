@@ -26,7 +26,7 @@ from contextlib import contextmanager
 from dataclasses import dataclass
 from pathlib import Path
 from types import FrameType
-from typing import IO, Iterable, Iterator, List, Optional, Sequence
+from typing import IO, Iterable, Iterator, List, Optional, Sequence, Tuple
 
 _ERROR_PREFIX = "KOVA Compute Error: "
 _DETAIL_PREFIX = "detail: "
@@ -296,7 +296,8 @@ def _load_tqdm():
 
 
 def run_base(base: str, threads: Optional[int] = None, progress: bool = True,
-             engine: Optional[str] = None) -> List[str]:
+             engine: Optional[str] = None, timings: bool = False,
+             log: Optional[str] = None) -> List[str]:
     """Run the engine on a written model with ``--progress=json``.
 
     Parameters
@@ -308,6 +309,12 @@ def run_base(base: str, threads: Optional[int] = None, progress: bool = True,
     progress : bool
         Show the progress (a tqdm bar when tqdm is installed, else a line at
         every status change and every tenth of the run, on stderr).
+    timings : bool
+        ``--timings``: the wall time of each phase, at the end of stderr.
+    log : str, optional
+        A file to write what the engine says on stderr to, as it says it
+        (its warnings, errors, budget summary and timings; not the progress
+        objects), so that a failed run leaves its log too.
 
     Returns
     -------
@@ -329,7 +336,23 @@ def run_base(base: str, threads: Optional[int] = None, progress: bool = True,
     command = [engine or find_engine(), "--progress=json"]
     if threads is not None:
         command += ["--threads", str(threads)]
+    if timings:
+        command.append("--timings")
     command += ["--", base]
+    # Opened before the engine starts, so that a log that cannot be written
+    # refuses the run instead of losing what it says.
+    log_file = open(log, "w", encoding="utf-8") if log is not None else None
+    try:
+        stdout, stderr = _run_logged(command, base, progress, log_file)
+    finally:
+        if log_file is not None:
+            log_file.close()
+    _pass_on_warnings(stderr)
+    return stdout
+
+
+def _run_logged(command: List[str], base: str, progress: bool,
+                log_file: Optional[IO[str]]) -> Tuple[List[str], List[str]]:
     process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                stdin=subprocess.DEVNULL, text=True, bufsize=1)
     stdout: List[str] = []
@@ -348,6 +371,9 @@ def run_base(base: str, threads: Optional[int] = None, progress: bool = True,
                 state = parse_progress(line)
                 if state is not None:
                     display.update(state)
+                elif log_file is not None:
+                    log_file.write(line + "\n")
+                    log_file.flush()
             process.wait()
     except KeyboardInterrupt:
         # The engine cancels on SIGINT, writes a last record and closes its files.
@@ -372,8 +398,7 @@ def run_base(base: str, threads: Optional[int] = None, progress: bool = True,
         stopped.pass_on()
     if process.returncode != 0:
         raise engine_error(RunError, process.returncode, stderr)
-    _pass_on_warnings(stderr)
-    return stdout
+    return stdout, stderr
 
 
 # How long an engine sent SIGTERM may take to write its last record and
