@@ -41,7 +41,7 @@ from .base_lock import held_base
 from .engine import EngineError, EngineWarning, RunError, check_base, run_base
 from .errors import KovaFileError
 from .extension_file import ObservationWell, read_extension
-from .model_file import HYDRAULIC_ENTRIES, read_model_header
+from .model_file import HYDRAULIC_ENTRIES, read_model_file
 from .results import open_results
 from .tables import read_budget, read_observations
 
@@ -291,9 +291,13 @@ def _mark_wells(ax, points: List[Tuple[str, float, float]], labels: bool) -> Non
 _MARKED_SOURCES = 50
 
 
-def _mark_sources(ax, source: np.ndarray, x: np.ndarray, y: np.ndarray) -> None:
-    """Circles on the nodes that pump (red) or inject (blue), when they are few."""
-    taken = np.argwhere(np.isfinite(source) & (source != 0.0))
+def _mark_sources(ax, source: np.ndarray, fixed: np.ndarray, x: np.ndarray,
+                  y: np.ndarray) -> None:
+    """Circles on the nodes that pump (red) or inject (blue), when they are few.
+
+    A fixed-head node's source is the flow that holds its head, no well.
+    """
+    taken = np.argwhere(np.isfinite(source) & (source != 0.0) & ~fixed)
     if len(taken) == 0 or len(taken) > _MARKED_SOURCES:
         return
     for sign, colour, label in ((-1, "red", "pumping"), (1, "blue", "injecting")):
@@ -331,6 +335,7 @@ class _Run:
     ds: xr.Dataset
     wells: List[ObservationWell]
     record_times: np.ndarray
+    fixed: np.ndarray
 
     @property
     def time_unit(self) -> Optional[str]:
@@ -449,7 +454,7 @@ def _heads_section(run: _Run) -> str:
         gx, gy = np.meshgrid(x, y)
         ax.quiver(gx[pick], gy[pick], np.nan_to_num(ux[pick]), np.nan_to_num(uy[pick]),
                   color="darkred", pivot="mid", scale=30, width=0.003)
-        _mark_sources(ax, np.asarray(last["source"].values, dtype=float), x, y)
+        _mark_sources(ax, np.asarray(last["source"].values, dtype=float), run.fixed, x, y)
         _mark_wells(ax, _well_points(run.wells, x, y), labels=True)
         ax.set_xlabel("x" + _unit(length))
         ax.set_ylabel("y" + _unit(length))
@@ -479,7 +484,7 @@ def _heads_section(run: _Run) -> str:
     body = (f"<figure>{picture}<figcaption>{html.escape(words)}. The flow field is steady: "
             "these are the heads and fluxes of the last record. The arrows show the "
             "direction only (one arrow per few nodes on large grids); triangles mark the "
-            "observation wells, circles the nodes that pump or inject water."
+            "observation wells, circles the nodes that pump or inject water (not the fixed heads)."
             "</figcaption></figure>")
     return _section("heads", "Heads and flow", body)
 
@@ -893,12 +898,14 @@ def report(base: PathLike, records: Optional[Sequence[int]] = None,
 def _report_text(base: str, records: Optional[Sequence[int]], times: Optional[Sequence[float]],
                  entries: Optional[Sequence[str]], log_path: str, log_given: bool,
                  engine: Optional[str], run_error: Optional[str]) -> str:
-    header = read_model_header(base + ".kvi")
+    model = read_model_file(base + ".kvi")
+    header = model.header
     extension = read_extension(base + ".kvx", header.immobile, header.mobile,
                                header.row_coords, header.col_coords)
     with open_results(base) as ds:
         name = os.path.basename(base)
-        run = _Run(base, name, ds, list(extension.observe), np.asarray(ds["time"].values))
+        run = _Run(base, name, ds, list(extension.observe), np.asarray(ds["time"].values),
+                   model.fixed)
         mapped = list(run.entries) if entries is None else list(entries)
         for entry in mapped:
             if entry not in run.entries:

@@ -16,6 +16,19 @@ import pytest
 from conftest import REPO
 from test_guide import GUIDE, guide_blocks
 
+
+def _run_report_command(program: Path, env: dict, folder: Path) -> None:
+    """The installed kova-report writes a report of the guide's run."""
+    page = folder / "again.html"
+    run = subprocess.run([str(program), "--records", "0,-1", "-o", str(page),
+                          "nitrification"], cwd=folder, env=env, capture_output=True,
+                         text=True, timeout=300)
+    assert run.returncode == 0, run.stderr[-3000:]
+    assert run.stdout.strip() == str(page)
+    text = page.read_text()
+    assert '<section id="log">' in text and "Records 0 (t = 0 d)" in text
+
+
 # The guide, then where kova and the engine were found.
 _REPORT = "\nprint('kova:', kova.__file__)\nprint('engine:', kova.engine.find_engine())\n"
 
@@ -38,6 +51,7 @@ def _run_guide(python: Path, env: dict, folder: Path) -> dict:
                          text=True, timeout=600)
     assert run.returncode == 0, run.stderr[-3000:]
     assert (folder / "nitrification.kvo").stat().st_size > 0
+    assert (folder / "nitrification.report.html").stat().st_size > 0
     return dict(line.split(": ", 1) for line in run.stdout.splitlines()
                 if line.startswith(("kova: ", "engine: ")))
 
@@ -56,6 +70,7 @@ def test_pip_installs_into_a_venv_offline(engine: Path, tmp_path: Path):
     found = _run_guide(venv / "bin" / "python", _user_env(engine.parent), tmp_path / "run")
     assert Path(found["kova"]).is_relative_to(venv)
     assert Path(found["engine"]).resolve() == engine.resolve()
+    _run_report_command(venv / "bin" / "kova-report", _user_env(engine.parent), tmp_path / "run")
 
 
 def test_cmake_installs_into_a_prefix(engine: Path, tmp_path: Path):
@@ -66,7 +81,7 @@ def test_cmake_installs_into_a_prefix(engine: Path, tmp_path: Path):
     install = subprocess.run(["cmake", "--install", str(engine.parent), "--prefix", str(prefix)],
                              capture_output=True, text=True, timeout=600)
     assert install.returncode == 0, install.stdout[-2000:] + install.stderr[-2000:]
-    for program in ("kova-compute", "kova-export", "kova-plot"):
+    for program in ("kova-compute", "kova-export", "kova-plot", "kova-report"):
         assert os.access(prefix / "bin" / program, os.X_OK), program
     assert (prefix / "share" / "doc" / "kova_compute" / "python.md").is_file()
     sites = list(prefix.glob("lib/python3*/site-packages"))
@@ -75,3 +90,6 @@ def test_cmake_installs_into_a_prefix(engine: Path, tmp_path: Path):
     found = _run_guide(Path(sys.executable), env, tmp_path / "run")
     assert Path(found["kova"]).is_relative_to(prefix)
     assert Path(found["engine"]) == prefix / "bin" / "kova-compute"
+    # Its launcher finds the package installed beside it, with no PYTHONPATH.
+    _run_report_command(prefix / "bin" / "kova-report", _user_env(prefix / "bin"),
+                        tmp_path / "run")

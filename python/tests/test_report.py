@@ -16,7 +16,8 @@ import pytest
 import kova
 from conftest import EXAMPLES, Runs
 from kova.errors import KovaFileError
-from kova.run_report import choose_records, default_records, main, parse_log, read_log
+from kova.run_report import (_node_flux, choose_records, default_records, main, parse_log,
+                             read_log)
 
 pytest.importorskip("matplotlib")
 
@@ -89,6 +90,16 @@ def test_records_are_chosen(records, times, expected):
 def test_records_that_are_not_in_the_run_are_refused(records, times, message):
     with pytest.raises(ValueError, match=re.escape(message)):
         choose_records(_TIMES, records, times)
+
+
+@pytest.mark.parametrize("face, axis, expected", [
+    # The face after the last node has no neighbour and is not read.
+    ([[1.0, 2.0, 99.0]], 1, [[1.0, 1.5, 2.0]]),
+    ([[4.0], [-2.0], [99.0]], 0, [[4.0], [1.0], [-2.0]]),
+    ([[5.0, 7.0]], 0, [[0.0, 0.0]]),
+])
+def test_node_flux_is_the_mean_of_the_faces_beside_the_node(face, axis, expected):
+    assert _node_flux(np.array(face), axis).tolist() == expected
 
 
 def _aged(path: Path, seconds: float) -> None:
