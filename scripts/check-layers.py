@@ -5,7 +5,12 @@ Each folder of src/ sits on a floor; a file may include headers of its own
 floor or of the floors below, never of a floor above, and the folders of one
 floor must not include each other in a cycle, and no folder may name a type
 (class, struct or enum) that a folder of a higher floor defines, not even in a
-forward declaration. Prints every fault and exits 1 when there is one.
+forward declaration. The model's fields have one writer: no public field
+of CSimulation is written by folders of two floors (the model's own methods
+aside, and only the writes a reading of the text can see: assignment and
+compound assignment, increments, element assignment, stream extraction and
+the mutating calls of containers and pointers, through s., sim. or
+simulation.). Prints every fault and exits 1 when there is one.
 """
 import os
 import re
@@ -98,6 +103,56 @@ def types_named_above(src):
     return faults
 
 
+MODEL_HEADER = os.path.join('model', 'simulation.h')
+FIELD = re.compile(r'^\s+[\w:<>, *&]+?[\s*&](m_\w+)\s*(?:=[^=]|;|\[|\{)', re.M)
+WRITE = r'(?:=(?!=)|\+=|-=|\*=|/=|\+\+|--)'
+MUTATORS = ('assign|resize|reset|clear|push_back|emplace_back|insert|swap|release|'
+            'shrink_to_fit|reserve')
+OWNER = r'\b(?:s|sim|simulation)\s*(?:\.|->)\s*'
+
+
+def model_fields(src):
+    """The public fields of CSimulation."""
+    with open(os.path.join(src, MODEL_HEADER), encoding='utf-8') as f:
+        code = code_of(f.read())
+    start = code.index('class CSimulation {')
+    body = code[start:code.index('\n};', start)]
+    public = body.split('private:')[0]
+    return sorted(set(FIELD.findall(public)))
+
+
+def write_patterns(field):
+    member = OWNER + field + r'\b'
+    return [re.compile(member + r'(?:\s*\.\s*\w+)*\s*' + WRITE),
+            re.compile(r'(?:\+\+|--)\s*' + member),
+            re.compile(member + r'\s*\[[^\]]*\]\s*' + WRITE),
+            re.compile(member + r'\s*\.\s*(?:%s)\s*\(' % MUTATORS),
+            re.compile(r'>>\s*' + member)]
+
+
+def fields_written_by_two_floors(src):
+    """Every public field of the model that folders of two floors write."""
+    fields = model_fields(src)
+    patterns = {field: write_patterns(field) for field in fields}
+    writers = {}
+    for folder, name, text in sources(src):
+        if folder not in FLOORS or folder == 'model':
+            continue
+        code = code_of(text)
+        for field in fields:
+            if any(p.search(code) for p in patterns[field]):
+                writers.setdefault(field, {}).setdefault(FLOORS[folder], []).append(
+                    '%s/%s' % (folder, name))
+    faults = []
+    for field, floors in sorted(writers.items()):
+        if len(floors) > 1:
+            where = '; '.join('floor %d: %s' % (floor, ', '.join(files))
+                              for floor, files in sorted(floors.items()))
+            faults.append('CSimulation::%s is written by %d floors (%s)'
+                          % (field, len(floors), where))
+    return faults
+
+
 def find_cycle(edges, floor):
     graph = {}
     for (a, b) in edges:
@@ -142,6 +197,7 @@ def main():
             faults.append('cycle on floor %d: %s' % (floor, ' -> '.join(cycle)))
     faults += restricted_includes(src)
     faults += types_named_above(src)
+    faults += fields_written_by_two_floors(src)
     for fault in faults:
         print(fault)
     print('%d folder arrows, %d faults' % (len(edges), len(faults)))

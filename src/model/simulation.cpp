@@ -193,6 +193,7 @@ void CSimulation::FreeArrays() {
     m_nodeType.reset();
     m_outputTimes.clear();
     m_outputTimes.shrink_to_fit();
+    m_recordCount = 0; // the next run counts its records from the first
     m_dispersivityL.reset();
     m_dispersivityT.reset();
     m_diffusion.reset();

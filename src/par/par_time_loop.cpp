@@ -267,11 +267,9 @@ void PlanLoop(CSimulation& s, const CParComm& comm, CParPlan& p) {
     HaloParts(comm.Rank(), p.m_slabs, p.m_receives, p.m_sends);
     p.m_requests.assign(p.m_receives.size() + p.m_sends.size(), MPI_REQUEST_NULL);
     PlanChunks(p);
-    // The row gather's scratch, per thread (the one-process loop makes it
-    // only for more than one thread).
-    const size_t scratch = GatherScratchSize(s) * ToSize(s.m_nThreads);
-    if (!p.m_wholeGrid && s.m_transportScratch.size() < scratch)
-        s.m_transportScratch.assign(scratch, 0.0);
+    // The row gather's scratch, per thread.
+    if (!p.m_wholeGrid)
+        SizeGatherScratch(s);
     PlanBudget(s, comm, p);
     PlanWells(s, comm, p);
     PlanImplicit(s, comm, p);

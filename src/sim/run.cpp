@@ -76,7 +76,6 @@ int DefaultThreads(int offered, int nodes) {
 }
 
 void RunSequence(CSimulation& s, CRunControl& runControl, CRunStages& stages) {
-    s.m_recordCount = 0;
     s.m_times = CPhaseTimes();
     s.m_times.m_nThreads = s.m_nThreads;
     CRunControl* control = &runControl;

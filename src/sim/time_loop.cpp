@@ -324,8 +324,7 @@ void PrepareWork(CSimulation& s, CReactions& rx) {
     const size_t scratch = GatherScratchSize(s) * ToSize(s.m_nThreads);
     const double faceBytes = UpstreamWorkBytes(s);
     try {
-        if (scratch > 0)
-            s.m_transportScratch.assign(scratch, 0.0);
+        SizeGatherScratch(s);
         PrepareUpstreamWork(s);
         s.Transport().Prepare(s);
         rx.m_works.clear();

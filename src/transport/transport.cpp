@@ -485,10 +485,14 @@ void TransportStepFaceLoops(CSimulation& s) {
 // and sums the same terms in the same order as the face loops: the bits are
 // theirs. The threads take ranges of rows.
 void TransportStepGather(CSimulation& s) {
+    SizeGatherScratch(s); // the time loop has sized it already
+    TransportStepRows(s, 0, s.m_nRows);
+}
+
+void SizeGatherScratch(CSimulation& s) {
     const size_t scratch = GatherScratchSize(s) * ToSize(s.m_nThreads);
     if (s.m_transportScratch.size() < scratch)
-        s.m_transportScratch.assign(scratch, 0.0); // before the time loop
-    TransportStepRows(s, 0, s.m_nRows);
+        s.m_transportScratch.assign(scratch, 0.0);
 }
 
 size_t GatherScratchSize(const CSimulation& s) {

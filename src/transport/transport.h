@@ -20,6 +20,9 @@ void TransportStepGather(CSimulation& s);
 void TransportStepRows(CSimulation& s, int rowBegin, int rowEnd);
 // The gather's scratch of one thread, in doubles.
 size_t GatherScratchSize(const CSimulation& s);
+// Makes m_transportScratch hold the gather's scratch of every thread, before
+// the time loop (the loop allocates nothing).
+void SizeGatherScratch(CSimulation& s);
 // The gather takes neighbouring columns in lanes: 8 with AVX-512, 4 with
 // AVX2, else 2; the bits are the same for every width. SetGatherLanes(1, 2 or
 // 4) narrows them for the whole process (a comparison of the widths), any
