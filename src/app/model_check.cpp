@@ -275,8 +275,10 @@ void AppendFixedHeads(std::string& out, const CSimulation& s) {
 void AppendReaction(std::string& out, const CSimulation& s, const CReactions& rx, int r) {
     const CRxn* const self = rx.m_rxns[ToSize(r)].get();
     const CRxnDescription d = Describe(*self);
-    out += "  reaction " + std::to_string(r) + ": " + d.TypeName() + " (type " +
-           std::to_string(d.Code()) + ", " + RxnKindText(d.Kind()) + ")\n";
+    const std::vector<std::string>& names = s.m_ext.m_reactionNames;
+    out += "  reaction " + std::to_string(r) + (names.empty() ? "" : " " + names[ToSize(r)]) +
+           ": " + d.TypeName() + " (type " + std::to_string(d.Code()) + ", " +
+           RxnKindText(d.Kind()) + ")\n";
     for (const CRxnField& field : d.Fields())
         out += "    " + field.m_name + ": " + FieldText(s, field) + "\n";
 

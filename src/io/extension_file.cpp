@@ -285,6 +285,41 @@ void ReadAquifer(CExtension& ext, const toml::table& table, const CSimulation& s
     }
 }
 
+// A reaction's name: the budget writes it as the last word of the term
+// "reaction N NAME", which its readers take as letters, digits and '_'.
+std::string ReactionNameAt(const toml::node& node, const std::string& key) {
+    return CheckedText(
+        node, key, NAME_MAX_CHARS, "a reaction's name",
+        [](unsigned char c) { return std::isalnum(c) || c == '_'; },
+        "may hold letters, digits and '_' only");
+}
+
+void ReadReactions(CExtension& ext, const toml::table& table, const CSimulation& s) {
+    CheckKeys(table, "reactions.", {"names"});
+    const toml::node* n = table.get("names");
+    if (!n)
+        return;
+    if (!n->is_array())
+        FailType("reactions.names", *n, "an array of names");
+    const toml::array& list = *n->as_array();
+    if (static_cast<int64_t>(list.size()) != s.m_nRxn)
+        Fail("reactions.names", n->source(),
+             std::to_string(list.size()) + " names for the " + std::to_string(s.m_nRxn) +
+                 " reaction records of the model: one name per record, in record order");
+    std::vector<std::string> names;
+    for (size_t i = 0; i < list.size(); ++i) {
+        const std::string key = "reactions.names[" + std::to_string(i) + "]";
+        const std::string name = ReactionNameAt(list[i], key);
+        const auto same = std::find(names.begin(), names.end(), name);
+        if (same != names.end())
+            Fail(key, list[i].source(),
+                 "the name " + Quoted(name) + " is given to reaction " +
+                     std::to_string(same - names.begin()) + " already");
+        names.push_back(name);
+    }
+    ext.m_reactionNames = names;
+}
+
 void ReadTransportTime(CExtension& ext, const toml::node& n) {
     const std::string name = StringAt(n, "transport.time");
     for (ETransportTime time : {ETransportTime::EXPLICIT, ETransportTime::IMPLICIT}) {
@@ -725,7 +760,8 @@ void ReadInjection(CInjection& inject, const toml::node& node, const CSimulation
 }
 
 void ReadTables(CSimulation& s, const toml::table& root) {
-    CheckKeys(root, "", {"units", "aquifer", "entries", "observe", "transport", "inject"});
+    CheckKeys(root, "",
+              {"units", "aquifer", "entries", "observe", "transport", "inject", "reactions"});
     CExtension ext;
     if (const toml::node* n = root.get("units"))
         ReadUnits(ext, TableAt(*n, "units"));
@@ -735,6 +771,8 @@ void ReadTables(CSimulation& s, const toml::table& root) {
         ReadEntries(ext, TableAt(*n, "entries"), s);
     if (const toml::node* n = root.get("transport"))
         ReadTransport(ext, TableAt(*n, "transport"));
+    if (const toml::node* n = root.get("reactions"))
+        ReadReactions(ext, TableAt(*n, "reactions"), s);
     // The wells name entries by the names just read.
     s.m_ext = ext;
     if (const toml::node* n = root.get("observe"))

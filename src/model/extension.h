@@ -1,7 +1,7 @@
 // What the optional extension file BASE.kvx adds to a model: unit labels, the
 // aquifer thickness, names of the immobile and mobile entries, observation
-// wells, the make-up of injected water. A model without the file has the
-// defaults below, and its run is exactly the run without this file ever
+// wells, the make-up of injected water, the reactions' names. A model
+// without the file has the defaults below, and its run is exactly the run without this file ever
 // having existed.
 #pragma once
 
@@ -104,6 +104,9 @@ struct CExtension {
     ETransportTime m_time = ETransportTime::EXPLICIT;
     bool m_timeGiven = false; // [transport] time was given
     CInjection m_inject;
+    // [reactions] names: one per reaction record, in record order; empty:
+    // none given, and the budget names a reaction by its type.
+    std::vector<std::string> m_reactionNames;
 };
 
 // The name of state entry k of a model with nComp entries per node of which

@@ -20,7 +20,12 @@
 
 namespace {
 
-std::string ReactionTermName(const CReactions& rx, int record) {
+// "reaction 3 decay_TCE" for a named reaction, "reaction 3 COrdered" else;
+// the record number keeps two reactions of one type apart.
+std::string ReactionTermName(const CSimulation& s, const CReactions& rx, int record) {
+    const std::vector<std::string>& names = s.m_ext.m_reactionNames;
+    if (!names.empty())
+        return "reaction " + std::to_string(record) + " " + names[ToSize(record)];
     CRxnDescription d;
     rx.m_rxns[ToSize(record)]->Describe(d);
     return "reaction " + std::to_string(record) + " " + d.TypeName();
@@ -82,8 +87,8 @@ void MakeTerms(const CSimulation& s, const CReactions& rx, CMassBudget& b,
             b.m_porosityTerm[ToSize(k)] = add(k, "porosity", EBudgetTerm::POROSITY);
         for (size_t record = 0; record < rx.m_rxns.size(); ++record)
             if (changes[record * nComp + ToSize(k)])
-                rxnTerm[record * nComp + ToSize(k)] =
-                    add(k, ReactionTermName(rx, static_cast<int>(record)), EBudgetTerm::REACTION);
+                rxnTerm[record * nComp + ToSize(k)] = add(
+                    k, ReactionTermName(s, rx, static_cast<int>(record)), EBudgetTerm::REACTION);
     }
     b.m_nTerms = static_cast<int>(b.m_terms.size());
 }

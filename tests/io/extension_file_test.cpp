@@ -41,7 +41,7 @@ TEST_P(Refusals, NameTheKeyAndItsLine) {
 const CRefusal REFUSALS[] = {
     {"unknown_table", "[units]\nmass = \"kg\"\n[transprt]\n",
      "input: key transprt (line 3): unknown key (known here: units, aquifer, entries, observe, "
-     "transport, inject)"},
+     "transport, inject, reactions)"},
     {"scheme_unknown", "[transport]\nscheme = \"upwind\"\n",
      "input: key transport.scheme (line 2): must be \"default\", \"symmetric\" or \"tvd\""},
     {"scheme_not_a_string", "[transport]\n\nscheme = 1\n",
@@ -400,6 +400,60 @@ TEST(ExtensionFile, ASingleRowReachesHalfAUnitAroundIt) {
         const std::string result = Outcome([&] { ReadExtension(engine.sim, text, "m.kvx"); });
         EXPECT_EQ(result.empty(), outcome) << y << ": " << result;
     }
+}
+
+// One node, one mobile entry and two first-order decays of it in one set.
+std::string TwoReactionModel() {
+    std::string text = "1 1 0 1 2 1\n0 1 1 0.1 1e-13\n0\n0\n0 0 0\n0 0 0.3 0 0 0 0 1\n0\n0\n";
+    text += "2  0 0 0 0 0 0 0 -1  1 7 0.1\n";
+    text += "2  0 0 0 0 0 0 0 -1  1 7 0.2\n";
+    return text + "0\n0\n0  2 0 1\n";
+}
+
+std::string ReactionNamesOutcome(const std::string& text) {
+    CEngine engine;
+    engine.Read(TwoReactionModel());
+    return Outcome([&] { ReadExtension(engine.sim, text, "m.kvx"); });
+}
+
+TEST(ExtensionFile, ReactionNamesAreOnePerRecordAndDistinct) {
+    const struct {
+        const char* text;
+        const char* outcome; // the outcome starts with it; empty: read
+    } rows[] = {
+        {"[reactions]\nnames = [\"decay_fast\", \"decay_slow\"]\n", ""},
+        {"[reactions]\n\nnames = [\"decay\"]\n",
+         "input: key reactions.names (line 3): 1 names for the 2 reaction records of the model"},
+        {"[reactions]\nnames = [\"a\", \"b\", \"c\"]\n",
+         "input: key reactions.names (line 2): 3 names for the 2 reaction records"},
+        {"[reactions]\nnames = [\"decay\", \"decay\"]\n",
+         "input: key reactions.names[1] (line 2): the name \"decay\" is given to reaction 0 "
+         "already"},
+        {"[reactions]\nnames = [\"decay\", \"\"]\n",
+         "input: key reactions.names[1] (line 2): a reaction's name of 1..64 characters"},
+        {"[reactions]\nnames = [\"decay-TCE\", \"b\"]\n",
+         "input: key reactions.names[0] (line 2): \"decay-TCE\" may hold letters, digits and "
+         "'_' only"},
+        {"[reactions]\nnames = [\"a b\", \"b\"]\n",
+         "input: key reactions.names[0] (line 2): \"a b\" may hold letters"},
+        {"[reactions]\nnames = [\"a\", 2]\n",
+         "input: key reactions.names[1] (line 2): must be a string, not an integer"},
+        {"[reactions]\nnames = \"a\"\n",
+         "input: key reactions.names (line 2): must be an array of names, not a string"},
+        {"[reactions]\nname = [\"a\", \"b\"]\n",
+         "input: key reactions.name (line 2): unknown key (known here: names)"},
+    };
+    for (const auto& row : rows) {
+        const std::string outcome = ReactionNamesOutcome(row.text);
+        if (*row.outcome == '\0')
+            EXPECT_EQ(outcome, "") << row.text;
+        else
+            EXPECT_EQ(outcome.rfind(row.outcome, 0), 0u) << row.text << "\n" << outcome;
+    }
+    CEngine engine;
+    engine.Read(TwoReactionModel());
+    ReadExtension(engine.sim, "[reactions]\nnames = [\"fast\", \"slow\"]\n", "m.kvx");
+    EXPECT_EQ(engine.sim.m_ext.m_reactionNames, (std::vector<std::string>{"fast", "slow"}));
 }
 
 TEST(ExtensionFile, WithoutOneTheNamesAreTheDefaults) {

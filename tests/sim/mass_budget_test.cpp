@@ -62,6 +62,41 @@ TEST(MassBudget, DecayTermIsTheAnalyticLoss) {
     }
 }
 
+// A named reaction's terms carry its name, an unnamed one's its type; the
+// record number stays in front either way.
+TEST(MassBudget, ReactionTermsAreNamedByTheExtensionFile) {
+    const struct {
+        const char* extension;
+        const char* term;
+    } cases[] = {
+        {"[entries]\nmobile = [\"A\"]\n", "reaction 0 COrdered"},
+        {"[entries]\nmobile = [\"A\"]\n[reactions]\nnames = [\"decay_A\"]\n",
+         "reaction 0 decay_A"},
+        {"[reactions]\nnames = [\"COrdered2\"]\n", "reaction 0 COrdered2"},
+    };
+    for (const auto& row : cases) {
+        const TempDir dir;
+        const std::string base = dir.File("batch");
+        WriteTextFile(base + ".kvi", BatchModel(0.0, 0.05, 0.1));
+        WriteTextFile(base + ".kvx", row.extension);
+        const CInProcessRun run = RunInProcess(base);
+        ASSERT_EQ(run.error, "") << row.extension;
+        const std::vector<CBudgetRow> rows = ReadBudget(base + ".budget.csv");
+        const std::string entry = std::string(row.extension).find("mobile") == std::string::npos
+                                      ? "mobile_0"
+                                      : "A";
+        const std::vector<CBudgetRow> a = RowsOf(rows, 0, entry);
+        int named = 0;
+        for (const CBudgetRow& r : a)
+            named += r.m_term.rfind("reaction ", 0) == 0 ? 1 : 0;
+        EXPECT_EQ(named, 1) << row.extension;
+        // The decay's loss is the whole change, whatever the term's name.
+        EXPECT_NEAR(TermOf(a, row.term), TermOf(a, "storage_end") - TermOf(a, "storage_start"),
+                    1e-14 * MASS0)
+            << row.extension;
+    }
+}
+
 // Water leaving at a rate s per unit pore volume takes c s dt with it every
 // step: after N steps M0 (1 + s dt)^N is left, which tends to M0 e^(s t).
 TEST(MassBudget, SinkTermIsTheOutflow) {
