@@ -3,12 +3,13 @@
 ``Model`` builds a model (grid, entries, node values, wells, reactions and
 reaction sets) and writes its model and extension files; the reaction types
 are the classes of :mod:`kova.reactions`, also found here. ``open_results``
-gives a run's records as an xarray Dataset, read lazily; ``read_budget`` and
-``read_observations`` give its mass budget and its observation wells as
-pandas DataFrames. ``Model.check`` and ``Model.run`` have the engine check or
-run a model; the engine's refusals and failures are ``ModelError`` and
-``RunError``. A base that a run holds is not written: ``BaseLockedError``, a
-``RunError``. ``report`` writes a run's report, one self-contained HTML page
+gives a run's records as an xarray Dataset, read lazily; ``read_budget``,
+``read_water_budget`` and ``read_observations`` give its mass budget, its
+water balance and its observation wells as pandas DataFrames.
+``Model.check`` and ``Model.run`` have the engine check or run a model; the
+engine's refusals and failures are ``ModelError`` and ``RunError``. A base
+that a run holds is not written: ``BaseLockedError``, a ``RunError``.
+``report`` writes a run's report, one self-contained HTML page
 (:mod:`kova.run_report`, also the command ``kova-report``).
 """
 
@@ -18,14 +19,15 @@ from typing import Optional, Sequence, Union
 from .engine import (BaseLockedError, EngineError, EngineWarning, ModelError, Progress, RunError,
                      parse_progress)
 from .errors import KovaFileError
-from .model import Model
+from .model import Model, recharge_source
 from .reactions import (DualMonod, DualMonodInhibition, Exchange, FreundlichSorption,
                         KineticFreundlichSorption, KineticLangmuirSorption,
                         KineticLinearSorption, LangmuirSorption, LinearAssignment,
                         LinearCombination, LinearSorption, MassAction, MixedOrdered, Monod,
-                        Ordered, Reaction, ReactionSet, RuleCurve)
+                        Ordered, Reaction, ReactionSet, RuleCurve, engine_kd)
 from .results import open_results
-from .tables import read_budget, read_observations
+from .tables import read_budget, read_observations, read_water_budget
+from .units import check_units
 
 
 def report(base: Union[str, "PathLike[str]"], records: Optional[Sequence[int]] = None,
@@ -53,4 +55,5 @@ __all__ = ["BaseLockedError", "DualMonod", "DualMonodInhibition", "EngineError",
            "KovaFileError", "LangmuirSorption", "LinearAssignment", "LinearCombination",
            "LinearSorption", "MassAction", "MixedOrdered", "Model", "ModelError", "Monod",
            "Ordered", "Progress", "Reaction", "ReactionSet", "RuleCurve", "RunError",
-           "open_results", "parse_progress", "read_budget", "read_observations", "report"]
+           "check_units", "engine_kd", "open_results", "parse_progress", "read_budget",
+           "read_observations", "read_water_budget", "recharge_source", "report"]

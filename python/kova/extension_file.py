@@ -24,6 +24,7 @@ from .model_file import HYDRAULIC_ENTRIES
 
 _NAME = re.compile(r"[A-Za-z0-9_-]+")
 _NAME_MAX_CHARS = 64
+_REACTION_NAME = re.compile(r"[A-Za-z0-9_]{1,64}")
 _LABEL_MAX_CHARS = 40
 RESERVED_NAMES = frozenset(HYDRAULIC_ENTRIES + ("water", "time"))
 # Arrays and inline tables the engine's TOML reader takes inside each other.
@@ -121,6 +122,9 @@ class Extension:
     time : str
         How the transport takes each step: "explicit" (the default) or
         "implicit" (backward Euler).
+    reaction_names : list of str or None
+        ``[reactions] names``: one name per reaction record, in record
+        order; None when the file names none.
     """
 
     path: Optional[str]
@@ -134,6 +138,7 @@ class Extension:
     scheme: str = "default"
     inject: List[Injection] = field(default_factory=list)
     time: str = "explicit"
+    reaction_names: Optional[List[str]] = None
 
 
 def _type_name(value: Any) -> str:
@@ -292,7 +297,8 @@ def _well(check: _Checker, value: Dict[str, Any], where: str, names: List[str],
 
 def read_extension(path: str, immobile: int, mobile: int,
                    row_coords: Optional[np.ndarray] = None,
-                   col_coords: Optional[np.ndarray] = None) -> Extension:
+                   col_coords: Optional[np.ndarray] = None,
+                   reactions: Optional[int] = None) -> Extension:
     """Read an extension file, or give the defaults when there is none.
 
     Parameters
@@ -304,6 +310,9 @@ def read_extension(path: str, immobile: int, mobile: int,
     row_coords, col_coords : numpy.ndarray, optional
         The grid's coordinates; given, the observation wells are checked to
         lie on the grid.
+    reactions : int, optional
+        The model's reaction records; given, ``[reactions] names`` must hold
+        as many names.
 
     Returns
     -------
@@ -336,7 +345,8 @@ def read_extension(path: str, immobile: int, mobile: int,
         raise KovaFileError(f"{path}: not a TOML file: exceeded maximum nested value depth "
                             f"of {MAX_NESTED_VALUES}") from None
     check = _Checker(path)
-    check.table(root, "", ("units", "aquifer", "entries", "observe", "transport", "inject"))
+    check.table(root, "", ("units", "aquifer", "entries", "observe", "transport", "inject",
+                           "reactions"))
     units: Dict[str, Optional[str]] = {"length": None, "time": None, "mass": None}
     if "units" in root:
         table = check.table(root["units"], "units", units)
@@ -412,8 +422,35 @@ def read_extension(path: str, immobile: int, mobile: int,
         for i, value in enumerate(root["inject"]):
             inject.append(_injection(check, value, f"inject[{i}]", mobile_names, shape))
         _check_injected_once(check, inject)
+    reaction_names = None
+    if "reactions" in root:
+        table = check.table(root["reactions"], "reactions", ("names",))
+        if "names" in table:
+            reaction_names = _reaction_names(check, table["names"], reactions)
     return Extension(path, units["length"], units["time"], units["mass"], thickness,
-                     list(lists[0]), list(lists[1]), wells, scheme, inject, time)
+                     list(lists[0]), list(lists[1]), wells, scheme, inject, time,
+                     reaction_names)
+
+
+def _reaction_names(check: _Checker, value: Any, count: Optional[int]) -> List[str]:
+    key = "reactions.names"
+    if not isinstance(value, list):
+        check.fail(key, f"must be an array of names, not {_type_name(value)}")
+    if count is not None and len(value) != count:
+        check.fail(key, f"{len(value)} names for the {count} reaction records of the model")
+    names: List[str] = []
+    for k, name in enumerate(value):
+        where = f"{key}[{k}]"
+        if not isinstance(name, str):
+            check.fail(where, f"must be a string, not {_type_name(name)}")
+        if not _REACTION_NAME.fullmatch(name):
+            check.fail(where, f"a reaction's name is 1..{_NAME_MAX_CHARS} letters, digits or "
+                       f"'_', not {name!r}")
+        if name in names:
+            check.fail(where, f"the name {name!r} is given to reactions {names.index(name)} "
+                       f"and {k}")
+        names.append(name)
+    return names
 
 
 def _index(check: _Checker, value: Any, key: str, count: Optional[int]) -> int:

@@ -18,6 +18,7 @@ given.
 
 from __future__ import annotations
 
+import dataclasses
 import errno
 import math
 import os
@@ -38,6 +39,7 @@ from .model_file import HYDRAULIC_ENTRIES, read_model_file
 from .engine import check_base, run_base
 from .reactions import Reaction, ReactionSet
 from .results import open_results
+from .units import check_units
 
 if TYPE_CHECKING:
     import xarray
@@ -63,6 +65,14 @@ class MobileEntry:
     alpha_l: float
     alpha_t: float
     diffusion: float
+
+
+@dataclass(frozen=True)
+class Recharge:
+    """Water entering (rate > 0) or leaving across the top of nodes, in length per time."""
+
+    rate: float
+    nodes: Optional[Tuple[Tuple[int, int], ...]]   # None: every node not holding a head
 
 
 @dataclass(frozen=True)
@@ -100,6 +110,30 @@ def cell_widths(coords: np.ndarray) -> np.ndarray:
     # (c[k+1] - c[k-1]) * 0.5 in the engine's order, so the areas match to the bit.
     widths[1:-1] = (coords[2:] - coords[:-2]) * 0.5
     return widths
+
+
+def recharge_source(rate: float, porosity: ArrayLike, thickness: float) -> np.ndarray:
+    """The engine's source from a recharge rate: rate / (porosity x thickness).
+
+    The model file holds water sources as volume rates per unit pore volume
+    (1/T). Recharge R (L/T) over a cell of area A brings R A of water per
+    time into a pore volume of porosity x A x thickness; the area cancels.
+
+    Parameters
+    ----------
+    rate : float
+        Recharge R in length per time (L/T); negative takes water out.
+    porosity : float or array_like
+        The nodes' porosity theta.
+    thickness : float
+        The aquifer thickness b (L).
+
+    Returns
+    -------
+    numpy.ndarray
+        R / (theta b) per node (1/T).
+    """
+    return rate / (np.asarray(porosity, dtype=np.float64) * thickness)
 
 
 def _fail(argument: str, value: object, why: str) -> None:
@@ -222,6 +256,7 @@ class Model:
         # Where the model was last read from or written to (run() runs there).
         self._base: Optional[str] = None
         self._wells: List[Well] = []
+        self._recharge: List[Recharge] = []
         self.start_time = 0.0
         self.end_time = 1.0
         self.output_interval = 1.0
@@ -233,6 +268,7 @@ class Model:
         self.length_unit: Optional[str] = None
         self.time_unit: Optional[str] = None
         self.mass_unit: Optional[str] = None
+        self._concentration_unit: Optional[str] = None
         self.thickness: Optional[float] = None
         self._observe: List[ObservationWell] = []
         self.transport_scheme = "default"
@@ -453,7 +489,7 @@ class Model:
             order, with the wells' rates turned into sources.
         """
         state = np.stack([self._values[name] for name in self.entry_names], axis=-1)
-        if self._wells:
+        if self._wells or self._recharge:
             state[:, :, 1] = self._source_with_wells()
         return state
 
@@ -465,7 +501,92 @@ class Model:
         for well in self._wells:
             i, j = well.row, well.col
             source[i, j] += well.rate / (porosity[i, j] * areas[i, j] * thickness)
+        for recharge in self._recharge:
+            for i, j in self._recharged_nodes(recharge):
+                source[i, j] += recharge_source(recharge.rate, porosity[i, j], thickness)
         return source
+
+    def _recharged_nodes(self, recharge: Recharge) -> Sequence[Tuple[int, int]]:
+        if recharge.nodes is not None:
+            return recharge.nodes
+        return [(int(i), int(j)) for i, j in np.argwhere(~self._fixed)]
+
+    def add_recharge(self, rate: float, nodes: Optional[Sequence[Tuple[int, int]]] = None,
+                     rectangle: Optional[Sequence[int]] = None,
+                     where: Optional[np.ndarray] = None) -> None:
+        """Add recharge, in length per time, over nodes.
+
+        Writing adds :func:`recharge_source` (rate / (porosity x
+        thickness)) to every node's source, with the porosity and thickness
+        of the model at writing time (thickness 1 when none is set). Over
+        the cells it brings rate x cell area of water per time: the water
+        budget's ``sources`` row. Recharge given twice to a node adds up;
+        a model read back has it in its sources.
+
+        Parameters
+        ----------
+        rate : float
+            Length per time (L/T, e.g. m/d); negative takes water out
+            (evaporation).
+        nodes : sequence of (row, col), optional
+            The nodes; or give ``rectangle`` or ``where``. Without any of
+            them: every node that does not hold its head when the model is
+            written (a held head's source comes from the heads). Named
+            nodes that hold a head are refused when writing.
+        rectangle : (first_row, first_col, last_row, last_col), optional
+            A block of nodes, the last row and column included.
+        where : numpy.ndarray of bool, optional
+            The nodes as a mask of the grid's shape.
+        """
+        rate = _real("rate", rate)
+        if sum(v is not None for v in (nodes, rectangle, where)) > 1:
+            _fail("nodes", nodes, "give nodes, rectangle or where, one of them")
+        if nodes is None and rectangle is None and where is None:
+            self._recharge.append(Recharge(rate, None))
+            return
+        self._recharge.append(Recharge(rate, tuple(self._node_list(nodes, rectangle, where))))
+
+    @property
+    def recharge(self) -> List[Recharge]:
+        """The recharge given, in the order added."""
+        return list(self._recharge)
+
+    def _node_list(self, nodes: Optional[Sequence[Tuple[int, int]]],
+                   rectangle: Optional[Sequence[int]],
+                   where: Optional[np.ndarray]) -> List[Tuple[int, int]]:
+        """The nodes one of the three ways names, checked; a rectangle row by row."""
+        rows, cols = self.shape
+        if rectangle is not None:
+            box = self._rectangle(rectangle)
+            return [(i, j) for i in range(box[0], box[2] + 1) for j in range(box[1], box[3] + 1)]
+        if where is not None:
+            mask = np.asarray(where)
+            if mask.dtype != bool or mask.shape != self.shape:
+                _fail("where", where, f"must be a boolean array of shape {self.shape}")
+            listed = [(int(i), int(j)) for i, j in np.argwhere(mask)]
+            if not listed:
+                _fail("where", where, "selects no node")
+            return listed
+        if isinstance(nodes, str) or len(nodes) == 0:
+            _fail("nodes", nodes, "must be a non-empty list of (row, col)")
+        listed = []
+        for node in nodes:
+            if isinstance(node, str) or len(node) != 2:
+                _fail("nodes", node, "each node must be a pair (row, col)")
+            listed.append((_integer("row", node[0], 0, rows - 1),
+                           _integer("col", node[1], 0, cols - 1)))
+        return listed
+
+    def _rectangle(self, rectangle: Sequence[int]) -> Tuple[int, ...]:
+        rows, cols = self.shape
+        if isinstance(rectangle, str) or len(rectangle) != 4:
+            _fail("rectangle", rectangle, "must be (first_row, first_col, last_row, last_col)")
+        box = tuple(_integer("rectangle", v, 0, (rows if k % 2 == 0 else cols) - 1)
+                    for k, v in enumerate(rectangle))
+        if box[0] > box[2] or box[1] > box[3]:
+            _fail("rectangle", rectangle, "the first row and column must not lie past "
+                  "the last")
+        return box
 
     # -- times and labels ---------------------------------------------------
 
@@ -495,11 +616,54 @@ class Model:
         self.opzero = _real("opzero", opzero, 0.0, above=True)
 
     def set_units(self, length: Optional[str] = None, time: Optional[str] = None,
-                  mass: Optional[str] = None) -> None:
-        """Set the unit labels (labels only: nothing is converted)."""
-        self.length_unit = _label("length", length)
-        self.time_unit = _label("time", time)
-        self.mass_unit = _label("mass", mass)
+                  mass: Optional[str] = None, *, concentration: Optional[str] = None,
+                  labels_only: bool = False) -> None:
+        """Set the model's units; the engine shows them and converts nothing.
+
+        Every number of the model is in these units. Known units are checked
+        (:mod:`kova.units`): a concentration, given or not, is mass per
+        volume of water in the model's units; ``concentration="mg/L"``
+        passes with grams and metres (1 mg/L = 1 g/m3) and is refused with
+        kilograms and metres (0.001 kg/m3). Without ``concentration`` the
+        model's mass per cubed length is assumed (:attr:`concentration_unit`).
+
+        Parameters
+        ----------
+        length, time, mass : str, optional
+            Units of :data:`kova.units.LENGTHS`, :data:`kova.units.TIMES` and
+            :data:`kova.units.MASSES` (an amount such as ``mmol`` counts as
+            a mass); the extension file keeps them as labels.
+        concentration : str, optional
+            ``MASS/VOLUME``, checked against ``length`` and ``mass``; kept
+            in the model, not in its files.
+        labels_only : bool
+            True: take any labels (1-40 characters, no control character,
+            comma or quote) and check nothing, as for units the package does
+            not know.
+
+        Raises
+        ------
+        ValueError
+            For an unknown unit (unless ``labels_only``), or a concentration
+            that is not the model's mass per its length cubed.
+        """
+        if not isinstance(labels_only, bool):
+            _fail("labels_only", labels_only, "must be True or False")
+        labels = (_label("length", length), _label("time", time), _label("mass", mass),
+                  _label("concentration", concentration))
+        if not labels_only:
+            check_units(*labels)
+        self.length_unit, self.time_unit, self.mass_unit = labels[:3]
+        self._concentration_unit = labels[3]
+
+    @property
+    def concentration_unit(self) -> Optional[str]:
+        """The concentration unit: as given to :meth:`set_units`, else mass/length3."""
+        if self._concentration_unit is not None:
+            return self._concentration_unit
+        if self.length_unit is None or self.mass_unit is None:
+            return None
+        return f"{self.mass_unit}/{self.length_unit}3"
 
     def set_thickness(self, thickness: Optional[float]) -> None:
         """Set the aquifer thickness (> 0), which turns areas into volumes."""
@@ -579,33 +743,12 @@ class Model:
         for entry, value in concentration.items():
             amounts[_name("concentration", entry)] = _real(f"concentration[{entry!r}]", value,
                                                            0.0)
-        rows, cols = self.shape
         box = None
         listed = None
         if rectangle is not None:
-            if isinstance(rectangle, str) or len(rectangle) != 4:
-                _fail("rectangle", rectangle, "must be (first_row, first_col, last_row, last_col)")
-            box = tuple(_integer("rectangle", v, 0, (rows if k % 2 == 0 else cols) - 1)
-                        for k, v in enumerate(rectangle))
-            if box[0] > box[2] or box[1] > box[3]:
-                _fail("rectangle", rectangle, "the first row and column must not lie past "
-                      "the last")
-        elif where is not None:
-            mask = np.asarray(where)
-            if mask.dtype != bool or mask.shape != self.shape:
-                _fail("where", where, f"must be a boolean array of shape {self.shape}")
-            listed = [(int(i), int(j)) for i, j in np.argwhere(mask)]
-            if not listed:
-                _fail("where", where, "selects no node")
+            box = self._rectangle(rectangle)
         else:
-            if isinstance(nodes, str) or len(nodes) == 0:
-                _fail("nodes", nodes, "must be a non-empty list of (row, col)")
-            listed = []
-            for node in nodes:
-                if isinstance(node, str) or len(node) != 2:
-                    _fail("nodes", node, "each node must be a pair (row, col)")
-                listed.append((_integer("row", node[0], 0, rows - 1),
-                               _integer("col", node[1], 0, cols - 1)))
+            listed = self._node_list(nodes, None, where)
         table = Injection(name, listed, box, amounts)
         taken = {node for other in self._inject for node in other.node_list()}
         for node in table.node_list():
@@ -706,6 +849,10 @@ class Model:
         index_of = self._index_of()
         for argument, name in reaction.entries_named():
             index_of(argument, name)
+        if reaction.name is not None:
+            for number, other in enumerate(self._reactions):
+                if other.name == reaction.name:
+                    _fail("name", reaction.name, f"reaction {number} has that name already")
         self._reactions.append(reaction)
         return len(self._reactions) - 1
 
@@ -779,6 +926,30 @@ class Model:
         """
         return np.where(self._node_set == _NO_SET, len(self._sets), self._node_set)
 
+    def _reaction_porosity(self, number: int) -> Optional[float]:
+        """The one porosity of the nodes whose set lists the reaction, when it needs one.
+
+        A sorption whose kd is per mass of solid becomes the engine's Kd per
+        pore water with the porosity (:func:`kova.reactions.engine_kd`); a
+        record holds one Kd, so its nodes must share one porosity. A
+        reaction no node uses is written with the porosity of the grid.
+        """
+        reaction = self._reactions[number]
+        if not reaction.needs_porosity:
+            return None
+        sets = [q for q, s in enumerate(self._sets) if number in s.equilibrium + s.kinetic]
+        users = np.isin(self._node_set, sets)
+        if not users.any():
+            users = np.ones(self.shape, dtype=bool)
+        values = np.unique(self._values["porosity"][users])
+        values = values[~np.isnan(values)]
+        if values.size > 1:
+            _fail("bulk_density", reaction.bulk_density, f"reaction {number} "
+                  f"({type(reaction).__name__}) converts kd with the porosity, but its nodes "
+                  f"have porosities {values[0]!r} and {values[1]!r}; give each porosity "
+                  "its own reaction and set, or the engine's kd without bulk_density")
+        return float(values[0]) if values.size else None
+
     def _written_sets(self) -> List[ReactionSet]:
         if (self._node_set == _NO_SET).any():
             return self._sets + [ReactionSet()]
@@ -807,6 +978,23 @@ class Model:
             if self._fixed[well.row, well.col]:
                 _fail("add_well", (well.row, well.col), "the node holds a fixed head, whose "
                       "source the run computes; the well would be lost")
+        for recharge in self._recharge:
+            for i, j in self._recharged_nodes(recharge):
+                if self._fixed[i, j]:
+                    _fail("add_recharge", (i, j), "the node holds a fixed head, whose source "
+                          "the run computes; the recharge would be lost")
+        named = [r.name is not None for r in self._reactions]
+        if any(named) and not all(named):
+            number = named.index(False)
+            _fail("name", None, f"reaction {number} ({type(self._reactions[number]).__name__}) "
+                  "has no name while others have: name every reaction or none")
+        names_given = [r.name for r in self._reactions if r.name is not None]
+        for number, name in enumerate(names_given):
+            if names_given.index(name) != number:
+                _fail("name", name, f"reactions {names_given.index(name)} and {number} have "
+                      "the same name")
+        for number in range(len(self._reactions)):
+            self._reaction_porosity(number)
         state = self.state()
         for k, name in enumerate(self.entry_names):
             self._check_values(name, state[:, :, k])
@@ -880,7 +1068,8 @@ class Model:
         lines.append(str(len(fixed)))
         lines += [f"{i} {j}" for i, j in fixed]
         index_of = self._index_of()
-        lines += [reaction.record(index_of, entries) for reaction in self._reactions]
+        lines += [reaction.record(index_of, entries, self._reaction_porosity(number))
+                  for number, reaction in enumerate(self._reactions)]
         node_sets = self.node_reaction_sets()
         default = _most_common_integer(node_sets)
         others = np.argwhere(node_sets != default)
@@ -916,6 +1105,9 @@ class Model:
                 lists.append(f"{kind} = [{', '.join(items)}]\n")
         if lists:
             parts.append("[entries]\n" + "".join(lists))
+        if any(r.name is not None for r in self._reactions):
+            names = ", ".join(_toml_string(r.name) for r in self._reactions)
+            parts.append(f"[reactions]\nnames = [{names}]\n")
         for well in self._observe:
             text = f"[[observe]]\nname = {_toml_string(well.name)}\n"
             if well.row is not None:
@@ -1101,7 +1293,7 @@ class Model:
         contents = read_model_file(base + ".kvi")
         header = contents.header
         ext = read_extension(base + ".kvx", header.immobile, header.mobile,
-                             header.row_coords, header.col_coords)
+                             header.row_coords, header.col_coords, len(contents.reactions))
         model = cls(row_coords=header.row_coords, col_coords=header.col_coords)
         for label in ext.immobile:
             model.add_immobile(label.name, label.units)
@@ -1128,6 +1320,9 @@ class Model:
         # until it is written again, when validate() names it.
         model._reactions = [Reaction.from_record(record, names)
                             for record in contents.reactions]
+        if ext.reaction_names is not None:
+            model._reactions = [dataclasses.replace(r, name=n)
+                                for r, n in zip(model._reactions, ext.reaction_names)]
         model._sets = [ReactionSet(equilibrium=tuple(e), kinetic=tuple(k))
                        for e, k in contents.reaction_sets]
         model._node_set = contents.reaction_set.astype(np.int64)

@@ -11,6 +11,16 @@ kinetic reaction has a rate r (M/T); each node integrates it over its local
 steps and adds amount x coefficient to every entry. An equilibrium reaction
 moves the node's state until its condition holds.
 
+A reaction may be given a ``name`` (letters, digits and ``_``): the
+extension file keeps it and the budget names the reaction's terms with it
+(``reaction 0 decay_TCE``) instead of its type.
+
+Linear sorption may be given in field units: ``kd`` in volume per mass of
+solid with the ``bulk_density`` in mass of solid per bulk volume, or a
+``retardation`` factor. The engine's sorbed entry, like every entry, is an
+amount per volume of pore water, so its Kd is dimensionless;
+:func:`engine_kd` is where the two meet.
+
 The values refused here are the ones the engine refuses when it reads the
 model file (a Keq not above 0, a linear sorption's Kd below 0, an order
 outside 0..6, a rule curve without points), besides anything the file
@@ -22,6 +32,7 @@ the value.
 from __future__ import annotations
 
 import math
+import re
 from dataclasses import dataclass, field
 from typing import Callable, ClassVar, Dict, List, Mapping, Optional, Sequence, Tuple, Type
 
@@ -35,6 +46,15 @@ TIME = "time"
 
 # Entry name -> entry number, raising ValueError for the argument named.
 IndexOf = Callable[[str, str], int]
+
+# The budget's term is "reaction N NAME" and its readers take NAME as one
+# word of letters, digits and '_'.
+_REACTION_NAME = re.compile(r"[A-Za-z0-9_]{1,64}")
+
+
+# Arguments that are no field of the model file's record: the name goes to
+# the extension file, the others become the record's kd (engine_kd).
+NOT_IN_RECORD = ("name", "bulk_density", "retardation")
 
 
 def _fail(argument: str, value: object, why: str) -> None:
@@ -82,6 +102,72 @@ def _vector(argument: str, value: object, integers: bool = False) -> Dict[str, f
     return checked
 
 
+def engine_kd(kd: Optional[float] = None, bulk_density: Optional[float] = None,
+              retardation: Optional[float] = None,
+              porosity: Optional[float] = None) -> float:
+    """The engine's linear sorption Kd from what a sorption was given.
+
+    The engine keeps the sorbed amount, like the dissolved one, per volume of
+    pore water, so its Kd is dimensionless. A field Kd (volume of water per
+    mass of solid) holds sorbed mass per mass of solid; a bulk volume V holds
+    rho_b V of solid and theta V of water, hence
+
+        Kd_engine = kd x bulk_density / porosity,
+
+    and the retardation factor R = 1 + Kd_engine, so that Kd_engine = R - 1.
+    Given ``kd`` alone it is the engine's Kd already.
+
+    Parameters
+    ----------
+    kd : float, optional
+        Without ``bulk_density``: the engine's dimensionless Kd (>= 0). With
+        it: volume per mass (L^3/M, e.g. m3/kg), >= 0.
+    bulk_density : float, optional
+        Mass of solid per bulk volume (M/L^3, e.g. kg/m3; the mass unit of
+        ``kd``'s), > 0.
+    retardation : float, optional
+        The retardation factor R >= 1, instead of ``kd``.
+    porosity : float, optional
+        The porosity theta of the nodes (0 < theta <= 1); needed with
+        ``bulk_density`` only.
+
+    Returns
+    -------
+    float
+        Kd_engine (-).
+
+    Raises
+    ------
+    ValueError
+        For a combination that gives Kd twice or not at all, or a value out
+        of range.
+    """
+    if retardation is not None:
+        if kd is not None or bulk_density is not None:
+            _fail("retardation", retardation, "give kd (with bulk_density for a kd in volume "
+                  "per mass) or retardation, not both: each fixes Kd")
+        retardation = _real("retardation", retardation)
+        if not retardation >= 1.0:
+            _fail("retardation", retardation, "must be 1 or above (R = 1 + Kd x bulk_density "
+                  "/ porosity; R < 1 would need a negative Kd)")
+        return retardation - 1.0
+    if kd is None:
+        _fail("kd", kd, "give kd (with bulk_density for a kd in volume per mass) or "
+              "retardation")
+    if bulk_density is None:
+        return float(kd)
+    bulk_density = _real("bulk_density", bulk_density)
+    if not bulk_density > 0.0:
+        _fail("bulk_density", bulk_density, "must be above 0 (mass of solid per bulk volume)")
+    if porosity is None:
+        _fail("porosity", porosity, "a kd per mass of solid needs the porosity of the nodes "
+              "to become the engine's Kd per pore water")
+    porosity = _real("porosity", porosity)
+    if not 0.0 < porosity <= 1.0:
+        _fail("porosity", porosity, "must be above 0 and at most 1")
+    return float(kd) * bulk_density / porosity
+
+
 def _kept(value: float) -> bool:
     """A coefficient that the file must show: not 0, or -0 (whose bits differ)."""
     return value != 0 or math.copysign(1.0, value) < 0
@@ -102,6 +188,7 @@ class Reaction:
 
     code: ClassVar[int] = -1
     _equilibrium: ClassVar[bool] = False
+    name: Optional[str] = None
 
     @property
     def equilibrium(self) -> bool:
@@ -116,6 +203,9 @@ class Reaction:
     def __post_init__(self) -> None:
         if self.code not in REACTION_LAYOUTS:
             raise TypeError("Reaction is the types' common base; use one of the sixteen types")
+        if self.name is not None and (not isinstance(self.name, str)
+                                      or not _REACTION_NAME.fullmatch(self.name)):
+            _fail("name", self.name, "a reaction's name is 1-64 letters, digits or '_'")
         for name, kind in REACTION_LAYOUTS[self.code]:
             if name == "points":
                 continue            # the rule curve checks its own
@@ -125,6 +215,8 @@ class Reaction:
             elif kind == "ivector":
                 value = _vector(name, value, integers=True)
             elif kind == "real":
+                if name == "kd" and value is None:
+                    continue        # given as a retardation: engine_kd checks it
                 value = _real(name, value)
                 if name == "keq" and not value > 0.0:
                     _fail(name, value, "must be above 0 (the condition is a product of "
@@ -162,7 +254,8 @@ class Reaction:
                 named.append(("target", getattr(self, "target")))
         return named
 
-    def record(self, index_of: IndexOf, entries: int) -> str:
+    def record(self, index_of: IndexOf, entries: int,
+               porosity: Optional[float] = None) -> str:
         """The model file's record: type code, coefficients, then the fields.
 
         Parameters
@@ -172,6 +265,9 @@ class Reaction:
             name the model does not have.
         entries : int
             State entries per node: the length of every vector.
+        porosity : float, optional
+            The porosity of the nodes that use the reaction, for a sorption
+            whose Kd is per mass of solid (:func:`engine_kd`).
         """
         parts = [str(self.code)]
         for name, kind in REACTION_LAYOUTS[self.code]:
@@ -182,6 +278,9 @@ class Reaction:
                     vector[index_of(f"{name}[{key!r}]", key)] = number
                 parts.append(" ".join(repr(v) for v in vector))
             elif kind == "real":
+                if name == "kd":
+                    value = engine_kd(value, getattr(self, "bulk_density", None),
+                                      getattr(self, "retardation", None), porosity)
                 parts.append(repr(value))
             elif kind in ("order", "integer"):
                 parts.append(str(value))
@@ -231,6 +330,24 @@ class Reaction:
             else:
                 arguments[name] = value
         return REACTION_TYPES[record.code](**arguments)
+
+    @property
+    def needs_porosity(self) -> bool:
+        """True when writing the record needs the nodes' porosity."""
+        return getattr(self, "bulk_density", None) is not None
+
+
+def _check_sorption_kd(kd: object, bulk_density: object, retardation: object) -> None:
+    """Refuse what :func:`engine_kd` would refuse, before the porosity is known."""
+    if kd is not None:
+        kd = _real("kd", kd)
+        if not kd >= 0.0:
+            _fail("kd", kd, "must be 0 or above (a negative Kd would take more than all of "
+                  "the solute onto the sorbent)")
+    if bulk_density is not None and kd is None:
+        _fail("bulk_density", bulk_density, "converts a kd in volume per mass; give kd too "
+              "(a retardation needs no bulk density)")
+    engine_kd(kd, bulk_density, retardation, porosity=1.0)
 
 
 # -- equilibrium types ---------------------------------------------------------
@@ -298,18 +415,32 @@ class LinearSorption(Reaction):
     ----------
     solute, sorbed : str
         The dissolved entry x and the sorbed entry y.
-    kd : float
-        Distribution coefficient (unit of sorbed / unit of solute), >= 0.
+    kd : float, optional
+        Alone: the engine's distribution coefficient (unit of sorbed / unit
+        of solute, both per pore water), >= 0. With ``bulk_density``: volume
+        per mass of solid (L^3/M), converted by :func:`engine_kd`.
+    bulk_density : float, optional
+        Mass of solid per bulk volume (M/L^3), > 0.
+    retardation : float, optional
+        Retardation factor R >= 1 instead of ``kd``: Kd = R - 1.
     stoichiometry : dict of str to float
         Typically ``{solute: -1, sorbed: 1}``.
+    name : str, optional
+        The reaction's name in the budget.
     """
 
     code: ClassVar[int] = 8
     _equilibrium: ClassVar[bool] = True
     solute: str
     sorbed: str
-    kd: float
+    kd: Optional[float] = None
     stoichiometry: Dict[str, float] = field(default_factory=dict)
+    bulk_density: Optional[float] = None
+    retardation: Optional[float] = None
+
+    def __post_init__(self) -> None:
+        _check_sorption_kd(self.kd, self.bulk_density, self.retardation)
+        super().__post_init__()
 
 
 @dataclass(frozen=True, kw_only=True)
@@ -575,20 +706,33 @@ class KineticLinearSorption(Reaction):
     ----------
     solute, sorbed : str
         The dissolved entry x and the sorbed entry y.
-    kd : float
-        Distribution coefficient (unit of sorbed / unit of solute), >= 0.
+    kd : float, optional
+        As :class:`LinearSorption`'s: the engine's Kd alone, volume per mass
+        of solid with ``bulk_density``.
     rate : float
         Mass-transfer rate (1/T).
     stoichiometry : dict of str to float
         ``{solute: -1, sorbed: 1}`` so that a positive rate sorbs.
+    bulk_density : float, optional
+        Mass of solid per bulk volume (M/L^3), > 0.
+    retardation : float, optional
+        Retardation factor R >= 1 instead of ``kd``: Kd = R - 1.
+    name : str, optional
+        The reaction's name in the budget.
     """
 
     code: ClassVar[int] = 11
     solute: str
     sorbed: str
-    kd: float
+    kd: Optional[float] = None
     rate: float
     stoichiometry: Dict[str, float] = field(default_factory=dict)
+    bulk_density: Optional[float] = None
+    retardation: Optional[float] = None
+
+    def __post_init__(self) -> None:
+        _check_sorption_kd(self.kd, self.bulk_density, self.retardation)
+        super().__post_init__()
 
 
 @dataclass(frozen=True, kw_only=True)
@@ -738,4 +882,4 @@ class ReactionSet:
 
 
 __all__ = [cls.__name__ for cls in REACTION_TYPES.values()] + [
-    "Reaction", "ReactionSet", "REACTION_TYPES", "TIME"]
+    "Reaction", "ReactionSet", "REACTION_TYPES", "TIME", "engine_kd"]

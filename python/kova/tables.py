@@ -210,7 +210,10 @@ def read_budget(base: str) -> pd.DataFrame:
     pandas.DataFrame
         Columns time_start, time_end (float), entry, term (str) and mass
         (float), one row per line of the file; the numbers are exactly the
-        doubles the run wrote.
+        doubles the run wrote. The rows of entry ``water`` are volume rates,
+        not masses: :func:`read_water_budget` gives them as such. A term
+        ``reaction N NAME`` names the reaction by its name when the model
+        gives it one, else by its type.
 
     Raises
     ------
@@ -239,6 +242,42 @@ def read_budget(base: str) -> pd.DataFrame:
         warnings.warn(text, stacklevel=2)
     frame = pd.DataFrame.from_records(reader.rows, columns=BUDGET_HEADER.split(","))
     return frame.astype({"time_start": "float64", "time_end": "float64", "mass": "float64"})
+
+
+def read_water_budget(base: str) -> pd.DataFrame:
+    """Read the water balance of a run's budget as volume rates.
+
+    The budget file keeps the steady flow's water balance among the mass
+    rows of its first interval (entry ``water``), its numbers in the column
+    ``mass`` although they are volume rates. This gives them apart, as the
+    rates they are; :func:`read_budget` still gives every row as the file
+    has it.
+
+    Parameters
+    ----------
+    base : str
+        The run's base path.
+
+    Returns
+    -------
+    pandas.DataFrame
+        Indexed by term (fixed_head_inflow, fixed_head_outflow, sources,
+        sinks, discrepancy), one float column ``rate``: volume per time
+        (L^3/T, the model's length cubed per its time unit; positive in,
+        negative out), constant over the run.
+
+    Raises
+    ------
+    KovaFileError
+        As :func:`read_budget`, or when the budget has no water rows.
+    """
+    frame = read_budget(base)
+    water = frame[frame["entry"] == "water"]
+    if water.empty:
+        raise KovaFileError(f"{os.fspath(base)}.budget.csv: no water rows")
+    rates = pd.DataFrame({"rate": water["mass"].to_numpy(dtype="float64")},
+                         index=pd.Index(water["term"].to_list(), name="term"))
+    return rates
 
 
 def read_observations(base: str) -> pd.DataFrame:
