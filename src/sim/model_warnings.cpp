@@ -76,9 +76,35 @@ std::string SteadyFlowWarning(const CSimulation& s, const CReactions& rx) {
     return std::string();
 }
 
+std::string HeldSourceWarning(const CSimulation& s) {
+    const double* state = s.m_stateNew.get();
+    const unsigned char* types = s.m_nodeType.get();
+    int count = 0;
+    int first = -1;
+    for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n) {
+        const double* node = state + static_cast<size_t>(n) * static_cast<size_t>(s.m_nComp);
+        if (types[n] != NODE_HEAD || node[SLOT_KROW] != 0.0 || !(node[SLOT_KCOL] > 0.0) ||
+            s.m_nCols < 2)
+            continue;
+        if (first < 0)
+            first = n;
+        count += 1;
+    }
+    if (count == 0)
+        return std::string();
+    const std::string nodes =
+        count == 1 ? "the fixed-head node" : std::to_string(count) + " fixed-head nodes, the first";
+    return nodes + " (" + std::to_string(first / s.m_nCols) + ", " +
+           std::to_string(first % s.m_nCols) + ")" + (count == 1 ? " has" : ", have") +
+           " k_row 0 and k_col above 0: the heads leave its water source at the model file's "
+           "value, not the water its held head takes from or gives to its neighbours, so "
+           "the water and mass budgets do not close there; a k_row above 0 has it computed";
+}
+
 std::vector<std::string> ModelWarnings(const CSimulation& s, const CReactions& rx) {
     std::vector<std::string> lines;
-    for (std::string line : {EndBeforeStartWarning(s), SteadyFlowWarning(s, rx)})
+    for (std::string line :
+         {EndBeforeStartWarning(s), SteadyFlowWarning(s, rx), HeldSourceWarning(s)})
         if (!line.empty())
             lines.push_back(std::move(line));
     return lines;

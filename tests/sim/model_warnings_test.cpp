@@ -55,6 +55,36 @@ TEST(ModelWarnings, NameTheEndBeforeTheStartAndReactionsOnTheFlow) {
     }
 }
 
+// A fixed-head node that the head sweeps leave alone (k_row 0) while water
+// reaches it along its row (k_col above 0) keeps the model file's source: the
+// budgets cannot close, and the warning names how many and the first.
+TEST(ModelWarnings, AFixedHeadWithoutKRowIsNamed) {
+    const std::string heldSource = " k_row 0 and k_col above 0: the heads leave its water source "
+                                   "at the model file's value, not the water its held head takes "
+                                   "from or gives to its neighbours, so the water and mass budgets "
+                                   "do not close there; a k_row above 0 has it computed";
+    const struct {
+        const char* what;
+        const char* node; // head source porosity k_row k_col
+        const char* fixed;
+        std::string expected;
+    } rows[] = {
+        {"k_row 0", "1 0.1 0.3 0 1", "1\n0 2", "the fixed-head node (0, 2) has" + heldSource},
+        {"two of them", "1 0.1 0.3 0 1", "2\n0 0\n0 2",
+         "2 fixed-head nodes, the first (0, 0), have" + heldSource},
+        {"k_row above 0", "1 0.1 0.3 1 1", "1\n0 2", ""},
+        {"no flow at all", "1 0.1 0.3 0 0", "1\n0 2", ""},
+        {"no fixed head", "1 0.1 0.3 0 1", "0", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        CEngine engine;
+        engine.Read(std::string("1 3 0 0 0 1\n0 1 1 0 1e-6\n0\n0 1 2\n") + row.node + " 0 0\n0\n" +
+                    row.fixed + "\n0\n0\n0 0\n");
+        EXPECT_EQ(HeldSourceWarning(engine.sim), row.expected);
+    }
+}
+
 // A computed step that a node of tiny porosity sets so small that the run
 // would take more than a million steps is said, naming that node; the same
 // model with that node like the others is not.
