@@ -18,6 +18,7 @@ def _model() -> kova.Model:
     model.add_mobile("Cl", units="mg/L", alpha_l=1.0, alpha_t=0.1)
     model.set("porosity", 0.3)
     model.set("k_col", 5.0)
+    model.set("k_row", 5.0)  # else the held heads keep the file's source (the engine warns)
     ends = np.zeros((1, 7), dtype=bool)
     ends[0, [0, 6]] = True
     model.fix_heads(ends, 10.0)
