@@ -245,13 +245,15 @@ def read_budget(base: str) -> pd.DataFrame:
 
 
 def read_water_budget(base: str) -> pd.DataFrame:
-    """Read the water balance of a run's budget as volume rates.
+    """Read the water balance of a run as volume rates.
 
-    The budget file keeps the steady flow's water balance among the mass
-    rows of its first interval (entry ``water``), its numbers in the column
-    ``mass`` although they are volume rates. This gives them apart, as the
-    rates they are; :func:`read_budget` still gives every row as the file
-    has it.
+    The run writes it to ``BASE.water.csv`` (``time_start, time_end, term,
+    rate``, one block per interval between records). Runs of earlier
+    versions kept it only among the mass rows of the budget's first interval
+    (entry ``water``, in the column ``mass`` although the numbers are volume
+    rates); without ``BASE.water.csv`` it is read from there.
+    :func:`read_budget` still gives every row of the budget as the file has
+    it.
 
     Parameters
     ----------
@@ -271,6 +273,9 @@ def read_water_budget(base: str) -> pd.DataFrame:
     KovaFileError
         As :func:`read_budget`, or when the budget has no water rows.
     """
+    path = f"{os.fspath(base)}.water.csv"
+    if os.path.exists(path):
+        return _first_water_interval(path)
     frame = read_budget(base)
     water = frame[frame["entry"] == "water"]
     if water.empty:
@@ -278,6 +283,22 @@ def read_water_budget(base: str) -> pd.DataFrame:
     rates = pd.DataFrame({"rate": water["mass"].to_numpy(dtype="float64")},
                          index=pd.Index(water["term"].to_list(), name="term"))
     return rates
+
+
+def _first_water_interval(path: str) -> pd.DataFrame:
+    """The rates of the first interval of a ``BASE.water.csv``, by term."""
+    try:
+        frame = pd.read_csv(path, dtype={"time_start": "float64", "time_end": "float64",
+                                         "term": str, "rate": "float64"})
+    except (ValueError, pd.errors.ParserError) as error:
+        raise KovaFileError(f"{path}: {error}") from error
+    if list(frame.columns) != ["time_start", "time_end", "term", "rate"] or frame.empty:
+        raise KovaFileError(f"{path}: not a water balance (time_start,time_end,term,rate) "
+                            "with at least one interval")
+    first = frame[(frame["time_start"] == frame["time_start"].iloc[0])
+                  & (frame["time_end"] == frame["time_end"].iloc[0])]
+    return pd.DataFrame({"rate": first["rate"].to_numpy(dtype="float64")},
+                        index=pd.Index(first["term"].to_list(), name="term"))
 
 
 def read_observations(base: str) -> pd.DataFrame:

@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import numpy as np
+import pandas as pd
 import pytest
 
 import kova
@@ -247,6 +248,14 @@ def test_recharge_reaches_the_water_budget(engine, tmp_path):
     assert water.loc["sources", "rate"] == pytest.approx(0.4, rel=1e-13)
     assert water.loc["fixed_head_outflow", "rate"] == pytest.approx(-0.4, rel=1e-6)
     assert list(water.columns) == ["rate"]
+    # The water file and the budget's water rows (an older run's only copy)
+    # give the same rates, bit for bit.
+    (tmp_path / "r.water.csv").rename(tmp_path / "kept.csv")
+    pd.testing.assert_frame_equal(kova.read_water_budget(str(tmp_path / "r")), water)
+    (tmp_path / "kept.csv").rename(tmp_path / "r.water.csv")
+    (tmp_path / "r.water.csv").write_text("time_start,time_end,term,mass\n0,1,sources,1\n")
+    with pytest.raises(kova.KovaFileError, match="not a water balance"):
+        kova.read_water_budget(str(tmp_path / "r"))
 
 
 @pytest.mark.parametrize("sorption", [dict(kd=0.5, bulk_density=1.5), dict(retardation=4.0)])

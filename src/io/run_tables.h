@@ -7,6 +7,7 @@
 #include "io/budget_file.h"
 #include "io/observation_file.h"
 #include "io/run_output.h"
+#include "io/water_file.h"
 
 #include <string>
 
@@ -23,6 +24,7 @@ public:
 private:
     CBudgetFile m_budget;
     CObservationFile m_wells;
+    CWaterFile m_water;
     bool m_keepBudget;
     bool m_keepWells;
 };

@@ -36,6 +36,39 @@ std::string RunModel(const std::string& base, const std::vector<std::string>& op
     return run.err;
 }
 
+// BASE.water.csv: the header, then per interval of the budget (its times to
+// the last bit) the five water rates of the budget's first interval, in
+// order, each the budget's number.
+void ExpectWaterFileHoldsTheBudgetsRates(const std::string& base,
+                                         const std::vector<CBudgetRow>& budget) {
+    std::vector<const CBudgetRow*> water;
+    for (const CBudgetRow& row : budget)
+        if (row.m_entry == "water")
+            water.push_back(&row);
+    ASSERT_EQ(water.size(), 5u);
+    std::vector<std::pair<double, double>> intervals;
+    for (const CBudgetRow& row : budget)
+        if (intervals.empty() || intervals.back() != std::make_pair(row.m_timeStart, row.m_timeEnd))
+            intervals.emplace_back(row.m_timeStart, row.m_timeEnd);
+    std::istringstream in(ReadTextFile(base + ".water.csv"));
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_EQ(line, "time_start,time_end,term,rate");
+    for (const auto& [start, end] : intervals)
+        for (const CBudgetRow* rate : water) {
+            ASSERT_TRUE(std::getline(in, line)) << "interval from " << start;
+            char term[64] = {};
+            double a = 0.0, b = 0.0, r = 0.0;
+            ASSERT_EQ(std::sscanf(line.c_str(), "%lf,%lf,%63[^,],%lf", &a, &b, term, &r), 4)
+                << line;
+            EXPECT_EQ(a, start) << line;
+            EXPECT_EQ(b, end) << line;
+            EXPECT_EQ(term, rate->m_term) << line;
+            EXPECT_EQ(r, rate->m_mass) << line;
+        }
+    EXPECT_FALSE(std::getline(in, line)) << "a row after the last interval: " << line;
+}
+
 struct CModelCase {
     const char* directory;
     const char* name;
@@ -75,6 +108,7 @@ TEST_P(Closure, EveryEntryInEveryInterval) {
             EXPECT_NEAR(discrepancy, change, 1e-12 * big) << entry << " interval " << i;
             EXPECT_LE(std::fabs(discrepancy), 1e-9 * big) << entry << " interval " << i;
         }
+    ExpectWaterFileHoldsTheBudgetsRates(base, rows);
 }
 
 const CModelCase MODELS[] = {
@@ -142,7 +176,7 @@ TEST(Budget, FilesAreTheSameForAnyThreads) {
     const std::string b = Stage(two, KOVA_EXAMPLES_DIR, "plume");
     RunModel(a, {"--threads", "1"});
     RunModel(b, {"--threads", "2"});
-    for (const char* file : {".budget.csv", ".obs.csv", ".kvo"})
+    for (const char* file : {".budget.csv", ".water.csv", ".obs.csv", ".kvo"})
         EXPECT_TRUE(ReadBinaryFile(a + file) == ReadBinaryFile(b + file)) << file;
 }
 
@@ -265,6 +299,7 @@ TEST(Budget, NoBudgetWritesNoneAndTheSameRecords) {
     RunModel(a);
     const std::string err = RunModel(b, {"--no-budget"});
     EXPECT_FALSE(FileExists(b + ".budget.csv"));
+    EXPECT_FALSE(FileExists(b + ".water.csv"));
     EXPECT_EQ(err.find("Mass budget"), std::string::npos);
     for (const char* file : {".kvo", ".kvt", ".obs.csv"})
         EXPECT_TRUE(ReadBinaryFile(a + file) == ReadBinaryFile(b + file)) << file;

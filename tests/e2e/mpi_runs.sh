@@ -3,7 +3,7 @@
 # every shipped example, every test model and the models of mpi_models.py
 # (slab boundaries that cut rows, a rank's share shorter than a row, two
 # failing nodes on two ranks) must leave the same BASE.kvo, BASE.kvt,
-# BASE.budget.csv and BASE.obs.csv byte for byte, the same exit code, the
+# BASE.budget.csv, BASE.water.csv and BASE.obs.csv byte for byte, the same exit code, the
 # same stdout and the same messages on stderr (less the status lines, which
 # the front end samples, and mpirun's own notes). Models of one chunk run on
 # the last rank alone, so rank 0 computes nothing there and every failure of
@@ -30,7 +30,7 @@ cp "$source"/examples/*.kvi "$source"/examples/*.kvx "$source"/tests/data/*.kvi 
 failures=0
 compare() { # compare MODEL_NAME SERIAL_DIR MPI_DIR WHAT
     local name=$1 a=$2 b=$3 what=$4
-    for ext in kvo kvt budget.csv obs.csv out rc; do
+    for ext in kvo kvt budget.csv water.csv obs.csv out rc; do
         if [ -e "$a/$name.$ext" ] || [ -e "$b/$name.$ext" ]; then
             if ! cmp -s "$a/$name.$ext" "$b/$name.$ext"; then
                 echo "DIFFERS: $name.$ext ($what)"
