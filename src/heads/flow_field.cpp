@@ -1,6 +1,7 @@
 #include "heads/flow_field.h"
 
 #include "model/limits.h"
+#include "model/node_view.h"
 #include "model/simulation.h"
 
 #include <cmath>
@@ -27,8 +28,8 @@ double FaceFlux(const CSimulation& sim, int a, int b, double d, int slot) {
     const double kb = state[b + slot];
     if (ka == 0.0 || kb == 0.0)
         return 0.0;
-    const double ha = state[a + SLOT_HEAD];
-    const double hb = state[b + SLOT_HEAD];
+    const double ha = NodeAt(state, a).Head();
+    const double hb = NodeAt(state, b).Head();
     return (2.0 * kb * ka / (kb + ka)) * (ha - hb) / d;
 }
 
@@ -66,10 +67,10 @@ void ComputeFlowFieldOfRows(CSimulation& sim, int rowBegin, int rowEnd) {
     for (int i = rowBegin; i < rowEnd; ++i) {
         for (int j = 0; j < sim.m_nCols; ++j) {
             const int n = i * sim.m_nCols + j;
-            const double* node = state + n * nComp;
-            const double theta = node[SLOT_POROSITY];
-            const double qr = node[SLOT_FLUXROW];
-            const double qc = node[SLOT_FLUXCOL];
+            const CNodeView node(state + n * nComp);
+            const double theta = node.Porosity();
+            const double qr = node.FluxRow();
+            const double qc = node.FluxCol();
             for (int s = 0; s < sim.m_nMobile; ++s) {
                 const double aL = dispersivityL[s];
                 const double aT = dispersivityT[s];

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "model/limits.h"
+#include "model/node_view.h"
 #include "model/simulation.h"
 
 // Harmonic-mean conductance of a face of width w between nodes d apart.
@@ -20,33 +21,33 @@ template <typename Visit> void ForEachConductance(const CSimulation& s, int i, i
     const double* colCoord = s.m_colCoord.get();
     const int nComp = s.m_nComp;
     const int n = i * s.m_nCols + j;
-    const double* node = state + n * nComp;
+    const CNodeView node(state + n * nComp);
 
-    const double kRow = node[SLOT_KROW];
+    const double kRow = node.KRow();
     if (kRow > 0.0) {
         const double w = s.m_colWidth.get()[j];
         if (i > 0) {
             const int b = n - s.m_nCols;
-            const double kb = state[b * nComp + SLOT_KROW];
+            const double kb = NodeOf(state, nComp, b).KRow();
             visit(b, Conductance(kRow, kb, w, rowCoord[i] - rowCoord[i - 1]));
         }
         if (i < s.m_nRows - 1) {
             const int b = n + s.m_nCols;
-            const double kb = state[b * nComp + SLOT_KROW];
+            const double kb = NodeOf(state, nComp, b).KRow();
             visit(b, Conductance(kRow, kb, w, rowCoord[i + 1] - rowCoord[i]));
         }
     }
-    const double kCol = node[SLOT_KCOL];
+    const double kCol = node.KCol();
     if (kCol > 0.0) {
         const double w = s.m_rowWidth.get()[i];
         if (j > 0) {
             const int b = n - 1;
-            const double kb = state[b * nComp + SLOT_KCOL];
+            const double kb = NodeOf(state, nComp, b).KCol();
             visit(b, Conductance(kCol, kb, w, colCoord[j] - colCoord[j - 1]));
         }
         if (j < s.m_nCols - 1) {
             const int b = n + 1;
-            const double kb = state[b * nComp + SLOT_KCOL];
+            const double kb = NodeOf(state, nComp, b).KCol();
             visit(b, Conductance(kCol, kb, w, colCoord[j + 1] - colCoord[j]));
         }
     }
@@ -54,7 +55,7 @@ template <typename Visit> void ForEachConductance(const CSimulation& s, int i, i
 
 // Volume of water added per unit time at node (i, j): porosity x cell area x
 // source rate.
-inline double VolumeSource(const CSimulation& s, int i, int j, const double* node) {
+inline double VolumeSource(const CSimulation& s, int i, int j, CNodeView node) {
     const double area = s.m_rowWidth.get()[i] * s.m_colWidth.get()[j];
-    return node[SLOT_POROSITY] * area * node[SLOT_SOURCE];
+    return node.Porosity() * area * node.Source();
 }

@@ -1,12 +1,13 @@
 #include "heads/heads.h"
 
 #include "heads/head_terms.h"
-#include "model/lanes.h"
 #include "heads/sparse_heads.h"
 #include "model/exceptions.h"
 #include "model/grid.h"
 #include "model/index.h"
+#include "model/lanes.h"
 #include "model/limits.h"
+#include "model/node_view.h"
 #include "model/number_text.h"
 #include "model/simulation.h"
 #include "run/message_sink.h"
@@ -64,7 +65,7 @@ void AssembleBandRows(CSimulation& s, int first, int end) {
             node[SLOT_FLUXCOL] = 0.0;
         } else {
             row[band] = -total;
-            node[SLOT_FLUXCOL] = -VolumeSource(s, i, j, node);
+            node[SLOT_FLUXCOL] = -VolumeSource(s, i, j, CNodeView(node));
         }
     }
 }
@@ -488,7 +489,8 @@ void InitHeads(CSimulation& s) {
 double RelaxNodeHead(CSimulation& s, int i, int j) {
     const int n = i * s.m_nCols + j;
     double* node = NodeState(s, n);
-    if (node[SLOT_KROW] == 0.0)
+    const CNodeView slots(node);
+    if (slots.KRow() == 0.0)
         return 0.0;
 
     const double* state = s.m_stateNew.get();
@@ -496,14 +498,14 @@ double RelaxNodeHead(CSimulation& s, int i, int j) {
     double weighted = 0.0;
     ForEachConductance(s, i, j, [&](int b, double g) {
         total += g;
-        weighted += g * state[b * s.m_nComp + SLOT_HEAD];
+        weighted += g * NodeOf(state, s.m_nComp, b).Head();
     });
 
     const unsigned char type = s.m_nodeType.get()[n];
     if (type == NODE_NORMAL) {
         if (total == 0.0)
             return 0.0;
-        const double head = (weighted + VolumeSource(s, i, j, node)) / total;
+        const double head = (weighted + VolumeSource(s, i, j, slots)) / total;
         const double old = node[SLOT_HEAD];
         node[SLOT_HEAD] = head;
         return std::fabs(old - head);
@@ -511,7 +513,7 @@ double RelaxNodeHead(CSimulation& s, int i, int j) {
     if (type == NODE_HEAD) {
         // The source rate per unit pore volume that balances the flow out.
         const double area = s.m_rowWidth.get()[i] * s.m_colWidth.get()[j];
-        const double rate = (total * node[SLOT_HEAD] - weighted) / (node[SLOT_POROSITY] * area);
+        const double rate = (total * slots.Head() - weighted) / (slots.Porosity() * area);
         const double old = node[SLOT_SOURCE];
         node[SLOT_SOURCE] = rate;
         return std::fabs(old - rate);

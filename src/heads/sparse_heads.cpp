@@ -4,6 +4,7 @@
 #include "heads/sparse_solve.h"
 #include "model/exceptions.h"
 #include "model/limits.h"
+#include "model/node_view.h"
 #include "model/simulation.h"
 
 #include <string>
@@ -36,7 +37,7 @@ void AppendRow(const CSimulation& s, int n, CHeadEquations& eq) {
     });
     const double* node = s.m_stateNew.get() + n * s.m_nComp;
     const int* unknownOf = eq.m_unknownOf.data();
-    double rhs = total == 0.0 ? 0.0 : -VolumeSource(s, i, j, node);
+    double rhs = total == 0.0 ? 0.0 : -VolumeSource(s, i, j, CNodeView(node));
     for (int e = 0; e < count; ++e) {
         const auto [b, g] = entries[e];
         if (g != 0.0 && unknownOf[b] < 0)
@@ -113,6 +114,6 @@ bool HasFixedRow(const CSimulation& s, int n) {
 
 double FixedValue(const CSimulation& s, int n) {
     if (s.m_nodeType.get()[n] == NODE_HEAD)
-        return s.m_stateNew.get()[n * s.m_nComp + SLOT_HEAD];
+        return NodeOf(s.m_stateNew.get(), s.m_nComp, n).Head();
     return 0.0;
 }

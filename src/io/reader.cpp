@@ -13,6 +13,7 @@
 #include "model/exceptions.h"
 #include "model/grid.h"
 #include "model/limits.h"
+#include "model/node_view.h"
 #include "model/number_text.h"
 #include "model/simulation.h"
 #include "run/run_progress.h"
@@ -202,21 +203,21 @@ void CModelReader::CheckNodeProperties() const {
     const CSimulation& s = m_sim;
     const double* state = s.m_stateNew.get();
     for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n) {
-        const double* node = state + static_cast<size_t>(n) * static_cast<size_t>(s.m_nComp);
+        const CNodeView node(state + static_cast<size_t>(n) * static_cast<size_t>(s.m_nComp));
         const std::string where = " of node " + NodeText(n / s.m_nCols, n % s.m_nCols);
-        if (!(node[SLOT_POROSITY] > 0.0))
-            throw InputException("porosity " + ExactText(node[SLOT_POROSITY]) + where +
+        if (!(node.Porosity() > 0.0))
+            throw InputException("porosity " + ExactText(node.Porosity()) + where +
                                  " not above 0 (fields 15-16, entry 2)");
         // A share of the volume: 30 is a percentage typed as a fraction.
-        if (node[SLOT_POROSITY] > 1.0)
-            throw InputException("porosity " + ExactText(node[SLOT_POROSITY]) + where +
+        if (node.Porosity() > 1.0)
+            throw InputException("porosity " + ExactText(node.Porosity()) + where +
                                  " above 1; porosity is a fraction of the volume "
                                  "(fields 15-16, entry 2)");
-        if (!(node[SLOT_KROW] >= 0.0))
-            throw InputException("conductivity k_row " + ExactText(node[SLOT_KROW]) + where +
+        if (!(node.KRow() >= 0.0))
+            throw InputException("conductivity k_row " + ExactText(node.KRow()) + where +
                                  " below 0 (fields 15-16, entry 3)");
-        if (!(node[SLOT_KCOL] >= 0.0))
-            throw InputException("conductivity k_col " + ExactText(node[SLOT_KCOL]) + where +
+        if (!(node.KCol() >= 0.0))
+            throw InputException("conductivity k_col " + ExactText(node.KCol()) + where +
                                  " below 0 (fields 15-16, entry 4)");
     }
 }

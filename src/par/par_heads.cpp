@@ -7,6 +7,7 @@
 #include "model/grid.h"
 #include "model/index.h"
 #include "model/limits.h"
+#include "model/node_view.h"
 #include "model/simulation.h"
 #include "par/hypre_handles.h"
 #include "par/par_comm.h"
@@ -44,7 +45,7 @@ double SetRow(const CSimulation& s, int n, CHypreMatrix& a) {
     const int i = n / s.m_nCols;
     const int j = n % s.m_nCols;
     double total = 0.0;
-    double rhs = VolumeSource(s, i, j, s.m_stateNew.get() + n * s.m_nComp);
+    double rhs = VolumeSource(s, i, j, NodeOf(s.m_stateNew.get(), s.m_nComp, n));
     ForEachConductance(s, i, j, [&](int b, double g) {
         total += g;
         if (g == 0.0)
@@ -101,7 +102,7 @@ void AssembleSlab(const CSimulation& s, const CSlab& mine, CHypreMatrix& a, CHyp
         const size_t k = ToSize(n - mine.m_first);
         rows[k] = n;
         rhs[k] = SetRow(s, n, a);
-        guess[k] = s.m_stateNew.get()[n * s.m_nComp + SLOT_HEAD];
+        guess[k] = NodeOf(s.m_stateNew.get(), s.m_nComp, n).Head();
     }
     b.Set(static_cast<HYPRE_Int>(count), rows.data(), rhs.data());
     x.Set(static_cast<HYPRE_Int>(count), rows.data(), guess.data());

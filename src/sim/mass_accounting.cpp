@@ -3,6 +3,7 @@
 #include "model/exceptions.h"
 #include "model/index.h"
 #include "model/limits.h"
+#include "model/node_view.h"
 #include "model/simulation.h"
 #include "model/transport_scheme.h"
 #include "rxn/reactions.h"
@@ -123,11 +124,11 @@ void FixWeightsAndSinks(const CSimulation& s, CMassBudget& b) {
     if (!b.m_porosity) {
         b.m_weight = ZeroedNodeArray<double>(ToSize(s.m_nNodes), s.HoldsEveryNode());
         for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n)
-            b.m_weight[ToSize(n)] = state[n * s.m_nComp + SLOT_POROSITY] * b.m_volume[ToSize(n)];
+            b.m_weight[ToSize(n)] = NodeOf(state, s.m_nComp, n).Porosity() * b.m_volume[ToSize(n)];
     }
     if (!b.m_sourcesMayChange)
         for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n)
-            if (state[n * s.m_nComp + SLOT_SOURCE] < 0.0)
+            if (NodeOf(state, s.m_nComp, n).Source() < 0.0)
                 b.m_sinks.push_back(n);
     const unsigned char* nodeSet = s.m_nodeRxnSet.get();
     for (int n = s.m_heldFirst + 1; n < s.m_heldEnd; ++n)
@@ -156,7 +157,8 @@ CWaterBudget WaterBalanceOf(const CSimulation& s, int first, int end) {
     for (int n = first; n < end; ++n) {
         const double* c = state + n * s.m_nComp;
         const double area = s.m_rowWidth[ToSize(n / s.m_nCols)] * s.m_colWidth[ToSize(n % s.m_nCols)];
-        const double q = c[SLOT_POROSITY] * area * s.m_ext.m_thickness * c[SLOT_SOURCE];
+        const CNodeView node(c);
+        const double q = node.Porosity() * area * s.m_ext.m_thickness * node.Source();
         const bool held = s.m_nodeType[ToSize(n)] == NODE_HEAD;
         if (q > 0.0)
             (held ? w.m_fixedHeadIn : w.m_sources) += q;
@@ -268,7 +270,7 @@ void CBudgetChunk::WeighNodes() {
     } else {
         const double* volume = m_volume + m_begin;
         for (int i = 0; i < count; ++i)
-            m_w[i] = state[i * nComp + SLOT_POROSITY] * volume[i];
+            m_w[i] = NodeOf(state, nComp, i).Porosity() * volume[i];
         m_weights = m_w;
     }
     // The transport change was applied over the node's local steps.
@@ -287,7 +289,7 @@ void CBudgetChunk::WeighNodes() {
             m_sinkNodes[nSinks++] = *n - m_begin;
     } else {
         for (int i = 0; i < count; ++i)
-            if (state[i * nComp + SLOT_SOURCE] < 0.0)
+            if (NodeOf(state, nComp, i).Source() < 0.0)
                 m_sinkNodes[nSinks++] = i;
     }
     m_nSinks = nSinks;
@@ -324,7 +326,7 @@ void CBudgetChunk::AddTransport() {
             const double* before = m_state + node * m_nComp;
             // The implicit step's sink takes the value at the step's end.
             const double c = m_sinkAtEnd ? before[k] + change[sinkNodes[j] * m_nComp] : before[k];
-            sinks += c * before[SLOT_SOURCE] * m_dt * w[sinkNodes[j]];
+            sinks += c * CNodeView(before).Source() * m_dt * w[sinkNodes[j]];
         }
         const double net = m_transportSum[k - m_firstMobile] - sinks;
         m_sums[m_sinkTerm[k]] += sinks;
@@ -346,7 +348,7 @@ double CBudgetChunk::InjectedMass(int k, size_t first, size_t last, int begin,
     double mass = 0.0;
     for (size_t i = first; i < last; ++i) {
         const int node = m_inject->m_nodes[i];
-        const double source = m_state[node * m_nComp + SLOT_SOURCE];
+        const double source = NodeOf(m_state, m_nComp, node).Source();
         if (!(source > 0.0))
             continue;
         const double c =
@@ -427,7 +429,7 @@ void AddStorage(CSimulation& s, int first, int end) {
         const int stop = std::min(end, begin + RXN_NODE_CHUNK);
         for (int n = begin; n < stop; ++n) {
             const double* c = state + n * s.m_nComp;
-            const double w = c[SLOT_POROSITY] * b.m_volume[ToSize(n)];
+            const double w = CNodeView(c).Porosity() * b.m_volume[ToSize(n)];
             for (int k = SLOT_COUNT; k < s.m_nComp; ++k)
                 chunk[ToSize(k)] += c[k] * w;
         }

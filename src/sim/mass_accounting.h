@@ -5,6 +5,7 @@
 
 #include "model/limits.h"
 #include "model/mass_budget.h"
+#include "model/node_view.h"
 #include "rxn/rxn_work.h"
 
 #include <vector>
@@ -47,8 +48,8 @@ struct CBudgetChunk {
     // mass of what is left.
     void EndNodePorosity(int n) {
         const int offset = n * m_nComp;
-        const double porosity = m_state[offset + SLOT_POROSITY];
-        const double porosityAfter = m_stateNew[offset + SLOT_POROSITY];
+        const double porosity = NodeAt(m_state, offset).Porosity();
+        const double porosityAfter = NodeAt(m_stateNew, offset).Porosity();
         if (porosityAfter != porosity)
             AddPorosityChange(m_stateNew + offset, porosityAfter - porosity, m_volume[n]);
     }

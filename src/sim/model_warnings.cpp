@@ -1,6 +1,7 @@
 #include "sim/model_warnings.h"
 
 #include "model/limits.h"
+#include "model/node_view.h"
 #include "model/number_text.h"
 #include "model/simulation.h"
 #include "run/message_sink.h"
@@ -82,9 +83,8 @@ std::string HeldSourceWarning(const CSimulation& s) {
     int count = 0;
     int first = -1;
     for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n) {
-        const double* node = state + static_cast<size_t>(n) * static_cast<size_t>(s.m_nComp);
-        if (types[n] != NODE_HEAD || node[SLOT_KROW] != 0.0 || !(node[SLOT_KCOL] > 0.0) ||
-            s.m_nCols < 2)
+        const CNodeView node(state + static_cast<size_t>(n) * static_cast<size_t>(s.m_nComp));
+        if (types[n] != NODE_HEAD || node.KRow() != 0.0 || !(node.KCol() > 0.0) || s.m_nCols < 2)
             continue;
         if (first < 0)
             first = n;

@@ -2,13 +2,11 @@
 #include "sim/time_loop.h"
 
 #include "heads/flow_field.h"
-#include "transport/implicit_transport.h"
-#include "transport/transport.h"
-#include "transport/transport_schemes.h"
 #include "io/run_output.h"
 #include "model/exceptions.h"
 #include "model/extension.h"
 #include "model/limits.h"
+#include "model/node_view.h"
 #include "model/number_text.h"
 #include "model/record_clock.h"
 #include "model/simulation.h"
@@ -20,6 +18,9 @@
 #include "rxn/rxn_set.h"
 #include "sim/mass_accounting.h"
 #include "sim/model_warnings.h"
+#include "transport/implicit_transport.h"
+#include "transport/transport.h"
+#include "transport/transport_schemes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -349,13 +350,13 @@ void WarnOfManySteps(const CSimulation& s, int limiting) {
     CMessageSink* sink = s.m_progress->GetMessageSink();
     if (!sink)
         return;
-    const double* node = s.m_stateNew.get() + static_cast<size_t>(limiting) * ToSize(s.m_nComp);
+    const CNodeView node(s.m_stateNew.get() + static_cast<size_t>(limiting) * ToSize(s.m_nComp));
     char count[32];
     std::snprintf(count, sizeof count, "%.3g", steps);
     const std::string line = "the global step " + ExactText(s.m_globalStep) + ", set by node (" +
                              std::to_string(limiting / s.m_nCols) + ", " +
                              std::to_string(limiting % s.m_nCols) + ") of porosity " +
-                             ExactText(node[SLOT_POROSITY]) + ", takes " + count +
+                             ExactText(node.Porosity()) + ", takes " + count +
                              " global steps to reach the end time " + ExactText(s.m_endTime) +
                              ": the run may not end in any reasonable time";
     sink->WriteWarning(line.c_str());

@@ -62,6 +62,7 @@
 #include "model/extension.h"
 #include "model/index.h"
 #include "model/limits.h"
+#include "model/node_view.h"
 #include "model/number_text.h"
 #include "model/simulation.h"
 #include "run/first_failure.h"
@@ -174,14 +175,14 @@ void BuildSystem(const CSimulation& s, const double* state, int m, double dt,
     entries.reserve(ToSize(s.m_nNodes) * 9);
     system.m_coef.assign(4 * ToSize(s.m_nNodes), 0.0);
     for (int n = 0; n < s.m_nNodes; ++n) {
-        const double source = state[n * nComp + SLOT_SOURCE];
+        const double source = NodeOf(state, nComp, n).Source();
         const bool sink = source < 0.0 && !Held(s, held, n, m);
         entries.emplace_back(n, n, 1.0 + (sink ? -source * dt : 0.0));
     }
     ForEachFace(s, state, [&](const CAxisFace& g, int axis) {
         const CFace& f = g.f;
-        const double thetaA = state[f.a + SLOT_POROSITY];
-        const double thetaB = state[f.b + SLOT_POROSITY];
+        const double thetaA = NodeAt(state, f.a).Porosity();
+        const double thetaB = NodeAt(state, f.b).Porosity();
         const double dispersion = MeanPorosity(state, f) * Upstream(s, state, g, m).diag / f.d;
         const double advA = central ? 0.5 * f.q : std::max(f.q, 0.0);
         const double advB = central ? 0.5 * f.q : std::min(f.q, 0.0);
@@ -297,7 +298,7 @@ double NodeChange(const CSimulation& s, int i, int j, const double* flux, double
 void NodeLimits(const CSimulation& s, CComponentSystem& t, int i, int j, int k, double dt) {
     const int n = i * s.m_nCols + j;
     const double* state = s.m_state;
-    const double theta = state[n * s.m_nComp + SLOT_POROSITY];
+    const double theta = NodeOf(state, s.m_nComp, n).Porosity();
     int slot[4];
     FaceSlots(s, i, j, slot);
     double gains = 0.0;
@@ -358,7 +359,7 @@ void AddInjected(const CSimulation& s, int k, Eigen::VectorXd& rhs) {
             continue;
         for (size_t i = 0; i < inject.m_nodes.size(); ++i) {
             const int n = inject.m_nodes[i];
-            const double source = s.m_state[n * s.m_nComp + SLOT_SOURCE];
+            const double source = NodeOf(s.m_state, s.m_nComp, n).Source();
             if (!(source > 0.0))
                 continue;
             const double c = inject.m_tables[ToSize(inject.m_nodeTable[i])].m_concentration[e];
@@ -395,7 +396,7 @@ void SolveComponent(CSimulation& s, const CImplicitTransport& t, int m) {
     for (int i = 0; i < s.m_nRows; ++i)
         for (int j = 0; j < s.m_nCols; ++j) {
             const int n = i * s.m_nCols + j;
-            const double theta = state[n * nComp + SLOT_POROSITY];
+            const double theta = NodeOf(state, nComp, n).Porosity();
             system.m_x[n] = state[n * nComp + k];
             system.m_rhs[n] =
                 state[n * nComp + k] + NodeChange(s, i, j, system.m_deferred.data(), dt, theta);
@@ -437,10 +438,10 @@ void SolveComponent(CSimulation& s, const CImplicitTransport& t, int m) {
     for (int i = 0; i < s.m_nRows; ++i)
         for (int j = 0; j < s.m_nCols; ++j) {
             const int n = i * s.m_nCols + j;
-            const double* node = state + n * nComp;
-            double change = NodeChange(s, i, j, system.m_deferred.data(), dt, node[SLOT_POROSITY]);
-            if (node[SLOT_SOURCE] < 0.0)
-                change += system.m_x[n] * node[SLOT_SOURCE] * dt;
+            const CNodeView node(state + n * nComp);
+            double change = NodeChange(s, i, j, system.m_deferred.data(), dt, node.Porosity());
+            if (node.Source() < 0.0)
+                change += system.m_x[n] * node.Source() * dt;
             s.m_transportDelta[n * nComp + k] = change;
         }
 }
@@ -617,8 +618,8 @@ double ImplicitStep(const CSimulation& s, double duration, int* limiting) {
         const double q = std::fabs(g.f.q);
         if (!(q > 0.0))
             return;
-        const double a = state[g.f.a + SLOT_POROSITY] * g.f.wa / q;
-        const double b = state[g.f.b + SLOT_POROSITY] * g.f.wb / q;
+        const double a = NodeAt(state, g.f.a).Porosity() * g.f.wa / q;
+        const double b = NodeAt(state, g.f.b).Porosity() * g.f.wb / q;
         if (std::min(a, b) < passage) {
             passage = std::min(a, b);
             node = (b < a ? g.f.b : g.f.a) / s.m_nComp;

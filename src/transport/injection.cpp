@@ -3,6 +3,7 @@
 #include "model/exceptions.h"
 #include "model/index.h"
 #include "model/limits.h"
+#include "model/node_view.h"
 #include "model/number_text.h"
 #include "model/simulation.h"
 
@@ -15,7 +16,7 @@ void AddInjection(CSimulation& s) {
     const int* entries = inject.m_entries.data();
     for (size_t i = 0; i < inject.m_nodes.size(); ++i) {
         const int a = inject.m_nodes[i] * s.m_nComp;
-        const double source = s.m_state[a + SLOT_SOURCE];
+        const double source = NodeAt(s.m_state, a).Source();
         // A reaction may have turned the source: water that leaves takes
         // solute along as a sink, and brings none.
         if (!(source > 0.0))

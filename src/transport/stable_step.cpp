@@ -12,6 +12,7 @@
 
 #include "model/exceptions.h"
 #include "model/limits.h"
+#include "model/node_view.h"
 #include "model/number_text.h"
 #include "model/simulation.h"
 #include "model/transport_scheme.h"
@@ -44,9 +45,9 @@ double LaxWendroffStableStep(const CSimulation& s, double duration, int* limitin
             const int n = i * s.m_nCols + j;
             const double x = rowWidth[i];
             const double y = colWidth[j];
-            const double* node = s.m_stateNew.get() + n * s.m_nComp;
-            const double vr = node[SLOT_FLUXROW] / node[SLOT_POROSITY];
-            const double vc = node[SLOT_FLUXCOL] / node[SLOT_POROSITY];
+            const CNodeView node(s.m_stateNew.get() + n * s.m_nComp);
+            const double vr = node.FluxRow() / node.Porosity();
+            const double vc = node.FluxCol() / node.Porosity();
             const double v = vr * vr / (x * x) + vc * vc / (y * y);
             if (!(v > 0.0))
                 continue; // no flow: the node sets no limit

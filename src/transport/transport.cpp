@@ -29,6 +29,7 @@
 
 #include "model/extension.h"
 #include "model/limits.h"
+#include "model/node_view.h"
 #include "model/simulation.h"
 #include "model/transport_scheme.h"
 #include "run/thread_team.h"
@@ -107,8 +108,8 @@ inline double Flux(const double* state, const CFace& f, int m, int k, double the
 void TransportAcrossFace(const CSimulation& s, const CFace& f, double dt) {
     const double* state = s.m_state;
     double* delta = s.m_transportDelta;
-    const double thetaA = state[f.a + SLOT_POROSITY];
-    const double thetaB = state[f.b + SLOT_POROSITY];
+    const double thetaA = NodeAt(state, f.a).Porosity();
+    const double thetaB = NodeAt(state, f.b).Porosity();
     const double thetaF = MeanPorosity(state, f);
     const int firstMobile = s.m_nComp - s.m_nMobile;
 
@@ -474,7 +475,7 @@ void TransportStepFaceLoops(CSimulation& s) {
     const int firstMobile = nComp - s.m_nMobile;
     for (int n = 0; n < s.m_nNodes; ++n) {
         const int a = n * nComp;
-        const double source = s.m_state[a + SLOT_SOURCE];
+        const double source = NodeAt(s.m_state, a).Source();
         if (source < 0.0)
             for (int k = firstMobile; k < nComp; ++k)
                 s.m_transportDelta[a + k] += s.m_state[a + k] * source * dt;
@@ -546,9 +547,8 @@ double LargestFlux(const CSimulation& s, int first, int end) {
     const double* state = s.m_stateNew.get();
     double largest = 0.0;
     for (int n = first; n < end; ++n) {
-        const double* node = state + n * s.m_nComp;
-        largest = std::max(largest,
-                           std::max(std::fabs(node[SLOT_FLUXROW]), std::fabs(node[SLOT_FLUXCOL])));
+        const CNodeView node(state + n * s.m_nComp);
+        largest = std::max(largest, std::max(std::fabs(node.FluxRow()), std::fabs(node.FluxCol())));
     }
     return largest;
 }
@@ -559,8 +559,8 @@ int CountReverseFaces(const CSimulation& s, int first, int end, double threshold
     const double* state = s.m_stateNew.get();
     int count = 0;
     for (int n = first; n < end; ++n) {
-        const double* node = state + n * s.m_nComp;
-        count += (node[SLOT_FLUXROW] < -threshold) + (node[SLOT_FLUXCOL] < -threshold);
+        const CNodeView node(state + n * s.m_nComp);
+        count += (node.FluxRow() < -threshold) + (node.FluxCol() < -threshold);
     }
     return count;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "model/limits.h"
+#include "model/node_view.h"
 #include "model/simulation.h"
 
 // What differs between a row face and a column face.
@@ -24,7 +25,7 @@ struct CFace {
 
 // The porosity at a face: the mean of its two nodes'.
 inline double MeanPorosity(const double* state, const CFace& f) {
-    return (state[f.a + SLOT_POROSITY] + state[f.b + SLOT_POROSITY]) * 0.5;
+    return (NodeAt(state, f.a).Porosity() + NodeAt(state, f.b).Porosity()) * 0.5;
 }
 
 // Builds the row face (i, j) to (i+1, j); the cross term runs along the columns.
@@ -37,7 +38,7 @@ inline CFace RowFace(const CSimulation& s, int i, int j) {
     f.a = n * nComp;
     f.b = (n + s.m_nCols) * nComp;
     f.d = rowCoord[i + 1] - rowCoord[i];
-    f.q = s.m_state[f.a + SLOT_FLUXROW];
+    f.q = NodeAt(s.m_state, f.a).FluxRow();
     f.wa = rowWidth[i];
     f.wb = rowWidth[i + 1];
     f.diagCoef = 0;
@@ -62,7 +63,7 @@ inline CFace ColumnFace(const CSimulation& s, int i, int j) {
     f.a = n * nComp;
     f.b = (n + 1) * nComp;
     f.d = colCoord[j + 1] - colCoord[j];
-    f.q = s.m_state[f.a + SLOT_FLUXCOL];
+    f.q = NodeAt(s.m_state, f.a).FluxCol();
     f.wa = colWidth[j];
     f.wb = colWidth[j + 1];
     f.diagCoef = 1;

@@ -9,6 +9,7 @@
 #include "transport/transport_faces.h"
 
 #include "model/limits.h"
+#include "model/node_view.h"
 #include "model/simulation.h"
 
 #include <cmath>
@@ -65,8 +66,8 @@ inline CUpstream Upstream(const CSimulation& s, const double* state, const CAxis
     const CFace& f = g.f;
     if (f.q >= 0.0)
         return {f.a, f.coef[3 * m + f.diagCoef], f.coef[3 * m + 2]};
-    const double* node = state + f.b;
-    const double theta = node[SLOT_POROSITY];
+    const CNodeView node(state + f.b);
+    const double theta = node.Porosity();
     const double across = node[g.tangentSlot];
     const double aL = s.m_dispersivityL.get()[m];
     const double aT = s.m_dispersivityT.get()[m];
@@ -85,7 +86,7 @@ inline double Cross(const double* state, const CAxisFace& g, const CUpstream& up
     if (!g.f.cross)
         return 0.0;
     const double* c = state + up.node;
-    return (c[g.tangentStep + k] - c[k - g.tangentStep]) * c[SLOT_POROSITY] * up.cross /
+    return (c[g.tangentStep + k] - c[k - g.tangentStep]) * CNodeView(c).Porosity() * up.cross /
            g.f.crossD;
 }
 

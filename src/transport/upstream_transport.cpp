@@ -32,6 +32,7 @@
 
 #include "model/extension.h"
 #include "model/limits.h"
+#include "model/node_view.h"
 #include "model/simulation.h"
 #include "run/thread_team.h"
 
@@ -213,7 +214,7 @@ void GatherNode(const CSimulation& s, int i, int j, double dt, double* limits) {
     const int firstMobile = nComp - s.m_nMobile;
     const int a = (i * s.m_nCols + j) * nComp;
     double* delta = s.m_transportDelta + a;
-    const double theta = s.m_state[a + SLOT_POROSITY];
+    const double theta = NodeAt(s.m_state, a).Porosity();
     for (int k = 0; k < nComp; ++k)
         delta[k] = 0.0;
     for (int m = 0; m < s.m_nMobile; ++m) {
@@ -221,7 +222,7 @@ void GatherNode(const CSimulation& s, int i, int j, double dt, double* limits) {
         FaceTerms(s, i, j, m, s.m_faceFlux.get(), dt, theta, t);
         delta[firstMobile + m] = SumOfFaces(t);
     }
-    const double source = s.m_state[a + SLOT_SOURCE];
+    const double source = NodeAt(s.m_state, a).Source();
     if (source < 0.0)
         for (int k = firstMobile; k < nComp; ++k)
             delta[k] += s.m_state[a + k] * source * dt;
@@ -236,7 +237,7 @@ void AddLimitedCross(const CSimulation& s, int i, int j, double dt) {
     const int nMobile = s.m_nMobile;
     const int n = i * s.m_nCols + j;
     double* delta = s.m_transportDelta + n * s.m_nComp + (s.m_nComp - nMobile);
-    const double theta = s.m_state[n * s.m_nComp + SLOT_POROSITY];
+    const double theta = NodeOf(s.m_state, s.m_nComp, n).Porosity();
     const double* limits = s.m_crossLimits.get();
     // Node a and node b of each face.
     const int sides[FACES][2] = {{n - s.m_nCols, n}, {n, n + s.m_nCols}, {n - 1, n}, {n, n + 1}};
@@ -292,10 +293,10 @@ template <typename Body> void ForNodes(CSimulation& s, int first, int end, Body 
 double TvdNodeStep(const CSimulation& s, int i, int j, int m) {
     const double* state = s.m_stateNew.get();
     const int n = i * s.m_nCols + j;
-    const double theta = state[n * s.m_nComp + SLOT_POROSITY];
+    const double theta = NodeOf(state, s.m_nComp, n).Porosity();
     const CNodeFaces faces = FacesOf(s, i, j);
     double advection[2] = {};
-    double rate = std::max(0.0, -state[n * s.m_nComp + SLOT_SOURCE]);
+    double rate = std::max(0.0, -NodeOf(state, s.m_nComp, n).Source());
     for (int f = 0; f < FACES; ++f) {
         if (!faces.has[f])
             continue;
@@ -322,7 +323,7 @@ double TvdNodeStep(const CSimulation& s, int i, int j, int m) {
 double SymmetricNodeStep(const CSimulation& s, int i, int j, int m) {
     const double* state = s.m_stateNew.get();
     const int n = i * s.m_nCols + j;
-    const double theta = state[n * s.m_nComp + SLOT_POROSITY];
+    const double theta = NodeOf(state, s.m_nComp, n).Porosity();
     const CNodeFaces faces = FacesOf(s, i, j);
     double flux[2] = {};
     double diag[2] = {};
@@ -384,9 +385,9 @@ namespace {
 double SelfShareNodeStep(const CSimulation& s, int i, int j, int m, bool symmetric) {
     const double* state = s.m_stateNew.get();
     const int n = i * s.m_nCols + j;
-    const double theta = state[n * s.m_nComp + SLOT_POROSITY];
+    const double theta = NodeOf(state, s.m_nComp, n).Porosity();
     const CNodeFaces faces = FacesOf(s, i, j);
-    double linear = std::min(0.0, state[n * s.m_nComp + SLOT_SOURCE]);
+    double linear = std::min(0.0, NodeOf(state, s.m_nComp, n).Source());
     double square = 0.0;
     for (int f = 0; f < FACES; ++f) {
         if (!faces.has[f])
