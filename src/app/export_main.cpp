@@ -1,4 +1,5 @@
-// kova-export BASE --format vtk|csv|netcdf [--records all|LIST] [-o DIR]:
+// kova-export BASE --format vtk|csv|netcdf [--records all|LIST]
+//             [--entries LIST] [--hydraulic] [-o DIR]:
 // turns the result files of a run into VTK, CSV or NetCDF files.
 #include "post/export_command.h"
 #include "post/netcdf_writer.h"

@@ -1,6 +1,10 @@
 #include "post/entry_names.h"
 
 #include "model/index.h"
+#include "model/limits.h"
+#include "post/result_exception.h"
+
+#include <algorithm>
 
 #include <cstdlib>
 
@@ -40,4 +44,44 @@ int FindEntry(const CModelGrid& grid, const std::string& name) {
         return named;
     const int index = ParseIndex(name);
     return index < grid.m_nComp ? index : -1;
+}
+
+std::string KnownEntries(const CModelGrid& grid) {
+    std::string known;
+    for (int k = 0; k < grid.m_nComp; ++k)
+        known += (k == 0 ? "" : ", ") + EntryName(grid, k);
+    return known;
+}
+
+std::vector<int> SelectEntries(const CModelGrid& grid, const std::vector<std::string>& names,
+                               bool hydraulic, const std::string& option,
+                               const std::string& modelFile) {
+    std::vector<int> entries;
+    if (names.empty() && !hydraulic) {
+        for (int k = 0; k < grid.m_nComp; ++k)
+            entries.push_back(k);
+        return entries;
+    }
+    if (hydraulic)
+        for (int k = 0; k < SLOT_COUNT && k < grid.m_nComp; ++k)
+            entries.push_back(k);
+    std::vector<std::string> chosenBy(ToSize(grid.m_nComp));
+    for (const std::string& name : names) {
+        const int k = FindEntry(grid, name);
+        if (k < 0)
+            throw ResultException(option + " " + name + " names no entry of " + modelFile + " (" +
+                                  KnownEntries(grid) + ")");
+        std::string& first = chosenBy[ToSize(k)];
+        // Twice the same column or variable is a slip, and NetCDF refuses it.
+        if (!first.empty())
+            throw ResultException(
+                option + ": " +
+                (first == name ? name + " is named twice"
+                               : first + " and " + name + " both name " + EntryName(grid, k)));
+        first = name;
+        // --hydraulic has given it already.
+        if (std::find(entries.begin(), entries.end(), k) == entries.end())
+            entries.push_back(k);
+    }
+    return entries;
 }

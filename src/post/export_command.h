@@ -1,4 +1,8 @@
-// kova-export BASE --format vtk|csv|netcdf [--records all|LIST] [-o DIR]
+// kova-export BASE --format vtk|csv|netcdf [--records all|LIST]
+//             [--entries LIST] [--hydraulic] [-o DIR]
+//
+// Every entry of the state by default; --entries (names or indices) and
+// --hydraulic (the seven hydraulic entries) narrow it to those asked for.
 //
 // VTK: DIR/STEM_NNNN.vtr per record and DIR/STEM.pvd listing them with their
 // times. CSV: DIR/STEM.csv in long format. NetCDF: DIR/STEM.nc (CF-1.8).
@@ -18,6 +22,8 @@
 struct CExportOptions : CPostToolOptions {
     std::string format; // "vtk", "csv" or "netcdf"
     std::string records = "all";
+    std::vector<std::string> entries; // as given, resolved against the model
+    bool hydraulic = false;
     std::string outDir; // empty: BASE's directory
 };
 

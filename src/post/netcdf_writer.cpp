@@ -98,7 +98,8 @@ bool NetcdfFileLeftOpen() {
     return g_leftOpen;
 }
 
-void WriteNetcdfFile(const std::string& path, CRunResults& run, const std::vector<int>& records) {
+void WriteNetcdfFile(const std::string& path, CRunResults& run, const std::vector<int>& records,
+                     const std::vector<int>& entries) {
     const CModelGrid& grid = run.m_grid;
     CReplacedFile file(path, "NetCDF file");
     CNetcdfFile f(file);
@@ -116,7 +117,7 @@ void WriteNetcdfFile(const std::string& path, CRunResults& run, const std::vecto
     const int x = Coordinate(f, "x", dims[2], "X", grid.m_ext.m_lengthUnit, "column coordinate");
 
     std::vector<int> vars;
-    for (int k = 0; k < grid.m_nComp; ++k) {
+    for (const int k : entries) {
         int var = -1;
         const std::string& name = run.m_names[ToSize(k)];
         f.Check(nc_def_var(f.Id(), VariableName(name).c_str(), NC_DOUBLE, 3, dims, &var),
@@ -139,13 +140,14 @@ void WriteNetcdfFile(const std::string& path, CRunResults& run, const std::vecto
         const double when = run.m_files.RecordTime(r);
         f.Check(nc_put_var1_double(f.Id(), time, &t, &when), "cannot write the time");
         run.m_files.ReadRecord(r, values);
-        for (int k = 0; k < grid.m_nComp; ++k) {
+        for (size_t e = 0; e < entries.size(); ++e) {
+            const int k = entries[e];
             // The record holds node after node; a variable holds entry after entry.
             for (int n = 0; n < grid.m_nNodes; ++n)
                 field[ToSize(n)] = values[ToSize(n * grid.m_nComp + k)];
             const size_t start[3] = {t, 0, 0};
             const size_t count[3] = {1, ToSize(grid.m_nRows), ToSize(grid.m_nCols)};
-            f.Check(nc_put_vara_double(f.Id(), vars[ToSize(k)], start, count, field.data()),
+            f.Check(nc_put_vara_double(f.Id(), vars[e], start, count, field.data()),
                     "cannot write record " + std::to_string(r) + " of " + run.m_names[ToSize(k)]);
         }
     }

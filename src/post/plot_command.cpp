@@ -47,13 +47,9 @@ std::string Number(double value) {
 
 int Entry(const CRunResults& run, const std::string& name) {
     const int k = FindEntry(run.m_grid, name);
-    if (k < 0) {
-        std::string known;
-        for (const std::string& n : run.m_names)
-            known += (known.empty() ? "" : ", ") + n;
+    if (k < 0)
         throw ResultException("--entry " + name + " names no entry of " + run.m_base + ".kvi (" +
-                              known + ")");
-    }
+                              KnownEntries(run.m_grid) + ")");
     return k;
 }
 

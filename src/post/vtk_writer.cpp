@@ -75,13 +75,13 @@ std::string ExtentText(const CModelGrid& grid) {
 
 void WriteVtrFile(const std::string& path, const CModelGrid& grid,
                   const std::vector<std::string>& names, const std::vector<double>& values,
-                  int record, double time) {
+                  const std::vector<int>& entries, int record, double time) {
     CAppendedArrays arrays;
     const std::string timeArray = arrays.Add("TimeValue", {time}, " NumberOfTuples=\"1\"");
 
     std::string pointData;
     std::vector<double> entry(static_cast<size_t>(grid.m_nNodes));
-    for (int k = 0; k < grid.m_nComp; ++k) {
+    for (const int k : entries) {
         for (int n = 0; n < grid.m_nNodes; ++n)
             entry[static_cast<size_t>(n)] =
                 values[static_cast<size_t>(n) * static_cast<size_t>(grid.m_nComp) +
@@ -93,7 +93,8 @@ void WriteVtrFile(const std::string& path, const CModelGrid& grid,
     const std::string z = arrays.Add("z", {0.0});
 
     const std::string extent = ExtentText(grid);
-    std::string text = "<?xml version=\"1.0\"?>\n" + XmlComment(VtkTitle(grid, record, time)) +
+    std::string text = "<?xml version=\"1.0\"?>\n" +
+                       XmlComment(VtkTitle(grid, entries, record, time)) +
                        "\n<VTKFile type=\"RectilinearGrid\" version=\"1.0\" "
                        "byte_order=\"LittleEndian\" header_type=\"UInt64\">\n"
                        "  <RectilinearGrid WholeExtent=\"" +
@@ -126,19 +127,20 @@ void WriteVtrFile(const std::string& path, const CModelGrid& grid,
     WriteFile(path, text);
 }
 
-std::string VtkTitle(const CModelGrid& grid, int record, double time) {
+std::string VtkTitle(const CModelGrid& grid, const std::vector<int>& entries, int record,
+                     double time) {
     std::string title = "KOVA Compute record " + std::to_string(record) + " time " +
                         WithUnit(ExactText(time), grid.m_ext.m_timeUnit);
     const std::string units = UnitsNote(grid);
     if (!units.empty())
         title += "; " + units;
-    std::string entries;
-    for (int k = 0; k < grid.m_nComp; ++k) {
+    std::string entryUnits;
+    for (const int k : entries) {
         const std::string unit = EntryUnit(grid, k);
         if (!unit.empty())
-            entries += (entries.empty() ? "; " : ", ") + EntryName(grid, k) + " " + unit;
+            entryUnits += (entryUnits.empty() ? "; " : ", ") + EntryName(grid, k) + " " + unit;
     }
-    return title + entries;
+    return title + entryUnits;
 }
 
 void WritePvdFile(const std::string& path, const std::vector<CPvdEntry>& entries) {

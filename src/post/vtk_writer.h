@@ -2,8 +2,8 @@
 //
 // One record is one RectilinearGrid file (.vtr): the nodes are the grid's
 // points, x the column coordinates, y the row coordinates, z 0, so that VTK's
-// point order (x fastest) is the node order n = i x columns + j. Every entry of
-// the state vector is a Float64 point array named after it. The arrays are
+// point order (x fastest) is the node order n = i x columns + j. Every entry
+// exported is a Float64 point array named after it. The arrays are
 // stored as raw little-endian binary in the appended-data section, each behind
 // a UInt64 byte count. The record time is kept as the field array TimeValue.
 //
@@ -21,14 +21,16 @@
 #include <string>
 #include <vector>
 
-// values: m_nNodes x m_nComp doubles, node after node.
+// values: m_nNodes x m_nComp doubles, node after node; entries: the state
+// indices of the arrays, in their order.
 void WriteVtrFile(const std::string& path, const CModelGrid& grid,
                   const std::vector<std::string>& names, const std::vector<double>& values,
-                  int record, double time);
+                  const std::vector<int>& entries, int record, double time);
 
 // "KOVA Compute record 3 time 30 [d]; units: length m, time d, mass kg;
-// NH4 mg/L", with the units the model gives.
-std::string VtkTitle(const CModelGrid& grid, int record, double time);
+// NH4 mg/L", with the units the model gives for the entries written.
+std::string VtkTitle(const CModelGrid& grid, const std::vector<int>& entries, int record,
+                     double time);
 
 struct CPvdEntry {
     double m_time = 0.0;

@@ -205,6 +205,12 @@ TEST(PostTools, WhatCannotBeUsedIsNamedAndNothingIsWritten) {
          "\"1-\" is not a record index"},
         {[] {}, {"plot", base, "--entry", "mobile_5", "-o", out},
          "--entry mobile_5 names no entry", ""},
+        {[] {}, {base, "--format", "netcdf", "--entries", "mobile_0,benzene", "-o", out},
+         "--entries benzene names no entry of " + kvi,
+         "(head, source, porosity, k_row, k_col, flux_row, flux_col, immobile_0, mobile_0, "
+         "mobile_1)"},
+        {[] {}, {"m", "--format", "csv", "--entries", "head,,mobile_0"},
+         "--entries \"head,,mobile_0\" has an empty name", "usage: kova-export", 2},
         {[] {}, {"m", "--format", "pdf"}, "--format pdf is none of vtk, csv, netcdf",
          "usage: kova-export", 2},
         {[] {}, {"m", "n", "--format", "vtk"}, "more than one BASE given (m, n)", "", 2},

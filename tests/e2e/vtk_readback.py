@@ -1,10 +1,12 @@
 """Reads an exported run back with VTK's own readers and compares it with the
 result files it came from.
 
-usage: /usr/bin/python3 vtk_readback.py PVD BASE ROWS COLS NCOMP NMOBILE [RECORDS]
+usage: /usr/bin/python3 vtk_readback.py PVD BASE ROWS COLS NCOMP NMOBILE [RECORDS [ENTRIES]]
 
 RECORDS is the comma-separated list of records the .pvd should hold, in its
-order (default: all of them).
+order, or "all" (the default). ENTRIES is the comma-separated list of the
+state indices of the arrays each file should hold, in their order (default:
+every entry).
 
 The expected values are taken straight from BASE.kvt and BASE.kvo with the
 struct module (little-endian int32 and doubles), independently of the
@@ -58,8 +60,12 @@ def main():
     col_coord = [float(v) for v in numbers[11 + rows:11 + rows + cols]]
 
     wanted = list(range(len(records)))
-    if len(sys.argv) > 7:
+    if len(sys.argv) > 7 and sys.argv[7] != "all":
         wanted = [int(v) for v in sys.argv[7].split(",")]
+    entries = list(range(ncomp))
+    if len(sys.argv) > 8:
+        entries = [int(v) for v in sys.argv[8].split(",")]
+    names = [names[k] for k in entries]
 
     problems = []
     datasets = ET.parse(pvd).getroot().find("Collection").findall("DataSet")
@@ -89,7 +95,7 @@ def main():
         if got != names:
             problems.append("%s: arrays %r, expected %r" % (path, got, names))
             continue
-        for k, name in enumerate(names):
+        for k, name in zip(entries, names):
             array = vtk_to_numpy(pd.GetArray(name))
             if array.shape != (rows * cols,):
                 problems.append("%s: %s has shape %r" % (path, name, array.shape))

@@ -44,13 +44,21 @@ TEST(UnitLabels, AxesAndTheVtkCommentCarryTheUnitsGiven) {
         const char* x;
         const char* nh4; // entry 8
         const char* head;
+        std::vector<int> entries; // of the VTK file
         const char* vtk;
     } cases[] = {
+        // clang-format off
         {true, "time [d]", "mass [kg]", "x (column coordinate) [m]", "NH4 [mg/L]", "head [m]",
+         {0, 1, 2, 3, 4, 5, 6, 7, 8},
          "KOVA Compute record 3 time 30 [d]; units: length m, time d, mass kg; head m, "
          "source 1/d, k_row m/d, k_col m/d, flux_row m/d, flux_col m/d, NH4 mg/L"},
+        // The comment names the units of the arrays in the file, in their order.
+        {true, "time [d]", "mass [kg]", "x (column coordinate) [m]", "NH4 [mg/L]", "head [m]",
+         {8, 7, 0}, "KOVA Compute record 3 time 30 [d]; units: length m, time d, mass kg; "
+                    "NH4 mg/L, head m"},
         {false, "time", "mass", "x (column coordinate)", "mobile_0", "head",
-         "KOVA Compute record 3 time 30"},
+         {0, 1, 2, 3, 4, 5, 6, 7, 8}, "KOVA Compute record 3 time 30"},
+        // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.units ? "with units" : "without");
@@ -60,7 +68,7 @@ TEST(UnitLabels, AxesAndTheVtkCommentCarryTheUnitsGiven) {
         EXPECT_EQ(WithUnit(c.units ? "NH4" : "mobile_0", EntryUnit(grid, 8)), c.nh4);
         EXPECT_EQ(WithUnit("head", EntryUnitByName(grid, "head")), c.head);
         EXPECT_EQ(EntryUnitByName(grid, "Fe"), "");
-        EXPECT_EQ(VtkTitle(grid, 3, 30.0), c.vtk);
+        EXPECT_EQ(VtkTitle(grid, c.entries, 3, 30.0), c.vtk);
         const std::vector<double> values(18, 1.0);
         const std::string script = BuildFieldPlot(grid, "t", c.nh4, 8, values, "o.png").m_script;
         EXPECT_TRUE(Has(script, std::string("set xlabel '") + c.x + "'\n")) << script;
@@ -109,8 +117,8 @@ TEST(UnitLabels, AUnitLabelCannotEndTheVtkFilesComment) {
     CModelGrid grid = Grid(true);
     grid.m_ext.m_massUnit = "kg-->x--";
     const std::string path = dir.File("m.vtr");
-    WriteVtrFile(path, grid, std::vector<std::string>(9, "a"), std::vector<double>(18, 0.0), 0,
-                 0.0);
+    WriteVtrFile(path, grid, std::vector<std::string>(9, "a"), std::vector<double>(18, 0.0),
+                 {0, 1, 2, 3, 4, 5, 6, 7, 8}, 0, 0.0);
     const std::string text = kova_test::ReadTextFile(path);
     const size_t open = text.find("<!-- ");
     const size_t close = text.find(" -->\n<VTKFile");
