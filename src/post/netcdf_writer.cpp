@@ -1,6 +1,7 @@
 #include "post/netcdf_writer.h"
 
 #include "model/index.h"
+#include "post/cf_time.h"
 #include "post/replaced_file.h"
 #include "post/result_exception.h"
 #include "post/unit_labels.h"
@@ -112,7 +113,11 @@ void WriteNetcdfFile(const std::string& path, CRunResults& run, const std::vecto
     f.Check(nc_def_dim(f.Id(), "time", records.size(), &dims[0]), "cannot define time");
     f.Check(nc_def_dim(f.Id(), "y", ToSize(grid.m_nRows), &dims[1]), "cannot define y");
     f.Check(nc_def_dim(f.Id(), "x", ToSize(grid.m_nCols), &dims[2]), "cannot define x");
-    const int time = Coordinate(f, "time", dims[0], "T", grid.m_ext.m_timeUnit, "model time");
+    const CCfTime cfTime = CfTime(grid.m_ext.m_timeUnit);
+    const int time = Coordinate(f, "time", dims[0], "T", cfTime.m_units, "model time");
+    f.Text(time, "standard_name", "time");
+    f.Text(time, "calendar", cfTime.m_calendar);
+    f.Text(time, "comment", cfTime.m_comment);
     const int y = Coordinate(f, "y", dims[1], "Y", grid.m_ext.m_lengthUnit, "row coordinate");
     const int x = Coordinate(f, "x", dims[2], "X", grid.m_ext.m_lengthUnit, "column coordinate");
 

@@ -3,7 +3,8 @@
 // units:
 //
 //   dimensions  time (the records exported), y (rows), x (columns)
-//   time(time)  the record times; units the time label, axis T
+//   time(time)  the record times; units "<unit> since <date>" and a calendar
+//               as post/cf_time.h makes them of the time label, axis T
 //   y(y), x(x)  the row and the column coordinates; units the length label
 //   ENTRY(time, y, x)  one double variable per entry exported, in the order
 //               asked, named as the model names it, with its unit label and
