@@ -45,6 +45,12 @@ std::string Number(double value) {
     return buffer;
 }
 
+// "t = 50 d", "t = 50" for a model without a time unit.
+std::string TimeText(const CModelGrid& grid, double time) {
+    const std::string& unit = grid.m_ext.m_timeUnit;
+    return "t = " + Number(time) + (unit.empty() ? "" : " " + unit);
+}
+
 int Entry(const CRunResults& run, const std::string& name) {
     const int k = FindEntry(run.m_grid, name);
     if (k < 0)
@@ -66,13 +72,13 @@ int NearestRecord(const CRunResults& run, const std::string& text, std::ostream&
             std::abs(run.m_files.RecordTime(best) - time))
             best = r;
     if (run.m_files.RecordTime(best) != time)
-        err << "kova-plot: no record at t = " << Number(time) << "; drawing record " << best
-            << " at t = " << Number(run.m_files.RecordTime(best)) << '\n';
+        err << "kova-plot: no record at " << TimeText(run.m_grid, time) << "; drawing record "
+            << best << " at " << TimeText(run.m_grid, run.m_files.RecordTime(best)) << '\n';
     return best;
 }
 
-std::string TimeText(const CRunResults& run, int record) {
-    std::string text = "t = " + Number(run.m_files.RecordTime(record));
+std::string RecordTimeText(const CRunResults& run, int record) {
+    std::string text = TimeText(run.m_grid, run.m_files.RecordTime(record));
     if (!run.m_files.IsFinished() && !run.m_files.TimesReplayed())
         text += " (estimated)";
     return text;
@@ -96,11 +102,13 @@ void DrawField(CRunResults& run, const CPlotOptions& options, std::ostream& err)
     run.m_files.ReadRecord(record, values);
     const std::string& name = run.m_names[static_cast<size_t>(entry)];
     const std::string label = WithUnit(name, EntryUnit(run.m_grid, entry));
-    const std::string title = BaseStem(run.m_base) + ": " + name + " at " + TimeText(run, record) +
-                              " (record " + std::to_string(record) + " of " +
-                              std::to_string(count) + ")";
+    // A reader thinks in model time; the record's index is in the notice of
+    // --time and in the command line of --record.
+    const std::string title =
+        BaseStem(run.m_base) + ": " + name + " at " + RecordTimeText(run, record);
     CPictureFile picture(options.outPath);
-    RunGnuplot(BuildFieldPlot(run.m_grid, title, label, entry, values, picture.DrawPath()), picture);
+    RunGnuplot(BuildFieldPlot(run.m_grid, title, label, entry, values, picture.DrawPath()),
+               picture);
 }
 
 void ParseNode(const CRunResults& run, const std::string& text, int& i, int& j) {
@@ -173,8 +181,8 @@ void DrawBudget(const CPlotOptions& options, std::ostream& err) {
     if (series.empty())
         throw ResultException(table.m_path + ": no entry but water, so no mass to draw");
     const std::string title = BaseStem(options.base) +
-                              ": mass budget, storage and each change summed from t = " +
-                              Number(series.front().m_times.front());
+                              ": mass budget, storage and each change summed from " +
+                              TimeText(grid, series.front().m_times.front());
     CPictureFile picture(options.outPath);
     const CAxisLabels axes = {TimeAxisLabel(grid), MassAxisLabel(grid)};
     RunGnuplot(BuildBudgetPlot(title, series, axes, picture.DrawPath()), picture);

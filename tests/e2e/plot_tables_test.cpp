@@ -1,6 +1,7 @@
 // kova-plot --budget and --observe on tables written by hand beside a shipped
 // example model, as a user runs them. A stand-in for gnuplot keeps the script
 // and the data it was given, so the test sees exactly what would be drawn.
+#include "support/result_fixture.h"
 #include "support/test_support.h"
 
 #include <filesystem>
@@ -115,6 +116,53 @@ TEST(PlotTables, AWellDrawsItsEntriesAtEveryStep) {
     for (const char* part : {"set title 'two_nodes: well MW1'", "using 1:2", "title 'NH4'",
                              "using 1:3", "title 'mobile_0'", "set ylabel 'value'"})
         EXPECT_NE(script.find(part), std::string::npos) << part << " not in\n" << script;
+}
+
+// A title tells the time a person reads, in the model's time unit, not the
+// index of a record.
+TEST(PlotTables, ATitleGivesTheTimeInTheModelsUnit) {
+    const struct {
+        const char* what;
+        const char* units;             // the [units] of m.kvx; empty: no extension file
+        std::vector<std::string> args; // m is put first
+        std::string title;             // m: stands for the stem
+        std::string notice;            // stderr
+    } cases[] = {
+        // clang-format off
+        {"a record", "time = \"d\"", {"--entry", "mobile_0", "--record", "2"},
+         "m: mobile_0 at t = 5 d", ""},
+        {"the last record", "time = \"yr\"", {"--entry", "head"}, "m: head at t = 10 yr", ""},
+        {"the record nearest a time", "time = \"h\"", {"--entry", "head", "--time", "4.2"},
+         "m: head at t = 5 h", "kova-plot: no record at t = 4.2 h; drawing record 2 at t = 5 h\n"},
+        {"no time unit", "", {"--entry", "head", "--time", "9.5"}, "m: head at t = 10",
+         "kova-plot: no record at t = 9.5; drawing record 4 at t = 10\n"},
+        {"a length unit alone", "length = \"m\"", {"--entry", "head", "--record", "0"},
+         "m: head at t = 0", ""},
+        {"the budget", "time = \"d\"", {"--budget"},
+         "m: mass budget, storage and each change summed from t = 0 d", ""},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CTableSetup setup;
+        const std::string base = setup.dir.File("m");
+        CResultFixture().Write(base);
+        WriteTextFile(base + ".budget.csv", BUDGET);
+        if (*c.units != '\0')
+            WriteTextFile(base + ".kvx", std::string("[units]\n") + c.units + "\n");
+        std::vector<std::string> args = {base};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ProcessResult r = setup.Plot(args);
+        ASSERT_EQ(r.exitCode, 0) << Output(r);
+        EXPECT_EQ(r.err, c.notice);
+        const std::string script = setup.Script();
+        // The title ends there, or a field's note of grey nodes follows.
+        const size_t at = script.find("title '" + c.title);
+        ASSERT_NE(at, std::string::npos) << script;
+        EXPECT_NE(std::string("';").find(script[at + 7 + c.title.size()]), std::string::npos)
+            << script;
+        EXPECT_EQ(script.find("record"), std::string::npos) << script;
+    }
 }
 
 TEST(PlotTables, WhatCannotBeDrawnIsNamedAndNoPictureIsWritten) {
