@@ -201,11 +201,22 @@ def test_tqdm_bar_shows_the_last_status(tmp_path, capfd):
     assert "r: Closing ... t = 4 100%|" in capfd.readouterr().err
 
 
-def test_run_leaves_no_pipe_open_and_sigterm_as_it_was(tmp_path):
+# A run that ends, well or with the engine's error, closes its pipes and
+# waits for the engine.
+@pytest.mark.parametrize("build, failure", [
+    (lambda: _fixed(_flow()), None),
+    (_flow, kova.RunError),
+])
+def test_run_leaves_no_pipe_open_and_sigterm_as_it_was(build, failure, tmp_path):
     before = signal.getsignal(signal.SIGTERM)
+    model = build()
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always", ResourceWarning)
-        _fixed(_flow()).run(tmp_path / "r", progress=False)
+        if failure is None:
+            model.run(tmp_path / "r", progress=False)
+        else:
+            with pytest.raises(failure):
+                model.run(tmp_path / "r", progress=False)
         gc.collect()
     assert [str(w.message) for w in caught if issubclass(w.category, ResourceWarning)] == []
     assert signal.getsignal(signal.SIGTERM) is before
