@@ -9,7 +9,6 @@
 //   build/release/bench/kova_micro_bench [--benchmark_filter=...]
 #include "heads/flow_field.h"
 #include "heads/heads.h"
-#include "transport/transport.h"
 #include "io/reader.h"
 #include "model/node_array.h"
 #include "model/simulation.h"
@@ -18,6 +17,7 @@
 #include "rxn/reactions.h"
 #include "rxn/rxn_set.h"
 #include "rxn/rxn_work.h"
+#include "transport/transport.h"
 
 #include <benchmark/benchmark.h>
 
@@ -172,8 +172,8 @@ void BM_TransportStep(benchmark::State& state) {
     // its transport change written (m_nComp doubles, and as much read by the
     // write-allocate); neighbours' rows come from the caches.
     const double bytes = 8.0 * (3.0 * model.sim.m_nComp + 3.0 * model.sim.m_nMobile);
-    state.SetBytesProcessed(static_cast<int64_t>(static_cast<double>(state.iterations()) *
-                                                 model.sim.m_nNodes * bytes));
+    state.SetBytesProcessed(
+        static_cast<int64_t>(static_cast<double>(state.iterations()) * model.sim.m_nNodes * bytes));
 }
 BENCHMARK(BM_TransportStep)
     ->ArgNames({"grid", "threads", "lanes"})
@@ -238,8 +238,12 @@ void BM_StreamTriad(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 24 *
                             static_cast<int64_t>(n));
 }
-BENCHMARK(BM_StreamTriad)->ArgName("threads")->Arg(1)->Arg(2)->UseRealTime()->Unit(
-    benchmark::kMillisecond);
+BENCHMARK(BM_StreamTriad)
+    ->ArgName("threads")
+    ->Arg(1)
+    ->Arg(2)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 // One node of the plume (in the patch, where the reactions act), integrated
 // over a global step from the same start again and again.
@@ -308,9 +312,9 @@ void BM_CoreRoundTrip(benchmark::State& state) {
     stop.store(true, std::memory_order_relaxed);
     partner.join();
     state.SetItemsProcessed(state.iterations() * tripsPerIteration);
-    state.counters["ns_per_round_trip"] = benchmark::Counter(
-        static_cast<double>(state.iterations() * tripsPerIteration),
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["ns_per_round_trip"] =
+        benchmark::Counter(static_cast<double>(state.iterations() * tripsPerIteration),
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_CoreRoundTrip)->UseRealTime();
 

@@ -2,9 +2,6 @@
 
 #include "heads/flow_field.h"
 #include "heads/heads.h"
-#include "transport/implicit_transport.h"
-#include "transport/transport.h"
-#include "transport/transport_schemes.h"
 #include "io/output_files.h"
 #include "io/reader.h"
 #include "model/exceptions.h"
@@ -15,6 +12,9 @@
 #include "rxn/reactions.h"
 #include "rxn/rxn_set.h"
 #include "sim/time_loop.h"
+#include "transport/implicit_transport.h"
+#include "transport/transport.h"
+#include "transport/transport_schemes.h"
 
 #include <cmath>
 #include <exception>

@@ -10,8 +10,9 @@ set -euo pipefail
 # package (python/), which reads the results of runs; python3-tqdm draws its
 # progress bar, python3-matplotlib the pictures of its guide (docs/python.md) and
 # python3-netcdf4 reads kova-export's NetCDF files back in its tests;
-# python3-pycodestyle checks the package's PEP 8; python3-venv, python3-pip and
-# python3-setuptools let a test install the package into a venv, offline.
+# python3-pycodestyle checks the package's PEP 8 and clang-format the C++
+# layout; python3-venv, python3-pip and python3-setuptools let a test install
+# the package into a venv, offline.
 # chromium (headless) opens the run report kova-report writes, as a reader's
 # browser would, so its test sees that every section and picture renders.
 # libopenmpi-dev (with openmpi-bin, mpirun) builds and runs kova-compute-mpi,
@@ -23,7 +24,7 @@ packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev gnuplot-nox pyth
     python3-numpy libeigen3-dev libtomlplusplus-dev libnetcdf-dev libbenchmark-dev
     python3-xarray python3-pandas python3-pytest python3-tqdm python3-matplotlib
     python3-netcdf4 libopenmpi-dev openmpi-bin libhypre-dev python3-pycodestyle python3-venv
-    python3-pip python3-setuptools chromium)
+    python3-pip python3-setuptools clang-format chromium)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -3,10 +3,13 @@
 # the sanitizer (clang++, ASan+UBSan) configurations, and runs every test under
 # both (the release's include the runs over 1, 2 and 3 MPI processes); then the
 # tests of the Python package against the release build (Debian's python3,
-# whatever python3 comes first on the PATH), after its PEP 8 check.
+# whatever python3 comes first on the PATH), after its PEP 8 check. The C++
+# sources are checked against clang-format first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+echo "=== C++ format" >&2
+scripts/check-format.sh
 for config in release sanitize; do
     echo "=== $config build" >&2
     mpi=OFF

@@ -11,13 +11,13 @@ struct CCliOptions {
     bool version = false;
     bool reactionTypes = false; // print the table of reaction types as JSON
     bool noProgress = false;
-    bool check = false;   // read and summarise the model, run nothing
-    bool timings = false; // phase times on stderr at the end of the run
-    bool noBudget = false; // no BASE.budget.csv
+    bool check = false;        // read and summarise the model, run nothing
+    bool timings = false;      // phase times on stderr at the end of the run
+    bool noBudget = false;     // no BASE.budget.csv
     bool progressJson = false; // progress as JSON lines on stderr, no display
-    int threads = 0;      // threads to compute with; 0: all hardware threads (fewer on a small grid)
-    std::string base;     // the remaining arguments joined by single blanks, unchanged
-    std::string error;    // non-empty when the command line is unusable
+    int threads = 0;   // threads to compute with; 0: all hardware threads (fewer on a small grid)
+    std::string base;  // the remaining arguments joined by single blanks, unchanged
+    std::string error; // non-empty when the command line is unusable
 };
 
 // Options are recognised until the first other argument or "--"; everything

@@ -308,16 +308,15 @@ int RunFrontEnd(const CCliOptions& options, CRunControl::WorkerEntry worker) {
     // A reader of stdout or stderr that goes away (`| head -1`) must not end
     // the run: the writes fail and are dropped.
     std::signal(SIGPIPE, SIG_IGN);
-    const bool display = !options.noProgress && !options.progressJson &&
-                         isatty(STDERR_FILENO) && DrawableTerminal();
+    const bool display =
+        !options.noProgress && !options.progressJson && isatty(STDERR_FILENO) && DrawableTerminal();
     CFrontEndSink sink(display);
     CRunControl runControl(options.base.c_str());
     runControl.SetMessageSink(&sink);
     runControl.SetSettings(RunSettingsOf(options, RunThreads(options.threads)));
     runControl.SetStatus("Initalizing....");
-    const int code =
-        display ? RunWithDisplay(runControl, sink, worker)
-                : RunWithStatusLines(runControl, sink, options.progressJson, worker);
+    const int code = display ? RunWithDisplay(runControl, sink, worker)
+                             : RunWithStatusLines(runControl, sink, options.progressJson, worker);
     if (code == EXIT_ABANDONED) {
         // The worker is still reading or solving and has changed no file:
         // nothing is lost by not waiting for it.

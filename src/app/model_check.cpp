@@ -3,8 +3,6 @@
 #include "app/frontend.h"
 #include "heads/flow_field.h"
 #include "heads/heads.h"
-#include "transport/transport.h"
-#include "transport/transport_schemes.h"
 #include "io/extension_file.h"
 #include "io/model_file.h"
 #include "model/exceptions.h"
@@ -18,6 +16,8 @@
 #include "rxn/rxn_set.h"
 #include "sim/model_warnings.h"
 #include "sim/run.h"
+#include "transport/transport.h"
+#include "transport/transport_schemes.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -171,7 +171,6 @@ CRxnDescription Describe(const CRxn& rxn) {
     return d;
 }
 
-
 std::vector<int> NodesPerSet(const CSimulation& s) {
     std::vector<int> count(ToSize(s.m_nRxnSets), 0);
     const unsigned char* nodeRxnSet = s.m_nodeRxnSet.get();
@@ -212,7 +211,8 @@ void AppendCounts(std::string& out, const CSimulation& s) {
     out += "  mobile: " + std::to_string(s.m_nMobile) + "\n";
     out += "  entries per node: " + std::to_string(s.m_nComp) + " (";
     for (int k = 0; k < s.m_nComp; ++k)
-        out += (k ? ", " : "") + std::to_string(k) + " " + EntryName(s.m_ext, s.m_nComp, s.m_nMobile, k);
+        out += (k ? ", " : "") + std::to_string(k) + " " +
+               EntryName(s.m_ext, s.m_nComp, s.m_nMobile, k);
     out += ")\n";
 }
 
@@ -446,8 +446,8 @@ void AppendExtension(std::string& out, const CSimulation& s, const std::string& 
         return;
     }
     out += "extension file: " + ext.m_file + "\n";
-    out += "  units: length " + Labelled(ext.m_lengthUnit) + ", time " +
-           Labelled(ext.m_timeUnit) + ", mass " + Labelled(ext.m_massUnit) + "\n";
+    out += "  units: length " + Labelled(ext.m_lengthUnit) + ", time " + Labelled(ext.m_timeUnit) +
+           ", mass " + Labelled(ext.m_massUnit) + "\n";
     out += "  aquifer thickness: " + Num(ext.m_thickness) + "\n";
     out += "  transport scheme: " + std::string(SchemeName(ext.m_scheme)) +
            (ext.m_schemeGiven ? "" : " (not given)") + "\n";

@@ -61,7 +61,8 @@ std::string TakeMpiOptions(std::vector<std::string>& args, CParSettings& setting
             if (k + 1 == args.size())
                 return "--heads needs a value: distributed";
             value = args[k + 1];
-            args.erase(args.begin() + static_cast<long>(k), args.begin() + static_cast<long>(k) + 2);
+            args.erase(args.begin() + static_cast<long>(k),
+                       args.begin() + static_cast<long>(k) + 2);
         } else if (args[k].rfind("--heads=", 0) == 0) {
             value = args[k].substr(8);
             args.erase(args.begin() + static_cast<long>(k));

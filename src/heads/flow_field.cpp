@@ -33,7 +33,9 @@ double FaceFlux(const CSimulation& sim, int a, int b, double d, int slot) {
     return (2.0 * kb * ka / (kb + ka)) * (ha - hb) / d;
 }
 
-void ComputeFlowField(CSimulation& sim) { ComputeFlowFieldOfRows(sim, 0, sim.m_nRows); }
+void ComputeFlowField(CSimulation& sim) {
+    ComputeFlowFieldOfRows(sim, 0, sim.m_nRows);
+}
 
 void ComputeFlowFieldOfRows(CSimulation& sim, int rowBegin, int rowEnd) {
     double* state = sim.m_stateNew.get();

@@ -440,7 +440,9 @@ void CheckEveryGroupIsHeld(const CSimulation& s, const unsigned char* coupling) 
 
 // Heads and source rates that are not finite (a fixed head near the largest
 // double, say) would flow into every flux and concentration.
-void CheckHeadsAreFinite(const CSimulation& s) { CheckHeadsAreFinite(s, 0, s.m_nNodes); }
+void CheckHeadsAreFinite(const CSimulation& s) {
+    CheckHeadsAreFinite(s, 0, s.m_nNodes);
+}
 
 void CheckHeadsAreFinite(const CSimulation& s, int first, int end) {
     for (int n = first; n < end; ++n) {

@@ -21,7 +21,6 @@ struct CHeadEquations {
     std::vector<int> m_unknownOf; // per node: its unknown, or -1 for a fixed row
 };
 
-
 // The row of node n as the band assembly builds it: conductances towards the
 // neighbours, the diagonal -T (1 when T is 0), the right-hand side -Q (0 when
 // T is 0); then the fixed neighbours' terms move to the right-hand side.

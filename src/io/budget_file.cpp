@@ -61,8 +61,8 @@ void CBudgetFile::WriteInterval(const CSimulation& s) {
         }
         Row(b.m_timeStart, b.m_timeEnd, name, "discrepancy", b.m_discrepancy[e]);
         m_discrepancy[e] += b.m_discrepancy[e];
-        m_largest[e] = std::max({m_largest[e], std::fabs(b.m_storageStart[e]),
-                                 std::fabs(b.m_storageEnd[e])});
+        m_largest[e] =
+            std::max({m_largest[e], std::fabs(b.m_storageStart[e]), std::fabs(b.m_storageEnd[e])});
     }
     m_written = b.m_intervals;
     m_file.Flush();

@@ -41,7 +41,7 @@ private:
     int m_written = 0;           // intervals written
     std::vector<double> m_total; // per term, over the intervals written
     std::vector<double> m_initial;
-    std::vector<double> m_largest; // per entry: the largest storage seen
+    std::vector<double> m_largest;     // per entry: the largest storage seen
     std::vector<double> m_discrepancy; // per entry, over the intervals written
     std::vector<std::string> m_names;  // per entry, made at the first interval
 };

@@ -162,13 +162,20 @@ std::string LineOf(const toml::source_region& where) {
 
 std::string TypeName(const toml::node& node) {
     switch (node.type()) {
-    case toml::node_type::table: return "a table";
-    case toml::node_type::array: return "an array";
-    case toml::node_type::string: return "a string";
-    case toml::node_type::integer: return "an integer";
-    case toml::node_type::floating_point: return "a number";
-    case toml::node_type::boolean: return "a boolean";
-    default: return "a date or time";
+    case toml::node_type::table:
+        return "a table";
+    case toml::node_type::array:
+        return "an array";
+    case toml::node_type::string:
+        return "a string";
+    case toml::node_type::integer:
+        return "an integer";
+    case toml::node_type::floating_point:
+        return "a number";
+    case toml::node_type::boolean:
+        return "a boolean";
+    default:
+        return "a date or time";
     }
 }
 
@@ -218,8 +225,8 @@ int IntegerAt(const toml::node& node, const std::string& key, int count, const c
     const int64_t value = node.as_integer()->get();
     if (value < 0 || value >= count)
         Fail(key, node.source(),
-             std::to_string(value) + " outside 0.." + std::to_string(count - 1) + " (the " +
-                 what + " of the model)");
+             std::to_string(value) + " outside 0.." + std::to_string(count - 1) + " (the " + what +
+                 " of the model)");
     return static_cast<int>(value);
 }
 
@@ -459,8 +466,8 @@ int Nearest(const double* coord, int count, double value) {
     return best;
 }
 
-int SnapCoordinate(const toml::node& node, const std::string& key, const double* coord,
-                   int count, const char* axis, double& given) {
+int SnapCoordinate(const toml::node& node, const std::string& key, const double* coord, int count,
+                   const char* axis, double& given) {
     given = NumberAt(node, key);
     double low = 0.0;
     double high = 0.0;
@@ -488,10 +495,10 @@ void ReadWellPlace(CObservationWell& well, const toml::table& t, const std::stri
     if (!t.contains("x") || !t.contains("y"))
         Fail(where, t.source(), "the well needs row and col, or x and y");
     // x runs along the columns, y along the rows.
-    well.m_col = SnapCoordinate(*t.get("x"), where + ".x", s.m_colCoord.get(), s.m_nCols, "x",
-                                well.m_x);
-    well.m_row = SnapCoordinate(*t.get("y"), where + ".y", s.m_rowCoord.get(), s.m_nRows, "y",
-                                well.m_y);
+    well.m_col =
+        SnapCoordinate(*t.get("x"), where + ".x", s.m_colCoord.get(), s.m_nCols, "x", well.m_x);
+    well.m_row =
+        SnapCoordinate(*t.get("y"), where + ".y", s.m_rowCoord.get(), s.m_nRows, "y", well.m_y);
     well.m_snapped = true;
 }
 

@@ -95,7 +95,7 @@ struct CExtension {
     std::string m_lengthUnit;
     std::string m_timeUnit;
     std::string m_massUnit;
-    double m_thickness = 1.0;        // turns cell areas into volumes
+    double m_thickness = 1.0;            // turns cell areas into volumes
     std::vector<CEntryLabel> m_immobile; // empty: immobile_0, immobile_1, ...
     std::vector<CEntryLabel> m_mobile;   // empty: mobile_0, mobile_1, ...
     std::vector<CObservationWell> m_observe;

@@ -27,13 +27,21 @@ typedef double CLanes8 __attribute__((vector_size(64)));
 #define KOVA_TARGET_AVX2 __attribute__((target("avx2")))
 #define KOVA_TARGET_AVX512 __attribute__((target("avx512f")))
 #define KOVA_IF_AVX2(x) (x)
-inline bool ProcessorHasAvx2() { return __builtin_cpu_supports("avx2"); }
-inline bool ProcessorHasAvx512() { return __builtin_cpu_supports("avx512f"); }
+inline bool ProcessorHasAvx2() {
+    return __builtin_cpu_supports("avx2");
+}
+inline bool ProcessorHasAvx512() {
+    return __builtin_cpu_supports("avx512f");
+}
 #else
 #define KOVA_LANES_AVX2 0
 #define KOVA_IF_AVX2(x) nullptr
-inline bool ProcessorHasAvx2() { return false; }
-inline bool ProcessorHasAvx512() { return false; }
+inline bool ProcessorHasAvx2() {
+    return false;
+}
+inline bool ProcessorHasAvx512() {
+    return false;
+}
 #endif
 
 // Of a table of functions in lanes of two (by2), of four (by4) and of eight
@@ -72,7 +80,9 @@ template <class V> KOVA_LANES_INLINE V LoadLanes(const double* p, int stride) {
         return v;
     }
 }
-template <> KOVA_LANES_INLINE double LoadLanes<double>(const double* p, int) { return *p; }
+template <> KOVA_LANES_INLINE double LoadLanes<double>(const double* p, int) {
+    return *p;
+}
 
 template <class V> KOVA_LANES_INLINE V SplatLanes(double x) {
     return LoadLanes<V>(&x, 0);
@@ -92,14 +102,16 @@ template <class V> KOVA_LANES_INLINE void StoreLanes(double* p, int stride, cons
             p[l * stride] = v[l];
     }
 }
-template <> KOVA_LANES_INLINE void StoreLanes<double>(double* p, int, const double& v) { *p = v; }
+template <> KOVA_LANES_INLINE void StoreLanes<double>(double* p, int, const double& v) {
+    *p = v;
+}
 
 // Per lane: x >= 0 ? a : b (a lane of x that is not a number takes b).
 template <class V> KOVA_LANES_INLINE V IfNotNegative(const V& x, const V& a, const V& b) {
     return x >= 0.0 ? a : b;
 }
-template <> KOVA_LANES_INLINE double IfNotNegative<double>(const double& x, const double& a,
-                                                           const double& b) {
+template <>
+KOVA_LANES_INLINE double IfNotNegative<double>(const double& x, const double& a, const double& b) {
     return x >= 0.0 ? a : b;
 }
 
@@ -107,7 +119,7 @@ template <> KOVA_LANES_INLINE double IfNotNegative<double>(const double& x, cons
 template <class V> KOVA_LANES_INLINE V IfNegative(const V& x, const V& a, const V& b) {
     return x < 0.0 ? a : b;
 }
-template <> KOVA_LANES_INLINE double IfNegative<double>(const double& x, const double& a,
-                                                        const double& b) {
+template <>
+KOVA_LANES_INLINE double IfNegative<double>(const double& x, const double& a, const double& b) {
     return x < 0.0 ? a : b;
 }

@@ -69,10 +69,10 @@ struct CMassBudget {
     // Per reaction set: how many rows of its ledger the budget sums (0 when
     // its reactions change no entry of the budget).
     std::vector<int> m_setRows;
-    int m_nRows = 0;        // rows of the largest set: one per reaction
-    bool m_porosity = false; // a reaction may change a porosity
+    int m_nRows = 0;                 // rows of the largest set: one per reaction
+    bool m_porosity = false;         // a reaction may change a porosity
     bool m_sourcesMayChange = false; // a reaction may change a source
-    CNodeArray<double> m_volume; // per node: cell area x thickness (the held nodes)
+    CNodeArray<double> m_volume;     // per node: cell area x thickness (the held nodes)
     // When no porosity changes, per node: porosity x volume (the held nodes).
     CNodeArray<double> m_weight;
     std::vector<int> m_sinks; // when no source changes: the held nodes with a negative one
@@ -82,13 +82,13 @@ struct CMassBudget {
 
     // --- sums of the interval in progress
     int m_nThreads = 0;
-    std::vector<double> m_chunk;     // per thread, m_nTerms: the chunk in progress
+    std::vector<double> m_chunk; // per thread, m_nTerms: the chunk in progress
     // Per thread, the chunk in progress: the amounts of its nodes, row by
     // row (m_nRows rows of RXN_LEDGER_STRIDE, at least one), a set's rows
     // summed over its nodes (m_nRows), each mobile entry's transport change
     // summed.
     std::vector<double> m_amounts;
-    std::vector<CExactSum> m_sums;   // per thread, m_nTerms: the interval's sums
+    std::vector<CExactSum> m_sums;        // per thread, m_nTerms: the interval's sums
     std::vector<CExactSum> m_storageSums; // per state index, for the storage at a record
     std::vector<double> m_storageChunk;   // per state index, the chunk in progress
 

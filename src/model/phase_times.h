@@ -22,7 +22,8 @@ struct CPhaseTimes {
     long long m_globalSteps = 0;
     int m_nNodes = 0;
     int m_nThreads = 1;
-    int m_threadsOffered = 1; // what the run could have taken; more than m_nThreads when the grid was too small
+    int m_threadsOffered =
+        1; // what the run could have taken; more than m_nThreads when the grid was too small
 };
 
 // The report: a heading, then one line per phase in seconds.

@@ -220,4 +220,3 @@ CTransportScheme& CSimulation::Transport() const {
         throw Exception("no transport form was chosen for the model");
     return *m_transport;
 }
-

@@ -75,10 +75,10 @@ public:
     CNodeArray<double> m_colWidth;
 
     // --- state and transport
-    CNodeArray<double> m_dispCoef; // 3 per (node, mobile component)
-    CNodeArray<double> m_work;     // head band matrix, later m_state + m_transportDelta
-    double* m_state = nullptr;            // borrowed: first m_nValues doubles of m_work
-    double* m_transportDelta = nullptr;   // borrowed: m_work + m_nValues
+    CNodeArray<double> m_dispCoef;      // 3 per (node, mobile component)
+    CNodeArray<double> m_work;          // head band matrix, later m_state + m_transportDelta
+    double* m_state = nullptr;          // borrowed: first m_nValues doubles of m_work
+    double* m_transportDelta = nullptr; // borrowed: m_work + m_nValues
     CNodeArray<double> m_stateNew;
     CNodeArray<double> m_dispersivityL;
     CNodeArray<double> m_dispersivityT;
@@ -132,7 +132,7 @@ public:
     CNodeArray<double> m_faceFlux;
     CNodeArray<double> m_faceCross;
     CNodeArray<double> m_crossLimits;
-    std::vector<double> m_transportScratch;           // each thread's gather: fluxes, row lines
+    std::vector<double> m_transportScratch; // each thread's gather: fluxes, row lines
     // The transport's form for the run: borrowed from a CTransportChoice
     // (transport/transport_schemes.h) while one lives; not freed here.
     CTransportScheme* m_transport = nullptr;

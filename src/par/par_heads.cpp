@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr int PAR_HEAD_TAG = 17; // the heads' halo, apart from the time loop's
+constexpr int PAR_HEAD_TAG = 17;    // the heads' halo, apart from the time loop's
 constexpr int PAR_HEAD_ENTRIES = 5; // a node's row: 4 neighbours and itself
 
 double* NodeState(CSimulation& s, int n) {
@@ -68,7 +68,7 @@ void ConfigureAmg(HYPRE_Solver amg) {
     HYPRE_BoomerAMGSetCoarsenType(amg, 6); // Falgout
     HYPRE_BoomerAMGSetRelaxType(amg, 6);   // symmetric Gauss-Seidel: a symmetric preconditioner
     HYPRE_BoomerAMGSetNumSweeps(amg, 1);
-    HYPRE_BoomerAMGSetTol(amg, 0.0);       // one V-cycle per application
+    HYPRE_BoomerAMGSetTol(amg, 0.0); // one V-cycle per application
     HYPRE_BoomerAMGSetMaxIter(amg, 1);
 }
 
@@ -270,7 +270,8 @@ void ShareHeads(CSimulation& s, const CParComm& comm) {
 // Rank 0 checks the coupling of every node, which each rank sends for its
 // own nodes: the check of the one-process heads, with its message, and 1
 // byte per node of the grid on rank 0.
-void CheckGroupsOnRoot(const CSimulation& s, const CParComm& comm, const std::vector<CSlab>& slabs) {
+void CheckGroupsOnRoot(const CSimulation& s, const CParComm& comm,
+                       const std::vector<CSlab>& slabs) {
     const CSlab& mine = slabs[ToSize(comm.Rank())];
     std::vector<unsigned char> own;
     for (int n = mine.m_first; n < mine.m_end; ++n)

@@ -23,7 +23,7 @@ constexpr int PAR_HEAD_MAX_ITERATIONS = 1000;
 
 // What the distributed solve did, for --timings.
 struct CParHeadReport {
-    int m_iterations = 0; // conjugate-gradient iterations
+    int m_iterations = 0;    // conjugate-gradient iterations
     double m_residual = 0.0; // final relative residual
     int m_sweeps = 0;
 };

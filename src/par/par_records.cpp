@@ -50,8 +50,8 @@ void CParRecords::Write(CSimulation& s, const CSlab& slab) {
     const int record = s.m_recordCount - 1;
     const int first = slab.m_first * s.m_nComp;
     const int count = (slab.m_end - slab.m_first) * s.m_nComp;
-    const MPI_Offset offset =
-        (static_cast<MPI_Offset>(record) * s.m_nValues + first) * static_cast<MPI_Offset>(sizeof(double));
+    const MPI_Offset offset = (static_cast<MPI_Offset>(record) * s.m_nValues + first) *
+                              static_cast<MPI_Offset>(sizeof(double));
     MPI_Status status;
     int code = MPI_File_write_at(m_data.Handle(), offset, s.m_stateNew.get() + first, count,
                                  MPI_DOUBLE, &status);

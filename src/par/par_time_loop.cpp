@@ -2,10 +2,6 @@
 #include "par/par_time_loop.h"
 
 #include "heads/flow_field.h"
-#include "transport/implicit_transport.h"
-#include "transport/injection.h"
-#include "transport/transport.h"
-#include "transport/transport_schemes.h"
 #include "model/exact_sum.h"
 #include "model/exceptions.h"
 #include "model/extension.h"
@@ -22,6 +18,10 @@
 #include "sim/mass_accounting.h"
 #include "sim/model_warnings.h"
 #include "sim/time_loop.h"
+#include "transport/implicit_transport.h"
+#include "transport/injection.h"
+#include "transport/transport.h"
+#include "transport/transport_schemes.h"
 
 #include <mpi.h>
 

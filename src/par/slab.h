@@ -17,9 +17,9 @@
 #include <vector>
 
 struct CSlab {
-    int m_first = 0;     // first node the rank integrates and writes
-    int m_end = 0;       // one past its last node
-    int m_rowBegin = 0;  // rows whose transport it computes
+    int m_first = 0;    // first node the rank integrates and writes
+    int m_end = 0;      // one past its last node
+    int m_rowBegin = 0; // rows whose transport it computes
     int m_rowEnd = 0;
     int m_needFirst = 0; // nodes whose state it reads at the start of a step
     int m_needEnd = 0;

@@ -22,13 +22,13 @@ const char* const WATER_TERMS[] = {"fixed_head_inflow", "fixed_head_outflow", "s
                                    "discrepancy"};
 
 bool IsNameChar(char c, bool dash) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || (dash && c == '-');
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           (dash && c == '-');
 }
 
 bool IsName(const std::string& text, bool dash) {
-    return !text.empty() && std::all_of(text.begin(), text.end(),
-                                        [dash](char c) { return IsNameChar(c, dash); });
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [dash](char c) { return IsNameChar(c, dash); });
 }
 
 // "reaction N TypeName": the reaction record's index and its type.
@@ -123,8 +123,8 @@ private:
     void PlaceInInterval(const CBudgetRow& row) {
         if (m_table.m_rows.size() > m_intervalFirst) {
             const CBudgetRow& first = m_table.m_rows[m_intervalFirst];
-            const bool same = row.m_timeStart == first.m_timeStart &&
-                              row.m_timeEnd == first.m_timeEnd;
+            const bool same =
+                row.m_timeStart == first.m_timeStart && row.m_timeEnd == first.m_timeEnd;
             if (!same && row.m_timeStart != first.m_timeEnd)
                 m_csv.Fail(F_START, "the interval " + IntervalText(row.m_timeStart, row.m_timeEnd) +
                                         " neither is nor follows the interval " +
@@ -199,10 +199,9 @@ private:
         if (lack.empty())
             return;
         const CBudgetRow& first = m_table.m_rows[m_intervalFirst];
-        const std::string where =
-            m_csv.Path() + " lines " + std::to_string(first.m_line) + "-" +
-            std::to_string(m_table.m_rows.back().m_line) + " (the interval " +
-            IntervalText(first.m_timeStart, first.m_timeEnd) + ")";
+        const std::string where = m_csv.Path() + " lines " + std::to_string(first.m_line) + "-" +
+                                  std::to_string(m_table.m_rows.back().m_line) + " (the interval " +
+                                  IntervalText(first.m_timeStart, first.m_timeEnd) + ")";
         if (!last || m_intervalCount == 0)
             throw ResultException(where + ": " + lack);
         // The engine may still be writing the last interval.

@@ -44,7 +44,7 @@ struct CBudgetSeries {
     std::string m_entry;
     std::vector<double> m_times;
     std::vector<double> m_storage;
-    std::vector<std::string> m_terms; // change terms in the order of the file
+    std::vector<std::string> m_terms;              // change terms in the order of the file
     std::vector<std::vector<double>> m_cumulative; // [term][time]
 };
 

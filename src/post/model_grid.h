@@ -23,7 +23,7 @@ struct CModelGrid {
     CExtension m_ext;          // names, units and wells of BASE.kvx (defaults without it)
 };
 
-// Reads BASE.kvi (and BASE.kvx when there is one) with the engine's own reader, so that the tools see the model
-// exactly as a run saw it. Throws ResultException naming the file when it is
-// missing or does not read.
+// Reads BASE.kvi (and BASE.kvx when there is one) with the engine's own reader, so that the tools
+// see the model exactly as a run saw it. Throws ResultException naming the file when it is missing
+// or does not read.
 CModelGrid LoadModelGrid(const std::string& base);

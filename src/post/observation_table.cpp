@@ -18,9 +18,8 @@ bool IsEntryName(const std::string& text) {
 }
 
 bool IsPrintable(const std::string& text) {
-    return std::none_of(text.begin(), text.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-    });
+    return std::none_of(text.begin(), text.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
 void ReadHeader(CCsvTableReader& csv, CObservationTable& table) {

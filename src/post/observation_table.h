@@ -18,7 +18,7 @@ struct CObservationTable {
     std::vector<std::string> m_entries; // of each value column
     std::vector<double> m_times;
     std::vector<std::vector<double>> m_values; // [column][row]
-    std::string m_notice; // names a last row left out; empty when none
+    std::string m_notice;                      // names a last row left out; empty when none
 };
 
 // Throws ResultException.

@@ -99,8 +99,7 @@ std::string FixedRanges(const std::vector<double>& times,
 }
 
 std::string AxisLabels(const CAxisLabels& axes) {
-    return "set xlabel " + GnuplotQuote(axes.m_x) + "\nset ylabel " + GnuplotQuote(axes.m_y) +
-           "\n";
+    return "set xlabel " + GnuplotQuote(axes.m_x) + "\nset ylabel " + GnuplotQuote(axes.m_y) + "\n";
 }
 
 std::string CurveStyle(size_t points) {
@@ -273,8 +272,7 @@ CPlotJob BuildBudgetPlot(const std::string& title, const std::vector<CBudgetSeri
         s += "set title " + GnuplotQuote(entry.m_entry) + "\n";
         s += "set autoscale xy\n" + FixedRanges(entry.m_times, columnsOfBlock);
         const std::string block = std::string(PLOT_DATA_VARIABLE) + " index " + std::to_string(e);
-        s += "plot " + block + " using 1:2" + CurveStyle(entry.m_times.size()) +
-             " title 'storage'";
+        s += "plot " + block + " using 1:2" + CurveStyle(entry.m_times.size()) + " title 'storage'";
         for (size_t t = 0; t < entry.m_terms.size(); ++t)
             s += ", \\\n     " + block + " using 1:" + std::to_string(t + 3) + " with lines" +
                  " linewidth 2 title " + GnuplotQuote(entry.m_terms[t] + " (sum)");

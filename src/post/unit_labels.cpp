@@ -56,9 +56,8 @@ std::string ValueAxisLabel(const std::vector<std::string>& names,
                            const std::vector<std::string>& units) {
     if (names.size() == 1)
         return WithUnit(names[0], units[0]);
-    const bool shared = !units.empty() && std::all_of(units.begin(), units.end(), [&](const auto& u) {
-        return u == units[0];
-    });
+    const bool shared = !units.empty() && std::all_of(units.begin(), units.end(),
+                                                      [&](const auto& u) { return u == units[0]; });
     return WithUnit("value", shared ? units[0] : "");
 }
 

@@ -17,9 +17,9 @@ std::string EntryUnit(const CModelGrid& grid, int k);
 // The unit of the entry a name stands for; empty when no entry has that name.
 std::string EntryUnitByName(const CModelGrid& grid, const std::string& name);
 
-std::string TimeAxisLabel(const CModelGrid& grid);                       // "time [d]"
+std::string TimeAxisLabel(const CModelGrid& grid);                         // "time [d]"
 std::string CoordinateAxisLabel(const CModelGrid& grid, const char* axis); // "x [m]"
-std::string MassAxisLabel(const CModelGrid& grid);                       // "mass [kg]"
+std::string MassAxisLabel(const CModelGrid& grid);                         // "mass [kg]"
 
 // The label of a value axis over curves with these units: "name [unit]" for
 // one curve, "value [unit]" when they share one unit, else "value".

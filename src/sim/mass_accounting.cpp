@@ -156,7 +156,8 @@ CWaterBudget WaterBalanceOf(const CSimulation& s, int first, int end) {
     const double* state = s.m_stateNew.get();
     for (int n = first; n < end; ++n) {
         const double* c = state + n * s.m_nComp;
-        const double area = s.m_rowWidth[ToSize(n / s.m_nCols)] * s.m_colWidth[ToSize(n % s.m_nCols)];
+        const double area =
+            s.m_rowWidth[ToSize(n / s.m_nCols)] * s.m_colWidth[ToSize(n % s.m_nCols)];
         const CNodeView node(c);
         const double q = node.Porosity() * area * s.m_ext.m_thickness * node.Source();
         const bool held = s.m_nodeType[ToSize(n)] == NODE_HEAD;

@@ -1,7 +1,6 @@
 #include "sim/run.h"
 
 #include "heads/heads.h"
-#include "transport/injection.h"
 #include "io/extension_file.h"
 #include "io/model_file.h"
 #include "io/output_files.h"
@@ -13,6 +12,7 @@
 #include "run/run_control.h"
 #include "rxn/reactions.h"
 #include "sim/time_loop.h"
+#include "transport/injection.h"
 
 #include <algorithm>
 #include <exception>

@@ -333,8 +333,9 @@ void PrepareWork(CSimulation& s, CReactions& rx) {
         for (CRxnWork& work : rx.m_works)
             work.Allocate(s.m_nComp);
     } catch (const std::bad_alloc&) {
-        const double bytes = faceBytes + 8.0 * (static_cast<double>(scratch) +
-                                    5.0 * s.m_nComp * static_cast<double>(s.m_nThreads));
+        const double bytes =
+            faceBytes + 8.0 * (static_cast<double>(scratch) +
+                               5.0 * s.m_nComp * static_cast<double>(s.m_nThreads));
         throw ComputeException(OutOfMemory("the transport and reaction work of " +
                                                std::to_string(s.m_nThreads) + " threads",
                                            bytes));

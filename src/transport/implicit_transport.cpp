@@ -97,7 +97,7 @@ struct CComponentSystem {
     // The work of one step, the component's own so that the components can
     // be solved side by side.
     Eigen::VectorXd m_rhs;
-    Eigen::VectorXd m_x; // the guess, then the solution
+    Eigen::VectorXd m_x;            // the guess, then the solution
     std::vector<double> m_deferred; // G per face: 2 per node (row face below, column face right)
     std::vector<double> m_limits;   // R+ and R- per node (default and tvd schemes)
 };
@@ -117,7 +117,7 @@ public:
     bool m_trial = false;   // a pass that leaves no trace
     int m_trialPasses = 0;  // trial passes of the step in progress
     bool m_warnedUnsettled = false;
-    CStepStart m_saved; // what a step taken again must start from
+    CStepStart m_saved;                // what a step taken again must start from
     std::vector<double> m_kept;        // IMPLICIT_KEPT per node, as the systems were made
     std::vector<unsigned char> m_held; // per node and mobile component: its value is held
     double m_step = 0.0;               // the global step they were made with
@@ -407,10 +407,10 @@ void SolveComponent(CSimulation& s, const CImplicitTransport& t, int m) {
         if (Held(s, t.m_held.data(), n, m))
             system.m_rhs[n] = state[n * nComp + k];
     // A trial pass only finds the reactions' rate: a coarser solve will do.
-    const CKrylovResult solved = SolveBicgstab(
-        system.m_matrix, system.m_factor, system.m_rhs, system.m_x, system.m_work,
-        t.m_trial ? TRANSPORT_IMPLICIT_TRIAL_TOLERANCE : TRANSPORT_IMPLICIT_TOLERANCE,
-        t.m_maxIterations);
+    const CKrylovResult solved =
+        SolveBicgstab(system.m_matrix, system.m_factor, system.m_rhs, system.m_x, system.m_work,
+                      t.m_trial ? TRANSPORT_IMPLICIT_TRIAL_TOLERANCE : TRANSPORT_IMPLICIT_TOLERANCE,
+                      t.m_maxIterations);
     if (solved.m_info == Eigen::NumericalIssue)
         ThrowFailed(s, k,
                     "broke down after " + std::to_string(solved.m_iterations) +

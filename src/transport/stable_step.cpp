@@ -27,7 +27,8 @@ double LaxWendroffCandidate(double v, double d) {
     if (d == 0.0)
         return 1.0 / root;
     if (root / d <= STABLE_STEP_SWITCH)
-        return (std::sqrt(v + STABLE_STEP_ROOT_COEF_SQUARED * (d * d)) - STABLE_STEP_ROOT_COEF * d) /
+        return (std::sqrt(v + STABLE_STEP_ROOT_COEF_SQUARED * (d * d)) -
+                STABLE_STEP_ROOT_COEF * d) /
                v;
     return 1.0 / root - 2.0 * d / v;
 }

@@ -22,9 +22,9 @@
 // solute in proportion to their concentration.
 #include "transport/transport.h"
 
+#include "model/lanes.h"
 #include "transport/implicit_transport.h"
 #include "transport/injection.h"
-#include "model/lanes.h"
 #include "transport/transport_faces.h"
 
 #include "model/extension.h"
@@ -138,10 +138,9 @@ struct CGather {
 };
 
 CGather GatherOf(const CSimulation& s) {
-    return CGather{s.m_state,           s.m_transportDelta,  s.m_dispCoef.get(),
-                   s.m_rowCoord.get(),  s.m_colCoord.get(),  s.m_rowWidth.get(),
-                   s.m_colWidth.get(),  s.m_nComp,           s.m_nMobile,
-                   s.m_nRows,           s.m_nCols,           s.m_globalStep};
+    return CGather{s.m_state,          s.m_transportDelta, s.m_dispCoef.get(), s.m_rowCoord.get(),
+                   s.m_colCoord.get(), s.m_rowWidth.get(), s.m_colWidth.get(), s.m_nComp,
+                   s.m_nMobile,        s.m_nRows,          s.m_nCols,          s.m_globalStep};
 }
 
 // The gather reads a row's values side by side, entry by entry, so that a
@@ -511,7 +510,9 @@ void SetGatherLanes(int lanes) {
         GatherSlot() = WidestGather();
 }
 
-int GatherLanes() { return GatherSlot()->lanes; }
+int GatherLanes() {
+    return GatherSlot()->lanes;
+}
 
 void TransportStepRows(CSimulation& s, int rowBegin, int rowEnd) {
     if (s.m_nMobile <= 0) {
@@ -553,7 +554,9 @@ double LargestFlux(const CSimulation& s, int first, int end) {
     return largest;
 }
 
-double ReverseFaceThreshold(double largestFlux) { return FLOW_REVERSE_RELATIVE * largestFlux; }
+double ReverseFaceThreshold(double largestFlux) {
+    return FLOW_REVERSE_RELATIVE * largestFlux;
+}
 
 int CountReverseFaces(const CSimulation& s, int first, int end, double threshold) {
     const double* state = s.m_stateNew.get();

@@ -77,4 +77,3 @@ inline CFace ColumnFace(const CSimulation& s, int i, int j) {
     f.coef = s.m_dispCoef.get() + 3 * n * s.m_nMobile;
     return f;
 }
-

@@ -3,13 +3,13 @@
 // its scheme (transport/transport.h, transport/implicit_transport.h).
 #include "transport/transport_schemes.h"
 
-#include "transport/implicit_transport.h"
-#include "transport/injection.h"
-#include "transport/transport.h"
 #include "model/exceptions.h"
 #include "model/extension.h"
 #include "model/limits.h"
 #include "model/simulation.h"
+#include "transport/implicit_transport.h"
+#include "transport/injection.h"
+#include "transport/transport.h"
 
 #include <algorithm>
 

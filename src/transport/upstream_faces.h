@@ -29,8 +29,7 @@ struct CAxisFace {
 };
 
 // The face from (i, j) to its neighbour along the rows (rowFace) or the columns.
-[[gnu::always_inline]] inline CAxisFace AxisFace(const CSimulation& s, int i, int j,
-                                                 bool rowFace) {
+[[gnu::always_inline]] inline CAxisFace AxisFace(const CSimulation& s, int i, int j, bool rowFace) {
     CAxisFace g;
     g.f = rowFace ? RowFace(s, i, j) : ColumnFace(s, i, j);
     g.rowFace = rowFace;

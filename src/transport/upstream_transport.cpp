@@ -159,9 +159,8 @@ void FaceTerms(const CSimulation& s, int i, int j, int m, const double* values, 
     t[FACE_BELOW] = i < s.m_nRows - 1
                         ? Term(FACE_BELOW, values[FaceSlot(n, nMobile, m, 0)], dt, rowWidth, theta)
                         : 0.0;
-    t[FACE_LEFT] = j > 0 ? Term(FACE_LEFT, values[FaceSlot(n - 1, nMobile, m, 1)], dt, colWidth,
-                                theta)
-                         : 0.0;
+    t[FACE_LEFT] =
+        j > 0 ? Term(FACE_LEFT, values[FaceSlot(n - 1, nMobile, m, 1)], dt, colWidth, theta) : 0.0;
     t[FACE_RIGHT] = j < s.m_nCols - 1
                         ? Term(FACE_RIGHT, values[FaceSlot(n, nMobile, m, 1)], dt, colWidth, theta)
                         : 0.0;
@@ -396,7 +395,8 @@ double SelfShareNodeStep(const CSimulation& s, int i, int j, int m, bool symmetr
         const double q = state[g.f.a + (g.rowFace ? SLOT_FLUXROW : SLOT_FLUXCOL)];
         g.f.q = q;
         const double thetaF = MeanPorosity(state, g.f);
-        const double diag = symmetric ? Upstream(s, state, g, m).diag : g.f.coef[3 * m + g.f.diagCoef];
+        const double diag =
+            symmetric ? Upstream(s, state, g, m).diag : g.f.coef[3 * m + g.f.diagCoef];
         const double k1 = (symmetric ? std::fabs(q) : q) * 0.5 - thetaF * diag / g.f.d;
         const double k2 = q * q * 0.5 / (thetaF * g.f.d);
         // The node is b of the faces above and to the left, a of the others.
@@ -451,8 +451,8 @@ size_t FaceValues(const CSimulation& s) {
 }
 
 int UpstreamArrays(const CSimulation& s) {
-    if (s.m_ext.m_scheme == ETransportScheme::DEFAULT || s.m_ext.m_time == ETransportTime::IMPLICIT ||
-        s.m_nMobile == 0)
+    if (s.m_ext.m_scheme == ETransportScheme::DEFAULT ||
+        s.m_ext.m_time == ETransportTime::IMPLICIT || s.m_nMobile == 0)
         return 0;
     return NeedsCrossLimits(s) ? 3 : 1;
 }
@@ -476,7 +476,9 @@ void PrepareUpstreamWork(CSimulation& s) {
     }
 }
 
-void TransportStepUpstream(CSimulation& s) { TransportStepUpstreamRows(s, 0, s.m_nRows); }
+void TransportStepUpstream(CSimulation& s) {
+    TransportStepUpstreamRows(s, 0, s.m_nRows);
+}
 
 // The changes of rows rowBegin..rowEnd-1 take the limited cross corrections
 // of their faces, which take the limits of the rows beside them (second
@@ -504,9 +506,8 @@ void TransportStepUpstreamRows(CSimulation& s, int rowBegin, int rowEnd) {
     if (tvd)
         ForNodes(s, gatherBegin - 1, gatherEnd, [&](int i, int j) {
             FacesFrom(
-                s, i, j,
-                [&](const CAxisFace& g, int m, int k) { return TvdFlux(s, g, m, k, dt); }, flux,
-                cross);
+                s, i, j, [&](const CAxisFace& g, int m, int k) { return TvdFlux(s, g, m, k, dt); },
+                flux, cross);
         });
     else
         ForNodes(s, gatherBegin - 1, gatherEnd, [&](int i, int j) {

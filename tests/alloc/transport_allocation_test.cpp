@@ -2,12 +2,12 @@
 // scheme, explicit and implicit, including the implicit step's trial passes.
 // The executable counts the process's mallocs itself (glibc's allocator
 // underneath), so it is built without the sanitizers, which own malloc.
-#include "transport/implicit_transport.h"
-#include "transport/transport.h"
-#include "transport/transport_schemes.h"
 #include "model/extension.h"
 #include "model/index.h"
 #include "support/engine.h"
+#include "transport/implicit_transport.h"
+#include "transport/transport.h"
+#include "transport/transport_schemes.h"
 
 #include <gtest/gtest.h>
 

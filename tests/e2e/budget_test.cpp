@@ -86,7 +86,8 @@ TEST_P(Closure, EveryEntryInEveryInterval) {
     if (GetParam().scheme) {
         const std::string ext = FileExists(base + ".kvx") ? ReadTextFile(base + ".kvx") : "";
         WriteTextFile(base + ".kvx", ext + "\n[transport]\nscheme = \"" + GetParam().scheme +
-                                         "\"\n" + (GetParam().implicit ? "time = \"implicit\"\n" : ""));
+                                         "\"\n" +
+                                         (GetParam().implicit ? "time = \"implicit\"\n" : ""));
     }
     RunModel(base);
     const std::vector<CBudgetRow> rows = ReadBudget(base + ".budget.csv");
@@ -112,11 +113,16 @@ TEST_P(Closure, EveryEntryInEveryInterval) {
 }
 
 const CModelCase MODELS[] = {
-    {KOVA_EXAMPLES_DIR, "column"},         {KOVA_EXAMPLES_DIR, "plume"},
-    {KOVA_EXAMPLES_DIR, "complexation"},   {KOVA_EXAMPLES_DIR, "decay_chain"},
-    {KOVA_EXAMPLES_DIR, "hydrocarbon_plume"}, {KOVA_EXAMPLES_DIR, "two_nodes"},
-    {KOVA_TEST_DATA_DIR, "column_decay"},  {KOVA_TEST_DATA_DIR, "dual_monod_plume"},
-    {KOVA_TEST_DATA_DIR, "equilibrium_set"}, {KOVA_TEST_DATA_DIR, "grid_2x3"},
+    {KOVA_EXAMPLES_DIR, "column"},
+    {KOVA_EXAMPLES_DIR, "plume"},
+    {KOVA_EXAMPLES_DIR, "complexation"},
+    {KOVA_EXAMPLES_DIR, "decay_chain"},
+    {KOVA_EXAMPLES_DIR, "hydrocarbon_plume"},
+    {KOVA_EXAMPLES_DIR, "two_nodes"},
+    {KOVA_TEST_DATA_DIR, "column_decay"},
+    {KOVA_TEST_DATA_DIR, "dual_monod_plume"},
+    {KOVA_TEST_DATA_DIR, "equilibrium_set"},
+    {KOVA_TEST_DATA_DIR, "grid_2x3"},
     {KOVA_TEST_DATA_DIR, "rule_curve_source"},
     // Seven mobile entries, each its own values, and a sink: more entries
     // than the chunk's transport sums keep in registers.
@@ -162,7 +168,7 @@ TEST(Budget, AHeldConcentrationIsTheMassItsReactionAdds) {
     for (const CBudgetRow& row : first)
         terms.push_back(row.m_term);
     EXPECT_EQ(terms, (std::vector<std::string>{"storage_start", "storage_end", "sinks", "transport",
-                                                "reaction 0 CLinAssign", "discrepancy"}));
+                                               "reaction 0 CLinAssign", "discrepancy"}));
     EXPECT_GT(TermOf(first, "reaction 0 CLinAssign"), 0.0);
     EXPECT_EQ(TermOf(first, "sinks"), 0.0);
 }
@@ -335,7 +341,9 @@ TEST(Observation, RowsAtRecordTimesAreTheRecords) {
         const double time = DoubleAt(times, 36 + 8 * static_cast<size_t>(r));
         ASSERT_EQ(rows.count(time), 1u) << "no row at record time " << time;
         const size_t at = (static_cast<size_t>(r) * static_cast<size_t>(IntAt(times, 4)) *
-                               static_cast<size_t>(cols) + node) * nComp * 8;
+                               static_cast<size_t>(cols) +
+                           node) *
+                          nComp * 8;
         const std::vector<double>& row = rows[time];
         EXPECT_EQ(row[1], DoubleAt(data, at + 9 * 8)) << "benzene at " << time;
         EXPECT_EQ(row[2], DoubleAt(data, at + 10 * 8)) << "O2 at " << time;

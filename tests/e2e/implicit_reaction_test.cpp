@@ -28,8 +28,8 @@ std::string ModelText(double step, double end, double decay) {
     const double dx = 10.0, v = 0.24, porosity = 0.3, k = 10.0;
     const double drop = v * porosity * dx * (COLS - 1) / k;
     std::string text = "1 " + std::to_string(COLS) + " 0 1 1 1\n";
-    text += "0.0 " + std::to_string(end) + " " + std::to_string(end) + " " +
-            std::to_string(step) + " 1e-09\n0.0\n";
+    text += "0.0 " + std::to_string(end) + " " + std::to_string(end) + " " + std::to_string(step) +
+            " 1e-09\n0.0\n";
     for (int j = 0; j < COLS; ++j)
         text += std::to_string(dx * j) + " ";
     text += "\n10.0 1.0 0.0\n10.0 0.0 0.3 10.0 10.0 0.0 0.0 0.0\n";
@@ -44,7 +44,8 @@ const char* EXTENSION = "[entries]\nmobile = [\"c\"]\n[transport]\ntime = \"impl
                         "concentration = { c = 100.0 }\n";
 
 // The concentrations of the last record of a run with count steps.
-std::vector<double> LastRecord(const TempDir& dir, const std::string& scheme, int count, double decay) {
+std::vector<double> LastRecord(const TempDir& dir, const std::string& scheme, int count,
+                               double decay) {
     const double end = 20000.0;
     const std::string base = dir.Path() + "/row_" + scheme + "_" + std::to_string(count);
     WriteTextFile(base + ".kvi", ModelText(end / count, end, decay));
@@ -100,7 +101,8 @@ TEST(HeldInletImplicit, ReachesTheExactUpstreamSteadyStateWithDecay) {
     const int cols = 30;
     const double dx = 10.0, porosity = 0.3, k = 10.0, q = 0.072, decay = 1e-3;
     const double drop = q * dx * (cols - 1) / k;
-    std::string text = "1 " + std::to_string(cols) + " 0 1 2 2\n0.0 20000.0 20000.0 500.0 1e-09\n0.0\n";
+    std::string text =
+        "1 " + std::to_string(cols) + " 0 1 2 2\n0.0 20000.0 20000.0 500.0 1e-09\n0.0\n";
     for (int j = 0; j < cols; ++j)
         text += std::to_string(dx * j) + " ";
     text += "\n0.0 0.0 0.0\n10.0 0.0 0.3 10.0 10.0 0.0 0.0 0.0\n";

@@ -60,11 +60,15 @@ struct CTableSetup {
         WriteTextFile(base + ".obs.csv", WELLS);
         std::filesystem::create_directory(kept);
         WriteTextFile(fake, "#!/bin/sh\n"
-                            "cp \"$1\" " + kept + "/plot.gp\n"
-                            "data=$(sed -n \"s/^KOVA_DATA = '\\(.*\\)'\\$/\\1/p\" \"$1\")\n"
-                            "cp \"$data\" " + kept + "/plot.dat\n"
-                            "out=$(sed -n \"s/^set output '\\(.*\\)'\\$/\\1/p\" \"$1\")\n"
-                            "printf '\\211PNG\\r\\n\\032\\n' > \"$out\"\n");
+                            "cp \"$1\" " +
+                                kept +
+                                "/plot.gp\n"
+                                "data=$(sed -n \"s/^KOVA_DATA = '\\(.*\\)'\\$/\\1/p\" \"$1\")\n"
+                                "cp \"$data\" " +
+                                kept +
+                                "/plot.dat\n"
+                                "out=$(sed -n \"s/^set output '\\(.*\\)'\\$/\\1/p\" \"$1\")\n"
+                                "printf '\\211PNG\\r\\n\\032\\n' > \"$out\"\n");
         chmod(fake.c_str(), 0755);
     }
 
@@ -95,10 +99,9 @@ TEST(PlotTables, TheBudgetDrawsStorageAndSummedChangesPerEntry) {
                             "20 7.5 -0.5\n");
     const std::string script = setup.Script();
     for (const char* part :
-         {"set multiplot layout 1,2", "set title 'NH4'", "set title 'O2'",
-          "set xlabel 'time'\n", "set ylabel 'mass'\n", "index 0 using 1:5",
-          "title 'reaction 0 CKinOrdered (sum)'", "index 1 using 1:3",
-          "title 'discrepancy (sum)'", "unset multiplot"})
+         {"set multiplot layout 1,2", "set title 'NH4'", "set title 'O2'", "set xlabel 'time'\n",
+          "set ylabel 'mass'\n", "index 0 using 1:5", "title 'reaction 0 CKinOrdered (sum)'",
+          "index 1 using 1:3", "title 'discrepancy (sum)'", "unset multiplot"})
         EXPECT_NE(script.find(part), std::string::npos) << part << " not in\n" << script;
     EXPECT_EQ(script.find("water"), std::string::npos) << script;
 }
@@ -106,8 +109,7 @@ TEST(PlotTables, TheBudgetDrawsStorageAndSummedChangesPerEntry) {
 TEST(PlotTables, AWellDrawsItsEntriesAtEveryStep) {
     CTableSetup setup;
     // The table's own name stands for BASE too.
-    const ProcessResult r =
-        setup.Plot({setup.base + ".obs.csv", "--observe", "--well", "MW1"});
+    const ProcessResult r = setup.Plot({setup.base + ".obs.csv", "--observe", "--well", "MW1"});
     ASSERT_EQ(r.exitCode, 0) << Output(r);
     EXPECT_EQ(setup.Data(), "0 1 0.5\n"
                             "0.10000000000000001 1.25 ?\n"
@@ -173,23 +175,33 @@ TEST(PlotTables, WhatCannotBeDrawnIsNamedAndNoPictureIsWritten) {
         std::string err;               // after "kova-plot: "; BASE stands for the base
         int exitCode;
     } cases[] = {
-        {"an unknown well", {"--observe", "--well", "MW3"}, "",
-         "--well MW3 names no well; BASE.obs.csv has the wells MW1, MW2\n", 1},
-        {"no well", {"--observe"}, "",
-         "no --well given; BASE.obs.csv has the wells MW1, MW2\n", 1},
-        {"a bad budget line", {"--budget"},
+        {"an unknown well",
+         {"--observe", "--well", "MW3"},
+         "",
+         "--well MW3 names no well; BASE.obs.csv has the wells MW1, MW2\n",
+         1},
+        {"no well", {"--observe"}, "", "no --well given; BASE.obs.csv has the wells MW1, MW2\n", 1},
+        {"a bad budget line",
+         {"--budget"},
          "time_start,time_end,entry,term,mass\n0,10,NH4,storage_start,lots\n",
-         "BASE.budget.csv line 2, column 24: mass \"lots\" is not a number\n", 1},
-        {"a budget with only water", {"--budget"},
+         "BASE.budget.csv line 2, column 24: mass \"lots\" is not a number\n",
+         1},
+        {"a budget with only water",
+         {"--budget"},
          "time_start,time_end,entry,term,mass\n0,10,water,sinks,0\n",
-         "BASE.budget.csv: no entry but water, so no mass to draw\n", 1},
-        {"the budget with a field", {"--budget", "--entry", "head"}, "",
+         "BASE.budget.csv: no entry but water, so no mass to draw\n",
+         1},
+        {"the budget with a field",
+         {"--budget", "--entry", "head"},
+         "",
          "--budget draws its own table; --entry, --node, --record and --time do not apply\n",
          2},
-        {"both tables", {"--budget", "--observe"}, "", "give --budget or --observe, not both\n",
+        {"both tables", {"--budget", "--observe"}, "", "give --budget or --observe, not both\n", 2},
+        {"a well without --observe",
+         {"--entry", "head", "--well", "MW1"},
+         "",
+         "--well goes with --observe\n",
          2},
-        {"a well without --observe", {"--entry", "head", "--well", "MW1"}, "",
-         "--well goes with --observe\n", 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

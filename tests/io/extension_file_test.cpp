@@ -143,7 +143,9 @@ const CRefusal REFUSALS[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(ExtensionFile, Refusals, ::testing::ValuesIn(REFUSALS),
-                         [](const ::testing::TestParamInfo<CRefusal>& p) { return std::string(p.param.name); });
+                         [](const ::testing::TestParamInfo<CRefusal>& p) {
+                             return std::string(p.param.name);
+                         });
 
 // Three rows and four columns, one immobile and two mobile entries. Rows 0
 // and 1 take water in (source 0.25) but for node (0, 3), which holds its head
@@ -294,14 +296,13 @@ TEST(ExtensionFile, TheTransportTimeLandsInTheModel) {
         ETransportScheme scheme;
     } rows[] = {
         {"", ETransportTime::EXPLICIT, false, ETransportScheme::DEFAULT},
-        {"[transport]\nscheme = \"tvd\"\n", ETransportTime::EXPLICIT, false,
-         ETransportScheme::TVD},
+        {"[transport]\nscheme = \"tvd\"\n", ETransportTime::EXPLICIT, false, ETransportScheme::TVD},
         {"[transport]\ntime = \"explicit\"\n", ETransportTime::EXPLICIT, true,
          ETransportScheme::DEFAULT},
         {"[transport]\ntime = \"implicit\"\n", ETransportTime::IMPLICIT, true,
          ETransportScheme::DEFAULT},
-        {"[transport]\ntime = \"implicit\"\nscheme = \"symmetric\"\n",
-         ETransportTime::IMPLICIT, true, ETransportScheme::SYMMETRIC},
+        {"[transport]\ntime = \"implicit\"\nscheme = \"symmetric\"\n", ETransportTime::IMPLICIT,
+         true, ETransportScheme::SYMMETRIC},
     };
     for (const auto& row : rows) {
         CEngine engine;
@@ -348,7 +349,8 @@ TEST(ExtensionFile, NamesUnitsAndWellsLandInTheModel) {
     CEngine engine;
     engine.Read(Grid());
     ReadExtension(engine.sim,
-                  "[units]\nlength = \"m\"\ntime = \"d\"\nmass = \"kilogram-of-nitrogen-as-ammonium-ion-xyz\"\n"
+                  "[units]\nlength = \"m\"\ntime = \"d\"\nmass = "
+                  "\"kilogram-of-nitrogen-as-ammonium-ion-xyz\"\n"
                   "[aquifer]\nthickness = 2.5\n"
                   "[entries]\nimmobile = [\"X\"]\n"
                   "mobile = [{ name = \"NH4\", units = \"mg/L\" }, \"O2\"]\n"
@@ -360,9 +362,8 @@ TEST(ExtensionFile, NamesUnitsAndWellsLandInTheModel) {
     EXPECT_EQ(s.m_ext.m_file, "m.kvx");
     EXPECT_EQ(s.m_ext.m_massUnit.size(), 40u); // the longest label there may be
     EXPECT_EQ(s.m_ext.m_thickness, 2.5);
-    const std::vector<std::string> names = {EntryName(s.m_ext, 10, 2, 7),
-                                            EntryName(s.m_ext, 10, 2, 8),
-                                            EntryName(s.m_ext, 10, 2, 9)};
+    const std::vector<std::string> names = {
+        EntryName(s.m_ext, 10, 2, 7), EntryName(s.m_ext, 10, 2, 8), EntryName(s.m_ext, 10, 2, 9)};
     EXPECT_EQ(names, (std::vector<std::string>{"X", "NH4", "O2"}));
     EXPECT_EQ(EntryUnits(s.m_ext, 10, 2, 8), "mg/L");
     EXPECT_EQ(EntryUnits(s.m_ext, 10, 2, 9), "");
@@ -396,7 +397,8 @@ TEST(ExtensionFile, ASingleRowReachesHalfAUnitAroundIt) {
              {4.6, true}, {5.4, true}, {4.4, false}, {5.6, false}}) {
         CEngine engine;
         engine.Read(m);
-        const std::string text = "[[observe]]\nname = \"W\"\nx = 0\ny = " + std::to_string(y) + "\n";
+        const std::string text =
+            "[[observe]]\nname = \"W\"\nx = 0\ny = " + std::to_string(y) + "\n";
         const std::string result = Outcome([&] { ReadExtension(engine.sim, text, "m.kvx"); });
         EXPECT_EQ(result.empty(), outcome) << y << ": " << result;
     }

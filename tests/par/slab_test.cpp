@@ -21,7 +21,7 @@ struct CGrid {
 // Shapes where a boundary cuts a row, a slab is shorter than a row, ranks
 // own nothing, one row, one column.
 const CGrid GRIDS[] = {
-    {100, 100, 2}, {100, 100, 3}, {29, 61, 3}, {3, 700, 3}, {2, 2000, 3}, {1, 101, 3},
+    {100, 100, 2}, {100, 100, 3}, {29, 61, 3}, {3, 700, 3},   {2, 2000, 3},  {1, 101, 3},
     {101, 1, 2},   {60, 7, 3},    {1, 2, 4},   {300, 300, 7}, {5, 5000, 16},
 };
 

@@ -16,19 +16,18 @@ namespace {
 const std::string HEADER = "time_start,time_end,entry,term,mass\n";
 
 // Two intervals of one entry with every kind of change term, and water.
-const std::string TWO_INTERVALS = HEADER +
-                                  "0,10,water,fixed_head_inflow,12.5\n"
-                                  "0,10,water,fixed_head_outflow,-12.5\n"
-                                  "0,10,NH4,storage_start,100\n"
-                                  "0,10,NH4,storage_end,90\n"
-                                  "0,10,NH4,sinks,-4\n"
-                                  "0,10,NH4,reaction 0 CKinOrdered,-6\n"
-                                  "0,10,NH4,discrepancy,0\n"
-                                  "10,25,NH4,storage_start,90\n"
-                                  "10,25,NH4,storage_end,83\n"
-                                  "10,25,NH4,sinks,-2.5\n"
-                                  "10,25,NH4,reaction 0 CKinOrdered,-4\n"
-                                  "10,25,NH4,discrepancy,-0.5\n";
+const std::string TWO_INTERVALS = HEADER + "0,10,water,fixed_head_inflow,12.5\n"
+                                           "0,10,water,fixed_head_outflow,-12.5\n"
+                                           "0,10,NH4,storage_start,100\n"
+                                           "0,10,NH4,storage_end,90\n"
+                                           "0,10,NH4,sinks,-4\n"
+                                           "0,10,NH4,reaction 0 CKinOrdered,-6\n"
+                                           "0,10,NH4,discrepancy,0\n"
+                                           "10,25,NH4,storage_start,90\n"
+                                           "10,25,NH4,storage_end,83\n"
+                                           "10,25,NH4,sinks,-2.5\n"
+                                           "10,25,NH4,reaction 0 CKinOrdered,-4\n"
+                                           "10,25,NH4,discrepancy,-0.5\n";
 
 std::string Failure(const std::string& path) {
     try {

@@ -34,8 +34,9 @@ TEST(ObservationTable, FilesThatDoNotFitAreRefusedNamingLineAndColumn) {
         std::string error; // after the path
     } cases[] = {
         {"an empty file", "", ": empty, expected the header time,WELL:ENTRY,..."},
-        {"no time column", "t,MW1:NH4\n", " line 1, column 1: the first column is \"t\", "
-                                          "expected time"},
+        {"no time column", "t,MW1:NH4\n",
+         " line 1, column 1: the first column is \"t\", "
+         "expected time"},
         {"no well column", "time\n0\n", " line 1: no WELL:ENTRY columns after time"},
         {"a column without its entry", "time,MW1:NH4,MW1\n",
          " line 1, column 14: column \"MW1\" is not WELL:ENTRY (an entry has letters, digits, "

@@ -2,8 +2,8 @@
 // decay in a batch, the outflow of a sink, sums that no order of addition
 // changes.
 #include "model/exact_sum.h"
-#include "support/budget_rows.h"
 #include "model/number_text.h"
+#include "support/budget_rows.h"
 #include "support/engine.h"
 
 #include <gtest/gtest.h>
@@ -70,8 +70,7 @@ TEST(MassBudget, ReactionTermsAreNamedByTheExtensionFile) {
         const char* term;
     } cases[] = {
         {"[entries]\nmobile = [\"A\"]\n", "reaction 0 COrdered"},
-        {"[entries]\nmobile = [\"A\"]\n[reactions]\nnames = [\"decay_A\"]\n",
-         "reaction 0 decay_A"},
+        {"[entries]\nmobile = [\"A\"]\n[reactions]\nnames = [\"decay_A\"]\n", "reaction 0 decay_A"},
         {"[reactions]\nnames = [\"COrdered2\"]\n", "reaction 0 COrdered2"},
     };
     for (const auto& row : cases) {
@@ -82,9 +81,8 @@ TEST(MassBudget, ReactionTermsAreNamedByTheExtensionFile) {
         const CInProcessRun run = RunInProcess(base);
         ASSERT_EQ(run.error, "") << row.extension;
         const std::vector<CBudgetRow> rows = ReadBudget(base + ".budget.csv");
-        const std::string entry = std::string(row.extension).find("mobile") == std::string::npos
-                                      ? "mobile_0"
-                                      : "A";
+        const std::string entry =
+            std::string(row.extension).find("mobile") == std::string::npos ? "mobile_0" : "A";
         const std::vector<CBudgetRow> a = RowsOf(rows, 0, entry);
         int named = 0;
         for (const CBudgetRow& r : a)

@@ -1,9 +1,9 @@
 // What a run and --check warn of before the first step: an end before the
 // start, and a reaction that would move the heads that are computed once.
-#include "transport/transport_schemes.h"
 #include "sim/model_warnings.h"
 #include "sim/time_loop.h"
 #include "support/engine.h"
+#include "transport/transport_schemes.h"
 
 #include <gtest/gtest.h>
 

@@ -354,9 +354,14 @@ TEST(TimeLoop, EachFailureClassIsReportedByItsClass) {
 TEST(DefaultThreads, GiveEachThreadEnoughNodes) {
     const struct {
         int offered, nodes, expected;
-    } rows[] = {{2, 2, 1},           {2, 100, 1},  {2, THREADS_MIN_NODES_EACH * 2 - 1, 1},
-                {2, THREADS_MIN_NODES_EACH * 2, 2}, {8, THREADS_MIN_NODES_EACH * 5, 5},
-                {1, 1000000, 1},      {4, 0, 1},    {4, 1000000, 4}};
+    } rows[] = {{2, 2, 1},
+                {2, 100, 1},
+                {2, THREADS_MIN_NODES_EACH * 2 - 1, 1},
+                {2, THREADS_MIN_NODES_EACH * 2, 2},
+                {8, THREADS_MIN_NODES_EACH * 5, 5},
+                {1, 1000000, 1},
+                {4, 0, 1},
+                {4, 1000000, 4}};
     for (const auto& row : rows)
         EXPECT_EQ(DefaultThreads(row.offered, row.nodes), row.expected)
             << row.offered << " offered, " << row.nodes << " nodes";

@@ -6,11 +6,11 @@
 
 #include "heads/flow_field.h"
 #include "heads/heads.h"
-#include "transport/transport.h"
-#include "transport/transport_schemes.h"
 #include "io/reader.h"
 #include "rxn/rxn_set.h"
 #include "sim/time_loop.h"
+#include "transport/transport.h"
+#include "transport/transport_schemes.h"
 
 #include <cstdio>
 

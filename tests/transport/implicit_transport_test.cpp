@@ -1,11 +1,11 @@
 // The implicit transport step: its steady states against the explicit
 // step's and against the exact discrete answer, its failures, and the step it
 // takes when the model gives none.
-#include "transport/implicit_transport.h"
-#include "transport/transport.h"
 #include "model/extension.h"
 #include "model/index.h"
 #include "support/engine.h"
+#include "transport/implicit_transport.h"
+#include "transport/transport.h"
 
 #include <gtest/gtest.h>
 
@@ -176,8 +176,8 @@ TEST(ImplicitTransport, TvdKeepsAPulseSharperThanUpstreamEitherWay) {
             }
             EXPECT_NEAR(mass, 10.0, 1e-4) << SchemeName(schemes[which]) << " grad " << grad;
         }
-        EXPECT_LT(error[1], 0.75 * error[0]) << "grad " << grad << ": tvd " << error[1]
-                                             << ", upstream " << error[0];
+        EXPECT_LT(error[1], 0.75 * error[0])
+            << "grad " << grad << ": tvd " << error[1] << ", upstream " << error[0];
     }
 }
 

@@ -3,13 +3,13 @@
 // default's numbers, the tvd scheme stays within the range it started from,
 // the stable steps of both, and the default scheme's reverse-flow warning.
 #include "heads/flow_field.h"
+#include "model/extension.h"
+#include "model/index.h"
+#include "support/engine.h"
 #include "transport/implicit_transport.h"
 #include "transport/injection.h"
 #include "transport/transport.h"
 #include "transport/transport_schemes.h"
-#include "model/extension.h"
-#include "model/index.h"
-#include "support/engine.h"
 
 #include <gtest/gtest.h>
 
@@ -254,9 +254,9 @@ TEST(Schemes, ARangeOfRowsGivesTheWholeStepsBits) {
                         std::fill_n(faces, faceValues, 0.375);
                 TransportStepUpstreamRows(e.sim, begin, end);
                 for (int t = begin * perRow; t < end * perRow; ++t)
-                    ASSERT_EQ(std::memcmp(&whole[ToSize(t)], &e.sim.m_transportDelta[t],
-                                          sizeof(double)),
-                              0)
+                    ASSERT_EQ(
+                        std::memcmp(&whole[ToSize(t)], &e.sim.m_transportDelta[t], sizeof(double)),
+                        0)
                         << (scheme == TVD ? "tvd" : "symmetric") << ", rows " << begin << " to "
                         << end << ", value " << t << ": " << e.sim.m_transportDelta[t]
                         << " instead of " << whole[ToSize(t)];
@@ -411,7 +411,8 @@ TEST(Schemes, TvdLeavesASmoothFieldsCrossTermWhole) {
     const double cross = DispersionCross(1.0, 0.125, q, q, theta);
     for (int i = 2; i <= 6; ++i)
         for (int j = 2; j <= 6; ++j) {
-            const double expected = -(q * e * j + q * e * i) * 0.05 / theta + 2.0 * e * cross * 0.05;
+            const double expected =
+                -(q * e * j + q * e * i) * 0.05 / theta + 2.0 * e * cross * 0.05;
             EXPECT_NEAR(sim.m_transportDelta[(i * 9 + j) * sim.m_nComp + 7], expected, 1e-15)
                 << "node (" << i << ", " << j << ")";
         }
@@ -465,7 +466,11 @@ TEST(Schemes, TheDefaultWarnsOfReverseFlowOnly) {
     } rows[] = {
         {"forward", {3, 4, 0.5, 0.25}, ETransportScheme::DEFAULT, 1, ""},
         {"no flow", {3, 4, 0.0, 0.0}, ETransportScheme::DEFAULT, 1, ""},
-        {"reverse along the rows", {3, 4, -0.5, 0.25}, ETransportScheme::DEFAULT, 1, "8 faces carry"},
+        {"reverse along the rows",
+         {3, 4, -0.5, 0.25},
+         ETransportScheme::DEFAULT,
+         1,
+         "8 faces carry"},
         {"reverse along the columns",
          {3, 4, 0.5, -0.25},
          ETransportScheme::DEFAULT,

@@ -2,10 +2,10 @@
 // cross dispersion and sinks, face by face against worked numbers; mass
 // conservation; and the per-node gather of the threads against the face loops,
 // bit for bit.
-#include "transport/transport.h"
 #include "io/extension_file.h"
 #include "model/index.h"
 #include "support/engine.h"
+#include "transport/transport.h"
 
 #include <gtest/gtest.h>
 
@@ -323,8 +323,8 @@ TEST(Transport, TheThreadsGatherTheFaceLoopsBitForBit) {
                                               sizeof(double)),
                                   0)
                             << shape[0] << " x " << shape[1] << ", trial " << trial << ", "
-                            << threads << " threads, lanes of " << GatherLanes() << ": value "
-                            << t << " is " << sim.m_transportDelta[t] << " instead of "
+                            << threads << " threads, lanes of " << GatherLanes() << ": value " << t
+                            << " is " << sim.m_transportDelta[t] << " instead of "
                             << serial[ToSize(t)];
                 }
             }
