@@ -1,15 +1,18 @@
 // The model of one run: times, grid, per-node state, transport parameters,
-// reactions, reaction sets and per-node local-step control.
+// each node's reaction set and per-node local-step control.
 //
 // The ground floor of the engine: the reader (io/reader.h) fills the fields,
-// the heads and flow field (heads/), the transport (transport/), the reactions and their local
-// integration (rxn/) and the output files (io/output_files.h) work on them in
-// place, and the run sequence (sim/) calls those in order. The model calls
-// none of them. Everything it holds is owned here: FreeArrays releases the
-// node arrays, the reactions and their sets, the thread team and the
-// transport work at the end of a run; the mass budget goes with the model
-// (the destructor). The transport's form, with the implicit step's systems,
-// belongs to whoever chose it (CTransportChoice).
+// the heads and flow field (heads/), the transport (transport/), the
+// reactions and their local integration (rxn/) and the output files (io/)
+// work on them in place, and the run sequence (sim/) calls those in order.
+// The model calls none of them. Each public field has one writer floor
+// (scripts/check-layers.py checks it). What it holds is owned here:
+// FreeArrays releases the node arrays, the thread team and the transport
+// work at the end of a run; the mass budget goes with the model (the
+// destructor). The reactions and their sets are a CReactions (rxn/) of
+// whoever runs the model; the transport's form, with the implicit step's
+// systems, belongs to whoever chose it (CTransportChoice). A node's vector
+// is read by its slots' names through model/node_view.h.
 #pragma once
 
 #include "model/extension.h"
