@@ -989,6 +989,20 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     options = parser.parse_args(argv)
     if options.threads is not None and options.threads < 1:
         parser.error(f"--threads: {options.threads} is not a number of threads (1 or more)")
+    # What the engine warns of is said as a command says it, not with the
+    # line of Python that passed it on, whether or not the report is written.
+    with warnings.catch_warnings(record=True) as said:
+        warnings.simplefilter("always", EngineWarning)
+        try:
+            path = _report_of(options)
+        finally:
+            for warning in said:
+                print(f"kova-report: warning: {warning.message}", file=sys.stderr)
+    return 0 if path else 1
+
+
+def _report_of(options: argparse.Namespace) -> Optional[str]:
+    """The report the command line asks for; None when it failed (said)."""
     try:
         path = report(options.base, records=options.records, times=options.times,
                       entries=options.entries, log=options.log, run=options.run,
@@ -999,12 +1013,12 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         written = getattr(error, "report", None)
         if written:
             print(f"kova-report: the report of what it left: {written}", file=sys.stderr)
-        return 1
+        return None
     except (KovaFileError, ValueError, OSError) as error:
         print(f"kova-report: {error}", file=sys.stderr)
-        return 1
+        return None
     print(path)
-    return 0
+    return path
 
 
 if __name__ == "__main__":

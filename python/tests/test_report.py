@@ -186,6 +186,15 @@ def test_command_refuses_what_is_not_in_the_run(runs: Runs, tmp_path: Path, caps
     assert not (tmp_path / "two_nodes.report.html").exists()
 
 
+def test_command_says_the_engines_warnings_as_a_command(runs: Runs, tmp_path: Path, capsys):
+    # The plume's water flows against the index order: its run warns.
+    base = runs.copy("plume", tmp_path)
+    assert main([str(base), "--run", "--records", "0"]) == 0
+    err = capsys.readouterr().err.splitlines()
+    assert err and all(line.startswith("kova-report: warning: ") for line in err), err
+    assert "faces carry water towards the lower" in err[0]
+
+
 def test_command_refuses_a_base_without_a_model(tmp_path: Path, capsys):
     assert main([str(tmp_path / "nothing")]) == 1
     assert "nothing.kvi: the model file does not exist" in capsys.readouterr().err
