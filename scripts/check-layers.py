@@ -122,8 +122,9 @@ def model_fields(src):
 
 
 def write_patterns(field):
-    member = OWNER + field + r'\b'
-    return [re.compile(member + r'(?:\s*\.\s*\w+)*\s*' + WRITE),
+    # The field or a member of it (a part of the model: s.m_grid.m_rowCoord).
+    member = OWNER + field + r'\b(?:\s*\.\s*\w+)*'
+    return [re.compile(member + r'\s*' + WRITE),
             re.compile(r'(?:\+\+|--)\s*' + member),
             re.compile(member + r'\s*\[[^\]]*\]\s*' + WRITE),
             re.compile(member + r'\s*\.\s*(?:%s)\s*\(' % MUTATORS),

@@ -195,8 +195,8 @@ const CRxn* Misplaced(const std::vector<CRxn*>& list, ERxnKind kind) {
 }
 
 void AppendGrid(std::string& out, const CSimulation& s) {
-    const double* rowCoord = s.m_rowCoord.get();
-    const double* colCoord = s.m_colCoord.get();
+    const double* rowCoord = s.m_grid.m_rowCoord.get();
+    const double* colCoord = s.m_grid.m_colCoord.get();
     out += "grid:\n";
     out += "  rows: " + std::to_string(s.m_nRows) + " (row coordinates " +
            Range(rowCoord[0], rowCoord[s.m_nRows - 1]) + ")\n";
@@ -263,7 +263,7 @@ void AppendTransport(std::string& out, const CSimulation& s) {
 }
 
 void AppendFixedHeads(std::string& out, const CSimulation& s) {
-    const unsigned char* nodeType = s.m_nodeType.get();
+    const unsigned char* nodeType = s.m_grid.m_nodeType.get();
     const auto fixed = [nodeType](int n) { return nodeType[n] == NODE_HEAD; };
     int count = 0;
     for (int n = 0; n < s.m_nNodes; ++n)
@@ -357,8 +357,8 @@ void AppendWell(std::string& out, const CSimulation& s, const CObservationWell& 
            std::to_string(well.m_row) + ", " + std::to_string(well.m_col) + ")";
     if (well.m_snapped)
         out += ", the node nearest to x " + Num(well.m_x) + ", y " + Num(well.m_y) +
-               " (the node is at x " + Num(s.m_colCoord[ToSize(well.m_col)]) + ", y " +
-               Num(s.m_rowCoord[ToSize(well.m_row)]) + ")";
+               " (the node is at x " + Num(s.m_grid.m_colCoord[ToSize(well.m_col)]) + ", y " +
+               Num(s.m_grid.m_rowCoord[ToSize(well.m_row)]) + ")";
     out += "\n    entries:";
     for (size_t e = 0; e < well.m_entries.size(); ++e)
         out += (e ? ", " : " ") + Entry(s, well.m_entries[e]);
@@ -395,7 +395,7 @@ std::string InjectPlace(const CInjectTable& table) {
 // which of table t's nodes wait for them.
 void AppendInjectHeldNodes(std::string& out, const CSimulation& s, int t) {
     const CInjection& inject = s.m_ext.m_inject;
-    const unsigned char* nodeType = s.m_nodeType.get();
+    const unsigned char* nodeType = s.m_grid.m_nodeType.get();
     int count = 0;
     for (size_t i = 0; i < inject.m_nodes.size(); ++i)
         count += inject.m_nodeTable[i] == t && nodeType[inject.m_nodes[i]] == NODE_HEAD ? 1 : 0;

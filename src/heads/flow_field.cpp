@@ -39,8 +39,8 @@ void ComputeFlowField(CSimulation& sim) {
 
 void ComputeFlowFieldOfRows(CSimulation& sim, int rowBegin, int rowEnd) {
     double* state = sim.m_stateNew.get();
-    const double* rowCoord = sim.m_rowCoord.get();
-    const double* colCoord = sim.m_colCoord.get();
+    const double* rowCoord = sim.m_grid.m_rowCoord.get();
+    const double* colCoord = sim.m_grid.m_colCoord.get();
     const int nComp = sim.m_nComp;
 
     for (int i = rowBegin; i < rowEnd - 1; ++i) {

@@ -17,15 +17,15 @@ inline double Conductance(double ka, double kb, double w, double d) {
 // edge has no neighbour and so no flow.
 template <typename Visit> void ForEachConductance(const CSimulation& s, int i, int j, Visit visit) {
     const double* state = s.m_stateNew.get();
-    const double* rowCoord = s.m_rowCoord.get();
-    const double* colCoord = s.m_colCoord.get();
+    const double* rowCoord = s.m_grid.m_rowCoord.get();
+    const double* colCoord = s.m_grid.m_colCoord.get();
     const int nComp = s.m_nComp;
     const int n = i * s.m_nCols + j;
     const CNodeView node(state + n * nComp);
 
     const double kRow = node.KRow();
     if (kRow > 0.0) {
-        const double w = s.m_colWidth.get()[j];
+        const double w = s.m_grid.m_colWidth.get()[j];
         if (i > 0) {
             const int b = n - s.m_nCols;
             const double kb = NodeOf(state, nComp, b).KRow();
@@ -39,7 +39,7 @@ template <typename Visit> void ForEachConductance(const CSimulation& s, int i, i
     }
     const double kCol = node.KCol();
     if (kCol > 0.0) {
-        const double w = s.m_rowWidth.get()[i];
+        const double w = s.m_grid.m_rowWidth.get()[i];
         if (j > 0) {
             const int b = n - 1;
             const double kb = NodeOf(state, nComp, b).KCol();
@@ -56,6 +56,6 @@ template <typename Visit> void ForEachConductance(const CSimulation& s, int i, i
 // Volume of water added per unit time at node (i, j): porosity x cell area x
 // source rate.
 inline double VolumeSource(const CSimulation& s, int i, int j, CNodeView node) {
-    const double area = s.m_rowWidth.get()[i] * s.m_colWidth.get()[j];
+    const double area = s.m_grid.m_rowWidth.get()[i] * s.m_grid.m_colWidth.get()[j];
     return node.Porosity() * area * node.Source();
 }

@@ -43,7 +43,7 @@ namespace {
 void AssembleBandRows(CSimulation& s, int first, int end) {
     const int band = s.m_nCols;
     const int width = 2 * band + 1;
-    const unsigned char* nodeType = s.m_nodeType.get();
+    const unsigned char* nodeType = s.m_grid.m_nodeType.get();
     for (int n = first; n < end; ++n) {
         const int i = n / s.m_nCols;
         const int j = n % s.m_nCols;
@@ -401,7 +401,7 @@ void CheckEveryGroupIsHeld(const CSimulation& s, const unsigned char* coupling) 
     int* parent = parentOwner.data();
     char* held = heldOwner.data();
     char* coupled = coupledOwner.data();
-    const unsigned char* nodeType = s.m_nodeType.get();
+    const unsigned char* nodeType = s.m_grid.m_nodeType.get();
     for (int n = 0; n < s.m_nNodes; ++n)
         parent[n] = n;
     for (int n = 0; n < s.m_nNodes; ++n) {
@@ -474,7 +474,7 @@ void InitHeads(CSimulation& s) {
         AssembleBandMatrix(s);
         EliminateBand(s);
         BackSubstitute(s);
-        const unsigned char* nodeType = s.m_nodeType.get();
+        const unsigned char* nodeType = s.m_grid.m_nodeType.get();
         for (int n = 0; n < s.m_nNodes; ++n) {
             if (nodeType[n] == NODE_NORMAL) {
                 double* node = NodeState(s, n);
@@ -503,7 +503,7 @@ double RelaxNodeHead(CSimulation& s, int i, int j) {
         weighted += g * NodeOf(state, s.m_nComp, b).Head();
     });
 
-    const unsigned char type = s.m_nodeType.get()[n];
+    const unsigned char type = s.m_grid.m_nodeType.get()[n];
     if (type == NODE_NORMAL) {
         if (total == 0.0)
             return 0.0;
@@ -514,7 +514,7 @@ double RelaxNodeHead(CSimulation& s, int i, int j) {
     }
     if (type == NODE_HEAD) {
         // The source rate per unit pore volume that balances the flow out.
-        const double area = s.m_rowWidth.get()[i] * s.m_colWidth.get()[j];
+        const double area = s.m_grid.m_rowWidth.get()[i] * s.m_grid.m_colWidth.get()[j];
         const double rate = (total * slots.Head() - weighted) / (slots.Porosity() * area);
         const double old = node[SLOT_SOURCE];
         node[SLOT_SOURCE] = rate;

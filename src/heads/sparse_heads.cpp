@@ -92,7 +92,7 @@ void SolveHeadsSparse(CSimulation& s) {
         SolveSparseSystem(eq.m_matrix, eq.m_rhs, "the head equations");
     const double* x = solution.data();
     const int* unknownOf = eq.m_unknownOf.data();
-    const unsigned char* nodeType = s.m_nodeType.get();
+    const unsigned char* nodeType = s.m_grid.m_nodeType.get();
     double* state = s.m_stateNew.get();
     for (int n = 0; n < s.m_nNodes; ++n) {
         if (nodeType[n] != NODE_NORMAL)
@@ -103,7 +103,7 @@ void SolveHeadsSparse(CSimulation& s) {
 }
 
 bool HasFixedRow(const CSimulation& s, int n) {
-    if (s.m_nodeType.get()[n] == NODE_HEAD)
+    if (s.m_grid.m_nodeType.get()[n] == NODE_HEAD)
         return true;
     bool coupled = false;
     ForEachConductance(s, n / s.m_nCols, n % s.m_nCols,
@@ -112,7 +112,7 @@ bool HasFixedRow(const CSimulation& s, int n) {
 }
 
 double FixedValue(const CSimulation& s, int n) {
-    if (s.m_nodeType.get()[n] == NODE_HEAD)
+    if (s.m_grid.m_nodeType.get()[n] == NODE_HEAD)
         return NodeOf(s.m_stateNew.get(), s.m_nComp, n).Head();
     return 0.0;
 }

@@ -279,8 +279,8 @@ void ReadAquifer(CExtension& ext, const toml::table& table, const CSimulation& s
         if (!(thickness > 0.0) || !std::isfinite(thickness))
             Fail("aquifer.thickness", n->source(), "must be a finite number > 0");
         // The model file's reader has made sure that this area is finite.
-        const double area =
-            WidestCell(s.m_rowCoord.get(), s.m_nRows) * WidestCell(s.m_colCoord.get(), s.m_nCols);
+        const double area = WidestCell(s.m_grid.m_rowCoord.get(), s.m_nRows) *
+                            WidestCell(s.m_grid.m_colCoord.get(), s.m_nCols);
         const int64_t nodes = int64_t(s.m_nRows) * s.m_nCols;
         if (!(thickness * area * static_cast<double>(nodes) < VOLUME_BOUND))
             Fail("aquifer.thickness", n->source(),
@@ -495,10 +495,10 @@ void ReadWellPlace(CObservationWell& well, const toml::table& t, const std::stri
     if (!t.contains("x") || !t.contains("y"))
         Fail(where, t.source(), "the well needs row and col, or x and y");
     // x runs along the columns, y along the rows.
-    well.m_col =
-        SnapCoordinate(*t.get("x"), where + ".x", s.m_colCoord.get(), s.m_nCols, "x", well.m_x);
-    well.m_row =
-        SnapCoordinate(*t.get("y"), where + ".y", s.m_rowCoord.get(), s.m_nRows, "y", well.m_y);
+    well.m_col = SnapCoordinate(*t.get("x"), where + ".x", s.m_grid.m_colCoord.get(), s.m_nCols,
+                                "x", well.m_x);
+    well.m_row = SnapCoordinate(*t.get("y"), where + ".y", s.m_grid.m_rowCoord.get(), s.m_nRows,
+                                "y", well.m_y);
     well.m_snapped = true;
 }
 
@@ -626,7 +626,7 @@ void CheckInjectSources(const CInjectTable& table, int t, const CSimulation& s) 
     const std::vector<int> nodes = InjectTableNodes(table, s);
     for (size_t p = 0; p < nodes.size(); ++p) {
         const int n = nodes[p];
-        if (s.m_nodeType[ToSize(n)] == NODE_HEAD || !s.Holds(n))
+        if (s.m_grid.m_nodeType[ToSize(n)] == NODE_HEAD || !s.Holds(n))
             continue;
         const double source = s.m_stateNew[ToSize(n * s.m_nComp + SLOT_SOURCE)];
         if (source > 0.0)

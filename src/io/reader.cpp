@@ -148,8 +148,8 @@ void CModelReader::CheckCoordinates(const double* coords, int count, const char*
 // that overflows turns every head into infinity or not a number.
 void CModelReader::CheckCellArea() const {
     const CSimulation& s = m_sim;
-    const double rowWidth = WidestCell(s.m_rowCoord.get(), s.m_nRows);
-    const double colWidth = WidestCell(s.m_colCoord.get(), s.m_nCols);
+    const double rowWidth = WidestCell(s.m_grid.m_rowCoord.get(), s.m_nRows);
+    const double colWidth = WidestCell(s.m_grid.m_colCoord.get(), s.m_nCols);
     if (!std::isfinite(rowWidth * colWidth))
         throw InputException("the widest cells, " + ExactText(rowWidth) + " along the rows and " +
                              ExactText(colWidth) +
@@ -158,8 +158,8 @@ void CModelReader::CheckCellArea() const {
 
 void CModelReader::ReadCoordinates() {
     CSimulation& s = m_sim;
-    double* rowCoord = s.m_rowCoord.get();
-    double* colCoord = s.m_colCoord.get();
+    double* rowCoord = s.m_grid.m_rowCoord.get();
+    double* colCoord = s.m_grid.m_colCoord.get();
     for (int i = 0; i < s.m_nRows; ++i)
         m_in >> rowCoord[i];
     RequireStream(m_in, "the row coordinates (field 12)");
@@ -264,7 +264,7 @@ void CModelReader::ReadFixedHeads() {
         int i = 0, j = 0;
         m_in >> i >> j;
         RequireStream(m_in, where);
-        s.m_nodeType.get()[CheckedNode(i, j, where)] = NODE_HEAD;
+        s.m_grid.m_nodeType.get()[CheckedNode(i, j, where)] = NODE_HEAD;
     }
 }
 

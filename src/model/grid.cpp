@@ -27,6 +27,6 @@ double WidestCell(const double* coords, int count) {
 }
 
 void SetCellWidths(CSimulation& s) {
-    ComputeCellWidths(s.m_rowWidth.get(), s.m_rowCoord.get(), s.m_nRows);
-    ComputeCellWidths(s.m_colWidth.get(), s.m_colCoord.get(), s.m_nCols);
+    ComputeCellWidths(s.m_grid.m_rowWidth.get(), s.m_grid.m_rowCoord.get(), s.m_nRows);
+    ComputeCellWidths(s.m_grid.m_colWidth.get(), s.m_grid.m_colCoord.get(), s.m_nCols);
 }

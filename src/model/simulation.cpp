@@ -152,14 +152,14 @@ int CSimulation::AllocateArrays() {
         m_stateNew = ZeroedNodeArray<double>(ToSize(m_nValues), whole);
         m_outputTimes.reserve(OutputTimesCapacity(m_startTime, m_endTime, m_outputInterval));
         m_nodeRxnSet = ZeroedNodeArray<unsigned char>(ToSize(m_nNodes), whole);
-        m_nodeType =
+        m_grid.m_nodeType =
             ZeroedNodeArray<unsigned char>(ToSize(m_nNodes), whole); // every node NODE_NORMAL
         m_localFraction = ZeroedNodeArray<double>(ToSize(m_nNodes), whole);
         m_localHold = ZeroedNodeArray<int>(ToSize(m_nNodes), whole);
-        m_rowCoord = ZeroedNodeArray<double>(ToSize(m_nRows), whole);
-        m_colCoord = ZeroedNodeArray<double>(ToSize(m_nCols), whole);
-        m_rowWidth = ZeroedNodeArray<double>(ToSize(m_nRows), whole);
-        m_colWidth = ZeroedNodeArray<double>(ToSize(m_nCols), whole);
+        m_grid.m_rowCoord = ZeroedNodeArray<double>(ToSize(m_nRows), whole);
+        m_grid.m_colCoord = ZeroedNodeArray<double>(ToSize(m_nCols), whole);
+        m_grid.m_rowWidth = ZeroedNodeArray<double>(ToSize(m_nRows), whole);
+        m_grid.m_colWidth = ZeroedNodeArray<double>(ToSize(m_nCols), whole);
     } catch (const std::bad_alloc&) {
         throw InputException("not enough memory for the arrays of the " + std::to_string(m_nRows) +
                              " x " + std::to_string(m_nCols) + " grid");
@@ -190,23 +190,16 @@ void CSimulation::FreeArrays() {
     m_transportDelta = nullptr;
     m_stateNew.reset();
     m_nodeRxnSet.reset();
-    m_nodeType.reset();
     m_outputTimes.clear();
     m_outputTimes.shrink_to_fit();
     m_recordCount = 0; // the next run counts its records from the first
     m_dispersivityL.reset();
     m_dispersivityT.reset();
     m_diffusion.reset();
-    m_rowCoord.reset();
-    m_colCoord.reset();
-    m_rowWidth.reset();
-    m_colWidth.reset();
+    m_grid.Free();
     m_localFraction.reset();
     m_localHold.reset();
-    m_transportScratch.clear();
-    m_faceFlux.reset();
-    m_faceCross.reset();
-    m_crossLimits.reset();
+    m_transportWork.Free();
     m_team.reset();
 }
 

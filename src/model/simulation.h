@@ -16,11 +16,13 @@
 #pragma once
 
 #include "model/extension.h"
+#include "model/grid.h"
 #include "model/index.h"
 #include "model/limits.h"
 #include "model/mass_budget.h"
 #include "model/node_array.h"
 #include "model/phase_times.h"
+#include "model/transport_work.h"
 #include "run/run_settings.h"
 
 #include <cstdint>
@@ -72,10 +74,7 @@ public:
     double m_opzero = 0.0;
 
     // --- grid
-    CNodeArray<double> m_rowCoord;
-    CNodeArray<double> m_colCoord;
-    CNodeArray<double> m_rowWidth;
-    CNodeArray<double> m_colWidth;
+    CGrid m_grid;
 
     // --- state and transport
     CNodeArray<double> m_dispCoef;      // 3 per (node, mobile component)
@@ -87,7 +86,6 @@ public:
     CNodeArray<double> m_dispersivityT;
     CNodeArray<double> m_diffusion;
     CNodeArray<unsigned char> m_nodeRxnSet;
-    CNodeArray<unsigned char> m_nodeType;
 
     // The nodes whose state the process holds: m_heldFirst..m_heldEnd-1.
     // The reader stores and checks the state of these nodes only. Every node,
@@ -129,13 +127,7 @@ public:
     // --- threads, head solve, timings
     int m_nThreads = 1; // 1: the serial loops, no other thread
     std::unique_ptr<CThreadTeam> m_team;
-    // The schemes taken from the upstream side: per node and mobile component
-    // the fluxes of the row face below and the column face to the right, and
-    // with tvd their cross corrections and each node's limits of those.
-    CNodeArray<double> m_faceFlux;
-    CNodeArray<double> m_faceCross;
-    CNodeArray<double> m_crossLimits;
-    std::vector<double> m_transportScratch; // each thread's gather: fluxes, row lines
+    CTransportWork m_transportWork;
     // The transport's form for the run: borrowed from a CTransportChoice
     // (transport/transport_schemes.h) while one lives; not freed here.
     CTransportScheme* m_transport = nullptr;

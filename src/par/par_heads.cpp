@@ -149,7 +149,7 @@ void SolveSlab(CSimulation& s, const CParComm& comm, const CSlab& mine, CParHead
     std::vector<HYPRE_Real> heads(rows.size());
     x.Get(static_cast<HYPRE_Int>(rows.size()), rows.data(), heads.data());
     for (int n = mine.m_first; n < mine.m_end; ++n) {
-        if (s.m_nodeType.get()[n] != NODE_NORMAL)
+        if (s.m_grid.m_nodeType.get()[n] != NODE_NORMAL)
             continue;
         // An isolated node's head is 0 exactly, as in the direct solves.
         NodeState(s, n)[SLOT_HEAD] = HasFixedRow(s, n) ? 0.0 : heads[ToSize(n - mine.m_first)];

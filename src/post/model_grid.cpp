@@ -27,8 +27,8 @@ CModelGrid GridOf(const CSimulation& sim) {
     grid.m_nMobile = sim.m_nMobile;
     grid.m_nComp = sim.m_nComp;
     grid.m_nNodes = sim.m_nNodes;
-    grid.m_rowCoord.assign(sim.m_rowCoord.get(), sim.m_rowCoord.get() + sim.m_nRows);
-    grid.m_colCoord.assign(sim.m_colCoord.get(), sim.m_colCoord.get() + sim.m_nCols);
+    grid.m_rowCoord.assign(sim.m_grid.m_rowCoord.get(), sim.m_grid.m_rowCoord.get() + sim.m_nRows);
+    grid.m_colCoord.assign(sim.m_grid.m_colCoord.get(), sim.m_grid.m_colCoord.get() + sim.m_nCols);
     grid.m_startTime = sim.m_startTime;
     grid.m_endTime = sim.m_endTime;
     grid.m_outputInterval = sim.m_outputInterval;

@@ -157,10 +157,10 @@ CWaterBudget WaterBalanceOf(const CSimulation& s, int first, int end) {
     for (int n = first; n < end; ++n) {
         const double* c = state + n * s.m_nComp;
         const double area =
-            s.m_rowWidth[ToSize(n / s.m_nCols)] * s.m_colWidth[ToSize(n % s.m_nCols)];
+            s.m_grid.m_rowWidth[ToSize(n / s.m_nCols)] * s.m_grid.m_colWidth[ToSize(n % s.m_nCols)];
         const CNodeView node(c);
         const double q = node.Porosity() * area * s.m_ext.m_thickness * node.Source();
-        const bool held = s.m_nodeType[ToSize(n)] == NODE_HEAD;
+        const bool held = s.m_grid.m_nodeType[ToSize(n)] == NODE_HEAD;
         if (q > 0.0)
             (held ? w.m_fixedHeadIn : w.m_sources) += q;
         else if (q < 0.0)
@@ -209,8 +209,9 @@ void PrepareBudget(CSimulation& s, CReactions& rx) {
         b->m_water = WaterBalanceOf(s, s.m_heldFirst, s.m_heldEnd);
         b->m_volume = ZeroedNodeArray<double>(ToSize(s.m_nNodes), s.HoldsEveryNode());
         for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n)
-            b->m_volume[ToSize(n)] = s.m_rowWidth[ToSize(n / s.m_nCols)] *
-                                     s.m_colWidth[ToSize(n % s.m_nCols)] * s.m_ext.m_thickness;
+            b->m_volume[ToSize(n)] = s.m_grid.m_rowWidth[ToSize(n / s.m_nCols)] *
+                                     s.m_grid.m_colWidth[ToSize(n % s.m_nCols)] *
+                                     s.m_ext.m_thickness;
         FixWeightsAndSinks(s, *b);
         s.m_budget = std::move(b);
     } catch (const std::bad_alloc&) {

@@ -79,7 +79,7 @@ std::string SteadyFlowWarning(const CSimulation& s, const CReactions& rx) {
 
 std::string HeldSourceWarning(const CSimulation& s) {
     const double* state = s.m_stateNew.get();
-    const unsigned char* types = s.m_nodeType.get();
+    const unsigned char* types = s.m_grid.m_nodeType.get();
     int count = 0;
     int first = -1;
     for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n) {

@@ -281,8 +281,8 @@ void FaceSlots(const CSimulation& s, int i, int j, int* slot) {
 double NodeChange(const CSimulation& s, int i, int j, const double* flux, double dt, double theta) {
     int slot[4];
     FaceSlots(s, i, j, slot);
-    const double rowWidth = s.m_rowWidth.get()[i];
-    const double colWidth = s.m_colWidth.get()[j];
+    const double rowWidth = s.m_grid.m_rowWidth.get()[i];
+    const double colWidth = s.m_grid.m_colWidth.get()[j];
     double t[4] = {};
     for (int f = 0; f < 4; ++f) {
         if (slot[f] < 0)
@@ -314,7 +314,7 @@ void NodeLimits(const CSimulation& s, CComponentSystem& t, int i, int j, int k, 
     for (int f = 0; f < 4; ++f) {
         if (slot[f] < 0)
             continue;
-        const double width = f < 2 ? s.m_rowWidth.get()[i] : s.m_colWidth.get()[j];
+        const double width = f < 2 ? s.m_grid.m_rowWidth.get()[i] : s.m_grid.m_colWidth.get()[j];
         const double change = t.m_deferred[ToSize(slot[f])] * dt / width / theta;
         const double term = f == 0 || f == 2 ? change : -change;
         (term > 0.0 ? gains : losses) += term;

@@ -32,7 +32,7 @@ void CheckInjectedHeldNodes(const CSimulation& s) {
     const CInjection& inject = s.m_ext.m_inject;
     for (size_t i = 0; i < inject.m_nodes.size(); ++i) {
         const int n = inject.m_nodes[i];
-        if (s.m_nodeType[ToSize(n)] != NODE_HEAD || !s.Holds(n))
+        if (s.m_grid.m_nodeType[ToSize(n)] != NODE_HEAD || !s.Holds(n))
             continue;
         const double source = s.m_stateNew[ToSize(n * s.m_nComp + SLOT_SOURCE)];
         if (source > 0.0)

@@ -39,8 +39,8 @@ double LaxWendroffStableStep(const CSimulation& s, double duration, int* limitin
                              int rowEnd) {
     double step = duration;
     *limiting = -1;
-    const double* rowWidth = s.m_rowWidth.get();
-    const double* colWidth = s.m_colWidth.get();
+    const double* rowWidth = s.m_grid.m_rowWidth.get();
+    const double* colWidth = s.m_grid.m_colWidth.get();
     for (int i = rowBegin; i < rowEnd; ++i) {
         for (int j = 0; j < s.m_nCols; ++j) {
             const int n = i * s.m_nCols + j;

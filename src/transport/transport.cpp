@@ -138,9 +138,18 @@ struct CGather {
 };
 
 CGather GatherOf(const CSimulation& s) {
-    return CGather{s.m_state,          s.m_transportDelta, s.m_dispCoef.get(), s.m_rowCoord.get(),
-                   s.m_colCoord.get(), s.m_rowWidth.get(), s.m_colWidth.get(), s.m_nComp,
-                   s.m_nMobile,        s.m_nRows,          s.m_nCols,          s.m_globalStep};
+    return CGather{s.m_state,
+                   s.m_transportDelta,
+                   s.m_dispCoef.get(),
+                   s.m_grid.m_rowCoord.get(),
+                   s.m_grid.m_colCoord.get(),
+                   s.m_grid.m_rowWidth.get(),
+                   s.m_grid.m_colWidth.get(),
+                   s.m_nComp,
+                   s.m_nMobile,
+                   s.m_nRows,
+                   s.m_nCols,
+                   s.m_globalStep};
 }
 
 // The gather reads a row's values side by side, entry by entry, so that a
@@ -491,8 +500,8 @@ void TransportStepGather(CSimulation& s) {
 
 void SizeGatherScratch(CSimulation& s) {
     const size_t scratch = GatherScratchSize(s) * ToSize(s.m_nThreads);
-    if (s.m_transportScratch.size() < scratch)
-        s.m_transportScratch.assign(scratch, 0.0);
+    if (s.m_transportWork.m_gatherScratch.size() < scratch)
+        s.m_transportWork.m_gatherScratch.assign(scratch, 0.0);
 }
 
 size_t GatherScratchSize(const CSimulation& s) {
@@ -523,7 +532,7 @@ void TransportStepRows(CSimulation& s, int rowBegin, int rowEnd) {
         return;
     }
     const size_t perThread = GatherScratchSize(s);
-    double* scratch = s.m_transportScratch.data();
+    double* scratch = s.m_transportWork.m_gatherScratch.data();
     if (s.m_nThreads == 1) {
         GatherRows(s, rowBegin, rowEnd, scratch);
         return;

@@ -15,12 +15,12 @@ void TransportStepFaceLoops(CSimulation& s);
 void TransportStepGather(CSimulation& s);
 // The default scheme's step for the rows rowBegin..rowEnd-1 alone, by the
 // per-node gather (the face loops' bits), without the injected water: it
-// reads m_state of the rows next to the range too. m_transportScratch must
+// reads m_state of the rows next to the range too. m_transportWork.m_gatherScratch must
 // hold GatherScratchSize doubles per thread.
 void TransportStepRows(CSimulation& s, int rowBegin, int rowEnd);
 // The gather's scratch of one thread, in doubles.
 size_t GatherScratchSize(const CSimulation& s);
-// Makes m_transportScratch hold the gather's scratch of every thread, before
+// Makes m_transportWork.m_gatherScratch hold the gather's scratch of every thread, before
 // the time loop (the loop allocates nothing).
 void SizeGatherScratch(CSimulation& s);
 // The gather takes neighbouring columns in lanes: 8 with AVX-512, 4 with

@@ -33,8 +33,8 @@ inline CFace RowFace(const CSimulation& s, int i, int j) {
     const int nComp = s.m_nComp;
     const int n = i * s.m_nCols + j;
     CFace f;
-    const double* rowCoord = s.m_rowCoord.get();
-    const double* rowWidth = s.m_rowWidth.get();
+    const double* rowCoord = s.m_grid.m_rowCoord.get();
+    const double* rowWidth = s.m_grid.m_rowWidth.get();
     f.a = n * nComp;
     f.b = (n + s.m_nCols) * nComp;
     f.d = rowCoord[i + 1] - rowCoord[i];
@@ -44,7 +44,7 @@ inline CFace RowFace(const CSimulation& s, int i, int j) {
     f.diagCoef = 0;
     f.cross = 0 < j && j < s.m_nCols - 1;
     if (f.cross) {
-        const double* colCoord = s.m_colCoord.get();
+        const double* colCoord = s.m_grid.m_colCoord.get();
         f.crossLow = (n - 1) * nComp;
         f.crossHigh = (n + 1) * nComp;
         f.crossD = colCoord[j + 1] - colCoord[j - 1];
@@ -58,8 +58,8 @@ inline CFace ColumnFace(const CSimulation& s, int i, int j) {
     const int nComp = s.m_nComp;
     const int n = i * s.m_nCols + j;
     CFace f;
-    const double* colCoord = s.m_colCoord.get();
-    const double* colWidth = s.m_colWidth.get();
+    const double* colCoord = s.m_grid.m_colCoord.get();
+    const double* colWidth = s.m_grid.m_colWidth.get();
     f.a = n * nComp;
     f.b = (n + 1) * nComp;
     f.d = colCoord[j + 1] - colCoord[j];
@@ -69,7 +69,7 @@ inline CFace ColumnFace(const CSimulation& s, int i, int j) {
     f.diagCoef = 1;
     f.cross = 0 < i && i < s.m_nRows - 1;
     if (f.cross) {
-        const double* rowCoord = s.m_rowCoord.get();
+        const double* rowCoord = s.m_grid.m_rowCoord.get();
         f.crossLow = (n - s.m_nCols) * nComp;
         f.crossHigh = (n + s.m_nCols) * nComp;
         f.crossD = rowCoord[i + 1] - rowCoord[i - 1];

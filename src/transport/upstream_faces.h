@@ -39,7 +39,7 @@ struct CAxisFace {
     g.tangentZero = (rowFace ? j : i) == 0;
     const int along = rowFace ? i : j; // the index along the normal
     const int count = rowFace ? s.m_nRows : s.m_nCols;
-    const double* coord = rowFace ? s.m_rowCoord.get() : s.m_colCoord.get();
+    const double* coord = rowFace ? s.m_grid.m_rowCoord.get() : s.m_grid.m_colCoord.get();
     g.beforeA = along > 0;
     if (g.beforeA)
         g.dBeforeA = coord[along] - coord[along - 1];

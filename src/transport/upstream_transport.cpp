@@ -102,8 +102,8 @@ CNodeFaces FacesOf(const CSimulation& s, int i, int j) {
         n.face[FACE_LEFT] = AxisFace(s, i, j - 1, false);
     if (n.has[FACE_RIGHT])
         n.face[FACE_RIGHT] = AxisFace(s, i, j, false);
-    n.width[FACE_ABOVE] = n.width[FACE_BELOW] = s.m_rowWidth.get()[i];
-    n.width[FACE_LEFT] = n.width[FACE_RIGHT] = s.m_colWidth.get()[j];
+    n.width[FACE_ABOVE] = n.width[FACE_BELOW] = s.m_grid.m_rowWidth.get()[i];
+    n.width[FACE_LEFT] = n.width[FACE_RIGHT] = s.m_grid.m_colWidth.get()[j];
     return n;
 }
 
@@ -151,8 +151,8 @@ void FaceTerms(const CSimulation& s, int i, int j, int m, const double* values, 
                double theta, double* t) {
     const int n = i * s.m_nCols + j;
     const int nMobile = s.m_nMobile;
-    const double rowWidth = s.m_rowWidth.get()[i];
-    const double colWidth = s.m_colWidth.get()[j];
+    const double rowWidth = s.m_grid.m_rowWidth.get()[i];
+    const double colWidth = s.m_grid.m_colWidth.get()[j];
     t[FACE_ABOVE] = i > 0 ? Term(FACE_ABOVE, values[FaceSlot(n - s.m_nCols, nMobile, m, 0)], dt,
                                  rowWidth, theta)
                           : 0.0;
@@ -186,7 +186,7 @@ void CrossLimits(const CSimulation& s, int i, int j, int m, double dt, double th
     const int n = i * s.m_nCols + j;
     const int k = s.m_nComp - s.m_nMobile + m;
     double t[FACES];
-    FaceTerms(s, i, j, m, s.m_faceCross.get(), dt, theta, t);
+    FaceTerms(s, i, j, m, s.m_transportWork.m_faceCross.get(), dt, theta, t);
     double gain[FACES];
     double loss[FACES];
     for (int f = 0; f < FACES; ++f) {
@@ -218,7 +218,7 @@ void GatherNode(const CSimulation& s, int i, int j, double dt, double* limits) {
         delta[k] = 0.0;
     for (int m = 0; m < s.m_nMobile; ++m) {
         double t[FACES];
-        FaceTerms(s, i, j, m, s.m_faceFlux.get(), dt, theta, t);
+        FaceTerms(s, i, j, m, s.m_transportWork.m_faceFlux.get(), dt, theta, t);
         delta[firstMobile + m] = SumOfFaces(t);
     }
     const double source = NodeAt(s.m_state, a).Source();
@@ -237,23 +237,25 @@ void AddLimitedCross(const CSimulation& s, int i, int j, double dt) {
     const int n = i * s.m_nCols + j;
     double* delta = s.m_transportDelta + n * s.m_nComp + (s.m_nComp - nMobile);
     const double theta = NodeOf(s.m_state, s.m_nComp, n).Porosity();
-    const double* limits = s.m_crossLimits.get();
+    const double* limits = s.m_transportWork.m_crossLimits.get();
     // Node a and node b of each face.
     const int sides[FACES][2] = {{n - s.m_nCols, n}, {n, n + s.m_nCols}, {n - 1, n}, {n, n + 1}};
     for (int m = 0; m < nMobile; ++m) {
         double t[FACES];
-        FaceTerms(s, i, j, m, s.m_faceCross.get(), dt, theta, t);
+        FaceTerms(s, i, j, m, s.m_transportWork.m_faceCross.get(), dt, theta, t);
         for (int f = 0; f < FACES; ++f) {
             if (t[f] == 0.0)
                 continue;
             const int axis = f == FACE_ABOVE || f == FACE_BELOW ? 0 : 1;
-            const double flux = s.m_faceCross[FaceSlot(sides[f][0], nMobile, m, axis)];
+            const double flux =
+                s.m_transportWork.m_faceCross[FaceSlot(sides[f][0], nMobile, m, axis)];
             const size_t a = 2 * (ToSize(sides[f][0]) * ToSize(nMobile) + ToSize(m));
             const size_t b = 2 * (ToSize(sides[f][1]) * ToSize(nMobile) + ToSize(m));
             // A positive flux takes from a and gives to b.
             const double fraction = flux >= 0.0 ? std::min(limits[b], limits[a + 1])
                                                 : std::min(limits[b + 1], limits[a]);
-            const double width = axis == 0 ? s.m_rowWidth.get()[i] : s.m_colWidth.get()[j];
+            const double width =
+                axis == 0 ? s.m_grid.m_rowWidth.get()[i] : s.m_grid.m_colWidth.get()[j];
             t[f] = Term(f, fraction * flux, dt, width, theta);
         }
         delta[m] += SumOfFaces(t);
@@ -465,14 +467,15 @@ double UpstreamWorkBytes(const CSimulation& s) {
 
 void PrepareUpstreamWork(CSimulation& s) {
     const int arrays = UpstreamArrays(s);
-    s.m_faceFlux.reset();
-    s.m_faceCross.reset();
-    s.m_crossLimits.reset();
+    s.m_transportWork.m_faceFlux.reset();
+    s.m_transportWork.m_faceCross.reset();
+    s.m_transportWork.m_crossLimits.reset();
     if (arrays >= 1)
-        s.m_faceFlux = ZeroedNodeArray<double>(FaceValues(s), s.HoldsEveryNode());
+        s.m_transportWork.m_faceFlux = ZeroedNodeArray<double>(FaceValues(s), s.HoldsEveryNode());
     if (arrays >= 3) {
-        s.m_faceCross = ZeroedNodeArray<double>(FaceValues(s), s.HoldsEveryNode());
-        s.m_crossLimits = ZeroedNodeArray<double>(FaceValues(s), s.HoldsEveryNode());
+        s.m_transportWork.m_faceCross = ZeroedNodeArray<double>(FaceValues(s), s.HoldsEveryNode());
+        s.m_transportWork.m_crossLimits =
+            ZeroedNodeArray<double>(FaceValues(s), s.HoldsEveryNode());
     }
 }
 
@@ -497,9 +500,9 @@ void TransportStepUpstreamRows(CSimulation& s, int rowBegin, int rowEnd) {
             s.m_transportDelta[t] = 0.0;
         return;
     }
-    double* flux = s.m_faceFlux.get();
-    double* cross = s.m_faceCross.get();
-    double* limits = cross ? s.m_crossLimits.get() : nullptr;
+    double* flux = s.m_transportWork.m_faceFlux.get();
+    double* cross = s.m_transportWork.m_faceCross.get();
+    double* limits = cross ? s.m_transportWork.m_crossLimits.get() : nullptr;
     // With limits, the second pass runs over one row more on each side.
     const int gatherBegin = limits ? rowBegin - 1 : rowBegin;
     const int gatherEnd = limits ? rowEnd + 1 : rowEnd;

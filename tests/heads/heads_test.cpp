@@ -82,17 +82,19 @@ TEST(Heads, ComputedHeadsBalanceEveryNode) {
         // The harmonic-mean conductance of the face to (bi, bj).
         auto conductance = [&](int i, int j, int bi, int bj, int slot) {
             const double ka = e.At(i, j, slot), kb = e.At(bi, bj, slot);
-            const double w = slot == SLOT_KROW ? s.m_colWidth.get()[j] : s.m_rowWidth.get()[i];
-            const double d = slot == SLOT_KROW
-                                 ? std::fabs(s.m_rowCoord.get()[bi] - s.m_rowCoord.get()[i])
-                                 : std::fabs(s.m_colCoord.get()[bj] - s.m_colCoord.get()[j]);
+            const double w =
+                slot == SLOT_KROW ? s.m_grid.m_colWidth.get()[j] : s.m_grid.m_rowWidth.get()[i];
+            const double d =
+                slot == SLOT_KROW
+                    ? std::fabs(s.m_grid.m_rowCoord.get()[bi] - s.m_grid.m_rowCoord.get()[i])
+                    : std::fabs(s.m_grid.m_colCoord.get()[bj] - s.m_grid.m_colCoord.get()[j]);
             return 2.0 * ka * kb * w / ((ka + kb) * d);
         };
         for (int i = 1; i < 4; ++i) {
             for (int j = 0; j < 3; ++j) {
                 const double h = e.At(i, j, SLOT_HEAD);
-                double balance = e.At(i, j, SLOT_POROSITY) * s.m_rowWidth.get()[i] *
-                                 s.m_colWidth.get()[j] * e.At(i, j, SLOT_SOURCE);
+                double balance = e.At(i, j, SLOT_POROSITY) * s.m_grid.m_rowWidth.get()[i] *
+                                 s.m_grid.m_colWidth.get()[j] * e.At(i, j, SLOT_SOURCE);
                 const int nb[4][3] = {{i - 1, j, SLOT_KROW},
                                       {i + 1, j, SLOT_KROW},
                                       {i, j - 1, SLOT_KCOL},
@@ -105,8 +107,9 @@ TEST(Heads, ComputedHeadsBalanceEveryNode) {
         }
         double inflow = 0.0;
         for (int j = 0; j < 3; ++j)
-            inflow += 0.3 * s.m_rowWidth.get()[0] * s.m_colWidth.get()[j] * e.At(0, j, SLOT_SOURCE);
-        EXPECT_NEAR(inflow, 0.3 * s.m_rowWidth[2] * s.m_colWidth[1] * 0.2, 1e-9);
+            inflow += 0.3 * s.m_grid.m_rowWidth.get()[0] * s.m_grid.m_colWidth.get()[j] *
+                      e.At(0, j, SLOT_SOURCE);
+        EXPECT_NEAR(inflow, 0.3 * s.m_grid.m_rowWidth[2] * s.m_grid.m_colWidth[1] * 0.2, 1e-9);
     }
 }
 
@@ -270,7 +273,7 @@ TEST(Heads, HeadsThatCannotBeFoundAreFailures) {
         if (row.failure.find("settle") != std::string::npos)
             e.sim.m_opzero = -1.0; // no change sum is ever at or below it (the reader refuses it)
         if (row.nodeType >= 0)
-            e.sim.m_nodeType[1] = static_cast<unsigned char>(row.nodeType);
+            e.sim.m_grid.m_nodeType[1] = static_cast<unsigned char>(row.nodeType);
         const std::string outcome = Outcome([&] { e.Heads(); });
         // The whole outcome, or (for a failure) its start.
         EXPECT_TRUE(row.failure.empty() ? outcome.empty() : outcome.rfind(row.failure, 0) == 0)

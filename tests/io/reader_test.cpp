@@ -244,12 +244,12 @@ TEST(Reader, WhatTheFileSaysLandsInItsFields) {
     EXPECT_EQ(s.m_nRxnSets, 1);
     EXPECT_EQ((std::vector<double>{s.m_endTime, s.m_outputInterval, s.m_globalStep, s.m_opzero}),
               (std::vector<double>{10, 1, 0.1, 1e-6}));
-    EXPECT_EQ(s.m_colCoord[1], 10.0);
+    EXPECT_EQ(s.m_grid.m_colCoord[1], 10.0);
     EXPECT_EQ((std::vector<double>{s.m_dispersivityL[0], s.m_dispersivityT[0], s.m_diffusion[0]}),
               (std::vector<double>{1, 0.1, 0}));
     EXPECT_EQ(std::vector<double>(s.m_stateNew.get(), s.m_stateNew.get() + 16),
               (std::vector<double>{10, 0, 0.3, 1, 1, 0, 0, 1, 0, 0, 0.3, 1, 1, 0, 0, 0}));
-    EXPECT_EQ(s.m_nodeType[0] + s.m_nodeType[1], 2 * NODE_HEAD);
+    EXPECT_EQ(s.m_grid.m_nodeType[0] + s.m_grid.m_nodeType[1], 2 * NODE_HEAD);
     EXPECT_EQ(e.rx.m_sets[0]->m_firstMobile, 7);
     EXPECT_EQ(e.control.GetEndTime(), 10.0);
 
@@ -262,11 +262,11 @@ TEST(Reader, WhatTheFileSaysLandsInItsFields) {
                                      "0 0 0 6 0 1 2 0.4 0 1 2 0.25"},
                          {FIXED, "2  0 1  0 1"}}));
     EXPECT_EQ(prefixed.sim.m_nCols, 2);
-    EXPECT_EQ(prefixed.sim.m_colCoord[1], 10.0);
+    EXPECT_EQ(prefixed.sim.m_grid.m_colCoord[1], 10.0);
     EXPECT_EQ(prefixed.At(0, 0, SLOT_HEAD), 6.0);
     EXPECT_EQ(prefixed.At(0, 1, 2), 0.25);
-    EXPECT_EQ(prefixed.sim.m_nodeType[0], NODE_NORMAL);
-    EXPECT_EQ(prefixed.sim.m_nodeType[1], NODE_HEAD);
+    EXPECT_EQ(prefixed.sim.m_grid.m_nodeType[0], NODE_NORMAL);
+    EXPECT_EQ(prefixed.sim.m_grid.m_nodeType[1], NODE_HEAD);
 
     // Only the low byte of a set index is kept; negative counts read nothing.
     CEngine sets;

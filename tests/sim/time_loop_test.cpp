@@ -148,8 +148,8 @@ TEST(TimeLoop, StableStepIsTheSmallestCandidate) {
         CEngine engine;
         engine.Read(model);
         CSimulation& sim = engine.sim;
-        sim.m_rowWidth[0] = row.rowWidth;
-        sim.m_colWidth[0] = sim.m_colWidth[1] = 1.0;
+        sim.m_grid.m_rowWidth[0] = row.rowWidth;
+        sim.m_grid.m_colWidth[0] = sim.m_grid.m_colWidth[1] = 1.0;
         for (int j = 0; j < 2; ++j) {
             const CNodeFlow& node = j == 0 ? row.first : row.second;
             engine.At(0, j, SLOT_FLUXROW) = node.vr;

@@ -135,7 +135,7 @@ TEST(ImplicitTransport, TheUpstreamSteadyStateIsTheExactOne) {
         g.Start();
         MakeImplicit(g.sim, ETransportScheme::DEFAULT, 1e4);
         g.Steps(12);
-        const double* width = g.sim.m_colWidth.get();
+        const double* width = g.sim.m_grid.m_colWidth.get();
         double expected = 2.0 * 0.2 * width[first] * 0.25 / q;
         for (int s = 0; s < cols; ++s) {
             const int j = first + dir * s;
@@ -230,7 +230,7 @@ TEST(ImplicitTransport, TheStepWithoutOneIsFiveCellPassagesOrATenthOfTheRun) {
     } rows[] = {{0.5, 1000.0}, {-0.5, 1000.0}, {0.5, 4.0}, {0.0, 1000.0}};
     for (const auto& row : rows) {
         CGrid g(3, 6, row.grad, 1.0, 0.0);
-        const double* width = g.sim.m_colWidth.get();
+        const double* width = g.sim.m_grid.m_colWidth.get();
         const double narrowest = *std::min_element(width, width + 6);
         const double passage = row.grad == 0.0 ? HUGE_VAL : 0.25 * narrowest / std::fabs(row.grad);
         const double expected = std::min(5.0 * passage, row.duration / 10.0);

@@ -248,8 +248,9 @@ TEST(Schemes, ARangeOfRowsGivesTheWholeStepsBits) {
                     e.sim.m_transportDelta[t] = 1e300;
                 }
                 const int faceValues = 2 * e.sim.m_nNodes * e.sim.m_nMobile;
-                for (double* faces :
-                     {e.sim.m_faceFlux.get(), e.sim.m_faceCross.get(), e.sim.m_crossLimits.get()})
+                for (double* faces : {e.sim.m_transportWork.m_faceFlux.get(),
+                                      e.sim.m_transportWork.m_faceCross.get(),
+                                      e.sim.m_transportWork.m_crossLimits.get()})
                     if (faces)
                         std::fill_n(faces, faceValues, 0.375);
                 TransportStepUpstreamRows(e.sim, begin, end);
@@ -336,7 +337,7 @@ double WaterBalance(const CSimulation& sim, int i, int j) {
                         (i > 0 ? flux(n - sim.m_nCols, SLOT_FLUXROW) : 0.0);
     const double cols = (j < sim.m_nCols - 1 ? flux(n, SLOT_FLUXCOL) : 0.0) -
                         (j > 0 ? flux(n - 1, SLOT_FLUXCOL) : 0.0);
-    return (rows / sim.m_rowWidth.get()[i] + cols / sim.m_colWidth.get()[j]) /
+    return (rows / sim.m_grid.m_rowWidth.get()[i] + cols / sim.m_grid.m_colWidth.get()[j]) /
            state[n * sim.m_nComp + SLOT_POROSITY];
 }
 

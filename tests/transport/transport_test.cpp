@@ -145,8 +145,8 @@ TEST(Transport, FacesConserveMass) {
     double sum = 0.0, scale = 0.0;
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 5; ++j) {
-            const double v =
-                s.sim.m_rowWidth.get()[i] * s.sim.m_colWidth.get()[j] * 0.3 * s.Delta(i, j, 7);
+            const double v = s.sim.m_grid.m_rowWidth.get()[i] * s.sim.m_grid.m_colWidth.get()[j] *
+                             0.3 * s.Delta(i, j, 7);
             sum += v;
             scale += std::fabs(v);
         }
