@@ -78,6 +78,11 @@ std::vector<std::string> CFrontEndSink::Reports() {
     return m_reports;
 }
 
+bool CFrontEndSink::HasReports() {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return !m_reports.empty();
+}
+
 namespace {
 
 // The display drawn in place on a terminal, at the size its window has at
@@ -261,7 +266,12 @@ int RunWithStatusLines(CRunControl& runControl, CFrontEndSink& sink, bool json,
     }
     std::optional<std::string> shown;
     Clock::time_point nextJson = Clock::now() + JSON_PROGRESS_EVERY;
-    auto follow = [&] {
+    // Once a failure is reported only the end status follows the report: a
+    // status from before the failure, sampled after it while the worker
+    // winds down, would read as the run going on.
+    auto follow = [&](bool end) {
+        if (!end && sink.HasReports())
+            return;
         const std::optional<std::string> status = runControl.GetStatus();
         const bool due = json && status && Clock::now() >= nextJson;
         if (status && (status != shown || due)) {
@@ -270,7 +280,7 @@ int RunWithStatusLines(CRunControl& runControl, CFrontEndSink& sink, bool json,
         }
         shown = status;
     };
-    follow();
+    follow(false);
     for (;;) {
         bool signalled = false;
         WaitForInput(false, signals, STATUS_POLL, signalled);
@@ -284,14 +294,12 @@ int RunWithStatusLines(CRunControl& runControl, CFrontEndSink& sink, bool json,
         }
         const bool finished = !runControl.IsRunning();
         if (finished) {
-            // The worker's last status first, unless the run failed: its
-            // report is out already, and a status from before the failure
-            // after it would read as the run going on.
-            if (!runControl.HasError())
-                follow();
+            // The worker's last status first (none after a failure), then
+            // the end.
+            follow(false);
             PostEndStatus(runControl);
         }
-        follow();
+        follow(finished);
         if (finished)
             break;
     }

@@ -37,6 +37,8 @@ public:
     void WriteStatus(const std::string& line);
     // The failure report lines shown so far.
     std::vector<std::string> Reports();
+    // Whether a failure has been reported.
+    bool HasReports();
 
 private:
     void Emit(int fd, const std::string& line);
