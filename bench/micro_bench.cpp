@@ -262,8 +262,8 @@ void BM_RxnSetIntegrate(benchmark::State& state) {
         result = change;
         double fraction = 1.0;
         int hold = 0;
-        set.Integrate(start, result.data(), transport.data(), sim.m_globalStep, &fraction, &hold,
-                      work);
+        set.Integrate(start, result.data(), transport.data(), sim.m_clock.m_globalStep, &fraction,
+                      &hold, work);
         benchmark::DoNotOptimize(result.data());
     }
     state.SetItemsProcessed(state.iterations());

@@ -35,19 +35,19 @@ public:
 // computes from the flow field when the input gives none. The model is left as
 // it was but for the flow field, which the time loop computes the same again.
 double EffectiveGlobalStep(CSimulation& sim) {
-    if (sim.m_globalStep > 0.0)
-        return sim.m_globalStep;
-    const double input = sim.m_globalStep;
+    if (sim.m_clock.m_globalStep > 0.0)
+        return sim.m_clock.m_globalStep;
+    const double input = sim.m_clock.m_globalStep;
     ComputeFlowField(sim);
     const CTransportChoice choice(sim);
-    const double duration = sim.m_endTime - sim.m_startTime;
+    const double duration = sim.m_settings.m_endTime - sim.m_settings.m_startTime;
     int limiting = -1;
     if (sim.Transport().IsImplicit())
         ComputeImplicitStep(sim, duration, &limiting);
     else
         ComputeStableStep(sim, duration);
-    const double step = sim.m_globalStep;
-    sim.m_globalStep = input;
+    const double step = sim.m_clock.m_globalStep;
+    sim.m_clock.m_globalStep = input;
     return step;
 }
 
@@ -58,13 +58,13 @@ void ShortenRun(CSimulation& sim, CReactions& rx, const CFuzzLimits& limits) {
     // The loop steps until the next output time even past the end time, so
     // the interval is capped as well as the duration.
     const double span = limits.maxGlobalSteps * step;
-    if (sim.m_endTime - sim.m_startTime > span)
-        sim.m_endTime = sim.m_startTime + span;
-    if (sim.m_outputInterval > span)
-        sim.m_outputInterval = span;
+    if (sim.m_settings.m_endTime - sim.m_settings.m_startTime > span)
+        sim.m_settings.m_endTime = sim.m_settings.m_startTime + span;
+    if (sim.m_settings.m_outputInterval > span)
+        sim.m_settings.m_outputInterval = span;
     const double opzero = step * limits.minOpzeroPerStep;
-    if (!(sim.m_opzero >= opzero)) {
-        sim.m_opzero = opzero;
+    if (!(sim.m_settings.m_opzero >= opzero)) {
+        sim.m_settings.m_opzero = opzero;
         for (auto& set : rx.m_sets)
             set->m_opzero = opzero;
     }
@@ -106,7 +106,7 @@ CFuzzResult RunModelText(const std::string& text, const std::string& outputBase,
     {
         CSimulation sim(&control);
         CReactions rx;
-        sim.m_memoryLimit = limits.memoryBytes;
+        sim.m_settings.m_memoryLimit = limits.memoryBytes;
         try {
             std::istringstream in(text);
             ReadInput(sim, rx, in);
@@ -136,7 +136,7 @@ CFuzzResult RunModelText(const std::string& text, const std::string& outputBase,
             result.outcome = EOutcome::FOREIGN;
             result.detail = e.what();
         }
-        result.records = sim.m_recordCount;
+        result.records = sim.m_clock.m_recordCount;
         sim.FreeArrays();
     }
     return result;

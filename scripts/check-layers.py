@@ -6,7 +6,8 @@ floor or of the floors below, never of a floor above, and the folders of one
 floor must not include each other in a cycle, and no folder may name a type
 (class, struct or enum) that a folder of a higher floor defines, not even in a
 forward declaration. The model's fields have one writer: no public field
-of CSimulation is written by folders of two floors (the model's own methods
+of CSimulation, or of one of its parts (s.m_clock.m_currentTime), is
+written by folders of two floors (the model's own methods
 aside, and only the writes a reading of the text can see: assignment and
 compound assignment, increments, element assignment, stream extraction and
 the mutating calls of containers and pointers, through s., sim. or
@@ -122,8 +123,9 @@ def model_fields(src):
 
 
 def write_patterns(field):
-    # The field or a member of it (a part of the model: s.m_grid.m_rowCoord).
-    member = OWNER + field + r'\b(?:\s*\.\s*\w+)*'
+    # The field, or a field of a part of the model (s.m_grid.m_rowCoord: the
+    # part's field is captured), or a member of either.
+    member = OWNER + field + r'\b(?:\s*\.\s*(m_\w+))?(?:\s*\.\s*\w+)*'
     return [re.compile(member + r'\s*' + WRITE),
             re.compile(r'(?:\+\+|--)\s*' + member),
             re.compile(member + r'\s*\[[^\]]*\]\s*' + WRITE),
@@ -140,10 +142,15 @@ def fields_written_by_two_floors(src):
         if folder not in FLOORS or folder == 'model':
             continue
         code = code_of(text)
+        written = set()
         for field in fields:
-            if any(p.search(code) for p in patterns[field]):
-                writers.setdefault(field, {}).setdefault(FLOORS[folder], []).append(
-                    '%s/%s' % (folder, name))
+            for pattern in patterns[field]:
+                for match in pattern.finditer(code):
+                    part_field = match.group(1)
+                    written.add(field + ('.' + part_field if part_field else ''))
+        for field in sorted(written):
+            writers.setdefault(field, {}).setdefault(FLOORS[folder], []).append(
+                '%s/%s' % (folder, name))
     faults = []
     for field, floors in sorted(writers.items()):
         if len(floors) > 1:

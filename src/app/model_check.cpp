@@ -218,17 +218,18 @@ void AppendCounts(std::string& out, const CSimulation& s) {
 
 void AppendTimes(std::string& out, const CSimulation& s) {
     out += "times:\n";
-    out += "  start: " + Num(s.m_startTime) + "\n";
-    out += "  end: " + Num(s.m_endTime) + "\n";
-    out += "  output interval: " + Num(s.m_outputInterval) + "\n";
-    if (s.m_globalStep > 0.0)
-        out += "  global step: " + Num(s.m_globalStep) + "\n";
+    out += "  start: " + Num(s.m_settings.m_startTime) + "\n";
+    out += "  end: " + Num(s.m_settings.m_endTime) + "\n";
+    out += "  output interval: " + Num(s.m_settings.m_outputInterval) + "\n";
+    if (s.m_clock.m_globalStep > 0.0)
+        out += "  global step: " + Num(s.m_clock.m_globalStep) + "\n";
     else if (s.m_ext.m_time == ETransportTime::IMPLICIT)
         out += "  global step: computed for accuracy, 5 cell passages or a tenth of the run (" +
-               Num(s.m_globalStep) + " in the file)\n";
+               Num(s.m_clock.m_globalStep) + " in the file)\n";
     else
-        out += "  global step: computed stable step (" + Num(s.m_globalStep) + " in the file)\n";
-    out += "  opzero: " + Num(s.m_opzero) + "\n";
+        out += "  global step: computed stable step (" + Num(s.m_clock.m_globalStep) +
+               " in the file)\n";
+    out += "  opzero: " + Num(s.m_settings.m_opzero) + "\n";
 }
 
 void AppendInitialState(std::string& out, const CSimulation& s) {

@@ -356,7 +356,7 @@ void SweepHeads(CSimulation& s) {
         for (int i = 0; i < s.m_nRows; ++i)
             for (int j = 0; j < s.m_nCols; ++j)
                 sum += RelaxNodeHead(s, i, j);
-        if (!(sum > s.m_opzero))
+        if (!(sum > s.m_settings.m_opzero))
             return;
     }
     ThrowHeadsUnsettled(s, sum);
@@ -534,6 +534,6 @@ void ThrowHeadsUnsettled(const CSimulation& s, double sum) {
     std::snprintf(detail, sizeof detail,
                   "initial heads did not settle in %d sweeps: last change sum %.17g above opzero "
                   "%.17g",
-                  HEAD_MAX_SWEEPS, sum, s.m_opzero);
+                  HEAD_MAX_SWEEPS, sum, s.m_settings.m_opzero);
     throw ComputeException(detail);
 }

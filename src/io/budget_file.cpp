@@ -93,8 +93,9 @@ std::string CBudgetFile::Summary(const CSimulation& s) const {
     const CMassBudget& b = *s.m_budget;
     const CExtension& ext = s.m_ext;
     char line[160];
-    std::snprintf(line, sizeof line, "Mass budget from %.6g to %.6g%s%s\n", s.m_startTime,
-                  b.m_timeEnd, ext.m_timeUnit.empty() ? "" : " ", ext.m_timeUnit.c_str());
+    std::snprintf(line, sizeof line, "Mass budget from %.6g to %.6g%s%s\n",
+                  s.m_settings.m_startTime, b.m_timeEnd, ext.m_timeUnit.empty() ? "" : " ",
+                  ext.m_timeUnit.c_str());
     std::string out = line;
     if (!ext.m_massUnit.empty())
         out += "(mass in " + ext.m_massUnit + ")\n";

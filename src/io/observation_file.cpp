@@ -37,7 +37,7 @@ void PutExact(std::FILE* out, double value, bool comma) {
 // Printed straight into the stream's buffer: nothing is allocated per step.
 void CObservationFile::WriteRow(const CSimulation& s) {
     std::FILE* out = m_file.Stream();
-    PutExact(out, s.m_currentTime, false);
+    PutExact(out, s.m_clock.m_currentTime, false);
     const double* state = s.m_stateNew.get();
     for (const CObservationWell& well : s.m_ext.m_observe) {
         const double* node = state + (well.m_row * s.m_nCols + well.m_col) * s.m_nComp;

@@ -88,17 +88,18 @@ void COutputFiles::Discard() {
 }
 
 void NoteRecordTime(CSimulation& s) {
-    if (s.m_recordCount >= OUTPUT_MAX_RECORDS)
+    if (s.m_clock.m_recordCount >= OUTPUT_MAX_RECORDS)
         throw ComputeException("more than " + std::to_string(OUTPUT_MAX_RECORDS) +
                                " output records: the time file cannot count them");
     // The list of record times grows past its reserved capacity if it must.
     try {
-        s.m_outputTimes.push_back(s.m_currentTime);
+        s.m_clock.m_outputTimes.push_back(s.m_clock.m_currentTime);
     } catch (const std::bad_alloc&) {
-        throw ComputeException(OutOfMemory("the list of record times",
-                                           16.0 * static_cast<double>(s.m_outputTimes.size())));
+        throw ComputeException(
+            OutOfMemory("the list of record times",
+                        16.0 * static_cast<double>(s.m_clock.m_outputTimes.size())));
     }
-    s.m_recordCount += 1;
+    s.m_clock.m_recordCount += 1;
 }
 
 void COutputFiles::WriteRecord(CSimulation& s) {
@@ -112,7 +113,8 @@ void COutputFiles::WriteRecord(CSimulation& s) {
     const size_t count = static_cast<size_t>(s.m_nValues);
     if (std::fwrite(s.m_stateNew.get(), sizeof(double), count, m_data) != count ||
         std::fflush(m_data) != 0)
-        throw SystemFailure("could not write record " + std::to_string(s.m_recordCount - 1) +
+        throw SystemFailure("could not write record " +
+                            std::to_string(s.m_clock.m_recordCount - 1) +
                             " to the data output file" + Reason());
 }
 
@@ -120,7 +122,7 @@ void COutputFiles::Finish(const CSimulation& s) {
     s.m_progress->SetStatus("Closing Files ...");
     if (m_data)
         CloseChecked(m_data, "the data output file " + m_dataName + " after " +
-                                 std::to_string(s.m_recordCount) + " records");
+                                 std::to_string(s.m_clock.m_recordCount) + " records");
     if (!m_time)
         throw Exception("output files finished while they are not open");
     const std::string what = "the time output file " + m_timeName;
@@ -138,17 +140,19 @@ void COutputFiles::Finish(const CSimulation& s) {
 }
 void COutputFiles::WriteTimeFile(std::FILE* file, const CSimulation& s) const {
     const std::string what = "the time output file " + m_timeName;
-    const int32_t records = s.m_recordCount;
+    const int32_t records = s.m_clock.m_recordCount;
     const int32_t rows = s.m_nRows;
     const int32_t cols = s.m_nCols;
-    const double last = records > 0 ? s.m_outputTimes[ToSize(records - 1)] : s.m_endTime;
+    const double last =
+        records > 0 ? s.m_clock.m_outputTimes[ToSize(records - 1)] : s.m_settings.m_endTime;
     WriteChecked(file, &records, sizeof records, 1, what + " (record count)");
     WriteChecked(file, &rows, sizeof rows, 1, what + " (rows)");
     WriteChecked(file, &cols, sizeof cols, 1, what + " (columns)");
-    WriteChecked(file, &s.m_startTime, sizeof(double), 1, what + " (start time)");
+    WriteChecked(file, &s.m_settings.m_startTime, sizeof(double), 1, what + " (start time)");
     WriteChecked(file, &last, sizeof last, 1, what + " (last record time)");
-    WriteChecked(file, &s.m_outputInterval, sizeof(double), 1, what + " (output interval)");
+    WriteChecked(file, &s.m_settings.m_outputInterval, sizeof(double), 1,
+                 what + " (output interval)");
     if (records > 0)
-        WriteChecked(file, s.m_outputTimes.data(), sizeof(double), ToSize(records),
+        WriteChecked(file, s.m_clock.m_outputTimes.data(), sizeof(double), ToSize(records),
                      what + " (record times)");
 }

@@ -81,7 +81,8 @@ void CModelReader::ReadHeader() {
     CSimulation& s = m_sim;
     m_in >> s.m_nRows >> s.m_nCols >> s.m_nImmobile >> s.m_nMobile >> s.m_nRxn >> s.m_nRxnSets;
     RequireStream(m_in, "the header counts (fields 1-6)");
-    m_in >> s.m_startTime >> s.m_endTime >> s.m_outputInterval >> s.m_globalStep >> s.m_opzero;
+    m_in >> s.m_settings.m_startTime >> s.m_settings.m_endTime >> s.m_settings.m_outputInterval >>
+        s.m_clock.m_globalStep >> s.m_settings.m_opzero;
     RequireStream(m_in, "the header times (fields 7-11)");
 }
 
@@ -106,17 +107,20 @@ void CModelReader::ValidateHeader() const {
     if (s.m_nRxnSets > RXN_MAX_SETS)
         throw InputException("reaction sets " + Str(s.m_nRxnSets) + " above the limit of " +
                              Str(RXN_MAX_SETS) + " (field 6)");
-    if (!(s.m_outputInterval > 0.0))
+    if (!(s.m_settings.m_outputInterval > 0.0))
         throw InputException("output interval must be greater than 0 (field 9)");
     // opzero is the corrector's convergence bound and the smallest local step:
     // at 0 or below a node that keeps failing would halve its step for ever.
-    if (!(s.m_opzero > 0.0))
-        throw InputException("opzero " + ExactText(s.m_opzero) + " not above 0 (field 11)");
+    if (!(s.m_settings.m_opzero > 0.0))
+        throw InputException("opzero " + ExactText(s.m_settings.m_opzero) +
+                             " not above 0 (field 11)");
     // The stable step is at most the run's duration; one that overflows would
     // become a global step of infinity.
-    if (!(s.m_globalStep > 0.0) && !std::isfinite(s.m_endTime - s.m_startTime))
-        throw InputException("end time " + ExactText(s.m_endTime) + " minus start time " +
-                             ExactText(s.m_startTime) + " overflows (fields 7-8), and the stable " +
+    if (!(s.m_clock.m_globalStep > 0.0) &&
+        !std::isfinite(s.m_settings.m_endTime - s.m_settings.m_startTime))
+        throw InputException("end time " + ExactText(s.m_settings.m_endTime) +
+                             " minus start time " + ExactText(s.m_settings.m_startTime) +
+                             " overflows (fields 7-8), and the stable " +
                              "global step asked for by field 10 needs that duration");
 }
 
@@ -347,7 +351,8 @@ void CModelReader::ReadRxnSets() {
     CSimulation& s = m_sim;
     for (int q = 0; q < s.m_nRxnSets; ++q) {
         try {
-            m_rx.m_sets[ToSize(q)]->Read(m_in, m_rx.m_rxns, s.m_nComp, s.m_nMobile, s.m_opzero);
+            m_rx.m_sets[ToSize(q)]->Read(m_in, m_rx.m_rxns, s.m_nComp, s.m_nMobile,
+                                         s.m_settings.m_opzero);
             NoteHeldEntries(q);
         } catch (Exception& e) {
             e.AddWhere("in reaction set record " + Str(q) + " (field 21)");
@@ -371,8 +376,8 @@ void ReadInput(CSimulation& s, CReactions& rx, std::istream& in) {
     CModelReader reader(s, rx, in);
     reader.ReadHeader();
     reader.ValidateHeader();
-    s.m_progress->SetStartTime(s.m_startTime);
-    s.m_progress->SetEndTime(s.m_endTime);
+    s.m_progress->SetStartTime(s.m_settings.m_startTime);
+    s.m_progress->SetEndTime(s.m_settings.m_endTime);
     if (!s.AllocateArrays())
         return;
     reader.CreateRxnSets();

@@ -3,7 +3,7 @@
 #include "model/simulation.h"
 
 CRunTables::CRunTables(const CSimulation& s, const std::string& base)
-    : m_budget(base), m_wells(base), m_water(base), m_keepBudget(s.m_writeBudget),
+    : m_budget(base), m_wells(base), m_water(base), m_keepBudget(s.m_settings.m_writeBudget),
       m_keepWells(!s.m_ext.m_observe.empty()) {}
 
 void CRunTables::AddTo(CRunOutputList& list) {

@@ -101,9 +101,10 @@ int CSimulation::AllocateArrays() {
     // The band elimination works in m_work; a sparse solve keeps its matrix and
     // factor elsewhere and leaves m_work to the two step arrays.
     const int64_t band = (2 * static_cast<int64_t>(m_nCols) + 1) * nodes;
-    m_headSolve = static_cast<double>(band) * 8.0 <= static_cast<double>(m_headBandMaxBytes)
-                      ? EHeadSolve::BAND
-                      : EHeadSolve::SPARSE;
+    m_headSolve =
+        static_cast<double>(band) * 8.0 <= static_cast<double>(m_settings.m_headBandMaxBytes)
+            ? EHeadSolve::BAND
+            : EHeadSolve::SPARSE;
     const int64_t matrix = m_headSolve == EHeadSolve::BAND ? band : 0;
     const int64_t work = matrix >= 2 * values ? matrix : 2 * values;
     m_workSize = CheckedCount(work, "work buffer size");
@@ -129,9 +130,11 @@ int CSimulation::AllocateArrays() {
     const double bytes =
         nodeBytes * share + 8.0 * (3.0 * m_nMobile + 2.0 * m_nRows + 2.0 * m_nCols) +
         2.0 * static_cast<double>(nodes) + 8.0 * m_nRxn + setBytes * m_nRxnSets +
-        8.0 * static_cast<double>(OutputTimesCapacity(m_startTime, m_endTime, m_outputInterval)) +
+        8.0 * static_cast<double>(OutputTimesCapacity(m_settings.m_startTime, m_settings.m_endTime,
+                                                      m_settings.m_outputInterval)) +
         (m_holdOnRead ? 0.0 : SparseHeadBytes(m_headSolve, nodes));
-    const uint64_t memory = m_memoryLimit > 0 ? m_memoryLimit : AvailableMemoryBytes();
+    const uint64_t memory =
+        m_settings.m_memoryLimit > 0 ? m_settings.m_memoryLimit : AvailableMemoryBytes();
     if (memory > 0 && bytes > static_cast<double>(memory))
         throw InputException("the model's arrays need " + MiB(bytes) + " MiB, more than the " +
                              MiB(static_cast<double>(memory)) + " MiB of memory available");
@@ -150,7 +153,8 @@ int CSimulation::AllocateArrays() {
         m_state = m_work.get();
         m_transportDelta = m_work.get() + m_nValues;
         m_stateNew = ZeroedNodeArray<double>(ToSize(m_nValues), whole);
-        m_outputTimes.reserve(OutputTimesCapacity(m_startTime, m_endTime, m_outputInterval));
+        m_clock.m_outputTimes.reserve(OutputTimesCapacity(
+            m_settings.m_startTime, m_settings.m_endTime, m_settings.m_outputInterval));
         m_nodeRxnSet = ZeroedNodeArray<unsigned char>(ToSize(m_nNodes), whole);
         m_grid.m_nodeType =
             ZeroedNodeArray<unsigned char>(ToSize(m_nNodes), whole); // every node NODE_NORMAL
@@ -190,9 +194,9 @@ void CSimulation::FreeArrays() {
     m_transportDelta = nullptr;
     m_stateNew.reset();
     m_nodeRxnSet.reset();
-    m_outputTimes.clear();
-    m_outputTimes.shrink_to_fit();
-    m_recordCount = 0; // the next run counts its records from the first
+    m_clock.m_outputTimes.clear();
+    m_clock.m_outputTimes.shrink_to_fit();
+    m_clock.m_recordCount = 0; // the next run counts its records from the first
     m_dispersivityL.reset();
     m_dispersivityT.reset();
     m_diffusion.reset();
@@ -205,7 +209,7 @@ void CSimulation::FreeArrays() {
 
 void CSimulation::UseSettings(const CRunSettings& settings) {
     m_nThreads = settings.m_threads;
-    m_writeBudget = settings.m_keepBudget;
+    m_settings.m_writeBudget = settings.m_keepBudget;
 }
 
 CTransportScheme& CSimulation::Transport() const {

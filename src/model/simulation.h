@@ -22,6 +22,7 @@
 #include "model/mass_budget.h"
 #include "model/node_array.h"
 #include "model/phase_times.h"
+#include "model/run_parts.h"
 #include "model/transport_work.h"
 #include "run/run_settings.h"
 
@@ -63,15 +64,9 @@ public:
     // Takes the threads and the results to keep from the run's settings.
     void UseSettings(const CRunSettings& settings);
 
-    // --- times
-    double m_startTime = 0.0;
-    double m_outputInterval = 0.0;
-    double m_endTime = 0.0;
-    double m_rxnBaseTime = 0.0;
-    double m_currentTime = 0.0;
-    std::vector<double> m_outputTimes; // time of every record written; grows as needed
-    double m_globalStep = 0.0;
-    double m_opzero = 0.0;
+    // --- settings (model file, options) and the run's clock (model/run_parts.h)
+    CModelSettings m_settings;
+    CRunClock m_clock;
 
     // --- grid
     CGrid m_grid;
@@ -113,7 +108,6 @@ public:
     int m_nRxnSets = 0;
     int m_workSize = 0;
     int m_currentNode = 0; // node being integrated; kept by the one-thread path only
-    int m_recordCount = 0;
 
     // The team of m_nThreads threads, started on first use (the time loop
     // starts it before its first step).
@@ -133,8 +127,7 @@ public:
     CTransportScheme* m_transport = nullptr;
     // It; a model without one is asked to step by mistake (Exception).
     CTransportScheme& Transport() const;
-    int64_t m_headBandMaxBytes = HEAD_BAND_MAX_BYTES; // larger band matrices go sparse
-    EHeadSolve m_headSolve = EHeadSolve::NONE;        // chosen by AllocateArrays
+    EHeadSolve m_headSolve = EHeadSolve::NONE; // chosen by AllocateArrays
     CPhaseTimes m_times;
 
     // --- local-step control, per node
@@ -144,7 +137,6 @@ public:
     // --- what the extension file adds (names, units, thickness, wells), and
     // whether the run writes its mass budget
     CExtension m_ext;
-    bool m_writeBudget = true;
     std::unique_ptr<CMassBudget> m_budget; // made before the time loop when kept
 
     // Per reaction set and mobile entry: the set's equilibria hold the entry
@@ -154,10 +146,6 @@ public:
     // --- run control (the reactions and their sets are a CReactions of
     // rxn/reactions.h, owned by whoever runs the model)
     CRunProgress* m_progress = nullptr; // borrowed from the run control; not freed here
-
-    // Bytes the model's arrays may take; 0: the memory available on this
-    // machine when AllocateArrays runs. Tests and the fuzzer set a small budget.
-    uint64_t m_memoryLimit = 0;
 };
 
 // Bytes the sparse solve of the initial heads takes at its peak, about, for a

@@ -224,7 +224,7 @@ bool SweepSlabs(CSimulation& s, const CParComm& comm, const std::vector<CSlab>& 
         sum = SweepSlab(s, comm, mine);
         halo.Exchange(s);
         report.m_sweeps = sweep;
-        if (!(sum > s.m_opzero))
+        if (!(sum > s.m_settings.m_opzero))
             return true;
     }
     ThrowHeadsUnsettled(s, sum);

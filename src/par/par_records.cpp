@@ -47,7 +47,7 @@ void CParRecords::OpenShared() {
 
 void CParRecords::Write(CSimulation& s, const CSlab& slab) {
     NoteRecordTime(s);
-    const int record = s.m_recordCount - 1;
+    const int record = s.m_clock.m_recordCount - 1;
     const int first = slab.m_first * s.m_nComp;
     const int count = (slab.m_end - slab.m_first) * s.m_nComp;
     const MPI_Offset offset = (static_cast<MPI_Offset>(record) * s.m_nValues + first) *

@@ -133,7 +133,7 @@ void PlanSlabs(const CSimulation& s, const CParComm& comm, CParPlan& p) {
 // first step's predictor reads) and the dispersion coefficients; and every
 // rank gets the global step.
 void SendHeldState(CSimulation& s, const CParComm& comm, const CParPlan& p) {
-    MPI_Bcast(&s.m_globalStep, 1, MPI_DOUBLE, 0, comm.Comm());
+    MPI_Bcast(&s.m_clock.m_globalStep, 1, MPI_DOUBLE, 0, comm.Comm());
     const int nComp = s.m_nComp;
     const int coefs = 3 * s.m_nMobile;
     auto parts = [&](int rank, auto&& transfer) {
@@ -208,14 +208,14 @@ void WarnOfReverseFlowOnRoot(const CSimulation& s, const CParComm& comm, const C
 // The stable step over every rank's own rows: the smallest, and of its
 // nodes the first, as one pass over the grid finds them.
 void ReduceStableStep(CSimulation& s, const CParComm& comm, const CSlab& own) {
-    const double duration = s.m_endTime - s.m_startTime;
+    const double duration = s.m_settings.m_endTime - s.m_settings.m_startTime;
     struct {
         double step;
         int node;
     } mine{0.0, -1}, smallest{0.0, -1};
     mine.step = s.Transport().StableStep(s, duration, &mine.node, own.m_rowBegin, own.m_rowEnd);
     MPI_Allreduce(&mine, &smallest, 1, MPI_DOUBLE_INT, MPI_MINLOC, comm.Comm());
-    if (!(s.m_globalStep > 0.0)) {
+    if (!(s.m_clock.m_globalStep > 0.0)) {
         SetStableStep(s, duration, smallest.step, smallest.node);
         if (comm.IsRoot() && s.Holds(smallest.node))
             WarnOfManySteps(s, smallest.node);

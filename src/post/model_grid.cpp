@@ -29,10 +29,10 @@ CModelGrid GridOf(const CSimulation& sim) {
     grid.m_nNodes = sim.m_nNodes;
     grid.m_rowCoord.assign(sim.m_grid.m_rowCoord.get(), sim.m_grid.m_rowCoord.get() + sim.m_nRows);
     grid.m_colCoord.assign(sim.m_grid.m_colCoord.get(), sim.m_grid.m_colCoord.get() + sim.m_nCols);
-    grid.m_startTime = sim.m_startTime;
-    grid.m_endTime = sim.m_endTime;
-    grid.m_outputInterval = sim.m_outputInterval;
-    grid.m_globalStep = sim.m_globalStep;
+    grid.m_startTime = sim.m_settings.m_startTime;
+    grid.m_endTime = sim.m_settings.m_endTime;
+    grid.m_outputInterval = sim.m_settings.m_outputInterval;
+    grid.m_globalStep = sim.m_clock.m_globalStep;
     grid.m_ext = sim.m_ext;
     return grid;
 }

@@ -35,7 +35,7 @@ double CEquiLin::RoundOff(const double* conc) const {
     for (int i = 0; i < m_nComp; ++i)
         if (s[i] != 0.0)
             scale = std::max(scale, std::fabs(conc[i]));
-    const double opzero = m_sim ? m_sim->m_opzero : 0.0;
+    const double opzero = m_sim ? m_sim->m_settings.m_opzero : 0.0;
     return opzero > 0.0 ? opzero * scale : 0.0;
 }
 

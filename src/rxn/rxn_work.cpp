@@ -38,13 +38,13 @@ void CRxnWork::AllocateLedger(int rows) {
 double LocalTime(const CSimulation& s) {
     const CRxnWork* work = CRxnWork::Current();
     if (!work)
-        return s.m_rxnBaseTime;
-    return s.m_rxnBaseTime + work->m_elapsed;
+        return s.m_clock.m_rxnBaseTime;
+    return s.m_clock.m_rxnBaseTime + work->m_elapsed;
 }
 
 double LocalEndTime(const CSimulation& s) {
     const CRxnWork* work = CRxnWork::Current();
     if (!work)
-        return s.m_rxnBaseTime;
-    return s.m_rxnBaseTime + work->m_elapsed + work->m_localStep;
+        return s.m_clock.m_rxnBaseTime;
+    return s.m_clock.m_rxnBaseTime + work->m_elapsed + work->m_localStep;
 }

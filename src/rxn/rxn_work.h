@@ -101,7 +101,7 @@ private:
 class CSimulation;
 
 // The reaction clock at the start and at the end of the current local step of
-// the node being integrated on the calling thread (s.m_rxnBaseTime outside an
+// the node being integrated on the calling thread (s.m_clock.m_rxnBaseTime outside an
 // integration).
 double LocalTime(const CSimulation& s);
 double LocalEndTime(const CSimulation& s);

@@ -184,7 +184,7 @@ void StorageFromSums(const CSimulation& s, CMassBudget& b, std::vector<double>& 
 
 void PrepareBudget(CSimulation& s, CReactions& rx) {
     s.m_budget.reset();
-    if (!s.m_writeBudget)
+    if (!s.m_settings.m_writeBudget)
         return;
     try {
         auto b = std::make_unique<CMassBudget>();
@@ -248,7 +248,7 @@ void CBudgetChunk::Open(CSimulation& s, const CReactions& rx, int thread, int be
     m_transport = s.m_transportDelta;
     m_nComp = s.m_nComp;
     m_firstMobile = s.m_nComp - s.m_nMobile;
-    m_dt = s.m_globalStep;
+    m_dt = s.m_clock.m_globalStep;
     m_sinkAtEnd = s.Transport().IsImplicit();
     m_nShares = 0;
     m_begin = begin;
@@ -451,7 +451,7 @@ void RecordBudgetFromStorageSums(CSimulation& s) {
     CMassBudget& b = *s.m_budget;
     if (!b.m_started) {
         StorageFromSums(s, b, b.m_storageStart);
-        b.m_timeStart = s.m_currentTime;
+        b.m_timeStart = s.m_clock.m_currentTime;
         b.m_started = true;
         return;
     }
@@ -460,7 +460,7 @@ void RecordBudgetFromStorageSums(CSimulation& s) {
         b.m_timeStart = b.m_timeEnd;
     }
     StorageFromSums(s, b, b.m_storageEnd);
-    b.m_timeEnd = s.m_currentTime;
+    b.m_timeEnd = s.m_clock.m_currentTime;
     for (size_t k = SLOT_COUNT; k < ToSize(s.m_nComp); ++k)
         b.m_discrepancy[k] = b.m_storageEnd[k] - b.m_storageStart[k];
     for (int t = 0; t < b.m_nTerms; ++t) {

@@ -14,7 +14,7 @@ class CSimulation;
 struct CReactions;
 struct CInjection;
 
-// Makes s.m_budget (when s.m_writeBudget), its terms and the ledgers of the
+// Makes s.m_budget (when s.m_settings.m_writeBudget), its terms and the ledgers of the
 // reaction works, and the water balance of the steady flow field. After the
 // flow field and the works are made.
 void PrepareBudget(CSimulation& s, CReactions& rx);

@@ -52,10 +52,11 @@ std::string Warning(const CSimulation& s, const CReactions& rx, const CRxn* rxn,
 } // namespace
 
 std::string EndBeforeStartWarning(const CSimulation& s) {
-    if (!(s.m_endTime < s.m_startTime))
+    if (!(s.m_settings.m_endTime < s.m_settings.m_startTime))
         return std::string();
-    return "the end time " + ExactText(s.m_endTime) + " is before the start time " +
-           ExactText(s.m_startTime) + "; the run writes the state at the start time only";
+    return "the end time " + ExactText(s.m_settings.m_endTime) + " is before the start time " +
+           ExactText(s.m_settings.m_startTime) +
+           "; the run writes the state at the start time only";
 }
 
 std::string SteadyFlowWarning(const CSimulation& s, const CReactions& rx) {

@@ -99,7 +99,7 @@ void IntegrateNode(CSimulation& s, const CReactions& rx, int n, CRxnWork& work, 
     const double fractionBefore = *fraction;
     const int holdBefore = *hold;
     work.m_node = n;
-    set.Integrate(start, state, transport, s.m_globalStep, fraction, hold, work);
+    set.Integrate(start, state, transport, s.m_clock.m_globalStep, fraction, hold, work);
     const int firstMobile = nComp - s.m_nMobile;
     if (!split || !LeftMobileNegative(state, firstMobile, nComp) ||
         NegativeAfterTransport(start, transport, firstMobile, nComp))
@@ -109,9 +109,10 @@ void IntegrateNode(CSimulation& s, const CReactions& rx, int n, CRxnWork& work, 
         state[i] -= start[i] + (i < firstMobile ? 0.0 : transport[i]);
     *fraction = fractionBefore;
     *hold = holdBefore;
-    set.IntegrateAfterTransport(start, state, transport, s.m_globalStep, fraction, hold, work);
+    set.IntegrateAfterTransport(start, state, transport, s.m_clock.m_globalStep, fraction, hold,
+                                work);
     // The transport change went in whole, whatever the local steps covered.
-    work.m_elapsed = s.m_globalStep;
+    work.m_elapsed = s.m_clock.m_globalStep;
 }
 
 // A node's failure names the reaction record that failed (if a reaction
@@ -122,7 +123,7 @@ void NameFailure(const CSimulation& s, const CReactions& rx, Exception& e, int n
     if (const int r = work.m_rxn ? rx.IndexOf(work.m_rxn) : -1; r >= 0)
         e.AddWhere("in reaction record " + std::to_string(r));
     e.AddWhere("at node (" + std::to_string(n / s.m_nCols) + ", " + std::to_string(n % s.m_nCols) +
-               ") in the global step from time " + ExactText(s.m_currentTime));
+               ") in the global step from time " + ExactText(s.m_clock.m_currentTime));
 }
 
 } // namespace
@@ -217,7 +218,7 @@ void CheckStateIsFinite(const CSimulation& s, int first, int end) {
         throw ComputeException("entry " + std::to_string(t % s.m_nComp) + " of node (" +
                                std::to_string(n / s.m_nCols) + ", " +
                                std::to_string(n % s.m_nCols) + ") is " + ExactText(state[t]) +
-                               " at time " + ExactText(s.m_currentTime) +
+                               " at time " + ExactText(s.m_clock.m_currentTime) +
                                ", not a finite number: the record is not written");
     }
 }
@@ -241,13 +242,13 @@ namespace {
 // What the failure of an unstable transport says of its step.
 std::string StepText(const CSimulation& s) {
     if (s.Transport().IsImplicit())
-        return "the implicit transport's global step " + ExactText(s.m_globalStep);
+        return "the implicit transport's global step " + ExactText(s.m_clock.m_globalStep);
     int limiting = -1;
     const int rowBegin = s.m_heldFirst / s.m_nCols;
     const int rowEnd = (s.m_heldEnd + s.m_nCols - 1) / s.m_nCols;
-    const double stable =
-        s.Transport().StableStep(s, s.m_endTime - s.m_startTime, &limiting, rowBegin, rowEnd);
-    std::string text = "the global step " + ExactText(s.m_globalStep) +
+    const double stable = s.Transport().StableStep(
+        s, s.m_settings.m_endTime - s.m_settings.m_startTime, &limiting, rowBegin, rowEnd);
+    std::string text = "the global step " + ExactText(s.m_clock.m_globalStep) +
                        " against the stable step " + ExactText(stable);
     if (limiting >= 0)
         text += " of node (" + std::to_string(limiting / s.m_nCols) + ", " +
@@ -268,8 +269,8 @@ void CheckStateInRange(const CSimulation& s, int first, int end, double bound) {
         throw ComputeException(
             EntryName(s.m_ext, s.m_nComp, s.m_nMobile, k) + " (entry " + std::to_string(k) +
             ") of node (" + std::to_string(n / s.m_nCols) + ", " + std::to_string(n % s.m_nCols) +
-            ") is " + ExactText(state[t]) + " at time " + ExactText(s.m_currentTime) + ", beyond " +
-            ExactText(bound) +
+            ") is " + ExactText(state[t]) + " at time " + ExactText(s.m_clock.m_currentTime) +
+            ", beyond " + ExactText(bound) +
             ", a million times the largest initial or injected value: the transport has grown "
             "without bound with " +
             StepText(s) + "; the record is not written");
@@ -282,19 +283,19 @@ namespace {
 // with may make the transport oscillate and grow: said once, not refused.
 void WarnAboveStableStep(const CSimulation& s) {
     int limiting = -1;
-    const double stable =
-        s.Transport().StableStep(s, s.m_endTime - s.m_startTime, &limiting, 0, s.m_nRows);
+    const double stable = s.Transport().StableStep(
+        s, s.m_settings.m_endTime - s.m_settings.m_startTime, &limiting, 0, s.m_nRows);
     WarnAboveStableStep(s, stable, limiting);
 }
 
 } // namespace
 
 void WarnAboveStableStep(const CSimulation& s, double stable, int limiting) {
-    if (!(s.m_globalStep > stable) || limiting < 0)
+    if (!(s.m_clock.m_globalStep > stable) || limiting < 0)
         return;
     if (CMessageSink* sink = s.m_progress->GetMessageSink()) {
         const std::string line =
-            "the global step " + ExactText(s.m_globalStep) +
+            "the global step " + ExactText(s.m_clock.m_globalStep) +
             " of the model is larger than the stable step " + ExactText(stable) + " (node (" +
             std::to_string(limiting / s.m_nCols) + ", " + std::to_string(limiting % s.m_nCols) +
             ")); the transport may oscillate";
@@ -345,7 +346,8 @@ void PrepareWork(CSimulation& s, CReactions& rx) {
 } // namespace
 
 void WarnOfManySteps(const CSimulation& s, int limiting) {
-    const double steps = (s.m_endTime - s.m_startTime) / s.m_globalStep;
+    const double steps =
+        (s.m_settings.m_endTime - s.m_settings.m_startTime) / s.m_clock.m_globalStep;
     if (!(steps > STEP_COUNT_WARN) || limiting < 0)
         return;
     CMessageSink* sink = s.m_progress->GetMessageSink();
@@ -354,12 +356,12 @@ void WarnOfManySteps(const CSimulation& s, int limiting) {
     const CNodeView node(s.m_stateNew.get() + static_cast<size_t>(limiting) * ToSize(s.m_nComp));
     char count[32];
     std::snprintf(count, sizeof count, "%.3g", steps);
-    const std::string line = "the global step " + ExactText(s.m_globalStep) + ", set by node (" +
-                             std::to_string(limiting / s.m_nCols) + ", " +
-                             std::to_string(limiting % s.m_nCols) + ") of porosity " +
-                             ExactText(node.Porosity()) + ", takes " + count +
-                             " global steps to reach the end time " + ExactText(s.m_endTime) +
-                             ": the run may not end in any reasonable time";
+    const std::string line =
+        "the global step " + ExactText(s.m_clock.m_globalStep) + ", set by node (" +
+        std::to_string(limiting / s.m_nCols) + ", " + std::to_string(limiting % s.m_nCols) +
+        ") of porosity " + ExactText(node.Porosity()) + ", takes " + count +
+        " global steps to reach the end time " + ExactText(s.m_settings.m_endTime) +
+        ": the run may not end in any reasonable time";
     sink->WriteWarning(line.c_str());
 }
 
@@ -368,14 +370,14 @@ void PrepareFlowAndStep(CSimulation& s) {
     ComputeFlowField(s);
     s.m_times.m_flowField += watch.Lap();
     WarnOfReverseFlow(s);
-    const double duration = s.m_endTime - s.m_startTime;
+    const double duration = s.m_settings.m_endTime - s.m_settings.m_startTime;
     int limiting = -1; // the node that sets a step the run computes
     if (s.Transport().IsImplicit()) {
-        if (!(s.m_globalStep > 0.0)) {
+        if (!(s.m_clock.m_globalStep > 0.0)) {
             ComputeImplicitStep(s, duration, &limiting);
             WarnOfManySteps(s, limiting);
         }
-    } else if (!(s.m_globalStep > 0.0)) {
+    } else if (!(s.m_clock.m_globalStep > 0.0)) {
         const double step = s.Transport().StableStep(s, duration, &limiting, 0, s.m_nRows);
         SetStableStep(s, duration, step, limiting);
         WarnOfManySteps(s, limiting);
@@ -395,15 +397,16 @@ void PrepareTimeLoop(CSimulation& s, CReactions& rx) {
 }
 
 void CheckStepAdvances(const CSimulation& s) {
-    const double next = s.m_currentTime + s.m_globalStep;
-    if (!(next > s.m_currentTime))
-        throw ComputeException("the global step " + ExactText(s.m_globalStep) +
+    const double next = s.m_clock.m_currentTime + s.m_clock.m_globalStep;
+    if (!(next > s.m_clock.m_currentTime))
+        throw ComputeException("the global step " + ExactText(s.m_clock.m_globalStep) +
                                " no longer advances the clock at time " +
-                               ExactText(s.m_currentTime));
+                               ExactText(s.m_clock.m_currentTime));
     // Times beyond the largest double cannot be recorded.
     if (!std::isfinite(next))
-        throw ComputeException("the model time overflows: time " + ExactText(s.m_currentTime) +
-                               " plus the global step " + ExactText(s.m_globalStep));
+        throw ComputeException("the model time overflows: time " +
+                               ExactText(s.m_clock.m_currentTime) + " plus the global step " +
+                               ExactText(s.m_clock.m_globalStep));
 }
 
 CLocalSteps CountLocalSteps(CSimulation& s, int first, int end) {
@@ -478,9 +481,9 @@ void GlobalStep(CSimulation& s, CReactions& rx, CLoopDomain& domain) {
     domain.NoteReactionRate(s);
     s.m_times.m_reactions += watch.Lap();
     s.m_times.m_globalSteps += 1;
-    s.m_rxnBaseTime += s.m_globalStep;
-    s.m_currentTime += s.m_globalStep;
-    s.m_progress->SetCurrentTime(s.m_currentTime);
+    s.m_clock.m_rxnBaseTime += s.m_clock.m_globalStep;
+    s.m_clock.m_currentTime += s.m_clock.m_globalStep;
+    s.m_progress->SetCurrentTime(s.m_clock.m_currentTime);
     domain.AfterStep(s);
     s.m_times.m_output += watch.Lap();
 }
@@ -490,7 +493,8 @@ void GlobalStep(CSimulation& s, CReactions& rx, CLoopDomain& domain) {
 void Record(CSimulation& s, CLoopDomain& domain, double bound) {
     const CNodeRange own = domain.OwnNodes();
     const CLocalSteps steps = domain.Combined(CountLocalSteps(s, own.m_first, own.m_end));
-    s.m_progress->SetProgress(s.m_currentTime, steps.m_smallest * s.m_globalStep, steps.m_reduced);
+    s.m_progress->SetProgress(s.m_clock.m_currentTime, steps.m_smallest * s.m_clock.m_globalStep,
+                              steps.m_reduced);
     domain.CheckRecord(s, bound);
     s.m_progress->SetStatus("Writing Output");
     CStopwatch watch;
@@ -550,9 +554,9 @@ void TimeLoop(CSimulation& s, CReactions& rx, CLoopDomain& domain) {
     CRunProgress* control = s.m_progress;
     control->SetStatus("Simulating ...");
     // The reaction clock runs one input step behind the step being integrated.
-    s.m_rxnBaseTime = s.m_startTime - s.m_globalStep;
-    s.m_currentTime = s.m_startTime;
-    CRecordClock records(s.m_startTime, s.m_outputInterval);
+    s.m_clock.m_rxnBaseTime = s.m_settings.m_startTime - s.m_clock.m_globalStep;
+    s.m_clock.m_currentTime = s.m_settings.m_startTime;
+    CRecordClock records(s.m_settings.m_startTime, s.m_settings.m_outputInterval);
 
     const CTransportChoice transport(s);
     domain.Prepare(s, rx);
@@ -562,22 +566,23 @@ void TimeLoop(CSimulation& s, CReactions& rx, CLoopDomain& domain) {
     for (;;) {
         // Step until the next output time is reached; a cancel still gets a
         // record at the time reached.
-        while (records.Pending(s.m_currentTime)) {
+        while (records.Pending(s.m_clock.m_currentTime)) {
             if (!domain.Continue(control))
                 break;
             GlobalStep(s, rx, domain);
         }
         Record(s, domain, bound);
 
-        const bool advanced = records.Advance(s.m_currentTime);
-        if (!(s.m_currentTime < s.m_endTime && domain.Continue(control)))
+        const bool advanced = records.Advance(s.m_clock.m_currentTime);
+        if (!(s.m_clock.m_currentTime < s.m_settings.m_endTime && domain.Continue(control)))
             return;
         // An interval too small to move the output time would write records
         // for ever without a step.
         if (!advanced)
-            throw ComputeException("the output interval " + ExactText(s.m_outputInterval) +
+            throw ComputeException("the output interval " +
+                                   ExactText(s.m_settings.m_outputInterval) +
                                    " no longer advances the output time at time " +
-                                   ExactText(s.m_currentTime));
+                                   ExactText(s.m_clock.m_currentTime));
     }
 }
 

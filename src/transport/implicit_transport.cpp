@@ -236,7 +236,7 @@ void Build(const CSimulation& s, CImplicitTransport& t, const double* state, dou
 }
 
 bool StillValid(const CSimulation& s, const CImplicitTransport& t) {
-    if (t.m_step != s.m_globalStep)
+    if (t.m_step != s.m_clock.m_globalStep)
         return false;
     for (int n = 0; n < s.m_nNodes; ++n)
         for (int e = 0; e < IMPLICIT_NKEPT; ++e)
@@ -348,7 +348,7 @@ void LimitDeferred(const CSimulation& s, CComponentSystem& t, int k, double dt) 
 [[noreturn]] void ThrowFailed(const CSimulation& s, int k, const std::string& why) {
     throw ComputeException("the implicit transport of mobile component " +
                            EntryName(s.m_ext, s.m_nComp, s.m_nMobile, k) + " " + why +
-                           " in the global step from time " + ExactText(s.m_currentTime));
+                           " in the global step from time " + ExactText(s.m_clock.m_currentTime));
 }
 
 // The injected water's load of entry k at the nodes, as AddInjection adds it.
@@ -363,7 +363,7 @@ void AddInjected(const CSimulation& s, int k, Eigen::VectorXd& rhs) {
             if (!(source > 0.0))
                 continue;
             const double c = inject.m_tables[ToSize(inject.m_nodeTable[i])].m_concentration[e];
-            rhs[n] += c * source * s.m_globalStep;
+            rhs[n] += c * source * s.m_clock.m_globalStep;
         }
     }
 }
@@ -376,7 +376,7 @@ void AddInjected(const CSimulation& s, int k, Eigen::VectorXd& rhs) {
 // still the solution's fluxes.
 void AddReactionRate(const CSimulation& s, const CImplicitTransport& t, int m,
                      Eigen::VectorXd& rhs) {
-    const double dt = s.m_globalStep;
+    const double dt = s.m_clock.m_globalStep;
     const double* rate = t.m_rate.data();
     for (int n = 0; n < s.m_nNodes; ++n)
         rhs[n] += rate[ToSize(n) * ToSize(s.m_nMobile) + ToSize(m)] * dt;
@@ -387,7 +387,7 @@ void AddReactionRate(const CSimulation& s, const CImplicitTransport& t, int m,
 void SolveComponent(CSimulation& s, const CImplicitTransport& t, int m) {
     const int nComp = s.m_nComp;
     const int k = nComp - s.m_nMobile + m;
-    const double dt = s.m_globalStep;
+    const double dt = s.m_clock.m_globalStep;
     const double* state = s.m_state;
     CComponentSystem& system = *t.m_systems[ToSize(m)];
     DeferredFluxes(s, system, m, k);
@@ -473,7 +473,7 @@ void CImplicitSolver::Prepare(CSimulation& s, int maxIterations) {
     t.m_stepRate.assign(ToSize(s.m_nNodes) * ToSize(s.m_nMobile), 0.0);
     t.m_saved.Size(s, 0, s.m_nNodes);
     FindHeld(s, t.m_held);
-    Build(s, t, s.m_stateNew.get(), s.m_globalStep);
+    Build(s, t, s.m_stateNew.get(), s.m_clock.m_globalStep);
 }
 
 void CImplicitSolver::Step(CSimulation& s) {
@@ -485,7 +485,7 @@ void CImplicitSolver::Step(CSimulation& s) {
         Prepare(s);
     CImplicitTransport& t = *m_transport;
     if (!StillValid(s, t))
-        Build(s, t, s.m_state, s.m_globalStep);
+        Build(s, t, s.m_state, s.m_clock.m_globalStep);
     if (s.m_nThreads == 1 || s.m_nMobile == 1) {
         for (int m = 0; m < s.m_nMobile; ++m)
             SolveComponent(s, t, m);
@@ -562,12 +562,13 @@ void WarnRateUnsettled(const CSimulation& s, CImplicitTransport& t) {
     CMessageSink* sink = s.m_progress->GetMessageSink();
     if (!sink)
         return;
-    const std::string line =
-        "the reactions' rate of the implicit step from time " + ExactText(s.m_currentTime) +
-        " did not settle in " + std::to_string(TRANSPORT_IMPLICIT_MAX_PASSES) +
-        " trial passes: reactions this fast against the global step " + ExactText(s.m_globalStep) +
-        " leave the results off by more than the step's usual " +
-        "error; a shorter global step follows them";
+    const std::string line = "the reactions' rate of the implicit step from time " +
+                             ExactText(s.m_clock.m_currentTime) + " did not settle in " +
+                             std::to_string(TRANSPORT_IMPLICIT_MAX_PASSES) +
+                             " trial passes: reactions this fast against the global step " +
+                             ExactText(s.m_clock.m_globalStep) +
+                             " leave the results off by more than the step's usual " +
+                             "error; a shorter global step follows them";
     sink->WriteWarning(line.c_str());
 }
 
@@ -579,7 +580,7 @@ bool CImplicitSolver::NoteReactionRate(const CSimulation& s) {
     CImplicitTransport& t = *m_transport;
     const int nComp = s.m_nComp;
     const int first = nComp - s.m_nMobile;
-    const double dt = s.m_globalStep;
+    const double dt = s.m_clock.m_globalStep;
     bool settled = t.m_haveRate;
     for (int m = 0; m < s.m_nMobile; ++m) {
         double largest = 0.0;
@@ -636,6 +637,6 @@ void ComputeImplicitStep(CSimulation& s, double duration, int* limiting) {
     const double step = ImplicitStep(s, duration, limiting);
     if (duration > 0.0 && !(step > 0.0))
         throw ComputeException("implicit global step " + ExactText(step) + " is not positive");
-    s.m_globalStep = step;
+    s.m_clock.m_globalStep = step;
     s.m_progress->SetGlobalStep(step);
 }

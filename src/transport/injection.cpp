@@ -11,7 +11,7 @@
 
 void AddInjection(CSimulation& s) {
     const CInjection& inject = s.m_ext.m_inject;
-    const double dt = s.m_globalStep;
+    const double dt = s.m_clock.m_globalStep;
     const size_t nEntries = inject.m_entries.size();
     const int* entries = inject.m_entries.data();
     for (size_t i = 0; i < inject.m_nodes.size(); ++i) {

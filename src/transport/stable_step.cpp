@@ -106,6 +106,6 @@ void SetStableStep(CSimulation& s, double duration, double step, int limiting) {
         throw ComputeException("stable global step " + ExactText(step) + " is not positive" +
                                where);
     }
-    s.m_globalStep = step;
+    s.m_clock.m_globalStep = step;
     s.m_progress->SetGlobalStep(step);
 }

@@ -149,7 +149,7 @@ CGather GatherOf(const CSimulation& s) {
                    s.m_nMobile,
                    s.m_nRows,
                    s.m_nCols,
-                   s.m_globalStep};
+                   s.m_clock.m_globalStep};
 }
 
 // The gather reads a row's values side by side, entry by entry, so that a
@@ -465,7 +465,7 @@ void GatherRows(const CSimulation& s, int begin, int end, double* scratch) {
 } // namespace
 
 void TransportStepFaceLoops(CSimulation& s) {
-    const double dt = s.m_globalStep;
+    const double dt = s.m_clock.m_globalStep;
     const int nComp = s.m_nComp;
     for (int t = 0; t < s.m_nValues; ++t)
         s.m_transportDelta[t] = 0.0;

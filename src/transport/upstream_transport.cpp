@@ -491,7 +491,7 @@ void TransportStepUpstream(CSimulation& s) {
 // (SLAB_UPSTREAM_HALO_ROWS); the changes of the rows beside the range are
 // computed and left unused.
 void TransportStepUpstreamRows(CSimulation& s, int rowBegin, int rowEnd) {
-    const double dt = s.m_globalStep;
+    const double dt = s.m_clock.m_globalStep;
     const bool tvd = s.m_ext.m_scheme == ETransportScheme::TVD;
     if (s.m_nMobile == 0) {
         const int first = rowBegin * s.m_nCols * s.m_nComp;

@@ -72,7 +72,8 @@ TEST_P(TransportSteps, AllocateNothingOnceTheirWorkIsMade) {
     sim.m_ext.m_scheme = GetParam().scheme;
     sim.m_ext.m_time = GetParam().implicit ? ETransportTime::IMPLICIT : ETransportTime::EXPLICIT;
     int limiting = -1;
-    sim.m_globalStep = (GetParam().implicit ? 20.0 : 0.5) * TvdStableStep(sim, 1e6, &limiting);
+    sim.m_clock.m_globalStep =
+        (GetParam().implicit ? 20.0 : 0.5) * TvdStableStep(sim, 1e6, &limiting);
     for (int t = 0; t < sim.m_nValues; ++t)
         sim.m_state[t] = sim.m_stateNew.get()[t];
     const CTransportChoice choice(sim);
@@ -95,7 +96,7 @@ TEST_P(TransportSteps, AllocateNothingOnceTheirWorkIsMade) {
     }
     EXPECT_EQ(g_allocations.load() - before, 0);
     // The counter counts: a step that makes its work anew allocates.
-    sim.m_globalStep *= 2.0;
+    sim.m_clock.m_globalStep *= 2.0;
     sim.Transport().Step(sim);
     if (GetParam().implicit) {
         EXPECT_GT(g_allocations.load() - before, 0);

@@ -75,7 +75,7 @@ TEST(Heads, ComputedHeadsBalanceEveryNode) {
     model.fixedHeads = {{0, 0}, {0, 1}, {0, 2}};
     for (int64_t bandLimit : {HEAD_BAND_MAX_BYTES, int64_t(0)}) {
         CEngine e;
-        e.sim.m_headBandMaxBytes = bandLimit;
+        e.sim.m_settings.m_headBandMaxBytes = bandLimit;
         e.Read(model);
         e.Heads();
         const CSimulation& s = e.sim;
@@ -153,7 +153,7 @@ CTestModel RandomGrid(int rows, int cols, std::mt19937_64& random) {
 std::vector<double> SolveHeads(const CTestModel& model, int64_t bandLimit, EHeadSolve expected,
                                bool negative = false) {
     CEngine e;
-    e.sim.m_headBandMaxBytes = bandLimit;
+    e.sim.m_settings.m_headBandMaxBytes = bandLimit;
     e.Read(model);
     if (negative)
         e.At(3, 4, SLOT_KROW) = -0.5;
@@ -268,10 +268,11 @@ TEST(Heads, HeadsThatCannotBeFoundAreFailures) {
     };
     for (const auto& row : rows) {
         CEngine e;
-        e.sim.m_headBandMaxBytes = row.bandLimit;
+        e.sim.m_settings.m_headBandMaxBytes = row.bandLimit;
         e.Read(row.model);
         if (row.failure.find("settle") != std::string::npos)
-            e.sim.m_opzero = -1.0; // no change sum is ever at or below it (the reader refuses it)
+            e.sim.m_settings.m_opzero =
+                -1.0; // no change sum is ever at or below it (the reader refuses it)
         if (row.nodeType >= 0)
             e.sim.m_grid.m_nodeType[1] = static_cast<unsigned char>(row.nodeType);
         const std::string outcome = Outcome([&] { e.Heads(); });

@@ -189,7 +189,7 @@ TEST(Reader, RefusesWhatCannotServeNamingFieldAndRecord) {
     };
     for (const auto& row : rows) {
         CEngine engine;
-        engine.sim.m_memoryLimit = row.memory;
+        engine.sim.m_settings.m_memoryLimit = row.memory;
         const std::string outcome = Outcome([&] { engine.Read(row.text); });
         const std::string expected = row.failure;
         const size_t part = expected.find(": ") + 2; // the class, then a part of the detail
@@ -242,7 +242,8 @@ TEST(Reader, WhatTheFileSaysLandsInItsFields) {
     const CSimulation& s = e.sim;
     EXPECT_EQ(s.m_nComp, 8);
     EXPECT_EQ(s.m_nRxnSets, 1);
-    EXPECT_EQ((std::vector<double>{s.m_endTime, s.m_outputInterval, s.m_globalStep, s.m_opzero}),
+    EXPECT_EQ((std::vector<double>{s.m_settings.m_endTime, s.m_settings.m_outputInterval,
+                                   s.m_clock.m_globalStep, s.m_settings.m_opzero}),
               (std::vector<double>{10, 1, 0.1, 1e-6}));
     EXPECT_EQ(s.m_grid.m_colCoord[1], 10.0);
     EXPECT_EQ((std::vector<double>{s.m_dispersivityL[0], s.m_dispersivityT[0], s.m_diffusion[0]}),
@@ -289,7 +290,7 @@ TEST(Reader, WhatTheFileSaysLandsInItsFields) {
     EXPECT_EQ("",
               ReadOutcome(Model({{HEADER, "2 2 0 1 0 1"}, {ROWS, "0 1e150"}, {COLS, "0 1e150"}})));
     CEngine fits; // in a budget of 1 MiB
-    fits.sim.m_memoryLimit = 1 << 20;
+    fits.sim.m_settings.m_memoryLimit = 1 << 20;
     EXPECT_EQ(Outcome([&] { fits.Read("1 1 0 0 0 1" + ONE_NODE); }), "");
 }
 
@@ -324,7 +325,7 @@ TEST(Reader, AProcessStoresChecksAndBudgetsOnlyTheNodesItHolds) {
     // large for the budget fits.
     for (const bool tenth : {false, true}) {
         CEngine part;
-        part.sim.m_memoryLimit = 4 << 20;
+        part.sim.m_settings.m_memoryLimit = 4 << 20;
         if (tenth)
             part.sim.m_holdOnRead = [](int, int cols) { return CNodeRange{0, 10 * cols}; };
         const std::string outcome = Outcome([&] { part.Read("100 100 0 1 0 1" + ONE_NODE); });

@@ -560,7 +560,7 @@ TEST(Reactions, EquilibriaFromAnEmptyProductReachTheClosedForm) {
 TEST(Reactions, LinearSorptionTakesRoundOffAsZero) {
     CRunControl control("round-off");
     CSimulation sim(&control);
-    sim.m_opzero = 1e-9;
+    sim.m_settings.m_opzero = 1e-9;
     // clang-format off
     const CEquiRow rows[] = {
         {"dissolved below zero by round-off", 8, "-1 1  2  0 1", {-1e-11, 0}, {-1e-11, 0}, 0},

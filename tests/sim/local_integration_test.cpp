@@ -302,7 +302,7 @@ TEST(LocalIntegration, TimeDrivenCurvesReadTheReactionClock) {
          {"1 0 0  1 -1 -1 2  0 0  100 100 ", "0 0 0  -1 -1 -1 2 1  0 0  100 100 "})
         rx.m_rxns.push_back(CreateRxn(14, *ModelStream(record), 3, &sim));
     rx.m_sets[0]->Read(*ModelStream("1 1  1 0 "), rx.m_rxns, 3, 1, 1e-9);
-    sim.m_rxnBaseTime = 10.0 - 1.0;
+    sim.m_clock.m_rxnBaseTime = 10.0 - 1.0;
     const double start[3] = {}, transport[3] = {};
     double state[3] = {};
     double fraction = 0.5;

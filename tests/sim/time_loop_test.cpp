@@ -46,10 +46,10 @@ CLoopRun RunLoop(const CTestModel& model, const std::function<void(CEngine&)>& b
         before(engine);
     CLoopRun run;
     run.failure = Outcome([&] { engine.Finish(dir.File("run")); });
-    run.times = engine.sim.m_outputTimes;
+    run.times = engine.sim.m_clock.m_outputTimes;
     run.kvt = ReadBinaryFile(dir.File("run.kvt"));
     run.kvo = ReadBinaryFile(dir.File("run.kvo"));
-    run.globalStep = engine.sim.m_globalStep;
+    run.globalStep = engine.sim.m_clock.m_globalStep;
     run.reportedStep = engine.control.GetGlobalStep();
     return run;
 }
@@ -157,8 +157,8 @@ TEST(TimeLoop, StableStepIsTheSmallestCandidate) {
             std::copy(node.coef.begin(), node.coef.end(), sim.m_dispCoef.get() + 6 * j);
         }
         EXPECT_EQ(Outcome([&] { engine.StableStep(row.duration); }), "");
-        EXPECT_NEAR(sim.m_globalStep, row.expected, 1e-15);
-        EXPECT_EQ(engine.control.GetGlobalStep(), sim.m_globalStep);
+        EXPECT_NEAR(sim.m_clock.m_globalStep, row.expected, 1e-15);
+        EXPECT_EQ(engine.control.GetGlobalStep(), sim.m_clock.m_globalStep);
     }
 }
 
@@ -170,7 +170,7 @@ TEST(TimeLoop, ReactionClockAndNodeOrder) {
     std::vector<std::array<double, 3>> seen;
     const CLoopRun run = RunLoop(model, [&](CEngine& e) {
         AddStandInRate(e, [&, sim = &e.sim](const double*, double*, double) {
-            const std::array<double, 3> now{sim->m_currentTime, sim->m_rxnBaseTime,
+            const std::array<double, 3> now{sim->m_clock.m_currentTime, sim->m_clock.m_rxnBaseTime,
                                             double(sim->m_currentNode)};
             if (seen.empty() || seen.back() != now)
                 seen.push_back(now);
@@ -185,7 +185,7 @@ TEST(TimeLoop, ReactionClockAndNodeOrder) {
     RunLoop(Clock(2, 3, 0, 1), [&](CEngine& e) {
         AddStandInRate(e, [&, sim = &e.sim](const double*, double*, double) {
             if (firstBase < 0.0)
-                firstBase = sim->m_rxnBaseTime;
+                firstBase = sim->m_clock.m_rxnBaseTime;
         });
     });
     EXPECT_EQ(firstBase, 2.0);
@@ -266,7 +266,7 @@ TEST(TimeLoop, CancelAtEveryStage) {
             engine.control.Cancel();
         if (at == 2)
             AddStandInRate(engine, [&](const double*, double*, double) {
-                if (engine.sim.m_currentTime > 0.15)
+                if (engine.sim.m_clock.m_currentTime > 0.15)
                     engine.control.Cancel();
             });
         engine.Finish(dir.File("run"));
@@ -305,11 +305,11 @@ TEST(TimeLoop, TheTimeFileCountsRecordsIn32Bits) {
     EXPECT_EQ(DoubleAt(kvt, 20), 4.0);
 
     engine.Open(dir.File("run"));
-    engine.sim.m_recordCount = OUTPUT_MAX_RECORDS - 1;
+    engine.sim.m_clock.m_recordCount = OUTPUT_MAX_RECORDS - 1;
     engine.Record();
     EXPECT_EQ(Outcome([&] { engine.Record(); }),
               "compute: more than 2147483647 output records: the time file cannot count them");
-    EXPECT_EQ(engine.sim.m_recordCount, OUTPUT_MAX_RECORDS);
+    EXPECT_EQ(engine.sim.m_clock.m_recordCount, OUTPUT_MAX_RECORDS);
     EXPECT_EQ(ReadBinaryFile(dir.File("run.kvt")).size(), 4u);
 }
 

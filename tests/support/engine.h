@@ -113,7 +113,7 @@ public:
     void Transport();                 // one transport step from sim.m_state
     void StableStep(double duration); // the stable global step
     void Open(const std::string& base);
-    void Record(); // one output record of sim.m_stateNew at sim.m_currentTime
+    void Record(); // one output record of sim.m_stateNew at sim.m_clock.m_currentTime
     void Close(const std::string& base);
     void Loop();    // the time loop
     void Abandon(); // the output files closed as after a failure

@@ -75,7 +75,7 @@ struct CGrid : CEngine {
 void MakeImplicit(CSimulation& sim, ETransportScheme scheme, double dt) {
     sim.m_ext.m_scheme = scheme;
     sim.m_ext.m_time = ETransportTime::IMPLICIT;
-    sim.m_globalStep = dt;
+    sim.m_clock.m_globalStep = dt;
 }
 
 // Without flow the three schemes are one: dispersion, an injected node and
@@ -97,7 +97,7 @@ TEST(ImplicitTransport, AFewLargeStepsReachTheExplicitSteadyState) {
         exp.sim.m_ext.m_scheme = scheme;
         // Without flow the tvd rule is the dispersion's for every scheme.
         int limiting = -1;
-        exp.sim.m_globalStep = TvdStableStep(exp.sim, 1e9, &limiting);
+        exp.sim.m_clock.m_globalStep = TvdStableStep(exp.sim, 1e9, &limiting);
         ASSERT_GE(limiting, 0);
         PrepareUpstreamWork(exp.sim);
         ASSERT_LT(exp.Steps(20000), 1e-13) << SchemeName(scheme);
@@ -208,8 +208,8 @@ TEST(ImplicitTransport, AFailedSolveNamesTheComponentAndTheStep) {
             if (row.notFinite)
                 g.sim.m_state[17 * g.sim.m_nComp + g.sim.m_nComp - 1] = std::nan("");
             g.sim.m_ext.m_time = ETransportTime::IMPLICIT;
-            g.sim.m_globalStep = 2.0;
-            g.sim.m_currentTime = 2.5;
+            g.sim.m_clock.m_globalStep = 2.0;
+            g.sim.m_clock.m_currentTime = 2.5;
             CImplicitSolver solver;
             solver.Prepare(g.sim, row.maxIterations);
             const std::string outcome = Outcome([&] { solver.Step(g.sim); });

@@ -128,7 +128,7 @@ struct CMirrorCase {
 // from (StepTransport chooses the form at every step).
 void MakeImplicit(CSimulation& sim, double dt) {
     sim.m_ext.m_time = ETransportTime::IMPLICIT;
-    sim.m_globalStep = dt;
+    sim.m_clock.m_globalStep = dt;
 }
 
 class Mirror : public ::testing::TestWithParam<CMirrorCase> {};
@@ -153,7 +153,7 @@ TEST_P(Mirror, ImagesGiveMirroredChangesToTheLastBit) {
         };
         const double stepA = step(a.sim, 100.0, &limitA);
         EXPECT_EQ(stepA, step(b.sim, 100.0, &limitB)) << "stable step, seed " << seed;
-        a.sim.m_globalStep = b.sim.m_globalStep = stepA;
+        a.sim.m_clock.m_globalStep = b.sim.m_clock.m_globalStep = stepA;
         if (c.implicit) {
             MakeImplicit(a.sim, 4.0 * stepA);
             MakeImplicit(b.sim, 4.0 * stepA);
@@ -234,7 +234,7 @@ TEST(Schemes, ARangeOfRowsGivesTheWholeStepsBits) {
     for (ETransportScheme scheme : {SYM, TVD}) {
         for (double gradRow : {-0.5, 0.5}) {
             CSchemeStep e(CPlane{13, 6, gradRow, -0.25}, scheme, 2, 7);
-            e.sim.m_globalStep = 0.05;
+            e.sim.m_clock.m_globalStep = 0.05;
             StepTransport(e.sim);
             const std::vector<double> whole(e.sim.m_transportDelta,
                                             e.sim.m_transportDelta + e.sim.m_nValues);
@@ -276,7 +276,7 @@ TEST(Schemes, ForwardFlowKeepsTheDefaultNumbers) {
     for (const auto& row : rows) {
         CSchemeStep plain(row.plane, ETransportScheme::DEFAULT, 2, 7);
         CSchemeStep sym(row.plane, SYM, 2, 7);
-        plain.sim.m_globalStep = sym.sim.m_globalStep = 0.3;
+        plain.sim.m_clock.m_globalStep = sym.sim.m_clock.m_globalStep = 0.3;
         StepTransport(plain.sim);
         StepTransport(sym.sim);
         double scale = 0.0;
@@ -310,7 +310,7 @@ TEST(Schemes, TvdKeepsAPulseWithinItsRangeWhicheverWayItMoves) {
                     node[k] = (i >= 5 && i < 9 && j >= 5 && j < 9) ? 1.0 : 0.0;
                 }
                 int limiting = -1;
-                sim.m_globalStep = StableStepOf(sim, 100.0, &limiting);
+                sim.m_clock.m_globalStep = StableStepOf(sim, 100.0, &limiting);
                 ASSERT_GE(limiting, 0);
                 double low = 0.0;
                 double high = 1.0;
@@ -406,7 +406,7 @@ TEST(Schemes, TvdLeavesASmoothFieldsCrossTermWhole) {
     for (int t = 0; t < sim.m_nValues; ++t)
         sim.m_state[t] = sim.m_stateNew.get()[t];
     PrepareUpstreamWork(sim);
-    sim.m_globalStep = 0.05;
+    sim.m_clock.m_globalStep = 0.05;
     StepTransport(sim);
     const double q = 0.5;
     const double cross = DispersionCross(1.0, 0.125, q, q, theta);
@@ -601,7 +601,7 @@ TEST(Schemes, EachSettingChoosesItsForm) {
             EXPECT_EQ(limiting, -1) << name;
             continue;
         }
-        e.sim.m_globalStep = stable;
+        e.sim.m_clock.m_globalStep = stable;
         form->Step(e.sim);
         const std::vector<double> whole(e.sim.m_transportDelta,
                                         e.sim.m_transportDelta + e.sim.m_nValues);

@@ -32,7 +32,7 @@ struct CStep : CEngine {
     double Delta(int i, int j, int k) const { return sim.m_transportDelta[Index(i, j, k)]; }
     double* Coef(int i, int j) { return sim.m_dispCoef.get() + 3 * (i * sim.m_nCols + j); }
     void Step(double dt) {
-        sim.m_globalStep = dt;
+        sim.m_clock.m_globalStep = dt;
         Transport();
     }
 };

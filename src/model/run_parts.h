@@ -1,0 +1,34 @@
+// Two parts of the model that are plain values: the settings a run reads
+// (from the model file, its options and the tests' limits) and the clock the
+// time loop keeps.
+#pragma once
+
+#include "model/limits.h"
+
+#include <cstdint>
+#include <vector>
+
+// What the model file and the run's options set, read before the heads.
+struct CModelSettings {
+    double m_startTime = 0.0;
+    double m_endTime = 0.0;
+    double m_outputInterval = 0.0;
+    double m_opzero = 0.0; // a value below it counts as zero in the reactions
+    bool m_writeBudget = true;
+    int64_t m_headBandMaxBytes = HEAD_BAND_MAX_BYTES; // larger band matrices go sparse
+    // Bytes the model's arrays may take; 0: the memory available on this
+    // machine when AllocateArrays runs. Tests and the fuzzer set a small budget.
+    uint64_t m_memoryLimit = 0;
+};
+
+// Where the run is: the global step (the model file's, or the one the run
+// computes before the first step), the time reached, the reactions' clock
+// (one input step behind the step being integrated) and the records
+// written with their times.
+struct CRunClock {
+    double m_globalStep = 0.0;
+    double m_currentTime = 0.0;
+    double m_rxnBaseTime = 0.0;
+    std::vector<double> m_outputTimes; // time of every record written; grows as needed
+    int m_recordCount = 0;
+};
