@@ -3,9 +3,11 @@
 
   ogata-banks  1-D column, 101 nodes 10 apart, pore velocity 0.24, dispersivity
                10, the inlet held at 1 for 2000 days (the stable step of each
-               scheme): the largest difference from the Ogata-Banks solution,
-               with the water flowing towards the higher and towards the lower
-               index, and the smallest and largest value at any record.
+               scheme, or --step): the largest difference from the Ogata-Banks
+               solution over every record, with the water flowing towards the
+               higher and towards the lower index, and the smallest and largest
+               value at any record; then a fine column, 101 nodes 0.5 apart,
+               pore velocity 0.5, dispersivity 1, 60 days.
   slug         1-D, 41 nodes 1 apart, pore velocity 0.1, dispersivity 0.5, a
                unit slug at one node, 12 days: the nodes around the slug after
                it moved, in both directions.
@@ -15,7 +17,8 @@
                is exact) and its images with rows, columns or both reversed:
                whether the results mirror to the last bit.
 
-Usage: transport_schemes.py [--bin BIN] [--workdir DIR] [--plot FILE]
+Usage: transport_schemes.py [--bin BIN] [--workdir DIR] [--plot FILE] [--step DAYS]
+                            [--fine-step DAYS] [--columns-only] [--scheme NAME ...]
 """
 import argparse
 import math
@@ -169,21 +172,40 @@ def ogata_banks(x, t, v, d):
     return 0.5 * (math.erfc((x - v * t) / root) + tail)
 
 
-def ogata_banks_case(binary, workdir):
-    n, dx, v, alpha = 101, 10.0, 0.24, 10.0
-    print("Ogata-Banks, 101 nodes, dx 10, v 0.24, alphaL 10, 2000 d: largest error "
-          "(inlet = 1), and the range of every record")
+def largest_error(records, reverse, dx, v, alpha):
+    """The largest difference from the Ogata-Banks solution over every record
+    after the start, the nodes counted from the inlet."""
+    error = 0.0
+    for t, rec in records:
+        if t <= 0:
+            continue
+        values = [node[7] for node in rec]
+        if reverse:
+            values = values[::-1]
+        error = max(error, max(abs(c - ogata_banks(dx * j, t, v, alpha * v))
+                               for j, c in enumerate(values)))
+    return error
+
+
+# The columns: name, nodes, dx, pore velocity, alphaL, end, record interval.
+COLUMNS = {
+    "coarse": (101, 10.0, 0.24, 10.0, 2000.0, 100.0),
+    "fine": (101, 0.5, 0.5, 1.0, 60.0, 5.0),
+}
+
+
+def ogata_banks_case(binary, workdir, column="coarse", step=0.0, schemes=SCHEMES):
+    n, dx, v, alpha, end, interval = COLUMNS[column]
+    print("Ogata-Banks, %d nodes, dx %g, v %g, alphaL %g, %g d, step %s: largest error "
+          "over every record (inlet = 1), and the range of every record"
+          % (n, dx, v, alpha, end, "%g d" % step if step > 0 else "the scheme's own"))
     print("%-10s %-9s %10s %10s %12s" % ("scheme", "flow", "error", "min", "max"))
     results = {}
-    for scheme in SCHEMES:
+    for scheme in schemes:
         for reverse in (False, True):
-            text = column_model(n, dx, v, alpha, 2000.0, 100.0, reverse)
+            text = column_model(n, dx, v, alpha, end, interval, reverse, step=step)
             records = run(binary, workdir, "ob%d" % reverse, text, scheme)
-            t, last = records[-1]
-            values = [node[7] for node in last]
-            if reverse:
-                values = values[::-1]
-            error = max(abs(values[j] - ogata_banks(dx * j, t, v, alpha * v)) for j in range(n))
+            error = largest_error(records, reverse, dx, v, alpha)
             low = min(node[7] for _, rec in records for node in rec)
             high = max(node[7] for _, rec in records for node in rec)
             results[(scheme, reverse)] = error
@@ -295,10 +317,24 @@ def main():
     parser.add_argument("--bin", default=os.path.join(ROOT, "build/release/kova-compute"))
     parser.add_argument("--workdir")
     parser.add_argument("--plot", help="draw the slugs into this PNG file")
+    parser.add_argument("--step", type=float, default=0.0,
+                        help="the coarse column's step in days (default: each scheme's own)")
+    parser.add_argument("--fine-step", type=float, default=0.0,
+                        help="the fine column's step in days (default: each scheme's own)")
+    parser.add_argument("--columns-only", action="store_true",
+                        help="only the two explicit Ogata-Banks columns")
+    parser.add_argument("--scheme", choices=SCHEMES, action="append",
+                        help="only this scheme in the explicit columns (repeatable)")
     args = parser.parse_args()
     workdir = args.workdir or tempfile.mkdtemp(prefix="kova-schemes-")
     os.makedirs(workdir, exist_ok=True)
-    ogata_banks_case(args.bin, workdir)
+    schemes = tuple(args.scheme) if args.scheme else SCHEMES
+    ogata_banks_case(args.bin, workdir, "coarse", args.step, schemes)
+    print()
+    ogata_banks_case(args.bin, workdir, "fine", args.fine_step, schemes)
+    if args.columns_only:
+        return
+    print()
     ogata_banks_implicit_case(args.bin, workdir)
     slug_case(args.bin, workdir, args.plot)
     mirror_case(args.bin, workdir)

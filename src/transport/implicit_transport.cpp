@@ -261,7 +261,7 @@ void DeferredFluxes(const CSimulation& s, CComponentSystem& t, int m, int k) {
                 if (g.f.cross)
                     deferred = -Cross(state, g, Upstream(s, state, g, m), k);
                 if (tvd)
-                    deferred += g.f.q * 0.5 * (g.f.d * LimitedSlope(state, g, k));
+                    deferred += g.f.q * 0.5 * (g.f.d * LimitedSlope(s, state, g, m, k));
             }
 }
 

@@ -69,7 +69,7 @@ double TvdFlux(const CSimulation& s, const CAxisFace& g, int m, int k, double dt
     const double keep = std::max(0.0, 1.0 - std::fabs(q) * dt / (thetaF * f.d));
     double flux = (cb - ca) * -(thetaF * up.diag / f.d);
     flux = flux + q * state[up.node + k];
-    return flux + q * 0.5 * keep * (f.d * LimitedSlope(state, g, k));
+    return flux + q * 0.5 * keep * (f.d * LimitedSlope(s, state, g, m, k));
 }
 
 double CrossCorrection(const CSimulation& s, const CAxisFace& g, int m, int k) {
