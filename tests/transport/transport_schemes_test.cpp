@@ -11,6 +11,7 @@
 #include "transport/injection.h"
 #include "transport/transport.h"
 #include "transport/transport_schemes.h"
+#include "transport/upstream_faces.h"
 
 #include <gtest/gtest.h>
 
@@ -723,5 +724,30 @@ INSTANTIATE_TEST_SUITE_P(Schemes, Column, ::testing::ValuesIn(COLUMNS),
                                      ch = '_';
                              return name;
                          });
+
+// The face leaving the grid's upstream edge: the downstream gradient where
+// the edge node's set holds the entry (it stands for the boundary's value),
+// none where it does not (the water entering it from outside brings no
+// solute, and a slope would carry more out than the node holds).
+TEST(Column, TheEdgeFaceHasASlopeOnlyFromAHeldNode) {
+    for (const bool held : {true, false}) {
+        SCOPED_TRACE(held ? "held" : "not held");
+        CEngine e;
+        e.Read(ColumnModel(11, 10.0, 0.24, 10.0, false));
+        CSimulation& sim = e.sim;
+        e.Heads();
+        e.Flow();
+        const int k = sim.m_nComp - 1;
+        sim.m_nodeRxnSet.get()[0] = held ? 1 : 0;
+        for (int v = 0; v < sim.m_nValues; ++v)
+            sim.m_state[v] = sim.m_stateNew.get()[v];
+        double* state = sim.m_state;
+        state[k] = 0.25;
+        state[sim.m_nComp + k] = 1.0;
+        const CAxisFace g = AxisFace(sim, 0, 0, false);
+        ASSERT_GT(g.f.q, 0.0);
+        EXPECT_EQ(LimitedSlope(sim, state, g, 0, k), held ? 0.75 / 10.0 : 0.0);
+    }
+}
 
 } // namespace
