@@ -25,6 +25,7 @@ if command -v python3 >/dev/null; then
 fi
 echo "results: $PWD/out/$name.kvo (state records) and $PWD/out/$name.kvt (record times)"
 echo "         $PWD/out/$name.budget.csv (mass budget)"
+echo "         $PWD/out/$name.water.csv (water balance)"
 if [ -f "out/$name.obs.csv" ]; then
     echo "         $PWD/out/$name.obs.csv (observation wells)"
 fi
