@@ -208,20 +208,21 @@ void CModelReader::CheckNodeProperties() const {
     const double* state = s.m_stateNew.get();
     for (int n = s.m_heldFirst; n < s.m_heldEnd; ++n) {
         const CNodeView node(state + static_cast<size_t>(n) * static_cast<size_t>(s.m_nComp));
-        const std::string where = " of node " + NodeText(n / s.m_nCols, n % s.m_nCols);
+        // Named only when a check fails: the loop runs over every node.
+        const auto where = [&] { return " of node " + NodeText(n / s.m_nCols, n % s.m_nCols); };
         if (!(node.Porosity() > 0.0))
-            throw InputException("porosity " + ExactText(node.Porosity()) + where +
+            throw InputException("porosity " + ExactText(node.Porosity()) + where() +
                                  " not above 0 (fields 15-16, entry 2)");
         // A share of the volume: 30 is a percentage typed as a fraction.
         if (node.Porosity() > 1.0)
-            throw InputException("porosity " + ExactText(node.Porosity()) + where +
+            throw InputException("porosity " + ExactText(node.Porosity()) + where() +
                                  " above 1; porosity is a fraction of the volume "
                                  "(fields 15-16, entry 2)");
         if (!(node.KRow() >= 0.0))
-            throw InputException("conductivity k_row " + ExactText(node.KRow()) + where +
+            throw InputException("conductivity k_row " + ExactText(node.KRow()) + where() +
                                  " below 0 (fields 15-16, entry 3)");
         if (!(node.KCol() >= 0.0))
-            throw InputException("conductivity k_col " + ExactText(node.KCol()) + where +
+            throw InputException("conductivity k_col " + ExactText(node.KCol()) + where() +
                                  " below 0 (fields 15-16, entry 4)");
     }
 }
