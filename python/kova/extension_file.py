@@ -125,6 +125,9 @@ class Extension:
     reaction_names : list of str or None
         ``[reactions] names``: one name per reaction record, in record
         order; None when the file names none.
+    checkpoint : str
+        ``[output] checkpoint``: "every record" (the default), "every N
+        records" or "none".
     """
 
     path: Optional[str]
@@ -139,6 +142,20 @@ class Extension:
     inject: List[Injection] = field(default_factory=list)
     time: str = "explicit"
     reaction_names: Optional[List[str]] = None
+    checkpoint: str = "every record"
+
+
+_EVERY_N_RECORDS = re.compile(r"every [1-9][0-9]{0,8} records")
+
+
+def checkpoint_error(value: Any) -> Optional[str]:
+    """Why value is no ``[output] checkpoint``; None when it is one."""
+    if not isinstance(value, str):
+        return f"must be a string, not {_type_name(value)}"
+    if value in ("every record", "none") or _EVERY_N_RECORDS.fullmatch(value):
+        return None
+    return ('must be "every record", "every N records" (N a whole number from 1 to '
+            f'999999999) or "none", not {value!r}')
 
 
 def _type_name(value: Any) -> str:
@@ -346,7 +363,7 @@ def read_extension(path: str, immobile: int, mobile: int,
                             f"of {MAX_NESTED_VALUES}") from None
     check = _Checker(path)
     check.table(root, "", ("units", "aquifer", "entries", "observe", "transport", "inject",
-                           "reactions"))
+                           "reactions", "output"))
     units: Dict[str, Optional[str]] = {"length": None, "time": None, "mass": None}
     if "units" in root:
         table = check.table(root["units"], "units", units)
@@ -427,9 +444,17 @@ def read_extension(path: str, immobile: int, mobile: int,
         table = check.table(root["reactions"], "reactions", ("names",))
         if "names" in table:
             reaction_names = _reaction_names(check, table["names"], reactions)
+    checkpoint = "every record"
+    if "output" in root:
+        table = check.table(root["output"], "output", ("checkpoint",))
+        if "checkpoint" in table:
+            checkpoint = table["checkpoint"]
+            why = checkpoint_error(checkpoint)
+            if why:
+                check.fail("output.checkpoint", why)
     return Extension(path, units["length"], units["time"], units["mass"], thickness,
                      list(lists[0]), list(lists[1]), wells, scheme, inject, time,
-                     reaction_names)
+                     reaction_names, checkpoint)
 
 
 def _reaction_names(check: _Checker, value: Any, count: Optional[int]) -> List[str]:

@@ -2,6 +2,7 @@
 
 #include "model/limits.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstdlib>
 
@@ -19,6 +20,9 @@ const char* const CLI_USAGE =
     "                  on a grid too small to share); every count gives the same results\n"
     "  --timings       print the wall time of each phase to stderr at the end\n"
     "  --no-budget     write no mass budget (BASE.budget.csv) and no summary of it\n"
+    "  --continue      go on from the checkpoint BASE.kvr that a run killed, cancelled or\n"
+    "                  finished left; the results equal those of a run never stopped\n"
+    "  --until T       with --continue: go on to the end time T instead of the model's\n"
     "  --progress=json no display: the progress as one JSON object a line on stderr, at\n"
     "                  every status change and every second (status, time, start, end,\n"
     "                  fraction, step, reduced)\n"
@@ -37,6 +41,9 @@ CRunSettings RunSettingsOf(const CCliOptions& options, int threads) {
     settings.m_threads = threads;
     settings.m_threadsForced = options.threads > 0;
     settings.m_keepBudget = !options.noBudget;
+    settings.m_continue = options.continueRun;
+    settings.m_untilGiven = options.untilGiven;
+    settings.m_until = options.until;
     return settings;
 }
 
@@ -60,6 +67,18 @@ int ParseThreadCount(const std::string& text) {
         return 0;
     const long value = std::strtol(text.c_str(), nullptr, 10);
     return value >= 1 && value <= THREADS_MAX ? static_cast<int>(value) : 0;
+}
+
+// A time: a finite decimal number and nothing else; false when the text is none.
+bool ParseTime(const std::string& text, double* time) {
+    if (text.empty() || text.find_first_not_of("0123456789+-.eE") != std::string::npos)
+        return false;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || !std::isfinite(value))
+        return false;
+    *time = value;
+    return true;
 }
 
 } // namespace
@@ -91,7 +110,22 @@ CCliOptions ParseCliOptions(const std::vector<std::string>& args) {
             options.noBudget = true;
         else if (a == "--progress=json")
             options.progressJson = true;
-        else if (a == "--threads" || a.rfind("--threads=", 0) == 0) {
+        else if (a == "--continue")
+            options.continueRun = true;
+        else if (a == "--until" || a.rfind("--until=", 0) == 0) {
+            std::string value;
+            if (a == "--until") {
+                if (k + 1 < args.size())
+                    value = args[++k];
+            } else {
+                value = a.substr(8);
+            }
+            options.untilGiven = true;
+            if (!ParseTime(value, &options.until)) {
+                options.error = "--until needs a time (a finite number), not '" + value + "'";
+                return options;
+            }
+        } else if (a == "--threads" || a.rfind("--threads=", 0) == 0) {
             std::string value;
             if (a == "--threads") {
                 if (k + 1 < args.size())
@@ -114,5 +148,9 @@ CCliOptions ParseCliOptions(const std::vector<std::string>& args) {
         std::vector<std::string>(args.begin() + static_cast<std::ptrdiff_t>(k), args.end()));
     if (options.base.empty() && !options.help && !options.version && !options.reactionTypes)
         options.error = "no model given";
+    else if (options.untilGiven && !options.continueRun)
+        options.error = "--until goes with --continue: a new run ends at its model's end time";
+    else if (options.continueRun && options.check)
+        options.error = "--check reads a model and runs nothing: it does not go on with --continue";
     return options;
 }

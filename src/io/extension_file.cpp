@@ -766,9 +766,43 @@ void ReadInjection(CInjection& inject, const toml::node& node, const CSimulation
     SortInjectedNodes(inject, s);
 }
 
+// "every record", "every N records" (N from 1) or "none".
+void ReadOutput(CExtension& ext, const toml::table& table) {
+    CheckKeys(table, "output.", {"checkpoint"});
+    const toml::node* n = table.get("checkpoint");
+    if (!n)
+        return;
+    const std::string text = StringAt(*n, "output.checkpoint");
+    const std::string every = "every ";
+    const std::string records = " records";
+    if (text == "none") {
+        ext.m_checkpointEvery = 0;
+        return;
+    }
+    if (text == "every record") {
+        ext.m_checkpointEvery = 1;
+        return;
+    }
+    if (text.size() > every.size() + records.size() && text.compare(0, every.size(), every) == 0 &&
+        text.compare(text.size() - records.size(), records.size(), records) == 0) {
+        const std::string digits =
+            text.substr(every.size(), text.size() - every.size() - records.size());
+        if (digits.size() <= 9 && digits[0] != '0' &&
+            digits.find_first_not_of("0123456789") == std::string::npos) {
+            ext.m_checkpointEvery = std::stoi(digits);
+            return;
+        }
+    }
+    Fail("output.checkpoint", n->source(),
+         "must be \"every record\", \"every N records\" (N a whole number from 1 to "
+         "999999999) or \"none\", not " +
+             Quoted(text));
+}
+
 void ReadTables(CSimulation& s, const toml::table& root) {
-    CheckKeys(root, "",
-              {"units", "aquifer", "entries", "observe", "transport", "inject", "reactions"});
+    CheckKeys(
+        root, "",
+        {"units", "aquifer", "entries", "observe", "transport", "inject", "reactions", "output"});
     CExtension ext;
     if (const toml::node* n = root.get("units"))
         ReadUnits(ext, TableAt(*n, "units"));
@@ -780,6 +814,8 @@ void ReadTables(CSimulation& s, const toml::table& root) {
         ReadTransport(ext, TableAt(*n, "transport"));
     if (const toml::node* n = root.get("reactions"))
         ReadReactions(ext, TableAt(*n, "reactions"), s);
+    if (const toml::node* n = root.get("output"))
+        ReadOutput(ext, TableAt(*n, "output"));
     // The wells name entries by the names just read.
     s.m_ext = ext;
     if (const toml::node* n = root.get("observe"))

@@ -107,6 +107,9 @@ struct CExtension {
     // [reactions] names: one per reaction record, in record order; empty:
     // none given, and the budget names a reaction by its type.
     std::vector<std::string> m_reactionNames;
+    // [output] checkpoint: BASE.kvr is written at every this many records
+    // (and at a cancel and the last record); 0: none.
+    int m_checkpointEvery = 1;
 };
 
 // The name of state entry k of a model with nComp entries per node of which

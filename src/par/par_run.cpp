@@ -2,6 +2,7 @@
 
 #include "heads/heads.h"
 #include "io/run_tables.h"
+#include "model/exceptions.h"
 #include "model/grid.h"
 #include "model/simulation.h"
 #include "par/par_comm.h"
@@ -99,6 +100,10 @@ public:
     // Rank 0 holds the lock for the run.
     bool Leads() const override { return m_comm.IsRoot(); }
     // Every rank takes the threads it is offered.
+    void OpenCheckpoint(CSimulation&, const std::string&, bool continuing) override {
+        if (continuing)
+            throw InputException("a run over several processes cannot go on from a checkpoint");
+    }
     void ChooseThreads(CSimulation&, CRunControl&) const override {}
     void SolveHeads(CSimulation& s) override { SolveRankHeads(s, m_comm, m_report); }
     void RunWithFiles(CSimulation& s, CReactions& rx, const std::string& base) override {

@@ -544,6 +544,11 @@ public:
         m_comm.Agreed([&] { m_output.m_rootTables.WriteRecord(s); });
     }
 
+    // A run over several processes keeps no checkpoints yet: the front end
+    // refuses --continue.
+    bool Resume(CSimulation&) override { return false; }
+    void Checkpoint(CSimulation&, bool, bool) override {}
+
 private:
     CParOutput& m_output;    // borrowed from the run; not closed here
     const CParComm& m_comm;  // borrowed from the run

@@ -18,6 +18,7 @@
 #include "rxn/rxn_set.h"
 #include "sim/mass_accounting.h"
 #include "sim/model_warnings.h"
+#include "sim/run_checkpoint.h"
 #include "transport/implicit_transport.h"
 #include "transport/transport.h"
 #include "transport/transport_schemes.h"
@@ -489,8 +490,9 @@ void GlobalStep(CSimulation& s, CReactions& rx, CLoopDomain& domain) {
 }
 
 // A record: the nodes integrated with a reduced local step and the smallest
-// local step reported, the state checked, then the budget and the record.
-void Record(CSimulation& s, CLoopDomain& domain, double bound) {
+// local step reported, the state checked, the checkpoint, then the budget
+// and the record. cancel: the record of a cancel, before the output time.
+void Record(CSimulation& s, CLoopDomain& domain, double bound, bool cancel) {
     const CNodeRange own = domain.OwnNodes();
     const CLocalSteps steps = domain.Combined(CountLocalSteps(s, own.m_first, own.m_end));
     s.m_progress->SetProgress(s.m_clock.m_currentTime, steps.m_smallest * s.m_clock.m_globalStep,
@@ -498,6 +500,7 @@ void Record(CSimulation& s, CLoopDomain& domain, double bound) {
     domain.CheckRecord(s, bound);
     s.m_progress->SetStatus("Writing Output");
     CStopwatch watch;
+    domain.Checkpoint(s, cancel, !(s.m_clock.m_currentTime < s.m_settings.m_endTime));
     domain.WriteRecord(s);
     s.m_times.m_output += watch.Lap();
     s.m_progress->SetStatus("Simulating ...");
@@ -506,7 +509,8 @@ void Record(CSimulation& s, CLoopDomain& domain, double bound) {
 // Every node on one process: the threads share its nodes.
 class COneProcess final : public CLoopDomain {
 public:
-    explicit COneProcess(CRunOutput& output) : m_output(output) {}
+    COneProcess(CRunOutput& output, CRunCheckpoint* checkpoint)
+        : m_output(output), m_checkpoint(checkpoint) {}
 
     void Prepare(CSimulation& s, CReactions& rx) override {
         WarnOfModel(s, rx);
@@ -543,8 +547,20 @@ public:
         m_output.WriteRecord(s);
     }
 
+    bool Resume(CSimulation& s) override {
+        if (!m_checkpoint || !m_checkpoint->Continues())
+            return false;
+        m_checkpoint->Restore(s, m_output);
+        return true;
+    }
+    void Checkpoint(CSimulation& s, bool cancel, bool last) override {
+        if (m_checkpoint)
+            m_checkpoint->BeforeRecord(s, m_output, cancel, last);
+    }
+
 private:
-    CRunOutput& m_output; // borrowed from the run; not closed here
+    CRunOutput& m_output;         // borrowed from the run; not closed here
+    CRunCheckpoint* m_checkpoint; // borrowed from the run (null: none kept); not freed here
     CNodeRange m_nodes;
 };
 
@@ -562,6 +578,10 @@ void TimeLoop(CSimulation& s, CReactions& rx, CLoopDomain& domain) {
     domain.Prepare(s, rx);
     const CNodeRange own = domain.OwnNodes();
     const double bound = domain.LargestOf(StateRangeBound(s, own.m_first, own.m_end));
+    // A run that goes on enters the loop where the stopped run was: before
+    // the record it was about to write, or stepping on after a cancel.
+    if (domain.Resume(s))
+        records = CRecordClock(s.m_clock.m_nextRecord, s.m_settings.m_outputInterval);
 
     for (;;) {
         // Step until the next output time is reached; a cancel still gets a
@@ -571,7 +591,8 @@ void TimeLoop(CSimulation& s, CReactions& rx, CLoopDomain& domain) {
                 break;
             GlobalStep(s, rx, domain);
         }
-        Record(s, domain, bound);
+        s.m_clock.m_nextRecord = records.Next();
+        Record(s, domain, bound, records.Pending(s.m_clock.m_currentTime));
 
         const bool advanced = records.Advance(s.m_clock.m_currentTime);
         if (!(s.m_clock.m_currentTime < s.m_settings.m_endTime && domain.Continue(control)))
@@ -586,7 +607,7 @@ void TimeLoop(CSimulation& s, CReactions& rx, CLoopDomain& domain) {
     }
 }
 
-void TimeLoop(CSimulation& s, CReactions& rx, CRunOutput& output) {
-    COneProcess domain(output);
+void TimeLoop(CSimulation& s, CReactions& rx, CRunOutput& output, CRunCheckpoint* checkpoint) {
+    COneProcess domain(output, checkpoint);
     TimeLoop(s, rx, domain);
 }

@@ -41,7 +41,19 @@ TEST_P(Refusals, NameTheKeyAndItsLine) {
 const CRefusal REFUSALS[] = {
     {"unknown_table", "[units]\nmass = \"kg\"\n[transprt]\n",
      "input: key transprt (line 3): unknown key (known here: units, aquifer, entries, observe, "
-     "transport, inject, reactions)"},
+     "transport, inject, reactions, output)"},
+    {"checkpoint_every_zero", "[output]\ncheckpoint = \"every 0 records\"\n",
+     "input: key output.checkpoint (line 2): must be \"every record\", \"every N records\""},
+    {"checkpoint_every_word", "[output]\n\ncheckpoint = \"every second\"\n",
+     "input: key output.checkpoint (line 3): must be \"every record\""},
+    {"checkpoint_every_n_record", "[output]\ncheckpoint = \"every 2 record\"\n",
+     "input: key output.checkpoint (line 2): must be"},
+    {"checkpoint_count_too_long", "[output]\ncheckpoint = \"every 1234567890 records\"\n",
+     "input: key output.checkpoint (line 2): must be"},
+    {"checkpoint_a_number", "[output]\ncheckpoint = 3\n",
+     "input: key output.checkpoint (line 2): must be a string, not an integer"},
+    {"output_key_misspelt", "[output]\ncheckpoints = \"none\"\n",
+     "input: key output.checkpoints (line 2): unknown key (known here: checkpoint)"},
     {"scheme_unknown", "[transport]\nscheme = \"upwind\"\n",
      "input: key transport.scheme (line 2): must be \"default\", \"symmetric\" or \"tvd\""},
     {"scheme_not_a_string", "[transport]\n\nscheme = 1\n",
@@ -478,3 +490,26 @@ TEST(ExtensionFile, WithoutOneTheNamesAreTheDefaults) {
 }
 
 } // namespace
+
+// [output] checkpoint: how many records apart the checkpoints are (0: none).
+struct CCheckpointEvery {
+    const char* text; // the extension file
+    int every;
+};
+
+class CheckpointEvery : public ::testing::TestWithParam<CCheckpointEvery> {};
+
+TEST_P(CheckpointEvery, ReadsTheCount) {
+    CEngine engine;
+    engine.Read(Grid());
+    ReadExtension(engine.sim, GetParam().text, "m.kvx");
+    EXPECT_EQ(engine.sim.m_ext.m_checkpointEvery, GetParam().every);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ExtensionFile, CheckpointEvery,
+    ::testing::Values(CCheckpointEvery{"", 1}, CCheckpointEvery{"[output]\n", 1},
+                      CCheckpointEvery{"[output]\ncheckpoint = \"none\"\n", 0},
+                      CCheckpointEvery{"[output]\ncheckpoint = \"every record\"\n", 1},
+                      CCheckpointEvery{"[output]\ncheckpoint = \"every 1 records\"\n", 1},
+                      CCheckpointEvery{"[output]\ncheckpoint = \"every 25 records\"\n", 25}));
