@@ -315,6 +315,8 @@ class Model:
         self.transport_scheme = "default"
         self.transport_time = "explicit"
         self.checkpoint = "every record"
+        self.exact_records = False
+        self.record_times: Optional[List[float]] = None
         # Read from an extension file and written back as they were.
         self._inject: List[Injection] = []
         self._reactions: List[Reaction] = []
@@ -739,6 +741,35 @@ class Model:
             _fail("time", time, "must be one of " + ", ".join(map(repr, TIMES)))
         self.transport_time = time
 
+    def set_record_times(self, times: Optional[Sequence[float]] = None,
+                         exact: bool = True) -> None:
+        """Make the records land on their output times.
+
+        Parameters
+        ----------
+        times : sequence of float, optional
+            The record times after the start: ascending, after
+            ``start_time`` and at most ``end_time``; a record also comes at
+            the start and at the end time. None: every ``output_interval``.
+        exact : bool
+            With times None: True lands on start + k x output_interval and
+            on the end time; False goes back to the engine's own cadence (a
+            record after the first step that reaches each output time).
+        """
+        if not isinstance(exact, bool):
+            _fail("exact", exact, "must be True or False")
+        if times is None:
+            self.exact_records, self.record_times = exact, None
+            return
+        checked = [_real("times", t) for t in times]
+        if not checked:
+            _fail("times", times, "must hold at least one time")
+        for before, t in zip([self.start_time] + checked, checked):
+            if not t > before or t > self.end_time:
+                _fail("times", times, f"{t!r} is not after {before!r} and at most the end "
+                                      f"time {self.end_time!r}")
+        self.exact_records, self.record_times = True, checked
+
     def set_checkpoint(self, every: str) -> None:
         """Choose when a run writes its checkpoint ``BASE.kvr``.
 
@@ -1152,8 +1183,15 @@ class Model:
             transport.append(f"time = {_toml_string(self.transport_time)}\n")
         if transport:
             parts.append("[transport]\n" + "".join(transport))
+        output = []
         if self.checkpoint != "every record":
-            parts.append(f"[output]\ncheckpoint = {_toml_string(self.checkpoint)}\n")
+            output.append(f"checkpoint = {_toml_string(self.checkpoint)}\n")
+        if self.record_times is not None:
+            output.append("times = [" + ", ".join(map(_text, self.record_times)) + "]\n")
+        elif self.exact_records:
+            output.append("exact = true\n")
+        if output:
+            parts.append("[output]\n" + "".join(output))
         lists = []
         for kind, labels in (("immobile", self._immobile), ("mobile", self._mobile)):
             if any(e.name != f"{kind}_{k}" or e.units is not None
@@ -1374,6 +1412,7 @@ class Model:
         model.transport_scheme = ext.scheme
         model.transport_time = ext.time
         model.checkpoint = ext.checkpoint
+        model.exact_records, model.record_times = ext.exact, ext.record_times
         model._inject = list(ext.inject)
         names = model.entry_names
         # As the file has them: a set in the wrong list is the file's to keep

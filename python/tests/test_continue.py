@@ -9,6 +9,7 @@ from __future__ import annotations
 import random
 import shutil
 import signal
+import struct
 import subprocess
 import time
 from pathlib import Path
@@ -67,6 +68,8 @@ CASES = {
     "explicit": ("plume", ""),
     "kinetic": ("hydrocarbon_plume", ""),
     "implicit": ("hydrocarbon_plume", '[transport]\ntime = "implicit"'),
+    "exact times": ("hydrocarbon_plume",
+                    '[transport]\ntime = "implicit"\n[output]\ntimes = [1.5, 60, 100, 200]'),
 }
 
 
@@ -266,3 +269,55 @@ def test_the_package_goes_on_with_a_run_and_keeps_the_checkpoint_choice(
     (tmp_path / "longer").mkdir()
     longer.run(str(tmp_path / "longer" / "plume"), progress=False)
     _same_results(base, _results(tmp_path / "longer" / "plume"), "continued from Python")
+
+
+def _record_times(base: Path) -> List[float]:
+    data = Path(str(base) + ".kvt").read_bytes()
+    count = struct.unpack("<i", data[:4])[0]
+    return list(struct.unpack(f"<{count}d", data[36:36 + 8 * count]))
+
+
+@pytest.mark.parametrize("example, output, expected", [
+    ("plume", "exact = true", [0.0, 10.0, 20.0, 30.0, 40.0, 50.0, 60.0]),
+    ("plume", "times = [0.5, 33.3]", [0.0, 0.5, 33.3, 60.0]),
+    ("hydrocarbon_plume", "times = [1.5, 60, 250]", [0.0, 1.5, 60.0, 250.0]),
+    ("hydrocarbon_plume", "exact = true", [0.0] + [25.0 * k for k in range(1, 11)]),
+])
+def test_records_land_on_the_times_asked_for(example, output, expected, engine, tmp_path):
+    """Every record, budget interval and well row at an output time is at that
+    time exactly; the budget still closes."""
+    import kova
+
+    base = _model(tmp_path, example, f"[output]\n{output}")
+    _run(engine, base)
+    assert _record_times(base) == expected
+    budget = kova.read_budget(str(base))
+    assert sorted(set(budget["time_end"])) == expected[1:]
+    wells = Path(str(base) + ".obs.csv").read_text().splitlines()[1:]
+    well_times = {float(row.split(",")[0]) for row in wells}
+    assert set(expected) <= well_times
+    terms = budget[budget["term"] != "discrepancy"]
+    largest = terms["mass"].abs().max()
+    assert budget[budget["term"] == "discrepancy"]["mass"].abs().max() <= 1e-9 * largest
+    # An unfinished run's records are read at the same exact times.
+    Path(str(base) + ".kvt").write_bytes(struct.pack("<i", 0))
+    with kova.open_results(str(base)) as ds:
+        assert list(ds["time"].values) == expected
+
+
+def test_the_package_writes_and_reads_record_times(tmp_path):
+    import kova
+
+    base = _model(tmp_path, "plume")
+    model = kova.Model.read(str(base))
+    assert (model.exact_records, model.record_times) == (False, None)
+    model.set_record_times([0.5, 33.3])
+    model.write(str(base))
+    back = kova.Model.read(str(base))
+    assert (back.exact_records, back.record_times) == (True, [0.5, 33.3])
+    back.set_record_times()
+    back.write(str(base))
+    assert kova.Model.read(str(base)).exact_records
+    for times in ([], [0.5, 0.5], [70.0], [0.0]):
+        with pytest.raises(ValueError):
+            model.set_record_times(times)

@@ -40,6 +40,15 @@ struct CRunClock {
     // the time loop last set it: a checkpoint keeps it.
     double m_nextRecord = 0.0;
 
+    // The global step shortened to end on target, an exact output time;
+    // returns the step it was, which RestoreStep puts back after the step.
+    double ShortenTo(double target) {
+        const double ordinary = m_globalStep;
+        m_globalStep = target - m_currentTime;
+        return ordinary;
+    }
+    void RestoreStep(double ordinary) { m_globalStep = ordinary; }
+
     // A run that goes on from a checkpoint: the clock it kept, whole. Its
     // record times go into the list reserved for the run, so that the loop
     // goes on adding to it without allocating.

@@ -133,7 +133,8 @@ void CheckOutputsWhole(const COutputMarks& marks) {
         const bool there = stat(mark.m_file.c_str(), &info) == 0;
         if (!there || static_cast<uint64_t>(info.st_size) < mark.m_length)
             throw InputException(
-                mark.m_file + (there ? " holds " + std::to_string(info.st_size) + " bytes" : " is gone") +
+                mark.m_file +
+                (there ? " holds " + std::to_string(info.st_size) + " bytes" : " is gone") +
                 ", where it held " + std::to_string(mark.m_length) +
                 " at the checkpoint: it was changed since, and the run cannot go on from the "
                 "checkpoint");

@@ -469,8 +469,11 @@ void SettleReactionRate(CSimulation& s, CReactions& rx, CLoopDomain& domain, CSt
     }
 }
 
-// One global step of transport and reactions.
-void GlobalStep(CSimulation& s, CReactions& rx, CLoopDomain& domain) {
+// One global step of transport and reactions; landing: it ends on that
+// output time (its step shortened to reach it), which the time takes
+// exactly, whatever the rounding of the time plus the step.
+void GlobalStep(CSimulation& s, CReactions& rx, CLoopDomain& domain,
+                const double* landing = nullptr) {
     CheckStepAdvances(s);
     CStopwatch watch;
     const CNodeRange read = domain.ReadNodes();
@@ -483,10 +486,33 @@ void GlobalStep(CSimulation& s, CReactions& rx, CLoopDomain& domain) {
     s.m_times.m_reactions += watch.Lap();
     s.m_times.m_globalSteps += 1;
     s.m_clock.m_rxnBaseTime += s.m_clock.m_globalStep;
-    s.m_clock.m_currentTime += s.m_clock.m_globalStep;
+    s.m_clock.m_currentTime = landing ? *landing : s.m_clock.m_currentTime + s.m_clock.m_globalStep;
     s.m_progress->SetCurrentTime(s.m_clock.m_currentTime);
     domain.AfterStep(s);
     s.m_times.m_output += watch.Lap();
+}
+
+// A global step that lands on target when it would reach it: shortened to
+// end there; the global step is the model's again after it.
+void LandingStep(CSimulation& s, CReactions& rx, CLoopDomain& domain, double target) {
+    if (s.m_clock.m_currentTime + s.m_clock.m_globalStep < target) {
+        GlobalStep(s, rx, domain);
+        return;
+    }
+    const double ordinary = s.m_clock.ShortenTo(target);
+    GlobalStep(s, rx, domain, &target);
+    s.m_clock.RestoreStep(ordinary);
+}
+
+// The run's record clock from output time k on; next: where a clock that
+// does not land on its times stood.
+CRecordClock RecordClockOf(const CSimulation& s, int64_t k, double next) {
+    const CModelSettings& settings = s.m_settings;
+    if (!s.m_ext.m_exactRecords)
+        return CRecordClock(next, settings.m_outputInterval);
+    const std::vector<double>& times = s.m_ext.m_recordTimes;
+    return CRecordClock::Exact(settings.m_startTime, settings.m_outputInterval, settings.m_endTime,
+                               times.empty() ? nullptr : &times, k);
 }
 
 // A record: the nodes integrated with a reduced local step and the smallest
@@ -572,7 +598,7 @@ void TimeLoop(CSimulation& s, CReactions& rx, CLoopDomain& domain) {
     // The reaction clock runs one input step behind the step being integrated.
     s.m_clock.m_rxnBaseTime = s.m_settings.m_startTime - s.m_clock.m_globalStep;
     s.m_clock.m_currentTime = s.m_settings.m_startTime;
-    CRecordClock records(s.m_settings.m_startTime, s.m_settings.m_outputInterval);
+    CRecordClock records = RecordClockOf(s, 0, s.m_settings.m_startTime);
 
     const CTransportChoice transport(s);
     domain.Prepare(s, rx);
@@ -580,8 +606,10 @@ void TimeLoop(CSimulation& s, CReactions& rx, CLoopDomain& domain) {
     const double bound = domain.LargestOf(StateRangeBound(s, own.m_first, own.m_end));
     // A run that goes on enters the loop where the stopped run was: before
     // the record it was about to write, or stepping on after a cancel.
+    // A regular record is one output time: the checkpoint, taken before a
+    // record, has counted those before the one due.
     if (domain.Resume(s))
-        records = CRecordClock(s.m_clock.m_nextRecord, s.m_settings.m_outputInterval);
+        records = RecordClockOf(s, s.m_clock.m_recordCount, s.m_clock.m_nextRecord);
 
     for (;;) {
         // Step until the next output time is reached; a cancel still gets a
@@ -589,7 +617,10 @@ void TimeLoop(CSimulation& s, CReactions& rx, CLoopDomain& domain) {
         while (records.Pending(s.m_clock.m_currentTime)) {
             if (!domain.Continue(control))
                 break;
-            GlobalStep(s, rx, domain);
+            if (records.Lands())
+                LandingStep(s, rx, domain, records.Next());
+            else
+                GlobalStep(s, rx, domain);
         }
         s.m_clock.m_nextRecord = records.Next();
         Record(s, domain, bound, records.Pending(s.m_clock.m_currentTime));

@@ -133,8 +133,9 @@ TEST(CheckpointFile, ValuesLeftOverOrOutsideTheirRangeAreRefused) {
         out.Commit();
     }
     CCheckpointIn in(base);
-    EXPECT_NE(Outcome([&] { in.IntIn(0, 10, "record count"); })
-                  .find("its record count 11 is outside 0..10"),
+    EXPECT_NE(Outcome([&] {
+                  in.IntIn(0, 10, "record count");
+              }).find("its record count 11 is outside 0..10"),
               std::string::npos);
     EXPECT_NE(Outcome([&] { in.End(); }).find("8 bytes follow its last value"), std::string::npos);
 }

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <tuple>
+#include <vector>
+
 using namespace kova_test;
 
 namespace {
@@ -53,7 +57,28 @@ const CRefusal REFUSALS[] = {
     {"checkpoint_a_number", "[output]\ncheckpoint = 3\n",
      "input: key output.checkpoint (line 2): must be a string, not an integer"},
     {"output_key_misspelt", "[output]\ncheckpoints = \"none\"\n",
-     "input: key output.checkpoints (line 2): unknown key (known here: checkpoint)"},
+     "input: key output.checkpoints (line 2): unknown key (known here: checkpoint, exact, times)"},
+    {"exact_a_string", "[output]\nexact = \"yes\"\n",
+     "input: key output.exact (line 2): must be true or false, not a string"},
+    {"exact_with_times", "[output]\nexact = true\ntimes = [1]\n",
+     "input: key output.exact (line 2): goes with the output interval"},
+    {"times_empty", "[output]\ntimes = []\n",
+     "input: key output.times (line 2): must name at least one time"},
+    {"times_not_a_list", "[output]\ntimes = 5\n",
+     "input: key output.times (line 2): must be an array of times, not an integer"},
+    {"time_at_the_start", "[output]\ntimes = [0, 1]\n",
+     "input: key output.times[0] (line 2): 0 is not a time after the start time 0"},
+    {"times_out_of_order", "[output]\ntimes = [0.5, 0.25]\n",
+     "input: key output.times[1] (line 2): 0.25 is not a time after the time before it, 0.5"},
+    {"time_twice", "[output]\ntimes = [0.5, 0.5]\n",
+     "input: key output.times[1] (line 2): 0.5 is not a time after the time before it"},
+    {"time_past_the_end", "[output]\ntimes = [0.5, 100]\n",
+     "input: key output.times[1] (line 2): 100 is not a time after the time before it, 0.5 "
+     "and at most the end time"},
+    {"time_not_a_number", "[output]\ntimes = [0.5, \"1\"]\n",
+     "input: key output.times[1] (line 2): must be a number, not a string"},
+    {"time_infinite", "[output]\ntimes = [inf]\n",
+     "input: key output.times[0] (line 2): inf is not a time"},
     {"scheme_unknown", "[transport]\nscheme = \"upwind\"\n",
      "input: key transport.scheme (line 2): must be \"default\", \"symmetric\" or \"tvd\""},
     {"scheme_not_a_string", "[transport]\n\nscheme = 1\n",
@@ -513,3 +538,18 @@ INSTANTIATE_TEST_SUITE_P(
                       CCheckpointEvery{"[output]\ncheckpoint = \"every record\"\n", 1},
                       CCheckpointEvery{"[output]\ncheckpoint = \"every 1 records\"\n", 1},
                       CCheckpointEvery{"[output]\ncheckpoint = \"every 25 records\"\n", 25}));
+
+TEST(ExtensionFile, RecordTimesAreReadAndMakeTheRecordsExact) {
+    for (const auto& [text, exact, times] :
+         std::vector<std::tuple<std::string, bool, std::vector<double>>>{
+             {"", false, {}},
+             {"[output]\nexact = false\n", false, {}},
+             {"[output]\nexact = true\n", true, {}},
+             {"[output]\ntimes = [0.5, 2, 10]\n", true, {0.5, 2.0, 10.0}}}) {
+        CEngine engine;
+        engine.Read(Grid());
+        ReadExtension(engine.sim, text, "m.kvx");
+        EXPECT_EQ(engine.sim.m_ext.m_exactRecords, exact) << text;
+        EXPECT_EQ(engine.sim.m_ext.m_recordTimes, times) << text;
+    }
+}
