@@ -23,6 +23,10 @@ std::string CheckpointFileName(const std::string& base) {
     return base + ".kvr";
 }
 
+std::string PreviousCheckpointFileName(const std::string& base) {
+    return base + ".kvr.prev";
+}
+
 uint64_t FileDigest(const std::string& path) {
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat info;
@@ -48,7 +52,8 @@ uint64_t FileDigest(const std::string& path) {
 }
 
 CCheckpointOut::CCheckpointOut(const std::string& base)
-    : m_name(CheckpointFileName(base)), m_part(m_name + ".part") {
+    : m_name(CheckpointFileName(base)), m_part(m_name + ".part"),
+      m_previous(PreviousCheckpointFileName(base)) {
     // A part left by a run killed while writing it is the run's own.
     unlink(m_part.c_str());
     bool created = false;
@@ -89,16 +94,29 @@ void CCheckpointOut::Commit() {
     const std::string what = "the checkpoint file " + m_part;
     WriteChecked(m_file, &digest, sizeof digest, 1, what);
     CloseChecked(m_file, what);
+    // The one before steps aside whole, then the new one takes its name.
+    unlink(m_previous.c_str());
     errno = 0;
-    if (std::rename(m_part.c_str(), m_name.c_str()) != 0) {
+    const bool before = std::rename(m_name.c_str(), m_previous.c_str()) == 0 || errno == ENOENT;
+    if (!before || std::rename(m_part.c_str(), m_name.c_str()) != 0) {
         const std::string why = Reason();
         unlink(m_part.c_str());
         throw SystemFailure("could not replace the checkpoint file " + m_name + why);
     }
+    unlink(m_previous.c_str());
 }
 
 CCheckpointIn::CCheckpointIn(const std::string& base) : m_name(CheckpointFileName(base)) {
-    const int fd = open(m_name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int fd = open(m_name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        // Killed between the renames: the checkpoint before is whole.
+        const std::string previous = PreviousCheckpointFileName(base);
+        fd = open(previous.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0 || errno != ENOENT)
+            m_name = previous;
+        else
+            errno = ENOENT;
+    }
     struct stat info;
     if (fd < 0) {
         if (errno == ENOENT)

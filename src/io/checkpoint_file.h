@@ -4,10 +4,14 @@
 // in which order, is the business of the run that writes and reads them
 // (sim/run_checkpoint.cpp); this file keeps the container sound:
 //
-// - a checkpoint replaces the one before atomically: it is written whole
-//   into BASE.kvr.part, handed to the system and renamed over BASE.kvr, so
-//   a run killed at any instant leaves the old checkpoint or the new one,
-//   never a part of either;
+// - a checkpoint replaces the one before without a moment when neither is
+//   whole: it is written whole into BASE.kvr.part and handed to the system;
+//   then the checkpoint before is renamed BASE.kvr.prev and the new one
+//   BASE.kvr. A run killed at any instant leaves the new checkpoint in
+//   BASE.kvr or the one before in BASE.kvr or BASE.kvr.prev, never a part of
+//   either. (Renaming over BASE.kvr would do in one step, but ext4 then
+//   starts writing the new file out at once, which took some 3 ms of every
+//   record's time.)
 // - a checkpoint is read only once its digest matches: a damaged or cut
 //   file is refused before any of its values is used, and every value read
 //   is checked against what the reader expects, naming it.
@@ -20,8 +24,10 @@
 
 struct XXH3_state_s;
 
-// The checkpoint file of a base.
+// The checkpoint file of a base, and where the one before waits while a new
+// one takes its name.
 std::string CheckpointFileName(const std::string& base);
+std::string PreviousCheckpointFileName(const std::string& base);
 
 // Bumped whenever what a checkpoint holds changes: a checkpoint of another
 // format is refused, never read as this one.
@@ -53,14 +59,16 @@ public:
     void Commit();
 
 private:
-    std::string m_name; // BASE.kvr
-    std::string m_part; // BASE.kvr.part, written first
+    std::string m_name;     // BASE.kvr
+    std::string m_part;     // BASE.kvr.part, written first
+    std::string m_previous; // BASE.kvr.prev
     std::FILE* m_file = nullptr;
     XXH3_state_s* m_digest = nullptr; // owned
 };
 
-// A checkpoint being read: opened only when its signature, format and
-// digest are sound (InputException otherwise, naming the file and why).
+// A checkpoint being read (BASE.kvr, or BASE.kvr.prev when a run was killed
+// between the renames): opened only when its signature, format and digest
+// are sound (InputException otherwise, naming the file and why).
 // Each value is taken in the order it was written; a read past the end or
 // a count beyond what the reader allows is an InputException naming what.
 class CCheckpointIn {

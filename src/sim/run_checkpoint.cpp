@@ -147,7 +147,7 @@ CRunCheckpoint::CRunCheckpoint(std::string base) : m_base(std::move(base)) {}
 CRunCheckpoint::~CRunCheckpoint() = default;
 
 bool CRunCheckpoint::OpenToContinue() {
-    if (!Exists(CheckpointFileName(m_base)))
+    if (!Exists(CheckpointFileName(m_base)) && !Exists(PreviousCheckpointFileName(m_base)))
         return false;
     m_in = std::make_unique<CCheckpointIn>(m_base);
     CCheckpointIn& in = *m_in;
@@ -173,6 +173,7 @@ void CRunCheckpoint::Forget() const {
     const std::string name = CheckpointFileName(m_base);
     unlink(name.c_str());
     unlink((name + ".part").c_str());
+    unlink(PreviousCheckpointFileName(m_base).c_str());
 }
 
 void CRunCheckpoint::Restore(CSimulation& s, CRunOutput& output) {

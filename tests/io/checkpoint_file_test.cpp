@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -63,6 +64,26 @@ TEST(CheckpointFile, AWriterThatDoesNotCommitLeavesTheOldCheckpoint) {
     CCheckpointIn in(base);
     in.Text("text");
     EXPECT_EQ(in.Int("number"), 1);
+}
+
+// Killed between its renames, a run leaves the checkpoint before as
+// BASE.kvr.prev, which is read; the next checkpoint leaves none behind.
+TEST(CheckpointFile, TheCheckpointBeforeServesWhileTheNewOneTakesItsName) {
+    const TempDir dir;
+    const std::string base = dir.File("m");
+    WriteSample(base, 4);
+    ASSERT_EQ(std::rename((base + ".kvr").c_str(), (base + ".kvr.prev").c_str()), 0);
+    {
+        CCheckpointIn in(base);
+        EXPECT_EQ(in.Name(), base + ".kvr.prev");
+        in.Text("text");
+        EXPECT_EQ(in.Int("number"), 4);
+    }
+    WriteSample(base, 6);
+    EXPECT_FALSE(FileExists(base + ".kvr.prev"));
+    CCheckpointIn in(base);
+    in.Text("text");
+    EXPECT_EQ(in.Int("number"), 6);
 }
 
 // A part a killed run left behind is the next writer's to replace.

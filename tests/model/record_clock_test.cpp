@@ -28,8 +28,8 @@ class ExactClock : public ::testing::TestWithParam<CExactCase> {};
 
 TEST_P(ExactClock, LandsOnEachOutputTimeThenTheEnd) {
     const CExactCase& c = GetParam();
-    const CRecordClock clock = CRecordClock::Exact(c.start, c.interval, c.end,
-                                                   c.given.empty() ? nullptr : &c.given, c.k);
+    const CRecordClock clock =
+        CRecordClock::Exact(c.start, c.interval, c.end, c.given.empty() ? nullptr : &c.given, c.k);
     EXPECT_TRUE(clock.Lands());
     EXPECT_EQ(TimesOf(clock), c.expected);
 }
@@ -42,7 +42,12 @@ const CExactCase EXACT_CASES[] = {
     {"multiples_not_sums", 0.0, 0.1, 1.0, {}, 9, {0.9, 1.0}},
     {"from_a_later_time", 5.0, 2.0, 11.0, {}, 2, {9.0, 11.0}},
     {"interval_past_the_end", 0.0, 50.0, 30.0, {}, 0, {0.0, 30.0}},
-    {"given_times_then_the_end", 0.0, 10.0, 250.0, {1.5, 60.0, 100.0}, 0,
+    {"given_times_then_the_end",
+     0.0,
+     10.0,
+     250.0,
+     {1.5, 60.0, 100.0},
+     0,
      {0.0, 1.5, 60.0, 100.0, 250.0}},
     {"given_times_ending_at_the_end", 0.0, 10.0, 100.0, {1.5, 100.0}, 0, {0.0, 1.5, 100.0}},
     {"given_times_from_k", 0.0, 10.0, 250.0, {1.5, 60.0}, 2, {60.0, 250.0}},
