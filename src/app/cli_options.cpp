@@ -81,6 +81,20 @@ bool ParseTime(const std::string& text, double* time) {
     return true;
 }
 
+// Whether argument a is option name with a value: "NAME VALUE" or "NAME=VALUE".
+bool TakesValue(const std::string& a, const std::string& name) {
+    return a == name || a.rfind(name + "=", 0) == 0;
+}
+
+// The value of option name at args[k], from the argument after it (k moves
+// on to it) or after its '='; empty when there is none.
+std::string ValueOf(const std::vector<std::string>& args, size_t& k, const std::string& name) {
+    const std::string& a = args[k];
+    if (a != name)
+        return a.substr(name.size() + 1);
+    return k + 1 < args.size() ? args[++k] : std::string();
+}
+
 } // namespace
 
 CCliOptions ParseCliOptions(const std::vector<std::string>& args) {
@@ -112,27 +126,15 @@ CCliOptions ParseCliOptions(const std::vector<std::string>& args) {
             options.progressJson = true;
         else if (a == "--continue")
             options.continueRun = true;
-        else if (a == "--until" || a.rfind("--until=", 0) == 0) {
-            std::string value;
-            if (a == "--until") {
-                if (k + 1 < args.size())
-                    value = args[++k];
-            } else {
-                value = a.substr(8);
-            }
+        else if (TakesValue(a, "--until")) {
+            const std::string value = ValueOf(args, k, "--until");
             options.untilGiven = true;
             if (!ParseTime(value, &options.until)) {
                 options.error = "--until needs a time (a finite number), not '" + value + "'";
                 return options;
             }
-        } else if (a == "--threads" || a.rfind("--threads=", 0) == 0) {
-            std::string value;
-            if (a == "--threads") {
-                if (k + 1 < args.size())
-                    value = args[++k];
-            } else {
-                value = a.substr(10);
-            }
+        } else if (TakesValue(a, "--threads")) {
+            const std::string value = ValueOf(args, k, "--threads");
             options.threads = ParseThreadCount(value);
             if (options.threads == 0) {
                 options.error = "--threads needs a whole number from 1 to " +
