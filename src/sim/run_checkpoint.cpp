@@ -205,9 +205,13 @@ void CRunCheckpoint::Restore(CSimulation& s, CRunOutput& output) {
     output.Resume(marks, s);
 }
 
-void CRunCheckpoint::BeforeRecord(CSimulation& s, CRunOutput& output, bool cancel, bool last) {
+bool CheckpointDue(const CSimulation& s, bool cancel, bool last) {
     const int every = s.m_ext.m_checkpointEvery;
-    if (!(every > 0 && (cancel || last || s.m_clock.m_recordCount % every == 0)))
+    return every > 0 && (cancel || last || s.m_clock.m_recordCount % every == 0);
+}
+
+void CRunCheckpoint::BeforeRecord(CSimulation& s, CRunOutput& output, bool cancel, bool last) {
+    if (!CheckpointDue(s, cancel, last))
         return;
     // The records are the run's results; a checkpoint only saves time. One
     // that cannot be written (a full disk, a file-size limit) leaves the one

@@ -26,6 +26,10 @@ class CCheckpointIn;
 class CRunOutput;
 class CSimulation;
 
+// Whether a record gets a checkpoint: the model's [output] checkpoint asks
+// for one at this record, or it is a cancel's or the last (unless "none").
+bool CheckpointDue(const CSimulation& s, bool cancel, bool last);
+
 class CRunCheckpoint {
 public:
     explicit CRunCheckpoint(std::string base);
