@@ -356,6 +356,7 @@ void SweepHeads(CSimulation& s) {
         for (int i = 0; i < s.m_nRows; ++i)
             for (int j = 0; j < s.m_nCols; ++j)
                 sum += RelaxNodeHead(s, i, j);
+        s.m_times.m_headSweeps = sweep;
         if (!(sum > s.m_settings.m_opzero))
             return;
     }
@@ -462,13 +463,15 @@ void InitHeads(CSimulation& s) {
     SetCellWidths(s);
     ClearFluxSlots(s);
     CheckEveryGroupIsHeld(s);
-    if (s.m_headSolve == EHeadSolve::SPARSE) {
+    if (s.m_headSolve == EHeadSolve::SPARSE || s.m_headSolve == EHeadSolve::AMG) {
+        const EHeadSolve solve = s.m_headSolve;
         try {
             SolveHeadsSparse(s);
         } catch (const std::bad_alloc&) {
-            throw ComputeException(OutOfMemory("the sparse solve of the heads of " +
-                                                   std::to_string(s.m_nNodes) + " nodes",
-                                               SparseHeadSolveBytes(s.m_nNodes)));
+            throw ComputeException(
+                OutOfMemory(std::string(solve == EHeadSolve::AMG ? "the AMG" : "the sparse") +
+                                " solve of the heads of " + std::to_string(s.m_nNodes) + " nodes",
+                            SparseHeadSolveBytes(solve, s.m_nNodes)));
         }
     } else {
         AssembleBandMatrix(s);
@@ -530,10 +533,27 @@ double RelaxNodeHead(CSimulation& s, int i, int j) {
 }
 
 void ThrowHeadsUnsettled(const CSimulation& s, double sum) {
-    char detail[160];
-    std::snprintf(detail, sizeof detail,
-                  "initial heads did not settle in %d sweeps: last change sum %.17g above opzero "
-                  "%.17g",
-                  HEAD_MAX_SWEEPS, sum, s.m_settings.m_opzero);
+    char detail[400];
+    int length = std::snprintf(detail, sizeof detail,
+                               "initial heads did not settle in %d sweeps: last change sum %.17g "
+                               "above opzero %.17g",
+                               HEAD_MAX_SWEEPS, sum, s.m_settings.m_opzero);
+    // The AMG solve before them stops on a residual, the sweeps on their
+    // changes: say which of the two held the heads settled.
+    if (s.m_headSolve == EHeadSolve::AMG && length > 0) {
+        const double residual = s.m_times.m_headResidual;
+        const int iterations = s.m_times.m_headIterations;
+        const size_t used = static_cast<size_t>(length);
+        if (residual <= HEAD_AMG_RESIDUAL)
+            std::snprintf(detail + used, sizeof detail - used,
+                          ", though the AMG solve before them had settled the heads to a relative "
+                          "residual of %.3g (its target %.0e) in %d iterations",
+                          residual, HEAD_AMG_RESIDUAL, iterations);
+        else
+            std::snprintf(detail + used, sizeof detail - used,
+                          "; nor had the AMG solve before them settled the heads: it stopped at a "
+                          "relative residual of %.3g after %d iterations, above its %.0e",
+                          residual, iterations, HEAD_AMG_RESIDUAL);
+    }
     throw ComputeException(detail);
 }

@@ -18,8 +18,9 @@ class CSimulation;
 constexpr const char* HEAD_GUARD_CAPTION = "KOVA Compute";
 constexpr const char* HEAD_GUARD_TEXT = "ERROR-WRONG TYPE OF NODE, NOT HEAD or NORMAL";
 
-// Cell widths, the direct solve (band or sparse, by CSimulation::m_headSolve),
-// then sweeps until the sum of changes is at most opzero.
+// Cell widths, the solve of the equations (band, sparse or AMG, by
+// CSimulation::m_headSolve), then sweeps until the sum of changes is at most
+// opzero.
 void InitHeads(CSimulation& s);
 
 // The steps of the band solve: the matrix and right-hand sides written into

@@ -1,5 +1,6 @@
 #include "heads/sparse_heads.h"
 
+#include "heads/amg_solve.h"
 #include "heads/head_terms.h"
 #include "heads/sparse_solve.h"
 #include "model/exceptions.h"
@@ -7,6 +8,7 @@
 #include "model/node_view.h"
 #include "model/simulation.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -84,12 +86,61 @@ CHeadEquations AssembleHeadEquations(const CSimulation& s) {
     return eq;
 }
 
+// The equations with their signs turned (diagonal T, neighbours -g,
+// right-hand side Q): symmetric positive definite, as conjugate gradients
+// need.
+void TurnSigns(CHeadEquations& eq) {
+    for (double& v : eq.m_matrix.m_value)
+        v = -v;
+    for (double& v : eq.m_rhs)
+        v = -v;
+}
+
+// Conjugate gradients with AMG from heads of 0 (the solution then depends on
+// the equations alone) to HEAD_AMG_RESIDUAL; then, while one Jacobi pass
+// would still change the heads by more than HEAD_AMG_SWEEP_SHARE x opzero,
+// further rounds to a smaller residual, so that the sweeps after it stop
+// after two or three. A solve that stops above its residual leaves the last
+// word to the sweeps; --timings and their failure say where it stopped.
+std::vector<double> SolveByAmg(CSimulation& s, CHeadEquations& eq) {
+    TurnSigns(eq);
+    CAmgSolver solver(eq.m_matrix);
+    eq.m_matrix = CSparseRows(); // hypre holds its own copy
+    std::vector<double> x(eq.m_rhs.size(), 0.0);
+    const double target = HEAD_AMG_SWEEP_SHARE * s.m_settings.m_opzero;
+    double residual = HEAD_AMG_RESIDUAL;
+    int iterations = 0;
+    CAmgResult last;
+    for (int round = 1; round <= HEAD_AMG_MAX_ROUNDS && iterations < HEAD_AMG_MAX_ITERATIONS;
+         ++round) {
+        last = solver.Solve(eq.m_rhs, x, residual, HEAD_AMG_MAX_ITERATIONS - iterations);
+        iterations += last.m_iterations;
+        if (!(last.m_residual <= residual) || residual <= HEAD_AMG_MIN_RESIDUAL)
+            break;
+        const double change = solver.CorrectionSum(eq.m_rhs, x);
+        if (!(change > target))
+            break;
+        residual = std::max(HEAD_AMG_MIN_RESIDUAL,
+                            last.m_residual * std::max(HEAD_AMG_TIGHTEN, target / change));
+    }
+    s.m_times.m_headIterations = iterations;
+    s.m_times.m_headResidual = last.m_residual;
+    return x;
+}
+
 } // namespace
 
 void SolveHeadsSparse(CSimulation& s) {
-    const CHeadEquations eq = AssembleHeadEquations(s);
-    const std::vector<double> solution =
-        SolveSparseSystem(eq.m_matrix, eq.m_rhs, "the head equations");
+    CHeadEquations eq = AssembleHeadEquations(s);
+    std::vector<double> solution;
+    if (s.m_headSolve == EHeadSolve::AMG && !eq.m_rhs.empty() && IsSymmetric(eq.m_matrix)) {
+        solution = SolveByAmg(s, eq);
+    } else {
+        // Conjugate gradients need symmetric equations: any others (negative
+        // or not-a-number conductivities) are factored by the sparse LU.
+        s.m_headSolve = EHeadSolve::SPARSE;
+        solution = SolveSparseSystem(eq.m_matrix, eq.m_rhs, "the head equations");
+    }
     const double* x = solution.data();
     const int* unknownOf = eq.m_unknownOf.data();
     const unsigned char* nodeType = s.m_grid.m_nodeType.get();

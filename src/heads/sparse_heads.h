@@ -1,6 +1,10 @@
-// The direct solve of the initial heads on grids whose band matrix would take
-// more than CSimulation::m_headBandMaxBytes: the same equations as the band
-// elimination, solved by a sparse factorization (heads/sparse_solve.h).
+// The solve of the initial heads on grids whose band matrix would take more
+// than CModelSettings::m_headBandMaxBytes: the same equations as the band
+// elimination, solved by conjugate gradients with AMG (heads/amg_solve.h;
+// EHeadSolve::AMG, where the build has it) or by a sparse factorization
+// (heads/sparse_solve.h; EHeadSolve::SPARSE, and any equations that are not
+// symmetric, which conjugate gradients cannot take: s.m_headSolve then says
+// SPARSE). The AMG solve's iterations and residual go to s.m_times.
 //
 // The rows that fix a value on their own (a fixed head; an isolated node,
 // whose head is 0) are taken out, their values moved to the right-hand sides

@@ -46,8 +46,32 @@ constexpr int EQUI_MAX_LINCOMB_PASSES = 300; // linear-combination passes
 constexpr int HEAD_MAX_SWEEPS = 1000; // Gauss-Seidel sweeps after the direct solve
 // The direct solve uses the band elimination while its matrix,
 // m_nNodes x (2 m_nCols + 1) doubles, takes no more than this; larger grids
-// are solved by a sparse factorization of the same equations.
+// are solved by conjugate gradients with AMG (where the build has hypre) or
+// by a sparse factorization of the same equations.
 constexpr int64_t HEAD_BAND_MAX_BYTES = int64_t(256) << 20;
+// Whether the build has the AMG solve (heads/amg_solve.h).
+constexpr bool HEAD_AMG_BUILT = KOVA_AMG_HEADS != 0;
+// The AMG solve stops at this relative residual (the Euclidean norm of
+// b - A x over that of b), which puts the heads within about 1e-11 relative
+// of the factorization's; the distributed heads stop at the same.
+constexpr double HEAD_AMG_RESIDUAL = 1e-13;
+// ... and goes on while one Jacobi pass would still change the heads by more
+// than this share of opzero in all (the sweeps that follow stop once a sweep
+// changes them by at most opzero), each round's residual no smaller than
+// HEAD_AMG_TIGHTEN times the last one's nor than HEAD_AMG_MIN_RESIDUAL, below
+// which rounding leaves the residual where it is.
+constexpr double HEAD_AMG_SWEEP_SHARE = 0.1;
+constexpr double HEAD_AMG_TIGHTEN = 0.1;
+constexpr double HEAD_AMG_MIN_RESIDUAL = 1e-15;
+constexpr int HEAD_AMG_MAX_ROUNDS = 4;
+// Iterations of all rounds together; a five-point grid takes 10 to 40.
+constexpr int HEAD_AMG_MAX_ITERATIONS = 200;
+// Memory of the AMG solve per node at its peak (the equations, hypre's copy
+// and its hierarchy), for the check that a model fits the machine.
+constexpr double HEAD_AMG_BYTES_PER_NODE = 500.0;
+// Address space OpenMPI's start maps (measured: 117 MiB, mostly its threads'
+// stacks), with a margin.
+constexpr double HEAD_AMG_MPI_START_BYTES = 192.0 * 1048576.0;
 // Memory of the sparse solve per node, for the check that a model fits the
 // machine: a + b log2(nodes) bytes. Measured: about 560 bytes a node on a
 // 300 x 300 grid, 690 on a 1000 x 1000 grid; the formula gives some margin.

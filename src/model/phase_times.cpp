@@ -1,15 +1,32 @@
 #include "model/phase_times.h"
 
+#include "model/limits.h"
+
 #include <cstdio>
 
 namespace {
 
-const char* HeadSolveName(EHeadSolve solve) {
-    switch (solve) {
+// The AMG solve names its iterations and where it stopped, and whether that
+// was its target: the sweeps after it show whether the heads were settled.
+std::string AmgNote(const CPhaseTimes& times) {
+    char note[200];
+    const bool reached = times.m_headResidual <= HEAD_AMG_RESIDUAL;
+    std::snprintf(note, sizeof note,
+                  " (amg solve, not bit for bit: %d iterations to a relative residual of %.2g%s, "
+                  "then %d sweeps)",
+                  times.m_headIterations, times.m_headResidual, reached ? "" : ", above its target",
+                  times.m_headSweeps);
+    return note;
+}
+
+std::string HeadSolveName(const CPhaseTimes& times) {
+    switch (times.m_headSolve) {
     case EHeadSolve::BAND:
         return " (band solve)";
     case EHeadSolve::SPARSE:
         return " (sparse solve)";
+    case EHeadSolve::AMG:
+        return AmgNote(times);
     case EHeadSolve::DISTRIBUTED:
         return " (distributed solve, not bit for bit)";
     case EHeadSolve::NONE:
@@ -18,10 +35,12 @@ const char* HeadSolveName(EHeadSolve solve) {
     return "";
 }
 
-void AppendLine(std::string& out, const char* phase, double seconds, const char* note = "") {
-    char line[96];
-    std::snprintf(line, sizeof line, "  %-11s %12.6f s%s\n", phase, seconds, note);
+void AppendLine(std::string& out, const char* phase, double seconds, const std::string& note = "") {
+    char line[64];
+    std::snprintf(line, sizeof line, "  %-11s %12.6f s", phase, seconds);
     out += line;
+    out += note;
+    out += '\n';
 }
 
 } // namespace
@@ -42,7 +61,7 @@ std::string FormatPhaseTimes(const CPhaseTimes& times) {
         out += note;
     }
     AppendLine(out, "read", times.m_read);
-    AppendLine(out, "heads", times.m_heads, HeadSolveName(times.m_headSolve));
+    AppendLine(out, "heads", times.m_heads, HeadSolveName(times));
     AppendLine(out, "flow field", times.m_flowField);
     AppendLine(out, "transport", times.m_transport);
     AppendLine(out, "reactions", times.m_reactions);

@@ -8,7 +8,9 @@
 // How the direct solve of the initial heads was done. DISTRIBUTED: the
 // conjugate gradients over several processes (kova-compute-mpi --heads
 // distributed), whose heads agree with the others to a tolerance only.
-enum class EHeadSolve { NONE, BAND, SPARSE, DISTRIBUTED };
+// AMG: conjugate gradients with BoomerAMG on one process (heads/amg_solve.h),
+// within about 1e-11 of the factorization, not bit for bit.
+enum class EHeadSolve { NONE, BAND, SPARSE, AMG, DISTRIBUTED };
 
 struct CPhaseTimes {
     double m_read = 0.0;      // reading the model file
@@ -19,6 +21,11 @@ struct CPhaseTimes {
     double m_output = 0.0;    // records and closing the files
     double m_total = 0.0;     // the whole run
     EHeadSolve m_headSolve = EHeadSolve::NONE;
+    // The AMG solve's iterations and the relative residual it stopped at, and
+    // the sweeps after any direct solve.
+    int m_headIterations = 0;
+    double m_headResidual = 0.0;
+    int m_headSweeps = 0;
     long long m_globalSteps = 0;
     int m_nNodes = 0;
     int m_nThreads = 1;

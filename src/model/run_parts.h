@@ -17,6 +17,9 @@ struct CModelSettings {
     double m_opzero = 0.0; // a value below it counts as zero in the reactions
     bool m_writeBudget = true;
     int64_t m_headBandMaxBytes = HEAD_BAND_MAX_BYTES; // larger band matrices go sparse
+    // Whether the grids beyond the band take the AMG solve rather than the
+    // sparse factorization (tests compare the two).
+    bool m_headAmg = HEAD_AMG_BUILT;
     // Bytes the model's arrays may take; 0: the memory available on this
     // machine when AllocateArrays runs. Tests and the fuzzer set a small budget.
     uint64_t m_memoryLimit = 0;

@@ -45,9 +45,11 @@ std::string MiB(double bytes) {
 // ordering and the factor of a grid's five-point equations, whose fill grows
 // a little faster than the node count.
 double SparseHeadBytes(EHeadSolve solve, int64_t nodes) {
+    const double n = static_cast<double>(nodes);
+    if (solve == EHeadSolve::AMG)
+        return n * HEAD_AMG_BYTES_PER_NODE;
     if (solve != EHeadSolve::SPARSE)
         return 0.0;
-    const double n = static_cast<double>(nodes);
     return n * (SPARSE_HEAD_BYTES_PER_NODE + SPARSE_HEAD_BYTES_PER_NODE_LOG * std::log2(n));
 }
 
@@ -74,8 +76,8 @@ CThreadTeam& CSimulation::Team() {
     return *m_team;
 }
 
-double SparseHeadSolveBytes(int64_t nodes) {
-    return SparseHeadBytes(EHeadSolve::SPARSE, nodes);
+double SparseHeadSolveBytes(EHeadSolve solve, int64_t nodes) {
+    return SparseHeadBytes(solve, nodes);
 }
 
 std::string OutOfMemory(const std::string& what, double bytes) {
@@ -104,7 +106,7 @@ int CSimulation::AllocateArrays() {
     m_headSolve =
         static_cast<double>(band) * 8.0 <= static_cast<double>(m_settings.m_headBandMaxBytes)
             ? EHeadSolve::BAND
-            : EHeadSolve::SPARSE;
+            : (m_settings.m_headAmg ? EHeadSolve::AMG : EHeadSolve::SPARSE);
     const int64_t matrix = m_headSolve == EHeadSolve::BAND ? band : 0;
     const int64_t work = matrix >= 2 * values ? matrix : 2 * values;
     m_workSize = CheckedCount(work, "work buffer size");

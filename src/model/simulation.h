@@ -148,9 +148,9 @@ public:
     CRunProgress* m_progress = nullptr; // borrowed from the run control; not freed here
 };
 
-// Bytes the sparse solve of the initial heads takes at its peak, about, for a
-// grid of the given nodes.
-double SparseHeadSolveBytes(int64_t nodes);
+// Bytes the sparse or AMG solve of the initial heads takes at its peak, about,
+// for a grid of the given nodes.
+double SparseHeadSolveBytes(EHeadSolve solve, int64_t nodes);
 
 // The detail of a failed allocation: what it was for and its size in MiB.
 std::string OutOfMemory(const std::string& what, double bytes);

@@ -2,6 +2,7 @@
 
 #include "heads/head_terms.h"
 #include "heads/heads.h"
+#include "heads/hypre_handles.h"
 #include "heads/sparse_heads.h"
 #include "model/exceptions.h"
 #include "model/grid.h"
@@ -9,7 +10,6 @@
 #include "model/limits.h"
 #include "model/node_view.h"
 #include "model/simulation.h"
-#include "par/hypre_handles.h"
 #include "par/par_comm.h"
 #include "par/slab.h"
 #include "run/run_progress.h"

@@ -51,6 +51,24 @@ uint64_t AvailableMemoryBytes() {
     return available < physical ? available : physical;
 }
 
+uint64_t AddressSpaceLeftBytes() {
+    struct rlimit limit;
+    if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return UINT64_MAX;
+    // The first number of statm: the pages the process has mapped.
+    std::FILE* file = std::fopen("/proc/self/statm", "r");
+    if (!file)
+        return UINT64_MAX;
+    unsigned long long pages = 0;
+    const bool read = std::fscanf(file, "%llu", &pages) == 1;
+    std::fclose(file);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (!read || pageSize <= 0)
+        return UINT64_MAX;
+    const uint64_t mapped = static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize);
+    return mapped < limit.rlim_cur ? limit.rlim_cur - mapped : 0;
+}
+
 uint64_t PeakResidentBytes() {
     struct rusage usage;
     if (getrusage(RUSAGE_SELF, &usage) != 0 || usage.ru_maxrss < 0)

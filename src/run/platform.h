@@ -13,6 +13,10 @@ uint64_t PhysicalMemoryBytes();
 // memory, else the physical memory; 0 when the system says neither.
 uint64_t AvailableMemoryBytes();
 
+// Address space the process may still map under its limit (ulimit -v), in
+// bytes; UINT64_MAX when it has no limit or the system does not say.
+uint64_t AddressSpaceLeftBytes();
+
 // The largest resident memory this process has had, in bytes; 0 when the
 // system does not say.
 uint64_t PeakResidentBytes();

@@ -1,8 +1,11 @@
 // The initial heads (band elimination, sparse solve, sweeps), the fluxes
 // between the nodes and the dispersion coefficients of the transport.
+#include "heads/head_terms.h"
 #include "heads/heads.h"
 #include "heads/sparse_solve.h"
+#include "model/exceptions.h"
 #include "model/index.h"
+#include "model/phase_times.h"
 #include "support/engine.h"
 
 #include <gtest/gtest.h>
@@ -146,7 +149,7 @@ CTestModel RandomGrid(int rows, int cols, std::mt19937_64& random) {
 }
 
 // Heads and source rates by the band elimination (limit above the band) or
-// by the sparse solve (limit below it).
+// by the sparse or AMG solve (limit below it).
 // negativeAt: a node (row 3, column 4) whose conductivity along the rows is
 // set to -0.5 after reading, which the reader refuses: the one way to
 // unsymmetric equations, the LU path of the sparse solve.
@@ -154,18 +157,23 @@ std::vector<double> SolveHeads(const CTestModel& model, int64_t bandLimit, EHead
                                bool negative = false) {
     CEngine e;
     e.sim.m_settings.m_headBandMaxBytes = bandLimit;
+    e.sim.m_settings.m_headAmg = expected == EHeadSolve::AMG;
     e.Read(model);
     if (negative)
         e.At(3, 4, SLOT_KROW) = -0.5;
     EXPECT_EQ(e.sim.m_headSolve, expected);
     e.Heads();
+    // Conjugate gradients need symmetric equations: the others are factored.
+    if (expected == EHeadSolve::AMG) {
+        EXPECT_EQ(e.sim.m_headSolve, negative ? EHeadSolve::SPARSE : EHeadSolve::AMG);
+    }
     std::vector<double> out;
     for (int i = 0; i < model.rows; ++i)
         for (int j = 0; j < model.cols; ++j) {
             out.push_back(e.At(i, j, SLOT_HEAD));
             out.push_back(e.At(i, j, SLOT_SOURCE));
-            // The sparse solve leaves the first predictor's doubles at 0.
-            if (expected == EHeadSolve::SPARSE) {
+            // The sparse and AMG solves leave the first predictor's doubles at 0.
+            if (expected != EHeadSolve::BAND) {
                 for (int k = 0; k < e.sim.m_nComp; ++k)
                     EXPECT_EQ(e.sim.m_state[(i * model.cols + j) * e.sim.m_nComp + k], 0.0);
             }
@@ -197,6 +205,127 @@ TEST(Heads, TheSparseSolveAgreesWithTheBandElimination) {
     small.fixedHeads = {{0, 0}};
     SolveHeads(small, 8 * 11 * 20, EHeadSolve::BAND);
     SolveHeads(small, 8 * 11 * 20 - 1, EHeadSolve::SPARSE);
+    if (HEAD_AMG_BUILT)
+        SolveHeads(small, 8 * 11 * 20 - 1, EHeadSolve::AMG);
+}
+
+// The band's bytes of a model: 8 x (2 x cols + 1) x nodes.
+int64_t BandBytes(const CTestModel& model) {
+    return int64_t(8) * (2 * model.cols + 1) * model.rows * model.cols;
+}
+
+// Just above the band's limit the AMG solve takes over: its heads within
+// 1e-10 relative of the sparse factorization's (and so of the band's), the
+// fixed heads' source rates within 1e-10 of the largest, after a few sweeps.
+// A grid with a negative conductivity has unsymmetric equations, which the
+// AMG solve leaves to the sparse LU: the same bits.
+TEST(Heads, TheAmgSolveAgreesWithTheSparseSolve) {
+    if (!HEAD_AMG_BUILT)
+        GTEST_SKIP() << "built without hypre";
+    std::mt19937_64 random(99);
+    const int shapes[][2] = {{30, 40}, {45, 25}, {12, 12}};
+    for (const auto& shape : shapes) {
+        const CTestModel model = RandomGrid(shape[0], shape[1], random);
+        const bool negative = shape[0] == 12;
+        const int64_t limit = BandBytes(model) - 1;
+        const std::vector<double> sparse = SolveHeads(model, limit, EHeadSolve::SPARSE, negative);
+        const std::vector<double> amg = SolveHeads(model, limit, EHeadSolve::AMG, negative);
+        if (negative) {
+            EXPECT_EQ(amg, sparse);
+            continue;
+        }
+        double largest = 0.0;
+        for (size_t t = 1; t < sparse.size(); t += 2)
+            largest = std::fmax(largest, std::fabs(sparse[t]));
+        for (size_t t = 0; t < sparse.size(); ++t)
+            EXPECT_NEAR(amg[t], sparse[t], 1e-10 * (t % 2 ? largest : std::fabs(sparse[t])))
+                << shape[0] << " x " << shape[1] << (t % 2 ? " source" : " head") << " of node "
+                << t / 2;
+    }
+}
+
+// Every node of a grid above the band's limit, solved by AMG and the sweeps,
+// balances its water to the model's tolerance: a computed head the flows to
+// its neighbours and its source (what one more sweep would move it by, over
+// its total conductance, at most opzero), a fixed head the flows with its
+// source rate; and the water of the whole grid adds up to 0.
+TEST(Heads, AmgHeadsBalanceEveryNodeToTheModelsTolerance) {
+    if (!HEAD_AMG_BUILT)
+        GTEST_SKIP() << "built without hypre";
+    std::mt19937_64 random(2026);
+    for (const double opzero : {1e-6, 1e-11}) {
+        CTestModel model = RandomGrid(64, 80, random);
+        model.opzero = opzero;
+        CEngine e;
+        e.sim.m_settings.m_headBandMaxBytes = BandBytes(model) - 1;
+        e.Read(model);
+        ASSERT_EQ(e.sim.m_headSolve, EHeadSolve::AMG);
+        e.Heads();
+        const CSimulation& s = e.sim;
+        EXPECT_EQ(s.m_headSolve, EHeadSolve::AMG);
+        EXPECT_LE(s.m_times.m_headResidual, HEAD_AMG_RESIDUAL);
+        EXPECT_GT(s.m_times.m_headIterations, 0);
+        EXPECT_LE(s.m_times.m_headSweeps, 3) << "opzero " << opzero;
+        double water = 0.0;
+        double scale = 0.0;
+        for (int i = 0; i < model.rows; ++i) {
+            for (int j = 0; j < model.cols; ++j) {
+                const int n = i * model.cols + j;
+                const CNodeView node(s.m_stateNew.get() + n * s.m_nComp);
+                double total = 0.0;
+                double outflow = 0.0;
+                ForEachConductance(s, i, j, [&](int b, double g) {
+                    total += g;
+                    outflow += g * (node.Head() - NodeOf(s.m_stateNew.get(), s.m_nComp, b).Head());
+                });
+                if (total == 0.0)
+                    continue;
+                const double source = VolumeSource(s, i, j, node);
+                EXPECT_LE(std::fabs(source - outflow) / total, opzero)
+                    << "node (" << i << ", " << j << ")"
+                    << (s.m_grid.m_nodeType[ToSize(n)] == NODE_HEAD ? " fixed" : "");
+                water += source;
+                scale += std::fabs(source);
+            }
+        }
+        EXPECT_LE(std::fabs(water), 1e-9 * scale);
+    }
+}
+
+// When the sweeps after the AMG solve do not settle, their failure says
+// where the AMG solve stopped: at its residual (the two disagree on whether
+// the heads are settled) or above it. The other solves add nothing.
+TEST(Heads, UnsettledSweepsSayWhereTheAmgSolveStopped) {
+    const struct {
+        EHeadSolve solve;
+        double residual;
+        const char* tail;
+    } rows[] = {
+        {EHeadSolve::BAND, 0.0, "above opzero 0.25"},
+        {EHeadSolve::SPARSE, 0.0, "above opzero 0.25"},
+        {EHeadSolve::AMG, 2.5e-14,
+         "above opzero 0.25, though the AMG solve before them had settled the heads to a "
+         "relative residual of 2.5e-14 (its target 1e-13) in 17 iterations"},
+        {EHeadSolve::AMG, 3e-9,
+         "above opzero 0.25; nor had the AMG solve before them settled the heads: it stopped at "
+         "a relative residual of 3e-09 after 17 iterations, above its 1e-13"},
+    };
+    for (const auto& row : rows) {
+        CSimulation s(nullptr);
+        s.m_settings.m_opzero = 0.25;
+        s.m_headSolve = row.solve;
+        s.m_times.m_headResidual = row.residual;
+        s.m_times.m_headIterations = 17;
+        try {
+            ThrowHeadsUnsettled(s, 0.5);
+            ADD_FAILURE() << "no failure";
+        } catch (const ComputeException& failure) {
+            const std::string text = failure.Detail();
+            EXPECT_EQ(text, std::string("initial heads did not settle in 1000 sweeps: last change "
+                                        "sum 0.5 ") +
+                                row.tail);
+        }
+    }
 }
 
 TEST(Heads, SparseSystemsSolveAndKnowTheirSymmetry) {

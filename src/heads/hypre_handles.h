@@ -1,5 +1,6 @@
-// hypre's objects for the distributed heads, each destroyed when its owner
-// goes (the solve may end in a throw at any stage). hypre's IJ interface
+// hypre's objects for the heads' conjugate gradients (the one-process solve of
+// heads/amg_solve.h and the distributed heads of par/), each destroyed when
+// its owner goes (the solve may end in a throw at any stage). hypre's IJ interface
 // takes the rows of a matrix and the entries of a vector from the rank that
 // owns them; the ParCSR solvers then work on the assembled objects.
 #pragma once
@@ -19,12 +20,16 @@ public:
 };
 
 // A square matrix in ParCSR form whose rows first .. last (inclusive) are
-// this rank's (last = first - 1: none).
+// this rank's (last = first - 1: none). rowSizes, when given, holds how many
+// entries each of those rows will take, so that hypre sizes its arrays once.
 class CHypreMatrix {
 public:
-    CHypreMatrix(MPI_Comm comm, HYPRE_BigInt first, HYPRE_BigInt last) {
+    CHypreMatrix(MPI_Comm comm, HYPRE_BigInt first, HYPRE_BigInt last,
+                 const HYPRE_Int* rowSizes = nullptr) {
         HYPRE_IJMatrixCreate(comm, first, last, first, last, &m_matrix);
         HYPRE_IJMatrixSetObjectType(m_matrix, HYPRE_PARCSR);
+        if (rowSizes)
+            HYPRE_IJMatrixSetRowSizes(m_matrix, rowSizes);
         HYPRE_IJMatrixInitialize(m_matrix);
     }
     ~CHypreMatrix() { HYPRE_IJMatrixDestroy(m_matrix); }
@@ -34,6 +39,11 @@ public:
     void SetRow(HYPRE_BigInt row, HYPRE_Int count, const HYPRE_BigInt* columns,
                 const HYPRE_Real* values) {
         HYPRE_IJMatrixSetValues(m_matrix, 1, &count, &row, columns, values);
+    }
+    // Rows rows[0..count-1], each with counts[r] entries, one after the other.
+    void SetRows(HYPRE_Int count, HYPRE_Int* counts, const HYPRE_BigInt* rows,
+                 const HYPRE_BigInt* columns, const HYPRE_Real* values) {
+        HYPRE_IJMatrixSetValues(m_matrix, count, counts, rows, columns, values);
     }
     // Collective: the rows become one ParCSR matrix.
     HYPRE_ParCSRMatrix Assemble() {
