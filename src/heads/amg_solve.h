@@ -4,11 +4,13 @@
 // only the iterations (the heads of a transient model solve one matrix every
 // step with new right-hand sides).
 //
-// hypre, as Debian builds it, runs on MPI: the first solver of a process that
-// has not started MPI starts it for that process alone (OpenMPI's isolated
-// singleton: no daemon, no mpirun), and ends it when the process exits. A
-// process that started MPI itself (kova-compute-mpi) keeps its own session,
-// and the solver works on MPI_COMM_SELF either way.
+// hypre, as Debian builds it, runs on MPI. Both live in a module of their own
+// (heads/amg_module.h, libkova_amg.so), which the first solver of a process
+// loads; that solver, in a process that has not started MPI, starts it for
+// that process alone (OpenMPI's isolated singleton: no daemon, no mpirun),
+// and the process's exit ends it. A process that started MPI itself
+// (kova-compute-mpi) keeps its own session, and the solver works on
+// MPI_COMM_SELF either way.
 #pragma once
 
 #include "heads/sparse_solve.h"
