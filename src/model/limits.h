@@ -49,6 +49,12 @@ constexpr int HEAD_MAX_SWEEPS = 1000; // Gauss-Seidel sweeps after the direct so
 // are solved by conjugate gradients with AMG (where the build has hypre) or
 // by a sparse factorization of the same equations.
 constexpr int64_t HEAD_BAND_MAX_BYTES = int64_t(256) << 20;
+// Beyond the band, grids of up to this many nodes still take the sparse
+// factorization: it gives today's bits and is as fast as the AMG solve with
+// its MPI start up to about 400 x 400 nodes (measured 2026-12-08, one
+// thread: 300 x 300 0.40 s sparse against 0.51 s AMG, 400 x 400 0.72 and
+// 0.71 s, 500 x 500 1.76 and 1.26 s, 700 x 700 6.45 and 2.13 s).
+constexpr int64_t HEAD_SPARSE_MAX_NODES = 160000;
 // Whether the build has the AMG solve (heads/amg_solve.h).
 constexpr bool HEAD_AMG_BUILT = KOVA_AMG_HEADS != 0;
 // The AMG solve stops at this relative residual (the Euclidean norm of

@@ -20,6 +20,9 @@ struct CModelSettings {
     // Whether the grids beyond the band take the AMG solve rather than the
     // sparse factorization (tests compare the two).
     bool m_headAmg = HEAD_AMG_BUILT;
+    // Grids beyond the band with at most this many nodes take the sparse
+    // factorization all the same (tests set 0 to reach the AMG solve).
+    int64_t m_headSparseMaxNodes = HEAD_SPARSE_MAX_NODES;
     // Bytes the model's arrays may take; 0: the memory available on this
     // machine when AllocateArrays runs. Tests and the fuzzer set a small budget.
     uint64_t m_memoryLimit = 0;

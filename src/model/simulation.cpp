@@ -106,7 +106,9 @@ int CSimulation::AllocateArrays() {
     m_headSolve =
         static_cast<double>(band) * 8.0 <= static_cast<double>(m_settings.m_headBandMaxBytes)
             ? EHeadSolve::BAND
-            : (m_settings.m_headAmg ? EHeadSolve::AMG : EHeadSolve::SPARSE);
+            : (m_settings.m_headAmg && nodes > m_settings.m_headSparseMaxNodes
+                   ? EHeadSolve::AMG
+                   : EHeadSolve::SPARSE);
     const int64_t matrix = m_headSolve == EHeadSolve::BAND ? band : 0;
     const int64_t work = matrix >= 2 * values ? matrix : 2 * values;
     m_workSize = CheckedCount(work, "work buffer size");

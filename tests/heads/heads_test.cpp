@@ -158,6 +158,7 @@ std::vector<double> SolveHeads(const CTestModel& model, int64_t bandLimit, EHead
     CEngine e;
     e.sim.m_settings.m_headBandMaxBytes = bandLimit;
     e.sim.m_settings.m_headAmg = expected == EHeadSolve::AMG;
+    e.sim.m_settings.m_headSparseMaxNodes = 0;
     e.Read(model);
     if (negative)
         e.At(3, 4, SLOT_KROW) = -0.5;
@@ -258,6 +259,7 @@ TEST(Heads, AmgHeadsBalanceEveryNodeToTheModelsTolerance) {
         model.opzero = opzero;
         CEngine e;
         e.sim.m_settings.m_headBandMaxBytes = BandBytes(model) - 1;
+        e.sim.m_settings.m_headSparseMaxNodes = 0;
         e.Read(model);
         ASSERT_EQ(e.sim.m_headSolve, EHeadSolve::AMG);
         e.Heads();
