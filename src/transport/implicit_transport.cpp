@@ -64,6 +64,7 @@
 #include "model/limits.h"
 #include "model/node_view.h"
 #include "model/number_text.h"
+#include "model/phase_times.h"
 #include "model/simulation.h"
 #include "run/first_failure.h"
 #include "run/message_sink.h"
@@ -100,6 +101,7 @@ struct CComponentSystem {
     Eigen::VectorXd m_x;            // the guess, then the solution
     std::vector<double> m_deferred; // G per face: 2 per node (row face below, column face right)
     std::vector<double> m_limits;   // R+ and R- per node (default and tvd schemes)
+    CImplicitTimes m_times;         // its share of where the step's time goes
 };
 
 } // namespace
@@ -122,6 +124,7 @@ public:
     std::vector<unsigned char> m_held; // per node and mobile component: its value is held
     double m_step = 0.0;               // the global step they were made with
     int m_maxIterations = TRANSPORT_IMPLICIT_MAX_ITERATIONS;
+    CImplicitTimes m_times; // the systems' making, the passes and the copies
 };
 
 CImplicitSolver::CImplicitSolver() = default;
@@ -226,8 +229,13 @@ void Factor(const CSimulation& s, int m, CComponentSystem& system) {
 void Build(const CSimulation& s, CImplicitTransport& t, const double* state, double dt) {
     for (int m = 0; m < s.m_nMobile; ++m) {
         CComponentSystem& system = *t.m_systems[ToSize(m)];
+        CStopwatch watch;
         BuildSystem(s, state, m, dt, t.m_held.data(), system);
+        t.m_times.m_assembly += watch.Lap();
+        t.m_times.m_assemblies += 1;
         Factor(s, m, system);
+        t.m_times.m_setup += watch.Lap();
+        t.m_times.m_setups += 1;
     }
     for (int n = 0; n < s.m_nNodes; ++n)
         for (int e = 0; e < IMPLICIT_NKEPT; ++e)
@@ -390,6 +398,7 @@ void SolveComponent(CSimulation& s, const CImplicitTransport& t, int m) {
     const double dt = s.m_clock.m_globalStep;
     const double* state = s.m_state;
     CComponentSystem& system = *t.m_systems[ToSize(m)];
+    CStopwatch watch;
     DeferredFluxes(s, system, m, k);
     if (s.m_ext.m_scheme != ETransportScheme::SYMMETRIC)
         LimitDeferred(s, system, k, dt);
@@ -406,11 +415,15 @@ void SolveComponent(CSimulation& s, const CImplicitTransport& t, int m) {
     for (int n = 0; n < s.m_nNodes; ++n)
         if (Held(s, t.m_held.data(), n, m))
             system.m_rhs[n] = state[n * nComp + k];
+    system.m_times.m_rhs += watch.Lap();
     // A trial pass only finds the reactions' rate: a coarser solve will do.
     const CKrylovResult solved =
         SolveBicgstab(system.m_matrix, system.m_factor, system.m_rhs, system.m_x, system.m_work,
                       t.m_trial ? TRANSPORT_IMPLICIT_TRIAL_TOLERANCE : TRANSPORT_IMPLICIT_TOLERANCE,
                       t.m_maxIterations);
+    system.m_times.m_solve += watch.Lap();
+    system.m_times.m_solves += 1;
+    system.m_times.m_iterations += solved.m_iterations;
     if (solved.m_info == Eigen::NumericalIssue)
         ThrowFailed(s, k,
                     "broke down after " + std::to_string(solved.m_iterations) +
@@ -444,6 +457,32 @@ void SolveComponent(CSimulation& s, const CImplicitTransport& t, int m) {
                 change += system.m_x[n] * node.Source() * dt;
             s.m_transportDelta[n * nComp + k] = change;
         }
+    system.m_times.m_change += watch.Lap();
+}
+
+void Add(CImplicitTimes& sum, const CImplicitTimes& part) {
+    sum.m_assembly += part.m_assembly;
+    sum.m_setup += part.m_setup;
+    sum.m_rhs += part.m_rhs;
+    sum.m_solve += part.m_solve;
+    sum.m_change += part.m_change;
+    sum.m_copies += part.m_copies;
+    sum.m_assemblies += part.m_assemblies;
+    sum.m_setups += part.m_setups;
+    sum.m_solves += part.m_solves;
+    sum.m_iterations += part.m_iterations;
+    sum.m_passes += part.m_passes;
+    sum.m_trialPasses += part.m_trialPasses;
+    sum.m_skipped += part.m_skipped;
+}
+
+// The systems' own figures are kept apart so that components solved side by
+// side do not share a counter; the run's are their sum.
+void ReportTimes(CSimulation& s, const CImplicitTransport& t) {
+    CImplicitTimes sum = t.m_times;
+    for (const std::unique_ptr<CComponentSystem>& system : t.m_systems)
+        Add(sum, system->m_times);
+    s.m_times.m_implicit = sum;
 }
 
 } // namespace
@@ -486,9 +525,11 @@ void CImplicitSolver::Step(CSimulation& s) {
     CImplicitTransport& t = *m_transport;
     if (!StillValid(s, t))
         Build(s, t, s.m_state, s.m_clock.m_globalStep);
+    t.m_times.m_passes += 1;
     if (s.m_nThreads == 1 || s.m_nMobile == 1) {
         for (int m = 0; m < s.m_nMobile; ++m)
             SolveComponent(s, t, m);
+        ReportTimes(s, t);
         return;
     }
     // The components side by side, each with its own system and work and
@@ -507,6 +548,7 @@ void CImplicitSolver::Step(CSimulation& s) {
         }
     });
     failure.Rethrow();
+    ReportTimes(s, t);
 }
 
 bool CImplicitSolver::NeedsAnotherPass(int passes) const {
@@ -520,13 +562,18 @@ void CImplicitSolver::SaveStepStart(const CSimulation& s) {
     CImplicitTransport& t = *m_transport;
     t.m_trial = true;
     t.m_trialPasses += 1;
+    CStopwatch watch;
     t.m_saved.Save(s);
+    t.m_times.m_copies += watch.Lap();
+    t.m_times.m_trialPasses += 1;
 }
 
 void CImplicitSolver::RestoreStepStart(CSimulation& s) {
     CImplicitTransport& t = *m_transport;
     t.m_trial = false;
+    CStopwatch watch;
     t.m_saved.Restore(s);
+    t.m_times.m_copies += watch.Lap();
 }
 
 void CStepStart::Size(const CSimulation& s, int first, int end) {
