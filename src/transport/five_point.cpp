@@ -1,0 +1,255 @@
+#include "transport/five_point.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdlib>
+
+void CFivePointMatrix::Resize(int nRows, int nCols) {
+    m_nRows = nRows;
+    m_nCols = nCols;
+    m_coef.assign(STENCIL_SIZE * static_cast<size_t>(nRows) * static_cast<size_t>(nCols), 0.0);
+}
+
+void CFivePointMatrix::SetZero() {
+    std::fill(m_coef.begin(), m_coef.end(), 0.0);
+}
+
+bool CFivePointMatrix::operator==(const CFivePointMatrix& other) const {
+    return m_nRows == other.m_nRows && m_nCols == other.m_nCols && m_coef == other.m_coef;
+}
+
+namespace {
+
+size_t ToIndex(int n) {
+    return static_cast<size_t>(n);
+}
+
+// One row of the grid: the sums along the row, then the rows above and below
+// where there are any (their coefficients are 0 at the grid's edge, but the
+// values beyond it do not exist).
+void MultiplyRow(const double* c, const double* x, double* y, int nCols, const double* up,
+                 const double* down) {
+    if (nCols == 1) {
+        y[0] = c[STENCIL_SELF] * x[0];
+    } else {
+        y[0] = c[STENCIL_SELF] * x[0] + c[STENCIL_RIGHT] * x[1];
+        for (int j = 1; j < nCols - 1; ++j) {
+            const double* r = c + STENCIL_SIZE * j;
+            y[j] = r[STENCIL_LEFT] * x[j - 1] + r[STENCIL_SELF] * x[j] + r[STENCIL_RIGHT] * x[j + 1];
+        }
+        const double* r = c + STENCIL_SIZE * (nCols - 1);
+        y[nCols - 1] = r[STENCIL_LEFT] * x[nCols - 2] + r[STENCIL_SELF] * x[nCols - 1];
+    }
+    if (up)
+        for (int j = 0; j < nCols; ++j)
+            y[j] += c[STENCIL_SIZE * j + STENCIL_UP] * up[j];
+    if (down)
+        for (int j = 0; j < nCols; ++j)
+            y[j] += c[STENCIL_SIZE * j + STENCIL_DOWN] * down[j];
+}
+
+} // namespace
+
+void CFivePointMatrix::Multiply(const Eigen::VectorXd& x, Eigen::VectorXd& y) const {
+    const double* in = x.data();
+    double* out = y.data();
+    for (int i = 0; i < m_nRows; ++i) {
+        const int n = i * m_nCols;
+        MultiplyRow(Row(n), in + n, out + n, m_nCols, i > 0 ? in + n - m_nCols : nullptr,
+                    i < m_nRows - 1 ? in + n + m_nCols : nullptr);
+    }
+}
+
+bool CFivePointIlu::Compute(const CFivePointMatrix& a) {
+    m_matrix = &a;
+    const int nCols = a.Cols();
+    m_inversePivot.resize(static_cast<size_t>(a.Nodes()));
+    double* inverse = m_inversePivot.data();
+    for (int n = 0; n < a.Nodes(); ++n) {
+        const double* r = a.Row(n);
+        double pivot = r[STENCIL_SELF];
+        if (n % nCols > 0)
+            pivot -= r[STENCIL_LEFT] * a.Row(n - 1)[STENCIL_RIGHT] * inverse[n - 1];
+        if (n >= nCols)
+            pivot -= r[STENCIL_UP] * a.Row(n - nCols)[STENCIL_DOWN] * inverse[n - nCols];
+        if (pivot == 0.0 || !std::isfinite(pivot))
+            return false;
+        inverse[n] = 1.0 / pivot;
+    }
+    return true;
+}
+void CFivePointIlu::Apply(const Eigen::VectorXd& b, Eigen::VectorXd&, Eigen::VectorXd& x) const {
+    const CFivePointMatrix& a = *m_matrix;
+    const int nCols = a.Cols();
+    const int nNodes = a.Nodes();
+    const double* inverse = m_inversePivot.data();
+    double* z = x.data();
+    // (D + L) z = b, row by row: the left neighbour is the one just solved.
+    for (int n = 0; n < nNodes; n += nCols) {
+        const double* upper = n > 0 ? z + n - nCols : nullptr;
+        for (int j = 0; j < nCols; ++j) {
+            const double* r = a.Row(n + j);
+            double v = b[n + j];
+            if (j > 0)
+                v -= r[STENCIL_LEFT] * z[n + j - 1];
+            if (upper)
+                v -= r[STENCIL_UP] * upper[j];
+            z[n + j] = v * inverse[n + j];
+        }
+    }
+    // (I + D^-1 U) x = z, from the last node back.
+    for (int n = nNodes - nCols; n >= 0; n -= nCols) {
+        const double* lower = n + nCols < nNodes ? z + n + nCols : nullptr;
+        for (int j = nCols - 1; j >= 0; --j) {
+            const double* r = a.Row(n + j);
+            double v = 0.0;
+            if (j < nCols - 1)
+                v += r[STENCIL_RIGHT] * z[n + j + 1];
+            if (lower)
+                v += r[STENCIL_DOWN] * lower[j];
+            z[n + j] -= v * inverse[n + j];
+        }
+    }
+}
+
+namespace {
+
+// The lines of the grid and their neighbours: along the rows (each grid row a
+// line, its nodes 1 apart) or along the columns.
+struct CLines {
+    int count, length, along, across; // lines, nodes a line, strides
+    int before, after, above, below;  // the stencil's slots along and across
+};
+
+CLines LinesOf(const CFivePointMatrix& a, bool alongRows) {
+    if (alongRows)
+        return {a.Rows(), a.Cols(), 1, a.Cols(), STENCIL_LEFT, STENCIL_RIGHT, STENCIL_UP,
+                STENCIL_DOWN};
+    return {a.Cols(), a.Rows(), a.Cols(), 1, STENCIL_UP, STENCIL_DOWN, STENCIL_LEFT, STENCIL_RIGHT};
+}
+
+} // namespace
+
+bool CFivePointLineIlu::Compute(const CFivePointMatrix& a) {
+    // The lines follow the stronger coupling, so that what the factor drops
+    // between lines is the weaker.
+    double rows = 0.0;
+    double cols = 0.0;
+    for (int n = 0; n < a.Nodes(); ++n) {
+        const double* r = a.Row(n);
+        rows += std::fabs(r[STENCIL_LEFT]) + std::fabs(r[STENCIL_RIGHT]);
+        cols += std::fabs(r[STENCIL_UP]) + std::fabs(r[STENCIL_DOWN]);
+    }
+    m_alongRows = rows >= cols;
+    const CLines l = LinesOf(a, m_alongRows);
+    m_lines = l.count;
+    m_length = l.length;
+    m_along = l.along;
+    m_across = l.across;
+    const size_t size = static_cast<size_t>(a.Nodes());
+    for (std::vector<double>* v : {&m_before, &m_inversePivot, &m_after, &m_above, &m_below,
+                                   &m_work})
+        v->assign(size, 0.0);
+    std::vector<double>& diagonal = m_work; // the blocks' diagonals, then their inverses'
+    for (int line = 0; line < l.count; ++line) {
+        const int first = line * l.across;
+        for (int p = 0; p < l.length; ++p) {
+            const int n = first + p * l.along;
+            const double* r = a.Row(n);
+            m_before[ToIndex(n)] = p > 0 ? r[l.before] : 0.0;
+            m_above[ToIndex(n)] = line > 0 ? r[l.above] : 0.0;
+            m_below[ToIndex(n)] = line < l.count - 1 ? r[l.below] : 0.0;
+            // The line's diagonal less the previous line's coupling through
+            // the diagonal of its block's inverse.
+            double d = r[STENCIL_SELF];
+            if (line > 0) {
+                const int m = n - l.across;
+                d -= r[l.above] * a.Row(m)[l.below] * diagonal[ToIndex(m)];
+            }
+            diagonal[ToIndex(n)] = d;
+        }
+        // The backward pivots (kept in m_after for now), then the forward
+        // ones, and the diagonal of the block's inverse from both.
+        for (int p = l.length - 1; p >= 0; --p) {
+            const int n = first + p * l.along;
+            double e = diagonal[ToIndex(n)];
+            if (p < l.length - 1)
+                e -= a.Row(n)[l.after] * a.Row(n + l.along)[l.before] / m_after[ToIndex(n + l.along)];
+            m_after[ToIndex(n)] = e;
+        }
+        double previous = 0.0;
+        for (int p = 0; p < l.length; ++p) {
+            const int n = first + p * l.along;
+            const double own = diagonal[ToIndex(n)];
+            double d = own;
+            if (p > 0)
+                d -= a.Row(n)[l.before] * a.Row(n - l.along)[l.after] * previous;
+            if (d == 0.0 || !std::isfinite(d))
+                return false;
+            diagonal[ToIndex(n)] = 1.0 / (d + m_after[ToIndex(n)] - own);
+            previous = 1.0 / d;
+            m_inversePivot[ToIndex(n)] = previous;
+        }
+        // Both scaled by the pivot, so that each step of a line's solve
+        // waits on one product and one difference.
+        for (int p = 0; p < l.length; ++p) {
+            const int n = first + p * l.along;
+            m_after[ToIndex(n)] =
+                p < l.length - 1 ? a.Row(n)[l.after] * m_inversePivot[ToIndex(n)] : 0.0;
+            m_before[ToIndex(n)] *= m_inversePivot[ToIndex(n)];
+        }
+    }
+    return true;
+}
+
+template <bool unitStride>
+void CFivePointLineIlu::SolveLine(int first, const double* r, double* y) const {
+    const int along = unitStride ? 1 : m_along;
+    const double* before = m_before.data() + first;
+    const double* inverse = m_inversePivot.data() + first;
+    const double* after = m_after.data() + first;
+    r += first;
+    y += first;
+    double g = 0.0;
+    for (int p = 0, q = 0; p < m_length; ++p, q += along) {
+        g = r[q] * inverse[q] - before[q] * g;
+        y[q] = g;
+    }
+    double x = 0.0;
+    for (int p = m_length - 1, q = p * along; p >= 0; --p, q -= along) {
+        x = y[q] - after[q] * x;
+        y[q] = x;
+    }
+}
+
+template <bool unitStride> void CFivePointLineIlu::Sweep(const double* b, double* y) const {
+    const int along = unitStride ? 1 : m_along;
+    double* w = m_work.data();
+    // (D + L) y = b, line by line: the line before is the one just solved.
+    for (int line = 0; line < m_lines; ++line) {
+        const int first = line * m_across;
+        const double* above = m_above.data();
+        for (int p = 0, n = first; p < m_length; ++p, n += along)
+            w[n] = b[n] - (line > 0 ? above[n] * y[n - m_across] : 0.0);
+        SolveLine<unitStride>(first, w, y);
+    }
+    // (I + D^-1 U) x = y, from the last line back.
+    for (int line = m_lines - 2; line >= 0; --line) {
+        const int first = line * m_across;
+        const double* below = m_below.data();
+        for (int p = 0, n = first; p < m_length; ++p, n += along)
+            w[n] = below[n] * y[n + m_across];
+        SolveLine<unitStride>(first, w, w);
+        for (int p = 0, n = first; p < m_length; ++p, n += along)
+            y[n] -= w[n];
+    }
+}
+
+void CFivePointLineIlu::Apply(const Eigen::VectorXd& b, Eigen::VectorXd&,
+                              Eigen::VectorXd& x) const {
+    if (m_along == 1)
+        Sweep<true>(b.data(), x.data());
+    else
+        Sweep<false>(b.data(), x.data());
+}

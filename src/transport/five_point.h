@@ -1,0 +1,94 @@
+// The implicit transport's matrices on the grid's five-point stencil, kept
+// as five coefficients a node (row-major order, n = i * nCols + j), and
+// their incomplete LU factor without fill. The stencil is all the implicit
+// step puts in its matrix, so the coefficients need no index arrays, and a
+// product or a sweep of the factor reads each coefficient once, in order.
+//
+// Without fill, the factor of a five-point matrix in this order changes only
+// the diagonal. Upstream advection along increasing i or j sits wholly in
+// the lower triangle, which the factor keeps exactly, so the factor loses
+// nothing of the advection however large the Courant number; what it drops
+// is the fill of the dispersion, whose share shrinks as the step grows.
+#pragma once
+
+#include <Eigen/Core>
+
+#include <vector>
+
+// The coefficients of node n's row: on the node above (n - nCols), to the
+// left (n - 1), itself, to the right (n + 1) and below (n + nCols).
+enum EStencil { STENCIL_UP, STENCIL_LEFT, STENCIL_SELF, STENCIL_RIGHT, STENCIL_DOWN, STENCIL_SIZE };
+
+class CFivePointMatrix {
+public:
+    // nRows x nCols nodes, every coefficient 0.
+    void Resize(int nRows, int nCols);
+    void SetZero();
+    int Rows() const { return m_nRows; }
+    int Cols() const { return m_nCols; }
+    int Nodes() const { return m_nRows * m_nCols; }
+    double* Row(int n) { return m_coef.data() + STENCIL_SIZE * static_cast<size_t>(n); }
+    const double* Row(int n) const {
+        return m_coef.data() + STENCIL_SIZE * static_cast<size_t>(n);
+    }
+    // y = this x.
+    void Multiply(const Eigen::VectorXd& x, Eigen::VectorXd& y) const;
+    bool operator==(const CFivePointMatrix& other) const;
+
+private:
+    int m_nRows = 0;
+    int m_nCols = 0;
+    std::vector<double> m_coef; // STENCIL_SIZE a node
+};
+
+// The incomplete LU factor without fill: M = (D + L) D^-1 (D + U), L and U
+// the matrix's own off-diagonal coefficients, D the pivots.
+class CFivePointIlu {
+public:
+    // False when a pivot is 0 or not a finite number (the factor is then no
+    // use). The matrix is borrowed: it must outlive the factor's use.
+    bool Compute(const CFivePointMatrix& a);
+    // x = M^-1 b; work is unused (the interface of the other factors).
+    void Apply(const Eigen::VectorXd& b, Eigen::VectorXd& work, Eigen::VectorXd& x) const;
+
+private:
+    const CFivePointMatrix* m_matrix = nullptr;
+    std::vector<double> m_inversePivot;
+};
+
+// The incomplete factor by lines: M = (D + L) D^-1 (D + U), where D holds
+// a tridiagonal block for each line of the grid (along its rows or its
+// columns, whichever couples more strongly) and L and U couple the lines.
+// Each block is its line's rows less the previous line's coupling through
+// the diagonal of the previous block's inverse; applying M solves each block
+// exactly. With the step long, the coupling along the flow (advection and
+// longitudinal dispersion) is much the stronger, and the block factor holds
+// all of it, where the factor without fill drops the longitudinal
+// dispersion's fill.
+class CFivePointLineIlu {
+public:
+    bool Compute(const CFivePointMatrix& a);
+    // x = M^-1 b; work is unused (the factor keeps its own).
+    void Apply(const Eigen::VectorXd& b, Eigen::VectorXd& work, Eigen::VectorXd& x) const;
+
+private:
+    // y = the block of the line from node first solved for r (y may be r).
+    template <bool unitStride> void SolveLine(int first, const double* r, double* y) const;
+    template <bool unitStride> void Sweep(const double* b, double* y) const;
+
+    bool m_alongRows = true;
+    int m_lines = 0;  // lines
+    int m_length = 0; // nodes a line
+    int m_along = 1;  // the stride from a node to the next of its line
+    int m_across = 0; // from a node to its neighbour on the next line
+    // Per node: the block's coefficient on the node before on the line, its
+    // forward pivot inverted, its coefficient on the node after over the
+    // pivot, and the coefficients on the lines before and after (0 where
+    // there are none).
+    std::vector<double> m_before, m_inversePivot, m_after, m_above, m_below;
+    mutable std::vector<double> m_work; // one line's right-hand side at a time
+};
+
+inline void Multiply(const CFivePointMatrix& a, const Eigen::VectorXd& x, Eigen::VectorXd& y) {
+    a.Multiply(x, y);
+}
