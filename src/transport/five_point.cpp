@@ -36,7 +36,8 @@ void MultiplyRow(const double* c, const double* x, double* y, int nCols, const d
         y[0] = c[STENCIL_SELF] * x[0] + c[STENCIL_RIGHT] * x[1];
         for (int j = 1; j < nCols - 1; ++j) {
             const double* r = c + STENCIL_SIZE * j;
-            y[j] = r[STENCIL_LEFT] * x[j - 1] + r[STENCIL_SELF] * x[j] + r[STENCIL_RIGHT] * x[j + 1];
+            y[j] =
+                r[STENCIL_LEFT] * x[j - 1] + r[STENCIL_SELF] * x[j] + r[STENCIL_RIGHT] * x[j + 1];
         }
         const double* r = c + STENCIL_SIZE * (nCols - 1);
         y[nCols - 1] = r[STENCIL_LEFT] * x[nCols - 2] + r[STENCIL_SELF] * x[nCols - 1];
@@ -124,8 +125,8 @@ struct CLines {
 
 CLines LinesOf(const CFivePointMatrix& a, bool alongRows) {
     if (alongRows)
-        return {a.Rows(), a.Cols(), 1, a.Cols(), STENCIL_LEFT, STENCIL_RIGHT, STENCIL_UP,
-                STENCIL_DOWN};
+        return {a.Rows(),     a.Cols(),      1,          a.Cols(),
+                STENCIL_LEFT, STENCIL_RIGHT, STENCIL_UP, STENCIL_DOWN};
     return {a.Cols(), a.Rows(), a.Cols(), 1, STENCIL_UP, STENCIL_DOWN, STENCIL_LEFT, STENCIL_RIGHT};
 }
 
@@ -148,8 +149,8 @@ bool CFivePointLineIlu::Compute(const CFivePointMatrix& a) {
     m_along = l.along;
     m_across = l.across;
     const size_t size = static_cast<size_t>(a.Nodes());
-    for (std::vector<double>* v : {&m_before, &m_inversePivot, &m_after, &m_above, &m_below,
-                                   &m_work})
+    for (std::vector<double>* v :
+         {&m_before, &m_inversePivot, &m_after, &m_above, &m_below, &m_work})
         v->assign(size, 0.0);
     std::vector<double>& diagonal = m_work; // the blocks' diagonals, then their inverses'
     for (int line = 0; line < l.count; ++line) {
@@ -175,7 +176,8 @@ bool CFivePointLineIlu::Compute(const CFivePointMatrix& a) {
             const int n = first + p * l.along;
             double e = diagonal[ToIndex(n)];
             if (p < l.length - 1)
-                e -= a.Row(n)[l.after] * a.Row(n + l.along)[l.before] / m_after[ToIndex(n + l.along)];
+                e -= a.Row(n)[l.after] * a.Row(n + l.along)[l.before] /
+                     m_after[ToIndex(n + l.along)];
             m_after[ToIndex(n)] = e;
         }
         double previous = 0.0;
@@ -191,13 +193,26 @@ bool CFivePointLineIlu::Compute(const CFivePointMatrix& a) {
             previous = 1.0 / d;
             m_inversePivot[ToIndex(n)] = previous;
         }
-        // Both scaled by the pivot, so that each step of a line's solve
-        // waits on one product and one difference.
+        // The line is solved from both ends towards its middle node mid:
+        // forward pivots before it, backward ones after it, and at mid the
+        // reciprocal of the inverse's diagonal. Each node keeps its pivot
+        // inverted and its neighbours' coefficients over its pivot, so that
+        // each step of the solve waits on one product and one difference.
+        const int mid = l.length / 2;
         for (int p = 0; p < l.length; ++p) {
             const int n = first + p * l.along;
-            m_after[ToIndex(n)] =
-                p < l.length - 1 ? a.Row(n)[l.after] * m_inversePivot[ToIndex(n)] : 0.0;
-            m_before[ToIndex(n)] *= m_inversePivot[ToIndex(n)];
+            double inverse = m_inversePivot[ToIndex(n)];
+            if (p > mid) {
+                const double backwardPivot = m_after[ToIndex(n)];
+                if (backwardPivot == 0.0 || !std::isfinite(backwardPivot))
+                    return false;
+                inverse = 1.0 / backwardPivot;
+            } else if (p == mid) {
+                inverse = diagonal[ToIndex(n)];
+            }
+            m_inversePivot[ToIndex(n)] = inverse;
+            m_after[ToIndex(n)] = p < l.length - 1 ? a.Row(n)[l.after] * inverse : 0.0;
+            m_before[ToIndex(n)] *= inverse;
         }
     }
     return true;
@@ -211,15 +226,46 @@ void CFivePointLineIlu::SolveLine(int first, const double* r, double* y) const {
     const double* after = m_after.data() + first;
     r += first;
     y += first;
-    double g = 0.0;
-    for (int p = 0, q = 0; p < m_length; ++p, q += along) {
+    // Elimination from both ends towards the middle, side by side: the
+    // first half's steps wait on the one before, the second's on the one
+    // after, and each fills the other's wait.
+    const int mid = m_length / 2;
+    const int last = (m_length - 1) * along;
+    double g = 0.0; // from the first node
+    double h = 0.0; // from the last
+    int p = 0;
+    for (; p < m_length - 1 - mid; ++p) {
+        const int q = p * along;
+        const int o = last - q;
+        g = r[q] * inverse[q] - before[q] * g;
+        h = r[o] * inverse[o] - after[o] * h;
+        y[q] = g;
+        y[o] = h;
+    }
+    for (; p < mid; ++p) {
+        const int q = p * along;
         g = r[q] * inverse[q] - before[q] * g;
         y[q] = g;
     }
-    double x = 0.0;
-    for (int p = m_length - 1, q = p * along; p >= 0; --p, q -= along) {
-        x = y[q] - after[q] * x;
-        y[q] = x;
+    const int m = mid * along;
+    const double ym = r[m] * inverse[m] - before[m] * g - after[m] * h;
+    y[m] = ym;
+    // Substitution outwards from the middle, both halves side by side.
+    g = ym;
+    h = ym;
+    p = 1;
+    for (; p <= m_length - 1 - mid; ++p) {
+        const int q = m - p * along;
+        const int o = m + p * along;
+        g = y[q] - after[q] * g;
+        h = y[o] - before[o] * h;
+        y[q] = g;
+        y[o] = h;
+    }
+    for (; p <= mid; ++p) {
+        const int q = m - p * along;
+        g = y[q] - after[q] * g;
+        y[q] = g;
     }
 }
 

@@ -28,9 +28,7 @@ public:
     int Cols() const { return m_nCols; }
     int Nodes() const { return m_nRows * m_nCols; }
     double* Row(int n) { return m_coef.data() + STENCIL_SIZE * static_cast<size_t>(n); }
-    const double* Row(int n) const {
-        return m_coef.data() + STENCIL_SIZE * static_cast<size_t>(n);
-    }
+    const double* Row(int n) const { return m_coef.data() + STENCIL_SIZE * static_cast<size_t>(n); }
     // y = this x.
     void Multiply(const Eigen::VectorXd& x, Eigen::VectorXd& y) const;
     bool operator==(const CFivePointMatrix& other) const;
