@@ -62,58 +62,6 @@ void CFivePointMatrix::Multiply(const Eigen::VectorXd& x, Eigen::VectorXd& y) co
     }
 }
 
-bool CFivePointIlu::Compute(const CFivePointMatrix& a) {
-    m_matrix = &a;
-    const int nCols = a.Cols();
-    m_inversePivot.resize(static_cast<size_t>(a.Nodes()));
-    double* inverse = m_inversePivot.data();
-    for (int n = 0; n < a.Nodes(); ++n) {
-        const double* r = a.Row(n);
-        double pivot = r[STENCIL_SELF];
-        if (n % nCols > 0)
-            pivot -= r[STENCIL_LEFT] * a.Row(n - 1)[STENCIL_RIGHT] * inverse[n - 1];
-        if (n >= nCols)
-            pivot -= r[STENCIL_UP] * a.Row(n - nCols)[STENCIL_DOWN] * inverse[n - nCols];
-        if (pivot == 0.0 || !std::isfinite(pivot))
-            return false;
-        inverse[n] = 1.0 / pivot;
-    }
-    return true;
-}
-void CFivePointIlu::Apply(const Eigen::VectorXd& b, Eigen::VectorXd&, Eigen::VectorXd& x) const {
-    const CFivePointMatrix& a = *m_matrix;
-    const int nCols = a.Cols();
-    const int nNodes = a.Nodes();
-    const double* inverse = m_inversePivot.data();
-    double* z = x.data();
-    // (D + L) z = b, row by row: the left neighbour is the one just solved.
-    for (int n = 0; n < nNodes; n += nCols) {
-        const double* upper = n > 0 ? z + n - nCols : nullptr;
-        for (int j = 0; j < nCols; ++j) {
-            const double* r = a.Row(n + j);
-            double v = b[n + j];
-            if (j > 0)
-                v -= r[STENCIL_LEFT] * z[n + j - 1];
-            if (upper)
-                v -= r[STENCIL_UP] * upper[j];
-            z[n + j] = v * inverse[n + j];
-        }
-    }
-    // (I + D^-1 U) x = z, from the last node back.
-    for (int n = nNodes - nCols; n >= 0; n -= nCols) {
-        const double* lower = n + nCols < nNodes ? z + n + nCols : nullptr;
-        for (int j = nCols - 1; j >= 0; --j) {
-            const double* r = a.Row(n + j);
-            double v = 0.0;
-            if (j < nCols - 1)
-                v += r[STENCIL_RIGHT] * z[n + j + 1];
-            if (lower)
-                v += r[STENCIL_DOWN] * lower[j];
-            z[n + j] -= v * inverse[n + j];
-        }
-    }
-}
-
 namespace {
 
 // The lines of the grid and their neighbours: along the rows (each grid row a
@@ -150,9 +98,9 @@ bool CFivePointLineIlu::Compute(const CFivePointMatrix& a) {
     m_across = l.across;
     const size_t size = static_cast<size_t>(a.Nodes());
     for (std::vector<double>* v :
-         {&m_before, &m_inversePivot, &m_after, &m_above, &m_below, &m_work})
+         {&m_before, &m_inversePivot, &m_after, &m_above, &m_below, &m_diagonal})
         v->assign(size, 0.0);
-    std::vector<double>& diagonal = m_work; // the blocks' diagonals, then their inverses'
+    std::vector<double>& diagonal = m_diagonal; // the blocks' diagonals, then their inverses'
     for (int line = 0; line < l.count; ++line) {
         const int first = line * l.across;
         for (int p = 0; p < l.length; ++p) {
@@ -269,9 +217,9 @@ void CFivePointLineIlu::SolveLine(int first, const double* r, double* y) const {
     }
 }
 
-template <bool unitStride> void CFivePointLineIlu::Sweep(const double* b, double* y) const {
+template <bool unitStride>
+void CFivePointLineIlu::Sweep(const double* b, double* w, double* y) const {
     const int along = unitStride ? 1 : m_along;
-    double* w = m_work.data();
     // (D + L) y = b, line by line: the line before is the one just solved.
     for (int line = 0; line < m_lines; ++line) {
         const int first = line * m_across;
@@ -292,10 +240,10 @@ template <bool unitStride> void CFivePointLineIlu::Sweep(const double* b, double
     }
 }
 
-void CFivePointLineIlu::Apply(const Eigen::VectorXd& b, Eigen::VectorXd&,
+void CFivePointLineIlu::Apply(const Eigen::VectorXd& b, Eigen::VectorXd& work,
                               Eigen::VectorXd& x) const {
     if (m_along == 1)
-        Sweep<true>(b.data(), x.data());
+        Sweep<true>(b.data(), work.data(), x.data());
     else
-        Sweep<false>(b.data(), x.data());
+        Sweep<false>(b.data(), work.data(), x.data());
 }

@@ -110,6 +110,10 @@ struct CDeferredFace {
 struct CComponentSystem {
     CFivePointMatrix m_matrix;
     CFivePointLineIlu m_factor;
+    // The factor the component's solve takes: its own, or that of an
+    // earlier component whose matrix is the same (same dispersion, no node
+    // holding one and not the other).
+    const CFivePointLineIlu* m_shared = nullptr;
     CKrylovWork m_work;
     // Per node: F = coef[0] x(a) + coef[1] x(b) across its row face below,
     // coef[2] and coef[3] across its column face to the right.
@@ -131,8 +135,12 @@ struct CComponentSystem {
     Eigen::VectorXd m_passSolution;
     std::vector<double> m_passStart;
     bool m_havePass = false;
+    // The rate the last solve carried, and whether it was a trial's.
+    std::vector<double> m_solvedRate;
+    bool m_solvedTrial = false;
     std::vector<double> m_deferred; // G per face: 2 per node (row face below, column face right)
     std::vector<double> m_limits;   // R+ and R- per node (default and tvd schemes)
+    std::vector<double> m_range;    // work of the limits: 2 per node
     std::vector<CDeferredFace> m_faces; // 2 per node, as m_deferred
     CImplicitTimes m_times;             // its share of where the step's time goes
 };
@@ -157,6 +165,7 @@ public:
     std::vector<unsigned char> m_held; // per node and mobile component: its value is held
     double m_step = 0.0;               // the global step they were made with
     long long m_builds = 0;            // systems made so far
+    std::vector<double> m_scale;       // per node: NodeScales
     int m_maxIterations = TRANSPORT_IMPLICIT_MAX_ITERATIONS;
     CImplicitTimes m_times; // the systems' making, the passes and the copies
 };
@@ -255,6 +264,18 @@ void Factor(const CSimulation& s, int m, CComponentSystem& system) {
     }
 }
 
+// Each node's scales: the step over its width along the rows' normal and
+// the columns', over its porosity.
+void NodeScales(const CSimulation& s, const double* state, double dt, std::vector<double>& scale) {
+    for (int i = 0; i < s.m_nRows; ++i)
+        for (int j = 0; j < s.m_nCols; ++j) {
+            const int n = i * s.m_nCols + j;
+            const double theta = NodeOf(state, s.m_nComp, n).Porosity();
+            scale[2 * ToSize(n)] = dt / s.m_grid.m_rowWidth.get()[i] / theta;
+            scale[2 * ToSize(n) + 1] = dt / s.m_grid.m_colWidth.get()[j] / theta;
+        }
+}
+
 // The face's deferred terms as Cross and LimitedSlope read them.
 CDeferredFace DeferredFace(const CSimulation& s, const double* state, const CAxisFace& g, int m) {
     const int nComp = s.m_nComp;
@@ -296,10 +317,19 @@ void Build(const CSimulation& s, CImplicitTransport& t, const double* state, dou
         MakeDeferredFaces(s, state, m, system);
         t.m_times.m_assembly += watch.Lap();
         t.m_times.m_assemblies += 1;
-        Factor(s, m, system);
+        system.m_shared = &system.m_factor;
+        for (int e = 0; e < m; ++e)
+            if (t.m_systems[ToSize(e)]->m_matrix == system.m_matrix) {
+                system.m_shared = t.m_systems[ToSize(e)]->m_shared;
+                break;
+            }
+        if (system.m_shared == &system.m_factor) {
+            Factor(s, m, system);
+            t.m_times.m_setups += 1;
+        }
         t.m_times.m_setup += watch.Lap();
-        t.m_times.m_setups += 1;
     }
+    NodeScales(s, state, dt, t.m_scale);
     t.m_builds += 1;
     for (int n = 0; n < s.m_nNodes; ++n)
         for (int e = 0; e < IMPLICIT_NKEPT; ++e)
@@ -350,73 +380,90 @@ void DeferredFluxes(const CSimulation& s, CComponentSystem& t, const double* c) 
     }
 }
 
-// The node's four faces: above, below, left, right (the node is b of the
-// first and third); -1 where the grid has none. slot: the face's place in the
-// per-face arrays.
-void FaceSlots(const CSimulation& s, int i, int j, int* slot) {
-    const int n = i * s.m_nCols + j;
-    slot[0] = i > 0 ? 2 * (n - s.m_nCols) : -1;
-    slot[1] = i < s.m_nRows - 1 ? 2 * n : -1;
-    slot[2] = j > 0 ? 2 * (n - 1) + 1 : -1;
-    slot[3] = j < s.m_nCols - 1 ? 2 * n + 1 : -1;
-}
-
-// The change of node (i, j) by the per-face fluxes flux, summed as the
-// explicit schemes sum them: (above + below) + (left + right).
-double NodeChange(const CSimulation& s, int i, int j, const double* flux, double dt, double theta) {
-    int slot[4];
-    FaceSlots(s, i, j, slot);
-    const double rowWidth = s.m_grid.m_rowWidth.get()[i];
-    const double colWidth = s.m_grid.m_colWidth.get()[j];
-    double t[4] = {};
-    for (int f = 0; f < 4; ++f) {
-        if (slot[f] < 0)
-            continue;
-        const double change = flux[slot[f]] * dt / (f < 2 ? rowWidth : colWidth) / theta;
-        t[f] = f == 0 || f == 2 ? change : -change;
-    }
-    return (t[0] + t[1]) + (t[2] + t[3]);
-}
-
-// Zalesak's limits of node (i, j): the share of its incoming (R+) and
-// outgoing (R-) deferred changes that keep it within its neighbourhood's range.
-void NodeLimits(const CSimulation& s, CComponentSystem& t, int i, int j, const double* c,
-                double dt) {
-    const int n = i * s.m_nCols + j;
-    const double theta = NodeOf(s.m_state, s.m_nComp, n).Porosity();
-    int slot[4];
-    FaceSlots(s, i, j, slot);
-    double gains = 0.0;
-    double losses = 0.0;
-    double low = c[n];
-    double high = low;
-    for (int r = std::max(0, i - 1); r <= std::min(s.m_nRows - 1, i + 1); ++r)
-        for (int col = std::max(0, j - 1); col <= std::min(s.m_nCols - 1, j + 1); ++col) {
-            const double v = c[r * s.m_nCols + col];
-            low = std::min(low, v);
-            high = std::max(high, v);
+// The change of every node by the per-face fluxes flux, summed as the
+// explicit schemes sum them: (above + below) + (left + right); a face's
+// flux changes a node by the flux times the node's scale across it.
+void NodeChanges(const CSimulation& s, const double* scale, const double* flux, double* change) {
+    const int nCols = s.m_nCols;
+    for (int i = 0; i < s.m_nRows; ++i) {
+        const bool above = i > 0;
+        const bool below = i < s.m_nRows - 1;
+        for (int j = 0; j < nCols; ++j) {
+            const int n = i * nCols + j;
+            const double across = scale[2 * n];
+            const double along = scale[2 * n + 1];
+            const double up = above ? flux[2 * (n - nCols)] * across : 0.0;
+            const double down = below ? -(flux[2 * n] * across) : 0.0;
+            const double left = j > 0 ? flux[2 * (n - 1) + 1] * along : 0.0;
+            const double right = j < nCols - 1 ? -(flux[2 * n + 1] * along) : 0.0;
+            change[n] = (up + down) + (left + right);
         }
-    for (int f = 0; f < 4; ++f) {
-        if (slot[f] < 0)
-            continue;
-        const double width = f < 2 ? s.m_grid.m_rowWidth.get()[i] : s.m_grid.m_colWidth.get()[j];
-        const double change = t.m_deferred[ToSize(slot[f])] * dt / width / theta;
-        const double term = f == 0 || f == 2 ? change : -change;
-        (term > 0.0 ? gains : losses) += term;
     }
-    const double value = c[n];
+}
+
+// The range of each node's row neighbours and itself: low, high per node.
+void RowRanges(const CSimulation& s, const double* c, double* range) {
+    const int nCols = s.m_nCols;
+    for (int n = 0; n < s.m_nNodes; ++n) {
+        const int j = n % nCols;
+        double low = c[n];
+        double high = low;
+        if (j > 0) {
+            low = std::min(low, c[n - 1]);
+            high = std::max(high, c[n - 1]);
+        }
+        if (j < nCols - 1) {
+            low = std::min(low, c[n + 1]);
+            high = std::max(high, c[n + 1]);
+        }
+        range[2 * n] = low;
+        range[2 * n + 1] = high;
+    }
+}
+
+// Zalesak's limits of every node: the share of its incoming (R+) and
+// outgoing (R-) deferred changes that keep it within the range of its 3 x 3
+// neighbourhood.
+void NodeLimits(const CSimulation& s, CComponentSystem& t, const double* c, const double* scale) {
+    const int nCols = s.m_nCols;
+    double* range = t.m_range.data();
+    RowRanges(s, c, range);
+    const double* g = t.m_deferred.data();
     const double room = TRANSPORT_TVD_MARGIN;
-    double* limits = t.m_limits.data() + 2 * ToSize(n);
-    limits[0] = gains > 0.0 ? std::min(1.0, room * (high - value) / gains) : 1.0;
-    limits[1] = losses < 0.0 ? std::min(1.0, room * (value - low) / -losses) : 1.0;
+    for (int i = 0; i < s.m_nRows; ++i)
+        for (int j = 0; j < nCols; ++j) {
+            const int n = i * nCols + j;
+            double low = range[2 * n];
+            double high = range[2 * n + 1];
+            if (i > 0) {
+                low = std::min(low, range[2 * (n - nCols)]);
+                high = std::max(high, range[2 * (n - nCols) + 1]);
+            }
+            if (i < s.m_nRows - 1) {
+                low = std::min(low, range[2 * (n + nCols)]);
+                high = std::max(high, range[2 * (n + nCols) + 1]);
+            }
+            // Above, below, left, right: the node is b of the first and third.
+            const double terms[4] = {i > 0 ? g[2 * (n - nCols)] * scale[2 * n] : 0.0,
+                                     i < s.m_nRows - 1 ? -(g[2 * n] * scale[2 * n]) : 0.0,
+                                     j > 0 ? g[2 * (n - 1) + 1] * scale[2 * n + 1] : 0.0,
+                                     j < nCols - 1 ? -(g[2 * n + 1] * scale[2 * n + 1]) : 0.0};
+            double gains = 0.0;
+            double losses = 0.0;
+            for (double term : terms)
+                (term > 0.0 ? gains : losses) += term;
+            const double value = c[n];
+            double* limits = t.m_limits.data() + 2 * ToSize(n);
+            limits[0] = gains > 0.0 ? std::min(1.0, room * (high - value) / gains) : 1.0;
+            limits[1] = losses < 0.0 ? std::min(1.0, room * (value - low) / -losses) : 1.0;
+        }
 }
 
 // Each face's deferred flux scaled by the smaller share its giving and its
 // receiving node allow.
-void LimitDeferred(const CSimulation& s, CComponentSystem& t, const double* c, double dt) {
-    for (int i = 0; i < s.m_nRows; ++i)
-        for (int j = 0; j < s.m_nCols; ++j)
-            NodeLimits(s, t, i, j, c, dt);
+void LimitDeferred(const CSimulation& s, CComponentSystem& t, const double* c,
+                   const double* scale) {
+    NodeLimits(s, t, c, scale);
     const double* limits = t.m_limits.data();
     for (int n = 0; n < s.m_nNodes; ++n)
         for (int axis = 0; axis < 2; ++axis) {
@@ -508,15 +555,12 @@ void StartStep(const CSimulation& s, const CImplicitTransport& t, CComponentSyst
     for (int n = 0; n < s.m_nNodes; ++n)
         system.m_stepStart[ToSize(n)] = state[n * nComp + k];
     DeferredFluxes(s, system, system.m_stepStart.data());
+    const double* scale = t.m_scale.data();
     if (s.m_ext.m_scheme != ETransportScheme::SYMMETRIC)
-        LimitDeferred(s, system, system.m_stepStart.data(), dt);
-    for (int i = 0; i < s.m_nRows; ++i)
-        for (int j = 0; j < s.m_nCols; ++j) {
-            const int n = i * s.m_nCols + j;
-            const double theta = NodeOf(state, nComp, n).Porosity();
-            system.m_stepRhs[n] =
-                state[n * nComp + k] + NodeChange(s, i, j, system.m_deferred.data(), dt, theta);
-        }
+        LimitDeferred(s, system, system.m_stepStart.data(), scale);
+    NodeChanges(s, scale, system.m_deferred.data(), system.m_stepRhs.data());
+    for (int n = 0; n < s.m_nNodes; ++n)
+        system.m_stepRhs[n] += system.m_stepStart[ToSize(n)];
     AddInjected(s, k, system.m_stepRhs);
     std::copy(system.m_deferred.begin(), system.m_deferred.end(), system.m_stepDeferred.begin());
     system.m_stepBuild = t.m_builds;
@@ -524,30 +568,45 @@ void StartStep(const CSimulation& s, const CImplicitTransport& t, CComponentSyst
     StartGuess(s, system);
 }
 
-// Solves component m and puts its change, from the solution's fluxes, into
-// m_transportDelta.
-void SolveComponent(CSimulation& s, const CImplicitTransport& t, int m) {
-    const int nComp = s.m_nComp;
-    const int k = nComp - s.m_nMobile + m;
-    const double dt = s.m_clock.m_globalStep;
-    const double* state = s.m_state;
-    CComponentSystem& system = *t.m_systems[ToSize(m)];
-    CStopwatch watch;
-    const bool sameStep = SameStepStart(s, t, system, k);
-    if (!sameStep)
-        StartStep(s, t, system, k);
+// The pass's right-hand side: the step's, with the reactions' rate.
+void PassRhs(const CSimulation& s, const CImplicitTransport& t, CComponentSystem& system, int m,
+             int k) {
     system.m_rhs = system.m_stepRhs;
     AddReactionRate(s, t, m, system.m_rhs);
     for (int n = 0; n < s.m_nNodes; ++n)
         if (Held(s, t.m_held.data(), n, m))
-            system.m_rhs[n] = state[n * nComp + k];
-    system.m_times.m_rhs += watch.Lap();
+            system.m_rhs[n] = s.m_state[n * s.m_nComp + k];
+}
+
+// Whether a trial pass of the step can keep the last pass's solution: that
+// pass was a trial of the same step too (solved to the same tolerance) and
+// the rate the component carries has not changed since, bit for bit (an
+// entry that no reaction changes carries 0 in every pass).
+bool RateUnchanged(const CSimulation& s, const CImplicitTransport& t,
+                   const CComponentSystem& system, int m, bool sameStep) {
+    if (!t.m_trial || !sameStep || !system.m_solvedTrial)
+        return false;
+    const double* rate = t.m_rate.data();
+    for (int n = 0; n < s.m_nNodes; ++n)
+        if (rate[ToSize(n) * ToSize(s.m_nMobile) + ToSize(m)] != system.m_solvedRate[ToSize(n)])
+            return false;
+    return true;
+}
+
+void KeepSolvedRate(const CSimulation& s, const CImplicitTransport& t, CComponentSystem& system,
+                    int m) {
+    system.m_solvedTrial = t.m_trial;
+    const double* rate = t.m_rate.data();
+    for (int n = 0; n < s.m_nNodes; ++n)
+        system.m_solvedRate[ToSize(n)] = rate[ToSize(n) * ToSize(s.m_nMobile) + ToSize(m)];
+}
+
+void Solve(const CSimulation& s, const CImplicitTransport& t, CComponentSystem& system, int k) {
     // A trial pass only finds the reactions' rate: a coarser solve will do.
     const CKrylovResult solved =
-        SolveBicgstab(system.m_matrix, system.m_factor, system.m_rhs, system.m_x, system.m_work,
+        SolveBicgstab(system.m_matrix, *system.m_shared, system.m_rhs, system.m_x, system.m_work,
                       t.m_trial ? TRANSPORT_IMPLICIT_TRIAL_TOLERANCE : TRANSPORT_IMPLICIT_TOLERANCE,
                       t.m_maxIterations);
-    system.m_times.m_solve += watch.Lap();
     system.m_times.m_solves += 1;
     system.m_times.m_iterations += solved.m_iterations;
     if (solved.m_info == Eigen::NumericalIssue)
@@ -566,7 +625,14 @@ void SolveComponent(CSimulation& s, const CImplicitTransport& t, int m) {
                             "), not a finite number");
     system.m_passSolution = system.m_x;
     system.m_havePass = true;
-    // The faces' whole fluxes into the per-face array, then each node's sum.
+}
+
+// The change of entry k from the solution's fluxes: the faces' whole fluxes
+// into the per-face array, then each node's sum.
+void PutChange(CSimulation& s, const CImplicitTransport& t, CComponentSystem& system, int k) {
+    const int nComp = s.m_nComp;
+    const double dt = s.m_clock.m_globalStep;
+    const double* state = s.m_state;
     std::copy(system.m_stepDeferred.begin(), system.m_stepDeferred.end(),
               system.m_deferred.begin());
     for (int n = 0; n < s.m_nNodes; ++n)
@@ -578,15 +644,35 @@ void SolveComponent(CSimulation& s, const CImplicitTransport& t, int m) {
             const int b = axis == 0 ? n + s.m_nCols : n + 1;
             system.m_deferred[at] += coef[0] * system.m_x[n] + coef[1] * system.m_x[b];
         }
-    for (int i = 0; i < s.m_nRows; ++i)
-        for (int j = 0; j < s.m_nCols; ++j) {
-            const int n = i * s.m_nCols + j;
-            const CNodeView node(state + n * nComp);
-            double change = NodeChange(s, i, j, system.m_deferred.data(), dt, node.Porosity());
-            if (node.Source() < 0.0)
-                change += system.m_x[n] * node.Source() * dt;
-            s.m_transportDelta[n * nComp + k] = change;
-        }
+    // The right-hand side is done with: it takes the changes.
+    double* change = system.m_rhs.data();
+    NodeChanges(s, t.m_scale.data(), system.m_deferred.data(), change);
+    for (int n = 0; n < s.m_nNodes; ++n) {
+        const double source = NodeOf(state, nComp, n).Source();
+        s.m_transportDelta[n * nComp + k] =
+            source < 0.0 ? change[n] + system.m_x[n] * source * dt : change[n];
+    }
+}
+
+// Solves component m and puts its change, from the solution's fluxes, into
+// m_transportDelta.
+void SolveComponent(CSimulation& s, const CImplicitTransport& t, int m) {
+    const int k = s.m_nComp - s.m_nMobile + m;
+    CComponentSystem& system = *t.m_systems[ToSize(m)];
+    CStopwatch watch;
+    const bool sameStep = SameStepStart(s, t, system, k);
+    if (!sameStep)
+        StartStep(s, t, system, k);
+    if (RateUnchanged(s, t, system, m, sameStep)) {
+        system.m_times.m_skipped += 1;
+    } else {
+        PassRhs(s, t, system, m, k);
+        system.m_times.m_rhs += watch.Lap();
+        Solve(s, t, system, k);
+        KeepSolvedRate(s, t, system, m);
+        system.m_times.m_solve += watch.Lap();
+    }
+    PutChange(s, t, system, k);
     system.m_times.m_change += watch.Lap();
 }
 
@@ -640,10 +726,13 @@ void CImplicitSolver::Prepare(CSimulation& s, int maxIterations) {
         system->m_stepDeferred.assign(2 * ToSize(s.m_nNodes), 0.0);
         system->m_passSolution.resize(s.m_nNodes);
         system->m_passStart.assign(ToSize(s.m_nNodes), 0.0);
+        system->m_solvedRate.assign(ToSize(s.m_nNodes), 0.0);
         system->m_deferred.assign(2 * ToSize(s.m_nNodes), 0.0);
         system->m_limits.assign(2 * ToSize(s.m_nNodes), 1.0);
+        system->m_range.assign(2 * ToSize(s.m_nNodes), 0.0);
     }
     t.m_kept.assign(ToSize(IMPLICIT_NKEPT) * ToSize(s.m_nNodes), 0.0);
+    t.m_scale.assign(2 * ToSize(s.m_nNodes), 0.0);
     t.m_rate.assign(ToSize(s.m_nNodes) * ToSize(s.m_nMobile), 0.0);
     t.m_stepRate.assign(ToSize(s.m_nNodes) * ToSize(s.m_nMobile), 0.0);
     t.m_saved.Size(s, 0, s.m_nNodes);
