@@ -8,8 +8,8 @@
 // only what the lines' coupling to each other would fill in. With a long
 // step the coupling along the flow (upstream advection, longitudinal
 // dispersion) grows with the step and the transverse one ten times slower
-// (alphaT ~ alphaL / 10), so the factor does not degrade as the Courant
-// number grows, as the factor without fill does: on the 300 x 300 plume at
+// (alphaT ~ alphaL / 10), so the factor degrades far more slowly as the
+// Courant number grows than the factor without fill: on the 300 x 300 plume at
 // Courant 24, 6.4 iterations a solve by lines, 15.3 without fill, 10.7 with
 // the dropped fill put on the diagonal (relaxed by 0.9), 2.9 with Eigen's
 // threshold LU (fill 10), whose set-up alone took 0.31 s.

@@ -1,25 +1,16 @@
-// BiCGSTAB with an incomplete LU preconditioner whose work lives in
-// preallocated vectors, so that a solve inside the time loop allocates
-// nothing. Eigen's own BiCGSTAB makes eight vectors of the system's size in
-// every solve, and its incomplete LU permutes in place through a temporary
-// mask; the arithmetic here is Eigen's algorithm, step for step.
+// BiCGSTAB with a preconditioner, its work in preallocated vectors, so that
+// a solve inside the time loop allocates nothing (Eigen's own BiCGSTAB makes
+// eight vectors of the system's size in every solve); the arithmetic is
+// Eigen's algorithm, step for step.
 #pragma once
 
-#include <Eigen/IterativeLinearSolvers>
+#include <Eigen/Core>
 #include <Eigen/SparseCore>
 
 #include <cmath>
 #include <limits>
 
 using CRowMatrix = Eigen::SparseMatrix<double, Eigen::RowMajor, int>;
-
-// Eigen's incomplete LU (threshold, fill-reducing ordering), applied without
-// a temporary.
-class CIncompleteLu : public Eigen::IncompleteLUT<double, int> {
-public:
-    // x = the factor's solve of b; work is a vector of b's size.
-    void Apply(const Eigen::VectorXd& b, Eigen::VectorXd& work, Eigen::VectorXd& x) const;
-};
 
 // The vectors of one solve, sized once.
 struct CKrylovWork {
