@@ -98,7 +98,7 @@ bool CFivePointLineIlu::Compute(const CFivePointMatrix& a) {
     m_across = l.across;
     const size_t size = static_cast<size_t>(a.Nodes());
     for (std::vector<double>* v :
-         {&m_before, &m_inversePivot, &m_after, &m_above, &m_below, &m_diagonal})
+         {&m_before, &m_inversePivot, &m_after, &m_above, &m_below, &m_diagonal, &m_rowSum})
         v->assign(size, 0.0);
     std::vector<double>& diagonal = m_diagonal; // the blocks' diagonals, then their inverses'
     for (int line = 0; line < l.count; ++line) {
@@ -109,17 +109,17 @@ bool CFivePointLineIlu::Compute(const CFivePointMatrix& a) {
             m_before[ToIndex(n)] = p > 0 ? r[l.before] : 0.0;
             m_above[ToIndex(n)] = line > 0 ? r[l.above] : 0.0;
             m_below[ToIndex(n)] = line < l.count - 1 ? r[l.below] : 0.0;
-            // The line's diagonal less the previous line's coupling through
-            // the diagonal of its block's inverse.
+            // The line's diagonal less the previous line's coupling, each
+            // row's whole sum of it (the coupling is L B^-1 U, B the previous
+            // block; its row sums are L times B^-1 U's column of couplings).
             double d = r[STENCIL_SELF];
-            if (line > 0) {
-                const int m = n - l.across;
-                d -= r[l.above] * a.Row(m)[l.below] * diagonal[ToIndex(m)];
-            }
+            if (line > 0)
+                d -= r[l.above] * m_rowSum[ToIndex(n - l.across)];
             diagonal[ToIndex(n)] = d;
         }
         // The backward pivots (kept in m_after for now), then the forward
-        // ones, and the diagonal of the block's inverse from both.
+        // ones, and the diagonal of the block's inverse from both (its
+        // reciprocal is the pivot of the middle node).
         for (int p = l.length - 1; p >= 0; --p) {
             const int n = first + p * l.along;
             double e = diagonal[ToIndex(n)];
@@ -161,6 +161,17 @@ bool CFivePointLineIlu::Compute(const CFivePointMatrix& a) {
             m_inversePivot[ToIndex(n)] = inverse;
             m_after[ToIndex(n)] = p < l.length - 1 ? a.Row(n)[l.after] * inverse : 0.0;
             m_before[ToIndex(n)] *= inverse;
+        }
+        // B^-1 times the line's couplings to the next, for the next line.
+        if (line < l.count - 1) {
+            for (int p = 0; p < l.length; ++p) {
+                const int n = first + p * l.along;
+                m_rowSum[ToIndex(n)] = a.Row(n)[l.below];
+            }
+            if (l.along == 1)
+                SolveLine<true>(first, m_rowSum.data(), m_rowSum.data());
+            else
+                SolveLine<false>(first, m_rowSum.data(), m_rowSum.data());
         }
     }
     return true;
