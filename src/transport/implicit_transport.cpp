@@ -35,14 +35,18 @@
 // rounding whatever the solver's residual, which only makes the values differ
 // from the exact solution of the system by that residual.
 //
-// The matrices and their incomplete LU factors are made before the time loop
-// (the flow field is steady); a reaction that turns a node's source or
-// porosity, or a changed step, makes them anew at the next step. With more
-// than one thread the components are solved side by side, each with its own
-// system and work and the same arithmetic as alone, so the bits do not
-// depend on the threads; Eigen itself runs single-threaded (no OpenMP).
-// The solve is BiCGSTAB with Eigen's incomplete LU (transport/krylov_solve.h), its
-// vectors made with the systems, so a step allocates nothing.
+// The matrices (five-point, transport/five_point.h) and their factors by
+// lines are made before the time loop (the flow field is steady), in arrays
+// sized once; a reaction that turns a node's source or porosity, or a changed
+// step, makes them anew at the next step. Components whose matrices are the
+// same share a factor. With more than one thread the components are solved
+// side by side, each with its own system and work and the same arithmetic as
+// alone, so the bits do not depend on the threads. The solve is BiCGSTAB
+// (transport/krylov_solve.h), its vectors made with the systems, so a step
+// allocates nothing. The passes of one step share the step's deferred
+// fluxes and right-hand side; each iteration starts from the last solution
+// (a new step: from its start plus the last step's change), as the solution
+// moves little from pass to pass and alike from step to step.
 //
 // The reactions follow the transport as after the explicit step, but a long
 // step must know what they will do: the right-hand side carries the rate at
