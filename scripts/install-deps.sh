@@ -20,11 +20,13 @@ set -euo pipefail
 # libhypre-dev solves its distributed heads (kova-compute-mpi --heads
 # distributed: conjugate gradients with BoomerAMG); only the MPI build links
 # it, and it brings far fewer packages than PETSc would.
+# libxxhash-dev digests the checkpoints (BASE.kvr) and the model files they
+# name, at memory speed.
 packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev gnuplot-nox python3-vtk9
     python3-numpy libeigen3-dev libtomlplusplus-dev libnetcdf-dev libbenchmark-dev
     python3-xarray python3-pandas python3-pytest python3-tqdm python3-matplotlib
     python3-netcdf4 libopenmpi-dev openmpi-bin libhypre-dev python3-pycodestyle python3-venv
-    python3-pip python3-setuptools clang-format chromium)
+    python3-pip python3-setuptools clang-format chromium libxxhash-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -19,7 +19,7 @@ from typing import Optional, Sequence, Union
 from .engine import (BaseLockedError, EngineError, EngineWarning, ModelError, Progress, RunError,
                      parse_progress)
 from .errors import KovaFileError
-from .model import Model, recharge_source
+from .model import Model, continue_run, recharge_source
 from .reactions import (DualMonod, DualMonodInhibition, Exchange, FreundlichSorption,
                         KineticFreundlichSorption, KineticLangmuirSorption,
                         KineticLinearSorption, LangmuirSorption, LinearAssignment,
@@ -55,5 +55,5 @@ __all__ = ["BaseLockedError", "DualMonod", "DualMonodInhibition", "EngineError",
            "KovaFileError", "LangmuirSorption", "LinearAssignment", "LinearCombination",
            "LinearSorption", "MassAction", "MixedOrdered", "Model", "ModelError", "Monod",
            "Ordered", "Progress", "Reaction", "ReactionSet", "RuleCurve", "RunError",
-           "check_units", "engine_kd", "open_results", "parse_progress", "read_budget",
-           "read_observations", "read_water_budget", "recharge_source", "report"]
+           "check_units", "continue_run", "engine_kd", "open_results", "parse_progress",
+           "read_budget", "read_observations", "read_water_budget", "recharge_source", "report"]

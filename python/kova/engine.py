@@ -297,7 +297,8 @@ def _load_tqdm():
 
 def run_base(base: str, threads: Optional[int] = None, progress: bool = True,
              engine: Optional[str] = None, timings: bool = False,
-             log: Optional[str] = None) -> List[str]:
+             log: Optional[str] = None, resume: bool = False,
+             until: Optional[float] = None) -> List[str]:
     """Run the engine on a written model with ``--progress=json``.
 
     Parameters
@@ -315,6 +316,12 @@ def run_base(base: str, threads: Optional[int] = None, progress: bool = True,
         A file to write what the engine says on stderr to, as it says it
         (its warnings, errors, budget summary and timings; not the progress
         objects), so that a failed run leaves its log too.
+    resume : bool
+        ``--continue``: go on from the checkpoint ``BASE.kvr`` of a run that
+        was killed, cancelled or finished.
+    until : float, optional
+        ``--until``, with resume: the end time to go on to instead of the
+        model's.
 
     Returns
     -------
@@ -338,6 +345,10 @@ def run_base(base: str, threads: Optional[int] = None, progress: bool = True,
         command += ["--threads", str(threads)]
     if timings:
         command.append("--timings")
+    if resume:
+        command.append("--continue")
+    if until is not None:
+        command += ["--until", repr(float(until))]
     command += ["--", base]
     # Opened before the engine starts, so that a log that cannot be written
     # refuses the run instead of losing what it says.

@@ -125,6 +125,14 @@ class Extension:
     reaction_names : list of str or None
         ``[reactions] names``: one name per reaction record, in record
         order; None when the file names none.
+    checkpoint : str
+        ``[output] checkpoint``: "every record" (the default), "every N
+        records" or "none".
+    exact : bool
+        ``[output] exact`` (or ``times`` given): the records land on their
+        output times.
+    record_times : list of float or None
+        ``[output] times``: the times of the records after the start.
     """
 
     path: Optional[str]
@@ -139,6 +147,22 @@ class Extension:
     inject: List[Injection] = field(default_factory=list)
     time: str = "explicit"
     reaction_names: Optional[List[str]] = None
+    checkpoint: str = "every record"
+    exact: bool = False
+    record_times: Optional[List[float]] = None
+
+
+_EVERY_N_RECORDS = re.compile(r"every [1-9][0-9]{0,8} records")
+
+
+def checkpoint_error(value: Any) -> Optional[str]:
+    """Why value is no ``[output] checkpoint``; None when it is one."""
+    if not isinstance(value, str):
+        return f"must be a string, not {_type_name(value)}"
+    if value in ("every record", "none") or _EVERY_N_RECORDS.fullmatch(value):
+        return None
+    return ('must be "every record", "every N records" (N a whole number from 1 to '
+            f'999999999) or "none", not {value!r}')
 
 
 def _type_name(value: Any) -> str:
@@ -346,7 +370,7 @@ def read_extension(path: str, immobile: int, mobile: int,
                             f"of {MAX_NESTED_VALUES}") from None
     check = _Checker(path)
     check.table(root, "", ("units", "aquifer", "entries", "observe", "transport", "inject",
-                           "reactions"))
+                           "reactions", "output"))
     units: Dict[str, Optional[str]] = {"length": None, "time": None, "mass": None}
     if "units" in root:
         table = check.table(root["units"], "units", units)
@@ -427,9 +451,45 @@ def read_extension(path: str, immobile: int, mobile: int,
         table = check.table(root["reactions"], "reactions", ("names",))
         if "names" in table:
             reaction_names = _reaction_names(check, table["names"], reactions)
+    checkpoint = "every record"
+    exact = False
+    record_times = None
+    if "output" in root:
+        table = check.table(root["output"], "output", ("checkpoint", "exact", "times"))
+        if "checkpoint" in table:
+            checkpoint = table["checkpoint"]
+            why = checkpoint_error(checkpoint)
+            if why:
+                check.fail("output.checkpoint", why)
+        if "exact" in table:
+            exact = table["exact"]
+            if not isinstance(exact, bool):
+                check.fail("output.exact", f"must be true or false, not {_type_name(exact)}")
+            if "times" in table:
+                check.fail("output.exact", "goes with the output interval; output.times are "
+                                           "exact times of their own")
+        if "times" in table:
+            record_times = _record_times(check, table["times"])
+            exact = True
     return Extension(path, units["length"], units["time"], units["mass"], thickness,
                      list(lists[0]), list(lists[1]), wells, scheme, inject, time,
-                     reaction_names)
+                     reaction_names, checkpoint, exact, record_times)
+
+
+def _record_times(check: _Checker, value: Any) -> List[float]:
+    """``[output] times``: finite numbers, strictly ascending (the model's
+    start and end times are the engine's to check)."""
+    if not isinstance(value, list) or not value:
+        check.fail("output.times", "must be an array of at least one time")
+    times: List[float] = []
+    for i, t in enumerate(value):
+        key = f"output.times[{i}]"
+        if isinstance(t, bool) or not isinstance(t, (int, float)) or not math.isfinite(t):
+            check.fail(key, f"must be a finite number, not {t!r}")
+        if times and not t > times[-1]:
+            check.fail(key, f"{t!r} is not after the time before it, {times[-1]!r}")
+        times.append(float(t))
+    return times
 
 
 def _reaction_names(check: _Checker, value: Any, count: Optional[int]) -> List[str]:

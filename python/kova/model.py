@@ -33,6 +33,7 @@ from typing import TYPE_CHECKING, Callable, Dict, List, Optional, Sequence, Tupl
 import numpy as np
 
 from .extension_file import (RESERVED_NAMES, SCHEMES, TIMES, EntryLabel, Injection,
+                             checkpoint_error,
                              ObservationWell, axis_extent, read_extension)
 from .base_lock import held_base
 from .model_file import HYDRAULIC_ENTRIES, read_model_file
@@ -82,6 +83,46 @@ class Well:
     row: int
     col: int
     rate: float
+
+
+def continue_run(base: Union[str, os.PathLike], until: Optional[float] = None,
+                 threads: Optional[int] = None, progress: bool = True) -> "xarray.Dataset":
+    """Go on with a run from its checkpoint and open its results.
+
+    A run that was killed, cancelled, stopped by a full disk or finished
+    goes on from ``BASE.kvr`` (``kova-compute --continue``); its files are
+    then the same bytes as those of a run that was never stopped.
+
+    Parameters
+    ----------
+    base : str or path-like
+        The run's base path (its ``BASE.kvi`` unchanged since the run).
+    until : float, optional
+        A later end time to take a finished run on to (``--until``); the
+        model's end time when None.
+    threads : int, optional
+        Threads of the run (>= 1); any count gives the same results.
+    progress : bool
+        Show the progress, as :meth:`Model.run` does.
+
+    Returns
+    -------
+    xarray.Dataset
+        The whole run's records, as :func:`kova.open_results` opens them.
+
+    Raises
+    ------
+    RunError
+        When the checkpoint is refused (damaged, of another version, or the
+        model or extension file changed since) or the run fails.
+    """
+    if threads is not None:
+        threads = _integer("threads", threads, 1)
+    if until is not None:
+        until = _real("until", until)
+    base = os.fspath(base)
+    run_base(base, threads=threads, progress=progress, resume=True, until=until)
+    return open_results(base)
 
 
 def cell_widths(coords: np.ndarray) -> np.ndarray:
@@ -273,6 +314,9 @@ class Model:
         self._observe: List[ObservationWell] = []
         self.transport_scheme = "default"
         self.transport_time = "explicit"
+        self.checkpoint = "every record"
+        self.exact_records = False
+        self.record_times: Optional[List[float]] = None
         # Read from an extension file and written back as they were.
         self._inject: List[Injection] = []
         self._reactions: List[Reaction] = []
@@ -697,6 +741,50 @@ class Model:
             _fail("time", time, "must be one of " + ", ".join(map(repr, TIMES)))
         self.transport_time = time
 
+    def set_record_times(self, times: Optional[Sequence[float]] = None,
+                         exact: bool = True) -> None:
+        """Make the records land on their output times.
+
+        Parameters
+        ----------
+        times : sequence of float, optional
+            The record times after the start: ascending, after
+            ``start_time`` and at most ``end_time``; a record also comes at
+            the start and at the end time. None: every ``output_interval``.
+        exact : bool
+            With times None: True lands on start + k x output_interval and
+            on the end time; False goes back to the engine's own cadence (a
+            record after the first step that reaches each output time).
+        """
+        if not isinstance(exact, bool):
+            _fail("exact", exact, "must be True or False")
+        if times is None:
+            self.exact_records, self.record_times = exact, None
+            return
+        checked = [_real("times", t) for t in times]
+        if not checked:
+            _fail("times", times, "must hold at least one time")
+        for before, t in zip([self.start_time] + checked, checked):
+            if not t > before or t > self.end_time:
+                _fail("times", times, f"{t!r} is not after {before!r} and at most the end "
+                                      f"time {self.end_time!r}")
+        self.exact_records, self.record_times = True, checked
+
+    def set_checkpoint(self, every: str) -> None:
+        """Choose when a run writes its checkpoint ``BASE.kvr``.
+
+        Parameters
+        ----------
+        every : str
+            ``"every record"`` (the default), ``"every N records"`` or
+            ``"none"``. A run killed, cancelled or finished goes on from its
+            checkpoint with :func:`kova.continue_run` (docs/output-files.md).
+        """
+        why = checkpoint_error(every)
+        if why:
+            _fail("every", every, why)
+        self.checkpoint = every
+
     def add_injection(self, concentration: Dict[str, float],
                       nodes: Optional[Sequence[Tuple[int, int]]] = None,
                       rectangle: Optional[Sequence[int]] = None,
@@ -1095,6 +1183,15 @@ class Model:
             transport.append(f"time = {_toml_string(self.transport_time)}\n")
         if transport:
             parts.append("[transport]\n" + "".join(transport))
+        output = []
+        if self.checkpoint != "every record":
+            output.append(f"checkpoint = {_toml_string(self.checkpoint)}\n")
+        if self.record_times is not None:
+            output.append("times = [" + ", ".join(map(_text, self.record_times)) + "]\n")
+        elif self.exact_records:
+            output.append("exact = true\n")
+        if output:
+            parts.append("[output]\n" + "".join(output))
         lists = []
         for kind, labels in (("immobile", self._immobile), ("mobile", self._mobile)):
             if any(e.name != f"{kind}_{k}" or e.units is not None
@@ -1314,6 +1411,8 @@ class Model:
         model._observe = list(ext.observe)
         model.transport_scheme = ext.scheme
         model.transport_time = ext.time
+        model.checkpoint = ext.checkpoint
+        model.exact_records, model.record_times = ext.exact, ext.record_times
         model._inject = list(ext.inject)
         names = model.entry_names
         # As the file has them: a set in the wrong list is the file's to keep

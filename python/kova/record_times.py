@@ -9,7 +9,7 @@ step and the times are estimated as start + record x output interval.
 
 from __future__ import annotations
 
-from typing import Optional
+from typing import Optional, Sequence
 
 import numpy as np
 
@@ -80,8 +80,33 @@ def nominal_record_times(start: float, interval: float, count: int) -> np.ndarra
     return start + np.arange(count, dtype=np.float64) * interval
 
 
-def unfinished_record_times(model: ModelHeader, count: int) -> "tuple[np.ndarray, bool]":
+def exact_record_times(start: float, interval: float, end: float,
+                       times: Optional[Sequence[float]], count: int) -> np.ndarray:
+    """The first `count` output times of a run that lands on them.
+
+    The start, then start + k x interval below the end time (or the times
+    given), then the end time: the engine's steps end on each exactly.
+    """
+    out = np.empty(count)
+    for k in range(count):
+        if k == 0:
+            t = start
+        elif times is not None:
+            t = times[k - 1] if k - 1 < len(times) else end
+        else:
+            t = start + float(k) * interval
+        out[k] = t if t < end else end
+    return out
+
+
+def unfinished_record_times(model: ModelHeader, count: int,
+                            exact: bool = False,
+                            times: Optional[Sequence[float]] = None
+                            ) -> "tuple[np.ndarray, bool]":
     """The times of the first `count` records of an unfinished run.
+
+    With ``exact`` (the extension file's ``[output] exact`` or ``times``)
+    they are the output times themselves, which the run landed on.
 
     Returns
     -------
@@ -93,6 +118,9 @@ def unfinished_record_times(model: ModelHeader, count: int) -> "tuple[np.ndarray
     """
     if count <= 0:
         return np.empty(0), False
+    if exact:
+        return exact_record_times(model.start_time, model.output_interval, model.end_time,
+                                  times, count), True
     times = replay_record_times(model.start_time, model.global_step,
                                 model.output_interval, count)
     if times is not None:

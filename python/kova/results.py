@@ -207,7 +207,7 @@ def open_results(base: str) -> xr.Dataset:
                                         f"complete up to there")
     else:
         count, skipped = divmod(data_size, model.record_bytes)
-        times, replayed = unfinished_record_times(model, count)
+        times, replayed = unfinished_record_times(model, count, ext.exact, ext.record_times)
         how = ("replayed from the model's global step" if replayed else
                "estimated as start + record x output interval (the run computed its own "
                "step)")

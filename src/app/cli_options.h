@@ -15,6 +15,9 @@ struct CCliOptions {
     bool timings = false;      // phase times on stderr at the end of the run
     bool noBudget = false;     // no BASE.budget.csv
     bool progressJson = false; // progress as JSON lines on stderr, no display
+    bool continueRun = false;  // go on from BASE.kvr
+    bool untilGiven = false;   // --until: the end time of a run that goes on
+    double until = 0.0;
     int threads = 0;   // threads to compute with; 0: all hardware threads (fewer on a small grid)
     std::string base;  // the remaining arguments joined by single blanks, unchanged
     std::string error; // non-empty when the command line is unusable

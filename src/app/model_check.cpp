@@ -438,6 +438,24 @@ void AppendInjection(std::string& out, const CSimulation& s) {
         AppendInjectTable(out, s, static_cast<int>(t));
 }
 
+// When the records are taken and the checkpoints written, where the file
+// changes them (and only then: a summary without the keys stays as it was).
+void AppendOutput(std::string& out, const CExtension& ext) {
+    if (!ext.m_recordTimes.empty()) {
+        out += "  records: at the start, at";
+        for (size_t i = 0; i < ext.m_recordTimes.size(); ++i)
+            out += (i == 0 ? " " : ", ") + Num(ext.m_recordTimes[i]);
+        out += " and at the end time, exactly\n";
+    } else if (ext.m_exactRecords) {
+        out += "  records: at every output interval from the start, exactly, and at the end "
+               "time\n";
+    }
+    if (ext.m_checkpointEvery == 0)
+        out += "  checkpoint: none\n";
+    else if (ext.m_checkpointEvery > 1)
+        out += "  checkpoint: every " + std::to_string(ext.m_checkpointEvery) + " records\n";
+}
+
 // What the extension file said, or that there is none.
 void AppendExtension(std::string& out, const CSimulation& s, const std::string& base) {
     const CExtension& ext = s.m_ext;
@@ -454,6 +472,7 @@ void AppendExtension(std::string& out, const CSimulation& s, const std::string& 
            (ext.m_schemeGiven ? "" : " (not given)") + "\n";
     if (ext.m_timeGiven)
         out += "  transport time: " + std::string(TimeName(ext.m_time)) + "\n";
+    AppendOutput(out, ext);
     for (int k = SLOT_COUNT; k < s.m_nComp; ++k) {
         const std::string units = EntryUnits(ext, s.m_nComp, s.m_nMobile, k);
         out += "  entry " + Entry(s, k) + (units.empty() ? "" : " in " + units) + "\n";

@@ -67,8 +67,8 @@ std::string TakeMpiOptions(std::vector<std::string>& args, CParSettings& setting
             value = args[k].substr(8);
             args.erase(args.begin() + static_cast<long>(k));
         } else {
-            // --threads is the one option of kova-compute with a value after it.
-            k += args[k] == "--threads" ? 2u : 1u;
+            // --threads and --until are kova-compute's options with a value after them.
+            k += args[k] == "--threads" || args[k] == "--until" ? 2u : 1u;
             continue;
         }
         if (value != "distributed")

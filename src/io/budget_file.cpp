@@ -4,12 +4,16 @@
 #include "model/extension.h"
 #include "model/index.h"
 #include "model/limits.h"
+#include "model/number_text.h"
 #include "model/simulation.h"
 #include "run/run_progress.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 std::string BudgetFileName(const std::string& base) {
     return base + ".budget.csv";
@@ -124,4 +128,55 @@ std::string CBudgetFile::Summary(const CSimulation& s) const {
                Cell(reactions) + Cell(percent) + "\n";
     }
     return out;
+}
+
+namespace {
+
+// An interval count a table carries: a whole number up to the budget's.
+int WrittenOf(double value, const CSimulation& s, const std::string& table) {
+    const int most = s.m_budget ? s.m_budget->m_intervals : 0;
+    if (!(value >= 0.0 && value <= most && value == std::floor(value)))
+        throw InputException("the checkpoint's " + table + " has written " + ExactText(value) +
+                             " intervals, not a count from 0 to the budget's " +
+                             std::to_string(most));
+    return static_cast<int>(value);
+}
+
+} // namespace
+
+std::vector<double> CBudgetFile::Carried() const {
+    std::vector<double> carried = {static_cast<double>(m_written)};
+    if (m_written == 0)
+        return carried;
+    for (const std::vector<double>* part : {&m_total, &m_initial, &m_largest, &m_discrepancy}) {
+        carried.push_back(static_cast<double>(part->size()));
+        carried.insert(carried.end(), part->begin(), part->end());
+    }
+    return carried;
+}
+
+void CBudgetFile::TakeCarried(const std::vector<double>& carried, const CSimulation& s) {
+    const std::string table = m_file.Name();
+    if (carried.empty())
+        throw InputException("the checkpoint's " + table + " carries nothing");
+    m_written = WrittenOf(carried[0], s, table);
+    if (m_written == 0)
+        return;
+    // The sums over the intervals written: one per term, then three per entry.
+    const size_t sizes[] = {ToSize(s.m_budget->m_nTerms), ToSize(s.m_nComp), ToSize(s.m_nComp),
+                            ToSize(s.m_nComp)};
+    std::vector<double>* parts[] = {&m_total, &m_initial, &m_largest, &m_discrepancy};
+    size_t at = 1;
+    for (int p = 0; p < 4; ++p) {
+        if (at >= carried.size() || carried[at] != static_cast<double>(sizes[p]) ||
+            carried.size() - at - 1 < sizes[p])
+            throw InputException("the checkpoint's " + table + " does not carry the sums of " +
+                                 "this model's budget");
+        parts[p]->assign(carried.begin() + static_cast<std::ptrdiff_t>(at + 1),
+                         carried.begin() + static_cast<std::ptrdiff_t>(at + 1 + sizes[p]));
+        at += 1 + sizes[p];
+    }
+    m_names.clear();
+    for (int k = 0; k < s.m_nComp; ++k)
+        m_names.push_back(EntryName(s.m_ext, s.m_nComp, s.m_nMobile, k));
 }

@@ -33,6 +33,10 @@ public:
     // mass in and out, by reaction and the discrepancy per entry.
     std::string Summary(const CSimulation& s) const;
 
+protected:
+    std::vector<double> Carried() const override;
+    void TakeCarried(const std::vector<double>& carried, const CSimulation& s) override;
+
 private:
     void WriteWater(const CSimulation& s);
     void WriteInterval(const CSimulation& s);

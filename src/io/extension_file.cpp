@@ -766,9 +766,79 @@ void ReadInjection(CInjection& inject, const toml::node& node, const CSimulation
     SortInjectedNodes(inject, s);
 }
 
+// "every record", "every N records" (N from 1) or "none".
+void ReadCheckpoint(CExtension& ext, const toml::node& node) {
+    const toml::node* n = &node;
+    const std::string text = StringAt(*n, "output.checkpoint");
+    const std::string every = "every ";
+    const std::string records = " records";
+    if (text == "none") {
+        ext.m_checkpointEvery = 0;
+        return;
+    }
+    if (text == "every record") {
+        ext.m_checkpointEvery = 1;
+        return;
+    }
+    if (text.size() > every.size() + records.size() && text.compare(0, every.size(), every) == 0 &&
+        text.compare(text.size() - records.size(), records.size(), records) == 0) {
+        const std::string digits =
+            text.substr(every.size(), text.size() - every.size() - records.size());
+        if (digits.size() <= 9 && digits[0] != '0' &&
+            digits.find_first_not_of("0123456789") == std::string::npos) {
+            ext.m_checkpointEvery = std::stoi(digits);
+            return;
+        }
+    }
+    Fail("output.checkpoint", n->source(),
+         "must be \"every record\", \"every N records\" (N a whole number from 1 to "
+         "999999999) or \"none\", not " +
+             Quoted(text));
+}
+
+// output.times: ascending record times after the start, at most the end.
+void ReadRecordTimes(CExtension& ext, const toml::node& node, const CSimulation& s) {
+    const toml::array* list = node.as_array();
+    if (!list)
+        FailType("output.times", node, "an array of times");
+    if (list->empty())
+        Fail("output.times", node.source(), "must name at least one time");
+    double before = s.m_settings.m_startTime;
+    for (size_t i = 0; i < list->size(); ++i) {
+        const std::string key = "output.times[" + std::to_string(i) + "]";
+        const toml::node& element = *list->get(i);
+        const double t = NumberAt(element, key);
+        if (!std::isfinite(t) || !(t > before) || t > s.m_settings.m_endTime)
+            Fail(key, element.source(),
+                 ExactText(t) + " is not a time after " +
+                     (i == 0 ? "the start time " : "the time before it, ") + ExactText(before) +
+                     " and at most the end time " + ExactText(s.m_settings.m_endTime));
+        ext.m_recordTimes.push_back(t);
+        before = t;
+    }
+    ext.m_exactRecords = true;
+}
+
+void ReadOutput(CExtension& ext, const toml::table& table, const CSimulation& s) {
+    CheckKeys(table, "output.", {"checkpoint", "exact", "times"});
+    if (const toml::node* n = table.get("exact")) {
+        if (!n->is_boolean())
+            FailType("output.exact", *n, "true or false");
+        if (table.get("times"))
+            Fail("output.exact", n->source(),
+                 "goes with the output interval; output.times are exact times of their own");
+        ext.m_exactRecords = n->as_boolean()->get();
+    }
+    if (const toml::node* n = table.get("times"))
+        ReadRecordTimes(ext, *n, s);
+    if (const toml::node* n = table.get("checkpoint"))
+        ReadCheckpoint(ext, *n);
+}
+
 void ReadTables(CSimulation& s, const toml::table& root) {
-    CheckKeys(root, "",
-              {"units", "aquifer", "entries", "observe", "transport", "inject", "reactions"});
+    CheckKeys(
+        root, "",
+        {"units", "aquifer", "entries", "observe", "transport", "inject", "reactions", "output"});
     CExtension ext;
     if (const toml::node* n = root.get("units"))
         ReadUnits(ext, TableAt(*n, "units"));
@@ -780,6 +850,8 @@ void ReadTables(CSimulation& s, const toml::table& root) {
         ReadTransport(ext, TableAt(*n, "transport"));
     if (const toml::node* n = root.get("reactions"))
         ReadReactions(ext, TableAt(*n, "reactions"), s);
+    if (const toml::node* n = root.get("output"))
+        ReadOutput(ext, TableAt(*n, "output"), s);
     // The wells name entries by the names just read.
     s.m_ext = ext;
     if (const toml::node* n = root.get("observe"))

@@ -1,10 +1,12 @@
 #include "io/observation_file.h"
 
+#include "model/exceptions.h"
 #include "model/extension.h"
 #include "model/number_text.h"
 #include "model/simulation.h"
 
 #include <cstdio>
+#include <vector>
 
 std::string ObservationFileName(const std::string& base) {
     return base + ".obs.csv";
@@ -62,4 +64,14 @@ void CObservationFile::AfterStep(const CSimulation& s) {
 
 void CObservationFile::Finish(const CSimulation&) {
     m_file.Close();
+}
+
+void CObservationFile::TakeCarried(const std::vector<double>& carried, const CSimulation& s) {
+    if (carried.size() != 1 || !(carried[0] == 0.0 || carried[0] == 1.0))
+        throw InputException("the checkpoint's " + m_file.Name() +
+                             " does not say whether its header is written");
+    m_started = carried[0] == 1.0;
+    if (m_started != (s.m_clock.m_recordCount > 0))
+        throw InputException("the checkpoint's " + m_file.Name() +
+                             " does not agree with its records on whether it has begun");
 }

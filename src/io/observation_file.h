@@ -12,6 +12,7 @@
 #include "io/safe_file.h"
 
 #include <string>
+#include <vector>
 
 std::string ObservationFileName(const std::string& base);
 
@@ -23,6 +24,10 @@ public:
     void WriteRecord(CSimulation& s) override;
     void AfterStep(const CSimulation& s) override;
     void Finish(const CSimulation& s) override;
+
+protected:
+    std::vector<double> Carried() const override { return {m_started ? 1.0 : 0.0}; }
+    void TakeCarried(const std::vector<double>& carried, const CSimulation& s) override;
 
 private:
     void WriteHeader(const CSimulation& s);

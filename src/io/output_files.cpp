@@ -138,6 +138,24 @@ void COutputFiles::Finish(const CSimulation& s) {
     }
     CloseChecked(m_time, what);
 }
+void COutputFiles::Mark(COutputMarks& marks) {
+    marks.Add({m_dataName, LengthOf(m_data, "the data output file " + m_dataName), {}});
+}
+
+void COutputFiles::Resume(COutputMarks& marks, const CSimulation& s) {
+    const COutputMark& mark = marks.Take(m_dataName);
+    const uint64_t record = static_cast<uint64_t>(s.m_nValues) * sizeof(double);
+    if (mark.m_length != record * static_cast<uint64_t>(s.m_clock.m_recordCount))
+        throw InputException("the checkpoint's " + m_dataName + " of " +
+                             std::to_string(mark.m_length) + " bytes does not hold its " +
+                             std::to_string(s.m_clock.m_recordCount) + " records");
+    CutTo(m_data, mark.m_length, m_dataName);
+    const std::string what = "the time output file " + m_timeName;
+    Truncate(m_time, what);
+    WriteChecked(m_time, &MARKER, sizeof MARKER, 1, what);
+    FlushChecked(m_time, what);
+}
+
 void COutputFiles::WriteTimeFile(std::FILE* file, const CSimulation& s) const {
     const std::string what = "the time output file " + m_timeName;
     const int32_t records = s.m_clock.m_recordCount;

@@ -48,6 +48,10 @@ public:
     void WriteRecord(CSimulation& s) override;
     // Closes BASE.kvo and writes the full time file ("Closing Files ...").
     void Finish(const CSimulation& s) override;
+    // The records' length; the time file is written whole at the end, and
+    // holds its marker until then.
+    void Mark(COutputMarks& marks) override;
+    void Resume(COutputMarks& marks, const CSimulation& s) override;
 
 private:
     void WriteTimeFile(std::FILE* file, const CSimulation& s) const;

@@ -84,6 +84,13 @@ void CModelReader::ReadHeader() {
     m_in >> s.m_settings.m_startTime >> s.m_settings.m_endTime >> s.m_settings.m_outputInterval >>
         s.m_clock.m_globalStep >> s.m_settings.m_opzero;
     RequireStream(m_in, "the header times (fields 7-11)");
+    if (!s.m_settings.m_untilGiven)
+        return;
+    if (!(s.m_settings.m_until > s.m_settings.m_startTime))
+        throw InputException("--until " + ExactText(s.m_settings.m_until) +
+                             " is not after the model's start time " +
+                             ExactText(s.m_settings.m_startTime) + " (field 7)");
+    s.m_settings.m_endTime = s.m_settings.m_until;
 }
 
 // Counts and sizes are refused here, before anything is allocated.

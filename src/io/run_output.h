@@ -14,11 +14,38 @@
 #include "io/safe_file.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
 class CSimulation;
+
+// Where an output stood at a checkpoint: the length of its file and the
+// values its writer carries from record to record.
+struct COutputMark {
+    std::string m_file;
+    uint64_t m_length = 0;
+    std::vector<double> m_carried;
+};
+
+// The marks of a run's outputs, in the order the outputs were added; a run
+// that goes on takes them back in the same order.
+class COutputMarks {
+public:
+    void Add(COutputMark mark) { m_marks.push_back(std::move(mark)); }
+    const std::vector<COutputMark>& All() const { return m_marks; }
+    std::vector<COutputMark>& All() { return m_marks; }
+    // The next mark, which must be the file's (InputException: the run that
+    // goes on writes other files than the run that was checkpointed).
+    const COutputMark& Take(const std::string& file);
+    // Every mark was taken (InputException otherwise).
+    void CheckAllTaken() const;
+
+private:
+    std::vector<COutputMark> m_marks;
+    size_t m_next = 0;
+};
 
 class CRunOutput {
 public:
@@ -42,6 +69,13 @@ public:
     virtual void AfterStep(const CSimulation&) {}
     // After the last record of a run that did not fail.
     virtual void Finish(const CSimulation& s) = 0;
+
+    // At a checkpoint, between records: where the output stands, everything
+    // it wrote handed to the system first.
+    virtual void Mark(COutputMarks& marks) = 0;
+    // Instead of Start, for a run that goes on from a checkpoint: the files
+    // cut back to the marks Mark made, the writer's values taken back.
+    virtual void Resume(COutputMarks& marks, const CSimulation& s) = 0;
 };
 
 // An output that is one text table: its file opened, emptied and discarded
@@ -52,8 +86,21 @@ public:
     void OpenFiles() override { m_file.OpenFile(); }
     void Start() override { m_file.Start(); }
     void Discard() override { m_file.Discard(); }
+    void Mark(COutputMarks& marks) override {
+        marks.Add({m_file.Name(), m_file.Length(), Carried()});
+    }
+    void Resume(COutputMarks& marks, const CSimulation& s) override {
+        const COutputMark& mark = marks.Take(m_file.Name());
+        m_file.CutTo(mark.m_length);
+        TakeCarried(mark.m_carried, s);
+    }
 
 protected:
+    // What the table's writer carries from record to record, as numbers.
+    virtual std::vector<double> Carried() const { return {}; }
+    // Takes them back (InputException when they do not fit this run).
+    virtual void TakeCarried(const std::vector<double>& carried, const CSimulation& s) = 0;
+
     CTextResultFile m_file;
 };
 
@@ -92,6 +139,17 @@ public:
     void Finish(const CSimulation& s) override {
         for (CRunOutput* o : m_outputs)
             o->Finish(s);
+    }
+    void Mark(COutputMarks& marks) override {
+        for (CRunOutput* o : m_outputs)
+            o->Mark(marks);
+    }
+    // Each output opened and resumed; every file is opened before any is cut.
+    void Resume(COutputMarks& marks, const CSimulation& s) override {
+        OpenFiles();
+        for (CRunOutput* o : m_outputs)
+            o->Resume(marks, s);
+        marks.CheckAllTaken();
     }
 
 private:

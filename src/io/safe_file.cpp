@@ -84,6 +84,32 @@ void Renew(std::FILE*& file, const std::string& name, const std::string& what) {
     file = stream;
 }
 
+uint64_t LengthOf(std::FILE* file, const std::string& what) {
+    FlushChecked(file, what);
+    struct stat info;
+    errno = 0;
+    if (fstat(fileno(file), &info) != 0)
+        throw SystemFailure("could not measure " + what + Reason());
+    return static_cast<uint64_t>(info.st_size);
+}
+
+void CutTo(std::FILE* file, uint64_t length, const std::string& name) {
+    struct stat info;
+    errno = 0;
+    if (fstat(fileno(file), &info) != 0)
+        throw SystemFailure("could not measure " + name + Reason());
+    const uint64_t size = static_cast<uint64_t>(info.st_size);
+    if (size < length)
+        throw InputException(name + " holds " + std::to_string(size) + " bytes, fewer than the " +
+                             std::to_string(length) +
+                             " it held at the checkpoint: it was changed since, and the run "
+                             "cannot go on from the checkpoint");
+    errno = 0;
+    if (ftruncate(fileno(file), static_cast<off_t>(length)) != 0 ||
+        std::fseek(file, 0, SEEK_END) != 0)
+        throw SystemFailure("could not cut " + name + " back to the checkpoint" + Reason());
+}
+
 void WriteChecked(std::FILE* file, const void* data, size_t size, size_t count,
                   const std::string& what) {
     errno = 0;
@@ -142,6 +168,15 @@ void CTextResultFile::Flush() {
     errno = 0;
     if (!m_file || std::ferror(m_file) || std::fflush(m_file) != 0)
         throw SystemFailure("could not write the result file " + m_name + Reason());
+}
+
+uint64_t CTextResultFile::Length() {
+    Flush();
+    return LengthOf(m_file, "the result file " + m_name);
+}
+
+void CTextResultFile::CutTo(uint64_t length) {
+    ::CutTo(m_file, length, m_name);
 }
 
 void CTextResultFile::Close() {

@@ -2,6 +2,7 @@
 // a FIFO or a device, every write and close checked.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -19,6 +20,12 @@ void Truncate(std::FILE* file, const std::string& what);
 // links (a snapshot taken with cp -al, say) is not emptied but replaced by a
 // new empty file under name, so that the other links keep what they hold.
 void Renew(std::FILE*& file, const std::string& name, const std::string& what);
+// The bytes of an open file, what the stream holds handed to the system first.
+uint64_t LengthOf(std::FILE* file, const std::string& what);
+// A run that goes on from a checkpoint: the open file name cut back to its
+// first length bytes and written on from there. A file shorter than that
+// has been changed since the checkpoint (InputException).
+void CutTo(std::FILE* file, uint64_t length, const std::string& name);
 void WriteChecked(std::FILE* file, const void* data, size_t size, size_t count,
                   const std::string& what);
 void FlushChecked(std::FILE* file, const std::string& what);
@@ -39,6 +46,10 @@ public:
     void OpenFile();
     // Empties it (Renew).
     void Start();
+    // The bytes written so far (Flush first).
+    uint64_t Length();
+    // Instead of Start: CutTo.
+    void CutTo(uint64_t length);
     // Closes it unchanged and removes it if OpenFile created it.
     void Discard();
     // OpenFile, then Start.

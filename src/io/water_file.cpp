@@ -1,9 +1,12 @@
 #include "io/water_file.h"
 
+#include "model/exceptions.h"
 #include "model/mass_budget.h"
 #include "model/simulation.h"
 
+#include <cmath>
 #include <cstdio>
+#include <vector>
 
 std::string WaterFileName(const std::string& base) {
     return base + ".water.csv";
@@ -37,4 +40,13 @@ void CWaterFile::WriteRecord(CSimulation& s) {
 
 void CWaterFile::Finish(const CSimulation&) {
     m_file.Close();
+}
+
+void CWaterFile::TakeCarried(const std::vector<double>& carried, const CSimulation& s) {
+    const int most = s.m_budget ? s.m_budget->m_intervals : 0;
+    if (carried.size() != 1 ||
+        !(carried[0] >= 0.0 && carried[0] <= most && carried[0] == std::floor(carried[0])))
+        throw InputException("the checkpoint's " + m_file.Name() +
+                             " does not carry a count of the intervals it has written");
+    m_written = static_cast<int>(carried[0]);
 }

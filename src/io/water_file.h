@@ -15,6 +15,7 @@
 #include "io/run_output.h"
 
 #include <string>
+#include <vector>
 
 std::string WaterFileName(const std::string& base);
 
@@ -26,6 +27,10 @@ public:
     // Writes the interval the time loop closed at this record (none at the first).
     void WriteRecord(CSimulation& s) override;
     void Finish(const CSimulation& s) override;
+
+protected:
+    std::vector<double> Carried() const override { return {static_cast<double>(m_written)}; }
+    void TakeCarried(const std::vector<double>& carried, const CSimulation& s) override;
 
 private:
     int m_written = 0; // intervals written

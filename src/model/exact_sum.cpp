@@ -99,3 +99,29 @@ double CExactSum::Value() const {
 void CExactSum::Clear() {
     *this = CExactSum();
 }
+
+void CExactSum::Image(int64_t* words) const {
+    static_assert(IMAGE_WORDS == LIMBS + 2, "an image holds the limbs and the non-finite part");
+    CExactSum digits = *this;
+    digits.Carry();
+    std::memcpy(words, digits.m_limb, sizeof digits.m_limb);
+    words[LIMBS] = m_nonFinite ? 1 : 0;
+    std::memcpy(&words[LIMBS + 1], &m_nonFiniteSum, sizeof m_nonFiniteSum);
+}
+
+bool CExactSum::FromImage(const int64_t* words) {
+    // Carried limbs lie in 0..2^32-1; the last keeps the sign and, summing
+    // no more than a run's additions, stays far inside 2^40.
+    for (int k = 0; k + 1 < LIMBS; ++k)
+        if (words[k] < 0 || words[k] > static_cast<int64_t>(LOW32))
+            return false;
+    const int64_t top = words[LIMBS - 1];
+    if (top < -(int64_t(1) << 40) || top > (int64_t(1) << 40) ||
+        (words[LIMBS] != 0 && words[LIMBS] != 1))
+        return false;
+    Clear();
+    std::memcpy(m_limb, words, sizeof m_limb);
+    m_nonFinite = words[LIMBS] == 1;
+    std::memcpy(&m_nonFiniteSum, &words[LIMBS + 1], sizeof m_nonFiniteSum);
+    return true;
+}

@@ -15,6 +15,13 @@ public:
     double Value() const;
     void Clear();
 
+    // The sum as IMAGE_WORDS whole numbers (its limbs carried, then its
+    // non-finite part), for a checkpoint. FromImage takes one back and
+    // refuses (false) words that no sum gives.
+    static constexpr int IMAGE_WORDS = 68 + 2;
+    void Image(int64_t* words) const;
+    bool FromImage(const int64_t* words);
+
 private:
     // Limb k holds a signed multiple of 2^(32 k - 1074): 2^-1074 is the
     // smallest subnormal, and 64 limbs reach past the largest double.

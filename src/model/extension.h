@@ -107,6 +107,14 @@ struct CExtension {
     // [reactions] names: one per reaction record, in record order; empty:
     // none given, and the budget names a reaction by its type.
     std::vector<std::string> m_reactionNames;
+    // [output] checkpoint: BASE.kvr is written at every this many records
+    // (and at a cancel and the last record); 0: none.
+    int m_checkpointEvery = 1;
+    // [output] exact or times: the records land on their output times
+    // (model/record_clock.h); m_recordTimes, when given, are those times
+    // (ascending, after the start time, at most the end time).
+    bool m_exactRecords = false;
+    std::vector<double> m_recordTimes;
 };
 
 // The name of state entry k of a model with nComp entries per node of which

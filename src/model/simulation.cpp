@@ -210,6 +210,8 @@ void CSimulation::FreeArrays() {
 void CSimulation::UseSettings(const CRunSettings& settings) {
     m_nThreads = settings.m_threads;
     m_settings.m_writeBudget = settings.m_keepBudget;
+    m_settings.m_untilGiven = settings.m_untilGiven;
+    m_settings.m_until = settings.m_until;
 }
 
 CTransportScheme& CSimulation::Transport() const {

@@ -6,6 +6,8 @@
 // settings.
 #pragma once
 
+#include <vector>
+
 class CSimulation;
 
 class CTransportScheme {
@@ -52,4 +54,11 @@ public:
     // After the reactions of a pass or a step: learns their rate; true when
     // it has settled (an explicit form: always).
     virtual bool NoteReactionRate(const CSimulation& s) = 0;
+
+    // What the form carries from step to step besides the model's state
+    // (the implicit step's learnt reaction rate), as numbers for a
+    // checkpoint; an explicit form carries nothing.
+    virtual std::vector<double> Carried() const { return {}; }
+    // Takes them back after Prepare; false when they do not fit this model.
+    virtual bool TakeCarried(const std::vector<double>& carried) { return carried.empty(); }
 };

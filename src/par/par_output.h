@@ -16,4 +16,7 @@ public:
 
     CParRecords m_records;
     CRunOutputList m_rootTables; // rank 0: budget and wells (borrowed), empty elsewhere
+    // Rank 0: every file it writes (the records' time and data files, then
+    // the tables), opened or resumed as one; empty elsewhere.
+    CRunOutputList m_rootFiles;
 };

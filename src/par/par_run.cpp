@@ -1,7 +1,9 @@
 #include "par/par_run.h"
 
 #include "heads/heads.h"
+#include "io/checkpoint_file.h"
 #include "io/run_tables.h"
+#include "model/exceptions.h"
 #include "model/grid.h"
 #include "model/simulation.h"
 #include "par/par_comm.h"
@@ -9,10 +11,13 @@
 #include "par/par_output.h"
 #include "par/par_time_loop.h"
 #include "par/slab.h"
+#include "run/message_sink.h"
 #include "run/platform.h"
 #include "run/run_control.h"
+#include "run/run_progress.h"
 #include "rxn/reactions.h"
 #include "sim/run.h"
+#include "sim/run_checkpoint.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -28,7 +33,8 @@ namespace {
 // rank 0 opens the time and data files and its tables as a one-process run
 // does, then every rank opens the data file for its part of each record.
 void RunRankWithFiles(CSimulation& s, CReactions& rx, const CParComm& comm, const std::string& base,
-                      CHaloTraffic& traffic, bool stateFromRoot) {
+                      CHaloTraffic& traffic, bool stateFromRoot, CRunCheckpoint* checkpoint,
+                      bool continues) {
     CParOutput output(base, comm);
     std::unique_ptr<CRunTables> tables;
     if (comm.IsRoot()) {
@@ -38,15 +44,20 @@ void RunRankWithFiles(CSimulation& s, CReactions& rx, const CParComm& comm, cons
     CStopwatch watch;
     comm.Agreed([&] {
         // Every file of rank 0 open before any is emptied, as in a
-        // one-process run.
-        CRunOutputList rootFiles;
-        output.m_records.AddRootFiles(rootFiles);
-        rootFiles.Add(output.m_rootTables);
-        rootFiles.Open();
+        // one-process run; a run that goes on opens them when it takes its
+        // checkpoint back, and a run from the start removes an earlier one.
+        output.m_records.AddRootFiles(output.m_rootFiles);
+        output.m_rootFiles.Add(output.m_rootTables);
+        if (continues)
+            return;
+        output.m_rootFiles.OpenFiles();
+        if (checkpoint)
+            checkpoint->Forget();
+        output.m_rootFiles.Start();
     });
     comm.Agreed([&] { output.m_records.OpenShared(); });
     s.m_times.m_output += watch.Lap();
-    ParTimeLoop(s, rx, output, comm, traffic, stateFromRoot);
+    ParTimeLoop(s, rx, output, comm, traffic, stateFromRoot, checkpoint, continues);
     watch.Lap();
     comm.Agreed([&] { output.m_records.CloseShared(); });
     comm.Agreed([&] {
@@ -99,15 +110,40 @@ public:
     // Rank 0 holds the lock for the run.
     bool Leads() const override { return m_comm.IsRoot(); }
     // Every rank takes the threads it is offered.
+    // Rank 0 keeps the checkpoints, as a one-process run does; with the
+    // distributed heads no rank holds every node, and there are none.
+    void OpenCheckpoint(CSimulation& s, const std::string& base, bool continuing) override {
+        if (m_report.m_distributedHeads) {
+            if (continuing)
+                throw InputException("a run with --heads distributed keeps no checkpoint to go "
+                                     "on from");
+            return;
+        }
+        if (!m_comm.IsRoot())
+            return;
+        m_checkpoint = std::make_unique<CRunCheckpoint>(base);
+        if (!continuing || m_checkpoint->OpenToContinue())
+            return;
+        if (CMessageSink* sink = s.m_progress->GetMessageSink()) {
+            const std::string line = "there is no checkpoint " + CheckpointFileName(base) +
+                                     ": the run starts at the beginning";
+            sink->WriteWarning(line.c_str());
+        }
+    }
     void ChooseThreads(CSimulation&, CRunControl&) const override {}
     void SolveHeads(CSimulation& s) override { SolveRankHeads(s, m_comm, m_report); }
     void RunWithFiles(CSimulation& s, CReactions& rx, const std::string& base) override {
-        RunRankWithFiles(s, rx, m_comm, base, m_report.m_traffic, !m_report.m_distributedHeads);
+        // Rank 0's answer: whether there was a checkpoint to go on from.
+        int continues = m_checkpoint && m_checkpoint->Continues() ? 1 : 0;
+        MPI_Bcast(&continues, 1, MPI_INT, 0, m_comm.Comm());
+        RunRankWithFiles(s, rx, m_comm, base, m_report.m_traffic, !m_report.m_distributedHeads,
+                         m_checkpoint.get(), continues == 1);
     }
 
 private:
     const CParComm& m_comm; // borrowed from the rank's worker
     CParReport& m_report;   // borrowed from the rank's worker; filled by the run
+    std::unique_ptr<CRunCheckpoint> m_checkpoint; // rank 0's; none elsewhere
 };
 
 // Below the phase times of --timings, which are rank 0's.

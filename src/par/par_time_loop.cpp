@@ -17,6 +17,7 @@
 #include "run/thread_team.h"
 #include "sim/mass_accounting.h"
 #include "sim/model_warnings.h"
+#include "sim/run_checkpoint.h"
 #include "sim/time_loop.h"
 #include "transport/implicit_transport.h"
 #include "transport/injection.h"
@@ -28,6 +29,7 @@
 #include <algorithm>
 #include <exception>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -456,6 +458,99 @@ void GatherBudget(CSimulation& s, CParPlan& p, const CParComm& comm) {
     RecordBudgetFromStorageSums(s);
 }
 
+// The values of every rank's own nodes (perNode a node) into rank 0's
+// arrays, which hold every node.
+template <typename T>
+void GatherOwn(T* values, int perNode, MPI_Datatype type, const CParComm& comm, const CParPlan& p) {
+    std::vector<int> counts;
+    std::vector<int> starts;
+    for (const CSlab& slab : p.m_slabs) {
+        counts.push_back((slab.m_end - slab.m_first) * perNode);
+        starts.push_back(slab.m_first * perNode);
+    }
+    T* own = values + p.m_slab.m_first * perNode;
+    MPI_Gatherv(comm.IsRoot() ? MPI_IN_PLACE : own, counts[ToSize(comm.Rank())], type, values,
+                counts.data(), starts.data(), type, 0, comm.Comm());
+}
+
+// Before a checkpoint, rank 0 holds what a one-process run holds: every
+// node's state, the last step's start, local step and hold from its owner,
+// and the interval's budget sums of every rank, moved into its own: sums
+// are exact, so the record that follows closes the interval with the same
+// bits. Nothing of another rank's node that rank 0 holds is read by rank 0's
+// own steps but its halo, which its owner has sent it unchanged.
+void GatherCheckpoint(CSimulation& s, CParPlan& p, const CParComm& comm) {
+    GatherOwn(s.m_stateNew.get(), s.m_nComp, MPI_DOUBLE, comm, p);
+    GatherOwn(s.m_state, s.m_nComp, MPI_DOUBLE, comm, p);
+    GatherOwn(s.m_localFraction.get(), 1, MPI_DOUBLE, comm, p);
+    GatherOwn(s.m_localHold.get(), 1, MPI_INT, comm, p);
+    if (!s.m_budget)
+        return;
+    CMassBudget& b = *s.m_budget;
+    const int terms = b.m_nTerms;
+    const int sums = terms + s.m_nComp;
+    if (!comm.IsRoot())
+        for (int t = 0; t < terms; ++t) {
+            CExactSum& out = p.m_sumsOut[ToSize(t)];
+            out.Clear();
+            for (int thread = 0; thread < b.m_nThreads; ++thread) {
+                CExactSum& part = b.m_sums[ToSize(thread * terms + t)];
+                out.Add(part);
+                part.Clear();
+            }
+        }
+    const int bytes = sums * static_cast<int>(sizeof(CExactSum));
+    MPI_Gather(p.m_sumsOut.data(), bytes, MPI_BYTE, p.m_sumsIn.data(), bytes, MPI_BYTE, 0,
+               comm.Comm());
+    if (comm.IsRoot())
+        for (int r = 1; r < comm.Size(); ++r)
+            for (int t = 0; t < terms; ++t)
+                b.m_sums[ToSize(t)].Add(p.m_sumsIn[ToSize(r * sums + t)]);
+}
+
+// A run that goes on: rank 0 has taken the checkpoint back; every rank gets
+// the clock, and every other rank the state, last step's start, local steps
+// and holds of the nodes it reads.
+void SendResumedState(CSimulation& s, const CParComm& comm, const CParPlan& p) {
+    CRunClock clock = s.m_clock;
+    double times[4] = {clock.m_globalStep, clock.m_currentTime, clock.m_rxnBaseTime,
+                       clock.m_nextRecord};
+    MPI_Bcast(times, 4, MPI_DOUBLE, 0, comm.Comm());
+    MPI_Bcast(&clock.m_recordCount, 1, MPI_INT, 0, comm.Comm());
+    clock.m_outputTimes.resize(ToSize(clock.m_recordCount));
+    MPI_Bcast(clock.m_outputTimes.data(), clock.m_recordCount, MPI_DOUBLE, 0, comm.Comm());
+    if (!comm.IsRoot()) {
+        clock.m_globalStep = times[0];
+        clock.m_currentTime = times[1];
+        clock.m_rxnBaseTime = times[2];
+        clock.m_nextRecord = times[3];
+        s.m_clock.TakeBack(std::move(clock));
+    }
+    const int nComp = s.m_nComp;
+    auto parts = [&](int rank, auto&& transfer) {
+        const CSlab& slab = p.m_slabs[ToSize(rank)];
+        const int nodes = slab.m_needEnd - slab.m_needFirst;
+        transfer(s.m_stateNew.get() + slab.m_needFirst * nComp, nodes * nComp, MPI_DOUBLE);
+        transfer(s.m_state + slab.m_needFirst * nComp, nodes * nComp, MPI_DOUBLE);
+        transfer(s.m_localFraction.get() + slab.m_needFirst, nodes, MPI_DOUBLE);
+        transfer(s.m_localHold.get() + slab.m_needFirst, nodes, MPI_INT);
+    };
+    if (!comm.IsRoot()) {
+        parts(comm.Rank(), [&](void* values, int count, MPI_Datatype type) {
+            MPI_Request request;
+            MPI_Irecv(values, count, type, 0, HALO_TAG, comm.Comm(), &request);
+            comm.Wait(request);
+        });
+        return;
+    }
+    for (int r = 1; r < comm.Size(); ++r)
+        parts(r, [&](void* values, int count, MPI_Datatype type) {
+            MPI_Request request;
+            MPI_Isend(values, count, type, r, HALO_TAG, comm.Comm(), &request);
+            comm.Wait(request);
+        });
+}
+
 void CountTraffic(const CSimulation& s, const CParPlan& p, const CParComm& comm,
                   CHaloTraffic& traffic) {
     int64_t bytes = 0;
@@ -477,8 +572,10 @@ void CountTraffic(const CSimulation& s, const CParPlan& p, const CParComm& comm,
 // order.
 class CParDomain final : public CLoopDomain {
 public:
-    CParDomain(CParOutput& output, const CParComm& comm, CHaloTraffic& traffic, bool stateFromRoot)
-        : m_output(output), m_comm(comm), m_traffic(traffic), m_stateFromRoot(stateFromRoot) {}
+    CParDomain(CParOutput& output, const CParComm& comm, CHaloTraffic& traffic, bool stateFromRoot,
+               CRunCheckpoint* checkpoint, bool continues)
+        : m_output(output), m_comm(comm), m_traffic(traffic), m_stateFromRoot(stateFromRoot),
+          m_checkpoint(checkpoint), m_continues(continues) {}
 
     void Prepare(CSimulation& s, CReactions& rx) override;
     CNodeRange OwnNodes() const override { return {m_plan.m_slab.m_first, m_plan.m_slab.m_end}; }
@@ -544,11 +641,36 @@ public:
         m_comm.Agreed([&] { m_output.m_rootTables.WriteRecord(s); });
     }
 
+    // Rank 0 writes the checkpoint a one-process run writes, from every
+    // rank's nodes and sums, and takes it back for every rank; with the
+    // distributed heads (no rank holds every node) there is none.
+    bool Resume(CSimulation& s) override {
+        if (!m_continues)
+            return false;
+        m_comm.Agreed([&] {
+            if (m_checkpoint)
+                m_checkpoint->Restore(s, m_output.m_rootFiles);
+        });
+        SendResumedState(s, m_comm, m_plan);
+        return true;
+    }
+    void Checkpoint(CSimulation& s, bool cancel, bool last) override {
+        if (!m_stateFromRoot || !CheckpointDue(s, cancel, last))
+            return;
+        GatherCheckpoint(s, m_plan, m_comm);
+        m_comm.Agreed([&] {
+            if (m_checkpoint)
+                m_checkpoint->BeforeRecord(s, m_output.m_rootFiles, cancel, last);
+        });
+    }
+
 private:
     CParOutput& m_output;    // borrowed from the run; not closed here
     const CParComm& m_comm;  // borrowed from the run
     CHaloTraffic& m_traffic; // the run's; filled by Prepare
     const bool m_stateFromRoot;
+    CRunCheckpoint* m_checkpoint; // rank 0's, borrowed from the run; null elsewhere
+    const bool m_continues;
     CParPlan m_plan;
 };
 
@@ -577,7 +699,8 @@ void CParDomain::Prepare(CSimulation& s, CReactions& rx) {
 } // namespace
 
 void ParTimeLoop(CSimulation& s, CReactions& rx, CParOutput& output, const CParComm& comm,
-                 CHaloTraffic& traffic, bool stateFromRoot) {
-    CParDomain domain(output, comm, traffic, stateFromRoot);
+                 CHaloTraffic& traffic, bool stateFromRoot, CRunCheckpoint* checkpoint,
+                 bool continues) {
+    CParDomain domain(output, comm, traffic, stateFromRoot, checkpoint, continues);
     TimeLoop(s, rx, domain);
 }

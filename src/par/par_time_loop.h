@@ -12,6 +12,7 @@
 
 class CParComm;
 class CParOutput;
+class CRunCheckpoint;
 class CSimulation;
 struct CReactions;
 
@@ -24,5 +25,8 @@ struct CHaloTraffic {
 // stateFromRoot: the ranks other than 0 hold only the nodes they read
 // (CSimulation::m_holdOnRead); rank 0 computes the flow field and the
 // global step and sends each its part.
+// checkpoint: rank 0's (borrowed; null elsewhere, and with the distributed
+// heads, which keep none); continues: the run goes on from it (every rank).
 void ParTimeLoop(CSimulation& s, CReactions& rx, CParOutput& output, const CParComm& comm,
-                 CHaloTraffic& traffic, bool stateFromRoot);
+                 CHaloTraffic& traffic, bool stateFromRoot, CRunCheckpoint* checkpoint,
+                 bool continues);

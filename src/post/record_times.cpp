@@ -36,6 +36,19 @@ CRecordTimes ReconstructRecordTimes(const CModelGrid& grid, int count) {
     if (count <= 0)
         return result;
     result.m_times.reserve(static_cast<size_t>(count));
+    // A run that lands on its output times recorded them exactly.
+    if (grid.m_ext.m_exactRecords) {
+        const std::vector<double>& given = grid.m_ext.m_recordTimes;
+        CRecordClock records =
+            CRecordClock::Exact(grid.m_startTime, grid.m_outputInterval, grid.m_endTime,
+                                given.empty() ? nullptr : &given, 0);
+        for (int r = 0; r < count; ++r) {
+            result.m_times.push_back(records.Next());
+            records.Advance(records.Next());
+        }
+        result.m_replayed = true;
+        return result;
+    }
     result.m_replayed = Replay(grid, count, result.m_times);
     if (!result.m_replayed) {
         result.m_times.clear();

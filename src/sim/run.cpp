@@ -1,6 +1,7 @@
 #include "sim/run.h"
 
 #include "heads/heads.h"
+#include "io/checkpoint_file.h"
 #include "io/extension_file.h"
 #include "io/model_file.h"
 #include "io/output_files.h"
@@ -11,6 +12,7 @@
 #include "run/message_sink.h"
 #include "run/run_control.h"
 #include "rxn/reactions.h"
+#include "sim/run_checkpoint.h"
 #include "sim/time_loop.h"
 #include "transport/injection.h"
 
@@ -96,6 +98,7 @@ void RunSequence(CSimulation& s, CRunControl& runControl, CRunStages& stages) {
                 if (stages.Leads())
                     lock = std::make_unique<CModelLock>(base);
             });
+            stages.Agreed([&] { stages.OpenCheckpoint(s, base, control->Settings().m_continue); });
             CReactions rx; // the model's reactions, for the run
             if (stages.Continue(runControl)) {
                 // In two stages: a process that holds only some nodes
@@ -142,6 +145,17 @@ public:
     bool Continue(CRunControl& control) const override { return control.CheckContinue(); }
     void Agreed(const std::function<void()>& stage) const override { stage(); }
     bool Leads() const override { return true; }
+    void OpenCheckpoint(CSimulation& s, const std::string& base, bool continuing) override {
+        m_checkpoint = std::make_unique<CRunCheckpoint>(base);
+        if (!continuing || m_checkpoint->OpenToContinue())
+            return;
+        // Killed before its first record, a run left nothing to go on from.
+        if (CMessageSink* sink = s.m_progress->GetMessageSink()) {
+            const std::string line = "there is no checkpoint " + CheckpointFileName(base) +
+                                     ": the run starts at the beginning";
+            sink->WriteWarning(line.c_str());
+        }
+    }
     void ChooseThreads(CSimulation& s, CRunControl& control) const override {
         s.m_times.m_threadsOffered = s.m_nThreads;
         if (!control.Settings().m_threadsForced)
@@ -163,13 +177,23 @@ public:
         output.Add(files);
         tables.AddTo(output);
         CStopwatch watch;
-        output.Open();
+        // A run that goes on opens them when it takes its checkpoint back.
+        // The checkpoint of an earlier run goes before its files are
+        // emptied: it must never describe files that are not there.
+        if (!m_checkpoint->Continues()) {
+            output.OpenFiles();
+            m_checkpoint->Forget();
+            output.Start();
+        }
         s.m_times.m_output += watch.Lap();
-        TimeLoop(s, rx, output);
+        TimeLoop(s, rx, output, m_checkpoint.get());
         watch.Lap();
         output.Finish(s);
         s.m_times.m_output += watch.Lap();
     }
+
+private:
+    std::unique_ptr<CRunCheckpoint> m_checkpoint; // made once the base is locked
 };
 
 } // namespace

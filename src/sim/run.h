@@ -39,6 +39,9 @@ public:
     virtual void Agreed(const std::function<void()>& stage) const = 0;
     // The process that locks the base.
     virtual bool Leads() const = 0;
+    // With the base locked, before the model is read: a run that goes on
+    // (--continue) opens its checkpoint and has it checked.
+    virtual void OpenCheckpoint(CSimulation& s, const std::string& base, bool continuing) = 0;
     // After the model is read: the threads the run takes.
     virtual void ChooseThreads(CSimulation& s, CRunControl& control) const = 0;
     virtual void SolveHeads(CSimulation& s) = 0;

@@ -18,6 +18,7 @@
 #include "rxn/rxn_set.h"
 #include "sim/mass_accounting.h"
 #include "sim/model_warnings.h"
+#include "sim/run_checkpoint.h"
 #include "transport/implicit_transport.h"
 #include "transport/transport.h"
 #include "transport/transport_schemes.h"
@@ -468,8 +469,11 @@ void SettleReactionRate(CSimulation& s, CReactions& rx, CLoopDomain& domain, CSt
     }
 }
 
-// One global step of transport and reactions.
-void GlobalStep(CSimulation& s, CReactions& rx, CLoopDomain& domain) {
+// One global step of transport and reactions; landing: it ends on that
+// output time (its step shortened to reach it), which the time takes
+// exactly, whatever the rounding of the time plus the step.
+void GlobalStep(CSimulation& s, CReactions& rx, CLoopDomain& domain,
+                const double* landing = nullptr) {
     CheckStepAdvances(s);
     CStopwatch watch;
     const CNodeRange read = domain.ReadNodes();
@@ -482,15 +486,39 @@ void GlobalStep(CSimulation& s, CReactions& rx, CLoopDomain& domain) {
     s.m_times.m_reactions += watch.Lap();
     s.m_times.m_globalSteps += 1;
     s.m_clock.m_rxnBaseTime += s.m_clock.m_globalStep;
-    s.m_clock.m_currentTime += s.m_clock.m_globalStep;
+    s.m_clock.m_currentTime = landing ? *landing : s.m_clock.m_currentTime + s.m_clock.m_globalStep;
     s.m_progress->SetCurrentTime(s.m_clock.m_currentTime);
     domain.AfterStep(s);
     s.m_times.m_output += watch.Lap();
 }
 
+// A global step that lands on target when it would reach it: shortened to
+// end there; the global step is the model's again after it.
+void LandingStep(CSimulation& s, CReactions& rx, CLoopDomain& domain, double target) {
+    if (s.m_clock.m_currentTime + s.m_clock.m_globalStep < target) {
+        GlobalStep(s, rx, domain);
+        return;
+    }
+    const double ordinary = s.m_clock.ShortenTo(target);
+    GlobalStep(s, rx, domain, &target);
+    s.m_clock.RestoreStep(ordinary);
+}
+
+// The run's record clock from output time k on; next: where a clock that
+// does not land on its times stood.
+CRecordClock RecordClockOf(const CSimulation& s, int64_t k, double next) {
+    const CModelSettings& settings = s.m_settings;
+    if (!s.m_ext.m_exactRecords)
+        return CRecordClock(next, settings.m_outputInterval);
+    const std::vector<double>& times = s.m_ext.m_recordTimes;
+    return CRecordClock::Exact(settings.m_startTime, settings.m_outputInterval, settings.m_endTime,
+                               times.empty() ? nullptr : &times, k);
+}
+
 // A record: the nodes integrated with a reduced local step and the smallest
-// local step reported, the state checked, then the budget and the record.
-void Record(CSimulation& s, CLoopDomain& domain, double bound) {
+// local step reported, the state checked, the checkpoint, then the budget
+// and the record. cancel: the record of a cancel, before the output time.
+void Record(CSimulation& s, CLoopDomain& domain, double bound, bool cancel) {
     const CNodeRange own = domain.OwnNodes();
     const CLocalSteps steps = domain.Combined(CountLocalSteps(s, own.m_first, own.m_end));
     s.m_progress->SetProgress(s.m_clock.m_currentTime, steps.m_smallest * s.m_clock.m_globalStep,
@@ -498,6 +526,7 @@ void Record(CSimulation& s, CLoopDomain& domain, double bound) {
     domain.CheckRecord(s, bound);
     s.m_progress->SetStatus("Writing Output");
     CStopwatch watch;
+    domain.Checkpoint(s, cancel, !(s.m_clock.m_currentTime < s.m_settings.m_endTime));
     domain.WriteRecord(s);
     s.m_times.m_output += watch.Lap();
     s.m_progress->SetStatus("Simulating ...");
@@ -506,7 +535,8 @@ void Record(CSimulation& s, CLoopDomain& domain, double bound) {
 // Every node on one process: the threads share its nodes.
 class COneProcess final : public CLoopDomain {
 public:
-    explicit COneProcess(CRunOutput& output) : m_output(output) {}
+    COneProcess(CRunOutput& output, CRunCheckpoint* checkpoint)
+        : m_output(output), m_checkpoint(checkpoint) {}
 
     void Prepare(CSimulation& s, CReactions& rx) override {
         WarnOfModel(s, rx);
@@ -543,8 +573,20 @@ public:
         m_output.WriteRecord(s);
     }
 
+    bool Resume(CSimulation& s) override {
+        if (!m_checkpoint || !m_checkpoint->Continues())
+            return false;
+        m_checkpoint->Restore(s, m_output);
+        return true;
+    }
+    void Checkpoint(CSimulation& s, bool cancel, bool last) override {
+        if (m_checkpoint)
+            m_checkpoint->BeforeRecord(s, m_output, cancel, last);
+    }
+
 private:
-    CRunOutput& m_output; // borrowed from the run; not closed here
+    CRunOutput& m_output;         // borrowed from the run; not closed here
+    CRunCheckpoint* m_checkpoint; // borrowed from the run (null: none kept); not freed here
     CNodeRange m_nodes;
 };
 
@@ -556,12 +598,18 @@ void TimeLoop(CSimulation& s, CReactions& rx, CLoopDomain& domain) {
     // The reaction clock runs one input step behind the step being integrated.
     s.m_clock.m_rxnBaseTime = s.m_settings.m_startTime - s.m_clock.m_globalStep;
     s.m_clock.m_currentTime = s.m_settings.m_startTime;
-    CRecordClock records(s.m_settings.m_startTime, s.m_settings.m_outputInterval);
+    CRecordClock records = RecordClockOf(s, 0, s.m_settings.m_startTime);
 
     const CTransportChoice transport(s);
     domain.Prepare(s, rx);
     const CNodeRange own = domain.OwnNodes();
     const double bound = domain.LargestOf(StateRangeBound(s, own.m_first, own.m_end));
+    // A run that goes on enters the loop where the stopped run was: before
+    // the record it was about to write, or stepping on after a cancel.
+    // A regular record is one output time: the checkpoint, taken before a
+    // record, has counted those before the one due.
+    if (domain.Resume(s))
+        records = RecordClockOf(s, s.m_clock.m_recordCount, s.m_clock.m_nextRecord);
 
     for (;;) {
         // Step until the next output time is reached; a cancel still gets a
@@ -569,9 +617,13 @@ void TimeLoop(CSimulation& s, CReactions& rx, CLoopDomain& domain) {
         while (records.Pending(s.m_clock.m_currentTime)) {
             if (!domain.Continue(control))
                 break;
-            GlobalStep(s, rx, domain);
+            if (records.Lands())
+                LandingStep(s, rx, domain, records.Next());
+            else
+                GlobalStep(s, rx, domain);
         }
-        Record(s, domain, bound);
+        s.m_clock.m_nextRecord = records.Next();
+        Record(s, domain, bound, records.Pending(s.m_clock.m_currentTime));
 
         const bool advanced = records.Advance(s.m_clock.m_currentTime);
         if (!(s.m_clock.m_currentTime < s.m_settings.m_endTime && domain.Continue(control)))
@@ -586,7 +638,7 @@ void TimeLoop(CSimulation& s, CReactions& rx, CLoopDomain& domain) {
     }
 }
 
-void TimeLoop(CSimulation& s, CReactions& rx, CRunOutput& output) {
-    COneProcess domain(output);
+void TimeLoop(CSimulation& s, CReactions& rx, CRunOutput& output, CRunCheckpoint* checkpoint) {
+    COneProcess domain(output, checkpoint);
     TimeLoop(s, rx, domain);
 }

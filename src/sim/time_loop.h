@@ -9,6 +9,7 @@
 
 #include "model/simulation.h"
 
+class CRunCheckpoint;
 class CRunOutput;
 class CRunProgress;
 struct CReactions;
@@ -72,12 +73,24 @@ public:
     // interval closed and the record and the tables written.
     virtual void CheckRecord(const CSimulation& s, double bound) = 0;
     virtual void WriteRecord(CSimulation& s) = 0;
+
+    // A run that goes on from a checkpoint, after Prepare: the state, the
+    // clocks (m_nextRecord among them) and the outputs taken back, true; a
+    // run from the start: false.
+    virtual bool Resume(CSimulation& s) = 0;
+    // Between CheckRecord and WriteRecord: the checkpoint, where the run
+    // keeps them; cancel: the record of a cancel; last: the run's last.
+    virtual void Checkpoint(CSimulation& s, bool cancel, bool last) = 0;
 };
 
 // The one time loop.
 void TimeLoop(CSimulation& s, CReactions& rx, CLoopDomain& domain);
-// On one process: every node, its records into output.
-void TimeLoop(CSimulation& s, CReactions& rx, CRunOutput& output);
+// On one process: every node, its records into output, its checkpoints
+// (when given; borrowed, not freed) into BASE.kvr. A checkpoint that
+// continues a run gives the run its state and opens the outputs; otherwise
+// they must be open.
+void TimeLoop(CSimulation& s, CReactions& rx, CRunOutput& output,
+              CRunCheckpoint* checkpoint = nullptr);
 
 // The parts of the loop, over a range of values or nodes where a range is
 // given: the one-process domain runs them over the whole grid, a run over

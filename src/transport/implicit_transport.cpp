@@ -80,6 +80,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -885,6 +886,36 @@ bool CImplicitSolver::NoteReactionRate(const CSimulation& s) {
         WarnRateUnsettled(s, t);
     }
     return settled;
+}
+
+std::vector<double> CImplicitSolver::Carried() const {
+    if (!m_transport)
+        return {};
+    const CImplicitTransport& t = *m_transport;
+    std::vector<double> carried = {t.m_haveRate ? 1.0 : 0.0, t.m_settled ? 1.0 : 0.0,
+                                   t.m_warnedUnsettled ? 1.0 : 0.0};
+    carried.insert(carried.end(), t.m_rate.begin(), t.m_rate.end());
+    carried.insert(carried.end(), t.m_stepRate.begin(), t.m_stepRate.end());
+    return carried;
+}
+
+bool CImplicitSolver::TakeCarried(const std::vector<double>& carried) {
+    if (!m_transport)
+        return carried.empty();
+    CImplicitTransport& t = *m_transport;
+    const size_t rates = t.m_rate.size();
+    if (carried.size() != 3 + 2 * rates || t.m_stepRate.size() != rates)
+        return false;
+    for (int flag = 0; flag < 3; ++flag)
+        if (carried[ToSize(flag)] != 0.0 && carried[ToSize(flag)] != 1.0)
+            return false;
+    t.m_haveRate = carried[0] == 1.0;
+    t.m_settled = carried[1] == 1.0;
+    t.m_warnedUnsettled = carried[2] == 1.0;
+    const auto first = carried.begin() + 3;
+    std::copy(first, first + static_cast<std::ptrdiff_t>(rates), t.m_rate.begin());
+    std::copy(first + static_cast<std::ptrdiff_t>(rates), carried.end(), t.m_stepRate.begin());
+    return true;
 }
 
 double ImplicitStep(const CSimulation& s, double duration, int* limiting) {

@@ -51,6 +51,12 @@ public:
     // (and when there are no systems).
     bool NoteReactionRate(const CSimulation& s);
 
+    // The learnt rate and what the steps know of it, for a checkpoint
+    // (nothing where there are no systems); TakeCarried puts them back after
+    // Prepare, false when they do not fit the systems.
+    std::vector<double> Carried() const;
+    bool TakeCarried(const std::vector<double>& carried);
+
 private:
     std::unique_ptr<CImplicitTransport> m_transport;
 };

@@ -105,6 +105,10 @@ public:
     void StartTrial(CSimulation& s) override { m_solver.SaveStepStart(s); }
     void EndTrial(CSimulation& s) override { m_solver.RestoreStepStart(s); }
     bool NoteReactionRate(const CSimulation& s) override { return m_solver.NoteReactionRate(s); }
+    std::vector<double> Carried() const override { return m_solver.Carried(); }
+    bool TakeCarried(const std::vector<double>& carried) override {
+        return m_solver.TakeCarried(carried);
+    }
 
 private:
     CImplicitSolver m_solver;

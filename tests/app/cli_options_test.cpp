@@ -70,4 +70,41 @@ TEST(CliOptions, RunSettingsFollowTheOptions) {
     }
 }
 
+// --continue and --until T, in either spelling, reach the run's settings.
+TEST(CliOptions, ContinueAndUntil) {
+    const struct {
+        std::vector<std::string> args;
+        std::string error;
+        bool resume = false, untilGiven = false;
+        double until = 0.0;
+    } rows[] = {
+        {{"--continue", "m"}, "", true},
+        {{"--continue", "--until", "250", "m"}, "", true, true, 250.0},
+        {{"--until=1e3", "--continue", "m"}, "", true, true, 1000.0},
+        {{"--continue", "--until", "-2.5", "m"}, "", true, true, -2.5},
+        {{"--until", "250", "m"},
+         "--until goes with --continue: a new run ends at its model's "
+         "end time"},
+        {{"--continue", "--until", "inf", "m"},
+         "--until needs a time (a finite number), not 'inf'"},
+        {{"--continue", "--until", "1e999", "m"},
+         "--until needs a time (a finite number), not '1e999'"},
+        {{"--continue", "--until=", "m"}, "--until needs a time (a finite number), not ''"},
+        {{"--continue", "--until", "5 d", "m"},
+         "--until needs a time (a finite number), not '5 d'"},
+        {{"--continue", "--check", "m"},
+         "--check reads a model and runs nothing: it does not go on with --continue"},
+    };
+    for (const auto& row : rows) {
+        const CCliOptions o = ParseCliOptions(row.args);
+        EXPECT_EQ(o.error, row.error) << row.args[1];
+        if (!row.error.empty())
+            continue;
+        const CRunSettings settings = RunSettingsOf(o, 1);
+        EXPECT_EQ(settings.m_continue, row.resume) << row.args[1];
+        EXPECT_EQ(settings.m_untilGiven, row.untilGiven) << row.args[1];
+        EXPECT_EQ(settings.m_until, row.until) << row.args[1];
+    }
+}
+
 } // namespace

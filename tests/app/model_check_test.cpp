@@ -103,6 +103,27 @@ TEST(ModelCheck, TheTransportTimeShowsWhenGiven) {
     }
 }
 
+// The record times and the checkpoints show where the file changes them.
+TEST(ModelCheck, RecordTimesAndCheckpointsShowWhenGiven) {
+    const struct {
+        const char* text;
+        const char* expected;
+    } rows[] = {
+        {"[output]\nexact = true\n",
+         "  records: at every output interval from the start, exactly, and at the end time\n"},
+        {"[output]\ntimes = [0.5, 2]\ncheckpoint = \"none\"\n",
+         "  records: at the start, at 0.5, 2 and at the end time, exactly\n  checkpoint: none\n"},
+        {"[output]\ncheckpoint = \"every 3 records\"\n", "  checkpoint: every 3 records\n  entry"},
+        {"[output]\ncheckpoint = \"every record\"\n",
+         "  transport scheme: default (not given)\n  entry"},
+    };
+    for (const auto& row : rows) {
+        CheckedModel m(CHECK_MODEL);
+        ReadExtension(m.sim, row.text, "dir/m.kvx");
+        ExpectPart(ModelSummary(m.sim, m.rx, "dir/m"), row.expected);
+    }
+}
+
 // The inject tables with their nodes and concentrations; a held node's
 // source is not known before the heads, and the check says when it is
 // checked.

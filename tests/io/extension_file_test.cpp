@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <tuple>
+#include <vector>
+
 using namespace kova_test;
 
 namespace {
@@ -41,7 +45,40 @@ TEST_P(Refusals, NameTheKeyAndItsLine) {
 const CRefusal REFUSALS[] = {
     {"unknown_table", "[units]\nmass = \"kg\"\n[transprt]\n",
      "input: key transprt (line 3): unknown key (known here: units, aquifer, entries, observe, "
-     "transport, inject, reactions)"},
+     "transport, inject, reactions, output)"},
+    {"checkpoint_every_zero", "[output]\ncheckpoint = \"every 0 records\"\n",
+     "input: key output.checkpoint (line 2): must be \"every record\", \"every N records\""},
+    {"checkpoint_every_word", "[output]\n\ncheckpoint = \"every second\"\n",
+     "input: key output.checkpoint (line 3): must be \"every record\""},
+    {"checkpoint_every_n_record", "[output]\ncheckpoint = \"every 2 record\"\n",
+     "input: key output.checkpoint (line 2): must be"},
+    {"checkpoint_count_too_long", "[output]\ncheckpoint = \"every 1234567890 records\"\n",
+     "input: key output.checkpoint (line 2): must be"},
+    {"checkpoint_a_number", "[output]\ncheckpoint = 3\n",
+     "input: key output.checkpoint (line 2): must be a string, not an integer"},
+    {"output_key_misspelt", "[output]\ncheckpoints = \"none\"\n",
+     "input: key output.checkpoints (line 2): unknown key (known here: checkpoint, exact, times)"},
+    {"exact_a_string", "[output]\nexact = \"yes\"\n",
+     "input: key output.exact (line 2): must be true or false, not a string"},
+    {"exact_with_times", "[output]\nexact = true\ntimes = [1]\n",
+     "input: key output.exact (line 2): goes with the output interval"},
+    {"times_empty", "[output]\ntimes = []\n",
+     "input: key output.times (line 2): must name at least one time"},
+    {"times_not_a_list", "[output]\ntimes = 5\n",
+     "input: key output.times (line 2): must be an array of times, not an integer"},
+    {"time_at_the_start", "[output]\ntimes = [0, 1]\n",
+     "input: key output.times[0] (line 2): 0 is not a time after the start time 0"},
+    {"times_out_of_order", "[output]\ntimes = [0.5, 0.25]\n",
+     "input: key output.times[1] (line 2): 0.25 is not a time after the time before it, 0.5"},
+    {"time_twice", "[output]\ntimes = [0.5, 0.5]\n",
+     "input: key output.times[1] (line 2): 0.5 is not a time after the time before it"},
+    {"time_past_the_end", "[output]\ntimes = [0.5, 100]\n",
+     "input: key output.times[1] (line 2): 100 is not a time after the time before it, 0.5 "
+     "and at most the end time"},
+    {"time_not_a_number", "[output]\ntimes = [0.5, \"1\"]\n",
+     "input: key output.times[1] (line 2): must be a number, not a string"},
+    {"time_infinite", "[output]\ntimes = [inf]\n",
+     "input: key output.times[0] (line 2): inf is not a time"},
     {"scheme_unknown", "[transport]\nscheme = \"upwind\"\n",
      "input: key transport.scheme (line 2): must be \"default\", \"symmetric\" or \"tvd\""},
     {"scheme_not_a_string", "[transport]\n\nscheme = 1\n",
@@ -478,3 +515,41 @@ TEST(ExtensionFile, WithoutOneTheNamesAreTheDefaults) {
 }
 
 } // namespace
+
+// [output] checkpoint: how many records apart the checkpoints are (0: none).
+struct CCheckpointEvery {
+    const char* text; // the extension file
+    int every;
+};
+
+class CheckpointEvery : public ::testing::TestWithParam<CCheckpointEvery> {};
+
+TEST_P(CheckpointEvery, ReadsTheCount) {
+    CEngine engine;
+    engine.Read(Grid());
+    ReadExtension(engine.sim, GetParam().text, "m.kvx");
+    EXPECT_EQ(engine.sim.m_ext.m_checkpointEvery, GetParam().every);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ExtensionFile, CheckpointEvery,
+    ::testing::Values(CCheckpointEvery{"", 1}, CCheckpointEvery{"[output]\n", 1},
+                      CCheckpointEvery{"[output]\ncheckpoint = \"none\"\n", 0},
+                      CCheckpointEvery{"[output]\ncheckpoint = \"every record\"\n", 1},
+                      CCheckpointEvery{"[output]\ncheckpoint = \"every 1 records\"\n", 1},
+                      CCheckpointEvery{"[output]\ncheckpoint = \"every 25 records\"\n", 25}));
+
+TEST(ExtensionFile, RecordTimesAreReadAndMakeTheRecordsExact) {
+    for (const auto& [text, exact, times] :
+         std::vector<std::tuple<std::string, bool, std::vector<double>>>{
+             {"", false, {}},
+             {"[output]\nexact = false\n", false, {}},
+             {"[output]\nexact = true\n", true, {}},
+             {"[output]\ntimes = [0.5, 2, 10]\n", true, {0.5, 2.0, 10.0}}}) {
+        CEngine engine;
+        engine.Read(Grid());
+        ReadExtension(engine.sim, text, "m.kvx");
+        EXPECT_EQ(engine.sim.m_ext.m_exactRecords, exact) << text;
+        EXPECT_EQ(engine.sim.m_ext.m_recordTimes, times) << text;
+    }
+}

@@ -8,6 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <limits>
+#include <utility>
+#include <vector>
+
 #include <cmath>
 
 using namespace kova_test;
@@ -241,6 +246,23 @@ TEST_P(ExactSums, DoNotDependOnTheOrder) {
     EXPECT_EQ(low.Value(), GetParam().sum);
 }
 
+// A sum imaged halfway (as a checkpoint keeps it) and taken back into a new
+// one goes on to the same sum.
+TEST_P(ExactSums, GoOnFromTheirImage) {
+    const std::vector<double>& v = GetParam().values;
+    CExactSum first;
+    for (size_t i = 0; i < v.size() / 2; ++i)
+        first.Add(v[i]);
+    int64_t words[CExactSum::IMAGE_WORDS];
+    first.Image(words);
+    CExactSum second;
+    second.Add(99.0); // whatever it held goes
+    ASSERT_TRUE(second.FromImage(words));
+    for (size_t i = v.size() / 2; i < v.size(); ++i)
+        second.Add(v[i]);
+    EXPECT_EQ(second.Value(), GetParam().sum);
+}
+
 const CSumCase SUMS[] = {
     {"cancelling_giants", {1e16, 1.0, -1e16, 1.0}, 2.0},
     {"negative", {-3.5, 1.25, -0.75}, -3.0},
@@ -254,6 +276,24 @@ INSTANTIATE_TEST_SUITE_P(MassBudget, ExactSums, ::testing::ValuesIn(SUMS),
                          [](const ::testing::TestParamInfo<CSumCase>& p) {
                              return std::string(p.param.name);
                          });
+
+TEST(MassBudget, AnImageNoSumGivesIsRefused) {
+    CExactSum sum;
+    sum.Add(-2.5);
+    sum.Add(std::numeric_limits<double>::infinity());
+    int64_t words[CExactSum::IMAGE_WORDS];
+    sum.Image(words);
+    CExactSum back;
+    ASSERT_TRUE(back.FromImage(words));
+    EXPECT_EQ(back.Value(), std::numeric_limits<double>::infinity());
+    for (const auto& [at, value] : std::vector<std::pair<int, int64_t>>{
+             {0, -1}, {3, int64_t(1) << 32}, {67, int64_t(1) << 41}, {68, 2}}) {
+        int64_t bad[CExactSum::IMAGE_WORDS];
+        std::copy(words, words + CExactSum::IMAGE_WORDS, bad);
+        bad[at] = value;
+        EXPECT_FALSE(back.FromImage(bad)) << "word " << at;
+    }
+}
 
 // A million addends that each fill a limb and a half.
 TEST(MassBudget, ManyLargeAdditionsSumExactly) {
