@@ -888,6 +888,10 @@ bool CImplicitSolver::NoteReactionRate(const CSimulation& s) {
     return settled;
 }
 
+// Besides the rate, each system's last solution and the start of its step,
+// from which the next step starts its iteration: a run continued from a
+// checkpoint then takes the same iterations as one never stopped, and
+// writes the same bytes.
 std::vector<double> CImplicitSolver::Carried() const {
     if (!m_transport)
         return {};
@@ -896,6 +900,11 @@ std::vector<double> CImplicitSolver::Carried() const {
                                    t.m_warnedUnsettled ? 1.0 : 0.0};
     carried.insert(carried.end(), t.m_rate.begin(), t.m_rate.end());
     carried.insert(carried.end(), t.m_stepRate.begin(), t.m_stepRate.end());
+    for (const std::unique_ptr<CComponentSystem>& system : t.m_systems) {
+        carried.push_back(system->m_havePass ? 1.0 : 0.0);
+        carried.insert(carried.end(), system->m_passSolution.begin(), system->m_passSolution.end());
+        carried.insert(carried.end(), system->m_passStart.begin(), system->m_passStart.end());
+    }
     return carried;
 }
 
@@ -904,17 +913,34 @@ bool CImplicitSolver::TakeCarried(const std::vector<double>& carried) {
         return carried.empty();
     CImplicitTransport& t = *m_transport;
     const size_t rates = t.m_rate.size();
-    if (carried.size() != 3 + 2 * rates || t.m_stepRate.size() != rates)
+    const size_t nodes = t.m_systems.empty() ? 0 : t.m_systems[0]->m_passStart.size();
+    if (carried.size() != 3 + 2 * rates + t.m_systems.size() * (1 + 2 * nodes) ||
+        t.m_stepRate.size() != rates)
         return false;
     for (int flag = 0; flag < 3; ++flag)
         if (carried[ToSize(flag)] != 0.0 && carried[ToSize(flag)] != 1.0)
             return false;
+    auto at = carried.begin() + 3;
+    for (size_t m = 0; m < t.m_systems.size(); ++m) {
+        const double flag = *(at + static_cast<std::ptrdiff_t>(2 * rates + m * (1 + 2 * nodes)));
+        if (flag != 0.0 && flag != 1.0)
+            return false;
+    }
     t.m_haveRate = carried[0] == 1.0;
     t.m_settled = carried[1] == 1.0;
     t.m_warnedUnsettled = carried[2] == 1.0;
-    const auto first = carried.begin() + 3;
-    std::copy(first, first + static_cast<std::ptrdiff_t>(rates), t.m_rate.begin());
-    std::copy(first + static_cast<std::ptrdiff_t>(rates), carried.end(), t.m_stepRate.begin());
+    const auto take = [&](size_t count, auto out) {
+        std::copy(at, at + static_cast<std::ptrdiff_t>(count), out);
+        at += static_cast<std::ptrdiff_t>(count);
+    };
+    take(rates, t.m_rate.begin());
+    take(rates, t.m_stepRate.begin());
+    for (const std::unique_ptr<CComponentSystem>& system : t.m_systems) {
+        system->m_havePass = *at == 1.0;
+        ++at;
+        take(nodes, system->m_passSolution.begin());
+        take(nodes, system->m_passStart.begin());
+    }
     return true;
 }
 
