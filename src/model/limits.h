@@ -138,11 +138,9 @@ constexpr int TRANSPORT_UPSTREAM_HALO_ROWS = 3;
 constexpr double TRANSPORT_IMPLICIT_COURANT = 5.0;
 constexpr int TRANSPORT_IMPLICIT_MIN_STEPS = 10;
 // The iterative solve: the relative residual it stops at and the most
-// iterations it may take; the incomplete LU factor's drop tolerance and fill.
+// iterations it may take.
 constexpr double TRANSPORT_IMPLICIT_TOLERANCE = 1e-13;
 constexpr int TRANSPORT_IMPLICIT_MAX_ITERATIONS = 1000;
-constexpr double TRANSPORT_IMPLICIT_DROP = 1e-14;
-constexpr int TRANSPORT_IMPLICIT_FILL = 10;
 // The reactions' rate the implicit step carries: while a pass changes it by
 // more than this share of the entry's largest value (over the step), or it
 // is unknown (the first step), the step is taken again, at most this many

@@ -43,6 +43,25 @@ void AppendLine(std::string& out, const char* phase, double seconds, const std::
     out += '\n';
 }
 
+void AppendImplicit(std::string& out, const CImplicitTimes& t) {
+    char line[320];
+    std::snprintf(line, sizeof line,
+                  "  implicit transport: %lld passes (%lld trial), %lld solves, %lld iterations"
+                  " (%.1f a solve), %lld solves skipped\n",
+                  t.m_passes, t.m_trialPasses, t.m_solves, t.m_iterations,
+                  t.m_solves > 0
+                      ? static_cast<double>(t.m_iterations) / static_cast<double>(t.m_solves)
+                      : 0.0,
+                  t.m_skipped);
+    out += line;
+    std::snprintf(line, sizeof line,
+                  "    (assembly %.6fs in %lld, preconditioner %.6fs in %lld, right-hand sides "
+                  "%.6fs, iterations %.6fs, changes %.6fs, copies %.6fs)\n",
+                  t.m_assembly, t.m_assemblies, t.m_setup, t.m_setups, t.m_rhs, t.m_solve,
+                  t.m_change, t.m_copies);
+    out += line;
+}
+
 } // namespace
 
 std::string FormatPhaseTimes(const CPhaseTimes& times) {
@@ -67,5 +86,7 @@ std::string FormatPhaseTimes(const CPhaseTimes& times) {
     AppendLine(out, "reactions", times.m_reactions);
     AppendLine(out, "output", times.m_output);
     AppendLine(out, "total", times.m_total);
+    if (times.m_implicit.m_passes > 0)
+        AppendImplicit(out, times.m_implicit);
     return out;
 }

@@ -12,6 +12,26 @@
 // within about 1e-11 of the factorization, not bit for bit.
 enum class EHeadSolve { NONE, BAND, SPARSE, AMG, DISTRIBUTED };
 
+// Where the implicit transport's time goes (--timings prints it for an
+// implicit run): making the matrices, setting up their preconditioners, the
+// deferred terms and right-hand sides, the iterations, the changes from the
+// solutions' fluxes, and the copies of the step's start for trial passes.
+struct CImplicitTimes {
+    double m_assembly = 0.0;
+    double m_setup = 0.0;
+    double m_rhs = 0.0;
+    double m_solve = 0.0;
+    double m_change = 0.0;
+    double m_copies = 0.0;
+    long long m_assemblies = 0;
+    long long m_setups = 0;
+    long long m_solves = 0;     // one per component and pass
+    long long m_iterations = 0; // over every solve
+    long long m_passes = 0;     // transport passes, trial passes included
+    long long m_trialPasses = 0;
+    long long m_skipped = 0; // solves a trial pass did not need: the rate had not changed
+};
+
 struct CPhaseTimes {
     double m_read = 0.0;      // reading the model file
     double m_heads = 0.0;     // initial heads: direct solve and sweeps
@@ -20,6 +40,7 @@ struct CPhaseTimes {
     double m_reactions = 0.0; // local integration of every node
     double m_output = 0.0;    // records and closing the files
     double m_total = 0.0;     // the whole run
+    CImplicitTimes m_implicit;
     EHeadSolve m_headSolve = EHeadSolve::NONE;
     // The AMG solve's iterations and the relative residual it stopped at, and
     // the sweeps after any direct solve.

@@ -51,9 +51,10 @@ public:
     // (and when there are no systems).
     bool NoteReactionRate(const CSimulation& s);
 
-    // The learnt rate and what the steps know of it, for a checkpoint
-    // (nothing where there are no systems); TakeCarried puts them back after
-    // Prepare, false when they do not fit the systems.
+    // The learnt rate and what the steps know of it, and each system's last
+    // solution and its step's start (the next step's first guess), for a
+    // checkpoint (nothing where there are no systems); TakeCarried puts them
+    // back after Prepare, false when they do not fit the systems.
     std::vector<double> Carried() const;
     bool TakeCarried(const std::vector<double>& carried);
 

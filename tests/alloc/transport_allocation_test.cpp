@@ -95,10 +95,18 @@ TEST_P(TransportSteps, AllocateNothingOnceTheirWorkIsMade) {
             sim.m_state[t] += sim.m_transportDelta[t];
     }
     EXPECT_EQ(g_allocations.load() - before, 0);
-    // The counter counts: a step that makes its work anew allocates.
+    // A changed step makes the implicit systems and their factors anew, in
+    // the arrays they were first made in.
+    const long long setups = sim.m_times.m_implicit.m_setups;
     sim.m_clock.m_globalStep *= 2.0;
     sim.Transport().Step(sim);
+    EXPECT_EQ(g_allocations.load() - before, 0);
     if (GetParam().implicit) {
+        EXPECT_EQ(sim.m_times.m_implicit.m_setups, setups + 2);
+    }
+    // The counter counts: preparing the implicit work anew allocates it.
+    if (GetParam().implicit) {
+        sim.Transport().Prepare(sim);
         EXPECT_GT(g_allocations.load() - before, 0);
     }
 }

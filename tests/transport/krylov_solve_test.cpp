@@ -1,8 +1,9 @@
-// The allocation-free BiCGSTAB: step for step Eigen's algorithm with Eigen's
-// incomplete LU, so its solution and iteration count are Eigen's to the last
-// bit; and its two failures.
+// The allocation-free BiCGSTAB: step for step Eigen's algorithm, so that
+// with Eigen's incomplete LU its solution and iteration count are Eigen's to
+// the last bit; and its two failures.
 #include "transport/krylov_solve.h"
 
+#include <Eigen/IterativeLinearSolvers>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,6 +11,18 @@
 #include <vector>
 
 namespace {
+
+// Eigen's incomplete LU (threshold, fill-reducing ordering), applied as
+// SolveBicgstab applies a factor.
+class CIncompleteLu : public Eigen::IncompleteLUT<double, int> {
+public:
+    void Apply(const Eigen::VectorXd& b, Eigen::VectorXd& work, Eigen::VectorXd& x) const {
+        work.noalias() = m_Pinv * b;
+        m_lu.triangularView<Eigen::UnitLower>().solveInPlace(work);
+        m_lu.triangularView<Eigen::Upper>().solveInPlace(work);
+        x.noalias() = m_P * work;
+    }
+};
 
 // An upstream advection-dispersion matrix on an n x n grid (an M-matrix that
 // is not symmetric): diagonal 1 + dt (out + dispersion), off-diagonals the
