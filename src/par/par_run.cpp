@@ -1,7 +1,6 @@
 #include "par/par_run.h"
 
 #include "heads/heads.h"
-#include "io/checkpoint_file.h"
 #include "io/run_tables.h"
 #include "model/exceptions.h"
 #include "model/grid.h"
@@ -11,10 +10,8 @@
 #include "par/par_output.h"
 #include "par/par_time_loop.h"
 #include "par/slab.h"
-#include "run/message_sink.h"
 #include "run/platform.h"
 #include "run/run_control.h"
-#include "run/run_progress.h"
 #include "rxn/reactions.h"
 #include "sim/run.h"
 #include "sim/run_checkpoint.h"
@@ -122,13 +119,8 @@ public:
         if (!m_comm.IsRoot())
             return;
         m_checkpoint = std::make_unique<CRunCheckpoint>(base);
-        if (!continuing || m_checkpoint->OpenToContinue())
-            return;
-        if (CMessageSink* sink = s.m_progress->GetMessageSink()) {
-            const std::string line = "there is no checkpoint " + CheckpointFileName(base) +
-                                     ": the run starts at the beginning";
-            sink->WriteWarning(line.c_str());
-        }
+        if (continuing)
+            m_checkpoint->OpenToContinue(s);
     }
     void ChooseThreads(CSimulation&, CRunControl&) const override {}
     void SolveHeads(CSimulation& s) override { SolveRankHeads(s, m_comm, m_report); }

@@ -420,6 +420,21 @@ void ReactAndExchange(CSimulation& s, CReactions& rx, CParPlan& p, const CParCom
     comm.Agree(Caught(failure));
 }
 
+// A rank's interval sums so far, each term's over its threads, into the
+// message to rank 0 (m_sumsOut); its own start again from zero.
+void TakeRankSums(CMassBudget& b, CParPlan& p) {
+    const int terms = b.m_nTerms;
+    for (int t = 0; t < terms; ++t) {
+        CExactSum& out = p.m_sumsOut[ToSize(t)];
+        out.Clear();
+        for (int thread = 0; thread < b.m_nThreads; ++thread) {
+            CExactSum& part = b.m_sums[ToSize(thread * terms + t)];
+            out.Add(part);
+            part.Clear();
+        }
+    }
+}
+
 // The interval's sums of every rank and the storage of every rank's nodes
 // added, exactly, into rank 0's: rank 0 then closes the interval as a
 // one-process run does, with the same bits (the slabs are whole chunks).
@@ -429,15 +444,7 @@ void GatherBudget(CSimulation& s, CParPlan& p, const CParComm& comm) {
     const int sums = terms + s.m_nComp;
     AddStorage(s, p.m_slab.m_first, p.m_slab.m_end);
     if (!comm.IsRoot()) {
-        for (int t = 0; t < terms; ++t) {
-            CExactSum& out = p.m_sumsOut[ToSize(t)];
-            out.Clear();
-            for (int thread = 0; thread < b.m_nThreads; ++thread) {
-                CExactSum& part = b.m_sums[ToSize(thread * terms + t)];
-                out.Add(part);
-                part.Clear();
-            }
-        }
+        TakeRankSums(b, p);
         for (int k = 0; k < s.m_nComp; ++k) {
             p.m_sumsOut[ToSize(terms + k)] = b.m_storageSums[ToSize(k)];
             b.m_storageSums[ToSize(k)].Clear();
@@ -490,15 +497,7 @@ void GatherCheckpoint(CSimulation& s, CParPlan& p, const CParComm& comm) {
     const int terms = b.m_nTerms;
     const int sums = terms + s.m_nComp;
     if (!comm.IsRoot())
-        for (int t = 0; t < terms; ++t) {
-            CExactSum& out = p.m_sumsOut[ToSize(t)];
-            out.Clear();
-            for (int thread = 0; thread < b.m_nThreads; ++thread) {
-                CExactSum& part = b.m_sums[ToSize(thread * terms + t)];
-                out.Add(part);
-                part.Clear();
-            }
-        }
+        TakeRankSums(b, p);
     const int bytes = sums * static_cast<int>(sizeof(CExactSum));
     MPI_Gather(p.m_sumsOut.data(), bytes, MPI_BYTE, p.m_sumsIn.data(), bytes, MPI_BYTE, 0,
                comm.Comm());

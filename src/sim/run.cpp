@@ -1,7 +1,6 @@
 #include "sim/run.h"
 
 #include "heads/heads.h"
-#include "io/checkpoint_file.h"
 #include "io/extension_file.h"
 #include "io/model_file.h"
 #include "io/output_files.h"
@@ -147,14 +146,8 @@ public:
     bool Leads() const override { return true; }
     void OpenCheckpoint(CSimulation& s, const std::string& base, bool continuing) override {
         m_checkpoint = std::make_unique<CRunCheckpoint>(base);
-        if (!continuing || m_checkpoint->OpenToContinue())
-            return;
-        // Killed before its first record, a run left nothing to go on from.
-        if (CMessageSink* sink = s.m_progress->GetMessageSink()) {
-            const std::string line = "there is no checkpoint " + CheckpointFileName(base) +
-                                     ": the run starts at the beginning";
-            sink->WriteWarning(line.c_str());
-        }
+        if (continuing)
+            m_checkpoint->OpenToContinue(s);
     }
     void ChooseThreads(CSimulation& s, CRunControl& control) const override {
         s.m_times.m_threadsOffered = s.m_nThreads;

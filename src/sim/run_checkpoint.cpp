@@ -146,9 +146,15 @@ void CheckOutputsWhole(const COutputMarks& marks) {
 CRunCheckpoint::CRunCheckpoint(std::string base) : m_base(std::move(base)) {}
 CRunCheckpoint::~CRunCheckpoint() = default;
 
-bool CRunCheckpoint::OpenToContinue() {
-    if (!Exists(CheckpointFileName(m_base)) && !Exists(PreviousCheckpointFileName(m_base)))
+bool CRunCheckpoint::OpenToContinue(const CSimulation& s) {
+    if (!Exists(CheckpointFileName(m_base)) && !Exists(PreviousCheckpointFileName(m_base))) {
+        if (CMessageSink* sink = s.m_progress->GetMessageSink()) {
+            const std::string line = "there is no checkpoint " + CheckpointFileName(m_base) +
+                                     ": the run starts at the beginning";
+            sink->WriteWarning(line.c_str());
+        }
         return false;
+    }
     m_in = std::make_unique<CCheckpointIn>(m_base);
     CCheckpointIn& in = *m_in;
     const std::string version = in.Text("program version");

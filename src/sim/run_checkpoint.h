@@ -41,8 +41,9 @@ public:
     // refused (InputException, saying why) when it is damaged, of another
     // format or program version, or when the model file or the extension
     // file has changed since it was written. False when there is no
-    // checkpoint (a run killed before its first record): the run starts.
-    bool OpenToContinue();
+    // checkpoint (a run killed before its first record): the run starts,
+    // and says so through s's messages.
+    bool OpenToContinue(const CSimulation& s);
     bool Continues() const { return m_in != nullptr; }
 
     // With the time loop prepared: the run's state, clocks, budget and what
