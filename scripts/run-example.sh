@@ -29,6 +29,8 @@ echo "         $PWD/out/$name.water.csv (water balance)"
 if [ -f "out/$name.obs.csv" ]; then
     echo "         $PWD/out/$name.obs.csv (observation wells)"
 fi
+echo "         $PWD/out/$name.kvr (checkpoint: build/release/kova-compute --continue out/$name" \
+    "goes on from it after a kill, or --continue --until T to a later end time T)"
 # Debian's python3: the report needs numpy, pandas, xarray and matplotlib.
 PYTHONPATH=python /usr/bin/python3 -m kova.run_report "out/$name" >/dev/null
 echo "report: $PWD/out/$name.report.html"
